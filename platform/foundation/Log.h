@@ -1,0 +1,25 @@
+#pragma once
+// The system log: diagnostics go to stderr and syslog as "<Class>: <message>\n", or to a sink that a test
+// installs. Thread-safe.
+
+#include <QString>
+
+#include <memory>
+
+namespace platform {
+
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void write(const QString& text) = 0; // one complete entry, with its line feed
+};
+
+// Writes `text` exactly as given (the caller adds the class name, colon and line feed).
+void log(const QString& text);
+// Convenience: "<className>: <message>\n".
+void log(const char* className, const QString& message);
+
+// Replaces the destination; null restores stderr + syslog. Returns the previous sink.
+std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink);
+
+} // namespace platform

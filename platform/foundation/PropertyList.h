@@ -1,0 +1,43 @@
+#pragma once
+// XML and binary property lists over libplist, carrying the values of Values.h. Every property-list type
+// round-trips: booleans, integers (read back as Signed, except values of 2^63 and more, which read back as
+// Unsigned: the format keeps 64 bits, not signedness), reals, strings, data, dates (UTC, millisecond
+// precision), arrays, dictionaries. Keyed archives also need UIDs, which appear as platform::PlistUid.
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace platform {
+
+// A property-list UID (the object references of keyed archives).
+struct PlistUid {
+    quint64 value = 0;
+    bool operator==(const PlistUid&) const = default;
+};
+
+enum class PlistFormat { Xml, Binary };
+
+struct PlistReadResult {
+    QVariant value;          // invalid on failure
+    PlistFormat format = PlistFormat::Xml;
+    QString error;           // set on failure
+};
+
+// Bounds applied while reading, so hostile input cannot make us allocate without limit.
+struct PlistLimits {
+    qsizetype maxInputBytes = 256 * 1024 * 1024;
+    int maxDepth = 512;
+};
+
+// Detects the format (binary by its "bplist00" magic, else XML).
+PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& limits = {});
+// Null QByteArray when the value holds something a property list cannot (an object, an invalid value,
+// a dictionary key that is not a string).
+QByteArray writePropertyList(const QVariant& value, PlistFormat format);
+
+} // namespace platform
+
+Q_DECLARE_METATYPE(platform::PlistUid)

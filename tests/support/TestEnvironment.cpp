@@ -1,0 +1,62 @@
+#include "tests/support/TestEnvironment.h"
+
+#include <QFile>
+
+namespace kelvaro::test {
+namespace {
+
+std::shared_ptr<platform::ManualClock> g_clock;
+std::shared_ptr<CapturingLog> g_log = std::make_shared<CapturingLog>();
+
+} // namespace
+
+void PerTestFixtures::OnTestStart(const ::testing::TestInfo&)
+{
+    g_clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(g_clock);
+    g_log = std::make_shared<CapturingLog>();
+    platform::setLogSink(g_log);
+}
+
+void PerTestFixtures::OnTestEnd(const ::testing::TestInfo& info)
+{
+    // A failing test shows what it logged.
+    if (info.result() && info.result()->Failed()) {
+        for (const QString& line : g_log->lines())
+            fprintf(stderr, "[log] %s", qPrintable(line));
+    }
+    platform::setLogSink(nullptr);
+    platform::Clock::setShared(nullptr);
+}
+
+std::shared_ptr<platform::ManualClock> clock()
+{
+    return g_clock;
+}
+
+CapturingLog& log()
+{
+    return *g_log;
+}
+
+QString testDataPath(const QString& relative)
+{
+    return QStringLiteral(KELVARO_TEST_DATA_DIR "/") + relative;
+}
+
+QString sourcePath(const QString& relative)
+{
+    return QStringLiteral(KELVARO_SOURCE_DIR "/") + relative;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ADD_FAILURE() << "cannot read " << path.toStdString();
+        return {};
+    }
+    return file.readAll();
+}
+
+} // namespace kelvaro::test
