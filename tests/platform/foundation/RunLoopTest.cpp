@@ -39,19 +39,18 @@ double elapsedSince(Clock::Duration start)
 
 // Runs `steps` one after the other, each as its own queued call on the main loop, so that they happen
 // inside a nested wait there.
+void runStep(std::shared_ptr<std::vector<std::function<void()>>> steps, size_t i)
+{
+    if (i >= steps->size())
+        return;
+    (*steps)[i]();
+    RunLoop::main()->perform([steps, i] { runStep(steps, i + 1); });
+}
+
 void script(std::vector<std::function<void()>> steps)
 {
     auto shared = std::make_shared<std::vector<std::function<void()>>>(std::move(steps));
-    auto next = std::make_shared<std::function<void(size_t)>>();
-    *next = [shared, next](size_t i) {
-        if (i >= shared->size()) {
-            *next = nullptr; // breaks the cycle
-            return;
-        }
-        (*shared)[i]();
-        RunLoop::main()->perform([next, i] { if (*next) (*next)(i + 1); });
-    };
-    RunLoop::main()->perform([next] { (*next)(0); });
+    RunLoop::main()->perform([shared] { runStep(shared, 0); });
 }
 
 // A worker thread running its event loop, stopped and joined at the end of the test.
@@ -68,9 +67,12 @@ struct Worker {
 
 // A real-time guard for waits that another thread ends: it withdraws the source after a generous bound,
 // so a fault fails the test instead of hanging it.
-void guard(WaitSource& source)
+void guard(const std::shared_ptr<WaitSource>& source)
 {
-    QTimer::singleShot(10'000, [&source] { source.withdraw(); });
+    QTimer::singleShot(10'000, [weak = std::weak_ptr<WaitSource>(source)] {
+        if (auto s = weak.lock())
+            s->withdraw();
+    });
 }
 
 } // namespace
@@ -196,7 +198,7 @@ TEST(RunLoop, NestedWaitEndsOnDeliveryFromAnotherThread)
 {
     Worker worker;
     auto source = std::make_shared<WaitSource>();
-    guard(*source);
+    guard(source);
     worker.loop()->perform([source] { source->deliver(); });
     EXPECT_EQ(RunLoop::main()->runUntil(*source, seconds(10)), WaitResult::Delivered);
 }
