@@ -112,6 +112,7 @@ public:
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;
 
+    // Not to be dereferenced once the thread has finished: its owner may have deleted it.
     QThread* thread() const { return thread_; }
     bool isCurrent() const;
 

@@ -331,3 +331,37 @@ TEST(RunLoop, FinishedThreadTakesNoMoreWork)
     advance(5);
     EXPECT_EQ(fired, 0);
 }
+
+TEST(RunLoop, WorkerTimerFiresOnItsThreadWhenTheTestAdvancesTheClock)
+{
+    Worker worker;
+    std::atomic<int> fired{0};
+    std::atomic<QThread*> firedOn{nullptr};
+    Timer sampling = worker.loop()->addTimer(seconds(2), [&] {
+        firedOn = QThread::currentThread();
+        ++fired;
+    }, true);
+    // The worker arms the timer on its own turn; the fire date is set at once.
+    EXPECT_EQ(sampling.fireDate(), kt::clock()->monotonic() + seconds(2));
+    QTest::qWait(20);
+    EXPECT_EQ(fired.load(), 0);
+    kt::clock()->advanceSeconds(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired.load() == 1; }, 10'000));
+    EXPECT_EQ(firedOn.load(), &worker.thread);
+    sampling.invalidate();
+}
+
+TEST(RunLoop, SystemClockDrivesTimersAndTimeOutsInRealTime)
+{
+    Clock::setShared(nullptr); // this test only: the fixture installs a fresh manual clock for the next
+    auto loop = RunLoop::main();
+    int fired = 0;
+    loop->performAfter(1ms, [&] { ++fired; });
+    Timer repeating = loop->addTimer(2ms, [&] { ++fired; }, true);
+    EXPECT_EQ(loop->runUntil([&] { return fired >= 3; }, 10s), WaitResult::Delivered);
+    repeating.invalidate();
+    const auto start = monotonicNow();
+    WaitSource never;
+    EXPECT_EQ(loop->runUntil(never, 20ms), WaitResult::TimedOut);
+    EXPECT_GE(monotonicNow() - start, 20ms);
+}
