@@ -135,6 +135,10 @@ QVariant KeyedArchiver::reference(const QVariant& value)
     case values::Kind::Data:
         return uid(append(values::fromData(value.toByteArray())));
     case values::Kind::Date: {
+        if (!value.toDateTime().isValid()) {
+            failWithReason(QStringLiteral("cannot archive an invalid date"));
+            return uid(0);
+        }
         const qint64 msecs = value.toDateTime().toMSecsSinceEpoch() - kReferenceDateMSecs;
         const quint64 index = append(QVariant());
         QVariantMap date;

@@ -439,7 +439,7 @@ std::optional<qint64> KeyedUnarchiver::integerForKey(const QString& key, const c
         return 0;
     const auto result = values::toSigned(value);
     if (!result) {
-        failWithReason(QStringLiteral("value for key \"%1\" is no 64-bit integer").arg(key));
+        failWithReason(QStringLiteral("value for key \"%1\" is no integer").arg(key));
         return std::nullopt;
     }
     return result;

@@ -262,6 +262,7 @@ TEST(KeyedArchiver, RefusesValuesItCannotArchive)
         {"unsupported type", QVariant::fromValue(QSize(1, 2))},
         {"nil in an array", fromArray({fromSigned(1), QVariant()})},
         {"nil in a dictionary", fromDictionary({{"a", QVariant()}})},
+        {"invalid date", fromArray({QVariant(QDateTime())})},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
