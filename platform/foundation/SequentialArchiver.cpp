@@ -9,6 +9,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -201,7 +203,10 @@ void SequentialArchiver::writeIntegerArray(char code, quint64 count, const void*
     // Bulk path for the long integer arrays of histories: grow once, then write in place.
     const qsizetype width = integerWidth(code);
     const qsizetype start = out_.size();
-    out_.resize(start + qsizetype(count) * 9);
+    const qsizetype needed = start + qsizetype(count) * 9;
+    if (out_.capacity() < needed)
+        out_.reserve(std::max(needed, 2 * out_.capacity())); // resize alone grows to the exact size
+    out_.resize(needed);
     char* cursor = out_.data() + start;
     for (quint64 i = 0; i < count; ++i)
         cursor += encodeInteger(cursor, integerAt(code, bytes + qsizetype(i) * width));
@@ -308,6 +313,10 @@ void SequentialArchiver::writeObject(const QVariant& value)
             return;
         }
         writeByte(kTagNil);
+        return;
+    }
+    if (kind == values::Kind::Date && !value.toDateTime().isValid()) {
+        writeByte(kTagNil); // as values::fromDate makes of it
         return;
     }
     if (kind != values::Kind::Object) {

@@ -552,12 +552,18 @@ bool SequentialUnarchiver::readScalarArray(char code, quint64 count, void* addre
         }
         return true;
     }
-    // Integers go straight into the caller's packed array.
+    // Integers go straight into the caller's packed array; one-byte values, the common case, inline.
     const int width = integerWidth(code);
     for (quint64 i = 0; i < count; ++i) {
         qint64 v = 0;
-        if (!readInteger(v))
+        if (pos_ < end_ && (qint8(*pos_) < kTagFirst || qint8(*pos_) > kTagLast)) {
+            v = qint8(*pos_++);
+        } else if (pos_ + 4 < end_ && quint8(*pos_) == kTagInt32) {
+            v = qFromLittleEndian<qint32>(pos_ + 1);
+            pos_ += 5;
+        } else if (!readInteger(v)) {
             return false;
+        }
         if (!fitsWidth(v, width))
             return fail(QStringLiteral("integer %1 does not fit type '%2'").arg(v).arg(QLatin1Char(code)));
         storeInteger(code, out + qsizetype(i) * width, v);
