@@ -558,7 +558,7 @@ bool SequentialUnarchiver::readScalarArray(char code, quint64 count, void* addre
         qint64 v = 0;
         if (pos_ < end_ && (qint8(*pos_) < kTagFirst || qint8(*pos_) > kTagLast)) {
             v = qint8(*pos_++);
-        } else if (pos_ + 4 < end_ && quint8(*pos_) == kTagInt32) {
+        } else if (end_ - pos_ > 4 && quint8(*pos_) == kTagInt32) {
             v = qFromLittleEndian<qint32>(pos_ + 1);
             pos_ += 5;
         } else if (!readInteger(v)) {
