@@ -41,8 +41,14 @@ QVariant canonical(const QVariant& value)
         return values::fromString(value.toString());
     case Kind::Data:
         return values::fromData(value.toByteArray());
-    case Kind::Date:
-        return values::fromDate(value.toDateTime());
+    case Kind::Date: {
+        // The XML date element has no fraction of a second.
+        const QDateTime date = value.toDateTime();
+        if (!date.isValid())
+            return {};
+        const qint64 ms = date.toMSecsSinceEpoch();
+        return values::fromDate(QDateTime::fromMSecsSinceEpoch(ms - ((ms % 1000) + 1000) % 1000, Qt::UTC));
+    }
     case Kind::Array: {
         QVariantList list;
         for (const QVariant& element : value.toList()) {

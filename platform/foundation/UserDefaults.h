@@ -62,7 +62,8 @@ public:
 
     // An invalid value removes the key. A value that a property list cannot hold (an object, an invalid
     // date or element) is refused with a log line and changes nothing; returns whether it was stored.
-    // Integers are kept as the property list reads them back (qint64 below 2^63, else quint64).
+    // Values are kept as the XML property list reads them back: integers as qint64 below 2^63, else
+    // quint64; reals as double; dates in UTC, truncated to whole seconds.
     bool setObject(const QVariant& value, const QString& key);
     void setBool(bool value, const QString& key);
     void setInteger(qint64 value, const QString& key);
