@@ -1,1 +1,61 @@
 #pragma once
+// TEVSensorHistory: a ring buffer of raw sensor values (signed 64-bit fixed point, -1 = no value) at a fixed
+// nominal time step, with the date of the newest slot. No lock: each history is created, filled and read on
+// one thread (its capture thread); other threads only ever see the byte blocks it returns.
+
+#include "platform/foundation/Archivable.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace platform {
+class Coder;
+}
+
+class TEVSensorHistory final : public platform::Archivable {
+public:
+    // Larger rings are refused: archives keep only 32 bits of the count, and no caller needs more than
+    // a week of minutes (10080).
+    static constexpr quint64 maximumValueCount = quint64(1) << 20;
+
+    // 2 slots, a step of 1 s, every slot empty, the newest slot at index 0 dated now.
+    TEVSensorHistory();
+    // Null when the count is 0 or above maximumValueCount, or the step is not a finite value above 0.
+    static std::shared_ptr<TEVSensorHistory> create(quint64 valueCount, double timeDelta);
+    // Null when the archive does not hold a sound history.
+    static std::shared_ptr<TEVSensorHistory> createWithCoder(platform::Coder& coder);
+
+    quint64 valueCount() const { return valueCount_; }
+    double timeDelta() const { return timeDelta_; }
+    qint64 currentIndex() const { return currentIndex_; }
+    QDateTime currentTime() const { return currentTime_; }
+
+    // Stores a value taken now; see the .cpp for how gaps and a clock that went back are handled.
+    void setPresentRawValue(qint64 rawValue);
+    // The raw values (qint64, host byte order) from `date` up to the newest slot, oldest first; a null
+    // QByteArray when the date is invalid, after the newest slot or more than valueCount steps back.
+    QByteArray rawValueDataBetweenNowAndDate(const QDateTime& date) const;
+
+    void discardAllValues();
+    void discardOldestValuesWithCount(quint64 count);
+
+    std::shared_ptr<TEVSensorHistory> copy() const;
+    QString description() const;
+
+    QString className() const override { return QStringLiteral("TEVSensorHistory"); }
+    void encodeWithCoder(platform::Coder& coder) const override;
+
+private:
+    TEVSensorHistory(quint64 valueCount, double timeDelta);
+    void advanceIndex();
+
+    quint64 valueCount_;
+    double timeDelta_;
+    std::vector<qint64> rawValueData_;
+    qint64 currentIndex_ = 0;
+    QDateTime currentTime_;
+};
