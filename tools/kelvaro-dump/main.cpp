@@ -3,9 +3,11 @@
 // every input was read.
 
 #include "platform/foundation/ArchiveOptions.h"
+#include "platform/foundation/HostRoot.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SequentialUnarchiver.h"
+#include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 
 #include <QCoreApplication>
@@ -28,7 +30,8 @@ int usage()
 {
     std::fputs("usage: kelvaro-dump [--simulate DIR] [--root DIR] COMMAND ...\n"
                "commands:\n"
-               "  archive FILE...   decode keyed or sequential archives and print their object trees\n",
+               "  archive FILE...   decode keyed or sequential archives and print their object trees\n"
+               "  machine           describe the computer: operating system, kernel, host name\n",
         stderr);
     return 2;
 }
@@ -125,6 +128,56 @@ int archiveCommand(const QStringList& files)
     return allRead ? 0 : 1;
 }
 
+// KEY=value lines of os-release; values may be quoted.
+QVariantMap osRelease(const QString& text)
+{
+    QVariantMap fields;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0 || line.startsWith(QLatin1Char('#')))
+            continue;
+        QString value = line.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''))
+            && value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        fields.insert(line.left(eq).trimmed(), value);
+    }
+    return fields;
+}
+
+int machineCommand()
+{
+    const auto root = HostRoot::current();
+    QVariantMap machine;
+    bool complete = true;
+    const auto firstLine = [&](const QString& path, const QString& key) {
+        if (const auto text = root->readTextFile(path))
+            machine.insert(key, text->section(QLatin1Char('\n'), 0, 0).trimmed());
+    };
+    if (const auto text = root->readTextFile(QStringLiteral("/etc/os-release"))) {
+        const QVariantMap fields = osRelease(*text);
+        for (const char* key : {"PRETTY_NAME", "NAME", "VERSION_ID"})
+            if (fields.contains(QLatin1String(key)))
+                machine.insert(QStringLiteral("OS.%1").arg(QLatin1String(key)), fields.value(QLatin1String(key)));
+    } else {
+        printError(QStringLiteral("%1: unreadable").arg(root->path(QStringLiteral("/etc/os-release"))));
+        complete = false;
+    }
+    firstLine(QStringLiteral("/proc/sys/kernel/osrelease"), QStringLiteral("KernelRelease"));
+    firstLine(QStringLiteral("/proc/sys/kernel/hostname"), QStringLiteral("HostName"));
+    machine.insert(QStringLiteral("HostRoot"), root->root());
+    if (SimulatedComputer::isSelected()) {
+        const auto computer = SimulatedComputer::current();
+        if (computer)
+            machine.insert(QStringLiteral("SimulatedComputer"), computer->name());
+        else
+            complete = false;
+    }
+    const QByteArray xml = writePropertyList(machine, PlistFormat::Xml);
+    std::fwrite(xml.constData(), 1, size_t(xml.size()), stdout);
+    return complete ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -148,5 +201,7 @@ int main(int argc, char** argv)
     const QString command = args.takeFirst();
     if (command == QLatin1String("archive"))
         return archiveCommand(args);
+    if (command == QLatin1String("machine") && args.isEmpty())
+        return machineCommand();
     return usage();
 }
