@@ -506,6 +506,9 @@ public:
             const double seconds = double(msecs) / 1000.0;
             if (std::fabs(seconds) > kMaxDateSeconds)
                 return fail(QStringLiteral("a date out of range"));
+            // The XML date element holds four-digit years only; others would read back as another date.
+            if (format_ == PlistFormat::Xml && (date.toUTC().date().year() < 1 || date.toUTC().date().year() > 9999))
+                return fail(QStringLiteral("a date outside the years 1 to 9999"));
             QByteArray object(9, '\0');
             object[0] = char(0x33);
             qToBigEndian<double>(seconds, object.data() + 1);

@@ -652,6 +652,25 @@ bool SequentialUnarchiver::readGenericValue(const TypeNode& node, QVariant& valu
         value = isNil ? QVariant() : values::fromString(QString::fromUtf8(text));
         return true;
     }
+    case '[':
+    case '{': {
+        // Type nesting and object nesting share one depth budget: objects inside nested types would
+        // otherwise multiply the two bounds on the stack.
+        if (depth_ >= options_.limits.maxDepth)
+            return fail(QStringLiteral("values nest deeper than %1").arg(options_.limits.maxDepth));
+        ++depth_;
+        const bool ok = readGenericContainer(node, value);
+        --depth_;
+        return ok;
+    }
+    default:
+        return fail(QStringLiteral("unsupported type '%1'").arg(QLatin1Char(node.code)));
+    }
+}
+
+bool SequentialUnarchiver::readGenericContainer(const TypeNode& node, QVariant& value)
+{
+    switch (node.code) {
     case '[': {
         const TypeNode& element = node.children.front();
         if (element.code == 'c' || element.code == 'C') {

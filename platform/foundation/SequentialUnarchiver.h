@@ -68,6 +68,7 @@ private:
     bool readObjectBody(const QString& className, QVariant& value);
     bool readFoundationObject(const QString& className, QVariant& value, bool& handled);
     bool readGenericValue(const typedstream::TypeNode& node, QVariant& value);
+    bool readGenericContainer(const typedstream::TypeNode& node, QVariant& value);
     bool readGenericGroup(QVariantList& values);
     bool readValueInto(const typedstream::TypeNode& node, void* address);
     bool readScalarArray(char code, quint64 count, void* address);

@@ -38,6 +38,9 @@ QVariant canonical(const QVariant& value)
     case Kind::Real:
         return values::fromReal(value.toDouble());
     case Kind::String:
+        // A property list cannot hold U+0000; refusing it here keeps one bad value from blocking every save.
+        if (value.toString().contains(QChar(0)))
+            return {};
         return values::fromString(value.toString());
     case Kind::Data:
         return values::fromData(value.toByteArray());
@@ -64,7 +67,7 @@ QVariant canonical(const QVariant& value)
         const QVariantMap source = value.toMap();
         for (auto it = source.begin(); it != source.end(); ++it) {
             QVariant c = canonical(it.value());
-            if (!c.isValid())
+            if (!c.isValid() || it.key().contains(QChar(0)))
                 return {};
             map.insert(it.key(), std::move(c));
         }
@@ -163,7 +166,8 @@ UserDefaults::UserDefaults(const QString& filePath, const QString& domain)
     , domain_(domain.isEmpty() ? QFileInfo(filePath).completeBaseName() : domain)
 {
     QString error;
-    if (readFile(&stored_, &error) == FileState::Bad) {
+    const FileState state = readFile(&stored_, &error);
+    if (state == FileState::Bad || state == FileState::Unreadable) {
         log("UserDefaults", error + QStringLiteral("; using the registered defaults"));
         reportedBadFile_ = true;
     }
@@ -185,7 +189,7 @@ UserDefaults::FileState UserDefaults::readFile(QVariantMap* values, QString* err
     }
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read %1: %2").arg(path_, file.errorString());
-        return FileState::Bad;
+        return FileState::Unreadable;
     }
     const PlistReadResult read = readPropertyList(file.readAll());
     const std::optional<QVariantMap> dict = values::toDictionary(read.value);
@@ -331,6 +335,14 @@ bool UserDefaults::synchronizeLocked()
     QString error;
     const FileState state = readFile(&file, &error);
     QVariantMap merged;
+    if (state == FileState::Unreadable) {
+        // The file may be intact: never replace it with only the values known here. Changes wait for the
+        // next synchronize.
+        if (!reportedBadFile_)
+            log("UserDefaults", error);
+        reportedBadFile_ = true;
+        return changed_.isEmpty();
+    }
     if (state == FileState::Bad) {
         if (!reportedBadFile_) {
             log("UserDefaults", error + QStringLiteral("; using the values known here"));

@@ -80,7 +80,8 @@ public:
     bool synchronize();
 
 private:
-    enum class FileState { Missing, Read, Bad };
+    // Bad: read, but no property-list dictionary. Unreadable: exists but cannot be opened (may be intact).
+    enum class FileState { Missing, Read, Unreadable, Bad };
     FileState readFile(QVariantMap* values, QString* error) const;
     bool synchronizeLocked();
 

@@ -319,6 +319,13 @@ TEST(PropertyList, RefusesToWriteWhatItCannotCarry)
         EXPECT_TRUE(writePropertyList(row.value, PlistFormat::Xml).isNull());
         EXPECT_EQ(kelvaro::test::log().count("PropertyList: cannot write"), 2);
     }
+    // XML holds four-digit years only; binary keeps the date.
+    for (int year : {-500, 12000}) {
+        SCOPED_TRACE(year);
+        const QVariant date = fromDate(QDateTime(QDate(year, 6, 1), QTime(0, 0), Qt::UTC));
+        EXPECT_TRUE(writePropertyList(date, PlistFormat::Xml).isNull());
+        EXPECT_TRUE(strictlyEqual(readPropertyList(writePropertyList(date, PlistFormat::Binary)).value, date));
+    }
     // libplist 2.2 would write such a UID as 0 in binary.
     const QVariant bigUid = QVariant::fromValue(PlistUid{quint64(1) << 32});
     EXPECT_TRUE(writePropertyList(bigUid, PlistFormat::Binary).isNull());

@@ -6,6 +6,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QVariantMap>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -341,4 +342,43 @@ TEST(SequentialUnarchiver, SurvivesCorruptedAndTruncatedArchives)
             decode(mutated);
         }
     }
+}
+
+// Objects nested inside deeply nested array types: the two kinds of nesting must share one depth bound,
+// or generic decoding recurses depth × depth frames deep.
+TEST(SequentialUnarchiver, NestedTypesAndObjectsShareOneDepthBound)
+{
+    const int typeDepth = 199;
+    const int objectDepth = 199;
+    QByteArray types;
+    for (int i = 0; i < typeDepth; ++i)
+        types += "[1";
+    types += "@";
+    for (int i = 0; i < typeDepth; ++i)
+        types += "]";
+
+    QByteArray a("\x04\x0bstreamtyped\x81\xe8\x03", 16);
+    a += "\x84\x01@"; // root group "@"
+    for (int o = 0; o < objectDepth; ++o) {
+        a += char(0x84); // new object
+        if (o == 0)
+            a += QByteArray("\x84\x84\x03" "Foo\x00\x85", 8); // class Foo, version 0, no superclass
+        else
+            a += char(0x92 + 1); // the class entry
+        if (o == 0) {
+            a += "\x84\x81";
+            const qint16 n = qToLittleEndian(qint16(types.size()));
+            a.append(reinterpret_cast<const char*>(&n), 2);
+            a += types;
+        } else {
+            a += char(0x92 + 2); // the shared type string
+        }
+    }
+    a += char(0x85);
+    a += QByteArray(objectDepth, char(0x86));
+
+    UnarchiveOptions options;
+    options.generic = true;
+    EXPECT_FALSE(SequentialUnarchiver::unarchiveObjectWithData(a, options).isValid());
+    EXPECT_EQ(kelvaro::test::log().count(QStringLiteral("nest deeper")), 1);
 }

@@ -117,8 +117,12 @@ TEST_F(UserDefaultsFixture, SetInvalidRemovesAndNonPropertyListValuesAreRefused)
     EXPECT_FALSE(defaults.setObject(values::fromObject(std::make_shared<Opaque>()), "kept"));
     EXPECT_FALSE(defaults.setObject(QVariantList{1, values::fromObject(std::make_shared<Opaque>())}, "kept"));
     EXPECT_FALSE(defaults.setObject(QDateTime(), "kept"));
+    EXPECT_FALSE(defaults.setObject(QString("x") + QChar(0) + "y", "kept"));
+    EXPECT_FALSE(defaults.setObject(QVariantMap{{QString("k") + QChar(0), 1}}, "kept"));
     EXPECT_EQ(defaults.integerForKey("kept"), 1);
-    EXPECT_EQ(kelvaro::test::log().count("UserDefaults: refused a value for \"kept\""), 3);
+    EXPECT_EQ(kelvaro::test::log().count("UserDefaults: refused a value for \"kept\""), 5);
+    defaults.setInteger(2, "later");
+    EXPECT_TRUE(defaults.synchronize()) << "a refused value never blocks later saves";
 
     EXPECT_TRUE(defaults.setObject(QVariant(), "kept"));
     EXPECT_FALSE(defaults.objectForKey("kept").isValid());
@@ -288,6 +292,22 @@ TEST_F(UserDefaultsFixture, UnwrittenChangesSurviveAFailedWrite)
         doomed.setBool(true, "flag");
     }
     EXPECT_TRUE(UserDefaults(target).boolForKey("flag")) << "destroying an instance writes its changes";
+}
+
+TEST_F(UserDefaultsFixture, UnreadableFileIsNeitherMovedAsideNorReplaced)
+{
+    ASSERT_TRUE(QDir().mkpath(path())); // exists, but cannot be read as a file
+    UserDefaults defaults(path());
+    defaults.setInteger(1, "key");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_TRUE(QFileInfo(path()).isDir());
+    EXPECT_FALSE(QFileInfo::exists(path() + ".corrupt"));
+    EXPECT_EQ(kelvaro::test::log().count("UserDefaults: cannot read"), 1);
+
+    ASSERT_TRUE(QDir(path()).removeRecursively());
+    EXPECT_TRUE(defaults.synchronize()) << "the change waited for the file to become readable";
+    EXPECT_EQ(readPlist(path()).value("key").toLongLong(), 1);
 }
 
 TEST(UserDefaults, DomainsLiveInTheConfigFolder)
