@@ -71,6 +71,16 @@ Clock::Duration monotonicNow()
     return Clock::shared()->monotonic();
 }
 
+Clock::Duration durationFromSeconds(double seconds)
+{
+    if (!(seconds > 0))
+        return Clock::Duration::zero();
+    const double nanoseconds = seconds * 1e9;
+    if (nanoseconds >= double(Clock::Duration::max().count()))
+        return Clock::Duration::max();
+    return Clock::Duration(std::llround(nanoseconds));
+}
+
 QDateTime SystemClock::now() const
 {
     return QDateTime::currentDateTimeUtc();

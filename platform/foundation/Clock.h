@@ -43,6 +43,9 @@ private:
 // Convenience readers of the shared clock.
 QDateTime currentDate();
 Clock::Duration monotonicNow();
+// Seconds (the unit of intervals in our interfaces) as a clock duration, to the nanosecond. NaN and
+// negative values give 0; values beyond the range of Duration give its maximum.
+Clock::Duration durationFromSeconds(double seconds);
 
 class SystemClock final : public Clock {
 public:
