@@ -1,5 +1,7 @@
 #include "platform/foundation/ClassRegistry.h"
 
+#include "platform/foundation/NullObject.h"
+
 #include <QHash>
 
 #include <mutex>
@@ -15,7 +17,28 @@ struct ClassRegistry::Private {
 ClassRegistry::ClassRegistry()
     : d(new Private)
 {
+    const auto add = [this](const char* name, const char* superclass, Decoder decoder = {}) {
+        const QString className = QString::fromLatin1(name);
+        d->entries.insert(className, Entry{className, QString::fromLatin1(superclass), 0, std::move(decoder)});
+    };
     d->entries.insert(QStringLiteral("NSObject"), Entry{QStringLiteral("NSObject"), QString(), 0, {}});
+    // The Foundation values, with the original class hierarchy, so class chains and kind-of questions
+    // about them work. Registered here rather than by static initialisers, which a static library may drop.
+    // The keyed unarchiver decodes the values itself; only NSNull has a decoder.
+    add("NSString", "NSObject");
+    add("NSMutableString", "NSString");
+    add("NSValue", "NSObject");
+    add("NSNumber", "NSValue");
+    add("NSData", "NSObject");
+    add("NSMutableData", "NSData");
+    add("NSDate", "NSObject");
+    add("NSArray", "NSObject");
+    add("NSMutableArray", "NSArray");
+    add("NSDictionary", "NSObject");
+    add("NSMutableDictionary", "NSDictionary");
+    add("NSNull", "NSObject", [](Coder&) { return NullObject::shared(); });
+    // Holds the scalar arrays of sequential calls in keyed archives.
+    add("_NSKeyedCoderOldStyleArray", "NSObject");
 }
 
 ClassRegistry& ClassRegistry::shared()

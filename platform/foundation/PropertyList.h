@@ -1,8 +1,8 @@
 #pragma once
 // XML and binary property lists over libplist, carrying the values of Values.h. Every property-list type
 // round-trips: booleans, integers (read back as Signed, except values of 2^63 and more, which read back as
-// Unsigned: the format keeps 64 bits, not signedness), reals, strings, data, dates (UTC, millisecond
-// precision), arrays, dictionaries. Keyed archives also need UIDs, which appear as platform::PlistUid.
+// Unsigned: the format keeps 64 bits, not signedness), reals, strings, data, dates (UTC; millisecond
+// precision in binary, whole seconds in XML, whose date element has no fraction), arrays, dictionaries. Keyed archives also need UIDs, which appear as platform::PlistUid.
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +30,8 @@ struct PlistReadResult {
 struct PlistLimits {
     qsizetype maxInputBytes = 256 * 1024 * 1024;
     int maxDepth = 512;
+    // Values once shared references of a binary list are expanded (libplist copies them).
+    qsizetype maxValues = 4 * 1024 * 1024;
 };
 
 // Detects the format (binary by its "bplist00" magic, else XML).

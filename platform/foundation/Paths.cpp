@@ -1,0 +1,169 @@
+#include "platform/foundation/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+QString absoluteFromEnvironment(const char* name)
+{
+    const QString value = qEnvironmentVariable(name);
+    // The XDG conventions ignore relative paths.
+    if (value.isEmpty() || !QDir::isAbsolutePath(value))
+        return {};
+    return QDir::cleanPath(value);
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The value of `key` in a user-dirs.dirs file: lines of the form XDG_DESKTOP_DIR="$HOME/Desktop", where the
+// value is quoted and may start with $HOME (the only expansion the format allows).
+QString userDirFromFile(const QString& file, const QString& key, const QString& home)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    QString result;
+    for (QString line : lines) {
+        line = line.trimmed();
+        if (line.startsWith(QLatin1Char('#')) || !line.startsWith(key + QLatin1Char('=')))
+            continue;
+        QString value = line.mid(key.size() + 1).trimmed();
+        if (value.size() < 2 || !value.startsWith(QLatin1Char('"')) || !value.endsWith(QLatin1Char('"')))
+            continue;
+        value = value.mid(1, value.size() - 2);
+        if (value.startsWith(QLatin1String("$HOME")))
+            value = home + value.mid(5);
+        else if (!QDir::isAbsolutePath(value))
+            continue;
+        result = QDir::cleanPath(value); // the last assignment wins, as in a shell
+    }
+    return result;
+}
+
+bool writeAll(int fd, const QByteArray& bytes, int* error)
+{
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+QString Paths::homeDirectory()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (!home.isEmpty())
+        return QDir::cleanPath(home);
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return QDir::cleanPath(QString::fromLocal8Bit(found->pw_dir));
+    return QStringLiteral("/");
+}
+
+QString Paths::dataHome()
+{
+    const QString dir = absoluteFromEnvironment("XDG_DATA_HOME");
+    return dir.isEmpty() ? homeDirectory() + QStringLiteral("/.local/share") : dir;
+}
+
+QString Paths::configHome()
+{
+    const QString dir = absoluteFromEnvironment("XDG_CONFIG_HOME");
+    return dir.isEmpty() ? homeDirectory() + QStringLiteral("/.config") : dir;
+}
+
+QString Paths::desktopDirectory()
+{
+    const QString home = homeDirectory();
+    QString dir = absoluteFromEnvironment("XDG_DESKTOP_DIR");
+    if (dir.isEmpty())
+        dir = userDirFromFile(configHome() + QStringLiteral("/user-dirs.dirs"), QStringLiteral("XDG_DESKTOP_DIR"), home);
+    if (dir.isEmpty() || !QFileInfo(dir).isDir())
+        return home;
+    return dir;
+}
+
+QString Paths::applicationSupportDirectory(const QString& applicationName)
+{
+    return dataHome() + QLatin1Char('/') + applicationName + QLatin1Char('/');
+}
+
+FileWriteResult Paths::writeFileSafely(const QString& path, const QByteArray& bytes, int mode)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || info.fileName().isEmpty())
+        return {false, QStringLiteral("no file name in \"%1\"").arg(path)};
+    const QString folder = info.absolutePath();
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+
+    // A name nobody can have prepared: O_EXCL fails on anything already there, a symlink included.
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        const QString suffix = QString::number(QRandomGenerator::system()->generate64(), 36);
+        temp = QFile::encodeName(folder + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') + suffix);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode));
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return {false, QStringLiteral("cannot create a temporary file in %1: %2").arg(folder, systemError(errno))};
+
+    int error = 0;
+    bool ok = writeAll(fd, bytes, &error);
+    if (ok && ::fsync(fd) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.constData());
+        return {false, QStringLiteral("cannot write %1: %2").arg(path, systemError(error))};
+    }
+    // The rename is durable once the folder's entry is on disk; failing that is no reason to report failure.
+    const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return {true, {}};
+}
+
+} // namespace platform

@@ -1,0 +1,39 @@
+#pragma once
+// Paths: the user's folders as the XDG base-directory and user-dirs conventions place them, and the safe
+// replacement of a file at a fixed path. Stateless; every call reads the environment afresh, so tests can
+// point the folders elsewhere. Thread-safe.
+
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+// Success, or why the file could not be written (with the system's reason).
+struct FileWriteResult {
+    bool ok = false;
+    QString error;
+    explicit operator bool() const { return ok; }
+};
+
+class Paths {
+public:
+    // $HOME, else the password database's home folder. No trailing slash.
+    static QString homeDirectory();
+    // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+    static QString dataHome();
+    // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+    static QString configHome();
+    // $XDG_DESKTOP_DIR, else the XDG_DESKTOP_DIR line of <config home>/user-dirs.dirs, else the home folder.
+    // A configured folder that does not exist (or is no folder) counts as none.
+    static QString desktopDirectory();
+    // <data home>/<applicationName>/, with the trailing slash; not created here.
+    static QString applicationSupportDirectory(const QString& applicationName);
+
+    // Replaces the file at `path` with `bytes` so that a reader sees the old or the new content, never a
+    // part: a fresh file in the same folder (O_CREAT|O_EXCL|O_NOFOLLOW, `mode` less the umask) is written
+    // fully, flushed to disk and renamed over the name. Whatever is at the name (a symlink planted there
+    // included) is replaced, never followed. On failure the temporary file is removed.
+    static FileWriteResult writeFileSafely(const QString& path, const QByteArray& bytes, int mode = 0644);
+};
+
+} // namespace platform

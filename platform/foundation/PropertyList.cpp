@@ -1,0 +1,634 @@
+#include "platform/foundation/PropertyList.h"
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Values.h"
+
+#include <QDateTime>
+#include <QtEndian>
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Seconds between 1970-01-01 and 2001-01-01, the epoch of property-list dates.
+constexpr qint64 kReferenceDateMSecs = 978307200000;
+// Dates further than this from 2001 (about 3 million years) are no dates QDateTime handles well.
+constexpr double kMaxDateSeconds = 1e14;
+
+const QByteArray kBinaryMagic("bplist00");
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+// --- Binary structure check ------------------------------------------------------------------------
+// libplist 2.2 expands shared references into copies (so a small file can describe an exponential tree)
+// and recurses without bound; this walk of the object table rejects such input before it gets there.
+class BinaryPlistScanner {
+public:
+    BinaryPlistScanner(const QByteArray& bytes, const PlistLimits& limits)
+        : data_(reinterpret_cast<const uchar*>(bytes.constData()))
+        , size_(quint64(bytes.size()))
+        , limits_(limits)
+    {
+    }
+
+    QString check()
+    {
+        constexpr quint64 trailerSize = 32;
+        if (size_ < quint64(kBinaryMagic.size()) + 1 + trailerSize)
+            return QStringLiteral("binary property list is truncated");
+        const quint64 trailer = size_ - trailerSize;
+        offsetSize_ = data_[trailer + 6];
+        refSize_ = data_[trailer + 7];
+        const quint64 count = qFromBigEndian<quint64>(data_ + trailer + 8);
+        const quint64 top = qFromBigEndian<quint64>(data_ + trailer + 16);
+        tableOffset_ = qFromBigEndian<quint64>(data_ + trailer + 24);
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
+            return QStringLiteral("binary property list has a bad trailer");
+        if (tableOffset_ < 9 || tableOffset_ > trailer || count == 0 || count > (trailer - tableOffset_) / offsetSize_)
+            return QStringLiteral("binary property list has a bad offset table");
+        if (top >= count)
+            return QStringLiteral("binary property list has a bad top object");
+        offsets_.resize(count);
+        for (quint64 i = 0; i < count; ++i) {
+            offsets_[i] = readBigEndian(tableOffset_ + i * offsetSize_, offsetSize_);
+            if (offsets_[i] < 8 || offsets_[i] >= tableOffset_)
+                return QStringLiteral("binary property list has an object offset out of range");
+        }
+        nodes_.assign(count, Node{});
+        if (!visit(top, 0))
+            return error_;
+        if (nodes_[top].values > quint64(limits_.maxValues))
+            return QStringLiteral("property list holds more than %1 values").arg(limits_.maxValues);
+        return {};
+    }
+
+private:
+    enum class State : quint8 { Unvisited, Visiting, Done };
+    struct Node {
+        State state = State::Unvisited;
+        int height = 0;       // container levels at and below this object
+        quint64 values = 0;   // values once shared references are expanded, saturated past the limit
+    };
+    struct Extent {
+        quint64 refs = 0;     // object references that follow the header
+        quint64 refStart = 0;
+        bool container = false;
+    };
+
+    quint64 readBigEndian(quint64 at, int width) const
+    {
+        quint64 v = 0;
+        for (int i = 0; i < width; ++i)
+            v = (v << 8) | data_[at + quint64(i)];
+        return v;
+    }
+
+    bool fail(const QString& reason)
+    {
+        if (error_.isEmpty())
+            error_ = reason;
+        return false;
+    }
+
+    // Reads an object's header and checks that its payload lies before the offset table.
+    bool extent(quint64 index, Extent* out)
+    {
+        quint64 at = offsets_[index];
+        const uchar marker = data_[at++];
+        const int type = marker >> 4;
+        const int info = marker & 0x0f;
+        quint64 length = quint64(info);
+        const bool counted = type == 0x4 || type == 0x5 || type == 0x6 || type == 0xA || type == 0xC || type == 0xD;
+        if (counted && info == 0x0f) {
+            if (at >= tableOffset_)
+                return fail(QStringLiteral("binary property list object runs past its end"));
+            const uchar lengthMarker = data_[at++];
+            const int width = 1 << (lengthMarker & 0x0f);
+            if ((lengthMarker >> 4) != 0x1 || width > 8 || tableOffset_ - at < quint64(width))
+                return fail(QStringLiteral("binary property list has a bad object length"));
+            length = readBigEndian(at, width);
+            at += quint64(width);
+        }
+        quint64 unit = 1;
+        switch (type) {
+        case 0x0:
+            if (info != 0x0 && info != 0x8 && info != 0x9 && info != 0xf)
+                return fail(QStringLiteral("binary property list has an unknown object"));
+            length = 0;
+            break;
+        case 0x1:
+            if (info > 4)
+                return fail(QStringLiteral("binary property list has a bad integer"));
+            length = quint64(1) << info;
+            break;
+        case 0x2:
+            if (info != 2 && info != 3)
+                return fail(QStringLiteral("binary property list has a bad real"));
+            length = quint64(1) << info;
+            break;
+        case 0x3:
+            if (info != 3)
+                return fail(QStringLiteral("binary property list has a bad date"));
+            length = 8;
+            break;
+        case 0x4:
+        case 0x5:
+            break;
+        case 0x6:
+            unit = 2;
+            break;
+        case 0x8:
+            length = quint64(info) + 1;
+            break;
+        case 0xA:
+        case 0xC:
+            unit = refSize_;
+            out->container = true;
+            out->refs = length;
+            break;
+        case 0xD:
+            if (length > std::numeric_limits<quint64>::max() / 2)
+                return fail(QStringLiteral("binary property list has a bad object length"));
+            unit = refSize_;
+            length *= 2;
+            out->container = true;
+            out->refs = length;
+            break;
+        default:
+            return fail(QStringLiteral("binary property list has an unknown object type"));
+        }
+        if (length > (tableOffset_ - at) / unit)
+            return fail(QStringLiteral("binary property list object runs past its end"));
+        out->refStart = at;
+        return true;
+    }
+
+    // Depth-first over references. Recursion is bounded: a path deeper than maxDepth fails first.
+    bool visit(quint64 index, int depth)
+    {
+        Node& node = nodes_[index];
+        if (node.state == State::Visiting)
+            return fail(QStringLiteral("binary property list contains itself"));
+        if (node.state == State::Done) {
+            if (depth + node.height > limits_.maxDepth)
+                return fail(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
+            return true;
+        }
+        Extent ext;
+        if (!extent(index, &ext))
+            return false;
+        if (ext.container && depth + 1 > limits_.maxDepth)
+            return fail(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
+        node.state = State::Visiting;
+        const quint64 cap = quint64(limits_.maxValues) + 1;
+        quint64 values = 1;
+        int height = ext.container ? 1 : 0;
+        for (quint64 r = 0; r < ext.refs; ++r) {
+            const quint64 child = readBigEndian(ext.refStart + r * refSize_, refSize_);
+            if (child >= nodes_.size())
+                return fail(QStringLiteral("binary property list has an object reference out of range"));
+            if (!visit(child, depth + 1))
+                return false;
+            values = std::min(cap, values + nodes_[child].values);
+            height = std::max(height, 1 + nodes_[child].height);
+            if (values >= cap)
+                return fail(QStringLiteral("property list holds more than %1 values").arg(limits_.maxValues));
+        }
+        // `node` stays valid: nodes_ never grows during the walk.
+        node.state = State::Done;
+        node.values = values;
+        node.height = height;
+        return true;
+    }
+
+    const uchar* data_;
+    quint64 size_;
+    const PlistLimits& limits_;
+    int offsetSize_ = 0;
+    int refSize_ = 0;
+    quint64 tableOffset_ = 0;
+    std::vector<quint64> offsets_;
+    std::vector<Node> nodes_;
+    QString error_;
+};
+
+// --- XML structure check ---------------------------------------------------------------------------
+// libplist's XML parser recurses once per nesting level and overflows the stack on deep input, so the
+// nesting and the number of values are counted from the tags first. Comments, CDATA and processing
+// instructions are skipped; the count errs on the side of more.
+QString checkXml(const QByteArray& bytes, const PlistLimits& limits)
+{
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    const auto startsWith = [&](const char* at, const char* token) {
+        const size_t n = std::strlen(token);
+        return size_t(end - at) >= n && std::memcmp(at, token, n) == 0;
+    };
+    const auto skipPast = [&](const char* at, const char* token) -> const char* {
+        const size_t n = std::strlen(token);
+        for (; size_t(end - at) >= n; ++at)
+            if (std::memcmp(at, token, n) == 0)
+                return at + n;
+        return end;
+    };
+    int depth = 0;
+    qsizetype values = 0;
+    while (p < end) {
+        p = static_cast<const char*>(std::memchr(p, '<', size_t(end - p)));
+        if (!p)
+            break;
+        if (startsWith(p, "<!--")) {
+            p = skipPast(p + 4, "-->");
+            continue;
+        }
+        if (startsWith(p, "<![CDATA[")) {
+            p = skipPast(p + 9, "]]>");
+            continue;
+        }
+        if (startsWith(p, "<?") || startsWith(p, "<!")) {
+            p = skipPast(p + 2, ">");
+            continue;
+        }
+        const bool closing = startsWith(p, "</");
+        const char* name = p + (closing ? 2 : 1);
+        const char* tagEnd = static_cast<const char*>(std::memchr(name, '>', size_t(end - name)));
+        if (!tagEnd)
+            break;
+        const bool selfClosing = tagEnd > name && tagEnd[-1] == '/';
+        const auto nameIs = [&](const char* token) {
+            const size_t n = std::strlen(token);
+            return size_t(tagEnd - name) >= n && std::memcmp(name, token, n) == 0
+                && (name + n == tagEnd || name[n] == '/' || name[n] == ' ' || name[n] == '\t' || name[n] == '\r'
+                    || name[n] == '\n');
+        };
+        const bool container = nameIs("array") || nameIs("dict");
+        if (closing) {
+            if (container && depth > 0)
+                --depth;
+        } else if (!nameIs("plist") && !nameIs("key")) {
+            if (++values > limits.maxValues)
+                return QStringLiteral("property list holds more than %1 values").arg(limits.maxValues);
+            if (container && !selfClosing && ++depth > limits.maxDepth)
+                return QStringLiteral("property list nests deeper than %1").arg(limits.maxDepth);
+        }
+        p = tagEnd + 1;
+    }
+    return {};
+}
+
+// A one-object binary property list, for the values that libplist 2.2 can only make by parsing: integers
+// of 2^63 and more (the 16-byte form marks them unsigned) and dates as an exact real.
+PlistPtr nodeFromSingleObject(const QByteArray& object)
+{
+    QByteArray bytes = kBinaryMagic + object;
+    bytes.append(char(kBinaryMagic.size())); // offset table: one 1-byte offset
+    QByteArray trailer(32, '\0');
+    trailer[6] = 1;
+    trailer[7] = 1;
+    qToBigEndian<quint64>(1, trailer.data() + 8);
+    qToBigEndian<quint64>(0, trailer.data() + 16);
+    qToBigEndian<quint64>(quint64(kBinaryMagic.size() + object.size()), trailer.data() + 24);
+    bytes += trailer;
+    plist_t node = nullptr;
+    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &node);
+    return PlistPtr(node);
+}
+
+// A lone node written as a binary list, from its marker byte on (the top object comes first), where libplist 2.2 keeps facts its
+// getters drop: the 16-byte integer form, and a date's full range and sign of its fraction.
+QByteArray singleObjectBytes(plist_t node)
+{
+    PlistPtr copy(plist_copy(node));
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(copy.get(), &bytes, &length);
+    QByteArray result;
+    if (bytes && length > uint32_t(kBinaryMagic.size()))
+        result = QByteArray(bytes + kBinaryMagic.size(), qsizetype(length) - kBinaryMagic.size());
+    std::free(bytes);
+    return result;
+}
+
+// --- libplist -> QVariant ---------------------------------------------------------------------------
+class Reader {
+public:
+    Reader(const PlistLimits& limits, bool xml) : limits_(limits), xml_(xml) {}
+
+    QString error;
+
+    QVariant convert(plist_t node, int depth)
+    {
+        switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            uint8_t v = 0;
+            plist_get_bool_val(node, &v);
+            return values::fromBool(v != 0);
+        }
+        case PLIST_UINT: {
+            uint64_t v = 0;
+            plist_get_uint_val(node, &v);
+            if (v <= uint64_t(std::numeric_limits<qint64>::max()))
+                return values::fromSigned(qint64(v));
+            const QByteArray object = singleObjectBytes(node);
+            if (!object.isEmpty() && uchar(object[0]) == 0x14)
+                return values::fromUnsigned(v);
+            return values::fromSigned(qint64(v)); // the 8-byte form: a negative number
+        }
+        case PLIST_REAL: {
+            double v = 0;
+            plist_get_real_val(node, &v);
+            return values::fromReal(v);
+        }
+        case PLIST_STRING: {
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return values::fromString(QString::fromUtf8(text, qsizetype(length)));
+        }
+        case PLIST_DATA: {
+            uint64_t length = 0;
+            const char* bytes = plist_get_data_ptr(node, &length);
+            return values::fromData(QByteArray(bytes ? bytes : "", qsizetype(length)));
+        }
+        case PLIST_DATE:
+            return convertDate(node);
+        case PLIST_UID: {
+            uint64_t v = 0;
+            plist_get_uid_val(node, &v);
+            return QVariant::fromValue(PlistUid{v});
+        }
+        case PLIST_ARRAY:
+            return convertArray(node, depth + 1);
+        case PLIST_DICT:
+            return convertDictionary(node, depth + 1);
+        default:
+            return failed(QStringLiteral("property list holds a value of unknown type"));
+        }
+    }
+
+private:
+    QVariant failed(const QString& reason)
+    {
+        if (error.isEmpty())
+            error = reason;
+        return {};
+    }
+
+    QVariant convertDate(plist_t node)
+    {
+        const QByteArray object = singleObjectBytes(node);
+        if (object.size() < 9 || uchar(object[0]) != 0x33)
+            return failed(QStringLiteral("property list holds a date that cannot be read"));
+        const double seconds = qFromBigEndian<double>(object.constData() + 1);
+        if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
+            return failed(QStringLiteral("property list holds a date out of range"));
+        const qint64 msecs = qint64(std::llround(seconds * 1000.0)) + kReferenceDateMSecs;
+        return values::fromDate(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC));
+    }
+
+    QVariant convertArray(plist_t node, int depth)
+    {
+        if (depth > limits_.maxDepth)
+            return failed(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
+        const uint32_t count = plist_array_get_size(node);
+        QVariantList list;
+        list.reserve(qsizetype(count));
+        for (uint32_t i = 0; i < count; ++i) {
+            QVariant item = convert(plist_array_get_item(node, i), depth);
+            if (!error.isEmpty())
+                return {};
+            list.append(std::move(item));
+        }
+        return values::fromArray(list);
+    }
+
+    QVariant convertDictionary(plist_t node, int depth)
+    {
+        if (depth > limits_.maxDepth)
+            return failed(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
+        // XML has no UID element; keyed archives write {"CF$UID": n} instead.
+        if (xml_ && plist_dict_get_size(node) == 1) {
+            plist_t uid = plist_dict_get_item(node, "CF$UID");
+            if (uid && plist_get_node_type(uid) == PLIST_UINT) {
+                uint64_t v = 0;
+                plist_get_uint_val(uid, &v);
+                return QVariant::fromValue(PlistUid{v});
+            }
+        }
+        QVariantMap map;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, &key, &value);
+            if (!value) {
+                std::free(key);
+                break;
+            }
+            const QString name = QString::fromUtf8(key);
+            std::free(key);
+            QVariant item = convert(value, depth);
+            if (!error.isEmpty()) {
+                std::free(it);
+                return {};
+            }
+            map.insert(name, std::move(item));
+        }
+        std::free(it);
+        return values::fromDictionary(map);
+    }
+
+    const PlistLimits& limits_;
+    bool xml_;
+};
+
+// --- QVariant -> libplist ---------------------------------------------------------------------------
+class Writer {
+public:
+    explicit Writer(PlistFormat format) : format_(format) {}
+
+    QString error;
+
+    PlistPtr build(const QVariant& value)
+    {
+        if (value.metaType() == QMetaType::fromType<PlistUid>()) {
+            const quint64 uid = value.value<PlistUid>().value;
+            // libplist 2.2 writes a binary UID of 2^32 or more as 0.
+            if (format_ == PlistFormat::Binary && uid > std::numeric_limits<quint32>::max())
+                return fail(QStringLiteral("a UID of 2^32 or more"));
+            return PlistPtr(plist_new_uid(uid));
+        }
+        switch (values::kindOf(value)) {
+        case values::Kind::Bool:
+            return PlistPtr(plist_new_bool(value.toBool() ? 1 : 0));
+        case values::Kind::Signed:
+            return PlistPtr(plist_new_uint(uint64_t(value.toLongLong())));
+        case values::Kind::Unsigned: {
+            const quint64 v = value.toULongLong();
+            if (v <= quint64(std::numeric_limits<qint64>::max()))
+                return PlistPtr(plist_new_uint(v));
+            QByteArray object(17, '\0');
+            object[0] = char(0x14);
+            qToBigEndian<quint64>(v, object.data() + 9);
+            return checked(nodeFromSingleObject(object), "unsigned integer");
+        }
+        case values::Kind::Real:
+            return PlistPtr(plist_new_real(value.toDouble()));
+        case values::Kind::String: {
+            const QByteArray utf8 = value.toString().toUtf8();
+            if (utf8.contains('\0'))
+                return fail(QStringLiteral("a string holding U+0000"));
+            return PlistPtr(plist_new_string(utf8.constData()));
+        }
+        case values::Kind::Data: {
+            const QByteArray bytes = value.toByteArray();
+            return PlistPtr(plist_new_data(bytes.constData(), uint64_t(bytes.size())));
+        }
+        case values::Kind::Date: {
+            const QDateTime date = value.toDateTime();
+            if (!date.isValid())
+                return fail(QStringLiteral("an invalid date"));
+            qint64 msecs = date.toMSecsSinceEpoch() - kReferenceDateMSecs;
+            // XML dates have whole seconds, and libplist would cut toward 2001; keep the second it lies in.
+            if (format_ == PlistFormat::Xml)
+                msecs = (msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000)) * 1000;
+            const double seconds = double(msecs) / 1000.0;
+            if (std::fabs(seconds) > kMaxDateSeconds)
+                return fail(QStringLiteral("a date out of range"));
+            // The XML date element holds four-digit years only; others would read back as another date.
+            if (format_ == PlistFormat::Xml && (date.toUTC().date().year() < 1 || date.toUTC().date().year() > 9999))
+                return fail(QStringLiteral("a date outside the years 1 to 9999"));
+            QByteArray object(9, '\0');
+            object[0] = char(0x33);
+            qToBigEndian<double>(seconds, object.data() + 1);
+            return checked(nodeFromSingleObject(object), "date");
+        }
+        case values::Kind::Array: {
+            PlistPtr array(plist_new_array());
+            for (const QVariant& item : value.toList()) {
+                PlistPtr child = build(item);
+                if (!child)
+                    return nullptr;
+                plist_array_append_item(array.get(), child.release());
+            }
+            return array;
+        }
+        case values::Kind::Dictionary: {
+            PlistPtr dict(plist_new_dict());
+            const QVariantMap map = value.toMap();
+            for (auto it = map.cbegin(); it != map.cend(); ++it) {
+                const QByteArray key = it.key().toUtf8();
+                if (key.contains('\0'))
+                    return fail(QStringLiteral("a dictionary key holding U+0000"));
+                PlistPtr child = build(it.value());
+                if (!child)
+                    return nullptr;
+                plist_dict_set_item(dict.get(), key.constData(), child.release());
+            }
+            return dict;
+        }
+        case values::Kind::Object:
+            return fail(QStringLiteral("an object (%1)").arg(values::toObject(value)->className()));
+        case values::Kind::Invalid:
+            break;
+        }
+        return fail(value.isValid() ? QStringLiteral("a value of type %1").arg(QString::fromLatin1(value.typeName()))
+                                    : QStringLiteral("an invalid value"));
+    }
+
+private:
+    PlistPtr fail(const QString& what)
+    {
+        if (error.isEmpty())
+            error = QStringLiteral("cannot write %1 into a property list").arg(what);
+        return nullptr;
+    }
+
+    PlistPtr checked(PlistPtr node, const char* what)
+    {
+        if (!node)
+            return fail(QString::fromLatin1(what));
+        return node;
+    }
+
+    PlistFormat format_;
+};
+
+} // namespace
+
+PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& limits)
+{
+    PlistReadResult result;
+    const auto failed = [&](const QString& reason) {
+        result.value = QVariant();
+        result.error = reason;
+        return result;
+    };
+    result.format = bytes.startsWith("bplist") ? PlistFormat::Binary : PlistFormat::Xml;
+    if (bytes.isEmpty())
+        return failed(QStringLiteral("property list is empty"));
+    if (bytes.size() > limits.maxInputBytes || quint64(bytes.size()) > std::numeric_limits<uint32_t>::max())
+        return failed(QStringLiteral("property list is larger than %1 bytes").arg(limits.maxInputBytes));
+
+    plist_t root = nullptr;
+    if (result.format == PlistFormat::Binary) {
+        if (!bytes.startsWith(kBinaryMagic))
+            return failed(QStringLiteral("binary property list of an unknown version"));
+        const QString problem = BinaryPlistScanner(bytes, limits).check();
+        if (!problem.isEmpty())
+            return failed(problem);
+        plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &root);
+    } else {
+        const QString problem = checkXml(bytes, limits);
+        if (!problem.isEmpty())
+            return failed(problem);
+        plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &root);
+    }
+    PlistPtr owned(root);
+    if (!root) {
+        return failed(result.format == PlistFormat::Binary ? QStringLiteral("binary property list is malformed")
+                                                           : QStringLiteral("not an XML property list"));
+    }
+    Reader reader(limits, result.format == PlistFormat::Xml);
+    QVariant value = reader.convert(root, 0);
+    if (!reader.error.isEmpty())
+        return failed(reader.error);
+    result.value = std::move(value);
+    return result;
+}
+
+QByteArray writePropertyList(const QVariant& value, PlistFormat format)
+{
+    Writer writer(format);
+    PlistPtr root = writer.build(value);
+    if (!root) {
+        log("PropertyList", writer.error);
+        return {};
+    }
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    if (format == PlistFormat::Binary)
+        plist_to_bin(root.get(), &bytes, &length);
+    else
+        plist_to_xml(root.get(), &bytes, &length);
+    QByteArray result;
+    if (bytes && length > 0)
+        result = QByteArray(bytes, qsizetype(length));
+    std::free(bytes);
+    if (result.isEmpty())
+        log("PropertyList", QStringLiteral("libplist wrote nothing"));
+    return result;
+}
+
+} // namespace platform

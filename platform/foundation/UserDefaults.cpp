@@ -1,0 +1,398 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/Values.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <map>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+using values::Kind;
+
+// The value as a property list stores and reads it back, or invalid when a property list cannot hold it.
+QVariant canonical(const QVariant& value)
+{
+    switch (values::kindOf(value)) {
+    case Kind::Bool:
+        return values::fromBool(value.toBool());
+    case Kind::Signed:
+        return values::fromSigned(value.toLongLong());
+    case Kind::Unsigned: {
+        const quint64 u = value.toULongLong();
+        return u <= quint64(std::numeric_limits<qint64>::max()) ? values::fromSigned(qint64(u)) : values::fromUnsigned(u);
+    }
+    case Kind::Real:
+        return values::fromReal(value.toDouble());
+    case Kind::String:
+        // A property list cannot hold U+0000; refusing it here keeps one bad value from blocking every save.
+        if (value.toString().contains(QChar(0)))
+            return {};
+        return values::fromString(value.toString());
+    case Kind::Data:
+        return values::fromData(value.toByteArray());
+    case Kind::Date: {
+        // The XML date element has no fraction of a second.
+        const QDateTime date = value.toDateTime();
+        if (!date.isValid())
+            return {};
+        const qint64 ms = date.toMSecsSinceEpoch();
+        return values::fromDate(QDateTime::fromMSecsSinceEpoch(ms - ((ms % 1000) + 1000) % 1000, Qt::UTC));
+    }
+    case Kind::Array: {
+        QVariantList list;
+        for (const QVariant& element : value.toList()) {
+            QVariant c = canonical(element);
+            if (!c.isValid())
+                return {};
+            list.append(std::move(c));
+        }
+        return values::fromArray(list);
+    }
+    case Kind::Dictionary: {
+        QVariantMap map;
+        const QVariantMap source = value.toMap();
+        for (auto it = source.begin(); it != source.end(); ++it) {
+            QVariant c = canonical(it.value());
+            if (!c.isValid() || it.key().contains(QChar(0)))
+                return {};
+            map.insert(it.key(), std::move(c));
+        }
+        return values::fromDictionary(map);
+    }
+    case Kind::Object:
+    case Kind::Invalid:
+        break;
+    }
+    return {};
+}
+
+// An exclusive advisory lock on a file beside the defaults, held for one read-merge-write. The defaults file
+// itself cannot carry the lock: every write replaces it.
+class FileLock {
+public:
+    explicit FileLock(const QString& defaultsPath)
+    {
+        const QFileInfo info(defaultsPath);
+        const QByteArray path = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                                                  QStringLiteral(".lock"));
+        fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_); // releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+struct Domains {
+    std::mutex mutex;
+    std::map<QString, std::shared_ptr<UserDefaults>> instances;
+};
+
+Domains& domains()
+{
+    // Never destroyed: the instances must not write at static destruction, after the log has gone.
+    static Domains* d = new Domains;
+    return *d;
+}
+
+} // namespace
+
+std::shared_ptr<UserDefaults> UserDefaults::forDomain(const QString& domain)
+{
+    if (domain.isEmpty() || domain.contains(QLatin1Char('/')) || domain == QLatin1String(".") ||
+        domain == QLatin1String("..")) {
+        log("UserDefaults", QStringLiteral("\"%1\" is no preferences domain").arg(domain));
+        return nullptr;
+    }
+    Domains& d = domains();
+    std::lock_guard lock(d.mutex);
+    std::shared_ptr<UserDefaults>& instance = d.instances[domain];
+    if (!instance)
+        instance = std::make_shared<UserDefaults>(pathForDomain(domain), domain);
+    return instance;
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standard()
+{
+    return forDomain(Bundle::main()->identifier());
+}
+
+QString UserDefaults::pathForDomain(const QString& domain)
+{
+    return Paths::configHome() + QStringLiteral("/kelvaro/") + domain + QStringLiteral(".plist");
+}
+
+bool UserDefaults::synchronizeAll()
+{
+    std::vector<std::shared_ptr<UserDefaults>> all;
+    {
+        Domains& d = domains();
+        std::lock_guard lock(d.mutex);
+        for (const auto& entry : d.instances)
+            all.push_back(entry.second);
+    }
+    bool ok = true;
+    for (const std::shared_ptr<UserDefaults>& defaults : all)
+        ok = defaults->synchronize() && ok;
+    return ok;
+}
+
+UserDefaults::UserDefaults(const QString& filePath, const QString& domain)
+    : path_(QFileInfo(filePath).absoluteFilePath())
+    , domain_(domain.isEmpty() ? QFileInfo(filePath).completeBaseName() : domain)
+{
+    QString error;
+    const FileState state = readFile(&stored_, &error);
+    if (state == FileState::Bad || state == FileState::Unreadable) {
+        log("UserDefaults", error + QStringLiteral("; using the registered defaults"));
+        reportedBadFile_ = true;
+    }
+}
+
+UserDefaults::~UserDefaults()
+{
+    std::lock_guard lock(mutex_);
+    if (!changed_.isEmpty())
+        synchronizeLocked();
+}
+
+UserDefaults::FileState UserDefaults::readFile(QVariantMap* values, QString* error) const
+{
+    QFile file(path_);
+    if (!file.exists()) {
+        values->clear();
+        return FileState::Missing;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path_, file.errorString());
+        return FileState::Unreadable;
+    }
+    const PlistReadResult read = readPropertyList(file.readAll());
+    const std::optional<QVariantMap> dict = values::toDictionary(read.value);
+    if (!dict) {
+        *error = QStringLiteral("%1 is no property-list dictionary%2")
+                     .arg(path_, read.error.isEmpty() ? QString() : QStringLiteral(" (") + read.error + QLatin1Char(')'));
+        return FileState::Bad;
+    }
+    *values = *dict;
+    return FileState::Read;
+}
+
+QVariant UserDefaults::objectForKey(const QString& key) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = stored_.constFind(key);
+    if (it != stored_.constEnd())
+        return it.value();
+    return registered_.value(key);
+}
+
+QString UserDefaults::stringForKey(const QString& key) const
+{
+    return values::toString(objectForKey(key)).value_or(QString());
+}
+
+std::optional<QVariantList> UserDefaults::arrayForKey(const QString& key) const
+{
+    return values::toArray(objectForKey(key));
+}
+
+std::optional<QVariantMap> UserDefaults::dictionaryForKey(const QString& key) const
+{
+    return values::toDictionary(objectForKey(key));
+}
+
+std::optional<QByteArray> UserDefaults::dataForKey(const QString& key) const
+{
+    return values::toData(objectForKey(key));
+}
+
+bool UserDefaults::boolForKey(const QString& key) const
+{
+    return values::toBool(objectForKey(key)).value_or(false);
+}
+
+qint64 UserDefaults::integerForKey(const QString& key) const
+{
+    return values::toSigned(objectForKey(key)).value_or(0);
+}
+
+double UserDefaults::doubleForKey(const QString& key) const
+{
+    return values::toReal(objectForKey(key)).value_or(0.0);
+}
+
+float UserDefaults::floatForKey(const QString& key) const
+{
+    return float(doubleForKey(key));
+}
+
+bool UserDefaults::setObject(const QVariant& value, const QString& key)
+{
+    if (!value.isValid()) {
+        removeObjectForKey(key);
+        return true;
+    }
+    QVariant stored = canonical(value);
+    if (!stored.isValid()) {
+        log("UserDefaults", QStringLiteral("refused a value for \"%1\" that a property list cannot hold").arg(key));
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    stored_.insert(key, std::move(stored));
+    changed_.insert(key);
+    return true;
+}
+
+void UserDefaults::setBool(bool value, const QString& key)
+{
+    setObject(values::fromBool(value), key);
+}
+
+void UserDefaults::setInteger(qint64 value, const QString& key)
+{
+    setObject(values::fromSigned(value), key);
+}
+
+void UserDefaults::setDouble(double value, const QString& key)
+{
+    setObject(values::fromReal(value), key);
+}
+
+void UserDefaults::setFloat(float value, const QString& key)
+{
+    setObject(values::fromReal(double(value)), key);
+}
+
+void UserDefaults::removeObjectForKey(const QString& key)
+{
+    std::lock_guard lock(mutex_);
+    stored_.remove(key);
+    changed_.insert(key);
+}
+
+void UserDefaults::registerDefaults(const QVariantMap& defaults)
+{
+    std::lock_guard lock(mutex_);
+    for (auto it = defaults.begin(); it != defaults.end(); ++it) {
+        QVariant value = canonical(it.value());
+        if (value.isValid())
+            registered_.insert(it.key(), std::move(value));
+        else
+            log("UserDefaults", QStringLiteral("refused a default for \"%1\" that a property list cannot hold").arg(it.key()));
+    }
+}
+
+QVariantMap UserDefaults::dictionaryRepresentation() const
+{
+    std::lock_guard lock(mutex_);
+    QVariantMap all = registered_;
+    for (auto it = stored_.begin(); it != stored_.end(); ++it)
+        all.insert(it.key(), it.value());
+    return all;
+}
+
+bool UserDefaults::synchronize()
+{
+    std::lock_guard lock(mutex_);
+    return synchronizeLocked();
+}
+
+bool UserDefaults::synchronizeLocked()
+{
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (!changed_.isEmpty() && !QDir().mkpath(folder)) {
+        log("UserDefaults", QStringLiteral("cannot create %1").arg(folder));
+        return false;
+    }
+    FileLock fileLock(path_);
+
+    QVariantMap file;
+    QString error;
+    const FileState state = readFile(&file, &error);
+    QVariantMap merged;
+    if (state == FileState::Unreadable) {
+        // The file may be intact: never replace it with only the values known here. Changes wait for the
+        // next synchronize.
+        if (!reportedBadFile_)
+            log("UserDefaults", error);
+        reportedBadFile_ = true;
+        return changed_.isEmpty();
+    }
+    if (state == FileState::Bad) {
+        if (!reportedBadFile_) {
+            log("UserDefaults", error + QStringLiteral("; using the values known here"));
+            reportedBadFile_ = true;
+        }
+        if (changed_.isEmpty())
+            return true;
+        // Keep the bad file for whoever wants to rescue it; never write over it.
+        QString aside = path_ + QStringLiteral(".corrupt");
+        for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+            aside = path_ + QStringLiteral(".corrupt-%1").arg(n);
+        if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
+            log("UserDefaults", QStringLiteral("cannot move %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
+        }
+        log("UserDefaults", QStringLiteral("moved the unreadable %1 to %2").arg(path_, aside));
+        merged = stored_;
+    } else {
+        reportedBadFile_ = false;
+        merged = file;
+        for (const QString& key : std::as_const(changed_)) {
+            const auto it = stored_.constFind(key);
+            if (it != stored_.constEnd())
+                merged.insert(key, it.value());
+            else
+                merged.remove(key);
+        }
+        stored_ = merged;
+        if (state == FileState::Read && values::strictlyEqual(values::fromDictionary(merged), values::fromDictionary(file))) {
+            changed_.clear();
+            return true;
+        }
+        if (changed_.isEmpty() || (state == FileState::Missing && merged.isEmpty())) {
+            changed_.clear();
+            return true; // nothing of ours to write; a missing file stays missing
+        }
+    }
+
+    const QByteArray bytes = writePropertyList(values::fromDictionary(merged), PlistFormat::Xml);
+    if (bytes.isNull()) {
+        log("UserDefaults", QStringLiteral("cannot encode the values of %1").arg(path_));
+        return false;
+    }
+    const FileWriteResult written = Paths::writeFileSafely(path_, bytes, 0600);
+    if (!written) {
+        log("UserDefaults", written.error);
+        return false;
+    }
+    changed_.clear();
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,97 @@
+#pragma once
+// UserDefaults: the settings of one preferences domain, kept as an XML property list at
+// $XDG_CONFIG_HOME/kelvaro/<domain>.plist. Reads see the stored values over a registration layer that is
+// never written. One shared instance per domain for the process (forDomain, standard); any thread.
+//
+// Writing: set/remove change memory only; synchronize() writes. It re-reads the file under an advisory
+// lock, keeps the keys set or removed here since the last synchronize, takes every other key from the file
+// (so another process's writes to other keys survive, and show up here), and replaces the file atomically
+// only when that changes it. Call it after a batch of changes (the preference code does, at quit too, via
+// synchronizeAll()); an instance of its own (the path constructor) also writes unwritten changes when
+// destroyed. There is no timed write.
+//
+// A file that cannot be read or is no property-list dictionary is logged once and left alone while
+// nothing is set; reads then give the registered defaults. The first synchronize with changes moves it
+// aside to <file>.corrupt (or .corrupt-2, ...) and writes the values known here, so nothing is lost.
+//
+// Typed readers are strict: a string never reads as a number or a boolean ("YES", "1" give NO and 0),
+// and a number never reads as a string.
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+
+class UserDefaults {
+public:
+    // The process's instance of `domain` ("com.tarnwell.kelvaro"); null for a domain that is empty or
+    // holds a '/'.
+    static std::shared_ptr<UserDefaults> forDomain(const QString& domain);
+    // The domain of the running program's bundle identifier.
+    static std::shared_ptr<UserDefaults> standard();
+    static QString pathForDomain(const QString& domain);
+    // synchronize() of every domain instance; true when all succeeded.
+    static bool synchronizeAll();
+
+    // An instance of its own on `filePath`, independent of the shared ones; reads the file now.
+    explicit UserDefaults(const QString& filePath, const QString& domain = {});
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    QString domain() const { return domain_; }
+    QString filePath() const { return path_; }
+
+    // The stored value, else the registered one; invalid when neither.
+    QVariant objectForKey(const QString& key) const;
+    QString stringForKey(const QString& key) const; // null when absent or not a string
+    std::optional<QVariantList> arrayForKey(const QString& key) const;
+    std::optional<QVariantMap> dictionaryForKey(const QString& key) const;
+    std::optional<QByteArray> dataForKey(const QString& key) const;
+    // Numbers only (booleans count as 0 and 1); NO, 0 and 0.0 when absent or of another kind.
+    bool boolForKey(const QString& key) const;
+    qint64 integerForKey(const QString& key) const; // a real is truncated toward zero
+    double doubleForKey(const QString& key) const;
+    float floatForKey(const QString& key) const;
+
+    // An invalid value removes the key. A value that a property list cannot hold (an object, an invalid
+    // date or element) is refused with a log line and changes nothing; returns whether it was stored.
+    // Values are kept as the XML property list reads them back: integers as qint64 below 2^63, else
+    // quint64; reals as double; dates in UTC, truncated to whole seconds.
+    bool setObject(const QVariant& value, const QString& key);
+    void setBool(bool value, const QString& key);
+    void setInteger(qint64 value, const QString& key);
+    void setDouble(double value, const QString& key);
+    void setFloat(float value, const QString& key);
+    void removeObjectForKey(const QString& key);
+
+    // Adds to the registration layer (later registrations of a key win). Never written.
+    void registerDefaults(const QVariantMap& defaults);
+    // The registered values overlaid with the stored ones.
+    QVariantMap dictionaryRepresentation() const;
+
+    // False when the file could not be written; the changes are kept for the next attempt.
+    bool synchronize();
+
+private:
+    // Bad: read, but no property-list dictionary. Unreadable: exists but cannot be opened (may be intact).
+    enum class FileState { Missing, Read, Unreadable, Bad };
+    FileState readFile(QVariantMap* values, QString* error) const;
+    bool synchronizeLocked();
+
+    const QString path_;
+    const QString domain_;
+    mutable std::mutex mutex_;
+    QVariantMap stored_;
+    QVariantMap registered_;
+    QSet<QString> changed_; // set or removed since the last successful synchronize
+    bool reportedBadFile_ = false;
+};
+
+} // namespace platform

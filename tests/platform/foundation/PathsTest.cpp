@@ -1,0 +1,143 @@
+#include "platform/foundation/Paths.h"
+
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using platform::Paths;
+using kelvaro::test::ScopedEnvironment;
+
+namespace {
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+struct PathsFixture : ::testing::Test {
+    QTemporaryDir home;
+    ScopedEnvironment env;
+    void SetUp() override
+    {
+        env.set("HOME", home.path().toUtf8());
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DESKTOP_DIR"})
+            env.unset(name);
+    }
+};
+
+} // namespace
+
+TEST_F(PathsFixture, BaseDirectoriesFollowXdgVariablesAndIgnoreRelativeOnes)
+{
+    struct Row {
+        const char* variable;
+        QByteArray value; // empty: unset
+        QString (*reader)();
+        QString expected; // relative to HOME when it starts without '/'
+    };
+    const Row rows[] = {
+        {"XDG_DATA_HOME", "", &Paths::dataHome, ".local/share"},
+        {"XDG_DATA_HOME", "/srv/data", &Paths::dataHome, "/srv/data"},
+        {"XDG_DATA_HOME", "relative/data", &Paths::dataHome, ".local/share"},
+        {"XDG_CONFIG_HOME", "", &Paths::configHome, ".config"},
+        {"XDG_CONFIG_HOME", "/srv/config/", &Paths::configHome, "/srv/config"},
+        {"XDG_CONFIG_HOME", "config", &Paths::configHome, ".config"},
+    };
+    for (const Row& row : rows) {
+        ScopedEnvironment scoped;
+        if (row.value.isEmpty())
+            scoped.unset(row.variable);
+        else
+            scoped.set(row.variable, row.value);
+        const QString expected = row.expected.startsWith('/') ? row.expected : home.path() + '/' + row.expected;
+        EXPECT_EQ(row.reader(), expected) << row.variable << "=" << row.value.constData();
+    }
+    env.set("XDG_DATA_HOME", "/srv/data");
+    EXPECT_EQ(Paths::applicationSupportDirectory("Kelvaro"), "/srv/data/Kelvaro/");
+}
+
+TEST_F(PathsFixture, DesktopFromVariableThenUserDirsFileThenHome)
+{
+    const QString fromVariable = home.path() + "/Variable";
+    const QString fromFile = home.path() + "/Schreibtisch";
+    QDir().mkpath(fromVariable);
+    QDir().mkpath(fromFile);
+    const QString userDirs = home.path() + "/.config/user-dirs.dirs";
+
+    EXPECT_EQ(Paths::desktopDirectory(), home.path()) << "no variable, no file";
+
+    writeText(userDirs, "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+                        "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    EXPECT_EQ(Paths::desktopDirectory(), fromFile);
+
+    env.set("XDG_DESKTOP_DIR", fromVariable.toUtf8());
+    EXPECT_EQ(Paths::desktopDirectory(), fromVariable);
+
+    env.set("XDG_DESKTOP_DIR", (home.path() + "/Missing").toUtf8());
+    EXPECT_EQ(Paths::desktopDirectory(), home.path()) << "a folder that does not exist counts as none";
+
+    env.unset("XDG_DESKTOP_DIR");
+    writeText(userDirs, "XDG_DESKTOP_DIR=Desktop\n");
+    EXPECT_EQ(Paths::desktopDirectory(), home.path()) << "unquoted, relative value is ignored";
+}
+
+TEST_F(PathsFixture, SafeWriteReplacesContentAndLeavesNoTemporaryFile)
+{
+    const QString path = home.path() + "/Kelvaro-CurrentAlert.txt";
+    writeText(path, "old content that is longer\n");
+    const platform::FileWriteResult result = Paths::writeFileSafely(path, "sensor-1\n");
+    ASSERT_TRUE(result) << result.error.toStdString();
+    EXPECT_EQ(kelvaro::test::readFile(path), "sensor-1\n");
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Kelvaro-CurrentAlert.txt"});
+
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st{};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
+}
+
+TEST_F(PathsFixture, SafeWriteReplacesPlantedSymlinkInsteadOfFollowingIt)
+{
+    const QString victim = home.path() + "/victim";
+    writeText(victim, "precious");
+    const QString path = home.path() + "/Kelvaro-CurrentAlert.txt";
+    ASSERT_TRUE(QFile::link(victim, path));
+
+    ASSERT_TRUE(Paths::writeFileSafely(path, "sensor-2\n"));
+    EXPECT_EQ(kelvaro::test::readFile(victim), "precious");
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(kelvaro::test::readFile(path), "sensor-2\n");
+
+    // A dangling link (pointing where a file would be created) is replaced too, and nothing appears at its target.
+    const QString dangling = home.path() + "/nowhere";
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::link(dangling, path));
+    ASSERT_TRUE(Paths::writeFileSafely(path, "sensor-3\n"));
+    EXPECT_FALSE(QFileInfo::exists(dangling));
+    EXPECT_EQ(kelvaro::test::readFile(path), "sensor-3\n");
+}
+
+TEST_F(PathsFixture, SafeWriteReportsFailureAndCleansUp)
+{
+    const platform::FileWriteResult missingFolder = Paths::writeFileSafely(home.path() + "/no/such/file", "x");
+    EXPECT_FALSE(missingFolder);
+    EXPECT_FALSE(missingFolder.error.isEmpty());
+
+    // A folder at the name cannot be replaced by a file; the temporary file must not stay behind.
+    QDir().mkpath(home.path() + "/occupied");
+    const platform::FileWriteResult occupied = Paths::writeFileSafely(home.path() + "/occupied", "x");
+    EXPECT_FALSE(occupied);
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"occupied"});
+}
