@@ -1,6 +1,8 @@
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace kelvaro::test {
 namespace {
@@ -57,6 +59,14 @@ QByteArray readFile(const QString& path)
         return {};
     }
     return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        ADD_FAILURE() << "cannot write " << path.toStdString();
 }
 
 } // namespace kelvaro::test

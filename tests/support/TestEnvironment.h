@@ -27,5 +27,7 @@ CapturingLog& log();
 QString testDataPath(const QString& relative);
 QString sourcePath(const QString& relative);
 QByteArray readFile(const QString& path);
+// Writes `bytes` to `path`, creating its folders; a failure fails the running test.
+void writeFile(const QString& path, const QByteArray& bytes);
 
 } // namespace kelvaro::test

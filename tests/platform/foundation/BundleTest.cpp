@@ -17,17 +17,9 @@ using platform::Bundle;
 
 namespace {
 
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 void writeTable(const QString& path, const QVariantMap& strings)
 {
-    writeBytes(path, platform::writePropertyList(strings, platform::PlistFormat::Xml));
+    kelvaro::test::writeFile(path, platform::writePropertyList(strings, platform::PlistFormat::Xml));
 }
 
 // A bundle folder built in code: English and German "Localizable", an English-only polite table and
@@ -101,7 +93,7 @@ TEST_F(BundleFixture, PreferredLanguageFirstThenDevelopmentRegion)
 
 TEST_F(BundleFixture, BadTablesAreLoggedAndSkipped)
 {
-    writeBytes(dir.path() + "/en.lproj/Broken.strings", "\"Quit\" = \"Quit\";\n");
+    kelvaro::test::writeFile(dir.path() + "/en.lproj/Broken.strings", "\"Quit\" = \"Quit\";\n");
     writeTable(dir.path() + "/en.lproj/Mixed.strings", {{"Text", "Text"}, {"Number", qint64(3)}});
     const auto fresh = Bundle::fromDirectory(dir.path());
     ASSERT_TRUE(fresh);
@@ -115,8 +107,8 @@ TEST_F(BundleFixture, BadTablesAreLoggedAndSkipped)
 
 TEST_F(BundleFixture, FindsImagesWithOrWithoutExtension)
 {
-    writeBytes(dir.path() + "/Gauge.png", "PNG bytes");
-    writeBytes(dir.path() + "/en.lproj/Flag.svg", "<svg/>");
+    kelvaro::test::writeFile(dir.path() + "/Gauge.png", "PNG bytes");
+    kelvaro::test::writeFile(dir.path() + "/en.lproj/Flag.svg", "<svg/>");
     EXPECT_EQ(bundle->pathForImageResource("Gauge"), dir.path() + "/Gauge.png");
     EXPECT_EQ(bundle->pathForImageResource("Gauge.png"), dir.path() + "/Gauge.png");
     EXPECT_EQ(bundle->pathForImageResource("Flag"), dir.path() + "/en.lproj/Flag.svg");
@@ -134,7 +126,7 @@ TEST(Bundle, FromDirectoryNeedsAFolderAndAReadableInfoDictionary)
     EXPECT_TRUE(noInfo->infoDictionary().isEmpty());
     EXPECT_EQ(noInfo->identifier(), "");
 
-    writeBytes(dir.path() + "/Info.plist", "<plist><dict><key>CFBundleIdentifier</key>");
+    kelvaro::test::writeFile(dir.path() + "/Info.plist", "<plist><dict><key>CFBundleIdentifier</key>");
     EXPECT_EQ(Bundle::fromDirectory(dir.path()), nullptr);
     EXPECT_TRUE(kelvaro::test::log().contains("Bundle: "));
 }

@@ -15,14 +15,6 @@ using platform::HostRoot;
 
 namespace {
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
 // Restores the environment's choice of root after a test that changed it.
 struct CurrentRootGuard {
     ~CurrentRootGuard() { HostRoot::setCurrent(nullptr); }
@@ -52,7 +44,7 @@ TEST(HostRoot, ListsFolderInNaturalOrder)
 {
     QTemporaryDir dir;
     for (const char* name : {"sda10", "sda2", "sda", "sda1", "loop0"})
-        writeText(dir.path() + "/sys/block/" + name, "");
+        kelvaro::test::writeFile(dir.path() + "/sys/block/" + name, "");
     const HostRoot root(dir.path());
     EXPECT_EQ(root.listDirectory("/sys/block"), (QStringList{"loop0", "sda", "sda1", "sda2", "sda10"}));
     EXPECT_EQ(root.listDirectory("/sys/block/sda"), std::nullopt) << "a file is no folder";
@@ -62,7 +54,7 @@ TEST(HostRoot, ListsFolderInNaturalOrder)
 TEST(HostRoot, ReadsFilesAndLinksUnderItsRoot)
 {
     QTemporaryDir dir;
-    writeText(dir.path() + "/etc/os-release", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Straße 12\"\n");
+    kelvaro::test::writeFile(dir.path() + "/etc/os-release", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Straße 12\"\n");
     QDir().mkpath(dir.path() + "/sys/class/net");
     ASSERT_TRUE(QFile::link("../../devices/virtual/net/lo", dir.path() + "/sys/class/net/lo"));
     const HostRoot root(dir.path());

@@ -17,14 +17,6 @@ using kelvaro::test::ScopedEnvironment;
 
 namespace {
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
 struct PathsFixture : ::testing::Test {
     QTemporaryDir home;
     ScopedEnvironment env;
@@ -77,7 +69,7 @@ TEST_F(PathsFixture, DesktopFromVariableThenUserDirsFileThenHome)
 
     EXPECT_EQ(Paths::desktopDirectory(), home.path()) << "no variable, no file";
 
-    writeText(userDirs, "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+    kelvaro::test::writeFile(userDirs, "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
                         "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
     EXPECT_EQ(Paths::desktopDirectory(), fromFile);
 
@@ -88,14 +80,14 @@ TEST_F(PathsFixture, DesktopFromVariableThenUserDirsFileThenHome)
     EXPECT_EQ(Paths::desktopDirectory(), home.path()) << "a folder that does not exist counts as none";
 
     env.unset("XDG_DESKTOP_DIR");
-    writeText(userDirs, "XDG_DESKTOP_DIR=Desktop\n");
+    kelvaro::test::writeFile(userDirs, "XDG_DESKTOP_DIR=Desktop\n");
     EXPECT_EQ(Paths::desktopDirectory(), home.path()) << "unquoted, relative value is ignored";
 }
 
 TEST_F(PathsFixture, SafeWriteReplacesContentAndLeavesNoTemporaryFile)
 {
     const QString path = home.path() + "/Kelvaro-CurrentAlert.txt";
-    writeText(path, "old content that is longer\n");
+    kelvaro::test::writeFile(path, "old content that is longer\n");
     const platform::FileWriteResult result = Paths::writeFileSafely(path, "sensor-1\n");
     ASSERT_TRUE(result) << result.error.toStdString();
     EXPECT_EQ(kelvaro::test::readFile(path), "sensor-1\n");
@@ -111,7 +103,7 @@ TEST_F(PathsFixture, SafeWriteReplacesContentAndLeavesNoTemporaryFile)
 TEST_F(PathsFixture, SafeWriteReplacesPlantedSymlinkInsteadOfFollowingIt)
 {
     const QString victim = home.path() + "/victim";
-    writeText(victim, "precious");
+    kelvaro::test::writeFile(victim, "precious");
     const QString path = home.path() + "/Kelvaro-CurrentAlert.txt";
     ASSERT_TRUE(QFile::link(victim, path));
 
