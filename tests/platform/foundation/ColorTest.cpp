@@ -1,4 +1,6 @@
 #include "platform/foundation/Color.h"
+#include "platform/foundation/KeyedArchiver.h"
+#include "platform/foundation/KeyedUnarchiver.h"
 
 #include "platform/foundation/SequentialArchiver.h"
 #include "platform/foundation/SequentialUnarchiver.h"
@@ -193,4 +195,45 @@ TEST(Color, KeyedFormMatchesTheOriginalShape)
                        {QStringLiteral("NSRGB"), values::fromData(QByteArray("0.5 x", 6))}});
     EXPECT_FALSE(Color::decode(bad));
     EXPECT_EQ(bad.failure(), QStringLiteral("NSColor with bad components"));
+}
+
+TEST(Color, KeyedFormReadsTerminalColoursAndRoundTrips)
+{
+    platform::UnarchiveOptions options;
+    options.allowedClasses = {QStringLiteral("NSColor")};
+    struct Row {
+        const char* file;
+        int r, g, b;
+        float alpha;
+    };
+    const Row rows[] = {
+        {"Solarized_Dark_2011-03-22.BackgroundColor.keyed.bplist", 0x00, 0x2b, 0x36, 0.96f}, // base03
+        {"Solarized_Dark_2011-03-22.TextColor.keyed.bplist", 0x83, 0x94, 0x96, 1.0f},       // base0
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const QByteArray data = kelvaro::test::readFile(kelvaro::test::testDataPath(
+            QStringLiteral("archives/terminal-profiles/") + QLatin1String(row.file)));
+        const auto color = platform::objectAs<platform::Color>(
+            platform::values::toObject(platform::KeyedUnarchiver::unarchiveObjectWithData(data, options)));
+        ASSERT_TRUE(color);
+        EXPECT_EQ(color->colorSpace(), platform::Color::Space::DeviceRGB);
+        EXPECT_NEAR(color->red(), row.r / 255.0, 1e-6);
+        EXPECT_NEAR(color->green(), row.g / 255.0, 1e-6);
+        EXPECT_NEAR(color->blue(), row.b / 255.0, 1e-6);
+        EXPECT_NEAR(color->alpha(), row.alpha, 1e-6);
+    }
+
+    for (const auto& original : {platform::Color::rgb(platform::Color::Space::CalibratedRGB, 0.25f, 0.5f, 0.125f, 0.75f),
+             platform::Color::white(platform::Color::Space::DeviceWhite, 0.5f)}) {
+        const QByteArray data = platform::KeyedArchiver::archivedDataWithRootObject(platform::values::fromObject(original));
+        const auto back = platform::objectAs<platform::Color>(
+            platform::values::toObject(platform::KeyedUnarchiver::unarchiveObjectWithData(data, options)));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->colorSpace(), original->colorSpace());
+        EXPECT_FLOAT_EQ(back->red(), original->red());
+        EXPECT_FLOAT_EQ(back->green(), original->green());
+        EXPECT_FLOAT_EQ(back->blue(), original->blue());
+        EXPECT_FLOAT_EQ(back->alpha(), original->alpha());
+    }
 }
