@@ -1,7 +1,7 @@
 #include "platform/foundation/Color.h"
+
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/KeyedUnarchiver.h"
-
 #include "platform/foundation/SequentialArchiver.h"
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
