@@ -22,14 +22,6 @@ TEVSensorValueConverter converter(qint64 kind, double factor)
 
 } // namespace
 
-TEST(TEVSensorValueConverter, StartsAsIdentity)
-{
-    TEVSensorValueConverter c;
-    EXPECT_EQ(c.functionType(), 0);
-    EXPECT_EQ(c.linearFactor(), 1.0);
-    EXPECT_EQ(c.valueForRawSensorValue(4711), 4711.0);
-}
-
 TEST(TEVSensorValueConverter, ConvertsByKind)
 {
     const double fixed16 = std::ldexp(1.0, -16);
