@@ -1,8 +1,10 @@
 #include "sensors/TEVSMBIOSInfo.h"
 
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QSet>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -357,6 +359,23 @@ TEST(TEVSMBIOSInfo, EveryPrefixAndCorruptionOfRealTablesDecodesSafely)
         }
     }
     log().clear();
+}
+
+} // namespace
+
+namespace {
+
+TEST(TEVSMBIOSInfo, StructureNamesComeFromTheProgramStringTable)
+{
+    const auto bundle = platform::Bundle::forProgram(QStringLiteral("Kelvaro"));
+    ASSERT_TRUE(bundle);
+    const auto info = TEVSMBIOSInfo::createWithData(corpusTable("Lenovo-ThinkPad-W510.bin"));
+    QSet<QString> names;
+    for (const QVariant& entry : info->systemManagementStructures())
+        names.insert(entry.toMap().value("Contents").toMap().value("StructureName").toString());
+    EXPECT_GE(names.size(), 10);
+    for (const QString& name : std::as_const(names))
+        EXPECT_EQ(bundle->localizedString(name, QStringLiteral("<missing>"), QStringLiteral("Localizable")), name);
 }
 
 } // namespace
