@@ -21,6 +21,9 @@ public:
     // Type code → "Contents" of the last structure of that type. Per reader.
     const QMap<quint8, QVariantMap>& recordsByTypeCode() const { return records_; }
     std::optional<QVariantMap> recordForSMBIOSTypeCode(quint8 type) const;
+    // "SMBIOS: <structure list>\n", the list in old-style property-list text (arrays in parentheses,
+    // dictionaries in braces, data in angle brackets).
+    QString description() const;
 
     explicit TEVSMBIOSInfo(const QByteArray& data); // use createWithData
 

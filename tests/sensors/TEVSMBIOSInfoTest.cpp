@@ -379,3 +379,29 @@ TEST(TEVSMBIOSInfo, StructureNamesComeFromTheProgramStringTable)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TEVSMBIOSInfo, DescriptionListsStructuresWithTheirFields)
+{
+    const auto info = TEVSMBIOSInfo::createWithData(
+        structure(1, QByteArray::fromHex("01000000"), {"Say \"hi\""}) + structure(127, {}));
+    EXPECT_EQ(info->description(),
+              "SMBIOS: (\n"
+              "    {\n"
+              "        Contents = {\n"
+              "            Manufacturer = \"Say \\\"hi\\\"\";\n"
+              "            StructureName = \"System information\";\n"
+              "        };\n"
+              "        TypeCode = 1;\n"
+              "    },\n"
+              "    {\n"
+              "        Contents = {\n"
+              "            StructureName = \"*** End of Table ***\";\n"
+              "        };\n"
+              "        TypeCode = 127;\n"
+              "    }\n"
+              ")\n");
+}
+
+} // namespace
