@@ -1,0 +1,42 @@
+#pragma once
+// Decodes an SMBIOS structure table (DSP0134) into one dictionary per structure, in table order. Made
+// complete by createWithData on the calling thread; read-only afterwards, so any thread may read it.
+
+#include <QByteArray>
+#include <QMap>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+class TEVSMBIOSInfo {
+public:
+    // Null for null data; any other bytes give a reader, however damaged the table.
+    static std::shared_ptr<TEVSMBIOSInfo> createWithData(const QByteArray& data);
+
+    // {"TypeCode": quint64, "Contents": {"StructureName": text, fields...}}; "Contents" is missing when
+    // the structure could not be decoded.
+    const QVariantList& systemManagementStructures() const { return structures_; }
+    // Type code → "Contents" of the last structure of that type. Per reader.
+    const QMap<quint8, QVariantMap>& recordsByTypeCode() const { return records_; }
+    std::optional<QVariantMap> recordForSMBIOSTypeCode(quint8 type) const;
+    // "SMBIOS: <structure list>\n", the list in old-style property-list text (arrays in parentheses,
+    // dictionaries in braces, data in angle brackets).
+    QString description() const;
+
+    explicit TEVSMBIOSInfo(const QByteArray& data); // use createWithData
+
+private:
+    std::optional<QVariantMap> currentStructureDescription();
+    std::optional<QStringList> currentStringArray();
+    std::optional<QString> currentString();
+    static void fillDescription(QVariantMap& description, quint8 index, const QStringList& strings,
+                                const QString& key);
+
+    QByteArray data_;
+    qsizetype parserPosition_ = 0;
+    qsizetype endPosition_ = 0;
+    QVariantList structures_;
+    QMap<quint8, QVariantMap> records_;
+};
