@@ -54,6 +54,14 @@ std::optional<Numeric> numericType(quint32 type)
     return std::nullopt;
 }
 
+bool printable(quint32 code)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        if (((code >> shift) & 0xff) < 0x20 || ((code >> shift) & 0xff) > 0x7e)
+            return false;
+    return true;
+}
+
 std::optional<QString> fail(const QString& path, const QString& message)
 {
     return path + QStringLiteral(": ") + message;
@@ -67,10 +75,18 @@ std::optional<QString> parseKey(const QVariantMap& entry, const QString& path, E
         if (!known.contains(it.key()))
             return fail(path, QStringLiteral("unknown key \"%1\"").arg(it.key()));
     for (const char* name : {"Key", "Type"}) {
-        const std::optional<QString> text = values::toString(entry.value(QLatin1String(name)));
-        const quint32 code = text ? SmcConnection::fourCharCode(*text) : 0;
+        const QVariant value = entry.value(QLatin1String(name));
+        const std::optional<QString> text = values::toString(value);
+        quint32 code = text ? SmcConnection::fourCharCode(*text) : 0;
+        const Kind kind = values::kindOf(value);
+        if (qstrcmp(name, "Type") == 0 && (kind == Kind::Signed || kind == Kind::Unsigned)) {
+            const std::optional<quint64> number = values::toUnsigned(value);
+            code = number && *number <= 0xffffffffULL ? quint32(*number) : 0;
+        }
         if (code == 0)
-            return fail(path + QLatin1Char('.') + QLatin1String(name), QStringLiteral("not a four-character text"));
+            return fail(path + QLatin1Char('.') + QLatin1String(name),
+                        QString::fromLatin1(qstrcmp(name, "Key") == 0 ? "not a four-character text"
+                                                                      : "not a four-character text or a 32-bit code"));
         (qstrcmp(name, "Key") == 0 ? key.key : key.type) = code;
     }
     const std::optional<QByteArray> bytes = values::toData(entry.value(QStringLiteral("Bytes")));
@@ -178,7 +194,8 @@ std::optional<QVariantMap> EmulatedSmcConnection::sectionFromDump(const QByteArr
         // The type's hex code is exact where its text shows an unprintable byte ("ui8?" is 75693800).
         const quint32 type = match.captured(3).toUInt(nullptr, 16);
         QVariantMap entry{{QStringLiteral("Key"), match.captured(1)},
-                          {QStringLiteral("Type"), fourCharText(type)},
+                          {QStringLiteral("Type"), printable(type) ? QVariant(fourCharText(type))
+                                                                   : values::fromUnsigned(type)},
                           {QStringLiteral("Bytes"), unreadable ? QByteArray(size, '\0')
                                                                : QByteArray::fromHex(value.toLatin1())}};
         if (unreadable)

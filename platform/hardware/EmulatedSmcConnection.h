@@ -7,7 +7,8 @@
 //   "OpenError": integer, optional  — open() answers this errno value instead of opening
 //   "Keys": array, in index order, of dictionaries:
 //     "Key":   text, exactly 4 Latin-1 characters, unique
-//     "Type":  text, exactly 4 Latin-1 characters ("sp78", "ui8 ")
+//     "Type":  text, exactly 4 Latin-1 characters ("sp78", "ui8 "), or the code as an integer for types
+//              with unprintable bytes (0x75693800, "ui8" and a zero byte)
 //     "Bytes": data, 1 to 32 bytes, the SMC's representation (big-endian integers and fixed point)
 //     "Fail":  boolean, optional — key information still answers, reading the bytes gives result 0x85
 //     "Wander": dictionary, optional, only for types ui8 /ui16/ui32/spXY/fpXY of their natural size:
