@@ -79,19 +79,22 @@ int LinuxSmcConnection::open()
     if (!count)
         return ENODEV;
     indexOfKey_.clear();
+    quint32 skipped = 0;
     for (quint32 index = 0; index < *count; ++index) {
         errno = 0;
         const std::optional<Entry> entry = readEntry(index, Part::Name);
         if (!entry) {
             if (errno == EACCES || errno == EPERM)
                 return EACCES;
-            log(kClass, QStringLiteral("key at index %1 unreadable; skipped").arg(index));
+            ++skipped;
             continue;
         }
         // The first of two equal names wins, as a lookup by name finds the first.
         if (!indexOfKey_.contains(entry->key))
             indexOfKey_.insert(entry->key, index);
     }
+    if (skipped > 0)
+        log(kClass, QStringLiteral("%1 of %2 keys unreadable by index; they read as missing").arg(skipped).arg(*count));
     count_ = *count;
     open_ = true;
     return 0;

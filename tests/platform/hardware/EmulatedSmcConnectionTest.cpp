@@ -1,5 +1,6 @@
 #include "platform/hardware/EmulatedSmcConnection.h"
 
+#include "platform/foundation/SimulatedComputer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -148,4 +149,22 @@ TEST(EmulatedSmcConnection, SchemaErrorsNameTheKeyPath)
         EXPECT_FALSE(loaded.connection) << row.error;
         EXPECT_TRUE(loaded.error.startsWith(QLatin1String(row.error))) << loaded.error.toStdString();
     }
+}
+
+TEST(EmulatedSmcConnection, ReadsTheSimulatedComputersSection)
+{
+    using platform::SimulatedComputer;
+    const auto withSmc = SimulatedComputer::fromDictionary(
+        {{"SMC", section({key("TC0D", "sp78", QByteArray::fromHex("1a80"))})}}, QStringLiteral("/nonexistent"));
+    ASSERT_TRUE(withSmc.computer) << withSmc.error.toStdString();
+    const auto loaded = EmulatedSmcConnection::fromComputer(*withSmc.computer);
+    ASSERT_TRUE(loaded.connection);
+    EXPECT_EQ(loaded.connection->open(), 0);
+    EXPECT_EQ(loaded.connection->keyAtIndex(0).value, code("TC0D"));
+
+    const auto bare = SimulatedComputer::fromDictionary({}, QStringLiteral("/nonexistent"));
+    ASSERT_TRUE(bare.computer);
+    const auto none = EmulatedSmcConnection::fromComputer(*bare.computer);
+    EXPECT_FALSE(none.connection);
+    EXPECT_TRUE(none.error.isEmpty());
 }
