@@ -82,7 +82,7 @@ int LinuxSmcConnection::open()
     quint32 skipped = 0;
     for (quint32 index = 0; index < *count; ++index) {
         errno = 0;
-        const std::optional<Entry> entry = readEntry(index, Part::Name);
+        const std::optional<Entry> entry = readEntry(index, Detail::Name);
         if (!entry) {
             if (errno == EACCES || errno == EPERM)
                 return EACCES;
@@ -121,7 +121,7 @@ SmcAnswer<quint32> LinuxSmcConnection::keyAtIndex(quint32 index)
         return SmcAnswer<quint32>::failure(smcresult::Error);
     if (index >= count_)
         return SmcAnswer<quint32>::failure(smcresult::KeyNotFound);
-    const std::optional<Entry> entry = readEntry(index, Part::Name);
+    const std::optional<Entry> entry = readEntry(index, Detail::Name);
     return entry ? SmcAnswer<quint32>::success(entry->key) : SmcAnswer<quint32>::failure(smcresult::Error);
 }
 
@@ -157,7 +157,7 @@ SmcAnswer<LinuxSmcConnection::Entry> LinuxSmcConnection::entryForKey(quint32 key
             bytes[i] = char((*count >> (24 - 8 * i)) & 0xff);
         return SmcAnswer<Entry>::success({countKey, {4, fourCharCode(QStringLiteral("ui32"))}, bytes});
     }
-    const std::optional<Entry> entry = readEntry(*found, Part::Full);
+    const std::optional<Entry> entry = readEntry(*found, Detail::Full);
     if (!entry)
         return SmcAnswer<Entry>::failure(smcresult::Error);
     if (entry->key != key) {
@@ -178,15 +178,15 @@ std::optional<QByteArray> LinuxSmcConnection::read(const QString& attribute)
     return sysfs_->access(attribute, std::nullopt);
 }
 
-std::optional<LinuxSmcConnection::Entry> LinuxSmcConnection::readEntry(quint32 index, Part part)
+std::optional<LinuxSmcConnection::Entry> LinuxSmcConnection::readEntry(quint32 index, Detail detail)
 {
-    std::optional<Entry> entry = readEntryOnce(index, part);
+    std::optional<Entry> entry = readEntryOnce(index, detail);
     if (!entry && errno == EAGAIN)
-        entry = readEntryOnce(index, part);
+        entry = readEntryOnce(index, detail);
     return entry;
 }
 
-std::optional<LinuxSmcConnection::Entry> LinuxSmcConnection::readEntryOnce(quint32 index, Part part)
+std::optional<LinuxSmcConnection::Entry> LinuxSmcConnection::readEntryOnce(quint32 index, Detail detail)
 {
     if (!sysfs_->access(QStringLiteral("key_at_index"), QByteArray::number(index)))
         return std::nullopt;
@@ -198,7 +198,7 @@ std::optional<LinuxSmcConnection::Entry> LinuxSmcConnection::readEntryOnce(quint
     }
     Entry entry;
     entry.key = *key;
-    if (part == Part::Full) {
+    if (detail == Detail::Full) {
         const std::optional<QByteArray> type = read(QStringLiteral("key_at_index_type"));
         const std::optional<QByteArray> length = read(QStringLiteral("key_at_index_data_length"));
         const std::optional<QByteArray> data = read(QStringLiteral("key_at_index_data"));

@@ -52,13 +52,13 @@ private:
         SmcKeyInfo info;
         QByteArray bytes;
     };
-    enum class Part { Name, Full };
+    enum class Detail { Name, Full };
 
     std::optional<quint32> readCount();
     // One selection of `index` read back; the index is shared by every process, so a reading whose
     // index or name changed meanwhile is retried once.
-    std::optional<Entry> readEntry(quint32 index, Part part);
-    std::optional<Entry> readEntryOnce(quint32 index, Part part);
+    std::optional<Entry> readEntry(quint32 index, Detail detail);
+    std::optional<Entry> readEntryOnce(quint32 index, Detail detail);
     std::optional<QByteArray> read(const QString& attribute);
     SmcAnswer<Entry> entryForKey(quint32 key);
 
