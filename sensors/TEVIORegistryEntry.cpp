@@ -1,5 +1,6 @@
 #include "sensors/TEVIORegistryEntry.h"
 
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 
 #include <QStringDecoder>
@@ -133,4 +134,12 @@ bool TEVIORegistryEntry::boolValueWithName(const QString& name) const
 std::optional<QVariantList> TEVIORegistryEntry::arrayValueWithName(const QString& name) const
 {
     return values::toArray(value(name));
+}
+
+QString TEVIORegistryEntry::description() const
+{
+    const auto all = properties();
+    return QStringLiteral("TEVIORegistryEntry: ")
+        + (all ? platform::describePropertyList(values::fromDictionary(*all)) : QStringLiteral("(null)"))
+        + QLatin1Char('\n');
 }

@@ -50,6 +50,8 @@ public:
     // Only a boolean property counts: the number 1 reads as false.
     bool boolValueWithName(const QString& name) const;
     std::optional<QVariantList> arrayValueWithName(const QString& name) const;
+    // "TEVIORegistryEntry: <properties as property-list text>\n"; "(null)" for no entry.
+    QString description() const;
 
     explicit TEVIORegistryEntry(Handle handle) : handle_(std::move(handle)) {} // use createWithIOKitHandle
 

@@ -129,3 +129,11 @@ TEST(TEVIORegistryEntry, WalksParentsChildrenAndDriverClass)
     EXPECT_FALSE(TEVIORegistryEntry().parentServiceEntry());
     EXPECT_FALSE(TEVIORegistryEntry::createWithIOKitHandle(nullptr));
 }
+
+TEST(TEVIORegistryEntry, DescriptionListsTheProperties)
+{
+    const auto registry = sampleRegistry();
+    const auto battery = TEVIORegistryEntry::serviceObjectsMatchingName("AppleSmartBattery", registry)->at(0);
+    EXPECT_EQ(battery->description(), "TEVIORegistryEntry: {\n    count = 7;\n}\n");
+    EXPECT_EQ(TEVIORegistryEntry().description(), "TEVIORegistryEntry: (null)\n");
+}
