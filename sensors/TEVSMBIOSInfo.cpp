@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 
 #include <QRegularExpression>
@@ -194,44 +195,6 @@ qsizetype fieldWidth(Form form)
     return 0;
 }
 
-QString quoted(const QString& text)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.$/:-]+$"));
-    if (plain.match(text).hasMatch())
-        return text;
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
-
-QString describe(const QVariant& value, int depth)
-{
-    const QString indent(4 * (depth + 1), QLatin1Char(' '));
-    const QString closing(4 * depth, QLatin1Char(' '));
-    switch (platform::values::kindOf(value)) {
-    case platform::values::Kind::Array: {
-        QString text = QStringLiteral("(\n");
-        const QVariantList list = value.toList();
-        for (qsizetype i = 0; i < list.size(); ++i)
-            text += indent + describe(list.at(i), depth + 1) + (i + 1 < list.size() ? ",\n" : "\n");
-        return text + closing + QLatin1Char(')');
-    }
-    case platform::values::Kind::Dictionary: {
-        QString text = QStringLiteral("{\n");
-        const QVariantMap map = value.toMap();
-        for (auto it = map.begin(); it != map.end(); ++it)
-            text += indent + quoted(it.key()) + QStringLiteral(" = ") + describe(it.value(), depth + 1) + ";\n";
-        return text + closing + QLatin1Char('}');
-    }
-    case platform::values::Kind::Data:
-        return QLatin1Char('<') + QString::fromLatin1(value.toByteArray().toHex()) + QLatin1Char('>');
-    case platform::values::Kind::String:
-        return quoted(value.toString());
-    default:
-        return value.toString();
-    }
-}
-
 } // namespace
 
 std::shared_ptr<TEVSMBIOSInfo> TEVSMBIOSInfo::createWithData(const QByteArray& data)
@@ -271,7 +234,7 @@ std::optional<QVariantMap> TEVSMBIOSInfo::recordForSMBIOSTypeCode(quint8 type) c
 
 QString TEVSMBIOSInfo::description() const
 {
-    return QStringLiteral("SMBIOS: ") + describe(platform::values::fromArray(structures_), 0) + QLatin1Char('\n');
+    return QStringLiteral("SMBIOS: ") + platform::describePropertyList(platform::values::fromArray(structures_)) + QLatin1Char('\n');
 }
 
 std::optional<QVariantMap> TEVSMBIOSInfo::currentStructureDescription()

@@ -4,6 +4,7 @@
 #include "platform/foundation/Values.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <plist/plist.h>
@@ -629,6 +630,53 @@ QByteArray writePropertyList(const QVariant& value, PlistFormat format)
     if (result.isEmpty())
         log("PropertyList", QStringLiteral("libplist wrote nothing"));
     return result;
+}
+
+namespace {
+
+QString quoted(const QString& text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.$/:-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString describe(const QVariant& value, int depth)
+{
+    const QString indent(4 * (depth + 1), QLatin1Char(' '));
+    const QString closing(4 * depth, QLatin1Char(' '));
+    switch (values::kindOf(value)) {
+    case values::Kind::Array: {
+        QString text = QStringLiteral("(\n");
+        const QVariantList list = value.toList();
+        for (qsizetype i = 0; i < list.size(); ++i)
+            text += indent + describe(list.at(i), depth + 1) + (i + 1 < list.size() ? ",\n" : "\n");
+        return text + closing + QLatin1Char(')');
+    }
+    case values::Kind::Dictionary: {
+        QString text = QStringLiteral("{\n");
+        const QVariantMap map = value.toMap();
+        for (auto it = map.begin(); it != map.end(); ++it)
+            text += indent + quoted(it.key()) + QStringLiteral(" = ") + describe(it.value(), depth + 1) + ";\n";
+        return text + closing + QLatin1Char('}');
+    }
+    case values::Kind::Data:
+        return QLatin1Char('<') + QString::fromLatin1(value.toByteArray().toHex()) + QLatin1Char('>');
+    case values::Kind::String:
+        return quoted(value.toString());
+    default:
+        return value.toString();
+    }
+}
+
+} // namespace
+
+QString describePropertyList(const QVariant& value)
+{
+    return describe(value, 0);
 }
 
 } // namespace platform

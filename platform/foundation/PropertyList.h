@@ -39,6 +39,9 @@ PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& lim
 // Null QByteArray when the value holds something a property list cannot (an object, an invalid value,
 // a dictionary key that is not a string).
 QByteArray writePropertyList(const QVariant& value, PlistFormat format);
+// Old-style property-list text for descriptions: arrays in parentheses, dictionaries in braces, data in
+// angle brackets, strings quoted unless plain, nesting indented by four spaces.
+QString describePropertyList(const QVariant& value);
 
 } // namespace platform
 

@@ -1,0 +1,26 @@
+#include "platform/registry/LinuxIORegistry.h"
+
+#include "platform/registry/DmiPlatformProvider.h"
+
+namespace platform {
+
+std::vector<std::shared_ptr<const IORegistryProvider>> LinuxIORegistry::defaultProviders()
+{
+    return {std::make_shared<DmiPlatformProvider>()};
+}
+
+std::shared_ptr<const IORegistry> LinuxIORegistry::build(const HostRoot& root)
+{
+    return build(root, defaultProviders());
+}
+
+std::shared_ptr<const IORegistry> LinuxIORegistry::build(
+    const HostRoot& root, const std::vector<std::shared_ptr<const IORegistryProvider>>& providers)
+{
+    IORegistry::Builder builder;
+    for (const auto& provider : providers)
+        provider->addEntries(root, builder);
+    return builder.finish();
+}
+
+} // namespace platform
