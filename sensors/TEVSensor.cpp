@@ -2,6 +2,7 @@
 
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Coder.h"
+#include "sensors/SensorArchiving.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSensorDescription.h"
@@ -138,20 +139,11 @@ std::shared_ptr<TEVSensor> TEVSensor::createWithCoder(platform::Coder& coder)
 
     // No defaults apply: every field comes from the archive.
     std::shared_ptr<TEVSensor> sensor(new TEVSensor(Uninitialised{}));
-    QString* const strings[] = {&sensor->uniqueIdentifier_, &sensor->locationIdentifier_, &sensor->sensorName_};
-    for (QString* field : strings) {
-        const QVariant object = coder.decodeObject();
-        if (coder.hasFailed())
-            return reject(QStringLiteral("truncated archive"));
-        // A nil string stays a null QString; anything but a string is no sensor.
-        if (!object.isValid())
-            continue;
-        const auto text = platform::values::toString(object);
-        if (!text)
-            return reject(QStringLiteral("identity field is a %1, not a string")
-                              .arg(QString::fromLatin1(platform::values::kindName(platform::values::kindOf(object)))));
-        *field = *text;
-    }
+    // A nil string stays a null QString.
+    if (const QString failure = decodeArchivedStrings(
+            coder, {&sensor->uniqueIdentifier_, &sensor->locationIdentifier_, &sensor->sensorName_});
+        !failure.isNull())
+        return reject(failure);
     float precision = 0;
     float accuracy = 0;
     if (!coder.decodeValueOfObjCType("q", &sensor->sensorType_) || !coder.decodeValueOfObjCType("q", &sensor->quantityType_)

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Coder.h"
+#include "sensors/SensorArchiving.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSensor.h"
 
@@ -79,20 +80,11 @@ std::shared_ptr<TEVSensorDescription> TEVSensorDescription::createWithCoder(plat
     };
 
     std::shared_ptr<TEVSensorDescription> d(new TEVSensorDescription);
-    QString* const strings[] = {&d->localIdentifier_, &d->locationIdentifier_, &d->sensorName_, &d->unit_};
-    for (QString* field : strings) {
-        const QVariant object = coder.decodeObject();
-        if (coder.hasFailed())
-            return reject(QStringLiteral("truncated archive"));
-        // A nil string stays a null QString; anything but a string is no description.
-        if (!object.isValid())
-            continue;
-        const auto text = platform::values::toString(object);
-        if (!text)
-            return reject(QStringLiteral("identity field is a %1, not a string")
-                              .arg(QString::fromLatin1(platform::values::kindName(platform::values::kindOf(object)))));
-        *field = *text;
-    }
+    // A nil string stays a null QString.
+    if (const QString failure = decodeArchivedStrings(
+            coder, {&d->localIdentifier_, &d->locationIdentifier_, &d->sensorName_, &d->unit_});
+        !failure.isNull())
+        return reject(failure);
     if (!coder.decodeValueOfObjCType("q", &d->sensorType_) || !coder.decodeValueOfObjCType("q", &d->quantityType_)
         || !coder.decodeValueOfObjCType("d", &d->precision_) || !coder.decodeValueOfObjCType("d", &d->accuracy_)
         || !coder.decodeValueOfObjCType("I", &d->substituteIdentification_))
