@@ -24,7 +24,11 @@ class CountingConnection final : public platform::SmcConnection {
 public:
     explicit CountingConnection(std::unique_ptr<platform::SmcConnection> inner) : inner_(std::move(inner)) {}
     int open() override { return openError ? openError : inner_->open(); }
-    void close() override { ++closes; inner_->close(); }
+    void close() override
+    {
+        ++*closes;
+        inner_->close();
+    }
     bool isOpen() const override { return inner_->isOpen(); }
     platform::SmcAnswer<quint32> keyCount() override { return inner_->keyCount(); }
     platform::SmcAnswer<quint32> keyAtIndex(quint32 index) override { return inner_->keyAtIndex(index); }
@@ -46,7 +50,7 @@ public:
     std::shared_ptr<int> readCalls = std::make_shared<int>(0);
     int openError = 0;
     quint8 errorResult = 0;
-    int closes = 0;
+    std::shared_ptr<int> closes = std::make_shared<int>(0);
 
 private:
     std::unique_ptr<platform::SmcConnection> inner_;
@@ -282,4 +286,41 @@ TEST(TEVSystemManagementController, ListsTheKeysOfARealDump)
     EXPECT_EQ(qsizetype(keys.size()), qsizetype(section->value("Keys").toList().size()));
     EXPECT_TRUE(keys.contains("TC0D"));
     EXPECT_EQ(controller->precisionForPropertyWithKey("TC0D"), 1.0 / 256);
+}
+
+TEST(TEVSystemManagementController, MissingKeyLeavesOnlyItsCodeAndReleaseCloses)
+{
+    auto connection = table({{"FNum", "ui8 ", QByteArray("\x02", 1)}});
+    const auto closes = connection->closes;
+    auto controller = TEVSystemManagementController::createWithIORegistryEntry(smcEntry(), std::move(connection));
+    ASSERT_TRUE(controller);
+    _TEVSMCValue value;
+    value.dataSize = 99;
+    EXPECT_FALSE(controller->getValue(&value, 0x54433044u));
+    EXPECT_EQ(value.key, 0x54433044u);
+    EXPECT_EQ(value.dataSize, 0u);
+    EXPECT_EQ(value.dataType, 0u);
+
+    EXPECT_FALSE(TEVSystemManagementController().getValue(&value, 0x54433044u)); // no connection
+    controller.reset();
+    EXPECT_EQ(*closes, 1);
+}
+
+TEST(TEVSMCCachedValue, IgnoresLifetimesNotAboveZeroAndUnstoredEntries)
+{
+    EXPECT_FALSE(TEVSMCCachedValue().isValid());
+    TEVSMCCachedValue::setCacheExpireTime(0);
+    TEVSMCCachedValue::setCacheExpireTime(-3);
+    EXPECT_EQ(TEVSMCCachedValue::cacheExpireTime(), 1.0);
+    TEVSMCCachedValue entry;
+    entry.setCachedValue(nullptr);
+    EXPECT_FALSE(entry.isValid());
+    _TEVSMCValue value;
+    value.key = 7;
+    entry.setCachedValue(&value);
+    kelvaro::test::clock()->advanceSeconds(1.0);
+    EXPECT_TRUE(entry.isValid()); // the lifetime itself still counts
+    kelvaro::test::clock()->advanceSeconds(0.001);
+    EXPECT_FALSE(entry.isValid());
+    EXPECT_EQ(entry.cachedValue().key, 7u);
 }
