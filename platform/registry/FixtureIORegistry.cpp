@@ -110,11 +110,18 @@ FixtureIORegistry::LoadResult FixtureIORegistry::load(const QVariantList& sectio
 {
     IORegistry::Builder builder;
     QString error;
+    if (!addEntries(section, builder, error))
+        return {nullptr, error};
+    return {builder.finish(), {}};
+}
+
+bool FixtureIORegistry::addEntries(const QVariantList& section, IORegistry::Builder& builder, QString& error)
+{
     for (qsizetype i = 0; i < section.size(); ++i) {
         if (!addEntry(builder, IORegistry::RootIndex, section.at(i), QStringLiteral("Registry[%1]").arg(i), error))
-            return {nullptr, error};
+            return false;
     }
-    return {builder.finish(), {}};
+    return true;
 }
 
 } // namespace platform

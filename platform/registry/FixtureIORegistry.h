@@ -23,6 +23,9 @@ public:
     };
 
     static LoadResult load(const QVariantList& section);
+    // Adds the section's entries below the root of `builder` (after whatever it holds); false with `error`
+    // set on the first bad entry, the builder then being unusable.
+    static bool addEntries(const QVariantList& section, IORegistry::Builder& builder, QString& error);
 };
 
 } // namespace platform

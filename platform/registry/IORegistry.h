@@ -44,9 +44,9 @@ public:
     // "IODeviceTree:/rom"; "IOService:/" is the root. Null when no entry has that path.
     EntryRef entryFromPath(const QString& path) const;
 
-    // The registry the backends read: the selected simulated computer's fixture entries (only the root when
-    // it has none or failed to load), else the live Linux registry under the current host root. Rebuilt
-    // when the selection or the host root changes.
+    // The registry the backends read: for a selected simulated computer, the Linux providers' entries read
+    // under its root followed by its computer.plist entries (only the root when that section fails to load);
+    // else the live Linux registry under the current host root. Rebuilt when the selection or root changes.
     static std::shared_ptr<const IORegistry> current();
 
 private:

@@ -160,6 +160,15 @@ TEST(IORegistry, CurrentReadsTheSelectedSimulatedComputer)
     const auto bare = platform::SimulatedComputer::fromDictionary({}, dir.path());
     platform::SimulatedComputer::setCurrent(bare.computer);
     EXPECT_EQ(IORegistry::current()->entries().size(), 1u);
+
+    // The computer's own root feeds the Linux providers ahead of its fixture entries.
+    kelvaro::test::writeFile(dir.path() + "/root/sys/class/dmi/id/product_name", "Tower1,1\n");
+    const auto both = platform::SimulatedComputer::fromDictionary({{"Registry", sampleSection()}}, dir.path());
+    platform::SimulatedComputer::setCurrent(both.computer);
+    const auto combined = IORegistry::current();
+    ASSERT_EQ(combined->matchingClass("IOPlatformExpertDevice").size(), 1u);
+    EXPECT_EQ(combined->matchingClass("IOPlatformExpertDevice").front()->property("model"), QVariant("Tower1,1"));
+    EXPECT_EQ(names(combined->matchingClass("AppleSMC")), QStringList({"AppleSMC"}));
     platform::SimulatedComputer::setCurrent(nullptr);
 }
 
