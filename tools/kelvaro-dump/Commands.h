@@ -1,0 +1,26 @@
+#pragma once
+// kelvaro-dump's commands: each prints what it read to stdout (XML property lists unless it says otherwise),
+// diagnostics to stderr, and returns the exit status (0 when everything was read, 1 when something was not,
+// 2 for a usage error).
+
+#include <QStringList>
+#include <QVariant>
+
+namespace dump {
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    int (*run)(const QStringList& arguments);
+};
+
+void printError(const QString& text);
+// Property lists cannot hold nil or live objects: nil prints as "$null", an object as its class name.
+QVariant printable(const QVariant& value);
+void printPropertyList(const QVariant& value);
+
+int archiveCommand(const QStringList& arguments);
+int machineCommand(const QStringList& arguments);
+
+} // namespace dump

@@ -1,0 +1,48 @@
+#include "tools/kelvaro-dump/Commands.h"
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/Values.h"
+
+#include <cstdio>
+
+using namespace platform;
+
+namespace dump {
+
+void printError(const QString& text)
+{
+    std::fputs(qPrintable(QStringLiteral("kelvaro-dump: ") + text + QLatin1Char('\n')), stderr);
+}
+
+QVariant printable(const QVariant& value)
+{
+    switch (values::kindOf(value)) {
+    case values::Kind::Invalid:
+        return QStringLiteral("$null");
+    case values::Kind::Object:
+        return QVariantMap{{"$class", values::toObject(value)->className()}};
+    case values::Kind::Array: {
+        QVariantList out;
+        for (const QVariant& element : value.toList())
+            out.append(printable(element));
+        return out;
+    }
+    case values::Kind::Dictionary: {
+        QVariantMap out;
+        const QVariantMap in = value.toMap();
+        for (auto it = in.cbegin(); it != in.cend(); ++it)
+            out.insert(it.key(), printable(it.value()));
+        return out;
+    }
+    default:
+        return value;
+    }
+}
+
+void printPropertyList(const QVariant& value)
+{
+    const QByteArray xml = writePropertyList(value, PlistFormat::Xml);
+    std::fwrite(xml.constData(), 1, size_t(xml.size()), stdout);
+}
+
+} // namespace dump
