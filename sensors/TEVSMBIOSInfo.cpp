@@ -1,5 +1,7 @@
 #include "sensors/TEVSMBIOSInfo.h"
 
+#include "sensors/TEVIORegistryEntry.h"
+
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
@@ -9,6 +11,7 @@
 #include <QtEndian>
 
 #include <array>
+#include <mutex>
 #include <span>
 
 namespace {
@@ -202,6 +205,29 @@ std::shared_ptr<TEVSMBIOSInfo> TEVSMBIOSInfo::createWithData(const QByteArray& d
     if (data.isNull())
         return nullptr;
     return std::make_shared<TEVSMBIOSInfo>(data);
+}
+
+std::shared_ptr<const TEVSMBIOSInfo> TEVSMBIOSInfo::systemManagementBIOSInformation()
+{
+    static std::mutex mutex;
+    static std::shared_ptr<const TEVSMBIOSInfo> shared;
+    static std::weak_ptr<const platform::IORegistry> sharedRegistry;
+
+    const auto registry = platform::IORegistry::current();
+    std::lock_guard lock(mutex);
+    if (shared && sharedRegistry.lock() == registry)
+        return shared;
+    shared.reset();
+    const auto services = TEVIORegistryEntry::serviceObjectsMatchingName(QStringLiteral("AppleSMBIOS"), registry);
+    for (const auto& service : services.value_or(TEVIORegistryEntry::EntryList{})) {
+        const QVariant table = service->properties().value_or(QVariantMap{}).value(QStringLiteral("SMBIOS"));
+        if (platform::values::kindOf(table) == platform::values::Kind::Data) {
+            shared = createWithData(table.toByteArray());
+            sharedRegistry = registry;
+            break;
+        }
+    }
+    return shared;
 }
 
 TEVSMBIOSInfo::TEVSMBIOSInfo(const QByteArray& data)

@@ -14,6 +14,10 @@ class TEVSMBIOSInfo {
 public:
     // Null for null data; any other bytes give a reader, however damaged the table.
     static std::shared_ptr<TEVSMBIOSInfo> createWithData(const QByteArray& data);
+    // The reader of the local computer's table: the "SMBIOS" data of the first "AppleSMBIOS" service that
+    // has data. Kept once found, for as long as the process reads the same registry (a test selecting another
+    // simulated computer gets that computer's table); null when there is none, and the next call looks again.
+    static std::shared_ptr<const TEVSMBIOSInfo> systemManagementBIOSInformation();
 
     // {"TypeCode": quint64, "Contents": {"StructureName": text, fields...}}; "Contents" is missing when
     // the structure could not be decoded.

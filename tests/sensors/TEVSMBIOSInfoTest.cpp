@@ -2,7 +2,11 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
+#include "platform/foundation/SimulatedComputer.h"
 #include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <QSet>
 #include <QtEndian>
@@ -389,6 +393,28 @@ TEST(TEVSMBIOSInfo, DescriptionListsStructuresWithTheirFields)
               "        TypeCode = 127;\n"
               "    }\n"
               ")\n");
+}
+
+
+TEST(TEVSMBIOSInfo, SharedReaderComesFromTheRegistryOfTheSelectedComputer)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("root"));
+    const QByteArray table = structure(1, type1Body(27), kType1Strings) + structure(127, {});
+    const QVariantList registry = {
+        QVariantMap{{"Class", QVariantList{"AppleSMBIOS", "IOService"}}, {"Properties", QVariantMap{{"SMBIOS", 42}}}},
+        QVariantMap{{"Class", QVariantList{"AppleSMBIOS", "IOService"}}, {"Properties", QVariantMap{{"SMBIOS", table}}}},
+    };
+    const auto withTable = platform::SimulatedComputer::fromDictionary({{"Registry", registry}}, dir.path());
+    platform::SimulatedComputer::setCurrent(withTable.computer);
+    const auto reader = TEVSMBIOSInfo::systemManagementBIOSInformation();
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->recordForSMBIOSTypeCode(1).value_or(QVariantMap{}).value("Manufacturer"), QVariant("Maker"));
+    EXPECT_EQ(TEVSMBIOSInfo::systemManagementBIOSInformation(), reader);
+
+    platform::SimulatedComputer::setCurrent(platform::SimulatedComputer::fromDictionary({}, dir.path()).computer);
+    EXPECT_FALSE(TEVSMBIOSInfo::systemManagementBIOSInformation());
+    platform::SimulatedComputer::setCurrent(nullptr);
 }
 
 } // namespace
