@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <numbers>
 
 namespace platform {
@@ -19,11 +21,12 @@ namespace {
 
 using values::Kind;
 
-// Fixed-point layout of a wandering type: total bits, fraction bits, signed.
+// Layout of a wandering type: size in bytes, fraction bits, signed; or a little-endian IEEE single.
 struct Numeric {
     int size = 0;
     int fraction = 0;
     bool isSigned = false;
+    bool isFloat = false;
 };
 
 int hexDigit(char c)
@@ -44,6 +47,8 @@ std::optional<Numeric> numericType(quint32 type)
         return Numeric{2, 0, false};
     if (text == QLatin1String("ui32"))
         return Numeric{4, 0, false};
+    if (text == QLatin1String("flt "))
+        return Numeric{4, 0, false, true};
     const bool sp = text.startsWith(QLatin1String("sp"));
     if (sp || text.startsWith(QLatin1String("fp"))) {
         const int x = hexDigit(text[2].toLatin1());
@@ -105,7 +110,8 @@ std::optional<QString> parseKey(const QVariantMap& entry, const QString& path, E
         if (!wander)
             return fail(wanderPath, QStringLiteral("not a dictionary"));
         for (auto it = wander->begin(); it != wander->end(); ++it)
-            if (it.key() != QLatin1String("Amplitude") && it.key() != QLatin1String("Period"))
+            if (it.key() != QLatin1String("Amplitude") && it.key() != QLatin1String("Period")
+                && it.key() != QLatin1String("Offset"))
                 return fail(wanderPath, QStringLiteral("unknown key \"%1\"").arg(it.key()));
         const QVariant amplitude = wander->value(QStringLiteral("Amplitude"));
         const QVariant period = wander->value(QStringLiteral("Period"));
@@ -114,8 +120,18 @@ std::optional<QString> parseKey(const QVariantMap& entry, const QString& path, E
         if (!numbers || !std::isfinite(*values::toReal(amplitude)) || !(*values::toReal(period) > 0)
             || !std::isfinite(*values::toReal(period)))
             return fail(wanderPath, QStringLiteral("needs a finite Amplitude and a Period above 0 seconds"));
+        if (wander->contains(QStringLiteral("Offset"))) {
+            const QVariant value = wander->value(QStringLiteral("Offset"));
+            const Kind kind = values::kindOf(value);
+            const std::optional<qint64> offset = values::toSigned(value);
+            if ((kind != Kind::Signed && kind != Kind::Unsigned) || !offset || *offset < 0
+                || *offset + 2 > key.bytes.size())
+                return fail(wanderPath + QStringLiteral(".Offset"),
+                            QStringLiteral("not the offset of 2 bytes within the %1 bytes").arg(key.bytes.size()));
+            key.offset = int(*offset);
+        }
         const std::optional<Numeric> numeric = numericType(key.type);
-        if (!numeric || numeric->size != key.bytes.size())
+        if (key.offset < 0 && (!numeric || numeric->size != key.bytes.size()))
             return fail(wanderPath, QStringLiteral("type \"%1\" of %2 bytes cannot wander")
                                         .arg(SmcConnection::fourCharText(key.type))
                                         .arg(key.bytes.size()));
@@ -266,21 +282,36 @@ QByteArray EmulatedSmcConnection::currentBytes(const Key& key) const
 {
     if (!key.wanders)
         return key.bytes;
-    const Numeric numeric = *numericType(key.type);
+    const Numeric numeric = key.offset >= 0 ? Numeric{2, 0, false} : *numericType(key.type);
+    const int start = std::max(key.offset, 0);
+    const double seconds = std::chrono::duration<double>(monotonicNow()).count();
+    const double swing = key.amplitude * std::sin(2 * std::numbers::pi * seconds / key.period);
+    QByteArray bytes = key.bytes;
+    if (numeric.isFloat) {
+        quint32 bits = 0;
+        for (int i = 3; i >= 0; --i)
+            bits = (bits << 8) | quint8(bytes[i]);
+        float base = 0;
+        std::memcpy(&base, &bits, sizeof base);
+        const double limit = std::numeric_limits<float>::max();
+        const float value = std::isfinite(base) ? float(std::clamp(double(base) + swing, -limit, limit)) : base;
+        std::memcpy(&bits, &value, sizeof bits);
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char((bits >> (8 * i)) & 0xff);
+        return bytes;
+    }
     quint64 raw = 0;
-    for (const char byte : key.bytes)
-        raw = (raw << 8) | quint8(byte);
+    for (int i = 0; i < numeric.size; ++i)
+        raw = (raw << 8) | quint8(bytes[start + i]);
     const int bits = 8 * numeric.size;
     const double base = numeric.isSigned && (raw >> (bits - 1)) ? double(qint64(raw) - (qint64(1) << bits)) : double(raw);
     const double scale = double(quint64(1) << numeric.fraction);
-    const double seconds = std::chrono::duration<double>(monotonicNow()).count();
-    const double value = base / scale + key.amplitude * std::sin(2 * std::numbers::pi * seconds / key.period);
+    const double value = base / scale + swing;
     const double lowest = numeric.isSigned ? -double(qint64(1) << (bits - 1)) : 0.0;
     const double highest = numeric.isSigned ? double((qint64(1) << (bits - 1)) - 1) : double((quint64(1) << bits) - 1);
     const qint64 scaled = qint64(std::clamp(std::round(value * scale), lowest, highest));
-    QByteArray bytes(numeric.size, '\0');
     for (int i = 0; i < numeric.size; ++i)
-        bytes[i] = char((quint64(scaled) >> (8 * (numeric.size - 1 - i))) & 0xff);
+        bytes[start + i] = char((quint64(scaled) >> (8 * (numeric.size - 1 - i))) & 0xff);
     return bytes;
 }
 

@@ -11,9 +11,12 @@
 //              with unprintable bytes (0x75693800, "ui8" and a zero byte)
 //     "Bytes": data, 1 to 32 bytes, the SMC's representation (big-endian integers and fixed point)
 //     "Fail":  boolean, optional — key information still answers, reading the bytes gives result 0x85
-//     "Wander": dictionary, optional, only for types ui8 /ui16/ui32/spXY/fpXY of their natural size:
+//     "Wander": dictionary, optional, only for types ui8 /ui16/ui32/spXY/fpXY of their natural size and
+//              "flt " of 4 bytes (little-endian IEEE single):
 //       "Amplitude": number in the value's units; "Period": seconds > 0. The value is
 //       Bytes + Amplitude * sin(2π t / Period), t the clock's monotonic seconds, clamped to the type's range.
+//       "Offset": integer, optional — what wanders is the big-endian unsigned 16-bit field at this byte
+//       offset, whatever the key's type (the reading inside an "{alv" light structure).
 // "#KEY" answers the key count when the table does not list it.
 
 #include "platform/hardware/SmcConnection.h"
@@ -38,6 +41,7 @@ public:
         bool wanders = false;
         double amplitude = 0;
         double period = 0;
+        int offset = -1; // of the wandering 16-bit field; -1: the whole value
     };
     struct LoadResult {
         std::unique_ptr<EmulatedSmcConnection> connection; // null on failure

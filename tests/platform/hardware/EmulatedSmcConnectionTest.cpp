@@ -118,6 +118,22 @@ TEST(EmulatedSmcConnection, WanderingValueFollowsTheClock)
     EXPECT_EQ(connection->readKey(code("TA0P")).value, QByteArray::fromHex("1000"));
 }
 
+TEST(EmulatedSmcConnection, FloatsAndStructureFieldsWander)
+{
+    QVariantMap light = wander(100.0, 4.0);
+    light[QStringLiteral("Wander")] = QVariantMap{{QStringLiteral("Amplitude"), 100.0},
+                                                  {QStringLiteral("Period"), 4.0},
+                                                  {QStringLiteral("Offset"), qint64(2)}};
+    auto connection = opened(section({key("F0Ac", "flt ", QByteArray::fromHex("0080d444"), wander(100.0, 4.0)),
+                                      key("ALV0", "{alv", QByteArray::fromHex("010103be01120010dfe0"), light)}));
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(connection->readKey(code("F0Ac")).value, QByteArray::fromHex("0080d444")); // 1700 rpm
+    kelvaro::test::clock()->advanceSeconds(1);
+    EXPECT_EQ(connection->readKey(code("F0Ac")).value, QByteArray::fromHex("0000e144")); // 1800 rpm
+    // Only the 16-bit reading moves (958 to 1058); the bytes around it stay.
+    EXPECT_EQ(connection->readKey(code("ALV0")).value, QByteArray::fromHex("0101042201120010dfe0"));
+}
+
 TEST(EmulatedSmcConnection, SchemaErrorsNameTheKeyPath)
 {
     const QByteArray two = QByteArray::fromHex("1a80");
@@ -143,6 +159,8 @@ TEST(EmulatedSmcConnection, SchemaErrorsNameTheKeyPath)
          "SMC.Keys[0].Wander: unknown key \"Phase\""},
         {section({key("MSSD", "ch8*", two, wander(1, 2))}), "SMC.Keys[0].Wander: type \"ch8*\" of 2 bytes cannot wander"},
         {section({key("TC0D", "sp78", QByteArray(4, 0), wander(1, 2))}), "SMC.Keys[0].Wander: type \"sp78\" of 4 bytes"},
+        {section({key("ALV0", "{alv", two, {{"Wander", QVariantMap{{"Amplitude", 1}, {"Period", 2}, {"Offset", 1}}}})}),
+         "SMC.Keys[0].Wander.Offset: not the offset of 2 bytes within the 2 bytes"},
     };
     for (const Row& row : rows) {
         const EmulatedSmcConnection::LoadResult loaded = EmulatedSmcConnection::fromSection(row.smc);
