@@ -75,7 +75,7 @@ std::optional<QString> fail(const QString& path, const QString& message)
 std::optional<QString> parseKey(const QVariantMap& entry, const QString& path, EmulatedSmcConnection::Key& key)
 {
     static const QStringList known{QStringLiteral("Key"), QStringLiteral("Type"), QStringLiteral("Bytes"),
-                                   QStringLiteral("Fail"), QStringLiteral("Wander")};
+                                   QStringLiteral("Size"), QStringLiteral("Fail"), QStringLiteral("Wander")};
     for (auto it = entry.begin(); it != entry.end(); ++it)
         if (!known.contains(it.key()))
             return fail(path, QStringLiteral("unknown key \"%1\"").arg(it.key()));
@@ -98,6 +98,16 @@ std::optional<QString> parseKey(const QVariantMap& entry, const QString& path, E
     if (!bytes || bytes->isEmpty() || bytes->size() > SmcConnection::MaxDataBytes)
         return fail(path + QStringLiteral(".Bytes"), QStringLiteral("not data of 1 to 32 bytes"));
     key.bytes = *bytes;
+    key.size = quint32(bytes->size());
+    if (entry.contains(QStringLiteral("Size"))) {
+        const QVariant value = entry.value(QStringLiteral("Size"));
+        const Kind kind = values::kindOf(value);
+        const std::optional<qint64> size = values::toSigned(value);
+        if ((kind != Kind::Signed && kind != Kind::Unsigned) || !size || *size <= SmcConnection::MaxDataBytes
+            || *size > 65535 || bytes->size() != SmcConnection::MaxDataBytes)
+            return fail(path + QStringLiteral(".Size"), QStringLiteral("not a size of 33 to 65535 bytes with 32 bytes held"));
+        key.size = quint32(*size);
+    }
     if (entry.contains(QStringLiteral("Fail"))) {
         const QVariant value = entry.value(QStringLiteral("Fail"));
         if (values::kindOf(value) != Kind::Bool)
@@ -202,7 +212,7 @@ std::optional<QVariantMap> EmulatedSmcConnection::sectionFromDump(const QByteArr
         const int size = match.hasMatch() ? match.captured(4).toInt() : 0;
         const QString value = match.captured(5);
         const bool unreadable = value.startsWith(QLatin1String("NOT READABLE"));
-        if (!match.hasMatch() || size < 1 || size > MaxDataBytes
+        if (!match.hasMatch() || size < 1 || size > 65535
             || (!unreadable && (!hex.match(value).hasMatch() || value.size() != 2 * size))) {
             log("EmulatedSmcConnection", QStringLiteral("malformed dump line %1").arg(n + 1));
             return std::nullopt;
@@ -212,8 +222,10 @@ std::optional<QVariantMap> EmulatedSmcConnection::sectionFromDump(const QByteArr
         QVariantMap entry{{QStringLiteral("Key"), match.captured(1)},
                           {QStringLiteral("Type"), printable(type) ? QVariant(fourCharText(type))
                                                                    : values::fromUnsigned(type)},
-                          {QStringLiteral("Bytes"), unreadable ? QByteArray(size, '\0')
-                                                               : QByteArray::fromHex(value.toLatin1())}};
+                          {QStringLiteral("Bytes"), unreadable ? QByteArray(std::min(size, int(MaxDataBytes)), '\0')
+                                                               : QByteArray::fromHex(value.toLatin1()).left(MaxDataBytes)}};
+        if (size > MaxDataBytes)
+            entry.insert(QStringLiteral("Size"), qint64(size));
         if (unreadable)
             entry.insert(QStringLiteral("Fail"), true);
         keys.append(entry);
@@ -252,7 +264,7 @@ SmcAnswer<SmcKeyInfo> EmulatedSmcConnection::keyInfo(quint32 key)
     const auto found = indexOfKey_.constFind(key);
     if (found != indexOfKey_.constEnd()) {
         const Key& k = keys_[*found];
-        return SmcAnswer<SmcKeyInfo>::success({quint32(k.bytes.size()), k.type});
+        return SmcAnswer<SmcKeyInfo>::success({k.size, k.type});
     }
     if (key == fourCharCode(QStringLiteral("#KEY")))
         return SmcAnswer<SmcKeyInfo>::success({4, fourCharCode(QStringLiteral("ui32"))});

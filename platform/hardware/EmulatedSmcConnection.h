@@ -10,6 +10,8 @@
 //     "Type":  text, exactly 4 Latin-1 characters ("sp78", "ui8 "), or the code as an integer for types
 //              with unprintable bytes (0x75693800, "ui8" and a zero byte)
 //     "Bytes": data, 1 to 32 bytes, the SMC's representation (big-endian integers and fixed point)
+//     "Size":  integer 33 to 65535, optional — the size key information reports for a key longer than the
+//              32 bytes a read returns; "Bytes" then holds exactly its first 32 bytes
 //     "Fail":  boolean, optional — key information still answers, reading the bytes gives result 0x85
 //     "Wander": dictionary, optional, only for types ui8 /ui16/ui32/spXY/fpXY of their natural size and
 //              "flt " of 4 bytes (little-endian IEEE single):
@@ -37,6 +39,7 @@ public:
         quint32 key = 0;
         quint32 type = 0;
         QByteArray bytes;
+        quint32 size = 0; // as key information reports it; bytes.size() unless above 32
         bool fail = false;
         bool wanders = false;
         double amplitude = 0;
@@ -52,8 +55,8 @@ public:
     // The computer's "SMC" section; a computer without one has no SMC (null connection, empty error).
     static LoadResult fromComputer(const SimulatedComputer& computer);
     // A key dump ("[TC0D] type [sp78] 73703738 len [ 2] attr [C0] -> 5A40" per line) as an "SMC" section:
-    // the public keys in their order; "NOT READABLE" keys get zero bytes and "Fail". Nothing on a
-    // malformed line (its number is logged).
+    // the public keys in their order; "NOT READABLE" keys get zero bytes and "Fail", keys longer than 32
+    // bytes their first 32 and "Size". Nothing on a malformed line (its number is logged).
     static std::optional<QVariantMap> sectionFromDump(const QByteArray& text);
 
     int open() override;

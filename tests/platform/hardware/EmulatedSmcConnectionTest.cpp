@@ -80,6 +80,22 @@ TEST(EmulatedSmcConnection, RejectsMalformedDumpLine)
     EXPECT_TRUE(kelvaro::test::log().contains("EmulatedSmcConnection: malformed dump line 2"));
 }
 
+TEST(EmulatedSmcConnection, KeysLongerThanOneRecordKeepTheirReportedSize)
+{
+    const QByteArray longValue = QByteArray::fromHex(QByteArray("0000000004C08010").repeated(8));
+    const std::optional<QVariantMap> smc = EmulatedSmcConnection::sectionFromDump(
+        "Public keys (2):\n"
+        "[LGPD] type [hex_] 6865785F len [113] attr [50] -> NOT READABLE, code 85\n"
+        "[AOPc] type [hex_] 6865785F len [64] attr [D4] -> " + longValue.toHex().toUpper() + "\n");
+    ASSERT_TRUE(smc);
+    auto connection = opened(*smc);
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(connection->keyInfo(code("LGPD")).value->size, 113u);
+    EXPECT_EQ(connection->readKey(code("LGPD")).result, smcresult::NotReadable);
+    EXPECT_EQ(connection->keyInfo(code("AOPc")).value->size, 64u);
+    EXPECT_EQ(connection->readKey(code("AOPc")).value, longValue.left(32));
+}
+
 TEST(EmulatedSmcConnection, FailSwitchAndOpenErrorAnswerLikeTheHardware)
 {
     auto connection = opened(section({key("TC0D", "sp78", QByteArray::fromHex("1a80"), {{"Fail", true}}),
@@ -153,6 +169,8 @@ TEST(EmulatedSmcConnection, SchemaErrorsNameTheKeyPath)
         {section({key("TC0D", "sp78", QByteArray())}), "SMC.Keys[0].Bytes: not data of 1 to 32 bytes"},
         {section({key("TC0D", "sp78", QByteArray(33, 'x'))}), "SMC.Keys[0].Bytes: not data of 1 to 32 bytes"},
         {section({key("TC0D", "sp78", two, {{"Fail", 1}})}), "SMC.Keys[0].Fail: not a boolean"},
+        {section({key("LGPD", "hex_", two, {{"Size", 113}})}), "SMC.Keys[0].Size: not a size of 33 to 65535 bytes"},
+        {section({key("LGPD", "hex_", QByteArray(32, 0), {{"Size", 32}})}), "SMC.Keys[0].Size: not a size"},
         {section({key("TC0D", "sp78", two), key("TC0D", "sp78", two)}), "SMC.Keys[1].Key: duplicate key \"TC0D\""},
         {section({key("TC0D", "sp78", two, wander(1, 0))}), "SMC.Keys[0].Wander: needs a finite Amplitude"},
         {section({key("TC0D", "sp78", two, {{"Wander", QVariantMap{{"Amplitude", 1}, {"Period", 2}, {"Phase", 1}}}})}),
