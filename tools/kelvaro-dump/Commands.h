@@ -22,5 +22,6 @@ void printPropertyList(const QVariant& value);
 
 int archiveCommand(const QStringList& arguments);
 int machineCommand(const QStringList& arguments);
+int sensorsCommand(const QStringList& arguments);
 
 } // namespace dump
