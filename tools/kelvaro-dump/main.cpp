@@ -16,6 +16,9 @@ const dump::Command commands[] = {
     {"archive", "archive FILE...", "decode keyed or sequential archives and print their object trees",
      dump::archiveCommand},
     {"machine", "machine", "describe the computer: operating system, kernel, host name", dump::machineCommand},
+    {"drives", "drives", "describe the block storage devices", dump::drivesCommand},
+    {"smart", "smart IDENTIFY DATA THRESHOLDS",
+     "decode saved 512-byte S.M.A.R.T. pages: identity, attributes, thresholds, temperature", dump::smartCommand},
 };
 
 int usage()
