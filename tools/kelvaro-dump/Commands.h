@@ -23,5 +23,7 @@ void printPropertyList(const QVariant& value);
 int archiveCommand(const QStringList& arguments);
 int machineCommand(const QStringList& arguments);
 int sensorsCommand(const QStringList& arguments);
+int drivesCommand(const QStringList& arguments);
+int smartCommand(const QStringList& arguments);
 
 } // namespace dump

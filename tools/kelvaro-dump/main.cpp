@@ -19,6 +19,9 @@ const dump::Command commands[] = {
     {"sensors", "sensors", "list every sensor, one tab-separated line each: identifier, quantity type, location, "
                            "name, raw value, physical value",
      dump::sensorsCommand},
+    {"drives", "drives", "describe the block storage devices", dump::drivesCommand},
+    {"smart", "smart IDENTIFY DATA THRESHOLDS",
+     "decode saved 512-byte S.M.A.R.T. pages: identity, attributes, thresholds, temperature", dump::smartCommand},
 };
 
 int usage()

@@ -1,0 +1,157 @@
+#include "platform/hardware/IdleTimeSource.h"
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/SimulatedComputer.h"
+#include "platform/foundation/Values.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+#include <cmath>
+#include <ctime>
+
+namespace platform {
+
+namespace {
+
+struct SharedSelection {
+    std::mutex mutex;
+    std::shared_ptr<const IdleTimeSource> chosen;
+    std::shared_ptr<const IdleTimeSource> live;
+    std::shared_ptr<const SimulatedComputer> simulatedFor;
+    std::shared_ptr<const IdleTimeSource> simulated;
+};
+
+SharedSelection& selection()
+{
+    static SharedSelection s;
+    return s;
+}
+
+std::optional<quint64> nanosecondsFromSeconds(double seconds)
+{
+    if (!std::isfinite(seconds) || seconds < 0 || seconds >= 1.8e10)
+        return std::nullopt;
+    return quint64(std::llround(seconds * 1e9));
+}
+
+} // namespace
+
+std::shared_ptr<const IdleTimeSource> IdleTimeSource::shared()
+{
+    auto& s = selection();
+    std::lock_guard lock(s.mutex);
+    if (s.chosen)
+        return s.chosen;
+    if (SimulatedComputer::isSelected()) {
+        const auto computer = SimulatedComputer::current();
+        if (!s.simulated || s.simulatedFor != computer) {
+            std::optional<quint64> idle;
+            if (computer && computer->idleTime())
+                idle = nanosecondsFromSeconds(*computer->idleTime());
+            s.simulated = std::make_shared<FixedIdleTimeSource>(idle);
+            s.simulatedFor = computer;
+        }
+        return s.simulated;
+    }
+    if (!s.live)
+        s.live = std::make_shared<LogindIdleTimeSource>();
+    return s.live;
+}
+
+void IdleTimeSource::setShared(std::shared_ptr<const IdleTimeSource> source)
+{
+    auto& s = selection();
+    std::lock_guard lock(s.mutex);
+    s.chosen = std::move(source);
+}
+
+FixedIdleTimeSource::FixedIdleTimeSource(std::optional<quint64> nanoseconds) : nanoseconds_(nanoseconds) {}
+
+std::optional<quint64> FixedIdleTimeSource::idleNanoseconds() const
+{
+    std::lock_guard lock(mutex_);
+    return nanoseconds_;
+}
+
+void FixedIdleTimeSource::setIdleNanoseconds(std::optional<quint64> nanoseconds)
+{
+    std::lock_guard lock(mutex_);
+    nanoseconds_ = nanoseconds;
+}
+
+void FixedIdleTimeSource::setIdleSeconds(double seconds)
+{
+    setIdleNanoseconds(nanosecondsFromSeconds(seconds));
+}
+
+struct LogindIdleTimeSource::State {
+    std::mutex mutex;
+    std::optional<QDBusConnection> connection;
+    std::optional<QDBusPendingCall> pending;
+    Clock::Duration lastRequest{};
+    bool requested = false;
+    // From the last good reply: whether the seat is idle and since when, in CLOCK_MONOTONIC microseconds.
+    bool idle = false;
+    quint64 idleSinceMicroseconds = 0;
+};
+
+LogindIdleTimeSource::LogindIdleTimeSource(const QDBusConnection* connection) : state_(std::make_unique<State>())
+{
+    if (connection)
+        state_->connection = *connection;
+}
+
+LogindIdleTimeSource::~LogindIdleTimeSource() = default;
+
+std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
+{
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+
+    if (s.pending && s.pending->isFinished()) {
+        const QDBusMessage reply = s.pending->reply();
+        s.pending.reset();
+        s.idle = false;
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+            const QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+            const QVariant hint = properties.value(QStringLiteral("IdleHint"));
+            const QVariant since = properties.value(QStringLiteral("IdleSinceHintMonotonic"));
+            if (hint.typeId() == QMetaType::Bool && since.canConvert<quint64>()) {
+                s.idle = hint.toBool();
+                s.idleSinceMicroseconds = since.toULongLong();
+            }
+        }
+    }
+
+    const Clock::Duration now = monotonicNow();
+    if (!s.pending && (!s.requested || now - s.lastRequest >= std::chrono::seconds(1))) {
+        s.requested = true;
+        s.lastRequest = now;
+        // The system bus needs an application object; without one (or without a bus) nothing is known.
+        if (!s.connection && QCoreApplication::instance())
+            s.connection = QDBusConnection::systemBus();
+        if (s.connection && s.connection->isConnected()) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+            call << QStringLiteral("org.freedesktop.login1.Manager");
+            s.pending = s.connection->asyncCall(call, 2000);
+        }
+    }
+
+    if (!s.idle || s.idleSinceMicroseconds == 0)
+        return std::nullopt;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const quint64 nowMicroseconds = quint64(ts.tv_sec) * 1000000u + quint64(ts.tv_nsec) / 1000u;
+    if (nowMicroseconds < s.idleSinceMicroseconds)
+        return std::nullopt;
+    return (nowMicroseconds - s.idleSinceMicroseconds) * 1000u;
+}
+
+} // namespace platform

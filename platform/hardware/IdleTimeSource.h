@@ -1,0 +1,58 @@
+#pragma once
+// IdleTimeSource: how long the user has not touched keyboard or pointer, as the "IOHIDSystem" registry entry
+// publishes it. The live source asks logind; a simulated computer gives its fixed "IdleTime"; tests install
+// a fake. The process-wide source is replaceable and thread-safe; implementations must be too.
+
+#include <QtGlobal>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QDBusConnection;
+
+namespace platform {
+
+class IdleTimeSource {
+public:
+    virtual ~IdleTimeSource() = default;
+    // Nanoseconds since the last user input; nothing when the platform does not tell. Never blocks.
+    virtual std::optional<quint64> idleNanoseconds() const = 0;
+
+    // The source set last, else the selected simulated computer's "IdleTime" (nothing when it has none),
+    // else the live logind source. Never null.
+    static std::shared_ptr<const IdleTimeSource> shared();
+    // Null returns to the automatic choice.
+    static void setShared(std::shared_ptr<const IdleTimeSource> source);
+};
+
+// A fixed answer: a simulated computer's "IdleTime" or a test's fake (which may change it at any time).
+class FixedIdleTimeSource final : public IdleTimeSource {
+public:
+    explicit FixedIdleTimeSource(std::optional<quint64> nanoseconds = std::nullopt);
+    std::optional<quint64> idleNanoseconds() const override;
+    void setIdleNanoseconds(std::optional<quint64> nanoseconds);
+    void setIdleSeconds(double seconds);
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<quint64> nanoseconds_;
+};
+
+// logind's aggregate idle hint (org.freedesktop.login1.Manager IdleHint / IdleSinceHintMonotonic) on the
+// system bus. The properties are fetched asynchronously at most once a second of the shared clock; a
+// reading answers from the last reply, so it never waits for the bus. While the seat is not idle the idle
+// time is unknown (logind only says when the hint last changed).
+class LogindIdleTimeSource final : public IdleTimeSource {
+public:
+    // Null `connection`: the system bus.
+    explicit LogindIdleTimeSource(const QDBusConnection* connection = nullptr);
+    ~LogindIdleTimeSource() override;
+    std::optional<quint64> idleNanoseconds() const override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace platform
