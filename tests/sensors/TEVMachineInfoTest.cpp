@@ -4,12 +4,14 @@
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/SequentialArchiver.h"
+#include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/registry/IORegistryPropertySource.h"
 #include "tests/sensors/SensorTestSupport.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QTemporaryDir>
 
@@ -559,4 +561,27 @@ TEST(TEVMachineInfoPresentation, DeviceTypeAndPictureAreUnavailableAndWarnOnce)
     EXPECT_EQ(kelvaro::test::log().count(
                   QStringLiteral("TEVMachineInfo: WARNING - API to determine device type for model code inaccessible!\n")),
               1);
+}
+
+TEST(TEVMachineInfo, VendorAndMainboardSerialComeTrimmedFromTheLocalSMBIOSTable)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("root"));
+    const QByteArray table = QByteArray::fromHex("01080100") + QByteArray::fromHex("01020000") + QByteArray("  Apple Inc. \0MacPro6,1\0\0", 25)
+        + QByteArray::fromHex("02090200") + QByteArray::fromHex("0102000300")
+        + QByteArray("Apple Inc.\0Mac-F60DEB81FF30ACF6\0 C0233450ABCD \n\0\0", 49)
+        + QByteArray::fromHex("7f040300") + QByteArray(2, '\0');
+    const QVariantList registry = {
+        QVariantMap{{"Class", QVariantList{"AppleSMBIOS", "IOService"}}, {"Properties", QVariantMap{{"SMBIOS", table}}}}};
+    const auto computer = platform::SimulatedComputer::fromDictionary({{"Registry", registry}}, dir.path());
+    ASSERT_TRUE(computer.computer) << qPrintable(computer.error);
+    platform::SimulatedComputer::setCurrent(computer.computer);
+    const auto local = std::make_shared<TEVMachineInfo>(platform::HostRoot(dir.path() + "/root"), nullptr);
+    EXPECT_EQ(local->systemVendor(), QStringLiteral("Apple Inc."));
+    EXPECT_EQ(local->mainboardSerialNumber(), QStringLiteral("C0233450ABCD"));
+    const auto copy = local->copy();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->systemVendor(), QStringLiteral(""));
+    EXPECT_EQ(copy->mainboardSerialNumber(), QStringLiteral(""));
+    platform::SimulatedComputer::setCurrent(nullptr);
 }
