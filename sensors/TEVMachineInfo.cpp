@@ -448,7 +448,7 @@ void TEVMachineInfo::encodeWithCoder(platform::Coder& coder) const
                                  .arg(className(), coderClassName(coder)));
         return;
     }
-    // Unsigned fields travel as the two's complement of a signed integer, as the original's NSUInteger did.
+    // Unsigned fields travel as the two's complement in a signed 64-bit integer; peers read them back the same way.
     const auto integer = [&coder](quint64 value, const char* key) { coder.encodeInt64(qint64(value), QLatin1String(key)); };
     const auto string = [&coder](const QString& value, const char* key) {
         coder.encodeObject(value.isNull() ? QVariant() : fromString(value), QLatin1String(key));
@@ -535,7 +535,7 @@ std::shared_ptr<TEVMachineInfo> TEVMachineInfo::createWithCoder(platform::Coder&
     info->logicBoardIdentifier_ = string("logicBoardIdentifier");
     const QString uuidText = string("systemUUID");
     if (!uuidText.isEmpty()) {
-        // A text that is no UUID gives none, as an unparsable UUID text did on the original platform.
+        // A text that is no UUID gives none rather than failing the whole description.
         const QUuid uuid = QUuid::fromString(uuidText);
         if (!uuid.isNull() || uuidText == QLatin1String("00000000-0000-0000-0000-000000000000"))
             info->systemUUID_ = uuid;
