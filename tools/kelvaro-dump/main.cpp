@@ -15,7 +15,8 @@ namespace {
 const dump::Command commands[] = {
     {"archive", "archive FILE...", "decode keyed or sequential archives and print their object trees",
      dump::archiveCommand},
-    {"machine", "machine", "describe the computer: operating system, kernel, host name", dump::machineCommand},
+    {"machine", "machine", "the machine information: processor, memory, model, serial number, firmware, system",
+     dump::machineCommand},
     {"sensors", "sensors", "list every sensor, one tab-separated line each: identifier, quantity type, location, "
                            "name, raw value, physical value",
      dump::sensorsCommand},
