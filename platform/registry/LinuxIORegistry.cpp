@@ -1,12 +1,15 @@
 #include "platform/registry/LinuxIORegistry.h"
 
+#include "platform/registry/AppleSmbiosProvider.h"
+#include "platform/registry/AppleSmcProvider.h"
 #include "platform/registry/DmiPlatformProvider.h"
 
 namespace platform {
 
 std::vector<std::shared_ptr<const IORegistryProvider>> LinuxIORegistry::defaultProviders()
 {
-    return {std::make_shared<DmiPlatformProvider>()};
+    return {std::make_shared<DmiPlatformProvider>(), std::make_shared<AppleSmbiosProvider>(),
+            std::make_shared<AppleSmcProvider>()};
 }
 
 std::shared_ptr<const IORegistry> LinuxIORegistry::build(const HostRoot& root)
