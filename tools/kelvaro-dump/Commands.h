@@ -22,5 +22,7 @@ void printPropertyList(const QVariant& value);
 
 int archiveCommand(const QStringList& arguments);
 int machineCommand(const QStringList& arguments);
+int smbiosCommand(const QStringList& arguments);
+int smcKeysCommand(const QStringList& arguments);
 
 } // namespace dump

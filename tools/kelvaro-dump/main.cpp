@@ -16,6 +16,9 @@ const dump::Command commands[] = {
     {"archive", "archive FILE...", "decode keyed or sequential archives and print their object trees",
      dump::archiveCommand},
     {"machine", "machine", "describe the computer: operating system, kernel, host name", dump::machineCommand},
+    {"smbios", "smbios", "decode the SMBIOS table into its structures", dump::smbiosCommand},
+    {"smc-keys", "smc-keys", "list every SMC key: key, type, size, bytes, value (tab-separated)",
+     dump::smcKeysCommand},
 };
 
 int usage()
