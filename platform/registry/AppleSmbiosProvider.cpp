@@ -173,9 +173,9 @@ std::optional<QByteArray> AppleSmbiosProvider::minimalTable(const HostRoot& root
     bios.string(id.text("bios_version"));
     bios.u16(0); // starting address segment: none (UEFI)
     bios.string(id.text("bios_date"));
-    bios.u8(0);              // ROM size: not in sysfs
+    bios.u8(0); // ROM size: sysfs does not give it, so it reads as the smallest, 64 KiB
     bios.u64(quint64(1) << 3); // "characteristics are not supported"
-    bios.u16(0);             // characteristics extension bytes
+    bios.u16(0); // characteristics extension bytes
     const auto [major, minor] = release(id.text("bios_release"));
     bios.u8(major);
     bios.u8(minor);
