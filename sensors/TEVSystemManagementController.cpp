@@ -1,9 +1,7 @@
 #include "sensors/TEVSystemManagementController.h"
 
 #include "platform/foundation/Log.h"
-#include "platform/foundation/SimulatedComputer.h"
-#include "platform/hardware/EmulatedSmcConnection.h"
-#include "platform/hardware/LinuxSmcConnection.h"
+#include "platform/foundation/HostRoot.h"
 
 #include <algorithm>
 #include <cstring>
@@ -73,16 +71,7 @@ std::shared_ptr<TEVSystemManagementController> TEVSystemManagementController::sh
 
 std::unique_ptr<platform::SmcConnection> TEVSystemManagementController::makeConnection()
 {
-    if (platform::SimulatedComputer::isSelected()) {
-        const auto computer = platform::SimulatedComputer::current();
-        if (!computer)
-            return nullptr;
-        auto loaded = platform::EmulatedSmcConnection::fromComputer(*computer);
-        if (!loaded.connection && !loaded.error.isEmpty())
-            platform::log(ClassName, QStringLiteral("simulated SMC not loaded: %1").arg(loaded.error));
-        return std::move(loaded.connection);
-    }
-    return std::make_unique<platform::LinuxSmcConnection>();
+    return platform::SmcConnection::forCurrentComputer(platform::HostRoot::current());
 }
 
 std::shared_ptr<TEVSystemManagementController>

@@ -1,6 +1,26 @@
 #include "platform/hardware/SmcConnection.h"
 
+#include "platform/foundation/HostRoot.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/SimulatedComputer.h"
+#include "platform/hardware/EmulatedSmcConnection.h"
+#include "platform/hardware/LinuxSmcConnection.h"
+
 namespace platform {
+
+std::unique_ptr<SmcConnection> SmcConnection::forCurrentComputer(std::shared_ptr<const HostRoot> root)
+{
+    if (SimulatedComputer::isSelected()) {
+        const auto computer = SimulatedComputer::current();
+        if (!computer)
+            return nullptr;
+        auto loaded = EmulatedSmcConnection::fromComputer(*computer);
+        if (!loaded.connection && !loaded.error.isEmpty())
+            log("SmcConnection", QStringLiteral("simulated SMC not loaded: %1").arg(loaded.error));
+        return std::move(loaded.connection);
+    }
+    return std::make_unique<LinuxSmcConnection>(std::make_shared<HostRootSmcSysfs>(std::move(root)));
+}
 
 std::optional<QString> SmcConnection::versionText()
 {
@@ -13,7 +33,7 @@ std::optional<QString> SmcConnection::versionText()
         return std::nullopt;
     const QByteArray& b = *bytes.value;
     const unsigned release = (quint8(b[4]) << 8) | quint8(b[5]);
-    return QString::asprintf("%d.%d%x%u", int(qint8(b[0])), int(qint8(b[1])), unsigned(quint8(b[2])), release);
+    return QString::asprintf("%d.%d%x%u", int(qint8(b[0])), int(qint8(b[1])), unsigned(int(qint8(b[2]))), release);
 }
 
 quint32 SmcConnection::fourCharCode(const QString& text)

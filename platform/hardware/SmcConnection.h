@@ -6,9 +6,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace platform {
+
+class HostRoot;
 
 // The SMC's result byte of an answer.
 namespace smcresult {
@@ -40,6 +43,10 @@ public:
 
     virtual ~SmcConnection() = default;
 
+    // The SMC of the computer this process reads: the selected simulated computer's emulated table (null
+    // when it has none or its table does not load, which is logged), else the applesmc device under `root`.
+    static std::unique_ptr<SmcConnection> forCurrentComputer(std::shared_ptr<const HostRoot> root);
+
     // 0 on success, else an errno value (ENODEV: no SMC, EACCES: not permitted). Opening an open
     // connection succeeds.
     virtual int open() = 0;
@@ -54,7 +61,8 @@ public:
     virtual SmcAnswer<QByteArray> readKey(quint32 key) = 0;
 
     // The "REV " key as "major.minor<build hex><release>" (01 44 0F 00 00 63 gives "1.68f99"), the form the
-    // registry publishes as "smc-version". Nothing when the key is missing or not 6 bytes of type "{rev".
+    // registry publishes as "smc-version" and the same text the "{rev" decoding gives: major, minor and build
+    // are signed bytes. Nothing when the key is missing or not 6 bytes of type "{rev".
     std::optional<QString> versionText();
 
     // Exactly four Latin-1 characters, else 0 (which no key has).

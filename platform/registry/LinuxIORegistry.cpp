@@ -1,5 +1,7 @@
 #include "platform/registry/LinuxIORegistry.h"
 
+#include "platform/registry/AppleSmbiosProvider.h"
+#include "platform/registry/AppleSmcProvider.h"
 #include "platform/registry/BlockStorageProvider.h"
 #include "platform/registry/DmiPlatformProvider.h"
 #include "platform/registry/HIDSystemProvider.h"
@@ -8,7 +10,8 @@ namespace platform {
 
 std::vector<std::shared_ptr<const IORegistryProvider>> LinuxIORegistry::defaultProviders()
 {
-    return {std::make_shared<DmiPlatformProvider>(), std::make_shared<BlockStorageProvider>(),
+    return {std::make_shared<DmiPlatformProvider>(), std::make_shared<AppleSmbiosProvider>(),
+            std::make_shared<AppleSmcProvider>(), std::make_shared<BlockStorageProvider>(),
             std::make_shared<HIDSystemProvider>()};
 }
 

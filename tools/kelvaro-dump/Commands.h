@@ -25,5 +25,7 @@ int machineCommand(const QStringList& arguments);
 int sensorsCommand(const QStringList& arguments);
 int drivesCommand(const QStringList& arguments);
 int smartCommand(const QStringList& arguments);
+int smbiosCommand(const QStringList& arguments);
+int smcKeysCommand(const QStringList& arguments);
 
 } // namespace dump

@@ -23,6 +23,9 @@ const dump::Command commands[] = {
     {"drives", "drives", "describe the block storage devices", dump::drivesCommand},
     {"smart", "smart IDENTIFY DATA THRESHOLDS",
      "decode saved 512-byte S.M.A.R.T. pages: identity, attributes, thresholds, temperature", dump::smartCommand},
+    {"smbios", "smbios", "decode the SMBIOS table into its structures", dump::smbiosCommand},
+    {"smc-keys", "smc-keys", "list every SMC key: key, type, size, bytes, value (tab-separated)",
+     dump::smcKeysCommand},
 };
 
 int usage()
