@@ -33,9 +33,10 @@ void AppleSmcProvider::addEntries(const HostRoot& root, IORegistry::Builder& bui
         if (const int error = connection->open()) {
             log("AppleSmcProvider", QStringLiteral("SMC not readable (error %1), no \"smc-version\"").arg(error));
         } else {
+            // Later controllers have no revision key at all: that is no fault worth a log line.
             if (const auto version = connection->versionText())
                 properties.insert(QStringLiteral("smc-version"), *version);
-            else
+            else if (connection->keyInfo(SmcConnection::fourCharCode(QStringLiteral("REV "))).result != smcresult::KeyNotFound)
                 log("AppleSmcProvider", QStringLiteral("no readable \"REV \" key, no \"smc-version\""));
             connection->close();
         }
