@@ -1,12 +1,15 @@
 #include "platform/registry/LinuxIORegistry.h"
 
 #include "platform/registry/DmiPlatformProvider.h"
+#include "platform/registry/DrmDisplayProvider.h"
+#include "platform/registry/PowerSupplyBatteryProvider.h"
 
 namespace platform {
 
 std::vector<std::shared_ptr<const IORegistryProvider>> LinuxIORegistry::defaultProviders()
 {
-    return {std::make_shared<DmiPlatformProvider>()};
+    return {std::make_shared<DmiPlatformProvider>(), std::make_shared<PowerSupplyBatteryProvider>(),
+            std::make_shared<DrmDisplayProvider>()};
 }
 
 std::shared_ptr<const IORegistry> LinuxIORegistry::build(const HostRoot& root)

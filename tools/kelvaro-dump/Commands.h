@@ -22,5 +22,8 @@ void printPropertyList(const QVariant& value);
 
 int archiveCommand(const QStringList& arguments);
 int machineCommand(const QStringList& arguments);
+int batteriesCommand(const QStringList& arguments);
+int displaysCommand(const QStringList& arguments);
+int edidCommand(const QStringList& files);
 
 } // namespace dump

@@ -16,6 +16,9 @@ const dump::Command commands[] = {
     {"archive", "archive FILE...", "decode keyed or sequential archives and print their object trees",
      dump::archiveCommand},
     {"machine", "machine", "describe the computer: operating system, kernel, host name", dump::machineCommand},
+    {"batteries", "batteries", "the readouts of every battery", dump::batteriesCommand},
+    {"displays", "displays", "the description of every display, from its EDID", dump::displaysCommand},
+    {"edid", "edid FILE...", "decode EDID files into display descriptions", dump::edidCommand},
 };
 
 int usage()
