@@ -14,6 +14,21 @@ QString localized(const QString& key)
     return bundle ? bundle->localizedString(key) : key;
 }
 
+// Each "%@" in turn takes the next argument; the arguments are never scanned for placeholders.
+QString filled(const QString& format, const QStringList& arguments)
+{
+    QString text;
+    qsizetype from = 0;
+    for (const QString& argument : arguments) {
+        const qsizetype at = format.indexOf(QLatin1String("%@"), from);
+        if (at < 0)
+            break;
+        text += format.mid(from, at - from) + argument;
+        from = at + 2;
+    }
+    return text + format.mid(from);
+}
+
 } // namespace
 
 std::shared_ptr<TEVSmartBatteryTemperatureSensor>
@@ -29,9 +44,7 @@ TEVSmartBatteryTemperatureSensor::create(std::shared_ptr<TEVSmartBatteryInfo> ba
     auto sensor = std::make_shared<TEVSmartBatteryTemperatureSensor>();
     sensor->battery_ = std::move(battery);
     sensor->setUniqueIdentifier(QStringLiteral("smartbattery.%1.%2").arg(device, serial));
-    sensor->setLocationIdentifier(localized(QStringLiteral("Smart Battery %@ (%@)"))
-                                      .replace(QStringLiteral("%@"), QStringLiteral("%1"))
-                                      .arg(device, serial));
+    sensor->setLocationIdentifier(filled(localized(QStringLiteral("Smart Battery %@ (%@)")), {device, serial}));
     sensor->setSensorName(localized(QStringLiteral("Smart Battery Temperature Sensor")));
     sensor->setSensorType(1);
     sensor->setQuantityType(1);
