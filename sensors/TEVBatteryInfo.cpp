@@ -1,6 +1,6 @@
 #include "sensors/TEVBatteryInfo.h"
 
-#include "platform/foundation/Bundle.h"
+#include "framework/CDP.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSmartBatteryInfo.h"
@@ -37,13 +37,6 @@ const QList<Flag>& flagTable()
         {QStringLiteral("Clamshell on Wake"), "maintain clamshell state"},
     };
     return table;
-}
-
-QString localized(const char* key)
-{
-    const QString text = QString::fromUtf8(key);
-    const auto bundle = platform::Bundle::main();
-    return bundle ? bundle->localizedString(text) : text;
 }
 
 } // namespace
@@ -86,9 +79,9 @@ QString TEVBatteryInfo::localizedBatteryStatusDescriptionForBatteryFlags(quint64
     const auto& table = flagTable();
     for (qsizetype bit = 0; bit < table.size(); ++bit) {
         if (flags & (quint64(1) << bit))
-            text += QChar(0x2022) + QLatin1Char(' ') + localized(table[bit].text) + QLatin1Char('\n');
+            text += QChar(0x2022) + QLatin1Char(' ') + CDP::localizedUnitForKey(table[bit].text) + QLatin1Char('\n');
     }
-    return text.isEmpty() ? localized("normal") : text;
+    return text.isEmpty() ? CDP::localizedUnitForKey("normal") : text;
 }
 
 QVariantMap TEVBatteryInfo::currentReadouts() const

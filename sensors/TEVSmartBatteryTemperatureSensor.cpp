@@ -1,18 +1,12 @@
 #include "sensors/TEVSmartBatteryTemperatureSensor.h"
 
-#include "platform/foundation/Bundle.h"
+#include "framework/CDP.h"
 #include "sensors/TEVSensorValueConverter.h"
 
 #include <cmath>
 #include <limits>
 
 namespace {
-
-QString localized(const QString& key)
-{
-    const auto bundle = platform::Bundle::main();
-    return bundle ? bundle->localizedString(key) : key;
-}
 
 // Each "%@" in turn takes the next argument; the arguments are never scanned for placeholders.
 QString filled(const QString& format, const QStringList& arguments)
@@ -44,8 +38,8 @@ TEVSmartBatteryTemperatureSensor::create(std::shared_ptr<TEVSmartBatteryInfo> ba
     auto sensor = std::make_shared<TEVSmartBatteryTemperatureSensor>();
     sensor->battery_ = std::move(battery);
     sensor->setUniqueIdentifier(QStringLiteral("smartbattery.%1.%2").arg(device, serial));
-    sensor->setLocationIdentifier(filled(localized(QStringLiteral("Smart Battery %@ (%@)")), {device, serial}));
-    sensor->setSensorName(localized(QStringLiteral("Smart Battery Temperature Sensor")));
+    sensor->setLocationIdentifier(filled(CDP::localizedUnitForKey("Smart Battery %@ (%@)"), {device, serial}));
+    sensor->setSensorName(CDP::localizedUnitForKey("Smart Battery Temperature Sensor"));
     sensor->setSensorType(1);
     sensor->setQuantityType(1);
     sensor->setPrecision(0.5, 3.0);
