@@ -7,6 +7,10 @@
 //   "Path"       string, optional: "<Plane>:/<path>", e.g. "IODeviceTree:/rom"; unique in the registry
 //   "Properties" dictionary, optional: property values as they are (booleans stay distinct from numbers)
 //   "Children"   array of entry dictionaries, optional: its children in the service plane, in order
+//   "Drift"      dictionary, optional: property name → {"PerSecond": number, "Minimum", "Maximum": numbers,
+//                optional}. That property (a number or an array of numbers) moves by PerSecond for every
+//                second of the shared clock since the registry was built, held within the bounds; integers
+//                stay integers (rounded to nearest). A simulated battery discharges this way.
 // Any other key, a wrong type, a bad or taken path fails the whole load.
 
 #include "platform/registry/IORegistry.h"

@@ -4,14 +4,17 @@
 #include "platform/registry/AppleSmcProvider.h"
 #include "platform/registry/BlockStorageProvider.h"
 #include "platform/registry/DmiPlatformProvider.h"
+#include "platform/registry/DrmDisplayProvider.h"
 #include "platform/registry/HIDSystemProvider.h"
+#include "platform/registry/PowerSupplyBatteryProvider.h"
 
 namespace platform {
 
 std::vector<std::shared_ptr<const IORegistryProvider>> LinuxIORegistry::defaultProviders()
 {
-    return {std::make_shared<DmiPlatformProvider>(), std::make_shared<AppleSmbiosProvider>(),
-            std::make_shared<AppleSmcProvider>(), std::make_shared<BlockStorageProvider>(),
+    return {std::make_shared<DmiPlatformProvider>(),        std::make_shared<AppleSmbiosProvider>(),
+            std::make_shared<AppleSmcProvider>(),           std::make_shared<PowerSupplyBatteryProvider>(),
+            std::make_shared<BlockStorageProvider>(),       std::make_shared<DrmDisplayProvider>(),
             std::make_shared<HIDSystemProvider>()};
 }
 

@@ -27,5 +27,8 @@ int drivesCommand(const QStringList& arguments);
 int smartCommand(const QStringList& arguments);
 int smbiosCommand(const QStringList& arguments);
 int smcKeysCommand(const QStringList& arguments);
+int batteriesCommand(const QStringList& arguments);
+int displaysCommand(const QStringList& arguments);
+int edidCommand(const QStringList& files);
 
 } // namespace dump

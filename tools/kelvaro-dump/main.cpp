@@ -26,6 +26,9 @@ const dump::Command commands[] = {
     {"smbios", "smbios", "decode the SMBIOS table into its structures", dump::smbiosCommand},
     {"smc-keys", "smc-keys", "list every SMC key: key, type, size, bytes, value (tab-separated)",
      dump::smcKeysCommand},
+    {"batteries", "batteries", "the readouts of every battery", dump::batteriesCommand},
+    {"displays", "displays", "the description of every display, from its EDID", dump::displaysCommand},
+    {"edid", "edid FILE...", "decode EDID files into display descriptions", dump::edidCommand},
 };
 
 int usage()

@@ -1,0 +1,166 @@
+#include "sensors/TEVBatteryInfo.h"
+
+#include "framework/CDP.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Values.h"
+#include "sensors/TEVSmartBatteryInfo.h"
+
+#include <QChar>
+
+#include <atomic>
+#include <cmath>
+
+namespace values = platform::values;
+
+namespace {
+
+std::atomic<bool> absoluteCurrents{false};
+
+struct Flag {
+    QString key;
+    const char* text;
+};
+
+const QList<Flag>& flagTable()
+{
+    static const QList<Flag> table = {
+        {QStringLiteral("AC Adapter Connected"), "AC adapter connected"},
+        {QStringLiteral("Charging"), "charging"},
+        {QStringLiteral("Installed"), "installed"},
+        {QStringLiteral("UPS Installed"), "UPS installed"},
+        {QStringLiteral("Warning State"), "in warning state"},
+        {QStringLiteral("Depleted"), "depleted"},
+        {QStringLiteral("Cannot Charge"), "cannot charge"},
+        {QStringLiteral("Raw Low"), "low power"},
+        {QStringLiteral("Force Low Speed"), "enforcing low speed"},
+        {QStringLiteral("Clamshell Closed"), "lid is closed"},
+        {QStringLiteral("Clamshell on Wake"), "maintain clamshell state"},
+    };
+    return table;
+}
+
+} // namespace
+
+TEVBatteryInfo::TEVBatteryInfo(std::shared_ptr<TEVIORegistryEntry> entry) : entry_(std::move(entry))
+{
+    if (!entry_)
+        entry_ = std::make_shared<TEVIORegistryEntry>();
+}
+
+TEVBatteryInfo::BatteryList TEVBatteryInfo::allBatteries(TEVIORegistryEntry::Registry registry)
+{
+    return TEVSmartBatteryInfo::allBatteries(std::move(registry));
+}
+
+void TEVBatteryInfo::setEnforcesAbsoluteBatteryCurrents(bool enforces)
+{
+    absoluteCurrents.store(enforces, std::memory_order_relaxed);
+}
+
+bool TEVBatteryInfo::enforcesAbsoluteBatteryCurrents()
+{
+    return absoluteCurrents.load(std::memory_order_relaxed);
+}
+
+const QStringList& TEVBatteryInfo::batteryStatusKeys()
+{
+    static const QStringList keys = [] {
+        QStringList result;
+        for (const Flag& flag : flagTable())
+            result.append(flag.key);
+        return result;
+    }();
+    return keys;
+}
+
+QString TEVBatteryInfo::localizedBatteryStatusDescriptionForBatteryFlags(quint64 flags)
+{
+    QString text;
+    const auto& table = flagTable();
+    for (qsizetype bit = 0; bit < table.size(); ++bit) {
+        if (flags & (quint64(1) << bit))
+            text += QChar(0x2022) + QLatin1Char(' ') + CDP::localizedUnitForKey(table[bit].text) + QLatin1Char('\n');
+    }
+    return text.isEmpty() ? CDP::localizedUnitForKey("normal") : text;
+}
+
+QVariantMap TEVBatteryInfo::currentReadouts() const
+{
+    return {
+        {QStringLiteral("BatteryStatus"), values::fromUnsigned(batteryFlags())},
+        {QStringLiteral("Voltage"), values::fromReal(voltage())},
+        {QStringLiteral("Amperage"), values::fromReal(amperage())},
+        {QStringLiteral("TotalCapacity"), values::fromReal(totalCapacity())},
+        {QStringLiteral("CurrentCapacity"), values::fromReal(currentCapacity())},
+        {QStringLiteral("MaximumCapacity"), values::fromReal(maximumCapacity())},
+        {QStringLiteral("ChargeCycles"), values::fromUnsigned(chargeCycles())},
+        {QStringLiteral("HasExtendedInfo"), values::fromBool(hasExtendedInformation())},
+        {QStringLiteral("HasSmartInfo"), values::fromBool(hasSmartInformation())},
+    };
+}
+
+QVariantMap TEVBatteryInfo::batteryStatus() const
+{
+    const quint64 flags = batteryFlags();
+    QVariantMap status;
+    const auto& keys = batteryStatusKeys();
+    for (qsizetype bit = 0; bit < keys.size(); ++bit)
+        status.insert(keys[bit], values::fromBool(flags & (quint64(1) << bit)));
+    return status;
+}
+
+bool TEVBatteryInfo::batteryStatusForKey(qint64 bit) const
+{
+    if (bit < 0 || bit >= batteryStatusKeys().size())
+        return false;
+    return batteryFlags() & (quint64(1) << bit);
+}
+
+double TEVBatteryInfo::voltage() const
+{
+    return double(entry_->integerValueWithName(QStringLiteral("Voltage"))) / 1000.0;
+}
+
+double TEVBatteryInfo::amperage() const
+{
+    const double amperes = double(entry_->integerValueWithName(QStringLiteral("Amperage"))) / 1000.0;
+    return enforcesAbsoluteBatteryCurrents() ? std::fabs(amperes) : amperes;
+}
+
+quint64 TEVBatteryInfo::batteryFlags() const
+{
+    logSubclassImplementationErrorWithMethodName(QStringLiteral("batteryFlags"));
+    return 0;
+}
+
+double TEVBatteryInfo::totalCapacity() const
+{
+    logSubclassImplementationErrorWithMethodName(QStringLiteral("totalCapacity"));
+    return 0;
+}
+
+double TEVBatteryInfo::currentCapacity() const
+{
+    logSubclassImplementationErrorWithMethodName(QStringLiteral("currentCapacity"));
+    return 0;
+}
+
+double TEVBatteryInfo::maximumCapacity() const
+{
+    logSubclassImplementationErrorWithMethodName(QStringLiteral("maximumCapacity"));
+    return 0;
+}
+
+quint64 TEVBatteryInfo::chargeCycles() const
+{
+    logSubclassImplementationErrorWithMethodName(QStringLiteral("chargeCycles"));
+    return 0;
+}
+
+void TEVBatteryInfo::logSubclassImplementationErrorWithMethodName(const QString& method) const
+{
+    if (method.isEmpty())
+        return;
+    platform::log(className() + QStringLiteral(": implementation error: -") + method
+                  + QStringLiteral(" fell back to abstract class because not overridden.\n"));
+}
