@@ -119,6 +119,11 @@ QString Bundle::identifier() const
 
 QStringList Bundle::localizations() const
 {
+    return preferredLocalizationsFromArray(lprojNames_);
+}
+
+QStringList Bundle::preferredLocalizationsFromArray(const QStringList& available) const
+{
     QStringList preferred;
     {
         Globals& g = globals();
@@ -134,7 +139,7 @@ QStringList Bundle::localizations() const
     QStringList order;
     for (const QString& language : std::as_const(preferred)) {
         for (const QString& candidate : localizationCandidates(language)) {
-            if (lprojNames_.contains(candidate) && !order.contains(candidate))
+            if (available.contains(candidate) && !order.contains(candidate))
                 order.append(candidate);
         }
     }

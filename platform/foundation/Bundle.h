@@ -45,6 +45,10 @@ public:
     // The .lproj names of the bundle in lookup order: preferred languages that the bundle has, then the
     // development region (CFBundleDevelopmentRegion, else "en"), "English" and "Base".
     QStringList localizations() const;
+    // `available` (language codes such as "en", "de-CH") ordered by the preferred languages, then the
+    // development region and English, as localizations() orders a bundle's folders; the codes no preference
+    // reaches are left out. Empty when none matches.
+    QStringList preferredLocalizationsFromArray(const QStringList& available) const;
 
     // The text for `key` in `table` ("Localizable" when empty), taken from the first localization whose
     // table has the key. Polite: "<table>-Polite" is used instead when the bundle has that table. A key that

@@ -1,0 +1,46 @@
+#pragma once
+// AlertPresenter: shows a modal alert and answers the button the user chose; also the system beep. One
+// process-wide presenter (the Qt one unless a test installs a scripted one); main thread only.
+
+#include "platform/foundation/Error.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace platform {
+
+struct Alert {
+    enum class Style { Warning, Informational, Critical };
+
+    QString messageText;
+    QString informativeText;
+    QStringList buttons; // first is the default; none means one "OK"
+    Style style = Style::Warning;
+
+    // The alert the platform shows for a failed operation: its description and one "OK".
+    static Alert forError(const Error& error);
+};
+
+class AlertPresenter {
+public:
+    virtual ~AlertPresenter() = default;
+    // The index into alert.buttons of the chosen button (0 = first); 0 when the alert had no buttons or was
+    // closed without a choice, as the default button would.
+    virtual int runModal(const Alert& alert) = 0;
+    virtual void beep() = 0;
+
+    static std::shared_ptr<AlertPresenter> shared();
+    // Null returns to the headless presenter.
+    static void setShared(std::shared_ptr<AlertPresenter> presenter);
+};
+
+// Used until a program with widgets installs its own: nobody can be asked, so the default button answers.
+class HeadlessAlertPresenter final : public AlertPresenter {
+public:
+    int runModal(const Alert& alert) override;
+    void beep() override {}
+};
+
+} // namespace platform

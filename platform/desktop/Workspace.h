@@ -1,0 +1,48 @@
+#pragma once
+// Workspace: hands URLs and files to the desktop's handlers, launches programs and gives file icons. One
+// process-wide workspace (the desktop's unless a test installs a fake); main thread.
+
+#include <QIcon>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+
+namespace platform {
+
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+
+    // False when nothing could take it.
+    virtual bool openURL(const QUrl& url) = 0;
+    virtual bool openFile(const QString& path) = 0;
+    // A program beside the running one ("KelvaroLite" next to "Kelvaro"), else one on the PATH; detached.
+    virtual bool launchApplication(const QString& name) = 0;
+    // The executable at `path`, detached, as a new instance.
+    virtual bool launchApplicationAtPath(const QString& path) = 0;
+    // Null icon when the theme has none for its type.
+    virtual QIcon iconForFile(const QString& path) = 0;
+
+    // The freedesktop icon name of a file's type ("inode-directory", "text-plain"); empty for a missing file.
+    static QString iconNameForFile(const QString& path);
+
+    static std::shared_ptr<Workspace> shared();
+    // Null returns to the desktop workspace.
+    static void setShared(std::shared_ptr<Workspace> workspace);
+};
+
+// Through QDesktopServices and QProcess.
+class DesktopWorkspace final : public Workspace {
+public:
+    bool openURL(const QUrl& url) override;
+    bool openFile(const QString& path) override;
+    bool launchApplication(const QString& name) override;
+    bool launchApplicationAtPath(const QString& path) override;
+    QIcon iconForFile(const QString& path) override;
+
+    // Where launchApplication finds `name`; nothing when neither beside us nor on the PATH.
+    static std::optional<QString> pathOfApplication(const QString& name);
+};
+
+} // namespace platform

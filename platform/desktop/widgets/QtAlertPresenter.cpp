@@ -1,0 +1,54 @@
+#include "platform/desktop/widgets/QtAlertPresenter.h"
+
+#include "platform/foundation/Log.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace platform {
+namespace {
+
+QMessageBox::Icon iconFor(Alert::Style style)
+{
+    switch (style) {
+    case Alert::Style::Informational:
+        return QMessageBox::Information;
+    case Alert::Style::Critical:
+        return QMessageBox::Critical;
+    case Alert::Style::Warning:
+        break;
+    }
+    return QMessageBox::Warning;
+}
+
+} // namespace
+
+int QtAlertPresenter::runModal(const Alert& alert)
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        // Without widgets there is nobody to ask: the default button is the answer.
+        log("QtAlertPresenter", QStringLiteral("no widget application; \"%1\" answered with its default button").arg(alert.messageText));
+        return 0;
+    }
+    QMessageBox box(iconFor(alert.style), QString(), alert.messageText);
+    box.setInformativeText(alert.informativeText);
+    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
+    QList<QAbstractButton*> buttons;
+    for (int i = 0; i < titles.size(); ++i) {
+        // The first button is the default; the rest keep their order to the left of it.
+        const auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::ActionRole;
+        buttons.append(box.addButton(titles.at(i), role));
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    box.exec();
+    const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
+    return chosen < 0 ? 0 : chosen;
+}
+
+void QtAlertPresenter::beep()
+{
+    QApplication::beep();
+}
+
+} // namespace platform

@@ -1,0 +1,135 @@
+#include "platform/desktop/FileBookmark.h"
+#include "platform/desktop/OperatingSystemIdentity.h"
+#include "platform/desktop/ProcessTable.h"
+#include "platform/desktop/Sandbox.h"
+#include "platform/desktop/Workspace.h"
+
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace platform;
+namespace kt = kelvaro::test;
+
+TEST(OperatingSystemIdentity, ParsesOsReleaseQuotingCommentsAndBadLines)
+{
+    const auto entries = OperatingSystemIdentity::parseOsRelease(QStringLiteral(
+        "# comment\nNAME=\"Fedora Linux\"\nVERSION_ID=39\nPRETTY_NAME='Fedora Linux 39 (Workstation Edition)'\n"
+        "BUILD_ID=\"a\\\"b\"\nnot a line\n=empty key\n"));
+    EXPECT_EQ(entries.value("NAME"), "Fedora Linux");
+    EXPECT_EQ(entries.value("VERSION_ID"), "39");
+    EXPECT_EQ(entries.value("PRETTY_NAME"), "Fedora Linux 39 (Workstation Edition)");
+    EXPECT_EQ(entries.value("BUILD_ID"), "a\"b");
+    EXPECT_EQ(entries.size(), 4);
+}
+
+TEST(OperatingSystemIdentity, PrefersTheVersionFileThenEtcThenUsrLib)
+{
+    QTemporaryDir root;
+    const HostRoot host(root.path());
+    EXPECT_FALSE(OperatingSystemIdentity::read(host)) << "neither file";
+
+    kt::writeFile(root.path() + "/usr/lib/os-release", "NAME=Arch\nVERSION_ID=\"20240101\"\n");
+    auto identity = OperatingSystemIdentity::read(host);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity->productName, "Arch");
+    EXPECT_EQ(identity->prettyName, "Arch") << "PRETTY_NAME falls back to NAME";
+
+    kt::writeFile(root.path() + "/etc/os-release", "NAME=Debian\nVERSION_ID=12\nPRETTY_NAME=\"Debian 12\"\n");
+    identity = OperatingSystemIdentity::read(host);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity->source, OperatingSystemIdentity::Source::OsRelease);
+    EXPECT_EQ(identity->version, "12");
+
+    kt::writeFile(root.path() + "/System/Library/CoreServices/SystemVersion.plist", "<plist><dict/></plist>");
+    EXPECT_FALSE(OperatingSystemIdentity::read(host)) << "an empty version file is no identity";
+}
+
+TEST(Sandbox, FlatpakAndSnapMarkersCountAsConfined)
+{
+    const auto home = Sandbox::passwordDatabaseHome();
+    ASSERT_TRUE(std::holds_alternative<QString>(home));
+    const QString trueHome = std::get<QString>(home);
+    kt::ScopedEnvironment env;
+    env.unset("FLATPAK_ID");
+    env.unset("SNAP");
+    env.unset("SNAP_NAME");
+    if (Sandbox::hasFlatpakMarker())
+        GTEST_SKIP() << "running inside Flatpak";
+    EXPECT_FALSE(Sandbox::isConfined(trueHome + "/"));
+    EXPECT_TRUE(Sandbox::isConfined(trueHome + "/.var/app/x"));
+    env.set("SNAP", "/snap/kelvaro/1");
+    EXPECT_FALSE(Sandbox::isConfined(trueHome)) << "SNAP alone is no snap";
+    env.set("SNAP_NAME", "kelvaro");
+    EXPECT_TRUE(Sandbox::isConfined(trueHome));
+    env.unset("SNAP");
+    env.set("FLATPAK_ID", "com.tarnwell.kelvaro");
+    EXPECT_TRUE(Sandbox::isConfined(trueHome));
+}
+
+TEST(Sandbox, ReadOnlyCheckTellsWritableFromMissing)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(Sandbox::isOnReadOnlyFileSystem(dir.path()), std::optional<bool>(false));
+    EXPECT_EQ(Sandbox::isOnReadOnlyFileSystem(dir.path() + "/missing"), std::nullopt);
+}
+
+TEST(ProcessTable, FindsOurselvesAndNothingForAMissingProcess)
+{
+    const auto self = ProcessTable::find(static_cast<qint32>(getpid()));
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->name, QCoreApplication::applicationName().left(15));
+    EXPECT_EQ(self->effectiveUserID, geteuid());
+    EXPECT_FALSE(ProcessTable::find(0));
+    EXPECT_FALSE(ProcessTable::find(-5));
+}
+
+TEST(ProcessTable, NameEndsAtTheLastParenthesis)
+{
+    QTemporaryDir root;
+    kt::writeFile(root.path() + "/proc/42/stat", "42 (evil) S (x) R 1 2 3\n");
+    kt::writeFile(root.path() + "/proc/42/status", "Name:\tevil\nUid:\t1000\t1001\t1000\t1000\n");
+    const auto entry = ProcessTable::find(42, HostRoot(root.path()));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "evil) S (x");
+    EXPECT_EQ(entry->effectiveUserID, 1001u);
+    EXPECT_FALSE(ProcessTable::find(43, HostRoot(root.path())));
+}
+
+TEST(FileBookmark, ResolvesTheSameObjectOnlyAndRejectsBadData)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/granted.txt";
+    kt::writeFile(path, "a");
+    const auto data = FileBookmark::create(path);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(FileBookmark::resolve(*data), std::optional<QString>(path));
+
+    // Another object moved to the name: the grant no longer resolves.
+    kt::writeFile(dir.path() + "/other.txt", "b");
+    ASSERT_TRUE(::rename(QFile::encodeName(dir.path() + "/other.txt"), QFile::encodeName(path)) == 0);
+    EXPECT_FALSE(FileBookmark::resolve(*data));
+
+    EXPECT_FALSE(FileBookmark::create(QStringLiteral("relative/path")));
+    EXPECT_FALSE(FileBookmark::create(dir.path() + "/missing"));
+    EXPECT_FALSE(FileBookmark::resolve(QByteArray("bplist00 garbage")));
+    EXPECT_FALSE(FileBookmark::resolve({}));
+}
+
+TEST(Workspace, IconNamesAndSiblingProgramsAreFound)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(Workspace::iconNameForFile(dir.path()), "inode-directory");
+    EXPECT_EQ(Workspace::iconNameForFile(dir.path() + "/missing"), "");
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    EXPECT_EQ(DesktopWorkspace::pathOfApplication(self), std::optional<QString>(QCoreApplication::applicationFilePath()));
+    EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("no-such-program-kelvaro")));
+    EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("../bin/sh"))) << "a name, not a path";
+}
