@@ -1,5 +1,7 @@
 #include "sensors/TEVKnownSMCKeys.h"
 
+#include "sensors/TEVMachineInfo.h"
+
 #include <initializer_list>
 #include <span>
 
@@ -444,7 +446,8 @@ std::optional<Key> splitKey(const QString& key)
 
 Model localModel()
 {
-    return {};
+    const auto machine = TEVMachineInfo::sharedMachineInfo();
+    return {machine->systemModelCode(), machine->processorChipCount()};
 }
 
 std::optional<QVariantMap> temperatureDescription(const QString& key, const Model& model)

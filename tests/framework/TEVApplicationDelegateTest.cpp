@@ -277,8 +277,9 @@ TEST_F(ApplicationBase, SandboxedAccessAsksUntilTheRequestedObjectIsConfirmedAnd
     EXPECT_EQ(fakes.panel->shown.size(), 2);
 
     // Replaced folder: the grant no longer resolves; confirming stores fresh data.
-    QDir(requested).removeRecursively();
+    // The new folder exists before the old one goes, so it cannot reuse the old inode.
     QDir().mkpath(data.path() + "/new");
+    QDir(requested).removeRecursively();
     ASSERT_EQ(::rename(QFile::encodeName(data.path() + "/new"), QFile::encodeName(requested)), 0);
     fakes.panel->answers = {requested};
     EXPECT_TRUE(delegate->safetyURLForEntitledAccessToExistingObjectAtURL(QUrl::fromLocalFile(requested), true, "Grant", "history"));

@@ -11,7 +11,7 @@ using namespace platform;
 namespace dump {
 
 // The fields exactly as the keyed archive carries them to viewers: what encodeWithCoder writes, read back
-// without the class's decoder.
+// without the class's decoder; then, under "SMBIOS", the two facts the local table adds (not archived).
 int machineCommand(const QStringList& arguments)
 {
     if (!arguments.isEmpty())
@@ -31,6 +31,12 @@ int machineCommand(const QStringList& arguments)
         return 1;
     }
     fields.remove(QStringLiteral("$class"));
+    QVariantMap smbios;
+    if (const QString vendor = info->systemVendor(); !vendor.isNull())
+        smbios.insert(QStringLiteral("systemVendor"), vendor);
+    if (const QString board = info->mainboardSerialNumber(); !board.isNull())
+        smbios.insert(QStringLiteral("mainboardSerialNumber"), board);
+    fields.insert(QStringLiteral("SMBIOS"), smbios);
     printPropertyList(printable(fields));
     return 0;
 }
