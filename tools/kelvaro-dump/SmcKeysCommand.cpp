@@ -47,6 +47,19 @@ QString failureText(const QStringList& lines)
     return colon < 0 ? text : text.mid(colon + 2);
 }
 
+// Character keys hold raw bytes: control characters would break the one-line-per-key form.
+QString escapedControlCharacters(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace
 
 // One line per key: key, type, size, bytes as hex pairs, display text; tab-separated. A key that cannot be
@@ -80,7 +93,7 @@ int smcKeysCommand(const QStringList& arguments)
             const qsizetype held = qsizetype(std::min<quint32>(value.dataSize, quint32(value.bytes.size())));
             const QByteArray bytes(reinterpret_cast<const char*>(value.bytes.data()), held);
             columns << TEVSystemManagementController::readableHexStringForData(bytes).trimmed()
-                    << TEVSystemManagementController::descriptionForSMCValue(&value);
+                    << escapedControlCharacters(TEVSystemManagementController::descriptionForSMCValue(&value));
         } else {
             complete = false;
             columns << failureText(logged);
