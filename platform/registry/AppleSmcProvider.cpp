@@ -33,10 +33,13 @@ void AppleSmcProvider::addEntries(const HostRoot& root, IORegistry::Builder& bui
         if (const int error = connection->open()) {
             log("AppleSmcProvider", QStringLiteral("SMC not readable (error %1), no \"smc-version\"").arg(error));
         } else {
-            // Later controllers have no revision key at all: that is no fault worth a log line.
+            // "smc-version" marks a usable SMC. Later controllers have no revision key at all: they are still
+            // usable, with a version nobody can name, so they publish it empty rather than not at all.
             if (const auto version = connection->versionText())
                 properties.insert(QStringLiteral("smc-version"), *version);
-            else if (connection->keyInfo(SmcConnection::fourCharCode(QStringLiteral("REV "))).result != smcresult::KeyNotFound)
+            else if (connection->keyInfo(SmcConnection::fourCharCode(QStringLiteral("REV "))).result == smcresult::KeyNotFound)
+                properties.insert(QStringLiteral("smc-version"), QString());
+            else
                 log("AppleSmcProvider", QStringLiteral("no readable \"REV \" key, no \"smc-version\""));
             connection->close();
         }

@@ -117,7 +117,6 @@ TEST(AppleSmcProvider, UnreadableSmcGivesTheEntryWithoutAVersion)
     const Row rows[] = {
         {"no connection", std::nullopt, nullptr},
         {"open refused", refusing, "AppleSmcProvider: SMC not readable (error 13), no \"smc-version\"\n"},
-        {"no revision key", smcSection({key("TC0D", "sp78", QByteArray::fromHex("3a40"))}), nullptr},
         {"revision unreadable", smcSection({key("REV ", "{rev", QByteArray::fromHex("01440f000063"), true)}),
          "AppleSmcProvider: no readable \"REV \" key, no \"smc-version\"\n"},
         {"revision of another type", smcSection({key("REV ", "ch8*", QByteArray::fromHex("01440f000063"))}),
@@ -133,6 +132,17 @@ TEST(AppleSmcProvider, UnreadableSmcGivesTheEntryWithoutAVersion)
         EXPECT_FALSE(smcs.front()->hasProperty("smc-version"));
         EXPECT_EQ(kelvaro::test::log().lines(), row.logged ? QStringList{row.logged} : QStringList{});
     }
+}
+
+TEST(AppleSmcProvider, ControllerWithoutRevisionKeyPublishesAnEmptyVersion)
+{
+    FakeHost host;
+    host.addDevice();
+    const auto smcs = buildWith(host.root(), smcSection({key("TC0D", "sp78", QByteArray::fromHex("3a40"))}))
+                          .registry->matchingClass("AppleSMC");
+    ASSERT_EQ(smcs.size(), 1u);
+    EXPECT_EQ(smcs.front()->property("smc-version"), QVariant(QString()));
+    EXPECT_TRUE(kelvaro::test::log().lines().isEmpty());
 }
 
 TEST(AppleSmcProvider, NoDeviceGivesNoEntryAndNoConnection)
