@@ -126,7 +126,7 @@ QDateTime TEVDisplayInfo::dateForWeekCode(quint8 week, quint8 year, bool* isMode
         *isModelDate = week == 255;
     const int fullYear = 1990 + year;
     const int weekOfYear = week >= 1 && week <= 54 ? week : 1;
-    std::optional<QDateTime> date = TEVTimeUtilities::dateForWeek(weekOfYear, fullYear, 0);
+    std::optional<QDateTime> date = TEVTimeUtilities::dateForWeek(weekOfYear, fullYear, 1);
     if (!date)
         return QDateTime(QDate(1990, 1, 1), QTime(0, 0), Qt::LocalTime);
     const QDate first(fullYear, 1, 1);

@@ -360,7 +360,8 @@ void TEVMachineInfo::collectIdentity(const platform::HostRoot& root, const Regis
 
     systemUUID_ = DmiIdentity::productUuid(root);
     if (!systemUUID_)
-        systemUUID_ = platform::SystemIdentity::machineId(root);
+        systemUUID_ = platform::SystemIdentity::applicationSpecificMachineId(
+            root, QUuid(QStringLiteral("dcffddeb-f7a3-4f34-b26e-cad8bc17ef9e")));
 
     qint64 week = 0;
     qint64 year = 0;

@@ -85,7 +85,7 @@ TEVSMCElectricSensor::createWithSensorDescription(const QVariantMap& description
     if (!smc || !key || key->isEmpty() || !identifier || !location || !quantity)
         return nullptr;
     const auto reading = values::toReal(smc->objectValueForPropertyWithKey(*key));
-    if (!reading || *reading < 0)
+    if (!reading || !(std::isfinite(*reading) && *reading >= 0))
         return nullptr;
     // An idle GPU line reads a little above 0 and would show as noise.
     if (location->startsWith(QLatin1String("SMC GPU")) && *reading <= 0.1)

@@ -3,6 +3,8 @@
 #include "sensors/TEVKnownSMCKeys.h"
 #include "sensors/TEVSensorValueConverter.h"
 
+#include <cmath>
+
 namespace values = platform::values;
 
 bool TEVSMCTemperatureSensor::load()
@@ -58,7 +60,7 @@ TEVSMCTemperatureSensor::createWithSensorDescription(const QVariantMap& descript
         return nullptr;
     // A sensor not yet (or no longer) reading is no sensor.
     const auto reading = values::toReal(smc->objectValueForPropertyWithKey(*key));
-    if (!reading || *reading <= 0)
+    if (!reading || !(std::isfinite(*reading) && *reading > 0))
         return nullptr;
     std::shared_ptr<TEVSMCTemperatureSensor> sensor(new TEVSMCTemperatureSensor(std::move(smc), *key));
     sensor->setUniqueIdentifier(*identifier);

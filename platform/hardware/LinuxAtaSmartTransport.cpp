@@ -133,8 +133,9 @@ Sense parseSense(const quint8* sense, int length)
         if (result.asc == 0x00 && sense[13] == 0x1D) { // ATA PASS-THROUGH information available
             result.hasRegisters = true;
             result.status = sense[4];
-            result.lbaHigh = sense[9];
+            // Fixed format: byte 9 is LBA low, 10 LBA mid, 11 LBA high.
             result.lbaMid = sense[10];
+            result.lbaHigh = sense[11];
         }
     }
     return result;

@@ -2,6 +2,7 @@
 
 #include "platform/host/HostText.h"
 
+#include <QMessageAuthenticationCode>
 #include <QRegularExpression>
 
 namespace platform {
@@ -54,6 +55,19 @@ std::optional<QUuid> SystemIdentity::machineId(const HostRoot& root)
     if (uuid.isNull())
         return std::nullopt;
     return uuid;
+}
+
+std::optional<QUuid> SystemIdentity::applicationSpecificMachineId(const HostRoot& root, const QUuid& applicationId)
+{
+    const auto machine = machineId(root);
+    if (!machine)
+        return std::nullopt;
+    QByteArray bytes = QMessageAuthenticationCode::hash(applicationId.toRfc4122(), machine->toRfc4122(),
+                                                        QCryptographicHash::Sha256)
+                           .left(16);
+    bytes[6] = char((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = char((bytes[8] & 0x3F) | 0x80);
+    return QUuid::fromRfc4122(bytes);
 }
 
 std::optional<QString> SystemIdentity::kernelValue(const HostRoot& root, const QString& name)

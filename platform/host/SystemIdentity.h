@@ -23,6 +23,10 @@ public:
     static std::optional<QString> hostname(const HostRoot& root);
     // /etc/machine-id (32 hexadecimal digits) as a UUID; nothing when malformed or all zero.
     static std::optional<QUuid> machineId(const HostRoot& root);
+    // The machine id is confidential and must not leave the machine: what a program may show or send is
+    // this stable derivation, HMAC-SHA256 keyed by the machine id over the program's own id, cut to a
+    // version-4 UUID. Nothing without a machine id.
+    static std::optional<QUuid> applicationSpecificMachineId(const HostRoot& root, const QUuid& applicationId);
     // /proc/sys/kernel/<name>: "ostype" ("Linux"), "osrelease" ("6.1.0-18-amd64"), "version" ("#1 SMP ...").
     static std::optional<QString> kernelValue(const HostRoot& root, const QString& name);
     // The first line of /proc/version: "Linux version 6.1.0-18-amd64 (...) #1 SMP ...".

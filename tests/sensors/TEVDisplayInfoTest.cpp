@@ -92,8 +92,8 @@ TEST(TEVDisplayInfo, DecodesTheFieldsOfTheBaseBlock)
     EXPECT_EQ(d.value("SerialNumber"), "SN0042");
     EXPECT_EQ(d.value("AdditionalComment"), "LP133WX1");
     EXPECT_EQ(d.value("ProductNameFromOS"), "");
-    // Week 10 of 2015 starts on Sunday 1 March.
-    EXPECT_EQ(d.value("ManufacturingDate").toDateTime().toLocalTime().date(), QDate(2015, 3, 1));
+    // The Monday of week 10 of 2015 (which starts on Sunday 1 March).
+    EXPECT_EQ(d.value("ManufacturingDate").toDateTime().toLocalTime().date(), QDate(2015, 3, 2));
     EXPECT_FALSE(d.contains("ModelDate"));
 }
 
@@ -127,12 +127,12 @@ TEST(TEVDisplayInfo, DatesFromWeekAndYearBytesStayInTheirYear)
 {
     struct Row { quint8 week; int year; QDate date; bool model; };
     const Row rows[] = {
-        {10, 2015, QDate(2015, 3, 1), false},
-        {0, 2016, QDate(2016, 1, 1), false},   // week 1 of 2016 starts on 27 December 2015
-        {1, 2017, QDate(2017, 1, 1), false},
+        {10, 2015, QDate(2015, 3, 2), false},  // Mondays
+        {0, 2016, QDate(2016, 1, 1), false},   // the Monday of week 1 of 2016 is 28 December 2015
+        {1, 2017, QDate(2017, 1, 2), false},
         {255, 2011, QDate(2011, 1, 1), true},
         {54, 2015, QDate(2015, 12, 31), false}, // 2015 has 53 weeks
-        {53, 2016, QDate(2016, 12, 25), false},
+        {53, 2016, QDate(2016, 12, 26), false},
         {209, 2021, QDate(2021, 1, 1), false},  // undefined week byte
         {1, 1990, QDate(1990, 1, 1), false},
         {1, 2245, QDate(2245, 1, 1), false},
@@ -270,6 +270,6 @@ TEST(TEVDisplayInfo, AgreesWithEdidDecodeOnEveryListedFile)
         if (week >= 1 && week <= 54)
             EXPECT_EQ(sundayWeekOf(date), qMin(week, sundayWeekOf(QDate(date.year(), 12, 31))));
         else
-            EXPECT_EQ(date, QDate(date.year(), 1, 1));
+            EXPECT_EQ(sundayWeekOf(date), 1);
     }
 }

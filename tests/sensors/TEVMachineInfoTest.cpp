@@ -281,11 +281,12 @@ TEST(TEVMachineInfo, CollectsIdentityAndSystemFromHostAndRegistry)
     EXPECT_EQ(info.systemModelCodeWithColorSpecification(), QStringLiteral("MacBookPro11,1@ECOLOR=32,48,16"));
     EXPECT_FALSE(info.mayNotReflectLocalMachine());
 
-    // Without DMI the machine id stands in for the UUID, and the model code and firmware stay empty.
+    // Without DMI a program-specific derivation of the machine id (never the id itself) stands in for the
+    // UUID, and the model code and firmware stay empty.
     const FakeRoot bare(Files{{"etc/machine-id", "3d1219c7c4c5404aaa1f6d2a48adfda4\n"},
                          {"sys/class/dmi/id/product_uuid", "00000000-0000-0000-0000-000000000000\n"}});
     const TEVMachineInfo vm(bare.root(), registryWith({{{"IOService"}, "IODeviceTree:/rom", {}}}));
-    EXPECT_EQ(vm.systemUUIDString(), QStringLiteral("3D1219C7-C4C5-404A-AA1F-6D2A48ADFDA4"));
+    EXPECT_EQ(vm.systemUUIDString(), QStringLiteral("026CC1E2-0CEB-44B1-8CA3-E9921E3EC644"));
     EXPECT_EQ(vm.systemModelCode(), QStringLiteral(""));
     EXPECT_FALSE(vm.systemModelCode().isNull());
     EXPECT_EQ(vm.systemFirmwareVersion(), QStringLiteral(""));

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using smctest::fixed;
 
 TEST(TEVSMCElectricSensor, OnlyNonNegativeFractionalReadingsBecomeSensors)
@@ -26,6 +28,7 @@ TEST(TEVSMCElectricSensor, OnlyNonNegativeFractionalReadingsBecomeSensors)
         {"IG0R", "flt ", smctest::flt(0.2f), "SMC GPU SUPPLY", true},
         {"IG0R", "flt ", smctest::flt(0.05f), "SMC GRAPHICS CARD A 12V LINE", true},
         {"PC0R", "hex_", QByteArray(2, 1), "SMC CPU HIGH SIDE", false},
+        {"PC0R", "flt ", smctest::flt(std::nanf("")), "SMC CPU HIGH SIDE", false},
     };
     for (const auto& row : rows) {
         auto table = std::make_shared<smctest::Table>();

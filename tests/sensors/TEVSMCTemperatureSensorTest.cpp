@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using smctest::fixed;
 
 TEST(TEVSMCTemperatureSensor, ReadsWholeDegreesAndTheNoReadingBandAsMinusOne)
@@ -48,6 +50,7 @@ TEST(TEVSMCTemperatureSensor, EnumeratesKnownTemperatureKeysReadingAboveZero)
     table->set("TA0P", "sp78", fixed(-20, 8));   // below zero at enumeration
     table->set("TZ9Z", "sp78", fixed(30, 8));    // not known for this model
     table->set("TH0P", "hex_", QByteArray(2, 1)); // no number
+    table->set("TC1P", "flt ", smctest::flt(std::nanf(""))); // no reading either
     table->set("VC0C", "sp78", fixed(30, 8));    // described, but no temperature key
     const auto known = smctest::lookup({
         smctest::description("TC0P", "smc.temperature.DQ3", "SMC CPU A PROXIMITY"),
@@ -55,6 +58,7 @@ TEST(TEVSMCTemperatureSensor, EnumeratesKnownTemperatureKeysReadingAboveZero)
         smctest::description("TA0P", "smc.temperature.BR3", "SMC AMBIENT AIR"),
         smctest::description("TH0P", "smc.temperature.IR3", "SMC DRIVE BAY 1"),
         smctest::description("VC0C", "smc.temperature.DE3", "SMC CPU A"),
+        smctest::description("TC1P", "smc.temperature.DQ4", "SMC CPU B PROXIMITY"),
     });
     const auto sensors = TEVSMCTemperatureSensor::allSensors(smctest::controllerFor(table), known);
     ASSERT_EQ(sensors.size(), 1);

@@ -46,6 +46,20 @@ int registersReply(sg_io_hdr& request, quint8 mid, quint8 high, quint8 status = 
     return 0;
 }
 
+// Fixed-format sense with ATA information (what libata gives since 6.11): byte 9 LBA low, 10 mid, 11 high.
+int fixedRegistersReply(sg_io_hdr& request, quint8 mid, quint8 high)
+{
+    quint8 sense[18] = {0x70, 0, 0x01, 0, 0x50, 0, 0, 10, 0, 0, 0, 0, 0x00, 0x1D};
+    sense[9] = 0x77;
+    sense[10] = mid;
+    sense[11] = high;
+    std::memcpy(request.sbp, sense, sizeof sense);
+    request.sb_len_wr = sizeof sense;
+    request.status = 0x02;
+    request.driver_status = 0x08;
+    return 0;
+}
+
 int illegalOpcode(sg_io_hdr& request)
 {
     const quint8 sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00};
@@ -99,6 +113,18 @@ TEST(LinuxAtaSmartTransport, SendsSixteenByteCommandsAndReadsStatusRegisters)
     EXPECT_EQ(hex(rig.sgio->commands[1]), "85 06 20 00 da 00 00 00 00 00 4f 00 c2 00 b0 00");
     EXPECT_EQ(hex(rig.sgio->commands[4]), "85 08 0e 00 d0 00 01 00 00 00 4f 00 c2 00 b0 00");
     EXPECT_EQ(hex(rig.sgio->commands[5]), "85 08 0e 00 00 00 01 00 00 00 00 00 00 00 ec 00");
+}
+
+TEST(LinuxAtaSmartTransport, ReadsStatusRegistersFromFixedFormatSense)
+{
+    Rig rig;
+    quint8 mid = 0x4F, high = 0xC2;
+    rig.sgio->reply = [&](const QByteArray&, sg_io_hdr& request) { return fixedRegistersReply(request, mid, high); };
+    auto connection = rig.transport->open("sda").connection;
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(connection->returnStatus(), std::optional<bool>(false));
+    mid = 0xF4, high = 0x2C;
+    EXPECT_EQ(connection->returnStatus(), std::optional<bool>(true));
 }
 
 TEST(LinuxAtaSmartTransport, FallsBackToTwelveBytesAndStaysThere)

@@ -224,6 +224,9 @@ TEST(SystemIdentity, ReadsNamesMachineIdAndKernelFields)
                          {"proc/version", "Linux version 6.1.0-18-amd64 (gcc) #1 SMP\n"},
                          {"proc/sys/kernel/osrelease", "6.1.0-18-amd64\n"}});
     EXPECT_EQ(SystemIdentity::machineId(fake.root()), QUuid(QStringLiteral("3d1219c7-c4c5-404a-aa1f-6d2a48adfda4")));
+    // Checked against Python's hmac module: keyed by the machine id over the program's id.
+    EXPECT_EQ(SystemIdentity::applicationSpecificMachineId(fake.root(), QUuid(QStringLiteral("dcffddeb-f7a3-4f34-b26e-cad8bc17ef9e"))),
+              QUuid(QStringLiteral("026cc1e2-0ceb-44b1-8ca3-e9921e3ec644")));
     EXPECT_EQ(SystemIdentity::osRelease(fake.root())->value("NAME"), QStringLiteral("Fallback"));
     EXPECT_EQ(SystemIdentity::kernelBanner(fake.root()), QStringLiteral("Linux version 6.1.0-18-amd64 (gcc) #1 SMP"));
     EXPECT_EQ(SystemIdentity::kernelValue(fake.root(), "osrelease"), QStringLiteral("6.1.0-18-amd64"));
