@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -60,6 +61,9 @@ TEVSystemManagementController::availableSystemManagementControllers(TEVIORegistr
 
 std::shared_ptr<TEVSystemManagementController> TEVSystemManagementController::sharedSystemManagementController()
 {
+    // Several threads may ask first (the capture thread, the limits manager): one of them finds it.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
     auto& controller = shared();
     if (!controller) {
         const auto found = availableSystemManagementControllers();

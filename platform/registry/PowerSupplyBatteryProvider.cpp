@@ -73,7 +73,9 @@ bool anyMainsOnline(const HostRoot& root)
         return false;
     for (const QString& name : *names) {
         const Supply supply(root, name);
-        if (supply.text("type").value_or(QString()) == QLatin1String("Mains") && supply.number("online").value_or(0) == 1)
+        // USB-C chargers (ucsi, typec) are supplies of type USB.
+        const QString type = supply.text("type").value_or(QString());
+        if ((type == QLatin1String("Mains") || type == QLatin1String("USB")) && supply.number("online").value_or(0) == 1)
             return true;
     }
     return false;

@@ -107,6 +107,17 @@ TEST(PowerSupplyBatteryProvider, ChargingDischargingAndFullGiveUnitsAndSignsOfTh
     }
 }
 
+TEST(PowerSupplyBatteryProvider, AUsbChargerCountsAsExternalPower)
+{
+    Files files = acpiBattery("Charging", "2000000", "0");
+    files.append(qMakePair(QStringLiteral("/ucsi-source-psy-USBC000:001/type"), QByteArray("USB")));
+    files.append(qMakePair(QStringLiteral("/ucsi-source-psy-USBC000:001/online"), QByteArray("1")));
+    const FakeSysfs sysfs(supplies, files);
+    const auto batteries = batteriesOf(sysfs.root())->matchingClass("AppleSmartBattery");
+    ASSERT_EQ(batteries.size(), 1u);
+    EXPECT_EQ(batteries[0]->properties().value("LegacyBatteryInfo").toMap().value("Flags"), values::fromUnsigned(0x7));
+}
+
 TEST(PowerSupplyBatteryProvider, EnergyDriversAreConvertedByTheDesignVoltage)
 {
     // µWh over the design voltage; the current comes from the power over the present voltage.
