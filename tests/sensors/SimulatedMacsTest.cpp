@@ -29,7 +29,7 @@ struct Mac {
 const Mac macs[] = {
     {"portable", "MacBookPro11,1", 571},
     {"tower", "MacPro6,1", 770},
-    {"server", "Macmini8,1", 526},
+    {"server", "MacPro7,1", 1190},
 };
 
 std::shared_ptr<const SimulatedComputer> load(const char* folder)

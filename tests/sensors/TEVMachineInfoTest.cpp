@@ -327,7 +327,7 @@ TEST(TEVMachineInfo, MarketingNameCorrectsTheSwappedMidTwentyTwelveModels)
     EXPECT_TRUE(name.isEmpty());
 
     // Our own list names the models of the simulated computers correctly.
-    for (const char* model : {"MacBookPro9,1", "MacBookPro9,2", "MacBookPro11,1", "MacPro6,1", "Macmini8,1"})
+    for (const char* model : {"MacBookPro9,1", "MacBookPro9,2", "MacBookPro11,1", "MacPro6,1", "MacPro7,1"})
         EXPECT_TRUE(TEVMachineInfo::getLocalizedMarketingName(&name, nullptr, QLatin1String(model))) << model;
     TEVMachineInfo::getLocalizedMarketingName(&name, nullptr, QStringLiteral("MacBookPro9,1"));
     EXPECT_TRUE(name.contains(QLatin1String("15-inch")));
