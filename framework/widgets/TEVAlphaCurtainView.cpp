@@ -13,11 +13,11 @@ void TEVAlphaCurtainView::paintEvent(QPaintEvent*)
 {
     // The whole bounds each time: a partial repaint would cut a strip's gradient.
     QPainter painter(this);
-    const QRectF bounds = rect();
+    const QRectF bounds(0, 0, width(), height());
     const QColor opaque(255, 255, 255, 255);
     const QColor clear(255, 255, 255, 0);
 
-    const QRectF bottom(bounds.left(), bounds.bottom() + 1 - kCurtainDepth, bounds.width(), kCurtainDepth);
+    const QRectF bottom(bounds.left(), bounds.bottom() - kCurtainDepth, bounds.width(), kCurtainDepth);
     QLinearGradient up(bottom.bottomLeft(), bottom.topLeft());
     up.setColorAt(0, opaque);
     up.setColorAt(1, clear);
