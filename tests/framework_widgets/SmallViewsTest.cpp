@@ -1,12 +1,10 @@
 #include "framework/widgets/TEVAlphaCurtainView.h"
-#include "framework/widgets/TEVFilePathWell.h"
 #include "framework/widgets/TEVLinkTextField.h"
 #include "framework/widgets/TEVSimpleColorView.h"
 #include "platform/desktop/Workspace.h"
 
 #include <QImage>
 #include <QPainter>
-#include <QPixmap>
 
 #include <gtest/gtest.h>
 
@@ -21,18 +19,13 @@ QImage render(QWidget& widget, const QColor& below)
     return image;
 }
 
-class IconWorkspace final : public platform::Workspace {
+class RecordingWorkspace final : public platform::Workspace {
 public:
     bool openURL(const QUrl& url) override { opened.append(url); return true; }
     bool openFile(const QString&) override { return true; }
     bool launchApplication(const QString&) override { return true; }
     bool launchApplicationAtPath(const QString&) override { return true; }
-    QIcon iconForFile(const QString&) override
-    {
-        QPixmap pixmap(32, 32);
-        pixmap.fill(Qt::red);
-        return QIcon(pixmap);
-    }
+    QIcon iconForFile(const QString&) override { return {}; }
     QList<QUrl> opened;
 };
 
@@ -66,21 +59,9 @@ TEST(TEVAlphaCurtainView, FadesBothEdgesAndLeavesTheMiddle)
     EXPECT_GT(qGray(render(low, Qt::black).pixel(10, 6)), qGray(image.pixel(10, 6)) + 20);
 }
 
-TEST(TEVFilePathWell, ShowsTheWorkspaceIconOfItsFile)
-{
-    const auto workspace = std::make_shared<IconWorkspace>();
-    platform::Workspace::setShared(workspace);
-    TEVFilePathWell well;
-    well.resize(32, 32);
-    well.setFilePath(QStringLiteral("/tmp/report.txt"));
-    EXPECT_EQ(well.filePath(), QStringLiteral("/tmp/report.txt"));
-    EXPECT_EQ(render(well, Qt::white).pixelColor(16, 16), QColor(Qt::red));
-    platform::Workspace::setShared(nullptr);
-}
-
 TEST(TEVLinkTextField, LinkOnlyWhileAURLIsSet)
 {
-    const auto workspace = std::make_shared<IconWorkspace>();
+    const auto workspace = std::make_shared<RecordingWorkspace>();
     platform::Workspace::setShared(workspace);
     TEVLinkTextField field;
     field.setStringValue(QStringLiteral("Fans & <fun>"));

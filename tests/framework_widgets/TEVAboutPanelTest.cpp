@@ -81,17 +81,7 @@ TEST_F(TEVAboutPanelTest, ReflectionFadesIntoTheBackground)
     EXPECT_TRUE(TEVAboutPanel::reflectionImage(QIcon(), QSize(64, 40), Qt::white).isNull());
 }
 
-TEST_F(TEVAboutPanelTest, ShortCreditsNeverMove)
-{
-    TEVAboutPanel panel;
-    panel.setCreditsString(*lines(1));
-    for (int step = 0; step < 3; ++step) {
-        panel.stepAnimation();
-        EXPECT_EQ(panel.creditsScrollOffset(), 0);
-    }
-}
-
-TEST_F(TEVAboutPanelTest, LongCreditsScrollOnePixelPerStepAndRestartAtTheEnd)
+TEST_F(TEVAboutPanelTest, CreditsScrollOnePixelPerStepAndRestartAtTheEnd)
 {
     TEVAboutPanel panel;
     panel.show();
@@ -107,6 +97,14 @@ TEST_F(TEVAboutPanelTest, LongCreditsScrollOnePixelPerStepAndRestartAtTheEnd)
     EXPECT_EQ(panel.creditsScrollOffset(), end);
     panel.stepAnimation();
     EXPECT_EQ(panel.creditsScrollOffset(), 1);
+
+    // Credits shorter than the view never move: every step resets to the top and asks for 1.
+    panel.setCreditsString(*lines(1));
+    QApplication::processEvents();
+    for (int step = 0; step < 3; ++step) {
+        panel.stepAnimation();
+        EXPECT_EQ(panel.creditsScrollOffset(), 0);
+    }
 }
 
 TEST_F(TEVAboutPanelTest, OpeningTwiceRunsOneTimer)
