@@ -23,6 +23,7 @@ public:
         QString superclassName; // empty for a root class
         qint64 version = 0;     // sequential archives write it in the class chain
         Decoder decoder;        // may be empty for abstract classes
+        bool supportsCopying = false; // instances can be copied (drag tables need it of their elements)
     };
 
     static ClassRegistry& shared();

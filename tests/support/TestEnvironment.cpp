@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace kelvaro::test {
 namespace {
@@ -29,6 +30,26 @@ void PerTestFixtures::OnTestEnd(const ::testing::TestInfo& info)
     }
     platform::setLogSink(nullptr);
     platform::Clock::setShared(nullptr);
+}
+
+int runAllTests(int argc, char** argv,
+                const std::function<std::unique_ptr<QCoreApplication>(int&, char**)>& makeApplication)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir xdg;
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_DESKTOP_DIR"}) {
+        const QString dir = xdg.path() + QLatin1Char('/') + QString::fromLatin1(name);
+        QDir().mkpath(dir);
+        qputenv(name, dir.toUtf8());
+    }
+    qputenv("HOME", xdg.path().toUtf8());
+    qunsetenv("KELVARO_SIMULATED_COMPUTER");
+
+    const auto app = makeApplication(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new TestEnvironment);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestFixtures);
+    return RUN_ALL_TESTS();
 }
 
 std::shared_ptr<platform::ManualClock> clock()

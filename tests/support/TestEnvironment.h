@@ -4,7 +4,11 @@
 #include "platform/foundation/Clock.h"
 #include "tests/support/CapturingLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
+
+#include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +21,13 @@ public:
     void OnTestStart(const ::testing::TestInfo&) override;
     void OnTestEnd(const ::testing::TestInfo&) override;
 };
+
+// Runs every test with the application object `makeApplication` creates, after selecting the offscreen Qt
+// platform and private XDG folders, with a manual clock and a capturing log around every test. An
+// executable whose tests need a GUI or widget application has its own main that calls this; the others
+// link tests/support/TestMain.cpp.
+int runAllTests(int argc, char** argv,
+                const std::function<std::unique_ptr<QCoreApplication>(int&, char**)>& makeApplication);
 
 // The manual clock of the running test.
 std::shared_ptr<platform::ManualClock> clock();

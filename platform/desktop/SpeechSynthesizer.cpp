@@ -1,0 +1,97 @@
+#include "platform/desktop/SpeechSynthesizer.h"
+
+#include "platform/foundation/Log.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::mutex g_mutex;
+std::shared_ptr<SpeechSynthesizer> g_synthesizer;
+
+// espeak-ng priorities run from 1 (preferred) to about 10; desirability grows the other way.
+constexpr int kDesirabilityBase = 100;
+
+} // namespace
+
+std::shared_ptr<SpeechSynthesizer> SpeechSynthesizer::shared()
+{
+    std::lock_guard lock(g_mutex);
+    if (!g_synthesizer)
+        g_synthesizer = std::make_shared<EspeakSpeechSynthesizer>();
+    return g_synthesizer;
+}
+
+void SpeechSynthesizer::setShared(std::shared_ptr<SpeechSynthesizer> synthesizer)
+{
+    std::lock_guard lock(g_mutex);
+    g_synthesizer = std::move(synthesizer);
+}
+
+QList<EspeakSpeechSynthesizer::Voice> EspeakSpeechSynthesizer::parseVoiceList(const QByteArray& output)
+{
+    // "Pty Language Age/Gender VoiceName File Other Languages": names use '_' for spaces, so the first five
+    // columns split at white space; the other languages ("(en 2)(en-uk 3)") are not needed.
+    QList<Voice> voices;
+    const QList<QByteArray> lines = output.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> columns = lines[i].simplified().split(' ');
+        if (columns.size() < 5)
+            continue;
+        bool ok = false;
+        const int priority = columns[0].toInt(&ok);
+        if (!ok || columns[3].isEmpty() || columns[4].isEmpty())
+            continue;
+        Voice voice;
+        voice.identifier = QStringLiteral("org.espeak-ng.") + QString::fromUtf8(columns[4]).replace(QLatin1Char('/'), QLatin1Char('.'));
+        voice.language = QString::fromUtf8(columns[1]);
+        voice.name = QString::fromUtf8(columns[3]);
+        voice.priority = priority;
+        voices.append(voice);
+    }
+    return voices;
+}
+
+const QList<EspeakSpeechSynthesizer::Voice>& EspeakSpeechSynthesizer::voices()
+{
+    if (listed_)
+        return voices_;
+    listed_ = true;
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+    if (program.isEmpty())
+        return voices_; // speech is optional: no voices, no message
+    QProcess process;
+    process.start(program, {QStringLiteral("--voices")});
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        process.kill();
+        log("EspeakSpeechSynthesizer", QStringLiteral("could not list the voices of %1").arg(program));
+        return voices_;
+    }
+    voices_ = parseVoiceList(process.readAllStandardOutput());
+    return voices_;
+}
+
+QStringList EspeakSpeechSynthesizer::availableVoices()
+{
+    QStringList identifiers;
+    for (const Voice& voice : voices())
+        identifiers.append(voice.identifier);
+    return identifiers;
+}
+
+QVariantMap EspeakSpeechSynthesizer::attributesForVoice(const QString& identifier)
+{
+    for (const Voice& voice : voices()) {
+        if (voice.identifier == identifier)
+            return {{kVoiceLocaleIdentifier, voice.language},
+                    {kVoiceRelativeDesirability, QVariant::fromValue<qint64>(std::max(0, kDesirabilityBase - voice.priority))},
+                    {QStringLiteral("VoiceName"), voice.name}};
+    }
+    return {};
+}
+
+} // namespace platform
