@@ -1,5 +1,6 @@
 #include "sensors/TEVSensorClassLoader.h"
 
+#include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVBatterySensor.h"
 #include "sensors/TEVCaseLockSensor.h"
 #include "sensors/TEVSMARTTemperatureSensor.h"
@@ -16,7 +17,7 @@ void TEVSensorClassLoader::loadAll()
     static const bool loaded = [] {
         TEVSMARTTemperatureSensor::load();
         TEVBatterySensor::load();
-        // TEVArtificialSensor (the probes) comes third.
+        TEVArtificialSensor::load();
         TEVCaseLockSensor::load();
         TEVSMCFanSensor::load();
         TEVSMCTemperatureSensor::load();

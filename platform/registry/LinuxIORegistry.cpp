@@ -7,6 +7,7 @@
 #include "platform/registry/DrmDisplayProvider.h"
 #include "platform/registry/HIDSystemProvider.h"
 #include "platform/registry/PowerSupplyBatteryProvider.h"
+#include "platform/registry/SoftwareRaidProvider.h"
 
 namespace platform {
 
@@ -14,7 +15,8 @@ std::vector<std::shared_ptr<const IORegistryProvider>> LinuxIORegistry::defaultP
 {
     return {std::make_shared<DmiPlatformProvider>(),        std::make_shared<AppleSmbiosProvider>(),
             std::make_shared<AppleSmcProvider>(),           std::make_shared<PowerSupplyBatteryProvider>(),
-            std::make_shared<BlockStorageProvider>(),       std::make_shared<DrmDisplayProvider>(),
+            std::make_shared<BlockStorageProvider>(),       std::make_shared<SoftwareRaidProvider>(),
+            std::make_shared<DrmDisplayProvider>(),
             std::make_shared<HIDSystemProvider>()};
 }
 

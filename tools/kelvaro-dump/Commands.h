@@ -3,8 +3,12 @@
 // diagnostics to stderr, and returns the exit status (0 when everything was read, 1 when something was not,
 // 2 for a usage error).
 
+#include "sensors/TEVSensor.h"
+
 #include <QStringList>
 #include <QVariant>
+
+class TEVArtificialSensor;
 
 namespace dump {
 
@@ -24,6 +28,10 @@ int archiveCommand(const QStringList& arguments);
 int machineCommand(const QStringList& arguments);
 int sensorsCommand(const QStringList& arguments);
 int drivesCommand(const QStringList& arguments);
+int probesCommand(const QStringList& arguments);
+int mountsCommand(const QStringList& arguments);
+// One probe of each kind on its first source; kinds without a source on this computer are left out.
+QList<std::shared_ptr<TEVArtificialSensor>> defaultProbes(const TEVSensorList& sensors);
 int smartCommand(const QStringList& arguments);
 int smbiosCommand(const QStringList& arguments);
 int smcKeysCommand(const QStringList& arguments);

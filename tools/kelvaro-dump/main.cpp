@@ -17,9 +17,13 @@ const dump::Command commands[] = {
      dump::archiveCommand},
     {"machine", "machine", "the machine information: processor, memory, model, serial number, firmware, system",
      dump::machineCommand},
-    {"sensors", "sensors", "list every sensor, one tab-separated line each: identifier, quantity type, location, "
-                           "name, raw value, physical value",
+    {"sensors", "sensors [--probes FILE] [--wait SECONDS]",
+     "list every sensor, one tab-separated line each: identifier, quantity type, location, name, raw value, "
+     "physical value; probes: one of each kind, or those of FILE (a \"LocalProbes\" array); --wait lets the "
+     "samplers tick first",
      dump::sensorsCommand},
+    {"probes", "probes", "the probe kinds with the sources each offers on this computer", dump::probesCommand},
+    {"mounts", "mounts", "the mounted file systems with their fields and figures", dump::mountsCommand},
     {"drives", "drives", "describe the block storage devices", dump::drivesCommand},
     {"smart", "smart IDENTIFY DATA THRESHOLDS",
      "decode saved 512-byte S.M.A.R.T. pages: identity, attributes, thresholds, temperature", dump::smartCommand},
