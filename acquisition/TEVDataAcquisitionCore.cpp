@@ -256,10 +256,10 @@ void TEVDataAcquisitionCore::rescanForSensors()
 
 void TEVDataAcquisitionCore::simulateFailure()
 {
-    logMessage(QStringLiteral("*** As requested, thread %1 is simulating a failure.").arg(threadAddress()));
     // Blocks like a hung call, timed by the shared clock so that tests can move it; the caller's wait runs
     // out meanwhile. Ending the thread here would skip every clean-up, so the call returns instead.
     const auto deadline = platform::monotonicNow() + std::chrono::seconds(60);
+    logMessage(QStringLiteral("*** As requested, thread %1 is simulating a failure.").arg(threadAddress()));
     while (platform::monotonicNow() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     logMessage(QStringLiteral("*** As part of the simulation, thread %1 now carries on without a reply.")
