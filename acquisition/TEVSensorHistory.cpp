@@ -154,20 +154,77 @@ std::shared_ptr<TEVSensorHistory> TEVSensorHistory::createWithCoder(platform::Co
     if (!coder.decodeValueOfObjCType("I", &count) || !coder.decodeValueOfObjCType("d", &timeDelta))
         return reject(QStringLiteral("truncated header"));
     // Checked before the slots are read, so a hostile count never sizes an allocation.
-    if (count == 0 || count > maximumValueCount)
-        return reject(QStringLiteral("implausible capacity %1").arg(count));
-    if (!std::isfinite(timeDelta) || !(timeDelta > 0))
-        return reject(QStringLiteral("time delta %1 is not above 0").arg(timeDelta));
+    if (const QString failure = checkHeader(count, timeDelta); !failure.isNull())
+        return reject(failure);
 
     std::vector<qint32> archived(count);
     qint32 index = 0;
     if (!coder.decodeArrayOfObjCType('i', count, archived.data()) || !coder.decodeValueOfObjCType("i", &index))
         return reject(QStringLiteral("slots do not match capacity %1").arg(count));
-    if (index < 0 || quint32(index) >= count)
-        return reject(QStringLiteral("index %1 outside capacity %2").arg(index).arg(count));
     const auto date = platform::values::toDate(coder.decodeObject());
-    if (!date || !date->isValid())
-        return reject(QStringLiteral("no valid date"));
+    QString failure;
+    auto history = createFromArchivedFields(count, timeDelta, archived, index, date.value_or(QDateTime()), &failure);
+    return history ? history : reject(failure);
+}
+
+std::shared_ptr<TEVSensorHistory> TEVSensorHistory::createWithArchivedValues(const QVariantMap& values, QString* reason)
+{
+    namespace v = platform::values;
+    QString failure;
+    std::shared_ptr<TEVSensorHistory> history;
+    const auto count = v::toUnsigned(values.value(QStringLiteral("$0")));
+    const auto timeDelta = v::toReal(values.value(QStringLiteral("$1")));
+    const auto slotValues = v::toArray(values.value(QStringLiteral("$2")));
+    const auto index = v::toSigned(values.value(QStringLiteral("$3")));
+    const auto date = v::toDate(values.value(QStringLiteral("$4")));
+    if (values.value(QStringLiteral("$class")).toString() != QLatin1String(kClassName))
+        failure = QStringLiteral("not a history");
+    else if (!count || !timeDelta || !slotValues || !index || *count > std::numeric_limits<quint32>::max())
+        failure = QStringLiteral("fields missing or of the wrong kind");
+    else if (failure = checkHeader(quint32(*count), *timeDelta); failure.isNull()) {
+        std::vector<qint32> archived;
+        archived.reserve(size_t(slotValues->size()));
+        for (const QVariant& slot : *slotValues) {
+            const auto value = v::toSigned(slot);
+            if (!value || *value < std::numeric_limits<qint32>::min() || *value > std::numeric_limits<qint32>::max())
+                break;
+            archived.push_back(qint32(*value));
+        }
+        if (archived.size() != size_t(slotValues->size()) || archived.size() != *count)
+            failure = QStringLiteral("slots do not match capacity %1").arg(*count);
+        else if (*index < std::numeric_limits<qint32>::min() || *index > std::numeric_limits<qint32>::max())
+            failure = QStringLiteral("index %1 outside capacity %2").arg(*index).arg(*count);
+        else
+            history = createFromArchivedFields(quint32(*count), *timeDelta, archived, qint32(*index),
+                                               date.value_or(QDateTime()), &failure);
+    }
+    if (!history && reason)
+        *reason = QString::fromLatin1(kClassName) + QStringLiteral(": ") + failure;
+    return history;
+}
+
+QString TEVSensorHistory::checkHeader(quint32 count, double timeDelta)
+{
+    if (count == 0 || count > maximumValueCount)
+        return QStringLiteral("implausible capacity %1").arg(count);
+    if (!std::isfinite(timeDelta) || !(timeDelta > 0))
+        return QStringLiteral("time delta %1 is not above 0").arg(timeDelta);
+    return {};
+}
+
+std::shared_ptr<TEVSensorHistory> TEVSensorHistory::createFromArchivedFields(quint32 count, double timeDelta,
+                                                                             const std::vector<qint32>& archived,
+                                                                             qint32 index, const QDateTime& date,
+                                                                             QString* failure)
+{
+    if (index < 0 || quint32(index) >= count) {
+        *failure = QStringLiteral("index %1 outside capacity %2").arg(index).arg(count);
+        return nullptr;
+    }
+    if (!date.isValid()) {
+        *failure = QStringLiteral("no valid date");
+        return nullptr;
+    }
 
     std::shared_ptr<TEVSensorHistory> history(new TEVSensorHistory(count, timeDelta));
     std::copy(archived.begin(), archived.end(), history->rawValueData_.begin());
@@ -175,10 +232,10 @@ std::shared_ptr<TEVSensorHistory> TEVSensorHistory::createWithCoder(platform::Co
 
     // Move the values back in time by the whole steps that passed while the history lay in the archive.
     const QDateTime now = platform::currentDate();
-    const double elapsed = secondsBetween(*date, now);
+    const double elapsed = secondsBetween(date, now);
     history->currentTime_ = now;
     if (timeDelta >= elapsed)
-        history->currentTime_ = *date;
+        history->currentTime_ = date;
     else
         history->discardOldestValuesWithCount(stepsBounded(std::trunc(elapsed / timeDelta), count));
     return history;

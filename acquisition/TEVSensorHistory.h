@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QVariantMap>
 
 #include <memory>
 #include <vector>
@@ -28,6 +29,10 @@ public:
     static std::shared_ptr<TEVSensorHistory> create(quint64 valueCount, double timeDelta);
     // Null when the archive does not hold a sound history.
     static std::shared_ptr<TEVSensorHistory> createWithCoder(platform::Coder& coder);
+    // The same from a generic decoding of the archive ({"$class", "$0" count, ..., "$4" date}), with the
+    // same checks; null (and why, when `reason` is given) for anything that is not a sound history.
+    static std::shared_ptr<TEVSensorHistory> createWithArchivedValues(const QVariantMap& values,
+                                                                      QString* reason = nullptr);
 
     quint64 valueCount() const { return valueCount_; }
     double timeDelta() const { return timeDelta_; }
@@ -51,6 +56,11 @@ public:
 
 private:
     TEVSensorHistory(quint64 valueCount, double timeDelta);
+    // Null for a sound header, else why not.
+    static QString checkHeader(quint32 count, double timeDelta);
+    static std::shared_ptr<TEVSensorHistory> createFromArchivedFields(quint32 count, double timeDelta,
+                                                                      const std::vector<qint32>& archived, qint32 index,
+                                                                      const QDateTime& date, QString* failure);
     void advanceIndex();
 
     quint64 valueCount_;

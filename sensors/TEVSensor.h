@@ -48,6 +48,9 @@ public:
     virtual qint64 rawValue() const { return 0; }
     virtual std::shared_ptr<TEVSensorValueConverter> valueConverter() const;
     virtual QString unit() const { return QStringLiteral(" "); }
+    // Probe sensors bind to the sensors they compute from; the acquisition core calls this after every
+    // rescan with the fresh list. Other sensors depend on nothing.
+    virtual void resolveObjectDependenciesUsingSensorList(const TEVSensorList& sensors) { (void)sensors; }
     // The converter applied to rawValue(); a raw -1 is converted too, so callers test rawValue() first.
     double value() const;
 

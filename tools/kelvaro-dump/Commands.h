@@ -38,5 +38,6 @@ int smcKeysCommand(const QStringList& arguments);
 int batteriesCommand(const QStringList& arguments);
 int displaysCommand(const QStringList& arguments);
 int edidCommand(const QStringList& files);
+int historyCommand(const QStringList& arguments);
 
 } // namespace dump

@@ -33,6 +33,9 @@ const dump::Command commands[] = {
     {"batteries", "batteries", "the readouts of every battery", dump::batteriesCommand},
     {"displays", "displays", "the description of every display, from its EDID", dump::displaysCommand},
     {"edid", "edid FILE...", "decode EDID files into display descriptions", dump::edidCommand},
+    {"history", "history FILE",
+     "a long-term history file: per serial number and sensor the slot count, step, newest time and value",
+     dump::historyCommand},
 };
 
 int usage()

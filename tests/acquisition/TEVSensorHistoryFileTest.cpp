@@ -1,0 +1,208 @@
+// The history file on its own: checks at every level, salvage of damaged files, interrupted saves,
+// concurrent writers and the lock.
+
+#include "acquisition/TEVSensorHistoryFile.h"
+#include "platform/foundation/SequentialArchiver.h"
+#include "platform/foundation/Values.h"
+#include "tests/sensors/SensorTestSupport.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using Status = TEVSensorHistoryFile::ReadResult::Status;
+using Histories = TEVSensorHistoryFile::Histories;
+namespace values = platform::values;
+
+namespace {
+
+Histories histories(qint64 raw, quint64 count = 100)
+{
+    auto history = TEVSensorHistory::create(count, 60);
+    history->setPresentRawValue(raw);
+    return {{QStringLiteral("cpu"), history}};
+}
+
+// The newest slot of computer `serial`'s "cpu" history; -2 when there is none.
+qint64 newest(const TEVSensorHistoryFile::ReadResult& read, const char* serial)
+{
+    const auto history = read.entries.value(QString::fromLatin1(serial)).value(QStringLiteral("cpu"));
+    if (!history)
+        return -2;
+    const QByteArray data = history->rawValueDataBetweenNowAndDate(history->currentTime());
+    return data.size() == sizeof(qint64) ? qFromUnaligned<qint64>(data.constData()) : -2;
+}
+
+// A history archive of capacity 0: sound as an archive, refused by the history decoder.
+platform::ObjectRef unsoundHistory()
+{
+    return std::make_shared<sensortest::ForgedArchive>(QStringLiteral("TEVSensorHistory"), [](platform::Coder& coder) {
+        const quint32 count = 0;
+        const double step = 60;
+        const qint32 index = 0;
+        coder.encodeValueOfObjCType("I", &count);
+        coder.encodeValueOfObjCType("d", &step);
+        coder.encodeArrayOfObjCType('i', 0, nullptr);
+        coder.encodeValueOfObjCType("i", &index);
+        coder.encodeObject(values::fromDate(kelvaro::test::clock()->now()));
+    });
+}
+
+} // namespace
+
+TEST(TEVSensorHistoryFile, RoundTripKeepsEveryComputerAndHistory)
+{
+    TEVSensorHistoryFile::Entries entries{{QStringLiteral("A"), histories(1)}, {QStringLiteral("B"), histories(2)}};
+    const auto read = TEVSensorHistoryFile::decode(TEVSensorHistoryFile::encode(entries));
+    EXPECT_EQ(read.status, Status::Read);
+    EXPECT_EQ(read.skipped, 0);
+    EXPECT_EQ(newest(read, "A"), 1);
+    EXPECT_EQ(newest(read, "B"), 2);
+    EXPECT_EQ(read.entries[QStringLiteral("B")][QStringLiteral("cpu")]->valueCount(), 100u);
+}
+
+TEST(TEVSensorHistoryFile, SkipsWhatIsNoSoundHistoryAndKeepsTheRest)
+{
+    struct Row {
+        const char* what;
+        QVariantMap root;
+        Status status;
+        int skipped;
+    };
+    const QVariant good = values::fromObject(histories(5).value(QStringLiteral("cpu")));
+    const Row rows[] = {
+        {"history that fails its bounds",
+         {{QStringLiteral("A"), QVariantMap{{QStringLiteral("cpu"), good}, {QStringLiteral("bad"), values::fromObject(unsoundHistory())}}}},
+         Status::Salvaged, 1},
+        {"string in place of a history",
+         {{QStringLiteral("A"), QVariantMap{{QStringLiteral("cpu"), good}, {QStringLiteral("bad"), QStringLiteral("x")}}}},
+         Status::Salvaged, 1},
+        {"dictionary in place of a history",
+         {{QStringLiteral("A"), QVariantMap{{QStringLiteral("cpu"), good}, {QStringLiteral("bad"), QVariantMap{}}}}},
+         Status::Salvaged, 1},
+        {"computer entry that is no dictionary",
+         {{QStringLiteral("A"), QVariantMap{{QStringLiteral("cpu"), good}}}, {QStringLiteral("B"), qint64(3)}},
+         Status::Salvaged, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto read = TEVSensorHistoryFile::decode(platform::SequentialArchiver::archivedDataWithRootObject(row.root));
+        EXPECT_EQ(read.status, row.status);
+        EXPECT_EQ(read.skipped, row.skipped);
+        EXPECT_EQ(newest(read, "A"), 5);
+        EXPECT_FALSE(read.entries.contains(QStringLiteral("B")));
+    }
+    const auto array = TEVSensorHistoryFile::decode(platform::SequentialArchiver::archivedDataWithRootObject(QVariantList{}));
+    EXPECT_EQ(array.status, Status::Corrupt);
+    EXPECT_EQ(TEVSensorHistoryFile::decode("not an archive").status, Status::Corrupt);
+}
+
+TEST(TEVSensorHistoryFile, DamagedFileIsKeptAsideAndItsSoundEntriesCarriedOver)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SensorHistory.tevshf"));
+    const QVariantMap root{
+        {QStringLiteral("B"), QVariantMap{{QStringLiteral("cpu"), values::fromObject(histories(8).value(QStringLiteral("cpu")))},
+                                          {QStringLiteral("bad"), values::fromObject(unsoundHistory())}}}};
+    const QByteArray damaged = platform::SequentialArchiver::archivedDataWithRootObject(root);
+    kelvaro::test::writeFile(path, damaged);
+
+    TEVSensorHistoryFile file(path);
+    ASSERT_TRUE(file.saveEntry(QStringLiteral("A"), histories(1)));
+    const auto read = file.read();
+    EXPECT_EQ(read.status, Status::Read);
+    EXPECT_EQ(newest(read, "A"), 1);
+    EXPECT_EQ(newest(read, "B"), 8);
+    const QStringList backups = QDir(dir.path()).entryList({QStringLiteral("*.unreadable-*")}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_EQ(kelvaro::test::readFile(dir.filePath(backups.first())), damaged);
+}
+
+TEST(TEVSensorHistoryFile, SaveKilledBeforeItsRenameLeavesThePreviousFileIntact)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SensorHistory.tevshf"));
+    TEVSensorHistoryFile file(path);
+    ASSERT_TRUE(file.saveEntry(QStringLiteral("A"), histories(1)));
+    const QByteArray before = kelvaro::test::readFile(path);
+
+    // What a process killed mid-write leaves: half of the new archive in a temporary file, no rename.
+    file.setWriter([&](const QString& target, const QByteArray& bytes) {
+        kelvaro::test::writeFile(QFileInfo(target).absolutePath() + QStringLiteral("/.SensorHistory.tevshf.k1ll3d"),
+                                 bytes.left(bytes.size() / 2));
+        return platform::FileWriteResult{false, QStringLiteral("killed")};
+    });
+    EXPECT_FALSE(file.saveEntry(QStringLiteral("B"), histories(2)));
+    EXPECT_EQ(kelvaro::test::readFile(path), before);
+
+    file.setWriter({});
+    ASSERT_TRUE(file.saveEntry(QStringLiteral("B"), histories(2)));
+    const auto read = file.read();
+    EXPECT_EQ(read.status, Status::Read);
+    EXPECT_EQ(newest(read, "A"), 1);
+    EXPECT_EQ(newest(read, "B"), 2);
+}
+
+TEST(TEVSensorHistoryFile, ConcurrentWritersNeverLoseAnEntry)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SensorHistory.tevshf"));
+    constexpr int writers = 4;
+    constexpr int savesEach = 8;
+    std::atomic<int> failures{0};
+    std::vector<QThread*> threads;
+    for (int w = 0; w < writers; ++w) {
+        threads.push_back(QThread::create([&, w] {
+            TEVSensorHistoryFile file(path); // one per writer, as two programs would have
+            for (int n = 0; n < savesEach; ++n) {
+                if (!file.saveEntry(QStringLiteral("S%1").arg(w), histories(w * 100 + n)))
+                    ++failures;
+            }
+        }));
+    }
+    for (auto* thread : threads)
+        thread->start();
+    for (auto* thread : threads) {
+        EXPECT_TRUE(thread->wait(60000));
+        delete thread;
+    }
+    EXPECT_EQ(failures, 0);
+    const auto read = TEVSensorHistoryFile(path).read();
+    ASSERT_EQ(read.entries.size(), writers);
+    for (int w = 0; w < writers; ++w)
+        EXPECT_EQ(newest(read, qPrintable(QStringLiteral("S%1").arg(w))), w * 100 + savesEach - 1);
+}
+
+TEST(TEVSensorHistoryFile, UnreadableFileOrHeldLockFailsTheSaveAndChangesNothing)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SensorHistory.tevshf"));
+    QDir().mkpath(path); // a folder where the file should be: exists, cannot be read
+    TEVSensorHistoryFile blocked(path);
+    EXPECT_EQ(blocked.read().status, Status::Unreadable);
+    const auto refused = blocked.saveEntry(QStringLiteral("A"), histories(1));
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(refused.error.contains(QStringLiteral("left as it is")));
+    EXPECT_TRUE(QFileInfo(path).isDir());
+
+    const QString other = dir.filePath(QStringLiteral("other.tevshf"));
+    const int fd = ::open(QFile::encodeName(dir.filePath(QStringLiteral(".other.tevshf.lock"))).constData(),
+                          O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // another process saving
+    TEVSensorHistoryFile waiting(other);
+    waiting.setLockTimeout(0.05);
+    const auto timedOut = waiting.saveEntry(QStringLiteral("A"), histories(1));
+    EXPECT_FALSE(timedOut);
+    EXPECT_TRUE(timedOut.error.contains(QStringLiteral("another writer holds the lock")));
+    EXPECT_FALSE(QFile::exists(other));
+    ::close(fd);
+    EXPECT_TRUE(waiting.saveEntry(QStringLiteral("A"), histories(1)));
+}
