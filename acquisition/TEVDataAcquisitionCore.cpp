@@ -7,6 +7,7 @@
 #include "platform/foundation/Values.h"
 #include "platform/host/SystemIdentity.h"
 #include "sensors/SensorLimitsManager.h"
+#include "sensors/TEVActiveFileSystem.h"
 #include "sensors/TEVBlockStorageDeviceInfo.h"
 #include "sensors/TEVDisplayInfo.h"
 #include "sensors/TEVLocalSMARTProbe.h"
@@ -51,6 +52,15 @@ TEVDataAcquisitionCore::Sources TEVDataAcquisitionCore::Sources::local()
     sources.allBatteries = [] { return TEVBatteryInfo::allBatteries(); };
     sources.machineInfo = TEVMachineInfo::sharedMachineInfo();
     sources.makeLimitsManager = [] { return std::make_shared<SensorLimitsManager>(); };
+    sources.mountedFileSystems = []() -> std::optional<MountTable> {
+        MountTable table;
+        const auto mounted = TEVActiveFileSystem::mountedFileSystemsByID();
+        for (auto it = mounted.cbegin(); it != mounted.cend(); ++it) {
+            if (it.value())
+                table.insert(it.key(), {it.value()->fileSystemTypeName(), it.value()->mountSourcePath()});
+        }
+        return table;
+    };
     return sources;
 }
 

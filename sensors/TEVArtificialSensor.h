@@ -96,6 +96,11 @@ public:
 
     // Binds the sources anew; `sensors` (the full sensor list) matters only to power probes.
     void resolveObjectDependenciesUsingSensorList(const TEVSensorList* sensors);
+    // The acquisition core's rescan: binds power probes to the sensors just found.
+    void resolveObjectDependenciesUsingSensorList(const TEVSensorList& sensors) override
+    {
+        resolveObjectDependenciesUsingSensorList(&sensors);
+    }
     bool isBound() const;
 
     QVariantMap preferenceDictionary() const;

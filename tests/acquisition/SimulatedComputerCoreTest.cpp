@@ -26,7 +26,7 @@ struct Computer {
 const Computer computers[] = {
     {"portable", "C02M51K3FH00", true, 1, 20},
     {"tower", "F5KN1R4JF9VM", true, 2, 20},
-    {"server", "C07Y3L2RJYVW", true, 4, 5},
+    {"server", "F5KZT04RP7QM", true, 4, 5},
     {"vm", nullptr, false, 1, 0},
 };
 
