@@ -11,7 +11,11 @@
 #include "sensors/TEVSensorClassLoader.h"
 #include "tests/acquisition/AcquisitionTestSupport.h"
 
+#include <QFile>
 #include <QSet>
+#include <QTemporaryDir>
+
+#include <filesystem>
 
 namespace {
 
@@ -99,3 +103,41 @@ TEST_P(SimulatedComputerCore, AnswersTheComputersSensorsMachineAndDrives)
 
 INSTANTIATE_TEST_SUITE_P(Computers, SimulatedComputerCore, ::testing::ValuesIn(computers),
                          [](const auto& info) { return std::string(info.param.folder); });
+
+namespace {
+
+// Links keep their stored (relative) text, as sysfs has them.
+void copyTree(const QString& from, const QString& to)
+{
+    std::filesystem::copy(from.toStdString(), to.toStdString(),
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+}
+
+} // namespace
+
+TEST(SimulatedComputerCoreRescan, ADriveThatDisappearsLosesItsSensor)
+{
+    QTemporaryDir dir;
+    copyTree(kelvaro::test::sourcePath(QStringLiteral("fixtures/computers/tower")), dir.path() + QStringLiteral("/tower"));
+    const auto before = platform::SimulatedComputer::load(dir.path() + QStringLiteral("/tower"));
+    ASSERT_TRUE(before.computer) << before.error.toStdString();
+    platform::SimulatedComputer::setCurrent(before.computer);
+    TEVSensorClassLoader::loadAll();
+    auto sources = TEVDataAcquisitionCore::Sources::local();
+    sources.machineInfo = std::make_shared<const TEVMachineInfo>(*platform::HostRoot::current(),
+                                                                 platform::IORegistry::current());
+    TEVDataAcquisitionCore core(sources);
+    const QString drive = QStringLiteral("smart.WDC WD5000AAKS-00TMA0.WD-WCAPW0493929");
+    ASSERT_TRUE(core.currentRawValues().contains(drive));
+
+    // The second drive is unplugged: gone from /sys/block, so from the registry of the reloaded computer.
+    ASSERT_TRUE(QFile::remove(dir.path() + QStringLiteral("/tower/root/sys/block/sdb"))); // a link, as in sysfs
+    const auto after = platform::SimulatedComputer::load(dir.path() + QStringLiteral("/tower"));
+    ASSERT_TRUE(after.computer) << after.error.toStdString();
+    platform::SimulatedComputer::setCurrent(after.computer);
+    core.rescanForSensors();
+    const QVariantMap raw = core.currentRawValues();
+    EXPECT_FALSE(raw.contains(drive));
+    EXPECT_TRUE(raw.contains(QStringLiteral("smart.SAMSUNG HD501LJ.S0MUJ1NQ110060")));
+    platform::SimulatedComputer::setCurrent(nullptr);
+}
