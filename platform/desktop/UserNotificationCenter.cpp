@@ -17,7 +17,7 @@ namespace {
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const char* const kClassName = "UserNotificationCenter";
-// The action key the specification reserves for a click on the notification itself.
+// The action key the notification protocol reserves for a click on the notification itself.
 const QString kDefaultAction = QStringLiteral("default");
 const QString kActionButton = QStringLiteral("action");
 
