@@ -95,7 +95,7 @@ QVariant TEVServiceInvocation::invokeWithTarget(TEVInvocationTarget* target) con
 {
     if (!target || !validate())
         return {};
-    // Unreachable after validate (at most two colons would be needed), but a decoded list is kept as it is.
+    // A decoded invocation keeps its argument list as it came, so a three-colon selector can get here.
     if (arguments_.size() > 2) {
         logError(QStringLiteral("cannot invoke methods with %1 arguments.\n").arg(arguments_.size()));
         return {};
