@@ -1,0 +1,214 @@
+#include "acquisition/TEVThreadedServer.h"
+
+#include "platform/foundation/ConditionLock.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Values.h"
+
+#include <QThread>
+
+namespace values = platform::values;
+
+namespace {
+constexpr auto kClassName = "TEVThreadedServer";
+}
+
+// The worker: its event loop is the server's run loop. It holds the server while it runs.
+class TEVThreadedServer::Thread final : public QThread {
+public:
+    std::shared_ptr<TEVThreadedServer> keepAlive;
+    void enterLoop() { exec(); }
+
+protected:
+    void run() override
+    {
+        auto server = std::move(keepAlive);
+        if (!server)
+            return;
+        server->threadBody();
+        // The last reference should go on the main thread, where the destructor can join this thread.
+        if (auto main = platform::RunLoop::main())
+            main->perform([released = std::move(server)] {});
+    }
+};
+
+std::shared_ptr<TEVThreadedServer> TEVThreadedServer::create(const std::weak_ptr<TEVThreadedServerClient>& client)
+{
+    if (client.expired())
+        return nullptr;
+    return std::shared_ptr<TEVThreadedServer>(new TEVThreadedServer(client));
+}
+
+TEVThreadedServer::TEVThreadedServer(const std::weak_ptr<TEVThreadedServerClient>& client)
+    : client_(client)
+    , thread_(new Thread)
+{
+    thread_->setObjectName(QStringLiteral("TEVThreadedServer"));
+    addHandler(pingSelector, [this] { return values::fromString(ping()); });
+    addHandler(simulateFailureSelector, [this](const QVariant& seconds) {
+        simulateFailureForTimeInterval(values::toReal(seconds).value_or(0));
+        return QVariant();
+    });
+}
+
+TEVThreadedServer::~TEVThreadedServer()
+{
+    if (QThread::currentThread() == thread_) {
+        // Only when the main loop was already gone: a QThread cannot be joined or deleted from inside.
+        return;
+    }
+    thread_->quit();
+    thread_->wait();
+    delete thread_;
+}
+
+void TEVThreadedServer::run()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (started_)
+            return;
+        started_ = true;
+    }
+    thread_->keepAlive = shared_from_this();
+    thread_->start();
+}
+
+bool TEVThreadedServer::isRunning() const
+{
+    std::lock_guard lock(stateMutex_);
+    return running_;
+}
+
+std::shared_ptr<platform::RunLoop> TEVThreadedServer::runLoop() const
+{
+    std::lock_guard lock(stateMutex_);
+    return runLoop_;
+}
+
+QThread* TEVThreadedServer::serverThread() const
+{
+    std::lock_guard lock(stateMutex_);
+    return ended_ ? nullptr : thread_;
+}
+
+void TEVThreadedServer::threadBody()
+{
+    auto loop = platform::RunLoop::current();
+    bool scheduled = false;
+    {
+        std::lock_guard lock(stateMutex_);
+        runLoop_ = loop;
+        running_ = true;
+        scheduled = sourceValid_ = !stopRequested_;
+    }
+    if (scheduled) {
+        tellClient(true);
+        thread_->enterLoop();
+    }
+    if (invalidateSource())
+        tellClient(false);
+    std::lock_guard lock(stateMutex_);
+    runLoop_.reset();
+    running_ = false;
+    ended_ = true;
+}
+
+bool TEVThreadedServer::invalidateSource()
+{
+    std::lock_guard lock(stateMutex_);
+    return std::exchange(sourceValid_, false);
+}
+
+void TEVThreadedServer::tellClient(bool registered)
+{
+    auto main = platform::RunLoop::main();
+    if (!main)
+        return;
+    main->perform([client = client_, server = shared_from_this(), registered] {
+        if (auto c = client.lock())
+            registered ? c->registerThreadedServer(server) : c->deregisterThreadedServer(server);
+    });
+}
+
+void TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block)
+{
+    if (!invocation || !invocation->validate())
+        return;
+    if (invocation->isOneWay() == bool(block)) {
+        platform::log(QStringLiteral("%1: mismatch between oneway invocation and completion block detected, will "
+                                     "not invoke '%2'!\n")
+                          .arg(className(), invocation->selector()));
+        return;
+    }
+    Slot replaced;
+    {
+        std::lock_guard lock(invocationLock_);
+        replaced = std::exchange(slot_, Slot{invocation, std::move(block)});
+    }
+    std::shared_ptr<platform::RunLoop> loop;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (sourceValid_)
+            loop = runLoop_;
+    }
+    if (loop)
+        loop->perform([weak = weak_from_this()] {
+            if (auto server = weak.lock())
+                server->runLoopSourceHasFired();
+        });
+}
+
+void TEVThreadedServer::runLoopSourceHasFired()
+{
+    // Invocation and block leave the slot together, so a call queued meanwhile keeps its own block and
+    // can never receive this call's result.
+    Slot taken;
+    {
+        std::lock_guard lock(invocationLock_);
+        taken = std::exchange(slot_, Slot{});
+    }
+    if (taken.invocation && taken.invocation->validate()) {
+        const QVariant result = taken.invocation->invokeWithTarget(this);
+        if (!taken.invocation->isOneWay()) {
+            std::lock_guard lock(invocationLock_);
+            if (taken.block)
+                taken.block(result);
+            else
+                platform::log(QStringLiteral("%1: possible failure and deadlock - completion block for the "
+                                             "invocation '%2' is nil!\n")
+                                  .arg(className(), taken.invocation->selector()));
+        }
+    }
+    if (auto loop = platform::RunLoop::current(); loop && loop->isCancelled())
+        thread_->quit();
+}
+
+void TEVThreadedServer::stop()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!started_ || ended_ || stopRequested_)
+            return;
+        stopRequested_ = true;
+    }
+    if (auto loop = platform::RunLoop::forThread(thread_))
+        loop->cancel();
+    if (invalidateSource())
+        tellClient(false);
+    thread_->quit();
+}
+
+void TEVThreadedServer::shutdown()
+{
+    if (auto loop = runLoop())
+        loop->cancel();
+}
+
+void TEVThreadedServer::simulateFailureForTimeInterval(double seconds)
+{
+    if (!(seconds > 0))
+        return;
+    platform::ConditionLock never(0);
+    if (never.lockWhenCondition(1, platform::durationFromSeconds(seconds)))
+        never.unlock();
+}

@@ -1,0 +1,217 @@
+#include "acquisition/TEVThreadedServer.h"
+
+#include "platform/foundation/ConditionLock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Values.h"
+
+#include "tests/support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace kt = kelvaro::test;
+namespace values = platform::values;
+using platform::RunLoop;
+using platform::WaitResult;
+using platform::WaitSource;
+
+namespace {
+
+constexpr auto kForever = std::chrono::hours(1);
+
+// Runs the main loop until `done` holds; a real-time guard turns a hang into a failure.
+bool waitFor(const std::function<bool()>& done)
+{
+    bool expired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] { expired = true; });
+    guard.start(10'000);
+    RunLoop::main()->runUntil([&] { return done() || expired; }, kForever);
+    return done();
+}
+
+struct Client final : TEVThreadedServerClient {
+    int registered = 0;
+    int deregistered = 0;
+    void registerThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++registered; }
+    void deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++deregistered; }
+};
+
+// Handlers that let a test hold the worker inside a call.
+class TestServer final : public TEVThreadedServer {
+public:
+    std::atomic<int> echoed{0};
+    std::atomic<bool> entered{false};
+    platform::ConditionLock gate{0}; // 1 lets "hold" return
+
+    void open()
+    {
+        gate.lock();
+        gate.unlockWithCondition(1);
+    }
+    WaitSource nested;               // "waitNested" waits on it in the worker's run loop
+
+    explicit TestServer(const std::weak_ptr<TEVThreadedServerClient>& client)
+        : TEVThreadedServer(client)
+    {
+        addHandler(QStringLiteral("echo:"), [this](const QVariant& v) { ++echoed; return v; });
+        addHandler(QStringLiteral("nothing"), [] { return QVariant(); });
+        addHandler(QStringLiteral("hold"), [this] {
+            entered = true;
+            gate.lockWhenCondition(1);
+            gate.unlock();
+            return values::fromString("held");
+        });
+        addHandler(QStringLiteral("waitNested"), [this] {
+            entered = true;
+            return values::fromString(platform::waitResultName(RunLoop::current()->runUntil(nested, kForever)));
+        });
+    }
+};
+
+// One call's completion, filled on the worker and read on the main thread.
+struct Call {
+    std::shared_ptr<WaitSource> done = std::make_shared<WaitSource>();
+    std::shared_ptr<QVariant> result = std::make_shared<QVariant>();
+    std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+
+    TEVThreadedServer::CompletionBlock block() const
+    {
+        return [done = done, result = result, calls = calls](const QVariant& value) {
+            *result = value;
+            ++*calls;
+            done->deliver();
+        };
+    }
+    bool finished() const { return waitFor([this] { return done->isDelivered(); }); }
+};
+
+std::shared_ptr<TEVServiceInvocation> call(const char* selector, const QString& returns = QStringLiteral("NSObject"))
+{
+    return TEVServiceInvocation::invocation(QString::fromLatin1(selector), returns);
+}
+
+class TEVThreadedServerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<Client> client = std::make_shared<Client>();
+    std::shared_ptr<TestServer> server = std::make_shared<TestServer>(client);
+
+    bool started = false;
+
+    void start()
+    {
+        started = true;
+        server->run();
+        ASSERT_TRUE(waitFor([&] { return client->registered == 1; }));
+    }
+    void TearDown() override
+    {
+        server->open();
+        server->nested.withdraw();
+        server->stop();
+        EXPECT_TRUE(!started || waitFor([&] { return !server->serverThread(); }));
+        QCoreApplication::processEvents(); // the thread's last reference goes here
+        server.reset();
+    }
+};
+
+} // namespace
+
+TEST_F(TEVThreadedServerTest, AnswersPingAndDeregistersOnceOnStop)
+{
+    start();
+    Call ping;
+    server->invoke(call("ping", QStringLiteral("NSString")), ping.block());
+    ASSERT_TRUE(ping.finished());
+    EXPECT_TRUE(values::strictlyEqual(*ping.result, values::fromString("pong")));
+
+    server->stop();
+    server->stop();
+    ASSERT_TRUE(waitFor([&] { return !server->serverThread(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(client->deregistered, 1);
+    EXPECT_FALSE(server->isRunning());
+}
+
+TEST_F(TEVThreadedServerTest, StopBeforeRunDoesNothing)
+{
+    server->stop();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(client->deregistered, 0);
+    EXPECT_EQ(TEVThreadedServer::create(std::weak_ptr<TEVThreadedServerClient>()), nullptr);
+}
+
+TEST_F(TEVThreadedServerTest, MismatchedBlocksAreLoggedAndNeverPerformed)
+{
+    start();
+    auto oneWay = TEVServiceInvocation::voidOneWayInvocation(QStringLiteral("echo:"));
+    oneWay->addArgument(values::fromSigned(1));
+    server->invoke(oneWay, [](const QVariant&) {});
+    auto twoWay = TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(2));
+    server->invoke(twoWay, nullptr);
+    EXPECT_EQ(kt::log().count(QStringLiteral("mismatch between oneway invocation and completion block detected, "
+                                             "will not invoke 'echo:'!\n")), 2);
+    Call ping; // calls are performed in order, so once it answered nothing else is pending
+    server->invoke(call("ping"), ping.block());
+    ASSERT_TRUE(ping.finished());
+    EXPECT_EQ(server->echoed, 0);
+}
+
+TEST_F(TEVThreadedServerTest, CallsQueuedDuringACallReplaceEachOtherAndKeepTheirOwnBlocks)
+{
+    start();
+    Call hold, first, second;
+    server->invoke(call("hold"), hold.block());
+    ASSERT_TRUE(waitFor([&] { return server->entered.load(); }));
+    server->invoke(TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(1)),
+                   first.block());
+    server->invoke(TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(2)),
+                   second.block());
+    server->open();
+    ASSERT_TRUE(hold.finished());
+    ASSERT_TRUE(second.finished());
+    EXPECT_TRUE(values::strictlyEqual(*hold.result, values::fromString("held")));
+    EXPECT_TRUE(values::strictlyEqual(*second.result, values::fromSigned(2)));
+    EXPECT_EQ(*first.calls, 0);
+    EXPECT_EQ(server->echoed, 1);
+}
+
+TEST_F(TEVThreadedServerTest, NilResultStillCallsTheBlock)
+{
+    start();
+    Call nothing;
+    server->invoke(call("nothing"), nothing.block());
+    ASSERT_TRUE(nothing.finished());
+    EXPECT_FALSE(nothing.result->isValid());
+    EXPECT_EQ(*nothing.calls, 1);
+}
+
+TEST_F(TEVThreadedServerTest, StopEndsANestedWaitOnTheWorkerAndTheThreadExits)
+{
+    start();
+    Call waiting;
+    server->invoke(call("waitNested"), waiting.block());
+    ASSERT_TRUE(waitFor([&] { return server->entered.load(); }));
+    server->stop();
+    ASSERT_TRUE(waiting.finished());
+    EXPECT_TRUE(values::strictlyEqual(*waiting.result, values::fromString(platform::waitResultName(WaitResult::Cancelled))));
+    ASSERT_TRUE(waitFor([&] { return !server->serverThread(); }));
+    ASSERT_TRUE(waitFor([&] { return client->deregistered == 1; }));
+}
+
+TEST_F(TEVThreadedServerTest, ShutdownEndsTheThreadAfterItsNextCall)
+{
+    start();
+    server->shutdown();
+    Call ping;
+    server->invoke(call("ping"), ping.block());
+    ASSERT_TRUE(ping.finished());
+    ASSERT_TRUE(waitFor([&] { return !server->serverThread(); }));
+    ASSERT_TRUE(waitFor([&] { return client->deregistered == 1; }));
+}
