@@ -7,9 +7,15 @@
 
 namespace platform {
 
-class MemoryInput final : public InputStream {
+// What both ends share: opening on the current run loop, closing their side of the pipe, and events posted
+// to that loop for as long as the end lives and is not closed.
+template <class Stream>
+class MemoryEnd : public Stream, public std::enable_shared_from_this<MemoryEnd<Stream>> {
 public:
-    explicit MemoryInput(std::shared_ptr<MemoryPipe> pipe) : pipe_(std::move(pipe)) {}
+    MemoryEnd(std::shared_ptr<MemoryPipe> pipe, bool MemoryPipe::*closedFlag)
+        : pipe_(std::move(pipe)), closedFlag_(closedFlag)
+    {
+    }
 
     void open() override
     {
@@ -23,11 +29,43 @@ public:
     void close() override
     {
         status_ = StreamStatus::Closed;
-        pipe_->readerClosed_ = true;
+        pipe_.get()->*closedFlag_ = true;
         pipe_->update();
     }
     StreamStatus status() const override { return status_; }
     std::optional<Error> streamError() const override { return error_; }
+
+    void post(StreamEvent event)
+    {
+        std::weak_ptr<MemoryEnd> weak = this->weak_from_this();
+        loop_->perform([weak, event] {
+            auto self = weak.lock();
+            if (!self || self->status_ == StreamStatus::Closed)
+                return;
+            if (event == StreamEvent::OpenCompleted)
+                self->status_ = StreamStatus::Open;
+            if (event == StreamEvent::ErrorOccurred) {
+                self->status_ = StreamStatus::Error;
+                self->error_ = self->pipe_->error_;
+            }
+            self->notify(event);
+        });
+    }
+
+    StreamStatus status_ = StreamStatus::NotOpen;
+
+protected:
+    std::shared_ptr<MemoryPipe> pipe_;
+    std::shared_ptr<RunLoop> loop_;
+    std::optional<Error> error_;
+
+private:
+    bool MemoryPipe::*closedFlag_;
+};
+
+class MemoryInput final : public MemoryEnd<InputStream> {
+public:
+    explicit MemoryInput(std::shared_ptr<MemoryPipe> pipe) : MemoryEnd(std::move(pipe), &MemoryPipe::readerClosed_) {}
 
     qint64 read(char* buffer, qint64 maxLength) override
     {
@@ -54,53 +92,11 @@ public:
         pipe_->update();
         return n;
     }
-
-    void post(StreamEvent event)
-    {
-        std::weak_ptr<MemoryInput> weak = pipe_->reader_;
-        loop_->perform([weak, event] {
-            auto self = weak.lock();
-            if (!self || self->status_ == StreamStatus::Closed)
-                return;
-            if (event == StreamEvent::OpenCompleted)
-                self->status_ = StreamStatus::Open;
-            if (event == StreamEvent::ErrorOccurred) {
-                self->status_ = StreamStatus::Error;
-                self->error_ = self->pipe_->error_;
-            }
-            self->notify(event);
-        });
-    }
-
-    StreamStatus status_ = StreamStatus::NotOpen;
-
-private:
-    std::shared_ptr<MemoryPipe> pipe_;
-    std::shared_ptr<RunLoop> loop_;
-    std::optional<Error> error_;
 };
 
-class MemoryOutput final : public OutputStream {
+class MemoryOutput final : public MemoryEnd<OutputStream> {
 public:
-    explicit MemoryOutput(std::shared_ptr<MemoryPipe> pipe) : pipe_(std::move(pipe)) {}
-
-    void open() override
-    {
-        if (status_ != StreamStatus::NotOpen)
-            return;
-        status_ = StreamStatus::Opening;
-        loop_ = RunLoop::current();
-        post(StreamEvent::OpenCompleted);
-        pipe_->update();
-    }
-    void close() override
-    {
-        status_ = StreamStatus::Closed;
-        pipe_->writerClosed_ = true;
-        pipe_->update();
-    }
-    StreamStatus status() const override { return status_; }
-    std::optional<Error> streamError() const override { return error_; }
+    explicit MemoryOutput(std::shared_ptr<MemoryPipe> pipe) : MemoryEnd(std::move(pipe), &MemoryPipe::writerClosed_) {}
 
     qint64 write(const char* data, qint64 length) override
     {
@@ -118,30 +114,6 @@ public:
         pipe_->update();
         return n;
     }
-
-    void post(StreamEvent event)
-    {
-        std::weak_ptr<MemoryOutput> weak = pipe_->writer_;
-        loop_->perform([weak, event] {
-            auto self = weak.lock();
-            if (!self || self->status_ == StreamStatus::Closed)
-                return;
-            if (event == StreamEvent::OpenCompleted)
-                self->status_ = StreamStatus::Open;
-            if (event == StreamEvent::ErrorOccurred) {
-                self->status_ = StreamStatus::Error;
-                self->error_ = self->pipe_->error_;
-            }
-            self->notify(event);
-        });
-    }
-
-    StreamStatus status_ = StreamStatus::NotOpen;
-
-private:
-    std::shared_ptr<MemoryPipe> pipe_;
-    std::shared_ptr<RunLoop> loop_;
-    std::optional<Error> error_;
 };
 
 qint64 MemoryPipe::limit(std::deque<qint64>& script, qint64 most)

@@ -14,6 +14,8 @@ namespace platform {
 
 class MemoryInput;
 class MemoryOutput;
+template <class Stream>
+class MemoryEnd;
 
 // One direction: what its writer wrote and its reader has not read yet.
 class MemoryPipe : public std::enable_shared_from_this<MemoryPipe> {
@@ -32,6 +34,8 @@ public:
 private:
     friend class MemoryInput;
     friend class MemoryOutput;
+    template <class>
+    friend class MemoryEnd;
     friend class MemoryStreamPair;
     void update();
     static qint64 limit(std::deque<qint64>& script, qint64 most);
