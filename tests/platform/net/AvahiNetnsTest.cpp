@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -125,6 +127,19 @@ TEST_F(AvahiNetns, ServiceStreamPairConnectsToThePublishedListener)
     browser.setDelegate(&recorder);
     browser.searchForServices(kType, QString());
     ASSERT_TRUE(waitFor([&] { return hasFound(); }));
+
+    // The daemon's own answer must be one the pair can connect to (a link-local IPv6 one needs its scope).
+    std::optional<platform::ServiceDiscovery::ResolveResult> answer;
+    auto resolve = platform::ServiceDiscovery::shared()->resolve(NetService(QStringLiteral("local."), kType, name),
+                                                                 [&](const auto& result) { answer = result; });
+    ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
+    const auto* resolved = std::get_if<platform::ResolvedService>(&*answer);
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(resolved->port, server.serverPort());
+    const auto address = platform::ServiceStreamPair::connectAddress(*resolved);
+    ASSERT_TRUE(address) << resolved->address.toStdString();
+    std::cerr << "avahi resolved " << name.toStdString() << " to " << resolved->hostName.toStdString() << " "
+              << address->toString().toStdString() << " port " << resolved->port << "\n";
 
     auto pair = platform::ServiceStreamPair::forService(NetService(QStringLiteral("local."), kType, name));
     ASSERT_TRUE(pair);
