@@ -1,0 +1,1 @@
+#include "acquisition/TEVCaptureThread.h"
