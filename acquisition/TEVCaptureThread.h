@@ -1,0 +1,142 @@
+#pragma once
+// TEVCaptureThread: the worker thread of one monitoring client. It owns the acquisition centre of one
+// computer (the local core, or later a remote proxy), samples it on a repeating timer into short-term
+// histories and a raw-value cache, and answers the client's invocations. Owned by its client; every field
+// below is touched only on the capture thread itself, so nothing is locked.
+
+#include "acquisition/TEVThreadedServer.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class MonitorConnectionInfo;
+class TEVCaptureThread;
+class TEVDataAcquisitionProtocol;
+class TEVMachineInfo;
+class TEVSensorHistory;
+
+// The client side (the monitoring client), told on the main thread through queued calls, never waited for.
+class TEVCaptureThreadClient : public TEVThreadedServerClient {
+public:
+    virtual void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) = 0; // null: none
+    virtual void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>& thread) = 0;
+    virtual void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) = 0;
+};
+
+class TEVCaptureThread final : public TEVThreadedServer {
+public:
+    static constexpr quint64 numberOfCapturedValuesForShortTermHistory = 380;
+    static constexpr double defaultMainUpdateInterval = 2.0; // seconds
+    static constexpr double minimumMainUpdateInterval = 1.0; // seconds
+
+    // The thread's own operations, by the selector the client invokes. The centre's operations are
+    // invoked by their names in AcquisitionSelectors.h.
+    static inline const QString createLocalAcquisitionCenterSelector =
+        QStringLiteral("createLocalAcquisitionCenterForApplicationNamed:");
+    static inline const QString connectToRemoteAcquisitionCenterSelector =
+        QStringLiteral("connectToRemoteAcquisitionCenterUsingInfo:");
+    static inline const QString startCapturingSelector = QStringLiteral("startCapturing");
+    static inline const QString stopCapturingSelector = QStringLiteral("stopCapturing");
+    static inline const QString setMainUpdateIntervalSelector = QStringLiteral("setMainUpdateInterval:");
+    static inline const QString mainUpdateIntervalSelector = QStringLiteral("mainUpdateInterval");
+    static inline const QString rawShortTermHistoryDataSelector =
+        QStringLiteral("rawShortTermHistoryDataWithIdentifier:betweenNowAndDate:");
+    static inline const QString rawLongTermHistoryDataSelector =
+        QStringLiteral("rawLongTermHistoryDataWithIdentifier:betweenNowAndDate:");
+    static inline const QString shortTermHistoryTimeDeltaSelector =
+        QStringLiteral("shortTermHistoryTimeDeltaWithIdentifier:");
+    static inline const QString longTermHistoryTimeDeltaSelector =
+        QStringLiteral("longTermHistoryTimeDeltaWithIdentifier:");
+    static inline const QString cachedRawValueSelector = QStringLiteral("cachedRawValueWithIdentifier:");
+    static inline const QString clearShortTermHistoriesSelector = QStringLiteral("clearShortTermHistories");
+    static inline const QString machineModelCodeSelector = QStringLiteral("machineModelCode");
+    static inline const QString machineSerialNumberSelector = QStringLiteral("machineSerialNumber");
+    static inline const QString machineNameSelector = QStringLiteral("machineName");
+    static inline const QString currentCPUFrequencySelector = QStringLiteral("currentCPUFrequency");
+    static inline const QString hasDetectedConfigurationChangeSelector =
+        QStringLiteral("hasDetectedConfigurationChange");
+    static inline const QString acknowledgeConfigurationChangeSelector =
+        QStringLiteral("acknowledgeConfigurationChange");
+
+    // Null for a null client. The thread is created, not started (run()).
+    static std::shared_ptr<TEVCaptureThread> create(const std::weak_ptr<TEVCaptureThreadClient>& client);
+    ~TEVCaptureThread() override;
+
+    QString className() const override { return QStringLiteral("TEVCaptureThread"); }
+
+    // --- Operations, performed on the capture thread -----------------------------------------------
+    bool createLocalAcquisitionCenterForApplicationNamed(const QString& applicationName);
+    bool connectToRemoteAcquisitionCenterUsingInfo(const std::shared_ptr<const MonitorConnectionInfo>& info);
+    void startCapturing();
+    void stopCapturing();
+    // Seconds; below the minimum or equal to the current value it is ignored.
+    void setMainUpdateInterval(double seconds);
+    double mainUpdateInterval() const { return mainUpdateInterval_; }
+    // Null without a history (or for a date the history cannot answer).
+    QByteArray rawShortTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date) const;
+    QByteArray rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date);
+    // 1.0 without a history.
+    double shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier) const;
+    double longTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
+    // The boxed signed raw value; nil for an unknown identifier, the number 0 for a null one.
+    QVariant cachedRawValueWithIdentifier(const QString& identifier) const;
+    void clearShortTermHistories();
+    QString machineModelCode();
+    QString machineSerialNumber();
+    QString machineName();
+    quint64 currentCPUFrequency(); // Hz, 0 when unknown
+    bool hasDetectedConfigurationChange() const { return configurationDidChange_; }
+    void acknowledgeConfigurationChange() { configurationDidChange_ = false; }
+    // Fetched from the centre while none is cached, then kept for the thread's life.
+    std::shared_ptr<const TEVMachineInfo> machineInfo();
+
+    // --- State, for the capture thread and its tests -----------------------------------------------
+    bool hasDataCenter() const { return bool(dataCenter_); }
+    // Whether the centre this thread created is its local core; false without a centre.
+    bool dataCenterIsLocal() const { return dataCenter_ && dataCenterIsLocal_; }
+    bool isCapturing() const;
+    const QHash<QString, std::shared_ptr<TEVSensorHistory>>& shortTermBuffers() const { return shortTermBuffers_; }
+    const QHash<QString, qint64>& rawValueCache() const { return rawValueCache_; }
+
+private:
+    explicit TEVCaptureThread(const std::weak_ptr<TEVCaptureThreadClient>& client);
+    void addCentreHandlers();
+    void addOwnHandlers();
+
+    std::shared_ptr<TEVCaptureThread> self();
+    void sendReadyMessageToCreator();
+    // A queued call on the main thread to the client, when it is still there.
+    void tellCaptureClient(std::function<void(TEVCaptureThreadClient&, const std::shared_ptr<TEVCaptureThread>&)> call);
+    // The seam of the remote path: the centre's connection is gone, or its computer sleeps.
+    void handleLossOfDataCenter();
+    void handleSleepingDataCenter();
+    void dropDataCenter();
+
+    void readjustMainTimer();
+    void updateAllReadings();
+    // Nothing without a centre.
+    std::optional<QVariantMap> readCurrentRawValues();
+    bool sensorConfigurationHasChangedSinceLastUpdate(const std::optional<QVariantMap>& rawValues) const;
+    void synchronizeBuffersWithCurrentConfiguration();
+    std::shared_ptr<TEVSensorHistory> longTermHistoryWithIdentifier(const QString& identifier);
+
+    std::weak_ptr<TEVCaptureThreadClient> captureClient_;
+    // Shared so that a call under way keeps the centre alive when a nested wait inside it drops the centre.
+    std::shared_ptr<TEVDataAcquisitionProtocol> dataCenter_;
+    bool dataCenterIsLocal_ = false;
+    QHash<QString, std::shared_ptr<TEVSensorHistory>> shortTermBuffers_;
+    QHash<QString, std::shared_ptr<TEVSensorHistory>> longTermCache_;
+    quint64 longTermUpdateCount_ = 0;
+    QHash<QString, qint64> rawValueCache_;
+    std::shared_ptr<const TEVMachineInfo> machineInfoCache_;
+    platform::Timer mainTimer_;
+    double mainUpdateInterval_ = defaultMainUpdateInterval;
+    bool configurationDidChange_ = false;
+};
