@@ -63,6 +63,15 @@ TEVCaptureThread::~TEVCaptureThread()
     mainTimer_.invalidate();
 }
 
+void TEVCaptureThread::threadWillEnd()
+{
+    // A thread stopped without stopCapturing still owns its centre: it must go here, not on the main thread.
+    stopCapturing();
+    longTermCache_.clear();
+    shortTermBuffers_.clear();
+    machineInfoCache_.reset();
+}
+
 void TEVCaptureThread::addOwnHandlers()
 {
     addHandler(createLocalAcquisitionCenterSelector, [this](const QVariant& name) {
@@ -358,6 +367,9 @@ void TEVCaptureThread::setMainUpdateInterval(double seconds)
     if (!(seconds >= minimumMainUpdateInterval) || !std::isfinite(seconds) || seconds == mainUpdateInterval_)
         return;
     mainUpdateInterval_ = seconds;
+    // The resynchronisation below would hide a sensor-set change that no tick has seen yet.
+    if (sensorConfigurationHasChangedSinceLastUpdate(readCurrentRawValues()))
+        configurationDidChange_ = true;
     shortTermBuffers_.clear();
     synchronizeBuffersWithCurrentConfiguration();
     readjustMainTimer();

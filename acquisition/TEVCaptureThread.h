@@ -105,6 +105,9 @@ public:
     const QHash<QString, std::shared_ptr<TEVSensorHistory>>& shortTermBuffers() const { return shortTermBuffers_; }
     const QHash<QString, qint64>& rawValueCache() const { return rawValueCache_; }
 
+protected:
+    void threadWillEnd() override;
+
 private:
     explicit TEVCaptureThread(const std::weak_ptr<TEVCaptureThreadClient>& client);
     void addCentreHandlers();

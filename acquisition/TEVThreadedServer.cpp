@@ -110,6 +110,7 @@ void TEVThreadedServer::threadBody()
         tellClient(true);
         thread_->enterLoop();
     }
+    threadWillEnd();
     if (invalidateSource())
         tellClient(false);
     std::lock_guard lock(stateMutex_);
