@@ -1,1 +1,456 @@
 #include "acquisition/TEVCaptureThread.h"
+
+#include "acquisition/AcquisitionSelectors.h"
+#include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/TEVAcquisitionDispatch.h"
+#include "acquisition/TEVDataAcquisitionCore.h"
+#include "acquisition/TEVSensorHistory.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Values.h"
+#include "sensors/TEVMachineInfo.h"
+#include "sensors/TEVSensor.h"
+
+#include <cmath>
+
+namespace values = platform::values;
+
+namespace {
+
+QVariant stringOrNil(const QString& text)
+{
+    return text.isNull() ? QVariant() : values::fromString(text);
+}
+
+QVariant dataOrNil(const QByteArray& data)
+{
+    return data.isNull() ? QVariant() : values::fromData(data);
+}
+
+// Operations the thread uses for itself and does not offer to its client: the raw readings and live
+// histories never leave this thread, and the centre's life cycle is the thread's business.
+bool isInternalToTheThread(const AcquisitionSelector& row)
+{
+    switch (row.operation) {
+    case AcquisitionOperation::CurrentRawValues:
+    case AcquisitionOperation::LongTermSensorHistoryWithIdentifier:
+    case AcquisitionOperation::SensorHistoryUpdateCount:
+        return true;
+    default:
+        return row.optional;
+    }
+}
+
+} // namespace
+
+std::shared_ptr<TEVCaptureThread> TEVCaptureThread::create(const std::weak_ptr<TEVCaptureThreadClient>& client)
+{
+    if (client.expired())
+        return nullptr;
+    return std::shared_ptr<TEVCaptureThread>(new TEVCaptureThread(client));
+}
+
+TEVCaptureThread::TEVCaptureThread(const std::weak_ptr<TEVCaptureThreadClient>& client)
+    : TEVThreadedServer(client)
+    , captureClient_(client)
+{
+    addOwnHandlers();
+    addCentreHandlers();
+}
+
+TEVCaptureThread::~TEVCaptureThread()
+{
+    mainTimer_.invalidate();
+}
+
+void TEVCaptureThread::addOwnHandlers()
+{
+    addHandler(createLocalAcquisitionCenterSelector, [this](const QVariant& name) {
+        return values::fromBool(createLocalAcquisitionCenterForApplicationNamed(values::toString(name).value_or(QString())));
+    });
+    addHandler(connectToRemoteAcquisitionCenterSelector, [this](const QVariant& info) {
+        return values::fromBool(connectToRemoteAcquisitionCenterUsingInfo(
+            platform::objectAs<MonitorConnectionInfo>(values::toObject(info))));
+    });
+    addHandler(startCapturingSelector, [this] {
+        startCapturing();
+        return QVariant();
+    });
+    addHandler(stopCapturingSelector, [this] {
+        stopCapturing();
+        return QVariant();
+    });
+    addHandler(setMainUpdateIntervalSelector, [this](const QVariant& seconds) {
+        setMainUpdateInterval(values::toReal(seconds).value_or(0));
+        return QVariant();
+    });
+    addHandler(mainUpdateIntervalSelector, [this] { return values::fromReal(mainUpdateInterval()); });
+    addHandler(rawShortTermHistoryDataSelector, [this](const QVariant& identifier, const QVariant& date) {
+        return dataOrNil(rawShortTermHistoryDataWithIdentifier(values::toString(identifier).value_or(QString()),
+                                                               values::toDate(date).value_or(QDateTime())));
+    });
+    addHandler(rawLongTermHistoryDataSelector, [this](const QVariant& identifier, const QVariant& date) {
+        return dataOrNil(rawLongTermHistoryDataWithIdentifier(values::toString(identifier).value_or(QString()),
+                                                              values::toDate(date).value_or(QDateTime())));
+    });
+    addHandler(shortTermHistoryTimeDeltaSelector, [this](const QVariant& identifier) {
+        return values::fromReal(shortTermHistoryTimeDeltaWithIdentifier(values::toString(identifier).value_or(QString())));
+    });
+    addHandler(longTermHistoryTimeDeltaSelector, [this](const QVariant& identifier) {
+        return values::fromReal(longTermHistoryTimeDeltaWithIdentifier(values::toString(identifier).value_or(QString())));
+    });
+    addHandler(cachedRawValueSelector, [this](const QVariant& identifier) {
+        return cachedRawValueWithIdentifier(values::toString(identifier).value_or(QString()));
+    });
+    addHandler(clearShortTermHistoriesSelector, [this] {
+        clearShortTermHistories();
+        return QVariant();
+    });
+    addHandler(machineModelCodeSelector, [this] { return stringOrNil(machineModelCode()); });
+    addHandler(machineSerialNumberSelector, [this] { return stringOrNil(machineSerialNumber()); });
+    addHandler(machineNameSelector, [this] { return stringOrNil(machineName()); });
+    addHandler(currentCPUFrequencySelector, [this] { return values::fromUnsigned(currentCPUFrequency()); });
+    addHandler(hasDetectedConfigurationChangeSelector,
+               [this] { return values::fromBool(hasDetectedConfigurationChange()); });
+    addHandler(acknowledgeConfigurationChangeSelector, [this] {
+        acknowledgeConfigurationChange();
+        return QVariant();
+    });
+}
+
+void TEVCaptureThread::addCentreHandlers()
+{
+    for (const AcquisitionSelector& row : acquisitionselectors::table) {
+        if (isInternalToTheThread(row))
+            continue;
+        const QString selector = QString(row.name());
+        if (row.operation == AcquisitionOperation::MachineInfo) {
+            addHandler(selector, [this] {
+                return values::fromObject(std::const_pointer_cast<TEVMachineInfo>(machineInfo()));
+            });
+            continue;
+        }
+        // The local copy keeps the centre alive through the call even if the call drops it.
+        auto forward = [this, &row](const QVariantList& arguments) {
+            const auto centre = dataCenter_;
+            return acquisitiondispatch::perform(centre.get(), row, arguments);
+        };
+        switch (row.argumentCount()) {
+        case 0:
+            addHandler(selector, [forward] { return forward({}); });
+            break;
+        case 1:
+            addHandler(selector, [forward](const QVariant& a) { return forward({a}); });
+            break;
+        default:
+            addHandler(selector, [forward](const QVariant& a, const QVariant& b) { return forward({a, b}); });
+            break;
+        }
+    }
+}
+
+std::shared_ptr<TEVCaptureThread> TEVCaptureThread::self()
+{
+    return std::static_pointer_cast<TEVCaptureThread>(shared_from_this());
+}
+
+bool TEVCaptureThread::createLocalAcquisitionCenterForApplicationNamed(const QString& applicationName)
+{
+    if (applicationName.isEmpty())
+        return false;
+    if (dataCenter_ || captureClient_.expired()) {
+        platform::log(QStringLiteral("%1: received message to create local acquisition core in invalid context\n")
+                          .arg(className()));
+        return false;
+    }
+    auto core = std::make_shared<TEVDataAcquisitionCore>();
+    core->setUserInfo(values::fromString(applicationName));
+    dataCenter_ = std::move(core);
+    dataCenterIsLocal_ = true;
+    // Queued, so the report follows this call's own result.
+    if (auto loop = platform::RunLoop::current())
+        loop->perform([weak = weak_from_this()] {
+            if (auto server = weak.lock())
+                std::static_pointer_cast<TEVCaptureThread>(server)->sendReadyMessageToCreator();
+        });
+    return true;
+}
+
+bool TEVCaptureThread::connectToRemoteAcquisitionCenterUsingInfo(const std::shared_ptr<const MonitorConnectionInfo>& info)
+{
+    if (!info)
+        return false;
+    if (dataCenter_ || captureClient_.expired()) {
+        platform::log(QStringLiteral("%1: received message to connect to remote acquisition core in invalid context\n")
+                          .arg(className()));
+        return false;
+    }
+    if (!info->netService() && info->hostSpecifier().isNull())
+        return false;
+    // No remote proxy is built into this program yet, so every remote descriptor fails here.
+    platform::log(QStringLiteral("%1: Failed to create remote client connection using parameters %2.\n")
+                      .arg(className(), info->description()));
+    return false;
+}
+
+void TEVCaptureThread::sendReadyMessageToCreator()
+{
+    const QString serial = machineSerialNumber();
+    tellCaptureClient([serial](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>&) {
+        client.captureThreadHasBecomeReadyUsingSerialNumber(serial);
+    });
+}
+
+void TEVCaptureThread::tellCaptureClient(
+    std::function<void(TEVCaptureThreadClient&, const std::shared_ptr<TEVCaptureThread>&)> call)
+{
+    auto main = platform::RunLoop::main();
+    if (!main)
+        return;
+    main->perform([client = captureClient_, thread = self(), call = std::move(call)] {
+        if (auto c = client.lock())
+            call(*c, thread);
+    });
+}
+
+void TEVCaptureThread::dropDataCenter()
+{
+    dataCenter_.reset();
+    dataCenterIsLocal_ = false;
+}
+
+void TEVCaptureThread::handleLossOfDataCenter()
+{
+    // The timer keeps running: ticks read nothing, so caches and histories keep what they had.
+    dropDataCenter();
+    tellCaptureClient([](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>& thread) {
+        client.captureThreadHasLostConnectionToAcqusitionCenter(thread);
+    });
+}
+
+void TEVCaptureThread::handleSleepingDataCenter()
+{
+    if (!dataCenter_ || captureClient_.expired())
+        return;
+    dropDataCenter();
+    tellCaptureClient([](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>& thread) {
+        client.captureThreadDidDetectSleepMode(thread);
+    });
+}
+
+void TEVCaptureThread::startCapturing()
+{
+    const auto centre = dataCenter_;
+    if (!centre)
+        return;
+    if (dataCenterIsLocal_)
+        centre->run();
+    const auto count = qsizetype(centre->numberOfAvailableSensors());
+    shortTermBuffers_ = {};
+    shortTermBuffers_.reserve(count);
+    rawValueCache_ = {};
+    rawValueCache_.reserve(count);
+    synchronizeBuffersWithCurrentConfiguration();
+    longTermCache_ = {};
+    longTermCache_.reserve(count);
+    longTermUpdateCount_ = 0;
+    readjustMainTimer();
+    updateAllReadings();
+}
+
+void TEVCaptureThread::stopCapturing()
+{
+    mainTimer_.invalidate();
+    mainTimer_ = {};
+    const bool local = dataCenterIsLocal_;
+    if (const auto centre = dataCenter_; centre && local)
+        centre->stop();
+    dropDataCenter();
+}
+
+bool TEVCaptureThread::isCapturing() const
+{
+    return mainTimer_.isValid();
+}
+
+void TEVCaptureThread::readjustMainTimer()
+{
+    mainTimer_.invalidate();
+    mainTimer_ = {};
+    auto loop = platform::RunLoop::current();
+    if (!loop)
+        return;
+    mainTimer_ = loop->addTimer(
+        platform::durationFromSeconds(mainUpdateInterval_),
+        [weak = weak_from_this()] {
+            if (auto server = weak.lock())
+                std::static_pointer_cast<TEVCaptureThread>(server)->updateAllReadings();
+        },
+        true);
+}
+
+std::optional<QVariantMap> TEVCaptureThread::readCurrentRawValues()
+{
+    const auto centre = dataCenter_;
+    if (!centre)
+        return std::nullopt;
+    return centre->currentRawValues();
+}
+
+bool TEVCaptureThread::sensorConfigurationHasChangedSinceLastUpdate(const std::optional<QVariantMap>& rawValues) const
+{
+    if (!rawValues)
+        return false;
+    if (rawValues->size() != rawValueCache_.size())
+        return true;
+    for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
+        if (!rawValueCache_.contains(it.key()))
+            return true;
+    }
+    return false;
+}
+
+void TEVCaptureThread::updateAllReadings()
+{
+    const auto rawValues = readCurrentRawValues();
+    if (sensorConfigurationHasChangedSinceLastUpdate(rawValues)) {
+        synchronizeBuffersWithCurrentConfiguration();
+        configurationDidChange_ = true;
+        return;
+    }
+    if (!rawValues)
+        return;
+    for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
+        // A value that is no integer is stored as "no value", never as a reading of 0.
+        const qint64 raw = values::toSigned(it.value()).value_or(-1);
+        if (const auto history = shortTermBuffers_.value(it.key()))
+            history->setPresentRawValue(raw);
+        rawValueCache_.insert(it.key(), raw);
+    }
+}
+
+void TEVCaptureThread::synchronizeBuffersWithCurrentConfiguration()
+{
+    const auto makeHistory = [this] {
+        return TEVSensorHistory::create(numberOfCapturedValuesForShortTermHistory, mainUpdateInterval_);
+    };
+    const auto rawValues = readCurrentRawValues();
+    if (!rawValues) {
+        // Without a centre nothing is known to have gone: keep every sensor, with a history for each.
+        for (auto it = rawValueCache_.cbegin(); it != rawValueCache_.cend(); ++it) {
+            if (!shortTermBuffers_.contains(it.key()))
+                shortTermBuffers_.insert(it.key(), makeHistory());
+        }
+        return;
+    }
+    for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
+        if (!rawValueCache_.contains(it.key()))
+            rawValueCache_.insert(it.key(), values::toSigned(it.value()).value_or(-1));
+        if (!shortTermBuffers_.contains(it.key()))
+            shortTermBuffers_.insert(it.key(), makeHistory());
+    }
+    TEVSensor::removeUnknownSensorEntriesFromDictionary(&rawValueCache_, &*rawValues);
+    TEVSensor::removeUnknownSensorEntriesFromDictionary(&shortTermBuffers_, &*rawValues);
+}
+
+void TEVCaptureThread::setMainUpdateInterval(double seconds)
+{
+    if (!(seconds >= minimumMainUpdateInterval) || !std::isfinite(seconds) || seconds == mainUpdateInterval_)
+        return;
+    mainUpdateInterval_ = seconds;
+    shortTermBuffers_.clear();
+    synchronizeBuffersWithCurrentConfiguration();
+    readjustMainTimer();
+}
+
+QByteArray TEVCaptureThread::rawShortTermHistoryDataWithIdentifier(const QString& identifier,
+                                                                   const QDateTime& date) const
+{
+    const auto history = shortTermBuffers_.value(identifier);
+    return history ? history->rawValueDataBetweenNowAndDate(date) : QByteArray();
+}
+
+QByteArray TEVCaptureThread::rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date)
+{
+    const auto history = longTermHistoryWithIdentifier(identifier);
+    return history ? history->rawValueDataBetweenNowAndDate(date) : QByteArray();
+}
+
+double TEVCaptureThread::shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier) const
+{
+    const auto history = shortTermBuffers_.value(identifier);
+    return history ? history->timeDelta() : 1.0;
+}
+
+double TEVCaptureThread::longTermHistoryTimeDeltaWithIdentifier(const QString& identifier)
+{
+    const auto history = longTermHistoryWithIdentifier(identifier);
+    return history ? history->timeDelta() : 1.0;
+}
+
+std::shared_ptr<TEVSensorHistory> TEVCaptureThread::longTermHistoryWithIdentifier(const QString& identifier)
+{
+    // A remote centre keeps its long-term histories to itself.
+    const auto centre = dataCenter_;
+    if (identifier.isNull() || !centre || !dataCenterIsLocal_)
+        return nullptr;
+    const quint64 count = centre->sensorHistoryUpdateCount();
+    if (count > longTermUpdateCount_) {
+        longTermCache_.clear();
+        for (const QString& sensor : centre->availableSensorIdentifiers()) {
+            if (auto history = centre->longTermSensorHistoryWithIdentifier(sensor))
+                longTermCache_.insert(sensor, std::move(history));
+        }
+        longTermUpdateCount_ = count;
+    }
+    return longTermCache_.value(identifier);
+}
+
+QVariant TEVCaptureThread::cachedRawValueWithIdentifier(const QString& identifier) const
+{
+    if (identifier.isNull())
+        return values::fromSigned(0);
+    const auto it = rawValueCache_.constFind(identifier);
+    return it == rawValueCache_.cend() ? QVariant() : values::fromSigned(it.value());
+}
+
+void TEVCaptureThread::clearShortTermHistories()
+{
+    for (const auto& history : std::as_const(shortTermBuffers_)) {
+        if (history)
+            history->discardAllValues();
+    }
+}
+
+std::shared_ptr<const TEVMachineInfo> TEVCaptureThread::machineInfo()
+{
+    if (!machineInfoCache_) {
+        if (const auto centre = dataCenter_)
+            machineInfoCache_ = centre->machineInfo();
+    }
+    return machineInfoCache_;
+}
+
+QString TEVCaptureThread::machineModelCode()
+{
+    const auto info = machineInfo();
+    return info ? info->systemModelCode() : QString();
+}
+
+QString TEVCaptureThread::machineSerialNumber()
+{
+    const auto info = machineInfo();
+    return info ? info->systemSerialNumber() : QString();
+}
+
+QString TEVCaptureThread::machineName()
+{
+    const auto info = machineInfo();
+    return info ? info->computerName() : QString();
+}
+
+quint64 TEVCaptureThread::currentCPUFrequency()
+{
+    const auto info = machineInfo();
+    return info ? info->processorFrequency() : 0;
+}

@@ -128,7 +128,8 @@ private:
     std::shared_ptr<TEVSensorHistory> longTermHistoryWithIdentifier(const QString& identifier);
 
     std::weak_ptr<TEVCaptureThreadClient> captureClient_;
-    std::unique_ptr<TEVDataAcquisitionProtocol> dataCenter_;
+    // Shared so that a call under way keeps the centre alive when a nested wait inside it drops the centre.
+    std::shared_ptr<TEVDataAcquisitionProtocol> dataCenter_;
     bool dataCenterIsLocal_ = false;
     QHash<QString, std::shared_ptr<TEVSensorHistory>> shortTermBuffers_;
     QHash<QString, std::shared_ptr<TEVSensorHistory>> longTermCache_;
