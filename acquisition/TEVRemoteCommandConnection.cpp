@@ -184,7 +184,10 @@ void TEVRemoteCommandConnection::processInput()
         return;
     }
     logWithFormat("Reading %llu bytes", static_cast<unsigned long long>(got));
-    parseCommandsInBuffer();
+    if (auto delegate = delegate_.lock())
+        delegate->connectionDidReadBytes(*this, quint64(got));
+    if (isOpen_)
+        parseCommandsInBuffer();
 }
 
 void TEVRemoteCommandConnection::parseCommandsInBuffer()

@@ -29,6 +29,9 @@ public:
     }
     // False when not implemented.
     virtual bool connectionProcessParsedCommandData(TEVRemoteCommandConnection&, const QByteArray&) { return false; }
+    // Bytes from the peer arrived (before they are parsed): a reply is under way even when no line is
+    // complete yet.
+    virtual void connectionDidReadBytes(TEVRemoteCommandConnection&, quint64 /*count*/) {}
     virtual void connectionLogWithFormat(TEVRemoteCommandConnection&, const QString&) {}
 };
 

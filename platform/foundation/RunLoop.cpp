@@ -565,6 +565,7 @@ WaitResult RunLoop::wait(WaitSource& source, const std::function<bool()>* done, 
     deadlineTimer.setTimerType(Qt::PreciseTimer);
 
     WaitResult result;
+    bool drained = false;
     for (;;) {
         if (done && (*done)())
             source.deliver();
@@ -593,6 +594,14 @@ WaitResult RunLoop::wait(WaitSource& source, const std::function<bool()>* done, 
             result = WaitResult::TimedOut;
             break;
         }
+        // Calls queued behind the one this wait may run inside: a nested glib iteration only dispatches
+        // calls posted after that one began, so deliver the earlier ones here, then look again.
+        if (!drained) {
+            drained = true;
+            QCoreApplication::sendPostedEvents();
+            continue;
+        }
+        drained = false;
         if (!clock->isManual())
             deadlineTimer.start(timerMilliseconds(deadline - now));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

@@ -281,6 +281,19 @@ TEST(RunLoop, ProgressRestartsTheTimeOutButOtherTimersDoNot)
     sampling.invalidate();
 }
 
+// A wait inside a queued call still gets the calls that were queued behind it before it began.
+TEST(RunLoop, NestedWaitInsideAQueuedCallSeesCallsQueuedBeforeIt)
+{
+    WaitSource source;
+    WaitResult nested = WaitResult::Cancelled;
+    RunLoop::main()->perform([&] { nested = RunLoop::current()->runUntil(source, seconds(10)); });
+    RunLoop::main()->perform([&] { source.deliver(); });
+    WaitSource outer;
+    RunLoop::main()->perform([&] { outer.deliver(); });
+    EXPECT_EQ(RunLoop::main()->runUntil(outer, seconds(10)), WaitResult::Delivered);
+    EXPECT_EQ(nested, WaitResult::Delivered);
+}
+
 TEST(RunLoop, RepeatingTimerIsNeverReenteredFromItsOwnNestedWait)
 {
     auto loop = RunLoop::main();
