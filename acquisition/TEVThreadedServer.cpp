@@ -105,6 +105,7 @@ void TEVThreadedServer::threadBody()
         tellClient(true);
         thread_->enterLoop();
     }
+    serverThreadWillExit();
     if (invalidateSource())
         tellClient(false);
     std::lock_guard lock(stateMutex_);

@@ -65,6 +65,8 @@ public:
 
 protected:
     explicit TEVThreadedServer(const std::weak_ptr<TEVThreadedServerClient>& client);
+    // On the worker thread, after its loop has ended: what lives on this thread is let go here.
+    virtual void serverThreadWillExit() {}
 
 private:
     class Thread;
