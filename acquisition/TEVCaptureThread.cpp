@@ -192,7 +192,6 @@ bool TEVCaptureThread::connectToRemoteAcquisitionCenterUsingInfo(const std::shar
                           .arg(className()));
         return false;
     }
-    TEVInvocationClient::setResponseTimeout(remoteResponseTimeout_);
     std::shared_ptr<TEVRemoteKelvaroClient> proxy;
     if (info->netService())
         proxy = TEVRemoteKelvaroClient::createWithNetService(*info->netService());
@@ -205,6 +204,7 @@ bool TEVCaptureThread::connectToRemoteAcquisitionCenterUsingInfo(const std::shar
                           .arg(className(), info->description()));
         return false;
     }
+    TEVInvocationClient::setResponseTimeout(remoteResponseTimeout_);
 
     // Until it has answered, the proxy is not the centre: a tick or a client call inside the waits below
     // finds no centre, and a failure it posts meanwhile fails this attempt instead of reporting a loss

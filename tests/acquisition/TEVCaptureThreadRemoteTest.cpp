@@ -266,6 +266,11 @@ struct FailedConnectionRow {
     bool endsByTimeOut;
 };
 
+void PrintTo(const FailedConnectionRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 class RemoteCaptureThreadConnectionTest : public RemoteCaptureThreadTest,
                                           public ::testing::WithParamInterface<FailedConnectionRow> {};
 
@@ -403,8 +408,9 @@ TEST_F(RemoteCaptureThreadTest, ThreadStopsCleanlyWhileATickWaitsForASilentPeer)
 {
     ASSERT_NO_FATAL_FAILURE(startRemoteCapture());
     peer->script(PeerReply::silence(), kCurrentRawValues);
+    const qsizetype before = peer->requests().size();
     kt::clock()->advanceSeconds(2.0);
-    ASSERT_TRUE(peer->waitForRequests(peer->requests().size() + 1));
+    ASSERT_TRUE(peer->waitForRequests(before + 1));
     thread->stop();
     EXPECT_TRUE(waitFor([&] { return !thread->serverThread(); }));
     EXPECT_TRUE(waitFor([&] { return peer->openConnectionCount() == 0; }));
