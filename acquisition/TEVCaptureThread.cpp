@@ -65,6 +65,17 @@ TEVCaptureThread::~TEVCaptureThread()
     stopObservingCentre();
 }
 
+void TEVCaptureThread::threadWillEnd()
+{
+    // A thread stopped without stopCapturing still owns its centre: it must go here, not on the main thread.
+    // No later turn comes to release the dropped ones.
+    stopCapturing();
+    droppedCentres_.clear();
+    longTermCache_.clear();
+    shortTermBuffers_.clear();
+    machineInfoCache_.reset();
+}
+
 void TEVCaptureThread::addOwnHandlers()
 {
     addHandler(createLocalAcquisitionCenterSelector, [this](const QVariant& name) {
@@ -341,17 +352,6 @@ void TEVCaptureThread::handleSleepingDataCenter()
     });
 }
 
-void TEVCaptureThread::serverThreadWillExit()
-{
-    // The proxy's streams belong to this thread's event loop: let them go here, not on the main thread.
-    mainTimer_.invalidate();
-    mainTimer_ = {};
-    stopObservingCentre();
-    dataCenter_.reset();
-    dataCenterIsLocal_ = false;
-    droppedCentres_.clear();
-}
-
 void TEVCaptureThread::startCapturing()
 {
     const auto centre = dataCenter_;
@@ -477,6 +477,9 @@ void TEVCaptureThread::setMainUpdateInterval(double seconds)
     if (!(seconds >= minimumMainUpdateInterval) || !std::isfinite(seconds) || seconds == mainUpdateInterval_)
         return;
     mainUpdateInterval_ = seconds;
+    // The resynchronisation below would hide a sensor-set change that no tick has seen yet.
+    if (sensorConfigurationHasChangedSinceLastUpdate(readCurrentRawValues()))
+        configurationDidChange_ = true;
     shortTermBuffers_.clear();
     synchronizeBuffersWithCurrentConfiguration();
     readjustMainTimer();

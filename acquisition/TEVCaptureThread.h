@@ -122,7 +122,7 @@ public:
     qsizetype droppedCentreCount() const { return droppedCentres_.size(); }
 
 protected:
-    void serverThreadWillExit() override;
+    void threadWillEnd() override;
 
 private:
     explicit TEVCaptureThread(const std::weak_ptr<TEVCaptureThreadClient>& client);

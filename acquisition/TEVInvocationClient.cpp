@@ -235,6 +235,7 @@ QVariant TEVInvocationClient::resultOfInvocation(const std::shared_ptr<TEVServic
 
 void TEVInvocationClient::sendPing()
 {
+    const auto keepAlive = weak_from_this().lock(); // sending may post a failure whose observer drops us
     if (outstandingPing_ != 0)
         return;
     ensureConnectivity();
@@ -461,7 +462,17 @@ bool TEVInvocationClient::connectionProcessParsedCommandData(TEVRemoteCommandCon
 void TEVInvocationClient::handleStatusLine(TEVRemoteCommandConnection& connection, const QByteArray& payload)
 {
     if (payload == "zzz") {
-        post(SleepingServerNotification);
+        // Posted on a later turn: an observer may make a request, whose wait must not run inside this parse.
+        const auto loop = platform::RunLoop::current();
+        if (!loop)
+            return;
+        std::weak_ptr<TEVInvocationClient> weak = weak_from_this();
+        std::weak_ptr<TEVCommandLineConnection> from = connection_;
+        loop->perform([weak, from] {
+            const auto self = weak.lock();
+            if (self && self->connection_ && self->connection_ == from.lock())
+                self->post(SleepingServerNotification);
+        });
         return;
     }
     if (payload != "alive") {

@@ -26,6 +26,8 @@ QVariant TEVInvocationStatus::returnValue() const
 
 void TEVInvocationStatus::deliverReturnValue(const QVariant& value)
 {
+    if (source_.isDelivered() || source_.isWithdrawn())
+        return; // a request settles once: a repeated reply does not replace the first
     if (value.isValid() && !returnValueClass_.isEmpty()) {
         const QString actual = TEVInvocationTarget::classNameOfValue(value);
         if (!platform::ClassRegistry::shared().isKindOf(actual, returnValueClass_)) {

@@ -1,5 +1,6 @@
 #include "acquisition/TEVRemoteKelvaroClient.h"
 
+#include "acquisition/TEVAcquisitionDispatch.h"
 #include "acquisition/TEVSensorHistory.h"
 #include "acquisition/TEVServiceInvocation.h"
 #include "platform/foundation/Values.h"
@@ -12,24 +13,6 @@ using K = AcquisitionValueKind;
 using O = AcquisitionOperation;
 
 namespace {
-
-QVariant boxed(K kind, const QVariant& value)
-{
-    switch (kind) {
-    case K::Bool:
-        return values::fromBool(values::toBool(value).value_or(false));
-    case K::Count:
-        return values::fromUnsigned(values::toUnsigned(value).value_or(0));
-    case K::Signed:
-        return values::fromSigned(values::toSigned(value).value_or(0));
-    case K::Double:
-        return values::fromReal(values::toReal(value).value_or(0.0));
-    case K::None:
-    case K::Object:
-        break;
-    }
-    return value;
-}
 
 template <class T>
 std::shared_ptr<T> objectOf(const QVariant& value)
@@ -79,7 +62,7 @@ QVariant TEVRemoteKelvaroClient::perform(const AcquisitionSelector& row, const Q
         expected = QStringLiteral("NSNumber");
     auto invocation = TEVServiceInvocation::invocation(row.name(), expected);
     for (int i = 0; i < row.argumentCount(); ++i)
-        invocation->addArgument(boxed(row.arguments[i], arguments.value(i)));
+        invocation->addArgument(acquisitiondispatch::box(row.arguments[i], arguments.value(i)));
     return resultOfInvocation(invocation);
 }
 

@@ -1,6 +1,7 @@
 #include "acquisition/TEVThreadedServer.h"
 
 #include "platform/foundation/ConditionLock.h"
+#include "platform/foundation/HappensBefore.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 
@@ -28,6 +29,7 @@ protected:
         // The last reference should go on the main thread, where the destructor can join this thread.
         if (auto main = platform::RunLoop::main())
             main->perform([released = std::move(server)] {});
+        platform::happensbefore::release(this);
     }
 };
 
@@ -58,6 +60,9 @@ TEVThreadedServer::~TEVThreadedServer()
     }
     thread_->quit();
     thread_->wait();
+    // What the worker wrote (its members, the run loop's teardown) is ordered before the delete by the
+    // wait, through Qt's own state.
+    platform::happensbefore::acquire(thread_);
     delete thread_;
 }
 
@@ -105,7 +110,7 @@ void TEVThreadedServer::threadBody()
         tellClient(true);
         thread_->enterLoop();
     }
-    serverThreadWillExit();
+    threadWillEnd();
     if (invalidateSource())
         tellClient(false);
     std::lock_guard lock(stateMutex_);

@@ -65,8 +65,9 @@ public:
 
 protected:
     explicit TEVThreadedServer(const std::weak_ptr<TEVThreadedServerClient>& client);
-    // On the worker thread, after its loop has ended: what lives on this thread is let go here.
-    virtual void serverThreadWillExit() {}
+    // On the worker thread once its loop has ended, before the client hears of it: what the worker alone
+    // may touch is released here.
+    virtual void threadWillEnd() {}
 
 private:
     class Thread;

@@ -327,6 +327,12 @@ ObserverToken DistributedNotificationCenter::addObserver(const QString& name, co
         delete receiver;
         return {};
     }
+    // The match rule goes to the bus without waiting for it; a round trip on the same connection makes sure
+    // it is in force before the caller relies on it, e.g. on a post another process makes right afterwards.
+    d_->connection.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                       QStringLiteral("/org/freedesktop/DBus"),
+                                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")),
+                        QDBus::Block, 2000);
     std::lock_guard lock(d_->mutex);
     observer->id = d_->nextId++;
     d_->observers.emplace(observer->id, std::make_pair(observer, receiver));

@@ -1,6 +1,7 @@
 #include "platform/foundation/RunLoop.h"
 
 #include "platform/foundation/Assert.h"
+#include "platform/foundation/HappensBefore.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -60,6 +61,52 @@ Duration nextCadence(Duration deadline, Duration interval, Duration now)
     if (steps > (Duration::max() - deadline) / interval)
         return Duration::max();
     return deadline + interval * steps;
+}
+
+// A functor handed to Qt on one thread and called there or on another: a queued call (built on the posting
+// thread, called and destroyed on the loop's thread, or destroyed back on the posting thread when Qt drops
+// its last reference there after the call ran), or a connection made while the emitting thread runs.
+// Qt's post-event lock, connection lock and reference counts order these steps; the marks let
+// ThreadSanitizer see that order.
+template<typename Fn>
+class HandedOverCall {
+public:
+    explicit HandedOverCall(Fn fn)
+        : fn_(std::move(fn))
+    {
+        happensbefore::release(this);
+    }
+    HandedOverCall(HandedOverCall&& other) noexcept
+        : fn_((happensbefore::acquire(&other), std::move(other.fn_)))
+    {
+        happensbefore::release(this);
+    }
+    HandedOverCall(const HandedOverCall&) = delete;
+    HandedOverCall& operator=(const HandedOverCall&) = delete;
+    HandedOverCall& operator=(HandedOverCall&&) = delete;
+    ~HandedOverCall() { happensbefore::acquire(this); }
+
+    void operator()()
+    {
+        happensbefore::acquire(this);
+        fn_();
+        happensbefore::release(this);
+    }
+
+private:
+    Fn fn_;
+};
+
+template<typename Fn>
+HandedOverCall<Fn> handedOver(Fn fn)
+{
+    return HandedOverCall<Fn>(std::move(fn));
+}
+
+template<typename Fn>
+void postQueued(QObject* context, Fn fn)
+{
+    QMetaObject::invokeMethod(context, handedOver(std::move(fn)), Qt::QueuedConnection);
 }
 
 struct Registry {
@@ -269,14 +316,14 @@ std::shared_ptr<RunLoop> RunLoop::forThread(QThread* thread)
     slot = std::shared_ptr<RunLoop>(new RunLoop(thread));
     std::weak_ptr<RunLoop> weak = slot;
     // Both run on the thread that emits them: finished on the ending thread itself.
-    QObject::connect(thread, &QThread::finished, thread, [weak] {
+    QObject::connect(thread, &QThread::finished, thread, handedOver([weak] {
         if (auto loop = weak.lock())
             loop->threadFinished();
-    }, Qt::DirectConnection);
-    QObject::connect(thread, &QObject::destroyed, [thread, weak] {
+    }), Qt::DirectConnection);
+    QObject::connect(thread, &QObject::destroyed, handedOver([thread, weak] {
         if (auto loop = weak.lock())
             unregister(thread, loop.get());
-    });
+    }));
     return slot;
 }
 
@@ -302,6 +349,8 @@ RunLoop::RunLoop(QThread* thread)
     QObject::connect(systemTimer_, &QTimer::timeout, context_, [this] { fireDue(); });
     if (context_->thread() != thread)
         context_->moveToThread(thread);
+    // Qt's state for the move, made here, is freed with the context on its own thread (threadFinished).
+    happensbefore::release(context_);
 }
 
 RunLoop::~RunLoop()
@@ -324,7 +373,7 @@ bool RunLoop::perform(std::function<void()> fn)
     std::lock_guard lock(postMutex_);
     if (finished_ || !context_)
         return false;
-    QMetaObject::invokeMethod(context_, std::move(fn), Qt::QueuedConnection);
+    postQueued(context_, std::move(fn));
     return true;
 }
 
@@ -375,10 +424,10 @@ void RunLoop::wake()
     std::lock_guard lock(postMutex_);
     if (finished_ || !context_)
         return;
-    QMetaObject::invokeMethod(context_, [weak] {
+    postQueued(context_, [weak] {
         if (auto loop = weak.lock())
             loop->fireDue();
-    }, Qt::QueuedConnection);
+    });
 }
 
 void RunLoop::fireDue()
@@ -505,8 +554,11 @@ void RunLoop::threadFinished()
     }
     dropped.clear();
     systemTimer_ = nullptr;
+    happensbefore::acquire(context);
     delete context; // on its own thread: finished is emitted there; pending calls die with it
     unregister(thread_, this);
+    // The thread's work is over; whoever returns from QThread::wait on it acquires this.
+    happensbefore::release(thread_);
 }
 
 void RunLoop::cancel()

@@ -261,11 +261,10 @@ void ServiceConnection::fail(const Error& error)
 {
     error_ = error;
     auto keep = shared_from_this(); // a delegate may drop both ends while it hears of the failure
-    auto in = input.lock();
-    auto out = output.lock();
-    if (in)
+    // Each end is looked up at its own turn: one dropped while the other heard of the failure hears nothing.
+    if (auto in = input.lock())
         in->fail(error);
-    if (out)
+    if (auto out = output.lock())
         out->fail(error);
 }
 

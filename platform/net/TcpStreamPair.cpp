@@ -340,7 +340,9 @@ std::optional<StreamPair> TcpStreamPair::connectToHost(const QHostAddress& addre
     }
     int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        log(QStringLiteral("TcpStreamPair: cannot make a socket: %1\n").arg(posixError(errno).localizedDescription()));
+        const int code = errno; // callers read errno for the cause; logging may change it
+        log(QStringLiteral("TcpStreamPair: cannot make a socket: %1\n").arg(posixError(code).localizedDescription()));
+        errno = code;
         return std::nullopt;
     }
     int one = 1;

@@ -190,14 +190,15 @@ protected:
             result.append(raw[i]);
         return result;
     }
-    // A sensor that reads a value on the portable.
-    QString readingSensor() const
+    // A sensor that reads a value, the same one every run (hash order differs between runs).
+    QString readingSensor(const QString& except = {}) const
     {
+        QString chosen;
         for (auto it = thread->rawValueCache().cbegin(); it != thread->rawValueCache().cend(); ++it) {
-            if (it.value() != -1)
-                return it.key();
+            if (it.value() != -1 && it.key() != except && (chosen.isNull() || it.key() < chosen))
+                chosen = it.key();
         }
-        return {};
+        return chosen;
     }
 };
 
@@ -400,7 +401,7 @@ TEST_F(CaptureThreadOnTowerTest, ASensorThatAppearsBetweenTicksGetsAnEmptyHistor
     const auto firstValue = values::toSigned(call(TEVCaptureThread::cachedRawValueSelector, {drive}));
     ASSERT_TRUE(firstValue.has_value());
     // The change tick stored nothing else.
-    const QString sensor = readingSensor();
+    const QString sensor = readingSensor(drive);
     EXPECT_EQ(ticksStoredIn(sensor), 2);
 
     perform(TEVCaptureThread::acknowledgeConfigurationChangeSelector);
@@ -410,6 +411,20 @@ TEST_F(CaptureThreadOnTowerTest, ASensorThatAppearsBetweenTicksGetsAnEmptyHistor
     // The other histories show the change tick as a step without a value.
     EXPECT_EQ(recentValues(sensor, 2), (QList<qint64>{-1, thread->rawValueCache().value(sensor)}));
     EXPECT_FALSE(values::toBool(call(TEVCaptureThread::hasDetectedConfigurationChangeSelector)).value_or(true));
+}
+
+TEST_F(CaptureThreadOnTowerTest, ANewMainIntervalStillReportsASensorThatAppearedBeforeIt)
+{
+    const QString link = computerPath + kDriveLink;
+    const QString stored = QString::fromStdString(std::filesystem::read_symlink(link.toStdString()).string());
+    ASSERT_TRUE(QFile::remove(link));
+    selectComputer();
+    startLocalCapture();
+    std::filesystem::create_symlink(stored.toStdString(), link.toStdString());
+    selectComputer();
+    perform(QStringLiteral("rescanForSensors"));
+    perform(TEVCaptureThread::setMainUpdateIntervalSelector, {values::fromReal(3.0)});
+    EXPECT_TRUE(values::toBool(call(TEVCaptureThread::hasDetectedConfigurationChangeSelector)).value_or(false));
 }
 
 TEST_F(CaptureThreadTest, ForwardsTheCentresOperationsBoxedAndNothingWithoutACentre)
@@ -466,6 +481,9 @@ TEST_F(CaptureThreadTest, StopsCleanlyWhileCapturing)
     thread->stop();
     EXPECT_TRUE(waitFor([&] { return !thread->serverThread(); }));
     EXPECT_TRUE(waitFor([&] { return client->deregistered == 1; }));
+    // The worker let go of its centre itself: nothing of it is left for the main thread to destroy.
+    EXPECT_FALSE(thread->hasDataCenter());
+    EXPECT_TRUE(thread->shortTermBuffers().isEmpty());
     kt::clock()->advanceSeconds(10.0); // a timer of a finished thread fires nowhere
     QCoreApplication::processEvents();
 }

@@ -188,9 +188,48 @@ TEST(TEVInvocationClient, SleepingServerIsPostedAndTheConnectionStays)
         w.peer->reply('+', ScriptedLinePeer::numberOf(line), "pong");
     };
     EXPECT_EQ(w.client->pingResponse(), QStringLiteral("pong"));
+    pumpUntil([&] { return !w.notes->names.isEmpty(); }); // posted on a later turn than its line
     EXPECT_EQ(w.notes->names, QStringList{Client::SleepingServerNotification});
     ASSERT_TRUE(w.client->connection());
     EXPECT_TRUE(w.client->connection()->isOpen());
+}
+
+TEST(TEVInvocationClient, ObserverOfASleepingServerMayMakeARequestWithoutReparsingTheLine)
+{
+    Wired w;
+    int pings = 0;
+    w.peer->onLine = [&](const QByteArray& line) {
+        const QByteArray word = ScriptedLinePeer::wordOf(line);
+        if (word == "hello") {
+            // The status line and the start of the reply arrive together; the rest follows later.
+            w.peer->writeLine("*[*]zzz");
+            w.peer->reply('+', ScriptedLinePeer::numberOf(line), "version");
+        } else if (word == "ping") {
+            ++pings;
+            w.peer->reply('+', ScriptedLinePeer::numberOf(line), "pong");
+        }
+    };
+    QString nested;
+    w.notes->onPost = [&](const platform::Notification& n) {
+        if (n.name == Client::SleepingServerNotification)
+            nested = w.client->pingResponse();
+    };
+    EXPECT_EQ(w.client->serverVersion(), QStringLiteral("version"));
+    pumpUntil([&] { return !nested.isNull(); });
+    EXPECT_EQ(nested, QStringLiteral("pong"));
+    EXPECT_EQ(pings, 1);
+    EXPECT_EQ(w.notes->count(Client::SleepingServerNotification), 1);
+    EXPECT_EQ(w.notes->count(Client::ConnectionFailureNotification), 0);
+}
+
+TEST(TEVInvocationClient, ARepeatedReplyDoesNotReplaceTheFirst)
+{
+    Wired w;
+    w.peer->onLine = [&](const QByteArray& line) {
+        w.peer->reply('+', ScriptedLinePeer::numberOf(line), "first");
+        w.peer->reply('+', ScriptedLinePeer::numberOf(line), "second");
+    };
+    EXPECT_EQ(w.client->pingResponse(), QStringLiteral("first"));
 }
 
 TEST(TEVInvocationClient, ErrorLineIsLoggedCleanAndCappedAndTheRequestTimesOut)

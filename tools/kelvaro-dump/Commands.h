@@ -39,5 +39,6 @@ int batteriesCommand(const QStringList& arguments);
 int displaysCommand(const QStringList& arguments);
 int edidCommand(const QStringList& files);
 int historyCommand(const QStringList& arguments);
+int watchCommand(const QStringList& arguments);
 
 } // namespace dump

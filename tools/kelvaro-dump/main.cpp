@@ -36,6 +36,10 @@ const dump::Command commands[] = {
     {"history", "history FILE",
      "a long-term history file: per serial number and sensor the slot count, step, newest time and value",
      dump::historyCommand},
+    {"watch", "watch SECONDS",
+     "run a monitoring client of this computer for SECONDS and print every tick's values in the columns of "
+     "sensors, each tick after a \"# tick N at T s\" line",
+     dump::watchCommand},
 };
 
 int usage()

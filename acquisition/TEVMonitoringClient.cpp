@@ -1,0 +1,544 @@
+#include "acquisition/TEVMonitoringClient.h"
+
+#include "acquisition/AcquisitionSelectors.h"
+#include "acquisition/TEVServiceInvocation.h"
+
+#include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Values.h"
+#include "sensors/TEVMachineInfo.h"
+#include "sensors/TEVSensorDescription.h"
+#include "sensors/TEVSensorValueConverter.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace values = platform::values;
+namespace sel = acquisitionselectors;
+using Op = AcquisitionOperation;
+
+namespace {
+
+constexpr auto kClassName = "TEVMonitoringClient";
+
+const QString kNumber = QStringLiteral("NSNumber");
+const QString kString = QStringLiteral("NSString");
+const QString kData = QStringLiteral("NSData");
+const QString kArray = QStringLiteral("NSArray");
+const QString kDictionary = QStringLiteral("NSDictionary");
+const QString kVoid;
+
+QString selectorOf(Op operation)
+{
+    return QString::fromLatin1(sel::selectorOf(operation));
+}
+
+} // namespace
+
+// --- Unboxing ----------------------------------------------------------------------------------------
+
+bool TEVMonitoringClient::Unbox::boolean(const std::optional<QVariant>& v)
+{
+    return v ? values::toBool(*v).value_or(false) : false;
+}
+double TEVMonitoringClient::Unbox::real(const std::optional<QVariant>& v)
+{
+    return v ? values::toReal(*v).value_or(0) : 0;
+}
+qint64 TEVMonitoringClient::Unbox::signedInteger(const std::optional<QVariant>& v)
+{
+    return v ? values::toSigned(*v).value_or(0) : 0;
+}
+quint64 TEVMonitoringClient::Unbox::unsignedInteger(const std::optional<QVariant>& v)
+{
+    return v ? values::toUnsigned(*v).value_or(0) : 0;
+}
+QString TEVMonitoringClient::Unbox::string(const std::optional<QVariant>& v)
+{
+    return v ? values::toString(*v).value_or(QString()) : QString();
+}
+QByteArray TEVMonitoringClient::Unbox::data(const std::optional<QVariant>& v)
+{
+    return v ? values::toData(*v).value_or(QByteArray()) : QByteArray();
+}
+std::optional<QVariantList> TEVMonitoringClient::Unbox::array(const std::optional<QVariant>& v)
+{
+    return v ? values::toArray(*v) : std::nullopt;
+}
+std::optional<QVariantMap> TEVMonitoringClient::Unbox::dictionary(const std::optional<QVariant>& v)
+{
+    return v ? values::toDictionary(*v) : std::nullopt;
+}
+
+// --- Result hand-over ---------------------------------------------------------------------------------
+
+void TEVMonitoringClient::ResultSlot::deliver(quint64 callId, const QVariant& result)
+{
+    lock_.lock();
+    resultId_ = callId;
+    result_ = result;
+    lock_.unlockWithCondition(1);
+}
+
+std::optional<QVariant> TEVMonitoringClient::ResultSlot::wait(quint64 callId, platform::Clock::Duration timeout)
+{
+    const auto clock = platform::Clock::shared();
+    // Capped so that the deadline cannot overflow; a century is "never" here.
+    timeout = std::clamp<platform::Clock::Duration>(timeout, {}, std::chrono::hours(24 * 365 * 100));
+    const auto deadline = clock->monotonic() + timeout;
+    for (;;) {
+        const auto now = clock->monotonic();
+        if (!lock_.lockWhenCondition(1, deadline > now ? deadline - now : platform::Clock::Duration::zero()))
+            return std::nullopt;
+        const bool mine = resultId_ == callId;
+        QVariant result = std::exchange(result_, QVariant());
+        lock_.unlockWithCondition(0);
+        if (mine)
+            return result;
+        // A result of a call that gave up earlier: dropped, and the wait goes on for this call's own.
+    }
+}
+
+// --- Creation and life ----------------------------------------------------------------------------------
+
+std::shared_ptr<TEVMonitoringClient> TEVMonitoringClient::create(const std::shared_ptr<MonitorConnectionInfo>& connectionInfo,
+                                                                 Timeouts timeouts)
+{
+    if (!connectionInfo)
+        return nullptr;
+    std::shared_ptr<TEVMonitoringClient> client(new TEVMonitoringClient(connectionInfo, timeouts));
+    client->captureThread_ = TEVCaptureThread::create(std::weak_ptr<TEVCaptureThreadClient>(client));
+    if (client->captureThread_)
+        client->captureThread_->run();
+    return client;
+}
+
+TEVMonitoringClient::TEVMonitoringClient(std::shared_ptr<MonitorConnectionInfo> connectionInfo, Timeouts timeouts)
+    : connectionInfo_(std::move(connectionInfo))
+    , timeouts_(timeouts)
+{
+}
+
+TEVMonitoringClient::~TEVMonitoringClient()
+{
+    configurationTimer_.invalidate();
+    // A client dropped without shutdown must not leave its thread sampling for the rest of the process.
+    if (captureThread_)
+        captureThread_->stop();
+}
+
+QString TEVMonitoringClient::clientIdentifierFromSerialNumber(const QString& serialNumber)
+{
+    if (serialNumber.isNull())
+        return {};
+    QString result(QLatin1String(""));
+    result.reserve(serialNumber.size());
+    for (const QChar c : serialNumber) {
+        if (c == QLatin1Char('.'))
+            result += QLatin1String("\\D");
+        else if (c == QLatin1Char('\\'))
+            result += QLatin1String("\\\\");
+        else
+            result += c;
+    }
+    return result;
+}
+
+QString TEVMonitoringClient::serialNumberFromClientIdentifier(const QString& clientIdentifier)
+{
+    if (clientIdentifier.isNull())
+        return {};
+    QString result(QLatin1String(""));
+    result.reserve(clientIdentifier.size());
+    for (qsizetype i = 0; i < clientIdentifier.size(); ++i) {
+        const QChar c = clientIdentifier[i];
+        if (c != QLatin1Char('\\')) {
+            result += c;
+            continue;
+        }
+        if (++i >= clientIdentifier.size())
+            return {};
+        if (clientIdentifier[i] == QLatin1Char('D'))
+            result += QLatin1Char('.');
+        else if (clientIdentifier[i] == QLatin1Char('\\'))
+            result += QLatin1Char('\\');
+        else
+            return {};
+    }
+    return result;
+}
+
+bool TEVMonitoringClient::run()
+{
+    return call(TEVCaptureThread::startCapturingSelector, kVoid).has_value();
+}
+
+void TEVMonitoringClient::shutdown()
+{
+    configurationTimer_.invalidate();
+    if (!captureThread_)
+        return;
+    call(TEVCaptureThread::stopCapturingSelector, kVoid);
+    if (captureThread_) {
+        captureThread_->stop();
+        captureThread_.reset();
+    }
+}
+
+void TEVMonitoringClient::handleConnectionProblem()
+{
+    if (captureThread_)
+        captureThread_->stop();
+}
+
+QString TEVMonitoringClient::description() const
+{
+    return QStringLiteral("%1: identification '%2' connection: %3 capture thread: 0x%4\n")
+        .arg(QLatin1String(kClassName), clientIdentification_, connectionInfo_->description(),
+             QString::number(quintptr(captureThread_.get()), 16));
+}
+
+void TEVMonitoringClient::post(const QString& notification)
+{
+    // An observer may drop the last reference to the client while it is told.
+    const auto keepAlive = weak_from_this().lock();
+    platform::NotificationCenter::defaultCenter().post(notification, this);
+}
+
+// --- Reports of the capture thread --------------------------------------------------------------------
+
+void TEVMonitoringClient::registerThreadedServer(const std::shared_ptr<TEVThreadedServer>& server)
+{
+    const auto main = platform::RunLoop::main();
+    if (!server || !main)
+        return;
+    configurationTimer_.invalidate();
+    configurationTimer_ = main->performAfter(platform::durationFromSeconds(timeouts_.configurationDelay),
+                                             [weak = weak_from_this()] {
+                                                 if (const auto client = weak.lock())
+                                                     client->initiateAcquisitionConfiguration();
+                                             });
+}
+
+void TEVMonitoringClient::deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>& server)
+{
+    if (!server)
+        return;
+    configurationTimer_.invalidate();
+    captureThread_.reset();
+    post(lostConnectionNotification);
+}
+
+void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber)
+{
+    if (failed_ || !captureThread_) {
+        platform::log(kClassName, QStringLiteral("readiness reported after the connection failed is ignored"));
+        return;
+    }
+    if (serialNumber.isEmpty()) {
+        // Without a serial number there is no identification to name the computer by.
+        platform::log(kClassName, QStringLiteral("capture thread reported readiness without a serial number"));
+        failed_ = true;
+        post(failedNotification);
+        return;
+    }
+    clientIdentification_ = clientIdentifierFromSerialNumber(serialNumber);
+    post(isReadyNotification);
+}
+
+void TEVMonitoringClient::captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>&)
+{
+    failed_ = true;
+    post(failedNotification);
+}
+
+void TEVMonitoringClient::captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&)
+{
+    post(enteredSleepModeNotification);
+}
+
+// --- Call path ----------------------------------------------------------------------------------------
+
+void TEVMonitoringClient::initiateAcquisitionConfiguration()
+{
+    if (!captureThread_ || failed_)
+        return;
+    const std::optional<QVariant> created =
+        connectionInfo_->isLocal()
+            ? call(TEVCaptureThread::createLocalAcquisitionCenterSelector, kNumber, {values::fromString(connectionInfo_->applicationName())})
+            : call(TEVCaptureThread::connectToRemoteAcquisitionCenterSelector, kNumber, {values::fromObject(connectionInfo_)});
+    if (!Unbox::boolean(created)) {
+        failed_ = true;
+        post(failedNotification);
+    }
+}
+
+std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const QString& returnClass,
+                                                  const QVariantList& arguments)
+{
+    if (!captureThread_ || timedOut_)
+        return std::nullopt;
+    auto invocation = TEVServiceInvocation::invocation(selector, returnClass);
+    for (const QVariant& argument : arguments)
+        invocation->addArgument(argument);
+    // The server drops an invalid invocation silently; waiting for it would only run into the time-out.
+    if (!invocation->validate())
+        return std::nullopt;
+    const quint64 callId = slot_->nextCallId();
+    captureThread_->invoke(invocation, [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); });
+    auto result = slot_->wait(callId, platform::durationFromSeconds(timeouts_.callWait));
+    if (!result) {
+        platform::log(kClassName, QStringLiteral("Timeout while waiting for server response!"));
+        timedOut_ = true;
+        handleConnectionProblem();
+    }
+    return result;
+}
+
+// --- Facade -------------------------------------------------------------------------------------------
+
+void TEVMonitoringClient::setMainUpdateInterval(double seconds)
+{
+    call(TEVCaptureThread::setMainUpdateIntervalSelector, kVoid, {values::fromReal(seconds)});
+}
+
+double TEVMonitoringClient::mainUpdateInterval()
+{
+    return Unbox::real(call(TEVCaptureThread::mainUpdateIntervalSelector, kNumber));
+}
+
+QByteArray TEVMonitoringClient::rawShortTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date)
+{
+    return Unbox::data(call(TEVCaptureThread::rawShortTermHistoryDataSelector, kData, {values::fromString(identifier), values::fromDate(date)}));
+}
+
+QByteArray TEVMonitoringClient::rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date)
+{
+    return Unbox::data(call(TEVCaptureThread::rawLongTermHistoryDataSelector, kData, {values::fromString(identifier), values::fromDate(date)}));
+}
+
+double TEVMonitoringClient::shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier)
+{
+    return Unbox::real(call(TEVCaptureThread::shortTermHistoryTimeDeltaSelector, kNumber, {values::fromString(identifier)}));
+}
+
+double TEVMonitoringClient::longTermHistoryTimeDeltaWithIdentifier(const QString& identifier)
+{
+    return Unbox::real(call(TEVCaptureThread::longTermHistoryTimeDeltaSelector, kNumber, {values::fromString(identifier)}));
+}
+
+qint64 TEVMonitoringClient::cachedRawValueWithIdentifier(const QString& identifier)
+{
+    return Unbox::signedInteger(call(TEVCaptureThread::cachedRawValueSelector, kNumber, {values::fromString(identifier)}));
+}
+
+void TEVMonitoringClient::clearShortTermHistories()
+{
+    call(TEVCaptureThread::clearShortTermHistoriesSelector, kVoid);
+}
+
+bool TEVMonitoringClient::hasDetectedConfigurationChange()
+{
+    return Unbox::boolean(call(TEVCaptureThread::hasDetectedConfigurationChangeSelector, kNumber));
+}
+
+void TEVMonitoringClient::acknowledgeConfigurationChange()
+{
+    call(TEVCaptureThread::acknowledgeConfigurationChangeSelector, kVoid);
+}
+
+bool TEVMonitoringClient::isRemote()
+{
+    return Unbox::boolean(call(selectorOf(Op::IsRemote), kNumber));
+}
+
+quint64 TEVMonitoringClient::versionCode()
+{
+    return Unbox::unsignedInteger(call(selectorOf(Op::VersionCode), kNumber));
+}
+
+QString TEVMonitoringClient::hostName()
+{
+    return Unbox::string(call(selectorOf(Op::HostName), kString));
+}
+
+// Local-only operations decide by the descriptor: asking the centre first would cost a second hand-over
+// and, for a remote computer, a round trip over a connection that may be failing.
+bool TEVMonitoringClient::isLowAccessRatePolicyRecommended()
+{
+    if (!connectionInfo_->isLocal())
+        return false;
+    return Unbox::boolean(call(selectorOf(Op::IsLowAccessRatePolicyRecommended), kNumber));
+}
+
+void TEVMonitoringClient::setSMCAccessPolicy(qint64 policy)
+{
+    if (connectionInfo_->isLocal())
+        call(selectorOf(Op::SetSMCAccessPolicy), kVoid, {values::fromSigned(policy)});
+}
+
+void TEVMonitoringClient::setSMARTUpdateInterval(double interval, quint64 saverInterval)
+{
+    if (connectionInfo_->isLocal())
+        call(selectorOf(Op::SetSMARTUpdateIntervalSaverInterval), kVoid,
+             {values::fromReal(interval), values::fromUnsigned(saverInterval)});
+}
+
+void TEVMonitoringClient::setLongTermHistoryUpdateInterval(double seconds)
+{
+    if (connectionInfo_->isLocal())
+        call(selectorOf(Op::SetLongTermHistoryUpdateInterval), kVoid, {values::fromReal(seconds)});
+}
+
+void TEVMonitoringClient::setHistoryAutosaveTimeInterval(quint64 minutes)
+{
+    if (connectionInfo_->isLocal())
+        call(selectorOf(Op::SetHistoryAutosaveTimeInterval), kVoid, {values::fromUnsigned(minutes)});
+}
+
+bool TEVMonitoringClient::saveLongTermHistoryBuffers()
+{
+    if (!connectionInfo_->isLocal())
+        return false;
+    return Unbox::boolean(call(selectorOf(Op::SaveLongTermHistoryBuffers), kNumber));
+}
+
+quint64 TEVMonitoringClient::numberOfAvailableSensors()
+{
+    return Unbox::unsignedInteger(call(selectorOf(Op::NumberOfAvailableSensors), kNumber));
+}
+
+void TEVMonitoringClient::disableLocalAccess(bool disable, const QString& identifier)
+{
+    call(selectorOf(Op::DisableLocalAccessToSensorWithIdentifier), kVoid,
+         {values::fromBool(disable), values::fromString(identifier)});
+}
+
+QStringList TEVMonitoringClient::availableSensorIdentifiers()
+{
+    QStringList identifiers;
+    for (const QVariant& entry : Unbox::array(call(selectorOf(Op::AvailableSensorIdentifiers), kArray)).value_or(QVariantList())) {
+        if (const auto identifier = values::toString(entry))
+            identifiers.append(*identifier);
+    }
+    return identifiers;
+}
+
+std::shared_ptr<TEVSensorDescription> TEVMonitoringClient::sensorDescriptionForIdentifier(const QString& identifier)
+{
+    return Unbox::object<TEVSensorDescription>(call(selectorOf(Op::SensorDescriptionForIdentifier),
+                                               QStringLiteral("TEVSensorDescription"), {values::fromString(identifier)}));
+}
+
+std::shared_ptr<TEVSensorValueConverter> TEVMonitoringClient::sensorValueConverterForIdentifier(const QString& identifier)
+{
+    return Unbox::object<TEVSensorValueConverter>(call(selectorOf(Op::SensorValueConverterForIdentifier),
+                                                  QStringLiteral("TEVSensorValueConverter"),
+                                                  {values::fromString(identifier)}));
+}
+
+std::shared_ptr<const TEVMachineInfo> TEVMonitoringClient::machineInfo()
+{
+    return Unbox::object<const TEVMachineInfo>(call(selectorOf(Op::MachineInfo), QStringLiteral("TEVMachineInfo")));
+}
+
+QByteArray TEVMonitoringClient::dataForMachinePresentationIcon()
+{
+    return Unbox::data(call(selectorOf(Op::DataForMachinePresentationIcon), kData));
+}
+
+QString TEVMonitoringClient::machineModelCode()
+{
+    return Unbox::string(call(TEVCaptureThread::machineModelCodeSelector, kString));
+}
+
+QString TEVMonitoringClient::machineSerialNumber()
+{
+    return Unbox::string(call(TEVCaptureThread::machineSerialNumberSelector, kString));
+}
+
+QString TEVMonitoringClient::machineName()
+{
+    return Unbox::string(call(TEVCaptureThread::machineNameSelector, kString));
+}
+
+QString TEVMonitoringClient::smcVersion()
+{
+    return Unbox::string(call(selectorOf(Op::SmcVersion), kString));
+}
+
+quint64 TEVMonitoringClient::currentCPUFrequency()
+{
+    return Unbox::unsignedInteger(call(TEVCaptureThread::currentCPUFrequencySelector, kNumber));
+}
+
+std::optional<QVariantList> TEVMonitoringClient::systemManagementDescription()
+{
+    return Unbox::array(call(selectorOf(Op::SystemManagementDescription), kArray));
+}
+
+qint64 TEVMonitoringClient::liveDiskSpindownValue()
+{
+    return Unbox::signedInteger(call(selectorOf(Op::LiveDiskSpindownValue), kNumber));
+}
+
+std::optional<QVariantMap> TEVMonitoringClient::knownMachineLimits()
+{
+    return Unbox::dictionary(call(selectorOf(Op::KnownMachineLimits), kDictionary));
+}
+
+QVariantList TEVMonitoringClient::blockStorageDeviceDescriptions()
+{
+    return Unbox::array(call(selectorOf(Op::BlockStorageDeviceDescriptions), kArray)).value_or(QVariantList());
+}
+
+QList<std::shared_ptr<TEVSensorDescription>> TEVMonitoringClient::completeListOfSensorDescriptions()
+{
+    QList<std::shared_ptr<TEVSensorDescription>> descriptions;
+    const auto array = Unbox::array(call(selectorOf(Op::CompleteListOfSensorDescriptions), kArray));
+    for (const QVariant& entry : array.value_or(QVariantList())) {
+        if (auto description = std::dynamic_pointer_cast<TEVSensorDescription>(values::toObject(entry)))
+            descriptions.append(std::move(description));
+    }
+    return descriptions;
+}
+
+quint64 TEVMonitoringClient::numberOfAvailableBatteryUnits()
+{
+    return Unbox::unsignedInteger(call(selectorOf(Op::NumberOfAvailableBatteryUnits), kNumber));
+}
+
+std::optional<QVariantMap> TEVMonitoringClient::batteryReadoutsAtIndex(quint64 index)
+{
+    return Unbox::dictionary(call(selectorOf(Op::BatteryReadoutsAtIndex), kDictionary, {values::fromUnsigned(index)}));
+}
+
+QVariantList TEVMonitoringClient::displayDescriptions()
+{
+    return Unbox::array(call(selectorOf(Op::DisplayDescriptions), kArray)).value_or(QVariantList());
+}
+
+double TEVMonitoringClient::smartUpdateInterval()
+{
+    return Unbox::real(call(selectorOf(Op::SmartUpdateInterval), kNumber));
+}
+
+double TEVMonitoringClient::longTermUpdateInterval()
+{
+    return Unbox::real(call(selectorOf(Op::LongTermUpdateInterval), kNumber));
+}
+
+quint64 TEVMonitoringClient::autosaveTimeInterval()
+{
+    return Unbox::unsignedInteger(call(selectorOf(Op::AutosaveTimeInterval), kNumber));
+}
+
+void TEVMonitoringClient::rescanForSensors()
+{
+    call(selectorOf(Op::RescanForSensors), kVoid);
+}
+
+void TEVMonitoringClient::simulateFailure()
+{
+    call(selectorOf(Op::SimulateFailure), kVoid);
+}

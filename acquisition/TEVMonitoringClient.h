@@ -1,0 +1,184 @@
+#pragma once
+// TEVMonitoringClient: the handle of one monitored computer that the rest of the program holds. Lives on the
+// main thread; owns a capture thread and forwards every operation to it as an invocation, waiting for the
+// result (or its time-out). Held by shared_ptr, since the capture thread refers back to it weakly.
+
+#include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/TEVCaptureThread.h"
+
+#include "platform/foundation/ConditionLock.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Values.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+class TEVMachineInfo;
+class TEVSensorDescription;
+class TEVSensorValueConverter;
+
+class TEVMonitoringClient final : public TEVCaptureThreadClient,
+                                  public std::enable_shared_from_this<TEVMonitoringClient> {
+public:
+    // Posted on the main thread in the default centre, with the client as object.
+    static inline const QString isReadyNotification = QStringLiteral("TEVMonitoringClientIsReady");
+    static inline const QString failedNotification = QStringLiteral("TEVMonitoringClientFailed");
+    static inline const QString lostConnectionNotification = QStringLiteral("TEVMonitoringClientLostConnection");
+    static inline const QString enteredSleepModeNotification = QStringLiteral("TEVMonitoringClientEnteredSleepMode");
+
+    // Seconds of the shared clock.
+    struct Timeouts {
+        double callWait = 10.0;          // a synchronous call's wait for its result
+        double configurationDelay = 0.5; // from the thread's registration to setting up its centre
+    };
+
+    // The hand-over of results from the capture thread to the waiting main thread. Each call has its own id
+    // and takes only a result carrying it; a result that comes after its caller gave up is dropped. Shared
+    // by the client and the completion blocks in flight, so a block never keeps the client alive.
+    class ResultSlot {
+    public:
+        quint64 nextCallId() { return ++lastCallId_; }
+        // Capture thread, inside the completion block.
+        void deliver(quint64 callId, const QVariant& result);
+        // Main thread. Nothing when `timeout` passed on the shared clock without this call's result.
+        std::optional<QVariant> wait(quint64 callId, platform::Clock::Duration timeout);
+
+    private:
+        platform::ConditionLock lock_{0}; // condition 1: a result is waiting
+        quint64 lastCallId_ = 0;          // main thread only
+        quint64 resultId_ = 0;            // guarded by lock_
+        QVariant result_;                 // guarded by lock_
+    };
+
+    // Reading a call's result: nothing (no or a failed call), or a value of another kind than expected,
+    // reads as 0, NO or nil.
+    struct Unbox {
+        static bool boolean(const std::optional<QVariant>& result);
+        static double real(const std::optional<QVariant>& result);
+        static qint64 signedInteger(const std::optional<QVariant>& result);
+        static quint64 unsignedInteger(const std::optional<QVariant>& result);
+        static QString string(const std::optional<QVariant>& result);
+        static QByteArray data(const std::optional<QVariant>& result);
+        static std::optional<QVariantList> array(const std::optional<QVariant>& result);
+        static std::optional<QVariantMap> dictionary(const std::optional<QVariant>& result);
+        template <typename T>
+        static std::shared_ptr<T> object(const std::optional<QVariant>& result)
+        {
+            return result ? std::dynamic_pointer_cast<T>(platform::values::toObject(*result)) : nullptr;
+        }
+    };
+
+    // Null without a descriptor. The capture thread is created and started before this returns.
+    static std::shared_ptr<TEVMonitoringClient> create(const std::shared_ptr<MonitorConnectionInfo>& connectionInfo,
+                                                       Timeouts timeouts);
+    static std::shared_ptr<TEVMonitoringClient> create(const std::shared_ptr<MonitorConnectionInfo>& connectionInfo)
+    {
+        return create(connectionInfo, Timeouts{});
+    }
+    ~TEVMonitoringClient() override;
+    TEVMonitoringClient(const TEVMonitoringClient&) = delete;
+    TEVMonitoringClient& operator=(const TEVMonitoringClient&) = delete;
+
+    // "." becomes "\D" and "\" becomes "\\", so the identification fits in dotted names. Null for null.
+    static QString clientIdentifierFromSerialNumber(const QString& serialNumber);
+    // The reverse; null for null and for a "\" that ends the text or is followed by anything but D or "\".
+    static QString serialNumberFromClientIdentifier(const QString& clientIdentifier);
+
+    const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const { return connectionInfo_; }
+    // Null until the capture thread reported the computer's serial number.
+    QString clientIdentification() const { return clientIdentification_; }
+    bool hasActiveConnection() const { return captureThread_ != nullptr; }
+    // The capture thread while the client has one (tests and benchmarks reach its run loop through it).
+    std::shared_ptr<TEVCaptureThread> captureThread() const { return captureThread_; }
+    const Timeouts& timeouts() const { return timeouts_; }
+
+    // Starts capturing; NO without a capture thread, after a failure, or when the call timed out.
+    bool run();
+    // Stops capturing, then the capture thread, and drops it.
+    void shutdown();
+    // Stops the capture thread; its deregistration drops it later on the main thread.
+    void handleConnectionProblem();
+    QString description() const;
+
+    // --- Reports of the capture thread, queued to the main thread ---------------------------------------
+    void registerThreadedServer(const std::shared_ptr<TEVThreadedServer>& server) override;
+    void deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>& server) override;
+    void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) override;
+    void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>& thread) override;
+    void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) override;
+
+    // --- Facade: each is one synchronous call on the capture thread; a failed call gives nil, 0 or NO --
+    void setMainUpdateInterval(double seconds);
+    double mainUpdateInterval();
+    QByteArray rawShortTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date);
+    QByteArray rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date);
+    double shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
+    double longTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
+    qint64 cachedRawValueWithIdentifier(const QString& identifier);
+    void clearShortTermHistories();
+    bool hasDetectedConfigurationChange();
+    void acknowledgeConfigurationChange();
+
+    bool isRemote();
+    quint64 versionCode();
+    QString hostName();
+    // Local computer only: a remote client answers NO or forwards nothing.
+    bool isLowAccessRatePolicyRecommended();
+    void setSMCAccessPolicy(qint64 policy);
+    void setSMARTUpdateInterval(double interval, quint64 saverInterval);
+    void setLongTermHistoryUpdateInterval(double seconds);
+    void setHistoryAutosaveTimeInterval(quint64 minutes);
+    bool saveLongTermHistoryBuffers();
+
+    quint64 numberOfAvailableSensors();
+    void disableLocalAccess(bool disable, const QString& identifier);
+    QStringList availableSensorIdentifiers();
+    std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString& identifier);
+    std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString& identifier);
+    std::shared_ptr<const TEVMachineInfo> machineInfo();
+    QByteArray dataForMachinePresentationIcon();
+    QString machineModelCode();
+    QString machineSerialNumber();
+    QString machineName();
+    QString smcVersion();
+    quint64 currentCPUFrequency();
+    std::optional<QVariantList> systemManagementDescription();
+    qint64 liveDiskSpindownValue();
+    std::optional<QVariantMap> knownMachineLimits();
+    QVariantList blockStorageDeviceDescriptions();
+    QList<std::shared_ptr<TEVSensorDescription>> completeListOfSensorDescriptions();
+    quint64 numberOfAvailableBatteryUnits();
+    std::optional<QVariantMap> batteryReadoutsAtIndex(quint64 index);
+    QVariantList displayDescriptions();
+    double smartUpdateInterval();
+    double longTermUpdateInterval();
+    quint64 autosaveTimeInterval();
+    void rescanForSensors();
+    void simulateFailure();
+
+private:
+    TEVMonitoringClient(std::shared_ptr<MonitorConnectionInfo> connectionInfo, Timeouts timeouts);
+
+    // Nothing when there is no capture thread, after a time-out, or when this call timed out.
+    std::optional<QVariant> call(const QString& selector, const QString& returnClass, const QVariantList& arguments = {});
+    void initiateAcquisitionConfiguration();
+    void post(const QString& notification);
+
+    const std::shared_ptr<MonitorConnectionInfo> connectionInfo_;
+    const Timeouts timeouts_;
+    QString clientIdentification_;
+    std::shared_ptr<TEVCaptureThread> captureThread_;
+    const std::shared_ptr<ResultSlot> slot_ = std::make_shared<ResultSlot>();
+    platform::Timer configurationTimer_;
+    bool failed_ = false;   // "failed" was posted: a later readiness report is ignored
+    bool timedOut_ = false; // a call timed out: every later call fails at once
+};

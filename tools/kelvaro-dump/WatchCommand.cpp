@@ -1,0 +1,139 @@
+#include "tools/kelvaro-dump/Commands.h"
+
+#include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/TEVMonitoringClient.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "sensors/TEVArtificialSensor.h"
+#include "sensors/TEVSensorClassLoader.h"
+#include "sensors/TEVSensorDescription.h"
+#include "sensors/TEVSensorValueConverter.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+
+namespace dump {
+
+namespace {
+
+struct Row {
+    QString identifier;
+    std::shared_ptr<TEVSensorDescription> description;
+    std::shared_ptr<TEVSensorValueConverter> converter;
+};
+
+QList<Row> sensorRows(TEVMonitoringClient& client)
+{
+    QList<Row> rows;
+    for (const QString& identifier : client.availableSensorIdentifiers())
+        rows.append({identifier, client.sensorDescriptionForIdentifier(identifier),
+                     client.sensorValueConverterForIdentifier(identifier)});
+    return rows;
+}
+
+// The columns of `sensors`: identifier, quantity type, location, name, raw value, physical value.
+void printTick(int tick, double elapsed, const QList<Row>& rows, TEVMonitoringClient& client)
+{
+    std::printf("# tick %d at %.1f s\n", tick, elapsed);
+    for (const Row& row : rows) {
+        const qint64 raw = client.cachedRawValueWithIdentifier(row.identifier);
+        char physical[64] = "-";
+        if (raw != -1 && row.converter)
+            std::snprintf(physical, sizeof physical, "%.6g", row.converter->valueForRawSensorValue(raw));
+        const QStringList columns{row.identifier,
+                                  row.description ? QString::number(row.description->quantityType()) : QString(),
+                                  row.description ? row.description->locationIdentifier() : QString(),
+                                  row.description ? row.description->sensorName() : QString(), QString::number(raw),
+                                  QString::fromLatin1(physical)};
+        const QString line = columns.join(QLatin1Char('\t')) + QLatin1Char('\n');
+        std::fputs(line.toUtf8().constData(), stdout);
+    }
+    std::fflush(stdout);
+}
+
+// Stops the client and lets its capture thread end, handing its last reference back to this thread.
+void finish(TEVMonitoringClient& client)
+{
+    const auto thread = client.captureThread();
+    client.shutdown();
+    QElapsedTimer guard;
+    guard.start();
+    while (thread && thread->serverThread() && guard.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+// watch SECONDS: a local monitoring client captures at its default interval for SECONDS; after each of its
+// ticks the cached values are printed. The history file goes to the "kelvaro-dump" application folder,
+// never the program's own.
+int watchCommand(const QStringList& arguments)
+{
+    if (arguments.size() != 1)
+        return 2;
+    bool ok = false;
+    const double seconds = arguments.first().toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > 86400)
+        return 2;
+    std::setlocale(LC_NUMERIC, "C");
+    TEVSensorClassLoader::loadAll();
+    for (const auto& probe : defaultProbes(TEVSensor::allSensors()))
+        TEVArtificialSensor::addArtificialSensor(probe);
+
+    auto client = TEVMonitoringClient::create(MonitorConnectionInfo::createForLocalMachine(QStringLiteral("kelvaro-dump")));
+    QEventLoop loop;
+    bool ready = false;
+    bool failed = false;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    const auto readyToken = centre.addObserver(TEVMonitoringClient::isReadyNotification, client, [&](const auto&) {
+        ready = true;
+        loop.quit();
+    });
+    const auto failedToken = centre.addObserver(TEVMonitoringClient::failedNotification, client, [&](const auto&) {
+        failed = true;
+        loop.quit();
+    });
+    QTimer::singleShot(30'000, &loop, [&] { failed = true; loop.quit(); });
+    loop.exec();
+    centre.removeObserver(readyToken);
+    centre.removeObserver(failedToken);
+    if (failed || !ready || !client->run()) {
+        printError(QStringLiteral("watch: the monitoring client of this computer did not become ready"));
+        finish(*client);
+        return 1;
+    }
+
+    QList<Row> rows = sensorRows(*client);
+    const double interval = client->mainUpdateInterval();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int tick = 0;
+    printTick(++tick, 0, rows, *client);
+    // Started just after the capture thread's own timer, so each print follows one of its ticks.
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (elapsed.elapsed() / 1000.0 >= seconds) {
+            loop.quit();
+            return;
+        }
+        if (client->hasDetectedConfigurationChange()) {
+            client->acknowledgeConfigurationChange();
+            rows = sensorRows(*client);
+        }
+        printTick(++tick, elapsed.elapsed() / 1000.0, rows, *client);
+    });
+    ticker.start(int(std::lround(interval * 1000)));
+    QTimer::singleShot(int(std::lround(seconds * 1000)), &loop, &QEventLoop::quit);
+    loop.exec();
+    ticker.stop();
+    finish(*client);
+    return 0;
+}
+
+} // namespace dump
