@@ -4,6 +4,7 @@
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVAcquisitionDispatch.h"
 #include "acquisition/TEVDataAcquisitionCore.h"
+#include "acquisition/TEVRemoteKelvaroClient.h"
 #include "acquisition/TEVSensorHistory.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
@@ -61,12 +62,15 @@ TEVCaptureThread::TEVCaptureThread(const std::weak_ptr<TEVCaptureThreadClient>& 
 TEVCaptureThread::~TEVCaptureThread()
 {
     mainTimer_.invalidate();
+    stopObservingCentre();
 }
 
 void TEVCaptureThread::threadWillEnd()
 {
     // A thread stopped without stopCapturing still owns its centre: it must go here, not on the main thread.
+    // No later turn comes to release the dropped ones.
     stopCapturing();
+    droppedCentres_.clear();
     longTermCache_.clear();
     shortTermBuffers_.clear();
     machineInfoCache_.reset();
@@ -176,30 +180,66 @@ bool TEVCaptureThread::createLocalAcquisitionCenterForApplicationNamed(const QSt
     core->setUserInfo(values::fromString(applicationName));
     dataCenter_ = std::move(core);
     dataCenterIsLocal_ = true;
+    scheduleReadyMessage();
+    return true;
+}
+
+void TEVCaptureThread::scheduleReadyMessage()
+{
     // Queued, so the report follows this call's own result.
     if (auto loop = platform::RunLoop::current())
         loop->perform([weak = weak_from_this()] {
             if (auto server = weak.lock())
                 std::static_pointer_cast<TEVCaptureThread>(server)->sendReadyMessageToCreator();
         });
-    return true;
 }
 
 bool TEVCaptureThread::connectToRemoteAcquisitionCenterUsingInfo(const std::shared_ptr<const MonitorConnectionInfo>& info)
 {
     if (!info)
         return false;
-    if (dataCenter_ || captureClient_.expired()) {
+    if (dataCenter_ || captureClient_.expired() || connectingProxy_) {
         platform::log(QStringLiteral("%1: received message to connect to remote acquisition core in invalid context\n")
                           .arg(className()));
         return false;
     }
-    if (!info->netService() && info->hostSpecifier().isNull())
+    std::shared_ptr<TEVRemoteKelvaroClient> proxy;
+    if (info->netService())
+        proxy = TEVRemoteKelvaroClient::createWithNetService(*info->netService());
+    else if (!info->hostSpecifier().isNull())
+        proxy = TEVRemoteKelvaroClient::createWithHostSpecifier(info->hostSpecifier(), info->portNumber());
+    else
         return false;
-    // No remote proxy is built into this program yet, so every remote descriptor fails here.
-    platform::log(QStringLiteral("%1: Failed to create remote client connection using parameters %2.\n")
-                      .arg(className(), info->description()));
-    return false;
+    if (!proxy) {
+        platform::log(QStringLiteral("%1: Failed to create remote client connection using parameters %2.\n")
+                          .arg(className(), info->description()));
+        return false;
+    }
+    TEVInvocationClient::setResponseTimeout(remoteResponseTimeout_);
+
+    // Until it has answered, the proxy is not the centre: a tick or a client call inside the waits below
+    // finds no centre, and a failure it posts meanwhile fails this attempt instead of reporting a loss
+    // of a centre the client never had.
+    observeCentre(*proxy);
+    connectingProxy_ = proxy->notificationObject().get();
+    connectingProxyFailed_ = false;
+    const auto giveUp = [&] {
+        stopObservingCentre();
+        connectingProxy_ = nullptr;
+        releaseLater(proxy);
+        return false;
+    };
+    if (!proxy->checkConnectivityWithTimeout(connectivityCheckTimeout) || connectingProxyFailed_)
+        return giveUp();
+    // A computer that answers the ping but gives no version is no centre: dropped as after a failed ping,
+    // so that no proxy stays observed without a client that uses it.
+    if (proxy->serverVersion().isNull() || connectingProxyFailed_)
+        return giveUp();
+    connectingProxy_ = nullptr;
+    dataCenter_ = proxy;
+    dataCenterIsLocal_ = false;
+    scheduleReadyMessage();
+    return true;
 }
 
 void TEVCaptureThread::sendReadyMessageToCreator()
@@ -224,12 +264,77 @@ void TEVCaptureThread::tellCaptureClient(
 
 void TEVCaptureThread::dropDataCenter()
 {
-    dataCenter_.reset();
+    stopObservingCentre();
+    releaseLater(std::exchange(dataCenter_, nullptr));
     dataCenterIsLocal_ = false;
+}
+
+void TEVCaptureThread::releaseLater(std::shared_ptr<TEVDataAcquisitionProtocol> centre)
+{
+    if (!centre)
+        return;
+    droppedCentres_.append(std::move(centre));
+    if (releaseScheduled_)
+        return;
+    auto loop = platform::RunLoop::current();
+    if (!loop)
+        return; // released with the thread
+    releaseScheduled_ = true;
+    // A call under way on a dropped centre holds its own reference, so a release that runs inside one of
+    // its nested waits still leaves it alive until that call has returned.
+    loop->perform([weak = weak_from_this()] {
+        if (auto server = weak.lock()) {
+            auto& thread = static_cast<TEVCaptureThread&>(*server);
+            thread.releaseScheduled_ = false;
+            const auto released = std::exchange(thread.droppedCentres_, {});
+        }
+    });
+}
+
+void TEVCaptureThread::observeCentre(const TEVRemoteKelvaroClient& proxy)
+{
+    stopObservingCentre();
+    const void* poster = proxy.notificationObject().get();
+    observedProxy_ = poster;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    const auto observe = [&](const QString& name, CentreEvent event) {
+        centreObservers_.append(centre.addObserver(
+            name, proxy.notificationObject(), [weak = weak_from_this(), poster, event](const platform::Notification&) {
+                if (auto server = weak.lock())
+                    static_cast<TEVCaptureThread&>(*server).centreDidPost(poster, event);
+            }));
+    };
+    observe(TEVInvocationClient::ResponseTimeoutNotification, CentreEvent::Lost);
+    observe(TEVInvocationClient::ConnectionFailureNotification, CentreEvent::Lost);
+    observe(TEVInvocationClient::SleepingServerNotification, CentreEvent::Sleeping);
+}
+
+void TEVCaptureThread::stopObservingCentre()
+{
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    for (const platform::ObserverToken token : std::exchange(centreObservers_, {}))
+        centre.removeObserver(token);
+    observedProxy_ = nullptr;
+}
+
+void TEVCaptureThread::centreDidPost(const void* poster, CentreEvent event)
+{
+    if (poster != observedProxy_)
+        return;
+    if (poster == connectingProxy_) {
+        connectingProxyFailed_ = true;
+        return;
+    }
+    if (event == CentreEvent::Lost)
+        handleLossOfDataCenter();
+    else
+        handleSleepingDataCenter();
 }
 
 void TEVCaptureThread::handleLossOfDataCenter()
 {
+    if (!dataCenter_)
+        return;
     // The timer keeps running: ticks read nothing, so caches and histories keep what they had.
     dropDataCenter();
     tellCaptureClient([](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>& thread) {
@@ -272,6 +377,7 @@ void TEVCaptureThread::stopCapturing()
     mainTimer_.invalidate();
     mainTimer_ = {};
     const bool local = dataCenterIsLocal_;
+    stopObservingCentre();
     if (const auto centre = dataCenter_; centre && local)
         centre->stop();
     dropDataCenter();
@@ -303,7 +409,11 @@ std::optional<QVariantMap> TEVCaptureThread::readCurrentRawValues()
     const auto centre = dataCenter_;
     if (!centre)
         return std::nullopt;
-    return centre->currentRawValues();
+    QVariantMap rawValues = centre->currentRawValues();
+    // A centre lost during the call answered nothing: its empty answer is no change of configuration.
+    if (dataCenter_ != centre)
+        return std::nullopt;
+    return rawValues;
 }
 
 bool TEVCaptureThread::sensorConfigurationHasChangedSinceLastUpdate(const std::optional<QVariantMap>& rawValues) const

@@ -1,17 +1,20 @@
 #pragma once
 // TEVCaptureThread: the worker thread of one monitoring client. It owns the acquisition centre of one
-// computer (the local core, or later a remote proxy), samples it on a repeating timer into short-term
-// histories and a raw-value cache, and answers the client's invocations. Owned by its client; every field
-// below is touched only on the capture thread itself, so nothing is locked.
+// computer (the local core, or the remote proxy TEVRemoteKelvaroClient), samples it on a repeating timer
+// into short-term histories and a raw-value cache, and answers the client's invocations. Owned by its
+// client; every field below is touched only on the capture thread itself, so nothing is locked.
 
 #include "acquisition/TEVThreadedServer.h"
+#include "platform/foundation/NotificationCenter.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +23,7 @@ class MonitorConnectionInfo;
 class TEVCaptureThread;
 class TEVDataAcquisitionProtocol;
 class TEVMachineInfo;
+class TEVRemoteKelvaroClient;
 class TEVSensorHistory;
 
 // The client side (the monitoring client), told on the main thread through queued calls, never waited for.
@@ -35,6 +39,9 @@ public:
     static constexpr quint64 numberOfCapturedValuesForShortTermHistory = 380;
     static constexpr double defaultMainUpdateInterval = 2.0; // seconds
     static constexpr double minimumMainUpdateInterval = 1.0; // seconds
+    // Seconds. The response time-out is class-wide in the proxy; each remote connection sets it.
+    static constexpr double defaultRemoteResponseTimeout = 10.0;
+    static constexpr double connectivityCheckTimeout = 1.0;
 
     // The thread's own operations, by the selector the client invokes. The centre's operations are
     // invoked by their names in AcquisitionSelectors.h.
@@ -71,6 +78,10 @@ public:
 
     QString className() const override { return QStringLiteral("TEVCaptureThread"); }
 
+    // Any thread; takes effect at the next remote connection (tests shorten it).
+    void setRemoteResponseTimeout(double seconds) { remoteResponseTimeout_ = seconds; }
+    double remoteResponseTimeout() const { return remoteResponseTimeout_; }
+
     // --- Operations, performed on the capture thread -----------------------------------------------
     bool createLocalAcquisitionCenterForApplicationNamed(const QString& applicationName);
     bool connectToRemoteAcquisitionCenterUsingInfo(const std::shared_ptr<const MonitorConnectionInfo>& info);
@@ -97,6 +108,9 @@ public:
     // Fetched from the centre while none is cached, then kept for the thread's life.
     std::shared_ptr<const TEVMachineInfo> machineInfo();
 
+    // One tick: what the sampling timer runs (benches run it directly, on the capture thread).
+    void updateAllReadings();
+
     // --- State, for the capture thread and its tests -----------------------------------------------
     bool hasDataCenter() const { return bool(dataCenter_); }
     // Whether the centre this thread created is its local core; false without a centre.
@@ -104,6 +118,8 @@ public:
     bool isCapturing() const;
     const QHash<QString, std::shared_ptr<TEVSensorHistory>>& shortTermBuffers() const { return shortTermBuffers_; }
     const QHash<QString, qint64>& rawValueCache() const { return rawValueCache_; }
+    // Centres dropped but not yet released (the release waits for a later run-loop turn).
+    qsizetype droppedCentreCount() const { return droppedCentres_.size(); }
 
 protected:
     void threadWillEnd() override;
@@ -115,15 +131,21 @@ private:
 
     std::shared_ptr<TEVCaptureThread> self();
     void sendReadyMessageToCreator();
+    void scheduleReadyMessage();
     // A queued call on the main thread to the client, when it is still there.
     void tellCaptureClient(std::function<void(TEVCaptureThreadClient&, const std::shared_ptr<TEVCaptureThread>&)> call);
     // The seam of the remote path: the centre's connection is gone, or its computer sleeps.
     void handleLossOfDataCenter();
     void handleSleepingDataCenter();
     void dropDataCenter();
+    // Keeps `centre` until a later run-loop turn, so a centre dropped inside its own callback outlives it.
+    void releaseLater(std::shared_ptr<TEVDataAcquisitionProtocol> centre);
+    void observeCentre(const TEVRemoteKelvaroClient& proxy);
+    void stopObservingCentre();
+    enum class CentreEvent { Lost, Sleeping };
+    void centreDidPost(const void* poster, CentreEvent event);
 
     void readjustMainTimer();
-    void updateAllReadings();
     // Nothing without a centre.
     std::optional<QVariantMap> readCurrentRawValues();
     bool sensorConfigurationHasChangedSinceLastUpdate(const std::optional<QVariantMap>& rawValues) const;
@@ -134,6 +156,14 @@ private:
     // Shared so that a call under way keeps the centre alive when a nested wait inside it drops the centre.
     std::shared_ptr<TEVDataAcquisitionProtocol> dataCenter_;
     bool dataCenterIsLocal_ = false;
+    // The proxy being connected (not yet the centre), and whether it failed while connecting.
+    const void* connectingProxy_ = nullptr;
+    bool connectingProxyFailed_ = false;
+    const void* observedProxy_ = nullptr;
+    QList<platform::ObserverToken> centreObservers_;
+    QList<std::shared_ptr<TEVDataAcquisitionProtocol>> droppedCentres_;
+    bool releaseScheduled_ = false;
+    std::atomic<double> remoteResponseTimeout_{defaultRemoteResponseTimeout};
     QHash<QString, std::shared_ptr<TEVSensorHistory>> shortTermBuffers_;
     QHash<QString, std::shared_ptr<TEVSensorHistory>> longTermCache_;
     quint64 longTermUpdateCount_ = 0;

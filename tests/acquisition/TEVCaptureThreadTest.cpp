@@ -238,7 +238,8 @@ TEST_F(CaptureThreadTest, RefusesASecondCentreAndAnEmptyName)
 
 TEST_F(CaptureThreadTest, RemoteConnectionWithoutAProxyAnswersNoAndLogs)
 {
-    const auto info = MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("example.invalid"), 1234);
+    // No proxy is made for an empty host.
+    const auto info = MonitorConnectionInfo::createForRemoteConnection(QStringLiteral(""), 0);
     EXPECT_EQ(values::toBool(call(TEVCaptureThread::connectToRemoteAcquisitionCenterSelector, {values::fromObject(info)})),
               false);
     EXPECT_TRUE(kt::log().contains(QStringLiteral("TEVCaptureThread: Failed to create remote client connection using "
