@@ -231,7 +231,7 @@ void TEVMonitoringClient::deregisterThreadedServer(const std::shared_ptr<TEVThre
 
 void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber)
 {
-    if (failed_ || !captureThread_) {
+    if (failed_ || timedOut_ || !captureThread_) {
         platform::log(kClassName, QStringLiteral("readiness reported after the connection failed is ignored"));
         return;
     }
@@ -285,7 +285,10 @@ std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const
     if (!invocation->validate())
         return std::nullopt;
     const quint64 callId = slot_->nextCallId();
-    captureThread_->invoke(invocation, [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); });
+    // A thread that is stopping performs nothing more: such a call fails at once, not by time-out.
+    if (!captureThread_->invoke(invocation,
+                                [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); }))
+        return std::nullopt;
     auto result = slot_->wait(callId, platform::durationFromSeconds(timeouts_.callWait));
     if (!result) {
         platform::log(kClassName, QStringLiteral("Timeout while waiting for server response!"));

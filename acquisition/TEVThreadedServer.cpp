@@ -108,6 +108,11 @@ void TEVThreadedServer::threadBody()
     }
     if (scheduled) {
         tellClient(true);
+        // A call handed over before the loop existed found no loop to wake.
+        loop->perform([weak = weak_from_this()] {
+            if (auto server = weak.lock())
+                server->runLoopSourceHasFired();
+        });
         thread_->enterLoop();
     }
     threadWillEnd();
@@ -136,15 +141,20 @@ void TEVThreadedServer::tellClient(bool registered)
     });
 }
 
-void TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block)
+bool TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block)
 {
     if (!invocation || !invocation->validate())
-        return;
+        return false;
     if (invocation->isOneWay() == bool(block)) {
         platform::log(QStringLiteral("%1: mismatch between oneway invocation and completion block detected, will "
                                      "not invoke '%2'!\n")
                           .arg(className(), invocation->selector()));
-        return;
+        return false;
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        if (stopRequested_ || ended_)
+            return false;
     }
     Slot replaced;
     {
@@ -162,6 +172,7 @@ void TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invo
             if (auto server = weak.lock())
                 server->runLoopSourceHasFired();
         });
+    return true;
 }
 
 void TEVThreadedServer::runLoopSourceHasFired()

@@ -45,8 +45,10 @@ public:
     // Starts the worker thread unless it runs or has run.
     void run();
     // Any thread. A two-way invocation needs a block, a one-way one must have none; the call replaces
-    // whatever waits in the slot (the replaced call's block is never called).
-    void invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block);
+    // whatever waits in the slot (the replaced call's block is never called). A call made before the
+    // thread runs is performed once it does. False when the call will never be performed: refused, or
+    // the server is stopping or has ended.
+    bool invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block);
     // Ends the worker thread: the client is told deregisterThreadedServer once, waits on the worker end.
     void stop();
     // Marks the thread cancelled without stopping it: nested waits end, and its loop ends after the call

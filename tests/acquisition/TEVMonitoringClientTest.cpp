@@ -426,6 +426,25 @@ TEST_F(LocalClient, RunThatTimesOutAnswersNoAndLaterCallsReturnAtOnce)
     EXPECT_EQ(client->clientIdentification(), QStringLiteral("C02M51K3FH00")); // survives the failure
 }
 
+TEST_F(LocalClient, ShutdownRightAfterCreationAndCallsAfterAStopDoNotWaitForAnswers)
+{
+    // The manual clock stands still: a call that is never performed would wait here for good.
+    auto client = makeClient({.callWait = 1.0, .configurationDelay = 0.5});
+    client->shutdown();
+    EXPECT_FALSE(client->hasActiveConnection());
+
+    auto second = Client::create(MonitorConnectionInfo::createForLocalMachine(QStringLiteral("Kelvaro")),
+                                 {.callWait = 1.0, .configurationDelay = 1e6});
+    const auto secondThread = second->captureThread();
+    ASSERT_TRUE(runMainLoopUntil([&] { return secondThread->runLoop() != nullptr; }));
+    second->handleConnectionProblem();
+    EXPECT_EQ(second->mainUpdateInterval(), 0.0);
+    second->shutdown();
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !secondThread->serverThread(); }));
+    QCoreApplication::processEvents();
+}
+
 TEST_F(LocalClient, LocalOnlyOperationsAreDecidedByTheDescriptor)
 {
     // A remote descriptor's client answers the local-only operations without asking its capture thread,

@@ -147,6 +147,19 @@ TEST_F(TEVThreadedServerTest, StopBeforeRunDoesNothing)
     EXPECT_EQ(TEVThreadedServer::create(std::weak_ptr<TEVThreadedServerClient>()), nullptr);
 }
 
+TEST_F(TEVThreadedServerTest, ACallMadeBeforeTheThreadRunsIsPerformedOnceItDoesAndNoneAfterStop)
+{
+    Call early;
+    EXPECT_TRUE(server->invoke(call("ping", QStringLiteral("NSString")), early.block()));
+    start();
+    ASSERT_TRUE(early.finished());
+    EXPECT_TRUE(values::strictlyEqual(*early.result, values::fromString("pong")));
+
+    server->stop();
+    Call late;
+    EXPECT_FALSE(server->invoke(call("ping", QStringLiteral("NSString")), late.block()));
+}
+
 TEST_F(TEVThreadedServerTest, MismatchedBlocksAreLoggedAndNeverPerformed)
 {
     start();

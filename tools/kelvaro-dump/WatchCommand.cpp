@@ -1,6 +1,7 @@
 #include "tools/kelvaro-dump/Commands.h"
 
 #include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/TEVCaptureThread.h"
 #include "acquisition/TEVMonitoringClient.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "sensors/TEVArtificialSensor.h"
@@ -13,6 +14,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -99,8 +101,13 @@ int watchCommand(const QStringList& arguments)
         failed = true;
         loop.quit();
     });
-    QTimer::singleShot(30'000, &loop, [&] { failed = true; loop.quit(); });
+    // Its own timer, stopped once ready: left armed, it would end the watch loop below after 30 s.
+    QTimer readyGuard;
+    readyGuard.setSingleShot(true);
+    QObject::connect(&readyGuard, &QTimer::timeout, [&] { failed = true; loop.quit(); });
+    readyGuard.start(30'000);
     loop.exec();
+    readyGuard.stop();
     centre.removeObserver(readyToken);
     centre.removeObserver(failedToken);
     if (failed || !ready || !client->run()) {
@@ -110,7 +117,7 @@ int watchCommand(const QStringList& arguments)
     }
 
     QList<Row> rows = sensorRows(*client);
-    const double interval = client->mainUpdateInterval();
+    const double interval = std::max(client->mainUpdateInterval(), TEVCaptureThread::minimumMainUpdateInterval);
     QElapsedTimer elapsed;
     elapsed.start();
     int tick = 0;
