@@ -109,18 +109,9 @@ protected:
     };
     Pending start(const QString& selector, const QVariantList& arguments = {}, const QString& returns = kAnyObject)
     {
-        std::shared_ptr<TEVServiceInvocation> invocation;
-        switch (arguments.size()) {
-        case 0:
-            invocation = TEVServiceInvocation::invocation(selector, returns);
-            break;
-        case 1:
-            invocation = TEVServiceInvocation::invocation(selector, returns, arguments[0]);
-            break;
-        default:
-            invocation = TEVServiceInvocation::invocation(selector, returns, arguments[0], arguments[1]);
-            break;
-        }
+        const auto invocation = TEVServiceInvocation::invocation(selector, returns);
+        for (const QVariant& argument : arguments)
+            invocation->addArgument(argument);
         Pending pending;
         thread->invoke(invocation, [done = pending.done, result = pending.result](const QVariant& value) {
             *result = value;

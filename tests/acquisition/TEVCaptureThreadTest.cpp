@@ -121,18 +121,9 @@ protected:
     // One synchronous call through the thread's slot; `returns` empty for an operation without result.
     QVariant call(const QString& selector, const QVariantList& arguments = {}, const QString& returns = kAnyObject)
     {
-        std::shared_ptr<TEVServiceInvocation> invocation;
-        switch (arguments.size()) {
-        case 0:
-            invocation = TEVServiceInvocation::invocation(selector, returns);
-            break;
-        case 1:
-            invocation = TEVServiceInvocation::invocation(selector, returns, arguments[0]);
-            break;
-        default:
-            invocation = TEVServiceInvocation::invocation(selector, returns, arguments[0], arguments[1]);
-            break;
-        }
+        const auto invocation = TEVServiceInvocation::invocation(selector, returns);
+        for (const QVariant& argument : arguments)
+            invocation->addArgument(argument);
         auto done = std::make_shared<WaitSource>();
         auto result = std::make_shared<QVariant>();
         thread->invoke(invocation, [done, result, results = client->results](const QVariant& value) {
