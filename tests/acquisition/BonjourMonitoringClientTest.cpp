@@ -229,3 +229,16 @@ TEST_F(BonjourMonitoringClient, AResolveErrorFailsTheClient)
     EXPECT_EQ(peer->connectionCount(), 0);
     stopObserving();
 }
+
+TEST_F(BonjourMonitoringClient, RunAnswersNoAfterTheConnectionFailed)
+{
+    install(platform::DiscoveryError{platform::DiscoveryError::Kind::NotFound, QStringLiteral("not found")});
+    client = Client::create(storedDescriptor(platform::PlistFormat::Xml), {.callWait = 10.0, .configurationDelay = kConfigurationDelay});
+    ASSERT_TRUE(client);
+    observe();
+    ASSERT_TRUE(configure());
+    ASSERT_EQ(posted, QStringList{Client::failedNotification});
+    // Nothing captures without a centre, so starting must not be reported as done.
+    EXPECT_FALSE(client->run());
+    stopObserving();
+}
