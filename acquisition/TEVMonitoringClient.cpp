@@ -170,6 +170,8 @@ QString TEVMonitoringClient::serialNumberFromClientIdentifier(const QString& cli
 
 bool TEVMonitoringClient::run()
 {
+    if (failed_)
+        return false; // there is no centre to capture from
     return call(TEVCaptureThread::startCapturingSelector, kVoid).has_value();
 }
 
