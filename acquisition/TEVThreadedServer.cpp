@@ -108,9 +108,18 @@ void TEVThreadedServer::threadBody()
     }
     if (scheduled) {
         tellClient(true);
-        // A call handed over before the loop existed found no loop to wake.
+        // A call handed over before the loop existed found no loop to wake. Only such a call is performed
+        // here: an empty wake-up must not end a cancelled loop before the call that shutdown waits for.
         loop->perform([weak = weak_from_this()] {
-            if (auto server = weak.lock())
+            auto server = weak.lock();
+            if (!server)
+                return;
+            bool pending = false;
+            {
+                std::lock_guard lock(server->invocationLock_);
+                pending = bool(server->slot_.invocation);
+            }
+            if (pending)
                 server->runLoopSourceHasFired();
         });
         thread_->enterLoop();
