@@ -30,21 +30,10 @@ using platform::WaitSource;
 
 namespace {
 
-constexpr auto kForever = std::chrono::hours(1);
 const QString kAnyObject = QStringLiteral("NSObject");
 const QString kCurrentRawValues = QStringLiteral("currentRawValues");
 
-// Runs the main loop until `done` holds; a real-time guard turns a hang into a failure.
-bool waitFor(const std::function<bool()>& done, int guardMs = 10'000)
-{
-    bool expired = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] { expired = true; });
-    guard.start(guardMs);
-    RunLoop::main()->runUntil([&] { return done() || expired; }, kForever);
-    return done();
-}
+using kelvaro::test::waitFor;
 
 struct RemoteClient final : TEVCaptureThreadClient {
     int registered = 0;

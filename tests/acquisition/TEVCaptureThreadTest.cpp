@@ -32,22 +32,11 @@ using platform::WaitSource;
 
 namespace {
 
-constexpr auto kForever = std::chrono::hours(1);
 const QString kAnyObject = QStringLiteral("NSObject");
 // The tower's second drive: its S.M.A.R.T. temperature sensor comes and goes with the drive.
 const QString kDriveLink = QStringLiteral("/root/sys/block/sdb");
 
-// Runs the main loop until `done` holds; a real-time guard turns a hang into a failure.
-bool waitFor(const std::function<bool()>& done)
-{
-    bool expired = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] { expired = true; });
-    guard.start(10'000);
-    RunLoop::main()->runUntil([&] { return done() || expired; }, kForever);
-    return done();
-}
+using kelvaro::test::waitFor;
 
 struct FakeClient final : TEVCaptureThreadClient {
     int registered = 0;

@@ -24,17 +24,7 @@ namespace {
 
 constexpr auto kForever = std::chrono::hours(1);
 
-// Runs the main loop until `done` holds; a real-time guard turns a hang into a failure.
-bool waitFor(const std::function<bool()>& done)
-{
-    bool expired = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] { expired = true; });
-    guard.start(10'000);
-    RunLoop::main()->runUntil([&] { return done() || expired; }, kForever);
-    return done();
-}
+using kelvaro::test::waitFor;
 
 struct Client final : TEVThreadedServerClient {
     int registered = 0;

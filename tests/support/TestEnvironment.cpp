@@ -1,9 +1,12 @@
 #include "tests/support/TestEnvironment.h"
 
+#include "platform/foundation/RunLoop.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace kelvaro::test {
 namespace {
@@ -88,6 +91,17 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         ADD_FAILURE() << "cannot write " << path.toStdString();
+}
+
+bool waitFor(const std::function<bool()>& done, int guardMs)
+{
+    bool expired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] { expired = true; });
+    guard.start(guardMs);
+    platform::RunLoop::main()->runUntil([&] { return done() || expired; }, std::chrono::hours(1));
+    return done();
 }
 
 } // namespace kelvaro::test

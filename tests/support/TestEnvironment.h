@@ -41,4 +41,8 @@ QByteArray readFile(const QString& path);
 // Writes `bytes` to `path`, creating its folders; a failure fails the running test.
 void writeFile(const QString& path, const QByteArray& bytes);
 
+// Runs the main thread's run loop until `done` holds; a real-time guard of `guardMs` turns a hang into a
+// false result. The manual clock is not moved.
+bool waitFor(const std::function<bool()>& done, int guardMs = 10'000);
+
 } // namespace kelvaro::test
