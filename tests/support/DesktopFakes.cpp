@@ -122,6 +122,40 @@ void FakeNotificationService::emitNotificationClosed(uint id, uint reason)
     QDBusConnection(connectionName_).send(signal);
 }
 
+PrivateBus::PrivateBus()
+{
+    // The address is the first line the daemon prints; it listens on a fresh socket in /tmp.
+    daemon_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                                                 QStringLiteral("--print-address=1")});
+    if (!daemon_.waitForStarted(5000))
+        return;
+    QByteArray out;
+    while (!out.contains('\n') && daemon_.waitForReadyRead(5000))
+        out += daemon_.readAllStandardOutput();
+    const QString line = QString::fromUtf8(out.left(out.indexOf('\n'))).trimmed();
+    if (line.startsWith(QStringLiteral("unix:")))
+        address_ = line;
+}
+
+PrivateBus::~PrivateBus()
+{
+    for (const QString& name : std::as_const(connections_))
+        QDBusConnection::disconnectFromBus(name);
+    if (daemon_.state() != QProcess::NotRunning) {
+        daemon_.terminate();
+        if (!daemon_.waitForFinished(5000)) {
+            daemon_.kill();
+            daemon_.waitForFinished(5000);
+        }
+    }
+}
+
+QDBusConnection PrivateBus::connect(const QString& connectionName)
+{
+    connections_.append(connectionName);
+    return QDBusConnection::connectToBus(address_, connectionName);
+}
+
 LocalHttpServer::LocalHttpServer()
 {
     server_.listen(QHostAddress::LocalHost, 0);

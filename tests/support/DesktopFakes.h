@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -124,5 +125,24 @@ private:
 
 // A session bus is there (the tests run under dbus-run-session).
 bool haveSessionBus();
+
+// A dbus-daemon of this test process alone. Fakes that must own a fixed well-known name (a daemon's own
+// name) use it: on the bus that the tests of every process share, two of them would claim it at once.
+class PrivateBus final {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool isRunning() const { return !address_.isEmpty(); }
+    // A connection of that name to this bus; disconnected again when the bus goes.
+    QDBusConnection connect(const QString& connectionName);
+
+private:
+    QProcess daemon_;
+    QString address_;
+    QStringList connections_;
+};
 
 } // namespace kelvaro::test

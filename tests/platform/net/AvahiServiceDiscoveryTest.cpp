@@ -1,8 +1,9 @@
-// The avahi backend against a fake daemon that owns "org.freedesktop.Avahi" on the private session bus of
-// dbus-run-session: nothing is sent on a real network.
+// The avahi backend against a fake daemon that owns "org.freedesktop.Avahi" on a bus daemon of this test
+// process alone: nothing is sent on a real network, and tests of other processes cannot hold the name.
 
 #include "platform/net/AvahiServiceDiscovery.h"
 
+#include "tests/support/DesktopFakes.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -116,15 +117,16 @@ class AvahiServiceDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QDBusConnection::sessionBus().isConnected())
-            GTEST_SKIP() << "needs a session bus (run under dbus-run-session)";
+        ASSERT_TRUE(bus_.isRunning()) << "dbus-daemon did not start";
         qDBusRegisterMetaType<QByteArrayList>(); // the TXT records, "aay"
-        serverBus_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-avahi")));
+        clientBus_ = bus_.connect(QStringLiteral("avahi-client"));
+        serverBus_ = std::make_unique<QDBusConnection>(bus_.connect(QStringLiteral("fake-avahi")));
+        ASSERT_TRUE(clientBus_.isConnected() && serverBus_->isConnected());
         server_ = std::make_unique<FakeAvahiServer>(*serverBus_);
         ASSERT_TRUE(serverBus_->registerObject(QStringLiteral("/"), server_.get(), QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(serverBus_->registerObject(kBrowserPath, &browserObject_, QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(serverBus_->registerService(QStringLiteral("org.freedesktop.Avahi")));
-        ASSERT_TRUE(spinUntil([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Avahi")).value(); }));
+        ASSERT_TRUE(spinUntil([this] { return clientBus_.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Avahi")).value(); }));
     }
     void TearDown() override
     {
@@ -132,11 +134,12 @@ protected:
             serverBus_->unregisterService(QStringLiteral("org.freedesktop.Avahi"));
             serverBus_->unregisterObject(kBrowserPath);
             serverBus_->unregisterObject(QStringLiteral("/"));
-            QDBusConnection::disconnectFromBus(QStringLiteral("fake-avahi"));
         }
     }
 
-    AvahiServiceDiscovery discovery{[] { return QDBusConnection::sessionBus(); }};
+    kelvaro::test::PrivateBus bus_;
+    QDBusConnection clientBus_{QString()};
+    AvahiServiceDiscovery discovery{[this] { return clientBus_; }};
     std::unique_ptr<QDBusConnection> serverBus_;
     std::unique_ptr<FakeAvahiServer> server_;
     FakeBrowserObject browserObject_;
