@@ -85,6 +85,51 @@ TEST(HistoryWindowPreferences, WritingAndReadingGivesBackEveryField)
     EXPECT_TRUE(values::strictlyEqual(copy->preferenceProperties(), dictionary));
 }
 
+// A stored window as the defaults hold it: literal keys, integer booleans, a colour archived by the
+// original platform.
+TEST(HistoryWindowPreferences, ReadsAStoredWindowByItsKeys)
+{
+    const QByteArray red = kelvaro::test::readFile(
+        kelvaro::test::testDataPath("archives/terminal-profiles/Solarized_Dark_2011-03-22.redColour.typedstream"));
+    ASSERT_FALSE(red.isEmpty());
+    const QVariantMap stored{
+        {QStringLiteral("HistoryWindowName"), values::fromString(QStringLiteral("Fans"))},
+        {QStringLiteral("GraphBackgroundColor"), values::fromData(red)},
+        {QStringLiteral("OpenInLongTermMode"), values::fromSigned(1)},
+        {QStringLiteral("OpenInZoomedOutMode"), values::fromBool(true)},
+        {QStringLiteral("OpenAtLaunch"), values::fromSigned(0)},
+        {QStringLiteral("OpenExtremesDrawer"), values::fromBool(true)},
+        {QStringLiteral("ShowRulers"), values::fromSigned(1)},
+        {QStringLiteral("ShowCurveLabels"), values::fromBool(true)},
+        {QStringLiteral("ScaleSliderPosition"), values::fromReal(2.5)},
+        {QStringLiteral("HistoryWindowSensors"), values::fromArray({values::fromString(QStringLiteral("F0Ac"))})},
+        {QStringLiteral("OverlayReferences"), values::fromArray({values::fromString(QStringLiteral("0x1a2b3c"))})},
+        {QStringLiteral("OverlayIdentifier"), values::fromString(QStringLiteral("0x600001c2d3e0deadbeef"))},
+        {QStringLiteral("DrawerWidth"), values::fromReal(400.0)},
+    };
+    const auto preferences = HistoryWindowPreferences::createWithPreferenceDictionary(stored);
+    ASSERT_TRUE(preferences);
+    EXPECT_EQ(preferences->windowName(), QStringLiteral("Fans"));
+    ASSERT_TRUE(preferences->graphBackgroundColor());
+    EXPECT_TRUE(preferences->graphBackgroundColor()->isRGB());
+    EXPECT_TRUE(preferences->prefersLongTermMode());
+    EXPECT_TRUE(preferences->prefersZoomedOutTimeAxis());
+    EXPECT_FALSE(preferences->opensAtLaunchTime());
+    EXPECT_TRUE(preferences->opensDrawerAtLaunchTime());
+    EXPECT_TRUE(preferences->showsRulersAtLaunchTime());
+    EXPECT_TRUE(preferences->showsCurveLabelsAtLaunchTime());
+    EXPECT_EQ(preferences->preferredSliderPosition(), 2.5);
+    EXPECT_EQ(preferences->sensorIdentifierList(), QStringList{QStringLiteral("F0Ac")});
+    EXPECT_EQ(preferences->overlayReferences(), QStringList{QStringLiteral("0x1a2b3c")});
+    EXPECT_EQ(preferences->overlayIdentifier(), QStringLiteral("0x600001c2d3e0deadbeef"));
+    EXPECT_EQ(preferences->drawerWidth(), 400.0);
+    EXPECT_TRUE(kelvaro::test::log().lines().isEmpty());
+    // Written back, the same keys come out, the colour as the same bytes.
+    const QVariantMap written = preferences->preferenceProperties();
+    EXPECT_EQ(written.keys(), stored.keys());
+    EXPECT_EQ(values::toData(written.value(QStringLiteral("GraphBackgroundColor"))), red);
+}
+
 TEST(HistoryWindowPreferences, ClampsSliderAndDrawerOnlyWhenRead)
 {
     struct Row {
@@ -99,6 +144,9 @@ TEST(HistoryWindowPreferences, ClampsSliderAndDrawerOnlyWhenRead)
         {QStringLiteral("DrawerWidth"), values::fromSigned(100), 375.0},
         {QStringLiteral("DrawerWidth"), values::fromReal(-1.0), 375.0},
         {QStringLiteral("DrawerWidth"), values::fromReal(612.5), 612.5},
+        {QStringLiteral("ScaleSliderPosition"), values::fromReal(qInf()), 7.0},
+        {QStringLiteral("ScaleSliderPosition"), values::fromReal(-qInf()), 1.0},
+        {QStringLiteral("DrawerWidth"), values::fromReal(qInf()), 375.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key.toStdString() + " " + row.stored.toString().toStdString());
@@ -149,6 +197,11 @@ TEST(HistoryWindowPreferences, OverlayIdentifiersAreFreshUnlessAStringIsStored)
     EXPECT_FALSE(ignored->overlayIdentifier().isEmpty());
     EXPECT_NE(ignored->overlayIdentifier(), QStringLiteral("42"));
     EXPECT_NE(ignored->overlayIdentifier(), first.overlayIdentifier());
+
+    const auto empty = HistoryWindowPreferences::createWithPreferenceDictionary(
+        QVariantMap{{QStringLiteral("OverlayIdentifier"), values::fromString(QString())}});
+    ASSERT_TRUE(empty);
+    EXPECT_FALSE(empty->overlayIdentifier().isEmpty());
 
     const auto kept = HistoryWindowPreferences::createWithPreferenceDictionary(
         QVariantMap{{QStringLiteral("OverlayIdentifier"), values::fromString(QStringLiteral("0x6000abc"))}});
