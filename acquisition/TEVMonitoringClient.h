@@ -5,6 +5,7 @@
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
+#include "acquisition/TEVSensorSource.h"
 
 #include "platform/foundation/ConditionLock.h"
 #include "platform/foundation/RunLoop.h"
@@ -27,6 +28,7 @@ class TEVSensorDescription;
 class TEVSensorValueConverter;
 
 class TEVMonitoringClient final : public TEVCaptureThreadClient,
+                                  public TEVSensorSource,
                                   public std::enable_shared_from_this<TEVMonitoringClient> {
 public:
     // Posted on the main thread in the default centre, with the client as object.
@@ -95,7 +97,7 @@ public:
 
     const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const { return connectionInfo_; }
     // Null until the capture thread reported the computer's serial number.
-    QString clientIdentification() const { return clientIdentification_; }
+    QString clientIdentification() const override { return clientIdentification_; }
     bool hasActiveConnection() const { return captureThread_ != nullptr; }
     // The capture thread while the client has one (tests and benchmarks reach its run loop through it).
     std::shared_ptr<TEVCaptureThread> captureThread() const { return captureThread_; }
@@ -123,7 +125,7 @@ public:
     QByteArray rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date);
     double shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
     double longTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
-    qint64 cachedRawValueWithIdentifier(const QString& identifier);
+    qint64 cachedRawValueWithIdentifier(const QString& identifier) override;
     void clearShortTermHistories();
     bool hasDetectedConfigurationChange();
     void acknowledgeConfigurationChange();
@@ -140,15 +142,15 @@ public:
     bool saveLongTermHistoryBuffers();
 
     quint64 numberOfAvailableSensors();
-    void disableLocalAccess(bool disable, const QString& identifier);
+    void disableLocalAccess(bool disable, const QString& identifier) override;
     QStringList availableSensorIdentifiers();
-    std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString& identifier);
-    std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString& identifier);
+    std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString& identifier) override;
+    std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString& identifier) override;
     std::shared_ptr<const TEVMachineInfo> machineInfo();
     QByteArray dataForMachinePresentationIcon();
     QString machineModelCode();
-    QString machineSerialNumber();
-    QString machineName();
+    QString machineSerialNumber() override;
+    QString machineName() override;
     QString smcVersion();
     quint64 currentCPUFrequency();
     std::optional<QVariantList> systemManagementDescription();
