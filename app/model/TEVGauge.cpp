@@ -587,7 +587,8 @@ QString TEVGauge::localizedLocation() const
 {
     if (!sensorDescription_)
         return {};
-    return localizedLocationForLocation(sensorDescription_->locationIdentifier());
+    // The presented (English) location is the key of the localised one.
+    return localizedLocationForLocation(presentedLocation());
 }
 
 QString TEVGauge::localizedSensorType() const

@@ -16,6 +16,17 @@ TEST(TemperatureConversion, ConvertsBetweenAllThreeScales)
         EXPECT_NEAR(row.convert(row.in), row.out, 1e-9) << row.name << " of " << row.in;
 }
 
+// Values whose last bit tells the fixed order of operations from an algebraically equal one
+// (x * 1.8 + 32, x * (5 / 9), ...).
+TEST(TemperatureConversion, KeepsItsOrderOfOperationsToTheLastBit)
+{
+    EXPECT_EQ(celsiusToFahrenheit(37.0), 98.6);
+    EXPECT_EQ(fahrenheitToCelsius(-12.5), -24.72222222222222);
+    EXPECT_EQ(kelvinToFahrenheit(2.3), -455.5299999999999);
+    EXPECT_EQ(kelvinToFahrenheit(451.0), 352.13);
+    EXPECT_EQ(fahrenheitToKelvin(451.0), 505.92777777777775);
+}
+
 TEST(TemperatureConversion, RoundTripsReturnTheStartValue)
 {
     for (double c : {-273.15, -12.5, 0.0, 37.0, 45.0, 105.25}) {

@@ -73,7 +73,7 @@ protected:
         };
         kelvaro::test::writeFile(dir_.path() + "/Info.plist", plist({}));
         kelvaro::test::writeFile(dir_.path() + "/en.lproj/Localizable.strings",
-                                 plist({{"C", "°C"}, {"F", "°F"}, {"rpm", "RPM"}, {"CPU Core", "CPU core"},
+                                 plist({{"C", "°C"}, {"F", "°F"}, {"rpm", "RPM"}, {"Processor core", "CPU core"},
                                         {"PLUSMINUS %02.4f %@", "± %02.4f %@"}}));
         kelvaro::test::writeFile(dir_.path() + "/en.lproj/SensorLocations.strings",
                                  plist({{"CPU Core", "Processor core"}}));
@@ -135,6 +135,10 @@ TEST_F(TEVGaugeTest, FormatTagAndThresholdsFollowQuantityPrecisionAndDisplayUnit
         {1, 1.0, 0, 0, 10.0, 75.0},     {1, 0.25, 1, 1, 50.0, 167.0},  {1, 0.25, 2, 1, 283.15, 348.15},
         {1, 0.25, 3, 1, 10.0, 75.0},    {1, 0.25, 4, 1, 50.0, 167.0},  {1, 0.25, 9, 1, 283.15, 348.15},
         {6, 0.25, 1, 0, 100.0, 10000.0}, {2, 0.01, 1, 4, 1.0, 13.0},   {10, 0.5, 0, 1, 1.0, 0.0},
+        {3, 0.5, 0, 2, 0.0, 100.0},     {4, 0.5, 0, 1, 0.0, 10000.0},  {5, 0.5, 0, 0, 0.0, 10000.0},
+        {7, 0.5, 0, 1, 0.0, 100.0},     {8, 0.5, 0, 0, 0.0, 10000.0},  {9, 0.5, 0, 0, 0.0, 70.0},
+        {11, 0.5, 0, 0, 1.0, 1.0},      {12, 0.5, 0, 0, 0.0, 0.0},     {13, 0.5, 0, 0, 0.0, 0.0},
+        {42, 0.5, 0, 0, 0.0, 0.0},      {3, 1.0, 0, 0, 0.0, 100.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "quantity " << row.quantity << " unit " << row.unit);
@@ -292,9 +296,16 @@ TEST_F(TEVGaugeTest, ThresholdsChangeBetweenPrimaryUnitsOnly)
         EXPECT_DOUBLE_EQ(g->lowThreshold(), row.low) << row.from << " to " << row.to;
         EXPECT_DOUBLE_EQ(g->highThreshold(), row.high) << row.from << " to " << row.to;
     }
+    const auto toUnknown = gauge(temperature());
+    toUnknown->changeTemperatureTriggerUnitFrom(0, 5);
+    EXPECT_EQ(toUnknown->highThreshold(), 75.0);
     const auto f = gauge(fan());
     f->changeTemperatureTriggerUnitFrom(0, 2);
     EXPECT_EQ(f->lowThreshold(), 100.0);
+    const auto disconnected = gauge(temperature());
+    disconnected->connectToClient(nullptr);
+    disconnected->changeTemperatureTriggerUnitFrom(0, 2);
+    EXPECT_EQ(disconnected->lowThreshold(), 10.0);
 }
 
 TEST_F(TEVGaugeTest, RemoteIdentifierSplitsAtTheFirstDotAfterThePrefix)
