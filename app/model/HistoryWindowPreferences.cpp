@@ -78,8 +78,8 @@ std::optional<double> readReal(const QVariantMap& dictionary, const QString& key
     if (it == dictionary.constEnd())
         return std::nullopt;
     const std::optional<double> value = platform::values::toReal(*it);
-    if (!value || !std::isfinite(*value)) {
-        logWrongType(key, *it, "a finite number");
+    if (!value || std::isnan(*value)) {
+        logWrongType(key, *it, "a number");
         return std::nullopt;
     }
     return value;
@@ -182,10 +182,15 @@ std::shared_ptr<HistoryWindowPreferences> HistoryWindowPreferences::createWithPr
         preferences->scaleSliderPosition_ = std::clamp(*position, kMinimumSliderPosition, kMaximumSliderPosition);
     readStringList(*dictionary, kSensorsKey, preferences->sensorIdentifierList_);
     readStringList(*dictionary, kOverlayReferencesKey, preferences->overlayReferenceList_);
-    if (const std::optional<QString> identifier = readString(*dictionary, kOverlayIdentifierKey))
+    // An empty identifier would make every window stored with one the target of the same overlays.
+    if (const std::optional<QString> identifier = readString(*dictionary, kOverlayIdentifierKey); identifier && !identifier->isEmpty())
         preferences->overlayIdentifier_ = *identifier;
-    if (const std::optional<double> width = readReal(*dictionary, kDrawerWidthKey))
-        preferences->drawerWidth_ = std::max(*width, kMinimumDrawerWidth);
+    if (const std::optional<double> width = readReal(*dictionary, kDrawerWidthKey)) {
+        if (std::isfinite(*width))
+            preferences->drawerWidth_ = std::max(*width, kMinimumDrawerWidth);
+        else
+            logWrongType(kDrawerWidthKey, dictionary->value(kDrawerWidthKey), "a finite number");
+    }
     return preferences;
 }
 

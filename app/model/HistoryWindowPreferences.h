@@ -27,6 +27,9 @@ public:
 
     // Defaults, with a fresh overlay identifier.
     HistoryWindowPreferences();
+    // A copy would carry the same overlay identifier as its original.
+    HistoryWindowPreferences(const HistoryWindowPreferences&) = delete;
+    HistoryWindowPreferences& operator=(const HistoryWindowPreferences&) = delete;
     // Null for anything but a dictionary. Missing keys keep the defaults; wrongly typed values are logged
     // and keep them too.
     static std::shared_ptr<HistoryWindowPreferences> createWithPreferenceDictionary(const QVariant& dictionary);
