@@ -100,10 +100,8 @@ TEST_F(MonitorPreferencesWriting, WrittenSettingsReadBackUnchanged)
     ASSERT_TRUE(written.isFirstLaunchOfApplication());
     written.setTemperatureDisplayUnit(4);
     written.setStandardWindowShouldOpen(false);
-    written.setShowsPositiveBatteryCurrents(false);
     written.setSensorUpdateInterval(600);
     written.setDontAskForX86DriverInApplicationVersion(0x8000'0000'0000'0001ull); // beyond the signed range
-    written.setSMCAccessPolicy(2);
     written.addConnectionInfo(MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("agent"), 37037), "S1");
     written.writePreferencesUsingMonitoringClients({local_}, local_);
 
@@ -114,10 +112,8 @@ TEST_F(MonitorPreferencesWriting, WrittenSettingsReadBackUnchanged)
     EXPECT_FALSE(read.isFirstLaunchOfApplication());
     EXPECT_EQ(read.temperatureDisplayUnit(), 4);
     EXPECT_FALSE(read.standardWindowShouldOpen());
-    EXPECT_FALSE(read.showsPositiveBatteryCurrents());
     EXPECT_EQ(read.sensorUpdateInterval(), 600u);
     EXPECT_EQ(read.dontAskForX86DriverInApplicationVersion(), 0x8000'0000'0000'0001ull);
-    EXPECT_EQ(read.smcAccessPolicy(), 2);
     const auto info = read.infoToConnectMachineWithSerialNumber("S1");
     ASSERT_TRUE(info);
     EXPECT_EQ(info->portNumber(), 37037);
@@ -195,10 +191,8 @@ TEST_F(MonitorPreferencesWriting, AnImportedSetIsASeparateSetFiledUnderTheClient
     ASSERT_TRUE(source);
     source->setTalkIntervalMultiplier(7);
     EXPECT_FALSE(preferences.importedMachinePreferencesForMonitoringClient(remote_, "NO-SUCH-SERIAL"));
-    EXPECT_FALSE(preferences.importedMachinePreferencesForMonitoringClient(remote_, QString()));
     EXPECT_FALSE(preferences.importedMachinePreferencesForMonitoringClient(nullptr, sourceSerial));
     EXPECT_FALSE(preferences.importedMachinePreferencesForMonitoringClient(failing_, sourceSerial));
-    EXPECT_FALSE(preferences.preferencesForMachineWithSerialNumber(QString()));
 
     const auto copy = preferences.importedMachinePreferencesForMonitoringClient(remote_, sourceSerial);
     ASSERT_TRUE(copy);
