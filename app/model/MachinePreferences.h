@@ -3,6 +3,7 @@
 // identifier, the gauge lists of every output channel, the looks of the windows, speech, alerts, history
 // windows, probes and LCD modules. Owned by the global preferences (filed by serial number); main thread.
 
+#include "acquisition/TEVSensorSource.h"
 #include "platform/foundation/Color.h"
 
 #include <QList>
@@ -26,7 +27,8 @@ public:
     using Map = QMap<QString, std::shared_ptr<MachinePreferences>>;      // serial number → set
     using HistoryWindowList = QList<std::shared_ptr<HistoryWindowPreferences>>;
 
-    // A font as the preferences keep it: a family name and a size in points. Whoever draws makes the font.
+    // A font as the preferences keep it: a family name and a size in points. Whoever draws makes the font;
+    // the getters answer the system font's family when no installed font has the stored name.
     struct Font {
         QString name;
         float size = 0.0f;
@@ -40,7 +42,7 @@ public:
     // were kept at the top level of the user defaults.
     static std::shared_ptr<MachinePreferences> machinePreferencesFromUserDefaultsVersion1();
 
-    // The family of the default system font ("name of the system font" in stored sets).
+    // The family of the default system font; without a GUI application a generic family name.
     static QString systemFontName();
 
     MachinePreferences();
@@ -58,8 +60,9 @@ public:
     GaugeMap& gaugeDictionary() { return availableGauges_; }
 
     // Makes gauges for sensors not yet known and files them in the channel lists and history windows.
+    // Identifiers that already have a gauge are passed over, so a customised gauge is never replaced.
     void addNewSensorsWithUniversalIdentifiers(const QStringList& identifiers,
-                                               const std::shared_ptr<TEVMonitoringClient>& client);
+                                               const std::shared_ptr<TEVSensorSource>& client);
     // By identity: the gauge object filed in this set, with every list entry that names it.
     void removeAllReferencesToGauge(const std::shared_ptr<TEVGauge>& gauge);
     void removeTypeInvalidGaugesFromHistoryWindowPreferences();

@@ -65,8 +65,8 @@ public:
     static std::shared_ptr<TEVGauge> createForSensorIdentifierConnectingToClient(const QString& sensorIdentifier,
                                                                                  const Client& client);
     // A stored gauge, not connected. Null for a null identifier or a dictionary that is not a dictionary.
-    static std::shared_ptr<TEVGauge> createForSensorIdentifierPreferenceDictionary(const QString& sensorIdentifier,
-                                                                                   const QVariant& preferenceDictionary);
+    static std::shared_ptr<TEVGauge> createForSensorIdentifierPreferenceDictionary(
+        const QString& sensorIdentifier, const QVariant& preferenceDictionary);
 
     // Null disconnects: client, converter and description are dropped.
     void connectToClient(const Client& client);
