@@ -103,6 +103,9 @@ TEST_F(MonitorPreferencesWriting, WrittenSettingsReadBackUnchanged)
     written.setSensorUpdateInterval(600);
     written.setDontAskForX86DriverInApplicationVersion(0x8000'0000'0000'0001ull); // beyond the signed range
     written.addConnectionInfo(MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("agent"), 37037), "S1");
+    const auto set = written.createLocalMachinePreferencesUsingMonitoringClient(local_);
+    ASSERT_TRUE(set);
+    set->setTalkIntervalMultiplier(7);
     written.writePreferencesUsingMonitoringClients({local_}, local_);
 
     EXPECT_EQ(stored("PreferencesVersion"), QVariant::fromValue<qint64>(3));
@@ -117,6 +120,9 @@ TEST_F(MonitorPreferencesWriting, WrittenSettingsReadBackUnchanged)
     const auto info = read.infoToConnectMachineWithSerialNumber("S1");
     ASSERT_TRUE(info);
     EXPECT_EQ(info->portNumber(), 37037);
+    const auto readSet = read.preferencesForMachineWithSerialNumber(local_->machineSerialNumber());
+    ASSERT_TRUE(readSet);
+    EXPECT_EQ(readSet->talkIntervalMultiplier(), 7u);
 }
 
 TEST_F(MonitorPreferencesWriting, SeenModelsListTheLocalComputerOnceAfterTheOthersOfItsModel)
@@ -199,6 +205,7 @@ TEST_F(MonitorPreferencesWriting, AnImportedSetIsASeparateSetFiledUnderTheClient
     EXPECT_NE(copy, source);
     EXPECT_EQ(preferences.preferencesForMachineWithSerialNumber(remote_->machineSerialNumber()), copy);
     EXPECT_EQ(preferences.preferencesForMachineWithSerialNumber(sourceSerial), source);
+    EXPECT_EQ(copy->talkIntervalMultiplier(), 7u);
     copy->setTalkIntervalMultiplier(3);
     EXPECT_EQ(source->talkIntervalMultiplier(), 7u);
 }
