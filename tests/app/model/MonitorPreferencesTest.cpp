@@ -1,0 +1,176 @@
+// The global preferences: reading stored sets of each version with their fall-backs and clamps, the
+// known connections, and writing with the seen models, the remote serials and the change notification.
+
+#include "app/model/MonitorPreferences.h"
+
+#include "acquisition/MonitorConnectionInfo.h"
+#include "app/model/MachinePreferences.h"
+#include "framework/TEVUserDefaultsProxy.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/SimulatedComputer.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
+#include "sensors/TEVMachineInfo.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace kt = kelvaro::test;
+using Prefs = MonitorPreferences;
+
+namespace {
+
+// Each test reads and writes a domain of its own.
+class MonitorPreferencesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int counter = 0;
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.test%1").arg(++counter));
+    }
+    void TearDown() override { TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({}); }
+
+    static TEVUserDefaultsProxy defaults() { return TEVUserDefaultsProxy::standardUserDefaults(); }
+    static void store(const QVariantMap& keys)
+    {
+        auto proxy = defaults();
+        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+            proxy.setObject(it.value(), it.key());
+    }
+    static Prefs readWith(const QVariantMap& keys)
+    {
+        store(keys);
+        Prefs preferences;
+        preferences.readPreferences();
+        return preferences;
+    }
+};
+
+QVariant integer(qint64 value)
+{
+    return QVariant::fromValue<qint64>(value);
+}
+
+} // namespace
+
+TEST_F(MonitorPreferencesTest, StoredValuesAreClampedOrFallBackWhenRead)
+{
+    struct Row {
+        const char* key;
+        QVariant stored; // invalid: absent
+        std::function<qint64(const Prefs&)> field;
+        qint64 expected;
+    };
+    const auto update = [](const Prefs& p) { return qint64(p.sensorUpdateInterval()); };
+    const auto policy = [](const Prefs& p) { return p.smcAccessPolicy(); };
+    const auto reconnect = [](const Prefs& p) { return qint64(p.reconnectClientsOnLaunch()); };
+    const Row rows[] = {
+        {"UpdateInterval", integer(0), update, 1},
+        {"UpdateInterval", integer(5000), update, 3600},
+        {"UpdateInterval", integer(-1), update, 3600},
+        {"SMARTUppdateInterval", integer(0), [](const Prefs& p) { return qint64(p.smartUpdateInterval()); }, 1},
+        {"AutosaveHistory", integer(2000), [](const Prefs& p) { return qint64(p.autosaveHistoryMinutes()); }, 1440},
+        {"SMARTDiskSaverInterval", integer(-5), [](const Prefs& p) { return qint64(p.smartDiskSaverInterval()); }, 3600},
+        {"DockValueMode", integer(3), [](const Prefs& p) { return qint64(p.numberOfDockValues()); }, 2},
+        {"MenuBarValueMode", integer(9), [](const Prefs& p) { return qint64(p.numberOfMenuBarValues()); }, 8},
+        {"SMCSensorAccessPolicy", integer(2), policy, 2},
+        {"SMCSensorAccessPolicy", integer(3), policy, 0},
+        {"SMCSensorAccessPolicy", integer(-1), policy, 0},
+        {"VoiceMode", QVariant(), [](const Prefs& p) { return p.voiceMode(); }, 0},
+        {"SensorWindowOpen", QVariant(), [](const Prefs& p) { return qint64(p.standardWindowShouldOpen()); }, 0},
+        {"ReconnectClientsAtLaunchTime", QVariant(), reconnect, 1},
+        {"ReconnectClientsAtLaunchTime", false, reconnect, 0},
+        {"ShowPositiveBatteryCurrents", QVariant(), [](const Prefs& p) { return qint64(p.showsPositiveBatteryCurrents()); }, 1},
+    };
+    for (const Row& row : rows) {
+        SetUp(); // a fresh domain per row
+        const Prefs preferences = readWith({{"PreferencesVersion", integer(2)}, {row.key, row.stored}});
+        EXPECT_FALSE(preferences.isFirstLaunchOfApplication());
+        EXPECT_EQ(row.field(preferences), row.expected) << row.key << " = " << row.stored.toString().toStdString();
+    }
+}
+
+TEST_F(MonitorPreferencesTest, AnUnknownVersionIsAFirstLaunchWithTheInitialValues)
+{
+    for (const QVariant& version : {QVariant(), QVariant(integer(0)), QVariant(integer(4))}) {
+        SetUp();
+        const Prefs preferences = readWith({{"PreferencesVersion", version}, {"UpdateInterval", integer(30)}});
+        EXPECT_TRUE(preferences.isFirstLaunchOfApplication());
+        EXPECT_EQ(preferences.sensorUpdateInterval(), 2u);
+        EXPECT_TRUE(preferences.standardWindowShouldOpen());
+    }
+}
+
+TEST_F(MonitorPreferencesTest, AVersion1SetIsImportedAsAFirstLaunch)
+{
+    const auto portable = platform::SimulatedComputer::load(kt::sourcePath(QStringLiteral("fixtures/computers/portable")));
+    ASSERT_TRUE(portable.computer);
+    platform::SimulatedComputer::setCurrent(portable.computer); // the local computer's serial number
+    const Prefs preferences = readWith({{"PreferencesVersion", integer(1)}, {"StartupWindowMask", integer(0x11D)},
+                                        {"UpdateInterval", integer(0)}, {"TalkingThermometer", true},
+                                        {"TemperatureUnit", integer(1)}, {"OverviewOpen", false}});
+    EXPECT_TRUE(preferences.isFirstLaunchOfApplication());
+    EXPECT_TRUE(preferences.standardWindowShouldOpen());
+    EXPECT_FALSE(preferences.screenDisplayShouldOpen());
+    EXPECT_TRUE(preferences.historyWindowsShouldOpen());
+    EXPECT_EQ(preferences.numberOfDockValues(), 1u);
+    EXPECT_EQ(preferences.numberOfMenuBarValues(), 1u);
+    EXPECT_EQ(preferences.voiceMode(), 2);
+    EXPECT_EQ(preferences.sensorUpdateInterval(), 1u);
+    EXPECT_EQ(preferences.temperatureDisplayUnit(), 1);
+    EXPECT_TRUE(preferences.overviewShouldOpen()); // not a key of that version
+    EXPECT_TRUE(preferences.preferencesForMachineWithSerialNumber(TEVMachineInfo::sharedMachineInfo()->systemSerialNumber()));
+
+    platform::SimulatedComputer::setCurrent(nullptr);
+}
+
+TEST_F(MonitorPreferencesTest, KnownConnectionsKeepSoundEntriesAndFallBackToTheOlderKeyOnlyWhenTheNewIsAbsent)
+{
+    const QVariantMap manual{{"ConnectionSpecifier", "Manual"}, {"ServiceName", "agent.example"}, {"ServicePort", integer(37037)}};
+    const QVariantMap older{{"OLD", QVariantList{"old.example", integer(70000)}}, // port taken as 16 bits
+                            {"BAD", QVariantList{"x", integer(1), integer(2)}},
+                            {"TEXT", QVariantList{"x", "1"}}};
+    const Prefs preferences = readWith({{"PreferencesVersion", integer(3)},
+                                        {"KnownRemoteConnections3", QVariantMap{{"S1", manual}, {"S2", "Manual"},
+                                                                                {"S3", QVariantMap{{"ConnectionSpecifier", "Other"}}}}},
+                                        {"KnownRemoteConnections", older}});
+    const auto info = preferences.infoToConnectMachineWithSerialNumber("S1");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->hostSpecifier(), "agent.example");
+    EXPECT_EQ(info->portNumber(), 37037);
+    EXPECT_FALSE(preferences.infoToConnectMachineWithSerialNumber("S2"));
+    EXPECT_FALSE(preferences.infoToConnectMachineWithSerialNumber("S3"));
+    EXPECT_FALSE(preferences.infoToConnectMachineWithSerialNumber("OLD"));
+
+    SetUp();
+    const Prefs fromOlder = readWith({{"PreferencesVersion", integer(2)}, {"KnownRemoteConnections", older}});
+    const auto old = fromOlder.infoToConnectMachineWithSerialNumber("OLD");
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->hostSpecifier(), "old.example");
+    EXPECT_EQ(old->portNumber(), quint16(70000));
+    EXPECT_FALSE(fromOlder.infoToConnectMachineWithSerialNumber("BAD"));
+    EXPECT_FALSE(fromOlder.infoToConnectMachineWithSerialNumber("TEXT"));
+
+    SetUp();
+    const Prefs notADictionary = readWith({{"PreferencesVersion", integer(3)}, {"KnownRemoteConnections3", "S1"},
+                                           {"KnownRemoteConnections", older}});
+    EXPECT_FALSE(notADictionary.infoToConnectMachineWithSerialNumber("OLD"));
+
+    Prefs added;
+    added.addConnectionInfo(old, QString());
+    added.addConnectionInfo(nullptr, "S");
+    EXPECT_FALSE(added.infoToConnectMachineWithSerialNumber("S"));
+    EXPECT_FALSE(added.infoToConnectMachineWithSerialNumber(QString()));
+}
+
+TEST(MonitorPreferencesDeathTest, WritingWithoutTheLocalClientIsAContractViolation)
+{
+#ifdef NDEBUG
+    GTEST_SKIP() << "release builds log and return instead";
+#else
+    MonitorPreferences preferences;
+    EXPECT_DEATH((platform::setLogSink(nullptr), preferences.writePreferencesUsingMonitoringClients({}, nullptr)),
+                 "at least one client parameter is nil.*MonitorPreferences\\.cpp");
+#endif
+}
