@@ -112,6 +112,12 @@ void MonitorPreferences::readPreferences()
     } else if (version == 1) {
         importVersion1Preferences();
     } else {
+        // A newer program's set stays unread; writing ours over it would drop every computer's set.
+        if (version > preferencesVersion) {
+            storedVersionIsNewer_ = true;
+            platform::log(kClassName, QStringLiteral("preferences of the newer version %1 are left unread and will not be overwritten")
+                                          .arg(version));
+        }
         firstLaunch_ = true;
     }
 }
@@ -199,6 +205,10 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
                                                                 const std::shared_ptr<TEVMonitoringClient>& localClient)
 {
     KV_ASSERT_OR_RETURN(localClient != nullptr, , "at least one client parameter is nil");
+    if (storedVersionIsNewer_) {
+        platform::log(kClassName, QStringLiteral("preferences not written: the stored ones are of a newer version"));
+        return;
+    }
     TEVUserDefaultsProxy defaults = TEVUserDefaultsProxy::standardUserDefaults();
 
     defaults.setInteger(preferencesVersion, kVersionKey);
@@ -241,8 +251,10 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
         platform::log(kClassName, QStringLiteral("could not write the preferences"));
 
     const auto bundle = platform::Bundle::main();
-    platform::DistributedNotificationCenter::defaultCenter().post(userDefaultsDidChangeNotification,
-                                                                  bundle ? bundle->identifier() : QString());
+    platform::DistributedNotificationCenter& center =
+        notificationCenter_ ? *notificationCenter_ : platform::DistributedNotificationCenter::defaultCenter();
+    if (!center.post(userDefaultsDidChangeNotification, bundle ? bundle->identifier() : QString()))
+        platform::log(kClassName, QStringLiteral("could not announce the changed preferences"));
 }
 
 void MonitorPreferences::writeSeenModels(const std::shared_ptr<TEVMonitoringClient>& localClient)
@@ -307,6 +319,12 @@ std::shared_ptr<MachinePreferences> MonitorPreferences::importedMachinePreferenc
     const QString serial = client->machineSerialNumber();
     if (serial.isEmpty()) {
         platform::log(kClassName, QStringLiteral("could not import preferences set: serial number inaccessible"));
+        return nullptr;
+    }
+    // Replacing an existing set would cut off whoever holds it (the source itself, when both serials agree).
+    if (preferencesByMachine_.contains(serial)) {
+        platform::log(kClassName, QStringLiteral("WARNING - received message to import a preference set for already existing machine %1")
+                                      .arg(serial));
         return nullptr;
     }
     auto copy = MachinePreferences::createWithDefaultsDictionary(source->defaultsDictionary());

@@ -15,6 +15,9 @@
 class MachinePreferences;
 class MonitorConnectionInfo;
 class TEVMonitoringClient;
+namespace platform {
+class DistributedNotificationCenter;
+}
 
 class MonitorPreferences {
 public:
@@ -32,7 +35,8 @@ public:
     void readPreferences();
     // True when no set of a known version was found, or a version 1 set was imported.
     bool isFirstLaunchOfApplication() const { return firstLaunch_; }
-    // Both clients are required; `localClient` is one of `clients`, which may hold remote ones too.
+    // Both clients are required; `localClient` is one of `clients`, which may hold remote ones too. Writes
+    // nothing over a set of a newer version, which this program could not read.
     void writePreferencesUsingMonitoringClients(const ClientList& clients,
                                                 const std::shared_ptr<TEVMonitoringClient>& localClient);
     // The settings of the first program generation, filed under the local computer's serial number.
@@ -43,14 +47,18 @@ public:
     // set exists already.
     std::shared_ptr<MachinePreferences> createLocalMachinePreferencesUsingMonitoringClient(
         const std::shared_ptr<TEVMonitoringClient>& client);
-    // A separate copy of the set of `serialNumber`, filed under the client's serial number.
+    // A separate copy of the set of `serialNumber`, filed under the client's serial number; null (and a log
+    // line) when that computer has a set already.
     std::shared_ptr<MachinePreferences> importedMachinePreferencesForMonitoringClient(
         const std::shared_ptr<TEVMonitoringClient>& client, const QString& serialNumber);
 
-    // "SeenModels" as stored: model code → list of computer dictionaries. Nothing when absent.
+    // "SeenModels" as stored: model code → list of computer dictionaries. Nothing when absent or not one.
     std::optional<QVariantMap> machineSpecifiersOfKnownSystems() const;
-    // "ActiveRemoteConnections" as stored: serial numbers. Nothing when absent.
+    // "ActiveRemoteConnections" as stored: serial numbers. Nothing when absent or not a list.
     std::optional<QVariantList> listOfSerialsToReconnect() const;
+
+    // Where the change notification goes; the default centre unless set (tests use a private bus).
+    void setNotificationCenter(platform::DistributedNotificationCenter* center) { notificationCenter_ = center; }
 
     void addConnectionInfo(const std::shared_ptr<MonitorConnectionInfo>& info, const QString& serialNumber);
     std::shared_ptr<MonitorConnectionInfo> infoToConnectMachineWithSerialNumber(const QString& serialNumber) const;
@@ -140,4 +148,6 @@ private:
     bool displayInfoOpen_ = false;
     QMap<QString, std::shared_ptr<MonitorConnectionInfo>> knownConnectionInfo_; // serial number → how to reach it
     bool firstLaunch_ = false;
+    bool storedVersionIsNewer_ = false;
+    platform::DistributedNotificationCenter* notificationCenter_ = nullptr;
 };

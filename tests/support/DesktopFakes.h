@@ -136,6 +136,7 @@ public:
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     bool isRunning() const { return !address_.isEmpty(); }
+    QString address() const { return address_; }
     // A connection of that name to this bus; disconnected again when the bus goes.
     QDBusConnection connect(const QString& connectionName);
 

@@ -82,6 +82,12 @@ TEST_F(MonitorPreferencesTest, StoredValuesAreClampedOrFallBackWhenRead)
         {"ReconnectClientsAtLaunchTime", QVariant(), reconnect, 1},
         {"ReconnectClientsAtLaunchTime", false, reconnect, 0},
         {"ShowPositiveBatteryCurrents", QVariant(), [](const Prefs& p) { return qint64(p.showsPositiveBatteryCurrents()); }, 1},
+        // 0 means "off" here, not "too short"; signed settings keep negative values.
+        {"AutosaveHistory", integer(0), [](const Prefs& p) { return qint64(p.autosaveHistoryMinutes()); }, 0},
+        {"SMARTDiskSaverInterval", integer(0), [](const Prefs& p) { return qint64(p.smartDiskSaverInterval()); }, 0},
+        {"DockValueMode", integer(0), [](const Prefs& p) { return qint64(p.numberOfDockValues()); }, 0},
+        {"TemperatureUnit", integer(-1), [](const Prefs& p) { return p.temperatureDisplayUnit(); }, -1},
+        {"VoiceMode", integer(-1), [](const Prefs& p) { return p.voiceMode(); }, -1},
     };
     for (const Row& row : rows) {
         SetUp(); // a fresh domain per row

@@ -11,6 +11,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "sensors/TEVSensorClassLoader.h"
+#include "tests/support/DesktopFakes.h"
 #include "tests/support/ProtocolTestPeer.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -36,7 +37,9 @@ class MonitorPreferencesWriting : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.writetest"));
+        // Written preferences persist for the process: each test has a domain of its own.
+        static int counter = 0;
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.writetest%1").arg(++counter));
         TEVSensorClassLoader::loadAll();
         platform::SimulatedComputer::setCurrent(loadComputer("portable"));
         local_ = readyClient(MonitorConnectionInfo::createForLocalMachine(QStringLiteral("Kelvaro")));
@@ -155,18 +158,40 @@ TEST_F(MonitorPreferencesWriting, ActiveRemoteConnectionsNameTheReachableRemoteC
     ASSERT_FALSE(remoteSerial.isEmpty());
     ASSERT_NE(remoteSerial, local_->machineSerialNumber());
 
-    platform::DistributedNotificationCenter observer;
-    QStringList objects;
+    // On a bus of this process alone, so that the writes of other test processes are not seen.
+    kt::PrivateBus bus;
+    ASSERT_TRUE(bus.isRunning());
+    platform::DistributedNotificationCenter poster(bus.address());
+    platform::DistributedNotificationCenter observer(bus.address());
+    QList<platform::DistributedNotification> received;
     observer.addObserver(MonitorPreferences::userDefaultsDidChangeNotification, QString(),
-                         [&](const platform::DistributedNotification& n) { objects.append(n.object); });
+                         [&](const platform::DistributedNotification& n) { received.append(n); });
 
     MonitorPreferences preferences;
+    preferences.setNotificationCenter(&poster);
     preferences.writePreferencesUsingMonitoringClients({failing_, local_, remote_}, local_);
     EXPECT_EQ(preferences.listOfSerialsToReconnect(), QVariantList{remoteSerial});
-    if (observer.isConnected()) {
-        EXPECT_TRUE(kt::waitFor([&] { return !objects.isEmpty(); }));
-        EXPECT_EQ(objects, QStringList{"com.tarnwell.kelvaro"});
-    }
+    ASSERT_TRUE(kt::waitFor([&] { return !received.isEmpty(); }));
+    EXPECT_EQ(received.size(), 1);
+    EXPECT_EQ(received.constFirst().object, "com.tarnwell.kelvaro");
+    EXPECT_TRUE(received.constFirst().userInfo.isEmpty());
+}
+
+TEST_F(MonitorPreferencesWriting, NothingIsWrittenOverTheSetOfANewerVersion)
+{
+    const QVariantMap newer{{"SOME-SERIAL", QVariantMap{{"FutureKey", true}}}};
+    auto defaults = TEVUserDefaultsProxy::standardUserDefaults();
+    defaults.setInteger(4, "PreferencesVersion");
+    defaults.setObject(newer, "MachinePreferences");
+
+    MonitorPreferences preferences;
+    preferences.readPreferences();
+    EXPECT_TRUE(preferences.isFirstLaunchOfApplication());
+    ASSERT_TRUE(preferences.createLocalMachinePreferencesUsingMonitoringClient(local_));
+    preferences.writePreferencesUsingMonitoringClients({local_}, local_);
+    EXPECT_EQ(stored("PreferencesVersion"), QVariant::fromValue<qint64>(4));
+    EXPECT_EQ(stored("MachinePreferences"), QVariant(newer));
+    EXPECT_EQ(kt::log().count("MonitorPreferences: preferences not written: the stored ones are of a newer version\n"), 1);
 }
 
 TEST_F(MonitorPreferencesWriting, ANewLocalSetNeedsTheSerialNumberAndNoSetForIt)
@@ -208,4 +233,10 @@ TEST_F(MonitorPreferencesWriting, AnImportedSetIsASeparateSetFiledUnderTheClient
     EXPECT_EQ(copy->talkIntervalMultiplier(), 7u);
     copy->setTalkIntervalMultiplier(3);
     EXPECT_EQ(source->talkIntervalMultiplier(), 7u);
+
+    // A second import, or one onto the source's own computer, would replace a set someone holds.
+    EXPECT_FALSE(preferences.importedMachinePreferencesForMonitoringClient(remote_, sourceSerial));
+    EXPECT_FALSE(preferences.importedMachinePreferencesForMonitoringClient(local_, sourceSerial));
+    EXPECT_EQ(preferences.preferencesForMachineWithSerialNumber(remote_->machineSerialNumber()), copy);
+    EXPECT_EQ(preferences.preferencesForMachineWithSerialNumber(sourceSerial), source);
 }
