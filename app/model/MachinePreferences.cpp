@@ -16,6 +16,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 using namespace platform::values;
 using platform::Color;
@@ -87,7 +89,8 @@ constexpr quint64 kMaximumTalkIntervalMultiplier = 20;
 constexpr float kMinimumTalkDelta = 0.1f, kMaximumTalkDelta = 30.0f;
 constexpr qint64 kTemperature = 1;
 
-// The desktop's standard colours, as calibrated grey or RGB so that the archives match the original's.
+// The desktop's standard colours, as calibrated grey or RGB: fixed values, since a stored set holds no
+// named system colours of ours.
 std::shared_ptr<Color> windowBackgroundColor()
 {
     return Color::white(Color::Space::CalibratedWhite, 239.0f / 255.0f);
@@ -130,7 +133,8 @@ public:
     void real(const QString& name, float& field, float minimum, float maximum) const
     {
         if (const QVariant* value = find(name)) {
-            if (const auto v = toReal(*value))
+            // NaN would pass every clamp.
+            if (const auto v = toReal(*value); v && !std::isnan(*v))
                 field = float(*v);
             else
                 logIgnored(name, "number");
@@ -154,6 +158,8 @@ public:
                 field = *v;
             else if (const auto s = toSigned(*value))
                 field = quint64(*s);
+            else if (const auto r = toReal(*value); r && *r >= 18446744073709551616.0) // above every cap
+                field = std::numeric_limits<quint64>::max();
             else
                 logIgnored(name, "integer");
         }

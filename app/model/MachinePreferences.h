@@ -163,7 +163,7 @@ public:
     QVariantList probeDescriptions() const { return probeDescriptions_; }
     void setProbeDescriptions(const QVariantList& probes) { probeDescriptions_ = probes; }
     QVariantMap lcdModuleDescriptions() const { return lcdModules_; }
-    // Nothing is ignored.
+    // A missing value is ignored.
     void setLCDModuleDescriptions(const std::optional<QVariantMap>& modules)
     {
         if (modules)

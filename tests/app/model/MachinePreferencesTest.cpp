@@ -342,3 +342,63 @@ TEST(MachinePreferences, FirstGenerationSetTakesTheScreenDisplayLooksUnclamped)
     for (const char* name : {"FloatWindowColor", "FloatWindowTransparency"})
         defaults.removeObjectForKey(QLatin1String(name));
 }
+
+// Every key by its stored spelling, with values no default has: read and written back, each comes out
+// as it went in. Booleans run once all set and once all clear, so each differs from its default once.
+TEST(MachinePreferences, EveryStoredKeyIsReadAndWrittenUnderItsOwnName)
+{
+    const QByteArray red = kt::readFile(
+        kt::testDataPath("archives/terminal-profiles/Solarized_Dark_2011-03-22.redColour.typedstream"));
+    ASSERT_FALSE(red.isEmpty());
+    const char* const booleans[] = {
+        "DontCheckForOutdatedSensorNames", "WindowsVertical", "StandardWindowUsesForegroundColor",
+        "FloatingWindowVertical", "FloatingWindowUsesForegroundColor", "FloatingWindowHasShadow",
+        "ScreenWindowIsBackdrop", "ScreenWindowIsFixed", "DockUsesTextDisplay", "DockTextUsesDefaultColors",
+        "MenuBarShowsShortNames", "MenuBarUsesColor", "TalkInIntervals", "TalkOnCustomizedDelta",
+        "TalkSensorNames", "AlertOpensPanel", "AlertPlaySound", "AlertUsesVoice", "AlertSendsGrowl",
+        "AlertOpensObject",
+    };
+    const QVariantList one{fromString("TC0P")};
+    const QVariantMap others{
+        {"StandardWindowBackgroundColor", fromData(red)}, {"StandardWindowForegroundColor", fromData(red)},
+        {"FloatingWindowForegroundColor", fromData(red)}, {"DockTextColor", fromData(red)},
+        {"StandardWindowFontName", fromString("Stored Sans")}, {"FloatingWindowFontName", fromString("Stored Serif")},
+        {"MenuBarFontName", fromString("Stored Mono")},
+        {"StandardWindowFontSize", fromReal(17.5)}, {"FloatingWindwoFontSize", fromReal(33.25)},
+        {"MenuBarFontSize", fromReal(9.5)}, {"StandardWindowFontRatio", fromReal(1.75)},
+        {"FloatingWindowFontRatio", fromReal(2.25)}, {"FloatingWindowTransparency", fromReal(0.375)},
+        {"TalkDeltaValue", fromReal(2.5)}, {"TalkIntervalMultiplier", fromUnsigned(13)},
+        {"StandardWindowAlignment", fromSigned(2)}, {"ScreenWindowAlignment", fromSigned(1)},
+        {"StandardWindowSensors", fromArray(one)}, {"FloatingWindowSensors", fromArray(one)},
+        {"DockSensors", fromArray(one)}, {"MenuBarSensors", fromArray(one)}, {"TalkSensors", fromArray(one)},
+        {"Triggers", fromArray(one)}, {"AlertObjectPath", fromString("/srv/alert.sh")},
+        {"LocalProbes", fromArray({fromDictionary({{"ProbeKind", fromSigned(3)}})})},
+        {"LCDModules", fromDictionary({{"USB-1", fromDictionary({{"Rows", fromSigned(4)}})}})},
+    };
+    for (const bool flag : {true, false}) {
+        SCOPED_TRACE(flag ? "booleans set" : "booleans clear");
+        QVariantMap stored = others;
+        for (const char* name : booleans)
+            stored.insert(QString::fromLatin1(name), fromBool(flag));
+        const auto preferences = MachinePreferences::createWithDefaultsDictionary(stored);
+        ASSERT_TRUE(preferences);
+        const QVariantMap written = preferences->defaultsDictionary();
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            EXPECT_EQ(written.value(it.key()), it.value()) << it.key().toStdString();
+    }
+}
+
+TEST(MachinePreferences, NaNStoredForANumberKeepsTheDefault)
+{
+    const auto defaults = MachinePreferences().defaultsDictionary();
+    const QVariantMap stored{{"StandardWindowFontSize", fromReal(qQNaN())},
+                             {"FloatingWindowTransparency", fromReal(qQNaN())},
+                             {"TalkDeltaValue", fromReal(qQNaN())},
+                             {"TalkIntervalMultiplier", fromReal(1e30)}};
+    const auto preferences = MachinePreferences::createWithDefaultsDictionary(stored);
+    ASSERT_TRUE(preferences);
+    const QVariantMap written = preferences->defaultsDictionary();
+    for (const char* name : {"StandardWindowFontSize", "FloatingWindowTransparency", "TalkDeltaValue"})
+        EXPECT_EQ(written.value(name), defaults.value(name)) << name;
+    EXPECT_EQ(preferences->talkIntervalMultiplier(), 20u); // too large for any integer, still capped
+}
