@@ -1,5 +1,7 @@
 #include "app/model/TEVGauge.h"
 
+#include "app/model/OutputCacheEntry.h"
+
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
@@ -335,4 +337,32 @@ TEST_F(TEVGaugeTest, OrdersByQuantityThenCustomName)
     EXPECT_LT(b->compare(*a), 0);
     EXPECT_LT(a->compare(*c), 0);
     EXPECT_EQ(a->compare(*a), 0);
+}
+
+// A sensor that drops out for a tick keeps showing its last value and text.
+TEST_F(TEVGaugeTest, CacheEntryKeepsItsLastValueWhileTheGaugeIsNotReady)
+{
+    OutputCacheEntry entry;
+    EXPECT_FALSE(entry.hasValue());
+    entry.cacheCurrentValueFromGauge(nullptr);
+    EXPECT_FALSE(entry.hasValue());
+
+    const auto source = fan();
+    const auto g = gauge(source);
+    ASSERT_TRUE(g);
+    entry.cacheCurrentValueFromGauge(g);
+    ASSERT_TRUE(entry.hasValue());
+    EXPECT_EQ(entry.currentValue(), 45.0);
+    EXPECT_EQ(entry.stringRepresentation(), "45 RPM");
+    EXPECT_EQ(entry.connectedGauge(), g);
+
+    source->raw = 6000;
+    g->connectToClient(nullptr);
+    entry.cacheCurrentValueFromGauge(g);
+    EXPECT_EQ(entry.currentValue(), 45.0);
+    EXPECT_EQ(entry.stringRepresentation(), "45 RPM");
+
+    entry.cacheSpokenValue(45.0);
+    EXPECT_EQ(entry.lastSpokenValue(), 45.0);
+    EXPECT_TRUE(entry.description().startsWith("value: 45, spoken value: 45, text representation: '45 RPM', gauge: 0x"));
 }
