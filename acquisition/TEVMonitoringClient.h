@@ -36,6 +36,8 @@ public:
     static inline const QString failedNotification = QStringLiteral("TEVMonitoringClientFailed");
     static inline const QString lostConnectionNotification = QStringLiteral("TEVMonitoringClientLostConnection");
     static inline const QString enteredSleepModeNotification = QStringLiteral("TEVMonitoringClientEnteredSleepMode");
+    // Posted by the windows, with the client as object, when the user asks to disconnect it.
+    static inline const QString shouldDisconnectNotification = QStringLiteral("TEVMonitoringClientShouldDisconnect");
 
     // Seconds of the shared clock.
     struct Timeouts {

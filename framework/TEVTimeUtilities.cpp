@@ -112,7 +112,8 @@ QString TEVTimeUtilities::localizedTextRepresentationForTimeInterval(double seco
         text += filled("1 minute ");
     else if (minutes >= 2)
         text += filled("%d minutes ", {minutes});
-    if ((rest < 3600 && secs > 0) || text.isEmpty())
+    // A sign alone is no text: under a second before now still reads "-0 seconds".
+    if ((rest < 3600 && secs > 0) || text.isEmpty() || text == QLatin1String("-"))
         text += secs == 1 ? filled("1 second ") : filled("%d seconds", {secs});
     return text;
 }

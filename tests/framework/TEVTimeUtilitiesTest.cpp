@@ -72,7 +72,7 @@ TEST_F(TimeTextFixture, IntervalsInWordsAndDigits)
         {Lang::En, 90061, "1 day 1 hour 1 minute ", "1 d 01:01"},
         {Lang::En, 90000, "1 day 1 hour ", "1 d 01:00"},
         {Lang::En, 2 * 86400 + 7200, "2 days 2 hours ", "2 d 02:00"},
-        {Lang::En, -0.5, "-", "-00:00:00"},
+        {Lang::En, -0.5, "-0 seconds", "-00:00:00"},
         {Lang::En, -5, "-5 seconds", "-00:00:05"},
         {Lang::En, -86400, "-1 day ", "-1 d 00:00"},
         // Beyond the 32-bit count of seconds: held at 2^31 - 1 s, never wrapped.
