@@ -90,9 +90,8 @@ QString mediumTimeFormat(const QLocale& locale)
 
 QString TEVTimeUtilities::localizedTextRepresentationForTimeInterval(double seconds)
 {
+    // The sign goes in front at the end: under a second before now still reads "-0 seconds".
     QString text;
-    if (seconds < 0)
-        text += QLatin1Char('-');
     const qint64 total = wholeSeconds(seconds);
     const qint64 days = total / kSecondsPerDay;
     const qint64 rest = total % kSecondsPerDay;
@@ -112,10 +111,9 @@ QString TEVTimeUtilities::localizedTextRepresentationForTimeInterval(double seco
         text += filled("1 minute ");
     else if (minutes >= 2)
         text += filled("%d minutes ", {minutes});
-    // A sign alone is no text: under a second before now still reads "-0 seconds".
-    if ((rest < 3600 && secs > 0) || text.isEmpty() || text == QLatin1String("-"))
+    if ((rest < 3600 && secs > 0) || text.isEmpty())
         text += secs == 1 ? filled("1 second ") : filled("%d seconds", {secs});
-    return text;
+    return seconds < 0 ? QLatin1Char('-') + text : text;
 }
 
 QString TEVTimeUtilities::localizedNumericRepresentationForTimeInterval(double seconds)

@@ -1,9 +1,9 @@
 #include "app/model/HistoryWindowPreferences.h"
 
+#include "app/model/StoredColor.h"
+
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/SequentialArchiver.h"
-#include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 
 #include <QRandomGenerator>
@@ -33,14 +33,6 @@ QString localized(const QString& key)
 {
     const std::shared_ptr<const platform::Bundle> bundle = platform::Bundle::main();
     return bundle ? bundle->localizedString(key) : key;
-}
-
-// The window background of the desktop's light palette (#efefef); the graph draws on it by default.
-std::shared_ptr<platform::Color> windowBackgroundColor()
-{
-    static const std::shared_ptr<platform::Color> color =
-        platform::Color::white(platform::Color::Space::CalibratedWhite, 239.0f / 255.0f);
-    return color;
 }
 
 void logWrongType(const QString& key, const QVariant& value, const char* expected)
@@ -117,10 +109,7 @@ std::shared_ptr<platform::Color> readColor(const QVariantMap& dictionary)
         logWrongType(kBackgroundKey, *it, "data");
         return nullptr;
     }
-    platform::UnarchiveOptions options;
-    options.allowedClasses = {QStringLiteral("NSColor")};
-    const QVariant root = platform::SequentialUnarchiver::unarchiveObjectWithData(*data, options);
-    auto color = platform::objectAs<platform::Color>(platform::values::toObject(root));
+    auto color = storedcolor::fromArchivedData(*data);
     if (!color)
         platform::log(kClassName, QStringLiteral("ignoring \"%1\": no archived colour").arg(kBackgroundKey));
     return color;
@@ -153,7 +142,7 @@ QString HistoryWindowPreferences::defaultWindowNameForSensorQuantity(qint64 quan
 
 HistoryWindowPreferences::HistoryWindowPreferences()
     : windowName_(localized(QStringLiteral("History Window"))),
-      graphBackground_(windowBackgroundColor()),
+      graphBackground_(storedcolor::windowBackground()), // the graph draws on the window background
       overlayIdentifier_(freshOverlayIdentifier(this))
 {
 }
@@ -199,10 +188,7 @@ QVariantMap HistoryWindowPreferences::preferenceProperties() const
     using namespace platform::values;
     QVariantMap dictionary;
     dictionary.insert(kWindowNameKey, fromString(windowName_));
-    // The archiver logs its own failure; the key is then left out rather than written empty.
-    const QByteArray colorData = platform::SequentialArchiver::archivedDataWithRootObject(fromObject(graphBackground_));
-    if (!colorData.isNull())
-        dictionary.insert(kBackgroundKey, fromData(colorData));
+    storedcolor::insert(dictionary, kBackgroundKey, graphBackground_);
     dictionary.insert(kLongTermKey, fromBool(longTermMode_));
     dictionary.insert(kZoomedOutKey, fromBool(timeZoomedOut_));
     dictionary.insert(kOpenAtLaunchKey, fromBool(openOnLaunch_));

@@ -2,12 +2,11 @@
 
 #include "acquisition/TEVMonitoringClient.h"
 #include "app/model/HistoryWindowPreferences.h"
+#include "app/model/StoredColor.h"
 #include "app/model/TEVGauge.h"
 #include "framework/TEVUserDefaultsProxy.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/SequentialArchiver.h"
-#include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSensorDescription.h"
 
@@ -89,23 +88,7 @@ constexpr quint64 kMaximumTalkIntervalMultiplier = 20;
 constexpr float kMinimumTalkDelta = 0.1f, kMaximumTalkDelta = 30.0f;
 constexpr qint64 kTemperature = 1;
 
-// The desktop's standard colours, as calibrated grey or RGB: fixed values, since a stored set holds no
-// named system colours of ours.
-std::shared_ptr<Color> windowBackgroundColor()
-{
-    return Color::white(Color::Space::CalibratedWhite, 239.0f / 255.0f);
-}
-std::shared_ptr<Color> controlTextColor() { return Color::white(Color::Space::CalibratedWhite, 0.0f); }
-std::shared_ptr<Color> textColor() { return Color::white(Color::Space::CalibratedWhite, 0.0f); }
 std::shared_ptr<Color> redColor() { return Color::rgb(Color::Space::CalibratedRGB, 1.0f, 0.0f, 0.0f); }
-std::shared_ptr<Color> blackColor() { return Color::white(Color::Space::CalibratedWhite, 0.0f); }
-
-platform::UnarchiveOptions colorOptions()
-{
-    platform::UnarchiveOptions options;
-    options.allowedClasses = {QStringLiteral("NSColor")};
-    return options;
-}
 
 void logIgnored(const QString& keyName, const char* expected)
 {
@@ -198,9 +181,7 @@ public:
     {
         if (const QVariant* value = find(name)) {
             const auto data = toData(*value);
-            auto color = data ? platform::objectAs<Color>(toObject(
-                                    platform::SequentialUnarchiver::unarchiveObjectWithData(*data, colorOptions())))
-                              : nullptr;
+            auto color = data ? storedcolor::fromArchivedData(*data) : nullptr;
             if (color)
                 field = std::move(color);
             else
@@ -216,15 +197,6 @@ public:
 private:
     const QVariantMap& dictionary_;
 };
-
-void writeColor(QVariantMap& dictionary, const QString& name, const std::shared_ptr<Color>& color)
-{
-    if (!color)
-        return;
-    const QByteArray data = platform::SequentialArchiver::archivedDataWithRootObject(fromObject(color));
-    if (!data.isNull())
-        dictionary.insert(name, fromData(data));
-}
 
 QVariant identifierArray(const QStringList& identifiers)
 {
@@ -271,9 +243,11 @@ std::shared_ptr<MachinePreferences> MachinePreferences::machinePreferencesFromUs
 {
     auto set = std::make_shared<MachinePreferences>();
     const auto defaults = TEVUserDefaultsProxy::standardUserDefaults();
+    // The first generation stored this colour as a keyed archive.
     if (const auto data = toData(defaults.objectForKey(key::version1ScreenColor))) {
-        if (auto color = platform::objectAs<Color>(
-                toObject(platform::KeyedUnarchiver::unarchiveObjectWithData(*data, colorOptions()))))
+        platform::UnarchiveOptions options;
+        options.allowedClasses = {QStringLiteral("NSColor")};
+        if (auto color = platform::objectAs<Color>(toObject(platform::KeyedUnarchiver::unarchiveObjectWithData(*data, options))))
             set->screenWindowForeground_ = std::move(color);
     }
     set->screenWindowHasShadow_ = defaults.boolForKey(key::version1ScreenShadow);
@@ -289,12 +263,12 @@ QString MachinePreferences::systemFontName()
 }
 
 MachinePreferences::MachinePreferences()
-    : standardWindowBackground_(windowBackgroundColor())
-    , standardWindowForeground_(controlTextColor())
+    : standardWindowBackground_(storedcolor::windowBackground())
+    , standardWindowForeground_(storedcolor::black()) // the control text colour
     , standardWindowFontName_(systemFontName())
     , screenWindowForeground_(redColor())
     , screenWindowFontName_(systemFontName())
-    , dockTextColor_(textColor())
+    , dockTextColor_(storedcolor::black()) // the text colour
     , menuBarFontName_(systemFontName())
 {
 }
@@ -441,10 +415,10 @@ QVariantMap MachinePreferences::defaultsDictionary()
 
     const auto real = [](float value) { return fromReal(double(value)); };
     dictionary.insert(key::dontCheckForOutdatedNames, fromBool(dontCheckForOutdatedNames_));
-    writeColor(dictionary, key::standardWindowBackground, standardWindowBackground_);
+    storedcolor::insert(dictionary, key::standardWindowBackground, standardWindowBackground_);
     dictionary.insert(key::standardWindowVertical, fromBool(standardWindowVertical_));
     dictionary.insert(key::standardWindowUsesForeground, fromBool(standardWindowUsesForeground_));
-    writeColor(dictionary, key::standardWindowForeground, standardWindowForeground_);
+    storedcolor::insert(dictionary, key::standardWindowForeground, standardWindowForeground_);
     if (!standardWindowFontName_.isNull())
         dictionary.insert(key::standardWindowFontName, fromString(standardWindowFontName_));
     dictionary.insert(key::standardWindowFontSize, real(standardWindowFontSize_));
@@ -453,7 +427,7 @@ QVariantMap MachinePreferences::defaultsDictionary()
     dictionary.insert(key::standardWindowSensors, identifierArray(standardWindowSensors_));
     dictionary.insert(key::screenWindowVertical, fromBool(screenWindowVertical_));
     dictionary.insert(key::screenWindowUsesForeground, fromBool(screenWindowUsesForeground_));
-    writeColor(dictionary, key::screenWindowForeground, screenWindowForeground_);
+    storedcolor::insert(dictionary, key::screenWindowForeground, screenWindowForeground_);
     dictionary.insert(key::screenWindowTransparency, real(screenWindowTransparency_));
     dictionary.insert(key::screenWindowHasShadow, fromBool(screenWindowHasShadow_));
     if (!screenWindowFontName_.isNull())
@@ -466,7 +440,7 @@ QVariantMap MachinePreferences::defaultsDictionary()
     dictionary.insert(key::screenWindowSensors, identifierArray(screenWindowSensors_));
     dictionary.insert(key::dockUsesTextDisplay, fromBool(dockUsesTextDisplay_));
     dictionary.insert(key::dockTextUsesDefaultColors, fromBool(dockTextUsesDefaultColors_));
-    writeColor(dictionary, key::dockTextColor, dockTextColor_);
+    storedcolor::insert(dictionary, key::dockTextColor, dockTextColor_);
     dictionary.insert(key::dockSensors, identifierArray(dockSensors_));
     dictionary.insert(key::displaysShortNames, fromBool(displaysShortNames_));
     dictionary.insert(key::menuBarUsesColor, fromBool(menuBarUsesColor_));
@@ -643,7 +617,7 @@ void MachinePreferences::resetGaugesCustomNames(bool customNames, bool shortName
                                     : TEVGauge::defaultFormatTagForQuantityType(gauge->sensorQuantityType()));
         }
         if (colors)
-            gauge->setPresentationColor(blackColor());
+            gauge->setPresentationColor(storedcolor::black());
         if (enabledStates)
             gauge->setEnabled(true);
     }

@@ -1,12 +1,11 @@
 #include "app/model/TEVGauge.h"
 
 #include "acquisition/TEVMonitoringClient.h"
+#include "app/model/StoredColor.h"
 #include "framework/TEVStringFormat.h"
 #include "framework/TemperatureConversion.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/SequentialArchiver.h"
-#include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensorDescription.h"
@@ -44,11 +43,6 @@ const QString sensorEnabled = QStringLiteral("SensorEnabled");
 QString localized(const QString& key)
 {
     return platform::Bundle::main()->localizedString(key, key);
-}
-
-std::shared_ptr<platform::Color> black()
-{
-    return platform::Color::white(platform::Color::Space::CalibratedWhite, 0.0f);
 }
 
 bool isKnownUnit(qint64 unit)
@@ -279,7 +273,7 @@ bool TEVGauge::getSensorIdentifier(QString* sensorIdentifier, QString* serialNum
 // --- Creation ----------------------------------------------------------------------------------------------
 
 TEVGauge::TEVGauge()
-    : presentationColor_(black())
+    : presentationColor_(storedcolor::black())
 {
 }
 
@@ -342,11 +336,7 @@ std::shared_ptr<TEVGauge> TEVGauge::createForSensorIdentifierPreferenceDictionar
     gauge->formatTag_ = std::clamp<qint64>(gauge->formatTag_, 0, 4);
 
     if (const auto data = readKey<QByteArray>(d, key::color, sensorIdentifier, values::toData)) {
-        platform::UnarchiveOptions options;
-        options.allowedClasses = {QStringLiteral("NSColor")};
-        auto color = std::dynamic_pointer_cast<platform::Color>(
-            values::toObject(platform::SequentialUnarchiver::unarchiveObjectWithData(*data, options)));
-        if (color)
+        if (auto color = storedcolor::fromArchivedData(*data))
             gauge->presentationColor_ = std::move(color);
         else
             platform::log(kClassName,
@@ -527,10 +517,7 @@ QVariantMap TEVGauge::preferenceDictionary() const
     putString(key::shortName, shortName_);
     putString(key::spokenName, spokenName_);
     d.insert(key::formatStyle, values::fromSigned(formatTag_));
-    const QByteArray color =
-        platform::SequentialArchiver::archivedDataWithRootObject(values::fromObject(presentationColor_));
-    if (!color.isNull())
-        d.insert(key::color, values::fromData(color));
+    storedcolor::insert(d, key::color, presentationColor_);
     d.insert(key::lowTriggerEnabled, values::fromBool(lowThresholdTrigger_));
     d.insert(key::highTriggerEnabled, values::fromBool(highThresholdTrigger_));
     d.insert(key::lowThreshold, values::fromReal(lowThreshold_));

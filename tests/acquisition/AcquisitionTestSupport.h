@@ -1,7 +1,8 @@
 #pragma once
 // Fakes for the acquisition core: sensors with settable readings, a computer of a given serial number,
-// and a core built from them with a settable mount table.
+// a core built from them with a settable mount table, and a capture-thread client that records its reports.
 
+#include "acquisition/TEVCaptureThread.h"
 #include "acquisition/TEVDataAcquisitionCore.h"
 #include "platform/foundation/HostRoot.h"
 #include "platform/registry/FixtureIORegistry.h"
@@ -12,10 +13,37 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace acqtest {
+
+// Counts what a capture thread reports to its owner; readiness also notes its thread and how many calls
+// had been answered by then.
+struct RecordingClient final : TEVCaptureThreadClient {
+    int registered = 0;
+    int deregistered = 0;
+    QStringList readySerials;
+    int lost = 0;
+    int sleeping = 0;
+    QThread* toldOn = nullptr;
+    std::shared_ptr<std::atomic<int>> results = std::make_shared<std::atomic<int>>(0); // calls answered so far
+    int resultsWhenReady = -1;
+
+    void registerThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++registered; }
+    void deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++deregistered; }
+    void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) override
+    {
+        toldOn = QThread::currentThread();
+        resultsWhenReady = *results;
+        readySerials.append(serialNumber);
+    }
+    void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>&) override { ++lost; }
+    void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&) override { ++sleeping; }
+};
 
 class FakeSensor final : public TEVSensor {
 public:

@@ -11,6 +11,7 @@
 #include "platform/foundation/Values.h"
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensorClassLoader.h"
+#include "tests/acquisition/AcquisitionTestSupport.h"
 #include "tests/support/ProtocolTestPeer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
@@ -35,20 +36,6 @@ const QString kCurrentRawValues = QStringLiteral("currentRawValues");
 
 using kelvaro::test::waitFor;
 
-struct RemoteClient final : TEVCaptureThreadClient {
-    int registered = 0;
-    int deregistered = 0;
-    QStringList readySerials;
-    int lost = 0;
-    int sleeping = 0;
-
-    void registerThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++registered; }
-    void deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++deregistered; }
-    void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serial) override { readySerials.append(serial); }
-    void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>&) override { ++lost; }
-    void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&) override { ++sleeping; }
-};
-
 QVariantMap rawValues(qint64 a, qint64 b)
 {
     return {{QStringLiteral("sensor.a"), values::fromSigned(a)}, {QStringLiteral("sensor.b"), values::fromSigned(b)}};
@@ -56,7 +43,7 @@ QVariantMap rawValues(qint64 a, qint64 b)
 
 class RemoteCaptureThreadTest : public ::testing::Test {
 protected:
-    std::shared_ptr<RemoteClient> client = std::make_shared<RemoteClient>();
+    std::shared_ptr<acqtest::RecordingClient> client = std::make_shared<acqtest::RecordingClient>();
     std::shared_ptr<TEVCaptureThread> thread;
     std::unique_ptr<ProtocolTestPeer> peer;
     const double savedResponseTimeout = TEVInvocationClient::responseTimeout();

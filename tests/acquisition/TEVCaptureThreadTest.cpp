@@ -38,28 +38,6 @@ const QString kDriveLink = QStringLiteral("/root/sys/block/sdb");
 
 using kelvaro::test::waitFor;
 
-struct FakeClient final : TEVCaptureThreadClient {
-    int registered = 0;
-    int deregistered = 0;
-    QStringList readySerials;
-    int lost = 0;
-    int sleeping = 0;
-    QThread* toldOn = nullptr;
-    std::shared_ptr<std::atomic<int>> results = std::make_shared<std::atomic<int>>(0); // calls answered so far
-    int resultsWhenReady = -1;
-
-    void registerThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++registered; }
-    void deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>&) override { ++deregistered; }
-    void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) override
-    {
-        toldOn = QThread::currentThread();
-        resultsWhenReady = *results;
-        readySerials.append(serialNumber);
-    }
-    void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>&) override { ++lost; }
-    void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&) override { ++sleeping; }
-};
-
 // Links keep their stored (relative) text, as sysfs has them.
 void copyTree(const QString& from, const QString& to)
 {
@@ -73,7 +51,7 @@ protected:
     acqtest::HistoryFolder historyFolder;
     QString computerPath;
     QString computerName = QStringLiteral("portable");
-    std::shared_ptr<FakeClient> client = std::make_shared<FakeClient>();
+    std::shared_ptr<acqtest::RecordingClient> client = std::make_shared<acqtest::RecordingClient>();
     std::shared_ptr<TEVCaptureThread> thread;
 
     void SetUp() override
