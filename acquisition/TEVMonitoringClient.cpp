@@ -204,7 +204,7 @@ void TEVMonitoringClient::post(const QString& notification)
 {
     // An observer may drop the last reference to the client while it is told.
     const auto keepAlive = weak_from_this().lock();
-    platform::NotificationCenter::defaultCenter().post(notification, this);
+    platform::NotificationCenter::defaultCenter().post(notification, notificationIdentity());
 }
 
 // --- Reports of the capture thread --------------------------------------------------------------------

@@ -5,7 +5,7 @@
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
-#include "acquisition/TEVSensorSource.h"
+#include "acquisition/MonitoringClient.h"
 
 #include "platform/foundation/ConditionLock.h"
 #include "platform/foundation/RunLoop.h"
@@ -27,17 +27,10 @@ class TEVMachineInfo;
 class TEVSensorDescription;
 class TEVSensorValueConverter;
 
-class TEVMonitoringClient final : public TEVCaptureThreadClient,
-                                  public TEVSensorSource,
+class TEVMonitoringClient final : public MonitoringClient,
+                                  public TEVCaptureThreadClient,
                                   public std::enable_shared_from_this<TEVMonitoringClient> {
 public:
-    // Posted on the main thread in the default centre, with the client as object.
-    static inline const QString isReadyNotification = QStringLiteral("TEVMonitoringClientIsReady");
-    static inline const QString failedNotification = QStringLiteral("TEVMonitoringClientFailed");
-    static inline const QString lostConnectionNotification = QStringLiteral("TEVMonitoringClientLostConnection");
-    static inline const QString enteredSleepModeNotification = QStringLiteral("TEVMonitoringClientEnteredSleepMode");
-    // Posted by the windows, with the client as object, when the user asks to disconnect it.
-    static inline const QString shouldDisconnectNotification = QStringLiteral("TEVMonitoringClientShouldDisconnect");
 
     // Seconds of the shared clock.
     struct Timeouts {
@@ -97,18 +90,18 @@ public:
     // The reverse; null for null and for a "\" that ends the text or is followed by anything but D or "\".
     static QString serialNumberFromClientIdentifier(const QString& clientIdentifier);
 
-    const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const { return connectionInfo_; }
+    const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const override { return connectionInfo_; }
     // Null until the capture thread reported the computer's serial number.
     QString clientIdentification() const override { return clientIdentification_; }
-    bool hasActiveConnection() const { return captureThread_ != nullptr; }
+    bool hasActiveConnection() const override { return captureThread_ != nullptr; }
     // The capture thread while the client has one (tests and benchmarks reach its run loop through it).
     std::shared_ptr<TEVCaptureThread> captureThread() const { return captureThread_; }
     const Timeouts& timeouts() const { return timeouts_; }
 
     // Starts capturing; NO without a capture thread, after a failure, or when the call timed out.
-    bool run();
+    bool run() override;
     // Stops capturing, then the capture thread, and drops it.
-    void shutdown();
+    void shutdown() override;
     // Stops the capture thread; its deregistration drops it later on the main thread.
     void handleConnectionProblem();
     QString description() const;
@@ -121,52 +114,52 @@ public:
     void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) override;
 
     // --- Facade: each is one synchronous call on the capture thread; a failed call gives nil, 0 or NO --
-    void setMainUpdateInterval(double seconds);
+    void setMainUpdateInterval(double seconds) override;
     double mainUpdateInterval();
-    QByteArray rawShortTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date);
-    QByteArray rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date);
-    double shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
-    double longTermHistoryTimeDeltaWithIdentifier(const QString& identifier);
+    QByteArray rawShortTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date) override;
+    QByteArray rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date) override;
+    double shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier) override;
+    double longTermHistoryTimeDeltaWithIdentifier(const QString& identifier) override;
     qint64 cachedRawValueWithIdentifier(const QString& identifier) override;
-    void clearShortTermHistories();
-    bool hasDetectedConfigurationChange();
-    void acknowledgeConfigurationChange();
+    void clearShortTermHistories() override;
+    bool hasDetectedConfigurationChange() override;
+    void acknowledgeConfigurationChange() override;
 
-    bool isRemote();
-    quint64 versionCode();
-    QString hostName();
+    bool isRemote() override;
+    quint64 versionCode() override;
+    QString hostName() override;
     // Local computer only: a remote client answers NO or forwards nothing.
-    bool isLowAccessRatePolicyRecommended();
-    void setSMCAccessPolicy(qint64 policy);
-    void setSMARTUpdateInterval(double interval, quint64 saverInterval);
+    bool isLowAccessRatePolicyRecommended() override;
+    void setSMCAccessPolicy(qint64 policy) override;
+    void setSMARTUpdateInterval(double interval, quint64 saverInterval) override;
     void setLongTermHistoryUpdateInterval(double seconds);
-    void setHistoryAutosaveTimeInterval(quint64 minutes);
-    bool saveLongTermHistoryBuffers();
+    void setHistoryAutosaveTimeInterval(quint64 minutes) override;
+    bool saveLongTermHistoryBuffers() override;
 
-    quint64 numberOfAvailableSensors();
+    quint64 numberOfAvailableSensors() override;
     void disableLocalAccess(bool disable, const QString& identifier) override;
-    QStringList availableSensorIdentifiers();
+    QStringList availableSensorIdentifiers() override;
     std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString& identifier) override;
     std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString& identifier) override;
-    std::shared_ptr<const TEVMachineInfo> machineInfo();
-    QByteArray dataForMachinePresentationIcon();
-    QString machineModelCode();
+    std::shared_ptr<const TEVMachineInfo> machineInfo() override;
+    QByteArray dataForMachinePresentationIcon() override;
+    QString machineModelCode() override;
     QString machineSerialNumber() override;
     QString machineName() override;
     QString smcVersion();
     quint64 currentCPUFrequency();
-    std::optional<QVariantList> systemManagementDescription();
-    qint64 liveDiskSpindownValue();
-    std::optional<QVariantMap> knownMachineLimits();
-    QVariantList blockStorageDeviceDescriptions();
+    std::optional<QVariantList> systemManagementDescription() override;
+    qint64 liveDiskSpindownValue() override;
+    std::optional<QVariantMap> knownMachineLimits() override;
+    QVariantList blockStorageDeviceDescriptions() override;
     QList<std::shared_ptr<TEVSensorDescription>> completeListOfSensorDescriptions();
-    quint64 numberOfAvailableBatteryUnits();
-    std::optional<QVariantMap> batteryReadoutsAtIndex(quint64 index);
-    QVariantList displayDescriptions();
+    quint64 numberOfAvailableBatteryUnits() override;
+    std::optional<QVariantMap> batteryReadoutsAtIndex(quint64 index) override;
+    QVariantList displayDescriptions() override;
     double smartUpdateInterval();
     double longTermUpdateInterval();
     quint64 autosaveTimeInterval();
-    void rescanForSensors();
+    void rescanForSensors() override;
     void simulateFailure();
 
 private:

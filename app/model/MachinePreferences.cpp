@@ -1,6 +1,6 @@
 #include "app/model/MachinePreferences.h"
 
-#include "acquisition/TEVMonitoringClient.h"
+#include "acquisition/MonitoringClient.h"
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/StoredColor.h"
 #include "app/model/TEVGauge.h"
@@ -275,7 +275,7 @@ MachinePreferences::MachinePreferences()
 
 MachinePreferences::~MachinePreferences() = default;
 
-std::shared_ptr<MachinePreferences> MachinePreferences::createForLocalClient(const std::shared_ptr<TEVMonitoringClient>& client)
+std::shared_ptr<MachinePreferences> MachinePreferences::createForLocalClient(const std::shared_ptr<MonitoringClient>& client)
 {
     if (!client)
         return nullptr;

@@ -19,7 +19,7 @@
 
 class HistoryWindowPreferences;
 class TEVGauge;
-class TEVMonitoringClient;
+class MonitoringClient;
 
 class MachinePreferences {
 public:
@@ -51,7 +51,7 @@ public:
     MachinePreferences& operator=(const MachinePreferences&) = delete;
 
     // Defaults plus a gauge for every sensor of the client; null for a null client.
-    static std::shared_ptr<MachinePreferences> createForLocalClient(const std::shared_ptr<TEVMonitoringClient>& client);
+    static std::shared_ptr<MachinePreferences> createForLocalClient(const std::shared_ptr<MonitoringClient>& client);
     // A stored set; null for no dictionary.
     static std::shared_ptr<MachinePreferences> createWithDefaultsDictionary(const std::optional<QVariantMap>& dictionary);
 

@@ -4,7 +4,7 @@
 #include "app/model/MachineSpecifier.h"
 
 #include "acquisition/MonitorConnectionInfo.h"
-#include "acquisition/TEVMonitoringClient.h"
+#include "acquisition/MonitoringClient.h"
 #include "framework/TEVUserDefaultsProxy.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Bundle.h"
@@ -202,7 +202,7 @@ void MonitorPreferences::importVersion1Preferences()
 }
 
 void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList& clients,
-                                                                const std::shared_ptr<TEVMonitoringClient>& localClient)
+                                                                const std::shared_ptr<MonitoringClient>& localClient)
 {
     KV_ASSERT_OR_RETURN(localClient != nullptr, , "at least one client parameter is nil");
     if (storedVersionIsNewer_) {
@@ -257,7 +257,7 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
         platform::log(kClassName, QStringLiteral("could not announce the changed preferences"));
 }
 
-void MonitorPreferences::writeSeenModels(const std::shared_ptr<TEVMonitoringClient>& localClient)
+void MonitorPreferences::writeSeenModels(const std::shared_ptr<MonitoringClient>& localClient)
 {
     const QString model = localClient->machineModelCode();
     const QString serial = localClient->machineSerialNumber();
@@ -286,7 +286,7 @@ std::shared_ptr<MachinePreferences> MonitorPreferences::preferencesForMachineWit
 }
 
 std::shared_ptr<MachinePreferences> MonitorPreferences::createLocalMachinePreferencesUsingMonitoringClient(
-    const std::shared_ptr<TEVMonitoringClient>& client)
+    const std::shared_ptr<MonitoringClient>& client)
 {
     if (!client)
         return nullptr;
@@ -308,7 +308,7 @@ std::shared_ptr<MachinePreferences> MonitorPreferences::createLocalMachinePrefer
 }
 
 std::shared_ptr<MachinePreferences> MonitorPreferences::importedMachinePreferencesForMonitoringClient(
-    const std::shared_ptr<TEVMonitoringClient>& client, const QString& serialNumber)
+    const std::shared_ptr<MonitoringClient>& client, const QString& serialNumber)
 {
     if (!client || serialNumber.isEmpty())
         return nullptr;

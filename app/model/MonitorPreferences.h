@@ -14,14 +14,14 @@
 
 class MachinePreferences;
 class MonitorConnectionInfo;
-class TEVMonitoringClient;
+class MonitoringClient;
 namespace platform {
 class DistributedNotificationCenter;
 }
 
 class MonitorPreferences {
 public:
-    using ClientList = QList<std::shared_ptr<TEVMonitoringClient>>;
+    using ClientList = QList<std::shared_ptr<MonitoringClient>>;
 
     // Posted to the session's other programs after every write, with the main bundle's identifier as object.
     static inline const QString userDefaultsDidChangeNotification = QStringLiteral("com.tarnwell.UserDefaultsDidChange");
@@ -38,7 +38,7 @@ public:
     // Both clients are required; `localClient` is one of `clients`, which may hold remote ones too. Writes
     // nothing over a set of a newer version, which this program could not read.
     void writePreferencesUsingMonitoringClients(const ClientList& clients,
-                                                const std::shared_ptr<TEVMonitoringClient>& localClient);
+                                                const std::shared_ptr<MonitoringClient>& localClient);
     // The settings of the first program generation, filed under the local computer's serial number.
     void importVersion1Preferences();
 
@@ -46,11 +46,11 @@ public:
     // A new set for the client's computer; null (and a log line) when its serial number cannot be read or a
     // set exists already.
     std::shared_ptr<MachinePreferences> createLocalMachinePreferencesUsingMonitoringClient(
-        const std::shared_ptr<TEVMonitoringClient>& client);
+        const std::shared_ptr<MonitoringClient>& client);
     // A separate copy of the set of `serialNumber`, filed under the client's serial number; null (and a log
     // line) when that computer has a set already.
     std::shared_ptr<MachinePreferences> importedMachinePreferencesForMonitoringClient(
-        const std::shared_ptr<TEVMonitoringClient>& client, const QString& serialNumber);
+        const std::shared_ptr<MonitoringClient>& client, const QString& serialNumber);
 
     // "SeenModels" as stored: model code → list of computer dictionaries. Nothing when absent or not one.
     std::optional<QVariantMap> machineSpecifiersOfKnownSystems() const;
@@ -119,7 +119,7 @@ private:
 
     void readSettings();
     void readKnownConnections();
-    void writeSeenModels(const std::shared_ptr<TEVMonitoringClient>& localClient);
+    void writeSeenModels(const std::shared_ptr<MonitoringClient>& localClient);
 
     QMap<QString, std::shared_ptr<MachinePreferences>> preferencesByMachine_; // serial number → set
     qint64 temperatureOutputUnit_ = 0;
