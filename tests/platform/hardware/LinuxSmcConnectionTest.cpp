@@ -66,14 +66,17 @@ public:
             return key.type + '\n';
         if (attribute == QLatin1String("key_at_index_data_length"))
             return QByteArray::number(key.reportedLength < 0 ? key.data.size() : key.reportedLength) + '\n';
-        if (attribute == QLatin1String("key_at_index_data"))
+        if (attribute == QLatin1String("key_at_index_data")) {
+            ++dataReads;
             return key.data;
+        }
         errno = ENOENT;
         return std::nullopt;
     }
 
     QList<Key> keys;
     int selected = 0;
+    int dataReads = 0; // the reads that ask the SMC itself
     bool writable = true;
     std::function<void(FakeApplesmc&)> onNameRead; // "another process" selecting an index
 };
@@ -188,4 +191,37 @@ TEST(LinuxSmcConnection, RetriesOnceWhenAnotherProcessSelectsAnIndex)
     races = 0;
     EXPECT_EQ(reopened.readKey(code("TC0D")).result, smcresult::KeyNotFound);
     EXPECT_TRUE(reopened.readKey(code("AL! ")).ok());
+}
+
+TEST(LinuxSmcConnection, InformationAndBytesOfOneKeyTakeOneReadOfTheSMC)
+{
+    auto smc = threeKeys();
+    LinuxSmcConnection connection(smc);
+    ASSERT_EQ(connection.open(), 0);
+    smc->keys[0].data = QByteArray::fromHex("1b00"); // the value moves on between reads
+    using Step = std::function<void()>;
+    const auto info = [&](const char* key) -> Step { return [&connection, key] { EXPECT_TRUE(connection.keyInfo(code(key)).ok()); }; };
+    const auto read = [&](const char* key) -> Step { return [&connection, key] { EXPECT_TRUE(connection.readKey(code(key)).ok()); }; };
+    const struct {
+        const char* what;
+        QList<Step> steps;
+        int dataReads;
+    } rows[] = {
+        {"information, then bytes", {info("TC0D"), read("TC0D")}, 1},
+        {"bytes twice", {info("TC0D"), read("TC0D"), read("TC0D")}, 2},
+        {"bytes of another key", {info("TC0D"), read("AL! ")}, 2},
+        {"something between", {info("TC0D"), [&] { connection.keyAtIndex(1); }, read("TC0D")}, 2},
+        {"bytes alone", {read("AL! ")}, 1},
+    };
+    for (const auto& row : rows) {
+        smc->dataReads = 0;
+        for (const Step& step : row.steps)
+            step();
+        EXPECT_EQ(smc->dataReads, row.dataReads) << row.what;
+    }
+    connection.keyInfo(code("TC0D"));
+    EXPECT_EQ(connection.readKey(code("TC0D")).value, QByteArray::fromHex("1b00"));
+    connection.keyInfo(code("TC0D"));
+    connection.close();
+    EXPECT_EQ(connection.readKey(code("TC0D")).result, smcresult::Error);
 }
