@@ -814,10 +814,12 @@ bool SequentialUnarchiver::readObjectBody(const QString& className, QVariant& va
         }
     }
     --objectBodies_;
-    // A Foundation container cut short keeps the elements before the cut; its end is not there to read.
-    if (ok && handled && cut_)
-        return true;
-    return ok && readEndOfObject(className);
+    if (!ok)
+        return false;
+    // A Foundation value read whole, or a container cut short with the elements before the cut, stays
+    // though its end is not there to read.
+    const bool ended = (handled && cut_) || readEndOfObject(className);
+    return ended || (handled && cut_ && !failed_);
 }
 
 bool SequentialUnarchiver::readEndOfObject(const QString& className)
