@@ -207,7 +207,7 @@ public:
     std::optional<HostEntry> hostByName(const QString& name) override
     {
         if (QThread::currentThread() != testThread_) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
             std::fputs("lookup ended\n", stderr);
         }
         return HostEntry{{name}, {QStringLiteral("192.0.2.1")}};
