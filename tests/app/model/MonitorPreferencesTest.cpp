@@ -91,7 +91,6 @@ TEST_F(MonitorPreferencesTest, StoredValuesAreClampedOrFallBackWhenRead)
         // Stored unsigned from 2^63 on: as huge as a negative value, so at the cap.
         {"UpdateInterval", QVariant::fromValue<quint64>(quint64(1) << 63), update, 3600},
         {"AutosaveHistory", QVariant::fromValue<quint64>(~quint64(0)), [](const Prefs& p) { return qint64(p.autosaveHistoryMinutes()); }, 1440},
-        {"SMCSensorAccessPolicy", QVariant::fromValue<quint64>(quint64(1) << 63), policy, 0},
     };
     for (const Row& row : rows) {
         SetUp(); // a fresh domain per row
