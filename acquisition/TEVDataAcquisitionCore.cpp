@@ -454,6 +454,7 @@ bool TEVDataAcquisitionCore::loadLongTermHistoryBuffers()
     if (!file)
         return false;
     historyBuffers_.clear();
+    file->removeStaleTemporaryFiles();
     const auto read = file->read();
     using Status = TEVSensorHistoryFile::ReadResult::Status;
     if (read.status != Status::Missing && read.status != Status::Read)

@@ -1,10 +1,12 @@
 #include "acquisition/TEVSensorHistoryFile.h"
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/SequentialArchiver.h"
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -21,6 +23,8 @@ namespace {
 
 namespace values = platform::values;
 using Status = TEVSensorHistoryFile::ReadResult::Status;
+
+const char* const kClassName = "TEVSensorHistoryFile";
 
 QString systemError(int error)
 {
@@ -145,12 +149,15 @@ TEVSensorHistoryFile::ReadResult TEVSensorHistoryFile::decode(const QByteArray& 
         }
         return result;
     }
-    // One unsound history (or a foreign object) fails the strict decoding of the whole archive. A generic
-    // decoding, bounded alike, still gives every other history.
+    // One unsound history (or a foreign object) fails the strict decoding of the whole archive, and so does
+    // a file cut short (a full disk, a crash while writing it). A generic decoding, bounded alike, still
+    // gives every other history, and every one that was complete before the cut.
     platform::UnarchiveOptions generic;
     generic.generic = true;
-    const QVariant salvage = platform::SequentialUnarchiver::unarchiveObjectWithData(data, generic);
-    if (!salvage.isValid()) {
+    generic.keepWhatPrecedesACut = true;
+    platform::SequentialUnarchiver unarchiver(data, generic);
+    const QVariant salvage = unarchiver.decodeObject();
+    if (!salvage.isValid() || (unarchiver.hasFailed() && !unarchiver.endedEarly())) {
         ReadResult result;
         result.status = Status::Corrupt;
         result.error = QStringLiteral("not a readable archive");
@@ -159,7 +166,9 @@ TEVSensorHistoryFile::ReadResult TEVSensorHistoryFile::decode(const QByteArray& 
     ReadResult result = entriesFromRoot(salvage, true);
     if (result.status == Status::Read) {
         result.status = Status::Salvaged;
-        result.error = QStringLiteral("%1 values are no sound histories (last: %2)").arg(result.skipped).arg(result.error);
+        result.error = unarchiver.endedEarly()
+            ? QStringLiteral("the file ends early; %1 values cut short or no sound histories").arg(result.skipped)
+            : QStringLiteral("%1 values are no sound histories (last: %2)").arg(result.skipped).arg(result.error);
     }
     return result;
 }
@@ -194,6 +203,7 @@ platform::FileWriteResult TEVSensorHistoryFile::saveEntry(const QString& serialN
     ReadResult current = read();
     if (current.status == Status::Unreadable)
         return {false, QStringLiteral("cannot read %1 (%2); it is left as it is").arg(path_, current.error)};
+    removeTemporaryFiles();
     if (current.status == Status::Salvaged || current.status == Status::Corrupt) {
         // Kept aside, never overwritten: a later damaged file gets a name of its own.
         const QString stamp = platform::currentDate().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
@@ -202,6 +212,9 @@ platform::FileWriteResult TEVSensorHistoryFile::saveEntry(const QString& serialN
             backup = path_ + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
         if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(backup).constData()) != 0)
             return {false, QStringLiteral("cannot move the damaged %1 aside: %2").arg(path_, systemError(errno))};
+        platform::log(kClassName, QStringLiteral("the damaged %1 (%2) was moved to %3; %4 computers' histories kept")
+                                      .arg(path_, current.error, QFileInfo(backup).fileName())
+                                      .arg(current.entries.size()));
     }
 
     current.entries.insert(serialNumber, histories);
@@ -209,4 +222,31 @@ platform::FileWriteResult TEVSensorHistoryFile::saveEntry(const QString& serialN
     if (bytes.isNull())
         return {false, QStringLiteral("the histories could not be archived")};
     return writer_ ? writer_(path_, bytes) : platform::Paths::writeFileSafely(path_, bytes, 0644);
+}
+
+int TEVSensorHistoryFile::removeTemporaryFiles() const
+{
+    // Paths::writeFileSafely writes ".<name>.<random>" and renames it over the file; a save killed in
+    // between leaves it behind. Called under the lock, so no save is writing one now.
+    const QFileInfo info(path_);
+    const QString prefix = QStringLiteral(".") + info.fileName() + QLatin1Char('.');
+    const QString lockName = prefix + QStringLiteral("lock");
+    QDir folder = info.absoluteDir();
+    int removed = 0;
+    for (const QString& name : folder.entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name != lockName && folder.remove(name))
+            ++removed;
+    }
+    if (removed > 0)
+        platform::log(kClassName, QStringLiteral("removed %1 temporary files that an interrupted save left in %2")
+                                      .arg(removed).arg(folder.path()));
+    return removed;
+}
+
+int TEVSensorHistoryFile::removeStaleTemporaryFiles() const
+{
+    // Without waiting: while another save holds the lock its temporary file is not stale, and the next
+    // save removes what is.
+    const LockFile lock(path_, 0);
+    return lock.isLocked() ? removeTemporaryFiles() : 0;
 }

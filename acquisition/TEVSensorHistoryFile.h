@@ -42,9 +42,11 @@ public:
     ReadResult read() const;
     // Puts `histories` under `serialNumber` and keeps every other computer's entry, as one read-modify-write
     // under the lock file; the file is replaced atomically. A damaged or corrupt file is first moved aside
-    // (to "<name>.unreadable-<UTC time>") so that nothing it held is lost; a file that cannot be read at all
-    // is left alone and the save fails.
+    // (to "<name>.unreadable-<UTC time>", logged) so that nothing it held is lost; a file that cannot be read
+    // at all is left alone and the save fails. Temporary files of interrupted saves are removed.
     platform::FileWriteResult saveEntry(const QString& serialNumber, const Histories& histories);
+    // Removes the temporary files of interrupted saves unless a save runs now; how many went.
+    int removeStaleTemporaryFiles() const;
 
     static QByteArray encode(const Entries& entries);
     // Checks every level: the root must be a dictionary of dictionaries; a value that is not a sound history
@@ -58,6 +60,8 @@ public:
     void setWriter(Writer writer) { writer_ = std::move(writer); }
 
 private:
+    int removeTemporaryFiles() const;
+
     QString path_;
     double lockTimeout_ = 10.0;
     Writer writer_;

@@ -1,5 +1,6 @@
 #include "framework/CDP.h"
 
+#include "framework/TEVStringFormat.h"
 #include "framework/TemperatureConversion.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -62,10 +63,10 @@ Scaled scale(double value, const UnitScale& scale)
     return {value, CDP::localizedUnitForKey((*scale.units)[divisions])};
 }
 
-// printf's number forms with the current locale's decimal separator; no grouping, as printf.
+// printf's number forms and rounding with the current locale's decimal separator; no grouping, as printf.
 QString printfNumber(const char* format, double value)
 {
-    return QString::asprintf(format, value).replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return TEVStringFormat::withNumber(format, value).replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 // The shared formatter's form: the locale's decimal style, at most one fraction digit, right-aligned in 5.

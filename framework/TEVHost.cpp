@@ -2,6 +2,8 @@
 
 #include "platform/foundation/Log.h"
 
+#include <functional>
+#include <list>
 #include <thread>
 
 namespace {
@@ -22,6 +24,56 @@ QStringList addressTexts(const List& addresses)
         texts.append(address->string());
     return texts;
 }
+
+// The resolver threads of the process. A system lookup cannot be cancelled; rather than run on into the
+// statics that exit tears down, the ones still running are joined at exit (each ends with its lookup,
+// within the resolver's own time-outs). Finished ones are joined as new ones start.
+class ResolverThreads {
+public:
+    static ResolverThreads& shared()
+    {
+        static ResolverThreads threads;
+        return threads;
+    }
+    ~ResolverThreads() { joinAll(); }
+
+    void start(std::function<void()> work)
+    {
+        std::lock_guard lock(mutex_);
+        threads_.remove_if([](Running& running) {
+            if (!running.done->load())
+                return false;
+            running.thread.join();
+            return true;
+        });
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread thread([work = std::move(work), done]() mutable {
+            work();
+            work = nullptr; // what the work holds goes before the thread counts as done
+            done->store(true);
+        });
+        threads_.push_back({std::move(thread), std::move(done)});
+    }
+
+    void joinAll()
+    {
+        std::list<Running> all;
+        {
+            std::lock_guard lock(mutex_);
+            all.swap(threads_);
+        }
+        for (Running& running : all)
+            running.thread.join();
+    }
+
+private:
+    struct Running {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::mutex mutex_;
+    std::list<Running> threads_;
+};
 
 } // namespace
 
@@ -287,7 +339,7 @@ void TEVHost::performBackgroundQuery(qint64 query, const QString& specifier)
         request.specifier = specifier;
     try {
         // The request holds the host, so it lives until its resolver thread has finished.
-        std::thread([request] { request.sender->runBackgroundResolverRequest(request); }).detach();
+        ResolverThreads::shared().start([request] { request.sender->runBackgroundResolverRequest(request); });
     } catch (const std::system_error& error) {
         platform::log(kClassName, QStringLiteral("cannot start a resolver thread: %1").arg(QString::fromLocal8Bit(error.what())));
         setIsLikelyComplete(true);
@@ -328,6 +380,11 @@ void TEVHost::updateHostDataWithNames(const std::optional<QStringList>& names, c
     names_ = *names;
     ipv4Addresses_ = std::move(v4);
     ipv6Addresses_ = std::move(v6);
+}
+
+void TEVHost::waitForBackgroundLookups()
+{
+    ResolverThreads::shared().joinAll();
 }
 
 void TEVHost::waitForCompleteResults()

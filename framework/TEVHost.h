@@ -3,7 +3,7 @@
 // addresses name resolution finds for it, and its best printable form. A quick lookup on the creating
 // thread fills it first; a background lookup on a thread of its own then replaces that with the full
 // answer. Shared (the resolver thread holds it until done); readers on any thread see the three lists
-// from one answer.
+// from one answer. Resolver threads are joined at exit.
 
 #include "framework/TEVIPv4Address.h"
 #include "framework/TEVIPv6Address.h"
@@ -78,6 +78,9 @@ public:
     void updateHostDataWithNames(const std::optional<QStringList>& names, const std::optional<QStringList>& addressStrings);
     // Blocks until the background lookup has ended, however long the system's lookup takes.
     void waitForCompleteResults();
+    // Blocks until every background lookup of the process has ended; exit does the same, so no resolver
+    // thread outlives the program.
+    static void waitForBackgroundLookups();
 
     // The address of the interface that carries the default route; null when there is none.
     static QString firstAddressOfLocalPrimaryNetworkServiceUseIPV6(bool ipv6);

@@ -16,6 +16,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -101,8 +102,37 @@ void TEVSoftwareUpdateManager::setMinimumPeriodForAutomaticUpdateCheck(double se
     g_minimumPeriod = seconds;
 }
 
-TEVSoftwareUpdateManager::TEVSoftwareUpdateManager(QUrl downloadURL, double appVersion)
-    : appVersion_(appVersion)
+int TEVSoftwareUpdateManager::compareVersions(const QString& a, const QString& b)
+{
+    // Digits only, without leading zeros; compared as texts, so no component is too long to compare.
+    const auto component = [](const QStringList& parts, qsizetype i) {
+        if (i >= parts.size())
+            return QString();
+        const QString& part = parts.at(i);
+        qsizetype end = 0;
+        while (end < part.size() && part.at(end).isDigit() && part.at(end).unicode() < 128)
+            ++end;
+        qsizetype start = 0;
+        while (start < end && part.at(start) == QLatin1Char('0'))
+            ++start;
+        return part.mid(start, end - start);
+    };
+    const QStringList first = a.trimmed().split(QLatin1Char('.'));
+    const QStringList second = b.trimmed().split(QLatin1Char('.'));
+    for (qsizetype i = 0; i < std::max(first.size(), second.size()); ++i) {
+        const QString x = component(first, i);
+        const QString y = component(second, i);
+        if (x.size() != y.size())
+            return x.size() < y.size() ? -1 : 1;
+        if (const int order = x.compare(y))
+            return order < 0 ? -1 : 1;
+    }
+    return 0;
+}
+
+TEVSoftwareUpdateManager::TEVSoftwareUpdateManager(QUrl downloadURL, const QString& appVersion)
+    : appVersion_(leadingDouble(appVersion))
+    , appVersionString_(appVersion)
     , downloadURL_(std::move(downloadURL))
 {
 }
@@ -121,7 +151,7 @@ std::shared_ptr<TEVSoftwareUpdateManager> TEVSoftwareUpdateManager::create(const
         platform::log(QStringLiteral("%1: could not determine short version number of the current application\n").arg(QLatin1String(kClassName)));
         return nullptr;
     }
-    auto manager = std::make_shared<TEVSoftwareUpdateManager>(url, leadingDouble(*version));
+    auto manager = std::make_shared<TEVSoftwareUpdateManager>(url, *version);
     if (userPrefersAutomaticUpdateCheck())
         manager->runAutomaticUpdateCheckIfNecessary();
     return manager;
@@ -194,11 +224,21 @@ void TEVSoftwareUpdateManager::runCheck()
         return;
     }
     checkRunning_ = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{checkRunning_};
+    fetchAndValidate();
+    checkRunning_ = false;
+    if (alertWhenCheckEnds_) {
+        alertWhenCheckEnds_ = false;
+        // After the caller of this check has seen its result (the automatic check stores its time stamp).
+        const std::weak_ptr<TEVSoftwareUpdateManager> weak = weak_from_this();
+        platform::RunLoop::main()->perform([weak] {
+            if (const auto self = weak.lock())
+                self->runAlertWithResults();
+        });
+    }
+}
 
+void TEVSoftwareUpdateManager::fetchAndValidate()
+{
     hasPerformedCheck_ = false;
     isRelevantUpdateAvailable_ = false;
     updateInfo_.reset();
@@ -227,11 +267,16 @@ void TEVSoftwareUpdateManager::runCheck()
     hasPerformedCheck_ = true;
     updateInfo_ = *info;
     isRelevantUpdateAvailable_ = NSProcessInfoTEVAdditions::operatingSystemVersionCode() >= minimumOSVersionCode()
-                                 && leadingDouble(versionNumber()) > appVersion_;
+                                 && compareVersions(versionNumber(), appVersionString_) > 0;
 }
 
 void TEVSoftwareUpdateManager::runAlertWithResults()
 {
+    // The flags are cleared while a check waits for its answer; its result is shown when it ends.
+    if (checkRunning_) {
+        alertWhenCheckEnds_ = true;
+        return;
+    }
     const auto presenter = platform::AlertPresenter::shared();
     if (hasPerformedCheck_ && isRelevantUpdateAvailable_) {
         if (const auto alert = alertForAvailableUpdate(); alert && presenter->runModal(*alert) == 0) {
@@ -311,7 +356,15 @@ void TEVSoftwareUpdateManager::showUserNotificationWithResultsIfNecessary()
     notification.hasActionButton = true;
     notification.identifier = identifier;
     center->removeDeliveredNotification(identifier);
+    deliveredIdentifier_ = identifier;
+    deliveredURL_ = localizedProductURL();
     center->deliverNotification(notification);
+}
+
+bool TEVSoftwareUpdateManager::isOwnNotification(const QString& identifier) const
+{
+    return identifier == userNotificationIdentifierForAutomaticUpdates()
+        || (!deliveredIdentifier_.isNull() && identifier == deliveredIdentifier_);
 }
 
 QString TEVSoftwareUpdateManager::userNotificationIdentifierForAutomaticUpdates() const
@@ -322,15 +375,18 @@ QString TEVSoftwareUpdateManager::userNotificationIdentifierForAutomaticUpdates(
 bool TEVSoftwareUpdateManager::userNotificationCenterShouldPresentNotification(platform::UserNotificationCenter&,
                                                                                const platform::UserNotification& notification)
 {
-    return notification.identifier == userNotificationIdentifierForAutomaticUpdates();
+    return isOwnNotification(notification.identifier);
 }
 
 void TEVSoftwareUpdateManager::userNotificationCenterDidActivateNotification(platform::UserNotificationCenter&,
                                                                              const platform::UserNotification& notification)
 {
-    if (notification.identifier != userNotificationIdentifierForAutomaticUpdates())
+    if (!isOwnNotification(notification.identifier))
         return;
-    if (const QUrl url = localizedProductURL(); url.isValid())
+    // The page the notification offered, even when a later check found nothing.
+    const QUrl url = notification.identifier == deliveredIdentifier_ && deliveredURL_.isValid() ? deliveredURL_
+                                                                                                : localizedProductURL();
+    if (url.isValid())
         platform::Workspace::shared()->openURL(url);
 }
 

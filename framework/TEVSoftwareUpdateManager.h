@@ -41,11 +41,14 @@ public:
     bool isRelevantUpdateAvailable() const { return isRelevantUpdateAvailable_; }
     bool isCheckRunning() const { return checkRunning_; }
     double appVersion() const { return appVersion_; }
+    QString appVersionString() const { return appVersionString_; }
     QUrl downloadURL() const { return downloadURL_; }
     std::optional<QVariantMap> updateInfo() const { return updateInfo_; }
 
     // Downloads and validates, waiting for the answer; does nothing while another check runs.
     void runCheck();
+    // While a check runs (a request of the user during the automatic check's wait), the alert tells that
+    // check's result once it ends.
     void runAlertWithResults();
     void runAutomaticUpdateCheckIfNecessary();
     void showUserNotificationWithResultsIfNecessary();
@@ -69,17 +72,29 @@ public:
 
     // The leading number of a text, as a number object reads one ("6.10" is 6.1, "7b" is 7, "x" is 0).
     static double leadingDouble(const QString& text);
+    // Versions compared by their dotted components, each by its leading digits ("6.10" is newer than "6.9",
+    // "7b" is 7, a missing component is 0): negative, 0 or positive as `a` is older, the same or newer.
+    static int compareVersions(const QString& a, const QString& b);
 
-    TEVSoftwareUpdateManager(QUrl downloadURL, double appVersion); // use create()
+    // `appVersion` is the bundle's short version text.
+    TEVSoftwareUpdateManager(QUrl downloadURL, const QString& appVersion); // use create()
 
 private:
     bool validate(const QVariantMap& info) const;
+    void fetchAndValidate();
     QString localized(const QString& key) const;
+    bool isOwnNotification(const QString& identifier) const;
 
     bool hasPerformedCheck_ = false;
     bool isRelevantUpdateAvailable_ = false;
     bool checkRunning_ = false;
+    bool alertWhenCheckEnds_ = false;
     double appVersion_ = 0;
+    QString appVersionString_;
+    // The notification last delivered and the page it offers: a later check that fails clears the update
+    // information, but a click on the notification still opens its page.
+    QString deliveredIdentifier_;
+    QUrl deliveredURL_;
     QUrl downloadURL_;
     std::optional<QVariantMap> updateInfo_;
 };

@@ -1,5 +1,34 @@
 #include "framework/TEVStringFormat.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include <locale.h>
+
+namespace {
+
+// Flags, width and precision, then f, e or g; nothing else but text without '%' around it.
+bool isSingleRealConversion(const char* format)
+{
+    const char* percent = std::strchr(format, '%');
+    if (!percent)
+        return false;
+    const char* p = percent + 1;
+    while (*p && std::strchr("-+ #0", *p))
+        ++p;
+    while (std::isdigit(static_cast<unsigned char>(*p)))
+        ++p;
+    if (*p == '.') {
+        ++p;
+        while (std::isdigit(static_cast<unsigned char>(*p)))
+            ++p;
+    }
+    return *p && std::strchr("fFeEgG", *p) && !std::strchr(p + 1, '%');
+}
+
+} // namespace
+
 QString TEVStringFormat::withObjects(const QString& format, const QStringList& objects)
 {
     QString out;
@@ -22,4 +51,26 @@ QString TEVStringFormat::withObjects(const QString& format, const QStringList& o
         out.append(format.at(i));
     }
     return out;
+}
+
+QString TEVStringFormat::withNumber(const char* format, double value)
+{
+    if (!format || !isSingleRealConversion(format))
+        return {};
+    // A C locale of this thread only: setlocale would change every thread's formatting.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const locale_t previous = cLocale ? uselocale(cLocale) : locale_t(nullptr);
+    char buffer[64];
+    const int length = std::snprintf(buffer, sizeof buffer, format, value);
+    QByteArray text;
+    if (length >= int(sizeof buffer)) {
+        text.resize(length + 1);
+        std::snprintf(text.data(), size_t(length) + 1, format, value);
+        text.resize(length);
+    } else if (length >= 0) {
+        text = QByteArray(buffer, length);
+    }
+    if (cLocale)
+        uselocale(previous);
+    return QString::fromLatin1(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // TEVStringFormat: fills the "%@" placeholders of a (localised) format text in order; "%%" is a percent
-// sign. Placeholders beyond the arguments stay as they are. Stateless.
+// sign. Placeholders beyond the arguments stay as they are. Also prints one number as C printf does.
+// Stateless; any thread.
 
 #include <QString>
 #include <QStringList>
@@ -8,4 +9,8 @@
 class TEVStringFormat {
 public:
     static QString withObjects(const QString& format, const QStringList& objects);
+    // `value` through one floating-point conversion of C printf ("%7.1f", "%g"): exact halves round as the C
+    // library rounds them (36.5 with "%3.0f" is " 36"), and the decimal point is '.' whatever LC_NUMERIC the
+    // application set. Null for a format that is not a single conversion of type f, e or g.
+    static QString withNumber(const char* format, double value);
 };

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace {
 
 using platform::MountEntry;
@@ -184,17 +187,34 @@ std::shared_ptr<TEVActiveFileSystem> TEVActiveFileSystem::fileSystemAtPath(const
     const auto mounts = MountTable::read(root);
     if (!space || !mounts)
         return nullptr;
-    // The last mount on the longest mount point holding the path: a later mount hides an earlier one.
-    const QString target = root.isLive() ? QFileInfo(path).absoluteFilePath() : QDir::cleanPath(path);
+    // statfs follows symbolic links, so the mount must be found for where the path leads, not for its text:
+    // on the live machine by the device of the resolved path. A simulated root has no devices to ask.
+    QString target = QDir::cleanPath(path);
+    std::optional<std::pair<quint32, quint32>> device;
+    if (root.isLive()) {
+        target = QFileInfo(path).canonicalFilePath();
+        struct stat info {};
+        if (target.isEmpty() || ::stat(QFile::encodeName(target).constData(), &info) != 0)
+            return nullptr;
+        device = std::pair<quint32, quint32>(major(info.st_dev), minor(info.st_dev));
+    }
+    // The last mount on the longest mount point holding the path: a later mount hides an earlier one. One
+    // of the path's device wins over any other (a btrfs subvolume's files report a device of their own).
     const MountEntry* best = nullptr;
+    bool bestOnDevice = false;
     QHash<int, QString> typesByID;
     for (const auto& mount : *mounts) {
         typesByID.insert(mount.mountID, mount.fileSystemType);
         const QString& point = mount.mountPoint;
         const bool holds = point == QLatin1String("/") || target == point
                         || (target.startsWith(point) && target.at(point.size()) == QLatin1Char('/'));
-        if (holds && (!best || point.size() >= best->mountPoint.size()))
+        if (!holds)
+            continue;
+        const bool onDevice = device && device->first == mount.major && device->second == mount.minor;
+        if (!best || (onDevice && !bestOnDevice) || (onDevice == bestOnDevice && point.size() >= best->mountPoint.size())) {
             best = &mount;
+            bestOnDevice = onDevice;
+        }
     }
     if (!best)
         return nullptr;

@@ -3,6 +3,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Coder.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 #include "platform/host/FileSystemSpace.h"
 #include "platform/host/ProcessCount.h"
@@ -463,6 +464,19 @@ QString TEVArtificialSensor::localizedDescriptionForAssociatedObjectAtIndex(quin
 
 void TEVArtificialSensor::resolveObjectDependenciesUsingSensorList(const TEVSensorList* sensors)
 {
+    // A probe whose kind changed must not keep reading the sources of its old kind.
+    cpuLoad_.reset();
+    memory_.reset();
+    network_.reset();
+    smart_.reset();
+    raid_.reset();
+    voltage_.reset();
+    current_.reset();
+    battery_.reset();
+    if (kind_ > LastKind) {
+        platform::log(QStringLiteral("%1: Internal error: cannot resolve dependencies for sensor type %2\n").arg(className()).arg(kind_));
+        return;
+    }
     switch (kind_) {
     case None:
     case CPULoad:

@@ -683,11 +683,28 @@ QString TEVMachineInfo::operatingSystemMarketingName() const
 
 QString TEVMachineInfo::localizedOperatingSystemPresentationString() const
 {
-    const QString name = operatingSystemMarketingName();
+    // The local os-release says nothing about another computer: its name comes from its own description.
+    const QString name = mayNotReflectLocalMachine_ ? describedOperatingSystemName() : operatingSystemMarketingName();
     // os-release's PRETTY_NAME usually starts with its NAME ("Debian GNU/Linux 12 (bookworm)").
-    if (localizedOSVersionString_.startsWith(name))
+    if (name.isEmpty() || localizedOSVersionString_.startsWith(name))
         return localizedOSVersionString_;
     return QStringLiteral("%1 %2").arg(name, localizedOSVersionString_);
+}
+
+QString TEVMachineInfo::describedOperatingSystemName() const
+{
+    // A Mac's text is "Version 10.15.7 (Build 19H2)"; its system took the name "macOS" with 10.12.
+    if (baseOperatingSystemName_ == QLatin1String("Darwin") || localizedOSVersionString_.startsWith(QLatin1String("Version "))) {
+        static const QRegularExpression version(QStringLiteral("(\\d+)\\.(\\d+)"));
+        const QRegularExpressionMatch match = version.match(localizedOSVersionString_);
+        if (!match.hasMatch())
+            return {};
+        const int major = match.captured(1).toInt();
+        const int minor = match.captured(2).toInt();
+        return major > 10 || (major == 10 && minor >= 12) ? QStringLiteral("macOS") : QStringLiteral("OS X");
+    }
+    // Other systems (os-release's PRETTY_NAME) name themselves in the text.
+    return {};
 }
 
 QString TEVMachineInfo::localizedProductionDate() const

@@ -107,6 +107,8 @@ public:
     // type, else "Linux".
     QString operatingSystemMarketingName() const;
     // The marketing name and the version text; the name is not repeated when the text starts with it.
+    // Another computer's name comes from its description ("macOS" for a Mac's "Version 10.15.7 ..."; none
+    // for os-release texts, which name their system).
     QString localizedOperatingSystemPresentationString() const;
     QString localizedProductionDate() const;
     QString localizedProcessorCountSummary() const;
@@ -139,6 +141,7 @@ private:
     void collectProcessor(const platform::HostRoot& root);
     void collectIdentity(const platform::HostRoot& root, const Registry& registry);
     void collectOperatingSystem(const platform::HostRoot& root);
+    QString describedOperatingSystemName() const;
 
     quint64 processorCount_ = 0;
     quint64 activeProcessorCount_ = 0;

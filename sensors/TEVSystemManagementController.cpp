@@ -155,19 +155,21 @@ bool TEVSystemManagementController::getValue(_TEVSMCValue* value, quint32 key)
     if (!serviceConnection_)
         return false;
 
-    // An answer carrying a data value but an error result byte is still a failed read.
-    const auto info = serviceConnection_->keyInfo(key);
-    if (!info.ok() || info.result != platform::smcresult::Success) {
-        platform::log(ClassName, QStringLiteral("function call failed with error %1").arg(info.result));
+    // An answer carrying a data value but an error result byte is still a failed read. A key this SMC does
+    // not have is an ordinary answer (models differ in their keys); only other failures are logged.
+    const auto failed = [](quint8 result) {
+        if (result != platform::smcresult::KeyNotFound)
+            platform::log(ClassName, QStringLiteral("function call failed with error %1").arg(result));
         return false;
-    }
+    };
+    const auto info = serviceConnection_->keyInfo(key);
+    if (!info.ok() || info.result != platform::smcresult::Success)
+        return failed(info.result);
     value->dataSize = info.value->size;
     value->dataType = info.value->type;
     const auto bytes = serviceConnection_->readKey(key);
-    if (!bytes.ok() || bytes.result != platform::smcresult::Success) {
-        platform::log(ClassName, QStringLiteral("function call failed with error %1").arg(bytes.result));
-        return false;
-    }
+    if (!bytes.ok() || bytes.result != platform::smcresult::Success)
+        return failed(bytes.result);
     const qsizetype n = std::min<qsizetype>(bytes.value->size(), qsizetype(value->bytes.size()));
     std::memcpy(value->bytes.data(), bytes.value->constData(), size_t(n));
     if (cached == valueCache_.end())

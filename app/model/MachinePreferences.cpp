@@ -251,7 +251,9 @@ std::shared_ptr<MachinePreferences> MachinePreferences::machinePreferencesFromUs
             set->screenWindowForeground_ = std::move(color);
     }
     set->screenWindowHasShadow_ = defaults.boolForKey(key::version1ScreenShadow);
-    set->screenWindowTransparency_ = defaults.floatForKey(key::version1ScreenTransparency);
+    // Absent, the screen display stays opaque rather than invisible.
+    if (defaults.objectForKey(key::version1ScreenTransparency).isValid())
+        set->screenWindowTransparency_ = defaults.floatForKey(key::version1ScreenTransparency);
     return set;
 }
 
@@ -503,10 +505,12 @@ void MachinePreferences::addNewSensorsWithUniversalIdentifiers(const QStringList
 
     std::stable_sort(newGauges.begin(), newGauges.end(),
                      [](const auto& a, const auto& b) { return a.second->compare(*b.second) < 0; });
+    // A sensor that comes back may still be listed from before: it is not listed twice.
     for (const auto& entry : std::as_const(newGauges)) {
-        standardWindowSensors_.append(entry.first);
-        screenWindowSensors_.append(entry.first);
-        menuBarSensors_.append(entry.first);
+        for (QStringList* list : {&standardWindowSensors_, &screenWindowSensors_, &menuBarSensors_}) {
+            if (!list->contains(entry.first))
+                list->append(entry.first);
+        }
     }
 
     if (!firstTemperature.isNull()) {

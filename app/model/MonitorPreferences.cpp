@@ -43,9 +43,17 @@ struct Setting {
     quint64 maximum = 0;
 };
 
-quint64 applyRule(qint64 stored, Rule rule, quint64 maximum)
+// The stored integer as the rules see it: one of 2^63 or more (stored unsigned) is taken whole, not as 0.
+quint64 storedInteger(const TEVUserDefaultsProxy& defaults, const QString& key)
 {
-    const auto value = quint64(stored);
+    const QVariant stored = defaults.objectForKey(key);
+    if (values::kindOf(stored) == values::Kind::Unsigned)
+        return values::toUnsigned(stored).value_or(0);
+    return quint64(defaults.integerForKey(key));
+}
+
+quint64 applyRule(quint64 value, Rule rule, quint64 maximum)
+{
     switch (rule) {
     case Rule::AtLeastOneCapped:
         return std::min<quint64>(std::max<quint64>(value, 1), maximum);
@@ -134,7 +142,7 @@ void MonitorPreferences::readSettings()
                     const bool absent = !defaults.objectForKey(key).isValid();
                     this->*member = setting.rule == Rule::TrueWhenAbsent && absent ? true : defaults.boolForKey(key);
                 } else {
-                    this->*member = Field(applyRule(defaults.integerForKey(key), setting.rule, setting.maximum));
+                    this->*member = Field(applyRule(storedInteger(defaults, key), setting.rule, setting.maximum));
                 }
             },
             setting.field);
@@ -188,7 +196,7 @@ void MonitorPreferences::importVersion1Preferences()
         platform::log(kClassName, QStringLiteral("could not import old preferences set: serial number inaccessible"));
 
     temperatureOutputUnit_ = defaults.integerForKey(QStringLiteral("TemperatureUnit"));
-    updateInterval_ = applyRule(defaults.integerForKey(QStringLiteral("UpdateInterval")), Rule::AtLeastOneCapped, 3600);
+    updateInterval_ = applyRule(storedInteger(defaults, QStringLiteral("UpdateInterval")), Rule::AtLeastOneCapped, 3600);
 
     const auto mask = quint8(defaults.integerForKey(kStartupWindowMaskKey));
     standardWindowOpen_ = mask & 0x01;

@@ -2,6 +2,7 @@
 
 #include "acquisition/TEVMonitoringClient.h"
 #include "app/model/StoredColor.h"
+#include "framework/CDP.h"
 #include "framework/TEVStringFormat.h"
 #include "framework/TemperatureConversion.h"
 #include "platform/foundation/Bundle.h"
@@ -79,10 +80,10 @@ QByteArray numberFormat(qint64 formatTag)
     return QByteArrayLiteral("%7.") + QByteArray::number(formatTag) + 'f';
 }
 
-// printf's forms with the user's decimal separator, no grouping.
+// printf's forms and rounding with the user's decimal separator, no grouping.
 QString formatLocalized(const QByteArray& format, double value)
 {
-    return QString::asprintf(format.constData(), value).replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return TEVStringFormat::withNumber(format.constData(), value).replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 QString yesNo(bool flag)
@@ -224,6 +225,8 @@ QString TEVGauge::localizedQuantityTypeForType(qint64 quantityType)
 void TEVGauge::setPreferredTemperatureDisplayUnit(qint64 unit)
 {
     preferredUnit = unit;
+    // The short temperature texts of the framework follow the gauges' unit.
+    CDP::setTemperatureDisplayUnitProvider([] { return preferredUnit; });
 }
 
 qint64 TEVGauge::preferredTemperatureDisplayUnit()
@@ -650,7 +653,7 @@ QString TEVGauge::localizedPresentationOfPresentationValue(double value) const
         const double other = toFahrenheit ? celsiusToFahrenheit(value) : fahrenheitToCelsius(value);
         const QString otherUnit = localized(toFahrenheit ? QStringLiteral("F") : QStringLiteral("C"));
         // The second value always with a decimal point.
-        const QString second = QString::asprintf(format.constData(), other) + separator + otherUnit;
+        const QString second = TEVStringFormat::withNumber(format.constData(), other) + separator + otherUnit;
         text += QLatin1Char('/') + second.trimmed();
     }
     return text.trimmed();

@@ -24,6 +24,10 @@ struct UnarchiveOptions {
     // coded values plus "$class" (its class name), without the registry and the allow-list. The bounds
     // still apply.
     bool generic = false;
+    // Sequential archives: an archive cut short (a file written in part) gives its root with what was
+    // complete before the cut: every array and dictionary being read ends with its whole elements; any
+    // other object being read is left out. Without it a cut archive decodes to nil.
+    bool keepWhatPrecedesACut = false;
     ArchiveLimits limits;
 };
 

@@ -10,6 +10,7 @@
 #include <QVariantMap>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -146,7 +147,7 @@ QVariant SequentialUnarchiver::unarchiveObjectWithData(const QByteArray& data, c
 {
     SequentialUnarchiver unarchiver(data, options);
     const QVariant root = unarchiver.decodeObject();
-    return unarchiver.hasFailed() ? QVariant() : root;
+    return unarchiver.failed_ ? QVariant() : root;
 }
 
 std::optional<QVariantList> SequentialUnarchiver::decodeNextValues()
@@ -172,6 +173,18 @@ qint64 SequentialUnarchiver::versionForClassName(const QString& className) const
 void SequentialUnarchiver::failWithReason(const QString& reason)
 {
     fail(reason);
+}
+
+bool SequentialUnarchiver::endsEarly()
+{
+    if (!options_.keepWhatPrecedesACut)
+        return fail(QStringLiteral("archive ends early"));
+    if (!cut_)
+        log("SequentialUnarchiver", QStringLiteral("archive ends early at byte %1 of %2; keeping what came before")
+                                        .arg(pos_ - data_.constData()).arg(data_.size()));
+    cut_ = true;
+    pos_ = end_; // nothing after the cut is read, not even what a count check stopped short of
+    return false;
 }
 
 bool SequentialUnarchiver::fail(const QString& reason)
@@ -226,7 +239,7 @@ bool SequentialUnarchiver::readByte(quint8& b)
     if (failed_)
         return false;
     if (pos_ >= end_)
-        return fail(QStringLiteral("archive ends early"));
+        return endsEarly();
     b = quint8(*pos_++);
     return true;
 }
@@ -244,7 +257,7 @@ bool SequentialUnarchiver::readBytes(qsizetype count, const char*& bytes)
     if (failed_)
         return false;
     if (count < 0 || count > remaining())
-        return fail(QStringLiteral("archive ends early"));
+        return endsEarly();
     bytes = pos_;
     pos_ += count;
     return true;
@@ -535,7 +548,7 @@ bool SequentialUnarchiver::readScalarArray(char code, quint64 count, void* addre
     if (count > quint64(options_.limits.maxElements))
         return fail(QStringLiteral("array of %1 elements exceeds the limit").arg(count));
     if (count > quint64(remaining()))
-        return fail(QStringLiteral("archive ends early"));
+        return endsEarly();
     if (code == 'f' || code == 'd') {
         for (quint64 i = 0; i < count; ++i) {
             if (code == 'f') {
@@ -687,7 +700,7 @@ bool SequentialUnarchiver::readGenericContainer(const TypeNode& node, QVariant& 
         if (node.count > 0 && minimumBytes(element) == 0)
             return fail(QStringLiteral("array of values that take no bytes"));
         if (minimumBytes(node) > quint64(remaining()))
-            return fail(QStringLiteral("archive ends early"));
+            return endsEarly();
         QVariantList list;
         list.reserve(qsizetype(node.count));
         for (quint64 i = 0; i < node.count; ++i) {
@@ -795,13 +808,18 @@ bool SequentialUnarchiver::readObjectBody(const QString& className, QVariant& va
                 ok = fail(QStringLiteral("class %1 has no decoder").arg(className));
             } else {
                 const ObjectRef object = entry->decoder(*this);
-                ok = !failed_;
+                ok = !failed_ && !cut_;
                 value = values::fromObject(object);
             }
         }
     }
     --objectBodies_;
-    return ok && readEndOfObject(className);
+    if (!ok)
+        return false;
+    // A Foundation value read whole, or a container cut short with the elements before the cut, stays
+    // though its end is not there to read.
+    const bool ended = (handled && cut_) || readEndOfObject(className);
+    return ended || (handled && cut_ && !failed_);
 }
 
 bool SequentialUnarchiver::readEndOfObject(const QString& className)
@@ -913,15 +931,20 @@ bool SequentialUnarchiver::readFoundationObject(const QString& className, QVaria
     const qint64 leastBytes = isDictionary ? 4 : 2;
     if (count < 0 || count > limits.maxElements)
         return fail(QStringLiteral("container of %1 elements exceeds the limit").arg(count));
-    if (count > remaining() / leastBytes)
-        return fail(QStringLiteral("archive ends early"));
+    // Salvaging reads the elements that are there; the reservation stays within what the input can hold.
+    if (count > remaining() / leastBytes && !options_.keepWhatPrecedesACut)
+        return endsEarly();
+    const auto cutShort = [this] { return cut_ && !failed_; };
     if (isArray) {
         QVariantList list;
-        list.reserve(qsizetype(count));
+        list.reserve(qsizetype(std::min<qint64>(count, remaining() / leastBytes)));
         for (qint64 i = 0; i < count; ++i) {
             QVariant element;
-            if (!expectGroup("@") || !readObject(element))
-                return false;
+            if (!expectGroup("@") || !readObject(element)) {
+                if (!cutShort())
+                    return false;
+                break;
+            }
             list.append(element);
         }
         value = values::fromArray(list);
@@ -931,13 +954,19 @@ bool SequentialUnarchiver::readFoundationObject(const QString& className, QVaria
     for (qint64 i = 0; i < count; ++i) {
         QVariant key;
         QVariant element;
-        if (!expectGroup("@") || !readObject(key))
-            return false;
+        if (!expectGroup("@") || !readObject(key)) {
+            if (!cutShort())
+                return false;
+            break;
+        }
         const auto text = values::toString(key);
         if (!text)
             return fail(QStringLiteral("dictionary key of kind %1").arg(QLatin1String(values::kindName(values::kindOf(key)))));
-        if (!expectGroup("@") || !readObject(element))
-            return false;
+        if (!expectGroup("@") || !readObject(element)) {
+            if (!cutShort())
+                return false;
+            break;
+        }
         map.insert(*text, element);
     }
     value = values::fromDictionary(map);

@@ -42,12 +42,16 @@ public:
     bool decodeValuesOfObjCTypes(const char* types, void* const* addresses) override;
     qint64 versionForClassName(const QString& className) const override;
     void failWithReason(const QString& reason) override;
-    bool hasFailed() const override { return failed_; }
+    // A cut archive counts as failed for the decoders of its objects.
+    bool hasFailed() const override { return failed_ || cut_; }
+    // The input ended inside a value and UnarchiveOptions::keepWhatPrecedesACut kept what came before.
+    bool endedEarly() const { return cut_; }
 
 private:
     struct Entry; // a row of the table shared by objects, classes and C strings
 
     bool fail(const QString& reason);
+    bool endsEarly();
     bool addEntry(int kind, qint64& index);
     qsizetype remaining() const { return qsizetype(end_ - pos_); }
     bool readByte(quint8& b);
@@ -86,6 +90,7 @@ private:
     int depth_ = 0;
     int objectBodies_ = 0; // nesting of objects whose coded values are being read
     bool failed_ = false;
+    bool cut_ = false;
 };
 
 } // namespace platform

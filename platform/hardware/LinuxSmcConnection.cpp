@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <utility>
 
 namespace platform {
 
@@ -103,12 +104,14 @@ int LinuxSmcConnection::open()
 void LinuxSmcConnection::close()
 {
     open_ = false;
+    lastInfo_.reset();
     indexOfKey_.clear();
     count_ = 0;
 }
 
 SmcAnswer<quint32> LinuxSmcConnection::keyCount()
 {
+    lastInfo_.reset();
     if (!open_)
         return SmcAnswer<quint32>::failure(smcresult::Error);
     const std::optional<quint32> count = readCount();
@@ -117,6 +120,7 @@ SmcAnswer<quint32> LinuxSmcConnection::keyCount()
 
 SmcAnswer<quint32> LinuxSmcConnection::keyAtIndex(quint32 index)
 {
+    lastInfo_.reset();
     if (!open_)
         return SmcAnswer<quint32>::failure(smcresult::Error);
     if (index >= count_)
@@ -128,13 +132,16 @@ SmcAnswer<quint32> LinuxSmcConnection::keyAtIndex(quint32 index)
 SmcAnswer<SmcKeyInfo> LinuxSmcConnection::keyInfo(quint32 key)
 {
     const SmcAnswer<Entry> entry = entryForKey(key);
+    lastInfo_ = entry.value;
     return entry.ok() ? SmcAnswer<SmcKeyInfo>::success(entry.value->info)
                       : SmcAnswer<SmcKeyInfo>::failure(entry.result);
 }
 
 SmcAnswer<QByteArray> LinuxSmcConnection::readKey(quint32 key)
 {
-    const SmcAnswer<Entry> entry = entryForKey(key);
+    std::optional<Entry> taken = std::exchange(lastInfo_, std::nullopt);
+    const SmcAnswer<Entry> entry = taken && taken->key == key && open_ ? SmcAnswer<Entry>::success(std::move(*taken))
+                                                                       : entryForKey(key);
     return entry.ok() ? SmcAnswer<QByteArray>::success(entry.value->bytes.left(MaxDataBytes))
                       : SmcAnswer<QByteArray>::failure(entry.result);
 }

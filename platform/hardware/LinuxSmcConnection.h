@@ -1,7 +1,9 @@
 #pragma once
 // LinuxSmcConnection: the SMC through the applesmc driver's sysfs attributes. Keys are reached by index only
 // (write key_at_index, then read key_at_index_name/_type/_data_length/_data), so opening scans the index
-// once to map names to indices. Owned by its reader; one thread. Writing the index needs root.
+// once to map names to indices. One selection reads a key's information and bytes together, so the bytes
+// of a keyInfo serve the readKey of the same key that directly follows it (the SMC reader's two steps)
+// without a second read of the SMC. Owned by its reader; one thread. Writing the index needs root.
 
 #include "platform/hardware/SmcConnection.h"
 
@@ -63,6 +65,8 @@ private:
     SmcAnswer<Entry> entryForKey(quint32 key);
 
     std::shared_ptr<SmcSysfs> sysfs_;
+    // The entry the last call read by keyInfo; taken by the next call if it is readKey of that key.
+    std::optional<Entry> lastInfo_;
     bool open_ = false;
     quint32 count_ = 0;
     QHash<quint32, quint32> indexOfKey_;

@@ -3,6 +3,7 @@
 // serving the simulated portable; a resolve that fails makes the client fail.
 
 #include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/TEVInvocationClient.h"
 #include "acquisition/TEVMonitoringClient.h"
 
 #include "platform/foundation/NotificationCenter.h"
@@ -79,6 +80,7 @@ protected:
     // No delay: the configuration starts on the main loop's turn after the registration, with no clock
     // movement, so no wait of the connection can run into its time-out.
     static constexpr double kConfigurationDelay = 0;
+    const double savedResponseTimeout_ = TEVInvocationClient::responseTimeout();
 
     void SetUp() override
     {
@@ -102,6 +104,7 @@ protected:
         peer.reset();
         platform::ServiceDiscovery::setShared(nullptr);
         platform::SimulatedComputer::setCurrent(nullptr);
+        TEVInvocationClient::setResponseTimeout(savedResponseTimeout_); // the capture thread set its own
     }
 
     // The descriptor of "Lab Mac", written as a property list of `format` and read back.

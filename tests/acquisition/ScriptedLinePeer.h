@@ -174,7 +174,8 @@ private:
 
 // Restores the class-wide response time-out after a test that changes it.
 struct ResponseTimeoutGuard {
-    ~ResponseTimeoutGuard() { TEVInvocationClient::setResponseTimeout(3.0); }
+    const double saved = TEVInvocationClient::responseTimeout();
+    ~ResponseTimeoutGuard() { TEVInvocationClient::setResponseTimeout(saved); }
 };
 
 } // namespace wiretest

@@ -115,6 +115,7 @@ TEST(TEVSensorHistoryFile, DamagedFileIsKeptAsideAndItsSoundEntriesCarriedOver)
     kelvaro::test::writeFile(path, damaged);
 
     TEVSensorHistoryFile file(path);
+    kelvaro::test::log().clear();
     ASSERT_TRUE(file.saveEntry(QStringLiteral("A"), histories(1)));
     const auto read = file.read();
     EXPECT_EQ(read.status, Status::Read);
@@ -123,6 +124,39 @@ TEST(TEVSensorHistoryFile, DamagedFileIsKeptAsideAndItsSoundEntriesCarriedOver)
     const QStringList backups = QDir(dir.path()).entryList({QStringLiteral("*.unreadable-*")}, QDir::Files);
     ASSERT_EQ(backups.size(), 1);
     EXPECT_EQ(kelvaro::test::readFile(dir.filePath(backups.first())), damaged);
+    EXPECT_TRUE(kelvaro::test::log().contains(QStringLiteral("TEVSensorHistoryFile: the damaged %1 (").arg(path)));
+    EXPECT_TRUE(kelvaro::test::log().contains(QStringLiteral(") was moved to %1; 1 computers' histories kept\n").arg(backups.first())));
+}
+
+TEST(TEVSensorHistoryFile, TruncatedFileKeepsTheHistoriesCompleteBeforeTheCut)
+{
+    TEVSensorHistoryFile::Entries entries;
+    for (const char* serial : {"A", "B", "C"}) {
+        Histories two = histories(serial[0]);
+        two.insert(QStringLiteral("gpu"), histories(serial[0] + 100).value(QStringLiteral("cpu")));
+        entries.insert(QString::fromLatin1(serial), two);
+    }
+    const QByteArray whole = TEVSensorHistoryFile::encode(entries);
+    qsizetype previous = 0;
+    for (const double share : {0.3, 0.5, 0.7, 0.9, 0.999}) {
+        const qsizetype cut = qsizetype(double(whole.size()) * share);
+        const auto read = TEVSensorHistoryFile::decode(whole.left(cut));
+        ASSERT_EQ(read.status, Status::Salvaged) << cut;
+        qsizetype kept = 0;
+        for (auto computer = read.entries.cbegin(); computer != read.entries.cend(); ++computer) {
+            for (auto sensor = computer->cbegin(); sensor != computer->cend(); ++sensor) {
+                const auto& original = entries[computer.key()][sensor.key()];
+                EXPECT_EQ(TEVSensorHistoryFile::encode({{computer.key(), {{sensor.key(), sensor.value()}}}}),
+                          TEVSensorHistoryFile::encode({{computer.key(), {{sensor.key(), original}}}}))
+                    << "cut at " << cut << ": " << qPrintable(computer.key()) << " " << qPrintable(sensor.key());
+                ++kept;
+            }
+        }
+        EXPECT_GE(kept, std::max<qsizetype>(previous, 1)) << cut;
+        previous = kept;
+    }
+    EXPECT_EQ(previous, 6); // only the end markers were cut
+    EXPECT_EQ(TEVSensorHistoryFile::decode(whole.left(20)).entries.size(), 0);
 }
 
 TEST(TEVSensorHistoryFile, SaveKilledBeforeItsRenameLeavesThePreviousFileIntact)
@@ -148,6 +182,22 @@ TEST(TEVSensorHistoryFile, SaveKilledBeforeItsRenameLeavesThePreviousFileIntact)
     EXPECT_EQ(read.status, Status::Read);
     EXPECT_EQ(newest(read, "A"), 1);
     EXPECT_EQ(newest(read, "B"), 2);
+    // The next save removed what the killed one left; the lock file stays.
+    const QStringList hidden{QStringLiteral(".SensorHistory.tevshf.*")};
+    EXPECT_EQ(QDir(dir.path()).entryList(hidden, QDir::Files | QDir::Hidden), QStringList{".SensorHistory.tevshf.lock"});
+
+    // At start, unless a save runs now.
+    const QString left = dir.filePath(QStringLiteral(".SensorHistory.tevshf.0tmp1"));
+    kelvaro::test::writeFile(left, "partial");
+    const int held = ::open(QFile::encodeName(dir.filePath(QStringLiteral(".SensorHistory.tevshf.lock"))).constData(), O_RDWR);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(file.removeStaleTemporaryFiles(), 0);
+    EXPECT_TRUE(QFile::exists(left));
+    ::close(held);
+    EXPECT_EQ(file.removeStaleTemporaryFiles(), 1);
+    EXPECT_FALSE(QFile::exists(left));
+    EXPECT_EQ(file.read().status, Status::Read);
 }
 
 TEST(TEVSensorHistoryFile, ConcurrentWritersNeverLoseAnEntry)

@@ -61,6 +61,8 @@ TEST_F(CDPFixture, MemorySizeScalesByModeAndAccuracy)
         {Lang::De, 0, 1792, 2, "1,75 KB"},
         {Lang::En, 0, 1100, 3, "1.074 KB"},
         {Lang::En, 0, 1100, 9, "1.1 KB"}, // unknown accuracy: one digit
+        {Lang::En, 0, 1280, 1, "1.2 KB"}, // an exact half rounds as printf rounds it, to even
+        {Lang::De, 0, 1280, 1, "1,2 KB"},
         {Lang::En, 0, kMax, 1, "16 EB"},
         {Lang::En, 7, 1536, 1, "1.5 KB"},
         {Lang::En, QString("2"), 1500, 1, "1.5 KB"}, // a string is no mode
@@ -128,6 +130,8 @@ TEST_F(CDPFixture, TemperatureFollowsPreferredUnit)
         {Lang::En, 4, 36.6, " 98F"},
         {Lang::De, 4, -40.0, "-40F"},
         {Lang::En, 5, 36.6, " 37C"}, // unknown unit: Celsius
+        {Lang::En, 0, 36.5, " 36C"}, // exact halves round to even, as printf
+        {Lang::De, 0, 37.5, " 38C"},
     };
     for (const Row& row : rows) {
         QLocale::setDefault(localeOf(row.lang));

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <clocale>
+#include <string>
+
 #include <unistd.h>
 
 using namespace platform;
@@ -311,4 +314,29 @@ TEST(TEVStringFormat, FillsObjectPlaceholdersInOrder)
 {
     EXPECT_EQ(TEVStringFormat::withObjects("%@ of %@ at 100%%", {"a", "b"}), "a of b at 100%");
     EXPECT_EQ(TEVStringFormat::withObjects("%@ and %@", {"a"}), "a and %@");
+}
+
+TEST(TEVStringFormat, NumbersArePrintedAsCPrintfInTheCLocale)
+{
+    // QApplication sets LC_NUMERIC from the environment; the texts must not follow it.
+    const std::string saved = setlocale(LC_NUMERIC, nullptr);
+    const bool german = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    const struct {
+        const char* format;
+        double value;
+        const char* text; // null: the format is refused
+    } rows[] = {
+        {"%3.0f", 36.5, " 36"}, {"%3.1f", 1.25, "1.2"}, {"%7.1f", 45.25, "   45.2"}, {"%g", 0.5, "0.5"},
+        {"%02.4f", 0.25, "0.2500"}, {"x%-8.3ey", -1.5, "x-1.500e+00y"},
+        {"%d", 1.0, nullptr}, {"%s", 1.0, nullptr}, {"%f%f", 1.0, nullptr}, {"no conversion", 1.0, nullptr},
+    };
+    for (const auto& row : rows) {
+        const QString text = TEVStringFormat::withNumber(row.format, row.value);
+        if (!row.text)
+            EXPECT_TRUE(text.isNull()) << row.format;
+        else
+            EXPECT_EQ(text, QString::fromLatin1(row.text)) << row.format << (german ? " (de_DE numbers)" : "");
+    }
+    EXPECT_EQ(TEVStringFormat::withNumber("%.0f", 1e300).size(), 301); // longer than any buffer on the stack
+    setlocale(LC_NUMERIC, saved.c_str());
 }

@@ -3,7 +3,14 @@
 #include "tests/support/FakeNameResolver.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QThread>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -191,3 +198,43 @@ TEST_F(TEVHostTest, ReachabilityCheckThatCannotRunIsLoggedAndNo)
 }
 
 } // namespace
+
+namespace {
+
+// Answers every lookup made off the test's thread late, and says on stderr when it has.
+class SlowResolver final : public platform::NameResolver {
+public:
+    std::optional<HostEntry> hostByName(const QString& name) override
+    {
+        if (QThread::currentThread() != testThread_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            std::fputs("lookup ended\n", stderr);
+        }
+        return HostEntry{{name}, {QStringLiteral("192.0.2.1")}};
+    }
+    std::optional<HostEntry> hostByAddress(const QString&) override { return std::nullopt; }
+    std::optional<HostEntry> currentHost() override { return std::nullopt; }
+    std::optional<QString> hostName() override { return std::nullopt; }
+    std::optional<QString> nameForAddress(const QString&) override { return std::nullopt; }
+    std::optional<QString> primaryAddress(bool) override { return std::nullopt; }
+    QString localMulticastHostName() override { return {}; }
+    std::optional<quint32> networkNumber(const QString&) override { return std::nullopt; }
+    std::optional<bool> isReachable(const QString&, QString*) override { return std::nullopt; }
+
+private:
+    QThread* const testThread_ = QThread::currentThread();
+};
+
+} // namespace
+
+TEST(TEVHostDeathTest, ExitWaitsForTheLookupsStillRunning)
+{
+    TEVHost::waitForBackgroundLookups(); // none of this process runs on in the child
+    EXPECT_EXIT(
+        {
+            platform::NameResolver::setShared(std::make_shared<SlowResolver>());
+            const auto host = TEVHost::createWithString(QStringLiteral("lab"));
+            std::exit(host && !host->isLikelyComplete() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "lookup ended");
+}

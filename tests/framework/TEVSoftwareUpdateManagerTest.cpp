@@ -40,7 +40,7 @@ protected:
         TEVApplicationDelegate::setApplicationDelegate(app);
     }
 
-    std::shared_ptr<TEVSoftwareUpdateManager> manager(double appVersion = 1.0)
+    std::shared_ptr<TEVSoftwareUpdateManager> manager(const QString& appVersion = QStringLiteral("1.0"))
     {
         return std::make_shared<TEVSoftwareUpdateManager>(TEVSoftwareUpdateManager::sourceURLOfUpdateInfoForProductIdentifier("kelvaro"),
                                                           appVersion);
@@ -53,14 +53,16 @@ protected:
 
 } // namespace
 
-TEST_F(SoftwareUpdate, VersionsCompareAsFloatingPointNumbers)
+TEST_F(SoftwareUpdate, VersionsCompareByTheirDottedComponents)
 {
     struct Row {
         QString release;
-        double running;
+        QString running;
         bool relevant;
     };
-    const Row rows[] = {{"6.3", 6.21, true}, {"6.3", 6.3, false}, {"6.10", 6.9, false}, {"7b", 6.9, true}, {"1.0", 2.0, false}};
+    const Row rows[] = {{"6.3", "6.21", false}, {"6.3", "6.3", false}, {"6.10", "6.9", true}, {"7b", "6.9", true},
+                        {"1.0", "2.0", false},  {"0.1.1", "0.1.0", true}, {"0.1", "0.1.0", false}, {"0.1.0.1", "0.1", true},
+                        {"2.01", "2.1", false}, {"18446744073709551617.0", "18446744073709551616.9", true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.release.toStdString());
         server.serve(kInfoPath, plist(info(row.release)));
@@ -141,7 +143,7 @@ TEST_F(SoftwareUpdate, BadInformationIsNoInformationWithItsReason)
 TEST_F(SoftwareUpdate, AlertsTellWhatTheCheckFoundAndConnectOpensThePage)
 {
     server.serve(kInfoPath, plist(info("2.0")));
-    auto m = manager(1.0);
+    auto m = manager("1.0");
     m->runCheck();
     fakes.alerts->answers = {0};
     m->runAlertWithResults();
@@ -152,7 +154,7 @@ TEST_F(SoftwareUpdate, AlertsTellWhatTheCheckFoundAndConnectOpensThePage)
     EXPECT_EQ(alert.buttons, (QStringList{"Connect", "Cancel"}));
     EXPECT_EQ(fakes.workspace->openedURLs, QList<QUrl>{QUrl("https://www.tarnwell.com/kelvaro/")});
 
-    m = manager(3.0);
+    m = manager("3.0");
     m->runCheck();
     m->runAlertWithResults();
     EXPECT_EQ(fakes.alerts->shown.last().messageText, "This software product is up-to-date");
@@ -185,6 +187,26 @@ TEST_F(SoftwareUpdate, ASecondCheckDoesNotStartWhileOneRuns)
     EXPECT_EQ(server.requestCount(), 1);
     EXPECT_TRUE(kt::log().contains("TEVSoftwareUpdateManager: a check is already running\n"));
     EXPECT_TRUE(m->isRelevantUpdateAvailable());
+}
+
+TEST_F(SoftwareUpdate, ManualCheckDuringTheAutomaticOneShowsThatChecksResult)
+{
+    TEVSoftwareUpdateManager::setUserPrefersAutomaticUpdateCheck(true);
+    server.serve(kInfoPath, plist(info("2.0")));
+    std::shared_ptr<TEVSoftwareUpdateManager> m;
+    server.onRequest = [&](const QString&) {
+        // The user asks while the launch-time check waits for its answer.
+        m->runCheck();
+        m->runAlertWithResults();
+        EXPECT_TRUE(fakes.alerts->shown.isEmpty());
+    };
+    m = TEVSoftwareUpdateManager::create("kelvaro");
+    ASSERT_TRUE(m);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fakes.alerts->shown.isEmpty(); }, kBoundMs));
+    QTest::qWait(0);
+    ASSERT_EQ(fakes.alerts->shown.size(), 1);
+    EXPECT_EQ(fakes.alerts->shown.first().messageText, "A new version is available");
+    EXPECT_EQ(server.requestCount(), 1);
 }
 
 TEST_F(SoftwareUpdate, UrlAndPeriodSettings)
@@ -237,7 +259,10 @@ TEST_F(SoftwareUpdate, AutomaticCheckRunsOncePerPeriodOnTheClockAndNotifiesOnce)
     EXPECT_EQ(service.closed.first(), service.notifies.first().id) << "the earlier notification of the identifier goes";
     EXPECT_EQ(center.deliveredNotifications().size(), 1);
 
-    // Clicking it opens the page through the application base's multiplexing.
+    // Clicking it opens the page through the application base's multiplexing, even after a later check failed.
+    server.serve(kInfoPath, "not a plist");
+    m->runCheck();
+    ASSERT_FALSE(m->hasPerformedCheck());
     service.emitActionInvoked(service.notifies.last().id, "action");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fakes.workspace->openedURLs.isEmpty(); }, kBoundMs));
     EXPECT_EQ(fakes.workspace->openedURLs.first(), QUrl("https://www.tarnwell.com/kelvaro/"));

@@ -234,3 +234,21 @@ TEST(TEVArtificialSensor, ArchiveKeepsTheWholeIndex)
     }
     EXPECT_EQ(battery->preferenceDictionary().value("Index"), platform::values::fromSigned(200));
 }
+
+TEST(TEVArtificialSensor, BindingDropsTheSourcesOfTheOldKind)
+{
+    const struct {
+        qint64 kind;
+        bool logged;
+    } rows[] = {{Probe::Power, false}, {Probe::LastKind + 1, true}, {99, true}};
+    for (const auto& row : rows) {
+        const auto probe = Probe::createAsTotalCPULoadSensor();
+        ASSERT_TRUE(probe && probe->isBound());
+        kelvaro::test::log().clear();
+        probe->setArtificialType(row.kind);
+        probe->resolveObjectDependenciesUsingSensorList(nullptr);
+        EXPECT_FALSE(probe->isBound()) << row.kind;
+        const QString line = QStringLiteral("TEVArtificialSensor: Internal error: cannot resolve dependencies for sensor type %1\n").arg(row.kind);
+        EXPECT_EQ(kelvaro::test::log().count(line), row.logged ? 1 : 0) << row.kind;
+    }
+}

@@ -208,3 +208,20 @@ TEST(TEVActiveFileSystem, ListsMountsWithIdentifiersFlagsAndVolumeNames)
     EXPECT_FALSE(TEVActiveFileSystem::createWithBSDStatistics(invalid));
     EXPECT_TRUE(kelvaro::test::log().contains(QStringLiteral("Notice: Received invalid file system description with ID 0x1-0x2.\n")));
 }
+
+TEST(TEVActiveFileSystem, PathThroughSymbolicLinkGetsTheMountItLeadsTo)
+{
+    const HostRoot live;
+    const auto proc = TEVActiveFileSystem::fileSystemAtPath(QStringLiteral("/proc"), live);
+    if (!proc || proc->mountPointPath() != QLatin1String("/proc"))
+        GTEST_SKIP() << "no procfs mounted on /proc";
+    QTemporaryDir dir;
+    const QString link = dir.path() + QStringLiteral("/to-proc");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc"), link));
+    const auto linked = TEVActiveFileSystem::fileSystemAtPath(link + QStringLiteral("/self"), live);
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(linked->mountPointPath(), QStringLiteral("/proc"));
+    EXPECT_EQ(linked->fileSystemTypeName(), QStringLiteral("proc"));
+    EXPECT_EQ(linked->fileSystemID(), proc->fileSystemID());
+    EXPECT_TRUE(TEVActiveFileSystem::isPathOnSameFileSystemAsPath(link, QStringLiteral("/proc/self"), live));
+}

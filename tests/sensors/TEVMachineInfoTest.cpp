@@ -547,8 +547,20 @@ TEST(TEVMachineInfoPresentation, OperatingSystemTextNamesTheSystemOnce)
     EXPECT_EQ(decoded({})->operatingSystemMarketingName(), QStringLiteral("Debian GNU/Linux"));
     EXPECT_EQ(decoded({{"localizedOSVersionString", "Debian GNU/Linux 12 (bookworm)"}})->localizedOperatingSystemPresentationString(),
               QStringLiteral("Debian GNU/Linux 12 (bookworm)"));
-    EXPECT_EQ(decoded({{"localizedOSVersionString", "Version 10.15.7 (Build 19H2)"}})->localizedOperatingSystemPresentationString(),
-              QStringLiteral("Debian GNU/Linux Version 10.15.7 (Build 19H2)"));
+    // Another computer's description names its own system, whatever this one runs.
+    const struct {
+        QVariantMap fields;
+        QString expected;
+    } remote[] = {
+        {{{"localizedOSVersionString", "Version 10.15.7 (Build 19H2)"}}, "macOS Version 10.15.7 (Build 19H2)"},
+        {{{"localizedOSVersionString", "Version 10.11.6 (Build 15G31)"}, {"baseOperatingSystemName", "Darwin"}},
+         "OS X Version 10.11.6 (Build 15G31)"},
+        {{{"localizedOSVersionString", "Version 11.2 (Build 20D64)"}}, "macOS Version 11.2 (Build 20D64)"},
+        {{{"localizedOSVersionString", "Fedora Linux 39 (Workstation Edition)"}, {"baseOperatingSystemName", "Linux"}},
+         "Fedora Linux 39 (Workstation Edition)"},
+    };
+    for (const auto& row : remote)
+        EXPECT_EQ(decoded(row.fields)->localizedOperatingSystemPresentationString(), row.expected);
     platform::HostRoot::setCurrent(nullptr);
 }
 

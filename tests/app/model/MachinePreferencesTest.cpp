@@ -235,6 +235,12 @@ TEST(MachinePreferences, LaterSensorsJoinTheFirstWindowOfTheirTypeAndKeepExistin
     EXPECT_EQ(set.dockSensorNames(), QStringList{QStringLiteral("v1")});
     EXPECT_EQ(set.talkingSensorNames(), QStringList{QStringLiteral("t0")});
     EXPECT_EQ(set.standardWindowSensorNames().count(QStringLiteral("t1")), 1);
+
+    // A sensor that went (its gauge removed, its list entries left) and comes back is listed once.
+    set.gaugeDictionary().remove(QStringLiteral("v1"));
+    set.addNewSensorsWithUniversalIdentifiers({QStringLiteral("v1")}, source);
+    for (const QStringList* list : {&set.standardWindowSensorNames(), &set.screenDisplaySensorNames(), &set.menuBarSensorNames()})
+        EXPECT_EQ(list->count(QStringLiteral("v1")), 1) << list->join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(kt::log().contains(
         QStringLiteral("MachinePreferences: WARNING: could not create new gauge preference set for identifier remote.NODOT\n")));
 }
@@ -341,6 +347,8 @@ TEST(MachinePreferences, FirstGenerationSetTakesTheScreenDisplayLooksUnclamped)
     EXPECT_FALSE(set->screenDisplayHasShadow()); // absent reads NO
     for (const char* name : {"FloatWindowColor", "FloatWindowTransparency"})
         defaults.removeObjectForKey(QLatin1String(name));
+    // Never stored: the screen display stays opaque, not invisible.
+    EXPECT_EQ(MachinePreferences::machinePreferencesFromUserDefaultsVersion1()->screenDisplayTransparency(), 1.0f);
 }
 
 // Every key by its stored spelling, with values no default has: read and written back, each comes out

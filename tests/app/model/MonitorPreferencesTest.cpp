@@ -88,6 +88,9 @@ TEST_F(MonitorPreferencesTest, StoredValuesAreClampedOrFallBackWhenRead)
         {"DockValueMode", integer(0), [](const Prefs& p) { return qint64(p.numberOfDockValues()); }, 0},
         {"TemperatureUnit", integer(-1), [](const Prefs& p) { return p.temperatureDisplayUnit(); }, -1},
         {"VoiceMode", integer(-1), [](const Prefs& p) { return p.voiceMode(); }, -1},
+        // Stored unsigned from 2^63 on: as huge as a negative value, so at the cap.
+        {"UpdateInterval", QVariant::fromValue<quint64>(quint64(1) << 63), update, 3600},
+        {"AutosaveHistory", QVariant::fromValue<quint64>(~quint64(0)), [](const Prefs& p) { return qint64(p.autosaveHistoryMinutes()); }, 1440},
     };
     for (const Row& row : rows) {
         SetUp(); // a fresh domain per row

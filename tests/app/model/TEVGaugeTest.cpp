@@ -1,6 +1,7 @@
 #include "app/model/TEVGauge.h"
 
 #include "app/model/OutputCacheEntry.h"
+#include "framework/CDP.h"
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/PropertyList.h"
@@ -241,6 +242,20 @@ TEST_F(TEVGaugeTest, ValueTextsFollowFormatTagAndDisplayUnit)
         g->setFormatTag(row.tag);
         EXPECT_EQ(g->localizedPresentationOfPresentationValue(g->presentationValueForRawValue(row.raw)), row.text)
             << "unit " << row.unit;
+    }
+    // Exact halves round as C printf rounds them, to even.
+    const struct { qint64 unit; double value; qint64 tag; const char* text; } halves[] = {
+        {0, 36.5, 0, "36°C"}, {0, 37.5, 0, "38°C"}, {0, 45.25, 1, "45.2°C"}, {3, 45.25, 1, "45.2°C/113.5°F"},
+    };
+    for (const auto& row : halves) {
+        TEVGauge::setPreferredTemperatureDisplayUnit(row.unit);
+        g->setFormatTag(row.tag);
+        EXPECT_EQ(g->localizedPresentationOfPresentationValue(row.value), row.text) << row.value;
+    }
+    // The framework's short temperature texts follow the gauges' unit.
+    for (const auto& [unit, text] : {std::pair<qint64, const char*>{2, "310K"}, {1, " 98F"}, {0, " 37C"}}) {
+        TEVGauge::setPreferredTemperatureDisplayUnit(unit);
+        EXPECT_EQ(CDP::displayTextForCentigrade(36.6), text) << unit;
     }
     const auto f = gauge(fan());
     f->setFormatTag(0);

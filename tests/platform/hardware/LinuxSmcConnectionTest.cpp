@@ -66,14 +66,17 @@ public:
             return key.type + '\n';
         if (attribute == QLatin1String("key_at_index_data_length"))
             return QByteArray::number(key.reportedLength < 0 ? key.data.size() : key.reportedLength) + '\n';
-        if (attribute == QLatin1String("key_at_index_data"))
+        if (attribute == QLatin1String("key_at_index_data")) {
+            ++dataReads;
             return key.data;
+        }
         errno = ENOENT;
         return std::nullopt;
     }
 
     QList<Key> keys;
     int selected = 0;
+    int dataReads = 0; // the reads that ask the SMC itself
     bool writable = true;
     std::function<void(FakeApplesmc&)> onNameRead; // "another process" selecting an index
 };
@@ -188,4 +191,23 @@ TEST(LinuxSmcConnection, RetriesOnceWhenAnotherProcessSelectsAnIndex)
     races = 0;
     EXPECT_EQ(reopened.readKey(code("TC0D")).result, smcresult::KeyNotFound);
     EXPECT_TRUE(reopened.readKey(code("AL! ")).ok());
+}
+
+TEST(LinuxSmcConnection, InformationAndBytesOfOneKeyTakeOneReadOfTheSMC)
+{
+    auto smc = threeKeys();
+    LinuxSmcConnection connection(smc);
+    ASSERT_EQ(connection.open(), 0);
+    smc->keys[0].data = QByteArray::fromHex("1b00"); // the value moved on since the index was mapped
+    ASSERT_TRUE(connection.keyInfo(code("TC0D")).ok());
+    EXPECT_EQ(connection.readKey(code("TC0D")).value, QByteArray::fromHex("1b00"));
+    EXPECT_EQ(smc->dataReads, 1);
+    EXPECT_TRUE(connection.readKey(code("TC0D")).ok()); // a later read asks the SMC again
+    EXPECT_EQ(smc->dataReads, 2);
+    connection.keyInfo(code("TC0D"));
+    EXPECT_TRUE(connection.readKey(code("AL! ")).ok()); // so does a read of another key
+    EXPECT_EQ(smc->dataReads, 4);
+    connection.keyInfo(code("TC0D"));
+    connection.close();
+    EXPECT_EQ(connection.readKey(code("TC0D")).result, smcresult::Error);
 }
