@@ -13,48 +13,6 @@ using platform::FileSystemSpace;
 using platform::FileSystemSpaceReader;
 using platform::HostRoot;
 
-namespace {
-
-// A statfs stand-in: paths under /mnt/share hang until the test releases them. Notes the thread that asked.
-struct FakeStatfs {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool released = false;
-    int calls = 0;
-    std::thread::id asker;
-
-    std::optional<FileSystemSpace> operator()(const HostRoot&, const QString& path)
-    {
-        std::unique_lock lock(mutex);
-        ++calls;
-        asker = std::this_thread::get_id();
-        if (path.startsWith("/mnt/share"))
-            changed.wait(lock, [this] { return released; });
-        FileSystemSpace space;
-        space.blockSize = 4096;
-        space.blocks = 100;
-        return space;
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    int count()
-    {
-        std::lock_guard lock(mutex);
-        return calls;
-    }
-    bool askedOnThisThread()
-    {
-        std::lock_guard lock(mutex);
-        return asker == std::this_thread::get_id();
-    }
-};
-
-} // namespace
-
 TEST(FileSystemSpaceReader, NetworkMountsAreAskedOffTheCallerWhoGetsNoValueWhileTheServerIsSilent)
 {
     QTemporaryDir dir;
@@ -63,32 +21,51 @@ TEST(FileSystemSpaceReader, NetworkMountsAreAskedOffTheCallerWhoGetsNoValueWhile
                              "22 21 0:50 / /mnt/share rw - nfs4 server:/export rw,vers=4.2\n"
                              "23 21 0:51 / /home/me/remote rw - fuse.sshfs me@host: rw\n");
     const HostRoot root(dir.path());
-    FakeStatfs statfs;
-    FileSystemSpaceReader reader([&statfs](const HostRoot& r, const QString& p) { return statfs(r, p); },
-                                 std::chrono::milliseconds(0));
+    // statfs of /mnt/share hangs until the server is back; every call notes the thread that asked.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool serverBack = false;
+    int calls = 0;
+    std::thread::id asker;
+    FileSystemSpaceReader reader(
+        [&](const HostRoot&, const QString& path) {
+            std::unique_lock lock(mutex);
+            ++calls;
+            asker = std::this_thread::get_id();
+            changed.wait(lock, [&] { return serverBack || !path.startsWith("/mnt/share"); });
+            FileSystemSpace space;
+            space.blockSize = 4096;
+            space.blocks = 100;
+            return std::optional(space);
+        },
+        std::chrono::milliseconds(0));
+    const auto askedHere = [&] {
+        std::lock_guard lock(mutex);
+        return asker == std::this_thread::get_id();
+    };
 
-    const auto local = reader.read(root, "/var/log");
-    EXPECT_FALSE(local.waiting);
-    EXPECT_EQ(local.space->blocks, 100u);
-    EXPECT_TRUE(statfs.askedOnThisThread());
-
-    // The server is gone: no value, and no second query piles up behind the first.
+    EXPECT_EQ(reader.read(root, "/var/log").space->blocks, 100u);
+    EXPECT_TRUE(askedHere());
+    // No value while the server is silent, and no second query piles up behind the first.
     for (int tick = 0; tick < 3; ++tick) {
         const auto silent = reader.read(root, "/mnt/share/docs");
         EXPECT_TRUE(silent.waiting);
         EXPECT_FALSE(silent.space);
     }
-    statfs.release();
+    {
+        std::lock_guard lock(mutex);
+        serverBack = true;
+        changed.notify_all();
+    }
     reader.setWait(std::chrono::minutes(1)); // a guard only: the released query answers at once
     const auto back = reader.read(root, "/mnt/share/docs");
     EXPECT_FALSE(back.waiting);
     EXPECT_EQ(back.space->totalBytes(), 409600u);
-    EXPECT_EQ(statfs.count(), 2);
-    EXPECT_FALSE(statfs.askedOnThisThread());
-
+    EXPECT_FALSE(askedHere());
     EXPECT_FALSE(reader.read(root, "/home/me/remote/notes").waiting);
-    EXPECT_FALSE(statfs.askedOnThisThread());
-    EXPECT_EQ(statfs.count(), 3);
+    EXPECT_FALSE(askedHere());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(calls, 3);
 }
 
 TEST(FileSystemSpaceReader, NetworkTypesAreThoseWhoseStatfsWaitsForAServer)
