@@ -46,6 +46,7 @@ IORegistry::Builder::Builder(std::shared_ptr<IORegistryBranch> root) : root_(std
         root_->entries.front() = std::move(entry);
     }
     entries_.push_back(root_->entries.front().get());
+    branchOf_.push_back(root_.get());
     paths_.insert(QStringLiteral("IOService:/"), RootIndex);
 }
 
@@ -64,7 +65,7 @@ int IORegistry::Builder::add(int parent, const QStringList& classChain, const QS
         branch = branches_.back().get();
         branch->rootBranch = root_;
     } else {
-        branch = const_cast<IORegistryBranch*>(entries_[size_t(parent)]->branch_);
+        branch = branchOf_[size_t(parent)];
     }
     auto entry = std::unique_ptr<IORegistryEntry>(new IORegistryEntry());
     entry->branch_ = branch;
@@ -79,6 +80,7 @@ int IORegistry::Builder::add(int parent, const QStringList& classChain, const QS
     for (const QString& path : paths)
         paths_.insert(path, index);
     entries_.push_back(entry.get());
+    branchOf_.push_back(branch);
     branch->entries.push_back(std::move(entry));
     return index;
 }
@@ -92,6 +94,7 @@ std::shared_ptr<const IORegistry> IORegistry::Builder::finish()
     root_.reset();
     branches_.clear();
     entries_.clear();
+    branchOf_.clear();
     return registry;
 }
 

@@ -58,6 +58,7 @@ public:
         std::shared_ptr<IORegistryBranch> root_;
         std::vector<std::shared_ptr<IORegistryBranch>> branches_;
         std::vector<IORegistryEntry*> entries_; // by index; [RootIndex] is the root
+        std::vector<IORegistryBranch*> branchOf_; // the branch of each entry, by index
         QHash<QString, int> paths_;
     };
 
