@@ -5,7 +5,7 @@
 #include "platform/foundation/Coder.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
-#include "platform/host/FileSystemSpace.h"
+#include "platform/host/FileSystemSpaceReader.h"
 #include "platform/host/ProcessCount.h"
 #include "sensors/SensorArchiving.h"
 #include "sensors/TEVLocalCPULoadProbe.h"
@@ -468,7 +468,7 @@ void TEVArtificialSensor::resolveObjectDependenciesUsingSensorList(const TEVSens
     cpuLoad_.reset();
     memory_.reset();
     network_.reset();
-    smart_.reset();
+    auto boundDrive = std::move(smart_);
     raid_.reset();
     voltage_.reset();
     current_.reset();
@@ -484,7 +484,13 @@ void TEVArtificialSensor::resolveObjectDependenciesUsingSensorList(const TEVSens
         cpuLoad_ = TEVLocalCPULoadProbe::sharedCPULoadProbe();
         break;
     case SMARTStatus: {
-        smart_.reset();
+        // A drive still attached under the same model and serial number keeps its probe: binding it anew
+        // would wake it (identify and status reads) whatever the drive saver says.
+        if (boundDrive && boundDrive->smartDevice()->productName() == source1_
+            && boundDrive->smartDevice()->serialNumber() == source2_ && boundDrive->smartDevice()->isStillAttached()) {
+            smart_ = std::move(boundDrive);
+            break;
+        }
         for (const auto& device : TEVSMARTStorageDevice::allSMARTDevicesRestrictToTemperatureSupport(false)) {
             if (device && device->productName() == source1_ && device->serialNumber() == source2_) {
                 smart_ = TEVLocalSMARTProbe::createForSMARTStorageDevice(device);
@@ -554,7 +560,13 @@ QVariantMap TEVArtificialSensor::preferenceDictionary() const
 double TEVArtificialSensor::computedValue(bool* noValue) const
 {
     *noValue = false;
-    const auto space = [this]() { return FileSystemSpace::query(*HostRoot::current(), source1_); };
+    // A network file system is read off this thread: while its server does not answer there is no value.
+    bool waiting = false;
+    const auto space = [this, &waiting]() {
+        auto read = FileSystemSpaceReader::shared()->read(*HostRoot::current(), source1_);
+        waiting = read.waiting;
+        return read.space;
+    };
     // A vanished interface reads 0; a change not known yet (first sample, counter reset) reads as no value.
     const auto network = [this](quint64 statistic, bool accumulative, double divisor = 1.0) -> std::optional<double> {
         if (!network_ || !network_->hasInterface(source1_))
@@ -573,6 +585,8 @@ double TEVArtificialSensor::computedValue(bool* noValue) const
     case DiskCapacity: {
         // df's "Use%": the used share of what users can have, reserved blocks left out.
         const auto s = space();
+        if (waiting)
+            break;
         if (!s)
             result = 0.0;
         else if (s->usedBytes() + s->availableBytes() > 0)
@@ -581,12 +595,14 @@ double TEVArtificialSensor::computedValue(bool* noValue) const
     }
     case DiskFree: {
         const auto s = space();
-        result = s ? double(s->availableBytes()) / kMebibyte : 0.0;
+        if (!waiting)
+            result = s ? double(s->availableBytes()) / kMebibyte : 0.0;
         break;
     }
     case DiskUsed: {
         const auto s = space();
-        result = s ? double(s->usedBytes()) / kMebibyte : 0.0;
+        if (!waiting)
+            result = s ? double(s->usedBytes()) / kMebibyte : 0.0;
         break;
     }
     case MemoryFree: result = memory_ ? double(memory_->freeMemory()) / kMebibyte : 0.0; break;
@@ -623,8 +639,16 @@ double TEVArtificialSensor::computedValue(bool* noValue) const
         break;
     }
     case RemainingBattery: {
-        const double total = battery_ ? battery_->totalCapacity() : 0.0;
-        result = total != 0.0 ? battery_->currentCapacity() / total * 100.0 : 0.0;
+        if (!battery_) {
+            result = 0.0;
+            break;
+        }
+        // A capacity that is missing or negative (battery pulled, a failed read) is no reading.
+        const auto battery = battery_->snapshot();
+        const double total = battery->totalCapacity();
+        const double current = battery->currentCapacity();
+        if (total >= 0.0 && current >= 0.0)
+            result = total != 0.0 ? current / total * 100.0 : 0.0;
         break;
     }
     case NumberOfProcesses:

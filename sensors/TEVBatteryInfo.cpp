@@ -84,8 +84,15 @@ QString TEVBatteryInfo::localizedBatteryStatusDescriptionForBatteryFlags(quint64
     return text.isEmpty() ? CDP::localizedUnitForKey("normal") : text;
 }
 
+std::shared_ptr<const TEVBatteryInfo> TEVBatteryInfo::snapshot() const
+{
+    return std::make_shared<TEVBatteryInfo>(entry_->snapshot());
+}
+
 QVariantMap TEVBatteryInfo::currentReadouts() const
 {
+    if (!entry_->isSnapshot())
+        return snapshot()->currentReadouts();
     return {
         {QStringLiteral("BatteryStatus"), values::fromUnsigned(batteryFlags())},
         {QStringLiteral("Voltage"), values::fromReal(voltage())},

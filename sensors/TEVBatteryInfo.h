@@ -1,7 +1,7 @@
 #pragma once
 // TEVBatteryInfo: one battery of the local computer over its registry entry, with its readout dictionary
 // and status flags. Abstract in use: TEVSmartBatteryInfo supplies the readings. Nothing is cached; every
-// call reads the registry. Made and read on the capture thread; the absolute-current switch is atomic.
+// call reads the registry, a readout of many values once (snapshot). Made and read on the capture thread; the absolute-current switch is atomic.
 
 #include "sensors/TEVIORegistryEntry.h"
 
@@ -31,6 +31,9 @@ public:
     static const QStringList& batteryStatusKeys();
 
     const std::shared_ptr<TEVIORegistryEntry>& batteryEntry() const { return entry_; }
+    // The battery as it reads now: each of the copy's readers answers from one read of the registry entry,
+    // so a readout of many values reads the host once.
+    virtual std::shared_ptr<const TEVBatteryInfo> snapshot() const;
 
     // "BatteryStatus", "Voltage" (V), "Amperage" (A), the three capacities (mAh), "ChargeCycles",
     // "HasExtendedInfo", "HasSmartInfo".

@@ -83,13 +83,24 @@ QString TEVIORegistryEntry::driverClassName() const
     return {};
 }
 
+std::shared_ptr<TEVIORegistryEntry> TEVIORegistryEntry::snapshot() const
+{
+    auto copy = std::make_shared<TEVIORegistryEntry>(handle_);
+    copy->frozen_ = properties();
+    return copy;
+}
+
 QVariant TEVIORegistryEntry::value(const QString& name) const
 {
+    if (frozen_)
+        return frozen_->value(name);
     return handle_ ? handle_->property(name) : QVariant();
 }
 
 std::optional<QVariantMap> TEVIORegistryEntry::properties() const
 {
+    if (frozen_)
+        return frozen_;
     if (!handle_)
         return std::nullopt;
     return handle_->properties();

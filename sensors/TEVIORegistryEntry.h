@@ -35,6 +35,10 @@ public:
     TEVIORegistryEntry() = default;
 
     const Handle& ioKitHandle() const { return handle_; }
+    // The same entry answering every read from its properties as they are now: one read of the host for a
+    // readout that takes many values.
+    std::shared_ptr<TEVIORegistryEntry> snapshot() const;
+    bool isSnapshot() const { return frozen_.has_value(); }
 
     std::shared_ptr<TEVIORegistryEntry> parentServiceEntry() const;
     std::shared_ptr<TEVIORegistryEntry> childServiceEntry() const;
@@ -59,4 +63,5 @@ private:
     QVariant value(const QString& name) const;
 
     Handle handle_;
+    std::optional<QVariantMap> frozen_;
 };

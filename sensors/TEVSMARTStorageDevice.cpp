@@ -4,6 +4,7 @@
 #include "platform/foundation/Values.h"
 #include "platform/hardware/AtaSmartTransport.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace values = platform::values;
@@ -22,6 +23,21 @@ void debugLog(bool enabled, const QString& text)
 {
     if (enabled)
         platform::log(text);
+}
+
+// The model and serial number the registry gives a drive (from the host's device records, not the drive).
+QString registryIdentityOf(const TEVIORegistryEntry& entry)
+{
+    const auto properties = entry.properties();
+    const auto characteristics =
+        properties ? values::toDictionary(properties->value(QStringLiteral("Device Characteristics"))) : std::nullopt;
+    if (!characteristics)
+        return {};
+    const QString model = values::toString(characteristics->value(QStringLiteral("Product Name"))).value_or(QString());
+    const QString serial = values::toString(characteristics->value(QStringLiteral("Serial Number"))).value_or(QString());
+    if (model.isEmpty() && serial.isEmpty())
+        return {};
+    return model + QLatin1Char('\n') + serial;
 }
 
 } // namespace
@@ -166,6 +182,7 @@ std::shared_ptr<TEVSMARTStorageDevice> TEVSMARTStorageDevice::createWithIORegist
     std::shared_ptr<TEVSMARTStorageDevice> device(new TEVSMARTStorageDevice());
     device->registryEntry_ = std::move(entry);
     device->transport_ = transport ? std::move(transport) : platform::AtaSmartTransport::shared();
+    device->registryIdentity_ = registryIdentityOf(*device->registryEntry_);
     for (auto below = device->registryEntry_->childServiceEntry(); below; below = below->childServiceEntry()) {
         if (below->hasValueWithName(QStringLiteral("BSD Name"))) {
             device->bsdName_ = below->stringValueWithName(QStringLiteral("BSD Name"));
@@ -193,6 +210,17 @@ std::shared_ptr<TEVSMARTStorageDevice> TEVSMARTStorageDevice::createWithIORegist
 }
 
 TEVSMARTStorageDevice::~TEVSMARTStorageDevice() = default;
+
+bool TEVSMARTStorageDevice::isStillAttached(TEVIORegistryEntry::Registry registry) const
+{
+    const auto& handle = registryEntry_->ioKitHandle();
+    if (registryIdentity_.isNull() || !handle)
+        return false;
+    const auto listed = (registry ? registry : platform::IORegistry::current())->entries();
+    if (std::find(listed.begin(), listed.end(), handle) == listed.end())
+        return false;
+    return registryIdentityOf(*registryEntry_) == registryIdentity_;
+}
 
 bool TEVSMARTStorageDevice::_openSMARTDevice()
 {

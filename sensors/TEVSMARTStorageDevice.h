@@ -83,6 +83,10 @@ public:
     QString serialNumber() const { return serialNumber_; }
     // The BSD name the drive is opened by, from the first entry below the device that has "BSD Name".
     QString bsdName() const { return bsdName_; }
+    // True while the registry (the current one when null) still lists this drive's entry and that entry
+    // names the model and serial number it named when the drive was opened, so a rescan can keep the drive
+    // without waking it. Reads the registry only, never the drive.
+    bool isStillAttached(TEVIORegistryEntry::Registry registry = nullptr) const;
 
     qint64 currentSMARTStatus();
     // Degrees Celsius; -1 when unavailable.
@@ -122,6 +126,7 @@ private:
     QString bsdName_;
     QString productName_;
     QString serialNumber_;
+    QString registryIdentity_; // the entry's model and serial number; null when it names neither
     quint8 temperatureAttributeID_ = DefaultTemperatureAttributeID;
     bool enableRequestWasSent_ = false;
 };

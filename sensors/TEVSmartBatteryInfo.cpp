@@ -43,8 +43,15 @@ TEVBatteryInfo::BatteryList TEVSmartBatteryInfo::allBatteries(TEVIORegistryEntry
     return batteries;
 }
 
+std::shared_ptr<const TEVBatteryInfo> TEVSmartBatteryInfo::snapshot() const
+{
+    return std::make_shared<TEVSmartBatteryInfo>(batteryEntry()->snapshot());
+}
+
 QVariantMap TEVSmartBatteryInfo::currentReadouts() const
 {
+    if (!batteryEntry()->isSnapshot())
+        return snapshot()->currentReadouts();
     QVariantMap readouts = TEVBatteryInfo::currentReadouts();
     readouts.insert(QStringLiteral("Manufacturer"), values::fromString(manufacturer()));
     if (const QString device = batteryDeviceName(); !device.isNull())
@@ -172,6 +179,8 @@ double TEVSmartBatteryInfo::cellVoltageAtIndex(quint64 index) const
 
 QString TEVSmartBatteryInfo::description() const
 {
+    if (!batteryEntry()->isSnapshot())
+        return std::static_pointer_cast<const TEVSmartBatteryInfo>(snapshot())->description();
     const quint64 flags = batteryFlags();
     QString status = QStringLiteral("{");
     const QVariantMap statusMap = batteryStatus();

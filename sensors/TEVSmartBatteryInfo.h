@@ -12,6 +12,7 @@ public:
     // Every "AppleSmartBattery" service that has all ten properties the readings need, in registry order.
     static BatteryList allBatteries(TEVIORegistryEntry::Registry registry = nullptr);
 
+    std::shared_ptr<const TEVBatteryInfo> snapshot() const override;
     QVariantMap currentReadouts() const override;
 
     quint64 batteryFlags() const override;

@@ -70,6 +70,10 @@ public:
     QVariantMap properties() const override
     {
         using T = BlockStorageProvider::Transport;
+        // A drive that is gone has no properties, rather than the fallbacks below.
+        const QFileInfo folder(root_.path(sysBlock + disk_));
+        if (!folder.exists() && !folder.isSymLink())
+            return {};
         bool hasUdev = false;
         const QHash<QString, QString> udev = readUdev(root_, disk_, &hasUdev);
         const QString device = sysBlock + disk_ + QStringLiteral("/device/");
@@ -127,6 +131,11 @@ public:
         return result;
     }
 
+    QString identity() const override
+    {
+        return QStringLiteral("block/%1/%2").arg(disk_).arg(int(transport_));
+    }
+
 private:
     HostRoot root_;
     QString disk_;
@@ -136,6 +145,8 @@ private:
 class MediaPropertySource final : public IORegistryPropertySource {
 public:
     MediaPropertySource(HostRoot root, QString disk) : root_(std::move(root)), disk_(std::move(disk)) {}
+
+    QString identity() const override { return QStringLiteral("block/%1/media").arg(disk_); }
 
     QVariantMap properties() const override
     {
@@ -217,6 +228,17 @@ QString BlockStorageProvider::interconnectName(Transport transport)
     case Transport::Virtio: return QStringLiteral("Virtual Interface");
     }
     return {};
+}
+
+std::optional<QByteArray> BlockStorageProvider::changeSignature(const HostRoot& root) const
+{
+    // Each disk's link names where it hangs: a disk that came, went or moved to another port.
+    QByteArray signature;
+    for (const QString& disk : root.listDirectory(QStringLiteral("/sys/block")).value_or(QStringList())) {
+        if (!isVirtualDiskName(disk))
+            signature += disk.toUtf8() + ' ' + root.readLink(sysBlock + disk).value_or(QString()).toUtf8() + '\n';
+    }
+    return signature;
 }
 
 void BlockStorageProvider::addEntries(const HostRoot& root, IORegistry::Builder& builder) const

@@ -17,6 +17,7 @@ public:
     enum class Transport { Sata, Pata, Usb, Scsi, SecureDigital, Nvme, Virtio };
 
     void addEntries(const HostRoot& root, IORegistry::Builder& builder) const override;
+    std::optional<QByteArray> changeSignature(const HostRoot& root) const override;
 
     // The "E:KEY=VALUE" properties of a udev database record.
     static QHash<QString, QString> parseUdevRecord(const QString& text);

@@ -23,6 +23,8 @@ public:
         return result;
     }
 
+    QString identity() const override { return QStringLiteral("drm/") + connector_; }
+
 private:
     HostRoot root_;
     QString connector_;
@@ -42,6 +44,24 @@ bool isBuiltIn(const QString& type)
 }
 
 } // namespace
+
+std::optional<QByteArray> DrmDisplayProvider::changeSignature(const HostRoot& root) const
+{
+    // Connector folders stay while displays come and go; their status (cached by the kernel, no probe of
+    // the display) tells, and the EDID of a connected one, which may arrive just after its status.
+    QByteArray signature;
+    for (const QString& name : root.listDirectory(drmFolder).value_or(QStringList())) {
+        if (!name.startsWith(QLatin1String("card")) || !name.contains(QLatin1Char('-')))
+            continue;
+        const QString folder = drmFolder + QLatin1Char('/') + name;
+        const QByteArray status = root.readFile(folder + QStringLiteral("/status"), 64).value_or(QByteArray()).trimmed();
+        signature += name.toUtf8() + ' ' + status;
+        if (status == "connected")
+            signature += ' ' + QByteArray::number(root.readFile(folder + QStringLiteral("/edid"), kMaxEdidBytes).value_or(QByteArray()).size());
+        signature += '\n';
+    }
+    return signature;
+}
 
 void DrmDisplayProvider::addEntries(const HostRoot& root, IORegistry::Builder& builder) const
 {

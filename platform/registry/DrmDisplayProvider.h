@@ -10,6 +10,7 @@ namespace platform {
 class DrmDisplayProvider final : public IORegistryProvider {
 public:
     void addEntries(const HostRoot& root, IORegistry::Builder& builder) const override;
+    std::optional<QByteArray> changeSignature(const HostRoot& root) const override;
 };
 
 } // namespace platform

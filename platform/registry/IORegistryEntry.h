@@ -1,7 +1,8 @@
 #pragma once
 // One entry of an I/O Registry tree: class chain (most derived first), name, optional plane paths, live
-// properties, parent and children in the service plane. Owned by its IORegistry: every shared pointer to an
-// entry keeps the whole tree alive. Immutable once the tree is built; any thread may read it.
+// properties, parent and children in the service plane. Owned by its branch of the registry (see
+// IORegistry): a shared pointer to an entry keeps its branch and the root alive. Immutable once built; any
+// thread may read it.
 
 #include "platform/registry/IORegistryPropertySource.h"
 
@@ -13,6 +14,7 @@
 namespace platform {
 
 class IORegistry;
+class IORegistryBranch;
 
 class IORegistryEntry {
 public:
@@ -29,20 +31,22 @@ public:
     bool hasProperty(const QString& key) const { return property(key).isValid(); }
 
     std::shared_ptr<const IORegistryEntry> parent() const;
+    // The root's children are the entries below the root in the newest version of its registry.
     std::vector<std::shared_ptr<const IORegistryEntry>> children() const;
     std::shared_ptr<const IORegistryEntry> firstChild() const;
 
 private:
     friend class IORegistry;
     IORegistryEntry() = default;
+    std::shared_ptr<const IORegistryEntry> ref() const;
 
-    const IORegistry* registry_ = nullptr;
+    const IORegistryBranch* branch_ = nullptr;
     QStringList classChain_;
     QString name_;
     QStringList paths_;
     std::shared_ptr<const IORegistryPropertySource> source_;
-    int parent_ = -1;
-    std::vector<int> children_;
+    const IORegistryEntry* parent_ = nullptr; // null for the root only
+    std::vector<const IORegistryEntry*> children_; // in the same branch; unused for the root
 };
 
 } // namespace platform

@@ -17,6 +17,9 @@ public:
     virtual QVariantMap properties() const = 0;
     // An invalid QVariant when the entry has no such property.
     virtual QVariant property(const QString& key) const { return properties().value(key); }
+    // What the source reads ("power_supply/BAT0"): a rebuilt registry keeps an entry whose source reads the
+    // same thing as before. Null when the source cannot tell.
+    virtual QString identity() const { return {}; }
 };
 
 class StaticIORegistryPropertySource final : public IORegistryPropertySource {

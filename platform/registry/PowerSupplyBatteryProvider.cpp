@@ -23,12 +23,17 @@ class Supply {
 public:
     Supply(const HostRoot& root, const QString& name) : root_(root), folder_(supplyFolder + QLatin1Char('/') + name) {}
 
+    // Each attribute is read once per Supply: one readout opens each file once.
     std::optional<QString> text(const char* attribute) const
     {
-        auto value = root_.readTextFile(folder_ + QLatin1Char('/') + QLatin1String(attribute));
-        if (!value)
-            return std::nullopt;
-        return value->trimmed();
+        const QLatin1String name(attribute);
+        if (const auto known = read_.constFind(name); known != read_.constEnd())
+            return *known;
+        auto value = root_.readTextFile(folder_ + QLatin1Char('/') + name);
+        if (value)
+            *value = value->trimmed();
+        read_.insert(name, value);
+        return value;
     }
 
     // A decimal attribute; nothing when missing or not a number that fits 64 bits.
@@ -45,6 +50,7 @@ public:
 private:
     const HostRoot& root_;
     QString folder_;
+    mutable QHash<QString, std::optional<QString>> read_;
 };
 
 // Micro-units to milli-units, rounded to nearest; the result always fits, since |n| / 1000 < 2^63.
@@ -119,6 +125,7 @@ class BatteryPropertySource final : public IORegistryPropertySource {
 public:
     BatteryPropertySource(HostRoot root, QString name) : root_(std::move(root)), name_(std::move(name)) {}
     QVariantMap properties() const override { return PowerSupplyBatteryProvider::readProperties(root_, name_); }
+    QString identity() const override { return QStringLiteral("power_supply/") + name_; }
 
 private:
     HostRoot root_;
@@ -204,6 +211,12 @@ QVariantMap PowerSupplyBatteryProvider::readProperties(const HostRoot& root, con
     result.insert(QStringLiteral("FullyCharged"), values::fromBool(status == QLatin1String("Full")));
     result.insert(QStringLiteral("BatteryInstalled"), values::fromBool(true));
     return result;
+}
+
+std::optional<QByteArray> PowerSupplyBatteryProvider::changeSignature(const HostRoot& root) const
+{
+    // A supply's type never changes: the names alone tell batteries that came or went.
+    return root.listDirectory(supplyFolder).value_or(QStringList()).join(QLatin1Char('\n')).toUtf8();
 }
 
 void PowerSupplyBatteryProvider::addEntries(const HostRoot& root, IORegistry::Builder& builder) const

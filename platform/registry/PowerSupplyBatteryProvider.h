@@ -10,6 +10,7 @@ namespace platform {
 class PowerSupplyBatteryProvider final : public IORegistryProvider {
 public:
     void addEntries(const HostRoot& root, IORegistry::Builder& builder) const override;
+    std::optional<QByteArray> changeSignature(const HostRoot& root) const override;
 
     // The battery's properties read now from <root>/sys/class/power_supply/<name>; empty when the battery
     // is not present. Sysfs gives µV, µA, µAh, µWh, µW and 0.1 °C.

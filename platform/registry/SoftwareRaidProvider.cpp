@@ -3,6 +3,8 @@
 #include "platform/foundation/Values.h"
 #include "platform/host/SoftwareRaidArrays.h"
 
+#include <QFileInfo>
+
 #include <utility>
 
 namespace platform {
@@ -13,6 +15,7 @@ class RaidPropertySource final : public IORegistryPropertySource {
 public:
     RaidPropertySource(HostRoot root, QString device) : root_(std::move(root)), device_(std::move(device)) {}
     QVariantMap properties() const override { return SoftwareRaidProvider::readProperties(root_, device_); }
+    QString identity() const override { return QStringLiteral("md/") + device_; }
 
 private:
     HostRoot root_;
@@ -61,6 +64,17 @@ QVariantMap SoftwareRaidProvider::readProperties(const HostRoot& root, const QSt
         members.append(member);
     result.insert(QStringLiteral("AppleRAID-Members"), members);
     return result;
+}
+
+std::optional<QByteArray> SoftwareRaidProvider::changeSignature(const HostRoot& root) const
+{
+    // An md device whose array is stopped keeps its node for a while but loses its md folder.
+    QByteArray signature;
+    for (const QString& name : root.listDirectory(QStringLiteral("/sys/block")).value_or(QStringList())) {
+        if (name.startsWith(QLatin1String("md")) && QFileInfo(root.path(QStringLiteral("/sys/block/%1/md").arg(name))).isDir())
+            signature += name.toUtf8() + '\n';
+    }
+    return signature;
 }
 
 void SoftwareRaidProvider::addEntries(const HostRoot& root, IORegistry::Builder& builder) const

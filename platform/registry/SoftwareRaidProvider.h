@@ -12,6 +12,7 @@ struct SoftwareRaidArray;
 class SoftwareRaidProvider final : public IORegistryProvider {
 public:
     void addEntries(const HostRoot& root, IORegistry::Builder& builder) const override;
+    std::optional<QByteArray> changeSignature(const HostRoot& root) const override;
 
     // "raid1" → "Mirror", "raid0" → "Stripe", "linear" → "Concat"; other levels upper-case ("RAID5").
     static QString levelName(const QString& mdLevel);

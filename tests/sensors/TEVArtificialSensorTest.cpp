@@ -3,11 +3,17 @@
 #include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVMachineInfo.h"
 
+#include "platform/host/FileSystemSpaceReader.h"
+
 #include "tests/sensors/SensorTestSupport.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <condition_variable>
 
 using Probe = TEVArtificialSensor;
 
@@ -251,4 +257,41 @@ TEST(TEVArtificialSensor, BindingDropsTheSourcesOfTheOldKind)
         const QString line = QStringLiteral("TEVArtificialSensor: Internal error: cannot resolve dependencies for sensor type %1\n").arg(row.kind);
         EXPECT_EQ(kelvaro::test::log().count(line), row.logged ? 1 : 0) << row.kind;
     }
+}
+
+TEST(TEVArtificialSensor, DiskProbeOnASilentNetworkMountHasNoValueInsteadOfBlocking)
+{
+    QTemporaryDir dir;
+    kelvaro::test::writeFile(dir.path() + "/proc/self/mountinfo", "21 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                                               "22 21 0:50 / /mnt/share rw - nfs server:/export rw\n");
+    platform::HostRoot::setCurrent(std::make_shared<platform::HostRoot>(dir.path()));
+    // statfs of the share hangs until the server is back.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool serverBack = false;
+    const auto reader = std::make_shared<platform::FileSystemSpaceReader>(
+        [&](const platform::HostRoot&, const QString&) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return serverBack; });
+            platform::FileSystemSpace space;
+            space.blockSize = 1024 * 1024;
+            space.blocks = space.freeBlocks = space.availableBlocks = 300;
+            return std::optional(space);
+        },
+        std::chrono::milliseconds(0));
+    platform::FileSystemSpaceReader::setShared(reader);
+
+    const auto free = Probe::createAsStorageSensorForPath("/mnt/share", Probe::DiskFree);
+    EXPECT_EQ(free->rawValue(), -1);
+    EXPECT_EQ(free->rawValue(), -1);
+    {
+        std::lock_guard lock(mutex);
+        serverBack = true;
+        changed.notify_all();
+    }
+    reader->setWait(std::chrono::minutes(1)); // a guard only: the query answers at once now
+    EXPECT_EQ(free->rawValue(), 300 * 32);
+
+    platform::FileSystemSpaceReader::setShared(nullptr);
+    platform::HostRoot::setCurrent(nullptr);
 }

@@ -1,6 +1,8 @@
+#include "platform/foundation/HostRoot.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 #include "platform/registry/FixtureIORegistry.h"
+#include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVBatteryInfo.h"
 #include "sensors/TEVBatterySensor.h"
 #include "sensors/TEVCaseLockSensor.h"
@@ -11,9 +13,14 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <limits>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace values = platform::values;
 
@@ -297,4 +304,88 @@ TEST(SimulatedComputers, PortableBatteryDischargesAndServerHasItsCaseLock)
     EXPECT_EQ(locks[0]->rawValue(), 1);
     EXPECT_TRUE(TEVBatterySensor::allSensors().isEmpty());
     platform::SimulatedComputer::setCurrent(nullptr);
+}
+
+namespace {
+
+// A charge-based battery BAT0 beside a mains adapter under a temporary host root made current.
+struct LinuxBattery {
+    QTemporaryDir dir;
+    QString folder = dir.path() + "/sys/class/power_supply/BAT0/";
+    LinuxBattery()
+    {
+        const QList<QPair<QString, QByteArray>> files = {
+            {"type", "Battery"},         {"status", "Discharging"},       {"voltage_now", "12345678"},
+            {"current_now", "1500000"},  {"charge_full", "5480000"},      {"charge_now", "4380000"},
+            {"charge_full_design", "6100000"}, {"cycle_count", "214"},    {"model_name", "bq20z451"},
+            {"serial_number", "10524"},  {"temp", "299"}};
+        for (const auto& [file, text] : files)
+            set(file, text);
+        kelvaro::test::writeFile(dir.path() + "/sys/class/power_supply/AC/type", "Mains\n");
+        kelvaro::test::writeFile(dir.path() + "/sys/class/power_supply/AC/online", "0\n");
+        platform::HostRoot::setCurrent(std::make_shared<platform::HostRoot>(dir.path()));
+    }
+    ~LinuxBattery() { platform::HostRoot::setCurrent(nullptr); }
+    void set(const QString& file, const QByteArray& text) { kelvaro::test::writeFile(folder + file, text + "\n"); }
+};
+
+} // namespace
+
+TEST(TEVArtificialSensor, BatteryProbeHasNoValueWhenACapacityIsMissingOrNegative)
+{
+    struct Row {
+        const char* what;
+        QStringList removed;
+        QList<QPair<QString, QByteArray>> written;
+        qint64 raw;
+    };
+    const Row rows[] = {
+        {"both capacities", {}, {}, qint64(4380.0 / 5480.0 * 100.0 * 65536.0)},
+        {"no full capacity", {"charge_full"}, {}, -1},
+        {"no capacity at all", {"charge_full", "charge_now"}, {}, -1},
+        {"negative charge", {}, {{"charge_now", "-5000"}}, -1},
+        {"battery pulled", {"."}, {}, -1},
+        {"empty battery of zero size", {}, {{"charge_full", "0"}}, 0},
+    };
+    for (const Row& row : rows) {
+        LinuxBattery battery;
+        const auto probe = TEVArtificialSensor::createAsBatterySensorForIndex(0);
+        ASSERT_TRUE(probe->isBound()) << row.what;
+        for (const QString& file : row.removed)
+            ASSERT_TRUE(file == "." ? QDir(battery.folder).removeRecursively() : QFile::remove(battery.folder + file));
+        for (const auto& [file, text] : row.written)
+            battery.set(file, text);
+        EXPECT_EQ(probe->rawValue(), row.raw) << row.what;
+    }
+}
+
+TEST(TEVSmartBatteryInfo, AReadoutOpensEachFileOfTheBatteryOnce)
+{
+    LinuxBattery battery;
+    const auto batteries = TEVBatteryInfo::allBatteries();
+    ASSERT_EQ(batteries.size(), 1);
+    const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    ASSERT_GE(inotify_add_watch(watcher, QFile::encodeName(battery.folder).constData(), IN_OPEN), 0);
+
+    const QVariantMap readouts = batteries.front()->currentReadouts();
+    EXPECT_EQ(readouts.value("TotalCapacity"), values::fromReal(5480));
+    const QString description = std::static_pointer_cast<TEVSmartBatteryInfo>(batteries.front())->description();
+    EXPECT_TRUE(description.contains("Current Capacity: 4380.000000 mAh"));
+
+    QHash<QString, int> opens;
+    alignas(inotify_event) char buffer[16384];
+    for (ssize_t n; (n = read(watcher, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0)
+                ++opens[QString::fromUtf8(event->name)];
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    close(watcher);
+    ASSERT_FALSE(opens.isEmpty());
+    // The readout and the description: two reads of the folder.
+    for (auto it = opens.cbegin(); it != opens.cend(); ++it)
+        EXPECT_LE(it.value(), 2) << it.key().toStdString();
 }

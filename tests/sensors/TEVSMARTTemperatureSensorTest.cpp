@@ -1,6 +1,7 @@
 #include "sensors/TEVSMARTTemperatureSensor.h"
 
 #include "platform/foundation/UserDefaults.h"
+#include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVLocalSMARTProbe.h"
 #include "sensors/TEVSensorValueConverter.h"
 #include "tests/sensors/SmartTestSupport.h"
@@ -299,4 +300,44 @@ TEST(TEVLocalSMARTProbe, CachesTheStatusForTheClassWideInterval)
     advance(1);
     EXPECT_EQ(probe->smartVerificationStatus(), TEVSMARTStorageDevice::StatusThresholdExceeded);
     TEVLocalSMARTProbe::setDriveAccessInterval(TEVLocalSMARTProbe::DefaultDriveAccessInterval);
+}
+
+TEST(TEVArtificialSensor, RescanKeepsTheBoundDriveWithoutWakingItWhileTheRegistryNamesItTheSame)
+{
+    // A simulated computer whose registry names drive sda by the model and serial number it answers with.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("root"));
+    const auto select = [&](const char* registrySerial) {
+        const QVariantMap media{{"Class", QVariantList{"IOMedia"}}, {"Properties", QVariantMap{{"BSD Name", "sda"}}}};
+        const QVariantMap disk{
+            {"Class", QVariantList{"IOAHCIBlockStorageDevice", "IOBlockStorageDevice"}},
+            {"Properties", QVariantMap{{"SMART Capable", true},
+                                       {"Device Characteristics",
+                                        QVariantMap{{"Product Name", "TEST DRIVE 1000"}, {"Serial Number", registrySerial}}}}},
+            {"Children", QVariantList{media}}};
+        const auto loaded = platform::SimulatedComputer::fromDictionary({{"Registry", QVariantList{disk}}}, dir.path());
+        ASSERT_TRUE(loaded.computer) << loaded.error.toStdString();
+        platform::SimulatedComputer::setCurrent(loaded.computer);
+    };
+    select("SN-0001");
+    const auto transport = std::make_shared<FixtureAtaSmartTransport>();
+    transport->setDrive("sda", drive());
+    platform::AtaSmartTransport::setShared(transport);
+
+    const auto probe = TEVArtificialSensor::createAsSMARTStatusSensorForProductName("TEST DRIVE 1000", "SN-0001");
+    ASSERT_TRUE(probe && probe->isBound());
+    const int woken = transport->commandCount("sda");
+    EXPECT_GT(woken, 0);
+    probe->resolveObjectDependenciesUsingSensorList(TEVSensorList{});
+    EXPECT_EQ(transport->commandCount("sda"), woken) << "a rescan read the bound drive again";
+    EXPECT_TRUE(probe->isBound());
+
+    // Another drive entry (a swapped disk): the drive is identified anew.
+    select("SN-0002");
+    probe->resolveObjectDependenciesUsingSensorList(TEVSensorList{});
+    EXPECT_GT(transport->commandCount("sda"), woken);
+    EXPECT_TRUE(probe->isBound());
+
+    platform::AtaSmartTransport::setShared(nullptr);
+    platform::SimulatedComputer::setCurrent(nullptr);
 }

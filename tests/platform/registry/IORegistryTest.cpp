@@ -235,3 +235,80 @@ TEST(DmiPlatformProvider, NoDmiFolderAddsNothing)
     const auto registry = platform::LinuxIORegistry::build(HostRoot(dir.path()));
     EXPECT_EQ(registry->entries().size(), 1u);
 }
+
+namespace {
+
+// Hardware that comes and goes under a temporary host root, each piece its own sysfs files.
+struct Hotplug {
+    const char* what;
+    const char* className;
+    QList<QPair<QString, QByteArray>> files; // under the root
+    QString link;                            // a /sys/block link to make, "<name> <target>"
+    QString removed;                         // the folder or link to delete, or "<file>=<text>" to write
+};
+
+void apply(const QString& root, const Hotplug& row, bool add)
+{
+    if (add) {
+        for (const auto& [path, bytes] : row.files)
+            kelvaro::test::writeFile(root + path, bytes);
+        if (!row.link.isEmpty()) {
+            ASSERT_TRUE(QDir(root).mkpath("sys/block"));
+            ASSERT_TRUE(QFile::link(row.link.section(' ', 1), root + "/sys/block/" + row.link.section(' ', 0, 0)));
+        }
+    } else if (row.removed.contains('=')) {
+        kelvaro::test::writeFile(root + row.removed.section('=', 0, 0), row.removed.section('=', 1).toUtf8());
+    } else if (QFileInfo(root + row.removed).isSymLink()) {
+        ASSERT_TRUE(QFile::remove(root + row.removed));
+    } else {
+        ASSERT_TRUE(QDir(root + row.removed).removeRecursively());
+    }
+}
+
+} // namespace
+
+TEST(IORegistry, CurrentSeesHardwareComeAndGoAndKeepsWhatStayed)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    platform::HostRoot::setCurrent(std::make_shared<HostRoot>(root));
+    const QByteArray edid = QByteArray::fromHex("00ffffffffffff00") + QByteArray(120, '\x01');
+    const QString virtio = "/sys/devices/pci0000:00/0000:00:04.0/virtio1/block/vda";
+    const Hotplug rows[] = {
+        {"display", "IODisplay",
+         {{"/sys/class/drm/card0-HDMI-A-1/status", "connected\n"}, {"/sys/class/drm/card0-HDMI-A-1/edid", edid}},
+         {}, "/sys/class/drm/card0-HDMI-A-1/status=disconnected\n"},
+        {"battery", "AppleSmartBattery",
+         {{"/sys/class/power_supply/BAT1/type", "Battery\n"}, {"/sys/class/power_supply/BAT1/charge_full", "5000000\n"}},
+         {}, "/sys/class/power_supply/BAT1"},
+        {"virtio disk", "IOBlockStorageDevice", {{virtio + "/size", "2048\n"}, {virtio + "/device/vendor", "0x1af4\n"}},
+         "vda ../devices/pci0000:00/0000:00:04.0/virtio1/block/vda", "/sys/block/vda"},
+        {"md array", "AppleRAIDMember", {{"/sys/block/md0/md/level", "raid1\n"}, {"/sys/block/md0/md/array_state", "clean\n"}},
+         {}, "/sys/block/md0"},
+    };
+    EXPECT_EQ(IORegistry::current()->entries().size(), 1u); // the first listing: nothing yet
+
+    std::vector<IORegistry::EntryRef> held;
+    for (const Hotplug& row : rows) {
+        apply(root, row, true);
+        const auto found = IORegistry::current()->matchingClass(row.className);
+        ASSERT_EQ(found.size(), 1u) << row.what << " did not appear";
+        held.push_back(found.front());
+        // What was there before keeps its entry.
+        for (size_t i = 0; i + 1 < held.size(); ++i)
+            EXPECT_EQ(IORegistry::current()->matchingClass(rows[i].className).at(0), held[i]) << rows[i].what;
+    }
+    const auto disk = held[2];
+    EXPECT_EQ(disk->property("Device Characteristics").toMap().value("Product Name"), "VirtIO Block Device");
+
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        apply(root, rows[r], false);
+        EXPECT_TRUE(IORegistry::current()->matchingClass(rows[r].className).empty()) << rows[r].what << " did not go";
+        for (size_t i = r + 1; i < std::size(rows); ++i)
+            EXPECT_EQ(IORegistry::current()->matchingClass(rows[i].className).at(0), held[i]) << rows[i].what;
+    }
+    // A holder of the removed disk's entry no longer reads a made-up name.
+    EXPECT_TRUE(disk->properties().isEmpty());
+    EXPECT_EQ(IORegistry::current()->root()->children().size(), 0u);
+    platform::HostRoot::setCurrent(nullptr);
+}
