@@ -39,7 +39,7 @@ TEST(TEVIOWarriorDevice, FindsSpecialModeInterfacesAndDrivesTheKernelDriversNode
     EXPECT_EQ(device->uniqueDeviceSpecifier(), "IOW40--undefined-");
     EXPECT_EQ(device->devicePresentationName(), "IO-Warrior 40");
     EXPECT_TRUE(device->isIOWarrior40());
-    EXPECT_EQ(device->description(), "TEVIOWarriorDevice: interface (nil), number 1, serial number '-undefined-', IOWarrior40 YES\n");
+    EXPECT_EQ(device->description(), "TEVIOWarriorDevice: interface 0x0, number 1, serial number '-undefined-', IOWarrior40 YES\n");
 
     auto display = TEVLCDHD44780::createForLCDController(device);
     ASSERT_TRUE(display);
@@ -122,10 +122,10 @@ TEST(LCDController, HotplugEventsPostTheChangeNotification)
         posted.clear();
         source->deliver(row.event);
         if (!row.object) {
-            EXPECT_TRUE(posted.empty()) << row.event.sysname << " " << row.event.action;
+            EXPECT_TRUE(posted.empty()) << row.event.sysname.toStdString() << " " << row.event.action.toStdString();
             continue;
         }
-        ASSERT_EQ(posted.size(), 1u) << row.event.sysname << " " << row.event.action;
+        ASSERT_EQ(posted.size(), 1u) << row.event.sysname.toStdString() << " " << row.event.action.toStdString();
         EXPECT_EQ(posted[0].first, row.object);
         EXPECT_EQ(posted[0].second, QVariant::fromValue<quint64>(row.kind));
     }

@@ -125,8 +125,8 @@ TEST(LCDDisplay, FlowsTextOverTheLines)
         Hd44780 lcd;
         lcd.take();
         lcd.display->setString(row.text);
-        EXPECT_EQ(dataBytes(lcd.take()), row.buffer) << row.text;
-        EXPECT_EQ(lcd.display->simulatedTextOutput(), row.simulation) << row.text;
+        EXPECT_EQ(dataBytes(lcd.take()), row.buffer) << row.text.toStdString();
+        EXPECT_EQ(lcd.display->simulatedTextOutput(), row.simulation) << row.text.toStdString();
     }
     Hd44780 lcd;
     lcd.take();

@@ -21,16 +21,17 @@ TEST(TEVNetworkInterfaceDescription, DescribesThisMachinesPhysicalInterfaces)
     EXPECT_FALSE(names.contains("lo"));
     for (const auto& description : list) {
         const QString name = description->darwinInterfaceName();
-        EXPECT_EQ(description->maximumTransferUnit(), kelvaro::test::readFile("/sys/class/net/" + name + "/mtu").trimmed().toLongLong()) << name;
-        EXPECT_EQ(description->mediumAccessControlAddress().size(), 6) << name;
+        EXPECT_EQ(description->maximumTransferUnit(), kelvaro::test::readFile("/sys/class/net/" + name + "/mtu").trimmed().toLongLong()) << name.toStdString();
+        EXPECT_EQ(description->mediumAccessControlAddress().size(), 6) << name.toStdString();
         qint64 minimum = 0, maximum = 0;
         description->getMTULimitsMinimum(&minimum, &maximum);
-        EXPECT_GT(minimum, 8) << name;
-        EXPECT_GE(maximum, description->maximumTransferUnit()) << name;
+        EXPECT_GT(minimum, 8) << name.toStdString();
+        EXPECT_GE(maximum, description->maximumTransferUnit()) << name.toStdString();
         EXPECT_TRUE(description->description().startsWith("TEVNetworkInterfaceDescription: interface '" + name + "' wireless: "));
     }
-    if (QFile::exists("/sys/class/net/eth0/device"))
+    if (QFile::exists("/sys/class/net/eth0/device")) {
         EXPECT_TRUE(names.contains("eth0"));
+    }
 
     EXPECT_EQ(TEVNetworkInterfaceDescription::readableIPv4AddressForDarwinInterfaceName("lo"), "127.0.0.1");
     EXPECT_TRUE(TEVNetworkInterfaceDescription::readableIPv4AddressForDarwinInterfaceName("nosuchif0").isNull());
