@@ -1,5 +1,4 @@
 #include "platform/lcd/IoWarriorInterfaces.h"
-#include "platform/lcd/IoWarriorTransport.h"
 #include "platform/lcd/SerialPort.h"
 #include "platform/lcd/SerialPorts.h"
 
@@ -130,30 +129,6 @@ TEST(SerialPort, ReportsTheStepThatFailed)
     SerialPort::Opening plain = SerialPort::open(dir.filePath("plain"));
     EXPECT_FALSE(plain.port);
     EXPECT_EQ(plain.failedStep, SerialPort::Step::ExclusiveAccess);
-}
-
-TEST(SerialPort, PauseMovesTheManualClockInsteadOfSleeping)
-{
-    const auto start = monotonicNow();
-    SerialPort::pause(std::chrono::seconds(1));
-    EXPECT_EQ(monotonicNow() - start, std::chrono::seconds(1));
-}
-
-TEST(IoWarriorCharDevice, WritesEachReportWhole)
-{
-    QTemporaryDir dir;
-    writeFile(dir.filePath("iowarrior1"), "");
-    auto device = IoWarriorCharDevice::open(dir.filePath("iowarrior1"));
-    ASSERT_TRUE(device);
-    const quint8 mode[8] = {0x04, 0x01};
-    const quint8 write[8] = {0x05, 0x86, 'K', 'e', 'l', 'v', 'a', 'r'};
-    EXPECT_TRUE(device->writeReport(mode, 8));
-    EXPECT_TRUE(device->writeReport(write, 8));
-    EXPECT_FALSE(device->writeReport(nullptr, 8));
-    device.reset();
-    EXPECT_EQ(kelvaro::test::readFile(dir.filePath("iowarrior1")),
-              QByteArray("\x04\x01\0\0\0\0\0\0\x05\x86Kelvar", 16));
-    EXPECT_FALSE(IoWarriorCharDevice::open(dir.filePath("absent")));
 }
 
 TEST(IoWarriorInterfaces, ListsBothInterfacesOfEachChipWithTheDriverNodeAndSerial)
