@@ -1,10 +1,12 @@
 #include "platform/lcd/DeviceHotplugSource.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <libudev.h>
 
 #include <mutex>
+#include <utility>
 
 namespace platform {
 
@@ -13,6 +15,14 @@ namespace {
 std::mutex sharedMutex;
 std::shared_ptr<DeviceHotplugSource> sharedSource;
 bool sharedChosen = false;
+
+// The monitor's socket notifier must go before the application's event dispatcher does.
+void releaseSharedSource()
+{
+    std::lock_guard lock(sharedMutex);
+    sharedSource.reset();
+    sharedChosen = false;
+}
 
 QString text(const char* value)
 {
@@ -27,6 +37,9 @@ std::shared_ptr<DeviceHotplugSource> DeviceHotplugSource::shared()
     if (!sharedChosen) {
         sharedSource = UdevHotplugSource::create();
         sharedChosen = true;
+        static bool releaseAdded = false;
+        if (sharedSource && !std::exchange(releaseAdded, true))
+            qAddPostRoutine(releaseSharedSource);
     }
     return sharedSource;
 }
