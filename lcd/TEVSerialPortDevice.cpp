@@ -1,0 +1,157 @@
+#include "lcd/TEVSerialPortDevice.h"
+
+#include "platform/foundation/Log.h"
+#include "platform/lcd/DeviceHotplugSource.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+const char serialPortClassTag = 0;
+
+// Ports behind a device; virtual consoles and pseudo-terminals live under /devices/virtual.
+bool isSerialPortEvent(const platform::DeviceEvent& event)
+{
+    return event.subsystem == QLatin1String("tty") && !event.devpath.contains(QLatin1String("/virtual/"));
+}
+
+void logLine(const QString& message)
+{
+    platform::log(QStringLiteral("TEVSerialPortDevice: ") + message + QLatin1Char('\n'));
+}
+
+} // namespace
+
+TEVSerialPortDevice::TEVSerialPortDevice(const platform::SerialPortEntry& entry, Opener opener)
+    : TEVLCDController(entry.stableName), entry_(entry), opener_(std::move(opener))
+{
+}
+
+TEVSerialPortDevice::~TEVSerialPortDevice()
+{
+    port_.reset(); // drains, puts back the settings found and closes
+}
+
+std::shared_ptr<TEVSerialPortDevice> TEVSerialPortDevice::createWithIORegistryEntry(
+    const std::optional<platform::SerialPortEntry>& entry, Opener opener)
+{
+    if (!entry || entry->stableName.isEmpty() || entry->devicePath.isEmpty())
+        return nullptr;
+    if (!opener)
+        opener = [](const QString& path) { return platform::SerialPort::open(path); };
+    return std::shared_ptr<TEVSerialPortDevice>(new TEVSerialPortDevice(*entry, std::move(opener)));
+}
+
+TEVSerialPortDevice::List TEVSerialPortDevice::listOfSerialPortDevices(std::shared_ptr<const platform::HostRoot> root)
+{
+    if (!root)
+        root = platform::HostRoot::current();
+    List list;
+    for (const auto& entry : platform::SerialPorts::list(*root)) {
+        if (auto device = createWithIORegistryEntry(entry))
+            list.push_back(device);
+    }
+    return list;
+}
+
+bool TEVSerialPortDevice::setupConnectionNotifications()
+{
+    const auto source = platform::DeviceHotplugSource::shared();
+    if (!source)
+        return false;
+    static std::weak_ptr<platform::DeviceHotplugSource> connected;
+    if (connected.lock() != source) {
+        QObject::connect(source.get(), &platform::DeviceHotplugSource::deviceChanged, source.get(),
+                         [](const platform::DeviceEvent& event) {
+                             if (!isSerialPortEvent(event))
+                                 return;
+                             if (event.action == QLatin1String("add"))
+                                 postControllerChangeNotificationIsRemoval(false);
+                             else if (event.action == QLatin1String("remove"))
+                                 postControllerChangeNotificationIsRemoval(true);
+                         });
+        connected = source;
+    }
+    return true;
+}
+
+void TEVSerialPortDevice::postControllerChangeNotificationIsRemoval(bool isRemoval)
+{
+    postChange(classIdentity(), isRemoval);
+}
+
+const void* TEVSerialPortDevice::classIdentity()
+{
+    return &serialPortClassTag;
+}
+
+bool TEVSerialPortDevice::configureSerialPort()
+{
+    if (port_) {
+        logLine(QStringLiteral("attempt to reopen serial port. Ignoring..."));
+        return false;
+    }
+    const QString& path = entry_.devicePath;
+    platform::SerialPort::Opening opening = opener_(path);
+    using Step = platform::SerialPort::Step;
+    switch (opening.failedStep) {
+    case Step::None:
+        break;
+    case Step::Open:
+        logLine(QStringLiteral("failed to open device path '%1', error %2 (%3)")
+                    .arg(path)
+                    .arg(opening.error)
+                    .arg(QString::fromLocal8Bit(std::strerror(opening.error))));
+        return false;
+    case Step::ExclusiveAccess:
+        logLine(QStringLiteral("could not set exclusive access to %1").arg(path));
+        return false;
+    case Step::GetSettings:
+        logLine(QStringLiteral("could not get port settings for %1").arg(path));
+        return false;
+    case Step::SetSettings:
+        logLine(QStringLiteral("could not set communication parameters for port %1").arg(path));
+        return false;
+    case Step::ModemLines:
+        logLine(QStringLiteral("could not set handshake signals for port %1").arg(path));
+        return false;
+    }
+    if (!opening.port)
+        return false;
+    if (!opening.modemLinesSet)
+        logLine(QStringLiteral("port %1 has no modem control lines; DTR and RTS are left as they are").arg(path));
+    port_ = std::move(opening.port);
+    // The module needs a moment after the lines come up before it takes commands.
+    platform::SerialPort::pause(std::chrono::seconds(1));
+    return true;
+}
+
+bool TEVSerialPortDevice::restorePortConfiguration()
+{
+    if (!port_) {
+        logLine(QStringLiteral("cannot restore port configuration because port is not open"));
+        return false;
+    }
+    port_.reset();
+    return true;
+}
+
+bool TEVSerialPortDevice::sendData(const QByteArray& data)
+{
+    if (data.isEmpty() || !port_)
+        return false;
+    return port_->write(data);
+}
+
+QString TEVSerialPortDevice::description() const
+{
+    return QStringLiteral("TEVSerialPortDevice: serial %1\n").arg(serialNumber());
+}
+
+bool TEVSerialPortDevice::isKindOfReceiverClass(const TEVLCDController& other) const
+{
+    return dynamic_cast<const TEVSerialPortDevice*>(&other) != nullptr;
+}
