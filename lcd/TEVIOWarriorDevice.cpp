@@ -77,24 +77,7 @@ TEVIOWarriorDevice::List TEVIOWarriorDevice::listOfIOWarriorDevicesWithInterface
 
 bool TEVIOWarriorDevice::setupConnectionNotifications()
 {
-    const auto source = platform::DeviceHotplugSource::shared();
-    if (!source)
-        return false;
-    // Set up once per source, so a second call does not double every notification.
-    static std::weak_ptr<platform::DeviceHotplugSource> connected;
-    if (connected.lock() != source) {
-        QObject::connect(source.get(), &platform::DeviceHotplugSource::deviceChanged, source.get(),
-                         [](const platform::DeviceEvent& event) {
-                             if (!isIoWarriorEvent(event))
-                                 return;
-                             if (event.action == QLatin1String("add"))
-                                 postControllerChangeNotificationIsRemoval(false);
-                             else if (event.action == QLatin1String("remove"))
-                                 postControllerChangeNotificationIsRemoval(true);
-                         });
-        connected = source;
-    }
-    return true;
+    return observeHotplug(classIdentity(), isIoWarriorEvent);
 }
 
 void TEVIOWarriorDevice::postControllerChangeNotificationIsRemoval(bool isRemoval)

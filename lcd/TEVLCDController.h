@@ -5,6 +5,10 @@
 
 #include <QString>
 
+namespace platform {
+struct DeviceEvent;
+}
+
 #include <utility>
 
 class TEVLCDController {
@@ -37,6 +41,9 @@ protected:
     virtual bool isKindOfReceiverClass(const TEVLCDController& other) const;
     // Posts the change notification with `classIdentity` as its object.
     static void postChange(const void* classIdentity, bool isRemoval);
+    // Posts a change for every "add" and "remove" event of the shared hot-plug source that `matches`, once
+    // per source however often it is called; NO without a source.
+    static bool observeHotplug(const void* classIdentity, bool (*matches)(const platform::DeviceEvent&));
 
 private:
     QString serialNumber_;

@@ -59,23 +59,7 @@ TEVSerialPortDevice::List TEVSerialPortDevice::listOfSerialPortDevices(std::shar
 
 bool TEVSerialPortDevice::setupConnectionNotifications()
 {
-    const auto source = platform::DeviceHotplugSource::shared();
-    if (!source)
-        return false;
-    static std::weak_ptr<platform::DeviceHotplugSource> connected;
-    if (connected.lock() != source) {
-        QObject::connect(source.get(), &platform::DeviceHotplugSource::deviceChanged, source.get(),
-                         [](const platform::DeviceEvent& event) {
-                             if (!isSerialPortEvent(event))
-                                 return;
-                             if (event.action == QLatin1String("add"))
-                                 postControllerChangeNotificationIsRemoval(false);
-                             else if (event.action == QLatin1String("remove"))
-                                 postControllerChangeNotificationIsRemoval(true);
-                         });
-        connected = source;
-    }
-    return true;
+    return observeHotplug(classIdentity(), isSerialPortEvent);
 }
 
 void TEVSerialPortDevice::postControllerChangeNotificationIsRemoval(bool isRemoval)
