@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -31,9 +32,26 @@ public:
     virtual int runModal(const Alert& alert) = 0;
     virtual void beep() = 0;
 
+    // Counts its modal alerts (modalDepth) around the installed presenter's, whichever that is.
     static std::shared_ptr<AlertPresenter> shared();
     // Null returns to the headless presenter.
     static void setShared(std::shared_ptr<AlertPresenter> presenter);
+
+    // Modal alerts under way on the main thread. Qt's modal loops still fire timers and queued calls; work
+    // that must not run inside an alert waits until this is back to zero.
+    static int modalDepth();
+    // Called on the main thread each time modalDepth falls back to zero; returns an id for the removal.
+    static int addModalEndListener(std::function<void()> listener);
+    static void removeModalEndListener(int id);
+
+    // Counts one modal alert for its lifetime.
+    class ModalScope {
+    public:
+        ModalScope();
+        ~ModalScope();
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+    };
 };
 
 // Used until a program with widgets installs its own: nobody can be asked, so the default button answers.

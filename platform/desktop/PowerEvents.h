@@ -6,6 +6,10 @@
 // calls allowSleep (at once after the remote clients are disconnected); after wake it reports
 // systemHasPoweredOn. A source that cannot hold sleep back lets it go on by itself.
 
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 
 #include <memory>
@@ -32,6 +36,33 @@ signals:
 
 protected:
     PowerEvents() = default;
+};
+
+// logind's PrepareForSleep on the given bus (the system bus in the program). Sleep is held back with a
+// "delay" inhibitor, a file descriptor logind waits on until it is closed (or its own delay limit passes);
+// one is taken at registration and again after every wake.
+class LogindPowerEvents final : public PowerEvents {
+    Q_OBJECT
+public:
+    explicit LogindPowerEvents(QDBusConnection bus);
+    ~LogindPowerEvents() override;
+
+    bool registerForSystemPower() override;
+    void allowSleep() override;
+
+private Q_SLOTS:
+    void prepareForSleep(bool start);
+    void inhibitorTaken(const QDBusMessage& reply);
+    void inhibitorRefused(const QDBusError& error);
+
+private:
+    void takeInhibitor();
+
+    QDBusConnection bus_;
+    bool registered_ = false;
+    bool inhibitorRequested_ = false;
+    bool sleepAnnounced_ = false;
+    QDBusUnixFileDescriptor inhibitor_;
 };
 
 } // namespace platform
