@@ -21,7 +21,8 @@ QSet<QString> knownFailing()
     if (!file.open(QIODevice::ReadOnly))
         return names;
     for (const QByteArray& line : file.readAll().split('\n')) {
-        const QByteArray name = line.left(line.indexOf('#')).trimmed();
+        const qsizetype comment = line.indexOf('#');
+        const QByteArray name = (comment < 0 ? line : line.left(comment)).trimmed();
         if (!name.isEmpty())
             names.insert(QString::fromUtf8(name));
     }
