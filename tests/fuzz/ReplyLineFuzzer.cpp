@@ -1,7 +1,7 @@
 // The line protocol as a remote client sees it. The first byte picks the call the client makes (an
-// operation of the protocol table, modulo its size) and how the client's reads are cut (the byte divided by
-// the table size); the rest is every byte the peer sends once the request has arrived, after which the
-// peer closes. The client decodes the reply the way the capture thread of a remote computer does.
+// operation of the protocol table, modulo its size) and how the client's first reads are cut (the byte
+// divided by the table size); the rest is every byte the peer sends once the request has arrived, after
+// which the peer closes. The client decodes the reply the way the capture thread of a remote computer does.
 
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -77,8 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         // Room for the whole reply at once: the peer never has to wait for the client to read.
         const auto peer = std::make_shared<Peer>(reply, std::max<qint64>(65536, reply.size() + 1));
+        // Only the first reads are cut: a reply read one byte at a time costs an event per byte.
         if (cut > 0)
-            peer->ends.aToB->scriptReads(std::deque<qint64>(size_t(reply.size() / cut + 2), cut));
+            peer->ends.aToB->scriptReads(std::deque<qint64>(size_t(std::min<qint64>(reply.size() / cut + 2, 64)), cut));
         const auto client = TEVRemoteKelvaroClient::createWithHostSpecifier(QStringLiteral("fuzz.example"), 4242);
         client->setStreamPairSource(peer->source());
         QVariantList arguments;
