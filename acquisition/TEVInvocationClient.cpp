@@ -300,6 +300,8 @@ void TEVInvocationClient::ensureConnectivity()
         connection->setOutputBufferCapacity(outputBufferSize_);
     connection->setDelegate(weak_from_this());
     connection->setName(nextConnectionName());
+    errorLinesLogged_ = 0;
+    errorLinesUnlogged_ = 0;
     connection_ = connection;
     connection->open();
 }
@@ -360,6 +362,7 @@ void TEVInvocationClient::shutdownImmediately()
         connection->setDelegate({});
         connection->close();
     }
+    logUnloggedErrorLines();
     withdrawAll();
 }
 
@@ -450,13 +453,38 @@ bool TEVInvocationClient::connectionProcessParsedCommandData(TEVRemoteCommandCon
         handleStatusLine(connection, payload);
         break;
     case '-':
-        platform::log(QStringLiteral("%1: %2\n").arg(className(), loggableText(payload, MaxLoggedErrorTextLength)));
+        logErrorLine(payload);
         break;
     default:
         handleResultLine(connection, *number, payload);
         break;
     }
     return true;
+}
+
+// A peer may send error lines as fast as it can write them: the log gets a few per minute.
+void TEVInvocationClient::logErrorLine(const QByteArray& payload)
+{
+    const platform::Clock::Duration now = platform::monotonicNow();
+    if (errorLinesLogged_ == 0 || now - errorWindowStart_ >= std::chrono::minutes(1)) {
+        errorWindowStart_ = now;
+        errorLinesLogged_ = 0;
+    }
+    if (errorLinesLogged_ >= MaxLoggedErrorLinesPerMinute) {
+        ++errorLinesUnlogged_;
+        return;
+    }
+    ++errorLinesLogged_;
+    logUnloggedErrorLines();
+    platform::log(QStringLiteral("%1: %2\n").arg(className(), loggableText(payload, MaxLoggedErrorTextLength)));
+}
+
+void TEVInvocationClient::logUnloggedErrorLines()
+{
+    if (errorLinesUnlogged_ == 0)
+        return;
+    platform::log(QStringLiteral("%1: %2 more error lines of the server were not logged\n").arg(className()).arg(errorLinesUnlogged_));
+    errorLinesUnlogged_ = 0;
 }
 
 void TEVInvocationClient::handleStatusLine(TEVRemoteCommandConnection& connection, const QByteArray& payload)

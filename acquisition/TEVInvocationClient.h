@@ -37,6 +37,9 @@ public:
 
     // Longest error text ("-" line) that is logged, in characters; the rest is cut.
     static constexpr qsizetype MaxLoggedErrorTextLength = 512;
+    // At most this many error lines of one connection are logged per minute; the others are counted,
+    // and the count is logged with the next logged line or when the connection ends.
+    static constexpr int MaxLoggedErrorLinesPerMinute = 5;
 
     // The class whose instances answer on the remote side: a call for a selector they do not implement
     // is refused before sending.
@@ -141,6 +144,8 @@ private:
     void handleStatusLine(TEVRemoteCommandConnection& connection, const QByteArray& payload);
     void handleResultLine(TEVRemoteCommandConnection& connection, quint64 number, const QByteArray& payload);
     void closeMalformed(TEVRemoteCommandConnection& connection);
+    void logErrorLine(const QByteArray& payload);
+    void logUnloggedErrorLines();
     std::shared_ptr<TEVInvocationStatus> statusOf(quint64 number) const;
     void post(const QString& name, const QVariantMap& userInfo = {});
     void withdrawAll();
@@ -155,6 +160,11 @@ private:
     QMap<quint64, std::shared_ptr<TEVInvocationStatus>> statusByRequestNumber_;
     mutable std::mutex statusLock_; // guards statusByRequestNumber_ only
     quint64 sequenceNumber_ = 1;
+    // Error lines of the current connection: the start of the minute they are logged in, how many were,
+    // and how many were not.
+    platform::Clock::Duration errorWindowStart_{};
+    int errorLinesLogged_ = 0;
+    quint64 errorLinesUnlogged_ = 0;
 
     QStringList allowedReplyClasses_;
     StreamPairSource streamPairSource_;

@@ -143,6 +143,11 @@ std::shared_ptr<TEVIPv4Address> TEVIPv4Address::createWithSocketAddress(const so
 
 std::shared_ptr<TEVIPv4Address> TEVIPv4Address::createWithCoder(platform::Coder& coder)
 {
+    // Only keyed archives hold addresses; a typedstream naming the class has no keys to read.
+    if (!coder.allowsKeyedCoding()) {
+        coder.failWithReason(QStringLiteral("TEVIPv4Address needs a keyed coder"));
+        return nullptr;
+    }
     // The archive keeps the first written byte in the integer's lowest byte.
     const quint32 littleEndian = quint32(coder.decodeInt32ForKey(kAddressKey));
     if (coder.hasFailed())

@@ -48,6 +48,11 @@ std::shared_ptr<TEVIPv6Address> TEVIPv6Address::createWithSocketAddress(const so
 
 std::shared_ptr<TEVIPv6Address> TEVIPv6Address::createWithCoder(platform::Coder& coder)
 {
+    // Only keyed archives hold addresses; a typedstream naming the class has no keys to read.
+    if (!coder.allowsKeyedCoding()) {
+        coder.failWithReason(QStringLiteral("TEVIPv6Address needs a keyed coder"));
+        return nullptr;
+    }
     Bytes bytes{};
     for (int word = 0; word < 4; ++word) {
         const quint32 value = quint32(coder.decodeInt32ForKey(wordKey(word)));

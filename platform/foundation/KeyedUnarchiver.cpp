@@ -120,6 +120,7 @@ bool KeyedUnarchiver::load(const QByteArray& data)
     }
     if (!checkedSize(objects->size(), limits.maxObjects, "object count"))
         return false;
+    budget_.setInputSize(data.size());
     objects_ = *objects;
     frames_.append(Frame{*top, 0});
     return true;
@@ -191,7 +192,7 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
         return {};
     const auto known = decoded_.constFind(uid);
     if (known != decoded_.cend())
-        return *known;
+        return countExpansion(costs_.value(uid)) ? *known : QVariant();
     if (decoding_.contains(uid))
         return failed(QStringLiteral("object %1 contains itself").arg(uid));
     if (depth_ >= options_.limits.maxDepth)
@@ -199,6 +200,7 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
 
     const QVariant raw = objects_[qsizetype(uid)];
     QVariant result;
+    quint64 cost = ExpansionBudget::kCostPerValue;
     switch (values::kindOf(raw)) {
     case values::Kind::String:
         if (!checkedSize(raw.toString().size() * 2, options_.limits.maxDataBytes, "string size"))
@@ -219,7 +221,9 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
     case values::Kind::Dictionary:
         decoding_.insert(uid);
         ++depth_;
+        gathering_.append(cost);
         result = decodeObject(uid, raw.toMap());
+        cost = gathering_.takeLast();
         --depth_;
         decoding_.remove(uid);
         break;
@@ -228,8 +232,23 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
     }
     if (failed_)
         return {};
+    if (values::kindOf(result) == values::Kind::String)
+        cost += quint64(result.toString().size()) * 2;
+    else if (values::kindOf(result) == values::Kind::Data)
+        cost += quint64(result.toByteArray().size());
+    if (!countExpansion(cost))
+        return {};
     decoded_.insert(uid, result);
+    costs_.insert(uid, cost);
     return result;
+}
+
+bool KeyedUnarchiver::countExpansion(quint64 cost)
+{
+    if (budget_.add(gathering_.last(), cost))
+        return true;
+    failWithReason(QStringLiteral("archive expands to more than %1 bytes of values").arg(budget_.limit()));
+    return false;
 }
 
 QVariant KeyedUnarchiver::decodeObject(quint64 uid, const QVariantMap& object)

@@ -58,6 +58,8 @@ private:
     std::optional<qint64> integerForKey(const QString& key, const char* call);
     QVariant decodeReference(const QVariant& reference, const QString& key);
     QVariant decodeUid(quint64 uid);
+    // Counts a decoded object's expanded cost into the object that refers to it; false past the budget.
+    bool countExpansion(quint64 cost);
     QVariant decodeObject(quint64 uid, const QVariantMap& object);
     QVariant decodeGenericValue(const QVariant& value, int depth);
     QVariant decodeArchivable(const QString& className, const QVariantMap& object);
@@ -75,6 +77,9 @@ private:
     QHash<quint64, QVariant> decoded_; // shared objects decode once
     QSet<quint64> decoding_;           // objects being decoded now: meeting one again is a cycle
     QHash<quint64, QString> classNames_;
+    ExpansionBudget budget_;
+    QHash<quint64, quint64> costs_;    // expanded cost of each decoded object
+    QList<quint64> gathering_{0};     // cost gathered by each object being decoded; [0]: the whole archive's
     int depth_ = 0;
     bool failed_ = false;
 };

@@ -9,10 +9,12 @@
 
 #include <plist/plist.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <locale.h>
 #include <memory>
 #include <vector>
 
@@ -30,6 +32,36 @@ struct PlistDeleter {
     void operator()(plist_t node) const { plist_free(node); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+// libplist reads and writes <real> with strtod and printf, which follow the locale: under a decimal
+// comma 0.5 would read as 0. Property lists are always C; uselocale keeps the switch to this thread.
+class CLocaleScope {
+public:
+    CLocaleScope()
+    {
+        static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        if (c)
+            previous_ = uselocale(c);
+    }
+    ~CLocaleScope()
+    {
+        if (previous_)
+            uselocale(previous_);
+    }
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+private:
+    locale_t previous_ = locale_t(nullptr);
+};
+
+// libplist copies a shared reference for every place it occurs. What a binary list may expand to is
+// bounded by its size: written without shared containers a list holds at most one value per byte, and
+// shared strings (dictionary keys above all) repeat a few dozen bytes per reference byte.
+constexpr quint64 kExpandedValuesPerByte = 2;
+constexpr quint64 kExpandedValuesFloor = 4096;
+constexpr quint64 kExpandedPayloadPerByte = 32;
+constexpr quint64 kExpandedPayloadFloor = 1024 * 1024;
 
 // --- Binary structure check ------------------------------------------------------------------------
 // libplist 2.2 expands shared references into copies (so a small file can describe an exponential tree)
@@ -67,10 +99,10 @@ public:
                 return QStringLiteral("binary property list has an object offset out of range");
         }
         nodes_.assign(count, Node{});
+        maxValues_ = std::min(quint64(limits_.maxValues), kExpandedValuesFloor + kExpandedValuesPerByte * size_);
+        maxPayload_ = kExpandedPayloadFloor + kExpandedPayloadPerByte * size_;
         if (!visit(top, 0))
             return error_;
-        if (nodes_[top].values > quint64(limits_.maxValues))
-            return QStringLiteral("property list holds more than %1 values").arg(limits_.maxValues);
         return {};
     }
 
@@ -78,12 +110,17 @@ private:
     enum class State : quint8 { Unvisited, Visiting, Done };
     struct Node {
         State state = State::Unvisited;
+        bool keyChecked = false;
+        bool keyHoldsNul = false;
         int height = 0;       // container levels at and below this object
         quint64 values = 0;   // values once shared references are expanded, saturated past the limit
+        quint64 payload = 0;  // bytes of strings and data once expanded, saturated past the limit
     };
     struct Extent {
         quint64 refs = 0;     // object references that follow the header
         quint64 refStart = 0;
+        quint64 payload = 0;  // bytes of a string or data
+        int type = 0;
         bool container = false;
     };
 
@@ -172,7 +209,26 @@ private:
         if (length > (tableOffset_ - at) / unit)
             return fail(QStringLiteral("binary property list object runs past its end"));
         out->refStart = at;
+        out->type = type;
+        if (type == 0x4 || type == 0x5 || type == 0x6)
+            out->payload = length * unit;
         return true;
+    }
+
+    // libplist 2.2 aborts on an assertion when a dictionary key holds U+0000 (its length and strlen differ).
+    bool keyHoldsNul(quint64 index)
+    {
+        Node& node = nodes_[index];
+        if (!node.keyChecked) {
+            node.keyChecked = true;
+            Extent ext;
+            if (extent(index, &ext) && (ext.type == 0x5 || ext.type == 0x6)) {
+                const quint64 unit = ext.type == 0x6 ? 2 : 1;
+                for (quint64 at = ext.refStart; at + unit <= ext.refStart + ext.payload && !node.keyHoldsNul; at += unit)
+                    node.keyHoldsNul = readBigEndian(at, int(unit)) == 0;
+            }
+        }
+        return node.keyHoldsNul;
     }
 
     // Depth-first over references. Recursion is bounded: a path deeper than maxDepth fails first.
@@ -192,23 +248,33 @@ private:
         if (ext.container && depth + 1 > limits_.maxDepth)
             return fail(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
         node.state = State::Visiting;
-        const quint64 cap = quint64(limits_.maxValues) + 1;
         quint64 values = 1;
+        quint64 payload = ext.payload;
         int height = ext.container ? 1 : 0;
+        const quint64 keys = ext.type == 0xD ? ext.refs / 2 : 0;
         for (quint64 r = 0; r < ext.refs; ++r) {
             const quint64 child = readBigEndian(ext.refStart + r * refSize_, refSize_);
             if (child >= nodes_.size())
                 return fail(QStringLiteral("binary property list has an object reference out of range"));
             if (!visit(child, depth + 1))
                 return false;
-            values = std::min(cap, values + nodes_[child].values);
+            if (r < keys && keyHoldsNul(child))
+                return fail(QStringLiteral("binary property list has a dictionary key holding U+0000"));
+            // Both sums stay below 2^63: each term is at most its bound plus one.
+            values = std::min(maxValues_ + 1, values + nodes_[child].values);
+            payload = std::min(maxPayload_ + 1, payload + nodes_[child].payload);
             height = std::max(height, 1 + nodes_[child].height);
-            if (values >= cap)
-                return fail(QStringLiteral("property list holds more than %1 values").arg(limits_.maxValues));
+            if (values > maxValues_)
+                return fail(QStringLiteral("property list holds more than %1 values").arg(maxValues_));
+            if (payload > maxPayload_)
+                return fail(QStringLiteral("property list expands to more than %1 bytes of text and data").arg(maxPayload_));
         }
+        if (payload > maxPayload_)
+            return fail(QStringLiteral("property list expands to more than %1 bytes of text and data").arg(maxPayload_));
         // `node` stays valid: nodes_ never grows during the walk.
         node.state = State::Done;
         node.values = values;
+        node.payload = payload;
         node.height = height;
         return true;
     }
@@ -219,6 +285,8 @@ private:
     int offsetSize_ = 0;
     int refSize_ = 0;
     quint64 tableOffset_ = 0;
+    quint64 maxValues_ = 0;
+    quint64 maxPayload_ = 0;
     std::vector<quint64> offsets_;
     std::vector<Node> nodes_;
     QString error_;
@@ -401,15 +469,24 @@ private:
     {
         if (depth > limits_.maxDepth)
             return failed(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
-        const uint32_t count = plist_array_get_size(node);
+        // plist_array_get_item walks the list from its start: iterate, or a long array costs its square.
         QVariantList list;
-        list.reserve(qsizetype(count));
-        for (uint32_t i = 0; i < count; ++i) {
-            QVariant item = convert(plist_array_get_item(node, i), depth);
-            if (!error.isEmpty())
+        list.reserve(qsizetype(plist_array_get_size(node)));
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        for (;;) {
+            plist_t child = nullptr;
+            plist_array_next_item(node, it, &child);
+            if (!child)
+                break;
+            QVariant item = convert(child, depth);
+            if (!error.isEmpty()) {
+                std::free(it);
                 return {};
+            }
             list.append(std::move(item));
         }
+        std::free(it);
         return values::fromArray(list);
     }
 
@@ -487,7 +564,7 @@ public:
         case values::Kind::Real:
             return PlistPtr(plist_new_real(value.toDouble()));
         case values::Kind::String: {
-            const QByteArray utf8 = value.toString().toUtf8();
+            const QByteArray utf8 = text(value.toString());
             if (utf8.contains('\0'))
                 return fail(QStringLiteral("a string holding U+0000"));
             return PlistPtr(plist_new_string(utf8.constData()));
@@ -529,7 +606,7 @@ public:
             PlistPtr dict(plist_new_dict());
             const QVariantMap map = value.toMap();
             for (auto it = map.cbegin(); it != map.cend(); ++it) {
-                const QByteArray key = it.key().toUtf8();
+                const QByteArray key = text(it.key());
                 if (key.contains('\0'))
                     return fail(QStringLiteral("a dictionary key holding U+0000"));
                 PlistPtr child = build(it.value());
@@ -554,6 +631,30 @@ private:
         if (error.isEmpty())
             error = QStringLiteral("cannot write %1 into a property list").arg(what);
         return nullptr;
+    }
+
+    // XML 1.0 cannot hold most control characters, U+FFFE, U+FFFF or a lone surrogate, and parsers refuse
+    // a document with any of them; in XML they become U+FFFD. U+0000 is refused in both formats.
+    QByteArray text(const QString& string) const
+    {
+        if (format_ != PlistFormat::Xml)
+            return string.toUtf8();
+        QString clean;
+        const qsizetype n = string.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            const char16_t c = string.at(i).unicode();
+            if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(string.at(i + 1).unicode()))
+                continue;
+            const bool pairedLow = QChar::isLowSurrogate(c) && i > 0 && QChar::isHighSurrogate(string.at(i - 1).unicode());
+            const bool valid = c == 0 || c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c < 0xD800)
+                || (c >= 0xE000 && c <= 0xFFFD) || pairedLow;
+            if (!valid) {
+                if (clean.isNull())
+                    clean = string;
+                clean[i] = QChar::ReplacementCharacter;
+            }
+        }
+        return (clean.isNull() ? string : clean).toUtf8();
     }
 
     PlistPtr checked(PlistPtr node, const char* what)
@@ -583,6 +684,7 @@ PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& lim
         return failed(QStringLiteral("property list is larger than %1 bytes").arg(limits.maxInputBytes));
 
     plist_t root = nullptr;
+    const CLocaleScope cLocale;
     if (result.format == PlistFormat::Binary) {
         if (!bytes.startsWith(kBinaryMagic))
             return failed(QStringLiteral("binary property list of an unknown version"));
@@ -619,6 +721,7 @@ QByteArray writePropertyList(const QVariant& value, PlistFormat format)
     }
     char* bytes = nullptr;
     uint32_t length = 0;
+    const CLocaleScope cLocale;
     if (format == PlistFormat::Binary)
         plist_to_bin(root.get(), &bytes, &length);
     else

@@ -115,6 +115,7 @@ QString printable(const QByteArray& types)
 struct SequentialUnarchiver::Entry {
     int kind = kObject;
     bool complete = false; // objects: decoded (a reference to an unfinished object is a cycle)
+    quint64 cost = 0;      // objects: expanded cost
     QVariant value;
     QString className;
     QByteArray text;
@@ -125,6 +126,7 @@ SequentialUnarchiver::SequentialUnarchiver(const QByteArray& data, const Unarchi
 {
     pos_ = data_.constData();
     end_ = pos_ + data_.size();
+    budget_.setInputSize(data_.size());
     if (data_.size() > options_.limits.maxInputBytes) {
         fail(QStringLiteral("archive of %1 bytes exceeds the limit of %2").arg(data_.size()).arg(options_.limits.maxInputBytes));
         return;
@@ -416,7 +418,7 @@ bool SequentialUnarchiver::readCString(QByteArray& text)
     if (index >= qint64(entries_.size()) || entries_[size_t(index)].kind != kCString)
         return fail(QStringLiteral("C string reference %1 out of range").arg(index));
     text = entries_[size_t(index)].text;
-    return true;
+    return countExpansion(ExpansionBudget::kCostPerValue + quint64(text.size()));
 }
 
 bool SequentialUnarchiver::readClass(qint64& classIndex)
@@ -743,7 +745,7 @@ bool SequentialUnarchiver::readObject(QVariant& value)
             return true;
         }
         value = entry.value;
-        return true;
+        return countExpansion(entry.cost);
     }
 
     qint64 index = 0;
@@ -758,15 +760,31 @@ bool SequentialUnarchiver::readObject(QVariant& value)
     entries_[size_t(index)].className = className;
     ++depth_;
     QVariant decoded;
+    gathering_.append(ExpansionBudget::kCostPerValue);
     const bool ok = readObjectBody(className, decoded);
+    quint64 cost = gathering_.takeLast();
     --depth_;
     if (!ok)
         return false;
+    if (values::kindOf(decoded) == values::Kind::String)
+        cost += quint64(decoded.toString().size()) * 2;
+    else if (values::kindOf(decoded) == values::Kind::Data)
+        cost += quint64(decoded.toByteArray().size());
+    if (!countExpansion(cost))
+        return false;
     Entry& entry = entries_[size_t(index)];
     entry.value = decoded;
+    entry.cost = cost;
     entry.complete = true;
     value = decoded;
     return true;
+}
+
+bool SequentialUnarchiver::countExpansion(quint64 cost)
+{
+    if (budget_.add(gathering_.last(), cost))
+        return true;
+    return fail(QStringLiteral("archive expands to more than %1 bytes of values").arg(budget_.limit()));
 }
 
 bool SequentialUnarchiver::readObjectBody(const QString& className, QVariant& value)

@@ -65,6 +65,8 @@ private:
     bool readGroupTypes(QByteArray& types);
     bool expectGroup(const char* types);
     bool readObject(QVariant& value);
+    // Counts an object's expanded cost into the object that refers to it; false past the budget.
+    bool countExpansion(quint64 cost);
     bool readObjectBody(const QString& className, QVariant& value);
     bool readFoundationObject(const QString& className, QVariant& value, bool& handled);
     bool readGenericValue(const typedstream::TypeNode& node, QVariant& value);
@@ -82,6 +84,8 @@ private:
     std::vector<QByteArray> sharedStrings_;
     std::vector<Entry> entries_;
     QHash<QString, qint64> versions_;
+    ExpansionBudget budget_;
+    QList<quint64> gathering_{0}; // expanded cost gathered by each object being read; [0]: the archive's
     qsizetype objectCount_ = 0;
     int depth_ = 0;
     int objectBodies_ = 0; // nesting of objects whose coded values are being read

@@ -255,6 +255,31 @@ TEST(TEVInvocationClient, ErrorLineIsLoggedCleanAndCappedAndTheRequestTimesOut)
         EXPECT_NE(c.category(), QChar::Other_Control);
 }
 
+TEST(TEVInvocationClient, ErrorLinesAreLoggedAFewAMinuteAndTheRestCounted)
+{
+    Wired w;
+    int burst = 100;
+    w.peer->onLine = [&](const QByteArray& line) {
+        for (int i = 0; i < burst; ++i)
+            w.peer->reply('-', ScriptedLinePeer::numberOf(line), "refused " + QByteArray::number(i));
+        timeOutLater(3);
+    };
+    EXPECT_TRUE(w.client->pingResponse().isNull());
+    const auto connection = w.client->connection();
+    EXPECT_EQ(kt::log().count(QStringLiteral("TEVInvocationClient: refused")), Client::MaxLoggedErrorLinesPerMinute);
+    EXPECT_EQ(kt::log().count(QStringLiteral("more error lines")), 0);
+
+    kt::clock()->advanceSeconds(60);
+    burst = 1;
+    EXPECT_TRUE(w.client->pingResponse().isNull());
+    EXPECT_EQ(w.client->connection(), connection);
+    const QStringList lines = kt::log().lines();
+    const qsizetype counted = lines.indexOf(QStringLiteral("TEVInvocationClient: 95 more error lines of the server were not logged\n"));
+    ASSERT_GE(counted, 0) << lines.join(QString()).toStdString();
+    EXPECT_EQ(lines.value(counted + 1), QStringLiteral("TEVInvocationClient: refused 0\n"));
+    EXPECT_EQ(kt::log().count(QStringLiteral("TEVInvocationClient: refused")), Client::MaxLoggedErrorLinesPerMinute + 1);
+}
+
 TEST(TEVInvocationClient, LateReplyIsDropped)
 {
     Wired w;
@@ -491,6 +516,9 @@ TEST(TEVInvocationClient, RepliesThatDoNotDecodeCloseTheConnection)
             values::fromObject(TEVServiceInvocation::invocation(QStringLiteral("isRemote"), QString()))),
         // A keyed archive cut short.
         platform::KeyedArchiver::archivedDataWithRootObject(values::fromString(QStringLiteral("cut"))).chopped(9),
+        // A binary property list with U+0000 in a dictionary key (once fatal to libplist): the reply line
+        // after its one-byte prefix and "+[1]", without its line feed.
+        kt::readFile(kt::testDataPath(QStringLiteral("hostile/reply-line-nul-in-key.bin"))).mid(5).chopped(1),
     };
     for (const QByteArray& payload : rows) {
         SCOPED_TRACE(payload.left(16).toHex().toStdString());

@@ -4,9 +4,11 @@
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 #include "platform/net/NameResolver.h"
 #include "tests/support/FakeNameResolver.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -207,3 +209,17 @@ TEST(TEVIPAddress, SocketAddressesRoundTripAndCheckTheFamily)
 }
 
 } // namespace
+
+TEST(TEVIPAddress, ATypedstreamNamingAnAddressClassDecodesToNil)
+{
+    platform::UnarchiveOptions options;
+    options.allowedClasses = {QStringLiteral("TEVIPv4Address"), QStringLiteral("TEVIPv6Address")};
+    const QByteArray v4 = kelvaro::test::readFile(kelvaro::test::testDataPath(QStringLiteral("hostile/typedstream-ipv4-address.typedstream")));
+    QByteArray v6 = v4;
+    v6.replace("TEVIPv4Address", "TEVIPv6Address");
+    for (const QByteArray& data : {v4, v6}) {
+        kelvaro::test::log().clear();
+        EXPECT_FALSE(platform::SequentialUnarchiver::unarchiveObjectWithData(data, options).isValid());
+        EXPECT_EQ(kelvaro::test::log().count(QStringLiteral("needs a keyed coder")), 1);
+    }
+}

@@ -254,6 +254,12 @@ TEST(KeyedUnarchiver, RejectsHostileArchives)
     QVariantList wide;
     for (int i = 0; i < 200; ++i)
         wide.append(uid(2));
+    // Forty arrays each holding the next twice: shared objects decode once, but 2^40 values to a walk.
+    QVariantList doubling;
+    for (int i = 1; i <= 40; ++i)
+        doubling.append(fromDictionary({{"NS.objects", fromArray({uid(quint64(i) + 1), uid(quint64(i) + 1)})}, {"$class", uid(42)}}));
+    doubling.append(fromString("leaf"));
+    doubling.append(arrayClass);
     UnarchiveOptions fewElements;
     fewElements.limits.maxElements = 100;
     UnarchiveOptions fewObjects;
@@ -312,6 +318,9 @@ TEST(KeyedUnarchiver, RejectsHostileArchives)
         {"class without decoder", archiveOf({fromDictionary({{"$class", uid(2)}}), classEntry("KVUnknown")}), allowing({"KVUnknown"}),
             "class KVUnknown has no decoder"},
         {"nesting past the limit", archiveOf(deep), {}, "objects nest deeper than 200"},
+        {"shared arrays expanding past the archive's size", archiveOf(doubling), {}, "archive expands to more than"},
+        {"reproducer of sixty doubling levels", readFile(testDataPath("hostile/keyed-archive-shared-nesting-60.bplist")), {},
+            "archive expands to more than"},
         {"array past the element limit", archiveOf({fromDictionary({{"NS.objects", fromArray(wide)}, {"$class", uid(3)}}),
             fromSigned(1), arrayClass}), fewElements, "array size of 200 exceeds the limit of 100"},
         {"archive past the object limit", archiveOf(QVariantList(20, fromSigned(1))), fewObjects, "object count of 21 exceeds the limit of 10"},

@@ -1,11 +1,13 @@
 #include "platform/foundation/PropertyList.h"
 
 #include "platform/foundation/Values.h"
+#include "tests/support/ProcessLocale.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QRandomGenerator>
 #include <QSize>
+#include <QXmlStreamReader>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -52,6 +54,16 @@ QByteArray arrayOf(QList<int> refs)
     for (int r : refs)
         object.append(char(r));
     return object;
+}
+
+// An array of `count` references to object `ref` (1-byte references).
+QByteArray sharedArray(int count, int ref)
+{
+    QByteArray object("\xaf\x11", 2);
+    char be[2];
+    qToBigEndian<quint16>(quint16(count), be);
+    object.append(be, 2);
+    return object + QByteArray(count, char(ref));
 }
 
 QVariant roundTrip(const QVariant& value, PlistFormat format)
@@ -225,6 +237,10 @@ TEST(PropertyList, RejectsBadInputWithAnError)
         {"string longer than the file", bplist({QByteArray("\x6f\x10\x50", 3)})},
         {"unknown object type", bplist({QByteArray("\x70", 1)})},
         {"exponential sharing", bplist(laughs)},
+        {"1000 references to an array of 1000 references", bplist({sharedArray(1000, 1), sharedArray(1000, 2), "\x08"})},
+        {"ASCII dictionary key holding U+0000", bplist({"\xd1\x01\x02", QByteArray("\x53" "a\0b", 4), "\x08"})},
+        {"UTF-16 dictionary key holding U+0000", bplist({"\xd1\x01\x02", QByteArray("\x62\0a\0\0", 5), "\x08"})},
+        {"reproducer with U+0000 in a key", readFile(testDataPath("hostile/binary-plist-nul-in-key.bplist"))},
         {"binary nesting past the limit", bplist(deepObjects, 2)},
         {"XML nesting past the limit", deepXml},
         {"XML nesting that would overflow libplist's stack", veryDeepXml},
@@ -330,4 +346,64 @@ TEST(PropertyList, RefusesToWriteWhatItCannotCarry)
     const QVariant bigUid = QVariant::fromValue(PlistUid{quint64(1) << 32});
     EXPECT_TRUE(writePropertyList(bigUid, PlistFormat::Binary).isNull());
     EXPECT_EQ(readPropertyList(writePropertyList(bigUid, PlistFormat::Xml)).value.value<PlistUid>(), PlistUid{quint64(1) << 32});
+}
+
+TEST(PropertyList, SharedValuesAsWritersShareThemStillRead)
+{
+    // libplist, like other writers, writes equal strings and numbers once and refers to them.
+    QVariantList sensors;
+    for (int i = 0; i < 3000; ++i) {
+        sensors.append(fromDictionary({{"temperatureSensorIdentifier", fromString("TC0P")},
+                                       {"unitOfMeasurementDescription", fromString("degrees Celsius")},
+                                       {"isAvailable", fromBool(true)}}));
+    }
+    const QVariant value = fromArray({fromArray(sensors), fromArray(QVariantList(20000, fromSigned(7)))});
+    const PlistReadResult read = readPropertyList(writePropertyList(value, PlistFormat::Binary));
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    EXPECT_TRUE(strictlyEqual(read.value, value));
+}
+
+TEST(PropertyList, RealsReadAndWriteTheSameUnderADecimalCommaLocale)
+{
+    const kelvaro::test::ProcessLocale german("de_DE.UTF-8");
+    if (!german.active())
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/setup generates it)";
+    const PlistReadResult read = readPropertyList("<plist version=\"1.0\"><array><real>0.5</real><real>348.15</real></array></plist>");
+    EXPECT_TRUE(strictlyEqual(read.value, fromArray({fromReal(0.5), fromReal(348.15)})));
+    const QVariant reals = fromArray({fromReal(2.4), fromReal(-1e-7), fromReal(1.7976931348623157e308), fromReal(0.1 + 0.2)});
+    const QByteArray xml = writePropertyList(reals, PlistFormat::Xml);
+    EXPECT_FALSE(xml.contains(',')) << xml.constData();
+    EXPECT_TRUE(strictlyEqual(readPropertyList(xml).value, reals));
+}
+
+TEST(PropertyList, XmlOutputHoldsOnlyWhatXmlParsersAccept)
+{
+    const QString pair = QString::fromUcs4(U"\U0001F321");
+    struct Row {
+        QString written;
+        QString readBack;
+    };
+    const QChar r(QChar::ReplacementCharacter);
+    const Row rows[] = {
+        {QStringLiteral("serial\x01"), QStringLiteral("serial") + r},
+        {QStringLiteral("a\x1b[2Jb\x7f"), "a" + QString(r) + "[2Jb\x7f"},
+        {QString(QChar(0xFFFE)) + QChar(0xFFFF) + "x", QString(r) + r + "x"},
+        {QString(QChar(0xD800)) + "x" + QChar(0xDC00), QString(r) + "x" + r},
+        {"tab\tline\n" + pair + r, "tab\tline\n" + pair + r},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.written.toStdString());
+        const QVariant value = fromDictionary({{row.written, fromArray({fromString(row.written)})}});
+        const QByteArray xml = writePropertyList(value, PlistFormat::Xml);
+        QXmlStreamReader reader(xml);
+        while (!reader.atEnd())
+            reader.readNext();
+        EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+        const QVariantMap back = readPropertyList(xml).value.toMap();
+        EXPECT_EQ(back.keys(), QStringList{row.readBack});
+        EXPECT_EQ(back.value(row.readBack).toList().value(0).toString(), row.readBack);
+    }
+    // Binary lists keep control characters.
+    const QVariant control = fromDictionary({{"a\x01", fromString("\x1b\x7f")}});
+    EXPECT_TRUE(strictlyEqual(readPropertyList(writePropertyList(control, PlistFormat::Binary)).value, control));
 }

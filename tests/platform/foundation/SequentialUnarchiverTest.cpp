@@ -382,3 +382,25 @@ TEST(SequentialUnarchiver, NestedTypesAndObjectsShareOneDepthBound)
     EXPECT_FALSE(SequentialUnarchiver::unarchiveObjectWithData(a, options).isValid());
     EXPECT_EQ(kelvaro::test::log().count(QStringLiteral("nest deeper")), 1);
 }
+
+TEST(SequentialUnarchiver, RefusesSharedObjectsThatExpandPastTheArchive)
+{
+    // Generic objects of class Foo holding "@@": a new object, then a reference to that same object.
+    // Entries: object 0, class Foo, then object k at k + 1.
+    const auto doubling = [](int levels) {
+        QByteArray a = kHeader + QByteArray("\x84\x01@", 3);
+        for (int o = 0; o < levels; ++o) {
+            a += char(0x84);
+            a += o == 0 ? QByteArray("\x84\x84\x03" "Foo\x00\x85", 8) : QByteArray(1, char(0x92 + 1));
+            a += o == 0 ? QByteArray("\x84\x02@@", 4) : QByteArray(1, char(0x92 + 2));
+        }
+        a += QByteArray("\x85\x85\x86", 3); // the innermost holds nil twice
+        for (int o = levels - 2; o >= 0; --o)
+            a += QByteArray(1, char(0x92 + o + 2)) + char(0x86);
+        return a;
+    };
+    EXPECT_TRUE(SequentialUnarchiver::unarchiveObjectWithData(doubling(10), genericOptions()).isValid());
+    EXPECT_TRUE(kelvaro::test::log().lines().isEmpty());
+    EXPECT_FALSE(SequentialUnarchiver::unarchiveObjectWithData(doubling(40), genericOptions()).isValid());
+    EXPECT_EQ(kelvaro::test::log().count(QStringLiteral("archive expands to more than")), 1);
+}

@@ -5,6 +5,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 
+#include "tests/support/ProcessLocale.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -319,4 +320,30 @@ TEST(UserDefaults, DomainsLiveInTheConfigFolder)
     EXPECT_EQ(first->filePath(), platform::Paths::configHome() + "/kelvaro/com.example.domain.plist");
     for (const char* bad : {"", "../escape", "a/b", ".."})
         EXPECT_EQ(UserDefaults::forDomain(bad), nullptr) << bad;
+}
+
+TEST_F(UserDefaultsFixture, FractionsSurviveADecimalCommaLocale)
+{
+    const QVariantMap stored{{"alarmThreshold", values::fromReal(348.15)}, {"opacity", values::fromReal(0.5)},
+                             {"interval", values::fromReal(2.4)}, {"count", values::fromSigned(3)}};
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/kelvaro"));
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(platform::writePropertyList(values::fromDictionary(stored), platform::PlistFormat::Xml));
+    file.close();
+    const QByteArray before = kelvaro::test::readFile(path());
+
+    const kelvaro::test::ProcessLocale german("de_DE.UTF-8");
+    if (!german.active())
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/setup generates it)";
+    {
+        UserDefaults defaults(path());
+        EXPECT_EQ(defaults.doubleForKey("alarmThreshold"), 348.15);
+        EXPECT_EQ(defaults.doubleForKey("opacity"), 0.5);
+        EXPECT_EQ(defaults.doubleForKey("interval"), 2.4);
+        defaults.setObject(values::fromSigned(3), "count"); // a write of the whole file
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    EXPECT_EQ(kelvaro::test::readFile(path()), before);
+    EXPECT_TRUE(values::strictlyEqual(values::fromDictionary(readPlist(path())), values::fromDictionary(stored)));
 }
