@@ -9,7 +9,6 @@
 
 #include <plist/plist.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>

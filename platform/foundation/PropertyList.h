@@ -30,14 +30,18 @@ struct PlistReadResult {
 struct PlistLimits {
     qsizetype maxInputBytes = 256 * 1024 * 1024;
     int maxDepth = 512;
-    // Values once shared references of a binary list are expanded (libplist copies them).
+    // Values once shared references of a binary list are expanded (libplist copies them). A binary list
+    // is also held to about two values and 32 bytes of text and data per byte of its own size.
     qsizetype maxValues = 4 * 1024 * 1024;
 };
 
-// Detects the format (binary by its "bplist00" magic, else XML).
+// Detects the format (binary by its "bplist00" magic, else XML). Reals are read and written in the C
+// locale whatever the process's locale. Refused: a binary dictionary key holding U+0000.
 PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& limits = {});
 // Null QByteArray when the value holds something a property list cannot (an object, an invalid value,
-// a dictionary key that is not a string).
+// a dictionary key that is not a string, U+0000 in a string or key). In XML, characters XML 1.0 cannot
+// hold (control characters other than tab, line feed and carriage return, U+FFFE, U+FFFF, lone
+// surrogates) become U+FFFD.
 QByteArray writePropertyList(const QVariant& value, PlistFormat format);
 // Old-style property-list text for descriptions: arrays in parentheses, dictionaries in braces, data in
 // angle brackets, strings quoted unless plain, nesting indented by four spaces.

@@ -1,7 +1,6 @@
 #include "platform/foundation/PropertyList.h"
 
 #include "platform/foundation/Values.h"
-#include "tests/support/ProcessLocale.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -361,19 +360,6 @@ TEST(PropertyList, SharedValuesAsWritersShareThemStillRead)
     const PlistReadResult read = readPropertyList(writePropertyList(value, PlistFormat::Binary));
     ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
     EXPECT_TRUE(strictlyEqual(read.value, value));
-}
-
-TEST(PropertyList, RealsReadAndWriteTheSameUnderADecimalCommaLocale)
-{
-    const kelvaro::test::ProcessLocale german("de_DE.UTF-8");
-    if (!german.active())
-        GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/setup generates it)";
-    const PlistReadResult read = readPropertyList("<plist version=\"1.0\"><array><real>0.5</real><real>348.15</real></array></plist>");
-    EXPECT_TRUE(strictlyEqual(read.value, fromArray({fromReal(0.5), fromReal(348.15)})));
-    const QVariant reals = fromArray({fromReal(2.4), fromReal(-1e-7), fromReal(1.7976931348623157e308), fromReal(0.1 + 0.2)});
-    const QByteArray xml = writePropertyList(reals, PlistFormat::Xml);
-    EXPECT_FALSE(xml.contains(',')) << xml.constData();
-    EXPECT_TRUE(strictlyEqual(readPropertyList(xml).value, reals));
 }
 
 TEST(PropertyList, XmlOutputHoldsOnlyWhatXmlParsersAccept)
