@@ -256,3 +256,21 @@ TEST(TEVSensorHistoryFile, UnreadableFileOrHeldLockFailsTheSaveAndChangesNothing
     ::close(fd);
     EXPECT_TRUE(waiting.saveEntry(QStringLiteral("A"), histories(1)));
 }
+
+TEST(TEVSensorHistoryFile, FreshReaderReadsBackWhatASaveWrote)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SensorHistory.tevshf"));
+    auto history = TEVSensorHistory::create(30, 0.25);
+    history->setPresentRawValue(-12345);
+    ASSERT_TRUE(TEVSensorHistoryFile(path).saveEntry(QStringLiteral("A"), {{QStringLiteral("cpu"), history}}));
+
+    const auto read = TEVSensorHistoryFile(path).read();
+    ASSERT_EQ(read.status, Status::Read);
+    const auto back = read.entries.value(QStringLiteral("A")).value(QStringLiteral("cpu"));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->timeDelta(), 0.25);
+    EXPECT_EQ(back->valueCount(), 30u);
+    EXPECT_EQ(back->currentTime(), history->currentTime());
+    EXPECT_EQ(newest(read, "A"), -12345);
+}

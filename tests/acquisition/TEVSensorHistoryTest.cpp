@@ -170,9 +170,12 @@ TEST(TEVSensorHistory, DescriptionNamesShapeAndNewestValue)
 #include "platform/foundation/Coder.h"
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/KeyedUnarchiver.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/SequentialArchiver.h"
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
+
+#include <QTemporaryDir>
 
 #include <limits>
 
@@ -309,6 +312,25 @@ TEST_P(TEVSensorHistoryArchive, UnsoundArchivesDecodeToNil)
             continue; // the archiver itself refused to write it: nothing to decode
         EXPECT_FALSE(unarchive(GetParam(), data));
     }
+}
+
+// An archive stored in a file, as a save or a download leaves it, read by a fresh unarchiver.
+TEST_P(TEVSensorHistoryArchive, StoredFileReadsBackThroughAFreshUnarchiver)
+{
+    auto h = TEVSensorHistory::create(6, 0.5);
+    for (qint64 v : {7, 8, 9}) {
+        testClock().advanceSeconds(0.5);
+        h->setPresentRawValue(v);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.archive"));
+    ASSERT_TRUE(platform::Paths::writeFileSafely(path, archive(GetParam(), platform::values::fromObject(h))));
+
+    const auto back = unarchive(GetParam(), kelvaro::test::readFile(path));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->timeDelta(), 0.5);
+    EXPECT_EQ(back->currentTime(), h->currentTime());
+    EXPECT_EQ(ring(*back), ring(*h));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, TEVSensorHistoryArchive, ::testing::Values(Form::Sequential, Form::Keyed),

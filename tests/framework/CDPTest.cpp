@@ -27,7 +27,11 @@ QLocale localeOf(Lang lang)
 struct CDPFixture : ::testing::Test {
     QLocale savedLocale;
 
-    void SetUp() override { savedLocale = QLocale(); }
+    void SetUp() override
+    {
+        savedLocale = QLocale();
+        QLocale::setDefault(QLocale::c()); // a row names its locale; texts without one have a decimal point
+    }
     void TearDown() override
     {
         QLocale::setDefault(savedLocale);

@@ -71,6 +71,8 @@ class TEVGaugeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The texts expected below have a decimal point, whatever the locale the tests run under.
+        QLocale::setDefault(QLocale::c());
         const auto plist = [](const QVariantMap& m) {
             return platform::writePropertyList(m, platform::PlistFormat::Xml);
         };

@@ -3,12 +3,14 @@
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/NullObject.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 #include "tests/platform/foundation/KeyedTestClasses.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QSize>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -281,4 +283,22 @@ TEST(ClassRegistry, KnowsTheFoundationHierarchy)
     EXPECT_TRUE(registry.isKindOf("NSMutableString", "NSString"));
     EXPECT_FALSE(registry.isKindOf("NSString", "NSMutableString"));
     EXPECT_TRUE(registry.isKindOf("NSNull", "NSObject"));
+}
+
+// A stored archive read by a fresh unarchiver: fractions, text and dates come back as written, in any locale.
+TEST(KeyedArchiver, StoredFileReadsBackThroughAFreshUnarchiver)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stored.archive"));
+    const QVariant root = fromDictionary({{"half", fromReal(0.5)}, {"kelvin", fromReal(348.15)}, {"text", fromString("2,4")},
+        {"when", fromDate(utc(1700000000123))}, {"gauge", fromObject(sampleGauge())}});
+    ASSERT_TRUE(Paths::writeFileSafely(path, KeyedArchiver::archivedDataWithRootObject(root)));
+
+    const QVariantMap back = KeyedUnarchiver::unarchiveObjectWithData(kelvaro::test::readFile(path), allowing({"KVTestGauge"})).toMap();
+    for (const char* key : {"half", "kelvin", "text", "when"})
+        EXPECT_TRUE(strictlyEqual(back.value(key), root.toMap().value(key))) << key;
+    const auto gauge = objectAs<TestGauge>(toObject(back.value("gauge")));
+    ASSERT_TRUE(gauge);
+    EXPECT_EQ(gauge->reading, 61.25);
+    EXPECT_EQ(gauge->ratio, 0.75f);
 }
