@@ -746,31 +746,45 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
-QString describe(const QVariant& value, int depth)
+// Appends to one text, so that a deep value costs its own size and not its size times its depth.
+void describe(const QVariant& value, int depth, QString& text)
 {
-    const QString indent(4 * (depth + 1), QLatin1Char(' '));
-    const QString closing(4 * depth, QLatin1Char(' '));
+    const auto indent = [&text](int level) { text.append(QString(4 * level, QLatin1Char(' '))); };
     switch (values::kindOf(value)) {
     case values::Kind::Array: {
-        QString text = QStringLiteral("(\n");
+        text += QStringLiteral("(\n");
         const QVariantList list = value.toList();
-        for (qsizetype i = 0; i < list.size(); ++i)
-            text += indent + describe(list.at(i), depth + 1) + (i + 1 < list.size() ? ",\n" : "\n");
-        return text + closing + QLatin1Char(')');
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            indent(depth + 1);
+            describe(list.at(i), depth + 1, text);
+            text += i + 1 < list.size() ? QStringLiteral(",\n") : QStringLiteral("\n");
+        }
+        indent(depth);
+        text += QLatin1Char(')');
+        return;
     }
     case values::Kind::Dictionary: {
-        QString text = QStringLiteral("{\n");
+        text += QStringLiteral("{\n");
         const QVariantMap map = value.toMap();
-        for (auto it = map.begin(); it != map.end(); ++it)
-            text += indent + quoted(it.key()) + QStringLiteral(" = ") + describe(it.value(), depth + 1) + ";\n";
-        return text + closing + QLatin1Char('}');
+        for (auto it = map.begin(); it != map.end(); ++it) {
+            indent(depth + 1);
+            text += quoted(it.key()) + QStringLiteral(" = ");
+            describe(it.value(), depth + 1, text);
+            text += QStringLiteral(";\n");
+        }
+        indent(depth);
+        text += QLatin1Char('}');
+        return;
     }
     case values::Kind::Data:
-        return QLatin1Char('<') + QString::fromLatin1(value.toByteArray().toHex()) + QLatin1Char('>');
+        text += QLatin1Char('<') + QString::fromLatin1(value.toByteArray().toHex()) + QLatin1Char('>');
+        return;
     case values::Kind::String:
-        return quoted(value.toString());
+        text += quoted(value.toString());
+        return;
     default:
-        return value.toString();
+        text += value.toString();
+        return;
     }
 }
 
@@ -778,7 +792,9 @@ QString describe(const QVariant& value, int depth)
 
 QString describePropertyList(const QVariant& value)
 {
-    return describe(value, 0);
+    QString text;
+    describe(value, 0, text);
+    return text;
 }
 
 } // namespace platform

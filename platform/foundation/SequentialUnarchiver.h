@@ -90,7 +90,6 @@ private:
     QHash<QString, qint64> versions_;
     ExpansionBudget budget_;
     QList<quint64> gathering_{0}; // expanded cost gathered by each object being read; [0]: the archive's
-    qsizetype objectCount_ = 0;
     int depth_ = 0;
     int objectBodies_ = 0; // nesting of objects whose coded values are being read
     bool failed_ = false;
