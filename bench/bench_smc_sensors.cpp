@@ -171,15 +171,13 @@ void enumeration(benchmark::State& state, const Lookups& lookups, bool cold)
     state.counters["sensors"] = double(count);
 }
 
-void readAll(benchmark::State& state, const Lookups& lookups, bool cold)
+// Reads every sensor once per iteration; a cold run lets the SMC cache expire before each one.
+void readEveryTick(benchmark::State& state, ManualClock& clock, const TEVSensorList& sensors, bool cold)
 {
-    const auto clock = manualClock();
-    const auto smc = portable();
-    const auto sensors = enumerate(smc, lookups);
     for (auto _ : state) {
         if (cold) {
             state.PauseTiming();
-            clock->advanceSeconds(2);
+            clock.advanceSeconds(2);
             state.ResumeTiming();
         }
         qint64 sum = 0;
@@ -190,6 +188,13 @@ void readAll(benchmark::State& state, const Lookups& lookups, bool cold)
     state.counters["sensors"] = double(sensors.size());
 }
 
+void readAll(benchmark::State& state, const Lookups& lookups, bool cold)
+{
+    const auto clock = manualClock();
+    const auto smc = portable();
+    readEveryTick(state, *clock, enumerate(smc, lookups), cold);
+}
+
 void readAllLinux(benchmark::State& state, const Lookups& lookups)
 {
     const auto clock = manualClock();
@@ -197,16 +202,7 @@ void readAllLinux(benchmark::State& state, const Lookups& lookups)
     const auto smc = portable(std::make_unique<LinuxSmcConnection>(applesmc));
     const auto sensors = enumerate(smc, lookups);
     applesmc->dataReads = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        clock->advanceSeconds(2);
-        state.ResumeTiming();
-        qint64 sum = 0;
-        for (const auto& sensor : sensors)
-            sum += sensor->rawValue();
-        benchmark::DoNotOptimize(sum);
-    }
-    state.counters["sensors"] = double(sensors.size());
+    readEveryTick(state, *clock, sensors, true);
     state.counters["smc_reads_per_sensor"] =
         double(applesmc->dataReads) / double(std::max<qint64>(1, state.iterations() * sensors.size()));
 }
