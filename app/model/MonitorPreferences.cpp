@@ -6,7 +6,6 @@
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/MonitoringClient.h"
 #include "framework/TEVUserDefaultsProxy.h"
-#include "platform/foundation/Assert.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/Log.h"
@@ -212,7 +211,6 @@ void MonitorPreferences::importVersion1Preferences()
 void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList& clients,
                                                                 const std::shared_ptr<MonitoringClient>& localClient)
 {
-    KV_ASSERT_OR_RETURN(localClient != nullptr, , "at least one client parameter is nil");
     if (storedVersionIsNewer_) {
         platform::log(kClassName, QStringLiteral("preferences not written: the stored ones are of a newer version"));
         return;
@@ -243,7 +241,9 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
         machines.insert(it.key(), it.value()->defaultsDictionary());
     defaults.setObject(values::fromDictionary(machines), kMachinePreferencesKey);
 
-    writeSeenModels(localClient);
+    // Without a local client (before its first ready, or while it is relaunched) the stored models stay.
+    if (localClient)
+        writeSeenModels(localClient);
 
     QVariantList remoteSerials;
     for (const auto& client : clients) {

@@ -35,7 +35,8 @@ public:
     void readPreferences();
     // True when no set of a known version was found, or a version 1 set was imported.
     bool isFirstLaunchOfApplication() const { return firstLaunch_; }
-    // Both clients are required; `localClient` is one of `clients`, which may hold remote ones too. Writes
+    // `localClient` is one of `clients`, which may hold remote ones too. Without it (before its first ready,
+    // or while it is relaunched) "SeenModels" stays as stored and every client counts as remote. Writes
     // nothing over a set of a newer version, which this program could not read.
     void writePreferencesUsingMonitoringClients(const ClientList& clients,
                                                 const std::shared_ptr<MonitoringClient>& localClient);

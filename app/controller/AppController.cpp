@@ -1,0 +1,499 @@
+#include "app/controller/AppController.h"
+
+#include "acquisition/MonitoringClient.h"
+#include "app/model/MachinePreferences.h"
+#include "app/model/MachineSpecifier.h"
+#include "app/model/MonitorPreferences.h"
+#include "app/model/OutputCacheEntry.h"
+#include "app/model/TEVGauge.h"
+#include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Values.h"
+#include "sensors/TEVArtificialSensor.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+
+#include <algorithm>
+
+namespace values = platform::values;
+using platform::Alert;
+
+namespace {
+
+constexpr quint64 kProductCode = 216202;
+constexpr quint64 kVersionCode = 1376;
+const QString kApplicationName = QStringLiteral("Kelvaro");
+
+QString fill(QString format, const QStringList& arguments)
+{
+    for (const QString& argument : arguments) {
+        const qsizetype at = format.indexOf(QLatin1String("%@"));
+        if (at < 0)
+            break;
+        format.replace(at, 2, argument);
+    }
+    return format;
+}
+
+} // namespace
+
+AppController::AppController(ApplicationWindows windows)
+    : windows_(std::move(windows))
+{
+    warningPanel_ = windows_.warningPanel;
+}
+
+AppController::~AppController() = default;
+
+QString AppController::hardwareSupportLimitText()
+{
+    const auto bundle = platform::Bundle::main();
+    const QVariant limit = bundle ? bundle->objectForInfoDictionaryKey(QStringLiteral("TEVHardwareSupportLimit")) : QVariant();
+    if (const auto date = values::toDate(limit))
+        return TEVTimeUtilities::localizedDayRepresentationForDate(*date);
+    return QStringLiteral("-unknown-");
+}
+
+QImage AppController::applicationIcon()
+{
+    const auto bundle = platform::Bundle::main();
+    if (const auto data = bundle ? bundle->imageData(QStringLiteral("NSApplicationIcon")) : std::nullopt) {
+        QImage image;
+        if (image.loadFromData(*data))
+            return image;
+    }
+    return qGuiApp ? QGuiApplication::windowIcon().pixmap(128).toImage() : QImage();
+}
+
+// --- Launch ----------------------------------------------------------------------------------------------
+
+void AppController::applicationWillFinishLaunching()
+{
+    setInternationalApplicationName(kApplicationName, kProductCode, kVersionCode, kApplicationName, kApplicationName);
+    setupApplicationSupport();
+}
+
+void AppController::applicationDidFinishLaunching()
+{
+    monitorPreferences_->readPreferences();
+    if (!monitorPreferences_->suppressesSplashWindow())
+        createAndOpenLocalSplashWindow();
+    monitorClients_.clear();
+    // Its ready report comes later, through the main loop.
+    launchLocalClient();
+    windows_.connectionWindow->connectToClientList(&monitorClients_);
+    observeShouldDisconnectRequests();
+
+    addMonitorWindowFactoryForClass(kSensorOverview, localized(QStringLiteral("Sensor Overview")));
+    addMonitorWindowFactoryForClass(kSystemInfoDisplay, localized(QStringLiteral("System Information")));
+    addMonitorWindowFactoryForClass(kDriveOverview, localized(QStringLiteral("Drive Overview")));
+    addMonitorWindowFactoryForClass(kSmartBatteryInfoDisplay, localized(QStringLiteral("Battery Information")));
+    addMonitorWindowFactoryForClass(kDisplayInfoDisplay, localized(QStringLiteral("Display Information")));
+
+    // No capacity hint from the local client: it is not ready, and asking it would wait for its thread.
+    connectedSensorNames_.clear();
+    outputCache_.clear();
+    pendingAlerts_.clear();
+    reconnectingClients_.clear();
+    sleepingHosts_.clear();
+
+    standardWindowController_ = windows_.makeSensorWindow(0, QStringLiteral("StandardWindow"));
+    standardWindowController_->setWindowTitle(localized(QStringLiteral("Sensors")));
+    screenDisplayController_ = windows_.makeSensorWindow(1, QStringLiteral("FloatingWindow"));
+    windows_.dockTile->setDefaultBackground(applicationIcon());
+    historyWindowControllers_.clear();
+    minMaxWindowController_ = windows_.makeMinMaxWindow();
+    windows_.compositingInspector->bindToApplicationController(this);
+    updateStatefulMenuItems();
+    windows_.preferenceWindow->setWillCloseHandler([this] { preferenceWindowWillClose(); });
+
+    // Panes 0 to 8 are the preference window's own; 9 and 10 belong to the probe and LCD managers.
+    QList<QWidget*> views(kNumberOfPreferencePanes, nullptr);
+    prefPaneIdentifiers_.clear();
+    for (qint64 i = 0; i < kNumberOfPreferencePanes; ++i) {
+        if (i == 9) {
+            views[i] = windows_.probesPane->preferencePaneView();
+            windows_.probesPane->setPreferenceWindow(windows_.preferenceWindow->window());
+            windows_.probesPane->useLocalMonitoringClient(localClient_);
+        } else if (i == 10) {
+            views[i] = windows_.lcdManager->preferencePaneView();
+            windows_.lcdManager->setPreferenceWindow(windows_.preferenceWindow->window());
+            windows_.lcdManager->setApplicationController(this);
+        }
+        prefPaneIdentifiers_.append(QString::number(quint64(i)));
+    }
+    windows_.preferenceWindow->setPaneViews(prefPaneIdentifiers_, views);
+
+    setupPowerEventNotification();
+    readjustMainUpdateTimer();
+
+    bool shownDialogs = false;
+    if (!isLocalMachineSupportedGetHasShownSubmitDialogs(&shownDialogs) && !shownDialogs)
+        showModelSupportNotice();
+}
+
+void AppController::showModelSupportNotice()
+{
+    Alert alert;
+    alert.messageText = localized(QStringLiteral("This model series is not supported by this application."));
+    alert.informativeText = fill(politeLocalized(QStringLiteral(
+                                     "%@ will not run on your Mac. It is designed to work with Apple computers officially "
+                                     "supporting OS X 10.10, OS X 10.11, or macOS 10.12 that have been released before %@.")),
+                                 {kApplicationName, hardwareSupportLimitText()});
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
+void AppController::createAndOpenLocalSplashWindow()
+{
+    if (splash_)
+        return;
+    splash_ = windows_.makeSplashWindow();
+    splash_->show();
+}
+
+// --- Ready clients ---------------------------------------------------------------------------------------
+
+void AppController::refuseLocalClient()
+{
+    // The program cannot work without it: say so instead of leaving the splash window up for ever.
+    platform::log(QStringLiteral("The local monitoring client was refused; the application cannot monitor this computer.\n"));
+    if (splash_) {
+        splash_->close();
+        splash_.reset();
+    }
+    Alert alert;
+    alert.messageText = localized(QStringLiteral("The application could not complete its startup within the expected time."));
+    alert.informativeText = localized(QStringLiteral(
+        "Detecting the available sensors on this computer took much longer than expected. Parts of the system did not "
+        "respond. There might be a hardware or software defect on this system which prevents successful launch. You "
+        "should quit the application now. If the computer is overloaded at the moment, please retry again at a later "
+        "time."));
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
+void AppController::clientHasBecomeReady(const ClientPtr& client)
+{
+    if (!contains(client))
+        return;
+    const bool local = isLocal(client);
+    if (!isClientAcceptableForNewConnection(client)) {
+        platform::log(QStringLiteral("Incorrect connection request detected. Rejecting client!\n"));
+        if (local) {
+            refuseLocalClient();
+            return;
+        }
+        // Only this client's gauges: those of an accepted client of the same computer stay connected.
+        disconnectClient(client);
+        return;
+    }
+    if (!isServerVersionAcceptable(client->versionCode())) {
+        Alert alert;
+        alert.style = Alert::Style::Informational;
+        alert.messageText = localized(QStringLiteral("Incompatible remote agent"));
+        alert.informativeText = politeLocalized(QStringLiteral(
+            "The remote software version is too old to communicate with this monitor version. Please upgrade the remote "
+            "application."));
+        alert.buttons = {localized(QStringLiteral("OK"))};
+        runAlert(alert);
+        if (local && contains(client)) {
+            refuseLocalClient();
+            return;
+        }
+        disconnectClient(client);
+        return;
+    }
+    // An alert above runs a nested loop in which the client may have gone.
+    if (!contains(client))
+        return;
+
+    addClientToAllMonitorWindowFactories(client);
+    windows_.connectionWindow->updateContents();
+    reconnectingClients_.removeAll(client);
+    if (local) {
+        completeInitializationOfLocalClient();
+        // After a relaunch the probe pane must drop the client that was shut down.
+        windows_.probesPane->useLocalMonitoringClient(client);
+    } else {
+        monitorPreferences_->addConnectionInfo(client->connectionInfo(), client->machineSerialNumber());
+    }
+    synchronizeGlobalPreferencesWithClient(client);
+    client->run();
+    handleConfigurationChangeOnClient(nullptr);
+    if (local && !preferredChannelsOpened_ && localPreferences_) {
+        preferredChannelsOpened_ = true;
+        openPreferredDisplayChannels();
+    }
+    if (!client->hasActiveConnection())
+        return;
+    if (localLCDManager_) {
+        localLCDManager_->rebuildListOfAvailableOutputItems();
+        localLCDManager_->updateContents();
+    }
+    if (client->numberOfAvailableSensors() == 0) {
+        Alert alert;
+        alert.style = Alert::Style::Informational;
+        alert.messageText = localized(QStringLiteral("No accessible sensors found"));
+        alert.informativeText = fill(politeLocalized(QStringLiteral(
+                                         "Unfortunately, the application could not detect any accessible sensors in the "
+                                         "computer '%@'.\n\nThe application is supporting all Macintosh computers released "
+                                         "before %@. Please see the online help for more information.")),
+                                     {client->machineName(), hardwareSupportLimitText()});
+        alert.buttons = {localized(QStringLiteral("OK"))};
+        runAlert(alert);
+    }
+    if (!contains(client))
+        return;
+    if (!monitorPreferences_->isFirstLaunchOfApplication() && local) {
+        checkForUncoloredGauges();
+        checkForDeactivatedGF6800Sensors();
+    }
+    checkForOutdatedSensorDesignations(client);
+    checkForWithdrawnSensorSupport(client);
+}
+
+void AppController::completeInitializationOfLocalClient()
+{
+    if (localPreferences_)
+        return;
+    readOrCreateLocalMachinePreferences();
+    windows_.preferenceWindow->selectPreferencePaneAtIndex(0);
+    minMaxWindowController_->bindToApplicationController(this);
+    localLCDManager_ = windows_.lcdManager;
+    if (localPreferences_)
+        localLCDManager_->setLCDModulePreferences(localPreferences_->lcdModuleDescriptions());
+    if (splash_) {
+        splash_->close();
+        splash_.reset();
+    }
+    if (monitorPreferences_->reconnectClientsOnLaunch()) {
+        platform::Scheduler::shared()->afterSeconds(
+            kConnectStagger,
+            [this, alive = std::weak_ptr<bool>(aliveFlag())] {
+                if (const auto flag = alive.lock(); flag && *flag)
+                    reconnectKnownClients();
+            },
+            platform::ModalPolicy::WaitWhileModal);
+    }
+}
+
+void AppController::readOrCreateLocalMachinePreferences()
+{
+    if (!localClient_)
+        return;
+    const QString serial = localClient_->machineSerialNumber();
+    localPreferences_ = monitorPreferences_->preferencesForMachineWithSerialNumber(serial);
+    if (!localPreferences_) {
+        const auto known = monitorPreferences_->machineSpecifiersOfKnownSystems();
+        const QVariant computers = known ? known->value(localClient_->machineModelCode()) : QVariant();
+        const auto list = values::toArray(computers);
+        if (list && !list->isEmpty()) {
+            const auto specifiers = MachineSpecifier::specifierArrayForDictionaryArray(computers);
+            const QString chosen = windows_.makeImportPanel()->runDialogPanelForMachineSpecifiers(
+                specifiers.value_or(MachineSpecifier::List()));
+            if (!chosen.isEmpty())
+                localPreferences_ = monitorPreferences_->importedMachinePreferencesForMonitoringClient(localClient_, chosen);
+        }
+    }
+    if (!localPreferences_)
+        localPreferences_ = monitorPreferences_->createLocalMachinePreferencesUsingMonitoringClient(localClient_);
+    if (!localPreferences_)
+        return;
+    TEVArtificialSensor::setArtificialSensorsUsingPreferenceDictionaries(localPreferences_->probeDescriptions());
+    if (!TEVArtificialSensor::allSensors().isEmpty())
+        localClient_->rescanForSensors();
+}
+
+void AppController::preferenceWindowWillClose()
+{
+    windows_.preferenceWindow->runWithWaitSheet(
+        [this] { monitorPreferences_->writePreferencesUsingMonitoringClients(monitorClients_, localClient_); });
+}
+
+// --- Termination -----------------------------------------------------------------------------------------
+
+void AppController::applicationWillTerminate()
+{
+    windows_.preferenceWindow->setWillCloseHandler({});
+    if (standardWindowController_)
+        standardWindowController_->saveSpecialPositionPreferences();
+    if (screenDisplayController_)
+        screenDisplayController_->saveSpecialPositionPreferences();
+
+    const auto factoryVisible = [this](const QString& name) {
+        const auto factory = windowFactories_.value(name);
+        return factory && factory->isWindowVisible();
+    };
+    MonitorPreferences& prefs = *monitorPreferences_;
+    prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
+    prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
+    prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
+    prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
+    prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
+    prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
+    prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
+    prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
+
+    for (const auto& history : std::as_const(historyWindowControllers_))
+        history->syncWindowStateToPreferences();
+    // Before the first completion (or while the local client is relaunched) some of these are absent: what
+    // exists is still written.
+    if (localPreferences_) {
+        localPreferences_->setProbeDescriptions(TEVArtificialSensor::preferenceDictionariesForAllSensors());
+        if (localLCDManager_)
+            localPreferences_->setLCDModuleDescriptions(localLCDManager_->lcdModulePreferences());
+    }
+    if (localLCDManager_)
+        localLCDManager_->shutdownAllDisplays();
+    prefs.writePreferencesUsingMonitoringClients(monitorClients_, localClient_);
+    if (!localClient_ || !localClient_->saveLongTermHistoryBuffers())
+        platform::log(QStringLiteral("WARNING: local client could not save long-term history buffers to persistent storage!\n"));
+    for (const auto& client : clientsSnapshot())
+        client->shutdown();
+    windows_.dockTile->restoreApplicationIcon();
+}
+
+// --- Clients and the update cycle ----------------------------------------------------------------------
+
+void AppController::removeClient(const ClientPtr& client)
+{
+    if (!client)
+        return;
+    removeClientFromAllMonitorWindowFactories(client);
+    ControllerCore::removeClient(client);
+    windows_.connectionWindow->updateContents();
+}
+
+void AppController::handleConfigurationChangeOnClient(const ClientPtr& client)
+{
+    if (client) {
+        synchronizeLocalPreferencesWithClient(client);
+    } else {
+        for (const auto& each : clientsSnapshot())
+            if (contains(each))
+                synchronizeLocalPreferencesWithClient(each);
+    }
+    resyncConnectedSensors();
+    createHistoryWindowControllers();
+    windows_.preferenceWindow->updatePreferenceWindow();
+    windows_.preferenceWindow->deselectHistoryWindowTable();
+    windows_.connectionWindow->updateContents();
+    updateAllOutputChannelsAndCache(true);
+}
+
+void AppController::updateAllOutputChannelsAndCache(bool refill)
+{
+    // A refresh asked for from inside a refresh (an alert's nested loop) would only repeat this one.
+    if (updating_)
+        return;
+    updating_ = true;
+    if (refill)
+        updateOutputCache();
+    if (standardWindowController_ && standardWindowController_->isWindowVisible())
+        updateStandardWindow();
+    if (screenDisplayController_ && screenDisplayController_->isWindowVisible())
+        updateScreenDisplay();
+    updateMenuBarDisplay();
+    updateDockDisplay();
+    updateHistoryWindows();
+    for (const QString& name : {kSensorOverview, kSmartBatteryInfoDisplay, kDisplayInfoDisplay}) {
+        const auto factory = windowFactories_.value(name);
+        if (factory && factory->isWindowVisible())
+            factory->updateAllWindows();
+    }
+    if (localLCDManager_)
+        localLCDManager_->updateAllDisplaysUsingOutputCache(outputCache_);
+    checkForAlerts();
+    ++speechSlotCounter_;
+    if (localPreferences_ && localPreferences_->talksInIntervals()) {
+        if (speechSlotCounter_ >= localPreferences_->talkIntervalMultiplier()) {
+            speechSlotCounter_ = 0;
+            speakActiveValues();
+        }
+    } else {
+        checkForVoiceValueChanges();
+    }
+    updating_ = false;
+}
+
+void AppController::rebuildGaugeOutlineRepresentations()
+{
+    gaugesByComputer_.clear();
+    if (localPreferences_) {
+        const auto& gauges = localPreferences_->gaugeDictionary();
+        for (auto it = gauges.cbegin(); it != gauges.cend(); ++it) {
+            const QString computer = readableRepresentationForClientBelongingToUniversalGaugeIdentifier(it.key());
+            if (!computer.isNull() && it.value())
+                gaugesByComputer_[computer].append(it.value());
+        }
+    }
+    for (auto& list : gaugesByComputer_)
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a->compare(*b) < 0; });
+    localGaugeComputers_ = gaugesByComputer_.keys();
+    std::stable_sort(localGaugeComputers_.begin(), localGaugeComputers_.end(),
+                     [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+}
+
+QList<std::shared_ptr<TEVGauge>> AppController::activeGaugesForConnectedClient(const ClientPtr& client) const
+{
+    QList<std::shared_ptr<TEVGauge>> active;
+    if (!client)
+        return active;
+    for (const auto& gauge : gaugesByComputer_.value(client->machineName()))
+        if (gauge->isReadyAndConnected())
+            active.append(gauge);
+    return active;
+}
+
+// --- Monitor and history windows -----------------------------------------------------------------------
+
+void AppController::addMonitorWindowFactoryForClass(const QString& className, const QString& defaultWindowTitle)
+{
+    if (defaultWindowTitle.isNull())
+        return;
+    windowFactories_.insert(className, windows_.makeMonitorWindowFactory(className, defaultWindowTitle));
+}
+
+void AppController::addClientToAllMonitorWindowFactories(const ClientPtr& client)
+{
+    for (const auto& factory : std::as_const(windowFactories_))
+        factory->addMonitoringClient(client, this);
+}
+
+void AppController::removeClientFromAllMonitorWindowFactories(const ClientPtr& client)
+{
+    for (const auto& factory : std::as_const(windowFactories_))
+        factory->removeMonitoringClient(client);
+}
+
+void AppController::createHistoryWindowControllers()
+{
+    if (!localPreferences_)
+        return;
+    const auto& preferences = localPreferences_->historyWindowPreferences();
+    for (qsizetype i = historyWindowControllers_.size(); i < preferences.size(); ++i) {
+        auto controller = windows_.makeHistoryWindow(this, preferences.at(i));
+        historyWindowControllers_.append(controller);
+        platform::NotificationCenter::defaultCenter().post(historyWindowControllerWasAddedNotification, controller.get());
+    }
+}
+
+void AppController::updateHistoryWindows()
+{
+    for (const auto& history : QList(historyWindowControllers_))
+        if (history->isWindowVisible())
+            history->updateWindow();
+    if (minMaxWindowController_ && minMaxWindowController_->isWindowVisible())
+        minMaxWindowController_->updateWindow();
+}
+
+bool AppController::hasHistoryWindowOpen() const
+{
+    return std::any_of(historyWindowControllers_.cbegin(), historyWindowControllers_.cend(),
+                       [](const auto& history) { return history->isWindowVisible(); });
+}

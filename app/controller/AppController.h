@@ -1,0 +1,108 @@
+#pragma once
+// AppController: the application delegate of Kelvaro. Starts the program in a fixed order, completes the
+// local computer's client once it is ready, accepts every ready client, keeps the gauges of the local
+// preferences connected to all clients, refreshes every output channel on the update tick, and quits in
+// order with the preferences and long-term histories written. Made once by the program's entry; main thread.
+
+#include "app/controller/ControllerCore.h"
+
+#include <QImage>
+#include <QMap>
+
+class AppController : public ControllerCore {
+public:
+    // Class names of the five monitor-window kinds, in the order they are registered.
+    static inline const QString kSensorOverview = QStringLiteral("SensorOverview");
+    static inline const QString kSystemInfoDisplay = QStringLiteral("SystemInfoDisplay");
+    static inline const QString kDriveOverview = QStringLiteral("DriveOverview");
+    static inline const QString kSmartBatteryInfoDisplay = QStringLiteral("SmartBatteryInfoDisplay");
+    static inline const QString kDisplayInfoDisplay = QStringLiteral("DisplayInfoDisplay");
+    static inline const QString historyWindowControllerWasAddedNotification =
+        QStringLiteral("TEVHistoryWindowControllerWasAdded");
+    static constexpr qint64 kNumberOfPreferencePanes = 11;
+
+    explicit AppController(ApplicationWindows windows = ApplicationWindows::doNothing());
+    ~AppController() override;
+
+    // --- Life --------------------------------------------------------------------------------------------
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    void clientHasBecomeReady(const ClientPtr& client) override;
+    void completeInitializationOfLocalClient();
+    void readOrCreateLocalMachinePreferences();
+    void createAndOpenLocalSplashWindow();
+    void preferenceWindowWillClose();
+
+    // --- Clients and the update cycle -----------------------------------------------------------------
+    void removeClient(const ClientPtr& client) override;
+    void handleConfigurationChangeOnClient(const ClientPtr& client) override;
+    void updateAllOutputChannelsAndCache(bool refill) override;
+    QList<std::shared_ptr<TEVGauge>> activeGaugesForConnectedClient(const ClientPtr& client) const override;
+
+    // --- Monitor windows ---------------------------------------------------------------------------------
+    void addMonitorWindowFactoryForClass(const QString& className, const QString& defaultWindowTitle);
+    void addClientToAllMonitorWindowFactories(const ClientPtr& client);
+    void removeClientFromAllMonitorWindowFactories(const ClientPtr& client);
+    std::shared_ptr<MonitorWindowFactory> monitorWindowFactory(const QString& className) const
+    {
+        return windowFactories_.value(className);
+    }
+    void createHistoryWindowControllers();
+    void updateHistoryWindows();
+    bool hasHistoryWindowOpen() const;
+
+    // --- State -------------------------------------------------------------------------------------------
+    const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const { return gaugesByComputer_; }
+    const QStringList& localGaugeComputers() const { return localGaugeComputers_; }
+    const QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() const { return historyWindowControllers_; }
+    bool hasSplashWindow() const { return splash_ != nullptr; }
+    qint64 lastSelectedFont() const { return lastSelectedFont_; }
+    // "-unknown-" when the information property list has no "TEVHardwareSupportLimit".
+    static QString hardwareSupportLimitText();
+
+protected:
+    // The output channels, alerts and speech, the menus and the start-up checks; here they do nothing yet.
+    virtual void updateStandardWindow() {}
+    virtual void updateScreenDisplay() {}
+    virtual void updateMenuBarDisplay() {}
+    virtual void updateDockDisplay() {}
+    virtual void speakActiveValues() {}
+    virtual void checkForVoiceValueChanges() {}
+    virtual void updateStatefulMenuItems() {}
+    virtual void openPreferredDisplayChannels() {}
+    // NO when the local computer's model is not supported; *shownDialogs tells whether it said so itself.
+    virtual bool isLocalMachineSupportedGetHasShownSubmitDialogs(bool* shownDialogs)
+    {
+        *shownDialogs = false;
+        return true;
+    }
+    virtual void checkForUncoloredGauges() {}
+    virtual void checkForDeactivatedGF6800Sensors() {}
+    virtual void checkForOutdatedSensorDesignations(const ClientPtr&) {}
+    virtual void checkForWithdrawnSensorSupport(const ClientPtr&) {}
+
+    void rebuildGaugeOutlineRepresentations() override;
+    const ApplicationWindows& windows() const { return windows_; }
+
+private:
+    void showModelSupportNotice();
+    void refuseLocalClient();
+    static QImage applicationIcon();
+
+    ApplicationWindows windows_;
+    std::shared_ptr<SplashWindow> splash_;
+    QMap<QString, std::shared_ptr<MonitorWindowFactory>> windowFactories_;
+    QMap<QString, QList<std::shared_ptr<TEVGauge>>> gaugesByComputer_;
+    QStringList localGaugeComputers_;
+    qint64 lastSelectedFont_ = -1;
+    QStringList prefPaneIdentifiers_;
+    std::shared_ptr<SensorWindow> standardWindowController_;
+    std::shared_ptr<SensorWindow> screenDisplayController_;
+    QList<std::shared_ptr<HistoryWindow>> historyWindowControllers_;
+    std::shared_ptr<MinMaxWindow> minMaxWindowController_;
+    std::shared_ptr<LCDManager> localLCDManager_;
+    // The windows of the last quit are reopened once, at the first completion, never on a later ready.
+    bool preferredChannelsOpened_ = false;
+    bool updating_ = false;
+};

@@ -1,0 +1,667 @@
+#include "app/controller/ControllerCore.h"
+
+#include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/MonitoringClient.h"
+#include "acquisition/TEVMonitoringClient.h"
+#include "app/model/MachinePreferences.h"
+#include "app/model/MonitorPreferences.h"
+#include "app/model/OutputCacheEntry.h"
+#include "app/model/TEVGauge.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/PowerEvents.h"
+#include "platform/foundation/Assert.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/Values.h"
+#include "sensors/TEVBatteryInfo.h"
+#include "sensors/TEVLocalSMARTProbe.h"
+#include "sensors/TEVSensor.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace values = platform::values;
+using platform::Alert;
+using platform::ModalPolicy;
+using platform::Scheduler;
+
+namespace {
+
+const QString kLocalApplicationName = QStringLiteral("Kelvaro");
+
+QString pointerText(const void* pointer)
+{
+    return QStringLiteral("0x%1").arg(quintptr(pointer), 0, 16);
+}
+
+QString serialOf(const ControllerCore::ClientPtr& client)
+{
+    return client ? TEVMonitoringClient::serialNumberFromClientIdentifier(client->clientIdentification()) : QString();
+}
+
+} // namespace
+
+ControllerCore::ControllerCore()
+    : monitorPreferences_(std::make_unique<MonitorPreferences>())
+    , clientFactory_([](const ConnectionInfoPtr& info) -> ClientPtr { return TEVMonitoringClient::create(info); })
+{
+}
+
+ControllerCore::~ControllerCore()
+{
+    *alive_ = false;
+    auto& center = platform::NotificationCenter::defaultCenter();
+    for (const auto& tokens : std::as_const(clientObservers_))
+        for (const auto& token : tokens)
+            center.removeObserver(token);
+    if (shouldDisconnectObserver_.isValid())
+        center.removeObserver(shouldDisconnectObserver_);
+    mainUpdateTimer_.invalidate();
+    relaunchTimer_.invalidate();
+}
+
+template <typename Fn>
+std::function<void()> ControllerCore::guarded(Fn fn)
+{
+    return [alive = std::weak_ptr<bool>(alive_), fn = std::move(fn)] {
+        if (const auto flag = alive.lock(); flag && *flag)
+            fn();
+    };
+}
+
+bool ControllerCore::isReady(const ClientPtr& client)
+{
+    return client && !client->clientIdentification().isEmpty();
+}
+
+QString ControllerCore::localized(const QString& key)
+{
+    const auto bundle = platform::Bundle::main();
+    return bundle ? bundle->localizedString(key) : key;
+}
+
+QString ControllerCore::politeLocalized(const QString& key) const
+{
+    return localizedUIPolitenessAgnosticStringForKey(key);
+}
+
+int ControllerCore::runAlert(const Alert& alert)
+{
+    return platform::AlertPresenter::shared()->runModal(alert);
+}
+
+// --- Clients -------------------------------------------------------------------------------------------
+
+void ControllerCore::launchLocalClient()
+{
+    localClient_ = clientFactory_(MonitorConnectionInfo::createForLocalMachine(kLocalApplicationName));
+    addNewClient(localClient_);
+}
+
+void ControllerCore::addNewClient(const ClientPtr& client)
+{
+    if (!client)
+        return;
+    monitorClients_.append(client);
+    observeClient(client);
+}
+
+void ControllerCore::observeClient(const ClientPtr& client)
+{
+    auto& center = platform::NotificationCenter::defaultCenter();
+    const std::weak_ptr<MonitoringClient> weak = client;
+    const auto observe = [&](const QString& name, void (ControllerCore::*handler)(const ClientPtr&)) {
+        return center.addObserver(name, client->notificationIdentity(),
+                                  [this, weak, handler, alive = std::weak_ptr<bool>(alive_)](const platform::Notification&) {
+                                      const auto flag = alive.lock();
+                                      if (const auto strong = weak.lock(); strong && flag && *flag)
+                                          (this->*handler)(strong);
+                                  });
+    };
+    auto& tokens = clientObservers_[client->notificationIdentity()];
+    tokens.push_back(observe(MonitoringClient::isReadyNotification, &ControllerCore::clientHasBecomeReady));
+    tokens.push_back(observe(MonitoringClient::lostConnectionNotification, &ControllerCore::clientHasLostConnection));
+    tokens.push_back(observe(MonitoringClient::failedNotification, &ControllerCore::clientHasFailed));
+    tokens.push_back(observe(MonitoringClient::enteredSleepModeNotification, &ControllerCore::clientDidEnterSleepMode));
+}
+
+void ControllerCore::forgetClientObservers(const ClientPtr& client)
+{
+    auto& center = platform::NotificationCenter::defaultCenter();
+    for (const auto& token : clientObservers_.take(client->notificationIdentity()))
+        center.removeObserver(token);
+}
+
+void ControllerCore::observeShouldDisconnectRequests()
+{
+    shouldDisconnectObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+        MonitoringClient::shouldDisconnectNotification, {},
+        [this, alive = std::weak_ptr<bool>(alive_)](const platform::Notification& notification) {
+            if (const auto flag = alive.lock(); !flag || !*flag)
+                return;
+            ClientPtr client;
+            for (const auto& candidate : std::as_const(monitorClients_))
+                if (candidate->notificationIdentity() == notification.object.get())
+                    client = candidate;
+            clientShouldDisconnect(client);
+        });
+}
+
+void ControllerCore::removeClient(const ClientPtr& client)
+{
+    if (!client)
+        return;
+    forgetClientObservers(client);
+    monitorClients_.removeAll(client);
+}
+
+void ControllerCore::disconnectClient(const ClientPtr& client)
+{
+    if (!client)
+        return;
+    if (isLocal(client)) {
+        platform::log(QStringLiteral("Ignoring request to disconnect local monitor client\n"));
+        return;
+    }
+    disconnectGaugesOfDisconnectingClient(client);
+    client->shutdown();
+    removeClient(client);
+}
+
+void ControllerCore::disconnectGaugesOfDisconnectingClient(const ClientPtr& client)
+{
+    if (!client || !localPreferences_)
+        return;
+    // By connection, not by serial number: a refused second client of a computer must leave the gauges of
+    // the accepted one connected.
+    const TEVSensorSource* source = client.get();
+    for (const auto& gauge : std::as_const(localPreferences_->gaugeDictionary()))
+        if (gauge && gauge->connectedMonitoringClient().get() == source)
+            gauge->connectToClient(nullptr);
+}
+
+bool ControllerCore::createRemoteClientUsingConnectionInfo(const ConnectionInfoPtr& info, bool quietly)
+{
+    if (!info)
+        return false;
+    if (clientForRemoteConnection(info)) {
+        platform::log(QStringLiteral("Ignoring connection request: Already connected.\n"));
+        return false;
+    }
+    const ClientPtr client = clientFactory_(info);
+    if (!client)
+        return false;
+    addNewClient(client);
+    if (quietly)
+        reconnectingClients_.append(client);
+    return true;
+}
+
+void ControllerCore::performConnectUsingInfoQuietFlagPair(const QVariantList& pair)
+{
+    KV_ASSERT_OR_RETURN(pair.size() == 2, , "invalid parameters");
+    const auto info = std::dynamic_pointer_cast<MonitorConnectionInfo>(values::toObject(pair.at(0)));
+    createRemoteClientUsingConnectionInfo(info, values::toBool(pair.at(1)).value_or(false));
+}
+
+void ControllerCore::scheduleStaggeredConnects(const QList<ConnectionInfoPtr>& infos, bool quietly)
+{
+    double delay = 0;
+    for (const auto& info : infos) {
+        if (!info)
+            continue;
+        delay += kConnectStagger;
+        const QVariantList pair{values::fromObject(info), values::fromBool(quietly)};
+        Scheduler::shared()->afterSeconds(delay, guarded([this, pair] { performConnectUsingInfoQuietFlagPair(pair); }),
+                                          ModalPolicy::WaitWhileModal);
+    }
+}
+
+void ControllerCore::panel(RemoteConnectPanel*, const QList<ConnectionInfoPtr>& services)
+{
+    scheduleStaggeredConnects(services, false);
+}
+
+void ControllerCore::reconnectKnownClients()
+{
+    QList<ConnectionInfoPtr> infos;
+    for (const QVariant& serial : monitorPreferences_->listOfSerialsToReconnect().value_or(QVariantList())) {
+        if (const auto text = values::toString(serial))
+            if (auto info = monitorPreferences_->infoToConnectMachineWithSerialNumber(*text))
+                infos.append(std::move(info));
+    }
+    scheduleStaggeredConnects(infos, true);
+}
+
+bool ControllerCore::isClientAcceptableForNewConnection(const ClientPtr& client) const
+{
+    if (!client)
+        return false;
+    const QString identification = client->clientIdentification();
+    if (identification.isEmpty()) {
+        platform::log(QStringLiteral("WARNING: client %1 could not identify itself.\n").arg(pointerText(client.get())));
+        return false;
+    }
+    for (const auto& other : monitorClients_) {
+        if (other != client && other->clientIdentification() == identification) {
+            platform::log(QStringLiteral("WARNING: we are already connected to client '%1'!\n").arg(identification));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ControllerCore::isServerVersionAcceptable(quint64 versionCode)
+{
+    return quint16(versionCode) > kLastUnacceptableVersionCode;
+}
+
+void ControllerCore::clientShouldDisconnect(const ClientPtr& client)
+{
+    disconnectClient(client);
+    handleConfigurationChangeOnClient(nullptr);
+}
+
+void ControllerCore::clientHasLostConnection(const ClientPtr& client)
+{
+    if (!contains(client))
+        return;
+    if (isLocal(client)) {
+        handleFailureOfLocalClient();
+        return;
+    }
+    client->shutdown();
+    removeClient(client);
+    handleConfigurationChangeOnClient(nullptr);
+    const QString serial = serialOf(client);
+    platform::log(QStringLiteral("The monitoring client %1 (S/N %2) has lost connection.\n")
+                      .arg(pointerText(client.get()), serial));
+    if (reconnectingClients_.removeAll(client) > 0)
+        return;
+    const QVariantList parameters{QVariant::fromValue(client), values::fromString(serial.isEmpty() ? QStringLiteral("?") : serial)};
+    Scheduler::shared()->afterSeconds(kLostConnectionAlertDelay,
+                                      guarded([this, parameters] { displayConditionalConnectionFailureWarningWithParameters(parameters); }),
+                                      ModalPolicy::WaitWhileModal);
+}
+
+void ControllerCore::displayConditionalConnectionFailureWarningWithParameters(const QVariantList& parameters)
+{
+    KV_ASSERT_OR_RETURN(parameters.size() == 2, , "invalid parameters");
+    const QString serial = values::toString(parameters.at(1)).value_or(QString());
+    Alert alert;
+    alert.messageText = localized(QStringLiteral("Lost connection to monitored computer"));
+    alert.informativeText =
+        localized(QStringLiteral("There was a communication problem affecting the system '%@'. It is currently not possible "
+                                 "to receive any information from this computer."))
+            .replace(QLatin1String("%@"), readableRepresentationForClientWithSerialNumber(serial));
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
+void ControllerCore::clientHasFailed(const ClientPtr& client)
+{
+    if (!contains(client))
+        return;
+    const bool local = isLocal(client);
+    client->shutdown();
+    removeClient(client);
+    if (!local)
+        handleConfigurationChangeOnClient(nullptr);
+    const QString serial = serialOf(client);
+    const QString name = serial.isEmpty() ? localized(QStringLiteral("computer previously selected"))
+                                          : readableRepresentationForClientWithSerialNumber(serial);
+    platform::log(QStringLiteral("The monitoring client %1 (%2) has failed.\n").arg(pointerText(client.get()), name));
+    if (reconnectingClients_.removeAll(client) > 0)
+        return;
+    Alert alert;
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    if (local) {
+        alert.messageText = localized(QStringLiteral("The application could not complete its startup within the expected time."));
+        alert.informativeText = localized(QStringLiteral(
+            "Detecting the available sensors on this computer took much longer than expected. Parts of the system did not "
+            "respond. There might be a hardware or software defect on this system which prevents successful launch. You "
+            "should quit the application now. If the computer is overloaded at the moment, please retry again at a later "
+            "time."));
+    } else {
+        alert.messageText = localized(QStringLiteral("Could not contact remote computer"));
+        alert.informativeText = localized(QStringLiteral("It was not possible to contact '%@' to get sensor readouts."))
+                                    .replace(QLatin1String("%@"), name);
+    }
+    runAlert(alert);
+}
+
+void ControllerCore::clientDidEnterSleepMode(const ClientPtr& client)
+{
+    if (!contains(client))
+        return;
+    client->shutdown();
+    removeClient(client);
+    handleConfigurationChangeOnClient(nullptr);
+    if (monitorPreferences_->areSleepWarningsDisabled())
+        return;
+    Alert alert;
+    alert.messageText = localized(QStringLiteral("Sensors on remote computer have powered down"));
+    alert.informativeText =
+        politeLocalized(QStringLiteral(
+            "It is no longer possible to get readouts from computer '%@' because its sensors have been powered down. The "
+            "system has entered sleep mode.\n\nIf you don't like to be informed in such cases, you can disable this warning "
+            "in the General pane of the Preferences window."))
+            .replace(QLatin1String("%@"), readableRepresentationForClientWithSerialNumber(serialOf(client)));
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
+void ControllerCore::handleFailureOfLocalClient()
+{
+    const ClientPtr client = localClient_;
+    platform::log(QStringLiteral("WARNING: Communication timeout in the local data acquisition thread (client %1). The "
+                                 "operating system did not respond to a sensor request.\n")
+                      .arg(pointerText(client.get())));
+    mainUpdateTimer_.invalidate();
+    warningPanel_->centerAndShow();
+    disconnectGaugesOfDisconnectingClient(client);
+    if (client)
+        client->shutdown();
+    removeClient(client);
+    localClient_.reset();
+    relaunchTimer_.invalidate();
+    relaunchTimer_ = Scheduler::shared()->afterSeconds(kLocalClientRelaunchDelay,
+                                                       guarded([this] { reconnectLocalClientAfterFailure(); }),
+                                                       ModalPolicy::WaitWhileModal);
+}
+
+void ControllerCore::reconnectLocalClientAfterFailure()
+{
+    warningPanel_->orderOut();
+    launchLocalClient();
+    platform::log(QStringLiteral("*** Trying to resume normal operation. Control was transferred to client %1.\n")
+                      .arg(pointerText(localClient_.get())));
+    relaunchTimer_ = {};
+    readjustMainUpdateTimer();
+}
+
+// --- Sleep and wake ------------------------------------------------------------------------------------
+
+void ControllerCore::setupPowerEventNotification()
+{
+    powerEvents_ = platform::PowerEvents::shared();
+    if (!powerEvents_ || !powerEvents_->registerForSystemPower()) {
+        powerManagementService_ = 0;
+        platform::log(QStringLiteral("%1: WARNING: could not register for power event notifications\n")
+                          .arg(QLatin1String(className())));
+        return;
+    }
+    powerManagementService_ = 1;
+    QObject::connect(powerEvents_.get(), &platform::PowerEvents::systemWillSleep, powerEvents_.get(),
+                     guarded([this] { systemWillSleep(); }));
+    QObject::connect(powerEvents_.get(), &platform::PowerEvents::systemHasPoweredOn, powerEvents_.get(),
+                     guarded([this] { processPowerEventNewStateIsSleeping(false); }));
+}
+
+void ControllerCore::systemWillSleep()
+{
+    processPowerEventNewStateIsSleeping(true);
+    // Only now: the remote computers were told goodbye before the network goes down.
+    powerEvents_->allowSleep();
+}
+
+void ControllerCore::processPowerEventNewStateIsSleeping(bool sleeping)
+{
+    if (!sleeping) {
+        Scheduler::shared()->afterSeconds(kReconnectAfterWake, guarded([this] { reconnectSleepingClientConnections(); }),
+                                          ModalPolicy::WaitWhileModal);
+        return;
+    }
+    sleepingHosts_.clear();
+    ClientList remote;
+    for (const auto& client : clientsSnapshot()) {
+        if (isReady(client) && client->isRemote()) {
+            sleepingHosts_.append(client->connectionInfo());
+            remote.append(client);
+        }
+    }
+    for (const auto& client : remote)
+        disconnectClient(client);
+}
+
+void ControllerCore::reconnectSleepingClientConnections()
+{
+    reconnectingClients_.clear();
+    scheduleStaggeredConnects(sleepingHosts_, true);
+}
+
+// --- Look-ups ------------------------------------------------------------------------------------------
+
+ControllerCore::ClientPtr ControllerCore::clientForClientIdentifier(const QString& identification) const
+{
+    if (identification.isNull())
+        return nullptr;
+    for (const auto& client : monitorClients_)
+        if (client->clientIdentification() == identification)
+            return client;
+    return nullptr;
+}
+
+ControllerCore::ClientPtr ControllerCore::clientForRemoteConnection(const ConnectionInfoPtr& info) const
+{
+    if (!info)
+        return nullptr;
+    // A client that is not ready has no acquisition side to be remote yet; asking it would wait for it.
+    for (const auto& client : monitorClients_)
+        if (isReady(client) && client->isRemote() && client->connectionInfo() && client->connectionInfo()->isEqual(*info))
+            return client;
+    return nullptr;
+}
+
+ControllerCore::ClientPtr ControllerCore::clientForSerialNumber(const QString& serialNumber) const
+{
+    if (serialNumber.isNull())
+        return nullptr;
+    return clientForClientIdentifier(TEVMonitoringClient::clientIdentifierFromSerialNumber(serialNumber));
+}
+
+QString ControllerCore::readableRepresentationForClientWithSerialNumber(const QString& serialNumber) const
+{
+    if (serialNumber.isNull())
+        return {};
+    if (const auto client = clientForSerialNumber(serialNumber))
+        return client->machineName();
+    if (const auto info = monitorPreferences_->infoToConnectMachineWithSerialNumber(serialNumber)) {
+        if (info->netService())
+            return info->netService()->name();
+        if (!info->hostSpecifier().isNull())
+            return info->hostSpecifier();
+    }
+    return localized(QStringLiteral("Computer with serial number %@")).replace(QLatin1String("%@"), serialNumber);
+}
+
+QString ControllerCore::readableRepresentationForClientBelongingToUniversalGaugeIdentifier(const QString& identifier) const
+{
+    if (identifier.isNull())
+        return {};
+    QString serial;
+    if (TEVGauge::getSensorIdentifier(nullptr, &serial, identifier))
+        return readableRepresentationForClientWithSerialNumber(serial);
+    return localClient_ ? localClient_->machineName() : QString();
+}
+
+bool ControllerCore::isGaugeListCompletelyDisconnected(const QList<std::shared_ptr<TEVGauge>>& gauges)
+{
+    return std::none_of(gauges.cbegin(), gauges.cend(),
+                        [](const auto& gauge) { return gauge && gauge->connectedMonitoringClient(); });
+}
+
+// --- Update cycle --------------------------------------------------------------------------------------
+
+void ControllerCore::readjustMainUpdateTimer()
+{
+    // The relaunch starts the timer again when it is done, with the interval then set.
+    if (relaunchTimer_.isValid())
+        return;
+    mainUpdateTimer_.invalidate();
+    const double interval = double(std::max<quint64>(1, monitorPreferences_->sensorUpdateInterval()));
+    mainUpdateTimer_ = Scheduler::shared()->every(platform::durationFromSeconds(interval),
+                                                  guarded([this] { processTimedUpdate(); }), ModalPolicy::WaitWhileModal);
+}
+
+void ControllerCore::processTimedUpdate()
+{
+    checkForConfigurationChangeOnClients();
+    updateAllOutputChannelsAndCache(true);
+}
+
+void ControllerCore::checkForConfigurationChangeOnClients()
+{
+    for (const auto& client : clientsSnapshot()) {
+        if (!contains(client) || !isReady(client) || !client->hasDetectedConfigurationChange())
+            continue;
+        client->acknowledgeConfigurationChange();
+        handleConfigurationChangeOnClient(client);
+    }
+}
+
+void ControllerCore::synchronizeLocalPreferencesWithClient(const ClientPtr& client)
+{
+    if (!isReady(client) || !localPreferences_)
+        return;
+    const bool local = isLocal(client);
+    QSet<QString> universal;
+    QStringList added;
+    auto& gauges = localPreferences_->gaugeDictionary();
+    for (const QString& identifier : client->availableSensorIdentifiers()) {
+        const QString id = TEVGauge::universalGaugeIdentifierForSensorIdentifier(identifier, client, local);
+        if (id.isNull())
+            continue;
+        universal.insert(id);
+        if (!gauges.contains(id))
+            added.append(id);
+    }
+    const QString serial = client->machineSerialNumber();
+    for (auto it = gauges.cbegin(); it != gauges.cend(); ++it) {
+        const auto& gauge = it.value();
+        if (!gauge)
+            continue;
+        if (universal.contains(it.key())) {
+            gauge->connectToClient(client);
+            client->disableLocalAccess(!gauge->isEnabled(), gauge->sensorIdentifier());
+        } else if (gauge->serialNumberOfMachine() == serial) {
+            gauge->connectToClient(nullptr); // gone from this computer
+        }
+    }
+    localPreferences_->addNewSensorsWithUniversalIdentifiers(added, client);
+    localPreferences_->removeTypeInvalidGaugesFromHistoryWindowPreferences();
+}
+
+void ControllerCore::synchronizeGlobalPreferencesWithClient(const ClientPtr& client)
+{
+    if (!client)
+        return;
+    const MonitorPreferences& prefs = *monitorPreferences_;
+    TEVGauge::setPreferredTemperatureDisplayUnit(prefs.temperatureDisplayUnit());
+    client->setMainUpdateInterval(double(prefs.sensorUpdateInterval()));
+    if (!isLocal(client))
+        return;
+    client->setSMCAccessPolicy(prefs.smcAccessPolicy());
+    client->setSMARTUpdateInterval(double(prefs.smartUpdateInterval()), prefs.smartDiskSaverInterval());
+    client->setHistoryAutosaveTimeInterval(prefs.autosaveHistoryMinutes());
+    TEVLocalSMARTProbe::setDriveAccessInterval(prefs.smartUpdateInterval());
+    TEVBatteryInfo::setEnforcesAbsoluteBatteryCurrents(prefs.showsPositiveBatteryCurrents());
+}
+
+void ControllerCore::resyncConnectedSensors()
+{
+    struct Connected {
+        std::shared_ptr<TEVGauge> gauge;
+        ClientPtr client;
+    };
+    std::vector<Connected> connected;
+    for (const auto& client : clientsSnapshot()) {
+        if (!isReady(client))
+            continue;
+        for (const QString& identifier : client->availableSensorIdentifiers())
+            if (auto gauge = TEVGauge::createForSensorIdentifierConnectingToClient(identifier, client))
+                connected.push_back({std::move(gauge), client});
+    }
+    std::stable_sort(connected.begin(), connected.end(),
+                     [](const Connected& a, const Connected& b) { return a.gauge->compare(*b.gauge) < 0; });
+
+    connectedSensorNames_.clear();
+    QSet<QString> reference;
+    for (const Connected& entry : connected) {
+        const QString id = TEVGauge::universalGaugeIdentifierForSensorIdentifier(entry.gauge->sensorIdentifier(), entry.client,
+                                                                                 isLocal(entry.client));
+        connectedSensorNames_.append(id);
+        reference.insert(id);
+    }
+    for (const QString& id : std::as_const(connectedSensorNames_))
+        if (!outputCache_.contains(id))
+            outputCache_.insert(id, std::make_shared<OutputCacheEntry>());
+    TEVSensor::removeUnknownSensorEntriesFromDictionary(&outputCache_, &reference);
+    TEVSensor::removeUnknownSensorEntriesFromDictionary(&pendingAlerts_, &reference);
+    rebuildGaugeOutlineRepresentations();
+}
+
+void ControllerCore::updateOutputCache()
+{
+    for (const QString& id : std::as_const(connectedSensorNames_)) {
+        const auto gauge = localPreferences_ ? localPreferences_->gaugeDictionary().value(id) : nullptr;
+        if (!gauge) {
+            platform::log(QStringLiteral("WARNING: found no gauge object for %1!\n").arg(id));
+            continue;
+        }
+        const auto entry = outputCache_.value(id);
+        if (!entry) {
+            platform::log(QStringLiteral("WARNING: found no cache entry object for %1!\n").arg(id));
+            continue;
+        }
+        entry->cacheCurrentValueFromGauge(gauge);
+    }
+}
+
+// --- ControllerLookups ---------------------------------------------------------------------------------
+
+std::shared_ptr<TEVGauge> ControllerCore::gaugeForUniversalSensorIdentifier(const QString& identifier) const
+{
+    if (identifier.isNull())
+        return nullptr;
+    const auto entry = outputCache_.value(identifier);
+    return entry ? entry->connectedGauge() : nullptr;
+}
+
+QByteArray ControllerCore::rawHistoryDataBetweenNowAndDate(const QDateTime& date, const QString& identifier, bool longTerm)
+{
+    if (identifier.isNull())
+        return {};
+    QString sensor = identifier;
+    QString serial;
+    ClientPtr client = localClient_;
+    if (TEVGauge::getSensorIdentifier(&sensor, &serial, identifier))
+        client = clientForSerialNumber(serial);
+    if (!client)
+        return {};
+    return longTerm ? client->rawLongTermHistoryDataWithIdentifier(sensor, date)
+                    : client->rawShortTermHistoryDataWithIdentifier(sensor, date);
+}
+
+double ControllerCore::historyTimeDeltaForUniversalGaugeIdentifier(const QString& identifier, bool longTerm)
+{
+    if (identifier.isNull())
+        return 1.0;
+    QString sensor = identifier;
+    QString serial;
+    ClientPtr client = localClient_;
+    if (TEVGauge::getSensorIdentifier(&sensor, &serial, identifier))
+        client = clientForSerialNumber(serial);
+    if (!client)
+        return 0.0;
+    return longTerm ? client->longTermHistoryTimeDeltaWithIdentifier(sensor)
+                    : client->shortTermHistoryTimeDeltaWithIdentifier(sensor);
+}
+
+std::optional<QVariantMap> ControllerCore::knownMachineLimitsForConnectedClient(const ClientPtr& client)
+{
+    if (!client)
+        return std::nullopt;
+    return client->knownMachineLimits();
+}

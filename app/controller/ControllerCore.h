@@ -1,0 +1,186 @@
+#pragma once
+// ControllerCore: what both programs' application controllers share: the monitoring clients (creation,
+// acceptance, staggered and quiet connects, loss, failure, the watchdog relaunch of the local client, sleep
+// and wake), the single update timer, the synchronisation of the gauges with the clients and the output
+// cache. Each program's AppController derives from it and supplies its own ready handling, client removal,
+// configuration-change handling and output channels. Owned by the program's entry; main thread only.
+
+#include "app/model/ApplicationWindows.h"
+#include "app/model/ControllerLookups.h"
+#include "framework/TEVApplicationDelegate.h"
+#include "platform/desktop/Scheduler.h"
+#include "platform/foundation/NotificationCenter.h"
+
+#include <QDateTime>
+#include <QMetaType>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class MachinePreferences;
+class MonitorConnectionInfo;
+class MonitoringClient;
+class MonitorPreferences;
+class OutputCacheEntry;
+class RemoteConnectPanel;
+class TEVGauge;
+namespace platform {
+struct Alert;
+class PowerEvents;
+}
+
+Q_DECLARE_METATYPE(std::shared_ptr<MonitoringClient>)
+
+class ControllerCore : public TEVApplicationDelegate, public ControllerLookups {
+public:
+    using ClientPtr = std::shared_ptr<MonitoringClient>;
+    using ClientList = QList<ClientPtr>;
+    using ConnectionInfoPtr = std::shared_ptr<MonitorConnectionInfo>;
+    // Makes the client of a descriptor; null when it cannot. Tests install fakes.
+    using ClientFactory = std::function<ClientPtr(const ConnectionInfoPtr&)>;
+
+    // Seconds of the shared clock.
+    static constexpr double kConnectStagger = 1.0;
+    static constexpr double kReconnectAfterWake = 8.0;
+    static constexpr double kLostConnectionAlertDelay = 5.0;
+    static constexpr double kLocalClientRelaunchDelay = 10.0;
+    // Clients of older acquisition sides speak a protocol this program cannot use.
+    static constexpr quint16 kLastUnacceptableVersionCode = 1359;
+
+    ControllerCore();
+    ~ControllerCore() override;
+
+    void setClientFactory(ClientFactory factory) { clientFactory_ = std::move(factory); }
+
+    // --- Clients ------------------------------------------------------------------------------------
+    void launchLocalClient();
+    void addNewClient(const ClientPtr& client);
+    virtual void removeClient(const ClientPtr& client);
+    void disconnectClient(const ClientPtr& client);
+    void disconnectGaugesOfDisconnectingClient(const ClientPtr& client);
+    bool createRemoteClientUsingConnectionInfo(const ConnectionInfoPtr& info, bool quietly);
+    // [descriptor, quietly]
+    void performConnectUsingInfoQuietFlagPair(const QVariantList& pair);
+    // The remote-connect panel's choice: connected one after the other, not quietly.
+    void panel(RemoteConnectPanel* panel, const QList<ConnectionInfoPtr>& services);
+    void reconnectKnownClients();
+    bool isClientAcceptableForNewConnection(const ClientPtr& client) const;
+    static bool isServerVersionAcceptable(quint64 versionCode);
+
+    virtual void clientHasBecomeReady(const ClientPtr& client) = 0;
+    void clientHasLostConnection(const ClientPtr& client);
+    void clientHasFailed(const ClientPtr& client);
+    void clientDidEnterSleepMode(const ClientPtr& client);
+    void clientShouldDisconnect(const ClientPtr& client);
+    // [client, serial number text]
+    void displayConditionalConnectionFailureWarningWithParameters(const QVariantList& parameters);
+    void handleFailureOfLocalClient();
+    void reconnectLocalClientAfterFailure();
+
+    // --- Sleep and wake -----------------------------------------------------------------------------
+    void setupPowerEventNotification();
+    // Non-zero while the system's power events are received.
+    quint32 powerManagementService() const { return powerManagementService_; }
+    void processPowerEventNewStateIsSleeping(bool sleeping);
+    void reconnectSleepingClientConnections();
+
+    // --- Look-ups -----------------------------------------------------------------------------------
+    ClientPtr clientForClientIdentifier(const QString& identification) const;
+    ClientPtr clientForRemoteConnection(const ConnectionInfoPtr& info) const;
+    ClientPtr clientForSerialNumber(const QString& serialNumber) const;
+    QString readableRepresentationForClientWithSerialNumber(const QString& serialNumber) const;
+    QString readableRepresentationForClientBelongingToUniversalGaugeIdentifier(const QString& identifier) const;
+    static bool isGaugeListCompletelyDisconnected(const QList<std::shared_ptr<TEVGauge>>& gauges);
+
+    // --- Update cycle -------------------------------------------------------------------------------
+    void readjustMainUpdateTimer();
+    void processTimedUpdate();
+    void checkForConfigurationChangeOnClients();
+    // Null: every client.
+    virtual void handleConfigurationChangeOnClient(const ClientPtr& client) = 0;
+    void synchronizeLocalPreferencesWithClient(const ClientPtr& client);
+    void synchronizeGlobalPreferencesWithClient(const ClientPtr& client);
+    virtual void resyncConnectedSensors();
+    virtual void updateAllOutputChannelsAndCache(bool refill) = 0;
+    void updateOutputCache();
+    virtual void checkForAlerts() {}
+
+    // --- ControllerLookups --------------------------------------------------------------------------
+    const QStringList& universalIdentifiersOfConnectedSensors() const override { return connectedSensorNames_; }
+    std::shared_ptr<TEVGauge> gaugeForUniversalSensorIdentifier(const QString& identifier) const override;
+    QByteArray rawHistoryDataBetweenNowAndDate(const QDateTime& date, const QString& identifier, bool longTerm) override;
+    double historyTimeDeltaForUniversalGaugeIdentifier(const QString& identifier, bool longTerm) override;
+    std::optional<QVariantMap> knownMachineLimitsForConnectedClient(const ClientPtr& client) override;
+    MonitorPreferences* monitorPreferences() const override { return monitorPreferences_.get(); }
+
+    // --- State, for the programs and their tests ------------------------------------------------------
+    const ClientList& monitorClients() const { return monitorClients_; }
+    ClientPtr localClient() const { return localClient_; }
+    std::shared_ptr<MachinePreferences> localPreferences() const { return localPreferences_; }
+    const OutputCache& outputCache() const { return outputCache_; }
+    const QMap<QString, QDateTime>& pendingAlerts() const { return pendingAlerts_; }
+    QMap<QString, QDateTime>& pendingAlerts() { return pendingAlerts_; }
+    const ClientList& reconnectingClients() const { return reconnectingClients_; }
+    const QList<ConnectionInfoPtr>& sleepingHosts() const { return sleepingHosts_; }
+    quint64 speechSlotCounter() const { return speechSlotCounter_; }
+    bool isUpdateTimerRunning() const { return mainUpdateTimer_.isValid(); }
+    bool isLocalClientRelaunchPending() const { return relaunchTimer_.isValid(); }
+
+protected:
+    // Texts of the main bundle's default table; the polite-aware lookup for the longer ones.
+    static QString localized(const QString& key);
+    QString politeLocalized(const QString& key) const;
+    // A modal alert through the shared presenter; answers the chosen button's index.
+    static int runAlert(const platform::Alert& alert);
+    virtual const char* className() const { return "AppController"; }
+
+    // A snapshot: loops over it survive clients added or removed by a handler, an alert or a nested loop.
+    ClientList clientsSnapshot() const { return monitorClients_; }
+    bool isLocal(const ClientPtr& client) const { return client && client == localClient_; }
+    bool contains(const ClientPtr& client) const { return client && monitorClients_.contains(client); }
+    // Registers clientShouldDisconnect for the notification from any object.
+    void observeShouldDisconnectRequests();
+    // Ready: the client reported its identification. Before that every call would wait for its thread.
+    static bool isReady(const ClientPtr& client);
+    // Spreads connect requests one stagger step apart, the first one step from now.
+    void scheduleStaggeredConnects(const QList<ConnectionInfoPtr>& infos, bool quietly);
+    virtual void rebuildGaugeOutlineRepresentations() {}
+    // False once the controller is gone; delayed work holds it weakly and checks it first.
+    const std::shared_ptr<bool>& aliveFlag() const { return alive_; }
+
+    std::unique_ptr<MonitorPreferences> monitorPreferences_;
+    ClientList monitorClients_;
+    ClientPtr localClient_;
+    std::shared_ptr<MachinePreferences> localPreferences_;
+    QStringList connectedSensorNames_;
+    OutputCache outputCache_;
+    QMap<QString, QDateTime> pendingAlerts_;
+    quint64 speechSlotCounter_ = 0;
+    ClientList reconnectingClients_;
+    QList<ConnectionInfoPtr> sleepingHosts_;
+    std::shared_ptr<WarningPanel> warningPanel_ = std::make_shared<WarningPanel>();
+
+private:
+    void observeClient(const ClientPtr& client);
+    template <typename Fn>
+    std::function<void()> guarded(Fn fn);
+    void forgetClientObservers(const ClientPtr& client);
+    void systemWillSleep();
+
+    ClientFactory clientFactory_;
+    platform::Scheduler::Handle mainUpdateTimer_;
+    // Apart from the update timer, so that a new update interval during the wait cannot cancel the relaunch.
+    platform::Scheduler::Handle relaunchTimer_;
+    quint32 powerManagementService_ = 0;
+    std::shared_ptr<platform::PowerEvents> powerEvents_;
+    QMap<const void*, std::vector<platform::ObserverToken>> clientObservers_;
+    platform::ObserverToken shouldDisconnectObserver_;
+    // Delayed work holds the controller weakly: it may fire after the controller is gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

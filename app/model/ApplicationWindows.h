@@ -1,0 +1,180 @@
+#pragma once
+// ApplicationWindows: the windows, panels and managers the application controller drives, as it sees them.
+// Each is a small interface whose base class does nothing, so the controller runs before (and without) a
+// real window; the window and LCD libraries implement them. Owned by the controller; main thread only.
+
+#include "app/model/ControllerLookups.h"
+
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class HistoryWindowPreferences;
+class MachineSpecifier;
+class MonitoringClient;
+class QWidget;
+
+// The sensor window (style 0) or the floating screen display (style 1).
+class SensorWindow {
+public:
+    virtual ~SensorWindow() = default;
+    virtual bool isWindowVisible() const { return false; }
+    virtual void setWindowTitle(const QString&) {}
+    virtual void saveSpecialPositionPreferences() {}
+};
+
+// One kind of per-computer monitor window (sensor overview, system information, drives, batteries,
+// displays): one window per client.
+class MonitorWindowFactory {
+public:
+    virtual ~MonitorWindowFactory() = default;
+    virtual void addMonitoringClient(const std::shared_ptr<MonitoringClient>&, ControllerLookups*) {}
+    virtual void removeMonitoringClient(const std::shared_ptr<MonitoringClient>&) {}
+    virtual bool isWindowVisible() const { return false; }
+    virtual void updateAllWindows() {}
+};
+
+// Lists the connected computers; reads the controller's live client list.
+class ConnectionWindow {
+public:
+    using ClientList = QList<std::shared_ptr<MonitoringClient>>;
+    virtual ~ConnectionWindow() = default;
+    virtual void connectToClientList(const ClientList*) {}
+    virtual void updateContents() {}
+};
+
+// The values in the application's icon.
+class DockTile {
+public:
+    virtual ~DockTile() = default;
+    virtual void setDefaultBackground(const QImage&) {}
+    // Back to the plain application icon.
+    virtual void restoreApplicationIcon() {}
+};
+
+class MinMaxWindow {
+public:
+    virtual ~MinMaxWindow() = default;
+    virtual void bindToApplicationController(ControllerLookups*) {}
+    virtual bool isWindowVisible() const { return false; }
+    virtual void updateWindow() {}
+};
+
+class HistoryWindow {
+public:
+    virtual ~HistoryWindow() = default;
+    virtual bool isWindowVisible() const { return false; }
+    virtual void updateWindow() {}
+    virtual void syncWindowStateToPreferences() {}
+};
+
+class CompositingInspector {
+public:
+    virtual ~CompositingInspector() = default;
+    virtual void bindToApplicationController(ControllerLookups*) {}
+};
+
+// The probe pane's owner.
+class ProbesPane {
+public:
+    virtual ~ProbesPane() = default;
+    virtual QWidget* preferencePaneView() { return nullptr; }
+    virtual void setPreferenceWindow(QWidget*) {}
+    virtual void useLocalMonitoringClient(const std::shared_ptr<MonitoringClient>&) {}
+};
+
+class LCDManager {
+public:
+    virtual ~LCDManager() = default;
+    virtual QWidget* preferencePaneView() { return nullptr; }
+    virtual void setPreferenceWindow(QWidget*) {}
+    virtual void setApplicationController(ControllerLookups*) {}
+    virtual void setLCDModulePreferences(const QVariantMap&) {}
+    // Nothing leaves the stored settings as they are.
+    virtual std::optional<QVariantMap> lcdModulePreferences() const { return std::nullopt; }
+    virtual void rebuildListOfAvailableOutputItems() {}
+    virtual void updateContents() {}
+    virtual void updateAllDisplaysUsingOutputCache(const ControllerLookups::OutputCache&) {}
+    virtual void shutdownAllDisplays() {}
+};
+
+// The preference window with its toolbar of panes "0" … "10".
+class PreferenceWindow {
+public:
+    virtual ~PreferenceWindow() = default;
+    virtual QWidget* window() { return nullptr; }
+    virtual void setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views) { (void)identifiers, (void)views; }
+    virtual void selectPreferencePaneAtIndex(qint64) {}
+    virtual void updatePreferenceWindow() {}
+    virtual void deselectHistoryWindowTable() {}
+    // Called when the user closes the window.
+    virtual void setWillCloseHandler(std::function<void()>) {}
+    // Runs `work` while the wait sheet is shown on the window.
+    virtual void runWithWaitSheet(const std::function<void()>& work) { work(); }
+};
+
+// Shown while the local computer's sampling is restarted.
+class WarningPanel {
+public:
+    virtual ~WarningPanel() = default;
+    virtual void centerAndShow() {}
+    virtual void orderOut() {}
+};
+
+class SplashWindow {
+public:
+    virtual ~SplashWindow() = default;
+    virtual void show() {}
+    virtual void close() {}
+};
+
+// Offers the preferences of another computer of the same model; answers its serial number, or null.
+class PreferenceImportPanel {
+public:
+    virtual ~PreferenceImportPanel() = default;
+    virtual QString runDialogPanelForMachineSpecifiers(const QList<std::shared_ptr<MachineSpecifier>>&) { return {}; }
+};
+
+struct ApplicationWindows {
+    std::function<std::shared_ptr<SensorWindow>(qint64 style, const QString& autosaveName)> makeSensorWindow;
+    std::function<std::shared_ptr<MonitorWindowFactory>(const QString& className, const QString& title)> makeMonitorWindowFactory;
+    std::function<std::shared_ptr<HistoryWindow>(ControllerLookups*, const std::shared_ptr<HistoryWindowPreferences>&)> makeHistoryWindow;
+    std::function<std::shared_ptr<MinMaxWindow>()> makeMinMaxWindow;
+    std::function<std::shared_ptr<SplashWindow>()> makeSplashWindow;
+    std::function<std::shared_ptr<PreferenceImportPanel>()> makeImportPanel;
+    std::shared_ptr<DockTile> dockTile;
+    std::shared_ptr<ConnectionWindow> connectionWindow;
+    std::shared_ptr<CompositingInspector> compositingInspector;
+    std::shared_ptr<ProbesPane> probesPane;
+    std::shared_ptr<LCDManager> lcdManager;
+    std::shared_ptr<PreferenceWindow> preferenceWindow;
+    std::shared_ptr<WarningPanel> warningPanel;
+
+    // Every member set, to the do-nothing base of its interface.
+    static ApplicationWindows doNothing()
+    {
+        ApplicationWindows w;
+        w.makeSensorWindow = [](qint64, const QString&) { return std::make_shared<SensorWindow>(); };
+        w.makeMonitorWindowFactory = [](const QString&, const QString&) { return std::make_shared<MonitorWindowFactory>(); };
+        w.makeHistoryWindow = [](ControllerLookups*, const std::shared_ptr<HistoryWindowPreferences>&) {
+            return std::make_shared<HistoryWindow>();
+        };
+        w.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindow>(); };
+        w.makeSplashWindow = [] { return std::make_shared<SplashWindow>(); };
+        w.makeImportPanel = [] { return std::make_shared<PreferenceImportPanel>(); };
+        w.dockTile = std::make_shared<DockTile>();
+        w.connectionWindow = std::make_shared<ConnectionWindow>();
+        w.compositingInspector = std::make_shared<CompositingInspector>();
+        w.probesPane = std::make_shared<ProbesPane>();
+        w.lcdManager = std::make_shared<LCDManager>();
+        w.preferenceWindow = std::make_shared<PreferenceWindow>();
+        w.warningPanel = std::make_shared<WarningPanel>();
+        return w;
+    }
+};

@@ -1,0 +1,453 @@
+// The application controller with scripted clients, the manual clock and a scripted alert presenter.
+
+#include "app/controller/AppController.h"
+
+#include "acquisition/MonitorConnectionInfo.h"
+#include "app/model/MachinePreferences.h"
+#include "app/model/MonitorPreferences.h"
+#include "app/model/OutputCacheEntry.h"
+#include "app/model/TEVGauge.h"
+#include "framework/TEVUserDefaultsProxy.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/PowerEvents.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Values.h"
+#include "tests/app/controller/FakeMonitoringClient.h"
+#include "tests/support/DesktopFakes.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace kt = kelvaro::test;
+using kt::FakeMonitoringClient;
+using Info = std::shared_ptr<MonitorConnectionInfo>;
+
+namespace {
+
+void turn()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+double now()
+{
+    return std::chrono::duration<double>(kt::clock()->monotonic()).count();
+}
+
+void advance(double seconds)
+{
+    // In steps, so that timers fire in order as they would in real time.
+    for (double done = 0; done < seconds - 1e-9; done += 0.5) {
+        kt::clock()->advanceSeconds(std::min(0.5, seconds - done));
+        turn();
+    }
+}
+
+class FakePowerEvents final : public platform::PowerEvents {
+public:
+    bool registerForSystemPower() override { return true; }
+    void allowSleep() override { allowed.push_back(onAllow ? onAllow() : 0); }
+    std::function<int()> onAllow;
+    std::vector<int> allowed; // what onAllow saw at each release
+};
+
+struct Recording {
+    int splashShown = 0, splashClosed = 0, warningShown = 0, warningHidden = 0;
+    QList<const void*> probeClients;
+};
+
+ApplicationWindows recordingWindows(Recording& r)
+{
+    struct Splash : SplashWindow {
+        Recording& r;
+        explicit Splash(Recording& r) : r(r) {}
+        void show() override { ++r.splashShown; }
+        void close() override { ++r.splashClosed; }
+    };
+    struct Warning : WarningPanel {
+        Recording& r;
+        explicit Warning(Recording& r) : r(r) {}
+        void centerAndShow() override { ++r.warningShown; }
+        void orderOut() override { ++r.warningHidden; }
+    };
+    struct Probes : ProbesPane {
+        Recording& r;
+        explicit Probes(Recording& r) : r(r) {}
+        void useLocalMonitoringClient(const std::shared_ptr<MonitoringClient>& c) override { r.probeClients.append(c.get()); }
+    };
+    ApplicationWindows w = ApplicationWindows::doNothing();
+    w.makeSplashWindow = [&r] { return std::make_shared<Splash>(r); };
+    w.warningPanel = std::make_shared<Warning>(r);
+    w.probesPane = std::make_shared<Probes>(r);
+    return w;
+}
+
+class TestController final : public AppController {
+public:
+    using AppController::AppController;
+    int preferredChannelsOpened = 0;
+    int spoken = 0;
+    int ticksInside = 0, deepestTick = 0;
+    std::function<void()> duringAlerts;
+    void openPreferredDisplayChannels() override { ++preferredChannelsOpened; }
+    void speakActiveValues() override { ++spoken; }
+    void checkForAlerts() override
+    {
+        deepestTick = std::max(deepestTick, ++ticksInside);
+        if (duringAlerts)
+            duringAlerts();
+        --ticksInside;
+    }
+};
+
+class AppControllerTest : public ::testing::Test {
+public:
+    void SetUp() override
+    {
+        static int counter = 0;
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.controllertest%1").arg(++counter));
+        platform::PowerEvents::setShared(power);
+        makeController();
+    }
+    void makeController()
+    {
+        made.clear();
+        madeAt.clear();
+        controller = std::make_shared<TestController>(recordingWindows(rec));
+        controller->setClientFactory([this](const Info& info) {
+            auto client = std::make_shared<FakeMonitoringClient>(info, info->isLocal() ? QStringLiteral("C02LOCAL") : info->hostSpecifier());
+            client->remote = !info->isLocal();
+            made.append(client);
+            madeAt.append(now());
+            return client;
+        });
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        platform::PowerEvents::setShared(nullptr);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
+    }
+    std::shared_ptr<FakeMonitoringClient> local() const { return made.first(); }
+    void launchReady()
+    {
+        controller->applicationDidFinishLaunching();
+        local()->becomeReady();
+    }
+    std::shared_ptr<FakeMonitoringClient> connectRemote(const QString& host, bool ready = true)
+    {
+        EXPECT_TRUE(controller->createRemoteClientUsingConnectionInfo(MonitorConnectionInfo::createForRemoteConnection(host, 37037), false));
+        auto client = made.last();
+        if (ready)
+            client->becomeReady();
+        return client;
+    }
+    QStringList alertTitles() const
+    {
+        QStringList titles;
+        for (const auto& alert : fakes.alerts->shown)
+            titles.append(alert.messageText);
+        return titles;
+    }
+
+    kt::ScopedDesktopFakes fakes;
+    std::shared_ptr<FakePowerEvents> power = std::make_shared<FakePowerEvents>();
+    Recording rec;
+    std::shared_ptr<TestController> controller;
+    QList<std::shared_ptr<FakeMonitoringClient>> made;
+    QList<double> madeAt;
+};
+
+} // namespace
+
+TEST_F(AppControllerTest, StartsCompletesTheLocalClientOnceAndFillsTheCache)
+{
+    controller->applicationDidFinishLaunching();
+    ASSERT_EQ(made.size(), 1);
+    EXPECT_TRUE(local()->connectionInfo()->isLocal());
+    EXPECT_EQ(rec.splashShown, 1);
+    EXPECT_TRUE(controller->isUpdateTimerRunning());
+    advance(4); // ticks before the client is ready ask it nothing
+    EXPECT_EQ(local()->callsBeforeReady, 0);
+
+    local()->becomeReady();
+    const auto prefs = controller->localPreferences();
+    ASSERT_TRUE(prefs);
+    EXPECT_EQ(controller->monitorPreferences()->preferencesForMachineWithSerialNumber("C02LOCAL"), prefs);
+    EXPECT_EQ(prefs->gaugeDictionary().keys(), (QStringList{"F0Ac", "TC0D"}));
+    EXPECT_EQ(rec.splashClosed, 1);
+    EXPECT_EQ(local()->runs, 1);
+    // Gauge order: temperatures (quantity 1) before fans (6).
+    EXPECT_EQ(controller->universalIdentifiersOfConnectedSensors(), (QStringList{"TC0D", "F0Ac"}));
+    advance(2);
+    for (const QString& id : controller->universalIdentifiersOfConnectedSensors()) {
+        const auto entry = controller->outputCache().value(id);
+        ASSERT_TRUE(entry && entry->hasValue()) << id.toStdString();
+        EXPECT_DOUBLE_EQ(entry->currentValue(), 42.0);
+    }
+
+    // A relaunch after a lost connection: the new client is ready again, nothing is completed twice.
+    local()->loseConnection();
+    advance(10);
+    ASSERT_EQ(made.size(), 2);
+    made.last()->becomeReady();
+    EXPECT_EQ(controller->localPreferences(), prefs);
+    EXPECT_EQ(rec.splashShown, 1);
+    EXPECT_EQ(controller->preferredChannelsOpened, 1);
+    EXPECT_EQ(rec.probeClients.last(), made.last().get()); // the probe pane follows the new client
+}
+
+TEST_F(AppControllerTest, ConnectsAreStaggeredOneSecondApart)
+{
+    launchReady();
+    controller->processPowerEventNewStateIsSleeping(false); // nothing slept: no connect
+    advance(20);
+    const int before = made.size();
+    const double t0 = now();
+    const auto hosts = [](QStringList names) {
+        QList<Info> infos;
+        for (const QString& name : names)
+            infos.append(MonitorConnectionInfo::createForRemoteConnection(name, 37037));
+        return infos;
+    };
+    controller->panel(nullptr, hosts({"a", "b", "c"}));
+    advance(5);
+    ASSERT_EQ(made.size(), before + 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_DOUBLE_EQ(madeAt[before + i] - t0, 1.0 + i);
+    EXPECT_TRUE(controller->reconnectingClients().isEmpty()); // not quietly
+
+    // Sleep disconnects the ready remote computers, releasing sleep only after; wake reconnects them quietly.
+    for (int i = before; i < made.size(); ++i)
+        made[i]->becomeReady();
+    power->onAllow = [&] { return int(std::count_if(made.cbegin(), made.cend(), [](const auto& c) { return c->shutdowns > 0; })); };
+    emit power->systemWillSleep();
+    EXPECT_EQ(power->allowed, std::vector<int>{3});
+    EXPECT_EQ(controller->monitorClients().size(), 1);
+    const double wake = now();
+    emit power->systemHasPoweredOn();
+    advance(12);
+    ASSERT_EQ(made.size(), before + 6);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_DOUBLE_EQ(madeAt[before + 3 + i] - wake, 9.0 + i);
+    EXPECT_EQ(controller->reconnectingClients().size(), 3);
+}
+
+TEST_F(AppControllerTest, ReconnectsKnownComputersSkippingThoseWithoutADescriptor)
+{
+    auto& prefs = *controller->monitorPreferences();
+    prefs.addConnectionInfo(MonitorConnectionInfo::createForRemoteConnection("two", 1), "S2");
+    prefs.addConnectionInfo(MonitorConnectionInfo::createForRemoteConnection("three", 1), "S3");
+    TEVUserDefaultsProxy::standardUserDefaults().setObject(platform::values::fromArray({"S1", "S2", "S3"}),
+                                                           "ActiveRemoteConnections");
+    const double t0 = now();
+    controller->reconnectKnownClients();
+    advance(4);
+    ASSERT_EQ(made.size(), 2);
+    EXPECT_EQ(made[0]->connectionInfo()->hostSpecifier(), "two");
+    EXPECT_DOUBLE_EQ(madeAt[0] - t0, 1.0);
+    EXPECT_DOUBLE_EQ(madeAt[1] - t0, 2.0);
+    EXPECT_EQ(controller->reconnectingClients().size(), 2);
+    EXPECT_EQ(controller->readableRepresentationForClientWithSerialNumber("S9"), "Computer with serial number S9");
+    EXPECT_EQ(controller->readableRepresentationForClientWithSerialNumber("S3"), "three");
+    EXPECT_DOUBLE_EQ(controller->historyTimeDeltaForUniversalGaugeIdentifier({}, true), 1.0);
+}
+
+TEST_F(AppControllerTest, AcceptsOnlyIdentifiedUniqueClientsOfARecentVersion)
+{
+    struct Case {
+        const char* name;
+        quint64 version;
+        QString identification; // null: from the serial number
+        bool accepted;
+        const char* alert;
+    };
+    const Case cases[] = {
+        {"version 1359", 1359, {}, false, "Incompatible remote agent"},
+        {"version 1360", 1360, {}, true, nullptr},
+        {"16 bits of 66896 are 1360", 66896, {}, true, nullptr},
+        {"no identification", 1376, QStringLiteral(""), false, nullptr},
+    };
+    launchReady();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakes.alerts->shown.clear();
+        auto remote = connectRemote(c.name, false);
+        remote->version = c.version;
+        remote->becomeReady(c.identification);
+        EXPECT_EQ(controller->monitorClients().contains(remote), c.accepted);
+        EXPECT_EQ(remote->shutdowns > 0, !c.accepted);
+        EXPECT_EQ(alertTitles(), c.alert ? QStringList{c.alert} : QStringList{});
+        controller->disconnectClient(remote);
+    }
+
+    // A second client of the same computer is refused without disconnecting the first one's gauges.
+    auto first = connectRemote("tower");
+    auto second = connectRemote("tower.local", false);
+    second->serial = first->serial;
+    second->becomeReady();
+    EXPECT_FALSE(controller->monitorClients().contains(second));
+    int connected = 0;
+    for (const auto& gauge : controller->localPreferences()->gaugeDictionary())
+        connected += gauge->connectedMonitoringClient().get() == static_cast<TEVSensorSource*>(first.get());
+    EXPECT_EQ(connected, 2);
+    EXPECT_EQ(controller->clientForSerialNumber("tower"), first);
+}
+
+TEST_F(AppControllerTest, LostAndFailedClients)
+{
+    launchReady();
+    // A quiet client is dropped silently; a loud one is reported 5 s after its loss.
+    ASSERT_TRUE(controller->createRemoteClientUsingConnectionInfo(MonitorConnectionInfo::createForRemoteConnection("quiet", 1), true));
+    made.last()->loseConnection();
+    auto loud = connectRemote("loud");
+    loud->loseConnection();
+    EXPECT_FALSE(controller->monitorClients().contains(loud));
+    advance(4.5);
+    EXPECT_TRUE(fakes.alerts->shown.isEmpty());
+    advance(1);
+    EXPECT_EQ(alertTitles(), QStringList{"Lost connection to monitored computer"});
+    EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains("'loud'"));
+
+    // A failed local client is removed for good, with the alert that asks to quit.
+    fakes.alerts->shown.clear();
+    local()->fail();
+    advance(20);
+    EXPECT_EQ(made.size(), 3);
+    EXPECT_TRUE(controller->monitorClients().isEmpty());
+    EXPECT_EQ(alertTitles(), QStringList{"The application could not complete its startup within the expected time."});
+}
+
+TEST_F(AppControllerTest, RelaunchesTheLocalClientAfterTenSecondsWhateverTheIntervalDoes)
+{
+    launchReady();
+    local()->loseConnection();
+    EXPECT_FALSE(controller->isUpdateTimerRunning());
+    EXPECT_EQ(rec.warningShown, 1);
+    EXPECT_FALSE(controller->localClient());
+    advance(5);
+    controller->readjustMainUpdateTimer(); // the interval slider moved meanwhile
+    EXPECT_FALSE(controller->isUpdateTimerRunning());
+    advance(4.5);
+    EXPECT_EQ(made.size(), 1);
+    advance(0.5);
+    ASSERT_EQ(made.size(), 2);
+    EXPECT_EQ(controller->localClient(), made.last());
+    EXPECT_EQ(rec.warningHidden, 1);
+    EXPECT_TRUE(controller->isUpdateTimerRunning());
+}
+
+TEST_F(AppControllerTest, QuitWritesWhatExistsInEveryState)
+{
+    struct Case {
+        const char* name;
+        std::function<void(AppControllerTest&)> before;
+        bool hasLocalSet;
+    };
+    const Case cases[] = {
+        {"before the first ready", [](AppControllerTest& t) { t.controller->applicationDidFinishLaunching(); }, false},
+        {"during a relaunch", [](AppControllerTest& t) { t.launchReady(); t.local()->loseConnection(); }, true},
+        {"running", [](AppControllerTest& t) { t.launchReady(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        static int counter = 0;
+        const QString domain = QStringLiteral("com.tarnwell.kelvaro.quittest%1").arg(++counter);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(domain);
+        makeController();
+        c.before(*this);
+        const auto clients = made;
+        controller->applicationWillTerminate();
+        const auto read = platform::readPropertyList(kt::readFile(platform::UserDefaults::pathForDomain(domain)));
+        const auto stored = platform::values::toDictionary(read.value);
+        ASSERT_TRUE(stored) << "no preferences written";
+        const QVariantMap sets = platform::values::toDictionary(stored->value("MachinePreferences")).value_or(QVariantMap());
+        EXPECT_EQ(sets.contains("C02LOCAL"), c.hasLocalSet);
+        EXPECT_EQ(stored->value("PreferencesVersion"), QVariant(qint64(3)));
+        for (const auto& client : clients)
+            EXPECT_GE(client->shutdowns, 1);
+    }
+}
+
+TEST_F(AppControllerTest, RefusedLocalClientClosesTheSplashAndSaysSo)
+{
+    controller->applicationDidFinishLaunching();
+    local()->becomeReady(QStringLiteral(""));
+    EXPECT_EQ(rec.splashClosed, 1);
+    EXPECT_EQ(alertTitles(), QStringList{"The application could not complete its startup within the expected time."});
+    EXPECT_FALSE(controller->localPreferences());
+}
+
+TEST_F(AppControllerTest, ConfigurationChangesAndIntervalSpeech)
+{
+    launchReady();
+    controller->pendingAlerts().insert("F0Ac", QDateTime::currentDateTimeUtc());
+    const auto fan = controller->localPreferences()->gaugeDictionary().value("F0Ac");
+
+    // A vanished sensor: disconnected, no cache entry, no pending alert.
+    local()->sensors = {"TC0D", "TC1D"};
+    local()->raw.insert("TC1D", 3000);
+    local()->configurationChanged = true;
+    advance(2);
+    EXPECT_FALSE(fan->connectedMonitoringClient());
+    EXPECT_FALSE(controller->outputCache().contains("F0Ac"));
+    EXPECT_FALSE(controller->pendingAlerts().contains("F0Ac"));
+    // A new one: its sorted place (by location name) and a value in the same update.
+    EXPECT_EQ(controller->universalIdentifiersOfConnectedSensors(), (QStringList{"TC0D", "TC1D"}));
+    EXPECT_DOUBLE_EQ(controller->outputCache().value("TC1D")->currentValue(), 30.0);
+
+    // Interval speech counts every update, not only the ticks.
+    struct Case {
+        quint64 multiplier;
+        int updates;
+        int spoken;
+    };
+    for (const Case c : {Case{3, 9, 3}, Case{3, 8, 2}, Case{0, 4, 4}}) {
+        controller->localPreferences()->setTalksInIntervals(true);
+        controller->localPreferences()->setTalkIntervalMultiplier(c.multiplier);
+        controller->spoken = 0;
+        // Start the count afresh: one update with the multiplier reached resets it.
+        controller->localPreferences()->setTalkIntervalMultiplier(0);
+        controller->updateAllOutputChannelsAndCache(true);
+        controller->localPreferences()->setTalkIntervalMultiplier(c.multiplier);
+        controller->spoken = 0;
+        for (int i = 0; i < c.updates; ++i)
+            controller->updateAllOutputChannelsAndCache(true);
+        EXPECT_EQ(controller->spoken, c.spoken) << c.multiplier << " " << c.updates;
+    }
+}
+
+TEST_F(AppControllerTest, AModalAlertDuringATickDoesNotReenterIt)
+{
+    // An alert whose modal loop runs the main loop while 30 s pass, as Qt's does.
+    class SpinningPresenter final : public platform::AlertPresenter {
+    public:
+        int runModal(const platform::Alert&) override
+        {
+            advance(30);
+            return 0;
+        }
+        void beep() override {}
+    };
+    launchReady();
+    auto remote = connectRemote("tower");
+    platform::AlertPresenter::setShared(std::make_shared<SpinningPresenter>());
+    bool once = true;
+    controller->duringAlerts = [&] {
+        if (std::exchange(once, false)) {
+            remote->loseConnection(); // the client list changes while the tick is inside its alert
+            platform::AlertPresenter::shared()->runModal({});
+        }
+    };
+    advance(2);
+    EXPECT_EQ(controller->deepestTick, 1);
+    EXPECT_FALSE(controller->monitorClients().contains(remote));
+    advance(2);
+    EXPECT_EQ(controller->deepestTick, 1);
+    platform::AlertPresenter::setShared(nullptr);
+}
