@@ -173,13 +173,16 @@ TEST_F(MonitorPreferencesTest, KnownConnectionsKeepSoundEntriesAndFallBackToTheO
     EXPECT_FALSE(added.infoToConnectMachineWithSerialNumber(QString()));
 }
 
-TEST(MonitorPreferencesDeathTest, WritingWithoutTheLocalClientIsAContractViolation)
+TEST_F(MonitorPreferencesTest, WritingWithoutTheLocalClientKeepsTheSeenModels)
 {
-#ifdef NDEBUG
-    GTEST_SKIP() << "release builds log and return instead";
-#else
+    // Before the local client's first ready, or while it is relaunched, a quit still writes the set.
+    auto defaults = TEVUserDefaultsProxy::standardUserDefaults();
+    const QVariantMap seen{{"MacBookPro5,1", QVariantList{QVariantMap{{"HostOrComputerName", "mbp"}, {"SerialNumber", "W8"}}}}};
+    defaults.setObject(seen, "SeenModels");
     MonitorPreferences preferences;
-    EXPECT_DEATH((platform::setLogSink(nullptr), preferences.writePreferencesUsingMonitoringClients({}, nullptr)),
-                 "at least one client parameter is nil.*MonitorPreferences\\.cpp");
-#endif
+    preferences.setSensorUpdateInterval(7);
+    preferences.writePreferencesUsingMonitoringClients({}, nullptr);
+    EXPECT_EQ(defaults.objectForKey("SeenModels"), QVariant(seen));
+    EXPECT_EQ(defaults.objectForKey("ActiveRemoteConnections"), QVariant(QVariantList()));
+    EXPECT_EQ(defaults.integerForKey("UpdateInterval"), 7);
 }
