@@ -61,12 +61,25 @@ public:
     // "-unknown-" when the information property list has no "TEVHardwareSupportLimit".
     static QString hardwareSupportLimitText();
 
+    // --- Output channels --------------------------------------------------------------------------------
+    void updateStandardWindow();
+    void updateScreenDisplay();
+    void updateMenuBarDisplay();
+    void updateDockDisplay();
+    // The slots of the tray title: the first `count` identifiers of `sensorNames`, each "name: text" or just
+    // the text, in the gauge's colour when `useColor` (a slot without a value keeps the colour before it).
+    static platform::StatusItem::Title menuBarTitle(const QStringList& sensorNames, quint64 count,
+                                                    const OutputCache& cache, bool shortNames, bool useColor,
+                                                    const QColor& textColor);
+    std::shared_ptr<platform::StatusItem> statusItem() const { return statusItem_; }
+    std::shared_ptr<HistoryWindow> historyWindowControllerForWindow(const QWidget* window) const;
+    std::shared_ptr<HistoryWindow> overlayHistoryWindowControllerForIdentifier(const QString& identifier) const;
+    // Only with exactly one selected row of the history window table that has an entry.
+    bool getSelectedHistoryWindowPreferences(std::shared_ptr<HistoryWindowPreferences>* preferences, qint64* row,
+                                             qint64* count) const;
+
 protected:
-    // The output channels, alerts and speech, the menus and the start-up checks; here they do nothing yet.
-    virtual void updateStandardWindow() {}
-    virtual void updateScreenDisplay() {}
-    virtual void updateMenuBarDisplay() {}
-    virtual void updateDockDisplay() {}
+    // Alerts and speech, the menus and the start-up checks; here they do nothing yet.
     virtual void speakActiveValues() {}
     virtual void checkForVoiceValueChanges() {}
     virtual void updateStatefulMenuItems() {}
@@ -102,6 +115,7 @@ private:
     QList<std::shared_ptr<HistoryWindow>> historyWindowControllers_;
     std::shared_ptr<MinMaxWindow> minMaxWindowController_;
     std::shared_ptr<LCDManager> localLCDManager_;
+    std::shared_ptr<platform::StatusItem> statusItem_;
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
     bool updating_ = false;

@@ -4,6 +4,9 @@
 // real window; the window and LCD libraries implement them. Owned by the controller; main thread only.
 
 #include "app/model/ControllerLookups.h"
+#include "app/model/MachinePreferences.h"
+#include "platform/desktop/StatusItem.h"
+#include "platform/foundation/Color.h"
 
 #include <QImage>
 #include <QList>
@@ -19,14 +22,31 @@ class HistoryWindowPreferences;
 class MachineSpecifier;
 class MonitoringClient;
 class QWidget;
+class TEVGauge;
 
-// The sensor window (style 0) or the floating screen display (style 1).
+// The sensor window (style 0) or the floating screen display (style 1; 2 below all other windows).
 class SensorWindow {
 public:
+    using ColorPtr = std::shared_ptr<platform::Color>;
     virtual ~SensorWindow() = default;
     virtual bool isWindowVisible() const { return false; }
     virtual void setWindowTitle(const QString&) {}
     virtual void saveSpecialPositionPreferences() {}
+
+    virtual void setBackgroundColor(const ColorPtr&) {}
+    virtual void setHasVerticalLayout(bool) {}
+    virtual void setBaseFont(const MachinePreferences::Font&) {}
+    virtual void setLabelRatio(float) {}
+    // Null: each value in its gauge's colour.
+    virtual void setFixedForegroundColor(const ColorPtr&) {}
+    virtual void setAlignment(quint64) {}
+    virtual void setWindowStyle(qint64) {}
+    virtual void setTransparency(float) {}
+    virtual void setHasShadow(bool) {}
+    virtual void setHasFixedPosition(bool) {}
+    virtual void removeAllValues() {}
+    virtual void addStringValue(const QString&, const std::shared_ptr<TEVGauge>&) {}
+    virtual void updateWindow() {}
 };
 
 // One kind of per-computer monitor window (sensor overview, system information, drives, batteries,
@@ -54,6 +74,13 @@ class DockTile {
 public:
     virtual ~DockTile() = default;
     virtual void setDefaultBackground(const QImage&) {}
+    // 0 no values, 1 or 2 lines.
+    virtual void setMode(quint8) {}
+    virtual void setLiquidCrystalDisplay(bool) {}
+    virtual void setLine1Color(const QColor& line1, const QColor& line2) { (void)line1, (void)line2; }
+    virtual void setLine1(const QString& line1, const QString& line2) { (void)line1, (void)line2; }
+    // Null while there is nothing to draw: the application keeps its icon.
+    virtual QImage dockTileImage() const { return {}; }
     // Back to the plain application icon.
     virtual void restoreApplicationIcon() {}
 };
@@ -69,6 +96,7 @@ public:
 class HistoryWindow {
 public:
     virtual ~HistoryWindow() = default;
+    virtual QWidget* window() const { return nullptr; }
     virtual bool isWindowVisible() const { return false; }
     virtual void updateWindow() {}
     virtual void syncWindowStateToPreferences() {}
@@ -113,6 +141,7 @@ public:
     virtual void selectPreferencePaneAtIndex(qint64) {}
     virtual void updatePreferenceWindow() {}
     virtual void deselectHistoryWindowTable() {}
+    virtual QList<qint64> selectedHistoryWindowRows() const { return {}; }
     // Called when the user closes the window.
     virtual void setWillCloseHandler(std::function<void()>) {}
     // Runs `work` while the wait sheet is shown on the window.
@@ -148,6 +177,7 @@ struct ApplicationWindows {
     std::function<std::shared_ptr<MinMaxWindow>()> makeMinMaxWindow;
     std::function<std::shared_ptr<SplashWindow>()> makeSplashWindow;
     std::function<std::shared_ptr<PreferenceImportPanel>()> makeImportPanel;
+    std::function<std::shared_ptr<platform::StatusItem>()> makeStatusItem;
     std::shared_ptr<DockTile> dockTile;
     std::shared_ptr<ConnectionWindow> connectionWindow;
     std::shared_ptr<CompositingInspector> compositingInspector;
@@ -168,6 +198,7 @@ struct ApplicationWindows {
         w.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindow>(); };
         w.makeSplashWindow = [] { return std::make_shared<SplashWindow>(); };
         w.makeImportPanel = [] { return std::make_shared<PreferenceImportPanel>(); };
+        w.makeStatusItem = [] { return std::make_shared<platform::StatusItem>(); };
         w.dockTile = std::make_shared<DockTile>();
         w.connectionWindow = std::make_shared<ConnectionWindow>();
         w.compositingInspector = std::make_shared<CompositingInspector>();

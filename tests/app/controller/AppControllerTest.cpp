@@ -15,9 +15,12 @@
 #include "platform/foundation/Values.h"
 #include "tests/app/controller/FakeMonitoringClient.h"
 #include "tests/support/DesktopFakes.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -450,4 +453,122 @@ TEST_F(AppControllerTest, AModalAlertDuringATickDoesNotReenterIt)
     advance(2);
     EXPECT_EQ(controller->deepestTick, 1);
     platform::AlertPresenter::setShared(nullptr);
+}
+
+namespace platform {
+void PrintTo(const StatusItem::Run& run, std::ostream* os)
+{
+    *os << '"' << run.text.toStdString() << "\" " << run.color.name().toStdString() << (run.inverted ? " inverted" : "");
+}
+} // namespace platform
+
+namespace {
+
+class RecordingStatusItem final : public platform::StatusItem {
+public:
+    Title title;
+    QStringList items;
+    int menusBuilt = 0;
+    void setTitle(const Title& t, const QFont&) override { title = t; }
+    qsizetype menuItemCount() const override { return items.size(); }
+    void setMenuItems(const QStringList& titles) override
+    {
+        items = titles;
+        ++menusBuilt;
+    }
+    void setMenuItemTitle(qsizetype index, const QString& t) override { items[index] = t; }
+};
+
+class RecordingDock final : public DockTile {
+public:
+    QStringList lines;
+    QList<QColor> colors;
+    void setLine1Color(const QColor& a, const QColor& b) override { colors = {a, b}; }
+    void setLine1(const QString& a, const QString& b) override { lines = {a, b}; }
+};
+
+} // namespace
+
+TEST_F(AppControllerTest, TrayTitleSlotsAndDropDown)
+{
+    std::shared_ptr<RecordingStatusItem> tray;
+    auto windows = recordingWindows(rec);
+    int itemsMade = 0;
+    windows.makeStatusItem = [&] {
+        ++itemsMade;
+        return tray = std::make_shared<RecordingStatusItem>();
+    };
+    controller = std::make_shared<TestController>(windows);
+    controller->setClientFactory([this](const Info& info) {
+        auto client = std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL"));
+        client->sensors = {"TA", "TB", "TC", "TD"};
+        made.append(client);
+        return client;
+    });
+    launchReady();
+    auto& prefs = *controller->localPreferences();
+    const auto gauge = [&](const char* id) { return prefs.gaugeDictionary().value(id); };
+    const auto red = platform::Color::rgb(platform::Color::Space::DeviceRGB, 1, 0, 0);
+    gauge("TA")->setPresentationColor(red);
+    gauge("TB")->setAlertState(true);
+    gauge("TB")->setPresentationColor(platform::Color::rgb(platform::Color::Space::DeviceRGB, 0, 0, 1));
+    made.first()->raw.insert("TB", 5000);
+    const QColor text = QGuiApplication::palette().color(QPalette::WindowText);
+    struct Case {
+        const char* name;
+        QStringList sensors;
+        quint64 count;
+        bool shortNames, color;
+        platform::StatusItem::Title runs;
+        QStringList menu;
+    };
+    const Case cases[] = {
+        {"two slots, one sensor", {"TA"}, 2, false, false, {{"42.0°C", text, false}, {" - ", text, false}}, {}},
+        {"colour carries over a slot without a value", {"TA", "TX", "TB"}, 3, false, true,
+         {{"42.0°C", Qt::red, false}, {" - ", Qt::red, false}, {" 50.0°C", Qt::blue, true}}, {}},
+        {"short names", {"TA", "TB"}, 2, true, false,
+         {{"LOCAT: 42.0°C", text, false}, {" LOCAT: 50.0°C", text, true}}, {}},
+        {"the rest in the drop-down, in order", {"TA", "TB", "TX", "TC"}, 1, false, false, {{"42.0°C", text, false}},
+         {"Location TB: 50.0°C", "Location TC: 42.0°C"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prefs.menuBarSensorNames() = c.sensors;
+        prefs.setMenuBarDisplaysShortNames(c.shortNames);
+        prefs.setMenuBarUsesColor(c.color);
+        controller->monitorPreferences()->setNumberOfMenuBarValues(c.count);
+        controller->updateAllOutputChannelsAndCache(true);
+        ASSERT_TRUE(tray);
+        EXPECT_EQ(tray->title, c.runs);
+        EXPECT_EQ(tray->items, c.menu);
+    }
+    // Same count: the drop-down is not rebuilt, its titles change in place.
+    const int built = tray->menusBuilt;
+    made.first()->raw.insert("TC", 4400);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_EQ(tray->menusBuilt, built);
+    EXPECT_EQ(tray->items.last(), QStringLiteral("Location TC: 44.0°C"));
+    controller->monitorPreferences()->setNumberOfMenuBarValues(0);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_FALSE(controller->statusItem());
+    EXPECT_EQ(itemsMade, 1);
+}
+
+TEST_F(AppControllerTest, DockLinesFallBackToADashInTheHighlightColour)
+{
+    auto dock = std::make_shared<RecordingDock>();
+    auto windows = recordingWindows(rec);
+    windows.dockTile = dock;
+    controller = std::make_shared<TestController>(windows);
+    controller->setClientFactory([this](const Info& info) {
+        made.append(std::make_shared<FakeMonitoringClient>(info));
+        return made.last();
+    });
+    launchReady();
+    controller->localPreferences()->dockSensorNames() = {};
+    controller->monitorPreferences()->setNumberOfDockValues(1);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_EQ(dock->lines, (QStringList{"-", "-"}));
+    const QColor highlight = QGuiApplication::palette().color(QPalette::Highlight);
+    EXPECT_EQ(dock->colors, (QList<QColor>{highlight, highlight}));
 }
