@@ -78,10 +78,19 @@ public:
     bool getSelectedHistoryWindowPreferences(std::shared_ptr<HistoryWindowPreferences>* preferences, qint64* row,
                                              qint64* count) const;
 
+    // --- Alerts and speech --------------------------------------------------------------------------------
+    static inline const QString kAlertHandOffPath = QStringLiteral("/tmp/Kelvaro-CurrentAlert.txt");
+    void raiseAlertForSensorWithIdentifier(const QString& identifier, double value, bool isHigh) override;
+    virtual void checkForVoiceValueChanges();
+    virtual void speakActiveValues();
+    // The language of the localisation in use ("LANGUAGE_REFLECTOR"), "en" without one.
+    static QString languageCodeOfActiveLocalization();
+    void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 oldUnit, qint64 newUnit);
+    // Where the alerting sensor is written for the object opened on an alert (tests move it).
+    void setAlertHandOffPath(const QString& path) { alertHandOffPath_ = path; }
+
 protected:
-    // Alerts and speech, the menus and the start-up checks; here they do nothing yet.
-    virtual void speakActiveValues() {}
-    virtual void checkForVoiceValueChanges() {}
+    // The menus and the start-up checks; here they do nothing yet.
     virtual void updateStatefulMenuItems() {}
     virtual void openPreferredDisplayChannels() {}
     // NO when the local computer's model is not supported; *shownDialogs tells whether it said so itself.
@@ -100,6 +109,9 @@ protected:
 
 private:
     void showModelSupportNotice();
+    void speak(const QString& text);
+    // Writes the identifier for the opened object; NO (with a warning) when the path is not ours to write.
+    bool writeAlertHandOffFile(const QString& identifier) const;
     void refuseLocalClient();
     static QImage applicationIcon();
 
@@ -116,6 +128,7 @@ private:
     std::shared_ptr<MinMaxWindow> minMaxWindowController_;
     std::shared_ptr<LCDManager> localLCDManager_;
     std::shared_ptr<platform::StatusItem> statusItem_;
+    QString alertHandOffPath_ = kAlertHandOffPath;
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
     bool updating_ = false;

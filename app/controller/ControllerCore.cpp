@@ -619,6 +619,44 @@ void ControllerCore::updateOutputCache()
     }
 }
 
+// --- Alerts --------------------------------------------------------------------------------------------
+
+void ControllerCore::checkForAlerts()
+{
+    if (!localPreferences_)
+        return;
+    // A copy: a modal alert below runs a loop in which the lists and the cache may change.
+    const QStringList triggers = localPreferences_->alertTriggerSensorNames();
+    for (const QString& id : triggers) {
+        const auto entry = outputCache_.value(id);
+        const auto gauge = entry ? entry->connectedGauge() : nullptr;
+        if (!gauge || !gauge->isEnabled())
+            continue;
+        const double value = gauge->presentationValue(); // afresh, not the cached value
+        if (value == TEVGauge::missingValue) {
+            gauge->setAlertState(false);
+            continue;
+        }
+        const bool high = gauge->isEnabledHighThresholdAlert() && value > gauge->highThreshold();
+        if (high)
+            raiseAlertForSensorWithIdentifier(id, value, true);
+        const bool low = gauge->isEnabledLowThresholdAlert() && value < gauge->lowThreshold();
+        if (low)
+            raiseAlertForSensorWithIdentifier(id, value, false);
+        gauge->setAlertState(high || low);
+    }
+}
+
+bool ControllerCore::passesAlertHoldOff(const QString& identifier)
+{
+    const auto now = platform::monotonicNow();
+    const auto pending = pendingAlerts_.constFind(identifier);
+    if (pending != pendingAlerts_.cend() && pending.value() >= now)
+        return false;
+    pendingAlerts_.insert(identifier, now + platform::durationFromSeconds(kAlertHoldOff));
+    return true;
+}
+
 // --- ControllerLookups ---------------------------------------------------------------------------------
 
 std::shared_ptr<TEVGauge> ControllerCore::gaugeForUniversalSensorIdentifier(const QString& identifier) const

@@ -109,7 +109,9 @@ public:
     virtual void resyncConnectedSensors();
     virtual void updateAllOutputChannelsAndCache(bool refill) = 0;
     void updateOutputCache();
-    virtual void checkForAlerts() {}
+    // Compares each alert sensor's current value with its gauge's thresholds and raises what crosses them.
+    virtual void checkForAlerts();
+    virtual void raiseAlertForSensorWithIdentifier(const QString& identifier, double value, bool isHigh) = 0;
 
     // --- ControllerLookups --------------------------------------------------------------------------
     const QStringList& universalIdentifiersOfConnectedSensors() const override { return connectedSensorNames_; }
@@ -124,8 +126,10 @@ public:
     ClientPtr localClient() const { return localClient_; }
     std::shared_ptr<MachinePreferences> localPreferences() const { return localPreferences_; }
     const OutputCache& outputCache() const { return outputCache_; }
-    const QMap<QString, QDateTime>& pendingAlerts() const { return pendingAlerts_; }
-    QMap<QString, QDateTime>& pendingAlerts() { return pendingAlerts_; }
+    // Universal identifier → monotonic time before which no new alert is raised for it.
+    using PendingAlerts = QMap<QString, platform::Clock::Duration>;
+    const PendingAlerts& pendingAlerts() const { return pendingAlerts_; }
+    PendingAlerts& pendingAlerts() { return pendingAlerts_; }
     const ClientList& reconnectingClients() const { return reconnectingClients_; }
     const QList<ConnectionInfoPtr>& sleepingHosts() const { return sleepingHosts_; }
     quint64 speechSlotCounter() const { return speechSlotCounter_; }
@@ -144,6 +148,10 @@ protected:
     ClientList clientsSnapshot() const { return monitorClients_; }
     bool isLocal(const ClientPtr& client) const { return client && client == localClient_; }
     bool contains(const ClientPtr& client) const { return client && monitorClients_.contains(client); }
+    static constexpr double kAlertHoldOff = 30.0;
+    // NO while the sensor's last alert is held off; otherwise starts a new hold-off. On the monotonic clock,
+    // so that setting the wall clock back cannot silence alerts.
+    bool passesAlertHoldOff(const QString& identifier);
     // Registers clientShouldDisconnect for the notification from any object.
     void observeShouldDisconnectRequests();
     // Ready: the client reported its identification. Before that every call would wait for its thread.
@@ -160,7 +168,7 @@ protected:
     std::shared_ptr<MachinePreferences> localPreferences_;
     QStringList connectedSensorNames_;
     OutputCache outputCache_;
-    QMap<QString, QDateTime> pendingAlerts_;
+    PendingAlerts pendingAlerts_;
     quint64 speechSlotCounter_ = 0;
     ClientList reconnectingClients_;
     QList<ConnectionInfoPtr> sleepingHosts_;

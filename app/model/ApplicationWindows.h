@@ -148,6 +148,13 @@ public:
     virtual void runWithWaitSheet(const std::function<void()>& work) { work(); }
 };
 
+// The non-modal panel that shows a sensor alert's message.
+class AlertPanel {
+public:
+    virtual ~AlertPanel() = default;
+    virtual void showMessage(const QString&) {}
+};
+
 // Shown while the local computer's sampling is restarted.
 class WarningPanel {
 public:
@@ -185,6 +192,7 @@ struct ApplicationWindows {
     std::shared_ptr<LCDManager> lcdManager;
     std::shared_ptr<PreferenceWindow> preferenceWindow;
     std::shared_ptr<WarningPanel> warningPanel;
+    std::shared_ptr<AlertPanel> alertPanel;
 
     // Every member set, to the do-nothing base of its interface.
     static ApplicationWindows doNothing()
@@ -206,6 +214,7 @@ struct ApplicationWindows {
         w.lcdManager = std::make_shared<LCDManager>();
         w.preferenceWindow = std::make_shared<PreferenceWindow>();
         w.warningPanel = std::make_shared<WarningPanel>();
+        w.alertPanel = std::make_shared<AlertPanel>();
         return w;
     }
 };

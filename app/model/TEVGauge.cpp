@@ -39,6 +39,8 @@ const QString highTriggerEnabled = QStringLiteral("HighTriggerEnabled");
 const QString lowThreshold = QStringLiteral("LowThreshold");
 const QString highThreshold = QStringLiteral("HighThreshold");
 const QString sensorEnabled = QStringLiteral("SensorEnabled");
+// Kept so that thresholds can be converted while the sensor is not connected; older readers ignore it.
+const QString quantityType = QStringLiteral("QuantityType");
 } // namespace key
 
 QString localized(const QString& key)
@@ -302,6 +304,7 @@ std::shared_ptr<TEVGauge> TEVGauge::createForSensorIdentifierConnectingToClient(
     gauge->shortName_ = shortNameSuggestionForName(gauge->customName_);
 
     const qint64 quantity = gauge->sensorDescription_->quantityType();
+    gauge->knownQuantityType_ = quantity;
     gauge->formatTag_ = gauge->sensorDescription_->precision() == 1.0 ? 0 : defaultFormatTagForQuantityType(quantity);
     gauge->lowThreshold_ = defaultLowThresholdForQuantityType(quantity);
     gauge->highThreshold_ = defaultHighThresholdForQuantityType(quantity);
@@ -356,6 +359,8 @@ std::shared_ptr<TEVGauge> TEVGauge::createForSensorIdentifierPreferenceDictionar
         gauge->highThreshold_ = *threshold;
     if (const auto flag = readKey<bool>(d, key::sensorEnabled, sensorIdentifier, values::toBool))
         gauge->enabled_ = *flag;
+    if (const auto quantity = readKey<qint64>(d, key::quantityType, sensorIdentifier, values::toSigned))
+        gauge->knownQuantityType_ = *quantity;
     return gauge;
 }
 
@@ -365,6 +370,8 @@ void TEVGauge::connectToClient(const Client& client)
     if (client) {
         valueConverter_ = client->sensorValueConverterForIdentifier(sensorIdentifier_);
         sensorDescription_ = client->sensorDescriptionForIdentifier(sensorIdentifier_);
+        if (sensorDescription_)
+            knownQuantityType_ = sensorDescription_->quantityType();
     } else {
         valueConverter_.reset();
         sensorDescription_.reset();
@@ -436,7 +443,10 @@ void TEVGauge::setEnabled(bool enabled)
 
 void TEVGauge::changeTemperatureTriggerUnitFrom(qint64 oldUnit, qint64 newUnit)
 {
-    if (!clientConnection_ || sensorQuantityType() != kTemperature || oldUnit == newUnit)
+    // A gauge that is not connected converts too, by the quantity it last had: its thresholds must be right
+    // when its computer comes back.
+    const qint64 quantity = sensorDescription_ ? sensorDescription_->quantityType() : knownQuantityType_;
+    if (quantity != kTemperature || oldUnit == newUnit)
         return;
     if (!isKnownUnit(oldUnit) || !isKnownUnit(newUnit))
         return;
@@ -526,6 +536,8 @@ QVariantMap TEVGauge::preferenceDictionary() const
     d.insert(key::lowThreshold, values::fromReal(lowThreshold_));
     d.insert(key::highThreshold, values::fromReal(highThreshold_));
     d.insert(key::sensorEnabled, values::fromBool(enabled_));
+    if (const qint64 quantity = sensorDescription_ ? sensorDescription_->quantityType() : knownQuantityType_; quantity > 0)
+        d.insert(key::quantityType, values::fromSigned(quantity));
     return d;
 }
 

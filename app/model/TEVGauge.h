@@ -84,8 +84,8 @@ public:
     void setAlertState(bool alerting);
     // A connected client stops (or resumes) reading the sensor locally.
     void setEnabled(bool enabled);
-    // Thresholds from the primary unit of one display unit to that of another; temperature gauges with a
-    // client only.
+    // Thresholds from the primary unit of one display unit to that of another; temperature gauges only,
+    // connected or not.
     void changeTemperatureTriggerUnitFrom(qint64 oldUnit, qint64 newUnit);
 
     QString sensorIdentifier() const { return sensorIdentifier_; }
@@ -139,6 +139,7 @@ public:
 
 private:
     QString sensorIdentifier_;
+    qint64 knownQuantityType_ = 0; // of the description last seen, or as stored
     QString machineSerial_;
     Client clientConnection_;
     std::shared_ptr<TEVSensorValueConverter> valueConverter_;

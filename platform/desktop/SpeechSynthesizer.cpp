@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Log.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -47,7 +48,8 @@ QList<EspeakSpeechSynthesizer::Voice> EspeakSpeechSynthesizer::parseVoiceList(co
         if (!ok || columns[3].isEmpty() || columns[4].isEmpty())
             continue;
         Voice voice;
-        voice.identifier = QStringLiteral("org.espeak-ng.") + QString::fromUtf8(columns[4]).replace(QLatin1Char('/'), QLatin1Char('.'));
+        voice.file = QString::fromUtf8(columns[4]);
+        voice.identifier = QStringLiteral("org.espeak-ng.") + QString(voice.file).replace(QLatin1Char('/'), QLatin1Char('.'));
         voice.language = QString::fromUtf8(columns[1]);
         voice.name = QString::fromUtf8(columns[3]);
         voice.priority = priority;
@@ -92,6 +94,37 @@ QVariantMap EspeakSpeechSynthesizer::attributesForVoice(const QString& identifie
                     {QStringLiteral("VoiceName"), voice.name}};
     }
     return {};
+}
+
+bool EspeakSpeechSynthesizer::startSpeaking(const QString& text, const QString& identifier)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+    if (program.isEmpty())
+        return false;
+    QString file;
+    for (const Voice& voice : voices())
+        if (voice.identifier == identifier)
+            file = voice.file;
+    if (file.isEmpty())
+        return false;
+    QStringList arguments{QStringLiteral("-v"), file, QStringLiteral("--stdin")};
+    if (!waveOutputPath_.isEmpty())
+        arguments << QStringLiteral("-w") << waveOutputPath_;
+    // Parented to the application so it outlives this call; it deletes itself when espeak-ng is done.
+    auto* process = new QProcess(QCoreApplication::instance());
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            process->deleteLater();
+    });
+    process->start(program, arguments);
+    if (!process->waitForStarted(5000)) {
+        log("EspeakSpeechSynthesizer", QStringLiteral("could not start %1").arg(program));
+        return false;
+    }
+    process->write(text.toUtf8());
+    process->closeWriteChannel();
+    return true;
 }
 
 } // namespace platform

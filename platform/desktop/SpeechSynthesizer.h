@@ -28,6 +28,9 @@ public:
     // Where voice bundles ("<Name>.SpeechVoice" with a "PCMWave" resource) lie; empty when the synthesizer
     // keeps its speech data elsewhere, which makes every voice count as installed.
     virtual QString voiceBundlesDirectory() = 0;
+    // Starts speaking `text` with `voice` and returns at once; every utterance has a synthesizer of its own,
+    // so it neither waits for nor interrupts an earlier one. NO when it could not start.
+    virtual bool startSpeaking(const QString& text, const QString& voice) = 0;
 
     static std::shared_ptr<SpeechSynthesizer> shared();
     // Null returns to espeak-ng.
@@ -43,6 +46,7 @@ public:
         QString language; // "en-gb"
         QString name;     // "English_(Great_Britain)"
         int priority = 0; // espeak-ng's: lower is preferred
+        QString file;     // "gmw/en-029", what -v takes
     };
 
     static inline const QString kDefaultVoice = QStringLiteral("org.espeak-ng.gmw.en");
@@ -51,6 +55,11 @@ public:
     QString defaultVoice() override { return kDefaultVoice; }
     QVariantMap attributesForVoice(const QString& voice) override;
     QString voiceBundlesDirectory() override { return {}; }
+    // One espeak-ng process per utterance; the text goes in on its standard input, so no text is read as an
+    // option.
+    bool startSpeaking(const QString& text, const QString& voice) override;
+    // Utterances go to this WAV file instead of the sound device (tests); empty for the sound device.
+    void setWaveOutputPath(const QString& path) { waveOutputPath_ = path; }
 
     // The table that "espeak-ng --voices" prints; lines that do not parse are skipped.
     static QList<Voice> parseVoiceList(const QByteArray& output);
@@ -60,6 +69,7 @@ private:
 
     bool listed_ = false;
     QList<Voice> voices_;
+    QString waveOutputPath_;
 };
 
 } // namespace platform

@@ -30,6 +30,7 @@ public:
         return identifiers;
     }
     QString defaultVoice() override { return defaultIdentifier; }
+    bool startSpeaking(const QString&, const QString&) override { return false; }
     QVariantMap attributesForVoice(const QString& identifier) override
     {
         for (const Voice& voice : voices) {

@@ -10,6 +10,8 @@
 #include "framework/TEVUserDefaultsProxy.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/PowerEvents.h"
+#include "platform/desktop/SpeechSynthesizer.h"
+#include "platform/desktop/UserNotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
@@ -22,6 +24,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -98,12 +101,17 @@ public:
     int ticksInside = 0, deepestTick = 0;
     std::function<void()> duringAlerts;
     void openPreferredDisplayChannels() override { ++preferredChannelsOpened; }
-    void speakActiveValues() override { ++spoken; }
+    void speakActiveValues() override
+    {
+        ++spoken;
+        AppController::speakActiveValues();
+    }
     void checkForAlerts() override
     {
         deepestTick = std::max(deepestTick, ++ticksInside);
         if (duringAlerts)
             duringAlerts();
+        AppController::checkForAlerts();
         --ticksInside;
     }
 };
@@ -389,7 +397,7 @@ TEST_F(AppControllerTest, RefusedLocalClientClosesTheSplashAndSaysSo)
 TEST_F(AppControllerTest, ConfigurationChangesAndIntervalSpeech)
 {
     launchReady();
-    controller->pendingAlerts().insert("F0Ac", QDateTime::currentDateTimeUtc());
+    controller->pendingAlerts().insert("F0Ac", kt::clock()->monotonic());
     const auto fan = controller->localPreferences()->gaugeDictionary().value("F0Ac");
 
     // A vanished sensor: disconnected, no cache entry, no pending alert.
@@ -571,4 +579,178 @@ TEST_F(AppControllerTest, DockLinesFallBackToADashInTheHighlightColour)
     EXPECT_EQ(dock->lines, (QStringList{"-", "-"}));
     const QColor highlight = QGuiApplication::palette().color(QPalette::Highlight);
     EXPECT_EQ(dock->colors, (QList<QColor>{highlight, highlight}));
+}
+
+namespace {
+
+class FakeSpeech final : public platform::SpeechSynthesizer {
+public:
+    QStringList spoken;
+    QStringList availableVoices() override { return {"v.en"}; }
+    QString defaultVoice() override { return "v.en"; }
+    QVariantMap attributesForVoice(const QString&) override { return {{kVoiceLocaleIdentifier, "en-us"}}; }
+    QString voiceBundlesDirectory() override { return {}; }
+    bool startSpeaking(const QString& text, const QString&) override
+    {
+        spoken.append(text);
+        return true;
+    }
+};
+
+// The local computer with one temperature "TC0D" at 42.0 °C, in the alert and talking lists.
+class AlertsTest : public AppControllerTest {
+public:
+    void SetUp() override
+    {
+        AppControllerTest::SetUp();
+        platform::SpeechSynthesizer::setShared(speech);
+        launchReady();
+        prefs = controller->localPreferences();
+        gauge = prefs->gaugeDictionary().value("TC0D");
+        prefs->alertTriggerSensorNames() = {"TC0D"};
+        prefs->talkingSensorNames() = {"TC0D"};
+        prefs->setAlertPlaysSound(true);
+        controller->monitorPreferences()->setVoiceMode(2);
+        controller->setAlertHandOffPath(dir.filePath("alert.txt"));
+    }
+    void TearDown() override
+    {
+        platform::SpeechSynthesizer::setShared(nullptr);
+        AppControllerTest::TearDown();
+    }
+    void tick(qint64 raw)
+    {
+        local()->raw.insert("TC0D", raw);
+        controller->updateAllOutputChannelsAndCache(true);
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<FakeSpeech> speech = std::make_shared<FakeSpeech>();
+    std::shared_ptr<MachinePreferences> prefs;
+    std::shared_ptr<TEVGauge> gauge;
+};
+
+} // namespace
+
+TEST_F(AlertsTest, ThresholdsAreStrictAndAlertsAreHeldOffPerSensor)
+{
+    gauge->enableHighThresholdAlert(true);
+    gauge->setHighThreshold(50);
+    struct Step {
+        double advance;
+        qint64 raw;
+        int beeps;
+        bool state;
+    };
+    const Step steps[] = {
+        {0, 5000, 0, false},    // equal to the limit
+        {0, 5001, 1, true},     // just above
+        {29, 5100, 1, true},    // held off
+        {1.5, 5100, 2, true},   // 30 s later
+        {0, -1, 2, false},      // no value clears the state
+    };
+    for (const Step& s : steps) {
+        kt::clock()->advanceSeconds(s.advance);
+        tick(s.raw);
+        EXPECT_EQ(fakes.alerts->beeps, s.beeps) << s.raw;
+        EXPECT_EQ(gauge->isInAlertState(), s.state) << s.raw;
+    }
+    // Inverted limits: above the high and below the low one; the high alert goes out, the low one is held off.
+    gauge->enableLowThresholdAlert(true);
+    gauge->setLowThreshold(60);
+    kt::clock()->advanceSeconds(31);
+    speech->spoken.clear();
+    prefs->setAlertUsesVoice(true);
+    prefs->talkingSensorNames().clear();
+    tick(5500);
+    EXPECT_EQ(fakes.alerts->beeps, 3);
+    EXPECT_TRUE(gauge->isInAlertState());
+    EXPECT_EQ(speech->spoken.size(), 1);
+}
+
+TEST_F(AlertsTest, ChangeSpeechFollowsTheDeltaAndNeverRepeatsAMissingValue)
+{
+    tick(4200); // nothing spoken yet: differs from 0.0
+    ASSERT_EQ(speech->spoken, QStringList{"   42.0 ."});
+    tick(4200);
+    tick(4201); // 0.01 is not more than the default delta
+    EXPECT_EQ(speech->spoken.size(), 1);
+    tick(4203); // 0.02 is
+    EXPECT_EQ(speech->spoken.size(), 2);
+    // No value: said once as such, then nothing more while it lasts.
+    speech->spoken.clear();
+    prefs->talkingSensorNames() = {"TC0D", "GONE"};
+    tick(-1);
+    tick(-1);
+    tick(-1);
+    EXPECT_TRUE(speech->spoken.isEmpty());
+    controller->speakActiveValues();
+    EXPECT_EQ(speech->spoken, QStringList{"no value ."});
+}
+
+TEST_F(AlertsTest, TemperatureUnitChangesConvertTheThresholdsOfEveryTemperatureGauge)
+{
+    const double high = gauge->highThreshold();
+    gauge->connectToClient(nullptr); // its computer is away
+    controller->updateGaugeAlertsChangingTemperatureUnitFrom(0, 3);
+    EXPECT_EQ(gauge->highThreshold(), high);
+    controller->updateGaugeAlertsChangingTemperatureUnitFrom(0, 1);
+    EXPECT_DOUBLE_EQ(gauge->highThreshold(), high * 9 / 5 + 32);
+    EXPECT_EQ(prefs->gaugeDictionary().value("F0Ac")->lowThreshold(), 100.0) << "fans keep theirs";
+}
+
+TEST_F(AlertsTest, TheHandOffFileNamesTheSensorAndIsNeverWrittenThroughALink)
+{
+    gauge->enableHighThresholdAlert(true);
+    gauge->setHighThreshold(10);
+    prefs->setAlertLaunchesObject(true);
+    prefs->setAlertObjectPath("/opened");
+    prefs->setAlertOpensWarning(false);
+    tick(4200);
+    EXPECT_EQ(kt::readFile(dir.filePath("alert.txt")), "TC0D\n");
+    EXPECT_EQ(fakes.workspace->openedFiles, QStringList{"/opened"});
+
+    // A link planted at the path: replaced, never followed.
+    const QString target = dir.filePath("victim");
+    kt::writeFile(target, "keep");
+    QFile::remove(dir.filePath("alert.txt"));
+    ASSERT_TRUE(QFile::link(target, dir.filePath("alert.txt")));
+    kt::clock()->advanceSeconds(31);
+    fakes.workspace->succeed = false;
+    tick(4300);
+    EXPECT_EQ(kt::readFile(target), "keep");
+    EXPECT_EQ(kt::readFile(dir.filePath("alert.txt")), "TC0D\n");
+    EXPECT_EQ(alertTitles(), QStringList{"Could not open alert object"});
+}
+
+TEST_F(AlertsTest, TheNotificationReplacesTheLastAlert)
+{
+    if (!kt::haveSessionBus())
+        GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    kt::FakeNotificationService service;
+    ASSERT_TRUE(service.isRegistered());
+    platform::UserNotificationCenter center(QStringLiteral("Kelvaro"), service.serviceName());
+    platform::UserNotificationCenter::setDefaultCenter(&center);
+    gauge->enableHighThresholdAlert(true);
+    gauge->setHighThreshold(40);
+    prefs->setAlertSendsGrowl(true);
+    struct Delivered : platform::UserNotificationCenterDelegate {
+        int count = 0;
+        void userNotificationCenterDidDeliverNotification(platform::UserNotificationCenter&, const platform::UserNotification&) override
+        {
+            ++count;
+        }
+    };
+    const auto delivered = std::make_shared<Delivered>();
+    center.setDelegate(delivered);
+    tick(4250);
+    ASSERT_TRUE(kt::waitFor([&] { return delivered->count == 1; })); // the server's id is known now
+    kt::clock()->advanceSeconds(31);
+    tick(4300);
+    ASSERT_TRUE(kt::waitFor([&] { return service.notifies.size() == 2; }));
+    platform::UserNotificationCenter::setDefaultCenter(nullptr);
+    EXPECT_EQ(service.notifies.at(0).summary, "Sensor Alert");
+    EXPECT_TRUE(service.notifies.at(0).body.contains("Value has exceeded limit 40 (currently 42.5)."))
+        << service.notifies.at(0).body.toStdString();
+    EXPECT_EQ(service.notifies.at(1).replacesId, service.notifies.at(0).id);
 }

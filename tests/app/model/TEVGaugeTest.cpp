@@ -172,8 +172,8 @@ TEST_F(TEVGaugeTest, PreferenceDictionaryRoundTripsEverySetting)
     original->setAlertState(true);
     const QVariantMap stored = original->preferenceDictionary();
     EXPECT_EQ(stored.keys(), QStringList({"Color", "CustomName", "FormatStyle", "HighThreshold", "HighTriggerEnabled",
-                                          "LowThreshold", "LowTriggerEnabled", "MachineSerial", "SensorEnabled",
-                                          "ShortName", "SpokenName"}));
+                                          "LowThreshold", "LowTriggerEnabled", "MachineSerial", "QuantityType",
+                                          "SensorEnabled", "ShortName", "SpokenName"}));
 
     const auto read = TEVGauge::createForSensorIdentifierPreferenceDictionary("S1", stored);
     ASSERT_TRUE(read);
@@ -321,10 +321,18 @@ TEST_F(TEVGaugeTest, ThresholdsChangeBetweenPrimaryUnitsOnly)
     const auto f = gauge(fan());
     f->changeTemperatureTriggerUnitFrom(0, 2);
     EXPECT_EQ(f->lowThreshold(), 100.0);
+    // Not connected: converted by the quantity it had, or the one stored with it, so that its thresholds are
+    // right when its computer comes back.
     const auto disconnected = gauge(temperature());
     disconnected->connectToClient(nullptr);
     disconnected->changeTemperatureTriggerUnitFrom(0, 2);
-    EXPECT_EQ(disconnected->lowThreshold(), 10.0);
+    EXPECT_DOUBLE_EQ(disconnected->lowThreshold(), 283.15);
+    const auto stored = TEVGauge::createForSensorIdentifierPreferenceDictionary("S1", gauge(temperature())->preferenceDictionary());
+    stored->changeTemperatureTriggerUnitFrom(0, 1);
+    EXPECT_DOUBLE_EQ(stored->highThreshold(), 167.0);
+    const auto storedFan = TEVGauge::createForSensorIdentifierPreferenceDictionary("S1", gauge(fan())->preferenceDictionary());
+    storedFan->changeTemperatureTriggerUnitFrom(0, 1);
+    EXPECT_EQ(storedFan->lowThreshold(), 100.0);
 }
 
 TEST_F(TEVGaugeTest, RemoteIdentifierSplitsAtTheFirstDotAfterThePrefix)

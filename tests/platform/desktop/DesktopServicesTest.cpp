@@ -2,6 +2,7 @@
 #include "platform/desktop/OperatingSystemIdentity.h"
 #include "platform/desktop/ProcessTable.h"
 #include "platform/desktop/Sandbox.h"
+#include "platform/desktop/SpeechSynthesizer.h"
 #include "platform/desktop/Workspace.h"
 
 #include "tests/support/ScopedEnvironment.h"
@@ -9,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -132,4 +135,21 @@ TEST(Workspace, IconNamesAndSiblingProgramsAreFound)
     EXPECT_EQ(DesktopWorkspace::pathOfApplication(self), std::optional<QString>(QCoreApplication::applicationFilePath()));
     EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("no-such-program-kelvaro")));
     EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("../bin/sh"))) << "a name, not a path";
+}
+
+TEST(EspeakSpeechSynthesizer, SpeaksIntoAWaveFile)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("espeak-ng")).isEmpty())
+        GTEST_SKIP() << "espeak-ng is not installed";
+    platform::EspeakSpeechSynthesizer speech;
+    const QStringList voices = speech.availableVoices();
+    ASSERT_FALSE(voices.isEmpty());
+    QTemporaryDir dir;
+    const QString wave = dir.filePath("alert.wav");
+    speech.setWaveOutputPath(wave);
+    // A text that starts like an option: it goes in on standard input, never as an argument.
+    ASSERT_TRUE(speech.startSpeaking(QStringLiteral("-v Sensor alert: 81 degrees."), speech.defaultVoice()));
+    EXPECT_TRUE(kelvaro::test::waitFor([&] { return QFileInfo(wave).size() > 1000; }, 20'000));
+    EXPECT_EQ(kelvaro::test::readFile(wave).left(4), "RIFF");
+    EXPECT_FALSE(speech.startSpeaking(QStringLiteral("x"), QStringLiteral("org.espeak-ng.no-such-voice")));
 }
