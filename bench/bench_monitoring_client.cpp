@@ -1,7 +1,7 @@
 // The monitoring client on the simulated portable: one synchronous call from the main thread through the
-// capture thread and back (every gauge refresh makes one), and the capture thread's own CPU time for one
-// sampling tick (taken every 2 s for the life of the program), and the main thread's cost of 100 gauges
-// reading their raw values after a tick. A manual clock drives the ticks, so each iteration is exactly one
+// capture thread and back (what every facade call but the cached ones costs), the capture thread's own CPU
+// time for one sampling tick (taken every 2 s for the life of the program), and the main thread's cost of
+// 100 gauges reading their raw values after a tick. A manual clock drives the ticks, so each iteration is exactly one
 // tick; medians are reported as counters.
 
 #include "acquisition/TEVMonitoringClient.h"
