@@ -1,7 +1,8 @@
 #pragma once
 // MonitoringClient: what the application holds of one monitored computer, the operations of the client
 // facade. TEVMonitoringClient implements it over its capture thread; the application's tests script fakes.
-// Main thread only. Every call but hasActiveConnection, clientIdentification and connectionInfo may wait
+// Main thread only. Every call but hasActiveConnection, clientIdentification, connectionInfo, the cached
+// raw values and, once the client is ready, its facts (serial number, name, model, remote or not) may wait
 // for the computer; a client without a capture thread answers nil, NO or 0 at once.
 //
 // Notifications about a client (ready, lost, failed, sleep, should-disconnect) carry as object the identity

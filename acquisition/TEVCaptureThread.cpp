@@ -13,6 +13,7 @@
 #include "sensors/TEVSensor.h"
 
 #include <cmath>
+#include <utility>
 
 namespace values = platform::values;
 
@@ -435,17 +436,42 @@ void TEVCaptureThread::updateAllReadings()
     if (sensorConfigurationHasChangedSinceLastUpdate(rawValues)) {
         synchronizeBuffersWithCurrentConfiguration();
         configurationDidChange_ = true;
-        return;
+    } else if (rawValues) {
+        for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
+            // A value that is no integer is stored as "no value", never as a reading of 0.
+            const qint64 raw = values::toSigned(it.value()).value_or(-1);
+            if (const auto history = shortTermBuffers_.value(it.key()))
+                history->setPresentRawValue(raw);
+            rawValueCache_.insert(it.key(), raw);
+        }
     }
-    if (!rawValues)
-        return;
-    for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
-        // A value that is no integer is stored as "no value", never as a reading of 0.
-        const qint64 raw = values::toSigned(it.value()).value_or(-1);
-        if (const auto history = shortTermBuffers_.value(it.key()))
-            history->setPresentRawValue(raw);
-        rawValueCache_.insert(it.key(), raw);
-    }
+    handOverRawValues();
+}
+
+void TEVCaptureThread::handOverRawValues()
+{
+    if (!rawValueHandOver_->put(rawValueCache_))
+        return; // the client has yet to take the one before, and takes this one instead
+    // Unlike the other reports this one does not hold the thread: one is queued every tick.
+    if (const auto main = platform::RunLoop::main())
+        main->perform([client = captureClient_] {
+            if (const auto c = client.lock())
+                c->captureThreadDidHandOverRawValues();
+        });
+}
+
+bool TEVCaptureThread::RawValueHandOver::put(const QHash<QString, qint64>& rawValues)
+{
+    const std::lock_guard lock(mutex_);
+    const bool wasEmpty = !waiting_;
+    waiting_ = rawValues;
+    return wasEmpty;
+}
+
+std::optional<QHash<QString, qint64>> TEVCaptureThread::RawValueHandOver::take()
+{
+    const std::lock_guard lock(mutex_);
+    return std::exchange(waiting_, std::nullopt);
 }
 
 void TEVCaptureThread::synchronizeBuffersWithCurrentConfiguration()
@@ -482,6 +508,7 @@ void TEVCaptureThread::setMainUpdateInterval(double seconds)
         configurationDidChange_ = true;
     shortTermBuffers_.clear();
     synchronizeBuffersWithCurrentConfiguration();
+    handOverRawValues();
     readjustMainTimer();
 }
 

@@ -2,7 +2,8 @@
 // TEVCaptureThread: the worker thread of one monitoring client. It owns the acquisition centre of one
 // computer (the local core, or the remote proxy TEVRemoteKelvaroClient), samples it on a repeating timer
 // into short-term histories and a raw-value cache, and answers the client's invocations. Owned by its
-// client; every field below is touched only on the capture thread itself, so nothing is locked.
+// client; every field below is touched only on the capture thread itself, so nothing is locked, but for
+// the raw-value hand-over, which locks itself.
 
 #include "acquisition/TEVThreadedServer.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class MonitorConnectionInfo;
@@ -32,6 +34,8 @@ public:
     virtual void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) = 0; // null: none
     virtual void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>& thread) = 0;
     virtual void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) = 0;
+    // A newer copy of the raw-value cache waits in the thread's rawValueHandOver().
+    virtual void captureThreadDidHandOverRawValues() = 0;
 };
 
 class TEVCaptureThread final : public TEVThreadedServer {
@@ -71,6 +75,21 @@ public:
         QStringLiteral("hasDetectedConfigurationChange");
     static inline const QString acknowledgeConfigurationChangeSelector =
         QStringLiteral("acknowledgeConfigurationChange");
+
+    // The latest copy of the raw-value cache on its way to the main thread: put after every tick, taken by
+    // the client when told and after each of its calls, so that a value read after a call is never older
+    // than the call's answer. A copy shares the cache's data until the next tick writes.
+    class RawValueHandOver {
+    public:
+        // True when no copy was waiting, so the client has to be told.
+        bool put(const QHash<QString, qint64>& rawValues);
+        // Nothing when no copy came since the last take.
+        std::optional<QHash<QString, qint64>> take();
+
+    private:
+        std::mutex mutex_;
+        std::optional<QHash<QString, qint64>> waiting_; // guarded by mutex_
+    };
 
     // Null for a null client. The thread is created, not started (run()).
     static std::shared_ptr<TEVCaptureThread> create(const std::weak_ptr<TEVCaptureThreadClient>& client);
@@ -120,6 +139,8 @@ public:
     const QHash<QString, qint64>& rawValueCache() const { return rawValueCache_; }
     // Centres dropped but not yet released (the release waits for a later run-loop turn).
     qsizetype droppedCentreCount() const { return droppedCentres_.size(); }
+    // Any thread; the client keeps it once it has dropped the thread.
+    const std::shared_ptr<RawValueHandOver>& rawValueHandOver() const { return rawValueHandOver_; }
 
 protected:
     void threadWillEnd() override;
@@ -150,6 +171,7 @@ private:
     std::optional<QVariantMap> readCurrentRawValues();
     bool sensorConfigurationHasChangedSinceLastUpdate(const std::optional<QVariantMap>& rawValues) const;
     void synchronizeBuffersWithCurrentConfiguration();
+    void handOverRawValues();
     std::shared_ptr<TEVSensorHistory> longTermHistoryWithIdentifier(const QString& identifier);
 
     std::weak_ptr<TEVCaptureThreadClient> captureClient_;
@@ -168,6 +190,7 @@ private:
     QHash<QString, std::shared_ptr<TEVSensorHistory>> longTermCache_;
     quint64 longTermUpdateCount_ = 0;
     QHash<QString, qint64> rawValueCache_;
+    const std::shared_ptr<RawValueHandOver> rawValueHandOver_ = std::make_shared<RawValueHandOver>();
     std::shared_ptr<const TEVMachineInfo> machineInfoCache_;
     platform::Timer mainTimer_;
     double mainUpdateInterval_ = defaultMainUpdateInterval;

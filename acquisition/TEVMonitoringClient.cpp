@@ -108,8 +108,10 @@ std::shared_ptr<TEVMonitoringClient> TEVMonitoringClient::create(const std::shar
         return nullptr;
     std::shared_ptr<TEVMonitoringClient> client(new TEVMonitoringClient(connectionInfo, timeouts));
     client->captureThread_ = TEVCaptureThread::create(std::weak_ptr<TEVCaptureThreadClient>(client));
-    if (client->captureThread_)
+    if (client->captureThread_) {
+        client->rawValueHandOver_ = client->captureThread_->rawValueHandOver();
         client->captureThread_->run();
+    }
     return client;
 }
 
@@ -244,6 +246,17 @@ void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QSt
         post(failedNotification);
         return;
     }
+    // Asked before anyone hears of readiness, so that no observer waits for them on the capture thread.
+    const auto name = call(TEVCaptureThread::machineNameSelector, kString);
+    const auto modelCode = call(TEVCaptureThread::machineModelCodeSelector, kString);
+    const auto remote = call(selectorOf(Op::IsRemote), kNumber);
+    if (!name || !modelCode || !remote) {
+        platform::log(kClassName, QStringLiteral("capture thread reported readiness but not the computer's facts"));
+        failed_ = true;
+        post(failedNotification);
+        return;
+    }
+    facts_ = Facts{serialNumber, Unbox::string(name), Unbox::string(modelCode), Unbox::boolean(remote)};
     clientIdentification_ = clientIdentifierFromSerialNumber(serialNumber);
     post(isReadyNotification);
 }
@@ -257,6 +270,19 @@ void TEVMonitoringClient::captureThreadHasLostConnectionToAcqusitionCenter(const
 void TEVMonitoringClient::captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&)
 {
     post(enteredSleepModeNotification);
+}
+
+void TEVMonitoringClient::captureThreadDidHandOverRawValues()
+{
+    takeRawValues();
+}
+
+void TEVMonitoringClient::takeRawValues()
+{
+    if (!rawValueHandOver_)
+        return;
+    if (auto rawValues = rawValueHandOver_->take())
+        rawValues_ = std::move(*rawValues);
 }
 
 // --- Call path ----------------------------------------------------------------------------------------
@@ -296,7 +322,10 @@ std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const
         platform::log(kClassName, QStringLiteral("Timeout while waiting for server response!"));
         timedOut_ = true;
         handleConnectionProblem();
+        return result;
     }
+    // Every tick before the answer has handed its values over: what is read next is as new as the answer.
+    takeRawValues();
     return result;
 }
 
@@ -334,7 +363,12 @@ double TEVMonitoringClient::longTermHistoryTimeDeltaWithIdentifier(const QString
 
 qint64 TEVMonitoringClient::cachedRawValueWithIdentifier(const QString& identifier)
 {
-    return Unbox::signedInteger(call(TEVCaptureThread::cachedRawValueSelector, kNumber, {values::fromString(identifier)}));
+    // A dead client's gauges show no value rather than a reading of 0.
+    if (!captureThread_ || timedOut_)
+        return -1;
+    if (identifier.isNull())
+        return 0;
+    return rawValues_.value(identifier, 0);
 }
 
 void TEVMonitoringClient::clearShortTermHistories()
@@ -354,6 +388,8 @@ void TEVMonitoringClient::acknowledgeConfigurationChange()
 
 bool TEVMonitoringClient::isRemote()
 {
+    if (facts_)
+        return facts_->remote;
     return Unbox::boolean(call(selectorOf(Op::IsRemote), kNumber));
 }
 
@@ -454,16 +490,22 @@ QByteArray TEVMonitoringClient::dataForMachinePresentationIcon()
 
 QString TEVMonitoringClient::machineModelCode()
 {
+    if (facts_)
+        return facts_->modelCode;
     return Unbox::string(call(TEVCaptureThread::machineModelCodeSelector, kString));
 }
 
 QString TEVMonitoringClient::machineSerialNumber()
 {
+    if (facts_)
+        return facts_->serialNumber;
     return Unbox::string(call(TEVCaptureThread::machineSerialNumberSelector, kString));
 }
 
 QString TEVMonitoringClient::machineName()
 {
+    if (facts_)
+        return facts_->name;
     return Unbox::string(call(TEVCaptureThread::machineNameSelector, kString));
 }
 

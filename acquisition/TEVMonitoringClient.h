@@ -1,7 +1,9 @@
 #pragma once
 // TEVMonitoringClient: the handle of one monitored computer that the rest of the program holds. Lives on the
-// main thread; owns a capture thread and forwards every operation to it as an invocation, waiting for the
-// result (or its time-out). Held by shared_ptr, since the capture thread refers back to it weakly.
+// main thread; owns a capture thread and forwards operations to it as invocations, waiting for the result
+// (or its time-out). Two kinds of answer need no wait: the computer's facts once the client is ready, and
+// the raw values, read from a copy the capture thread hands over every tick. Held by shared_ptr, since the
+// capture thread refers back to it weakly.
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
@@ -13,6 +15,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -112,6 +115,7 @@ public:
     void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) override;
     void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>& thread) override;
     void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) override;
+    void captureThreadDidHandOverRawValues() override;
 
     // --- Facade: each is one synchronous call on the capture thread; a failed call gives nil, 0 or NO --
     void setMainUpdateInterval(double seconds) override;
@@ -120,11 +124,15 @@ public:
     QByteArray rawLongTermHistoryDataWithIdentifier(const QString& identifier, const QDateTime& date) override;
     double shortTermHistoryTimeDeltaWithIdentifier(const QString& identifier) override;
     double longTermHistoryTimeDeltaWithIdentifier(const QString& identifier) override;
+    // From the copy of the last tick, without a call: -1 for no value, 0 for an unknown or null identifier
+    // (the capture thread's nil), and -1 for everything once the capture thread is gone or timed out.
     qint64 cachedRawValueWithIdentifier(const QString& identifier) override;
     void clearShortTermHistories() override;
     bool hasDetectedConfigurationChange() override;
     void acknowledgeConfigurationChange() override;
 
+    // isRemote, machineModelCode, machineSerialNumber and machineName answer what readiness fetched, also
+    // after a failure or shutdown; before readiness each is a call.
     bool isRemote() override;
     quint64 versionCode() override;
     QString hostName() override;
@@ -169,11 +177,23 @@ private:
     std::optional<QVariant> call(const QString& selector, const QString& returnClass, const QVariantList& arguments = {});
     void initiateAcquisitionConfiguration();
     void post(const QString& notification);
+    void takeRawValues();
+
+    // What cannot change while the centre lives, asked once when the thread reports readiness.
+    struct Facts {
+        QString serialNumber;
+        QString name;
+        QString modelCode;
+        bool remote = false;
+    };
 
     const std::shared_ptr<MonitorConnectionInfo> connectionInfo_;
     const Timeouts timeouts_;
     QString clientIdentification_;
     std::shared_ptr<TEVCaptureThread> captureThread_;
+    std::shared_ptr<TEVCaptureThread::RawValueHandOver> rawValueHandOver_; // outlives captureThread_
+    QHash<QString, qint64> rawValues_; // the copy last taken from rawValueHandOver_
+    std::optional<Facts> facts_;       // from readiness on
     const std::shared_ptr<ResultSlot> slot_ = std::make_shared<ResultSlot>();
     platform::Timer configurationTimer_;
     bool failed_ = false;   // "failed" was posted: a later readiness report is ignored

@@ -1,7 +1,8 @@
 // The monitoring client on the simulated portable: one synchronous call from the main thread through the
-// capture thread and back (every gauge refresh makes one), and the capture thread's own CPU time for one
-// sampling tick (taken every 2 s for the life of the program). A manual clock drives the ticks, so each
-// iteration is exactly one tick; medians are reported as counters.
+// capture thread and back (what every facade call but the cached ones costs), the capture thread's own CPU
+// time for one sampling tick (taken every 2 s for the life of the program), and the main thread's cost of
+// 100 gauges reading their raw values after a tick. A manual clock drives the ticks, so each iteration is exactly one
+// tick; medians are reported as counters.
 
 #include "acquisition/TEVMonitoringClient.h"
 #include "platform/foundation/Clock.h"
@@ -119,11 +120,42 @@ void captureCpuPerTick(benchmark::State& state)
     state.counters["sensors"] = double(client->numberOfAvailableSensors());
 }
 
+// Every gauge reads its sensor's last raw value once per tick on the main thread; 100 gauges, cycling
+// through the portable's sensors.
+void cachedRawValuesOf100GaugesPerTick(benchmark::State& state)
+{
+    const QStringList sensors = client->availableSensorIdentifiers();
+    if (sensors.isEmpty()) {
+        state.SkipWithError("no sensors");
+        return;
+    }
+    QStringList gauges;
+    while (gauges.size() < 100)
+        gauges.append(sensors.at(gauges.size() % sensors.size()));
+    std::vector<double> samples;
+    for (auto _ : state) {
+        state.PauseTiming();
+        manualClock->advanceSeconds(2);
+        benchmark::DoNotOptimize(client->mainUpdateInterval()); // the tick is over
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        const double before = cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID);
+        qint64 sum = 0;
+        for (const QString& gauge : std::as_const(gauges))
+            sum += client->cachedRawValueWithIdentifier(gauge);
+        samples.push_back(cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID) - before);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["median_main_cpu_us"] = median(samples);
+    state.counters["gauges"] = double(gauges.size());
+}
+
 } // namespace
 
 BENCHMARK(synchronousCallRoundTrip)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(captureCpuPerCall)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(captureCpuPerTick)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+BENCHMARK(cachedRawValuesOf100GaugesPerTick)->Unit(benchmark::kMicrosecond)->Iterations(1000);
 
 int main(int argc, char** argv)
 {

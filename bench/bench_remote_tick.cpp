@@ -27,6 +27,7 @@ struct QuietClient final : TEVCaptureThreadClient {
     void captureThreadHasBecomeReadyUsingSerialNumber(const QString&) override {}
     void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>&) override {}
     void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&) override {}
+    void captureThreadDidHandOverRawValues() override {}
 };
 
 // Runs `work` on the capture thread and blocks until it has run.

@@ -29,6 +29,7 @@ struct RecordingClient final : TEVCaptureThreadClient {
     QStringList readySerials;
     int lost = 0;
     int sleeping = 0;
+    int rawValueHandOvers = 0;
     QThread* toldOn = nullptr;
     std::shared_ptr<std::atomic<int>> results = std::make_shared<std::atomic<int>>(0); // calls answered so far
     int resultsWhenReady = -1;
@@ -43,6 +44,7 @@ struct RecordingClient final : TEVCaptureThreadClient {
     }
     void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>&) override { ++lost; }
     void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&) override { ++sleeping; }
+    void captureThreadDidHandOverRawValues() override { ++rawValueHandOvers; }
 };
 
 class FakeSensor final : public TEVSensor {

@@ -1,5 +1,6 @@
 // The monitoring client: identification escaping, the result hand-over, and a local client on the simulated
-// portable through configuration, capture, a sensor that appears, and a capture thread that stops answering.
+// portable through configuration, capture, a sensor that appears, and a capture thread that stops answering
+// while the facts and raw values are answered without it.
 
 #include "acquisition/TEVMonitoringClient.h"
 
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -276,12 +278,15 @@ protected:
                                 0.25) &&
                recorder.saw(Client::isReadyNotification);
     }
-    // Blocks the capture thread in its test operation until the clock passes `seconds` from now.
-    void blockCaptureThread(double seconds)
+    // Blocks the capture thread in its test operation until the clock passes `seconds` from now, after
+    // running `first` on it.
+    void blockCaptureThread(double seconds, std::function<void(TEVCaptureThread&)> first = {})
     {
         ASSERT_TRUE(runMainLoopUntil([&] { return thread_->runLoop() != nullptr; }));
         auto entered = std::make_shared<std::atomic<bool>>(false);
-        thread_->runLoop()->perform([thread = thread_.get(), entered, seconds] {
+        thread_->runLoop()->perform([thread = thread_.get(), entered, seconds, first = std::move(first)] {
+            if (first)
+                first(*thread);
             *entered = true;
             thread->simulateFailureForTimeInterval(seconds);
         });
@@ -415,7 +420,7 @@ TEST_F(LocalClient, RunThatTimesOutAnswersNoAndLaterCallsReturnAtOnce)
         EXPECT_FALSE(client->run());
         EXPECT_TRUE(client->hasActiveConnection());
         EXPECT_EQ(client->mainUpdateInterval(), 0.0);
-        EXPECT_TRUE(client->machineSerialNumber().isNull());
+        EXPECT_EQ(client->machineSerialNumber(), QStringLiteral("C02M51K3FH00")); // kept from readiness
         EXPECT_FALSE(client->run());
         mover.release();
         ASSERT_TRUE(runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
@@ -466,4 +471,53 @@ TEST_F(LocalClient, LocalOnlyOperationsAreDecidedByTheDescriptor)
     mover.release(); // the capture thread finishes its block and exits
     ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
     client_.reset();
+}
+
+TEST_F(LocalClient, AReadyClientKeepsItsFactsThroughABlockedThreadAndShutdown)
+{
+    auto client = makeClient({.callWait = 1.0, .configurationDelay = 0.5});
+    Recorder recorder(client);
+    ASSERT_TRUE(becomeReady(recorder));
+    const auto facts = [&] {
+        return QStringList{client->machineSerialNumber(), client->machineName(), client->machineModelCode(),
+                           client->isRemote() ? QStringLiteral("remote") : QStringLiteral("local")};
+    };
+    const QStringList expected{QStringLiteral("C02M51K3FH00"), QStringLiteral("Anna's MacBook Pro"),
+                               QStringLiteral("MacBookPro11,1"), QStringLiteral("local")};
+    blockCaptureThread(1000);
+    ClockMover mover(500, 1000); // a call that waited for the blocked thread would time out and log it
+    EXPECT_EQ(facts(), expected);
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+    client->shutdown(); // its stop call times out
+    EXPECT_EQ(facts(), expected);
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 1);
+    mover.release();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+}
+
+TEST_F(LocalClient, RawValuesAreTheCopyOfTheLastTick)
+{
+    auto client = makeClient({.callWait = 1.0, .configurationDelay = 0.5});
+    Recorder recorder(client);
+    ASSERT_TRUE(becomeReady(recorder));
+    ASSERT_TRUE(client->run());
+    // The battery goes in after the rescan call, so only the tick's copy has its sensors. The clock wakes
+    // the capture loop before the block is queued: the block sees the cache as the tick left it.
+    platform::SimulatedComputer::setCurrent(portable_);
+    client->rescanForSensors();
+    kt::clock()->advanceSeconds(2);
+    QHash<QString, qint64> cache;
+    blockCaptureThread(1000, [&](TEVCaptureThread& thread) { cache = thread.rawValueCache(); });
+    QCoreApplication::processEvents(); // the tick's hand-over
+    ClockMover mover(500, 1000);
+    ASSERT_TRUE(std::any_of(cache.keyBegin(), cache.keyEnd(),
+                            [](const QString& key) { return key.contains(QLatin1String("battery.")); }));
+    for (auto it = cache.cbegin(); it != cache.cend(); ++it)
+        EXPECT_EQ(client->cachedRawValueWithIdentifier(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_EQ(client->cachedRawValueWithIdentifier(QStringLiteral("no.such.sensor")), 0);
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+    client->shutdown(); // a dead client's gauges show no value
+    EXPECT_EQ(client->cachedRawValueWithIdentifier(cache.cbegin().key()), -1);
+    mover.release();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
 }
