@@ -7,7 +7,7 @@ set -euo pipefail
 kelvaro=$1 dump=$2 computer=$3
 here=$(cd "$(dirname "$0")" && pwd)
 # Only for a sanitizer build; the suppressions name third-party libraries only.
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 
 scratch=$(mktemp -d)
 pid=''
