@@ -1,0 +1,157 @@
+// The controller's own small windows (splash window, warning panel, wait sheet), the bundle resources they
+// show, and the program's termination signals, on the offscreen platform.
+
+#include "app/Kelvaro/TerminationSignals.h"
+#include "app/controller/AppController.h"
+#include "app/controller/QtSplashWindow.h"
+#include "app/controller/QtWaitSheet.h"
+#include "app/controller/QtWarningPanel.h"
+#include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/Scheduler.h"
+#include "platform/foundation/Bundle.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QScreen>
+#include <QTimeZone>
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+namespace kt = kelvaro::test;
+
+namespace {
+
+QPoint screenCentre()
+{
+    return QGuiApplication::primaryScreen()->availableGeometry().center();
+}
+
+} // namespace
+
+TEST(QtSplashWindow, LaysOutTheBundlesNameVersionAndIconInTopLeftTerms)
+{
+    QtSplashWindow splash;
+    QWidget* window = splash.window();
+    EXPECT_EQ(window->size(), QSize(330, 116));
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+    // The y-up frames (20, 49, 48, 48), (80, 49, 233, 22) and (17, 20, 296, 17) of a 116 high window.
+    EXPECT_EQ(splash.imageView()->geometry(), QRect(20, 19, 48, 48));
+    EXPECT_EQ(splash.titleField()->geometry(), QRect(80, 45, 233, 22));
+    EXPECT_EQ(splash.statusField()->geometry(), QRect(17, 79, 296, 17));
+
+    EXPECT_EQ(splash.titleField()->text(), QStringLiteral("Kelvaro 0.1.0"));
+    EXPECT_EQ(splash.statusField()->text(), QStringLiteral("The application is starting up. Please wait..."));
+    EXPECT_TRUE(splash.titleField()->font().bold());
+    EXPECT_EQ(splash.titleField()->font().pixelSize(), 18);
+    EXPECT_FALSE(splash.statusField()->font().bold());
+    EXPECT_EQ(splash.statusField()->font().pixelSize(), 13);
+    for (QLabel* field : {splash.titleField(), splash.statusField()}) {
+        EXPECT_EQ(field->textInteractionFlags(), Qt::NoTextInteraction);
+        EXPECT_FALSE(field->autoFillBackground());
+    }
+    // The bundle's icon, drawn into the whole frame.
+    EXPECT_TRUE(splash.imageView()->hasScaledContents());
+    EXPECT_EQ(splash.imageView()->pixmap().size(), QSize(256, 256));
+}
+
+TEST(QtSplashWindow, ShowsCentredOnTheScreenUntilClosed)
+{
+    QtSplashWindow splash;
+    EXPECT_FALSE(splash.window()->isVisible());
+    splash.show();
+    EXPECT_TRUE(splash.window()->isVisible());
+    EXPECT_LE((splash.window()->geometry().center() - screenCentre()).manhattanLength(), 1);
+    splash.close();
+    EXPECT_FALSE(splash.window()->isVisible());
+}
+
+TEST(QtWarningPanel, ShowsCentredWithoutBlockingOtherWindowsUntilOrderedOut)
+{
+    QtWarningPanel warning;
+    EXPECT_FALSE(warning.messageField()->text().isEmpty());
+    EXPECT_FALSE(warning.informativeField()->text().isEmpty());
+    warning.centerAndShow();
+    EXPECT_TRUE(warning.panel()->isVisible());
+    EXPECT_FALSE(warning.panel()->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_LE((warning.panel()->frameGeometry().center() - screenCentre()).manhattanLength(), 1);
+    warning.orderOut();
+    EXPECT_FALSE(warning.panel()->isVisible());
+    // The relaunch may happen again.
+    warning.centerAndShow();
+    EXPECT_TRUE(warning.panel()->isVisible());
+}
+
+TEST(QtWaitSheet, RunsTheWorkBehindABusyIndicatorThatHoldsBackTheUpdateTimers)
+{
+    QWidget window;
+    window.resize(400, 300);
+    window.show();
+    bool fired = false;
+    auto timer = platform::Scheduler::shared()->afterSeconds(0.5, [&] { fired = true; }, platform::ModalPolicy::WaitWhileModal);
+    // Due before the sheet shows: its own turn must not run it.
+    kt::clock()->advanceSeconds(1);
+
+    int runs = 0;
+    QtWaitSheet::run(&window, [&] {
+        ++runs;
+        const auto sheets = window.findChildren<QProgressDialog*>();
+        ASSERT_EQ(sheets.size(), 1);
+        QProgressDialog* sheet = sheets.first();
+        EXPECT_TRUE(sheet->isVisible());
+        EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(sheet->minimum(), 0);
+        EXPECT_EQ(sheet->maximum(), 0);
+        EXPECT_EQ(platform::AlertPresenter::modalDepth(), 1);
+        EXPECT_FALSE(fired);
+    });
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(window.findChildren<QProgressDialog*>().isEmpty());
+    EXPECT_EQ(platform::AlertPresenter::modalDepth(), 0);
+    EXPECT_TRUE(kt::waitFor([&] { return fired; }));
+}
+
+TEST(KelvaroBundle, HoldsTheApplicationIconAndTheHardwareSupportLimitAsADate)
+{
+    const auto bundle = platform::Bundle::main();
+    ASSERT_TRUE(bundle);
+    const auto data = bundle->imageData(QStringLiteral("NSApplicationIcon"));
+    ASSERT_TRUE(data);
+    QImage icon;
+    ASSERT_TRUE(icon.loadFromData(*data));
+    EXPECT_EQ(icon.size(), QSize(256, 256));
+    EXPECT_TRUE(icon.hasAlphaChannel());
+
+    // Midday UTC: the same day in every time zone the date is shown in.
+    const QDateTime limit(QDate(2027, 1, 1), QTime(12, 0), QTimeZone::utc());
+    EXPECT_EQ(AppController::hardwareSupportLimitText(), TEVTimeUtilities::localizedDayRepresentationForDate(limit));
+}
+
+TEST(TerminationSignals, HandsEachSignalToTheMainThreadInOrderAndRestoresTheDefaultsWhenGone)
+{
+    std::vector<int> received;
+    {
+        TerminationSignals terminationSignals([&](int signal) { received.push_back(signal); });
+        ASSERT_TRUE(terminationSignals.install());
+        std::raise(SIGHUP);
+        std::raise(SIGTERM);
+        std::raise(SIGINT);
+        // The handler only wrote into the pipe.
+        EXPECT_TRUE(received.empty());
+        EXPECT_TRUE(kt::waitFor([&] { return received.size() == 3; }));
+        EXPECT_EQ(received, (std::vector<int>{SIGHUP, SIGTERM, SIGINT}));
+    }
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction current = {};
+        ASSERT_EQ(sigaction(signal, nullptr, &current), 0);
+        EXPECT_EQ(current.sa_handler, SIG_DFL) << signal;
+    }
+}

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The program end to end on a virtual X server: it starts on a simulated computer, connects its sensors,
+# samples them for two ticks, and quits on SIGTERM with status 0, its preferences (one gauge per sensor of
+# that computer) and its history file written and a value and a text for every sensor.
+# Usage (under xvfb-run -a): kelvaro-xvfb-run.sh KELVARO KELVARO-DUMP COMPUTER
+set -euo pipefail
+kelvaro=$1 dump=$2 computer=$3
+here=$(cd "$(dirname "$0")" && pwd)
+# Only for a sanitizer build; the suppressions name third-party libraries only.
+export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+
+scratch=$(mktemp -d)
+pid=''
+cleanup() {
+  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
+export XDG_RUNTIME_DIR=$scratch/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export KELVARO_NONINTERACTIVE=1
+unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- standard error of Kelvaro:" >&2
+  cat "$scratch/err" >&2 || true
+  exit 1
+}
+
+"$kelvaro" --simulate "$computer" --print-output-cache >"$scratch/out" 2>"$scratch/err" &
+pid=$!
+
+# Ready: the program says so once the local computer's sensors are connected (bounded: a slow sanitizer
+# build takes a few seconds).
+for _ in $(seq 1 600); do
+  grep -q '^Kelvaro: monitoring ' "$scratch/err" && break
+  kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before it was ready"
+  sleep 0.1
+done
+grep -q '^Kelvaro: monitoring ' "$scratch/err" || fail "Kelvaro was not ready within 60 s"
+# Two ticks at the default interval of 2 s, and a little more.
+sleep 4.5
+kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended by itself"
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+pid=''
+[ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
+
+# The gauges of the simulated computer are its sensors without the probes, which the user adds.
+"$dump" --simulate "$computer" machine >"$scratch/machine.plist"
+KELVARO_NONINTERACTIVE=1 "$dump" --simulate "$computer" sensors | grep -v '^artificial\.' >"$scratch/sensors" || true
+[ -s "$scratch/sensors" ] || fail "kelvaro-dump lists no sensor of $computer"
+
+python3 - "$scratch" <<'PYTHON' || fail "the files Kelvaro left do not hold what it sampled"
+import plistlib, sys
+scratch = sys.argv[1]
+with open(f"{scratch}/machine.plist", "rb") as f:
+    serial = plistlib.load(f)["systemSerialNumber"]
+sensors = [line.split("\t")[0] for line in open(f"{scratch}/sensors", encoding="utf-8").read().splitlines()]
+cache = [line.split("\t") for line in open(f"{scratch}/out", encoding="utf-8").read().splitlines()]
+with open(f"{scratch}/config/kelvaro/com.tarnwell.kelvaro.plist", "rb") as f:
+    preferences = plistlib.load(f)
+
+errors = []
+machines = preferences.get("MachinePreferences", {})
+if serial not in machines:
+    errors.append(f"no MachinePreferences for {serial!r}: {sorted(machines)}")
+else:
+    gauges = machines[serial].get("AvailableGauges", [])
+    if len(gauges) != len(sensors):
+        errors.append(f"{len(gauges)} gauges for {len(sensors)} sensors")
+if len(cache) != len(sensors):
+    errors.append(f"{len(cache)} cache lines for {len(sensors)} sensors")
+for fields in cache:
+    if len(fields) != 3 or not fields[1] or not fields[2]:
+        errors.append(f"a cache line without value or text: {fields!r}")
+    else:
+        float(fields[1])
+import os
+if not os.path.isfile(f"{scratch}/data/Kelvaro/SensorHistory.tevshf"):
+    errors.append("no history file")
+for error in errors:
+    print(error, file=sys.stderr)
+sys.exit(1 if errors else 0)
+PYTHON
+echo "Kelvaro quit on SIGTERM with $(wc -l <"$scratch/out") sensors sampled and its files written"
