@@ -6,6 +6,7 @@
 #include "acquisition/TEVMonitoringClient.h"
 #include "app/Kelvaro/TerminationSignals.h"
 #include "app/controller/AppController.h"
+#include "app/controller/QtAlertPanel.h"
 #include "app/controller/QtSplashWindow.h"
 #include "app/controller/QtWarningPanel.h"
 #include "app/model/OutputCacheEntry.h"
@@ -13,6 +14,7 @@
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
+#include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -152,6 +154,8 @@ int main(int argc, char** argv)
     ApplicationWindows windows = ApplicationWindows::doNothing();
     windows.makeSplashWindow = [] { return std::make_shared<QtSplashWindow>(); };
     windows.warningPanel = std::make_shared<QtWarningPanel>();
+    windows.alertPanel = std::make_shared<QtAlertPanel>();
+    windows.makeStatusItem = [] { return std::make_shared<platform::QtStatusItem>(); };
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
 

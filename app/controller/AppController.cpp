@@ -24,6 +24,12 @@ using platform::Alert;
 
 namespace {
 
+// qGuiApp casts whatever application object there is; the benchmarks run with a plain core one.
+bool isGuiApplication()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
 constexpr quint64 kProductCode = 216202;
 constexpr quint64 kVersionCode = 1376;
 const QString kApplicationName = QStringLiteral("Kelvaro");
@@ -44,6 +50,27 @@ QString fill(QString format, const QStringList& arguments)
 AppController::AppController(ApplicationWindows windows)
     : windows_(std::move(windows))
 {
+    // What the program leaves unset does nothing.
+    const ApplicationWindows none = ApplicationWindows::doNothing();
+    const auto fill = [](auto& member, const auto& fallback) {
+        if (!member)
+            member = fallback;
+    };
+    fill(windows_.makeSensorWindow, none.makeSensorWindow);
+    fill(windows_.makeMonitorWindowFactory, none.makeMonitorWindowFactory);
+    fill(windows_.makeHistoryWindow, none.makeHistoryWindow);
+    fill(windows_.makeMinMaxWindow, none.makeMinMaxWindow);
+    fill(windows_.makeSplashWindow, none.makeSplashWindow);
+    fill(windows_.makeImportPanel, none.makeImportPanel);
+    fill(windows_.makeStatusItem, none.makeStatusItem);
+    fill(windows_.dockTile, none.dockTile);
+    fill(windows_.connectionWindow, none.connectionWindow);
+    fill(windows_.compositingInspector, none.compositingInspector);
+    fill(windows_.probesPane, none.probesPane);
+    fill(windows_.lcdManager, none.lcdManager);
+    fill(windows_.preferenceWindow, none.preferenceWindow);
+    fill(windows_.warningPanel, none.warningPanel);
+    fill(windows_.alertPanel, none.alertPanel);
     warningPanel_ = windows_.warningPanel;
 }
 
@@ -66,7 +93,7 @@ QImage AppController::applicationIcon()
         if (image.loadFromData(*data))
             return image;
     }
-    return qGuiApp ? QGuiApplication::windowIcon().pixmap(128).toImage() : QImage();
+    return isGuiApplication() ? QGuiApplication::windowIcon().pixmap(128).toImage() : QImage();
 }
 
 // --- Launch ----------------------------------------------------------------------------------------------
@@ -353,6 +380,8 @@ void AppController::applicationWillTerminate()
     prefs.writePreferencesUsingMonitoringClients(monitorClients_, localClient_);
     if (!localClient_ || !localClient_->saveLongTermHistoryBuffers())
         platform::log(QStringLiteral("WARNING: local client could not save long-term history buffers to persistent storage!\n"));
+    // Nothing more runs: a client's end, reported from here on, is the quit, not a failure to answer.
+    stopForTermination();
     for (const auto& client : clientsSnapshot())
         client->shutdown();
     windows_.dockTile->restoreApplicationIcon();

@@ -18,6 +18,12 @@
 
 namespace {
 
+// qGuiApp casts whatever application object there is; the benchmarks run with a plain core one.
+bool isGuiApplication()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
 QColor toQColor(const std::shared_ptr<platform::Color>& color)
 {
     if (!color)
@@ -27,7 +33,7 @@ QColor toQColor(const std::shared_ptr<platform::Color>& color)
 
 QColor paletteColor(QPalette::ColorRole role, Qt::GlobalColor fallback)
 {
-    return qGuiApp ? QGuiApplication::palette().color(role) : QColor(fallback);
+    return isGuiApplication() ? QGuiApplication::palette().color(role) : QColor(fallback);
 }
 
 QFont fontOf(const MachinePreferences::Font& font)
@@ -179,7 +185,7 @@ void AppController::updateDockDisplay()
         dock.setLine1(text(entry1, gauge1), text(entry2, gauge2));
     }
     const QImage image = dock.dockTileImage();
-    if (!image.isNull() && qGuiApp)
+    if (!image.isNull() && isGuiApplication())
         QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(image)));
 }
 

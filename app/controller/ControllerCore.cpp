@@ -148,6 +148,15 @@ void ControllerCore::observeShouldDisconnectRequests()
         });
 }
 
+void ControllerCore::stopForTermination()
+{
+    mainUpdateTimer_.invalidate();
+    relaunchTimer_.invalidate();
+    for (const auto& client : std::as_const(monitorClients_))
+        forgetClientObservers(client);
+    *alive_ = false;
+}
+
 void ControllerCore::removeClient(const ClientPtr& client)
 {
     if (!client)

@@ -159,6 +159,8 @@ protected:
     // Spreads connect requests one stagger step apart, the first one step from now.
     void scheduleStaggeredConnects(const QList<ConnectionInfoPtr>& infos, bool quietly);
     virtual void rebuildGaugeOutlineRepresentations() {}
+    // At quit: no more ticks, relaunches or delayed work, and no more reports of the clients.
+    void stopForTermination();
     // False once the controller is gone; delayed work holds it weakly and checks it first.
     const std::shared_ptr<bool>& aliveFlag() const { return alive_; }
 

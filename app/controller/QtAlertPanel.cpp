@@ -1,0 +1,47 @@
+#include "app/controller/QtAlertPanel.h"
+
+#include "platform/foundation/Bundle.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString localized(const QString& key)
+{
+    const auto bundle = platform::Bundle::main();
+    return bundle ? bundle->localizedString(key) : key;
+}
+
+} // namespace
+
+QtAlertPanel::QtAlertPanel()
+    : panel_(std::make_unique<QDialog>())
+{
+    panel_->setObjectName(QStringLiteral("alertPanel"));
+    panel_->setWindowTitle(localized(QStringLiteral("Sensor Alert")));
+    panel_->setModal(false);
+    auto* layout = new QVBoxLayout(panel_.get());
+    message_ = new QLabel(panel_.get());
+    message_->setObjectName(QStringLiteral("alertPanelMessage"));
+    message_->setWordWrap(true);
+    message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message_->setMinimumWidth(360);
+    layout->addWidget(message_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, panel_.get());
+    QObject::connect(buttons, &QDialogButtonBox::rejected, panel_.get(), &QDialog::hide);
+    layout->addWidget(buttons);
+}
+
+QtAlertPanel::~QtAlertPanel() = default;
+
+void QtAlertPanel::showMessage(const QString& message)
+{
+    message_->setText(message);
+    panel_->adjustSize();
+    panel_->show();
+    panel_->raise();
+}

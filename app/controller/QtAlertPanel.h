@@ -1,0 +1,25 @@
+#pragma once
+// QtAlertPanel: the non-modal panel that shows a sensor alert's message and stays up until closed; a newer
+// alert replaces the text. Made by the program for the controller; owns its dialog. Main thread only.
+
+#include "app/model/ApplicationWindows.h"
+
+#include <memory>
+
+class QDialog;
+class QLabel;
+
+class QtAlertPanel final : public AlertPanel {
+public:
+    QtAlertPanel();
+    ~QtAlertPanel() override;
+
+    void showMessage(const QString& message) override;
+
+    QDialog* panel() const { return panel_.get(); }
+    QLabel* alertPanelMessage() const { return message_; }
+
+private:
+    std::unique_ptr<QDialog> panel_;
+    QLabel* message_ = nullptr; // child of the panel
+};
