@@ -6,6 +6,7 @@
 #include "app/model/MonitorPreferences.h"
 #include "app/model/OutputCacheEntry.h"
 #include "app/model/TEVGauge.h"
+#include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/foundation/Bundle.h"
@@ -34,15 +35,9 @@ constexpr quint64 kProductCode = 216202;
 constexpr quint64 kVersionCode = 1376;
 const QString kApplicationName = QStringLiteral("Kelvaro");
 
-QString fill(QString format, const QStringList& arguments)
+QString fill(const QString& format, const QStringList& arguments)
 {
-    for (const QString& argument : arguments) {
-        const qsizetype at = format.indexOf(QLatin1String("%@"));
-        if (at < 0)
-            break;
-        format.replace(at, 2, argument);
-    }
-    return format;
+    return TEVStringFormat::withObjects(format, arguments);
 }
 
 } // namespace
@@ -193,15 +188,7 @@ void AppController::refuseLocalClient()
         splash_->close();
         splash_.reset();
     }
-    Alert alert;
-    alert.messageText = localized(QStringLiteral("The application could not complete its startup within the expected time."));
-    alert.informativeText = localized(QStringLiteral(
-        "Detecting the available sensors on this computer took much longer than expected. Parts of the system did not "
-        "respond. There might be a hardware or software defect on this system which prevents successful launch. You "
-        "should quit the application now. If the computer is overloaded at the moment, please retry again at a later "
-        "time."));
-    alert.buttons = {localized(QStringLiteral("OK"))};
-    runAlert(alert);
+    showLocalClientFailureAlert();
 }
 
 void AppController::clientHasBecomeReady(const ClientPtr& client)

@@ -7,6 +7,7 @@
 #include "app/model/MonitorPreferences.h"
 #include "app/model/OutputCacheEntry.h"
 #include "app/model/TEVGauge.h"
+#include "framework/TEVStringFormat.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/PowerEvents.h"
 #include "platform/foundation/Assert.h"
@@ -301,9 +302,10 @@ void ControllerCore::displayConditionalConnectionFailureWarningWithParameters(co
     Alert alert;
     alert.messageText = localized(QStringLiteral("Lost connection to monitored computer"));
     alert.informativeText =
-        localized(QStringLiteral("There was a communication problem affecting the system '%@'. It is currently not possible "
-                                 "to receive any information from this computer."))
-            .replace(QLatin1String("%@"), readableRepresentationForClientWithSerialNumber(serial));
+        TEVStringFormat::withObjects(localized(QStringLiteral("There was a communication problem affecting the system '%@'. It "
+                                                              "is currently not possible to receive any information from "
+                                                              "this computer.")),
+                                     {readableRepresentationForClientWithSerialNumber(serial)});
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
 }
@@ -323,20 +325,28 @@ void ControllerCore::clientHasFailed(const ClientPtr& client)
     platform::log(QStringLiteral("The monitoring client %1 (%2) has failed.\n").arg(pointerText(client.get()), name));
     if (reconnectingClients_.removeAll(client) > 0)
         return;
-    Alert alert;
-    alert.buttons = {localized(QStringLiteral("OK"))};
     if (local) {
-        alert.messageText = localized(QStringLiteral("The application could not complete its startup within the expected time."));
-        alert.informativeText = localized(QStringLiteral(
-            "Detecting the available sensors on this computer took much longer than expected. Parts of the system did not "
-            "respond. There might be a hardware or software defect on this system which prevents successful launch. You "
-            "should quit the application now. If the computer is overloaded at the moment, please retry again at a later "
-            "time."));
-    } else {
-        alert.messageText = localized(QStringLiteral("Could not contact remote computer"));
-        alert.informativeText = localized(QStringLiteral("It was not possible to contact '%@' to get sensor readouts."))
-                                    .replace(QLatin1String("%@"), name);
+        showLocalClientFailureAlert();
+        return;
     }
+    Alert alert;
+    alert.messageText = localized(QStringLiteral("Could not contact remote computer"));
+    alert.informativeText = TEVStringFormat::withObjects(
+        localized(QStringLiteral("It was not possible to contact '%@' to get sensor readouts.")), {name});
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
+void ControllerCore::showLocalClientFailureAlert()
+{
+    Alert alert;
+    alert.messageText = localized(QStringLiteral("The application could not complete its startup within the expected time."));
+    alert.informativeText = localized(QStringLiteral(
+        "Detecting the available sensors on this computer took much longer than expected. Parts of the system did not "
+        "respond. There might be a hardware or software defect on this system which prevents successful launch. You "
+        "should quit the application now. If the computer is overloaded at the moment, please retry again at a later "
+        "time."));
+    alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
 }
 
@@ -355,8 +365,9 @@ void ControllerCore::clientDidEnterSleepMode(const ClientPtr& client)
         politeLocalized(QStringLiteral(
             "It is no longer possible to get readouts from computer '%@' because its sensors have been powered down. The "
             "system has entered sleep mode.\n\nIf you don't like to be informed in such cases, you can disable this warning "
-            "in the General pane of the Preferences window."))
-            .replace(QLatin1String("%@"), readableRepresentationForClientWithSerialNumber(serialOf(client)));
+            "in the General pane of the Preferences window."));
+    alert.informativeText = TEVStringFormat::withObjects(alert.informativeText,
+                                                         {readableRepresentationForClientWithSerialNumber(serialOf(client))});
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
 }
@@ -482,7 +493,7 @@ QString ControllerCore::readableRepresentationForClientWithSerialNumber(const QS
         if (!info->hostSpecifier().isNull())
             return info->hostSpecifier();
     }
-    return localized(QStringLiteral("Computer with serial number %@")).replace(QLatin1String("%@"), serialNumber);
+    return TEVStringFormat::withObjects(localized(QStringLiteral("Computer with serial number %@")), {serialNumber});
 }
 
 QString ControllerCore::readableRepresentationForClientBelongingToUniversalGaugeIdentifier(const QString& identifier) const
@@ -676,15 +687,21 @@ std::shared_ptr<TEVGauge> ControllerCore::gaugeForUniversalSensorIdentifier(cons
     return entry ? entry->connectedGauge() : nullptr;
 }
 
+ControllerCore::ClientPtr ControllerCore::clientOfUniversalGaugeIdentifier(const QString& identifier, QString* sensor) const
+{
+    *sensor = identifier;
+    QString serial;
+    if (TEVGauge::getSensorIdentifier(sensor, &serial, identifier))
+        return clientForSerialNumber(serial);
+    return localClient_;
+}
+
 QByteArray ControllerCore::rawHistoryDataBetweenNowAndDate(const QDateTime& date, const QString& identifier, bool longTerm)
 {
     if (identifier.isNull())
         return {};
-    QString sensor = identifier;
-    QString serial;
-    ClientPtr client = localClient_;
-    if (TEVGauge::getSensorIdentifier(&sensor, &serial, identifier))
-        client = clientForSerialNumber(serial);
+    QString sensor;
+    const ClientPtr client = clientOfUniversalGaugeIdentifier(identifier, &sensor);
     if (!client)
         return {};
     return longTerm ? client->rawLongTermHistoryDataWithIdentifier(sensor, date)
@@ -695,11 +712,8 @@ double ControllerCore::historyTimeDeltaForUniversalGaugeIdentifier(const QString
 {
     if (identifier.isNull())
         return 1.0;
-    QString sensor = identifier;
-    QString serial;
-    ClientPtr client = localClient_;
-    if (TEVGauge::getSensorIdentifier(&sensor, &serial, identifier))
-        client = clientForSerialNumber(serial);
+    QString sensor;
+    const ClientPtr client = clientOfUniversalGaugeIdentifier(identifier, &sensor);
     if (!client)
         return 0.0;
     return longTerm ? client->longTermHistoryTimeDeltaWithIdentifier(sensor)

@@ -159,6 +159,10 @@ protected:
     // Spreads connect requests one stagger step apart, the first one step from now.
     void scheduleStaggeredConnects(const QList<ConnectionInfoPtr>& infos, bool quietly);
     virtual void rebuildGaugeOutlineRepresentations() {}
+    // The local computer's failure: the alert that asks the user to quit.
+    void showLocalClientFailureAlert();
+    // The client of a gauge's computer (null when it is not connected) and the sensor's own identifier.
+    ClientPtr clientOfUniversalGaugeIdentifier(const QString& identifier, QString* sensor) const;
     // At quit: no more ticks, relaunches or delayed work, and no more reports of the clients.
     void stopForTermination();
     // False once the controller is gone; delayed work holds it weakly and checks it first.
