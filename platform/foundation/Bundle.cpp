@@ -17,6 +17,7 @@ struct Globals {
     std::mutex mutex;
     std::shared_ptr<const Bundle> main;
     QStringList preferredLanguages;
+    quint64 languagesGeneration = 1; // counts the changes, so bundles know when their order is stale
 };
 
 Globals& globals()
@@ -110,6 +111,7 @@ void Bundle::setPreferredLanguages(const QStringList& languages)
     Globals& g = globals();
     std::lock_guard lock(g.mutex);
     g.preferredLanguages = languages;
+    ++g.languagesGeneration;
 }
 
 QString Bundle::identifier() const
@@ -119,7 +121,23 @@ QString Bundle::identifier() const
 
 QStringList Bundle::localizations() const
 {
-    return preferredLocalizationsFromArray(lprojNames_);
+    // Asked for every text looked up; the system's languages are costly to ask, and change only when set.
+    quint64 generation = 0;
+    {
+        Globals& g = globals();
+        std::lock_guard lock(g.mutex);
+        generation = g.languagesGeneration;
+    }
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (localizationsGeneration_ == generation)
+            return localizations_;
+    }
+    QStringList order = preferredLocalizationsFromArray(lprojNames_);
+    std::lock_guard lock(cacheMutex_);
+    localizations_ = order;
+    localizationsGeneration_ = generation;
+    return order;
 }
 
 QStringList Bundle::preferredLocalizationsFromArray(const QStringList& available) const

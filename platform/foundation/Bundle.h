@@ -76,6 +76,8 @@ private:
     QStringList lprojNames_; // as found, without ".lproj"
     mutable std::mutex cacheMutex_;
     mutable std::map<QString, std::optional<StringTable>> tables_; // "<lproj>/<table>"; nothing = none
+    mutable QStringList localizations_;            // in lookup order, for the languages' generation below
+    mutable quint64 localizationsGeneration_ = 0;
 };
 
 } // namespace platform
