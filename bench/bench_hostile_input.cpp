@@ -1,5 +1,5 @@
 // Decoding cost of property lists and keyed archives against their size: binary arrays of 10k to 80k
-// items must cost time in proportion; keyed archives whose references share their way to 16 million
+// items must cost time in proportion, and so must writing them; keyed archives whose references share their way to 16 million
 // values (4000 references to an array of 4000 references) must be refused in well under 100 ms and
 // 100 MB. Run one benchmark per process (--benchmark_filter) for a meaningful peak RSS.
 
@@ -134,6 +134,25 @@ void DecodeBinaryArray(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(DecodeBinaryArray)->Arg(10000)->Arg(20000)->Arg(40000)->Arg(80000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+
+// Writing too must cost time in proportion: 250k to 2M objects, as a keyed archive of a large decoded
+// value holds (libplist 2.2's binary writer took the square of that).
+void WriteBinaryList(benchmark::State& state)
+{
+    QVariantList items;
+    for (qint64 i = 0; i < state.range(0) / 2; ++i)
+        items.append(values::fromArray({values::fromSigned(i)}));
+    const QVariant value = values::fromArray(items);
+    for (auto _ : state) {
+        const QByteArray bytes = writePropertyList(value, PlistFormat::Binary);
+        if (bytes.isEmpty())
+            state.SkipWithError("write failed");
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetComplexityN(state.range(0));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(WriteBinaryList)->Arg(250000)->Arg(500000)->Arg(1000000)->Arg(2000000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
 
 void RefuseSharedReferenceBomb(benchmark::State& state, QByteArray (*make)())
 {

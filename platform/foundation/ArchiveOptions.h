@@ -15,19 +15,26 @@ struct ArchiveLimits {
     int maxDepth = 200;                         // nesting of objects and containers
     qsizetype maxElements = 16 * 1024 * 1024;   // elements of one container or scalar array
     qsizetype maxDataBytes = 256 * 1024 * 1024; // one data or string value
+    // What the decoded value may expand to (see ExpansionBudget): a floor, enough for 4096 values, plus an
+    // allowance per byte of the archive. The floor must stay small: it is what a tiny hostile archive gets.
+    quint64 expansionFloor = 64 * 1024;
+    quint64 expansionPerByte = 64;
 };
 
 // Shared objects decode once, yet every walk of the result (describing, writing, comparing, copying) meets
 // each reference anew: 60 arrays each holding the next twice are 2^60 values to a walk. So what a decoded
-// archive expands to, counted as a cost per value plus the bytes of its strings and data, is bounded by a
-// multiple of the archive's size.
+// archive expands to, counted as a cost per value plus the bytes of its strings and data (an object's
+// own values included, each shared object again at every reference), is bounded by the archive's size.
 class ExpansionBudget {
 public:
     static constexpr quint64 kCostPerValue = 16;
-    static constexpr quint64 kAllowancePerByte = 64;
-    static constexpr quint64 kFloor = 4 * 1024 * 1024;
 
-    void setInputSize(qsizetype bytes) { limit_ = kFloor + kAllowancePerByte * quint64(std::max<qsizetype>(bytes, 0)); }
+    void setInputSize(const ArchiveLimits& limits, qsizetype bytes)
+    {
+        const quint64 size = quint64(std::max<qsizetype>(bytes, 0));
+        const quint64 perByte = std::min<quint64>(limits.expansionPerByte, 1u << 20);
+        limit_ = std::min<quint64>(limits.expansionFloor, quint64(1) << 62) + std::min(perByte * size, quint64(1) << 62);
+    }
     quint64 limit() const { return limit_; }
     // Adds `cost` to `total` (saturating just past the limit); false once the total passes the limit.
     bool add(quint64& total, quint64 cost) const
@@ -37,7 +44,7 @@ public:
     }
 
 private:
-    quint64 limit_ = kFloor;
+    quint64 limit_ = 0;
 };
 
 struct UnarchiveOptions {

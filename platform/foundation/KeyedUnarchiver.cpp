@@ -120,7 +120,7 @@ bool KeyedUnarchiver::load(const QByteArray& data)
     }
     if (!checkedSize(objects->size(), limits.maxObjects, "object count"))
         return false;
-    budget_.setInputSize(data.size());
+    budget_.setInputSize(limits, data.size());
     objects_ = *objects;
     frames_.append(Frame{*top, 0});
     return true;
@@ -348,6 +348,14 @@ QVariant KeyedUnarchiver::decodeGenericValue(const QVariant& value, int depth)
         return decodeUid(value.value<PlistUid>().value);
     if (depth + depth_ > options_.limits.maxDepth)
         return failed(QStringLiteral("objects nest deeper than %1").arg(options_.limits.maxDepth));
+    // Inline values are part of their object's cost, met again at every reference to the object.
+    quint64 cost = ExpansionBudget::kCostPerValue;
+    if (values::kindOf(value) == values::Kind::String)
+        cost += quint64(value.toString().size()) * 2;
+    else if (values::kindOf(value) == values::Kind::Data)
+        cost += quint64(value.toByteArray().size());
+    if (!countExpansion(cost))
+        return {};
     if (const auto list = values::toArray(value)) {
         if (!checkedSize(list->size(), options_.limits.maxElements, "array size"))
             return {};

@@ -4,6 +4,7 @@
 #include "platform/foundation/Values.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QRegularExpression>
 #include <QtEndian>
 
@@ -530,7 +531,7 @@ private:
     bool xml_;
 };
 
-// --- QVariant -> libplist ---------------------------------------------------------------------------
+// --- QVariant -> libplist (XML) ---------------------------------------------------------------------
 class Writer {
 public:
     explicit Writer(PlistFormat format) : format_(format) {}
@@ -541,9 +542,6 @@ public:
     {
         if (value.metaType() == QMetaType::fromType<PlistUid>()) {
             const quint64 uid = value.value<PlistUid>().value;
-            // libplist 2.2 writes a binary UID of 2^32 or more as 0.
-            if (format_ == PlistFormat::Binary && uid > std::numeric_limits<quint32>::max())
-                return fail(QStringLiteral("a UID of 2^32 or more"));
             return PlistPtr(plist_new_uid(uid));
         }
         switch (values::kindOf(value)) {
@@ -666,6 +664,256 @@ private:
     PlistFormat format_;
 };
 
+// libplist 2.2 finds the objects it has written in a table of 4096 fixed buckets, so its binary writer
+// takes time in the square of the object count (minutes for a million). This one indexes them in a hash
+// and is linear. Equal strings and numbers are written once, as libplist does.
+class BinaryWriter {
+public:
+    QString error;
+
+    QByteArray write(const QVariant& root)
+    {
+        if (add(root) < 0)
+            return {};
+        const quint64 count = quint64(objects_.size());
+        const int refSize = bytesFor(count - 1);
+        const quint64 table = quint64(kBinaryMagic.size() + bytes_.size()) + quint64(refs_.size()) * quint64(refSize);
+        const int offsetSize = bytesFor(table);
+        QByteArray out;
+        out.reserve(qsizetype(table + count * quint64(offsetSize) + 32));
+        out += kBinaryMagic;
+        std::vector<quint64> offsets;
+        offsets.reserve(objects_.size());
+        for (const Object& object : objects_) {
+            offsets.push_back(quint64(out.size()));
+            out.append(bytes_.constData() + object.bytesAt, object.bytesLength);
+            for (quint64 r = object.refsAt; r < object.refsAt + object.refsLength; ++r)
+                appendBigEndian(out, refs_[r], refSize);
+        }
+        for (const quint64 offset : offsets)
+            appendBigEndian(out, offset, offsetSize);
+        out += QByteArray(6, '\0');
+        out += char(offsetSize);
+        out += char(refSize);
+        appendBigEndian(out, count, 8);
+        appendBigEndian(out, 0, 8); // the top object comes first
+        appendBigEndian(out, table, 8);
+        return out;
+    }
+
+private:
+    // A scalar's whole encoding, or a container's marker and count, in bytes_; a container's references
+    // (a dictionary's keys, then its values) in refs_.
+    struct Object {
+        qsizetype bytesAt = 0;
+        qsizetype bytesLength = 0;
+        quint64 refsAt = 0;
+        quint64 refsLength = 0;
+    };
+
+    static int bytesFor(quint64 v) { return v <= 0xff ? 1 : v <= 0xffff ? 2 : v <= 0xffffffffu ? 4 : 8; }
+
+    static void appendBigEndian(QByteArray& out, quint64 v, int width)
+    {
+        for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+            out += char((v >> shift) & 0xff);
+    }
+
+    static void appendInteger(QByteArray& out, quint64 v, bool negative)
+    {
+        const int width = negative ? 8 : bytesFor(v);
+        out += char(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
+        appendBigEndian(out, v, width);
+    }
+
+    // A marker with its count: in the low nibble, or after it as an integer object.
+    static void appendCounted(QByteArray& out, int type, quint64 count)
+    {
+        if (count < 15) {
+            out += char((type << 4) | int(count));
+            return;
+        }
+        out += char((type << 4) | 0x0f);
+        appendInteger(out, count, false);
+    }
+
+    static void appendReal(QByteArray& out, int marker, double v)
+    {
+        quint64 bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        out += char(marker);
+        appendBigEndian(out, bits, 8);
+    }
+
+    qint64 fail(const QString& what)
+    {
+        if (error.isEmpty())
+            error = QStringLiteral("cannot write %1 into a property list").arg(what);
+        return -1;
+    }
+
+    // The scalar encoded in scratch_, written once however often it occurs.
+    qint64 scalar()
+    {
+        const auto known = scalars_.constFind(scratch_);
+        if (known != scalars_.cend())
+            return *known;
+        const quint32 index = quint32(objects_.size());
+        objects_.push_back(Object{bytes_.size(), scratch_.size(), 0, 0});
+        bytes_ += scratch_;
+        scalars_.insert(QByteArray(scratch_.constData(), scratch_.size()), index); // a copy: scratch_ stays unshared
+        return index;
+    }
+
+    qint64 string(const QString& text, const char* what)
+    {
+        if (text.contains(QChar(0)))
+            return fail(QString::fromLatin1(what));
+        bool ascii = true;
+        for (const QChar c : text)
+            ascii = ascii && c.unicode() < 0x80;
+        scratch_.resize(0); // keeps its capacity
+        if (ascii) {
+            appendCounted(scratch_, 0x5, quint64(text.size()));
+            scratch_ += text.toLatin1();
+            return scalar();
+        }
+        // UTF-16; a lone surrogate, which libplist's reader cannot take, becomes U+FFFD.
+        const qsizetype n = text.size();
+        appendCounted(scratch_, 0x6, quint64(n));
+        for (qsizetype i = 0; i < n; ++i) {
+            char16_t c = text.at(i).unicode();
+            const bool pairedHigh = QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode());
+            const bool pairedLow = QChar::isLowSurrogate(c) && i > 0 && QChar::isHighSurrogate(text.at(i - 1).unicode());
+            if (QChar::isSurrogate(c) && !pairedHigh && !pairedLow)
+                c = QChar::ReplacementCharacter;
+            appendBigEndian(scratch_, c, 2);
+        }
+        return scalar();
+    }
+
+    qint64 add(const QVariant& value)
+    {
+        if (objects_.size() >= std::numeric_limits<quint32>::max())
+            return fail(QStringLiteral("more than 2^32 objects"));
+        scratch_.resize(0); // keeps its capacity
+        if (value.metaType() == QMetaType::fromType<PlistUid>()) {
+            const quint64 uid = value.value<PlistUid>().value;
+            // libplist 2.2 refuses to read a UID of 2^32 or more.
+            if (uid > std::numeric_limits<quint32>::max())
+                return fail(QStringLiteral("a UID of 2^32 or more"));
+            const int width = bytesFor(uid);
+            scratch_ += char(0x80 | (width - 1));
+            appendBigEndian(scratch_, uid, width);
+            return scalar();
+        }
+        switch (values::kindOf(value)) {
+        case values::Kind::Bool:
+            scratch_ += char(value.toBool() ? 0x09 : 0x08);
+            return scalar();
+        case values::Kind::Signed:
+            appendInteger(scratch_, quint64(value.toLongLong()), value.toLongLong() < 0);
+            return scalar();
+        case values::Kind::Unsigned: {
+            const quint64 v = value.toULongLong();
+            if (v <= quint64(std::numeric_limits<qint64>::max())) {
+                appendInteger(scratch_, v, false);
+                return scalar();
+            }
+            // The 16-byte form marks an integer unsigned.
+            scratch_ += char(0x14);
+            appendBigEndian(scratch_, 0, 8);
+            appendBigEndian(scratch_, v, 8);
+            return scalar();
+        }
+        case values::Kind::Real:
+            appendReal(scratch_, 0x23, value.toDouble());
+            return scalar();
+        case values::Kind::String:
+            return string(value.toString(), "a string holding U+0000");
+        case values::Kind::Data: {
+            const QByteArray data = value.toByteArray();
+            appendCounted(scratch_, 0x4, quint64(data.size()));
+            scratch_ += data;
+            return scalar();
+        }
+        case values::Kind::Date: {
+            const QDateTime date = value.toDateTime();
+            if (!date.isValid())
+                return fail(QStringLiteral("an invalid date"));
+            const double seconds = double(date.toMSecsSinceEpoch() - kReferenceDateMSecs) / 1000.0;
+            if (std::fabs(seconds) > kMaxDateSeconds)
+                return fail(QStringLiteral("a date out of range"));
+            appendReal(scratch_, 0x33, seconds);
+            return scalar();
+        }
+        case values::Kind::Array: {
+            const QVariantList list = value.toList();
+            const qint64 index = container(0xA, quint64(list.size()));
+            std::vector<quint32> refs;
+            refs.reserve(size_t(list.size()));
+            for (const QVariant& item : list) {
+                const qint64 child = add(item);
+                if (child < 0)
+                    return -1;
+                refs.push_back(quint32(child));
+            }
+            return finish(index, refs);
+        }
+        case values::Kind::Dictionary: {
+            const QVariantMap map = value.toMap();
+            const qint64 index = container(0xD, quint64(map.size()));
+            std::vector<quint32> refs;
+            refs.reserve(size_t(map.size()) * 2);
+            for (auto it = map.cbegin(); it != map.cend(); ++it) {
+                const qint64 key = string(it.key(), "a dictionary key holding U+0000");
+                if (key < 0)
+                    return -1;
+                refs.push_back(quint32(key));
+            }
+            for (auto it = map.cbegin(); it != map.cend(); ++it) {
+                const qint64 child = add(it.value());
+                if (child < 0)
+                    return -1;
+                refs.push_back(quint32(child));
+            }
+            return finish(index, refs);
+        }
+        case values::Kind::Object:
+            return fail(QStringLiteral("an object (%1)").arg(values::toObject(value)->className()));
+        case values::Kind::Invalid:
+            break;
+        }
+        return fail(value.isValid() ? QStringLiteral("a value of type %1").arg(QString::fromLatin1(value.typeName()))
+                                    : QStringLiteral("an invalid value"));
+    }
+
+    // A container takes its index before its elements, so that the top object is object 0.
+    qint64 container(int type, quint64 count)
+    {
+        const quint32 index = quint32(objects_.size());
+        const qsizetype at = bytes_.size();
+        appendCounted(bytes_, type, count);
+        objects_.push_back(Object{at, bytes_.size() - at, 0, 0});
+        return index;
+    }
+
+    qint64 finish(qint64 index, const std::vector<quint32>& refs)
+    {
+        Object& object = objects_[size_t(index)];
+        object.refsAt = quint64(refs_.size());
+        object.refsLength = quint64(refs.size());
+        refs_.insert(refs_.end(), refs.begin(), refs.end());
+        return index;
+    }
+
+    QByteArray bytes_;
+    std::vector<quint32> refs_;
+    std::vector<Object> objects_;
+    QHash<QByteArray, quint32> scalars_;
+    QByteArray scratch_;
+};
+
 } // namespace
 
 PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& limits)
@@ -712,6 +960,13 @@ PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& lim
 
 QByteArray writePropertyList(const QVariant& value, PlistFormat format)
 {
+    if (format == PlistFormat::Binary) {
+        BinaryWriter binary;
+        const QByteArray bytes = binary.write(value);
+        if (bytes.isNull())
+            log("PropertyList", binary.error);
+        return bytes;
+    }
     Writer writer(format);
     PlistPtr root = writer.build(value);
     if (!root) {
@@ -721,10 +976,7 @@ QByteArray writePropertyList(const QVariant& value, PlistFormat format)
     char* bytes = nullptr;
     uint32_t length = 0;
     const CLocaleScope cLocale;
-    if (format == PlistFormat::Binary)
-        plist_to_bin(root.get(), &bytes, &length);
-    else
-        plist_to_xml(root.get(), &bytes, &length);
+    plist_to_xml(root.get(), &bytes, &length);
     QByteArray result;
     if (bytes && length > 0)
         result = QByteArray(bytes, qsizetype(length));

@@ -1,8 +1,10 @@
 #pragma once
-// XML and binary property lists over libplist, carrying the values of Values.h. Every property-list type
-// round-trips: booleans, integers (read back as Signed, except values of 2^63 and more, which read back as
-// Unsigned: the format keeps 64 bits, not signedness), reals, strings, data, dates (UTC; millisecond
-// precision in binary, whole seconds in XML, whose date element has no fraction), arrays, dictionaries. Keyed archives also need UIDs, which appear as platform::PlistUid.
+// XML and binary property lists, read with libplist (binary ones written here, in linear time), carrying
+// the values of Values.h. Every property-list type round-trips: booleans, integers (read back as Signed,
+// except values of 2^63 and more, which read back as Unsigned: the format keeps 64 bits, not signedness),
+// reals, strings, data, dates (UTC; millisecond precision in binary, whole seconds in XML, whose date
+// element has no fraction), arrays, dictionaries. Keyed archives also need UIDs, which appear as
+// platform::PlistUid.
 
 #include <QByteArray>
 #include <QString>
@@ -41,7 +43,7 @@ PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& lim
 // Null QByteArray when the value holds something a property list cannot (an object, an invalid value,
 // a dictionary key that is not a string, U+0000 in a string or key). In XML, characters XML 1.0 cannot
 // hold (control characters other than tab, line feed and carriage return, U+FFFE, U+FFFF, lone
-// surrogates) become U+FFFD.
+// surrogates) become U+FFFD; in binary, lone surrogates do.
 QByteArray writePropertyList(const QVariant& value, PlistFormat format);
 // Old-style property-list text for descriptions: arrays in parentheses, dictionaries in braces, data in
 // angle brackets, strings quoted unless plain, nesting indented by four spaces.

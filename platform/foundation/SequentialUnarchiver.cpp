@@ -127,7 +127,7 @@ SequentialUnarchiver::SequentialUnarchiver(const QByteArray& data, const Unarchi
 {
     pos_ = data_.constData();
     end_ = pos_ + data_.size();
-    budget_.setInputSize(data_.size());
+    budget_.setInputSize(options_.limits, data_.size());
     if (data_.size() > options_.limits.maxInputBytes) {
         fail(QStringLiteral("archive of %1 bytes exceeds the limit of %2").arg(data_.size()).arg(options_.limits.maxInputBytes));
         return;
@@ -423,7 +423,7 @@ bool SequentialUnarchiver::readCString(QByteArray& text)
         if (isNil)
             return fail(QStringLiteral("C string without text"));
         entries_[size_t(index)].text = text;
-        return true;
+        return countExpansion(ExpansionBudget::kCostPerValue + quint64(text.size()));
     }
     qint64 index = 0;
     if (!readReference(head, index))
@@ -596,7 +596,7 @@ bool SequentialUnarchiver::readGenericGroup(QVariantList& values)
         return fail(QStringLiteral("bad type string \"%1\"").arg(printable(types)));
     for (const TypeNode& node : *nodes) {
         QVariant value;
-        if (!readGenericValue(node, value))
+        if (!readGenericValue(node, value) || !countInline(node, value))
             return false;
         values.append(value);
     }
@@ -707,7 +707,7 @@ bool SequentialUnarchiver::readGenericContainer(const TypeNode& node, QVariant& 
         list.reserve(qsizetype(node.count));
         for (quint64 i = 0; i < node.count; ++i) {
             QVariant v;
-            if (!readGenericValue(element, v))
+            if (!readGenericValue(element, v) || !countInline(element, v))
                 return false;
             list.append(v);
         }
@@ -718,7 +718,7 @@ bool SequentialUnarchiver::readGenericContainer(const TypeNode& node, QVariant& 
         QVariantList fields;
         for (const TypeNode& field : node.children) {
             QVariant v;
-            if (!readGenericValue(field, v))
+            if (!readGenericValue(field, v) || !countInline(field, v))
                 return false;
             fields.append(v);
         }
@@ -791,6 +791,19 @@ bool SequentialUnarchiver::readObject(QVariant& value)
     entry.complete = true;
     value = decoded;
     return true;
+}
+
+bool SequentialUnarchiver::countInline(const TypeNode& node, const QVariant& value)
+{
+    // Objects and C strings count themselves, at every reference.
+    if (node.code == '@' || node.code == '*')
+        return true;
+    quint64 cost = ExpansionBudget::kCostPerValue;
+    if (values::kindOf(value) == values::Kind::String)
+        cost += quint64(value.toString().size()) * 2;
+    else if (values::kindOf(value) == values::Kind::Data)
+        cost += quint64(value.toByteArray().size());
+    return countExpansion(cost);
 }
 
 bool SequentialUnarchiver::countExpansion(quint64 cost)

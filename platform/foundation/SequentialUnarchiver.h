@@ -71,6 +71,8 @@ private:
     bool readObject(QVariant& value);
     // Counts an object's expanded cost into the object that refers to it; false past the budget.
     bool countExpansion(quint64 cost);
+    // Counts a generic value read inline into the object that holds it; false past the budget.
+    bool countInline(const typedstream::TypeNode& node, const QVariant& value);
     bool readObjectBody(const QString& className, QVariant& value);
     bool readFoundationObject(const QString& className, QVariant& value, bool& handled);
     bool readGenericValue(const typedstream::TypeNode& node, QVariant& value);

@@ -159,6 +159,37 @@ TEST(TEVSensorHistoryFile, TruncatedFileKeepsTheHistoriesCompleteBeforeTheCut)
     EXPECT_EQ(TEVSensorHistoryFile::decode(whole.left(20)).entries.size(), 0);
 }
 
+// A week at one value per minute for 100 sensors. Small values take one byte a slot, the densest file we
+// write: its generic decoding (the salvage of a damaged file) expands to 16 per byte, a quarter of the
+// decoders' expansion budget.
+TEST(TEVSensorHistoryFile, WeekLongHistoryOfAHundredSensorsRoundTripsAndIsSalvaged)
+{
+    Histories week;
+    for (int s = 0; s < 100; ++s) {
+        auto history = TEVSensorHistory::create(10080, 60);
+        for (int i = 0; i < 10080; ++i)
+            history->setPresentRawValue((s + i) % 100);
+        week.insert(QStringLiteral("SMC.T%1").arg(s, 3, 10, QLatin1Char('0')), history);
+    }
+    const QByteArray whole = TEVSensorHistoryFile::encode({{QStringLiteral("C02ABCDEFGH"), week}});
+    ASSERT_LT(whole.size(), 1100 * 1000);
+
+    const auto read = TEVSensorHistoryFile::decode(whole);
+    ASSERT_EQ(read.status, Status::Read) << qPrintable(read.error);
+    const Histories back = read.entries.value(QStringLiteral("C02ABCDEFGH"));
+    ASSERT_EQ(back.size(), 100);
+    for (const QString& sensor : {QStringLiteral("SMC.T000"), QStringLiteral("SMC.T099")}) {
+        SCOPED_TRACE(qPrintable(sensor));
+        ASSERT_TRUE(back.value(sensor));
+        EXPECT_EQ(TEVSensorHistoryFile::encode({{QStringLiteral("x"), {{sensor, back.value(sensor)}}}}),
+                  TEVSensorHistoryFile::encode({{QStringLiteral("x"), {{sensor, week.value(sensor)}}}}));
+    }
+
+    const auto salvaged = TEVSensorHistoryFile::decode(whole.left(whole.size() - 100));
+    ASSERT_EQ(salvaged.status, Status::Salvaged) << qPrintable(salvaged.error);
+    EXPECT_EQ(salvaged.entries.value(QStringLiteral("C02ABCDEFGH")).size(), 99);
+}
+
 TEST(TEVSensorHistoryFile, SaveKilledBeforeItsRenameLeavesThePreviousFileIntact)
 {
     QTemporaryDir dir;

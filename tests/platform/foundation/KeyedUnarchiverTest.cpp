@@ -177,6 +177,23 @@ TEST(KeyedUnarchiver, DecodesEveryMacOSFixtureGenerically)
     EXPECT_EQ(unit.value("NS.converter").toMap().value("NS.coefficient").toDouble(), 1e6);
 }
 
+// Real archives stay well inside the expansion budget: each decodes within half of it.
+TEST(KeyedUnarchiver, RealArchivesDecodeWithinHalfTheExpansionBudget)
+{
+    UnarchiveOptions half = generic();
+    half.limits.expansionFloor /= 2;
+    half.limits.expansionPerByte /= 2;
+    QStringList names;
+    for (const QString& name : QDir(testDataPath("archives/keyed/macOS-10.14")).entryList({"*.archive"}))
+        names.append("macOS-10.14/" + name);
+    names += QDir(testDataPath("archives/keyed")).entryList({"*.plist", "*.bplist"});
+    ASSERT_GT(names.size(), 30);
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_TRUE(decodeSample(name, half).isValid());
+    }
+}
+
 TEST(KeyedUnarchiver, DecodesOtherRealArchivesGenerically)
 {
     const QVariantMap colour = decodeSample("Solarized_Dark_2011-03-22.BackgroundColor.keyed.bplist", generic()).toMap();
@@ -260,6 +277,17 @@ TEST(KeyedUnarchiver, RejectsHostileArchives)
         doubling.append(fromDictionary({{"NS.objects", fromArray({uid(quint64(i) + 1), uid(quint64(i) + 1)})}, {"$class", uid(42)}}));
     doubling.append(fromString("leaf"));
     doubling.append(arrayClass);
+    // Seventeen levels over an empty array: 2^18 values from 2 KB, which a floor of 4 MiB admitted.
+    QVariantList doubling18;
+    for (int i = 1; i <= 17; ++i)
+        doubling18.append(fromDictionary({{"NS.objects", fromArray({uid(quint64(i) + 1), uid(quint64(i) + 1)})}, {"$class", uid(19)}}));
+    doubling18.append(fromDictionary({{"NS.objects", fromArray({})}, {"$class", uid(19)}}));
+    doubling18.append(arrayClass);
+    // 4000 references to one object holding 2000 values inline: its values count at every reference.
+    const QVariantList blob{
+        fromDictionary({{"NS.objects", fromArray(QVariantList(4000, uid(2)))}, {"$class", uid(4)}}),
+        fromDictionary({{"values", fromArray(QVariantList(2000, fromSigned(1)))}, {"$class", uid(3)}}),
+        classEntry("KVBlob"), arrayClass};
     UnarchiveOptions fewElements;
     fewElements.limits.maxElements = 100;
     UnarchiveOptions fewObjects;
@@ -321,6 +349,8 @@ TEST(KeyedUnarchiver, RejectsHostileArchives)
         {"shared arrays expanding past the archive's size", archiveOf(doubling), {}, "archive expands to more than"},
         {"reproducer of sixty doubling levels", readFile(testDataPath("hostile/keyed-archive-shared-nesting-60.bplist")), {},
             "archive expands to more than"},
+        {"small archive of 262k values", archiveOf(doubling18), {}, "archive expands to more than"},
+        {"shared object with inline values", archiveOf(blob), generic(), "archive expands to more than"},
         {"array past the element limit", archiveOf({fromDictionary({{"NS.objects", fromArray(wide)}, {"$class", uid(3)}}),
             fromSigned(1), arrayClass}), fewElements, "array size of 200 exceeds the limit of 100"},
         {"archive past the object limit", archiveOf(QVariantList(20, fromSigned(1))), fewObjects, "object count of 21 exceeds the limit of 10"},

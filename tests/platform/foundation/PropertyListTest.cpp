@@ -349,7 +349,7 @@ TEST(PropertyList, RefusesToWriteWhatItCannotCarry)
 
 TEST(PropertyList, SharedValuesAsWritersShareThemStillRead)
 {
-    // libplist, like other writers, writes equal strings and numbers once and refers to them.
+    // Like other writers, ours writes equal strings and numbers once and refers to them.
     QVariantList sensors;
     for (int i = 0; i < 3000; ++i) {
         sensors.append(fromDictionary({{"temperatureSensorIdentifier", fromString("TC0P")},
@@ -357,9 +357,35 @@ TEST(PropertyList, SharedValuesAsWritersShareThemStillRead)
                                        {"isAvailable", fromBool(true)}}));
     }
     const QVariant value = fromArray({fromArray(sensors), fromArray(QVariantList(20000, fromSigned(7)))});
-    const PlistReadResult read = readPropertyList(writePropertyList(value, PlistFormat::Binary));
+    const QByteArray written = writePropertyList(value, PlistFormat::Binary);
+    const PlistReadResult read = readPropertyList(written);
     ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
     EXPECT_TRUE(strictlyEqual(read.value, value));
+    // Each dictionary costs its header, six 2-byte references, its 4-byte offset and the 2-byte reference
+    // to it: its keys and values are written once.
+    EXPECT_LT(written.size(), 3000 * 19 + 20000 * 2 + 1024);
+}
+
+TEST(PropertyList, BinaryListsOfEveryReferenceWidthReadBack)
+{
+    // Past 2^8 and 2^16 objects, references and offsets take 2 and then 4 bytes.
+    for (const int count : {200, 300, 70000}) {
+        SCOPED_TRACE(count);
+        QVariantList items;
+        for (int i = 0; i < count; ++i) {
+            items.append(i % 2 ? fromSigned(qint64(i) * 100003) : fromArray({fromString(QStringLiteral("n%1").arg(i)), fromReal(i / 4.0)}));
+        }
+        const QVariant value = fromDictionary({{"items", fromArray(items)}, {"last", fromSigned(-1)}});
+        const PlistReadResult read = readPropertyList(writePropertyList(value, PlistFormat::Binary));
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        EXPECT_TRUE(strictlyEqual(read.value, value));
+    }
+    // Text outside ASCII is written as UTF-16; a lone surrogate, which no reader takes, as U+FFFD.
+    const QVariant text = fromArray({fromString(QStringLiteral("Grüße 😀")), fromString(QString(QChar(0xd800)) + "x")});
+    const QVariantList back = readPropertyList(writePropertyList(text, PlistFormat::Binary)).value.toList();
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0].toString(), QStringLiteral("Grüße 😀"));
+    EXPECT_EQ(back[1].toString(), QString(QChar::ReplacementCharacter) + "x");
 }
 
 TEST(PropertyList, XmlOutputHoldsOnlyWhatXmlParsersAccept)
