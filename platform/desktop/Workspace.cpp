@@ -58,6 +58,11 @@ bool DesktopWorkspace::openFile(const QString& path)
         log("DesktopWorkspace", QStringLiteral("no file at '%1'").arg(path));
         return false;
     }
+    // A program (a script the user chose to run on an alert) is started; the desktop's handler would open
+    // it in an editor instead.
+    const QFileInfo info(path);
+    if (info.isFile() && info.isExecutable())
+        return QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath());
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 

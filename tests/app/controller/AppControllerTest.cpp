@@ -646,11 +646,14 @@ TEST_F(AlertsTest, ThresholdsAreStrictAndAlertsAreHeldOffPerSensor)
         {0, 5000, 0, false},    // equal to the limit
         {0, 5001, 1, true},     // just above
         {29, 5100, 1, true},    // held off
-        {1.5, 5100, 2, true},   // 30 s later
+        {0.5, 5100, 1, true},   // the wall clock set back an hour changes nothing
+        {1, 5100, 2, true},     // 30 s later
         {0, -1, 2, false},      // no value clears the state
     };
     for (const Step& s : steps) {
         kt::clock()->advanceSeconds(s.advance);
+        if (&s == &steps[3])
+            kt::clock()->setNow(kt::clock()->now().addSecs(-3600));
         tick(s.raw);
         EXPECT_EQ(fakes.alerts->beeps, s.beeps) << s.raw;
         EXPECT_EQ(gauge->isInAlertState(), s.state) << s.raw;

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -137,6 +138,18 @@ TEST(Workspace, IconNamesAndSiblingProgramsAreFound)
     EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("../bin/sh"))) << "a name, not a path";
 }
 
+TEST(Workspace, AnExecutableFileIsRunNotOpenedInAnEditor)
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath("on-alert.sh");
+    kelvaro::test::writeFile(script, "#!/bin/sh\necho ran > \"$(dirname \"$0\")/marker\"\n");
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    DesktopWorkspace workspace;
+    ASSERT_TRUE(workspace.openFile(script));
+    EXPECT_TRUE(kelvaro::test::waitFor([&] { return QFileInfo::exists(dir.filePath("marker")); }));
+    EXPECT_FALSE(workspace.openFile(dir.filePath("missing")));
+}
+
 TEST(EspeakSpeechSynthesizer, SpeaksIntoAWaveFile)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("espeak-ng")).isEmpty())
@@ -150,6 +163,8 @@ TEST(EspeakSpeechSynthesizer, SpeaksIntoAWaveFile)
     // A text that starts like an option: it goes in on standard input, never as an argument.
     ASSERT_TRUE(speech.startSpeaking(QStringLiteral("-v Sensor alert: 81 degrees."), speech.defaultVoice()));
     EXPECT_TRUE(kelvaro::test::waitFor([&] { return QFileInfo(wave).size() > 1000; }, 20'000));
+    // Done when its process has gone (each deletes itself at its end).
+    EXPECT_TRUE(kelvaro::test::waitFor([] { return QCoreApplication::instance()->findChildren<QProcess*>().isEmpty(); }, 20'000));
     EXPECT_EQ(kelvaro::test::readFile(wave).left(4), "RIFF");
     EXPECT_FALSE(speech.startSpeaking(QStringLiteral("x"), QStringLiteral("org.espeak-ng.no-such-voice")));
 }
