@@ -150,6 +150,7 @@ QDialog* SMBIOSSheetController::window()
     window_->setObjectName(windowNibName_);
     window_->setWindowTitle(localized("SMBIOS Information"));
     window_->resize(760, 460);
+    window_->setMinimumSize(560, 320);
     auto* layout = new QVBoxLayout(window_.get());
     auto* tabs = new QTabWidget(window_.get());
     tabs->setObjectName(QStringLiteral("groupTabs"));

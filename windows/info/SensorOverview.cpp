@@ -44,6 +44,7 @@ SensorOverview::SensorOverview(ClientPtr client, QString defaultTitle)
     sensorTable_->setSelectionMode(QAbstractItemView::SingleSelection);
     sensorTable_->setAlternatingRowColors(true);
     sensorTable_->verticalHeader()->hide();
+    sensorTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     sensorTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     layout->addWidget(sensorTable_);
     QObject::connect(sensorTable_, &QTableWidget::cellClicked, window.get(), [this](int row, int) { selectSensor(row); });

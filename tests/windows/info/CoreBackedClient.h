@@ -6,6 +6,7 @@
 #include "acquisition/MonitoringClient.h"
 #include "acquisition/TEVDataAcquisitionProtocol.h"
 #include "acquisition/TEVMonitoringClient.h"
+#include "platform/foundation/Values.h"
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensorDescription.h"
 #include "sensors/TEVSensorValueConverter.h"
@@ -37,7 +38,11 @@ public:
     {
         return centre_->sensorValueConverterForIdentifier(id);
     }
-    qint64 cachedRawValueWithIdentifier(const QString&) override { return -1; }
+    qint64 cachedRawValueWithIdentifier(const QString& id) override
+    {
+        const auto raw = platform::values::toSigned(centre_->currentRawValues().value(id));
+        return raw.value_or(-1);
+    }
     void disableLocalAccess(bool, const QString&) override {}
 
     const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const override { return info_; }
