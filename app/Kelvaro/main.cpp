@@ -20,6 +20,8 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSensorClassLoader.h"
+#include "windows/info/ConnectionWindowController.h"
+#include "windows/info/QtMonitorWindowFactory.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -156,6 +158,11 @@ int main(int argc, char** argv)
     windows.warningPanel = std::make_shared<QtWarningPanel>();
     windows.alertPanel = std::make_shared<QtAlertPanel>();
     windows.makeStatusItem = [] { return std::make_shared<platform::QtStatusItem>(); };
+    windows.makeMonitorWindowFactory = [](const QString& className, const QString& title) -> std::shared_ptr<MonitorWindowFactory> {
+        return QtMonitorWindowFactory::monitorWindowFactoryForClass(className, title);
+    };
+    // The one connection window of the process; the controller owns it and goes before the application.
+    windows.connectionWindow = std::make_shared<ConnectionWindowController>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
 

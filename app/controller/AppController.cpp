@@ -472,7 +472,9 @@ void AppController::addMonitorWindowFactoryForClass(const QString& className, co
 {
     if (defaultWindowTitle.isNull())
         return;
-    windowFactories_.insert(className, windows_.makeMonitorWindowFactory(className, defaultWindowTitle));
+    // A class outside the window family gives no factory.
+    if (auto factory = windows_.makeMonitorWindowFactory(className, defaultWindowTitle))
+        windowFactories_.insert(className, std::move(factory));
 }
 
 void AppController::addClientToAllMonitorWindowFactories(const ClientPtr& client)

@@ -58,6 +58,11 @@ public:
     virtual void removeMonitoringClient(const std::shared_ptr<MonitoringClient>&) {}
     virtual bool isWindowVisible() const { return false; }
     virtual void updateAllWindows() {}
+    // Every window opens, each cascaded from the one before it.
+    virtual void openAllWindows() {}
+    virtual void closeAllWindows() {}
+    virtual void openWindowForMonitoringClient(const std::shared_ptr<MonitoringClient>&) {}
+    virtual void closeWindowForMonitoringClient(const std::shared_ptr<MonitoringClient>&) {}
 };
 
 // Lists the connected computers; reads the controller's live client list.
@@ -67,6 +72,7 @@ public:
     virtual ~ConnectionWindow() = default;
     virtual void connectToClientList(const ClientList*) {}
     virtual void updateContents() {}
+    virtual void openWindow() {}
 };
 
 // The values in the application's icon.

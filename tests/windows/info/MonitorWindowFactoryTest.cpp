@@ -1,0 +1,238 @@
+// The monitor-window factories (the five kinds, a duplicate add, the cascade, removal) and the connection
+// window (summary, Disconnect for remote computers only, the request posted with the client).
+
+#include "windows/info/ConnectionWindowController.h"
+#include "windows/info/DriveOverview.h"
+#include "windows/info/MonitorWindowController.h"
+#include "windows/info/QtMonitorWindowFactory.h"
+
+#include "platform/foundation/NotificationCenter.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/windows/info/ScriptedInfoClient.h"
+
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableView>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace kt = kelvaro::test;
+using kt::ScriptedInfoClient;
+
+namespace {
+
+std::shared_ptr<ScriptedInfoClient> client(const QString& serial, bool remote = false)
+{
+    auto c = std::make_shared<ScriptedInfoClient>(serial, remote);
+    c->name = QStringLiteral("Computer ") + serial;
+    return c;
+}
+
+} // namespace
+
+TEST(MonitorWindowFactory, MadeOnlyForTheFiveKindsWithATitle)
+{
+    for (const char* kind : {"SensorOverview", "SystemInfoDisplay", "DriveOverview", "SmartBatteryInfoDisplay", "DisplayInfoDisplay"}) {
+        const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QLatin1String(kind), QStringLiteral("Title"));
+        ASSERT_TRUE(factory) << kind;
+        EXPECT_EQ(factory->defaultWindowTitle(), QStringLiteral("Title"));
+        EXPECT_FALSE(QtMonitorWindowFactory::monitorWindowFactoryForClass(QLatin1String(kind), QString())) << kind;
+    }
+    EXPECT_TRUE(kt::log().lines().isEmpty());
+    EXPECT_FALSE(QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("HistoryWindow"), QStringLiteral("Title")));
+    EXPECT_EQ(kt::log().lines(), QStringList{QStringLiteral("MonitorWindowFactory: class HistoryWindow is not a monitor window class\n")});
+}
+
+TEST(MonitorWindowFactory, ADuplicateAddLeavesOneWindowAndOneLogLine)
+{
+    const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drive Overview"));
+    const auto first = client(QStringLiteral("A"));
+    factory->addMonitoringClient(first, nullptr);
+    factory->addMonitoringClient(first, nullptr);
+    factory->addMonitoringClient(nullptr, nullptr);
+    EXPECT_EQ(factory->windowControllerCount(), 1);
+    EXPECT_EQ(kt::log().lines(),
+              QStringList{QStringLiteral("MonitorWindowFactory: received request to add client which is already registered. Ignoring...\n")});
+    // Added, not opened; opening refreshes first, so the title carries the computer's name.
+    EXPECT_FALSE(factory->isWindowVisible());
+    EXPECT_EQ(first->driveCalls, 0);
+    factory->openWindowForMonitoringClient(first);
+    EXPECT_TRUE(factory->isWindowVisible());
+    EXPECT_EQ(first->driveCalls, 1);
+    EXPECT_EQ(factory->windowControllerForClient(first)->window()->windowTitle(), QStringLiteral("Drive Overview - Computer A"));
+}
+
+TEST(MonitorWindowFactory, OpensAllWindowsEachCascadedFromTheOneBefore)
+{
+    const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drives"));
+    const QList<std::shared_ptr<ScriptedInfoClient>> clients = {client(QStringLiteral("Z")), client(QStringLiteral("A")),
+                                                                client(QStringLiteral("M"))};
+    for (const auto& c : clients)
+        factory->addMonitoringClient(c, nullptr);
+    factory->windowControllerForClient(clients[0])->window()->move(140, 90);
+    factory->windowControllerForClient(clients[1])->window()->move(600, 500);
+    factory->openAllWindows();
+    // In the order the clients came, not by identification.
+    const QPoint first = factory->windowControllerForClient(clients[0])->window()->pos();
+    const QPoint second = factory->windowControllerForClient(clients[1])->window()->pos();
+    const QPoint third = factory->windowControllerForClient(clients[2])->window()->pos();
+    EXPECT_EQ(first, QPoint(140, 90));
+    EXPECT_EQ(second, first + QtMonitorWindowFactory::kCascadeOffset);
+    EXPECT_EQ(third, second + QtMonitorWindowFactory::kCascadeOffset);
+    for (const auto& c : clients)
+        EXPECT_TRUE(factory->windowControllerForClient(c)->window()->isVisible());
+
+    factory->closeAllWindows();
+    EXPECT_FALSE(factory->isWindowVisible());
+    EXPECT_EQ(factory->windowControllerCount(), 3) << "closing keeps the controllers";
+    factory->openWindowForMonitoringClient(clients[2]);
+    EXPECT_TRUE(factory->isWindowVisible());
+    factory->closeWindowForMonitoringClient(clients[2]);
+    EXPECT_FALSE(factory->isWindowVisible());
+}
+
+TEST(MonitorWindowFactory, RemovalClosesAndDropsOnlyThatClientsWindow)
+{
+    const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drives"));
+    const auto a = client(QStringLiteral("A"));
+    const auto b = client(QStringLiteral("B"));
+    factory->addMonitoringClient(a, nullptr);
+    factory->addMonitoringClient(b, nullptr);
+    factory->openAllWindows();
+    QWidget* window = factory->windowControllerForClient(a)->window();
+    bool closed = false;
+    struct CloseWatcher : QObject {
+        bool* flag;
+        explicit CloseWatcher(bool* f) : flag(f) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Close)
+                *flag = true;
+            return false;
+        }
+    } watcher(&closed);
+    window->installEventFilter(&watcher);
+    QPointer<QWidget> guard(window);
+
+    factory->removeMonitoringClient(a);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(guard.isNull());
+    EXPECT_FALSE(factory->windowControllerForClient(a));
+    EXPECT_TRUE(factory->windowControllerForClient(b)->window()->isVisible());
+    factory->removeMonitoringClient(a); // no longer there: ignored
+    EXPECT_EQ(factory->windowControllerCount(), 1);
+}
+
+TEST(MonitorWindowFactory, AWindowThatCannotBeMadeRegistersNothing)
+{
+    int made = 0;
+    QtMonitorWindowFactory factory(
+        [&made](const QtMonitorWindowFactory::ClientPtr&, const QString&) -> std::unique_ptr<MonitorWindowController> {
+            ++made;
+            return nullptr;
+        },
+        QStringLiteral("Title"));
+    const auto a = client(QStringLiteral("A"));
+    factory.addMonitoringClient(a, nullptr);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(factory.windowControllerCount(), 0);
+    factory.openAllWindows();
+    factory.updateAllWindows();
+    EXPECT_FALSE(factory.isWindowVisible());
+}
+
+// --- Connection window ----------------------------------------------------------------------------------
+
+namespace {
+
+class ConnectionWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        token_ = platform::NotificationCenter::defaultCenter().addObserver(
+            MonitoringClient::shouldDisconnectNotification, {},
+            [this](const platform::Notification& n) { requests.append(n.object.get()); });
+    }
+    void TearDown() override { platform::NotificationCenter::defaultCenter().removeObserver(token_); }
+
+    void select(int row)
+    {
+        window.connectionTable()->selectionModel()->select(window.connectionTable()->model()->index(row, 0),
+                                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    ConnectionWindowController window;
+    ConnectionWindow::ClientList clients;
+    QList<const void*> requests;
+
+private:
+    platform::ObserverToken token_;
+};
+
+} // namespace
+
+TEST_F(ConnectionWindowTest, CountsNothingBeforeAListOrWithAnEmptyOne)
+{
+    EXPECT_EQ(window.summaryField()->text(), QStringLiteral("0 computers with 0 sensors connected."));
+    window.connectToClientList(&clients);
+    EXPECT_EQ(window.summaryField()->text(), QStringLiteral("0 computers with 0 sensors connected."));
+    EXPECT_EQ(window.numberOfRows(), 0);
+    EXPECT_FALSE(window.disconnectButton()->isEnabled());
+}
+
+TEST_F(ConnectionWindowTest, TheLocalComputerCannotBeDisconnectedARemoteOneCan)
+{
+    const auto local = client(QStringLiteral("LOCAL"));
+    local->sensors = 40;
+    clients.append(local);
+    window.connectToClientList(&clients);
+    EXPECT_EQ(window.numberOfRows(), 1);
+    EXPECT_EQ(window.summaryField()->text(), QStringLiteral("1 computers with 40 sensors connected."));
+    select(0);
+    EXPECT_FALSE(window.disconnectButton()->isEnabled());
+
+    // The controller's own list, read at the next update.
+    const auto remote = client(QStringLiteral("REMOTE"), true);
+    remote->sensors = 12;
+    clients.append(remote);
+    EXPECT_EQ(window.numberOfRows(), 1);
+    window.updateContents();
+    EXPECT_EQ(window.summaryField()->text(), QStringLiteral("2 computers with 52 sensors connected."));
+    EXPECT_FALSE(window.disconnectButton()->isEnabled()) << "a reload clears the selection";
+    window.disconnectSelectedSystem();
+    EXPECT_TRUE(requests.isEmpty());
+
+    select(1);
+    EXPECT_TRUE(window.disconnectButton()->isEnabled());
+    window.disconnectButton()->click();
+    EXPECT_EQ(requests, QList<const void*>{remote->notificationIdentity()});
+    select(0);
+    EXPECT_FALSE(window.disconnectButton()->isEnabled());
+}
+
+TEST_F(ConnectionWindowTest, ShowsEachColumnOfTheClient)
+{
+    const auto c = client(QStringLiteral("C02XYZ"));
+    c->model = QStringLiteral("NoSuchModel9,9");
+    c->host = QStringLiteral("tower.local");
+    c->sensors = 7;
+    clients.append(c);
+    window.connectToClientList(&clients);
+    struct Case {
+        const char* column;
+        QString expected;
+    };
+    const Case cases[] = {{"Name", QStringLiteral("Computer C02XYZ")},
+                          {"Type", QStringLiteral("NoSuchModel9,9")}, // no name for it: the code itself
+                          {"Serial", QStringLiteral("C02XYZ")},
+                          {"Hostname", QStringLiteral("tower.local")},
+                          {"Sensors", QStringLiteral("7")},
+                          {"Other", QString()}};
+    for (const Case& k : cases)
+        EXPECT_EQ(window.objectValueForTableColumn(QLatin1String(k.column), 0), k.expected) << k.column;
+    EXPECT_EQ(window.connectionTable()->model()->data(window.connectionTable()->model()->index(0, 4)), QStringLiteral("7"));
+    EXPECT_EQ(window.objectValueForTableColumn(QStringLiteral("Name"), 1), QString());
+}

@@ -1,0 +1,63 @@
+#include "windows/info/MonitorWindowController.h"
+
+#include "acquisition/MonitoringClient.h"
+#include "platform/foundation/Bundle.h"
+
+#include <QWidget>
+
+QString infowindows::localized(const QString& key)
+{
+    const auto bundle = platform::Bundle::main();
+    return bundle ? bundle->localizedString(key) : key;
+}
+
+QString infowindows::withObjects(const QString& format, const QStringList& objects)
+{
+    QString text;
+    qsizetype from = 0;
+    for (const QString& object : objects) {
+        const qsizetype at = format.indexOf(QLatin1String("%@"), from);
+        if (at < 0)
+            break;
+        text += format.mid(from, at - from) + object;
+        from = at + 2;
+    }
+    return text + format.mid(from);
+}
+
+MonitorWindowController::MonitorWindowController(ClientPtr client, QString defaultTitle)
+    : monitorClient_(std::move(client))
+    , defaultWindowTitle_(std::move(defaultTitle))
+{
+}
+
+MonitorWindowController::~MonitorWindowController() = default;
+
+void MonitorWindowController::setWindow(std::unique_ptr<QWidget> window)
+{
+    window_ = std::move(window);
+}
+
+void MonitorWindowController::openWindow()
+{
+    updateContents();
+    if (!window_)
+        return;
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void MonitorWindowController::closeWindow()
+{
+    if (window_)
+        window_->close();
+}
+
+void MonitorWindowController::updateContents()
+{
+    if (!window_ || !monitorClient_)
+        return;
+    window_->setWindowTitle(infowindows::withObjects(infowindows::localized(QStringLiteral("%@ - %@")),
+                                                     {defaultWindowTitle_, monitorClient_->machineName()}));
+}

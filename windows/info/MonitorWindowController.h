@@ -1,0 +1,53 @@
+#pragma once
+// MonitorWindowController: one window that shows one aspect of one monitored computer. Its title is the
+// kind's title and the computer's name; subclasses fill the window from the client in updateContents.
+// Main thread only.
+
+#include <QString>
+
+#include <memory>
+
+class ControllerLookups;
+class MonitoringClient;
+class QWidget;
+
+class MonitorWindowController {
+public:
+    using ClientPtr = std::shared_ptr<MonitoringClient>;
+
+    // Both are required; the factory makes none without them.
+    MonitorWindowController(ClientPtr client, QString defaultTitle);
+    virtual ~MonitorWindowController();
+    MonitorWindowController(const MonitorWindowController&) = delete;
+    MonitorWindowController& operator=(const MonitorWindowController&) = delete;
+
+    // Only the kinds that read gauges keep it.
+    virtual void setApplicationController(ControllerLookups*) {}
+
+    // Refreshes, then brings the window to the front.
+    void openWindow();
+    // As if the user had closed it: the controller stays and can open it again.
+    void closeWindow();
+    QWidget* window() const { return window_.get(); }
+    // Sets the title; every override calls this first.
+    virtual void updateContents();
+
+    const ClientPtr& monitorClient() const { return monitorClient_; }
+    const QString& defaultWindowTitle() const { return defaultWindowTitle_; }
+
+protected:
+    // The subclass's window, made in its constructor.
+    void setWindow(std::unique_ptr<QWidget> window);
+
+private:
+    ClientPtr monitorClient_;
+    QString defaultWindowTitle_;
+    std::unique_ptr<QWidget> window_;
+};
+
+namespace infowindows {
+// The text of `key` in the main bundle's default string table, else the key.
+QString localized(const QString& key);
+// Fills each "%@" of a localized format in turn.
+QString withObjects(const QString& format, const QStringList& objects);
+} // namespace infowindows

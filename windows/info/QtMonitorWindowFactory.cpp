@@ -1,0 +1,152 @@
+#include "windows/info/QtMonitorWindowFactory.h"
+
+#include "acquisition/MonitoringClient.h"
+#include "platform/foundation/Log.h"
+#include "windows/info/DisplayInfoDisplay.h"
+#include "windows/info/DriveOverview.h"
+#include "windows/info/MonitorWindowController.h"
+#include "windows/info/SensorOverview.h"
+#include "windows/info/SmartBatteryInfoDisplay.h"
+#include "windows/info/SystemInfoDisplay.h"
+
+#include <QWidget>
+
+namespace {
+
+const char* const kClassName = "MonitorWindowFactory";
+
+template <typename Window>
+QtMonitorWindowFactory::Maker makerOf()
+{
+    return [](const QtMonitorWindowFactory::ClientPtr& client, const QString& title) -> std::unique_ptr<MonitorWindowController> {
+        return std::make_unique<Window>(client, title);
+    };
+}
+
+} // namespace
+
+QtMonitorWindowFactory::Maker QtMonitorWindowFactory::makerForClass(const QString& className)
+{
+    if (className == QLatin1String("SensorOverview"))
+        return makerOf<SensorOverview>();
+    if (className == QLatin1String("SystemInfoDisplay"))
+        return makerOf<SystemInfoDisplay>();
+    if (className == QLatin1String("DriveOverview"))
+        return makerOf<DriveOverview>();
+    if (className == QLatin1String("SmartBatteryInfoDisplay"))
+        return makerOf<SmartBatteryInfoDisplay>();
+    if (className == QLatin1String("DisplayInfoDisplay"))
+        return makerOf<DisplayInfoDisplay>();
+    return {};
+}
+
+std::shared_ptr<QtMonitorWindowFactory> QtMonitorWindowFactory::monitorWindowFactoryForClass(const QString& className,
+                                                                                          const QString& title)
+{
+    if (title.isNull())
+        return nullptr;
+    Maker maker = makerForClass(className);
+    if (!maker) {
+        platform::log(kClassName, QStringLiteral("class %1 is not a monitor window class").arg(className));
+        return nullptr;
+    }
+    return std::make_shared<QtMonitorWindowFactory>(std::move(maker), title);
+}
+
+QtMonitorWindowFactory::QtMonitorWindowFactory(Maker maker, QString title)
+    : maker_(std::move(maker))
+    , defaultWindowTitle_(std::move(title))
+{
+    windowControllers_.reserve(2);
+}
+
+QtMonitorWindowFactory::~QtMonitorWindowFactory() = default;
+
+MonitorWindowController* QtMonitorWindowFactory::controllerForKey(const QString& key) const
+{
+    for (const auto& [identification, controller] : windowControllers_)
+        if (identification == key)
+            return controller.get();
+    return nullptr;
+}
+
+MonitorWindowController* QtMonitorWindowFactory::windowControllerForClient(const ClientPtr& client) const
+{
+    return client ? controllerForKey(client->clientIdentification()) : nullptr;
+}
+
+void QtMonitorWindowFactory::addMonitoringClient(const ClientPtr& client, ControllerLookups* applicationController)
+{
+    if (!client)
+        return;
+    const QString key = client->clientIdentification();
+    if (controllerForKey(key)) {
+        platform::log(kClassName, QStringLiteral("received request to add client which is already registered. Ignoring..."));
+        return;
+    }
+    auto controller = maker_ && !defaultWindowTitle_.isNull() ? maker_(client, defaultWindowTitle_) : nullptr;
+    if (!controller)
+        return;
+    controller->setApplicationController(applicationController);
+    windowControllers_.emplace_back(key, std::move(controller));
+}
+
+void QtMonitorWindowFactory::removeMonitoringClient(const ClientPtr& client)
+{
+    if (!client)
+        return;
+    const QString key = client->clientIdentification();
+    for (auto it = windowControllers_.begin(); it != windowControllers_.end(); ++it) {
+        if (it->first != key)
+            continue;
+        auto controller = std::move(it->second);
+        windowControllers_.erase(it);
+        controller->closeWindow();
+        return;
+    }
+}
+
+bool QtMonitorWindowFactory::isWindowVisible() const
+{
+    for (const auto& entry : windowControllers_)
+        if (entry.second->window() && entry.second->window()->isVisible())
+            return true;
+    return false;
+}
+
+void QtMonitorWindowFactory::updateAllWindows()
+{
+    for (const auto& entry : windowControllers_)
+        entry.second->updateContents();
+}
+
+void QtMonitorWindowFactory::openAllWindows()
+{
+    QWidget* previous = nullptr;
+    for (const auto& entry : windowControllers_) {
+        QWidget* window = entry.second->window();
+        if (window && previous)
+            window->move(previous->pos() + kCascadeOffset);
+        entry.second->openWindow();
+        if (window)
+            previous = window;
+    }
+}
+
+void QtMonitorWindowFactory::closeAllWindows()
+{
+    for (const auto& entry : windowControllers_)
+        entry.second->closeWindow();
+}
+
+void QtMonitorWindowFactory::openWindowForMonitoringClient(const ClientPtr& client)
+{
+    if (auto* controller = windowControllerForClient(client))
+        controller->openWindow();
+}
+
+void QtMonitorWindowFactory::closeWindowForMonitoringClient(const ClientPtr& client)
+{
+    if (auto* controller = windowControllerForClient(client))
+        controller->closeWindow();
+}

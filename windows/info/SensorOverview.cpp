@@ -1,0 +1,185 @@
+#include "windows/info/SensorOverview.h"
+
+#include "acquisition/MonitoringClient.h"
+#include "app/model/ControllerLookups.h"
+#include "app/model/TEVGauge.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Values.h"
+#include "sensors/SensorLimitsManager.h"
+#include "sensors/TEVSensorDescription.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPixmap>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace values = platform::values;
+using infowindows::localized;
+
+const QStringList& SensorOverview::columnIdentifiers()
+{
+    static const QStringList identifiers = {QStringLiteral("Location"), QStringLiteral("Value"), QStringLiteral("Maximum"),
+                                            QStringLiteral("Minimum")};
+    return identifiers;
+}
+
+SensorOverview::SensorOverview(ClientPtr client, QString defaultTitle)
+    : MonitorWindowController(std::move(client), std::move(defaultTitle))
+{
+    auto window = std::make_unique<QWidget>();
+    window->setObjectName(QStringLiteral("SensorOverview"));
+    window->resize(520, 420);
+    auto* layout = new QVBoxLayout(window.get());
+    sensorTable_ = new QTableWidget(window.get());
+    sensorTable_->setObjectName(QStringLiteral("sensorTable"));
+    sensorTable_->setColumnCount(int(columnIdentifiers().size()));
+    sensorTable_->setHorizontalHeaderLabels(
+        {localized(QStringLiteral("Location")), localized(QStringLiteral("Value")), localized(QStringLiteral("Maximum")),
+         localized(QStringLiteral("Minimum"))});
+    sensorTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sensorTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    sensorTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+    sensorTable_->setAlternatingRowColors(true);
+    sensorTable_->verticalHeader()->hide();
+    sensorTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    sensorTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    layout->addWidget(sensorTable_);
+    QObject::connect(sensorTable_, &QTableWidget::cellClicked, window.get(), [this](int row, int) { selectSensor(row); });
+    QObject::connect(sensorTable_, &QTableWidget::cellActivated, window.get(), [this](int row, int) { selectSensor(row); });
+    setWindow(std::move(window));
+
+    sensorInfoPanel_ = std::make_unique<QWidget>(nullptr, Qt::Tool);
+    sensorInfoPanel_->setObjectName(QStringLiteral("sensorInfoPanel"));
+    sensorInfoPanel_->setWindowTitle(localized(QStringLiteral("Sensor Information")));
+    auto* panelLayout = new QHBoxLayout(sensorInfoPanel_.get());
+    quantityIconView_ = new QLabel(sensorInfoPanel_.get());
+    quantityIconView_->setObjectName(QStringLiteral("quantityIconView"));
+    quantityIconView_->setFixedSize(48, 48);
+    quantityIconView_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    panelLayout->addWidget(quantityIconView_, 0, Qt::AlignTop);
+    auto* fields = new QFormLayout;
+    static const char* const kTitles[kNumberOfInfoFields] = {"Location:", "Computer:",  "Sensor:", "Sensor Type:", "Quantity:",
+                                                             "Precision:", "Accuracy:", "Value:",  "Limits:"};
+    for (int i = 0; i < kNumberOfInfoFields; ++i) {
+        auto* field = new QLabel(sensorInfoPanel_.get());
+        field->setObjectName(QStringLiteral("sensorInfoField%1").arg(i));
+        field->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        fields->addRow(localized(QLatin1String(kTitles[i])), field);
+        sensorInfoFields_.append(field);
+    }
+    panelLayout->addLayout(fields);
+}
+
+SensorOverview::~SensorOverview() = default;
+
+QLabel* SensorOverview::sensorInfoField(int row) const
+{
+    return row >= 0 && row < sensorInfoFields_.size() ? sensorInfoFields_[row] : nullptr;
+}
+
+QString SensorOverview::limitsPresentationForEntry(const QVariant& entry, const std::shared_ptr<TEVGauge>& gauge, bool isMinimum)
+{
+    const auto limits = values::toArray(entry);
+    if (!gauge || !limits || limits->isEmpty() || (isMinimum && limits->size() < 2))
+        return QStringLiteral("");
+    const auto limit = values::toReal(limits->at(isMinimum ? 1 : 0));
+    if (!limit)
+        return QStringLiteral("");
+    double value = *limit;
+    if (gauge->sensorQuantityType() == 1) {
+        switch (TEVGauge::preferredTemperatureDisplayUnit()) {
+        case 1:
+        case 4: value = value * 9.0 / 5.0 + 32.0; break;
+        case 2: value += 273.15; break;
+        default: break;
+        }
+    }
+    return gauge->localizedPresentationOfPresentationValue(value);
+}
+
+QString SensorOverview::limitsLine(const QString& minimum, const QString& maximum)
+{
+    if (!minimum.isEmpty() && !maximum.isEmpty())
+        return infowindows::withObjects(QStringLiteral("%@ ..%@"), {minimum, maximum});
+    if (!minimum.isEmpty())
+        return QLatin1Char('>') + minimum;
+    if (!maximum.isEmpty())
+        return QLatin1Char('<') + maximum;
+    return localized(QStringLiteral("not applicable or unknown"));
+}
+
+void SensorOverview::updateContents()
+{
+    MonitorWindowController::updateContents();
+    activeGauges_.clear();
+    minimumLimits_.clear();
+    maximumLimits_.clear();
+    if (applicationController_) {
+        activeGauges_ = applicationController_->activeGaugesForConnectedClient(monitorClient());
+        const QVariantMap limits = applicationController_->knownMachineLimitsForConnectedClient(monitorClient()).value_or(QVariantMap());
+        for (const auto& gauge : std::as_const(activeGauges_)) {
+            const auto description = gauge ? gauge->sensorDescription() : nullptr;
+            const QVariant entry = limits.value(SensorLimitsManager::unifiedSensorLocationForSensorDescription(description.get()));
+            minimumLimits_.append(limitsPresentationForEntry(entry, gauge, true));
+            maximumLimits_.append(limitsPresentationForEntry(entry, gauge, false));
+        }
+    }
+    reloadTable();
+}
+
+QString SensorOverview::objectValueForTableColumn(const QString& column, qsizetype row) const
+{
+    if (row < 0 || row >= activeGauges_.size() || !activeGauges_[row])
+        return {};
+    const auto& gauge = activeGauges_[row];
+    switch (columnIdentifiers().indexOf(column)) {
+    case 0: return gauge->localizedLocation();
+    case 1: return gauge->localizedValue();
+    case 2: return maximumLimits_[row];
+    case 3: return minimumLimits_[row];
+    default: return {};
+    }
+}
+
+void SensorOverview::reloadTable()
+{
+    const int selected = sensorTable_->currentRow();
+    sensorTable_->setRowCount(int(activeGauges_.size()));
+    for (int row = 0; row < activeGauges_.size(); ++row) {
+        for (int column = 0; column < columnIdentifiers().size(); ++column) {
+            auto* cell = new QTableWidgetItem(objectValueForTableColumn(columnIdentifiers()[column], row));
+            if (column > 0)
+                cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            sensorTable_->setItem(row, column, cell);
+        }
+    }
+    if (selected >= 0 && selected < activeGauges_.size())
+        sensorTable_->selectRow(selected);
+}
+
+void SensorOverview::selectSensor(int row)
+{
+    if (row < 0 || row >= activeGauges_.size() || !activeGauges_[row])
+        return;
+    const auto& gauge = activeGauges_[row];
+    const QString texts[kNumberOfInfoFields] = {
+        gauge->localizedLocation(),    gauge->machineName(),        gauge->sensorName(),
+        gauge->localizedSensorType(),  gauge->localizedQuantityType(), gauge->localizedPrecision(),
+        gauge->localizedAccuracy(),    gauge->localizedValue(),     limitsLine(minimumLimits_[row], maximumLimits_[row])};
+    for (int i = 0; i < kNumberOfInfoFields; ++i)
+        sensorInfoFields_[i]->setText(texts[i]);
+    QPixmap icon;
+    if (const auto bundle = platform::Bundle::main())
+        if (const auto data = bundle->imageData(gauge->iconForSensorQuantityType()))
+            icon.loadFromData(*data);
+    quantityIconView_->setPixmap(icon.isNull() ? QPixmap() : icon.scaled(quantityIconView_->size(), Qt::KeepAspectRatio,
+                                                                           Qt::SmoothTransformation));
+    if (!sensorInfoPanel_->isVisible()) {
+        sensorInfoPanel_->show();
+        sensorInfoPanel_->raise();
+        sensorInfoPanel_->activateWindow();
+    }
+}
