@@ -501,6 +501,25 @@ void AppController::createHistoryWindowControllers()
     }
 }
 
+void AppController::openPreferredDisplayChannels()
+{
+    const MonitorPreferences& prefs = *monitorPreferences_;
+    const auto openAll = [this](const QString& name) {
+        if (const auto factory = windowFactories_.value(name))
+            factory->openAllWindows();
+    };
+    // The sensor window and screen display (first), the history and min/max windows (after the system
+    // information) join in this order as they come.
+    if (prefs.overviewShouldOpen())
+        openAll(kSensorOverview);
+    if (prefs.systemInfoShouldOpen())
+        openAll(kSystemInfoDisplay);
+    if (prefs.batteryInfoShouldOpen())
+        openAll(kSmartBatteryInfoDisplay);
+    if (prefs.displayInfoShouldOpen())
+        openAll(kDisplayInfoDisplay);
+}
+
 void AppController::updateHistoryWindows()
 {
     for (const auto& history : QList(historyWindowControllers_))

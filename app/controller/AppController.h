@@ -92,7 +92,8 @@ public:
 protected:
     // The menus and the start-up checks; here they do nothing yet.
     virtual void updateStatefulMenuItems() {}
-    virtual void openPreferredDisplayChannels() {}
+    // The windows that were open at the last quit, in a fixed order.
+    virtual void openPreferredDisplayChannels();
     // NO when the local computer's model is not supported; *shownDialogs tells whether it said so itself.
     virtual bool isLocalMachineSupportedGetHasShownSubmitDialogs(bool* shownDialogs)
     {

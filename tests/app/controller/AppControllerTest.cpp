@@ -757,3 +757,36 @@ TEST_F(AlertsTest, TheNotificationReplacesTheLastAlert)
         << service.notifies.at(0).body.toStdString();
     EXPECT_EQ(service.notifies.at(1).replacesId, service.notifies.at(0).id);
 }
+
+TEST_F(AppControllerTest, TheWindowsOpenAtTheLastQuitReopenOnce)
+{
+    struct Factory : MonitorWindowFactory {
+        QStringList* opened;
+        QString name;
+        void openAllWindows() override { opened->append(name); }
+    };
+    QStringList opened;
+    auto windows = recordingWindows(rec);
+    windows.makeMonitorWindowFactory = [&](const QString& name, const QString&) {
+        auto factory = std::make_shared<Factory>();
+        factory->opened = &opened;
+        factory->name = name;
+        return factory;
+    };
+    // The base's behaviour, not the counting override of the other tests.
+    auto real = std::make_shared<AppController>(windows);
+    real->setClientFactory([this](const Info& info) {
+        made.append(std::make_shared<FakeMonitoringClient>(info));
+        return made.last();
+    });
+    real->applicationDidFinishLaunching();
+    auto& prefs = *real->monitorPreferences();
+    prefs.setOverviewShouldOpen(true);
+    prefs.setSystemInfoShouldOpen(true);
+    prefs.setBatteryInfoShouldOpen(false);
+    prefs.setDisplayInfoShouldOpen(true);
+    made.first()->becomeReady();
+    EXPECT_EQ(opened, (QStringList{"SensorOverview", "SystemInfoDisplay", "DisplayInfoDisplay"}));
+    made.first()->becomeReady(); // a later ready of the same client opens nothing again
+    EXPECT_EQ(opened.size(), 3);
+}
