@@ -57,6 +57,9 @@ private:
         if (!start)
             return value;
         const double moved = std::clamp(*start + drift.perSecond * elapsed, drift.minimum, drift.maximum);
+        // A rate that is not a number (or an infinite one at the start) gives none: the value stays as stored.
+        if (std::isnan(moved))
+            return value;
         const double now = values::kindOf(value) == values::Kind::Real ? moved : std::round(moved);
         // 2^63 as a double: the first value outside qint64 and quint64's lower half.
         constexpr double limit = 9223372036854775808.0;

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using platform::HostRoot;
 using platform::IORegistry;
 using platform::LinuxIORegistry;
@@ -211,6 +213,17 @@ TEST(FixtureIORegistry, DriftMovesPropertiesWithTheClockWithinBounds)
 
     kelvaro::test::clock()->advanceSeconds(1000);
     EXPECT_EQ(entry->property("CurrentCapacity"), values::fromSigned(900));
+
+    // A rate that is not a number leaves the value as stored.
+    const QVariantMap odd{
+        {"Class", QVariantList{"AppleSmartBattery", "IOService"}},
+        {"Properties", QVariantMap{{"CurrentCapacity", values::fromSigned(1000)}}},
+        {"Drift", QVariantMap{{"CurrentCapacity", QVariantMap{{"PerSecond", std::numeric_limits<double>::quiet_NaN()}}}}}};
+    const auto oddLoaded = platform::FixtureIORegistry::load({odd});
+    ASSERT_TRUE(oddLoaded.registry) << oddLoaded.error.toStdString();
+    const auto oddEntry = oddLoaded.registry->matchingClass("AppleSmartBattery").at(0);
+    kelvaro::test::clock()->advanceSeconds(10);
+    EXPECT_EQ(oddEntry->property("CurrentCapacity"), values::fromSigned(1000));
 }
 
 TEST(FixtureIORegistry, DriftOfAMissingOrTextPropertyFailsTheLoad)
