@@ -284,6 +284,27 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
     checkForWithdrawnSensorSupport(client);
 }
 
+void AppController::openPreferredDisplayChannels()
+{
+    // Each window is filled at once rather than on the next tick, which may be seconds away.
+    if (monitorPreferences_->standardWindowShouldOpen() && standardWindowController_) {
+        standardWindowController_->showWindow();
+        updateStandardWindow();
+    }
+    if (monitorPreferences_->screenDisplayShouldOpen() && screenDisplayController_) {
+        if (screenDisplayController_->isWindowVisible()) {
+            screenDisplayController_->orderOut();
+        } else {
+            screenDisplayController_->showWindow();
+            updateScreenDisplay();
+        }
+    }
+    if (monitorPreferences_->minMaxWindowShouldOpen() && minMaxWindowController_) {
+        minMaxWindowController_->updateWindow();
+        minMaxWindowController_->showWindow();
+    }
+}
+
 void AppController::completeInitializationOfLocalClient()
 {
     if (localPreferences_)

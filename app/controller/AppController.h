@@ -92,7 +92,9 @@ public:
 protected:
     // The menus and the start-up checks; here they do nothing yet.
     virtual void updateStatefulMenuItems() {}
-    virtual void openPreferredDisplayChannels() {}
+    // Reopens the windows that were open at the last quit: for now the sensor window, the screen display and
+    // the minimum/maximum window.
+    virtual void openPreferredDisplayChannels();
     // NO when the local computer's model is not supported; *shownDialogs tells whether it said so itself.
     virtual bool isLocalMachineSupportedGetHasShownSubmitDialogs(bool* shownDialogs)
     {
