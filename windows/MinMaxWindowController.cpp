@@ -82,6 +82,7 @@ MinMaxWindowController::MinMaxWindowController()
     valueTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     valueTable_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     valueTable_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    valueTable_->verticalHeader()->setDefaultSectionSize(valueTable_->fontMetrics().height() + 6);
     // Moving the slider recomputes the rows at once.
     QObject::connect(timeScaleSlider_, &QSlider::valueChanged, window_, [this] { updateWindow(); });
 }

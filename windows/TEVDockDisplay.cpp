@@ -43,22 +43,23 @@ QImage TEVDockDisplay::lcdBackground(int lines)
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    // A dark bezel around a pale green panel, lit from above; taller for two lines.
-    const qreal height = lines >= 2 ? 108 : 64;
-    const QRectF bezel(2, (kTileSize - height) / 2, kTileSize - 4, height);
+    // A pale green panel in a thin dark bezel, lit from above; taller for two lines. The text ends 1 to 3
+    // points from the tile's right edge, so the panel reaches almost that far.
+    const qreal height = lines >= 2 ? 120 : 76;
+    const QRectF bezel(0.5, (kTileSize - height) / 2, kTileSize - 1, height);
     QLinearGradient frame(bezel.topLeft(), bezel.bottomLeft());
     frame.setColorAt(0, QColor(0x5a, 0x5f, 0x66));
     frame.setColorAt(1, QColor(0x2b, 0x2e, 0x33));
-    painter.setPen(QPen(QColor(0x1c, 0x1e, 0x21), 1.5));
+    painter.setPen(QPen(QColor(0x1c, 0x1e, 0x21), 1));
     painter.setBrush(frame);
-    painter.drawRoundedRect(bezel, 10, 10);
-    const QRectF panel = bezel.adjusted(6, 6, -6, -6);
+    painter.drawRoundedRect(bezel, 9, 9);
+    const QRectF panel = bezel.adjusted(3.5, 3.5, -3.5, -3.5);
     QLinearGradient glass(panel.topLeft(), panel.bottomLeft());
     glass.setColorAt(0, QColor(0xc8, 0xd8, 0xa4));
     glass.setColorAt(1, QColor(0xa6, 0xbc, 0x7c));
-    painter.setPen(QPen(QColor(0x4a, 0x55, 0x38), 1));
+    painter.setPen(Qt::NoPen);
     painter.setBrush(glass);
-    painter.drawRoundedRect(panel, 5, 5);
+    painter.drawRoundedRect(panel, 6, 6);
     return image;
 }
 

@@ -9,6 +9,7 @@
 #include "windows/WindowPlacement.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -386,7 +387,9 @@ void TEVSensorWindowController::updateWindow()
             builder_.appendString(QStringLiteral("\n"));
         largest = largest.expandedTo(builder_.size());
     }
-    cellSize_ = QSizeF(largest.width() + 4, largest.height() + 4);
+    // Side by side, the widest values of neighbouring cells would touch: a blank of the value font between.
+    const double gap = layoutIsVertical_ ? 0.0 : QFontMetricsF(baseFont_).horizontalAdvance(QLatin1Char(' '));
+    cellSize_ = QSizeF(largest.width() + 4 + gap, largest.height() + 4);
     const double padding = 2 * kTextPadding;
     const QSizeF textSize = layoutIsVertical_ ? QSizeF(cellSize_.width() + padding, double(n) * cellSize_.height() + padding)
                                               : QSizeF(double(n) * cellSize_.width() + padding, cellSize_.height() + padding);

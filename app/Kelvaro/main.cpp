@@ -151,7 +151,9 @@ int main(int argc, char** argv)
 
     TerminationSignals terminationSignals([](int signal) {
         platform::log("Kelvaro", QStringLiteral("signal %1 received, quitting").arg(signal));
-        QApplication::quit();
+        // exit(), not quit(): a quit request closes every window first, and the windows that are open must
+        // still be open when the controller records them for the next launch.
+        QCoreApplication::exit(0);
     });
     if (!terminationSignals.install())
         platform::log("Kelvaro", QStringLiteral("could not watch for termination signals; only the menu quits"));

@@ -9,6 +9,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -141,7 +142,10 @@ TEST_F(SensorWindowTest, CellsAndTextSizeComeFromTheLargestMeasuredValue)
         builder.setCurrentFont(*TEVSensorWindowController::nameFontForBaseFont(builder.currentFont(), 2.4f));
         builder.appendString(vertical ? QStringLiteral("Exhaust fan speed\n") : QStringLiteral("Exhaust fan speed"));
         const QSizeF largest = builder.size();
-        EXPECT_DOUBLE_EQ(window->cellSize().width(), largest.width() + 4) << vertical;
+        // Cells side by side keep a blank of the value font between the widest values.
+        const double gap = vertical ? 0.0 : QFontMetricsF(TEVTextAttributeProcessor::systemFontOfSize(24)).horizontalAdvance(' ');
+        EXPECT_TRUE(vertical || gap > 2.0) << gap;
+        EXPECT_DOUBLE_EQ(window->cellSize().width(), largest.width() + 4 + gap) << vertical;
         EXPECT_DOUBLE_EQ(window->cellSize().height(), largest.height() + 4) << vertical;
         const QSizeF cell = window->cellSize();
         const QSizeF expected = vertical ? QSizeF(cell.width() + 10, 2 * cell.height() + 10)
