@@ -106,6 +106,9 @@ QImage TEVDockDisplay::dockTileImage() const
         if (mode_ == 2)
             size = std::min(size, TEVTextAttributeProcessor::largestSystemFontSizeForString(lines_[1], kLcdTextWidth));
         lastFontSize_ = size;
+        // Lines never set are empty: no size fits them, and there is nothing to draw.
+        if (size <= 0)
+            return image;
         builder.setCurrentFont(TEVTextAttributeProcessor::systemFontOfSize(double(size)));
         builder.appendString(mode_ == 2 ? lines_[0] + QLatin1Char('\n') + lines_[1] : lines_[0]);
         // Right-aligned lines: each ends at the same edge however wide the other is.
@@ -126,6 +129,8 @@ QImage TEVDockDisplay::dockTileImage() const
     if (mode_ == 2)
         size = std::min(size, TEVTextAttributeProcessor::largestSystemFontSizeForString(lines_[1], kPlainTextWidth));
     lastFontSize_ = size;
+    if (size <= 0)
+        return image;
     builder.setCurrentFont(TEVTextAttributeProcessor::systemFontOfSize(double(size)));
     for (int i = 0; i < mode_; ++i) {
         builder.deleteContent();

@@ -128,6 +128,20 @@ TEST(TEVDockDisplay, LcdLookDrawsDarkDigitsOnItsPanelAndIgnoresTheColours)
     EXPECT_GT(qAlpha(TEVDockDisplay::lcdBackground(2).pixel(64, 20)), 200);
 }
 
+TEST(TEVDockDisplay, LinesNeverSetDrawNothingButTheirBackground)
+{
+    for (const bool lcd : {false, true}) {
+        TEVDockDisplay dock;
+        dock.setMode(2);
+        dock.setLiquidCrystalDisplay(lcd);
+        EXPECT_EQ(dock.dockTileImage(), lcd ? TEVDockDisplay::lcdBackground(2) : [] {
+            QImage blank(128, 128, QImage::Format_ARGB32_Premultiplied);
+            blank.fill(Qt::transparent);
+            return blank;
+        }()) << lcd;
+    }
+}
+
 TEST(TEVDockDisplay, ModeAboveTwoIsTwoAndBothLinesShareTheSmallerSize)
 {
     TEVDockDisplay dock;
