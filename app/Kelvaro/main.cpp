@@ -20,6 +20,10 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSensorClassLoader.h"
+#include "windows/MinMaxWindowController.h"
+#include "windows/TEVDockDisplay.h"
+#include "windows/TEVSMCKeyDebugWindowController.h"
+#include "windows/TEVSensorWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
 
@@ -45,7 +49,8 @@ const char kUsage[] =
     "                        (as KELVARO_SIMULATED_COMPUTER=DIR does)\n"
     "  --print-output-cache  at quit, print every connected sensor's last value on standard output, one\n"
     "                        tab-separated line each: identifier, value, text (as KELVARO_PRINT_OUTPUT_CACHE=1)\n"
-    "KELVARO_NONINTERACTIVE=1 answers every alert with its default button and logs it, for scripted runs.\n";
+    "KELVARO_NONINTERACTIVE=1 answers every alert with its default button and logs it, for scripted runs.\n"
+    "KELVARO_SMC_KEY_WINDOW=1 opens the SMC key decoder, a diagnostic window.\n";
 
 struct Options {
     QString simulatedComputer;
@@ -148,7 +153,9 @@ int main(int argc, char** argv)
 
     TerminationSignals terminationSignals([](int signal) {
         platform::log("Kelvaro", QStringLiteral("signal %1 received, quitting").arg(signal));
-        QApplication::quit();
+        // exit(), not quit(): a quit request closes every window first, and the windows that are open must
+        // still be open when the controller records them for the next launch.
+        QCoreApplication::exit(0);
     });
     if (!terminationSignals.install())
         platform::log("Kelvaro", QStringLiteral("could not watch for termination signals; only the menu quits"));
@@ -163,6 +170,11 @@ int main(int argc, char** argv)
     };
     // The one connection window of the process; the controller owns it and goes before the application.
     windows.connectionWindow = std::make_shared<ConnectionWindowController>();
+    windows.makeSensorWindow = [](qint64 style, const QString& autosaveName) {
+        return std::make_shared<TEVSensorWindowController>(style, autosaveName);
+    };
+    windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
+    windows.dockTile = std::make_shared<TEVDockDisplay>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
 
@@ -180,6 +192,9 @@ int main(int argc, char** argv)
                                                  .arg(controller->universalIdentifiersOfConnectedSensors().size()));
             });
         });
+
+    if (qEnvironmentVariable("KELVARO_SMC_KEY_WINDOW") == QLatin1String("1"))
+        TEVSMCKeyDebugWindowController::sharedWindowController().showWindow();
 
     bool launched = false;
     std::vector<std::weak_ptr<TEVCaptureThread>> captureThreads;

@@ -271,6 +271,41 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
     checkForWithdrawnSensorSupport(client);
 }
 
+void AppController::openPreferredDisplayChannels()
+{
+    const MonitorPreferences& prefs = *monitorPreferences_;
+    const auto openAll = [this](const QString& name) {
+        if (const auto factory = windowFactories_.value(name))
+            factory->openAllWindows();
+    };
+    // Each window is filled at once rather than on the next tick, which may be seconds away.
+    if (prefs.standardWindowShouldOpen() && standardWindowController_) {
+        standardWindowController_->showWindow();
+        updateStandardWindow();
+    }
+    if (prefs.screenDisplayShouldOpen() && screenDisplayController_) {
+        if (screenDisplayController_->isWindowVisible()) {
+            screenDisplayController_->orderOut();
+        } else {
+            screenDisplayController_->showWindow();
+            updateScreenDisplay();
+        }
+    }
+    if (prefs.overviewShouldOpen())
+        openAll(kSensorOverview);
+    if (prefs.systemInfoShouldOpen())
+        openAll(kSystemInfoDisplay);
+    // The history windows join here when they exist.
+    if (prefs.minMaxWindowShouldOpen() && minMaxWindowController_) {
+        minMaxWindowController_->updateWindow();
+        minMaxWindowController_->showWindow();
+    }
+    if (prefs.batteryInfoShouldOpen())
+        openAll(kSmartBatteryInfoDisplay);
+    if (prefs.displayInfoShouldOpen())
+        openAll(kDisplayInfoDisplay);
+}
+
 void AppController::completeInitializationOfLocalClient()
 {
     if (localPreferences_)
@@ -499,25 +534,6 @@ void AppController::createHistoryWindowControllers()
         historyWindowControllers_.append(controller);
         platform::NotificationCenter::defaultCenter().post(historyWindowControllerWasAddedNotification, controller.get());
     }
-}
-
-void AppController::openPreferredDisplayChannels()
-{
-    const MonitorPreferences& prefs = *monitorPreferences_;
-    const auto openAll = [this](const QString& name) {
-        if (const auto factory = windowFactories_.value(name))
-            factory->openAllWindows();
-    };
-    // The sensor window and screen display (first), the history and min/max windows (after the system
-    // information) join in this order as they come.
-    if (prefs.overviewShouldOpen())
-        openAll(kSensorOverview);
-    if (prefs.systemInfoShouldOpen())
-        openAll(kSystemInfoDisplay);
-    if (prefs.batteryInfoShouldOpen())
-        openAll(kSmartBatteryInfoDisplay);
-    if (prefs.displayInfoShouldOpen())
-        openAll(kDisplayInfoDisplay);
 }
 
 void AppController::updateHistoryWindows()

@@ -30,6 +30,9 @@ public:
     using ColorPtr = std::shared_ptr<platform::Color>;
     virtual ~SensorWindow() = default;
     virtual bool isWindowVisible() const { return false; }
+    // Brings the window to the front, respectively hides it.
+    virtual void showWindow() {}
+    virtual void orderOut() {}
     virtual void setWindowTitle(const QString&) {}
     virtual void saveSpecialPositionPreferences() {}
 
@@ -97,6 +100,8 @@ public:
     virtual void bindToApplicationController(ControllerLookups*) {}
     virtual bool isWindowVisible() const { return false; }
     virtual void updateWindow() {}
+    // Brings the window to the front.
+    virtual void showWindow() {}
 };
 
 class HistoryWindow {

@@ -65,6 +65,8 @@ public:
 struct Recording {
     int splashShown = 0, splashClosed = 0, warningShown = 0, warningHidden = 0;
     QList<const void*> probeClients;
+    // "<style> shown" and "<style> values <n>", in order.
+    QStringList sensorWindowEvents;
 };
 
 ApplicationWindows recordingWindows(Recording& r)
@@ -86,7 +88,24 @@ ApplicationWindows recordingWindows(Recording& r)
         explicit Probes(Recording& r) : r(r) {}
         void useLocalMonitoringClient(const std::shared_ptr<MonitoringClient>& c) override { r.probeClients.append(c.get()); }
     };
+    struct Sensors : SensorWindow {
+        Recording& r;
+        qint64 style;
+        bool visible = false;
+        int values = 0;
+        Sensors(Recording& r, qint64 style) : r(r), style(style) {}
+        bool isWindowVisible() const override { return visible; }
+        void showWindow() override
+        {
+            visible = true;
+            r.sensorWindowEvents.append(QStringLiteral("%1 shown").arg(style));
+        }
+        void removeAllValues() override { values = 0; }
+        void addStringValue(const QString&, const std::shared_ptr<TEVGauge>&) override { ++values; }
+        void updateWindow() override { r.sensorWindowEvents.append(QStringLiteral("%1 values %2").arg(style).arg(values)); }
+    };
     ApplicationWindows w = ApplicationWindows::doNothing();
+    w.makeSensorWindow = [&r](qint64 style, const QString&) { return std::make_shared<Sensors>(r, style); };
     w.makeSplashWindow = [&r] { return std::make_shared<Splash>(r); };
     w.warningPanel = std::make_shared<Warning>(r);
     w.probesPane = std::make_shared<Probes>(r);
@@ -100,7 +119,13 @@ public:
     int spoken = 0;
     int ticksInside = 0, deepestTick = 0;
     std::function<void()> duringAlerts;
-    void openPreferredDisplayChannels() override { ++preferredChannelsOpened; }
+    bool opensPreferredChannels = false;
+    void openPreferredDisplayChannels() override
+    {
+        ++preferredChannelsOpened;
+        if (opensPreferredChannels)
+            AppController::openPreferredDisplayChannels();
+    }
     void speakActiveValues() override
     {
         ++spoken;
@@ -789,4 +814,30 @@ TEST_F(AppControllerTest, TheWindowsOpenAtTheLastQuitReopenOnce)
     EXPECT_EQ(opened, (QStringList{"SensorOverview", "SystemInfoDisplay", "DisplayInfoDisplay"}));
     made.first()->becomeReady(); // a later ready of the same client opens nothing again
     EXPECT_EQ(opened.size(), 3);
+}
+
+TEST_F(AppControllerTest, OpensTheWindowsOfTheLastQuitFilledAtOnce)
+{
+    struct Row {
+        bool standard, floating;
+        QStringList events;
+    } rows[] = {
+        // A first launch opens the sensor window only.
+        {true, false, {"0 shown", "0 values 2"}},
+        {true, true, {"0 shown", "0 values 2", "1 shown", "1 values 2"}},
+        {false, false, {}},
+    };
+    for (const Row& row : rows) {
+        makeController();
+        controller->opensPreferredChannels = true;
+        controller->applicationDidFinishLaunching();
+        controller->monitorPreferences()->setStandardWindowShouldOpen(row.standard);
+        controller->monitorPreferences()->setScreenDisplayShouldOpen(row.floating);
+        rec.sensorWindowEvents.clear();
+        local()->becomeReady();
+        EXPECT_EQ(rec.sensorWindowEvents, row.events) << row.standard << row.floating;
+        controller->applicationWillTerminate();
+        EXPECT_EQ(controller->monitorPreferences()->standardWindowShouldOpen(), row.standard);
+        EXPECT_EQ(controller->monitorPreferences()->screenDisplayShouldOpen(), row.floating);
+    }
 }

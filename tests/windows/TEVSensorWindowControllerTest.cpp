@@ -1,0 +1,298 @@
+// The sensor window and screen display offscreen: fonts, layout measured from the shown document, records.
+
+#include "windows/TEVSensorWindowController.h"
+
+#include "app/model/TEVGauge.h"
+#include "platform/foundation/UserDefaults.h"
+#include "windows/TEVScreenDisplayWindow.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTextLayout>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::shared_ptr<TEVGauge> gauge(const QString& name, bool alerting = false)
+{
+    auto g = std::make_shared<TEVGauge>();
+    g->setCustomName(name);
+    g->setPresentationColor(platform::Color::rgb(platform::Color::Space::DeviceRGB, 0.8f, 0.1f, 0.1f));
+    g->setAlertState(alerting);
+    return g;
+}
+
+class SensorWindowTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TEVSensorWindowController> make(qint64 style, const QString& name = QStringLiteral("StandardWindow"))
+    {
+        return std::make_unique<TEVSensorWindowController>(style, name, defaults_, false);
+    }
+    static void fill(TEVSensorWindowController& window, int n, bool alertFirst = false)
+    {
+        window.removeAllValues();
+        for (int i = 0; i < n; ++i)
+            window.addStringValue(QStringLiteral("%1.5 °C").arg(40 + i), gauge(QStringLiteral("Sensor %1").arg(i), alertFirst && i == 0));
+        window.updateWindow();
+    }
+    // The x at which the text of `block` reaches `position` (from the block's start), margin included.
+    static double xAt(const QTextDocument& document, int blockNumber, int position)
+    {
+        const QTextBlock block = document.findBlockByNumber(blockNumber);
+        const QTextLine line = block.layout()->lineForTextPosition(position);
+        return document.documentMargin() + line.cursorToX(position);
+    }
+
+    QTemporaryDir dir_;
+    std::shared_ptr<platform::UserDefaults> defaults_ =
+        std::make_shared<platform::UserDefaults>(dir_.path() + QStringLiteral("/standard.plist"));
+};
+
+} // namespace
+
+TEST(TEVSensorWindowController, LabelFontIsTheBaseSizeOverTheRatioNeverBelowSix)
+{
+    struct Row {
+        double size;
+        float ratio;
+        double expected; // 0: no label font
+    } rows[] = {{10, 2.4f, 6}, {24, 2.4f, 10}, {24, 1.0f, 24}, {30, 4.0f, 7.5}, {24, 0.99f, 0}, {24, 0.0f, 0}};
+    for (const Row& row : rows) {
+        QFont base(QStringLiteral("DejaVu Sans"));
+        base.setPointSizeF(row.size);
+        const auto label = TEVSensorWindowController::nameFontForBaseFont(base, row.ratio);
+        if (row.expected == 0) {
+            EXPECT_FALSE(label) << row.size << " / " << row.ratio;
+            continue;
+        }
+        ASSERT_TRUE(label) << row.size << " / " << row.ratio;
+        EXPECT_DOUBLE_EQ(label->pointSizeF(), row.expected) << row.size << " / " << row.ratio;
+        EXPECT_EQ(label->family(), base.family());
+    }
+}
+
+TEST(TEVSensorWindowController, JustifiedNaturalAndUnknownAlignmentsTabLikeRight)
+{
+    const std::pair<quint64, QTextOption::TabType> rows[] = {
+        {0, QTextOption::LeftTab},  {1, QTextOption::RightTab}, {2, QTextOption::CenterTab},
+        {3, QTextOption::RightTab}, {4, QTextOption::RightTab}, {99, QTextOption::RightTab}};
+    for (const auto& [alignment, type] : rows)
+        EXPECT_EQ(TEVSensorWindowController::tabulatorTypeForAlignment(alignment), type) << alignment;
+}
+
+TEST_F(SensorWindowTest, OneHorizontalCellHasItsTabStopByAlignment)
+{
+    struct Row {
+        quint64 alignment;
+        double stopInCells;
+        bool tabAfterText;
+    } rows[] = {{2, 0.5, false}, {0, 1.0, true}, {1, 1.0, false}, {3, 1.0, false}};
+    for (const Row& row : rows) {
+        auto window = make(0);
+        window->setAlignment(row.alignment);
+        fill(*window, 1);
+        const QTextDocument& document = *window->document();
+        const auto stops = document.firstBlock().blockFormat().tabPositions();
+        ASSERT_EQ(stops.size(), 1) << row.alignment;
+        EXPECT_DOUBLE_EQ(stops.first().position, row.stopInCells * window->cellSize().width()) << row.alignment;
+        EXPECT_EQ(stops.first().type, TEVSensorWindowController::tabulatorTypeForAlignment(row.alignment));
+        const QString first = document.firstBlock().text();
+        EXPECT_EQ(first, row.tabAfterText ? QStringLiteral("40.5 °C\t") : QStringLiteral("\t40.5 °C")) << row.alignment;
+        EXPECT_EQ(document.findBlockByNumber(1).text(), row.tabAfterText ? QStringLiteral("Sensor 0\t") : QStringLiteral("\tSensor 0"));
+    }
+}
+
+TEST_F(SensorWindowTest, RightAlignedValuesEndAtTheirCellsInTheLaidOutText)
+{
+    auto window = make(0);
+    fill(*window, 3);
+    const QTextDocument& document = *window->document();
+    const double cell = window->cellSize().width();
+    // "\t40.5 °C\t41.5 °C\t42.5 °C": each value ends at its right tab stop.
+    const QString text = document.firstBlock().text();
+    int end = 0;
+    for (int t = 0; t < 3; ++t) {
+        end = int(text.indexOf(QLatin1Char('\t'), end)) + 1 + 7;
+        EXPECT_NEAR(xAt(document, 0, end), document.documentMargin() + (t + 1) * cell, 1.0) << t;
+    }
+}
+
+TEST_F(SensorWindowTest, CellsAndTextSizeComeFromTheLargestMeasuredValue)
+{
+    for (const bool vertical : {false, true}) {
+        auto window = make(0);
+        window->setHasVerticalLayout(vertical);
+        window->removeAllValues();
+        window->addStringValue(QStringLiteral("1"), gauge(QStringLiteral("Fan")));
+        window->addStringValue(QStringLiteral("12345 rpm"), gauge(QStringLiteral("Exhaust fan speed")));
+        window->updateWindow();
+
+        TEVTextAttributeProcessor builder;
+        builder.setCurrentFont(TEVTextAttributeProcessor::systemFontOfSize(24));
+        builder.appendString(QStringLiteral("12345 rpm\n"));
+        builder.setCurrentFont(*TEVSensorWindowController::nameFontForBaseFont(builder.currentFont(), 2.4f));
+        builder.appendString(vertical ? QStringLiteral("Exhaust fan speed\n") : QStringLiteral("Exhaust fan speed"));
+        const QSizeF largest = builder.size();
+        // Cells side by side keep a blank of the value font between the widest values.
+        const double gap = vertical ? 0.0 : QFontMetricsF(TEVTextAttributeProcessor::systemFontOfSize(24)).horizontalAdvance(' ');
+        EXPECT_TRUE(vertical || gap > 2.0) << gap;
+        EXPECT_DOUBLE_EQ(window->cellSize().width(), largest.width() + 4 + gap) << vertical;
+        EXPECT_DOUBLE_EQ(window->cellSize().height(), largest.height() + 4) << vertical;
+        const QSizeF cell = window->cellSize();
+        const QSizeF expected = vertical ? QSizeF(cell.width() + 10, 2 * cell.height() + 10)
+                                         : QSizeF(2 * cell.width() + 10, cell.height() + 10);
+        EXPECT_EQ(window->lastDisplayedTextSize(), expected) << vertical;
+        // The shown text is as high as the cells say: the layout and the measurement agree.
+        auto* shown = const_cast<QTextDocument*>(window->document());
+        EXPECT_NEAR(shown->documentLayout()->documentSize().height(), expected.height() - 4 * (vertical ? 2 : 1), 1.0) << vertical;
+    }
+}
+
+TEST_F(SensorWindowTest, AnEmptyListShowsNoTextAndKeepsTheSize)
+{
+    for (const qint64 style : {0, 1}) {
+        auto window = make(style, QString());
+        fill(*window, 2);
+        const QSize before = window->sensorWindow()->size();
+        const QSizeF text = window->lastDisplayedTextSize();
+        fill(*window, 0);
+        EXPECT_TRUE(window->document()->isEmpty()) << style;
+        EXPECT_EQ(window->sensorWindow()->size(), before) << style;
+        EXPECT_EQ(window->lastDisplayedTextSize(), text) << style;
+    }
+}
+
+TEST_F(SensorWindowTest, OnlyTheValueOfAnAlertingGaugeIsInverted)
+{
+    for (const bool vertical : {false, true}) {
+        auto window = make(0);
+        window->setHasVerticalLayout(vertical);
+        fill(*window, 2, true);
+        const QTextDocument& document = *window->document();
+        QStringList inverted;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                if (it.fragment().charFormat().background().style() != Qt::NoBrush)
+                    inverted.append(it.fragment().text().trimmed());
+        EXPECT_EQ(inverted.join(QLatin1Char('|')).remove(QLatin1Char('\t')), QStringLiteral("40.5 °C")) << vertical;
+    }
+}
+
+TEST_F(SensorWindowTest, StyleChangesOnlyBetweenTheTwoScreenDisplayStyles)
+{
+    struct Row {
+        qint64 from, to, expected;
+        bool logs;
+    } rows[] = {{0, 1, 0, true}, {1, 0, 1, true}, {2, 0, 2, true}, {1, 2, 2, false}, {2, 1, 1, false}, {0, 0, 0, false}};
+    for (const Row& row : rows) {
+        auto window = make(row.from, QString());
+        kelvaro::test::log().clear();
+        window->setWindowStyle(row.to);
+        EXPECT_EQ(window->windowStyle(), row.expected) << row.from << "->" << row.to;
+        if (row.logs)
+            EXPECT_EQ(kelvaro::test::log().lines(),
+                      QStringList{QStringLiteral("TEVSensorWindowController: change to window style %1 not support in the "
+                                                 "current configuration. Ignoring...\n").arg(row.to)});
+        else
+            EXPECT_TRUE(kelvaro::test::log().lines().isEmpty());
+        if (auto* display = qobject_cast<TEVScreenDisplayWindow*>(window->sensorWindow())) {
+            EXPECT_EQ(display->hasBackdropModeEnabled(), row.expected == 2);
+        }
+    }
+}
+
+TEST_F(SensorWindowTest, PositionRecordRoundTripAndFallbacks)
+{
+    const QString record = TEVSensorWindowController::kPositionRecordPrefix + QStringLiteral("StandardWindow");
+    const QString frame = TEVSensorWindowController::kFrameRecordPrefix + QStringLiteral("StandardWindow");
+    struct Row {
+        const char* record;
+        const char* frame;
+        QPoint expected;
+    } rows[] = {
+        {nullptr, nullptr, {300, 300}}, {"12 34", nullptr, {12, 34}}, {" -5 40 trailing", nullptr, {-5, 40}},
+        {"abc", "40 50 200 100", {300, 300}}, {"7", nullptr, {300, 300}}, {nullptr, "40 50 200 100", {40, 50}},
+        {"99999999999 1", nullptr, {300, 300}},
+    };
+    for (const Row& row : rows) {
+        defaults_->removeObjectForKey(record);
+        defaults_->removeObjectForKey(frame);
+        if (row.record)
+            defaults_->setObject(QString::fromUtf8(row.record), record);
+        if (row.frame)
+            defaults_->setObject(QString::fromUtf8(row.frame), frame);
+        auto window = make(0);
+        EXPECT_EQ(window->preferredPositionForWindow(), row.expected) << (row.record ? row.record : "-");
+        EXPECT_EQ(window->sensorWindow()->pos(), row.expected) << (row.record ? row.record : "-");
+        // A restored frame survives the first layout; without one the window takes its text's size at once.
+        EXPECT_EQ(window->suppressesWindowResizing(), row.frame != nullptr);
+    }
+    // No autosave name: neither read nor written.
+    EXPECT_EQ(make(0, QString())->preferredPositionForWindow(), QPoint(300, 300));
+
+    defaults_->removeObjectForKey(record);
+    auto window = make(1, QStringLiteral("StandardWindow"));
+    window->sensorWindow()->move(123, 456);
+    window->saveSpecialPositionPreferences();
+    EXPECT_EQ(defaults_->stringForKey(record), QStringLiteral("123 456"));
+    EXPECT_EQ(make(1, QStringLiteral("StandardWindow"))->sensorWindow()->pos(), QPoint(123, 456));
+}
+
+TEST_F(SensorWindowTest, TheScreenDisplayIsDraggedUnlessFixed)
+{
+    for (const bool fixed : {false, true}) {
+        auto window = make(1, QString());
+        auto* display = qobject_cast<TEVScreenDisplayWindow*>(window->sensorWindow());
+        ASSERT_TRUE(display);
+        window->setHasFixedPosition(fixed);
+        display->move(300, 300);
+        const QPointF inside(10, 10);
+        QMouseEvent press(QEvent::MouseButtonPress, inside, QPointF(310, 310), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(display, &press);
+        QMouseEvent drag(QEvent::MouseMove, inside, QPointF(400, 420), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(display, &drag);
+        EXPECT_EQ(display->pos(), fixed ? QPoint(300, 300) : QPoint(390, 410)) << fixed;
+    }
+}
+
+TEST_F(SensorWindowTest, WithoutACompositorTheScreenDisplayIsShapedToItsText)
+{
+    auto window = make(1, QString());
+    window->setHasShadow(true);
+    fill(*window, 2);
+    auto* display = qobject_cast<TEVScreenDisplayWindow*>(window->sensorWindow());
+    ASSERT_TRUE(display);
+    const QRegion shape = display->mask();
+    ASSERT_FALSE(shape.isEmpty());
+    // Text covers only part of its rectangle; a box would cover all of it.
+    qint64 area = 0;
+    for (const QRect& r : shape)
+        area += qint64(r.width()) * r.height();
+    EXPECT_LT(area, qint64(display->width()) * display->height() / 2);
+    EXPECT_GT(area, 0);
+}
+
+TEST(TEVSensorWindowController, PreviewShowsTheValueAboveItsName)
+{
+    QLabel field;
+    TEVSensorWindowController::simulateDisplayOfStringValue(QStringLiteral("45 °C"), QStringLiteral("CPU"),
+                                                            TEVTextAttributeProcessor::systemFontOfSize(24), Qt::red, 1,
+                                                            2.4f, &field);
+    QTextDocument shown;
+    shown.setHtml(field.text());
+    EXPECT_EQ(shown.toPlainText(), QStringLiteral("45 °C\nCPU"));
+    QLabel untouched;
+    TEVSensorWindowController::simulateDisplayOfStringValue(QStringLiteral("45 °C"), QStringLiteral("CPU"),
+                                                            TEVTextAttributeProcessor::systemFontOfSize(24), Qt::red, 1,
+                                                            0.5f, &untouched);
+    EXPECT_TRUE(untouched.text().isEmpty());
+}

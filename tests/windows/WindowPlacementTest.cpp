@@ -1,0 +1,79 @@
+// The placement rules over fake screen lists: one screen, two stacked screens, a detached screen.
+
+#include "windows/WindowPlacement.h"
+
+#include "tests/support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using WindowPlacement::Screens;
+
+// 1280 × 800 with a 24-pixel panel at the top.
+Screens oneScreen()
+{
+    return {{QRect(0, 0, 1280, 800)}, {QRect(0, 24, 1280, 776)}, 0};
+}
+
+// A second, larger screen above the primary one.
+Screens stackedScreens()
+{
+    return {{QRect(0, 0, 1280, 800), QRect(0, -1080, 1920, 1080)}, {QRect(0, 24, 1280, 776), QRect(0, -1080, 1920, 1080)}, 0};
+}
+
+} // namespace
+
+TEST(WindowPlacement, FitKeepsTheTopLeftAndTakesTheTextSizeWithinTheVisibleArea)
+{
+    const QSize minimum(80, 60), maximum(600, 200);
+    struct Row {
+        const char* what;
+        Screens screens;
+        QRect frame;
+        QRect expected;
+    } rows[] = {
+        {"fits as it is", oneScreen(), {300, 300, 100, 100}, {300, 300, 600, 200}},
+        {"too wide for the right edge", oneScreen(), {1000, 300, 100, 100}, {1000, 300, 280, 200}},
+        {"left edge near the right edge keeps the minimum width", oneScreen(), {1250, 300, 100, 100}, {1200, 300, 80, 200}},
+        {"left edge beyond the right edge", oneScreen(), {1500, 300, 100, 100}, {0, 24, 600, 200}},
+        {"partly left of the screen", oneScreen(), {-50, 300, 100, 100}, {0, 300, 600, 200}},
+        {"under the top panel", oneScreen(), {300, 5, 100, 100}, {300, 24, 600, 200}},
+        {"top edge near the bottom", oneScreen(), {300, 700, 100, 100}, {300, 700, 600, 100}},
+        {"on the upper screen", stackedScreens(), {100, -900, 100, 100}, {100, -900, 600, 200}},
+        {"mostly on the upper screen, its wider area", stackedScreens(), {1500, -300, 300, 350}, {1500, -300, 420, 200}},
+        {"on a detached screen", stackedScreens(), {3000, 2000, 100, 100}, {0, 24, 600, 200}},
+        {"on no screen at all", oneScreen(), {-5000, -5000, 100, 100}, {0, 24, 600, 200}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(WindowPlacement::fitFrameToScreen(row.frame, minimum, maximum, row.screens), row.expected) << row.what;
+}
+
+TEST(WindowPlacement, OnAnyScreenAndTheOffScreenFallback)
+{
+    EXPECT_TRUE(WindowPlacement::isOnAnyScreen(QRect(1270, 790, 50, 50), oneScreen()));
+    EXPECT_FALSE(WindowPlacement::isOnAnyScreen(QRect(1280, 0, 50, 50), oneScreen()));
+    EXPECT_TRUE(WindowPlacement::isOnAnyScreen(QRect(10, -500, 50, 50), stackedScreens()));
+    EXPECT_FALSE(WindowPlacement::isOnAnyScreen(QRect(10, -500, 50, 50), oneScreen()));
+    EXPECT_EQ(WindowPlacement::offScreenFallbackTopLeft(oneScreen()), QPoint(160, 100));
+}
+
+TEST(WindowPlacement, DraggingUpStopsAtTheTopUnlessAnotherScreenIsThere)
+{
+    struct Row {
+        const char* what;
+        Screens screens;
+        qsizetype current;
+        QPoint proposed;
+        QPoint expected;
+    } rows[] = {
+        {"within the screen", oneScreen(), 0, {200, 100}, {200, 100}},
+        {"above the only screen", oneScreen(), 0, {200, -40}, {200, 0}},
+        {"onto the screen above", stackedScreens(), 0, {200, -40}, {200, -40}},
+        {"above the upper screen", stackedScreens(), 1, {200, -1200}, {200, -1080}},
+        {"down onto the lower screen", stackedScreens(), 1, {200, 300}, {200, 300}},
+        {"beside the screen above", stackedScreens(), 0, {2000, -40}, {2000, 0}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(WindowPlacement::dragTopLeft(row.proposed, row.current, row.screens), row.expected) << row.what;
+}

@@ -1,0 +1,131 @@
+#include "windows/TEVScreenDisplayWindow.h"
+
+#include "windows/WindowPlacement.h"
+
+#include <QBitmap>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QTextDocument>
+#include <QWindow>
+
+namespace {
+
+// The shadow falls to the lower right, as light from the upper left would cast it.
+constexpr QPoint kShadowOffset(1, 2);
+
+} // namespace
+
+TEVScreenDisplayWindow::TEVScreenDisplayWindow(bool translucent)
+    : QWidget(nullptr)
+    , translucent_(translucent)
+{
+    setObjectName(QStringLiteral("sensorWindow"));
+    setAttribute(Qt::WA_TranslucentBackground, translucent_);
+    // Without translucency the pixels inside the mask are this colour: anti-aliased edges blend into a
+    // dark outline that reads on any desktop.
+    setAutoFillBackground(false);
+    applyWindowFlags();
+    resize(100, 100);
+}
+
+void TEVScreenDisplayWindow::applyWindowFlags()
+{
+    const bool visible = isVisible();
+    Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint;
+    flags |= backdrop_ ? Qt::WindowStaysOnBottomHint : Qt::WindowStaysOnTopHint;
+    setWindowFlags(flags);
+    // New flags hide the window.
+    if (visible)
+        show();
+}
+
+void TEVScreenDisplayWindow::enableBackdropMode(bool enable)
+{
+    if (backdrop_ == enable)
+        return;
+    backdrop_ = enable;
+    applyWindowFlags();
+}
+
+void TEVScreenDisplayWindow::setHasShadow(bool shadow)
+{
+    if (shadow_ == shadow)
+        return;
+    shadow_ = shadow;
+    reshape();
+}
+
+void TEVScreenDisplayWindow::setContent(QTextDocument& document, const QSize& size)
+{
+    QImage text(size.expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+    text.fill(Qt::transparent);
+    {
+        QPainter painter(&text);
+        document.drawContents(&painter);
+    }
+    text_ = text;
+    reshape();
+}
+
+void TEVScreenDisplayWindow::reshape()
+{
+    if (text_.isNull())
+        return;
+    content_ = QImage(text_.size(), QImage::Format_ARGB32_Premultiplied);
+    content_.fill(Qt::transparent);
+    QPainter painter(&content_);
+    if (shadow_) {
+        QImage shadow = text_;
+        QPainter tint(&shadow);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(shadow.rect(), QColor(0, 0, 0, 160));
+        tint.end();
+        painter.drawImage(kShadowOffset, shadow);
+    }
+    painter.drawImage(0, 0, text_);
+    painter.end();
+    if (!translucent_) {
+        // Only the drawn pixels belong to the window; the rest of its rectangle is the desktop.
+        const QImage alpha = content_.createAlphaMask(Qt::ThresholdAlphaDither);
+        const QRegion shape(QBitmap::fromImage(alpha));
+        // An empty mask would mean no mask at all: the whole rectangle, black.
+        setMask(shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape);
+    }
+    update();
+}
+
+void TEVScreenDisplayWindow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (translucent_) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(rect(), Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    } else {
+        painter.fillRect(rect(), Qt::black);
+    }
+    painter.drawImage(0, 0, content_);
+}
+
+void TEVScreenDisplayWindow::mousePressEvent(QMouseEvent* event)
+{
+    if (fixed_ || event->button() != Qt::LeftButton)
+        return;
+    // Wayland lets no client place its windows: the compositor moves it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle()) {
+        windowHandle()->startSystemMove();
+        return;
+    }
+    initialLocation_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void TEVScreenDisplayWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (fixed_ || !(event->buttons() & Qt::LeftButton))
+        return;
+    const auto screens = WindowPlacement::currentScreens();
+    const QPoint proposed = event->globalPosition().toPoint() - initialLocation_;
+    move(WindowPlacement::dragTopLeft(proposed, WindowPlacement::screenIndexForFrame(frameGeometry(), screens), screens));
+}

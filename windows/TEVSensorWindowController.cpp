@@ -1,0 +1,518 @@
+#include "windows/TEVSensorWindowController.h"
+
+#include "app/model/TEVGauge.h"
+#include "platform/desktop/widgets/Compositing.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/UserDefaults.h"
+#include "windows/TEVScreenDisplayWindow.h"
+#include "windows/WindowPlacement.h"
+
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The text view's own padding on each side; text sizes include both sides.
+constexpr double kTextPadding = 5.0;
+
+QColor toQColor(const std::shared_ptr<platform::Color>& color)
+{
+    if (!color)
+        return {};
+    return QColor::fromRgbF(color->red(), color->green(), color->blue(), color->alpha());
+}
+
+QSize ceilSize(const QSizeF& size)
+{
+    return QSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
+}
+
+} // namespace
+
+// Keeps the frame record current as the window moves and resizes, as the window system's autosave does.
+class FrameAutosaver final : public QObject {
+public:
+    FrameAutosaver(TEVSensorWindowController* controller, QObject* window)
+        : QObject(window)
+        , controller_(controller)
+    {
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+            controller_->saveFrame();
+        return false;
+    }
+
+private:
+    TEVSensorWindowController* controller_;
+};
+
+TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString& autosaveName,
+                                                     std::shared_ptr<platform::UserDefaults> defaults,
+                                                     std::optional<bool> translucent)
+    : windowStyle_(style)
+    , baseFont_(TEVTextAttributeProcessor::systemFontOfSize(24))
+    , autosaveName_(autosaveName)
+    , defaults_(std::move(defaults))
+{
+    if (!defaults_ && platform::Bundle::main())
+        defaults_ = platform::UserDefaults::standard();
+    if (style != 0) {
+        screenWindow_ = new TEVScreenDisplayWindow(translucent.value_or(platform::isCompositingManagerRunning()));
+        screenWindow_->enableBackdropMode(style == 2);
+        window_ = screenWindow_.data();
+    } else {
+        window_ = new QWidget;
+        window_->setObjectName(QStringLiteral("sensorWindow"));
+        auto* layout = new QVBoxLayout(window_);
+        layout->setContentsMargins(0, 0, 0, 0);
+        sensorText_ = new QTextEdit(window_);
+        sensorText_->setObjectName(QStringLiteral("sensorText"));
+        sensorText_->setReadOnly(true);
+        // Selectable for copying, without a caret in a text nobody edits.
+        sensorText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        sensorText_->setLineWrapMode(QTextEdit::FixedPixelWidth);
+        sensorText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        sensorText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        layout->addWidget(sensorText_);
+        window_->resize(100, 100);
+        suppressWindowResizing_ = true;
+    }
+    window_->move(kDefaultPosition);
+    if (!autosaveName_.isEmpty()) {
+        const QRect before = window_->geometry();
+        restoreFrame();
+        if (style == 0 && window_->geometry() == before)
+            suppressWindowResizing_ = false;
+        window_->installEventFilter(new FrameAutosaver(this, window_));
+    } else {
+        suppressWindowResizing_ = false;
+    }
+    window_->move(preferredPositionForWindow());
+}
+
+TEVSensorWindowController::~TEVSensorWindowController()
+{
+    delete window_.data();
+}
+
+// --- Class helpers -------------------------------------------------------------------------------------
+
+std::optional<QFont> TEVSensorWindowController::nameFontForBaseFont(const QFont& baseFont, float ratio)
+{
+    if (!(ratio >= 1.0f) || baseFont.pointSizeF() <= 0)
+        return std::nullopt;
+    QFont font = baseFont;
+    font.setPointSizeF(double(std::max(6.0f, float(baseFont.pointSizeF()) / ratio)));
+    return font;
+}
+
+QTextOption::TabType TEVSensorWindowController::tabulatorTypeForAlignment(quint64 alignment)
+{
+    switch (alignment) {
+    case 0: return QTextOption::LeftTab;
+    case 2: return QTextOption::CenterTab;
+    default: return QTextOption::RightTab;
+    }
+}
+
+Qt::Alignment TEVSensorWindowController::qtAlignment(quint64 alignment)
+{
+    switch (alignment) {
+    case 0: return Qt::AlignLeft;
+    case 1: return Qt::AlignRight;
+    case 2: return Qt::AlignHCenter;
+    case 3: return Qt::AlignJustify;
+    default: return Qt::AlignLeading;
+    }
+}
+
+void TEVSensorWindowController::simulateDisplayOfStringValue(const QString& value, const QString& gaugeName,
+                                                             const QFont& font, const QColor& color, quint64 alignment,
+                                                             float labelRatio, QLabel* field)
+{
+    if (value.isNull() || gaugeName.isNull() || !color.isValid() || !field || !(labelRatio >= 1.0f))
+        return;
+    TEVTextAttributeProcessor builder;
+    builder.setAlignment(qtAlignment(alignment));
+    builder.setCurrentColor(color);
+    builder.setCurrentFont(font);
+    builder.appendString(value);
+    builder.appendString(QStringLiteral("\n"));
+    if (const auto labelFont = nameFontForBaseFont(font, labelRatio))
+        builder.setCurrentFont(*labelFont);
+    builder.appendString(gaugeName);
+    field->setTextFormat(Qt::RichText);
+    field->setText(builder.attributedString()->toHtml());
+    field->adjustSize();
+    field->update();
+}
+
+// --- Window and records --------------------------------------------------------------------------------
+
+QWidget* TEVSensorWindowController::sensorWindow() const
+{
+    return window_.data();
+}
+
+const QTextDocument* TEVSensorWindowController::document() const
+{
+    return sensorText_ ? sensorText_->document() : shown_.get();
+}
+
+bool TEVSensorWindowController::isWindowVisible() const
+{
+    return window_ && window_->isVisible();
+}
+
+void TEVSensorWindowController::showWindow()
+{
+    if (!window_)
+        return;
+    window_->show();
+    window_->raise();
+    if (!screenWindow_)
+        window_->activateWindow();
+}
+
+void TEVSensorWindowController::orderOut()
+{
+    if (window_)
+        window_->hide();
+}
+
+void TEVSensorWindowController::setWindowTitle(const QString& title)
+{
+    if (window_)
+        window_->setWindowTitle(title);
+}
+
+QPoint TEVSensorWindowController::preferredPositionForWindow() const
+{
+    if (autosaveName_.isEmpty() || !defaults_)
+        return kDefaultPosition;
+    QString record = defaults_->stringForKey(kPositionRecordPrefix + autosaveName_);
+    // Our frame record starts with the top-left corner too, so either reads the same way.
+    if (record.isNull())
+        record = defaults_->stringForKey(kFrameRecordPrefix + autosaveName_);
+    if (record.isNull())
+        return kDefaultPosition;
+    static const QRegularExpression twoIntegers(QStringLiteral("^\\s*([-+]?\\d+)\\s*([-+]?\\d+)"));
+    const auto match = twoIntegers.match(record);
+    bool xOk = false, yOk = false;
+    const int x = match.hasMatch() ? match.captured(1).toInt(&xOk) : 0;
+    const int y = match.hasMatch() ? match.captured(2).toInt(&yOk) : 0;
+    return xOk && yOk ? QPoint(x, y) : kDefaultPosition;
+}
+
+void TEVSensorWindowController::saveSpecialPositionPreferences()
+{
+    if (autosaveName_.isEmpty() || !defaults_ || !window_)
+        return;
+    const QPoint topLeft = window_->pos();
+    defaults_->setObject(QStringLiteral("%1 %2").arg(topLeft.x()).arg(topLeft.y()), kPositionRecordPrefix + autosaveName_);
+}
+
+void TEVSensorWindowController::restoreFrame()
+{
+    if (!defaults_)
+        return;
+    const QStringList parts =
+        defaults_->stringForKey(kFrameRecordPrefix + autosaveName_).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 4)
+        return;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        numbers[i] = parts.at(i).toInt(&ok);
+        if (!ok)
+            return;
+    }
+    if (numbers[2] <= 0 || numbers[3] <= 0)
+        return;
+    window_->move(numbers[0], numbers[1]);
+    window_->resize(numbers[2], numbers[3]);
+}
+
+void TEVSensorWindowController::saveFrame() const
+{
+    if (!defaults_ || !window_ || autosaveName_.isEmpty())
+        return;
+    const QPoint p = window_->pos();
+    const QSize s = window_->size();
+    defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
+                         kFrameRecordPrefix + autosaveName_);
+}
+
+bool TEVSensorWindowController::isWindowOnAnyScreen() const
+{
+    return window_ && WindowPlacement::isOnAnyScreen(window_->frameGeometry(), WindowPlacement::currentScreens());
+}
+
+// --- Setters -------------------------------------------------------------------------------------------
+
+void TEVSensorWindowController::setBackgroundColor(const ColorPtr& color)
+{
+    const QColor background = toQColor(color);
+    if (!sensorText_ || !background.isValid())
+        return;
+    QPalette palette = sensorText_->viewport()->palette();
+    palette.setColor(QPalette::Base, background);
+    sensorText_->viewport()->setPalette(palette);
+    sensorText_->viewport()->setAutoFillBackground(true);
+}
+
+void TEVSensorWindowController::setHasVerticalLayout(bool vertical)
+{
+    if (layoutIsVertical_ == vertical)
+        return;
+    layoutIsVertical_ = vertical;
+    updateWindow();
+}
+
+void TEVSensorWindowController::setBaseFont(const MachinePreferences::Font& font)
+{
+    const double size = font.size > 0 ? double(font.size) : 24.0;
+    QFont qfont = TEVTextAttributeProcessor::systemFontOfSize(size);
+    if (!font.name.isEmpty()) {
+        qfont = QFont(font.name);
+        qfont.setPointSizeF(size);
+    }
+    setBaseFont(qfont);
+}
+
+void TEVSensorWindowController::setBaseFont(const QFont& font)
+{
+    if (font == baseFont_)
+        return;
+    baseFont_ = font;
+    updateWindow();
+}
+
+void TEVSensorWindowController::setFixedForegroundColor(const ColorPtr& color)
+{
+    foregroundColor_ = toQColor(color);
+}
+
+void TEVSensorWindowController::setAlignment(quint64 alignment)
+{
+    if (textAlignment_ == alignment)
+        return;
+    textAlignment_ = alignment;
+    updateWindow();
+}
+
+void TEVSensorWindowController::setWindowStyle(qint64 style)
+{
+    if (style == windowStyle_)
+        return;
+    if ((windowStyle_ == 0) != (style == 0)) {
+        platform::log(QStringLiteral("TEVSensorWindowController: change to window style %1 not support in the current "
+                                     "configuration. Ignoring...\n")
+                          .arg(style));
+        return;
+    }
+    windowStyle_ = style;
+    screenWindow_->enableBackdropMode(style == 2);
+}
+
+void TEVSensorWindowController::setTransparency(float alpha)
+{
+    if (screenWindow_)
+        screenWindow_->setWindowOpacity(double(alpha));
+}
+
+void TEVSensorWindowController::setHasShadow(bool shadow)
+{
+    if (screenWindow_)
+        screenWindow_->setHasShadow(shadow);
+}
+
+void TEVSensorWindowController::setHasFixedPosition(bool fixed)
+{
+    if (screenWindow_)
+        screenWindow_->setWindowHasFixedPosition(fixed);
+}
+
+void TEVSensorWindowController::removeAllValues()
+{
+    currentDisplayValues_.clear();
+    currentGauges_.clear();
+}
+
+void TEVSensorWindowController::addStringValue(const QString& value, const std::shared_ptr<TEVGauge>& gauge)
+{
+    if (value.isNull() || !gauge)
+        return;
+    currentDisplayValues_.append(value);
+    currentGauges_.append(gauge);
+}
+
+// --- Layout --------------------------------------------------------------------------------------------
+
+void TEVSensorWindowController::updateWindow()
+{
+    if (!window_)
+        return;
+    const qsizetype n = currentDisplayValues_.size();
+    builder_.deleteContent();
+    if (n == 0) {
+        showDocument();
+        return;
+    }
+    const auto labelFont = nameFontForBaseFont(baseFont_, labelRatio_);
+    QSizeF largest(0, 0);
+    for (qsizetype i = 0; i < n; ++i) {
+        builder_.deleteContent();
+        builder_.setCurrentFont(baseFont_);
+        builder_.appendString(currentDisplayValues_.at(i));
+        builder_.appendString(QStringLiteral("\n"));
+        // Without a label font the labels stay in the value font.
+        if (labelFont)
+            builder_.setCurrentFont(*labelFont);
+        builder_.appendString(currentGauges_.at(i)->customName());
+        if (layoutIsVertical_)
+            builder_.appendString(QStringLiteral("\n"));
+        largest = largest.expandedTo(builder_.size());
+    }
+    // Side by side, the widest values of neighbouring cells would touch: a blank of the value font between.
+    const double gap = layoutIsVertical_ ? 0.0 : QFontMetricsF(baseFont_).horizontalAdvance(QLatin1Char(' '));
+    cellSize_ = QSizeF(largest.width() + 4 + gap, largest.height() + 4);
+    const double padding = 2 * kTextPadding;
+    const QSizeF textSize = layoutIsVertical_ ? QSizeF(cellSize_.width() + padding, double(n) * cellSize_.height() + padding)
+                                              : QSizeF(double(n) * cellSize_.width() + padding, cellSize_.height() + padding);
+    const bool resize = textSize != lastDisplayedTextSize_;
+    lastDisplayedTextSize_ = textSize;
+
+    builder_.deleteContent();
+    if (layoutIsVertical_)
+        buildVertical(labelFont);
+    else
+        buildHorizontal(labelFont);
+    showDocument();
+    if (resize)
+        resizeWindowUsingContentMinimumSize(cellSize_, textSize);
+}
+
+void TEVSensorWindowController::buildVertical(const std::optional<QFont>& labelFont)
+{
+    builder_.setAlignment(qtAlignment(textAlignment_));
+    if (foregroundColor_.isValid())
+        builder_.setCurrentColor(foregroundColor_);
+    for (qsizetype i = 0; i < currentDisplayValues_.size(); ++i) {
+        const auto& gauge = currentGauges_.at(i);
+        if (!foregroundColor_.isValid())
+            builder_.setCurrentColor(toQColor(gauge->presentationColor()));
+        builder_.setInvertedMode(gauge->isInAlertState());
+        builder_.setCurrentFont(baseFont_);
+        builder_.appendString(currentDisplayValues_.at(i) + QLatin1Char('\n'));
+        builder_.setInvertedMode(false);
+        if (labelFont)
+            builder_.setCurrentFont(*labelFont);
+        // The last cell ends as it was measured: a further line feed would add a line below every cell.
+        const bool last = i + 1 == currentDisplayValues_.size();
+        builder_.appendString(gauge->customName() + (last ? QStringLiteral("\n") : QStringLiteral("\n\n")));
+    }
+}
+
+void TEVSensorWindowController::buildHorizontal(const std::optional<QFont>& labelFont)
+{
+    const QTextOption::TabType type = tabulatorTypeForAlignment(textAlignment_);
+    const double cell = cellSize_.width();
+    QList<QTextOption::Tab> stops;
+    for (qsizetype t = 0; t < currentDisplayValues_.size(); ++t)
+        stops.append(QTextOption::Tab(type == QTextOption::CenterTab ? double(t) * cell + cell / 2 : double(t + 1) * cell, type));
+    builder_.setTabStops(stops);
+    const auto cellText = [type](const QString& text) {
+        return type == QTextOption::LeftTab ? text + QLatin1Char('\t') : QLatin1Char('\t') + text;
+    };
+    if (foregroundColor_.isValid())
+        builder_.setCurrentColor(foregroundColor_);
+    builder_.setCurrentFont(baseFont_);
+    for (qsizetype i = 0; i < currentDisplayValues_.size(); ++i) {
+        if (!foregroundColor_.isValid())
+            builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
+        builder_.setInvertedMode(currentGauges_.at(i)->isInAlertState());
+        builder_.appendString(cellText(currentDisplayValues_.at(i)));
+        builder_.setInvertedMode(false);
+    }
+    builder_.appendString(QStringLiteral("\n"));
+    if (labelFont)
+        builder_.setCurrentFont(*labelFont);
+    for (qsizetype i = 0; i < currentGauges_.size(); ++i) {
+        if (!foregroundColor_.isValid())
+            builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
+        builder_.appendString(cellText(currentGauges_.at(i)->customName()));
+    }
+}
+
+// The built text replaces the shown one in one step.
+void TEVSensorWindowController::showDocument()
+{
+    std::unique_ptr<QTextDocument> document = builder_.attributedString();
+    document->setDocumentMargin(kTextPadding);
+    if (sensorText_) {
+        sensorText_->setLineWrapColumnOrWidth(int(std::ceil(lastDisplayedTextSize_.width())));
+        // The view deletes the document it made itself; the ones set here are ours to delete.
+        const QPointer<QTextDocument> old = sensorText_->document();
+        document->setParent(sensorText_);
+        sensorText_->setDocument(document.release());
+        if (old && old->parent() == sensorText_)
+            delete old.data();
+        window_->update();
+        return;
+    }
+    const bool empty = currentDisplayValues_.isEmpty();
+    document->setTextWidth(empty ? double(window_->width()) : lastDisplayedTextSize_.width());
+    shown_ = std::move(document);
+    screenWindow_->setContent(*shown_, empty ? window_->size() : ceilSize(lastDisplayedTextSize_));
+}
+
+QSize TEVSensorWindowController::decorationSize() const
+{
+    return window_->frameGeometry().size() - window_->geometry().size();
+}
+
+void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF& minimum, const QSizeF& maximum)
+{
+    if (!window_)
+        return;
+    const auto screens = WindowPlacement::currentScreens();
+    if (screenWindow_) {
+        window_->resize(ceilSize(maximum));
+        if (!screens.geometries.isEmpty() && !WindowPlacement::isOnAnyScreen(window_->frameGeometry(), screens))
+            window_->move(WindowPlacement::offScreenFallbackTopLeft(screens));
+        return;
+    }
+    // Horizontal layout scrolls sideways, vertical layout up and down.
+    sensorText_->setHorizontalScrollBarPolicy(layoutIsVertical_ ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+    sensorText_->setVerticalScrollBarPolicy(layoutIsVertical_ ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    const int frame = 2 * sensorText_->frameWidth();
+    const int scroller = sensorText_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sensorText_);
+    const QSize extra = layoutIsVertical_ ? QSize(frame + scroller, frame) : QSize(frame, frame + scroller);
+    const QSize minContent = ceilSize(minimum) + extra;
+    const QSize maxContent = ceilSize(maximum) + extra;
+    window_->setMinimumSize(minContent);
+    window_->setMaximumSize(maxContent);
+    const bool suppress = suppressWindowResizing_;
+    suppressWindowResizing_ = false;
+    if (suppress || screens.geometries.isEmpty())
+        return;
+    const QSize decoration = decorationSize();
+    const QRect fitted = WindowPlacement::fitFrameToScreen(window_->frameGeometry(), minContent + decoration,
+                                                           maxContent + decoration, screens);
+    window_->move(fitted.topLeft());
+    window_->resize(fitted.size() - decoration);
+}

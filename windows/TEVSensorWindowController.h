@@ -1,0 +1,111 @@
+#pragma once
+// TEVSensorWindowController: drives the standard sensor window (style 0) or the floating screen display
+// (style 1, 2 in backdrop mode): the current values of the user's gauges as one styled text, each value with
+// its gauge's name below (vertical layout) or in a line of names below the line of values (horizontal),
+// sized to the text and kept on a screen. Made once per style by the application controller; main thread.
+
+#include "app/model/ApplicationWindows.h"
+#include "framework/TEVTextAttributeProcessor.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPoint>
+#include <QPointer>
+#include <QSizeF>
+#include <QTextOption>
+
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QTextDocument;
+class QTextEdit;
+class QWidget;
+class TEVScreenDisplayWindow;
+namespace platform {
+class UserDefaults;
+}
+
+class TEVSensorWindowController final : public SensorWindow {
+public:
+    static inline const QString kPositionRecordPrefix = QStringLiteral("TEVSpecialAutosave-");
+    // The frame the window system keeps per autosave name: "x y width height", top-left first.
+    static inline const QString kFrameRecordPrefix = QStringLiteral("TEVWindowFrame-");
+    static constexpr QPoint kDefaultPosition{300, 300};
+
+    // `defaults` holds the position and frame records; null: the program's standard defaults. The screen
+    // display is translucent when `translucent` is set, else when a compositor runs.
+    TEVSensorWindowController(qint64 style, const QString& autosaveName,
+                              std::shared_ptr<platform::UserDefaults> defaults = nullptr,
+                              std::optional<bool> translucent = std::nullopt);
+    ~TEVSensorWindowController() override;
+
+    // The label font: the base font's family at max(6, size / ratio) points; none below a ratio of 1.
+    static std::optional<QFont> nameFontForBaseFont(const QFont& baseFont, float ratio);
+    static QTextOption::TabType tabulatorTypeForAlignment(quint64 alignment);
+    static Qt::Alignment qtAlignment(quint64 alignment);
+    // A sample value with its name in `field` as the windows show them; nothing when anything is missing.
+    static void simulateDisplayOfStringValue(const QString& value, const QString& gaugeName, const QFont& font,
+                                             const QColor& color, quint64 alignment, float labelRatio, QLabel* field);
+
+    QWidget* sensorWindow() const;
+    // The document on display (tests, screenshots).
+    const QTextDocument* document() const;
+    qint64 windowStyle() const { return windowStyle_; }
+    QSizeF lastDisplayedTextSize() const { return lastDisplayedTextSize_; }
+    QSizeF cellSize() const { return cellSize_; }
+    bool suppressesWindowResizing() const { return suppressWindowResizing_; }
+    QPoint preferredPositionForWindow() const;
+    bool isWindowOnAnyScreen() const;
+
+    // --- SensorWindow ------------------------------------------------------------------------------------
+    bool isWindowVisible() const override;
+    void showWindow() override;
+    void orderOut() override;
+    void setWindowTitle(const QString& title) override;
+    void saveSpecialPositionPreferences() override;
+    void setBackgroundColor(const ColorPtr& color) override;
+    void setHasVerticalLayout(bool vertical) override;
+    void setBaseFont(const MachinePreferences::Font& font) override;
+    void setLabelRatio(float ratio) override { labelRatio_ = ratio; }
+    void setFixedForegroundColor(const ColorPtr& color) override;
+    void setAlignment(quint64 alignment) override;
+    void setWindowStyle(qint64 style) override;
+    void setTransparency(float alpha) override;
+    void setHasShadow(bool shadow) override;
+    void setHasFixedPosition(bool fixed) override;
+    void removeAllValues() override;
+    void addStringValue(const QString& value, const std::shared_ptr<TEVGauge>& gauge) override;
+    void updateWindow() override;
+
+    void setBaseFont(const QFont& font);
+    void resizeWindowUsingContentMinimumSize(const QSizeF& minimum, const QSizeF& maximum);
+
+private:
+    void restoreFrame();
+    void saveFrame() const;
+    void buildVertical(const std::optional<QFont>& labelFont);
+    void buildHorizontal(const std::optional<QFont>& labelFont);
+    void showDocument();
+    QSize decorationSize() const;
+
+    qint64 windowStyle_ = 0;
+    bool layoutIsVertical_ = false;
+    QFont baseFont_;
+    float labelRatio_ = 2.4f;
+    QColor foregroundColor_; // invalid: each gauge's colour
+    quint64 textAlignment_ = 1;
+    QStringList currentDisplayValues_;
+    QList<std::shared_ptr<TEVGauge>> currentGauges_;
+    QSizeF lastDisplayedTextSize_;
+    QSizeF cellSize_;
+    bool suppressWindowResizing_ = false;
+    QString autosaveName_;
+    std::shared_ptr<platform::UserDefaults> defaults_;
+    TEVTextAttributeProcessor builder_;
+    std::unique_ptr<QTextDocument> shown_; // the screen display's text
+    QPointer<QWidget> window_;
+    QPointer<QTextEdit> sensorText_;     // standard window only
+    QPointer<TEVScreenDisplayWindow> screenWindow_; // screen display only
+    friend class FrameAutosaver;
+};

@@ -1,0 +1,97 @@
+#include "windows/WindowPlacement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace WindowPlacement {
+
+namespace {
+
+// Exclusive edges: QRect::right() and bottom() are one short.
+int rightOf(const QRect& r) { return r.x() + r.width(); }
+int bottomOf(const QRect& r) { return r.y() + r.height(); }
+
+} // namespace
+
+Screens currentScreens()
+{
+    Screens screens;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return screens;
+    const auto all = QGuiApplication::screens();
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        screens.geometries.append(all.at(i)->geometry());
+        screens.available.append(all.at(i)->availableGeometry());
+        if (all.at(i) == QGuiApplication::primaryScreen())
+            screens.primary = i;
+    }
+    return screens;
+}
+
+bool isOnAnyScreen(const QRect& frame, const Screens& screens)
+{
+    return std::any_of(screens.geometries.cbegin(), screens.geometries.cend(),
+                       [&frame](const QRect& screen) { return screen.intersects(frame); });
+}
+
+qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens)
+{
+    qsizetype best = -1;
+    qint64 bestArea = 0;
+    for (qsizetype i = 0; i < screens.geometries.size(); ++i) {
+        const QRect common = screens.geometries.at(i).intersected(frame);
+        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = i;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& maximum, const Screens& screens)
+{
+    const qsizetype index = screenIndexForFrame(frame, screens);
+    const QRect visible = index >= 0 ? screens.available.value(index) : screens.primaryAvailable();
+    if (visible.isEmpty())
+        return QRect(frame.topLeft(), maximum);
+    // A detached screen leaves no visible area to fit into: the window starts over on the primary screen.
+    const QPoint start = index >= 0 ? frame.topLeft() : visible.topLeft();
+    const int x = std::max(visible.x(), std::min(start.x(), rightOf(visible) - minimum.width()));
+    int top = start.y();
+    if (top > bottomOf(visible))
+        top = bottomOf(visible) - 20;
+    if (top < visible.y())
+        top = visible.y();
+    const int width = std::min(maximum.width(), rightOf(visible) - x);
+    const int height = std::min(maximum.height(), bottomOf(visible) - top);
+    return QRect(x, top, width, height);
+}
+
+QPoint offScreenFallbackTopLeft(const Screens& screens)
+{
+    const QRect primary = screens.primaryGeometry();
+    return primary.topLeft() + QPoint(int(primary.width() * 0.125), int(primary.height() * 0.125));
+}
+
+bool isAllowedToCrossTopScreenBorder(const QPoint& topLeft, qsizetype currentScreen, const Screens& screens)
+{
+    for (qsizetype i = 0; i < screens.geometries.size(); ++i)
+        if (i != currentScreen && screens.geometries.at(i).contains(topLeft))
+            return true;
+    return false;
+}
+
+QPoint dragTopLeft(const QPoint& proposed, qsizetype currentScreen, const Screens& screens)
+{
+    if (currentScreen < 0 || currentScreen >= screens.geometries.size())
+        return proposed;
+    const int screenTop = screens.geometries.at(currentScreen).y();
+    if (proposed.y() >= screenTop || isAllowedToCrossTopScreenBorder(proposed, currentScreen, screens))
+        return proposed;
+    return QPoint(proposed.x(), screenTop);
+}
+
+} // namespace WindowPlacement

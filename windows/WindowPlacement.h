@@ -1,0 +1,42 @@
+#pragma once
+// WindowPlacement: where the sensor window and the screen display go, as pure functions of a frame and the
+// screens, in Qt's top-left, y-down coordinates (edges exclusive: right = x + width, bottom = y + height).
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+namespace WindowPlacement {
+
+// The screens as the window system reports them; `primary` indexes both lists.
+struct Screens {
+    QList<QRect> geometries;
+    QList<QRect> available; // without panels and docks
+    qsizetype primary = 0;
+
+    QRect primaryGeometry() const { return geometries.value(primary); }
+    QRect primaryAvailable() const { return available.value(primary); }
+};
+
+// The screens of the running application (empty without a GUI application).
+Screens currentScreens();
+
+bool isOnAnyScreen(const QRect& frame, const Screens& screens);
+// The screen that holds most of `frame`; -1 when it lies on none.
+qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens);
+
+// The standard window grown or shrunk to `maximum`, keeping its top-left corner, within the available area
+// of its screen; a frame on no screen, or left of nothing it could show, goes onto the primary screen. The
+// left edge stays far enough left that `minimum.width()` remains visible.
+QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& maximum, const Screens& screens);
+
+// Where a screen display lands that a resize left on no screen: an eighth into the primary screen.
+QPoint offScreenFallbackTopLeft(const Screens& screens);
+
+// A drag of the screen display to `proposed`: its top edge may leave the top of `currentScreen` only onto
+// another screen, else it stops at that top.
+QPoint dragTopLeft(const QPoint& proposed, qsizetype currentScreen, const Screens& screens);
+bool isAllowedToCrossTopScreenBorder(const QPoint& topLeft, qsizetype currentScreen, const Screens& screens);
+
+} // namespace WindowPlacement
