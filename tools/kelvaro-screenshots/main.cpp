@@ -15,9 +15,15 @@
 #include "windows/TEVDockDisplay.h"
 #include "windows/TEVScreenDisplayWindow.h"
 #include "windows/TEVSensorWindowController.h"
+#include "windows/info/ConnectionWindowController.h"
+#include "windows/info/MonitorWindowController.h"
+#include "windows/info/QtMonitorWindowFactory.h"
+#include "windows/info/SMBIOSSheetController.h"
+#include "windows/info/SystemInfoDisplay.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLinearGradient>
@@ -138,6 +144,12 @@ int main(int argc, char** argv)
     };
     windows.makeMinMaxWindow = [&minMax] { return minMax = std::make_shared<MinMaxWindowController>(); };
     windows.dockTile = dock;
+    QMap<QString, std::shared_ptr<QtMonitorWindowFactory>> factories;
+    windows.makeMonitorWindowFactory = [&factories](const QString& className, const QString& title) -> std::shared_ptr<MonitorWindowFactory> {
+        return factories[className] = QtMonitorWindowFactory::monitorWindowFactoryForClass(className, title);
+    };
+    auto connections = std::make_shared<ConnectionWindowController>();
+    windows.connectionWindow = connections;
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     controller->applicationWillFinishLaunching();
@@ -211,6 +223,34 @@ int main(int argc, char** argv)
         ok &= save(dock->dockTileImage(), output, QStringLiteral("DockTile-%1").arg(lines));
     }
 
+    // The information windows of the computer, by the names the README uses.
+    const std::pair<const char*, QString> kinds[] = {
+        {"Overview", AppController::kSensorOverview},       {"SystemInfo", AppController::kSystemInfoDisplay},
+        {"Drives", AppController::kDriveOverview},          {"Battery", AppController::kSmartBatteryInfoDisplay},
+        {"Displays", AppController::kDisplayInfoDisplay},
+    };
+    for (const auto& [name, className] : kinds) {
+        const auto factory = factories.value(className);
+        MonitorWindowController* window = factory ? factory->windowControllerForClient(controller->localClient()) : nullptr;
+        if (!window) {
+            std::fprintf(stderr, "kelvaro-screenshots: no %s window\n", name);
+            ok = false;
+            continue;
+        }
+        factory->openWindowForMonitoringClient(controller->localClient());
+        window->updateContents();
+        runFor(300);
+        ok &= save(window->window()->grab().toImage(), output, QString::fromLatin1(name));
+        if (auto* system = dynamic_cast<SystemInfoDisplay*>(window)) {
+            system->openManagementSheet();
+            runFor(300);
+            if (QWidget* sheet = system->smSheetController() ? system->smSheetController()->window() : nullptr)
+                ok &= save(sheet->grab().toImage(), output, QStringLiteral("SMBIOS"));
+            system->closeSMBIOSSheet();
+        }
+        factory->closeWindowForMonitoringClient(controller->localClient());
+    }
+
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;
     for (const auto& client : controller->monitorClients())
         if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(client))
@@ -220,6 +260,8 @@ int main(int argc, char** argv)
     controller.reset();
     sensorWindows.clear();
     minMax.reset();
+    factories.clear();
+    connections.reset();
     // The capture threads hand their last reference back to this thread as they end.
     runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
     return ok ? 0 : 1;
