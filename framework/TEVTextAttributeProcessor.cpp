@@ -105,8 +105,14 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
     }
     QTextCursor cursor(content_.get());
     cursor.movePosition(QTextCursor::End);
+    const int start = cursor.position();
     cursor.insertText(string, format);
-    applyParagraphStyle();
+    // Only the paragraphs this text began take the style: restyling the whole text on every piece made
+    // building a long text quadratic.
+    QTextCursor added(content_.get());
+    added.setPosition(start);
+    added.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    added.setBlockFormat(paragraphStyle_);
 }
 
 void TEVTextAttributeProcessor::deleteContent()
@@ -125,8 +131,10 @@ QSizeF TEVTextAttributeProcessor::size() const
 {
     if (content_->isEmpty())
         return {0, 0};
-    content_->adjustSize();
-    return {content_->idealWidth(), content_->size().height()};
+    // Measured on a copy: a laid-out text would be laid out again with every piece appended later.
+    const std::unique_ptr<QTextDocument> copy(content_->clone());
+    copy->adjustSize();
+    return {copy->idealWidth(), copy->size().height()};
 }
 
 float TEVTextAttributeProcessor::largestSystemFontSizeForString(const QString& string, float width)

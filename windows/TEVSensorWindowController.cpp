@@ -374,18 +374,31 @@ void TEVSensorWindowController::updateWindow()
     }
     const auto labelFont = nameFontForBaseFont(baseFont_, labelRatio_);
     QSizeF largest(0, 0);
+    // Laying out a cell is the costly part of a tick, and most cells read as they did before: their sizes are
+    // kept for as long as the fonts and the orientation stay.
+    const QString fonts = baseFont_.toString() + QLatin1Char('|') + (labelFont ? labelFont->toString() : QString()) +
+                          (layoutIsVertical_ ? QStringLiteral("|v") : QStringLiteral("|h"));
+    if (fonts != measuredFonts_ || measuredCells_.size() > 4096) {
+        measuredCells_.clear();
+        measuredFonts_ = fonts;
+    }
     for (qsizetype i = 0; i < n; ++i) {
-        builder_.deleteContent();
-        builder_.setCurrentFont(baseFont_);
-        builder_.appendString(currentDisplayValues_.at(i));
-        builder_.appendString(QStringLiteral("\n"));
-        // Without a label font the labels stay in the value font.
-        if (labelFont)
-            builder_.setCurrentFont(*labelFont);
-        builder_.appendString(currentGauges_.at(i)->customName());
-        if (layoutIsVertical_)
+        const QString key = currentDisplayValues_.at(i) + QChar(0x1f) + currentGauges_.at(i)->customName();
+        auto known = measuredCells_.constFind(key);
+        if (known == measuredCells_.cend()) {
+            builder_.deleteContent();
+            builder_.setCurrentFont(baseFont_);
+            builder_.appendString(currentDisplayValues_.at(i));
             builder_.appendString(QStringLiteral("\n"));
-        largest = largest.expandedTo(builder_.size());
+            // Without a label font the labels stay in the value font.
+            if (labelFont)
+                builder_.setCurrentFont(*labelFont);
+            builder_.appendString(currentGauges_.at(i)->customName());
+            if (layoutIsVertical_)
+                builder_.appendString(QStringLiteral("\n"));
+            known = measuredCells_.insert(key, builder_.size());
+        }
+        largest = largest.expandedTo(known.value());
     }
     // Side by side, the widest values of neighbouring cells would touch: a blank of the value font between.
     const double gap = layoutIsVertical_ ? 0.0 : QFontMetricsF(baseFont_).horizontalAdvance(QLatin1Char(' '));

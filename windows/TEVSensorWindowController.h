@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPoint>
+#include <QHash>
 #include <QPointer>
 #include <QSizeF>
 #include <QTextOption>
@@ -107,5 +108,7 @@ private:
     QPointer<QWidget> window_;
     QPointer<QTextEdit> sensorText_;     // standard window only
     QPointer<TEVScreenDisplayWindow> screenWindow_; // screen display only
+    QHash<QString, QSizeF> measuredCells_; // "value\x1fname" → size, for measuredFonts_
+    QString measuredFonts_;
     friend class FrameAutosaver;
 };

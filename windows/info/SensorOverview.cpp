@@ -148,9 +148,17 @@ void SensorOverview::reloadTable()
 {
     const int selected = sensorTable_->currentRow();
     sensorTable_->setRowCount(int(activeGauges_.size()));
+    // Cells are kept and only a text that changed is set: every new cell would make the table measure its
+    // columns again, on every tick.
     for (int row = 0; row < activeGauges_.size(); ++row) {
         for (int column = 0; column < columnIdentifiers().size(); ++column) {
-            auto* cell = new QTableWidgetItem(objectValueForTableColumn(columnIdentifiers()[column], row));
+            const QString text = objectValueForTableColumn(columnIdentifiers()[column], row);
+            if (QTableWidgetItem* cell = sensorTable_->item(row, column)) {
+                if (cell->text() != text)
+                    cell->setText(text);
+                continue;
+            }
+            auto* cell = new QTableWidgetItem(text);
             if (column > 0)
                 cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             sensorTable_->setItem(row, column, cell);
