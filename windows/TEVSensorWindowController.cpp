@@ -266,7 +266,7 @@ bool TEVSensorWindowController::isWindowOnAnyScreen() const
 void TEVSensorWindowController::setBackgroundColor(const ColorPtr& color)
 {
     const QColor background = toQColor(color);
-    if (!sensorText_ || !background.isValid())
+    if (!sensorText_ || !background.isValid() || sensorText_->viewport()->palette().color(QPalette::Base) == background)
         return;
     QPalette palette = sensorText_->viewport()->palette();
     palette.setColor(QPalette::Base, background);
@@ -367,11 +367,24 @@ void TEVSensorWindowController::updateWindow()
     if (!window_)
         return;
     const qsizetype n = currentDisplayValues_.size();
-    builder_.deleteContent();
     if (n == 0) {
+        builder_.deleteContent();
+        shownSignature_.clear();
         showDocument();
         return;
     }
+    // Unchanged values are not laid out and drawn again: most ticks change few of them, often none.
+    QString signature = QString::number(quintptr(window_.data()), 16) + QLatin1Char('|') + baseFont_.toString() +
+                        QLatin1Char('|') + QString::number(labelRatio_) + (layoutIsVertical_ ? QStringLiteral("|v|") : QStringLiteral("|h|")) +
+                        foregroundColor_.name(QColor::HexArgb) + QLatin1Char('|') + QString::number(textAlignment_);
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto& gauge = currentGauges_.at(i);
+        signature += QChar(0x1e) + currentDisplayValues_.at(i) + QChar(0x1f) + gauge->customName() + QChar(0x1f) +
+                     toQColor(gauge->presentationColor()).name(QColor::HexArgb) + (gauge->isInAlertState() ? QStringLiteral("!") : QString());
+    }
+    if (signature == shownSignature_)
+        return;
+    shownSignature_ = signature;
     const auto labelFont = nameFontForBaseFont(baseFont_, labelRatio_);
     QSizeF largest(0, 0);
     // Laying out a cell is the costly part of a tick, and most cells read as they did before: their sizes are

@@ -110,5 +110,6 @@ private:
     QPointer<TEVScreenDisplayWindow> screenWindow_; // screen display only
     QHash<QString, QSizeF> measuredCells_; // "value\x1fname" → size, for measuredFonts_
     QString measuredFonts_;
+    QString shownSignature_; // of the values shown, so that an unchanged tick draws nothing
     friend class FrameAutosaver;
 };
