@@ -44,7 +44,8 @@ SensorOverview::SensorOverview(ClientPtr client, QString defaultTitle)
     sensorTable_->setSelectionMode(QAbstractItemView::SingleSelection);
     sensorTable_->setAlternatingRowColors(true);
     sensorTable_->verticalHeader()->hide();
-    sensorTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The value columns are fitted when their texts grow, not measured on every tick as ResizeToContents does.
+    sensorTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     sensorTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     layout->addWidget(sensorTable_);
     QObject::connect(sensorTable_, &QTableWidget::cellClicked, window.get(), [this](int row, int) { selectSensor(row); });
@@ -147,12 +148,17 @@ QString SensorOverview::objectValueForTableColumn(const QString& column, qsizety
 void SensorOverview::reloadTable()
 {
     const int selected = sensorTable_->currentRow();
+    bool refit = sensorTable_->rowCount() != int(activeGauges_.size());
     sensorTable_->setRowCount(int(activeGauges_.size()));
     // Cells are kept and only a text that changed is set: every new cell would make the table measure its
     // columns again, on every tick.
     for (int row = 0; row < activeGauges_.size(); ++row) {
         for (int column = 0; column < columnIdentifiers().size(); ++column) {
             const QString text = objectValueForTableColumn(columnIdentifiers()[column], row);
+            if (column > 0 && text.size() > longestTexts_[column]) {
+                longestTexts_[column] = text.size();
+                refit = true;
+            }
             if (QTableWidgetItem* cell = sensorTable_->item(row, column)) {
                 if (cell->text() != text)
                     cell->setText(text);
@@ -164,6 +170,9 @@ void SensorOverview::reloadTable()
             sensorTable_->setItem(row, column, cell);
         }
     }
+    if (refit)
+        for (int column = 1; column < columnIdentifiers().size(); ++column)
+            sensorTable_->resizeColumnToContents(column);
     if (selected >= 0 && selected < activeGauges_.size())
         sensorTable_->selectRow(selected);
 }

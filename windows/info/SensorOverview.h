@@ -52,4 +52,5 @@ private:
     std::unique_ptr<QWidget> sensorInfoPanel_;
     QList<QLabel*> sensorInfoFields_;
     QLabel* quantityIconView_ = nullptr;
+    qsizetype longestTexts_[4] = {0, 0, 0, 0}; // per column, to refit the value columns only when a text grows
 };
