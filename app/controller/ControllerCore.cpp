@@ -624,8 +624,11 @@ void ControllerCore::resyncConnectedSensors()
 
 void ControllerCore::updateOutputCache()
 {
+    // An absent local set (the Lite edition on a computer Kelvaro never saw) has no gauges to fill.
+    if (!localPreferences_)
+        return;
     for (const QString& id : std::as_const(connectedSensorNames_)) {
-        const auto gauge = localPreferences_ ? localPreferences_->gaugeDictionary().value(id) : nullptr;
+        const auto gauge = localPreferences_->gaugeDictionary().value(id);
         if (!gauge) {
             platform::log(QStringLiteral("WARNING: found no gauge object for %1!\n").arg(id));
             continue;

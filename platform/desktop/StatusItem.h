@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,8 @@ public:
     virtual ~StatusItem() = default;
 
     virtual void setTitle(const Title& title, const QFont& font) { (void)title, (void)font; }
+    // Shown while the title is empty; a null image removes it.
+    virtual void setImage(const QImage& image) { (void)image; }
     // 0 when there is no drop-down.
     virtual qsizetype menuItemCount() const { return 0; }
     // A new drop-down with these items; none removes it.

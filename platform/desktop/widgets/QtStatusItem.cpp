@@ -3,6 +3,7 @@
 #include "platform/foundation/Log.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QIcon>
@@ -96,22 +97,38 @@ QImage QtStatusItem::iconForRun(const Run& run, const QFont& font, int size)
 
 void QtStatusItem::setTitle(const Title& title, const QFont& font)
 {
+    title_ = title;
+    font_ = font;
+    showIcons();
+}
+
+void QtStatusItem::setImage(const QImage& image)
+{
+    image_ = image;
+    showIcons();
+}
+
+void QtStatusItem::showIcons()
+{
     if (!available_)
         return;
+    const bool showsImage = title_.isEmpty() && !image_.isNull();
+    const qsizetype count = showsImage ? 1 : title_.size();
     QString tooltip;
-    for (const Run& run : title)
+    for (const Run& run : std::as_const(title_))
         tooltip += run.text;
-    while (icons_.size() < title.size()) {
+    while (icons_.size() < count) {
         auto* icon = new QSystemTrayIcon;
         icon->setContextMenu(menu_.get());
         icons_.append(icon);
     }
-    while (icons_.size() > title.size())
+    while (icons_.size() > count)
         delete icons_.takeLast();
-    for (qsizetype i = 0; i < title.size(); ++i) {
+    for (qsizetype i = 0; i < count; ++i) {
         QSystemTrayIcon* icon = icons_.at(i);
-        icon->setIcon(QIcon(QPixmap::fromImage(iconForRun(title.at(i), font, kIconSize))));
-        icon->setToolTip(tooltip.trimmed());
+        icon->setIcon(showsImage ? QIcon(QPixmap::fromImage(image_))
+                                 : QIcon(QPixmap::fromImage(iconForRun(title_.at(i), font_, kIconSize))));
+        icon->setToolTip(showsImage ? QCoreApplication::applicationName() : tooltip.trimmed());
         if (!icon->isVisible())
             icon->show();
     }

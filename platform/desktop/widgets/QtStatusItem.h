@@ -23,6 +23,7 @@ public:
     ~QtStatusItem() override;
 
     void setTitle(const Title& title, const QFont& font) override;
+    void setImage(const QImage& image) override;
     qsizetype menuItemCount() const override;
     void setMenuItems(const QStringList& titles) override;
     void setMenuItemTitle(qsizetype index, const QString& title) override;
@@ -34,8 +35,12 @@ public:
 
 private:
     void rebuildMenu();
+    void showIcons();
 
     bool available_ = false;
+    Title title_;
+    QFont font_;
+    QImage image_;
     QList<QSystemTrayIcon*> icons_;
     std::unique_ptr<QMenu> menu_;
     QStringList items_;
