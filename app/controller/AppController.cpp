@@ -207,14 +207,7 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
         return;
     }
     if (!isServerVersionAcceptable(client->versionCode())) {
-        Alert alert;
-        alert.style = Alert::Style::Informational;
-        alert.messageText = localized(QStringLiteral("Incompatible remote agent"));
-        alert.informativeText = politeLocalized(QStringLiteral(
-            "The remote software version is too old to communicate with this monitor version. Please upgrade the remote "
-            "application."));
-        alert.buttons = {localized(QStringLiteral("OK"))};
-        runAlert(alert);
+        showIncompatibleAgentAlert();
         if (local && contains(client)) {
             refuseLocalClient();
             return;
@@ -320,15 +313,8 @@ void AppController::completeInitializationOfLocalClient()
         splash_->close();
         splash_.reset();
     }
-    if (monitorPreferences_->reconnectClientsOnLaunch()) {
-        platform::Scheduler::shared()->afterSeconds(
-            kConnectStagger,
-            [this, alive = std::weak_ptr<bool>(aliveFlag())] {
-                if (const auto flag = alive.lock(); flag && *flag)
-                    reconnectKnownClients();
-            },
-            platform::ModalPolicy::WaitWhileModal);
-    }
+    if (monitorPreferences_->reconnectClientsOnLaunch())
+        scheduleReconnectOfKnownClients();
 }
 
 void AppController::readOrCreateLocalMachinePreferences()

@@ -30,26 +30,9 @@ namespace {
 
 const QString kAlertNotificationIdentifier = QStringLiteral("com.tarnwell.kelvaro.sensor-alert");
 
-QString plainNumber(double value)
-{
-    return TEVStringFormat::withNumber("%g", value);
-}
-
 QString fill(const QString& format, const QStringList& arguments)
 {
     return TEVStringFormat::withObjects(format, arguments);
-}
-
-// Replaces the first "%g" of `format` with each number in turn.
-QString fillNumbers(QString format, const QStringList& numbers)
-{
-    for (const QString& number : numbers) {
-        const qsizetype at = format.indexOf(QLatin1String("%g"));
-        if (at < 0)
-            break;
-        format.replace(at, 2, number);
-    }
-    return format;
 }
 
 QString userLocaleNumber(double value)

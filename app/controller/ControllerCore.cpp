@@ -62,15 +62,6 @@ ControllerCore::~ControllerCore()
     relaunchTimer_.invalidate();
 }
 
-template <typename Fn>
-std::function<void()> ControllerCore::guarded(Fn fn)
-{
-    return [alive = std::weak_ptr<bool>(alive_), fn = std::move(fn)] {
-        if (const auto flag = alive.lock(); flag && *flag)
-            fn();
-    };
-}
-
 bool ControllerCore::isReady(const ClientPtr& client)
 {
     return client && !client->clientIdentification().isEmpty();
@@ -226,6 +217,40 @@ void ControllerCore::scheduleStaggeredConnects(const QList<ConnectionInfoPtr>& i
         Scheduler::shared()->afterSeconds(delay, guarded([this, pair] { performConnectUsingInfoQuietFlagPair(pair); }),
                                           ModalPolicy::WaitWhileModal);
     }
+}
+
+void ControllerCore::scheduleReconnectOfKnownClients()
+{
+    Scheduler::shared()->afterSeconds(kConnectStagger, guarded([this] { reconnectKnownClients(); }),
+                                      ModalPolicy::WaitWhileModal);
+}
+
+void ControllerCore::showIncompatibleAgentAlert()
+{
+    Alert alert;
+    alert.style = Alert::Style::Informational;
+    alert.messageText = localized(QStringLiteral("Incompatible remote agent"));
+    alert.informativeText = politeLocalized(QStringLiteral(
+        "The remote software version is too old to communicate with this monitor version. Please upgrade the remote "
+        "application."));
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
+QString ControllerCore::fillNumbers(QString format, const QStringList& numbers)
+{
+    for (const QString& number : numbers) {
+        const qsizetype at = format.indexOf(QLatin1String("%g"));
+        if (at < 0)
+            break;
+        format.replace(at, 2, number);
+    }
+    return format;
+}
+
+QString ControllerCore::plainNumber(double value)
+{
+    return TEVStringFormat::withNumber("%g", value);
 }
 
 void ControllerCore::panel(RemoteConnectPanel*, const QList<ConnectionInfoPtr>& services)

@@ -180,10 +180,27 @@ protected:
     QList<ConnectionInfoPtr> sleepingHosts_;
     std::shared_ptr<WarningPanel> warningPanel_ = std::make_shared<WarningPanel>();
 
+    // `fn` wrapped for delayed work: it runs only while the controller lives and has not quit.
+    template <typename Fn>
+    std::function<void()> guarded(Fn fn) const
+    {
+        return [alive = std::weak_ptr<bool>(alive_), fn = std::move(fn)] {
+            if (const auto flag = alive.lock(); flag && *flag)
+                fn();
+        };
+    }
+    // The known computers, connected quietly one stagger step after the local computer's first ready.
+    void scheduleReconnectOfKnownClients();
+    // A client too old to talk to: the alert before it is disconnected.
+    void showIncompatibleAgentAlert();
+    // Replaces the "%g" placeholders of `format` in turn, before any name is filled in (a name may hold any
+    // text); `numbers` are already formatted.
+    static QString fillNumbers(QString format, const QStringList& numbers);
+    // A number as C's "%g" prints it, whatever the user's locale.
+    static QString plainNumber(double value);
+
 private:
     void observeClient(const ClientPtr& client);
-    template <typename Fn>
-    std::function<void()> guarded(Fn fn);
     void forgetClientObservers(const ClientPtr& client);
     void systemWillSleep();
 

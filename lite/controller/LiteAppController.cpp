@@ -192,14 +192,7 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
         return;
     }
     if (!isServerVersionAcceptable(quint16(client->versionCode()))) {
-        platform::Alert alert;
-        alert.style = platform::Alert::Style::Informational;
-        alert.messageText = localized(QStringLiteral("Incompatible remote agent"));
-        alert.informativeText = politeLocalized(QStringLiteral(
-            "The remote software version is too old to communicate with this monitor version. Please upgrade the remote "
-            "application."));
-        alert.buttons = {localized(QStringLiteral("OK"))};
-        runAlert(alert);
+        showIncompatibleAgentAlert();
         disconnectClient(client);
         return;
     }
@@ -230,10 +223,7 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
                                   localized(kApplicationName)});
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
-    platform::Scheduler::shared()->afterSeconds(0, [this, alive = std::weak_ptr<bool>(aliveFlag())] {
-        if (const auto flag = alive.lock(); flag && *flag)
-            launchBigSibling();
-    });
+    platform::Scheduler::shared()->afterSeconds(0, guarded([this] { launchBigSibling(); }));
 }
 
 void AppController::completeInitializationOfLocalClient()
@@ -241,15 +231,8 @@ void AppController::completeInitializationOfLocalClient()
     if (localPreferences_)
         return;
     readOrCreateLocalMachinePreferences();
-    if (monitorPreferences_->reconnectClientsOnLaunch()) {
-        platform::Scheduler::shared()->afterSeconds(
-            kConnectStagger,
-            [this, alive = std::weak_ptr<bool>(aliveFlag())] {
-                if (const auto flag = alive.lock(); flag && *flag)
-                    reconnectKnownClients();
-            },
-            platform::ModalPolicy::WaitWhileModal);
-    }
+    if (monitorPreferences_->reconnectClientsOnLaunch())
+        scheduleReconnectOfKnownClients();
 }
 
 void AppController::readOrCreateLocalMachinePreferences()

@@ -45,23 +45,6 @@ QImage liteIcon()
     return image;
 }
 
-QString plainNumber(double value)
-{
-    return TEVStringFormat::withNumber("%g", value);
-}
-
-// Replaces the first "%g" of `format` with each number in turn, before any name is filled in.
-QString fillNumbers(QString format, const QStringList& numbers)
-{
-    for (const QString& number : numbers) {
-        const qsizetype at = format.indexOf(QLatin1String("%g"));
-        if (at < 0)
-            break;
-        format.replace(at, 2, number);
-    }
-    return format;
-}
-
 } // namespace
 
 std::shared_ptr<platform::StatusItem> AppController::makeStatusItem()

@@ -97,6 +97,9 @@ QImage QtStatusItem::iconForRun(const Run& run, const QFont& font, int size)
 
 void QtStatusItem::setTitle(const Title& title, const QFont& font)
 {
+    // Every tick sets the title; icons are drawn again only when it reads differently.
+    if (title == title_ && font == font_ && !icons_.isEmpty())
+        return;
     title_ = title;
     font_ = font;
     showIcons();
