@@ -74,3 +74,23 @@ QString TEVStringFormat::withNumber(const char* format, double value)
         uselocale(previous);
     return QString::fromLatin1(text);
 }
+
+QString TEVStringFormat::quotedCSVField(const QString& field, const QString& characters)
+{
+    if (field.isNull() || characters.isNull())
+        return {};
+    bool needsQuotes = field.contains(QLatin1Char('"'));
+    for (int i = 0; !needsQuotes && i < characters.size(); ++i)
+        needsQuotes = field.contains(characters.at(i));
+    if (!needsQuotes)
+        return field;
+    QString quoted = field;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+const QString& TEVStringFormat::csvSpecialCharacters()
+{
+    static const QString characters = QStringLiteral(", \t\r\n");
+    return characters;
+}

@@ -13,4 +13,10 @@ public:
     // library rounds them (36.5 with "%3.0f" is " 36"), and the decimal point is '.' whatever LC_NUMERIC the
     // application set. Null for a format that is not a single conversion of type f, e or g.
     static QString withNumber(const char* format, double value);
+    // One CSV field: bare unless it holds a character of `characters` or a double quote; then wrapped in
+    // double quotes with every inner one doubled, so spreadsheets read the field back unchanged (RFC 4180).
+    // Null when either argument is null.
+    static QString quotedCSVField(const QString& field, const QString& characters);
+    // The separator set the exports quote on: comma, blank, tab, carriage return, line feed.
+    static const QString& csvSpecialCharacters();
 };

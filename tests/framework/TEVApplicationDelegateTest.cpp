@@ -316,6 +316,27 @@ TEST(TEVStringFormat, FillsObjectPlaceholdersInOrder)
     EXPECT_EQ(TEVStringFormat::withObjects("%@ and %@", {"a"}), "a and %@");
 }
 
+TEST(TEVStringFormat, QuotesCSVFieldsAsSpreadsheetsReadThem)
+{
+    const QString& set = TEVStringFormat::csvSpecialCharacters();
+    const struct {
+        QString field;
+        QString expected;
+    } cases[] = {
+        {"CPU", "CPU"},
+        {"CPU A", "\"CPU A\""},
+        {"a,b", "\"a,b\""},
+        {"line\nbreak", "\"line\nbreak\""},
+        {"5\" drive", "\"5\"\" drive\""},
+        {"say\"x\"", "\"say\"\"x\"\"\""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TEVStringFormat::quotedCSVField(c.field, set), c.expected) << c.field.toStdString();
+    EXPECT_TRUE(TEVStringFormat::quotedCSVField(QString(), set).isNull());
+    EXPECT_TRUE(TEVStringFormat::quotedCSVField("x", QString()).isNull());
+}
+
 TEST(TEVStringFormat, NumbersArePrintedAsCPrintfInTheCLocale)
 {
     // QApplication sets LC_NUMERIC from the environment; the texts must not follow it.
