@@ -1,6 +1,7 @@
 #include "windows/TEVSensorWindowController.h"
 
 #include "app/model/TEVGauge.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/Compositing.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QScreen>
 #include <QStyle>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -87,6 +89,7 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         sensorText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         sensorText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         layout->addWidget(sensorText_);
+        platform::ApplicationMenuBar::installInto(window_);
         window_->resize(100, 100);
         suppressWindowResizing_ = true;
     }
@@ -161,6 +164,18 @@ void TEVSensorWindowController::simulateDisplayOfStringValue(const QString& valu
 }
 
 // --- Window and records --------------------------------------------------------------------------------
+
+void TEVSensorWindowController::centerOnScreen()
+{
+    if (!window_)
+        return;
+    const QScreen* screen = window_->screen();
+    if (!screen)
+        return;
+    QRect frame = window_->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window_->move(frame.topLeft());
+}
 
 QWidget* TEVSensorWindowController::sensorWindow() const
 {
@@ -527,7 +542,9 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     sensorText_->setVerticalScrollBarPolicy(layoutIsVertical_ ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     const int frame = 2 * sensorText_->frameWidth();
     const int scroller = sensorText_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sensorText_);
-    const QSize extra = layoutIsVertical_ ? QSize(frame + scroller, frame) : QSize(frame, frame + scroller);
+    QSize extra = layoutIsVertical_ ? QSize(frame + scroller, frame) : QSize(frame, frame + scroller);
+    if (const QWidget* bar = window_->layout() ? window_->layout()->menuBar() : nullptr)
+        extra.rheight() += bar->sizeHint().height();
     const QSize minContent = ceilSize(minimum) + extra;
     const QSize maxContent = ceilSize(maximum) + extra;
     window_->setMinimumSize(minContent);

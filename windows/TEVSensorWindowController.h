@@ -60,6 +60,9 @@ public:
     bool isWindowOnAnyScreen() const;
 
     // --- SensorWindow ------------------------------------------------------------------------------------
+    QWidget* window() const override { return sensorWindow(); }
+    // The screen display in the middle of the screen it is on.
+    void centerOnScreen() override;
     bool isWindowVisible() const override;
     void showWindow() override;
     void orderOut() override;

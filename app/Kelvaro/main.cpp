@@ -7,12 +7,14 @@
 #include "app/Kelvaro/TerminationSignals.h"
 #include "app/controller/AppController.h"
 #include "app/controller/QtAlertPanel.h"
+#include "app/controller/QtApplicationMenu.h"
 #include "app/controller/QtSplashWindow.h"
 #include "app/controller/QtWarningPanel.h"
 #include "app/model/OutputCacheEntry.h"
 #include "framework/TEVStringFormat.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/ApplicationEvents.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
@@ -27,6 +29,7 @@
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -164,7 +167,6 @@ int main(int argc, char** argv)
     windows.makeSplashWindow = [] { return std::make_shared<QtSplashWindow>(); };
     windows.warningPanel = std::make_shared<QtWarningPanel>();
     windows.alertPanel = std::make_shared<QtAlertPanel>();
-    windows.makeStatusItem = [] { return std::make_shared<platform::QtStatusItem>(); };
     windows.makeMonitorWindowFactory = [](const QString& className, const QString& title) -> std::shared_ptr<MonitorWindowFactory> {
         return QtMonitorWindowFactory::monitorWindowFactoryForClass(className, title);
     };
@@ -175,8 +177,18 @@ int main(int argc, char** argv)
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
+    // The tray's context menu ends with the application's commands, made once the controller exists.
+    QList<QAction*> trayCommands;
+    windows.makeStatusItem = [&trayCommands] {
+        auto item = std::make_shared<platform::QtStatusItem>();
+        item->setTrailingActions(trayCommands);
+        return item;
+    };
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
+    auto menus = std::make_unique<QtApplicationMenu>(*controller);
+    platform::ApplicationMenuBar::setMaker([&menus](QWidget* window) { return menus->makeMenuBar(window); });
+    trayCommands = menus->dockMenuActions();
 
     // One diagnostic line once the local computer's sensors are connected: scripts wait for it.
     const auto readyObserver = platform::NotificationCenter::defaultCenter().addObserver(
@@ -222,6 +234,8 @@ int main(int argc, char** argv)
     // Gone before the capture threads end: each end reports a lost connection, which the controller would
     // answer with a relaunch of the local client.
     TEVApplicationDelegate::setApplicationDelegate(nullptr);
+    platform::ApplicationMenuBar::setMaker({});
+    menus.reset();
     controller.reset();
     waitForCaptureThreads(captureThreads);
     return status;

@@ -267,36 +267,23 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
 void AppController::openPreferredDisplayChannels()
 {
     const MonitorPreferences& prefs = *monitorPreferences_;
-    const auto openAll = [this](const QString& name) {
-        if (const auto factory = windowFactories_.value(name))
-            factory->openAllWindows();
-    };
     // Each window is filled at once rather than on the next tick, which may be seconds away.
-    if (prefs.standardWindowShouldOpen() && standardWindowController_) {
-        standardWindowController_->showWindow();
-        updateStandardWindow();
-    }
-    if (prefs.screenDisplayShouldOpen() && screenDisplayController_) {
-        if (screenDisplayController_->isWindowVisible()) {
-            screenDisplayController_->orderOut();
-        } else {
-            screenDisplayController_->showWindow();
-            updateScreenDisplay();
-        }
-    }
+    if (prefs.standardWindowShouldOpen())
+        openSensorWindow();
+    if (prefs.screenDisplayShouldOpen())
+        toggleScreenWindow();
     if (prefs.overviewShouldOpen())
-        openAll(kSensorOverview);
+        openMonitorWindows(kSensorOverview);
     if (prefs.systemInfoShouldOpen())
-        openAll(kSystemInfoDisplay);
-    // The history windows join here when they exist.
-    if (prefs.minMaxWindowShouldOpen() && minMaxWindowController_) {
-        minMaxWindowController_->updateWindow();
-        minMaxWindowController_->showWindow();
-    }
+        openMonitorWindows(kSystemInfoDisplay);
+    if (prefs.historyWindowsShouldOpen())
+        openHistoryWindowsRestrictToPreferredOnes(true);
+    if (prefs.minMaxWindowShouldOpen())
+        openMinMaxWindow();
     if (prefs.batteryInfoShouldOpen())
-        openAll(kSmartBatteryInfoDisplay);
+        openMonitorWindows(kSmartBatteryInfoDisplay);
     if (prefs.displayInfoShouldOpen())
-        openAll(kDisplayInfoDisplay);
+        openMonitorWindows(kDisplayInfoDisplay);
 }
 
 void AppController::completeInitializationOfLocalClient()

@@ -78,6 +78,47 @@ public:
     bool getSelectedHistoryWindowPreferences(std::shared_ptr<HistoryWindowPreferences>* preferences, qint64* row,
                                              qint64* count) const;
 
+    // --- Menus ------------------------------------------------------------------------------------------
+    // Tags 2010 and 2040 need a main window; 2020 (save) the sensor window or a history window as it.
+    bool validateMenuItem(qint64 tag) const;
+    // The check mark of a stateful item of "menuBarMenu", "dockMenu", "dockContextMenu" or "speechMenu".
+    bool isMenuItemChecked(const QString& menu, qint64 tag) const;
+    bool mainWindowIsStandardSensorWindow() const;
+    QString screenWindowMenuItemTitle() const;
+    // Told whenever a check mark or a changing title may read differently.
+    void setMenuStateObserver(std::function<void()> observer) { menuStateObserver_ = std::move(observer); }
+    // The active window by default; tests answer their own.
+    void setMainWindowLookup(std::function<QWidget*()> lookup) { mainWindowLookup_ = std::move(lookup); }
+    // Ends the program the way a termination signal does; tests record it instead.
+    void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
+    void quit();
+
+    void changeMenuBarDisplay(qint64 tag);
+    void changeDockDisplay(qint64 tag);
+    void changeVoiceMode(qint64 tag);
+    void resetMenuBarFont();
+    void setWindowDefaultFont(qint64 tag);
+    void setWindowDefaultLabelRatio(qint64 tag);
+    void resetWindowBackgroundColor(qint64 tag);
+    void resetAllGauges();
+    void enforceUpdateOfReadings();
+    void rescanForSensors();
+    void clearShortTermHistory();
+    void openSensorWindow();
+    void toggleScreenWindow();
+    void repositionScreenWindow();
+    void openMinMaxWindow();
+    void openHistoryWindowsRestrictToPreferredOnes(bool restrict);
+    void openHistoryWindows() { openHistoryWindowsRestrictToPreferredOnes(false); }
+    void closeHistoryWindows();
+    void combineHistoryWindows();
+    // Every window of the monitor-window kind registered under `className`.
+    void openMonitorWindows(const QString& className);
+    void openRemoteConnectionWindow();
+    void openRemoteConnectPanel();
+    void setRemoteConnectPanelOpener(std::function<void()> opener) { remoteConnectPanelOpener_ = std::move(opener); }
+    void launchSmallSibling();
+
     // --- Alerts and speech --------------------------------------------------------------------------------
     static inline const QString kAlertHandOffPath = QStringLiteral("/tmp/Kelvaro-CurrentAlert.txt");
     void raiseAlertForSensorWithIdentifier(const QString& identifier, double value, bool isHigh) override;
@@ -90,8 +131,8 @@ public:
     void setAlertHandOffPath(const QString& path) { alertHandOffPath_ = path; }
 
 protected:
-    // The menus and the start-up checks; here they do nothing yet.
-    virtual void updateStatefulMenuItems() {}
+    virtual void updateStatefulMenuItems();
+    QWidget* mainWindow() const;
     // The windows that were open at the last quit, in a fixed order.
     virtual void openPreferredDisplayChannels();
     // NO when the local computer's model is not supported; *shownDialogs tells whether it said so itself.
@@ -133,4 +174,8 @@ private:
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
     bool updating_ = false;
+    std::function<void()> menuStateObserver_;
+    std::function<QWidget*()> mainWindowLookup_;
+    std::function<void()> quitHandler_;
+    std::function<void()> remoteConnectPanelOpener_;
 };

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -35,6 +36,8 @@ public:
     virtual void orderOut() {}
     virtual void setWindowTitle(const QString&) {}
     virtual void saveSpecialPositionPreferences() {}
+    virtual QWidget* window() const { return nullptr; }
+    virtual void centerOnScreen() {}
 
     virtual void setBackgroundColor(const ColorPtr&) {}
     virtual void setHasVerticalLayout(bool) {}
@@ -111,12 +114,26 @@ public:
     virtual bool isWindowVisible() const { return false; }
     virtual void updateWindow() {}
     virtual void syncWindowStateToPreferences() {}
+    virtual void openWindow() {}
+    virtual void closeWindow() {}
+    virtual bool prefersToBeOpenAtLaunchTime() const { return false; }
+    virtual bool hasAutosavedPosition() const { return false; }
+    // Top-left corners in screen coordinates.
+    virtual QPoint topLeftWindowPosition() const { return {}; }
+    virtual QPoint cascadeTopLeftFromPoint(const QPoint& point) { return point; }
 };
 
 class CompositingInspector {
 public:
     virtual ~CompositingInspector() = default;
     virtual void bindToApplicationController(ControllerLookups*) {}
+    virtual void openInspector() {}
+};
+
+// What the reset of all sensors resets; nothing when the panel was cancelled.
+struct GaugeResetChoice {
+    bool customNames = false, shortNames = false, spokenNames = false, enabledStates = false, formats = false,
+         colors = false;
 };
 
 // The probe pane's owner.
@@ -204,6 +221,7 @@ struct ApplicationWindows {
     std::shared_ptr<PreferenceWindow> preferenceWindow;
     std::shared_ptr<WarningPanel> warningPanel;
     std::shared_ptr<AlertPanel> alertPanel;
+    std::function<std::optional<GaugeResetChoice>()> runGaugeResetPanel;
 
     // Every member set, to the do-nothing base of its interface.
     static ApplicationWindows doNothing()
@@ -226,6 +244,7 @@ struct ApplicationWindows {
         w.preferenceWindow = std::make_shared<PreferenceWindow>();
         w.warningPanel = std::make_shared<WarningPanel>();
         w.alertPanel = std::make_shared<AlertPanel>();
+        w.runGaugeResetPanel = [] { return std::optional<GaugeResetChoice>(); };
         return w;
     }
 };

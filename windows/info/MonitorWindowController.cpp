@@ -1,6 +1,7 @@
 #include "windows/info/MonitorWindowController.h"
 
 #include "acquisition/MonitoringClient.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/foundation/Bundle.h"
 
 #include <QWidget>
@@ -36,6 +37,7 @@ MonitorWindowController::~MonitorWindowController() = default;
 void MonitorWindowController::setWindow(std::unique_ptr<QWidget> window)
 {
     window_ = std::move(window);
+    platform::ApplicationMenuBar::installInto(window_.get());
 }
 
 void MonitorWindowController::openWindow()

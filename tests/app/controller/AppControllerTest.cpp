@@ -5,6 +5,7 @@
 #include "acquisition/MonitorConnectionInfo.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
+#include "app/model/HistoryWindowPreferences.h"
 #include "app/model/OutputCacheEntry.h"
 #include "app/model/TEVGauge.h"
 #include "framework/TEVUserDefaultsProxy.h"
@@ -21,6 +22,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QWidget>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QFile>
@@ -840,4 +842,106 @@ TEST_F(AppControllerTest, OpensTheWindowsOfTheLastQuitFilledAtOnce)
         EXPECT_EQ(controller->monitorPreferences()->standardWindowShouldOpen(), row.standard);
         EXPECT_EQ(controller->monitorPreferences()->screenDisplayShouldOpen(), row.floating);
     }
+}
+
+// --- Menus ---------------------------------------------------------------------------------------------------
+
+TEST_F(AppControllerTest, StatefulMenusCheckOnlyTheChosenItem)
+{
+    struct Row {
+        void (AppController::*action)(qint64);
+        QString menu;
+        qint64 tag;
+        QList<qint64> tags; // the menu's items
+    } rows[] = {
+        {&AppController::changeMenuBarDisplay, "menuBarMenu", 4250, {4290, 4210, 4220, 4230, 4240, 4250, 4260, 4270, 4280}},
+        {&AppController::changeMenuBarDisplay, "menuBarMenu", 4290, {4290, 4210, 4250, 4280}},
+        {&AppController::changeDockDisplay, "dockContextMenu", 4330, {4310, 4320, 4330}},
+        {&AppController::changeDockDisplay, "dockMenu", 4320, {4310, 4320, 4330}},
+        {&AppController::changeVoiceMode, "speechMenu", 4420, {4410, 4420, 4430}},
+        // An unknown tag leaves the choice made before.
+        {&AppController::changeVoiceMode, "speechMenu", 4499, {4410, 4420, 4430}},
+    };
+    launchReady();
+    controller->changeVoiceMode(4420);
+    for (const Row& row : rows) {
+        (controller.get()->*row.action)(row.tag);
+        const qint64 expected = row.tag == 4499 ? 4420 : row.tag;
+        for (qint64 tag : row.tags)
+            EXPECT_EQ(controller->isMenuItemChecked(row.menu, tag), tag == expected) << row.menu.toStdString() << tag;
+    }
+    controller->changeMenuBarDisplay(4250);
+    EXPECT_EQ(controller->monitorPreferences()->numberOfMenuBarValues(), 5u);
+    EXPECT_EQ(controller->monitorPreferences()->voiceMode(), 1);
+}
+
+TEST_F(AppControllerTest, ValidatesWindowItemsAgainstTheMainWindow)
+{
+    launchReady();
+    QWidget* main = nullptr;
+    controller->setMainWindowLookup([&main] { return main; });
+    for (qint64 tag : {2010, 2020, 2040})
+        EXPECT_FALSE(controller->validateMenuItem(tag)) << tag;
+    EXPECT_TRUE(controller->validateMenuItem(4250));
+    QWidget other;
+    main = &other;
+    EXPECT_TRUE(controller->validateMenuItem(2010));
+    EXPECT_TRUE(controller->validateMenuItem(2040));
+    // Only the sensor window or a history window can be saved.
+    EXPECT_FALSE(controller->validateMenuItem(2020));
+}
+
+TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStarted)
+{
+    launchReady();
+    int quits = 0;
+    controller->setQuitHandler([&quits] { ++quits; });
+    fakes.workspace->succeed = false;
+    controller->launchSmallSibling();
+    EXPECT_EQ(quits, 0);
+    fakes.workspace->succeed = true;
+    controller->launchSmallSibling();
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(fakes.workspace->launched, QStringList({"KelvaroLite", "KelvaroLite"}));
+}
+
+TEST_F(AppControllerTest, HistoryWindowsCascadeFromOneAnotherAtLaunch)
+{
+    struct History : HistoryWindow {
+        QList<QPoint>* cascadedFrom;
+        bool preferred, opened = false;
+        History(QList<QPoint>* log, bool preferred) : cascadedFrom(log), preferred(preferred) {}
+        bool prefersToBeOpenAtLaunchTime() const override { return preferred; }
+        QPoint topLeftWindowPosition() const override { return {100, 100}; }
+        QPoint cascadeTopLeftFromPoint(const QPoint& p) override
+        {
+            cascadedFrom->append(p);
+            return p + QPoint(20, 20);
+        }
+        void openWindow() override { opened = true; }
+    };
+    QList<QPoint> cascadedFrom;
+    QList<std::shared_ptr<History>> histories;
+    auto windows = recordingWindows(rec);
+    windows.makeHistoryWindow = [&](ControllerLookups*, const std::shared_ptr<HistoryWindowPreferences>&) {
+        histories.append(std::make_shared<History>(&cascadedFrom, histories.size() != 1));
+        return histories.last();
+    };
+    controller = std::make_shared<TestController>(windows);
+    controller->setClientFactory([this](const Info& info) {
+        made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
+        return made.last();
+    });
+    launchReady();
+    controller->localPreferences()->historyWindowPreferences().clear();
+    for (int i = 0; i < 3; ++i)
+        controller->localPreferences()->historyWindowPreferences().append(std::make_shared<HistoryWindowPreferences>());
+    controller->createHistoryWindowControllers();
+    controller->openHistoryWindowsRestrictToPreferredOnes(true);
+    // The second cascades from the first, the third from the second, opened or not.
+    EXPECT_EQ(cascadedFrom, QList<QPoint>({{100, 100}, {120, 120}}));
+    ASSERT_EQ(histories.size(), 3);
+    EXPECT_TRUE(histories[0]->opened);
+    EXPECT_FALSE(histories[1]->opened);
+    EXPECT_TRUE(histories[2]->opened);
 }

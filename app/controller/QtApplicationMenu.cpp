@@ -1,0 +1,245 @@
+#include "app/controller/QtApplicationMenu.h"
+
+#include "app/controller/AppController.h"
+#include "platform/foundation/Bundle.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace {
+
+QString menuText(const char* key)
+{
+    const QString text = QString::fromUtf8(key);
+    const auto bundle = platform::Bundle::main();
+    return bundle ? bundle->localizedString(text) : text;
+}
+
+// The application's main window on paper, scaled to fit the page.
+void printMainWindow()
+{
+    QWidget* window = QApplication::activeWindow();
+    if (!window)
+        return;
+    QPrinter printer;
+    QPrintDialog dialog(&printer, window);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QPainter painter(&printer);
+    const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const double scale = std::min(page.width() / window->width(), page.height() / window->height());
+    painter.scale(scale, scale);
+    window->render(&painter);
+}
+
+} // namespace
+
+QtApplicationMenu::QtApplicationMenu(AppController& controller, QObject* parent)
+    : QObject(parent), controller_(controller)
+{
+    controller_.setMenuStateObserver([this] { refreshAll(); });
+}
+
+QtApplicationMenu::~QtApplicationMenu()
+{
+    controller_.setMenuStateObserver({});
+}
+
+QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
+{
+    AppController& c = controller_;
+    const auto call = [](std::function<void()> fn) {
+        return [fn](qint64) {
+            if (fn)
+                fn();
+        };
+    };
+    const auto member = [&c](void (AppController::*fn)()) { return [&c, fn](qint64) { (c.*fn)(); }; };
+    const auto openAll = [&c](const QString& className) { return [&c, className](qint64) { c.openMonitorWindows(className); }; };
+    const Item separator;
+
+    Menu application{QStringLiteral("Kelvaro"), {
+        {menuText("Preferences..."), 0, call(openPreferences), QStringLiteral("Ctrl+,")},
+        separator,
+        {menuText("Launch Kelvaro Lite"), 0, member(&AppController::launchSmallSibling)},
+        separator,
+        {menuText("Quit Kelvaro"), 0, member(&AppController::quit), QStringLiteral("Ctrl+Q")},
+    }, {}};
+    Menu file{menuText("File"), {
+        {menuText("Save..."), 2020, call(save), QStringLiteral("Ctrl+S")},
+        {menuText("Save Sensor ID Report..."), 0, call(saveIdentifierReport)},
+        separator,
+        {menuText("Print..."), 2040, [](qint64) { printMainWindow(); }, QStringLiteral("Ctrl+P")},
+        separator,
+        {menuText("Close Window"), 2010, [](qint64) {
+             if (QWidget* window = QApplication::activeWindow())
+                 window->close();
+         }, QStringLiteral("Ctrl+W")},
+    }, {}};
+    Menu sensors{menuText("Sensors"), {
+        {menuText("Update Readings Now"), 0, member(&AppController::enforceUpdateOfReadings), QStringLiteral("Ctrl+R")},
+        {menuText("Rescan for Sensors"), 0, member(&AppController::rescanForSensors)},
+        {menuText("Clear Short-Term History"), 0, member(&AppController::clearShortTermHistory)},
+        separator,
+        {menuText("Reset Sensor Colors..."), 0, call(resetSensorColors)},
+        {menuText("Reset All Sensors..."), 0, member(&AppController::resetAllGauges)},
+    }, {}};
+
+    Menu menuBarMenu{menuText("Menu Bar"), {}, {}};
+    menuBarMenu.items.append({menuText("No Values"), 4290, {}, {}, QStringLiteral("menuBarMenu")});
+    for (int n = 1; n <= 8; ++n)
+        menuBarMenu.items.append({n == 1 ? menuText("1 Value") : menuText("%1 Values").arg(n), 4200 + 10 * n, {}, {},
+                                  QStringLiteral("menuBarMenu")});
+    for (Item& item : menuBarMenu.items)
+        item.run = [&c](qint64 tag) { c.changeMenuBarDisplay(tag); };
+    Menu speech{menuText("Speech"), {
+        {menuText("Speak All Values"), 4410, {}, {}, QStringLiteral("speechMenu")},
+        {menuText("Speak Alerts Only"), 4420, {}, {}, QStringLiteral("speechMenu")},
+        {menuText("Silent"), 4430, {}, {}, QStringLiteral("speechMenu")},
+    }, {}};
+    for (Item& item : speech.items)
+        item.run = [&c](qint64 tag) { c.changeVoiceMode(tag); };
+    Item opens0, opens1, opens2;
+    opens0.submenu = 0, opens1.submenu = 1, opens2.submenu = 2;
+    Menu display{menuText("Display"), {opens0, opens1, opens2}, {menuBarMenu, dockMenu(QStringLiteral("dockMenu")), speech}};
+
+    Item screen{menuText("Show Screen Display"), 0, member(&AppController::toggleScreenWindow), QStringLiteral("Ctrl+D")};
+    screen.isScreenWindowItem = true;
+    Menu window{menuText("Window"), {
+        {menuText("Sensor Window"), 0, member(&AppController::openSensorWindow), QStringLiteral("Ctrl+1")},
+        screen,
+        {menuText("Reposition Screen Display"), 0, member(&AppController::repositionScreenWindow)},
+        {menuText("Extreme Values"), 0, member(&AppController::openMinMaxWindow)},
+        separator,
+        {menuText("Open History Windows"), 0, member(&AppController::openHistoryWindows), QStringLiteral("Ctrl+H")},
+        {menuText("Close History Windows"), 0, member(&AppController::closeHistoryWindows)},
+        {menuText("Combine History Windows..."), 0, member(&AppController::combineHistoryWindows)},
+        separator,
+        {menuText("Overview"), 0, openAll(AppController::kSensorOverview)},
+        {menuText("System Information"), 0, openAll(AppController::kSystemInfoDisplay)},
+        {menuText("Drives"), 0, openAll(AppController::kDriveOverview)},
+        {menuText("Batteries"), 0, openAll(AppController::kSmartBatteryInfoDisplay)},
+        {menuText("Displays"), 0, openAll(AppController::kDisplayInfoDisplay)},
+        separator,
+        {menuText("Connections"), 0, member(&AppController::openRemoteConnectionWindow)},
+        {menuText("Connect to Remote Computer..."), 0, member(&AppController::openRemoteConnectPanel)},
+    }, {}};
+    return {application, file, sensors, display, window};
+}
+
+QtApplicationMenu::Menu QtApplicationMenu::dockMenu(const QString& name) const
+{
+    AppController& c = controller_;
+    Menu dock{menuText("Application Icon"), {
+        {menuText("1 Value"), 4310, {}, {}, name},
+        {menuText("2 Values"), 4320, {}, {}, name},
+        {menuText("No Values"), 4330, {}, {}, name},
+    }, {}};
+    for (Item& item : dock.items)
+        item.run = [&c](qint64 tag) { c.changeDockDisplay(tag); };
+    return dock;
+}
+
+QMenu* QtApplicationMenu::build(const Menu& description, QWidget* parent)
+{
+    auto* menu = new QMenu(description.title, parent);
+    QActionGroup* group = nullptr;
+    for (const Item& item : description.items) {
+        if (item.submenu >= 0) {
+            menu->addMenu(build(description.submenus.at(item.submenu), menu));
+            continue;
+        }
+        if (!item.run) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(item.title);
+        action->setData(item.tag);
+        if (!item.shortcut.isEmpty())
+            action->setShortcut(QKeySequence(item.shortcut));
+        if (!item.statefulMenu.isEmpty()) {
+            action->setCheckable(true);
+            action->setProperty("statefulMenu", item.statefulMenu);
+            if (!group)
+                group = new QActionGroup(menu);
+            group->addAction(action);
+        }
+        if (item.isScreenWindowItem)
+            action->setObjectName(QStringLiteral("screenWindowMenuItem"));
+        const auto run = item.run;
+        const qint64 tag = item.tag;
+        connect(action, &QAction::triggered, this, [this, run, tag] {
+            run(tag);
+            refreshAll();
+        });
+    }
+    menus_.append(menu);
+    // Shortcuts work before a menu was ever opened: the states are set now, and again at each opening.
+    refresh(menu);
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { refresh(menu); });
+    return menu;
+}
+
+void QtApplicationMenu::refresh(QMenu* menu)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || action->menu())
+            continue;
+        const qint64 tag = action->data().toLongLong();
+        action->setEnabled(controller_.validateMenuItem(tag));
+        const QString stateful = action->property("statefulMenu").toString();
+        if (!stateful.isEmpty())
+            action->setChecked(controller_.isMenuItemChecked(stateful, tag));
+        if (action->objectName() == QLatin1String("screenWindowMenuItem"))
+            action->setText(controller_.screenWindowMenuItemTitle());
+    }
+}
+
+void QtApplicationMenu::refreshAll()
+{
+    menus_.removeAll(nullptr);
+    for (const auto& menu : std::as_const(menus_))
+        refresh(menu);
+}
+
+QMenuBar* QtApplicationMenu::makeMenuBar(QWidget* window)
+{
+    auto* bar = new QMenuBar(window);
+    for (const Menu& menu : menuBar())
+        bar->addMenu(build(menu, bar));
+    return bar;
+}
+
+QList<QAction*> QtApplicationMenu::dockMenuActions()
+{
+    if (!dockMenu_) {
+        AppController& c = controller_;
+        const auto member = [&c](void (AppController::*fn)()) { return [&c, fn](qint64) { (c.*fn)(); }; };
+        Item screen{menuText("Show Screen Display"), 0, member(&AppController::toggleScreenWindow)};
+        screen.isScreenWindowItem = true;
+        Item icon;
+        icon.submenu = 0;
+        const Menu commands{QString(), {
+            {menuText("Sensor Window"), 0, member(&AppController::openSensorWindow)},
+            screen,
+            {menuText("Extreme Values"), 0, member(&AppController::openMinMaxWindow)},
+            {menuText("Open History Windows"), 0, member(&AppController::openHistoryWindows)},
+            icon,
+            Item(),
+            {menuText("Preferences..."), 0, [this](qint64) {
+                 if (openPreferences)
+                     openPreferences();
+             }},
+            {menuText("Quit Kelvaro"), 0, member(&AppController::quit)},
+        }, {dockMenu(QStringLiteral("dockContextMenu"))}};
+        dockMenu_.reset(build(commands, nullptr));
+    }
+    return dockMenu_->actions();
+}

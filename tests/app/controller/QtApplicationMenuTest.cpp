@@ -1,0 +1,69 @@
+// The application's menus as Qt builds them, offscreen: one menu bar per window, commands reaching the
+// controller, check marks and titles read back when a menu opens.
+
+#include "app/controller/AppController.h"
+#include "app/controller/QtApplicationMenu.h"
+#include "app/model/MonitorPreferences.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QAction* findAction(QWidget* menu, const QString& text)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+        if (action->menu())
+            if (QAction* inner = findAction(action->menu(), text))
+                return inner;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(QtApplicationMenu, EveryWindowGetsAMenuBarWhoseCommandsReachTheController)
+{
+    AppController controller;
+    QtApplicationMenu menus(controller);
+    platform::ApplicationMenuBar::setMaker([&menus](QWidget* window) { return menus.makeMenuBar(window); });
+    QWidget window;
+    new QVBoxLayout(&window);
+    platform::ApplicationMenuBar::installInto(&window);
+    platform::ApplicationMenuBar::setMaker({});
+    auto* bar = window.layout()->menuBar() ? qobject_cast<QMenuBar*>(window.layout()->menuBar()) : nullptr;
+    ASSERT_NE(bar, nullptr);
+    QStringList titles;
+    for (QAction* action : bar->actions())
+        titles.append(action->text());
+    EXPECT_EQ(titles, QStringList({"Kelvaro", "File", "Sensors", "Display", "Window"}));
+
+    QAction* five = findAction(bar, "5 Values");
+    ASSERT_NE(five, nullptr);
+    five->trigger();
+    EXPECT_EQ(controller.monitorPreferences()->numberOfMenuBarValues(), 5u);
+    QList<QAction*> checked;
+    for (QAction* action : five->actionGroup()->actions())
+        if (action->isChecked())
+            checked.append(action);
+    EXPECT_EQ(checked, QList<QAction*>({five}));
+
+    // Without a main window there is nothing to close, print or save.
+    QAction* close = findAction(bar, "Close Window");
+    ASSERT_NE(close, nullptr);
+    EXPECT_FALSE(close->isEnabled());
+
+    // The tray's commands end with the application's Dock menu.
+    const QList<QAction*> tray = menus.dockMenuActions();
+    ASSERT_FALSE(tray.isEmpty());
+    EXPECT_EQ(tray.last()->text(), "Quit Kelvaro");
+    EXPECT_NE(std::find_if(tray.cbegin(), tray.cend(), [](QAction* a) { return a->text() == "Application Icon"; }), tray.cend());
+}
