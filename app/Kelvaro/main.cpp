@@ -8,6 +8,7 @@
 #include "app/controller/AppController.h"
 #include "app/controller/QtAlertPanel.h"
 #include "app/controller/QtApplicationMenu.h"
+#include "app/controller/QtGaugeResetPanel.h"
 #include "app/controller/QtSplashWindow.h"
 #include "app/controller/QtWarningPanel.h"
 #include "app/model/OutputCacheEntry.h"
@@ -177,6 +178,7 @@ int main(int argc, char** argv)
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
+    windows.runGaugeResetPanel = [] { return QtGaugeResetPanel::run(); };
     // The tray's context menu ends with the application's commands, made once the controller exists.
     QList<QAction*> trayCommands;
     windows.makeStatusItem = [&trayCommands] {

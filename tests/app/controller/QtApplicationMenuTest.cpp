@@ -3,10 +3,13 @@
 
 #include "app/controller/AppController.h"
 #include "app/controller/QtApplicationMenu.h"
+#include "app/controller/QtGaugeResetPanel.h"
 #include "app/model/MonitorPreferences.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDialog>
 #include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
@@ -66,4 +69,29 @@ TEST(QtApplicationMenu, EveryWindowGetsAMenuBarWhoseCommandsReachTheController)
     ASSERT_FALSE(tray.isEmpty());
     EXPECT_EQ(tray.last()->text(), "Quit Kelvaro");
     EXPECT_NE(std::find_if(tray.cbegin(), tray.cend(), [](QAction* a) { return a->text() == "Application Icon"; }), tray.cend());
+}
+
+TEST(QtGaugeResetPanel, AnswersTheCheckedSettingsOrNothingWhenCancelled)
+{
+    std::optional<GaugeResetChoice> answer;
+    bool answered = false;
+    const auto choose = [&](std::optional<GaugeResetChoice> choice) {
+        answer = choice;
+        answered = true;
+    };
+    std::unique_ptr<QDialog> panel(QtGaugeResetPanel::make(choose));
+    const QList<QCheckBox*> boxes = panel->findChild<QWidget*>("gaugeResetSwitches")->findChildren<QCheckBox*>();
+    ASSERT_EQ(boxes.size(), 6);
+    for (int i = 0; i < 5; ++i) // all but the colours
+        boxes[i]->setChecked(true);
+    panel->accept();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_TRUE(answer->customNames && answer->shortNames && answer->spokenNames && answer->enabledStates && answer->formats);
+    EXPECT_FALSE(answer->colors);
+
+    panel.reset(QtGaugeResetPanel::make(choose));
+    answered = false;
+    panel->reject();
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(answer.has_value());
 }
