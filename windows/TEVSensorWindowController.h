@@ -50,6 +50,7 @@ public:
                                              const QColor& color, quint64 alignment, float labelRatio, QLabel* field);
 
     QWidget* sensorWindow() const;
+    QWidget* window() const override { return sensorWindow(); }
     // The document on display (tests, screenshots).
     const QTextDocument* document() const;
     qint64 windowStyle() const { return windowStyle_; }

@@ -29,6 +29,7 @@ class SensorWindow {
 public:
     using ColorPtr = std::shared_ptr<platform::Color>;
     virtual ~SensorWindow() = default;
+    virtual QWidget* window() const { return nullptr; }
     virtual bool isWindowVisible() const { return false; }
     // Brings the window to the front, respectively hides it.
     virtual void showWindow() {}
@@ -111,6 +112,9 @@ public:
     virtual bool isWindowVisible() const { return false; }
     virtual void updateWindow() {}
     virtual void syncWindowStateToPreferences() {}
+    // The window's data as the exports write it.
+    virtual QString textRepresentation() const { return {}; }
+    virtual QString csvRepresentation() const { return {}; }
 };
 
 class CompositingInspector {
