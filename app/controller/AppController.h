@@ -101,7 +101,7 @@ public:
     QString sensorIdentifierReport() const;
 
 protected:
-    // The menus and the start-up checks; here they do nothing yet.
+    // The menus; here they do nothing yet.
     virtual void updateStatefulMenuItems() {}
     // The windows that were open at the last quit, in a fixed order.
     virtual void openPreferredDisplayChannels();
