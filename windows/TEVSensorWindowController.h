@@ -50,6 +50,7 @@ public:
                                              const QColor& color, quint64 alignment, float labelRatio, QLabel* field);
 
     QWidget* sensorWindow() const;
+    QWidget* window() const override { return sensorWindow(); }
     // The document on display (tests, screenshots).
     const QTextDocument* document() const;
     qint64 windowStyle() const { return windowStyle_; }
@@ -60,7 +61,6 @@ public:
     bool isWindowOnAnyScreen() const;
 
     // --- SensorWindow ------------------------------------------------------------------------------------
-    QWidget* window() const override { return sensorWindow(); }
     // The screen display in the middle of the screen it is on.
     void centerOnScreen() override;
     bool isWindowVisible() const override;

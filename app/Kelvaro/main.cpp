@@ -17,6 +17,7 @@
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
+#include "platform/desktop/widgets/QtSavePanel.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -149,8 +150,10 @@ int main(int argc, char** argv)
             platform::values::toString(bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")))
                 .value_or(QString()));
     TEVSensorClassLoader::loadAll();
-    if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1"))
+    if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1")) {
         platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
+        platform::SavePanel::setShared(std::make_shared<platform::QtSavePanel>());
+    }
     QGuiApplication::setWindowIcon(applicationIcon());
     // Windows come and go (the splash, later the tray's); the program runs until it is told to quit.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -260,8 +260,8 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
         checkForUncoloredGauges();
         checkForDeactivatedGF6800Sensors();
     }
-    checkForOutdatedSensorDesignations(client);
-    checkForWithdrawnSensorSupport(client);
+    checkForOutdatedSensorDesignations();
+    checkForWithdrawnSensorSupport();
 }
 
 void AppController::openPreferredDisplayChannels()

@@ -101,6 +101,10 @@ public:
     void setWindowDefaultLabelRatio(qint64 tag);
     void resetWindowBackgroundColor(qint64 tag);
     void resetAllGauges();
+    // Asks first; "No" changes nothing.
+    void resetSensorColors();
+    // The main window's data: the sensor window's readings or a history window's values.
+    void save();
     void enforceUpdateOfReadings();
     void rescanForSensors();
     void clearShortTermHistory();
@@ -130,21 +134,34 @@ public:
     // Where the alerting sensor is written for the object opened on an alert (tests move it).
     void setAlertHandOffPath(const QString& path) { alertHandOffPath_ = path; }
 
+    // --- Start-up checks and exports (AppControllerStartupChecks.cpp, AppControllerExports.cpp) -----------
+    // Every gauge a colour of the colour list, walked in the order of the identifiers.
+    void resetAllGaugeColors();
+    // The standard sensor window's readings, as text or CSV, through the save panel on that window.
+    void exportStandardSensorReadings();
+    void exportHistoryDataForWindowController(const std::shared_ptr<HistoryWindow>& controller);
+    QString fileContentsForStandardWindowUsingCSVFormat(bool csv) const;
+    // The connected sensors' identifiers with their names and computers, through a save panel of its own.
+    void saveIdentifierReport();
+    QString sensorIdentifierReport() const;
+
 protected:
     virtual void updateStatefulMenuItems();
     QWidget* mainWindow() const;
     // The windows that were open at the last quit, in a fixed order.
     virtual void openPreferredDisplayChannels();
     // NO when the local computer's model is not supported; *shownDialogs tells whether it said so itself.
-    virtual bool isLocalMachineSupportedGetHasShownSubmitDialogs(bool* shownDialogs)
-    {
-        *shownDialogs = false;
-        return true;
-    }
-    virtual void checkForUncoloredGauges() {}
-    virtual void checkForDeactivatedGF6800Sensors() {}
-    virtual void checkForOutdatedSensorDesignations(const ClientPtr&) {}
-    virtual void checkForWithdrawnSensorSupport(const ClientPtr&) {}
+    virtual bool isLocalMachineSupportedGetHasShownSubmitDialogs(bool* shownDialogs);
+    struct MachineModel {
+        QString modelCode;
+        QString vendor;
+    };
+    // The local computer's model code and vendor, from its machine information; tests stand in another.
+    virtual MachineModel localMachineModel() const;
+    virtual void checkForUncoloredGauges();
+    virtual void checkForDeactivatedGF6800Sensors();
+    virtual void checkForOutdatedSensorDesignations();
+    virtual void checkForWithdrawnSensorSupport();
 
     void rebuildGaugeOutlineRepresentations() override;
     const ApplicationWindows& windows() const { return windows_; }
@@ -156,6 +173,10 @@ private:
     bool writeAlertHandOffFile(const QString& identifier) const;
     void refuseLocalClient();
     static QImage applicationIcon();
+    // Removes the stored gauges of no connected client that `withdrawn` names; then the clients resync.
+    void removeDisconnectedGauges(const std::function<bool(const QString&)>& withdrawn);
+    // Runs the export panel (a sheet on `window`) and writes what `contents` gives for the chosen type.
+    void runExportPanel(QWidget* window, const std::function<QString(bool csv)>& contents);
 
     ApplicationWindows windows_;
     std::shared_ptr<SplashWindow> splash_;
@@ -178,4 +199,6 @@ private:
     std::function<QWidget*()> mainWindowLookup_;
     std::function<void()> quitHandler_;
     std::function<void()> remoteConnectPanelOpener_;
+    // The export panel's file type, kept from one export to the next: 0 text, 1 CSV.
+    qsizetype exportFileType_ = 0;
 };

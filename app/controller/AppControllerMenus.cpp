@@ -7,6 +7,7 @@
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
+#include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/Workspace.h"
 
 #include <QApplication>
@@ -191,7 +192,26 @@ void AppController::resetWindowBackgroundColor(qint64 tag)
     updateAllOutputChannelsAndCache(true);
 }
 
+void AppController::resetSensorColors()
+{
+    platform::Alert alert;
+    alert.messageText = localized(QStringLiteral("Do you really want to reset all sensor colors?"));
+    alert.informativeText = localized(
+        QStringLiteral("This will overwrite the current color settings for all sensors on all connected computers."));
+    alert.buttons = {localized(QStringLiteral("No")), localized(QStringLiteral("Yes"))};
+    if (runAlert(alert) != 0)
+        resetAllGaugeColors();
+}
+
 // --- Readings ---------------------------------------------------------------------------------------------
+
+void AppController::save()
+{
+    if (mainWindowIsStandardSensorWindow())
+        exportStandardSensorReadings();
+    else if (const auto history = historyWindowControllerForWindow(mainWindow()))
+        exportHistoryDataForWindowController(history);
+}
 
 void AppController::enforceUpdateOfReadings()
 {

@@ -73,8 +73,8 @@ QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
         {menuText("Quit Kelvaro"), 0, member(&AppController::quit), QStringLiteral("Ctrl+Q")},
     }, {}};
     Menu file{menuText("File"), {
-        {menuText("Save..."), 2020, call(save), QStringLiteral("Ctrl+S")},
-        {menuText("Save Sensor ID Report..."), 0, call(saveIdentifierReport)},
+        {menuText("Save..."), 2020, member(&AppController::save), QStringLiteral("Ctrl+S")},
+        {menuText("Save Sensor ID Report..."), 0, member(&AppController::saveIdentifierReport)},
         separator,
         {menuText("Print..."), 2040, [](qint64) { printMainWindow(); }, QStringLiteral("Ctrl+P")},
         separator,
@@ -88,7 +88,7 @@ QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
         {menuText("Rescan for Sensors"), 0, member(&AppController::rescanForSensors)},
         {menuText("Clear Short-Term History"), 0, member(&AppController::clearShortTermHistory)},
         separator,
-        {menuText("Reset Sensor Colors..."), 0, call(resetSensorColors)},
+        {menuText("Reset Sensor Colors..."), 0, member(&AppController::resetSensorColors)},
         {menuText("Reset All Sensors..."), 0, member(&AppController::resetAllGauges)},
     }, {}};
 

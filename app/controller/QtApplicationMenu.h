@@ -27,11 +27,8 @@ public:
     // What the tray's context menu ends with: the Dock menu's commands; owned by this object.
     QList<QAction*> dockMenuActions();
 
-    // The preference window, the saves and the report are opened by their own owners.
+    // The preference window is shown by its owner.
     std::function<void()> openPreferences;
-    std::function<void()> save;
-    std::function<void()> saveIdentifierReport;
-    std::function<void()> resetSensorColors;
 
 private:
     struct Item {

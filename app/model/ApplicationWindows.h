@@ -30,13 +30,13 @@ class SensorWindow {
 public:
     using ColorPtr = std::shared_ptr<platform::Color>;
     virtual ~SensorWindow() = default;
+    virtual QWidget* window() const { return nullptr; }
     virtual bool isWindowVisible() const { return false; }
     // Brings the window to the front, respectively hides it.
     virtual void showWindow() {}
     virtual void orderOut() {}
     virtual void setWindowTitle(const QString&) {}
     virtual void saveSpecialPositionPreferences() {}
-    virtual QWidget* window() const { return nullptr; }
     virtual void centerOnScreen() {}
 
     virtual void setBackgroundColor(const ColorPtr&) {}
@@ -121,6 +121,9 @@ public:
     // Top-left corners in screen coordinates.
     virtual QPoint topLeftWindowPosition() const { return {}; }
     virtual QPoint cascadeTopLeftFromPoint(const QPoint& point) { return point; }
+    // The window's data as the exports write it.
+    virtual QString textRepresentation() const { return {}; }
+    virtual QString csvRepresentation() const { return {}; }
 };
 
 class CompositingInspector {

@@ -49,6 +49,7 @@ ScopedDesktopFakes::ScopedDesktopFakes()
 {
     platform::AlertPresenter::setShared(alerts);
     platform::OpenPanel::setShared(panel);
+    platform::SavePanel::setShared(savePanel);
     platform::Workspace::setShared(workspace);
 }
 
@@ -56,6 +57,7 @@ ScopedDesktopFakes::~ScopedDesktopFakes()
 {
     platform::AlertPresenter::setShared(nullptr);
     platform::OpenPanel::setShared(nullptr);
+    platform::SavePanel::setShared(nullptr);
     platform::Workspace::setShared(nullptr);
 }
 

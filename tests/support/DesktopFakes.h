@@ -4,6 +4,7 @@
 
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/OpenPanel.h"
+#include "platform/desktop/SavePanel.h"
 #include "platform/desktop/Workspace.h"
 
 #include <QByteArray>
@@ -41,6 +42,18 @@ public:
     std::optional<QString> runModal(const platform::OpenPanelOptions& options) override;
 };
 
+// Answers from a queue of locations; nothing (cancel) once it is empty.
+class ScriptedSavePanel final : public platform::SavePanel {
+public:
+    QList<std::optional<platform::SavePanelResult>> answers;
+    QList<platform::SavePanelOptions> shown;
+    std::optional<platform::SavePanelResult> runModal(const platform::SavePanelOptions& options) override
+    {
+        shown.append(options);
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
+};
+
 class FakeWorkspace final : public platform::Workspace {
 public:
     QList<QUrl> openedURLs;
@@ -61,6 +74,7 @@ public:
     ~ScopedDesktopFakes();
     std::shared_ptr<ScriptedAlertPresenter> alerts = std::make_shared<ScriptedAlertPresenter>();
     std::shared_ptr<ScriptedOpenPanel> panel = std::make_shared<ScriptedOpenPanel>();
+    std::shared_ptr<ScriptedSavePanel> savePanel = std::make_shared<ScriptedSavePanel>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
 };
 

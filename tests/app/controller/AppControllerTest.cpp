@@ -13,6 +13,7 @@
 #include "platform/desktop/PowerEvents.h"
 #include "platform/desktop/SpeechSynthesizer.h"
 #include "platform/desktop/UserNotificationCenter.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
@@ -26,7 +27,11 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QFile>
+#include <QLocale>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <clocale>
 
 #include <gtest/gtest.h>
 
@@ -122,6 +127,11 @@ public:
     int ticksInside = 0, deepestTick = 0;
     std::function<void()> duringAlerts;
     bool opensPreferredChannels = false;
+    using AppController::checkForDeactivatedGF6800Sensors, AppController::checkForOutdatedSensorDesignations,
+        AppController::checkForUncoloredGauges, AppController::checkForWithdrawnSensorSupport;
+    // A supported computer unless a test says otherwise, so that no model alert joins those the tests expect.
+    MachineModel model{QStringLiteral("MacBookPro11,1"), QStringLiteral("Apple Inc.")};
+    MachineModel localMachineModel() const override { return model; }
     void openPreferredDisplayChannels() override
     {
         ++preferredChannelsOpened;
@@ -836,6 +846,7 @@ TEST_F(AppControllerTest, OpensTheWindowsOfTheLastQuitFilledAtOnce)
         controller->monitorPreferences()->setStandardWindowShouldOpen(row.standard);
         controller->monitorPreferences()->setScreenDisplayShouldOpen(row.floating);
         rec.sensorWindowEvents.clear();
+        fakes.alerts->answers = {1}; // no new colours, which would refresh the windows once more
         local()->becomeReady();
         EXPECT_EQ(rec.sensorWindowEvents, row.events) << row.standard << row.floating;
         controller->applicationWillTerminate();
@@ -944,4 +955,171 @@ TEST_F(AppControllerTest, HistoryWindowsCascadeFromOneAnotherAtLaunch)
     EXPECT_TRUE(histories[0]->opened);
     EXPECT_FALSE(histories[1]->opened);
     EXPECT_TRUE(histories[2]->opened);
+}
+
+// --- Start-up checks and exports --------------------------------------------------------------------------
+
+TEST_F(AppControllerTest, ModelCheckWarnsOnceAboutTheVendorOrTheSeries)
+{
+    const QString series = "This model series is not supported by this application.";
+    const QString vendor = "This is not an Apple-branded computer.";
+    struct Row {
+        const char *model, *vendor;
+        QStringList alerts;
+    } rows[] = {{"MacBookPro11,1", "Apple Inc.", {}}, {"MacBookPro11,1", "LENOVO", {}}, {"Unknown1,1", "Apple Inc.", {series}},
+                {"", "Apple", {series}},            {"Unknown1,1", "LENOVO", {vendor}}, {"Unknown1,1", "", {vendor}},
+                {"Unknown1,1", "apple", {vendor}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.model + std::string(" / ") + row.vendor);
+        fakes.alerts->shown.clear();
+        makeController();
+        controller->model = {row.model, row.vendor};
+        controller->applicationDidFinishLaunching();
+        EXPECT_EQ(alertTitles(), row.alerts);
+        EXPECT_EQ(fakes.alerts->shown.value(0).informativeText.startsWith("Kelvaro will not run on your Mac."),
+                  row.alerts == QStringList{series});
+    }
+}
+
+TEST_F(AppControllerTest, UncolouredGaugesGetTheFallbackColoursInIdentifierOrder)
+{
+    controller->applicationDidFinishLaunching();
+    local()->sensors.clear();
+    for (int i = 69; i >= 0; --i)
+        local()->sensors.append(QStringLiteral("T%1").arg(i, 2, 10, QLatin1Char('0')));
+    local()->becomeReady();
+    const auto rgb = [this](int n) {
+        const auto color = controller->localPreferences()->gaugeDictionary().value(QStringLiteral("T%1").arg(n, 2, 10, QLatin1Char('0')))->presentationColor();
+        return std::vector<float>{color->red(), color->green(), color->blue(), color->alpha()};
+    };
+    fakes.alerts->answers = {1, 0};
+    controller->checkForUncoloredGauges(); // "No": still black
+    EXPECT_EQ(rgb(69), (std::vector<float>{0.0f, 0.0f, 0.0f, 1.0f}));
+    controller->checkForUncoloredGauges();
+    EXPECT_EQ(rgb(5), (std::vector<float>{0.0f, 0.25f, 0.25f, 1.0f}));
+    EXPECT_EQ(rgb(63), (std::vector<float>{0.75f, 0.75f, 0.75f, 1.0f}));
+    for (int n = 64; n < 70; ++n)
+        EXPECT_EQ(rgb(n), rgb(n - 64)) << n;
+    controller->checkForUncoloredGauges(); // one gauge is not black: no question
+    EXPECT_EQ(fakes.alerts->shown.size(), 2);
+}
+
+TEST_F(AppControllerTest, WithdrawnSensorsAreRemovedOnlyWhileDisconnected)
+{
+    controller->applicationDidFinishLaunching();
+    local()->sensors.append("smc.temperature.HV3");
+    local()->becomeReady();
+    auto& gauges = controller->localPreferences()->gaugeDictionary();
+    const auto stored = [](const QString& id) { return TEVGauge::createForSensorIdentifierPreferenceDictionary(id, QVariantMap()); };
+    for (const QString id : {"smc.temperature.IQ3", "hwsensor.NVDA.-7", "hwcontrol.NVDA.-1", "hwsensor.NVDA.0", "remote.x.smc.temperature.HV3"})
+        gauges.insert(id, stored(id));
+    controller->checkForDeactivatedGF6800Sensors();
+    controller->checkForWithdrawnSensorSupport();
+    EXPECT_EQ(gauges.keys(), (QStringList{"F0Ac", "TC0D", "hwsensor.NVDA.0", "remote.x.smc.temperature.HV3", "smc.temperature.HV3"}));
+    // The sensor is gone from the computer; its stored gauge goes at the next check.
+    local()->sensors.removeLast();
+    gauges.insert("smc.temperature.HV3", stored("smc.temperature.HV3"));
+    controller->checkForWithdrawnSensorSupport();
+    EXPECT_FALSE(gauges.contains("smc.temperature.HV3"));
+}
+
+TEST_F(AppControllerTest, RawDesignationsAreRenamedOnYesAndNeverAskedAgainAfterNo)
+{
+    QTemporaryDir bundle;
+    const auto plist = [](const QVariantMap& m) { return platform::writePropertyList(m, platform::PlistFormat::Xml); };
+    kt::writeFile(bundle.path() + "/Info.plist", plist({}));
+    kt::writeFile(bundle.path() + "/en.lproj/ModelCodes.strings", plist({{"MacBookPro11,1", "MacBook Pro"}}));
+    kt::writeFile(bundle.path() + "/en.lproj/SensorLocations.strings", plist({{"Location TC0D", "CPU die"}}));
+    platform::Bundle::setMain(platform::Bundle::fromDirectory(bundle.path()));
+    const auto restore = qScopeGuard([] { platform::Bundle::setMain(nullptr); });
+    launchReady();
+    ASSERT_TRUE(fakes.alerts->shown.isEmpty());
+    const auto cpu = controller->localPreferences()->gaugeDictionary().value("TC0D");
+    for (const int answer : {1, 0}) {
+        cpu->setCustomName("Location TC0D");
+        fakes.alerts->answers = {answer};
+        controller->checkForOutdatedSensorDesignations();
+        controller->checkForOutdatedSensorDesignations(); // "No" for good; "Yes" leaves no raw name
+        EXPECT_EQ(fakes.alerts->shown.size(), 1);
+        EXPECT_TRUE(fakes.alerts->shown.value(0).informativeText.contains("the sensor 'Location TC0D' should be renamed to 'CPU die'"));
+        EXPECT_EQ(cpu->customName(), answer ? "Location TC0D" : "CPU die");
+        EXPECT_EQ(controller->localPreferences()->avoidsCheckForOutdatedSensorNames(), answer == 1);
+        controller->localPreferences()->setAvoidsCheckForOutdatedSensorNames(false);
+        fakes.alerts->shown.clear();
+    }
+}
+
+TEST_F(AppControllerTest, ExportsAndReportMatchTheirGoldenFilesInEveryLocale)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const auto restore = qScopeGuard([] {
+        QLocale::setDefault(QLocale::c());
+        std::setlocale(LC_NUMERIC, "C");
+    });
+    controller->applicationDidFinishLaunching();
+    local()->sensors.append("TX9Z");
+    local()->raw["TC0D"] = 4250;
+    local()->becomeReady();
+    const auto remote = connectRemote("office", false);
+    remote->name = "Office Mac";
+    remote->sensors = {"TC0D"};
+    remote->becomeReady();
+    const auto& gauges = controller->localPreferences()->gaugeDictionary();
+    gauges.value("TC0D")->setCustomName("CPU");
+    gauges.value("F0Ac")->setCustomName("Fan, left");
+    gauges.value("remote.office.TC0D")->setCustomName("Office CPU");
+    controller->localPreferences()->standardWindowSensorNames() = {"TC0D", "not.cached", "F0Ac"};
+    controller->updateAllOutputChannelsAndCache(true);
+    const auto golden = [](const char* name) { return QString::fromUtf8(kt::readFile(kt::testDataPath(QString("exports/") + name))); };
+    EXPECT_EQ(controller->fileContentsForStandardWindowUsingCSVFormat(false), golden("readings.txt"));
+    EXPECT_EQ(controller->fileContentsForStandardWindowUsingCSVFormat(true), golden("readings.csv"));
+    EXPECT_EQ(controller->sensorIdentifierReport(), golden("report.txt"));
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ASSERT_TRUE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"));
+    EXPECT_EQ(controller->fileContentsForStandardWindowUsingCSVFormat(true), golden("readings.csv"));
+    EXPECT_EQ(controller->sensorIdentifierReport(), golden("report-de.txt"));
+
+    controller->localPreferences()->standardWindowSensorNames() = {"not.cached"};
+    EXPECT_EQ(controller->fileContentsForStandardWindowUsingCSVFormat(true), "Sensor,Value,Unit\n");
+    EXPECT_EQ(controller->fileContentsForStandardWindowUsingCSVFormat(false), "2026-01-01 12:00:00 +0000\n\n");
+}
+
+TEST_F(AppControllerTest, SavePanelsWriteTheChosenTypeOrSayWhyNot)
+{
+    launchReady();
+    QTemporaryDir dir;
+    auto& panel = *fakes.savePanel;
+    // /proc takes no new files, not even from root.
+    panel.answers = {platform::SavePanelResult{dir.filePath("r.csv"), 1}, std::nullopt, platform::SavePanelResult{"/proc/r.txt", 0},
+                     platform::SavePanelResult{dir.filePath("ids.txt"), 0}, platform::SavePanelResult{"/proc/ids.txt", 0}};
+    controller->exportStandardSensorReadings();
+    EXPECT_EQ(QString::fromUtf8(kt::readFile(dir.filePath("r.csv"))), controller->fileContentsForStandardWindowUsingCSVFormat(true));
+    controller->exportStandardSensorReadings(); // cancelled
+    controller->exportStandardSensorReadings();
+    EXPECT_EQ(panel.shown.at(1).selectedFileType, 1); // the type chosen last
+    controller->saveIdentifierReport();
+    EXPECT_EQ(QString::fromUtf8(kt::readFile(dir.filePath("ids.txt"))), controller->sensorIdentifierReport());
+    EXPECT_EQ(panel.shown.at(3).suggestedName, "SensorIDReport.txt");
+    controller->saveIdentifierReport();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"ids.txt", "r.csv"}));
+    ASSERT_EQ(alertTitles(), (QStringList{"Could not save file", "The sensor ID report could not be created"}));
+    EXPECT_EQ(fakes.alerts->shown.at(0).informativeText, "The file 'r.txt' could not be created.");
+    EXPECT_TRUE(fakes.alerts->shown.at(1).informativeText.startsWith("The file could not be saved to the location /proc/ids.txt."));
+}
+
+TEST_F(AppControllerTest, ResettingSensorColorsChangesNothingUnlessAnsweredYes)
+{
+    launchReady();
+    const auto gauge = controller->localPreferences()->gaugeDictionary().first();
+    gauge->setPresentationColor(platform::Color::rgb(platform::Color::Space::DeviceRGB, 0.1f, 0.2f, 0.3f));
+    const auto before = gauge->presentationColor();
+    fakes.alerts->answers = {0};
+    controller->resetSensorColors();
+    EXPECT_EQ(gauge->presentationColor(), before);
+    ASSERT_EQ(alertTitles(), QStringList({"Do you really want to reset all sensor colors?"}));
+    EXPECT_EQ(fakes.alerts->shown.first().buttons, QStringList({"No", "Yes"}));
+    fakes.alerts->answers = {1};
+    controller->resetSensorColors();
+    EXPECT_NE(gauge->presentationColor(), before);
 }
