@@ -26,7 +26,9 @@
 #include "windows/TEVSensorWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
+#include "windows/remote/RemoteConnectPanel.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -164,7 +166,15 @@ int main(int argc, char** argv)
     windows.makeSplashWindow = [] { return std::make_shared<QtSplashWindow>(); };
     windows.warningPanel = std::make_shared<QtWarningPanel>();
     windows.alertPanel = std::make_shared<QtAlertPanel>();
-    windows.makeStatusItem = [] { return std::make_shared<platform::QtStatusItem>(); };
+    // The tray's context menu ends with the program's own commands, made once the controller exists.
+    QObject commands;
+    QList<QAction*> trayCommands;
+    windows.makeStatusItem = [&trayCommands] {
+        auto item = std::make_shared<platform::QtStatusItem>();
+        item->setTrailingActions(trayCommands);
+        return item;
+    };
+    windows.makeRemoteConnectPanel = [] { return std::make_shared<RemoteConnectPanel>(); };
     windows.makeMonitorWindowFactory = [](const QString& className, const QString& title) -> std::shared_ptr<MonitorWindowFactory> {
         return QtMonitorWindowFactory::monitorWindowFactoryForClass(className, title);
     };
@@ -177,6 +187,11 @@ int main(int argc, char** argv)
     windows.dockTile = std::make_shared<TEVDockDisplay>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
+    const QString connectTitle = QStringLiteral("Connect to Remote Computer...");
+    const auto bundle = platform::Bundle::main();
+    auto* connectCommand = new QAction(bundle ? bundle->localizedString(connectTitle) : connectTitle, &commands);
+    QObject::connect(connectCommand, &QAction::triggered, &commands, [&controller] { controller->openRemoteConnectPanel(); });
+    trayCommands.append(connectCommand);
 
     // One diagnostic line once the local computer's sensors are connected: scripts wait for it.
     const auto readyObserver = platform::NotificationCenter::defaultCenter().addObserver(

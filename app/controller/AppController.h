@@ -106,6 +106,7 @@ protected:
     virtual void checkForWithdrawnSensorSupport(const ClientPtr&) {}
 
     void rebuildGaugeOutlineRepresentations() override;
+    std::shared_ptr<RemoteConnectWindow> makeRemoteConnectPanel() override { return windows_.makeRemoteConnectPanel(); }
     const ApplicationWindows& windows() const { return windows_; }
 
 private:
