@@ -30,6 +30,7 @@
 #include "windows/TEVSensorWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
+#include "windows/remote/RemoteConnectPanel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -171,6 +172,7 @@ int main(int argc, char** argv)
     windows.makeSplashWindow = [] { return std::make_shared<QtSplashWindow>(); };
     windows.warningPanel = std::make_shared<QtWarningPanel>();
     windows.alertPanel = std::make_shared<QtAlertPanel>();
+    windows.makeRemoteConnectPanel = [] { return std::make_shared<RemoteConnectPanel>(); };
     windows.makeMonitorWindowFactory = [](const QString& className, const QString& title) -> std::shared_ptr<MonitorWindowFactory> {
         return QtMonitorWindowFactory::monitorWindowFactoryForClass(className, title);
     };

@@ -58,6 +58,7 @@ AppController::AppController(ApplicationWindows windows)
     fill(windows_.makeSplashWindow, none.makeSplashWindow);
     fill(windows_.makeImportPanel, none.makeImportPanel);
     fill(windows_.makeStatusItem, none.makeStatusItem);
+    fill(windows_.makeRemoteConnectPanel, none.makeRemoteConnectPanel);
     fill(windows_.dockTile, none.dockTile);
     fill(windows_.connectionWindow, none.connectionWindow);
     fill(windows_.compositingInspector, none.compositingInspector);

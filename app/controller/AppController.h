@@ -119,8 +119,6 @@ public:
     // Every window of the monitor-window kind registered under `className`.
     void openMonitorWindows(const QString& className);
     void openRemoteConnectionWindow();
-    void openRemoteConnectPanel();
-    void setRemoteConnectPanelOpener(std::function<void()> opener) { remoteConnectPanelOpener_ = std::move(opener); }
     void launchSmallSibling();
 
     // --- Alerts and speech --------------------------------------------------------------------------------
@@ -164,6 +162,7 @@ protected:
     virtual void checkForWithdrawnSensorSupport();
 
     void rebuildGaugeOutlineRepresentations() override;
+    std::shared_ptr<RemoteConnectWindow> makeRemoteConnectPanel() override { return windows_.makeRemoteConnectPanel(); }
     const ApplicationWindows& windows() const { return windows_; }
 
 private:
@@ -198,7 +197,6 @@ private:
     std::function<void()> menuStateObserver_;
     std::function<QWidget*()> mainWindowLookup_;
     std::function<void()> quitHandler_;
-    std::function<void()> remoteConnectPanelOpener_;
     // The export panel's file type, kept from one export to the next: 0 text, 1 CSV.
     qsizetype exportFileType_ = 0;
 };

@@ -304,12 +304,6 @@ void AppController::openRemoteConnectionWindow()
     windows_.connectionWindow->openWindow();
 }
 
-void AppController::openRemoteConnectPanel()
-{
-    if (remoteConnectPanelOpener_)
-        remoteConnectPanelOpener_();
-}
-
 void AppController::launchSmallSibling()
 {
     // A failed launch is silent: this program keeps running.

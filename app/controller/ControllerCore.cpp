@@ -258,6 +258,19 @@ void ControllerCore::panel(RemoteConnectPanel*, const QList<ConnectionInfoPtr>& 
     scheduleStaggeredConnects(services, false);
 }
 
+void ControllerCore::openRemoteConnectPanel()
+{
+    if (!remoteConnectPanel_) {
+        remoteConnectPanel_ = makeRemoteConnectPanel();
+        if (!remoteConnectPanel_)
+            return;
+        // Held weakly by the panel; a controller that no shared pointer owns hands itself over as nothing.
+        if (const auto self = weak_from_this().lock())
+            remoteConnectPanel_->setDelegate(std::shared_ptr<RemoteConnectPanelDelegate>(self, this));
+    }
+    remoteConnectPanel_->showWindow();
+}
+
 void ControllerCore::reconnectKnownClients()
 {
     QList<ConnectionInfoPtr> infos;

@@ -37,7 +37,7 @@ class PowerEvents;
 
 Q_DECLARE_METATYPE(std::shared_ptr<MonitoringClient>)
 
-class ControllerCore : public TEVApplicationDelegate, public ControllerLookups {
+class ControllerCore : public TEVApplicationDelegate, public ControllerLookups, public RemoteConnectPanelDelegate {
 public:
     using ClientPtr = std::shared_ptr<MonitoringClient>;
     using ClientList = QList<ClientPtr>;
@@ -68,7 +68,11 @@ public:
     // [descriptor, quietly]
     void performConnectUsingInfoQuietFlagPair(const QVariantList& pair);
     // The remote-connect panel's choice: connected one after the other, not quietly.
-    void panel(RemoteConnectPanel* panel, const QList<ConnectionInfoPtr>& services);
+    void panel(RemoteConnectPanel* panel, const QList<ConnectionInfoPtr>& services) override;
+    // "Connect to Remote Computer...": makes the panel on the first call, with this controller as its
+    // delegate, and shows it on every call.
+    void openRemoteConnectPanel();
+    std::shared_ptr<RemoteConnectWindow> remoteConnectPanel() const { return remoteConnectPanel_; }
     void reconnectKnownClients();
     bool isClientAcceptableForNewConnection(const ClientPtr& client) const;
     static bool isServerVersionAcceptable(quint64 versionCode);
@@ -159,6 +163,8 @@ protected:
     // Spreads connect requests one stagger step apart, the first one step from now.
     void scheduleStaggeredConnects(const QList<ConnectionInfoPtr>& infos, bool quietly);
     virtual void rebuildGaugeOutlineRepresentations() {}
+    // The program's remote-connect panel; null when it has none.
+    virtual std::shared_ptr<RemoteConnectWindow> makeRemoteConnectPanel() { return nullptr; }
     // The local computer's failure: the alert that asks the user to quit.
     void showLocalClientFailureAlert();
     // The client of a gauge's computer (null when it is not connected) and the sensor's own identifier.
@@ -179,6 +185,7 @@ protected:
     ClientList reconnectingClients_;
     QList<ConnectionInfoPtr> sleepingHosts_;
     std::shared_ptr<WarningPanel> warningPanel_ = std::make_shared<WarningPanel>();
+    std::shared_ptr<RemoteConnectWindow> remoteConnectPanel_;
 
     // `fn` wrapped for delayed work: it runs only while the controller lives and has not quit.
     template <typename Fn>

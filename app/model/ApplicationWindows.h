@@ -21,8 +21,10 @@
 
 class HistoryWindowPreferences;
 class MachineSpecifier;
+class MonitorConnectionInfo;
 class MonitoringClient;
 class QWidget;
+class RemoteConnectPanel;
 class TEVGauge;
 
 // The sensor window (style 0) or the floating screen display (style 1; 2 below all other windows).
@@ -208,6 +210,27 @@ public:
     virtual QString runDialogPanelForMachineSpecifiers(const QList<std::shared_ptr<MachineSpecifier>>&) { return {}; }
 };
 
+// The owner of the remote-connect panel (windows/remote), either program's controller: it receives
+// the connection descriptors the user chose. A delegate without the method keeps this base, which drops them.
+class RemoteConnectPanelDelegate {
+public:
+    virtual ~RemoteConnectPanelDelegate() = default;
+    // panel:connectToRemoteServices:
+    virtual void panel(RemoteConnectPanel* panel, const QList<std::shared_ptr<MonitorConnectionInfo>>& services)
+    {
+        (void)panel, (void)services;
+    }
+};
+
+// The remote-connect panel as its owner drives it: made once, on the first command that opens it, then shown
+// on every such command.
+class RemoteConnectWindow {
+public:
+    virtual ~RemoteConnectWindow() = default;
+    virtual void setDelegate(const std::weak_ptr<RemoteConnectPanelDelegate>&) {}
+    virtual void showWindow() {}
+};
+
 struct ApplicationWindows {
     std::function<std::shared_ptr<SensorWindow>(qint64 style, const QString& autosaveName)> makeSensorWindow;
     std::function<std::shared_ptr<MonitorWindowFactory>(const QString& className, const QString& title)> makeMonitorWindowFactory;
@@ -216,6 +239,7 @@ struct ApplicationWindows {
     std::function<std::shared_ptr<SplashWindow>()> makeSplashWindow;
     std::function<std::shared_ptr<PreferenceImportPanel>()> makeImportPanel;
     std::function<std::shared_ptr<platform::StatusItem>()> makeStatusItem;
+    std::function<std::shared_ptr<RemoteConnectWindow>()> makeRemoteConnectPanel;
     std::shared_ptr<DockTile> dockTile;
     std::shared_ptr<ConnectionWindow> connectionWindow;
     std::shared_ptr<CompositingInspector> compositingInspector;
@@ -239,6 +263,7 @@ struct ApplicationWindows {
         w.makeSplashWindow = [] { return std::make_shared<SplashWindow>(); };
         w.makeImportPanel = [] { return std::make_shared<PreferenceImportPanel>(); };
         w.makeStatusItem = [] { return std::make_shared<platform::StatusItem>(); };
+        w.makeRemoteConnectPanel = [] { return std::make_shared<RemoteConnectWindow>(); };
         w.dockTile = std::make_shared<DockTile>();
         w.connectionWindow = std::make_shared<ConnectionWindow>();
         w.compositingInspector = std::make_shared<CompositingInspector>();

@@ -19,6 +19,7 @@
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "windows/info/ConnectionWindowController.h"
+#include "windows/remote/RemoteConnectPanel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -118,6 +119,7 @@ int main(int argc, char** argv)
         item->setTrailingActions(actions);
         return item;
     };
+    windows.makeRemoteConnectPanel = [] { return std::make_shared<RemoteConnectPanel>(); };
     windows.connectionWindow = std::make_shared<ConnectionWindowController>();
     windows.alertPanel = std::make_shared<QtAlertPanel>();
     windows.preferenceNoticePanel = std::make_shared<lite::QtPreferenceNoticePanel>();

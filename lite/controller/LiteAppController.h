@@ -29,6 +29,8 @@ struct MenuCommand {
 
 struct LiteWindows {
     std::function<std::shared_ptr<platform::StatusItem>()> makeStatusItem;
+    // The remote-connect panel, made on the first "Connect to Remote Computer...".
+    std::function<std::shared_ptr<RemoteConnectWindow>()> makeRemoteConnectPanel;
     std::shared_ptr<ConnectionWindow> connectionWindow;
     std::shared_ptr<AlertPanel> alertPanel;
     std::shared_ptr<PreferenceNoticePanel> preferenceNoticePanel;
@@ -84,6 +86,10 @@ public:
 
 protected:
     const char* className() const override { return "AppController"; }
+    std::shared_ptr<RemoteConnectWindow> makeRemoteConnectPanel() override
+    {
+        return windows_.makeRemoteConnectPanel ? windows_.makeRemoteConnectPanel() : nullptr;
+    }
 
 private:
     // False (after the log line and the terminator) when the bundle has no Lite identifier.

@@ -60,8 +60,7 @@ QList<MenuCommand> AppController::menuCommands()
         {{}, {}},
         {localized(QStringLiteral("Update all readings now")), [this] { updateAllOutputChannelsAndCache(true); }},
         {{}, {}},
-        // The remote-connect panel is not there yet.
-        {localized(QStringLiteral("Connect to Remote Computer...")), [] {}},
+        {localized(QStringLiteral("Connect to Remote Computer...")), [this] { openRemoteConnectPanel(); }},
         {localized(QStringLiteral("Show Remote Connections")), [this] { windows_.connectionWindow->openWindow(); }},
         {{}, {}},
         {TEVStringFormat::withObjects(localized(QStringLiteral("Launch %@ and Quit Lite Version")), {name}),

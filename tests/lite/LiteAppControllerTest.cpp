@@ -61,6 +61,8 @@ public:
 struct Recording {
     QStringList notices, panelMessages;
     int itemsMade = 0, quits = 0, terminated = 0;
+    int remotePanelsMade = 0, remotePanelShows = 0;
+    std::weak_ptr<RemoteConnectPanelDelegate> remotePanelDelegate;
     std::shared_ptr<RecordingStatusItem> tray;
 };
 
@@ -127,6 +129,16 @@ public:
         w.makeStatusItem = [this] {
             ++rec.itemsMade;
             return rec.tray = std::make_shared<RecordingStatusItem>();
+        };
+        struct RemotePanel : RemoteConnectWindow {
+            Recording& r;
+            explicit RemotePanel(Recording& r) : r(r) {}
+            void setDelegate(const std::weak_ptr<RemoteConnectPanelDelegate>& d) override { r.remotePanelDelegate = d; }
+            void showWindow() override { ++r.remotePanelShows; }
+        };
+        w.makeRemoteConnectPanel = [this] {
+            ++rec.remotePanelsMade;
+            return std::make_shared<RemotePanel>(rec);
         };
         w.preferenceNoticePanel = std::make_shared<Notice>(rec);
         w.alertPanel = std::make_shared<Panel>(rec);
@@ -363,6 +375,18 @@ TEST_F(LiteTest, TheMenuCommands)
     local()->raw.insert("TC0D", 4700);
     commands.at(1).run();
     EXPECT_EQ(controller->outputCache().value("TC0D")->currentValue(), 47.0);
+    // "Connect to Remote Computer...": one panel, shown each time, handing its choice to this controller.
+    commands.at(3).run();
+    commands.at(3).run();
+    EXPECT_EQ(rec.remotePanelsMade, 1);
+    EXPECT_EQ(rec.remotePanelShows, 2);
+    const auto delegate = rec.remotePanelDelegate.lock();
+    ASSERT_EQ(delegate.get(), static_cast<RemoteConnectPanelDelegate*>(controller.get()));
+    const auto before = made.size();
+    delegate->panel(nullptr, {MonitorConnectionInfo::createForRemoteConnection("lab.local", 37037)});
+    advance(1);
+    ASSERT_EQ(made.size(), before + 1);
+    EXPECT_EQ(made.last()->connectionInfo()->hostSpecifier(), QStringLiteral("lab.local"));
     commands.at(7).run();
     EXPECT_EQ(rec.quits, 1);
 }

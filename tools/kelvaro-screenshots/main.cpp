@@ -10,6 +10,7 @@
 #include "app/model/TEVGauge.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Color.h"
+#include "platform/foundation/UserDefaults.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "windows/MinMaxWindowController.h"
 #include "windows/TEVDockDisplay.h"
@@ -20,18 +21,21 @@
 #include "windows/info/QtMonitorWindowFactory.h"
 #include "windows/info/SMBIOSSheetController.h"
 #include "windows/info/SystemInfoDisplay.h"
+#include "windows/remote/RemoteConnectPanel.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
 #include <QRadialGradient>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 
 #include <algorithm>
 #include <cstdio>
@@ -249,6 +253,28 @@ int main(int argc, char** argv)
             system->closeSMBIOSSheet();
         }
         factory->closeWindowForMonitoringClient(controller->localClient());
+    }
+
+    // The remote-connect panel with two stored lists (what it found on the network, or why it could not
+    // browse), and its list editor with the first list open.
+    {
+        const auto manual = [](const char* host, int port) {
+            return QVariantMap{{"ConnectionSpecifier", "Manual"}, {"ServiceName", host}, {"ServicePort", port}};
+        };
+        if (const auto defaults = platform::UserDefaults::standard())
+            defaults->setObject(QVariantMap{{"Office", QVariantList{manual("office-1.lab", 37037), manual("office-2.lab", 37037)}},
+                                            {"Rack", QVariantList{manual("10.0.8.21", 37037)}}},
+                                RemoteConnectPanel::kComputerListsKey);
+        RemoteConnectPanel panel;
+        panel.showWindow();
+        panel.hostField()->setText(QStringLiteral("lab-server.local"));
+        runFor(1500);
+        ok &= save(panel.window()->grab().toImage(), output, QStringLiteral("RemoteConnect"));
+        panel.openComputerListSheet();
+        panel.computerListOutline()->expandAll();
+        runFor(300);
+        ok &= save(panel.computerListSheet()->grab().toImage(), output, QStringLiteral("ComputerLists"));
+        panel.closeComputerListSheet();
     }
 
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;

@@ -30,8 +30,13 @@ public:
 
     // The icon of one slot, `size` pixels square; pure drawing, for the tray and for tests.
     static QImage iconForRun(const Run& run, const QFont& font, int size);
-    // Commands appended below the values of the context menu (the application's own).
-    void setTrailingActions(const QList<QAction*>& actions) { trailing_ = actions; }
+    // Commands appended below the values of the context menu (the application's own); the menu shows them
+    // at once, even while it has no values.
+    void setTrailingActions(const QList<QAction*>& actions)
+    {
+        trailing_ = actions;
+        rebuildMenu();
+    }
 
 private:
     void rebuildMenu();

@@ -74,6 +74,8 @@ struct Recording {
     QList<const void*> probeClients;
     // "<style> shown" and "<style> values <n>", in order.
     QStringList sensorWindowEvents;
+    int remotePanelsMade = 0, remotePanelShows = 0;
+    std::weak_ptr<RemoteConnectPanelDelegate> remotePanelDelegate;
 };
 
 ApplicationWindows recordingWindows(Recording& r)
@@ -111,7 +113,17 @@ ApplicationWindows recordingWindows(Recording& r)
         void addStringValue(const QString&, const std::shared_ptr<TEVGauge>&) override { ++values; }
         void updateWindow() override { r.sensorWindowEvents.append(QStringLiteral("%1 values %2").arg(style).arg(values)); }
     };
+    struct RemotePanel : RemoteConnectWindow {
+        Recording& r;
+        explicit RemotePanel(Recording& r) : r(r) {}
+        void setDelegate(const std::weak_ptr<RemoteConnectPanelDelegate>& d) override { r.remotePanelDelegate = d; }
+        void showWindow() override { ++r.remotePanelShows; }
+    };
     ApplicationWindows w = ApplicationWindows::doNothing();
+    w.makeRemoteConnectPanel = [&r] {
+        ++r.remotePanelsMade;
+        return std::make_shared<RemotePanel>(r);
+    };
     w.makeSensorWindow = [&r](qint64 style, const QString&) { return std::make_shared<Sensors>(r, style); };
     w.makeSplashWindow = [&r] { return std::make_shared<Splash>(r); };
     w.warningPanel = std::make_shared<Warning>(r);
@@ -248,6 +260,21 @@ TEST_F(AppControllerTest, StartsCompletesTheLocalClientOnceAndFillsTheCache)
     EXPECT_EQ(rec.splashShown, 1);
     EXPECT_EQ(controller->preferredChannelsOpened, 1);
     EXPECT_EQ(rec.probeClients.last(), made.last().get()); // the probe pane follows the new client
+}
+
+TEST_F(AppControllerTest, TheRemoteConnectPanelIsMadeOnceAndHandsItsChoiceToTheController)
+{
+    launchReady();
+    controller->openRemoteConnectPanel();
+    controller->openRemoteConnectPanel();
+    EXPECT_EQ(rec.remotePanelsMade, 1);
+    EXPECT_EQ(rec.remotePanelShows, 2);
+    const auto delegate = rec.remotePanelDelegate.lock();
+    ASSERT_EQ(delegate.get(), static_cast<RemoteConnectPanelDelegate*>(controller.get()));
+    delegate->panel(nullptr, {MonitorConnectionInfo::createForRemoteConnection("lab.local", 37037)});
+    advance(1);
+    ASSERT_EQ(made.size(), 2);
+    EXPECT_EQ(made.last()->connectionInfo()->hostSpecifier(), QStringLiteral("lab.local"));
 }
 
 TEST_F(AppControllerTest, ConnectsAreStaggeredOneSecondApart)
