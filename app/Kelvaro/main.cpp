@@ -14,6 +14,8 @@
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
+#include "platform/desktop/widgets/QtOpenPanel.h"
+#include "platform/desktop/widgets/QtSavePanel.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -26,6 +28,7 @@
 #include "windows/TEVSensorWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
+#include "windows/probes/ProbesManager.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -145,8 +148,11 @@ int main(int argc, char** argv)
             platform::values::toString(bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")))
                 .value_or(QString()));
     TEVSensorClassLoader::loadAll();
-    if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1"))
+    if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1")) {
         platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
+        platform::OpenPanel::setShared(std::make_shared<platform::QtOpenPanel>());
+        platform::SavePanel::setShared(std::make_shared<platform::QtSavePanel>());
+    }
     QGuiApplication::setWindowIcon(applicationIcon());
     // Windows come and go (the splash, later the tray's); the program runs until it is told to quit.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -175,6 +181,7 @@ int main(int argc, char** argv)
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
+    windows.probesPane = ProbesManager::sharedProbesManager();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
 

@@ -10,6 +10,8 @@
 #include "app/model/TEVGauge.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Color.h"
+#include "sensors/TEVArtificialSensor.h"
+#include "sensors/TEVLocalNetworkProbe.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "windows/MinMaxWindowController.h"
 #include "windows/TEVDockDisplay.h"
@@ -20,6 +22,7 @@
 #include "windows/info/QtMonitorWindowFactory.h"
 #include "windows/info/SMBIOSSheetController.h"
 #include "windows/info/SystemInfoDisplay.h"
+#include "windows/probes/ProbesManager.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -249,6 +252,30 @@ int main(int argc, char** argv)
             system->closeSMBIOSSheet();
         }
         factory->closeWindowForMonitoringClient(controller->localClient());
+    }
+
+    // Pane 9 alone, with probes of several kinds, until the tool shows the whole preference window.
+    {
+        using Probe = TEVArtificialSensor;
+        const auto previous = Probe::preferenceDictionariesForAllSensors();
+        Probe::addArtificialSensor(Probe::createAsLoadSensorForCPUAtIndex(0));
+        Probe::addArtificialSensor(Probe::createAsTotalCPULoadSensor());
+        Probe::addArtificialSensor(Probe::createAsMemorySensorOfType(Probe::MemoryFree));
+        Probe::addArtificialSensor(Probe::createAsMemorySensorOfType(Probe::MemorySwapUsed));
+        Probe::addArtificialSensor(Probe::createAsStorageSensorForPath(QStringLiteral("/"), Probe::DiskFree));
+        Probe::addArtificialSensor(Probe::createAsBatterySensorForIndex(0));
+        Probe::addArtificialSensor(Probe::createAsProcessCountSensor());
+        if (const auto network = TEVLocalNetworkProbe::sharedNetworkProbe(); network && !network->currentNetworkInterfaceBSDNames().isEmpty()) {
+            const QString name = network->currentNetworkInterfaceBSDNames().constLast();
+            Probe::addArtificialSensor(Probe::createAsNetworkInterfaceSensorWithType(Probe::NetInBytes, name, name));
+        }
+        ProbesManager probes;
+        QWidget* pane = probes.preferencePaneView();
+        pane->resize(640, 380);
+        pane->show();
+        QCoreApplication::processEvents();
+        ok &= save(pane->grab().toImage(), output, QStringLiteral("pane-9"));
+        Probe::setArtificialSensorsUsingPreferenceDictionaries(previous);
     }
 
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;

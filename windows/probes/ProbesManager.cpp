@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -217,6 +218,7 @@ std::shared_ptr<ProbesManager> ProbesManager::sharedProbesManager()
 
 ProbesManager::ProbesManager(Sources sources)
     : sources_(std::move(sources))
+    , context_(std::make_unique<QObject>())
     , ui_(std::make_unique<Ui>())
 {
     setUpPane();
@@ -226,6 +228,8 @@ ProbesManager::ProbesManager(Sources sources)
 
 ProbesManager::~ProbesManager()
 {
+    // The widgets may outlive us in their host: nothing of theirs may call us any more.
+    context_.reset();
     // A host that took the pane (or the sheet) deletes it with its own window.
     if (sheetWindow_ && !sheetWindow_->parent())
         delete sheetWindow_.data();
@@ -242,16 +246,17 @@ void ProbesManager::setUpPane()
     probeModel_ = new ProbeListModel(pane_);
     ui.probeTable->setModel(probeModel_);
     ui.probeTable->verticalHeader()->hide();
+    ui.probeTable->verticalHeader()->setDefaultSectionSize(ui.probeTable->fontMetrics().height() + 8);
     ui.probeTable->horizontalHeader()->setStretchLastSection(true);
     ui.probeTable->horizontalHeader()->resizeSection(0, 220);
     ui.probeTable->horizontalHeader()->resizeSection(1, 200);
-    QObject::connect(ui.probeTable->selectionModel(), &QItemSelectionModel::selectionChanged, pane_, [this] { selectProbe(); });
-    QObject::connect(ui.probeTable, &QAbstractItemView::doubleClicked, pane_, [this] { editProbe(); });
+    QObject::connect(ui.probeTable->selectionModel(), &QItemSelectionModel::selectionChanged, context_.get(), [this] { selectProbe(); });
+    QObject::connect(ui.probeTable, &QAbstractItemView::doubleClicked, context_.get(), [this] { editProbe(); });
 
     ui_->editButtons = new QButtonGroup(pane_);
     ui_->editButtons->addButton(ui.addProbeButton, 0);
     ui_->editButtons->addButton(ui.removeProbeButton, 1);
-    QObject::connect(ui_->editButtons, &QButtonGroup::idClicked, pane_, [this](int tag) { editProbeList(tag); });
+    QObject::connect(ui_->editButtons, &QButtonGroup::idClicked, context_.get(), [this](int tag) { editProbeList(tag); });
 
     for (qint64 kind = 1; kind <= TEVArtificialSensor::LastKind; ++kind) {
         TEVArtificialSensor probe;
@@ -261,9 +266,9 @@ void ProbesManager::setUpPane()
 
     ui.importExportPopUp->setText(localized(QStringLiteral("Import/Export")));
     auto* menu = new QMenu(ui.importExportPopUp);
-    QObject::connect(menu->addAction(localized(QStringLiteral("Import Probe Definitions…"))), &QAction::triggered, pane_,
+    QObject::connect(menu->addAction(localized(QStringLiteral("Import Probe Definitions…"))), &QAction::triggered, context_.get(),
                      [this] { selectImportExportOption(1); });
-    QObject::connect(menu->addAction(localized(QStringLiteral("Export Probe Definitions…"))), &QAction::triggered, pane_,
+    QObject::connect(menu->addAction(localized(QStringLiteral("Export Probe Definitions…"))), &QAction::triggered, context_.get(),
                      [this] { selectImportExportOption(2); });
     ui.importExportPopUp->setMenu(menu);
 }
@@ -274,13 +279,13 @@ void ProbesManager::setUpSheets()
     ui_->sheets.setupUi(sheetWindow_);
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     sheetWindow_->setWindowModality(Qt::WindowModal);
+    sheetWindow_->setMinimumWidth(360);
 
     const auto setUpTable = [this](QTableView* table, RowsModel* model) {
         table->setModel(model);
         table->verticalHeader()->hide();
         table->horizontalHeader()->setStretchLastSection(true);
-        QObject::connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, sheetWindow_,
-                         [this, table] { selectMonitoredObject(table); });
+        QObject::connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, context_.get(), [this, table] { selectMonitoredObject(table); });
     };
     diskModel_ = new RowsModel({kColumn0, kColumn1}, {}, sheetWindow_);
     smartModel_ = new RowsModel({QStringLiteral("Name"), QStringLiteral("Serial")},
@@ -297,17 +302,23 @@ void ProbesManager::setUpSheets()
 
     for (QDialogButtonBox* box : {ui.indexSheetCloseButtons, ui.diskSheetCloseButtons, ui.smartDriveSheetCloseButtons,
                                   ui.powerSheetCloseButtons, ui.networkSheetCloseButtons}) {
-        QObject::connect(box, &QDialogButtonBox::accepted, sheetWindow_, [this] { closeSheet(1); });
-        QObject::connect(box, &QDialogButtonBox::rejected, sheetWindow_, [this] { closeSheet(0); });
+        QObject::connect(box, &QDialogButtonBox::accepted, context_.get(), [this] { closeSheet(1); });
+        QObject::connect(box, &QDialogButtonBox::rejected, context_.get(), [this] { closeSheet(0); });
     }
     // Escape and the window's close box cancel.
-    QObject::connect(sheetWindow_, &QDialog::rejected, sheetWindow_, [this] {
+    QObject::connect(sheetWindow_, &QDialog::rejected, context_.get(), [this] {
         if (sheet_ != Sheet::None)
             closeSheet(0);
     });
 
-    QObject::connect(ui.indexField, &QLineEdit::editingFinished, sheetWindow_, [this] { changeIndex(ui_->sheets.indexField); });
-    QObject::connect(ui.indexStepper, &QSpinBox::valueChanged, sheetWindow_, [this] { changeIndex(ui_->sheets.indexStepper); });
+    // Qt has no stepper: a spin box without its text shows just the arrows beside the field.
+    if (auto* text = ui.indexStepper->findChild<QLineEdit*>())
+        text->hide();
+    ui.indexStepper->setFrame(false);
+    ui.indexStepper->setFixedWidth(ui.indexStepper->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2);
+
+    QObject::connect(ui.indexField, &QLineEdit::editingFinished, context_.get(), [this] { changeIndex(ui_->sheets.indexField); });
+    QObject::connect(ui.indexStepper, &QSpinBox::valueChanged, context_.get(), [this] { changeIndex(ui_->sheets.indexStepper); });
 }
 
 QWidget* ProbesManager::preferencePaneView()
@@ -362,6 +373,8 @@ void ProbesManager::selectProbe()
 void ProbesManager::updateContents()
 {
     probeModel_->reload();
+    // No cell looks chosen while no row is.
+    ui_->pane.probeTable->setCurrentIndex({});
     updateDisplayState();
 }
 
@@ -627,7 +640,16 @@ void ProbesManager::beginSheet(Sheet sheet, const std::shared_ptr<TEVArtificialS
     sheet_ = sheet;
     sheetProbe_ = probe;
     sheetKind_ = kind;
+    // The sheet takes the size of its own page, not that of the largest one.
+    for (QWidget* page : pages) {
+        if (!page)
+            continue;
+        const bool current = page == pages[int(sheet)];
+        page->setSizePolicy(current ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                            current ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    }
     ui.sheetPages->setCurrentWidget(pages[int(sheet)]);
+    sheetWindow_->adjustSize();
     // The table sheets start with nothing chosen.
     acceptButton(sheet)->setEnabled(sheet == Sheet::Index);
     sheetWindow_->open();

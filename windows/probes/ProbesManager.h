@@ -126,6 +126,8 @@ private:
 
     Sources sources_;
     std::shared_ptr<MonitoringClient> localClient_;
+    // The receiver of every widget connection, so that none outlives this object.
+    std::unique_ptr<QObject> context_;
     QPointer<QWidget> preferenceWindow_;
     QPointer<QWidget> pane_;
     QPointer<QDialog> sheetWindow_;
