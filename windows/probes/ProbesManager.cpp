@@ -25,6 +25,7 @@
 #include <QButtonGroup>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
@@ -75,6 +76,25 @@ bool isNetworkKind(qint64 kind)
 {
     return kind >= TEVArtificialSensor::NetOutPackages && kind <= TEVArtificialSensor::NetInBytesTotal;
 }
+
+// Runs `shown` each time the watched widget is shown.
+class ShowWatcher final : public QObject {
+public:
+    ShowWatcher(QObject* parent, std::function<void()> shown)
+        : QObject(parent)
+        , shown_(std::move(shown))
+    {
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            shown_();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> shown_;
+};
 
 const QString kColumn0 = QStringLiteral("Column0");
 const QString kColumn1 = QStringLiteral("Column1");
@@ -253,6 +273,9 @@ void ProbesManager::setUpPane()
     QObject::connect(ui.probeTable->selectionModel(), &QItemSelectionModel::selectionChanged, context_.get(), [this] { selectProbe(); });
     QObject::connect(ui.probeTable, &QAbstractItemView::doubleClicked, context_.get(), [this] { editProbe(); });
 
+    // The controller replaces the list when the local computer is first ready: the pane shows it afresh.
+    pane_->installEventFilter(new ShowWatcher(context_.get(), [this] { updateContents(); }));
+
     ui_->editButtons = new QButtonGroup(pane_);
     ui_->editButtons->addButton(ui.addProbeButton, 0);
     ui_->editButtons->addButton(ui.removeProbeButton, 1);
@@ -339,6 +362,7 @@ void ProbesManager::setPreferenceWindow(QWidget* window)
 void ProbesManager::useLocalMonitoringClient(const std::shared_ptr<MonitoringClient>& client)
 {
     localClient_ = client;
+    updateContents();
 }
 
 QDialog* ProbesManager::sheetWindow() const
@@ -835,8 +859,9 @@ void ProbesManager::importProbeDefinitions()
     if (!path)
         return;
     QFile file(*path);
-    const platform::PlistReadResult read = file.open(QIODevice::ReadOnly) ? platform::readPropertyList(file.readAll())
-                                                                          : platform::PlistReadResult{};
+    // A file far beyond what the reader accepts is not read into memory first.
+    const bool readable = file.open(QIODevice::ReadOnly) && file.size() <= platform::PlistLimits{}.maxInputBytes;
+    const platform::PlistReadResult read = readable ? platform::readPropertyList(file.readAll()) : platform::PlistReadResult{};
     const auto array = platform::values::toArray(read.value);
     if (!array) {
         openMessageSheet(QStringLiteral("The import file could not be read."),

@@ -298,7 +298,9 @@ TEST_F(ProbePane, AnEditedProbeMovesLastAndComesBackOnFailure)
     addDisk(QStringLiteral("/data"));
     addDisk(QStringLiteral("/c"));
     ASSERT_TRUE(TEVArtificialSensor::addArtificialSensor(TEVArtificialSensor::createAsMemorySensorOfType(Kind::MemoryFree)));
-    manager->updateContents();
+    // The pane shows the list as it is when it appears.
+    manager->preferencePaneView()->show();
+    EXPECT_EQ(probeTable()->model()->rowCount(), 4);
     // A probe without a source has nothing to edit.
     selectRow(probeTable(), 3);
     manager->editProbe();
