@@ -267,7 +267,7 @@ int main(int argc, char** argv)
         Probe::addArtificialSensor(Probe::createAsProcessCountSensor());
         if (const auto network = TEVLocalNetworkProbe::sharedNetworkProbe(); network && !network->currentNetworkInterfaceBSDNames().isEmpty()) {
             const QString name = network->currentNetworkInterfaceBSDNames().constLast();
-            Probe::addArtificialSensor(Probe::createAsNetworkInterfaceSensorWithType(Probe::NetInBytes, name, name));
+            Probe::addArtificialSensor(Probe::createAsNetworkInterfaceSensorWithType(Probe::NetInBytes, name, QStringLiteral("BSD Interface '%1'").arg(name)));
         }
         ProbesManager probes;
         QWidget* pane = probes.preferencePaneView();
