@@ -250,9 +250,7 @@ ProbesManager::~ProbesManager()
 {
     // The widgets may outlive us in their host: nothing of theirs may call us any more.
     context_.reset();
-    // A host that took the pane (or the sheet) deletes it with its own window.
-    if (sheetWindow_ && !sheetWindow_->parent())
-        delete sheetWindow_.data();
+    // A host that took the pane deletes it with its own window; the sheet is a child of one or the other.
     if (pane_ && !pane_->parent())
         delete pane_.data();
 }
