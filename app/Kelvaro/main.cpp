@@ -17,6 +17,7 @@
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
+#include "platform/desktop/widgets/QtOpenPanel.h"
 #include "platform/desktop/widgets/QtSavePanel.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
@@ -31,6 +32,7 @@
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
 #include "windows/remote/RemoteConnectPanel.h"
+#include "windows/probes/ProbesManager.h"
 
 #include <QAction>
 #include <QApplication>
@@ -153,6 +155,7 @@ int main(int argc, char** argv)
     TEVSensorClassLoader::loadAll();
     if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1")) {
         platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
+        platform::OpenPanel::setShared(std::make_shared<platform::QtOpenPanel>());
         platform::SavePanel::setShared(std::make_shared<platform::QtSavePanel>());
     }
     QGuiApplication::setWindowIcon(applicationIcon());
@@ -191,6 +194,7 @@ int main(int argc, char** argv)
         item->setTrailingActions(trayCommands);
         return item;
     };
+    windows.probesPane = ProbesManager::sharedProbesManager();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     auto menus = std::make_unique<QtApplicationMenu>(*controller);

@@ -3,6 +3,7 @@
 // unless a test installs a scripted one); main thread only.
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -17,6 +18,7 @@ struct OpenPanelOptions {
     bool showsHiddenFiles = false;
     bool canChooseFiles = true;
     bool canChooseDirectories = false;
+    QStringList allowedFileTypes; // extensions without the dot; empty allows every file
 };
 
 class OpenPanel {

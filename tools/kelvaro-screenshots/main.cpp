@@ -11,6 +11,8 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Color.h"
 #include "platform/foundation/UserDefaults.h"
+#include "sensors/TEVArtificialSensor.h"
+#include "sensors/TEVLocalNetworkProbe.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "windows/MinMaxWindowController.h"
 #include "windows/TEVDockDisplay.h"
@@ -22,6 +24,7 @@
 #include "windows/info/SMBIOSSheetController.h"
 #include "windows/info/SystemInfoDisplay.h"
 #include "windows/remote/RemoteConnectPanel.h"
+#include "windows/probes/ProbesManager.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -275,6 +278,30 @@ int main(int argc, char** argv)
         runFor(300);
         ok &= save(panel.computerListSheet()->grab().toImage(), output, QStringLiteral("ComputerLists"));
         panel.closeComputerListSheet();
+    }
+
+    // Pane 9 alone, with probes of several kinds, until the tool shows the whole preference window.
+    {
+        using Probe = TEVArtificialSensor;
+        const auto previous = Probe::preferenceDictionariesForAllSensors();
+        Probe::addArtificialSensor(Probe::createAsLoadSensorForCPUAtIndex(0));
+        Probe::addArtificialSensor(Probe::createAsTotalCPULoadSensor());
+        Probe::addArtificialSensor(Probe::createAsMemorySensorOfType(Probe::MemoryFree));
+        Probe::addArtificialSensor(Probe::createAsMemorySensorOfType(Probe::MemorySwapUsed));
+        Probe::addArtificialSensor(Probe::createAsStorageSensorForPath(QStringLiteral("/"), Probe::DiskFree));
+        Probe::addArtificialSensor(Probe::createAsBatterySensorForIndex(0));
+        Probe::addArtificialSensor(Probe::createAsProcessCountSensor());
+        if (const auto network = TEVLocalNetworkProbe::sharedNetworkProbe(); network && !network->currentNetworkInterfaceBSDNames().isEmpty()) {
+            const QString name = network->currentNetworkInterfaceBSDNames().constLast();
+            Probe::addArtificialSensor(Probe::createAsNetworkInterfaceSensorWithType(Probe::NetInBytes, name, QStringLiteral("BSD Interface '%1'").arg(name)));
+        }
+        ProbesManager probes;
+        QWidget* pane = probes.preferencePaneView();
+        pane->resize(640, 380);
+        pane->show();
+        QCoreApplication::processEvents();
+        ok &= save(pane->grab().toImage(), output, QStringLiteral("pane-9"));
+        Probe::setArtificialSensorsUsingPreferenceDictionaries(previous);
     }
 
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;

@@ -28,6 +28,12 @@ std::optional<QString> QtOpenPanel::runModal(const OpenPanelOptions& options)
     if (options.showsHiddenFiles)
         filters |= QDir::Hidden;
     dialog.setFilter(filters);
+    if (!options.allowedFileTypes.isEmpty()) {
+        QStringList patterns;
+        for (const QString& type : options.allowedFileTypes)
+            patterns.append(QStringLiteral("*.") + type);
+        dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
+    }
     const QFileInfo start(options.directory);
     if (start.isDir()) {
         dialog.setDirectory(start.absoluteFilePath());
