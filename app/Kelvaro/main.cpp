@@ -11,6 +11,7 @@
 #include "app/controller/QtWarningPanel.h"
 #include "app/model/OutputCacheEntry.h"
 #include "framework/TEVStringFormat.h"
+#include "lcd/manager/LCDModuleManager.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
@@ -175,6 +176,7 @@ int main(int argc, char** argv)
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
+    windows.lcdManager = LCDModuleManager::sharedLCDModuleManager();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
 
