@@ -283,10 +283,17 @@ void LCDModuleManager::setupPane()
     targetModel_ = std::make_unique<ItemModel>(*this, [this] { return selectedList(); },
                                                localized(QStringLiteral("Display contents")));
     pane.controllerTable->setModel(controllerModel_.get());
-    pane.controllerTable->verticalHeader()->hide();
-    pane.controllerTable->horizontalHeader()->setStretchLastSection(true);
-    for (auto* table : {pane.elementSourceTable, pane.elementTargetTable}) {
+    pane.controllerTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    const int rowHeight = pane.controllerTable->fontMetrics().height() + 6;
+    for (QTableView* table : {static_cast<QTableView*>(pane.controllerTable), static_cast<QTableView*>(pane.elementSourceTable),
+                              static_cast<QTableView*>(pane.elementTargetTable)}) {
         table->verticalHeader()->hide();
+        table->verticalHeader()->setDefaultSectionSize(rowHeight);
+        table->setWordWrap(false);
+    }
+    // The titles above them name the item tables.
+    for (auto* table : {pane.elementSourceTable, pane.elementTargetTable}) {
+        table->horizontalHeader()->hide();
         table->horizontalHeader()->setStretchLastSection(true);
     }
     pane.elementSourceTable->setModel(sourceModel_.get());

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableView>
@@ -289,6 +290,15 @@ TEST_F(LCDModuleManagerTest, OffersItemsPerSensorAndShowsTestPatterns)
 
     EXPECT_EQ(Manager::testPatternText(1, *present[0], 2, 8), "01: 456702: 4567");
     select(0);
+    // A bar graph dragged into the module's list arrives as a copy of its own.
+    auto* source = outlet<TEVDragTableView>("elementSourceTable");
+    QMimeData drag;
+    ASSERT_TRUE(source->writeRows({12}, manager->availableOutputItems(), &drag));
+    ASSERT_TRUE(outlet<TEVDragTableView>("elementTargetTable")->acceptDrop({&drag, source}, manager->selectedList(), 0,
+                                                                            TEVDragTableView::DropPosition::Above));
+    EXPECT_EQ(stored("Fake-A").value("OutputItems").toList().value(0).toMap().value("ItemType"), v::fromSigned(10));
+    outlet<QTableView>("elementTargetTable")->selectRow(0);
+    manager->deleteElement();
     take("A");
     manager->enterTestMode();
     manager->updateAllDisplaysUsingOutputCache({});
