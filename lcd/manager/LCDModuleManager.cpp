@@ -243,6 +243,7 @@ LCDModuleManager::~LCDModuleManager()
 {
     platform::NotificationCenter::defaultCenter().removeObserver(changeObserver_);
     // The sheets belong to the preference window once shown on it; they go with the manager all the same.
+    delete dummyWindow_.data();
     delete ui_->settingsSheet.data();
     delete ui_->testSheet.data();
 }
@@ -262,8 +263,8 @@ std::shared_ptr<LCDModuleManager> LCDModuleManager::sharedLCDModuleManager()
 void LCDModuleManager::setupPane()
 {
     ui_ = std::make_unique<Ui>();
-    dummyWindow_ = std::make_unique<QWidget>();
-    ui_->pane.setupUi(dummyWindow_.get());
+    dummyWindow_ = new QWidget;
+    ui_->pane.setupUi(dummyWindow_);
     ui_->settingsSheet = new QDialog;
     ui_->settings.setupUi(ui_->settingsSheet);
     ui_->testSheet = new QDialog;
@@ -309,7 +310,7 @@ void LCDModuleManager::setupPane()
     fixed.setPointSize(12);
     pane.lcdPreviewText->setFont(fixed);
 
-    QObject* context = dummyWindow_.get();
+    QObject* context = dummyWindow_;
     QObject::connect(pane.controllerTable->selectionModel(), &QItemSelectionModel::selectionChanged, context,
                      [this] { selectController(); });
     QObject::connect(pane.displayTypePopUp, &QComboBox::activated, context, [this] { selectDisplayType(); });
@@ -424,7 +425,7 @@ LCDModuleManager::ModuleDescription LCDModuleManager::lcdModuleDescriptionForPre
 
 QWidget* LCDModuleManager::preferencePaneView()
 {
-    return dummyWindow_.get();
+    return dummyWindow_;
 }
 
 void LCDModuleManager::setPreferenceWindow(QWidget* window)
@@ -439,6 +440,7 @@ void LCDModuleManager::setApplicationController(ControllerLookups* controller)
 
 void LCDModuleManager::setLCDModulePreferences(const QVariantMap& preferences)
 {
+    preferencesSet_ = true;
     knownLCDDescriptions_.clear();
     for (auto it = preferences.cbegin(); it != preferences.cend(); ++it) {
         if (const auto entry = v::toDictionary(it.value()))
@@ -449,6 +451,9 @@ void LCDModuleManager::setLCDModulePreferences(const QVariantMap& preferences)
 
 std::optional<QVariantMap> LCDModuleManager::lcdModulePreferences() const
 {
+    // Before the stored modules arrive there is nothing to write back over them.
+    if (!preferencesSet_)
+        return std::nullopt;
     QVariantMap preferences;
     for (const auto& [specifier, description] : knownLCDDescriptions_) {
         QVariantMap entry = description.values;
@@ -517,7 +522,7 @@ void LCDModuleManager::updateAllDisplaysUsingOutputCache(const ControllerLookups
                 text += item->outputStringUsingCache(&cache);
         }
         display->setString(text);
-        if (specifier == selected)
+        if (specifier == selected && dummyWindow_)
             ui_->pane.lcdPreviewText->setPlainText(display->simulatedTextOutput());
     }
 }
@@ -722,6 +727,8 @@ int selectedRow(const QAbstractItemView* table)
 
 void LCDModuleManager::updateContents()
 {
+    if (!dummyWindow_)
+        return;
     const Refreshing guard;
     auto& pane = ui_->pane;
     controllerModel_->reload();
@@ -795,6 +802,8 @@ void LCDModuleManager::beep() const
 
 void LCDModuleManager::selectController()
 {
+    if (!dummyWindow_)
+        return;
     if (refreshing)
         return;
     const int row = selectedRow(ui_->pane.controllerTable);
@@ -808,6 +817,8 @@ void LCDModuleManager::selectController()
 
 void LCDModuleManager::selectDisplayType()
 {
+    if (!dummyWindow_)
+        return;
     if (!selectedController_)
         return;
     const int index = ui_->pane.displayTypePopUp->currentIndex();
@@ -852,6 +863,8 @@ void LCDModuleManager::selectOutputElement()
 
 void LCDModuleManager::changeElementOption()
 {
+    if (!dummyWindow_)
+        return;
     if (refreshing)
         return;
     const auto item = selectedItem();
@@ -883,6 +896,8 @@ void LCDModuleManager::changeElementOption()
 
 void LCDModuleManager::deleteElement()
 {
+    if (!dummyWindow_)
+        return;
     QVariantList* list = selectedList();
     const int row = selectedRow(ui_->pane.elementTargetTable);
     if (list && row >= 0 && row < list->size()) {
@@ -899,6 +914,8 @@ void LCDModuleManager::rescanAvailableElements()
 
 void LCDModuleManager::changeLCDSaver()
 {
+    if (!dummyWindow_)
+        return;
     if (refreshing || !selectedController_)
         return;
     const double seconds = screenSaverSecondsForSliderPosition(double(ui_->pane.lcdSaverSlider->value()) / SaverSliderSteps);
@@ -910,6 +927,8 @@ void LCDModuleManager::changeLCDSaver()
 
 void LCDModuleManager::openLCDSettingsSheet()
 {
+    if (!dummyWindow_ || !ui_->settingsSheet)
+        return;
     if (!selectedController_ || modalDisplay_)
         return;
     const QString specifier = selectedController_->uniqueDeviceSpecifier();
@@ -933,7 +952,7 @@ void LCDModuleManager::openLCDSettingsSheet()
         settings.contrastMessage->setText(TEVStringFormat::withNumber("%.0f", contrast) + QLatin1Char('%'));
     }
     if (preferenceWindow_) {
-        ui_->settingsSheet->setParent(preferenceWindow_, Qt::Sheet);
+        ui_->settingsSheet->setParent(preferenceWindow_, Qt::Dialog);
         ui_->settingsSheet->setWindowModality(Qt::WindowModal);
     }
     ui_->settingsSheet->open();
@@ -941,6 +960,8 @@ void LCDModuleManager::openLCDSettingsSheet()
 
 void LCDModuleManager::changeLCDSetting(bool reset)
 {
+    if (!ui_->settingsSheet)
+        return;
     if (refreshing || !modalDisplay_ || !selectedController_)
         return;
     auto& settings = ui_->settings;
@@ -964,13 +985,15 @@ void LCDModuleManager::changeLCDSetting(bool reset)
 
 void LCDModuleManager::closeLCDSettingsSheet()
 {
-    if (ui_->settingsSheet->isVisible())
+    if (ui_->settingsSheet && ui_->settingsSheet->isVisible())
         ui_->settingsSheet->hide();
     modalDisplay_.reset();
 }
 
 void LCDModuleManager::enterTestMode()
 {
+    if (!dummyWindow_ || !ui_->testSheet)
+        return;
     if (!selectedController_ || modalDisplay_)
         return;
     const DisplayPtr display = displayForSpecifier(selectedController_->uniqueDeviceSpecifier());
@@ -979,7 +1002,7 @@ void LCDModuleManager::enterTestMode()
     modalDisplay_ = display;
     changeTestMode();
     if (preferenceWindow_) {
-        ui_->testSheet->setParent(preferenceWindow_, Qt::Sheet);
+        ui_->testSheet->setParent(preferenceWindow_, Qt::Dialog);
         ui_->testSheet->setWindowModality(Qt::WindowModal);
     }
     ui_->testSheet->open();
@@ -987,6 +1010,8 @@ void LCDModuleManager::enterTestMode()
 
 void LCDModuleManager::changeTestMode()
 {
+    if (!ui_->testSheet)
+        return;
     if (!modalDisplay_ || !selectedController_)
         return;
     const QString text = testPatternText(ui_->test.testTypeButtons->checkedId(), *selectedController_,
@@ -997,7 +1022,7 @@ void LCDModuleManager::changeTestMode()
 
 void LCDModuleManager::closeTestSheet()
 {
-    if (ui_->testSheet->isVisible())
+    if (ui_->testSheet && ui_->testSheet->isVisible())
         ui_->testSheet->hide();
     if (const DisplayPtr display = std::exchange(modalDisplay_, nullptr))
         display->setString(QStringLiteral(""));

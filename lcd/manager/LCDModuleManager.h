@@ -152,9 +152,11 @@ private:
     // reopened, since an equal one may be a re-plugged device behind a dead handle.
     QSet<const void*> removalsSinceRescan_;
     platform::ObserverToken changeObserver_;
+    bool preferencesSet_ = false;
 
     std::unique_ptr<Ui> ui_;
-    std::unique_ptr<QWidget> dummyWindow_;
+    // The host window may take the pane as its child and delete it before the manager goes.
+    QPointer<QWidget> dummyWindow_;
     std::unique_ptr<ControllerModel> controllerModel_;
     std::unique_ptr<ItemModel> sourceModel_;
     std::unique_ptr<ItemModel> targetModel_;

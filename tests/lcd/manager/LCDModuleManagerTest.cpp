@@ -139,6 +139,11 @@ TEST_F(LCDModuleManagerTest, SaverBlanksAfterIdleTimeAndWakesOnTheFirstShorterRe
 
 TEST_F(LCDModuleManagerTest, StoredModulesLoadClampedAndSurviveWhileTheirControllerIsAbsent)
 {
+    Manager::Hardware none;
+    none.listControllers = [] { return Manager::ControllerList(); };
+    none.observeHotplug = false;
+    EXPECT_FALSE(Manager(none).lcdModulePreferences()) << "nothing to write back before the stored modules arrive";
+
     present = {controller("A")};
     QVariantMap a = module(3, 20000, {textItem("Hi"), textItem("")});
     a.insert("LCDIsSleeping", true);
