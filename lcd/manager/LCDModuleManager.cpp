@@ -709,12 +709,12 @@ QString LCDModuleManager::localizedPresentationForLCDOutputItem(const TEVLCDOutp
 
 namespace {
 
-// Set while the pane fills its controls, whose change signals would otherwise store what is being shown.
-bool refreshing = false;
-
+// Held while the pane fills its controls, whose change signals would otherwise store what is being shown.
 struct Refreshing {
-    bool previous = std::exchange(refreshing, true);
-    ~Refreshing() { refreshing = previous; }
+    explicit Refreshing(bool& flag) : flag(flag), previous(std::exchange(flag, true)) {}
+    ~Refreshing() { flag = previous; }
+    bool& flag;
+    bool previous;
 };
 
 int selectedRow(const QAbstractItemView* table)
@@ -729,7 +729,7 @@ void LCDModuleManager::updateContents()
 {
     if (!dummyWindow_)
         return;
-    const Refreshing guard;
+    const Refreshing guard(refreshing_);
     auto& pane = ui_->pane;
     controllerModel_->reload();
     const auto row = std::find(lcdControllers_.begin(), lcdControllers_.end(), selectedController_);
@@ -782,7 +782,7 @@ void LCDModuleManager::setSaverControls(double seconds)
         seconds = 0;
     else if (seconds > kSaverAnchors.back())
         seconds = kSaverAnchors.back() - 1;
-    const Refreshing guard;
+    const Refreshing guard(refreshing_);
     ui_->pane.lcdSaverSlider->setValue(int(std::lround(sliderPositionForScreenSaverSeconds(seconds) * SaverSliderSteps)));
     ui_->pane.lcdSaverMessage->setText(seconds == 0 ? localized(QStringLiteral("Never"))
                                                     : TEVTimeUtilities::localizedTextRepresentationForTimeInterval(seconds));
@@ -804,7 +804,7 @@ void LCDModuleManager::selectController()
 {
     if (!dummyWindow_)
         return;
-    if (refreshing)
+    if (refreshing_)
         return;
     const int row = selectedRow(ui_->pane.controllerTable);
     if (row >= 0 && size_t(row) < lcdControllers_.size()) {
@@ -857,7 +857,7 @@ void LCDModuleManager::selectDisplayType()
 
 void LCDModuleManager::selectOutputElement()
 {
-    if (!refreshing)
+    if (!refreshing_)
         updateContents();
 }
 
@@ -865,14 +865,14 @@ void LCDModuleManager::changeElementOption()
 {
     if (!dummyWindow_)
         return;
-    if (refreshing)
+    if (refreshing_)
         return;
     const auto item = selectedItem();
     if (!item)
         return;
     auto& pane = ui_->pane;
     if (item->type() == TEVLCDOutputItem::SensorValue) {
-        const Refreshing guard;
+        const Refreshing guard(refreshing_);
         int length = pane.fieldLengthField->value();
         int precision = pane.precisionField->value();
         if (precision < 0) {
@@ -916,7 +916,7 @@ void LCDModuleManager::changeLCDSaver()
 {
     if (!dummyWindow_)
         return;
-    if (refreshing || !selectedController_)
+    if (refreshing_ || !selectedController_)
         return;
     const double seconds = screenSaverSecondsForSliderPosition(double(ui_->pane.lcdSaverSlider->value()) / SaverSliderSteps);
     ui_->pane.lcdSaverMessage->setText(seconds == 0 ? localized(QStringLiteral("Never"))
@@ -941,7 +941,7 @@ void LCDModuleManager::openLCDSettingsSheet()
         text += selectedController_->devicePresentationName() + QLatin1Char('\n');
     display->setString(text);
     {
-        const Refreshing guard;
+        const Refreshing guard(refreshing_);
         const ModuleDescription* description = descriptionForSpecifier(specifier);
         const double brightness = description ? hardwareSetting(description, kBrightness) : kDefaultHardwareSetting;
         const double contrast = description ? hardwareSetting(description, kContrast) : kDefaultHardwareSetting;
@@ -962,11 +962,11 @@ void LCDModuleManager::changeLCDSetting(bool reset)
 {
     if (!ui_->settingsSheet)
         return;
-    if (refreshing || !modalDisplay_ || !selectedController_)
+    if (refreshing_ || !modalDisplay_ || !selectedController_)
         return;
     auto& settings = ui_->settings;
     if (reset) {
-        const Refreshing guard;
+        const Refreshing guard(refreshing_);
         settings.brightnessSlider->setValue(int(kDefaultHardwareSetting));
         settings.contrastSlider->setValue(int(kDefaultHardwareSetting));
     }

@@ -153,6 +153,7 @@ private:
     QSet<const void*> removalsSinceRescan_;
     platform::ObserverToken changeObserver_;
     bool preferencesSet_ = false;
+    bool refreshing_ = false;
 
     std::unique_ptr<Ui> ui_;
     // The host window may take the pane as its child and delete it before the manager goes.
