@@ -13,6 +13,7 @@
 #include "app/controller/QtWarningPanel.h"
 #include "app/model/OutputCacheEntry.h"
 #include "framework/TEVStringFormat.h"
+#include "lcd/manager/LCDModuleManager.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
@@ -195,6 +196,7 @@ int main(int argc, char** argv)
         return item;
     };
     windows.probesPane = ProbesManager::sharedProbesManager();
+    windows.lcdManager = LCDModuleManager::sharedLCDModuleManager();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     auto menus = std::make_unique<QtApplicationMenu>(*controller);

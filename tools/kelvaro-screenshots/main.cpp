@@ -8,6 +8,8 @@
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/TEVGauge.h"
+#include "lcd/TEVSerialPortDevice.h"
+#include "lcd/manager/LCDModuleManager.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Color.h"
 #include "platform/foundation/UserDefaults.h"
@@ -35,6 +37,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
+#include <QTableView>
 #include <QRadialGradient>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -108,6 +111,26 @@ QStringList chosenIdentifiers(const AppController& controller, int count)
     return chosen;
 }
 
+// A 4 x 20 module on a serial port that takes every byte and keeps none: the LCD pane has a module to show.
+std::shared_ptr<LCDModuleManager> demoLCDModuleManager()
+{
+    struct Sink final : platform::SerialTransport {
+        bool write(const QByteArray&) override { return true; }
+    };
+    LCDModuleManager::Hardware hardware;
+    hardware.listControllers = [] {
+        const platform::SerialPortEntry entry{QStringLiteral("ttyUSB0"), QStringLiteral("usb-FTDI_FT232R_A9K3L2P1-if00-port0"),
+                                              QStringLiteral("/dev/ttyUSB0")};
+        return LCDModuleManager::ControllerList{TEVSerialPortDevice::createWithIORegistryEntry(entry, [](const QString&) {
+            platform::SerialPort::Opening opening;
+            opening.port = std::make_unique<Sink>();
+            return opening;
+        })};
+    };
+    hardware.observeHotplug = false;
+    return std::make_shared<LCDModuleManager>(hardware);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -157,6 +180,8 @@ int main(int argc, char** argv)
     };
     auto connections = std::make_shared<ConnectionWindowController>();
     windows.connectionWindow = connections;
+    auto lcd = demoLCDModuleManager();
+    windows.lcdManager = lcd;
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     controller->applicationWillFinishLaunching();
@@ -304,6 +329,33 @@ int main(int argc, char** argv)
         Probe::setArtificialSensorsUsingPreferenceDictionaries(previous);
     }
 
+    // The LCD pane alone, its module showing two gauges, the time and a bar graph.
+    {
+        const auto item = [](qint64 type, const QString& text, quint64 length = 1, quint64 precision = 0) {
+            return QVariantMap{{QStringLiteral("ItemType"), type}, {QStringLiteral("Association"), text},
+                               {QStringLiteral("MaxLength"), length}, {QStringLiteral("Precision"), precision}};
+        };
+        const QString first = shown.value(0), second = shown.value(1);
+        const QVariantList items{item(0, QStringLiteral("Kelvaro ")), item(3, {}), item(1, {}),
+                                 item(0, QStringLiteral("A ")), item(9, first, 8, 1), item(1, {}),
+                                 item(0, QStringLiteral("B ")), item(9, second, 8, 0), item(1, {}),
+                                 item(0, QStringLiteral("Load ")), item(10, first)};
+        lcd->setLCDModulePreferences({{QStringLiteral("Serial-usb-FTDI_FT232R_A9K3L2P1-if00-port0"),
+                                       QVariantMap{{QStringLiteral("DisplayType"), qint64(7)},
+                                                   {QStringLiteral("ScreenSaver"), 900.0},
+                                                   {QStringLiteral("OutputItems"), items}}}});
+        lcd->rebuildListOfAvailableOutputItems();
+        QWidget* pane = lcd->preferencePaneView();
+        pane->findChild<QTableView*>(QStringLiteral("controllerTable"))->selectRow(0);
+        pane->findChild<QTableView*>(QStringLiteral("elementTargetTable"))->selectRow(4);
+        controller->updateAllOutputChannelsAndCache(true);
+        pane->resize(700, 600);
+        pane->show();
+        runFor(300);
+        ok &= save(pane->grab().toImage(), output, QStringLiteral("pane-10"));
+        pane->hide();
+    }
+
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;
     for (const auto& client : controller->monitorClients())
         if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(client))
@@ -315,6 +367,7 @@ int main(int argc, char** argv)
     minMax.reset();
     factories.clear();
     connections.reset();
+    lcd.reset();
     // The capture threads hand their last reference back to this thread as they end.
     runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
     return ok ? 0 : 1;
