@@ -26,6 +26,7 @@
 #include "windows/TEVSensorWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
+#include "windows/preferences/PreferenceWindowController.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -175,6 +176,7 @@ int main(int argc, char** argv)
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
+    windows.preferenceWindow = std::make_shared<PreferenceWindowController>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
 

@@ -33,6 +33,7 @@ public:
     void readOrCreateLocalMachinePreferences();
     void createAndOpenLocalSplashWindow();
     void preferenceWindowWillClose();
+    void showPreferenceWindow();
 
     // --- Clients and the update cycle -----------------------------------------------------------------
     void removeClient(const ClientPtr& client) override;
@@ -116,7 +117,11 @@ private:
     void refuseLocalClient();
     static QImage applicationIcon();
 
+    class PreferenceOwner;
+
     ApplicationWindows windows_;
+    // What the preference window may ask; goes before the windows.
+    std::unique_ptr<PreferenceOwner> preferenceOwner_;
     std::shared_ptr<SplashWindow> splash_;
     QMap<QString, std::shared_ptr<MonitorWindowFactory>> windowFactories_;
     QMap<QString, QList<std::shared_ptr<TEVGauge>>> gaugesByComputer_;

@@ -20,6 +20,7 @@
 #include "windows/info/QtMonitorWindowFactory.h"
 #include "windows/info/SMBIOSSheetController.h"
 #include "windows/info/SystemInfoDisplay.h"
+#include "windows/preferences/PreferenceWindowController.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -150,6 +151,8 @@ int main(int argc, char** argv)
     };
     auto connections = std::make_shared<ConnectionWindowController>();
     windows.connectionWindow = connections;
+    auto preferences = std::make_shared<PreferenceWindowController>();
+    windows.preferenceWindow = preferences;
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     controller->applicationWillFinishLaunching();
@@ -251,6 +254,15 @@ int main(int argc, char** argv)
         factory->closeWindowForMonitoringClient(controller->localClient());
     }
 
+    // Every preference pane, as the toolbar shows it.
+    preferences->showWindow();
+    for (qint64 pane = 0; pane < PreferenceWindowController::kNumberOfPanes; ++pane) {
+        preferences->selectPreferencePaneAtIndex(pane);
+        runFor(200);
+        ok &= save(preferences->window()->grab().toImage(), output, QStringLiteral("pane-%1").arg(pane));
+    }
+    preferences->window()->hide();
+
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;
     for (const auto& client : controller->monitorClients())
         if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(client))
@@ -262,6 +274,7 @@ int main(int argc, char** argv)
     minMax.reset();
     factories.clear();
     connections.reset();
+    preferences.reset();
     // The capture threads hand their last reference back to this thread as they end.
     runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
     return ok ? 0 : 1;
