@@ -374,7 +374,8 @@ PreferenceWindowController::PreferenceWindowController()
         field->setAlignment(Qt::AlignRight);
     buildToolbar();
     connectControls();
-    window_->resize(640, 600);
+    // Wide enough for the whole toolbar: an item behind its overflow menu could not be chosen.
+    window_->resize(std::max(860, toolbar_->sizeHint().width() + 16), 620);
 }
 
 PreferenceWindowController::~PreferenceWindowController()
@@ -392,7 +393,7 @@ void PreferenceWindowController::buildToolbar()
     toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
     toolbar_->toggleViewAction()->setEnabled(false);
     toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    toolbar_->setIconSize(QSize(32, 32));
+    toolbar_->setIconSize(QSize(28, 28));
     auto* items = new QActionGroup(toolbar_);
     items->setExclusive(true);
     for (qint64 i = 0; i < kNumberOfPanes; ++i) {
