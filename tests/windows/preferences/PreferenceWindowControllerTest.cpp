@@ -359,3 +359,18 @@ TEST_F(PreferenceWindowTest, PanesSwitchWithTheToolbar)
     probes.setParent(nullptr);
     lcd.setParent(nullptr);
 }
+
+TEST_F(PreferenceWindowTest, FontPanelEditsTheChosenFontWithinSixTo128Points)
+{
+    window_.changeValueCellFont(2);
+    for (const auto& [points, stored] : {std::pair{200.0, 128.0f}, std::pair{3.0, 6.0f}, std::pair{17.5, 17.5f}}) {
+        QFont font(QStringLiteral("Serif"));
+        font.setPointSizeF(points);
+        window_.changeFont(font);
+        EXPECT_FLOAT_EQ(owner_.local->menuBarFont().size, stored) << points;
+    }
+    EXPECT_FLOAT_EQ(owner_.local->standardWindowFont().size, 31.5f); // the other targets stay
+    window_.changeValueCellFont(5);
+    window_.changeFont(QFont(QStringLiteral("Serif"), 40));
+    EXPECT_FLOAT_EQ(owner_.local->menuBarFont().size, 17.5f);
+}
