@@ -34,6 +34,7 @@
 #include "windows/info/QtMonitorWindowFactory.h"
 #include "windows/remote/RemoteConnectPanel.h"
 #include "windows/probes/ProbesManager.h"
+#include "windows/preferences/PreferenceWindowController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -197,10 +198,12 @@ int main(int argc, char** argv)
     };
     windows.probesPane = ProbesManager::sharedProbesManager();
     windows.lcdManager = LCDModuleManager::sharedLCDModuleManager();
+    windows.preferenceWindow = std::make_shared<PreferenceWindowController>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     auto menus = std::make_unique<QtApplicationMenu>(*controller);
     platform::ApplicationMenuBar::setMaker([&menus](QWidget* window) { return menus->makeMenuBar(window); });
+    menus->openPreferences = [&controller] { controller->showPreferenceWindow(); };
     trayCommands = menus->dockMenuActions();
 
     // One diagnostic line once the local computer's sensors are connected: scripts wait for it.

@@ -42,8 +42,42 @@ QString fill(const QString& format, const QStringList& arguments)
 
 } // namespace
 
+// The controller as the preference window sees it.
+class AppController::PreferenceOwner final : public PreferenceWindowOwner {
+public:
+    explicit PreferenceOwner(AppController& controller)
+        : c_(controller)
+    {
+    }
+    MonitorPreferences* monitorPreferences() const override { return c_.monitorPreferences(); }
+    std::shared_ptr<MachinePreferences> localPreferences() const override { return c_.localPreferences_; }
+    std::shared_ptr<MonitoringClient> localClient() const override { return c_.localClient_; }
+    QList<std::shared_ptr<MonitoringClient>> monitoringClients() const override { return c_.clientsSnapshot(); }
+    qint64 numberOfConnectedSensors() const override { return c_.connectedSensorNames_.size(); }
+    void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 oldUnit, qint64 newUnit) override
+    {
+        c_.updateGaugeAlertsChangingTemperatureUnitFrom(oldUnit, newUnit);
+    }
+    void updateAllOutputChannelsAndCache(bool refill) override { c_.updateAllOutputChannelsAndCache(refill); }
+    void mainUpdateIntervalDidChange() override
+    {
+        for (const auto& history : std::as_const(c_.historyWindowControllers_))
+            history->updateForNewTimeScale();
+        c_.readjustMainUpdateTimer();
+    }
+    void voiceSettingDidChange() override
+    {
+        c_.speechSlotCounter_ = 0;
+        c_.updateAllOutputChannelsAndCache(true);
+    }
+
+private:
+    AppController& c_;
+};
+
 AppController::AppController(ApplicationWindows windows)
     : windows_(std::move(windows))
+    , preferenceOwner_(std::make_unique<PreferenceOwner>(*this))
 {
     // What the program leaves unset does nothing.
     const ApplicationWindows none = ApplicationWindows::doNothing();
@@ -70,7 +104,10 @@ AppController::AppController(ApplicationWindows windows)
     warningPanel_ = windows_.warningPanel;
 }
 
-AppController::~AppController() = default;
+AppController::~AppController()
+{
+    windows_.preferenceWindow->bindToApplicationController(nullptr);
+}
 
 QString AppController::hardwareSupportLimitText()
 {
@@ -132,6 +169,7 @@ void AppController::applicationDidFinishLaunching()
     minMaxWindowController_ = windows_.makeMinMaxWindow();
     windows_.compositingInspector->bindToApplicationController(this);
     updateStatefulMenuItems();
+    windows_.preferenceWindow->bindToApplicationController(preferenceOwner_.get());
     windows_.preferenceWindow->setWillCloseHandler([this] { preferenceWindowWillClose(); });
 
     // Panes 0 to 8 are the preference window's own; 9 and 10 belong to the probe and LCD managers.
@@ -336,6 +374,11 @@ void AppController::preferenceWindowWillClose()
 {
     windows_.preferenceWindow->runWithWaitSheet(
         [this] { monitorPreferences_->writePreferencesUsingMonitoringClients(monitorClients_, localClient_); });
+}
+
+void AppController::showPreferenceWindow()
+{
+    windows_.preferenceWindow->showWindow();
 }
 
 // --- Termination -----------------------------------------------------------------------------------------

@@ -33,6 +33,7 @@ public:
     void readOrCreateLocalMachinePreferences();
     void createAndOpenLocalSplashWindow();
     void preferenceWindowWillClose();
+    void showPreferenceWindow();
 
     // --- Clients and the update cycle -----------------------------------------------------------------
     void removeClient(const ClientPtr& client) override;
@@ -177,7 +178,11 @@ private:
     // Runs the export panel (a sheet on `window`) and writes what `contents` gives for the chosen type.
     void runExportPanel(QWidget* window, const std::function<QString(bool csv)>& contents);
 
+    class PreferenceOwner;
+
     ApplicationWindows windows_;
+    // What the preference window may ask; goes before the windows.
+    std::unique_ptr<PreferenceOwner> preferenceOwner_;
     std::shared_ptr<SplashWindow> splash_;
     QMap<QString, std::shared_ptr<MonitorWindowFactory>> windowFactories_;
     QMap<QString, QList<std::shared_ptr<TEVGauge>>> gaugesByComputer_;

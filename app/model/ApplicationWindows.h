@@ -23,6 +23,7 @@ class HistoryWindowPreferences;
 class MachineSpecifier;
 class MonitorConnectionInfo;
 class MonitoringClient;
+class MonitorPreferences;
 class QWidget;
 class RemoteConnectPanel;
 class TEVGauge;
@@ -126,6 +127,8 @@ public:
     // The window's data as the exports write it.
     virtual QString textRepresentation() const { return {}; }
     virtual QString csvRepresentation() const { return {}; }
+    // The main update interval changed: the time axis follows it.
+    virtual void updateForNewTimeScale() {}
 };
 
 class CompositingInspector {
@@ -165,11 +168,35 @@ public:
     virtual void shutdownAllDisplays() {}
 };
 
+// What the preference window reads of the application controller and asks it to do when its controls are
+// stored.
+class PreferenceWindowOwner {
+public:
+    virtual ~PreferenceWindowOwner() = default;
+    virtual MonitorPreferences* monitorPreferences() const = 0;
+    // Null until the local computer's preferences are ready.
+    virtual std::shared_ptr<MachinePreferences> localPreferences() const = 0;
+    // Null while the local client is relaunched.
+    virtual std::shared_ptr<MonitoringClient> localClient() const = 0;
+    virtual QList<std::shared_ptr<MonitoringClient>> monitoringClients() const = 0;
+    virtual qint64 numberOfConnectedSensors() const = 0;
+    virtual void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 oldUnit, qint64 newUnit) = 0;
+    virtual void updateAllOutputChannelsAndCache(bool refill) = 0;
+    // After a new main update interval: the history windows' time axes and the update timer follow it.
+    virtual void mainUpdateIntervalDidChange() = 0;
+    // After a new speech mode: the interval count starts again.
+    virtual void voiceSettingDidChange() = 0;
+};
+
 // The preference window with its toolbar of panes "0" … "10".
 class PreferenceWindow {
 public:
     virtual ~PreferenceWindow() = default;
     virtual QWidget* window() { return nullptr; }
+    // Null unbinds (the controller is going).
+    virtual void bindToApplicationController(PreferenceWindowOwner*) {}
+    // Brings the window to the front.
+    virtual void showWindow() {}
     virtual void setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views) { (void)identifiers, (void)views; }
     virtual void selectPreferencePaneAtIndex(qint64) {}
     virtual void updatePreferenceWindow() {}

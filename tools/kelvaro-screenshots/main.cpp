@@ -27,6 +27,7 @@
 #include "windows/info/SystemInfoDisplay.h"
 #include "windows/remote/RemoteConnectPanel.h"
 #include "windows/probes/ProbesManager.h"
+#include "windows/preferences/PreferenceWindowController.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -182,6 +183,9 @@ int main(int argc, char** argv)
     windows.connectionWindow = connections;
     auto lcd = demoLCDModuleManager();
     windows.lcdManager = lcd;
+    windows.probesPane = ProbesManager::sharedProbesManager();
+    auto preferences = std::make_shared<PreferenceWindowController>();
+    windows.preferenceWindow = preferences;
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
     controller->applicationWillFinishLaunching();
@@ -305,10 +309,9 @@ int main(int argc, char** argv)
         panel.closeComputerListSheet();
     }
 
-    // Pane 9 alone, with probes of several kinds, until the tool shows the whole preference window.
+    // Probes of several kinds for pane 9.
     {
         using Probe = TEVArtificialSensor;
-        const auto previous = Probe::preferenceDictionariesForAllSensors();
         Probe::addArtificialSensor(Probe::createAsLoadSensorForCPUAtIndex(0));
         Probe::addArtificialSensor(Probe::createAsTotalCPULoadSensor());
         Probe::addArtificialSensor(Probe::createAsMemorySensorOfType(Probe::MemoryFree));
@@ -320,16 +323,9 @@ int main(int argc, char** argv)
             const QString name = network->currentNetworkInterfaceBSDNames().constLast();
             Probe::addArtificialSensor(Probe::createAsNetworkInterfaceSensorWithType(Probe::NetInBytes, name, QStringLiteral("BSD Interface '%1'").arg(name)));
         }
-        ProbesManager probes;
-        QWidget* pane = probes.preferencePaneView();
-        pane->resize(640, 380);
-        pane->show();
-        QCoreApplication::processEvents();
-        ok &= save(pane->grab().toImage(), output, QStringLiteral("pane-9"));
-        Probe::setArtificialSensorsUsingPreferenceDictionaries(previous);
     }
 
-    // The LCD pane alone, its module showing two gauges, the time and a bar graph.
+    // The LCD pane's module showing two gauges, the time and a bar graph.
     {
         const auto item = [](qint64 type, const QString& text, quint64 length = 1, quint64 precision = 0) {
             return QVariantMap{{QStringLiteral("ItemType"), type}, {QStringLiteral("Association"), text},
@@ -349,12 +345,16 @@ int main(int argc, char** argv)
         pane->findChild<QTableView*>(QStringLiteral("controllerTable"))->selectRow(0);
         pane->findChild<QTableView*>(QStringLiteral("elementTargetTable"))->selectRow(4);
         controller->updateAllOutputChannelsAndCache(true);
-        pane->resize(700, 600);
-        pane->show();
-        runFor(300);
-        ok &= save(pane->grab().toImage(), output, QStringLiteral("pane-10"));
-        pane->hide();
     }
+
+    // Every preference pane, as the toolbar shows it.
+    preferences->showWindow();
+    for (qint64 pane = 0; pane < PreferenceWindowController::kNumberOfPanes; ++pane) {
+        preferences->selectPreferencePaneAtIndex(pane);
+        runFor(200);
+        ok &= save(preferences->window()->grab().toImage(), output, QStringLiteral("pane-%1").arg(pane));
+    }
+    preferences->window()->hide();
 
     std::vector<std::weak_ptr<TEVCaptureThread>> threads;
     for (const auto& client : controller->monitorClients())
@@ -368,6 +368,7 @@ int main(int argc, char** argv)
     factories.clear();
     connections.reset();
     lcd.reset();
+    preferences.reset();
     // The capture threads hand their last reference back to this thread as they end.
     runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
     return ok ? 0 : 1;

@@ -1,0 +1,376 @@
+// The preference window offscreen: its mappings, the load and store round trip over a fully populated
+// preference set, the clamps with their beeps, and the values its controls cannot show.
+
+#include "windows/preferences/PreferenceWindowController.h"
+
+#include "app/model/HistoryWindowPreferences.h"
+#include "app/model/MachinePreferences.h"
+#include "app/model/MonitorPreferences.h"
+#include "app/model/TEVGauge.h"
+#include "framework/TEVUserDefaultsProxy.h"
+#include "platform/foundation/UserDefaults.h"
+#include "tests/support/DesktopFakes.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QAbstractItemView>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QStringListModel>
+
+#include <gtest/gtest.h>
+
+namespace kt = kelvaro::test;
+using PWC = PreferenceWindowController;
+using platform::Color;
+
+namespace {
+
+const QString kSerial = QStringLiteral("C02TEST");
+
+class FakeOwner final : public PreferenceWindowOwner {
+public:
+    MonitorPreferences* global = nullptr;
+    std::shared_ptr<MachinePreferences> local;
+    QList<std::pair<qint64, qint64>> unitChanges;
+    int refreshes = 0;
+    int intervalChanges = 0;
+    MonitorPreferences* monitorPreferences() const override { return global; }
+    std::shared_ptr<MachinePreferences> localPreferences() const override { return local; }
+    // Absent, as while the local client is relaunched.
+    std::shared_ptr<MonitoringClient> localClient() const override { return nullptr; }
+    QList<std::shared_ptr<MonitoringClient>> monitoringClients() const override { return {}; }
+    qint64 numberOfConnectedSensors() const override { return 2; }
+    void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 from, qint64 to) override { unitChanges.append({from, to}); }
+    void updateAllOutputChannelsAndCache(bool) override { ++refreshes; }
+    void mainUpdateIntervalDidChange() override { ++intervalChanges; }
+    void voiceSettingDidChange() override {}
+};
+
+std::shared_ptr<TEVGauge> gauge(const QString& id, const QString& name, qint64 format, float red)
+{
+    auto g = TEVGauge::createForSensorIdentifierPreferenceDictionary(id, QVariantMap());
+    g->setCustomName(name);
+    g->setShortName(name.left(3));
+    g->setSpokenName(name + QStringLiteral(" sensor"));
+    g->setFormatTag(format);
+    g->setPresentationColor(Color::rgb(Color::Space::DeviceRGB, red, 0.25f, 0.5f));
+    g->enableLowThresholdAlert(true);
+    g->setLowThreshold(20.5);
+    g->setHighThreshold(91.125);
+    g->setEnabled(false);
+    return g;
+}
+
+// Every key away from its default.
+QVariantMap populatedMachineDictionary()
+{
+    MachinePreferences set;
+    set.gaugeDictionary().insert(QStringLiteral("TC0D"), gauge(QStringLiteral("TC0D"), QStringLiteral("CPU die"), 2, 0.9f));
+    set.gaugeDictionary().insert(QStringLiteral("F0Ac"), gauge(QStringLiteral("F0Ac"), QStringLiteral("Exhaust"), 0, 0.1f));
+    const QStringList both = {QStringLiteral("TC0D"), QStringLiteral("F0Ac")};
+    set.setAvoidsCheckForOutdatedSensorNames(true);
+    set.setStandardWindowBackground(Color::rgb(Color::Space::CalibratedRGB, 0.1f, 0.2f, 0.3f, 0.9f));
+    set.setStandardWindowVertical(true);
+    set.setStandardWindowUsesForeground(false);
+    set.setStandardWindowForeground(Color::white(Color::Space::DeviceWhite, 0.4f));
+    set.setStandardWindowFontName(QStringLiteral("Serif"), 31.5f);
+    set.setStandardWindowFontRatio(1.7f);
+    set.setStandardWindowAlignment(2);
+    set.standardWindowSensorNames() = both;
+    set.setScreenDisplayVertical(true);
+    set.setScreenDisplayUsesForeground(false);
+    set.setScreenDisplayForeground(Color::rgb(Color::Space::DeviceRGB, 0.0f, 1.0f, 0.0f));
+    set.setScreenDisplayTransparency(0.333f); // between two slider steps
+    set.setScreenDisplayHasShadow(false);
+    set.setScreenDisplayFontName(QStringLiteral("Monospace"), 40.0f);
+    set.setScreenDisplayFontRatio(2.1f);
+    set.setScreenDisplayIsBackdrop(true);
+    set.setScreenDisplayIsFixed(true);
+    set.setScreenDisplayAlignment(0);
+    set.screenDisplaySensorNames() = both;
+    set.setDockUsesTextDisplay(true);
+    set.setDockTextUsesDefaultColors(false);
+    set.setDockTextColor(Color::rgb(Color::Space::CalibratedRGB, 0.7f, 0.1f, 0.1f));
+    set.dockSensorNames() = both;
+    set.setMenuBarDisplaysShortNames(false);
+    set.setMenuBarUsesColor(true);
+    set.setMenuBarFontName(QStringLiteral("Sans"), 11.0f);
+    set.menuBarSensorNames() = {QStringLiteral("F0Ac")};
+    for (const char* name : {"Temperatures", "Fans"}) {
+        auto history = std::make_shared<HistoryWindowPreferences>();
+        history->setWindowName(QString::fromLatin1(name));
+        history->setGraphBackgroundColor(Color::white(Color::Space::CalibratedWhite, 0.2f));
+        history->sensorIdentifierList() = {both.at(set.historyWindowPreferences().size())};
+        set.historyWindowPreferences().append(history);
+    }
+    set.setTalksInIntervals(true);
+    set.setTalkIntervalMultiplier(13);
+    set.setTalkOnCustomizedDelta(true);
+    set.setTalkDelta(2.7f);
+    set.setTalksSensorNames(true);
+    set.talkingSensorNames() = both;
+    set.alertTriggerSensorNames() = both;
+    set.setAlertOpensWarning(false);
+    set.setAlertPlaysSound(false);
+    set.setAlertUsesVoice(true);
+    set.setAlertSendsGrowl(true);
+    set.setAlertLaunchesObject(true);
+    set.setAlertObjectPath(QStringLiteral("/usr/bin/true"));
+    set.setProbeDescriptions({QVariantMap{{QStringLiteral("Kind"), QStringLiteral("CPULoad")}}});
+    set.setLCDModuleDescriptions(QVariantMap{{QStringLiteral("Module"), 1}});
+    return set.defaultsDictionary();
+}
+
+class PreferenceWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int counter = 0;
+        domain_ = QStringLiteral("com.tarnwell.kelvaro.preftest%1").arg(++counter);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(domain_);
+        MonitorPreferences seed;
+        seed.readPreferences();
+        seed.setTemperatureDisplayUnit(2);
+        seed.setSuppressesSplashWindow(true);
+        seed.setGraphsZoomValueRange(true);
+        seed.setDisplaysAbsoluteHistoryTimes(true);
+        seed.setReconnectClientsOnLaunch(false);
+        seed.setDisableSleepWarnings(true);
+        seed.setShowsPositiveBatteryCurrents(false);
+        seed.setSensorUpdateInterval(7);
+        seed.setSMARTUpdateInterval(300);
+        seed.setAutosaveHistoryMinutes(45);
+        seed.setSMARTDiskSaverInterval(900); // between two pop-up items
+        seed.setNumberOfDockValues(2);
+        seed.setNumberOfMenuBarValues(5);
+        seed.setVoiceMode(2);
+        seed.writePreferencesUsingMonitoringClients({}, nullptr);
+        auto defaults = TEVUserDefaultsProxy::standardUserDefaults();
+        defaults.setObject(QVariantMap{{kSerial, populatedMachineDictionary()}}, QStringLiteral("MachinePreferences"));
+        defaults.synchronize();
+
+        global_.readPreferences();
+        owner_.global = &global_;
+        owner_.local = global_.preferencesForMachineWithSerialNumber(kSerial);
+        ASSERT_TRUE(owner_.local);
+        window_.bindToApplicationController(&owner_);
+    }
+    void TearDown() override
+    {
+        TEVGauge::setPreferredTemperatureDisplayUnit(0);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
+    }
+    QByteArray writtenFile()
+    {
+        global_.writePreferencesUsingMonitoringClients({}, nullptr);
+        QFile file(platform::UserDefaults::pathForDomain(domain_));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    template <typename T>
+    T* control(const char* name)
+    {
+        T* found = window_.control<T>(QString::fromLatin1(name));
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+    // Gives a placeholder table rows to select, as the sensor tables will.
+    void selectRow(const char* table, const QStringList& rows, int row)
+    {
+        auto* view = control<QAbstractItemView>(table);
+        view->setModel(new QStringListModel(rows, view));
+        window_.updatePreferenceWindow();
+        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    void type(const char* field, const QString& text)
+    {
+        control<QLineEdit>(field)->setText(text);
+        window_.controlTextDidChange(control<QLineEdit>(field));
+    }
+
+    kt::ScopedDesktopFakes desktop_;
+    QString domain_;
+    MonitorPreferences global_;
+    FakeOwner owner_;
+    PWC window_;
+};
+
+} // namespace
+
+TEST(PreferenceWindowMappings, FollowTheirTables)
+{
+    const struct { qint64 alignment, cell, back; } alignments[] = {{0, 0, 0}, {1, 2, 1}, {2, 1, 2}, {3, 2, 1}, {-1, 2, 1}};
+    for (const auto& row : alignments) {
+        EXPECT_EQ(PWC::cellIndexForAlignment(row.alignment), row.cell) << row.alignment;
+        EXPECT_EQ(PWC::textAlignmentForCellIndex(row.cell), row.back) << row.cell;
+    }
+    EXPECT_EQ(PWC::textAlignmentForCellIndex(7), 1);
+    const struct { quint64 seconds; qint64 item; } savers[] = {{0, 0}, {1, 1}, {600, 1}, {601, 2}, {900, 2}, {1200, 2},
+                                                                {1800, 3}, {1801, 4}, {3600, 4}, {3601, 0}};
+    for (const auto& row : savers)
+        EXPECT_EQ(PWC::popUpIndexForDiskSaverInterval(row.seconds), row.item) << row.seconds;
+    const struct { qint64 item; quint64 seconds; } items[] = {{0, 0}, {1, 600}, {2, 1200}, {3, 1800}, {4, 3600}, {5, 0}, {-1, 0}};
+    for (const auto& row : items)
+        EXPECT_EQ(PWC::diskSaverIntervalForMenuIndex(row.item), row.seconds) << row.item;
+    const struct { quint64 seconds; qint64 position; } positions[] = {{0, 1}, {1, 1}, {7, 4}, {10, 4}, {11, 5}, {3600, 13}, {5000, 13}};
+    for (const auto& row : positions)
+        EXPECT_EQ(PWC::timeSliderIntegerValueForSeconds(row.seconds), row.position) << row.seconds;
+    const struct { qint64 position; quint64 seconds; } seconds[] = {{1, 1}, {4, 10}, {5, 20}, {13, 3600}, {0, 1}, {99, 3600}};
+    for (const auto& row : seconds)
+        EXPECT_EQ(PWC::secondsForTimeSliderValue(row.position), row.seconds) << row.position;
+    // Spin-down minutes against the probing interval: 180 and 0 never warn.
+    const struct { qint64 spindown; quint64 interval; bool warns; } disks[] = {{0, 1, false}, {180, 1, false},
+                                                                                {10, 1199, true}, {10, 1200, false}};
+    for (const auto& row : disks)
+        EXPECT_EQ(PWC::smartIntervalPreventsDiskSleep(row.spindown, row.interval), row.warns) << row.spindown;
+    const QString hint = QStringLiteral("\nUse the 'Monitor' menu to modify.");
+    EXPECT_EQ(PWC::dockCountMessage(2), QStringLiteral("Currently two values are selected to be visible in the Dock.") + hint);
+    EXPECT_EQ(PWC::dockCountMessage(3), hint);
+    EXPECT_EQ(PWC::menuBarCountMessage(5), QStringLiteral("Currently 5 values are selected to be visible in the menu bar.") + hint);
+    EXPECT_EQ(PWC::voiceModeMessage(7), hint);
+    EXPECT_EQ(PWC::toolbarLabelForPreferencePaneAtIndex(10), QStringLiteral("LCD Module"));
+    EXPECT_TRUE(PWC::toolbarLabelForPreferencePaneAtIndex(11).isNull());
+    EXPECT_TRUE(PWC::iconForPreferencePaneAtIndex(11).isNull());
+}
+
+TEST_F(PreferenceWindowTest, LoadThenStoreLeavesTheDomainFileUnchanged)
+{
+    const QByteArray before = writtenFile();
+    ASSERT_FALSE(before.isEmpty());
+    const auto local = owner_.local;
+    window_.outlineSelection = [local] { return PWC::OutlineSelection{local->gaugeDictionary().value("TC0D"), {}, false}; };
+    selectRow("historyWindowTable", {"Temperatures", "Fans"}, 1);
+    selectRow("alertSensorTable", local->alertTriggerSensorNames(), 0);
+    window_.selectGauge();
+    EXPECT_EQ(control<QLineEdit>("sensorNameField")->text(), QStringLiteral("CPU die"));
+    EXPECT_EQ(control<QLabel>("historyHeadlineField")->text(), QStringLiteral("History Window 'Fans' (2 of 2)"));
+    EXPECT_EQ(control<QLineEdit>("alertHighThresholdField")->text(), QStringLiteral("91.125"));
+
+    window_.changePreferenceValue();
+    EXPECT_EQ(writtenFile(), before);
+    EXPECT_EQ(desktop_.alerts->beeps, 0);
+    EXPECT_EQ(owner_.refreshes, 1);
+}
+
+TEST_F(PreferenceWindowTest, ControlsThatCannotShowAStoredValueKeepIt)
+{
+    global_.setTemperatureDisplayUnit(7);
+    owner_.local->setStandardWindowAlignment(4);
+    window_.updatePreferenceWindow();
+    EXPECT_EQ(control<QComboBox>("unitPopUp")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>("diskSaverPopUp")->currentIndex(), 2); // 1200 s, the next item up
+    control<QCheckBox>("splashWindowSwitch")->click(); // an edit elsewhere stores every control
+    EXPECT_FALSE(global_.suppressesSplashWindow());
+    EXPECT_EQ(global_.temperatureDisplayUnit(), 7);
+    EXPECT_EQ(global_.smartDiskSaverInterval(), 900u);
+    EXPECT_EQ(owner_.local->standardWindowAlignment(), 4);
+    EXPECT_FLOAT_EQ(owner_.local->screenDisplayTransparency(), 0.333f);
+    // Chosen by the user, the shown values are stored.
+    control<QComboBox>("unitPopUp")->setCurrentIndex(1);
+    control<QComboBox>("diskSaverPopUp")->setCurrentIndex(3);
+    window_.changePreferenceValue();
+    EXPECT_EQ(global_.temperatureDisplayUnit(), 1);
+    EXPECT_EQ(global_.smartDiskSaverInterval(), 1800u);
+    ASSERT_FALSE(owner_.unitChanges.isEmpty());
+    EXPECT_EQ(owner_.unitChanges.last(), std::make_pair(qint64(7), qint64(1)));
+}
+
+TEST_F(PreferenceWindowTest, OutOfRangeEntriesAreClampedWithABeep)
+{
+    window_.updatePreferenceWindow();
+    const struct { const char* field; QString typed; QString shown; int beeps; } rows[] = {
+        {"historyAutosaveField", "0", "1", 1},     {"historyAutosaveField", "2000", "1440", 1},
+        {"historyAutosaveField", "30", "30", 0},   {"historyAutosaveField", "many", "30", 1},
+        {"speechDifferenceField", "0.01", "0.1", 1}, {"speechDifferenceField", "100", "30", 1},
+        {"speechDifferenceField", "2.5", "2.5", 0},
+    };
+    for (const auto& row : rows) {
+        window_.updatePreferenceWindow();
+        const int before = desktop_.alerts->beeps;
+        const quint64 minutes = global_.autosaveHistoryMinutes();
+        type(row.field, row.typed);
+        if (row.typed == QLatin1String("0")) {
+            EXPECT_EQ(global_.autosaveHistoryMinutes(), minutes) << "a live edit out of range stores nothing";
+        }
+        window_.changePreferenceValue();
+        EXPECT_EQ(control<QLineEdit>(row.field)->text(), row.shown) << row.field << " " << row.typed.toStdString();
+        EXPECT_EQ(desktop_.alerts->beeps - before, row.beeps) << row.field << " " << row.typed.toStdString();
+        if (QLatin1String(row.field) == QLatin1String("historyAutosaveField")) {
+            EXPECT_EQ(global_.autosaveHistoryMinutes(), row.shown.toULongLong());
+        } else {
+            EXPECT_FLOAT_EQ(owner_.local->talkDeltaValue(), row.shown.toFloat());
+        }
+    }
+    // Without the check box the interval is off, whatever the field says; storing needs no local client.
+    control<QCheckBox>("historyAutosaveButton")->click();
+    EXPECT_EQ(global_.autosaveHistoryMinutes(), 0u);
+}
+
+TEST_F(PreferenceWindowTest, LowThresholdAboveTheHighOneBecomesHighMinusOne)
+{
+    selectRow("alertSensorTable", owner_.local->alertTriggerSensorNames(), 0);
+    QButtonGroup* switches = window_.buttonGroup(QStringLiteral("alertTriggerSwitches"));
+    switches->button(0)->setChecked(true);
+    switches->button(1)->setChecked(true);
+    control<QLineEdit>("alertHighThresholdField")->setText(QStringLiteral("70"));
+    control<QLineEdit>("alertLowThresholdField")->setText(QStringLiteral("80"));
+    window_.changePreferenceValue();
+    const auto gauge = owner_.local->gaugeDictionary().value(QStringLiteral("TC0D"));
+    EXPECT_EQ(gauge->highThreshold(), 70.0);
+    EXPECT_EQ(gauge->lowThreshold(), 69.0);
+    EXPECT_EQ(control<QLineEdit>("alertLowThresholdField")->text(), QStringLiteral("69"));
+    EXPECT_EQ(desktop_.alerts->beeps, 1);
+}
+
+TEST_F(PreferenceWindowTest, SlidersStoreTheIntervalTable)
+{
+    window_.updatePreferenceWindow();
+    auto* slider = control<QSlider>("generalUpdateSlider");
+    EXPECT_EQ(slider->value(), 4); // 7 s shows as 10 s
+    for (const auto& [position, seconds] : {std::pair{1, 1u}, std::pair{13, 3600u}}) {
+        slider->setValue(position);
+        EXPECT_EQ(global_.sensorUpdateInterval(), seconds);
+    }
+    EXPECT_EQ(owner_.intervalChanges, 2);
+    control<QSlider>("windowLabelRatioSlider")->setValue(22);
+    EXPECT_FLOAT_EQ(owner_.local->standardWindowFontRatio(), 2.2f);
+    EXPECT_EQ(control<QLabel>("windowLabelRatioField")->text(), QStringLiteral("2.2"));
+}
+
+TEST_F(PreferenceWindowTest, PanesSwitchWithTheToolbar)
+{
+    QWidget probes, lcd;
+    QStringList identifiers;
+    for (int i = 0; i < 11; ++i)
+        identifiers.append(QString::number(i));
+    window_.setPaneViews(identifiers, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &probes, &lcd});
+    window_.selectPreferencePaneAtIndex(10);
+    EXPECT_EQ(window_.window()->windowTitle(), QStringLiteral("Kelvaro Preferences: LCD Module"));
+    EXPECT_EQ(lcd.parentWidget(), window_.paneView(10));
+    EXPECT_EQ(probes.parentWidget(), window_.paneView(9));
+    window_.selectPreferencePaneAtIndex(11);
+    EXPECT_EQ(window_.selectedPaneIndex(), 10);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(window_.paneView(i)->objectName(), QStringLiteral("prefWindow%1").arg(i));
+    probes.setParent(nullptr);
+    lcd.setParent(nullptr);
+}
+
+TEST_F(PreferenceWindowTest, FontPanelEditsTheChosenFontWithinSixTo128Points)
+{
+    window_.changeValueCellFont(2);
+    for (const auto& [points, stored] : {std::pair{200.0, 128.0f}, std::pair{3.0, 6.0f}, std::pair{17.5, 17.5f}}) {
+        QFont font(QStringLiteral("Serif"));
+        font.setPointSizeF(points);
+        window_.changeFont(font);
+        EXPECT_FLOAT_EQ(owner_.local->menuBarFont().size, stored) << points;
+    }
+    EXPECT_FLOAT_EQ(owner_.local->standardWindowFont().size, 31.5f); // the other targets stay
+    window_.changeValueCellFont(5);
+    window_.changeFont(QFont(QStringLiteral("Serif"), 40));
+    EXPECT_FLOAT_EQ(owner_.local->menuBarFont().size, 17.5f);
+}

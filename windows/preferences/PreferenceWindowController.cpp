@@ -1,0 +1,1203 @@
+#include "windows/preferences/PreferenceWindowController.h"
+
+#include "acquisition/MonitoringClient.h"
+#include "app/model/HistoryWindowPreferences.h"
+#include "app/model/MachinePreferences.h"
+#include "app/model/MonitorPreferences.h"
+#include "app/model/TEVGauge.h"
+#include "framework/TEVStringFormat.h"
+#include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/Workspace.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "sensors/TEVBatteryInfo.h"
+#include "sensors/TEVLocalSMARTProbe.h"
+#include "windows/TEVSensorWindowController.h"
+#include "windows/preferences/ColorWell.h"
+
+#include "ui_PrefWindow0.h"
+#include "ui_PrefWindow1.h"
+#include "ui_PrefWindow2.h"
+#include "ui_PrefWindow3.h"
+#include "ui_PrefWindow4.h"
+#include "ui_PrefWindow5.h"
+#include "ui_PrefWindow6.h"
+#include "ui_PrefWindow7.h"
+#include "ui_PrefWindow8.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QSet>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr quint64 kIntervalTable[] = {1, 2, 5, 10, 20, 30, 60, 120, 300, 600, 1200, 1800, 3600};
+constexpr quint64 kDiskSaverTable[] = {0, 600, 1200, 1800, 3600};
+
+struct PaneEntry {
+    const char* label;
+    const char* icon;
+    QStyle::StandardPixmap fallback;
+};
+const PaneEntry kPanes[] = {
+    {"General", "PGeneral", QStyle::SP_ComputerIcon},       {"Sensors", "PSensors", QStyle::SP_DriveHDIcon},
+    {"Window", "PWindow", QStyle::SP_TitleBarMaxButton},     {"Screen", "PScreen", QStyle::SP_DesktopIcon},
+    {"Dock", "PDock", QStyle::SP_TitleBarMinButton},         {"Menu Bar", "PMenuBar", QStyle::SP_TitleBarShadeButton},
+    {"History", "PHistory", QStyle::SP_FileDialogDetailedView}, {"Speech", "PSpeech", QStyle::SP_MediaVolume},
+    {"Alerts", "PAlerts", QStyle::SP_MessageBoxWarning},      {"Probes", "PProbes", QStyle::SP_FileDialogContentsView},
+    {"LCD Module", "PLCD", QStyle::SP_FileDialogListView},
+};
+
+// Replaces "%lld" / "%llu" in turn, then the "%@" placeholders.
+QString fillFormat(QString format, const QList<qint64>& integers, const QStringList& objects = {})
+{
+    for (const qint64 value : integers) {
+        const auto at = std::min<qsizetype>(format.indexOf(QLatin1String("%lld")) < 0 ? format.size() : format.indexOf(QLatin1String("%lld")),
+                                            format.indexOf(QLatin1String("%llu")) < 0 ? format.size() : format.indexOf(QLatin1String("%llu")));
+        if (at >= format.size())
+            break;
+        format.replace(at, 4, QString::number(value));
+    }
+    return TEVStringFormat::withObjects(format, objects);
+}
+
+QString plainNumber(double value)
+{
+    return TEVStringFormat::withNumber("%g", value);
+}
+
+// A number typed into a field, read as C reads it; the user's decimal comma is accepted too.
+std::optional<double> numberInField(const QLineEdit* field)
+{
+    const QString text = field->text().trimmed();
+    bool ok = false;
+    double value = QLocale::c().toDouble(text, &ok);
+    if (!ok)
+        value = QLocale().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// Fields that show a stored number remember what they showed: while the user has not changed the text the
+// stored value stands, so a value the text rounds is not replaced by its rounding.
+const char kLoadedText[] = "kelvaroLoadedText";
+void showNumber(QLineEdit* field, const QString& text)
+{
+    field->setText(text);
+    field->setProperty(kLoadedText, text);
+}
+bool isUnchanged(const QLineEdit* field)
+{
+    return field->property(kLoadedText).toString() == field->text();
+}
+
+// Likewise for pop-ups, matrices and sliders that show a stored value through a mapping that may lose it.
+const char kLoadedIndex[] = "kelvaroLoadedIndex";
+void showIndex(QComboBox* popUp, qint64 index)
+{
+    popUp->setCurrentIndex(index >= 0 && index < popUp->count() ? int(index) : -1);
+    popUp->setProperty(kLoadedIndex, popUp->currentIndex());
+}
+bool isUnchanged(const QComboBox* popUp)
+{
+    return popUp->property(kLoadedIndex).toInt() == popUp->currentIndex();
+}
+void showPosition(QSlider* slider, int position)
+{
+    slider->setValue(position);
+    slider->setProperty(kLoadedIndex, slider->value());
+}
+bool isUnchanged(const QSlider* slider)
+{
+    return slider->property(kLoadedIndex).toInt() == slider->value();
+}
+
+void selectTag(QButtonGroup* group, int tag)
+{
+    if (QAbstractButton* button = group->button(tag))
+        button->setChecked(true);
+    group->setProperty(kLoadedIndex, group->checkedId());
+}
+bool isUnchanged(const QButtonGroup* group)
+{
+    return group->property(kLoadedIndex).toInt() == group->checkedId();
+}
+void setTagChecked(QButtonGroup* group, int tag, bool on)
+{
+    if (QAbstractButton* button = group->button(tag))
+        button->setChecked(on);
+}
+bool isTagChecked(const QButtonGroup* group, int tag)
+{
+    const QAbstractButton* button = group->button(tag);
+    return button && button->isChecked();
+}
+void setTagEnabled(QButtonGroup* group, int tag, bool on)
+{
+    if (QAbstractButton* button = group->button(tag))
+        button->setEnabled(on);
+}
+void setGroupEnabled(QButtonGroup* group, bool on)
+{
+    for (QAbstractButton* button : group->buttons())
+        button->setEnabled(on);
+}
+
+QList<qint64> selectedRows(const QAbstractItemView* view)
+{
+    QList<qint64> rows;
+    if (!view || !view->selectionModel())
+        return rows;
+    for (const QModelIndex& index : view->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QFont fontOf(const MachinePreferences::Font& font)
+{
+    QFont qfont(font.name);
+    qfont.setPointSizeF(font.size > 0 ? font.size : 12.0);
+    return qfont;
+}
+
+} // namespace
+
+// The window: tells its controller when the user closes it.
+class PreferenceMainWindow final : public QMainWindow {
+public:
+    explicit PreferenceMainWindow(PreferenceWindowController& controller)
+        : controller_(controller)
+    {
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (controller_.fontPanel_)
+            controller_.fontPanel_->close();
+        if (controller_.willClose_)
+            controller_.willClose_();
+        event->accept();
+    }
+
+private:
+    PreferenceWindowController& controller_;
+};
+
+// --- Pure mappings -----------------------------------------------------------------------------------------
+
+qint64 PreferenceWindowController::cellIndexForAlignment(qint64 alignment)
+{
+    switch (alignment) {
+    case 0: return 0;
+    case 1: return 2;
+    case 2: return 1;
+    default: return 2;
+    }
+}
+
+qint64 PreferenceWindowController::textAlignmentForCellIndex(qint64 cell)
+{
+    switch (cell) {
+    case 0: return 0;
+    case 1: return 2;
+    default: return 1;
+    }
+}
+
+qint64 PreferenceWindowController::popUpIndexForDiskSaverInterval(quint64 seconds)
+{
+    if (seconds == 0 || seconds > 3600)
+        return 0;
+    for (qint64 i = 1; i < 5; ++i)
+        if (seconds <= kDiskSaverTable[i])
+            return i;
+    return 0;
+}
+
+quint64 PreferenceWindowController::diskSaverIntervalForMenuIndex(qint64 index)
+{
+    return index >= 0 && index < 5 ? kDiskSaverTable[index] : 0;
+}
+
+qint64 PreferenceWindowController::timeSliderIntegerValueForSeconds(quint64 seconds)
+{
+    for (qint64 i = 0; i < 13; ++i)
+        if (kIntervalTable[i] >= seconds)
+            return i + 1;
+    return 13;
+}
+
+quint64 PreferenceWindowController::secondsForTimeSliderValue(qint64 position)
+{
+    return kIntervalTable[std::clamp<qint64>(position - 1, 0, 12)];
+}
+
+QString PreferenceWindowController::toolbarLabelForPreferencePaneAtIndex(quint64 index)
+{
+    return index < quint64(kNumberOfPanes) ? localized(QString::fromLatin1(kPanes[index].label)) : QString();
+}
+
+QString PreferenceWindowController::iconNameForPreferencePaneAtIndex(quint64 index)
+{
+    return index < quint64(kNumberOfPanes) ? QString::fromLatin1(kPanes[index].icon) : QString();
+}
+
+QIcon PreferenceWindowController::iconForPreferencePaneAtIndex(quint64 index)
+{
+    if (index >= quint64(kNumberOfPanes))
+        return {};
+    const auto bundle = platform::Bundle::main();
+    if (const auto data = bundle ? bundle->imageData(iconNameForPreferencePaneAtIndex(index)) : std::nullopt) {
+        QPixmap pixmap;
+        if (pixmap.loadFromData(*data))
+            return QIcon(pixmap);
+    }
+    // Until the bundle has the pane images: the style's nearest picture.
+    return QApplication::style()->standardIcon(kPanes[index].fallback);
+}
+
+QString PreferenceWindowController::dockCountMessage(quint64 count)
+{
+    static const char* const lines[] = {"Currently no values are selected to be visible in the Dock.",
+                                        "Currently one value is selected to be visible in the Dock.",
+                                        "Currently two values are selected to be visible in the Dock."};
+    const QString first = count < 3 ? localized(QString::fromLatin1(lines[count])) : QString();
+    return first + QLatin1Char('\n') + localized(QStringLiteral("Use the 'Monitor' menu to modify."));
+}
+
+QString PreferenceWindowController::menuBarCountMessage(quint64 count)
+{
+    QString first;
+    if (count == 0)
+        first = localized(QStringLiteral("Currently no values are selected to be visible in the menu bar."));
+    else if (count == 1)
+        first = localized(QStringLiteral("Currently one value is selected to be visible in the menu bar."));
+    else
+        first = fillFormat(localized(QStringLiteral("Currently %llu values are selected to be visible in the menu bar.")),
+                           {qint64(count)});
+    return first + QLatin1Char('\n') + localized(QStringLiteral("Use the 'Monitor' menu to modify."));
+}
+
+QString PreferenceWindowController::voiceModeMessage(qint64 mode)
+{
+    static const char* const lines[] = {"Speech output is currently deactivated.",
+                                        "Speech output is currently restricted to alert messages only.",
+                                        "Speech output is fully activated."};
+    const QString first = mode >= 0 && mode < 3 ? localized(QString::fromLatin1(lines[mode])) : QString();
+    return first + QLatin1Char('\n') + localized(QStringLiteral("Use the 'Monitor' menu to modify."));
+}
+
+bool PreferenceWindowController::smartIntervalPreventsDiskSleep(qint64 spindownMinutes, quint64 smartIntervalSeconds)
+{
+    // 180 minutes is what the system reports when the disks never sleep.
+    if (spindownMinutes == 0 || spindownMinutes == 180)
+        return false;
+    return double(smartIntervalSeconds) < double(spindownMinutes) * 120.0;
+}
+
+QString PreferenceWindowController::localized(const QString& key)
+{
+    const auto bundle = platform::Bundle::main();
+    return bundle ? bundle->localizedString(key) : key;
+}
+
+// --- Building --------------------------------------------------------------------------------------------
+
+namespace {
+
+template <typename Form>
+QWidget* makePane()
+{
+    auto* pane = new QWidget;
+    Form form;
+    form.setupUi(pane);
+    // A matrix's cells are found by their tags, as the buttons' ids.
+    for (QButtonGroup* group : pane->findChildren<QButtonGroup*>())
+        for (QAbstractButton* button : group->buttons())
+            group->setId(button, button->property("tag").toInt());
+    return pane;
+}
+
+} // namespace
+
+PreferenceWindowController::PreferenceWindowController()
+{
+    window_ = new PreferenceMainWindow(*this);
+    window_->setObjectName(QStringLiteral("preferenceWindow"));
+    window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    stack_ = new QStackedWidget(window_);
+    window_->setCentralWidget(stack_);
+    panes_ = {makePane<Ui::PrefWindow0>(), makePane<Ui::PrefWindow1>(), makePane<Ui::PrefWindow2>(),
+              makePane<Ui::PrefWindow3>(), makePane<Ui::PrefWindow4>(), makePane<Ui::PrefWindow5>(),
+              makePane<Ui::PrefWindow6>(), makePane<Ui::PrefWindow7>(), makePane<Ui::PrefWindow8>()};
+    for (const char* name : {"probesPaneHost", "lcdPaneHost"}) {
+        auto* host = new QWidget;
+        host->setObjectName(QString::fromLatin1(name));
+        auto* layout = new QVBoxLayout(host);
+        layout->setContentsMargins(0, 0, 0, 0);
+        hosts_.append(host);
+        panes_.append(host);
+    }
+    for (QWidget* pane : std::as_const(panes_))
+        stack_->addWidget(pane);
+    for (qint64 i = 0; i < kNumberOfPanes; ++i)
+        identifiers_.append(QString::number(quint64(i)));
+    if (auto* field = control<QLineEdit>(QStringLiteral("historyAutosaveField")))
+        field->setAlignment(Qt::AlignRight);
+    buildToolbar();
+    connectControls();
+    // Wide enough for the whole toolbar: an item behind its overflow menu could not be chosen.
+    window_->resize(std::max(860, toolbar_->sizeHint().width() + 16), 620);
+}
+
+PreferenceWindowController::~PreferenceWindowController()
+{
+    delete fontPanel_;
+    delete window_;
+}
+
+void PreferenceWindowController::buildToolbar()
+{
+    toolbar_ = new QToolBar(window_);
+    toolbar_->setObjectName(QStringLiteral("PreferencesToolbar"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolbar_->toggleViewAction()->setEnabled(false);
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar_->setIconSize(QSize(28, 28));
+    auto* items = new QActionGroup(toolbar_);
+    items->setExclusive(true);
+    for (qint64 i = 0; i < kNumberOfPanes; ++i) {
+        QAction* item = toolbar_->addAction(iconForPreferencePaneAtIndex(quint64(i)), toolbarLabelForPreferencePaneAtIndex(quint64(i)));
+        item->setObjectName(identifiers_.at(i));
+        item->setData(i); // the tag
+        item->setCheckable(true);
+        item->setEnabled(true);
+        items->addAction(item);
+        toolbarItems_.append(item);
+        connect(item, &QAction::triggered, this, [this, item] { selectPreferencePane(item); });
+    }
+    window_->addToolBar(Qt::TopToolBarArea, toolbar_);
+    toolbar_->setVisible(true);
+}
+
+QButtonGroup* PreferenceWindowController::buttonGroup(const QString& name) const
+{
+    return findControl<QButtonGroup>(name);
+}
+
+void PreferenceWindowController::connectControls()
+{
+    const auto guarded = [this](auto fn) {
+        return [this, fn] {
+            if (!loading_)
+                fn();
+        };
+    };
+    const QSet<QString> voiceControls = {QStringLiteral("speechModeButtons")};
+    for (qint64 i = 0; i < 9; ++i) {
+        QWidget* pane = panes_.at(i);
+        for (QButtonGroup* group : pane->findChildren<QButtonGroup*>()) {
+            const QString name = group->objectName();
+            if (name.endsWith(QLatin1String("NavigateButtons")))
+                continue; // the sensor tables' own actions
+            if (voiceControls.contains(name))
+                connect(group, &QButtonGroup::idClicked, this, guarded([this] { changeVoiceSetting(); }));
+            else
+                connect(group, &QButtonGroup::idClicked, this, guarded([this] { changePreferenceValue(); }));
+        }
+        for (QCheckBox* box : pane->findChildren<QCheckBox*>()) {
+            if (box->group())
+                continue;
+            if (box->objectName() == QLatin1String("speechNameSwitch"))
+                connect(box, &QCheckBox::clicked, this, guarded([this] { changeVoiceSetting(); }));
+            else
+                connect(box, &QCheckBox::clicked, this, guarded([this] { changePreferenceValue(); }));
+        }
+        for (QComboBox* popUp : pane->findChildren<QComboBox*>())
+            connect(popUp, &QComboBox::activated, this, guarded([this] { changePreferenceValue(); }));
+        for (ColorWell* well : pane->findChildren<ColorWell*>())
+            connect(well, &ColorWell::colorChanged, this, guarded([this] { changePreferenceValue(); }));
+        for (QLineEdit* field : pane->findChildren<QLineEdit*>()) {
+            connect(field, &QLineEdit::editingFinished, this, guarded([this] { changePreferenceValue(); }));
+            connect(field, &QLineEdit::textEdited, this, guarded([this, field] { controlTextDidChange(field); }));
+        }
+        for (QSlider* slider : pane->findChildren<QSlider*>()) {
+            if (slider->objectName() == QLatin1String("transparencySlider"))
+                connect(slider, &QSlider::valueChanged, this, guarded([this] { changePreferenceValue(); }));
+            else
+                connect(slider, &QSlider::valueChanged, this, guarded([this, slider] { changeSliderValue(slider); }));
+        }
+    }
+    for (const char* name : {"windowFontButton", "screenFontButton", "menuBarFontButton"})
+        if (auto* button = control<QPushButton>(QString::fromLatin1(name)))
+            connect(button, &QPushButton::clicked, this, [this, button] { changeValueCellFont(button->property("tag").toInt()); });
+}
+
+void PreferenceWindowController::connectTableSelections()
+{
+    // The tables get their models from the sensor tables; their selection models come with them.
+    const auto hook = [this](const char* name, void (PreferenceWindowController::*handler)()) {
+        auto* view = findControl<QAbstractItemView>(QString::fromLatin1(name));
+        if (!view || !view->selectionModel())
+            return;
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, handler, Qt::UniqueConnection);
+    };
+    hook("alertSensorTable", &PreferenceWindowController::selectSensorTableEntry);
+    hook("historyWindowTable", &PreferenceWindowController::selectHistoryWindowEntry);
+    hook("sensorOutlineView", &PreferenceWindowController::selectGauge);
+}
+
+// --- PreferenceWindow --------------------------------------------------------------------------------------
+
+QWidget* PreferenceWindowController::window()
+{
+    return window_;
+}
+
+void PreferenceWindowController::showWindow()
+{
+    if (selectedPane_ < 0)
+        selectPreferencePaneAtIndex(0);
+    updatePreferenceWindow();
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+QWidget* PreferenceWindowController::paneView(qint64 index) const
+{
+    return index >= 0 && index < panes_.size() ? panes_.at(index) : nullptr;
+}
+
+void PreferenceWindowController::setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views)
+{
+    if (identifiers.size() == kNumberOfPanes)
+        identifiers_ = identifiers;
+    // Panes 0 to 8 are this window's own; 9 and 10 host whatever view their manager has.
+    for (qint64 i = 9; i < kNumberOfPanes && i < views.size(); ++i) {
+        QWidget* host = hosts_.at(i - 9);
+        if (!views.at(i) || views.at(i)->parentWidget() == host)
+            continue;
+        host->layout()->addWidget(views.at(i));
+    }
+}
+
+void PreferenceWindowController::selectPreferencePaneAtIndex(qint64 index)
+{
+    if (index < 0 || index >= kNumberOfPanes)
+        return;
+    selectedPane_ = index;
+    stack_->setCurrentIndex(int(index));
+    window_->setWindowTitle(TEVStringFormat::withObjects(localized(QStringLiteral("%@ Preferences: %@")),
+                                                         {localized(QStringLiteral("Kelvaro")),
+                                                          toolbarLabelForPreferencePaneAtIndex(quint64(index))}));
+    toolbarItems_.at(index)->setChecked(true);
+}
+
+void PreferenceWindowController::selectPreferencePane(QAction* sender)
+{
+    selectPreferencePaneAtIndex(sender ? sender->data().toLongLong() : -1);
+}
+
+void PreferenceWindowController::deselectHistoryWindowTable()
+{
+    if (auto* table = control<QAbstractItemView>(QStringLiteral("historyWindowTable")))
+        table->clearSelection();
+}
+
+QList<qint64> PreferenceWindowController::selectedHistoryWindowRows() const
+{
+    return selectedRows(control<QAbstractItemView>(QStringLiteral("historyWindowTable")));
+}
+
+void PreferenceWindowController::runWithWaitSheet(const std::function<void()>& work)
+{
+    if (!window_ || !window_->isVisible()) {
+        work();
+        return;
+    }
+    QDialog sheet(window_);
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.setWindowFlag(Qt::FramelessWindowHint);
+    auto* layout = new QVBoxLayout(&sheet);
+    layout->addWidget(new QLabel(localized(QStringLiteral("Saving preferences…")), &sheet));
+    auto* indicator = new QProgressBar(&sheet);
+    indicator->setObjectName(QStringLiteral("preferenceWaitIndicator"));
+    indicator->setRange(0, 0);
+    layout->addWidget(indicator);
+    sheet.show();
+    {
+        // The turn it paints in counts as modal, so no update runs in the middle of the write.
+        platform::AlertPresenter::ModalScope modal;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    work();
+    sheet.hide();
+}
+
+// --- Owner --------------------------------------------------------------------------------------------------
+
+MonitorPreferences* PreferenceWindowController::monitorPreferences() const
+{
+    return owner_ ? owner_->monitorPreferences() : nullptr;
+}
+
+std::shared_ptr<MachinePreferences> PreferenceWindowController::localPreferences() const
+{
+    return owner_ ? owner_->localPreferences() : nullptr;
+}
+
+std::shared_ptr<MonitoringClient> PreferenceWindowController::localClient() const
+{
+    return owner_ ? owner_->localClient() : nullptr;
+}
+
+void PreferenceWindowController::beep() const
+{
+    platform::AlertPresenter::shared()->beep();
+}
+
+// --- Loading -----------------------------------------------------------------------------------------------
+
+void PreferenceWindowController::updatePreferenceWindow()
+{
+    MonitorPreferences* global = monitorPreferences();
+    if (!global)
+        return;
+    loading_ = true;
+    loadGlobalControls(*global);
+    // Until the local computer is ready the panes show no per-computer values.
+    if (const auto prefs = localPreferences())
+        loadMachineControls(*prefs, *global);
+    if (reloadSensorTables)
+        reloadSensorTables();
+    connectTableSelections();
+    loading_ = false;
+    selectHistoryWindowEntry();
+    selectSensorTableEntry();
+    updatePreferenceWindowState();
+}
+
+void PreferenceWindowController::loadGlobalControls(const MonitorPreferences& prefs)
+{
+    const auto unit = prefs.temperatureDisplayUnit();
+    showIndex(control<QComboBox>(QStringLiteral("unitPopUp")), unit >= 0 && unit <= 4 ? unit : -1);
+    control<QCheckBox>(QStringLiteral("splashWindowSwitch"))->setChecked(prefs.suppressesSplashWindow());
+    QButtonGroup* connection = buttonGroup(QStringLiteral("connectionMonitoringSwitches"));
+    setTagChecked(connection, 0, prefs.reconnectClientsOnLaunch());
+    setTagChecked(connection, 1, prefs.areSleepWarningsDisabled());
+    selectTag(buttonGroup(QStringLiteral("batteryCurrentPolicyButtons")), prefs.showsPositiveBatteryCurrents() ? 0 : 1);
+    showPosition(control<QSlider>(QStringLiteral("generalUpdateSlider")), int(timeSliderIntegerValueForSeconds(prefs.sensorUpdateInterval())));
+    showPosition(control<QSlider>(QStringLiteral("smartUpdateSlider")), int(timeSliderIntegerValueForSeconds(prefs.smartUpdateInterval())));
+    showIndex(control<QComboBox>(QStringLiteral("diskSaverPopUp")), popUpIndexForDiskSaverInterval(prefs.smartDiskSaverInterval()));
+    selectTag(buttonGroup(QStringLiteral("graphZoomButtons")), prefs.graphsZoomValueRange() ? 1 : 0);
+    control<QCheckBox>(QStringLiteral("absoluteHistoryTimeSwitch"))->setChecked(prefs.displaysAbsoluteHistoryTimes());
+    control<QLabel>(QStringLiteral("dockMessageField"))->setText(dockCountMessage(prefs.numberOfDockValues()));
+    control<QLabel>(QStringLiteral("menuBarMessageField"))->setText(menuBarCountMessage(prefs.numberOfMenuBarValues()));
+    const quint64 minutes = prefs.autosaveHistoryMinutes();
+    control<QCheckBox>(QStringLiteral("historyAutosaveButton"))->setChecked(minutes != 0);
+    showNumber(control<QLineEdit>(QStringLiteral("historyAutosaveField")), QString::number(minutes != 0 ? minutes : 60));
+    control<QLabel>(QStringLiteral("speechStateField"))->setText(voiceModeMessage(prefs.voiceMode()));
+    refreshTimeFields();
+}
+
+void PreferenceWindowController::refreshTimeFields()
+{
+    const MonitorPreferences* prefs = monitorPreferences();
+    if (!prefs)
+        return;
+    control<QLabel>(QStringLiteral("generalUpdateField"))
+        ->setText(TEVTimeUtilities::localizedTextRepresentationForTimeInterval(double(prefs->sensorUpdateInterval())));
+    control<QLabel>(QStringLiteral("smartUpdateField"))
+        ->setText(TEVTimeUtilities::localizedTextRepresentationForTimeInterval(double(prefs->smartUpdateInterval())));
+    if (const auto local = localPreferences())
+        control<QLabel>(QStringLiteral("speechUpdateField"))
+            ->setText(TEVTimeUtilities::localizedTextRepresentationForTimeInterval(
+                double(local->talkIntervalMultiplier()) * double(prefs->sensorUpdateInterval())));
+}
+
+void PreferenceWindowController::loadMachineControls(MachinePreferences& prefs, const MonitorPreferences&)
+{
+    const auto well = [this](const char* name, const std::shared_ptr<platform::Color>& color) {
+        if (color)
+            control<ColorWell>(QString::fromLatin1(name))->setColor(color);
+    };
+    const auto ratio = [this](const char* field, const char* slider, float value) {
+        control<QLabel>(QString::fromLatin1(field))->setText(plainNumber(value));
+        control<QSlider>(QString::fromLatin1(slider))->setValue(int(std::lround(value * 10.0f)));
+    };
+    // Window
+    selectTag(buttonGroup(QStringLiteral("windowLayoutButtons")), prefs.standardWindowVertical() ? 1 : 0);
+    well("standardWindowColorWell", prefs.standardWindowBackground());
+    selectTag(buttonGroup(QStringLiteral("standardWindowForegroundButtons")), prefs.standardWindowUsesForeground() ? 1 : 0);
+    well("standardWindowForegroundColorWell", prefs.standardWindowForeground());
+    selectTag(buttonGroup(QStringLiteral("windowJustificationButtons")), int(cellIndexForAlignment(prefs.standardWindowAlignment())));
+    ratio("windowLabelRatioField", "windowLabelRatioSlider", prefs.standardWindowFontRatio());
+    // Screen
+    selectTag(buttonGroup(QStringLiteral("screenWindowLayoutButtons")), prefs.screenDisplayVertical() ? 1 : 0);
+    control<QCheckBox>(QStringLiteral("shadowSwitch"))->setChecked(prefs.screenDisplayHasShadow());
+    showPosition(control<QSlider>(QStringLiteral("transparencySlider")), int(std::lround(prefs.screenDisplayTransparency() * 100.0f)));
+    selectTag(buttonGroup(QStringLiteral("screenWindowForegroundButtons")), prefs.screenDisplayUsesForeground() ? 1 : 0);
+    well("screenWindowForegroundColorWell", prefs.screenDisplayForeground());
+    selectTag(buttonGroup(QStringLiteral("screenWindowLevelButtons")), prefs.screenDisplayIsBackdrop() ? 1 : 0);
+    control<QCheckBox>(QStringLiteral("screenWindowMoveSwitch"))->setChecked(prefs.screenDisplayIsFixed());
+    selectTag(buttonGroup(QStringLiteral("screenWindowJustificationButtons")), int(cellIndexForAlignment(prefs.screenDisplayAlignment())));
+    ratio("screenWindowLabelRatioField", "screenWindowLabelRatioSlider", prefs.screenDisplayFontRatio());
+    // Dock
+    selectTag(buttonGroup(QStringLiteral("dockModeButtons")), prefs.dockUsesTextDisplay() ? 1 : 0);
+    selectTag(buttonGroup(QStringLiteral("dockTextButtons")), prefs.dockTextUsesDefaultColors() ? 0 : 1);
+    control<ColorWell>(QStringLiteral("dockTextColorWell"))->setEnabled(!prefs.dockTextUsesDefaultColors());
+    well("dockTextColorWell", prefs.dockTextColor());
+    // Menu bar
+    QButtonGroup* menuBar = buttonGroup(QStringLiteral("menuBarDisplaySwitches"));
+    setTagChecked(menuBar, 0, prefs.menuBarDisplaysShortNames());
+    setTagChecked(menuBar, 1, prefs.menuBarUsesColor());
+    auto* demo = control<QLabel>(QStringLiteral("menuBarDemoField"));
+    demo->setText(localized(QStringLiteral("Sample: 12.3 X")));
+    demo->setFont(fontOf(prefs.menuBarFont()));
+    // Speech
+    selectTag(buttonGroup(QStringLiteral("speechModeButtons")), prefs.talksInIntervals() ? 1 : 0);
+    control<QCheckBox>(QStringLiteral("speechDifferenceSwitch"))->setChecked(prefs.talkOnCustomizedDelta());
+    showNumber(control<QLineEdit>(QStringLiteral("speechDifferenceField")), plainNumber(prefs.talkDeltaValue()));
+    control<QSlider>(QStringLiteral("speechUpdateSlider"))->setValue(int(std::min<quint64>(prefs.talkIntervalMultiplier(), 20)));
+    control<QCheckBox>(QStringLiteral("speechNameSwitch"))->setChecked(prefs.talksSensorNames());
+    // Alert actions
+    QButtonGroup* actions = buttonGroup(QStringLiteral("alertActionSwitches"));
+    setTagChecked(actions, 0, prefs.alertOpensWarning());
+    setTagChecked(actions, 1, prefs.alertPlaysSound());
+    setTagChecked(actions, 2, prefs.alertUsesVoice());
+    setTagChecked(actions, 3, prefs.alertSendsGrowl());
+    setTagChecked(actions, 4, prefs.alertLaunchesObject());
+    auto* path = control<QLineEdit>(QStringLiteral("alertApplicationField"));
+    if (path->text() != prefs.alertObjectPath())
+        path->setText(prefs.alertObjectPath());
+}
+
+// --- Storing -----------------------------------------------------------------------------------------------
+
+void PreferenceWindowController::changePreferenceValue()
+{
+    MonitorPreferences* global = monitorPreferences();
+    if (!global)
+        return;
+    // 1. The global controls. A pop-up that still shows what was loaded keeps the stored value: a unit code
+    // it has no item for, or an interval between its items, survives an edit of another control.
+    const qint64 oldUnit = global->temperatureDisplayUnit();
+    if (auto* unit = control<QComboBox>(QStringLiteral("unitPopUp")); !isUnchanged(unit) && unit->currentIndex() >= 0)
+        global->setTemperatureDisplayUnit(unit->currentIndex());
+    global->setSuppressesSplashWindow(control<QCheckBox>(QStringLiteral("splashWindowSwitch"))->isChecked());
+    global->setGraphsZoomValueRange(buttonGroup(QStringLiteral("graphZoomButtons"))->checkedId() == 1);
+    global->setDisplaysAbsoluteHistoryTimes(control<QCheckBox>(QStringLiteral("absoluteHistoryTimeSwitch"))->isChecked());
+    QButtonGroup* connection = buttonGroup(QStringLiteral("connectionMonitoringSwitches"));
+    global->setReconnectClientsOnLaunch(isTagChecked(connection, 0));
+    global->setDisableSleepWarnings(isTagChecked(connection, 1));
+    if (auto* saver = control<QComboBox>(QStringLiteral("diskSaverPopUp")); !isUnchanged(saver))
+        global->setSMARTDiskSaverInterval(diskSaverIntervalForMenuIndex(saver->currentIndex()));
+    global->setShowsPositiveBatteryCurrents(buttonGroup(QStringLiteral("batteryCurrentPolicyButtons"))->checkedId() == 0);
+
+    // 7, the global half: the autosave minutes.
+    auto* autosaveField = control<QLineEdit>(QStringLiteral("historyAutosaveField"));
+    quint64 minutes = 0;
+    if (control<QCheckBox>(QStringLiteral("historyAutosaveButton"))->isChecked()) {
+        const quint64 shown = global->autosaveHistoryMinutes() != 0 ? global->autosaveHistoryMinutes() : 60;
+        const auto typed = numberInField(autosaveField);
+        if (isUnchanged(autosaveField) && global->autosaveHistoryMinutes() != 0) {
+            minutes = global->autosaveHistoryMinutes();
+        } else if (!typed) {
+            // Not a number: the value shown before stands.
+            beep();
+            minutes = shown;
+            showNumber(autosaveField, QString::number(minutes));
+        } else {
+            const double whole = std::trunc(*typed);
+            minutes = quint64(std::clamp(whole, double(kAutosaveMinutesMin), double(kAutosaveMinutesMax)));
+            if (double(minutes) != whole) {
+                beep();
+                showNumber(autosaveField, QString::number(minutes));
+            }
+        }
+    }
+    global->setAutosaveHistoryMinutes(minutes);
+
+    if (const auto prefs = localPreferences())
+        storeMachineControls(*prefs, *global);
+
+    // 11. What follows from the new values. Without the local client (it is being relaunched) the values are
+    // stored all the same; the relaunched client gets them when it is ready.
+    const qint64 newUnit = global->temperatureDisplayUnit();
+    TEVGauge::setPreferredTemperatureDisplayUnit(newUnit);
+    if (owner_)
+        owner_->updateGaugeAlertsChangingTemperatureUnitFrom(oldUnit, newUnit);
+    if (const auto client = localClient())
+        client->setHistoryAutosaveTimeInterval(global->autosaveHistoryMinutes());
+    TEVBatteryInfo::setEnforcesAbsoluteBatteryCurrents(global->showsPositiveBatteryCurrents());
+    updatePreferenceWindowState();
+    if (owner_)
+        owner_->updateAllOutputChannelsAndCache(true);
+}
+
+void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs, MonitorPreferences&)
+{
+    const auto wellColor = [this](const char* name, const std::shared_ptr<platform::Color>& stored) {
+        const auto color = control<ColorWell>(QString::fromLatin1(name))->color();
+        return color ? color : stored;
+    };
+    const auto alignment = [this](const char* name, qint64 stored) {
+        QButtonGroup* group = buttonGroup(QString::fromLatin1(name));
+        return isUnchanged(group) ? stored : textAlignmentForCellIndex(group->checkedId());
+    };
+    // 2. The gauge selected in the outline.
+    if (const auto gauge = outlineSelection ? outlineSelection().gauge : nullptr) {
+        gauge->setCustomName(control<QLineEdit>(QStringLiteral("sensorNameField"))->text());
+        gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
+        gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
+        // The switch marks a deactivated sensor.
+        gauge->setEnabled(!control<QCheckBox>(QStringLiteral("sensorEnableSwitch"))->isChecked());
+        if (auto* format = control<QComboBox>(QStringLiteral("sensorFormatPopUp")); !isUnchanged(format) && format->currentIndex() >= 0)
+            gauge->setFormatTag(format->currentIndex());
+        if (const auto color = control<ColorWell>(QStringLiteral("sensorColorWell"))->color())
+            gauge->setPresentationColor(color);
+    }
+    // 3. Window.
+    prefs.setStandardWindowVertical(buttonGroup(QStringLiteral("windowLayoutButtons"))->checkedId() == 1);
+    prefs.setStandardWindowBackground(wellColor("standardWindowColorWell", prefs.standardWindowBackground()));
+    prefs.setStandardWindowUsesForeground(buttonGroup(QStringLiteral("standardWindowForegroundButtons"))->checkedId() == 1);
+    prefs.setStandardWindowForeground(wellColor("standardWindowForegroundColorWell", prefs.standardWindowForeground()));
+    prefs.setStandardWindowAlignment(alignment("windowJustificationButtons", prefs.standardWindowAlignment()));
+    // 4. Screen.
+    prefs.setScreenDisplayVertical(buttonGroup(QStringLiteral("screenWindowLayoutButtons"))->checkedId() == 1);
+    prefs.setScreenDisplayHasShadow(control<QCheckBox>(QStringLiteral("shadowSwitch"))->isChecked());
+    if (auto* transparency = control<QSlider>(QStringLiteral("transparencySlider")); !isUnchanged(transparency))
+        prefs.setScreenDisplayTransparency(float(transparency->value()) / 100.0f);
+    prefs.setScreenDisplayUsesForeground(buttonGroup(QStringLiteral("screenWindowForegroundButtons"))->checkedId() == 1);
+    prefs.setScreenDisplayForeground(wellColor("screenWindowForegroundColorWell", prefs.screenDisplayForeground()));
+    prefs.setScreenDisplayIsBackdrop(buttonGroup(QStringLiteral("screenWindowLevelButtons"))->checkedId() == 1);
+    prefs.setScreenDisplayIsFixed(control<QCheckBox>(QStringLiteral("screenWindowMoveSwitch"))->isChecked());
+    prefs.setScreenDisplayAlignment(alignment("screenWindowJustificationButtons", prefs.screenDisplayAlignment()));
+    // 5. Dock.
+    prefs.setDockUsesTextDisplay(buttonGroup(QStringLiteral("dockModeButtons"))->checkedId() == 1);
+    prefs.setDockTextUsesDefaultColors(buttonGroup(QStringLiteral("dockTextButtons"))->checkedId() == 0);
+    prefs.setDockTextColor(wellColor("dockTextColorWell", prefs.dockTextColor()));
+    // 6. Menu bar.
+    QButtonGroup* menuBar = buttonGroup(QStringLiteral("menuBarDisplaySwitches"));
+    prefs.setMenuBarDisplaysShortNames(isTagChecked(menuBar, 0));
+    prefs.setMenuBarUsesColor(isTagChecked(menuBar, 1));
+    // 7. The graph background of the one selected history window.
+    const QList<qint64> historyRows = selectedHistoryWindowRows();
+    if (historyRows.size() == 1 && historyRows.first() < prefs.historyWindowPreferences().size())
+        if (const auto& history = prefs.historyWindowPreferences().at(historyRows.first()))
+            history->setGraphBackgroundColor(control<ColorWell>(QStringLiteral("historyBackgroundColorWell"))->color());
+    // 8. Speech.
+    prefs.setTalkOnCustomizedDelta(control<QCheckBox>(QStringLiteral("speechDifferenceSwitch"))->isChecked());
+    if (auto* delta = control<QLineEdit>(QStringLiteral("speechDifferenceField")); !isUnchanged(delta)) {
+        if (const auto typed = numberInField(delta)) {
+            const float clamped = std::clamp(float(*typed), kTalkDeltaMin, kTalkDeltaMax);
+            if (clamped != float(*typed)) {
+                beep();
+                showNumber(delta, plainNumber(clamped));
+            } else {
+                delta->setProperty(kLoadedText, delta->text());
+            }
+            prefs.setTalkDelta(clamped);
+        } else {
+            beep();
+            showNumber(delta, plainNumber(prefs.talkDeltaValue()));
+        }
+    }
+    // 9. The thresholds of the gauge selected in the alert table.
+    const QList<qint64> alertRows = selectedRows(control<QAbstractItemView>(QStringLiteral("alertSensorTable")));
+    const QStringList& triggers = prefs.alertTriggerSensorNames();
+    if (alertRows.size() == 1 && alertRows.first() < triggers.size()) {
+        if (const auto gauge = prefs.gaugeDictionary().value(triggers.at(alertRows.first()))) {
+            QButtonGroup* switches = buttonGroup(QStringLiteral("alertTriggerSwitches"));
+            auto* highField = control<QLineEdit>(QStringLiteral("alertHighThresholdField"));
+            auto* lowField = control<QLineEdit>(QStringLiteral("alertLowThresholdField"));
+            const auto threshold = [this](QLineEdit* field, double stored) {
+                if (isUnchanged(field))
+                    return stored;
+                if (const auto typed = numberInField(field))
+                    return *typed;
+                beep();
+                showNumber(field, plainNumber(stored));
+                return stored;
+            };
+            const double high = threshold(highField, gauge->highThreshold());
+            double low = threshold(lowField, gauge->lowThreshold());
+            gauge->enableHighThresholdAlert(isTagChecked(switches, 0));
+            gauge->enableLowThresholdAlert(isTagChecked(switches, 1));
+            gauge->setHighThreshold(high);
+            if (gauge->isEnabledHighThresholdAlert() && gauge->isEnabledLowThresholdAlert() && low > high) {
+                low = high - 1.0;
+                showNumber(lowField, plainNumber(low));
+                beep();
+            }
+            gauge->setLowThreshold(low);
+        }
+    }
+    // 10. Alert actions.
+    QButtonGroup* actions = buttonGroup(QStringLiteral("alertActionSwitches"));
+    prefs.setAlertOpensWarning(isTagChecked(actions, 0));
+    prefs.setAlertPlaysSound(isTagChecked(actions, 1));
+    prefs.setAlertUsesVoice(isTagChecked(actions, 2));
+    prefs.setAlertSendsGrowl(isTagChecked(actions, 3));
+    prefs.setAlertLaunchesObject(isTagChecked(actions, 4));
+    prefs.setAlertObjectPath(control<QLineEdit>(QStringLiteral("alertApplicationField"))->text());
+}
+
+void PreferenceWindowController::changeSliderValue(QSlider* sender)
+{
+    MonitorPreferences* global = monitorPreferences();
+    if (!sender || !global)
+        return;
+    const QString name = sender->objectName();
+    const qint64 v = sender->value();
+    const auto prefs = localPreferences();
+    if (name == QLatin1String("speechUpdateSlider")) {
+        if (prefs)
+            prefs->setTalkIntervalMultiplier(quint64(std::max<qint64>(v, 0)));
+        refreshTimeFields();
+    } else if (name == QLatin1String("windowLabelRatioSlider") || name == QLatin1String("screenWindowLabelRatioSlider")) {
+        const bool standard = name == QLatin1String("windowLabelRatioSlider");
+        const float ratio = float(v) / 10.0f;
+        control<QLabel>(standard ? QStringLiteral("windowLabelRatioField") : QStringLiteral("screenWindowLabelRatioField"))
+            ->setText(plainNumber(ratio));
+        if (prefs)
+            standard ? prefs->setStandardWindowFontRatio(ratio) : prefs->setScreenDisplayFontRatio(ratio);
+        updatePreferenceWindowState();
+    } else if (name == QLatin1String("generalUpdateSlider")) {
+        const quint64 seconds = secondsForTimeSliderValue(v);
+        global->setSensorUpdateInterval(seconds);
+        refreshTimeFields();
+        if (owner_) {
+            for (const auto& client : owner_->monitoringClients())
+                if (client)
+                    client->setMainUpdateInterval(double(seconds));
+            owner_->mainUpdateIntervalDidChange();
+        }
+    } else if (name == QLatin1String("smartUpdateSlider")) {
+        const quint64 seconds = secondsForTimeSliderValue(v);
+        global->setSMARTUpdateInterval(seconds);
+        refreshTimeFields();
+        if (owner_)
+            for (const auto& client : owner_->monitoringClients())
+                if (client)
+                    client->setSMARTUpdateInterval(double(seconds), global->smartDiskSaverInterval());
+        TEVLocalSMARTProbe::setDriveAccessInterval(seconds);
+        updatePreferenceWindowState();
+    }
+}
+
+void PreferenceWindowController::controlTextDidChange(QLineEdit* field)
+{
+    if (!field)
+        return;
+    const QString name = field->objectName();
+    const auto prefs = localPreferences();
+    if (name == QLatin1String("sensorNameField") || name == QLatin1String("sensorShortNameField")
+        || name == QLatin1String("sensorSpeechNameField")) {
+        if (const auto gauge = outlineSelection ? outlineSelection().gauge : nullptr) {
+            gauge->setCustomName(control<QLineEdit>(QStringLiteral("sensorNameField"))->text());
+            gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
+            gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
+        }
+    } else if (name == QLatin1String("speechDifferenceField")) {
+        const auto typed = numberInField(field);
+        if (prefs && typed && *typed >= double(kTalkDeltaMin) && *typed <= double(kTalkDeltaMax)) {
+            prefs->setTalkDelta(float(*typed));
+            field->setProperty(kLoadedText, field->text());
+        }
+    } else if (name == QLatin1String("historyAutosaveField")) {
+        const auto typed = numberInField(field);
+        MonitorPreferences* global = monitorPreferences();
+        if (global && typed && *typed >= double(kAutosaveMinutesMin) && *typed <= double(kAutosaveMinutesMax)) {
+            global->setAutosaveHistoryMinutes(quint64(*typed));
+            field->setProperty(kLoadedText, field->text());
+            if (const auto client = localClient())
+                client->setHistoryAutosaveTimeInterval(global->autosaveHistoryMinutes());
+        }
+    } else if (name == QLatin1String("alertApplicationField")) {
+        if (prefs)
+            prefs->setAlertObjectPath(field->text());
+        updateAlertApplicationIcon();
+    }
+}
+
+void PreferenceWindowController::changeVoiceSetting()
+{
+    const auto prefs = localPreferences();
+    if (!prefs)
+        return;
+    prefs->setTalksInIntervals(buttonGroup(QStringLiteral("speechModeButtons"))->checkedId() == 1);
+    prefs->setTalksSensorNames(control<QCheckBox>(QStringLiteral("speechNameSwitch"))->isChecked());
+    updatePreferenceWindowState();
+    if (owner_)
+        owner_->voiceSettingDidChange();
+}
+
+// --- Fonts ---------------------------------------------------------------------------------------------------
+
+void PreferenceWindowController::changeValueCellFont(qint64 tag)
+{
+    lastSelectedFont_ = tag;
+    const auto prefs = localPreferences();
+    if (!prefs || tag < 0 || tag > 2)
+        return;
+    const MachinePreferences::Font font = tag == 0 ? prefs->standardWindowFont() : tag == 1 ? prefs->screenDisplayFont() : prefs->menuBarFont();
+    if (!fontPanel_) {
+        fontPanel_ = new QFontDialog(window_);
+        fontPanel_->setOption(QFontDialog::NoButtons);
+        fontPanel_->setWindowModality(Qt::NonModal);
+        connect(fontPanel_, &QFontDialog::currentFontChanged, this, [this](const QFont& chosen) {
+            if (!loading_)
+                changeFont(chosen);
+        });
+    }
+    loading_ = true;
+    fontPanel_->setCurrentFont(fontOf(font));
+    loading_ = false;
+    fontPanel_->show();
+    fontPanel_->raise();
+}
+
+void PreferenceWindowController::changeFont(const QFont& font)
+{
+    const auto prefs = localPreferences();
+    if (!prefs || lastSelectedFont_ < 0 || lastSelectedFont_ > 2)
+        return;
+    const double points = font.pointSizeF() > 0 ? font.pointSizeF() : double(font.pixelSize());
+    const float size = std::clamp(float(points), kFontSizeMin, kFontSizeMax);
+    const QString name = font.family();
+    if (lastSelectedFont_ == 0)
+        prefs->setStandardWindowFontName(name, size);
+    else if (lastSelectedFont_ == 1)
+        prefs->setScreenDisplayFontName(name, size);
+    else
+        prefs->setMenuBarFontName(name, size);
+    updatePreferenceWindow();
+}
+
+// --- State ---------------------------------------------------------------------------------------------------
+
+void PreferenceWindowController::updateNavigationButtons(const QString& buttons, const QString& table)
+{
+    QButtonGroup* group = buttonGroup(buttons);
+    auto* view = control<QAbstractItemView>(table);
+    if (!group || !view)
+        return;
+    const qint64 selected = selectedRows(view).size();
+    const qint64 connected = owner_ ? owner_->numberOfConnectedSensors() : 0;
+    setTagEnabled(group, 0, view->isEnabled() && selected <= connected);
+    setTagEnabled(group, 1, view->isEnabled() && selected > 0);
+}
+
+void PreferenceWindowController::updatePreferenceWindowState()
+{
+    // 1. The navigation buttons beside the sensor tables.
+    for (const char* prefix : {"alert", "dock", "screenWindow", "history", "menuBar", "speech", "window"})
+        updateNavigationButtons(QString::fromLatin1(prefix) + QStringLiteral("NavigateButtons"),
+                                QString::fromLatin1(prefix) + QStringLiteral("SensorTable"));
+    setTagEnabled(buttonGroup(QStringLiteral("historyWindowNavigateButtons")), 1, !selectedHistoryWindowRows().isEmpty());
+    // 2. One foreground colour only with that option.
+    control<ColorWell>(QStringLiteral("standardWindowForegroundColorWell"))
+        ->setEnabled(buttonGroup(QStringLiteral("standardWindowForegroundButtons"))->checkedId() == 1);
+    control<ColorWell>(QStringLiteral("screenWindowForegroundColorWell"))
+        ->setEnabled(buttonGroup(QStringLiteral("screenWindowForegroundButtons"))->checkedId() == 1);
+    const auto prefs = localPreferences();
+    // 3. The samples.
+    if (prefs)
+        drawSamples(*prefs);
+    // 4. Dock.
+    const bool textDock = buttonGroup(QStringLiteral("dockModeButtons"))->checkedId() == 1;
+    setGroupEnabled(buttonGroup(QStringLiteral("dockTextButtons")), textDock);
+    control<ColorWell>(QStringLiteral("dockTextColorWell"))
+        ->setEnabled(textDock && buttonGroup(QStringLiteral("dockTextButtons"))->checkedId() == 1);
+    // 5. Autosave.
+    const MonitorPreferences* global = monitorPreferences();
+    control<QLineEdit>(QStringLiteral("historyAutosaveField"))->setEnabled(global && global->autosaveHistoryMinutes() != 0);
+    // 6. Speech.
+    const bool onChange = buttonGroup(QStringLiteral("speechModeButtons"))->checkedId() == 0;
+    control<QCheckBox>(QStringLiteral("speechDifferenceSwitch"))->setEnabled(onChange);
+    control<QLineEdit>(QStringLiteral("speechDifferenceField"))->setEnabled(onChange);
+    control<QSlider>(QStringLiteral("speechUpdateSlider"))->setEnabled(!onChange);
+    setTagEnabled(buttonGroup(QStringLiteral("alertActionSwitches")), 2, global && global->voiceMode() != 0);
+    // 7. The icon of the object opened on an alert.
+    updateAlertApplicationIcon();
+    // 8. Disk sleep. Asking a client that is being relaunched is not possible: no caution then.
+    const auto client = localClient();
+    const qint64 spindown = client ? client->liveDiskSpindownValue() : 0;
+    auto* image = control<QLabel>(QStringLiteral("smartWarningImageView"));
+    auto* message = control<QLabel>(QStringLiteral("smartWarningMessage"));
+    if (global && smartIntervalPreventsDiskSleep(spindown, global->smartUpdateInterval())) {
+        image->setPixmap(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+        message->setText(localized(QStringLiteral(
+            "Note: The update interval for hard disk sensors is set so small that the hard disks will no longer enter sleep mode.")));
+    } else {
+        image->clear();
+        message->setText(localized(QStringLiteral("Probing hard disk sensors in short intervals might degrade disk and system performance.")));
+    }
+}
+
+void PreferenceWindowController::drawSamples(MachinePreferences& prefs)
+{
+    const QString value = localized(QStringLiteral("12.3 X"));
+    const QString label = localized(QStringLiteral("Display Sample"));
+    auto* window = control<QLabel>(QStringLiteral("windowSampleField"));
+    window->setAutoFillBackground(true);
+    QPalette palette = window->palette();
+    if (const QColor background = ColorWell::toQColor(prefs.standardWindowBackground()); background.isValid())
+        palette.setColor(QPalette::Window, background);
+    window->setPalette(palette);
+    const QColor black(Qt::black);
+    const QColor standardForeground = ColorWell::toQColor(prefs.standardWindowForeground());
+    TEVSensorWindowController::simulateDisplayOfStringValue(
+        value, label, fontOf(prefs.standardWindowFont()),
+        prefs.standardWindowUsesForeground() && standardForeground.isValid() ? standardForeground : black,
+        quint64(prefs.standardWindowAlignment()), prefs.standardWindowFontRatio(), window);
+    const QColor screenForeground = ColorWell::toQColor(prefs.screenDisplayForeground());
+    TEVSensorWindowController::simulateDisplayOfStringValue(
+        value, label, fontOf(prefs.screenDisplayFont()),
+        prefs.screenDisplayUsesForeground() && screenForeground.isValid() ? screenForeground : black,
+        quint64(prefs.screenDisplayAlignment()), prefs.screenDisplayFontRatio(), control<QLabel>(QStringLiteral("screenWindowSampleField")));
+}
+
+void PreferenceWindowController::updateAlertApplicationIcon()
+{
+    const QString path = control<QLineEdit>(QStringLiteral("alertApplicationField"))->text();
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return;
+    const QIcon icon = platform::Workspace::shared()->iconForFile(path);
+    if (!icon.isNull())
+        control<QLabel>(QStringLiteral("alertApplicationIconView"))->setPixmap(icon.pixmap(20, 20));
+}
+
+// --- Selections ----------------------------------------------------------------------------------------------
+
+void PreferenceWindowController::selectSensorTableEntry()
+{
+    updatePreferenceWindowState();
+    const auto prefs = localPreferences();
+    const QList<qint64> rows = selectedRows(control<QAbstractItemView>(QStringLiteral("alertSensorTable")));
+    auto* headline = control<QLabel>(QStringLiteral("alertHeadlineField"));
+    auto* subheadline = control<QLabel>(QStringLiteral("alertSubheadlineField"));
+    QButtonGroup* switches = buttonGroup(QStringLiteral("alertTriggerSwitches"));
+    auto* fields = control<QWidget>(QStringLiteral("alertThresholdFields"));
+    std::shared_ptr<TEVGauge> gauge;
+    if (prefs && rows.size() == 1 && rows.first() < prefs->alertTriggerSensorNames().size()) {
+        const QString identifier = prefs->alertTriggerSensorNames().at(rows.first());
+        gauge = prefs->gaugeDictionary().value(identifier);
+        if (!gauge)
+            platform::log(TEVStringFormat::withObjects(
+                QStringLiteral("Internal inconsistency: sensor identifier %@ was selected but no gauge object available with this identifier\n"),
+                {identifier}));
+    }
+    setGroupEnabled(switches, gauge != nullptr);
+    fields->setEnabled(gauge != nullptr);
+    if (!gauge) {
+        headline->setText(localized(QStringLiteral("No or multiple sensors selected")));
+        subheadline->clear();
+        return;
+    }
+    headline->setText(TEVStringFormat::withObjects(localized(QStringLiteral("Sensor '%@'")), {gauge->localizedLocation()}));
+    subheadline->setText(fillFormat(localized(QStringLiteral("(Sensor %lld of %llu)")),
+                                    {rows.first() + 1, qint64(prefs->alertTriggerSensorNames().size())}));
+    setTagChecked(switches, 0, gauge->isEnabledHighThresholdAlert());
+    setTagChecked(switches, 1, gauge->isEnabledLowThresholdAlert());
+    showNumber(control<QLineEdit>(QStringLiteral("alertHighThresholdField")), plainNumber(gauge->highThreshold()));
+    showNumber(control<QLineEdit>(QStringLiteral("alertLowThresholdField")), plainNumber(gauge->lowThreshold()));
+}
+
+void PreferenceWindowController::selectHistoryWindowEntry()
+{
+    const auto prefs = localPreferences();
+    const QList<qint64> rows = selectedHistoryWindowRows();
+    std::shared_ptr<HistoryWindowPreferences> history;
+    if (prefs && rows.size() == 1 && rows.first() < prefs->historyWindowPreferences().size())
+        history = prefs->historyWindowPreferences().at(rows.first());
+    auto* headline = control<QLabel>(QStringLiteral("historyHeadlineField"));
+    auto* well = control<ColorWell>(QStringLiteral("historyBackgroundColorWell"));
+    if (history) {
+        headline->setText(fillFormat(localized(QStringLiteral("History Window '%@' (%lld of %llu)")),
+                                     {rows.first() + 1, qint64(prefs->historyWindowPreferences().size())}, {history->windowName()}));
+        well->setColor(history->graphBackgroundColor());
+    } else {
+        headline->setText(localized(QStringLiteral("No or multiple history windows selected")));
+    }
+    well->setEnabled(history != nullptr);
+    control<QAbstractItemView>(QStringLiteral("historySensorTable"))->setEnabled(history != nullptr);
+    setGroupEnabled(buttonGroup(QStringLiteral("historyNavigateButtons")), history != nullptr);
+    updatePreferenceWindowState();
+}
+
+void PreferenceWindowController::selectGauge()
+{
+    const OutlineSelection selection = outlineSelection ? outlineSelection() : OutlineSelection();
+    const auto& gauge = selection.gauge;
+    const bool connected = gauge && gauge->connectedMonitoringClient() != nullptr;
+    auto* name = control<QLineEdit>(QStringLiteral("sensorNameField"));
+    auto* shortName = control<QLineEdit>(QStringLiteral("sensorShortNameField"));
+    auto* spoken = control<QLineEdit>(QStringLiteral("sensorSpeechNameField"));
+    auto* enable = control<QCheckBox>(QStringLiteral("sensorEnableSwitch"));
+    auto* format = control<QComboBox>(QStringLiteral("sensorFormatPopUp"));
+    auto* color = control<ColorWell>(QStringLiteral("sensorColorWell"));
+    auto* offline = control<QLabel>(QStringLiteral("sensorOfflineMessage"));
+    auto* predefined = control<QLabel>(QStringLiteral("sensorPredefinedNameMessage"));
+    auto* image = control<QLabel>(QStringLiteral("sensorTypeImageView"));
+    for (QWidget* each : std::initializer_list<QWidget*>{name, shortName, spoken, enable, format, color})
+        each->setEnabled(gauge != nullptr);
+    control<QPushButton>(QStringLiteral("sensorDeleteButton"))
+        ->setEnabled((gauge && !connected) || (!gauge && !selection.computer.isEmpty() && selection.computerDisconnected));
+    if (gauge) {
+        offline->setText(connected ? QString() : localized(QStringLiteral("This sensor is no longer connected.")));
+        predefined->setText(connected ? gauge->localizedLocation() : QString());
+        name->setText(gauge->customName());
+        shortName->setText(gauge->shortName());
+        spoken->setText(gauge->spokenName());
+        enable->setChecked(!gauge->isEnabled());
+        showIndex(format, gauge->formatTag());
+        color->setColor(gauge->presentationColor());
+        const auto bundle = platform::Bundle::main();
+        QPixmap icon;
+        if (const auto data = bundle ? bundle->imageData(gauge->iconForSensorQuantityType()) : std::nullopt)
+            icon.loadFromData(*data);
+        image->setPixmap(icon);
+        return;
+    }
+    offline->setText(!selection.computer.isEmpty() && selection.computerDisconnected
+                         ? localized(QStringLiteral("This computer is currently not monitored."))
+                         : QString());
+    predefined->clear();
+    name->clear();
+    shortName->clear();
+    spoken->clear();
+    image->clear();
+}
