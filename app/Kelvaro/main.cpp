@@ -26,6 +26,7 @@
 #include "windows/TEVSensorWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
+#include "windows/sensortables/MachinePrefsImportController.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -174,6 +175,12 @@ int main(int argc, char** argv)
         return std::make_shared<TEVSensorWindowController>(style, autosaveName);
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
+    // Without its panel the offer is skipped and new preferences are made.
+    windows.makeImportPanel = []() -> std::shared_ptr<PreferenceImportPanel> {
+        if (auto panel = MachinePrefsImportController::create())
+            return panel;
+        return std::make_shared<PreferenceImportPanel>();
+    };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);

@@ -1,5 +1,6 @@
 #include "windows/sensortables/MachinePrefsImportController.h"
 
+#include "platform/desktop/AlertPresenter.h"
 #include "windows/sensortables/SensorTablesText.h"
 
 #include "ui_MachinePrefsImport.h"
@@ -108,8 +109,13 @@ QString MachinePrefsImportController::runDialogPanelForMachineSpecifiers(const s
     model_->reload();
     ui_->machineTable->clearSelection();
     selectMachine();
-    // Closing the panel by its title bar or Escape rejects it: response 0.
-    const int response = panel_->exec();
+    // Closing the panel by its title bar or Escape rejects it: response 0. The update tick and delayed
+    // work wait while it is open, as they do for any modal alert.
+    int response = 0;
+    {
+        const platform::AlertPresenter::ModalScope modal;
+        response = panel_->exec();
+    }
     panel_->hide();
     return choice_.serialNumberForResponse(response);
 }

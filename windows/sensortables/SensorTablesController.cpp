@@ -276,11 +276,21 @@ void SensorTablesController::installSensorTable(Table table, TEVDragTableView* v
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
-    view->horizontalHeader()->setStretchLastSection(true);
-    const int icon = int(model->columnIdentifiers().indexOf(SensorTableModel::kTypeIconColumn));
-    if (icon >= 0) {
-        view->horizontalHeader()->setSectionResizeMode(icon, QHeaderView::Fixed);
-        view->setColumnWidth(icon, 24);
+    view->setWordWrap(false);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    // The sensor's name takes the room the icon, its type and its computer leave.
+    QHeaderView* header = view->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(24);
+    for (int column = 0; column < model->columnIdentifiers().size(); ++column) {
+        const QString& identifier = model->columnIdentifiers()[column];
+        if (identifier == SensorTableModel::kTypeIconColumn) {
+            header->setSectionResizeMode(column, QHeaderView::Fixed);
+            view->setColumnWidth(column, 24);
+        } else {
+            header->setSectionResizeMode(column, identifier == SensorTableModel::kSensorColumn ? QHeaderView::Stretch
+                                                                                               : QHeaderView::ResizeToContents);
+        }
     }
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, table] {
         updateNavigationButtons(table);

@@ -61,6 +61,16 @@ TEST(MachinePrefsImportController, AnswersTheSelectedComputerOnlyThroughTheImpor
         EXPECT_FALSE(panel->dialogPanel()->isVisible());
         EXPECT_EQ(panel->machineTable()->model()->data(panel->machineTable()->model()->index(1, 1)).toString(), QStringLiteral("S-OFF"));
     }
+    // For people: the panel as it draws, when asked for.
+    if (const QString directory = qEnvironmentVariable("KELVARO_SCREENSHOT_DIR"); !directory.isEmpty()) {
+        const auto panel = MachinePrefsImportController::create();
+        QTimer::singleShot(0, [&] {
+            panel->machineTable()->selectRow(0);
+            EXPECT_TRUE(panel->dialogPanel()->grab().save(directory + QStringLiteral("/MachinePrefsImport.png")));
+            panel->closePanel(0);
+        });
+        panel->runDialogPanelForMachineSpecifiers(twoComputers());
+    }
     // No list: no panel and no answer.
     EXPECT_TRUE(MachinePrefsImportController::create()->runDialogPanelForMachineSpecifiers(std::nullopt).isNull());
 }

@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -376,4 +377,63 @@ TEST(SensorTablesController, RenamedHistoryWindowReachesTheHeadlineHalfASecondLa
     kt::clock()->advanceSeconds(0.1);
     QCoreApplication::processEvents();
     EXPECT_EQ(f.text("historyHeadlineField"), QStringLiteral("History Window 'Disks %lld' (1 of 1)"));
+}
+
+TEST(SensorTablesController, ShowsGaugesByTypeAndComputerWithDisconnectedOnesGreyed)
+{
+    Fixture f;
+    f.host.preferences->dockSensorNames() = {QStringLiteral("CPU"), QStringLiteral("FAN"), QStringLiteral("remote.R1.T0"),
+                                             QStringLiteral("gone")};
+    f.controller.reloadData();
+    const QAbstractItemModel* dock = f.table(Controller::DockTable)->model();
+    const auto cell = [&](int row, int column, int role = Qt::DisplayRole) { return dock->data(dock->index(row, column), role); };
+    // Columns: icon, sensor, type, computer.
+    EXPECT_EQ(cell(0, 1).toString(), QStringLiteral("CPU"));
+    EXPECT_EQ(cell(1, 2).toString(), TEVGauge::localizedQuantityTypeForType(Fan));
+    EXPECT_EQ(cell(0, 3).toString(), QStringLiteral("Alpha"));
+    EXPECT_EQ(cell(2, 2).toString(), QStringLiteral("-Disconnected-"));
+    EXPECT_EQ(cell(2, 3).toString(), QString());
+    EXPECT_FALSE(cell(3, 1).isValid());
+    EXPECT_FALSE(cell(3, 0, Qt::DecorationRole).value<QIcon>().isNull());
+    EXPECT_EQ(f.controller.sensorTableModel(Controller::DockTable)->objectValueForTableColumn(QStringLiteral("TypeIcon"), 1),
+              QStringLiteral("TFan16"));
+
+    const QAbstractItemModel* outline = f.controller.sensorOutlineView()->model();
+    const QModelIndex beta = outline->index(1, 0);
+    EXPECT_TRUE(outline->data(beta, Qt::FontRole).value<QFont>().bold());
+    EXPECT_FALSE(outline->data(outline->index(0, 0, beta), Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(outline->data(outline->index(0, 0, beta), Qt::ForegroundRole).value<QBrush>(),
+              QApplication::palette().brush(QPalette::Disabled, QPalette::ButtonText));
+
+    // For people: the views as they draw, when asked for.
+    const QString directory = qEnvironmentVariable("KELVARO_SCREENSHOT_DIR");
+    if (directory.isEmpty())
+        return;
+    f.controller.editHistoryWindow(0);
+    f.controller.renameHistoryWindow(0, QStringLiteral("CPU temperatures"));
+    f.controller.selectOutlineRow(6);
+    const struct {
+        QWidget* view;
+        QSize size;
+        const char* name;
+    } shots[] = {
+        {f.table(Controller::DockTable), {520, 150}, "SensorTable-dock"},
+        {f.controller.sensorOutlineView(), {300, 240}, "GaugeOutline"},
+        {f.controller.historyWindowTable(), {300, 100}, "HistoryWindowTable"},
+        {f.controller.sensorDrawerPanel(), {338, 260}, "SensorDrawer"},
+    };
+    for (const auto& shot : shots) {
+        QWidget* parent = shot.view->parentWidget();
+        QWidget stage;
+        if (parent == &f.window) {
+            (new QVBoxLayout(&stage))->addWidget(shot.view);
+        }
+        QWidget* shown = parent == &f.window ? &stage : shot.view;
+        shown->resize(shot.size);
+        shown->show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(shown->grab().save(QDir(directory).filePath(QLatin1String(shot.name) + QStringLiteral(".png"))));
+        if (parent == &f.window)
+            shot.view->setParent(parent);
+    }
 }
