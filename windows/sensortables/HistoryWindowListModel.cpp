@@ -18,7 +18,7 @@ void HistoryWindowListModel::reloadData()
 
 int HistoryWindowListModel::rowCount(const QModelIndex& parent) const
 {
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     return parent.isValid() || !preferences ? 0 : int(preferences->historyWindowPreferences().size());
 }
 
@@ -29,7 +29,7 @@ int HistoryWindowListModel::columnCount(const QModelIndex& parent) const
 
 QVariant HistoryWindowListModel::data(const QModelIndex& index, int role) const
 {
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     if (!preferences || !index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return {};
     const auto& windows = preferences->historyWindowPreferences();
@@ -40,7 +40,7 @@ QVariant HistoryWindowListModel::data(const QModelIndex& index, int role) const
 
 bool HistoryWindowListModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     if (!preferences || !index.isValid() || role != Qt::EditRole)
         return false;
     const auto& windows = preferences->historyWindowPreferences();

@@ -94,7 +94,7 @@ SensorTableModel::SensorTableModel(SensorTablesHost& host, ListProvider list, QS
 std::shared_ptr<TEVGauge> SensorTableModel::gaugeAtRow(int row) const
 {
     const QStringList* list = sensorNameList();
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     if (!list || !preferences || row < 0 || row >= list->size())
         return nullptr;
     return preferences->gaugeDictionary().value(list->at(row));

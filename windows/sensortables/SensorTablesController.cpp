@@ -233,8 +233,9 @@ void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow
         navigateButtons_[i] = preferenceWindow->findChild<QWidget*>(navigateButtonsOutletName(table));
         installNavigateButtons(navigateButtons_[i], [this, table](qint64 tag) { editSensorTable(table, tag); });
     }
-    if (tables_[HistoryTable])
-        tables_[HistoryTable]->viewport()->installEventFilter(this);
+    for (const Table table : {SourceTable, HistoryTable})
+        if (tables_[table])
+            tables_[table]->viewport()->installEventFilter(this);
 
     historyWindowTable_ = adoptView<QTableView>(preferenceWindow, QStringLiteral("historyWindowTable"));
     if (historyWindowTable_) {
@@ -257,6 +258,11 @@ void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow
         sensorOutlineView_->setSelectionMode(QAbstractItemView::SingleSelection);
         sensorOutlineView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
         connect(sensorOutlineView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectGauge(); });
+        // By name: a reload moves computers to other rows.
+        connect(sensorOutlineView_, &QTreeView::expanded, this,
+                [this](const QModelIndex& index) { expandedComputers_.insert(outlineModel_->computerAt(index)); });
+        connect(sensorOutlineView_, &QTreeView::collapsed, this,
+                [this](const QModelIndex& index) { expandedComputers_.remove(outlineModel_->computerAt(index)); });
     }
     if (auto* button = qobject_cast<QAbstractButton*>(outlet(QStringLiteral("sensorDeleteButton"))))
         connect(button, &QAbstractButton::clicked, this, [this] { deleteSensor(); });
@@ -336,7 +342,7 @@ QStringList* SensorTablesController::sensorNameListForTable(Table table) const
 {
     if (table == SourceTable)
         return const_cast<QStringList*>(&host_.connectedSensorNames()); // a drag source only: never written
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     if (!preferences)
         return nullptr;
     switch (table) {
@@ -358,7 +364,8 @@ QStringList* SensorTablesController::sensorNameListForTable(Table table) const
 bool SensorTablesController::acceptDrop(Table table, const TEVDragTableView::DraggingInfo& info, int row)
 {
     TEVDragTableView* view = tables_[table];
-    if (!view)
+    // The drawer lists the connected sensors in the controller's order; nothing is dropped there.
+    if (!view || table == SourceTable)
         return false;
     if (table == HistoryTable && info.source != view && !historySensorTableAcceptsDataFromPasteboard(info.data))
         return false;
@@ -368,7 +375,7 @@ bool SensorTablesController::acceptDrop(Table table, const TEVDragTableView::Dra
 bool SensorTablesController::historySensorTableAcceptsDataFromPasteboard(const QMimeData* pasteboard) const
 {
     const TEVDragTableView* view = tables_[HistoryTable];
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     if (!pasteboard || !view || !preferences)
         return false;
     const QString type = view->nativeDragPasteboardType();
@@ -406,6 +413,11 @@ bool SensorTablesController::historySensorTableAcceptsDataFromPasteboard(const Q
 
 bool SensorTablesController::eventFilter(QObject* watched, QEvent* event)
 {
+    const bool dragEvent = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop;
+    if (dragEvent && tables_[SourceTable] && watched == tables_[SourceTable]->viewport()) {
+        event->ignore();
+        return true;
+    }
     // The drag table carries out drops itself; a history window refuses sensors of another kind first.
     if (event->type() == QEvent::Drop && tables_[HistoryTable] && watched == tables_[HistoryTable]->viewport()) {
         auto* drop = static_cast<QDropEvent*>(event);
@@ -428,14 +440,10 @@ void SensorTablesController::reloadData()
 
 void SensorTablesController::reloadGaugeOutline()
 {
-    QSet<QString> expanded;
-    // The first time every computer opens; later the user's choice stays.
+    // The first time every computer opens; later each keeps the state the user gave it.
     const bool first = !outlineShown_;
     outlineShown_ = sensorOutlineView_ != nullptr;
-    if (sensorOutlineView_)
-        for (int row = 0; row < outlineModel_->rowCount(); ++row)
-            if (sensorOutlineView_->isExpanded(outlineModel_->index(row, 0)))
-                expanded.insert(outlineModel_->computerAt(outlineModel_->index(row, 0)));
+    const QSet<QString> expanded = expandedComputers_;
     outlineModel_->reloadData();
     if (!sensorOutlineView_)
         return;
@@ -518,7 +526,7 @@ void SensorTablesController::deselectHistoryWindowTable()
 
 std::shared_ptr<HistoryWindowPreferences> SensorTablesController::selectedHistoryWindowPreferences() const
 {
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     const QList<int> rows = selectedHistoryWindowRows();
     if (!preferences || rows.size() != 1 || rows.first() >= preferences->historyWindowPreferences().size())
         return nullptr;
@@ -534,7 +542,7 @@ bool SensorTablesController::hasHistoryWindowOpen() const
 
 void SensorTablesController::editHistoryWindow(qint64 tag)
 {
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     if (!preferences)
         return;
     auto& entries = preferences->historyWindowPreferences();
@@ -585,7 +593,7 @@ bool SensorTablesController::renameHistoryWindow(int row, const QString& name)
 
 void SensorTablesController::selectHistoryWindowEntry()
 {
-    MachinePreferences* preferences = host_.localPreferences();
+    MachinePreferences* preferences = host_.localMachinePreferences();
     const auto history = selectedHistoryWindowPreferences();
     QWidget* headline = outlet(QStringLiteral("historyHeadlineField"));
     QWidget* colorWell = outlet(QStringLiteral("historyBackgroundColorWell"));
@@ -747,7 +755,7 @@ void SensorTablesController::selectGauge()
 
 void SensorTablesController::removeGauges(const QList<std::shared_ptr<TEVGauge>>& gauges, int selectedRow)
 {
-    if (MachinePreferences* preferences = host_.localPreferences())
+    if (MachinePreferences* preferences = host_.localMachinePreferences())
         for (const auto& gauge : gauges)
             preferences->removeAllReferencesToGauge(gauge);
     host_.handleConfigurationChange();

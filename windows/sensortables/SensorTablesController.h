@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 #include <array>
@@ -132,4 +133,5 @@ private:
     QPointer<QTreeView> sensorOutlineView_;
     QPointer<SensorDrawerPanel> drawer_;
     bool outlineShown_ = false;
+    QSet<QString> expandedComputers_;
 };

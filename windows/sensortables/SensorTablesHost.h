@@ -21,7 +21,7 @@ public:
     virtual ~SensorTablesHost() = default;
 
     // Null until the local computer's preferences exist.
-    virtual MachinePreferences* localPreferences() const = 0;
+    virtual MachinePreferences* localMachinePreferences() const = 0;
     virtual MonitorPreferences* monitorPreferences() const = 0;
     // Universal identifiers of every connected sensor: the sensor drawer's list.
     virtual const QStringList& connectedSensorNames() const = 0;

@@ -81,7 +81,7 @@ enum Quantity : qint64 { Temperature = 1, Fan = 6 };
 
 class Host final : public SensorTablesHost {
 public:
-    MachinePreferences* localPreferences() const override { return preferences.get(); }
+    MachinePreferences* localMachinePreferences() const override { return preferences.get(); }
     MonitorPreferences* monitorPreferences() const override { return nullptr; }
     const QStringList& connectedSensorNames() const override { return connected; }
     const QStringList& localGaugeComputers() const override { return computers; }
@@ -232,7 +232,9 @@ TEST(SensorTablesController, DropRulesKeepOneQuantityPerHistoryWindowAndNoDuplic
     EXPECT_EQ(f.table(Controller::DockTable)->model()->rowCount(), 1);
     const auto back = f.drag(Controller::DockTable, {0});
     EXPECT_FALSE(f.controller.acceptDrop(Controller::SourceTable, {back.get(), f.table(Controller::DockTable)}, 0));
-    EXPECT_EQ(f.host.connected.size(), 3);
+    const auto reorder = f.drag(Controller::SourceTable, {2});
+    EXPECT_FALSE(f.controller.acceptDrop(Controller::SourceTable, {reorder.get(), f.table(Controller::SourceTable)}, 0));
+    EXPECT_EQ(f.host.connected, (QStringList{QStringLiteral("CPU"), QStringLiteral("GPU"), QStringLiteral("FAN")}));
 }
 
 TEST(SensorTablesController, RemoveButtonTakesTheSelectedRowsOutOfTheLiveList)
