@@ -245,6 +245,7 @@ void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow
         historyWindowTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
         historyWindowTable_->horizontalHeader()->setStretchLastSection(true);
         historyWindowTable_->verticalHeader()->hide();
+        historyWindowTable_->verticalHeader()->setDefaultSectionSize(historyWindowTable_->fontMetrics().height() + 6);
         connect(historyWindowTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 [this] { selectHistoryWindowEntry(); });
     }

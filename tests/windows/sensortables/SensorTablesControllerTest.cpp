@@ -18,6 +18,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QMimeData>
@@ -216,6 +218,20 @@ TEST(SensorTablesController, DropRulesKeepOneQuantityPerHistoryWindowAndNoDuplic
         EXPECT_EQ(f.controller.acceptDrop(Controller::HistoryTable, {data.get(), f.table(c.from)}, c.at), c.accepted);
         EXPECT_EQ(f.presenter->beeps - beeps, c.beeps);
         EXPECT_EQ(history, c.after);
+    }
+    // The same refusal when the drag arrives as the desktop delivers it, entering the table first.
+    {
+        const int beeps = f.presenter->beeps;
+        const auto fan = f.drag(Controller::SourceTable, {2});
+        QWidget* viewport = f.table(Controller::HistoryTable)->viewport();
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction | Qt::MoveAction, fan.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction | Qt::MoveAction, fan.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &drop);
+        EXPECT_FALSE(drop.isAccepted());
+        EXPECT_EQ(f.presenter->beeps - beeps, 1);
+        EXPECT_EQ(history, (QStringList{QStringLiteral("GPU"), QStringLiteral("CPU")}));
     }
     // A window that somehow holds a fan and a temperature can still be reordered.
     history = QStringList{QStringLiteral("FAN"), QStringLiteral("CPU")};
@@ -419,6 +435,7 @@ TEST(SensorTablesController, ShowsGaugesByTypeAndComputerWithDisconnectedOnesGre
         QSize size;
         const char* name;
     } shots[] = {
+        {&f.window, {520, 1500}, "SensorTables-all"},
         {f.table(Controller::DockTable), {520, 150}, "SensorTable-dock"},
         {f.controller.sensorOutlineView(), {300, 240}, "GaugeOutline"},
         {f.controller.historyWindowTable(), {300, 100}, "HistoryWindowTable"},
