@@ -3,9 +3,11 @@
 
 #include "windows/sensortables/SensorTablesController.h"
 
+#include "acquisition/MonitorConnectionInfo.h"
 #include "app/model/ApplicationWindows.h"
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
+#include "app/model/MonitorPreferences.h"
 #include "app/model/TEVGauge.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -84,7 +86,7 @@ enum Quantity : qint64 { Temperature = 1, Fan = 6 };
 class Host final : public SensorTablesHost {
 public:
     MachinePreferences* localMachinePreferences() const override { return preferences.get(); }
-    MonitorPreferences* monitorPreferences() const override { return nullptr; }
+    MonitorPreferences* monitorPreferences() const override { return global.get(); }
     const QStringList& connectedSensorNames() const override { return connected; }
     const QStringList& localGaugeComputers() const override { return computers; }
     const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const override { return byComputer; }
@@ -119,6 +121,7 @@ public:
     }
 
     std::shared_ptr<MachinePreferences> preferences = std::make_shared<MachinePreferences>();
+    std::shared_ptr<MonitorPreferences> global = std::make_shared<MonitorPreferences>();
     std::shared_ptr<Source> source = std::make_shared<Source>();
     QStringList connected;
     QStringList computers;
@@ -411,6 +414,10 @@ TEST(SensorTablesController, ShowsGaugesByTypeAndComputerWithDisconnectedOnesGre
     EXPECT_EQ(cell(0, 3).toString(), QStringLiteral("Alpha"));
     EXPECT_EQ(cell(2, 2).toString(), QStringLiteral("-Disconnected-"));
     EXPECT_EQ(cell(2, 3).toString(), QString());
+    // A disconnected remote sensor names the computer by its stored connection.
+    f.host.global->addConnectionInfo(MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("lab.example"), 37037),
+                                     QStringLiteral("R1"));
+    EXPECT_EQ(cell(2, 3).toString(), QStringLiteral("lab.example"));
     EXPECT_FALSE(cell(3, 1).isValid());
     EXPECT_FALSE(cell(3, 0, Qt::DecorationRole).value<QIcon>().isNull());
     EXPECT_EQ(f.controller.sensorTableModel(Controller::DockTable)->objectValueForTableColumn(QStringLiteral("TypeIcon"), 1),
