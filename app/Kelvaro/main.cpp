@@ -35,6 +35,7 @@
 #include "windows/remote/RemoteConnectPanel.h"
 #include "windows/probes/ProbesManager.h"
 #include "windows/preferences/PreferenceWindowController.h"
+#include "windows/sensortables/MachinePrefsImportController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -187,6 +188,12 @@ int main(int argc, char** argv)
         return std::make_shared<TEVSensorWindowController>(style, autosaveName);
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
+    // Without its panel the offer is skipped and new preferences are made.
+    windows.makeImportPanel = []() -> std::shared_ptr<PreferenceImportPanel> {
+        if (auto panel = MachinePrefsImportController::create())
+            return panel;
+        return std::make_shared<PreferenceImportPanel>();
+    };
     windows.dockTile = std::make_shared<TEVDockDisplay>();
     windows.runGaugeResetPanel = [] { return QtGaugeResetPanel::run(); };
     // The tray's context menu ends with the application's commands, made once the controller exists.
