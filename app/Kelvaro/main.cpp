@@ -24,6 +24,8 @@
 #include "windows/TEVDockDisplay.h"
 #include "windows/TEVSMCKeyDebugWindowController.h"
 #include "windows/TEVSensorWindowController.h"
+#include "windows/history/HistoryCompositingInspector.h"
+#include "windows/history/HistoryOverlayWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
 
@@ -174,6 +176,13 @@ int main(int argc, char** argv)
         return std::make_shared<TEVSensorWindowController>(style, autosaveName);
     };
     windows.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindowController>(); };
+    windows.makeHistoryWindow = [](ControllerLookups* controller, HistoryWindowRegistry* registry,
+                                   const std::shared_ptr<HistoryWindowPreferences>& preferences) {
+        auto window = std::make_shared<HistoryOverlayWindowController>();
+        window->bindToApplicationController(controller, registry, preferences);
+        return window;
+    };
+    windows.compositingInspector = HistoryCompositingInspector::sharedHistoryCompositingInspector();
     windows.dockTile = std::make_shared<TEVDockDisplay>();
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);

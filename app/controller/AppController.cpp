@@ -288,7 +288,8 @@ void AppController::openPreferredDisplayChannels()
         openAll(kSensorOverview);
     if (prefs.systemInfoShouldOpen())
         openAll(kSystemInfoDisplay);
-    // The history windows join here when they exist.
+    if (prefs.historyWindowsShouldOpen())
+        openHistoryWindowsRestrictToPreferredOnes(true);
     if (prefs.minMaxWindowShouldOpen() && minMaxWindowController_) {
         minMaxWindowController_->updateWindow();
         minMaxWindowController_->showWindow();
@@ -516,7 +517,7 @@ void AppController::createHistoryWindowControllers()
         return;
     const auto& preferences = localPreferences_->historyWindowPreferences();
     for (qsizetype i = historyWindowControllers_.size(); i < preferences.size(); ++i) {
-        auto controller = windows_.makeHistoryWindow(this, preferences.at(i));
+        auto controller = windows_.makeHistoryWindow(this, this, preferences.at(i));
         historyWindowControllers_.append(controller);
         platform::NotificationCenter::defaultCenter().post(historyWindowControllerWasAddedNotification, controller.get());
     }
@@ -529,6 +530,20 @@ void AppController::updateHistoryWindows()
             history->updateWindow();
     if (minMaxWindowController_ && minMaxWindowController_->isWindowVisible())
         minMaxWindowController_->updateWindow();
+}
+
+void AppController::openHistoryWindowsRestrictToPreferredOnes(bool restrict)
+{
+    // The cascade runs through every window, opened or not.
+    QPoint p(0, 0);
+    for (const auto& history : QList(historyWindowControllers_)) {
+        if (p.x() == 0 || p.y() == 0 || history->hasAutosavedPosition())
+            p = history->topLeftWindowPosition();
+        else
+            p = history->cascadeTopLeftFromPoint(p);
+        if (!restrict || history->prefersToBeOpenAtLaunchTime())
+            history->openWindow();
+    }
 }
 
 bool AppController::hasHistoryWindowOpen() const
