@@ -19,6 +19,7 @@
 #include <QIcon>
 
 #include <algorithm>
+#include <utility>
 
 namespace values = platform::values;
 using platform::Alert;
@@ -69,7 +70,12 @@ AppController::AppController(ApplicationWindows windows)
     warningPanel_ = windows_.warningPanel;
 }
 
-AppController::~AppController() = default;
+AppController::~AppController()
+{
+    // The history windows go while the list that the compositing inspector reads is whole: a window
+    // that hides as it goes tells the inspector, which looks the window up there.
+    const auto historyWindows = std::exchange(historyWindowControllers_, {});
+}
 
 QString AppController::hardwareSupportLimitText()
 {

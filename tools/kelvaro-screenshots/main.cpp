@@ -1,7 +1,8 @@
 // kelvaro-screenshots: runs the application controller on a computer (simulated with --simulate) with the
 // real windows and saves each window as a PNG into a folder. A first short run learns the computer and
 // writes its preferences and history file; the file is then filled with hours of long-term history, and
-// the second run, on a manual clock, samples the short-term history in simulated time rather than waiting.
+// the second run samples the short-term history in simulated time (both run on a manual clock) rather than
+// waiting.
 // Writes no preferences or histories of the user: its configuration and data folders are temporary.
 
 #include "acquisition/TEVCaptureThread.h"
@@ -54,7 +55,7 @@ namespace {
 
 const char kUsage[] = "usage: kelvaro-screenshots [--simulate DIR] [--seconds N] OUTPUT-DIR\n";
 
-// The manual clock of the second run; null while the system clock runs.
+// The clock of both runs.
 std::shared_ptr<platform::ManualClock> simulatedClock;
 
 // Turns the main loop until `done` or for `milliseconds` of real time; the manual clock keeps pace with it.
@@ -63,10 +64,12 @@ bool runUntil(const std::function<bool()>& done, int milliseconds)
     QDeadlineTimer deadline(milliseconds);
     QElapsedTimer pace;
     pace.start();
+    qint64 paced = 0; // nanoseconds passed on to the manual clock
     while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (simulatedClock)
-            simulatedClock->advanceSeconds(double(pace.restart()) / 1000.0);
+        const qint64 now = pace.nsecsElapsed();
+        simulatedClock->advance(std::chrono::nanoseconds(now - paced));
+        paced = now;
     }
     return done();
 }
@@ -296,6 +299,10 @@ bool saveHistoryWindows(AppController& controller, const QString& output)
 
 int main(int argc, char** argv)
 {
+    // One manual clock for both runs, kept at the pace of real time while they wait and run ahead when the
+    // short-term history is sampled.
+    simulatedClock = std::make_shared<platform::ManualClock>(QDateTime::currentDateTimeUtc());
+    platform::Clock::setShared(simulatedClock);
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + QStringLiteral("/config")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.path() + QStringLiteral("/data")));
@@ -327,13 +334,10 @@ int main(int argc, char** argv)
     // Hours of long-term history, written as the program would have left them.
     constexpr int kHistoryHours = 14;
     const auto computer = learnComputer();
-    const QDateTime start = QDateTime::currentDateTimeUtc();
-    if (!computer || !fillHistoryFile(*computer, kHistoryHours, start)) {
+    if (!computer || !fillHistoryFile(*computer, kHistoryHours, platform::currentDate())) {
         std::fputs("kelvaro-screenshots: the computer did not become ready\n", stderr);
         return 1;
     }
-    simulatedClock = std::make_shared<platform::ManualClock>(start);
-    platform::Clock::setShared(simulatedClock);
 
     QList<std::shared_ptr<TEVSensorWindowController>> sensorWindows;
     std::shared_ptr<MinMaxWindowController> minMax;

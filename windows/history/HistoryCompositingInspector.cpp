@@ -141,6 +141,8 @@ void HistoryCompositingInspector::bindToApplicationController(HistoryWindowRegis
 
 void HistoryCompositingInspector::openInspector()
 {
+    // The windows may have changed while the panel was closed.
+    updateForSelectedHistoryWindow();
     inspectorPanel_->show();
     inspectorPanel_->raise();
 }

@@ -41,6 +41,7 @@ HistoryOverlayWindowController::HistoryOverlayWindowController(std::shared_ptr<p
 HistoryOverlayWindowController::~HistoryOverlayWindowController()
 {
     platform::NotificationCenter::defaultCenter().removeObserver(removalObserver_);
+    prepareForDestruction();
     // The graph must be back in its own window before the window goes, and nobody may keep this one.
     if (master_) {
         master_->overlays_.removeAll(this);

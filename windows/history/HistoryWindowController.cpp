@@ -65,7 +65,7 @@ QColorDialog* sharedColorPanel()
     return panel;
 }
 
-QIcon zoomIcon(bool zoomIn)
+QIcon drawZoomIcon(bool zoomIn)
 {
     QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -78,6 +78,14 @@ QIcon zoomIcon(bool zoomIn)
     if (zoomIn)
         painter.drawLine(QPointF(6, 4), QPointF(6, 8));
     return QIcon(QPixmap::fromImage(image));
+}
+
+// "ZoomIn" or "ZoomOut", drawn once.
+const QIcon& zoomIcon(bool zoomIn)
+{
+    static const QIcon in = drawZoomIcon(true);
+    static const QIcon out = drawZoomIcon(false);
+    return zoomIn ? in : out;
 }
 
 // Presentation values of packed raw ones; NaN where there is none.
@@ -249,6 +257,8 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     QHeaderView* header = extremesTable_->horizontalHeader();
     header->resizeSection(0, 40);
     header->setSectionResizeMode(1, QHeaderView::Stretch);
+    for (int column = 2; column < kExtremesColumns.size(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     extremesTable_->verticalHeader()->setDefaultSectionSize(extremesTable_->fontMetrics().height() + 6);
     QObject::connect(extremesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, window_, [this] {
         const QModelIndexList rows = extremesTable_->selectionModel()->selectedRows();
@@ -267,19 +277,27 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
         QObject::connect(toggle, &QAbstractButton::clicked, window_, [this, toggle] { toggleFeature(toggle); });
     QObject::connect(zoomButton_, &QToolButton::clicked, window_, [this] { toggleXZoom(); });
 
-    auto* watcher = new WindowWatcher(*this, window_);
-    window_->installEventFilter(watcher);
-    extremesDrawerPanel_->installEventFilter(watcher);
-    graphScrollView_->viewport()->installEventFilter(watcher);
+    watcher_ = new WindowWatcher(*this, window_);
+    window_->installEventFilter(watcher_);
+    extremesDrawerPanel_->installEventFilter(watcher_);
+    graphScrollView_->viewport()->installEventFilter(watcher_);
     window_->move(kInitialPosition);
     initialPosition_ = window_->pos();
 }
 
 HistoryWindowController::~HistoryWindowController()
 {
+    prepareForDestruction();
     if (colorPanelTarget == this)
         colorPanelTarget = nullptr;
     delete window_.data();
+}
+
+void HistoryWindowController::prepareForDestruction()
+{
+    controller_ = nullptr;
+    registry_ = nullptr;
+    delete std::exchange(watcher_, nullptr);
 }
 
 void HistoryWindowController::bindToApplicationController(ControllerLookups* controller, HistoryWindowRegistry* registry,
@@ -376,9 +394,10 @@ QRect HistoryWindowController::screenRectOfDisplayArea() const
 
 bool HistoryWindowController::hasAutosavedPosition() const
 {
+    // Where the window was made unless a saved frame (or the user) moved it.
     if (!controller_ || !window_)
         return false;
-    return restoredFrame_ || window_->pos() != initialPosition_;
+    return window_->pos() != initialPosition_;
 }
 
 const std::vector<HistoryCurve>& HistoryWindowController::graphSpecifiers() const
@@ -448,7 +467,6 @@ void HistoryWindowController::setFrameAutosaveName(const QString& name)
     }
     window_->move(numbers[0], numbers[1]);
     window_->resize(numbers[2], numbers[3]);
-    restoredFrame_ = true;
 }
 
 void HistoryWindowController::saveFrame() const
@@ -508,7 +526,8 @@ void HistoryWindowController::updateGraphInScrollView(QScrollArea* scrollView)
     const auto zoom = rules::zoomButton(longTermMode_, timeZoomedOut_, graphView_->width(),
                                         graphScrollView_->viewport()->width());
     zoomButton_->setVisible(zoom.visible);
-    zoomButton_->setIcon(zoomIcon(zoom.showsZoomIn));
+    if (zoomButton_->icon().cacheKey() != zoomIcon(zoom.showsZoomIn).cacheKey())
+        zoomButton_->setIcon(zoomIcon(zoom.showsZoomIn));
     if (extremeSelectedIndex_ >= qint64(curves.size()))
         extremeSelectedIndex_ = -1;
     graphView_->setGraphSpecifiers(std::move(curves));

@@ -146,6 +146,8 @@ public:
 
 protected:
     ControllerLookups* applicationController() const { return controller_; }
+    // While the window goes: nothing more is asked of the controller, nothing follows the window's events.
+    void prepareForDestruction();
     HistoryWindowRegistry* registry() const { return registry_; }
     // The extremes panel was closed (by the user or by activateExtremesPanel).
     void extremesPanelWillClose();
@@ -169,7 +171,6 @@ private:
     qint64 extremeSelectedIndex_ = -1;
     // The panel is asked for while the window is closed: it opens with the window.
     bool extremesPanelPending_ = false;
-    bool restoredFrame_ = false;
     QPoint initialPosition_;
     QString frameAutosaveName_;
     QString tableAutosaveName_;
@@ -190,5 +191,6 @@ private:
     QPointer<QAbstractButton> labelSwitch_;
     QButtonGroup* modeSwitches_ = nullptr; // owned by the window
     ExtremesModel* extremesModel_ = nullptr; // owned by the panel
+    WindowWatcher* watcher_ = nullptr; // owned by the window
     TEVSimpleColorCell* colorCell_ = nullptr; // owned by the table
 };

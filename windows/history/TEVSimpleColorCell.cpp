@@ -1,5 +1,6 @@
 #include "windows/history/TEVSimpleColorCell.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -21,6 +22,11 @@ void TEVSimpleColorCell::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QVariant value = index.data(Qt::DecorationRole);
     if (value.metaType().id() != QMetaType::QColor)
         return;
+    // The row's background (selected or not) behind the swatch.
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    const QWidget* widget = option.widget;
+    (widget ? widget->style() : QApplication::style())->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
     const QRect swatch = swatchRectForCellFrame(option.rect);
     painter->save();
     painter->fillRect(swatch, value.value<QColor>());
