@@ -212,7 +212,8 @@ void HistoryCompositingInspector::updateForSelectedHistoryWindow()
     if (selectedHistoryWindow_ && registry_) {
         QList<HistoryOverlayWindowController*> controllers;
         for (const auto& window : registry_->historyWindowControllers())
-            if (auto* controller = dynamic_cast<HistoryOverlayWindowController*>(window.get()); controller && controller != removing_)
+            if (auto* controller = dynamic_cast<HistoryOverlayWindowController*>(window.get());
+                controller && controller != removing_)
                 controllers.append(controller);
         for (HistoryOverlayWindowController* controller : std::as_const(controllers))
             if (controller->window() == selectedHistoryWindow_)

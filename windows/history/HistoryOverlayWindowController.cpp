@@ -127,7 +127,8 @@ void HistoryOverlayWindowController::updateOverlayConfiguration()
     if (!registry() || !preferences())
         return;
     for (const QString& identifier : preferences()->overlayReferences()) {
-        HistoryOverlayWindowController* candidate = overlayController(registry()->overlayHistoryWindowControllerForIdentifier(identifier));
+        HistoryOverlayWindowController* candidate =
+            overlayController(registry()->overlayHistoryWindowControllerForIdentifier(identifier));
         // Stored references may name this window, a window twice, or one that is taken: none of those nest.
         if (!candidate || candidate == this || overlays_.contains(candidate)
             || !candidate->isAvailableForOverlayWithMasterController(this))

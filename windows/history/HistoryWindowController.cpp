@@ -232,8 +232,9 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     modeSwitches_ = ui.modeSwitches;
     modeSwitches_->setId(ui.shortTermSwitch, 0);
     modeSwitches_->setId(ui.longTermSwitch, 1);
-    for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui.shortTermSwitch), static_cast<QAbstractButton*>(ui.longTermSwitch),
-                                    extremesSwitch_.data(), rulerSwitch_.data(), labelSwitch_.data()})
+    const QList<QAbstractButton*> buttons{ui.shortTermSwitch, ui.longTermSwitch, extremesSwitch_.data(), rulerSwitch_.data(),
+                                          labelSwitch_.data()};
+    for (QAbstractButton* button : buttons)
         button->setText(localized(button->text()));
     timeScaleSlider_->setToolTip(localized(timeScaleSlider_->toolTip()));
     zoomButton_->setToolTip(localized(zoomButton_->toolTip()));
@@ -775,8 +776,9 @@ std::optional<HistoryWindowController::ValueMatrix> HistoryWindowController::all
     qsizetype longest = -1;
     for (qsizetype i = 0; i < identifiers.size(); ++i) {
         const auto gauge = controller_->gaugeForUniversalSensorIdentifier(identifiers.at(i));
-        rows.push_back(gauge ? presentationValues(*gauge, controller_->rawHistoryDataBetweenNowAndDate(start, identifiers.at(i), longTermMode_))
-                             : std::vector<double>());
+        const QByteArray data =
+            gauge ? controller_->rawHistoryDataBetweenNowAndDate(start, identifiers.at(i), longTermMode_) : QByteArray();
+        rows.push_back(gauge ? presentationValues(*gauge, data) : std::vector<double>());
         // The longest history sets the length, so that no identifier's data is cut or lost.
         if (rows.back().size() > matrix.sampleCount) {
             matrix.sampleCount = rows.back().size();

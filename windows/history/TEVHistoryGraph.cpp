@@ -244,9 +244,10 @@ void TEVHistoryGraph::drawTimeLabels(QPainter& painter, const QRectF& b, qint64 
     const QColor color = palette().color(QPalette::WindowText);
     for (qint64 i = 0; i < pages; ++i) {
         const double x = double(i) * (b.width() - 1) / double(pages);
+        // The words end in a blank of their own.
+        const QString words = TEVTimeUtilities::localizedTextRepresentationForTimeInterval(timeInterval_).trimmed();
         const QString label = i == 0 && !absoluteTime_
-                                  ? TEVStringFormat::withObjects(historywindows::localized(QStringLiteral("%@ ago ")),
-                                                                 {TEVTimeUtilities::localizedTextRepresentationForTimeInterval(timeInterval_).trimmed()})
+                                  ? TEVStringFormat::withObjects(historywindows::localized(QStringLiteral("%@ ago ")), {words})
                                   : labelForXPosition(x);
         drawTextAt(painter, label, QPointF(x, 2), font, color);
     }
@@ -287,7 +288,8 @@ void TEVHistoryGraph::drawCurves(QPainter& painter, const QRectF& b, const QRect
             double v = 0;
             for (qint64 j = 0; j < points; ++j)
                 if (valueAtPoint(j, &v)) {
-                    drawCurveLabelForSpecifier(painter, curve, QPointF(b.x() + double(j) * steps.xStep, (v - minimumValue_) * k + b.y()), b);
+                    const QPointF point(b.x() + double(j) * steps.xStep, (v - minimumValue_) * k + b.y());
+                    drawCurveLabelForSpecifier(painter, curve, point, b);
                     break;
                 }
         }

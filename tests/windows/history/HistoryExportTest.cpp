@@ -16,7 +16,8 @@ class ExportTest : public HistoryTest {
 protected:
     static QString golden(const char* name)
     {
-        return QString::fromUtf8(kelvaro::test::readFile(kelvaro::test::sourcePath(QStringLiteral("tests/windows/history/data/") + name)));
+        const QString path = kelvaro::test::sourcePath(QStringLiteral("tests/windows/history/data/") + name);
+        return QString::fromUtf8(kelvaro::test::readFile(path));
     }
     // The first identifier has no gauge, the third a shorter history that ends at now.
     std::shared_ptr<HistoryOverlayWindowController> mixedWindow()

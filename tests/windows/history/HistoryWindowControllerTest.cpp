@@ -67,8 +67,11 @@ TEST_F(WindowTest, SampleCountComesFromTheLongestHistoryNotTheLastGauge)
     auto window = makeWindow("W", {"a", "b", "c", "gone"});
     EXPECT_EQ(window->graphView()->numberOfSamples(), 4u) << "the longest history";
     ASSERT_EQ(window->numberOfExtremesRows(), 3);
-    EXPECT_EQ(window->extremesValue(HistoryWindowController::kMinimumColumn, 0), controller_.gauges["a"]->localizedPresentationOfPresentationValue(40));
-    EXPECT_EQ(window->extremesValue(HistoryWindowController::kMaximumColumn, 1), controller_.gauges["b"]->localizedPresentationOfPresentationValue(51));
+    const auto text = [&](const char* id, double value) {
+        return controller_.gauges[id]->localizedPresentationOfPresentationValue(value);
+    };
+    EXPECT_EQ(window->extremesValue(HistoryWindowController::kMinimumColumn, 0), text("a", 40));
+    EXPECT_EQ(window->extremesValue(HistoryWindowController::kMaximumColumn, 1), text("b", 51));
     // A curve without values shows the missing-value text and gets no markers.
     EXPECT_EQ(window->extremesValue(HistoryWindowController::kMinimumColumn, 2), "---");
     EXPECT_EQ(window->graphSpecifiers()[2].specifier.minimumSampleIndex(), -1);
