@@ -30,6 +30,8 @@
 #include "windows/TEVDockDisplay.h"
 #include "windows/TEVSMCKeyDebugWindowController.h"
 #include "windows/TEVSensorWindowController.h"
+#include "windows/history/HistoryCompositingInspector.h"
+#include "windows/history/HistoryOverlayWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
 #include "windows/remote/RemoteConnectPanel.h"
@@ -194,6 +196,13 @@ int main(int argc, char** argv)
             return panel;
         return std::make_shared<PreferenceImportPanel>();
     };
+    windows.makeHistoryWindow = [](ControllerLookups* controller, HistoryWindowRegistry* registry,
+                                   const std::shared_ptr<HistoryWindowPreferences>& preferences) {
+        auto window = std::make_shared<HistoryOverlayWindowController>();
+        window->bindToApplicationController(controller, registry, preferences);
+        return window;
+    };
+    windows.compositingInspector = HistoryCompositingInspector::sharedHistoryCompositingInspector();
     windows.dockTile = std::make_shared<TEVDockDisplay>();
     windows.runGaugeResetPanel = [] { return QtGaugeResetPanel::run(); };
     // The tray's context menu ends with the application's commands, made once the controller exists.

@@ -19,6 +19,7 @@
 #include <QIcon>
 
 #include <algorithm>
+#include <utility>
 
 namespace values = platform::values;
 using platform::Alert;
@@ -107,6 +108,9 @@ AppController::AppController(ApplicationWindows windows)
 AppController::~AppController()
 {
     windows_.preferenceWindow->bindToApplicationController(nullptr);
+    // The history windows go while the list that the compositing inspector reads is whole: a window
+    // that hides as it goes tells the inspector, which looks the window up there.
+    const auto historyWindows = std::exchange(historyWindowControllers_, {});
 }
 
 QString AppController::hardwareSupportLimitText()
@@ -547,7 +551,7 @@ void AppController::createHistoryWindowControllers()
         return;
     const auto& preferences = localPreferences_->historyWindowPreferences();
     for (qsizetype i = historyWindowControllers_.size(); i < preferences.size(); ++i) {
-        auto controller = windows_.makeHistoryWindow(this, preferences.at(i));
+        auto controller = windows_.makeHistoryWindow(this, this, preferences.at(i));
         historyWindowControllers_.append(controller);
         platform::NotificationCenter::defaultCenter().post(historyWindowControllerWasAddedNotification, controller.get());
     }
@@ -560,6 +564,20 @@ void AppController::updateHistoryWindows()
             history->updateWindow();
     if (minMaxWindowController_ && minMaxWindowController_->isWindowVisible())
         minMaxWindowController_->updateWindow();
+}
+
+void AppController::openHistoryWindowsRestrictToPreferredOnes(bool restrict)
+{
+    // The cascade runs through every window, opened or not.
+    QPoint p(0, 0);
+    for (const auto& history : QList(historyWindowControllers_)) {
+        if (p.x() == 0 || p.y() == 0 || history->hasAutosavedPosition())
+            p = history->topLeftWindowPosition();
+        else
+            p = history->cascadeTopLeftFromPoint(p);
+        if (!restrict || history->prefersToBeOpenAtLaunchTime())
+            history->openWindow();
+    }
 }
 
 bool AppController::hasHistoryWindowOpen() const

@@ -9,7 +9,7 @@
 #include <QImage>
 #include <QMap>
 
-class AppController : public ControllerCore {
+class AppController : public ControllerCore, public HistoryWindowRegistry {
 public:
     // Class names of the five monitor-window kinds, in the order they are registered.
     static inline const QString kSensorOverview = QStringLiteral("SensorOverview");
@@ -17,8 +17,7 @@ public:
     static inline const QString kDriveOverview = QStringLiteral("DriveOverview");
     static inline const QString kSmartBatteryInfoDisplay = QStringLiteral("SmartBatteryInfoDisplay");
     static inline const QString kDisplayInfoDisplay = QStringLiteral("DisplayInfoDisplay");
-    static inline const QString historyWindowControllerWasAddedNotification =
-        QStringLiteral("TEVHistoryWindowControllerWasAdded");
+    static inline const QString historyWindowControllerWasAddedNotification = HistoryWindow::wasAddedNotification;
     static constexpr qint64 kNumberOfPreferencePanes = 11;
 
     explicit AppController(ApplicationWindows windows = ApplicationWindows::doNothing());
@@ -52,11 +51,14 @@ public:
     void createHistoryWindowControllers();
     void updateHistoryWindows();
     bool hasHistoryWindowOpen() const;
+    // Opens the history windows in list order (with `restrict` only those that were open at the last quit),
+    // each without a saved position cascaded from the one before it.
+    void openHistoryWindowsRestrictToPreferredOnes(bool restrict);
 
     // --- State -------------------------------------------------------------------------------------------
     const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const { return gaugesByComputer_; }
     const QStringList& localGaugeComputers() const { return localGaugeComputers_; }
-    const QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() const { return historyWindowControllers_; }
+    const QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() const override { return historyWindowControllers_; }
     bool hasSplashWindow() const { return splash_ != nullptr; }
     qint64 lastSelectedFont() const { return lastSelectedFont_; }
     // "-unknown-" when the information property list has no "TEVHardwareSupportLimit".
@@ -74,7 +76,7 @@ public:
                                                     const QColor& textColor);
     std::shared_ptr<platform::StatusItem> statusItem() const { return statusItem_; }
     std::shared_ptr<HistoryWindow> historyWindowControllerForWindow(const QWidget* window) const;
-    std::shared_ptr<HistoryWindow> overlayHistoryWindowControllerForIdentifier(const QString& identifier) const;
+    std::shared_ptr<HistoryWindow> overlayHistoryWindowControllerForIdentifier(const QString& identifier) const override;
     // Only with exactly one selected row of the history window table that has an entry.
     bool getSelectedHistoryWindowPreferences(std::shared_ptr<HistoryWindowPreferences>* preferences, qint64* row,
                                              qint64* count) const;
@@ -113,7 +115,6 @@ public:
     void toggleScreenWindow();
     void repositionScreenWindow();
     void openMinMaxWindow();
-    void openHistoryWindowsRestrictToPreferredOnes(bool restrict);
     void openHistoryWindows() { openHistoryWindowsRestrictToPreferredOnes(false); }
     void closeHistoryWindows();
     void combineHistoryWindows();

@@ -268,20 +268,6 @@ void AppController::openMinMaxWindow()
     minMaxWindowController_->showWindow();
 }
 
-void AppController::openHistoryWindowsRestrictToPreferredOnes(bool restrict)
-{
-    QPoint p(0, 0);
-    for (const auto& history : std::as_const(historyWindowControllers_)) {
-        // The cascade walks every window, opened or not, so the positions do not depend on which open.
-        if (p.x() == 0 || p.y() == 0 || history->hasAutosavedPosition())
-            p = history->topLeftWindowPosition();
-        else
-            p = history->cascadeTopLeftFromPoint(p);
-        if (!restrict || history->prefersToBeOpenAtLaunchTime())
-            history->openWindow();
-    }
-}
-
 void AppController::closeHistoryWindows()
 {
     for (const auto& history : QList(historyWindowControllers_))

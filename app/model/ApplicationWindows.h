@@ -110,31 +110,50 @@ public:
     virtual void showWindow() {}
 };
 
+// One history window (every one the application makes is an overlay-capable one).
 class HistoryWindow {
 public:
+    // Posted by the controller with the window as object: after one joined its list, before one leaves it.
+    static inline const QString wasAddedNotification = QStringLiteral("TEVHistoryWindowControllerWasAdded");
+    static inline const QString willBeRemovedNotification = QStringLiteral("TEVHistoryWindowControllerWillBeRemoved");
+
     virtual ~HistoryWindow() = default;
     virtual QWidget* window() const { return nullptr; }
     virtual bool isWindowVisible() const { return false; }
     virtual void updateWindow() {}
     virtual void syncWindowStateToPreferences() {}
+    // Brings the window to the front (an attached overlay stays hidden), respectively hides it.
     virtual void openWindow() {}
     virtual void closeWindow() {}
     virtual bool prefersToBeOpenAtLaunchTime() const { return false; }
+    // Whether a saved frame was restored for the window's autosave name.
     virtual bool hasAutosavedPosition() const { return false; }
-    // Top-left corners in screen coordinates.
+    // The frame's top-left corner in global Qt coordinates.
     virtual QPoint topLeftWindowPosition() const { return {}; }
-    virtual QPoint cascadeTopLeftFromPoint(const QPoint& point) { return point; }
-    // The window's data as the exports write it.
+    // Puts the frame's top-left corner one cascade step right of and below `topLeft`; answers where it went.
+    virtual QPoint cascadeTopLeftFromPoint(const QPoint& topLeft) { return topLeft; }
+    // After a change of the sensor update interval: the short-term span follows it.
+    virtual void updateForNewTimeScale() {}
+    // The exports of the data shown; empty without any.
     virtual QString textRepresentation() const { return {}; }
     virtual QString csvRepresentation() const { return {}; }
-    // The main update interval changed: the time axis follows it.
-    virtual void updateForNewTimeScale() {}
+};
+
+// What history windows and the compositing inspector ask of the controller about its history windows.
+class HistoryWindowRegistry {
+public:
+    virtual ~HistoryWindowRegistry() = default;
+    // In the order of the computer's history window preferences.
+    virtual const QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() const = 0;
+    // Null for an empty or unknown identifier.
+    virtual std::shared_ptr<HistoryWindow> overlayHistoryWindowControllerForIdentifier(const QString& identifier) const = 0;
 };
 
 class CompositingInspector {
 public:
     virtual ~CompositingInspector() = default;
-    virtual void bindToApplicationController(ControllerLookups*) {}
+    virtual void bindToApplicationController(HistoryWindowRegistry*) {}
+    // Brings the panel to the front.
     virtual void openInspector() {}
 };
 
@@ -261,7 +280,10 @@ public:
 struct ApplicationWindows {
     std::function<std::shared_ptr<SensorWindow>(qint64 style, const QString& autosaveName)> makeSensorWindow;
     std::function<std::shared_ptr<MonitorWindowFactory>(const QString& className, const QString& title)> makeMonitorWindowFactory;
-    std::function<std::shared_ptr<HistoryWindow>(ControllerLookups*, const std::shared_ptr<HistoryWindowPreferences>&)> makeHistoryWindow;
+    // A window bound to the controller and one entry of the local computer's history window preferences.
+    std::function<std::shared_ptr<HistoryWindow>(ControllerLookups*, HistoryWindowRegistry*,
+                                                 const std::shared_ptr<HistoryWindowPreferences>&)>
+        makeHistoryWindow;
     std::function<std::shared_ptr<MinMaxWindow>()> makeMinMaxWindow;
     std::function<std::shared_ptr<SplashWindow>()> makeSplashWindow;
     std::function<std::shared_ptr<PreferenceImportPanel>()> makeImportPanel;
@@ -283,7 +305,7 @@ struct ApplicationWindows {
         ApplicationWindows w;
         w.makeSensorWindow = [](qint64, const QString&) { return std::make_shared<SensorWindow>(); };
         w.makeMonitorWindowFactory = [](const QString&, const QString&) { return std::make_shared<MonitorWindowFactory>(); };
-        w.makeHistoryWindow = [](ControllerLookups*, const std::shared_ptr<HistoryWindowPreferences>&) {
+        w.makeHistoryWindow = [](ControllerLookups*, HistoryWindowRegistry*, const std::shared_ptr<HistoryWindowPreferences>&) {
             return std::make_shared<HistoryWindow>();
         };
         w.makeMinMaxWindow = [] { return std::make_shared<MinMaxWindow>(); };

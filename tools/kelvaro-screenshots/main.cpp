@@ -1,25 +1,35 @@
 // kelvaro-screenshots: runs the application controller on a computer (simulated with --simulate) with the
-// real windows, lets it sample for a few seconds and saves each window as a PNG into a folder. Writes no
-// preferences or histories of the user: its configuration and data folders are temporary.
+// real windows and saves each window as a PNG into a folder. A first short run learns the computer and
+// writes its preferences and history file; the file is then filled with hours of long-term history, and
+// the second run samples the short-term history in simulated time (both run on a manual clock) rather than
+// waiting.
+// Writes no preferences or histories of the user: its configuration and data folders are temporary.
 
 #include "acquisition/TEVCaptureThread.h"
 #include "acquisition/TEVMonitoringClient.h"
+#include "acquisition/TEVSensorHistory.h"
+#include "acquisition/TEVSensorHistoryFile.h"
 #include "app/controller/AppController.h"
+#include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/TEVGauge.h"
 #include "lcd/TEVSerialPortDevice.h"
 #include "lcd/manager/LCDModuleManager.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Color.h"
 #include "platform/foundation/UserDefaults.h"
 #include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVLocalNetworkProbe.h"
+#include "platform/foundation/Paths.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "windows/MinMaxWindowController.h"
 #include "windows/TEVDockDisplay.h"
 #include "windows/TEVScreenDisplayWindow.h"
 #include "windows/TEVSensorWindowController.h"
+#include "windows/history/HistoryCompositingInspector.h"
+#include "windows/history/HistoryOverlayWindowController.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/MonitorWindowController.h"
 #include "windows/info/QtMonitorWindowFactory.h"
@@ -33,6 +43,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -45,26 +56,142 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
 
 const char kUsage[] = "usage: kelvaro-screenshots [--simulate DIR] [--seconds N] OUTPUT-DIR\n";
 
-void runFor(int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-}
+// The clock of both runs.
+std::shared_ptr<platform::ManualClock> simulatedClock;
 
+// Turns the main loop until `done` or for `milliseconds` of real time; the manual clock keeps pace with it.
 bool runUntil(const std::function<bool()>& done, int milliseconds)
 {
     QDeadlineTimer deadline(milliseconds);
-    while (!done() && !deadline.hasExpired())
+    QElapsedTimer pace;
+    pace.start();
+    qint64 paced = 0; // nanoseconds passed on to the manual clock
+    while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const qint64 now = pace.nsecsElapsed();
+        simulatedClock->advance(std::chrono::nanoseconds(now - paced));
+        paced = now;
+    }
     return done();
+}
+
+void runFor(int milliseconds)
+{
+    runUntil([] { return false; }, milliseconds);
+}
+
+// `seconds` of simulated time in steps of `step`, each given a few milliseconds to be sampled.
+void simulate(double seconds, double step)
+{
+    for (double done = 0; done < seconds; done += step) {
+        simulatedClock->advanceSeconds(step);
+        QDeadlineTimer turn(6);
+        while (!turn.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+}
+
+void waitForCaptureThreads(AppController& controller, std::shared_ptr<AppController>& owner)
+{
+    std::vector<std::weak_ptr<TEVCaptureThread>> threads;
+    for (const auto& client : controller.monitorClients())
+        if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(client))
+            threads.push_back(local->captureThread());
+    controller.applicationWillTerminate();
+    TEVApplicationDelegate::setApplicationDelegate(nullptr);
+    owner.reset();
+    // The capture threads hand their last reference back to this thread as they end.
+    runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
+}
+
+// What the first run learnt: the computer's serial number and a recent raw value of each local sensor.
+struct Computer {
+    QString serial;
+    QMap<QString, qint64> rawValues;
+};
+
+std::optional<Computer> learnComputer()
+{
+    auto controller = std::make_shared<AppController>();
+    TEVApplicationDelegate::setApplicationDelegate(controller);
+    controller->applicationWillFinishLaunching();
+    controller->applicationDidFinishLaunching();
+    const bool ready = runUntil([&] { return controller->localPreferences() && !controller->universalIdentifiersOfConnectedSensors().isEmpty(); },
+                                30000);
+    std::optional<Computer> computer;
+    if (ready) {
+        // Two samples of every sensor.
+        runFor(4500);
+        const auto local = controller->localClient();
+        computer = Computer{local->machineSerialNumber(), {}};
+        for (const QString& id : controller->universalIdentifiersOfConnectedSensors()) {
+            const QByteArray data = local->rawShortTermHistoryDataWithIdentifier(id, platform::currentDate().addSecs(-30));
+            for (qsizetype at = data.size() - qsizetype(sizeof(qint64)); at >= 0; at -= qsizetype(sizeof(qint64))) {
+                qint64 raw;
+                std::memcpy(&raw, data.constData() + at, sizeof raw);
+                if (raw != -1) {
+                    computer->rawValues.insert(id, raw);
+                    break;
+                }
+            }
+        }
+    }
+    waitForCaptureThreads(*controller, controller);
+    return computer;
+}
+
+// A week-long minute history whose last `hours` wander around `raw`, the newest slot at `now`.
+std::shared_ptr<TEVSensorHistory> filledHistory(qint64 raw, int hours, const QDateTime& now, std::mt19937& random)
+{
+    constexpr quint64 count = 10080;
+    QVariantList ring;
+    ring.reserve(qsizetype(count));
+    const double phase = std::uniform_real_distribution<double>(0, 6.283)(random);
+    std::normal_distribution<double> noise(0, 0.004);
+    for (quint64 i = 0; i < count; ++i) {
+        const quint64 age = count - 1 - i; // minutes before now
+        if (age >= quint64(hours) * 60 || raw == 0) {
+            ring.append(QVariant::fromValue(qint64(age >= quint64(hours) * 60 ? -1 : 0)));
+            continue;
+        }
+        const double t = double(age) * 60.0;
+        const double factor = 1 + 0.07 * std::sin(t / 10800.0 * 6.283 + phase) + 0.025 * std::sin(t / 1020.0 * 6.283) + noise(random);
+        const double value = std::clamp(double(raw) * factor, -2147483647.0, 2147483647.0);
+        ring.append(QVariant::fromValue(qint64(std::llround(value))));
+    }
+    const QVariantMap archived{{QStringLiteral("$class"), QStringLiteral("TEVSensorHistory")},
+                               {QStringLiteral("$0"), QVariant::fromValue(count)},
+                               {QStringLiteral("$1"), 60.0},
+                               {QStringLiteral("$2"), ring},
+                               {QStringLiteral("$3"), QVariant::fromValue(qint64(count - 1))},
+                               {QStringLiteral("$4"), now}};
+    return TEVSensorHistory::createWithArchivedValues(archived);
+}
+
+bool fillHistoryFile(const Computer& computer, int hours, const QDateTime& now)
+{
+    TEVSensorHistoryFile file(platform::Paths::applicationSupportDirectory(QStringLiteral("Kelvaro"))
+                              + TEVSensorHistoryFile::fileName());
+    TEVSensorHistoryFile::Histories histories;
+    std::mt19937 random(20260101);
+    for (auto it = computer.rawValues.cbegin(); it != computer.rawValues.cend(); ++it)
+        if (std::llabs(it.value()) < 2147483647LL)
+            if (auto history = filledHistory(it.value(), hours, now, random))
+                histories.insert(it.key(), history);
+    const auto written = file.saveEntry(computer.serial, histories);
+    if (!written)
+        std::fprintf(stderr, "kelvaro-screenshots: could not write %s: %s\n", qPrintable(file.path()), qPrintable(written.error));
+    return bool(written);
 }
 
 bool save(const QImage& image, const QString& dir, const QString& name)
@@ -132,10 +259,81 @@ std::shared_ptr<LCDModuleManager> demoLCDModuleManager()
     return std::make_shared<LCDModuleManager>(hardware);
 }
 
+// The history windows the first launch made, one per quantity type: short- and long-term, and with an
+// overlay of another kind.
+bool saveHistoryWindows(AppController& controller, const QString& output)
+{
+    QList<HistoryOverlayWindowController*> windows;
+    for (const auto& window : controller.historyWindowControllers())
+        if (auto* history = dynamic_cast<HistoryOverlayWindowController*>(window.get()))
+            windows.append(history);
+    const auto quantityOf = [&](HistoryOverlayWindowController* window) {
+        const QStringList& ids = window->preferences()->sensorIdentifierList();
+        const auto gauge = ids.isEmpty() ? nullptr : controller.gaugeForUniversalSensorIdentifier(ids.first());
+        return gauge ? gauge->sensorQuantityType() : 0;
+    };
+    const auto find = [&](qint64 quantity) -> HistoryOverlayWindowController* {
+        for (HistoryOverlayWindowController* window : windows)
+            if (quantityOf(window) == quantity)
+                return window;
+        return nullptr;
+    };
+    HistoryOverlayWindowController* temperatures = find(1);
+    HistoryOverlayWindowController* fans = find(6);
+    if (!temperatures || !fans) {
+        std::fputs("kelvaro-screenshots: no temperature and fan history windows\n", stderr);
+        return false;
+    }
+    // Colours as a user would give them, a few curves a window.
+    const float palette[][3] = {{0.80f, 0.16f, 0.12f}, {0.10f, 0.45f, 0.80f}, {0.15f, 0.55f, 0.20f}, {0.60f, 0.30f, 0.70f},
+                                {0.85f, 0.50f, 0.05f}, {0.20f, 0.60f, 0.60f}};
+    for (HistoryOverlayWindowController* window : {temperatures, fans}) {
+        QStringList& ids = window->preferences()->sensorIdentifierList();
+        ids = ids.mid(0, window == temperatures ? 4 : 2);
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            if (const auto gauge = controller.gaugeForUniversalSensorIdentifier(ids.at(i)))
+                gauge->setPresentationColor(platform::Color::rgb(platform::Color::Space::DeviceRGB, palette[(i + (window == fans ? 4 : 0)) % 6][0],
+                                                                 palette[(i + (window == fans ? 4 : 0)) % 6][1],
+                                                                 palette[(i + (window == fans ? 4 : 0)) % 6][2]));
+    }
+    const auto shot = [&](HistoryOverlayWindowController* window, const QString& name) {
+        window->openWindow();
+        window->window()->resize(760, 420);
+        runFor(200);
+        window->updateWindow();
+        runFor(200);
+        return save(window->window()->grab().toImage(), output, name);
+    };
+    bool ok = true;
+    temperatures->activateLabelMode(true);
+    ok &= shot(temperatures, QStringLiteral("History-short"));
+    // Twelve hours of the long-term history squeezed into the window.
+    temperatures->changeMode(1);
+    temperatures->setScaleSliderPosition(4.0);
+    if (!temperatures->isTimeAxisZoomedOut())
+        temperatures->toggleXZoom();
+    temperatures->activateLabelMode(false);
+    temperatures->activateRulerMode(true);
+    temperatures->historyGraph()->setRulerPoint(QPointF(temperatures->historyGraph()->width() * 0.62,
+                                                        temperatures->historyGraph()->height() * 0.55));
+    ok &= shot(temperatures, QStringLiteral("History-long"));
+    temperatures->activateRulerMode(false);
+    temperatures->preferences()->overlayReferences() = QStringList{fans->preferences()->overlayIdentifier()};
+    fans->openWindow();
+    temperatures->updateOverlayConfiguration();
+    ok &= fans->isInOverlayMode();
+    ok &= shot(temperatures, QStringLiteral("History-overlay"));
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // One manual clock for both runs, kept at the pace of real time while they wait and run ahead when the
+    // short-term history is sampled.
+    simulatedClock = std::make_shared<platform::ManualClock>(QDateTime::currentDateTimeUtc());
+    platform::Clock::setShared(simulatedClock);
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + QStringLiteral("/config")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.path() + QStringLiteral("/data")));
@@ -164,6 +362,14 @@ int main(int argc, char** argv)
     TEVSensorClassLoader::loadAll();
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Hours of long-term history, written as the program would have left them.
+    constexpr int kHistoryHours = 14;
+    const auto computer = learnComputer();
+    if (!computer || !fillHistoryFile(*computer, kHistoryHours, platform::currentDate())) {
+        std::fputs("kelvaro-screenshots: the computer did not become ready\n", stderr);
+        return 1;
+    }
+
     QList<std::shared_ptr<TEVSensorWindowController>> sensorWindows;
     std::shared_ptr<MinMaxWindowController> minMax;
     auto dock = std::make_shared<TEVDockDisplay>();
@@ -174,6 +380,13 @@ int main(int argc, char** argv)
         return sensorWindows.last();
     };
     windows.makeMinMaxWindow = [&minMax] { return minMax = std::make_shared<MinMaxWindowController>(); };
+    windows.makeHistoryWindow = [](ControllerLookups* lookups, HistoryWindowRegistry* registry,
+                                   const std::shared_ptr<HistoryWindowPreferences>& preferences) {
+        auto window = std::make_shared<HistoryOverlayWindowController>();
+        window->bindToApplicationController(lookups, registry, preferences);
+        return window;
+    };
+    windows.compositingInspector = HistoryCompositingInspector::sharedHistoryCompositingInspector();
     windows.dockTile = dock;
     QMap<QString, std::shared_ptr<QtMonitorWindowFactory>> factories;
     windows.makeMonitorWindowFactory = [&factories](const QString& className, const QString& title) -> std::shared_ptr<MonitorWindowFactory> {
@@ -195,10 +408,9 @@ int main(int argc, char** argv)
         std::fputs("kelvaro-screenshots: the computer did not become ready\n", stderr);
         return 1;
     }
-    // A long-term sample every second rather than every minute, so that the extremes have data to show.
-    if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(controller->localClient()))
-        local->setLongTermHistoryUpdateInterval(1.0);
-    runFor(seconds * 1000);
+    // A full short-term history: 380 samples at the update interval, in simulated time.
+    simulate(double(controller->monitorPreferences()->sensorUpdateInterval()) * 385, 1.0);
+    runFor(seconds * 200);
 
     const auto prefs = controller->localPreferences();
     const QStringList shown = chosenIdentifiers(*controller, 5);
@@ -356,20 +568,14 @@ int main(int argc, char** argv)
     }
     preferences->window()->hide();
 
-    std::vector<std::weak_ptr<TEVCaptureThread>> threads;
-    for (const auto& client : controller->monitorClients())
-        if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(client))
-            threads.push_back(local->captureThread());
-    controller->applicationWillTerminate();
-    TEVApplicationDelegate::setApplicationDelegate(nullptr);
-    controller.reset();
+    ok &= saveHistoryWindows(*controller, output);
+
+    waitForCaptureThreads(*controller, controller);
     sensorWindows.clear();
     minMax.reset();
     factories.clear();
     connections.reset();
     lcd.reset();
     preferences.reset();
-    // The capture threads hand their last reference back to this thread as they end.
-    runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
     return ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "app/controller/AppController.h"
 
 #include "acquisition/MonitorConnectionInfo.h"
+#include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/HistoryWindowPreferences.h"
@@ -943,47 +944,6 @@ TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStarted)
     EXPECT_EQ(fakes.workspace->launched, QStringList({"KelvaroLite", "KelvaroLite"}));
 }
 
-TEST_F(AppControllerTest, HistoryWindowsCascadeFromOneAnotherAtLaunch)
-{
-    struct History : HistoryWindow {
-        QList<QPoint>* cascadedFrom;
-        bool preferred, opened = false;
-        History(QList<QPoint>* log, bool preferred) : cascadedFrom(log), preferred(preferred) {}
-        bool prefersToBeOpenAtLaunchTime() const override { return preferred; }
-        QPoint topLeftWindowPosition() const override { return {100, 100}; }
-        QPoint cascadeTopLeftFromPoint(const QPoint& p) override
-        {
-            cascadedFrom->append(p);
-            return p + QPoint(20, 20);
-        }
-        void openWindow() override { opened = true; }
-    };
-    QList<QPoint> cascadedFrom;
-    QList<std::shared_ptr<History>> histories;
-    auto windows = recordingWindows(rec);
-    windows.makeHistoryWindow = [&](ControllerLookups*, const std::shared_ptr<HistoryWindowPreferences>&) {
-        histories.append(std::make_shared<History>(&cascadedFrom, histories.size() != 1));
-        return histories.last();
-    };
-    controller = std::make_shared<TestController>(windows);
-    controller->setClientFactory([this](const Info& info) {
-        made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
-        return made.last();
-    });
-    launchReady();
-    controller->localPreferences()->historyWindowPreferences().clear();
-    for (int i = 0; i < 3; ++i)
-        controller->localPreferences()->historyWindowPreferences().append(std::make_shared<HistoryWindowPreferences>());
-    controller->createHistoryWindowControllers();
-    controller->openHistoryWindowsRestrictToPreferredOnes(true);
-    // The second cascades from the first, the third from the second, opened or not.
-    EXPECT_EQ(cascadedFrom, QList<QPoint>({{100, 100}, {120, 120}}));
-    ASSERT_EQ(histories.size(), 3);
-    EXPECT_TRUE(histories[0]->opened);
-    EXPECT_FALSE(histories[1]->opened);
-    EXPECT_TRUE(histories[2]->opened);
-}
-
 // --- Start-up checks and exports --------------------------------------------------------------------------
 
 TEST_F(AppControllerTest, ModelCheckWarnsOnceAboutTheVendorOrTheSeries)
@@ -1149,4 +1109,62 @@ TEST_F(AppControllerTest, ResettingSensorColorsChangesNothingUnlessAnsweredYes)
     fakes.alerts->answers = {1};
     controller->resetSensorColors();
     EXPECT_NE(gauge->presentationColor(), before);
+}
+
+TEST_F(AppControllerTest, HistoryWindowsOfTheLastQuitOpenCascadedAndTheVisibleOnesUpdateEveryTick)
+{
+    struct History final : HistoryWindow {
+        QStringList* events = nullptr;
+        QString name;
+        bool visible = false;
+        QPoint topLeft{100, 100};
+        bool isWindowVisible() const override { return visible; }
+        void openWindow() override
+        {
+            visible = true;
+            events->append("open " + name);
+        }
+        void updateWindow() override { events->append("update " + name); }
+        // Only the temperatures were open at the last quit.
+        bool prefersToBeOpenAtLaunchTime() const override { return name.startsWith("Temperature"); }
+        QPoint topLeftWindowPosition() const override { return topLeft; }
+        QPoint cascadeTopLeftFromPoint(const QPoint& p) override
+        {
+            topLeft = p + QPoint(22, 22);
+            events->append(QStringLiteral("cascade %1 %2,%3").arg(name).arg(topLeft.x()).arg(topLeft.y()));
+            return topLeft;
+        }
+    };
+    QStringList events;
+    QList<const void*> registries;
+    auto windows = recordingWindows(rec);
+    windows.makeHistoryWindow = [&](ControllerLookups*, HistoryWindowRegistry* registry,
+                                    const std::shared_ptr<HistoryWindowPreferences>& prefs) {
+        registries.append(registry);
+        auto window = std::make_shared<History>();
+        window->events = &events;
+        window->name = prefs->windowName();
+        return window;
+    };
+    auto real = std::make_shared<AppController>(windows);
+    real->setClientFactory([this](const Info& info) {
+        made.append(std::make_shared<FakeMonitoringClient>(info));
+        return made.last();
+    });
+    real->applicationDidFinishLaunching();
+    real->monitorPreferences()->setHistoryWindowsShouldOpen(true);
+    made.first()->becomeReady();
+    // One window per quantity type of the first launch, both cascaded, the preferred one opened.
+    EXPECT_EQ(events, (QStringList{"open Temperature Sensors", "cascade Fan Revolution Sensors 122,122"}));
+    ASSERT_EQ(real->historyWindowControllers().size(), 2);
+    EXPECT_EQ(registries, (QList<const void*>{static_cast<HistoryWindowRegistry*>(real.get()), static_cast<HistoryWindowRegistry*>(real.get())}));
+    EXPECT_EQ(real->overlayHistoryWindowControllerForIdentifier(
+                  real->localPreferences()->historyWindowPreferences().at(1)->overlayIdentifier()),
+              real->historyWindowControllers().at(1));
+    events.clear();
+    real->updateAllOutputChannelsAndCache(true);
+    EXPECT_EQ(events, QStringList{"update Temperature Sensors"});
+    EXPECT_TRUE(real->hasHistoryWindowOpen());
+    real->applicationWillTerminate();
+    EXPECT_TRUE(real->monitorPreferences()->historyWindowsShouldOpen());
 }

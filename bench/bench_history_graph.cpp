@@ -1,0 +1,184 @@
+// The history windows' costs: painting a long-term graph of 10 curves × 10080 samples into a window's
+// graph area (zoomed out, and unzoomed scrolled to now: a frame should take well under 16 ms), and one
+// short-term update tick of 10 open history windows (the curves recomputed from the histories, then
+// painted). Offscreen Qt platform; a fake controller serves the histories.
+
+#include "app/model/HistoryWindowPreferences.h"
+#include "app/model/MonitorPreferences.h"
+#include "app/model/TEVGauge.h"
+#include "sensors/TEVSensor.h"
+#include "sensors/TEVSensorDescription.h"
+#include "sensors/TEVSensorValueConverter.h"
+#include "windows/history/HistoryOverlayWindowController.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+namespace {
+
+class UnitSensor : public TEVSensor {
+public:
+    QString unit() const override { return QStringLiteral("C"); }
+};
+
+class Source final : public TEVSensorSource {
+public:
+    Source()
+    {
+        UnitSensor sensor;
+        sensor.setUniqueIdentifier(QStringLiteral("S1"));
+        sensor.setLocationIdentifier(QStringLiteral("CPU"));
+        sensor.setQuantityType(1);
+        sensor.setSensorType(1);
+        sensor.setPrecision(1.0, 0.5);
+        description_ = sensor.configurationDescription();
+        converter_ = std::make_shared<TEVSensorValueConverter>();
+        converter_->setConversionFunctionType(TEVSensorValueConverter::LinearFactor);
+        converter_->setLinearFactor(0.01);
+    }
+    QString clientIdentification() const override { return QStringLiteral("C02"); }
+    QString machineSerialNumber() override { return QStringLiteral("C02"); }
+    QString machineName() override { return QStringLiteral("Bench"); }
+    std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString&) override { return description_; }
+    std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString&) override { return converter_; }
+    qint64 cachedRawValueWithIdentifier(const QString&) override { return 0; }
+    void disableLocalAccess(bool, const QString&) override {}
+
+private:
+    std::shared_ptr<TEVSensorDescription> description_;
+    std::shared_ptr<TEVSensorValueConverter> converter_;
+};
+
+class Controller final : public ControllerLookups, public HistoryWindowRegistry {
+public:
+    explicit Controller(int curves)
+    {
+        for (int c = 0; c < curves; ++c) {
+            const QString id = QStringLiteral("sensor.%1").arg(c);
+            auto gauge = TEVGauge::createForSensorIdentifierConnectingToClient(QStringLiteral("S1"), source_);
+            gauge->setCustomName(id);
+            gauge->setPresentationColor(platform::Color::rgb(platform::Color::Space::DeviceRGB, 0.1f * float(c), 0.4f, 0.8f));
+            identifiers_.append(id);
+            gauges_.insert(id, gauge);
+            longTerm_.insert(id, history(10080, c));
+            shortTerm_.insert(id, history(380, c));
+        }
+    }
+    static QByteArray history(int samples, int curve)
+    {
+        std::vector<qint64> raw(static_cast<size_t>(samples));
+        for (int i = 0; i < samples; ++i)
+            raw[size_t(i)] = i % 997 == 13 ? -1 : qint64(4000 + 800 * std::sin(i / 90.0 + curve) + 37 * (i % 7));
+        return QByteArray(reinterpret_cast<const char*>(raw.data()), qsizetype(raw.size() * sizeof(qint64)));
+    }
+    const QStringList& universalIdentifiersOfConnectedSensors() const override { return identifiers_; }
+    std::shared_ptr<TEVGauge> gaugeForUniversalSensorIdentifier(const QString& id) const override { return gauges_.value(id); }
+    QByteArray rawHistoryDataBetweenNowAndDate(const QDateTime&, const QString& id, bool longTerm) override
+    {
+        return (longTerm ? longTerm_ : shortTerm_).value(id);
+    }
+    double historyTimeDeltaForUniversalGaugeIdentifier(const QString&, bool longTerm) override { return longTerm ? 60 : 2; }
+    QList<std::shared_ptr<TEVGauge>> activeGaugesForConnectedClient(const std::shared_ptr<MonitoringClient>&) const override
+    {
+        return {};
+    }
+    std::optional<QVariantMap> knownMachineLimitsForConnectedClient(const std::shared_ptr<MonitoringClient>&) override
+    {
+        return std::nullopt;
+    }
+    MonitorPreferences* monitorPreferences() const override { return &monitor_; }
+    const QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() const override { return windows_; }
+    std::shared_ptr<HistoryWindow> overlayHistoryWindowControllerForIdentifier(const QString&) const override { return nullptr; }
+
+    std::shared_ptr<HistoryOverlayWindowController> makeWindow(bool longTerm)
+    {
+        auto prefs = std::make_shared<HistoryWindowPreferences>();
+        prefs->sensorIdentifierList() = identifiers_;
+        prefs->setPrefersLongTermMode(longTerm);
+        prefs->setPreferredSliderPosition(7);
+        auto window = std::make_shared<HistoryOverlayWindowController>();
+        window->window()->resize(760, 420);
+        window->bindToApplicationController(this, this, prefs);
+        window->openWindow();
+        windows_.append(window);
+        return window;
+    }
+
+private:
+    std::shared_ptr<Source> source_ = std::make_shared<Source>();
+    QStringList identifiers_;
+    QMap<QString, std::shared_ptr<TEVGauge>> gauges_;
+    QMap<QString, QByteArray> longTerm_, shortTerm_;
+    mutable MonitorPreferences monitor_;
+    QList<std::shared_ptr<HistoryWindow>> windows_;
+};
+
+void paintLongTermGraph(benchmark::State& state, bool zoomedOut)
+{
+    Controller controller(10);
+    auto window = controller.makeWindow(true);
+    if (window->isTimeAxisZoomedOut() != zoomedOut)
+        window->toggleXZoom();
+    QCoreApplication::processEvents();
+    TEVHistoryGraph* graph = window->graphView();
+    QScrollArea* scroll = window->graphScrollView();
+    scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->maximum());
+    // What the viewport shows of the graph: the newest part when unzoomed.
+    const QRect visible(-graph->x(), 0, scroll->viewport()->width(), scroll->viewport()->height());
+    QImage image(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        graph->render(&image, QPoint(), QRegion(visible));
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["graph_width"] = graph->width();
+    state.counters["visible_width"] = visible.width();
+    state.counters["samples"] = double(graph->numberOfSamples());
+}
+
+void BM_PaintLongTermGraphZoomedOut(benchmark::State& state)
+{
+    paintLongTermGraph(state, true);
+}
+BENCHMARK(BM_PaintLongTermGraphZoomedOut)->Unit(benchmark::kMillisecond);
+
+void BM_PaintLongTermGraphScrolledToNow(benchmark::State& state)
+{
+    paintLongTermGraph(state, false);
+}
+BENCHMARK(BM_PaintLongTermGraphScrolledToNow)->Unit(benchmark::kMillisecond);
+
+void BM_ShortTermTickOfTenWindows(benchmark::State& state)
+{
+    Controller controller(4);
+    QList<std::shared_ptr<HistoryOverlayWindowController>> windows;
+    for (int i = 0; i < 10; ++i)
+        windows.append(controller.makeWindow(false));
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        for (const auto& window : windows)
+            if (window->isWindowVisible())
+                window->updateWindow();
+        // The paints the tick asked for.
+        for (const auto& window : windows)
+            window->window()->repaint();
+    }
+}
+BENCHMARK(BM_ShortTermTickOfTenWindows)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

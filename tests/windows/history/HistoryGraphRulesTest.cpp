@@ -1,0 +1,125 @@
+// The arithmetic of the history windows, each rule with its edge cases.
+
+#include "windows/HistoryTimeScale.h"
+#include "windows/history/HistoryGraphRules.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace rules = HistoryGraphRules;
+
+TEST(HistoryGraphRules, TimeScaleIsPiecewiseLinearThroughTheSliderPositions)
+{
+    const std::pair<double, double> rows[] = {{1, 1}, {2, 3}, {3, 6}, {4, 12}, {4.5, 18}, {5, 24}, {6, 72}, {7, 168}};
+    for (const auto& [position, hours] : rows)
+        EXPECT_DOUBLE_EQ(HistoryTimeScale::timeIntervalForSliderValue(position), hours * 3600) << position;
+}
+
+TEST(HistoryGraphRules, ValueRange)
+{
+    struct Row {
+        std::optional<std::pair<double, double>> extremes;
+        bool zoom;
+        double low, high;
+    } rows[] = {
+        {std::pair(0.0, 47.0), false, 0, 52},       // 51.7 rounded up
+        {std::pair(-3.0, 7.0), false, -4, 8},       // below 10: not rounded
+        {std::pair(0.2, 0.2), false, -0.5, 0.72},   // at least 1 wide
+        {std::nullopt, false, -0.5, 0.5},           // no value at all
+        {std::pair(40.0, 50.0), true, 39, 51},      // zoomed: 10 % padding both sides
+        {std::pair(40.0, 45.0), false, 0, 50},      // 49.5 rounded up
+        {std::pair(3e9, 3.1e9), false, 0, 3.41e9},  // readings beyond any sentinel
+    };
+    for (const Row& row : rows) {
+        const auto range = rules::valueRangeForExtremes(row.extremes, row.zoom);
+        EXPECT_NEAR(range.low, row.low, 1e-9) << row.high;
+        EXPECT_NEAR(range.high, row.high, 1e-9 * std::max(1.0, row.high)) << row.high;
+    }
+    EXPECT_NEAR(rules::valueRangeForExtremes(std::pair(0.2, 0.2), false).range(), 1.22, 1e-9);
+}
+
+TEST(HistoryGraphRules, CurveExtremesKeepTheFirstOccurrenceAndNeedAValue)
+{
+    const double n = std::nan("");
+    const auto found = rules::curveExtremes({n, 5, 2, 9, 2, 9, n});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->minimum, 2);
+    EXPECT_EQ(found->minimumIndex, 2);
+    EXPECT_EQ(found->maximum, 9);
+    EXPECT_EQ(found->maximumIndex, 3);
+    EXPECT_FALSE(rules::curveExtremes({n, n}));
+    EXPECT_FALSE(rules::curveExtremes({}));
+    EXPECT_EQ(rules::curveExtremes({3e9, 2.5e9})->minimum, 2.5e9);
+}
+
+TEST(HistoryGraphRules, ZoomButtonAndAutomaticZoomOff)
+{
+    EXPECT_FALSE(rules::zoomButton(false, true, 2000, 500).visible) << "short-term: hidden";
+    EXPECT_TRUE(rules::zoomButton(true, true, 500, 500).visible);
+    EXPECT_TRUE(rules::zoomButton(true, true, 500, 500).showsZoomIn);
+    EXPECT_FALSE(rules::zoomButton(true, false, 500, 500).visible) << "nothing to zoom out of";
+    EXPECT_TRUE(rules::zoomButton(true, false, 10080, 500).visible);
+    EXPECT_FALSE(rules::zoomButton(true, false, 10080, 500).showsZoomIn);
+    // 760 s is 12.7 points: it fits, so zooming out goes off; a week does not fit 500 points.
+    EXPECT_FALSE(rules::keepsZoomedOut(true, 760, 500));
+    EXPECT_TRUE(rules::keepsZoomedOut(true, 604800, 500));
+    EXPECT_FALSE(rules::keepsZoomedOut(false, 604800, 500));
+    EXPECT_EQ(rules::graphWidth(500, 604800, false), 10080);
+    EXPECT_EQ(rules::graphWidth(500, 604800, true), 500);
+    EXPECT_EQ(rules::graphWidth(500, 760, false), 500);
+}
+
+TEST(HistoryGraphRules, ExtremesPanelSide)
+{
+    using Side = rules::PanelSide;
+    const QRect screen(0, 0, 1600, 1000);
+    struct Row {
+        QRect window;
+        Side side;
+    } rows[] = {
+        {{100, 100, 600, 400}, Side::Right},  // room on the right
+        {{1000, 100, 500, 400}, Side::Left},  // 100 right, 1000 left
+        {{300, 100, 1100, 400}, Side::Left},  // neither fits: 200 right, 300 left
+        {{200, 100, 1100, 400}, Side::Right}, // neither fits: 300 right, 200 left
+        {{250, 100, 1100, 400}, Side::Left},  // a tie goes left
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(rules::extremesPanelSide(row.window, 375, screen), row.side) << row.window.x();
+    EXPECT_EQ(rules::extremesPanelFrame(QRect(1000, 100, 500, 400), 375, screen), QRect(625, 100, 375, 400));
+    EXPECT_EQ(rules::extremesPanelFrame(QRect(100, 100, 600, 400), 375, screen), QRect(700, 100, 375, 400));
+}
+
+TEST(HistoryGraphRules, FloatingRectangleTakesTheFirstCandidateInside)
+{
+    const QRectF target(0, 20, 500, 300); // y-up: 20 to 320
+    const QSizeF size(100, 20);
+    // Room everywhere: above right.
+    EXPECT_EQ(rules::visibleRectForDrawingObjectRect(size, {200, 100}, 2, target), QRectF(202, 102, 100, 20));
+    // Near the top right corner: below left.
+    EXPECT_EQ(rules::visibleRectForDrawingObjectRect(size, {490, 310}, 2, target), QRectF(388, 288, 100, 20));
+    // Near the top left: below right.
+    EXPECT_EQ(rules::visibleRectForDrawingObjectRect(size, {10, 310}, 2, target), QRectF(12, 288, 100, 20));
+    // Nothing fits: the last candidate, above left.
+    EXPECT_EQ(rules::visibleRectForDrawingObjectRect(QSizeF(600, 20), {10, 100}, 2, target), QRectF(-592, 102, 600, 20));
+}
+
+TEST(HistoryGraphRules, SampleStepsPagesLabelsAndTimes)
+{
+    EXPECT_DOUBLE_EQ(rules::sampleSteps(10080, 10080, false).sampleStep, 1);
+    EXPECT_DOUBLE_EQ(rules::sampleSteps(10080, 10080, false).xStep, 1);
+    EXPECT_DOUBLE_EQ(rules::sampleSteps(10080, 500, true).sampleStep, 20.16);
+    EXPECT_DOUBLE_EQ(rules::sampleSteps(10080, 500, true).xStep, 1);
+    EXPECT_DOUBLE_EQ(rules::sampleSteps(380, 760, false).xStep, 2);
+    EXPECT_DOUBLE_EQ(rules::sampleSteps(0, 500, true).sampleStep, 1) << "nothing to divide";
+    EXPECT_EQ(rules::pageCount(1500, 500), 3);
+    EXPECT_EQ(rules::pageCount(500, 500), 1);
+    EXPECT_EQ(rules::pageCount(500, 0), 1);
+    EXPECT_STREQ(rules::valueLabelFormat(25), "%5.0f");
+    EXPECT_STREQ(rules::valueLabelFormat(10), "%5.0f");
+    EXPECT_STREQ(rules::valueLabelFormat(2), "%5.1f");
+    EXPECT_STREQ(rules::valueLabelFormat(0.5), "%5.2f");
+    EXPECT_DOUBLE_EQ(rules::timeForXPosition(250, 500, 3600), -1800);
+    EXPECT_DOUBLE_EQ(rules::timeForXPosition(500, 500, 3600), 0);
+    EXPECT_DOUBLE_EQ(rules::timeForXPosition(10, 0, 3600), 0);
+}
