@@ -7,6 +7,7 @@
 #include "app/model/TEVGauge.h"
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/UserDefaults.h"
@@ -219,6 +220,7 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     window_ = new QWidget;
     Ui::HistoryWindow ui;
     ui.setupUi(window_);
+    platform::ApplicationMenuBar::installInto(window_);
     displayBox_ = ui.displayBox;
     graphLabelView_ = ui.graphLabelView;
     graphScrollView_ = ui.graphScrollView;
