@@ -1168,3 +1168,37 @@ TEST_F(AppControllerTest, HistoryWindowsOfTheLastQuitOpenCascadedAndTheVisibleOn
     real->applicationWillTerminate();
     EXPECT_TRUE(real->monitorPreferences()->historyWindowsShouldOpen());
 }
+
+TEST_F(AppControllerTest, HistoryBackgroundResetNeedsExactlyOneSelectedWindow)
+{
+    struct Preferences : PreferenceWindow {
+        QList<qint64> rows;
+        int updates = 0;
+        QList<qint64> selectedHistoryWindowRows() const override { return rows; }
+        void updatePreferenceWindow() override { ++updates; }
+    };
+    auto prefs = std::make_shared<Preferences>();
+    auto windows = recordingWindows(rec);
+    windows.preferenceWindow = prefs;
+    controller = std::make_shared<TestController>(windows);
+    controller->setClientFactory([this](const Info& info) {
+        made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
+        return made.last();
+    });
+    launchReady();
+    const auto& histories = controller->localPreferences()->historyWindowPreferences();
+    ASSERT_GE(histories.size(), 2);
+    for (const auto& history : histories)
+        history->setGraphBackgroundColor(platform::Color::white(platform::Color::Space::DeviceWhite, 0.0f));
+    const auto black = histories.at(1)->graphBackgroundColor();
+    prefs->rows = {0, 1};
+    prefs->updates = 0;
+    controller->resetWindowBackgroundColor(6000);
+    EXPECT_EQ(prefs->updates, 0);
+    EXPECT_EQ(histories.at(1)->graphBackgroundColor(), black);
+    prefs->rows = {1};
+    controller->resetWindowBackgroundColor(6000);
+    EXPECT_EQ(prefs->updates, 1);
+    EXPECT_NE(histories.at(1)->graphBackgroundColor(), black);
+    EXPECT_EQ(histories.at(0)->graphBackgroundColor()->whiteLevel(), 0.0f);
+}
