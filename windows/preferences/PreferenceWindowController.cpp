@@ -422,6 +422,11 @@ PreferenceWindowController::PreferenceWindowController()
     tablesHost_ = std::make_unique<TablesHost>(*this);
     tables_ = std::make_unique<SensorTablesController>(*tablesHost_);
     tables_->installInPreferenceWindow(window_);
+    // A drop or a removal edits a channel's list: the channels show it at once.
+    connect(tables_.get(), &SensorTablesController::sensorListChanged, this, [this] {
+        if (owner_)
+            owner_->updateAllOutputChannelsAndCache(true);
+    });
     // A file dropped on the field is its action.
     if (auto* field = control<TEVFilenameTextField>(QStringLiteral("alertApplicationField")))
         connect(field, &TEVFilenameTextField::actionTriggered, this, [this, field] {

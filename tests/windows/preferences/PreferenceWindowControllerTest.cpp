@@ -403,7 +403,10 @@ TEST_F(PreferenceWindowTest, TablesFillThePanesAndTheirButtonsEditTheLiveLists)
     EXPECT_EQ(outline->model()->rowCount(), 1);
     EXPECT_EQ(outline->model()->rowCount(outline->model()->index(0, 0)), 2);
     EXPECT_TRUE(outline->isExpanded(outline->model()->index(0, 0))) << "built before the owner had computers, it opens them";
-    EXPECT_EQ(control<QAbstractItemView>("dockSensorTable")->model()->rowCount(), 2);
+    auto* dockTable = control<QAbstractItemView>("dockSensorTable");
+    EXPECT_EQ(dockTable->model()->rowCount(), 2);
+    EXPECT_TRUE(dockTable->dragEnabled());
+    EXPECT_TRUE(dockTable->model()->flags(dockTable->model()->index(0, 1)) & Qt::ItemIsDragEnabled) << "else no drag starts";
     auto* history = control<QAbstractItemView>("historySensorTable");
     EXPECT_FALSE(history->isEnabled()) << "no history window selected";
     EXPECT_FALSE(window_.buttonGroup(QStringLiteral("historyNavigateButtons"))->button(0)->isEnabled());
@@ -416,6 +419,7 @@ TEST_F(PreferenceWindowTest, TablesFillThePanesAndTheirButtonsEditTheLiveLists)
     ASSERT_TRUE(dock->button(1)->isEnabled());
     dock->button(1)->click();
     EXPECT_EQ(owner_.local->dockSensorNames(), QStringList{QStringLiteral("F0Ac")});
+    EXPECT_EQ(owner_.refreshes, 1) << "the Dock shows the shorter list";
     EXPECT_FALSE(dock->button(1)->isEnabled());
     dock->button(0)->click();
     EXPECT_TRUE(window_.sensorTables()->sensorDrawerPanel()->isVisible());
