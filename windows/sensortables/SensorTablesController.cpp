@@ -238,9 +238,14 @@ void SensorTablesController::installSensorTable(Table table, TEVDragTableView* v
         if (identifier == SensorTableModel::kTypeIconColumn) {
             header->setSectionResizeMode(column, QHeaderView::Fixed);
             view->setColumnWidth(column, 24);
+        } else if (identifier == SensorTableModel::kSensorColumn) {
+            header->setSectionResizeMode(column, QHeaderView::Stretch);
+        } else if (table == SourceTable) {
+            // The narrow drawer leaves the sensor's name most of its width; the user may widen the rest.
+            header->setSectionResizeMode(column, QHeaderView::Interactive);
+            view->setColumnWidth(column, 72);
         } else {
-            header->setSectionResizeMode(column, identifier == SensorTableModel::kSensorColumn ? QHeaderView::Stretch
-                                                                                               : QHeaderView::ResizeToContents);
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
         }
     }
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, table] {
