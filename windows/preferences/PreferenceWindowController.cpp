@@ -15,6 +15,7 @@
 #include "sensors/TEVLocalSMARTProbe.h"
 #include "windows/TEVSensorWindowController.h"
 #include "windows/preferences/ColorWell.h"
+#include "windows/sensortables/SensorTableModel.h"
 #include "windows/sensortables/SensorTablesController.h"
 #include "windows/sensortables/SensorTablesHost.h"
 #include "windows/sensortables/TEVFilenameTextField.h"
@@ -1223,6 +1224,9 @@ void PreferenceWindowController::selectGauge()
         QPixmap icon;
         if (const auto data = bundle ? bundle->imageData(gauge->iconForSensorQuantityType()) : std::nullopt)
             icon.loadFromData(*data);
+        // Without the quantity's image: the small one its rows in the tables show.
+        if (icon.isNull())
+            icon = sensortables::iconNamed(sensortables::generalIconForSensorQuantityType(gauge->sensorQuantityType())).pixmap(16, 16);
         image->setPixmap(icon);
         return;
     }
