@@ -54,7 +54,6 @@ public:
     std::shared_ptr<MachinePreferences> localPreferences() const override { return c_.localPreferences_; }
     std::shared_ptr<MonitoringClient> localClient() const override { return c_.localClient_; }
     QList<std::shared_ptr<MonitoringClient>> monitoringClients() const override { return c_.clientsSnapshot(); }
-    qint64 numberOfConnectedSensors() const override { return c_.connectedSensorNames_.size(); }
     void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 oldUnit, qint64 newUnit) override
     {
         c_.updateGaugeAlertsChangingTemperatureUnitFrom(oldUnit, newUnit);
@@ -70,6 +69,15 @@ public:
     {
         c_.speechSlotCounter_ = 0;
         c_.updateAllOutputChannelsAndCache(true);
+    }
+    const QStringList& connectedSensorNames() const override { return c_.connectedSensorNames_; }
+    const QStringList& localGaugeComputers() const override { return c_.localGaugeComputers_; }
+    const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const override { return c_.gaugesByComputer_; }
+    void handleConfigurationChange() override { c_.handleConfigurationChangeOnClient(nullptr); }
+    QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() override { return c_.historyWindowControllers_; }
+    std::shared_ptr<HistoryWindow> makeHistoryWindowController(const std::shared_ptr<HistoryWindowPreferences>& preferences) override
+    {
+        return c_.windows_.makeHistoryWindow(&c_, preferences);
     }
 
 private:

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QMap>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -198,13 +199,23 @@ public:
     // Null while the local client is relaunched.
     virtual std::shared_ptr<MonitoringClient> localClient() const = 0;
     virtual QList<std::shared_ptr<MonitoringClient>> monitoringClients() const = 0;
-    virtual qint64 numberOfConnectedSensors() const = 0;
     virtual void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 oldUnit, qint64 newUnit) = 0;
     virtual void updateAllOutputChannelsAndCache(bool refill) = 0;
     // After a new main update interval: the history windows' time axes and the update timer follow it.
     virtual void mainUpdateIntervalDidChange() = 0;
     // After a new speech mode: the interval count starts again.
     virtual void voiceSettingDidChange() = 0;
+
+    // What the sensor tables and the gauge outline show and edit in place.
+    virtual const QStringList& connectedSensorNames() const = 0;
+    // Sorted case-insensitively; each a key of gaugesByComputer.
+    virtual const QStringList& localGaugeComputers() const = 0;
+    virtual const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const = 0;
+    // Gauges left the local preferences: every client resynchronises.
+    virtual void handleConfigurationChange() = 0;
+    // One per entry of the local history windows, in the same order.
+    virtual QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() = 0;
+    virtual std::shared_ptr<HistoryWindow> makeHistoryWindowController(const std::shared_ptr<HistoryWindowPreferences>& preferences) = 0;
 };
 
 // The preference window with its toolbar of panes "0" … "10".

@@ -38,6 +38,7 @@
 #include "windows/remote/RemoteConnectPanel.h"
 #include "windows/probes/ProbesManager.h"
 #include "windows/preferences/PreferenceWindowController.h"
+#include "windows/sensortables/SensorTablesController.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -559,8 +560,14 @@ int main(int argc, char** argv)
         controller->updateAllOutputChannelsAndCache(true);
     }
 
-    // Every preference pane, as the toolbar shows it.
+    // Every preference pane, as the toolbar shows it, with a row chosen in the outline and the lists.
+    prefs->alertTriggerSensorNames() = shown.mid(0, 2);
     preferences->showWindow();
+    if (SensorTablesController* tables = preferences->sensorTables()) {
+        tables->selectOutlineRow(2);
+        tables->historyWindowTable()->selectRow(0);
+        tables->sensorTable(SensorTablesController::AlertTable)->selectRow(0);
+    }
     for (qint64 pane = 0; pane < PreferenceWindowController::kNumberOfPanes; ++pane) {
         preferences->selectPreferencePaneAtIndex(pane);
         runFor(200);

@@ -15,6 +15,10 @@
 #include "sensors/TEVLocalSMARTProbe.h"
 #include "windows/TEVSensorWindowController.h"
 #include "windows/preferences/ColorWell.h"
+#include "windows/sensortables/SensorTableModel.h"
+#include "windows/sensortables/SensorTablesController.h"
+#include "windows/sensortables/SensorTablesHost.h"
+#include "windows/sensortables/TEVFilenameTextField.h"
 
 #include "ui_PrefWindow0.h"
 #include "ui_PrefWindow1.h"
@@ -211,6 +215,48 @@ private:
     PreferenceWindowController& controller_;
 };
 
+// The sensor tables' host: the owner's live lists, and this window's load routine and selection fillers.
+class PreferenceWindowController::TablesHost final : public SensorTablesHost {
+public:
+    explicit TablesHost(PreferenceWindowController& window)
+        : w_(window)
+    {
+    }
+    MachinePreferences* localMachinePreferences() const override { return w_.localPreferences().get(); }
+    MonitorPreferences* monitorPreferences() const override { return w_.monitorPreferences(); }
+    const QStringList& connectedSensorNames() const override { return w_.owner_ ? w_.owner_->connectedSensorNames() : none_; }
+    const QStringList& localGaugeComputers() const override { return w_.owner_ ? w_.owner_->localGaugeComputers() : none_; }
+    const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const override
+    {
+        return w_.owner_ ? w_.owner_->gaugesByComputer() : noGauges_;
+    }
+    void handleConfigurationChange() override
+    {
+        if (w_.owner_)
+            w_.owner_->handleConfigurationChange();
+    }
+    QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() override
+    {
+        return w_.owner_ ? w_.owner_->historyWindowControllers() : noWindows_;
+    }
+    std::shared_ptr<HistoryWindow> makeHistoryWindowController(const std::shared_ptr<HistoryWindowPreferences>& preferences) override
+    {
+        return w_.owner_ ? w_.owner_->makeHistoryWindowController(preferences) : nullptr;
+    }
+    void updatePreferenceWindow() override { w_.updatePreferenceWindow(); }
+    void updatePreferenceWindowState() override { w_.updatePreferenceWindowState(); }
+    void selectHistoryWindowEntry() override { w_.selectHistoryWindowEntry(); }
+    void selectSensorTableEntry() override { w_.selectSensorTableEntry(); }
+    void selectGauge() override { w_.selectGauge(); }
+
+private:
+    PreferenceWindowController& w_;
+    // Before the owner binds: nothing to show.
+    const QStringList none_;
+    const QMap<QString, QList<std::shared_ptr<TEVGauge>>> noGauges_;
+    QList<std::shared_ptr<HistoryWindow>> noWindows_;
+};
+
 // --- Pure mappings -----------------------------------------------------------------------------------------
 
 qint64 PreferenceWindowController::cellIndexForAlignment(qint64 alignment)
@@ -374,6 +420,20 @@ PreferenceWindowController::PreferenceWindowController()
         field->setAlignment(Qt::AlignRight);
     buildToolbar();
     connectControls();
+    tablesHost_ = std::make_unique<TablesHost>(*this);
+    tables_ = std::make_unique<SensorTablesController>(*tablesHost_);
+    tables_->installInPreferenceWindow(window_);
+    // A drop or a removal edits a channel's list: the channels show it at once.
+    connect(tables_.get(), &SensorTablesController::sensorListChanged, this, [this] {
+        if (owner_)
+            owner_->updateAllOutputChannelsAndCache(true);
+    });
+    // A file dropped on the field is its action.
+    if (auto* field = control<TEVFilenameTextField>(QStringLiteral("alertApplicationField")))
+        connect(field, &TEVFilenameTextField::actionTriggered, this, [this, field] {
+            if (!loading_)
+                controlTextDidChange(field);
+        });
     // Wide enough for the whole toolbar: an item behind its overflow menu could not be chosen.
     window_->resize(std::max(860, toolbar_->sizeHint().width() + 16), 620);
 }
@@ -382,6 +442,7 @@ PreferenceWindowController::~PreferenceWindowController()
 {
     delete fontPanel_;
     delete window_;
+    tables_.reset();
 }
 
 void PreferenceWindowController::buildToolbar()
@@ -463,20 +524,6 @@ void PreferenceWindowController::connectControls()
             connect(button, &QPushButton::clicked, this, [this, button] { changeValueCellFont(button->property("tag").toInt()); });
 }
 
-void PreferenceWindowController::connectTableSelections()
-{
-    // The tables get their models from the sensor tables; their selection models come with them.
-    const auto hook = [this](const char* name, void (PreferenceWindowController::*handler)()) {
-        auto* view = findControl<QAbstractItemView>(QString::fromLatin1(name));
-        if (!view || !view->selectionModel())
-            return;
-        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, handler, Qt::UniqueConnection);
-    };
-    hook("alertSensorTable", &PreferenceWindowController::selectSensorTableEntry);
-    hook("historyWindowTable", &PreferenceWindowController::selectHistoryWindowEntry);
-    hook("sensorOutlineView", &PreferenceWindowController::selectGauge);
-}
-
 // --- PreferenceWindow --------------------------------------------------------------------------------------
 
 QWidget* PreferenceWindowController::window()
@@ -531,13 +578,15 @@ void PreferenceWindowController::selectPreferencePane(QAction* sender)
 
 void PreferenceWindowController::deselectHistoryWindowTable()
 {
-    if (auto* table = control<QAbstractItemView>(QStringLiteral("historyWindowTable")))
-        table->clearSelection();
+    tables_->deselectHistoryWindowTable();
 }
 
 QList<qint64> PreferenceWindowController::selectedHistoryWindowRows() const
 {
-    return selectedRows(control<QAbstractItemView>(QStringLiteral("historyWindowTable")));
+    QList<qint64> rows;
+    for (const int row : tables_->selectedHistoryWindowRows())
+        rows.append(row);
+    return rows;
 }
 
 void PreferenceWindowController::runWithWaitSheet(const std::function<void()>& work)
@@ -599,12 +648,12 @@ void PreferenceWindowController::updatePreferenceWindow()
     // Until the local computer is ready the panes show no per-computer values.
     if (const auto prefs = localPreferences())
         loadMachineControls(*prefs, *global);
-    if (reloadSensorTables)
-        reloadSensorTables();
-    connectTableSelections();
+    // The reload clears the tables' selections: the controls beside them follow.
+    tables_->reloadData();
     loading_ = false;
     selectHistoryWindowEntry();
     selectSensorTableEntry();
+    selectGauge();
     updatePreferenceWindowState();
 }
 
@@ -777,7 +826,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
         return isUnchanged(group) ? stored : textAlignmentForCellIndex(group->checkedId());
     };
     // 2. The gauge selected in the outline.
-    if (const auto gauge = outlineSelection ? outlineSelection().gauge : nullptr) {
+    if (const auto gauge = tables_->selectedGauge()) {
         gauge->setCustomName(control<QLineEdit>(QStringLiteral("sensorNameField"))->text());
         gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
         gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
@@ -925,7 +974,7 @@ void PreferenceWindowController::controlTextDidChange(QLineEdit* field)
     const auto prefs = localPreferences();
     if (name == QLatin1String("sensorNameField") || name == QLatin1String("sensorShortNameField")
         || name == QLatin1String("sensorSpeechNameField")) {
-        if (const auto gauge = outlineSelection ? outlineSelection().gauge : nullptr) {
+        if (const auto gauge = tables_->selectedGauge()) {
             gauge->setCustomName(control<QLineEdit>(QStringLiteral("sensorNameField"))->text());
             gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
             gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
@@ -1008,25 +1057,10 @@ void PreferenceWindowController::changeFont(const QFont& font)
 
 // --- State ---------------------------------------------------------------------------------------------------
 
-void PreferenceWindowController::updateNavigationButtons(const QString& buttons, const QString& table)
-{
-    QButtonGroup* group = buttonGroup(buttons);
-    auto* view = control<QAbstractItemView>(table);
-    if (!group || !view)
-        return;
-    const qint64 selected = selectedRows(view).size();
-    const qint64 connected = owner_ ? owner_->numberOfConnectedSensors() : 0;
-    setTagEnabled(group, 0, view->isEnabled() && selected <= connected);
-    setTagEnabled(group, 1, view->isEnabled() && selected > 0);
-}
-
 void PreferenceWindowController::updatePreferenceWindowState()
 {
     // 1. The navigation buttons beside the sensor tables.
-    for (const char* prefix : {"alert", "dock", "screenWindow", "history", "menuBar", "speech", "window"})
-        updateNavigationButtons(QString::fromLatin1(prefix) + QStringLiteral("NavigateButtons"),
-                                QString::fromLatin1(prefix) + QStringLiteral("SensorTable"));
-    setTagEnabled(buttonGroup(QStringLiteral("historyWindowNavigateButtons")), 1, !selectedHistoryWindowRows().isEmpty());
+    tables_->updateNavigationButtons();
     // 2. One foreground colour only with that option.
     control<ColorWell>(QStringLiteral("standardWindowForegroundColorWell"))
         ->setEnabled(buttonGroup(QStringLiteral("standardWindowForegroundButtons"))->checkedId() == 1);
@@ -1160,8 +1194,9 @@ void PreferenceWindowController::selectHistoryWindowEntry()
 
 void PreferenceWindowController::selectGauge()
 {
-    const OutlineSelection selection = outlineSelection ? outlineSelection() : OutlineSelection();
-    const auto& gauge = selection.gauge;
+    const auto gauge = tables_->selectedGauge();
+    const QString computer = gauge ? QString() : tables_->selectedComputer();
+    const bool computerDisconnected = tables_->isComputerCompletelyDisconnected(computer);
     const bool connected = gauge && gauge->connectedMonitoringClient() != nullptr;
     auto* name = control<QLineEdit>(QStringLiteral("sensorNameField"));
     auto* shortName = control<QLineEdit>(QStringLiteral("sensorShortNameField"));
@@ -1175,7 +1210,7 @@ void PreferenceWindowController::selectGauge()
     for (QWidget* each : std::initializer_list<QWidget*>{name, shortName, spoken, enable, format, color})
         each->setEnabled(gauge != nullptr);
     control<QPushButton>(QStringLiteral("sensorDeleteButton"))
-        ->setEnabled((gauge && !connected) || (!gauge && !selection.computer.isEmpty() && selection.computerDisconnected));
+        ->setEnabled((gauge && !connected) || computerDisconnected);
     if (gauge) {
         offline->setText(connected ? QString() : localized(QStringLiteral("This sensor is no longer connected.")));
         predefined->setText(connected ? gauge->localizedLocation() : QString());
@@ -1189,10 +1224,13 @@ void PreferenceWindowController::selectGauge()
         QPixmap icon;
         if (const auto data = bundle ? bundle->imageData(gauge->iconForSensorQuantityType()) : std::nullopt)
             icon.loadFromData(*data);
+        // Without the quantity's image: the small one its rows in the tables show.
+        if (icon.isNull())
+            icon = sensortables::iconNamed(sensortables::generalIconForSensorQuantityType(gauge->sensorQuantityType())).pixmap(16, 16);
         image->setPixmap(icon);
         return;
     }
-    offline->setText(!selection.computer.isEmpty() && selection.computerDisconnected
+    offline->setText(computerDisconnected
                          ? localized(QStringLiteral("This computer is currently not monitored."))
                          : QString());
     predefined->clear();

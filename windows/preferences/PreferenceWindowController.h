@@ -1,7 +1,8 @@
 #pragma once
 // PreferenceWindowController: the preference window, a toolbar of 11 panes over a stack of pane views. Panes
 // 0 to 8 are its own (Designer files PrefWindow0 … PrefWindow8, object names = outlet names); 9 and 10 host
-// the views of the probe and LCD managers. The controls hold no state: updatePreferenceWindow copies the
+// the views of the probe and LCD managers; the sensor tables and the gauge outline are a SensorTablesController's
+// over the owner's live lists. The controls hold no state: updatePreferenceWindow copies the
 // preferences into them, changePreferenceValue takes every control back, updatePreferenceWindowState
 // recomputes what is enabled and redraws the samples. Owned by the application controller; main thread.
 
@@ -32,6 +33,7 @@ class QSlider;
 class QStackedWidget;
 class QToolBar;
 class ColorWell;
+class SensorTablesController;
 
 class PreferenceWindowController final : public QObject, public PreferenceWindow {
     Q_OBJECT
@@ -41,13 +43,6 @@ public:
     static constexpr quint64 kAutosaveMinutesMin = 1, kAutosaveMinutesMax = 1440;
     static constexpr float kTalkDeltaMin = 0.1f, kTalkDeltaMax = 30.0f;
     static constexpr float kFontSizeMin = 6.0f, kFontSizeMax = 128.0f;
-
-    // What the gauge outline has selected; the outline itself belongs to the sensor tables.
-    struct OutlineSelection {
-        std::shared_ptr<TEVGauge> gauge;
-        QString computer;                  // a computer row
-        bool computerDisconnected = false; // ... none of whose gauges has a connected client
-    };
 
     PreferenceWindowController();
     ~PreferenceWindowController() override;
@@ -98,10 +93,6 @@ public:
     void selectHistoryWindowEntry();
     void selectGauge();
 
-    // The sensor tables plug in here: what the outline has selected, and the reload of every table.
-    std::function<OutlineSelection()> outlineSelection;
-    std::function<void()> reloadSensorTables;
-
     // --- For the program, the screenshots and tests --------------------------------------------------------
     QWidget* paneView(qint64 index) const;
     // The pane control of that object name, or null.
@@ -113,6 +104,7 @@ public:
     QButtonGroup* buttonGroup(const QString& name) const;
     qint64 selectedPaneIndex() const { return selectedPane_; }
     qint64 lastSelectedFont() const { return lastSelectedFont_; }
+    SensorTablesController* sensorTables() const { return tables_.get(); }
 
 private:
     template <typename T>
@@ -125,7 +117,6 @@ private:
     }
     void buildToolbar();
     void connectControls();
-    void connectTableSelections();
     MonitorPreferences* monitorPreferences() const;
     std::shared_ptr<MachinePreferences> localPreferences() const;
     std::shared_ptr<MonitoringClient> localClient() const;
@@ -133,7 +124,6 @@ private:
     void loadMachineControls(MachinePreferences& prefs, const MonitorPreferences& global);
     void storeMachineControls(MachinePreferences& prefs, MonitorPreferences& global);
     void drawSamples(MachinePreferences& prefs);
-    void updateNavigationButtons(const QString& buttons, const QString& table);
     void refreshTimeFields();
     void beep() const;
     static QString localized(const QString& key);
@@ -151,5 +141,9 @@ private:
     PreferenceWindowOwner* owner_ = nullptr;
     std::function<void()> willClose_;
     bool loading_ = false;
+    class TablesHost;
+    std::unique_ptr<TablesHost> tablesHost_;
+    // Goes before its host.
+    std::unique_ptr<SensorTablesController> tables_;
     friend class PreferenceMainWindow;
 };

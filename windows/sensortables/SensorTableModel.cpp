@@ -151,6 +151,13 @@ int SensorTableModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : int(columns_.size());
 }
 
+Qt::ItemFlags SensorTableModel::flags(const QModelIndex& index) const
+{
+    // The view starts a drag only from rows its model lets go.
+    const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    return index.isValid() ? flags | Qt::ItemIsDragEnabled : flags;
+}
+
 QVariant SensorTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= columns_.size())

@@ -18,7 +18,7 @@
 #include "windows/sensortables/SensorTablesText.h"
 
 #include <QAbstractButton>
-#include <QAbstractSpinBox>
+#include <QButtonGroup>
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -49,72 +49,6 @@ const char* const kNavigateOutlets[] = {nullptr,
                                         "speechNavigateButtons",
                                         "windowNavigateButtons"};
 
-// The controls are found by name; whatever their class, these properties reach them.
-bool hasProperty(const QObject* object, const char* name)
-{
-    return object && object->metaObject()->indexOfProperty(name) >= 0;
-}
-
-void setText(QWidget* control, const QString& text)
-{
-    if (hasProperty(control, "text"))
-        control->setProperty("text", text);
-}
-
-void setEnabled(QWidget* control, bool enabled)
-{
-    if (control)
-        control->setEnabled(enabled);
-}
-
-void setNumber(QWidget* control, double value)
-{
-    if (hasProperty(control, "value"))
-        control->setProperty("value", value);
-    else
-        setText(control, QLocale().toString(value));
-}
-
-void setColor(QWidget* control, const std::shared_ptr<platform::Color>& color)
-{
-    if (color && hasProperty(control, "color"))
-        control->setProperty("color", QColor::fromRgbF(color->red(), color->green(), color->blue(), color->alpha()));
-}
-
-void setImage(QWidget* control, const QString& name)
-{
-    auto* view = qobject_cast<QLabel*>(control);
-    if (!view)
-        return;
-    if (name.isEmpty())
-        view->clear();
-    else
-        view->setPixmap(sensortables::iconNamed(name).pixmap(view->size().boundedTo(QSize(32, 32))));
-}
-
-// The cells of a button or field matrix, top row first; a control that is not a matrix is its only cell.
-template <typename Cell>
-QList<QWidget*> cellsOf(QWidget* matrix)
-{
-    QList<QWidget*> cells;
-    if (!matrix)
-        return cells;
-    for (Cell* cell : matrix->findChildren<Cell*>())
-        cells.append(cell);
-    if (cells.isEmpty())
-        cells.append(matrix);
-    return cells;
-}
-
-// The text fields (or spin boxes) of a field matrix, top row first.
-QList<QWidget*> fieldCells(QWidget* matrix)
-{
-    QList<QWidget*> cells = cellsOf<QAbstractSpinBox>(matrix);
-    if (cells.size() == 1 && cells.first() == matrix)
-        cells = cellsOf<QLineEdit>(matrix);
-    return cells;
-}
-
 qint64 tagOf(const QObject* button, qint64 fallback)
 {
     const QVariant tag = button->property("tag");
@@ -122,18 +56,19 @@ qint64 tagOf(const QObject* button, qint64 fallback)
 }
 
 // The matrix's buttons with their tags: the "tag" property, else the position.
-QList<std::pair<QAbstractButton*, qint64>> taggedButtons(QWidget* matrix)
+QList<std::pair<QAbstractButton*, qint64>> taggedButtons(QObject* matrix)
 {
     QList<std::pair<QAbstractButton*, qint64>> buttons;
     if (!matrix)
         return buttons;
-    const auto found = matrix->findChildren<QAbstractButton*>();
+    auto* group = qobject_cast<QButtonGroup*>(matrix);
+    const auto found = group ? group->buttons() : matrix->findChildren<QAbstractButton*>();
     for (qsizetype i = 0; i < found.size(); ++i)
         buttons.append({found[i], tagOf(found[i], i)});
     return buttons;
 }
 
-void enableCellWithTag(QWidget* matrix, qint64 tag, bool enabled)
+void enableCellWithTag(QObject* matrix, qint64 tag, bool enabled)
 {
     for (const auto& [button, buttonTag] : taggedButtons(matrix))
         if (buttonTag == tag)
@@ -218,6 +153,15 @@ QWidget* SensorTablesController::outlet(const QString& name) const
     return drawer_ ? drawer_->findChild<QWidget*>(name) : nullptr;
 }
 
+QObject* SensorTablesController::navigateMatrix(const QString& name) const
+{
+    if (!preferenceWindow_ || name.isEmpty())
+        return nullptr;
+    if (QWidget* container = preferenceWindow_->findChild<QWidget*>(name))
+        return container;
+    return preferenceWindow_->findChild<QButtonGroup*>(name);
+}
+
 // --- Installation ------------------------------------------------------------------------------------------
 
 void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow)
@@ -230,7 +174,7 @@ void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow
     for (int i = AlertTable; i < kNumberOfSensorTables; ++i) {
         const auto table = Table(i);
         installSensorTable(table, adoptView<TEVDragTableView>(preferenceWindow, tableOutletName(table)));
-        navigateButtons_[i] = preferenceWindow->findChild<QWidget*>(navigateButtonsOutletName(table));
+        navigateButtons_[i] = navigateMatrix(navigateButtonsOutletName(table));
         installNavigateButtons(navigateButtons_[i], [this, table](qint64 tag) { editSensorTable(table, tag); });
     }
     for (const Table table : {SourceTable, HistoryTable})
@@ -249,7 +193,7 @@ void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow
         connect(historyWindowTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 [this] { selectHistoryWindowEntry(); });
     }
-    historyWindowNavigateButtons_ = preferenceWindow->findChild<QWidget*>(QStringLiteral("historyWindowNavigateButtons"));
+    historyWindowNavigateButtons_ = navigateMatrix(QStringLiteral("historyWindowNavigateButtons"));
     installNavigateButtons(historyWindowNavigateButtons_, [this](qint64 tag) { editHistoryWindow(tag); });
 
     sensorOutlineView_ = adoptView<QTreeView>(preferenceWindow, QStringLiteral("sensorOutlineView"));
@@ -258,7 +202,7 @@ void SensorTablesController::installInPreferenceWindow(QWidget* preferenceWindow
         sensorOutlineView_->setHeaderHidden(true);
         sensorOutlineView_->setSelectionMode(QAbstractItemView::SingleSelection);
         sensorOutlineView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        connect(sensorOutlineView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectGauge(); });
+        connect(sensorOutlineView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { host_.selectGauge(); });
         // By name: a reload moves computers to other rows.
         connect(sensorOutlineView_, &QTreeView::expanded, this,
                 [this](const QModelIndex& index) { expandedComputers_.insert(outlineModel_->computerAt(index)); });
@@ -294,15 +238,20 @@ void SensorTablesController::installSensorTable(Table table, TEVDragTableView* v
         if (identifier == SensorTableModel::kTypeIconColumn) {
             header->setSectionResizeMode(column, QHeaderView::Fixed);
             view->setColumnWidth(column, 24);
+        } else if (identifier == SensorTableModel::kSensorColumn) {
+            header->setSectionResizeMode(column, QHeaderView::Stretch);
+        } else if (table == SourceTable) {
+            // The narrow drawer leaves the sensor's name most of its width; the user may widen the rest.
+            header->setSectionResizeMode(column, QHeaderView::Interactive);
+            view->setColumnWidth(column, 72);
         } else {
-            header->setSectionResizeMode(column, identifier == SensorTableModel::kSensorColumn ? QHeaderView::Stretch
-                                                                                               : QHeaderView::ResizeToContents);
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
         }
     }
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, table] {
         updateNavigationButtons(table);
         if (table == AlertTable)
-            selectSensorTableEntry();
+            host_.selectSensorTableEntry();
     });
     connect(model, &SensorTableModel::listChangedByDrop, this, [this, table] {
         updateNavigationButtons(table);
@@ -310,16 +259,16 @@ void SensorTablesController::installSensorTable(Table table, TEVDragTableView* v
     });
 }
 
-void SensorTablesController::installNavigateButtons(QWidget* matrix, const std::function<void(qint64)>& action)
+void SensorTablesController::installNavigateButtons(QObject* matrix, const std::function<void(qint64)>& action)
 {
     if (!matrix)
         return;
-    if (matrix->findChildren<QAbstractButton*>().isEmpty()) {
+    if (auto* container = qobject_cast<QWidget*>(matrix); container && taggedButtons(container).isEmpty()) {
         // An empty placeholder gets the usual pair: add, remove.
-        auto* layout = matrix->layout() ? matrix->layout() : new QHBoxLayout(matrix);
+        auto* layout = container->layout() ? container->layout() : new QHBoxLayout(container);
         layout->setContentsMargins(0, 0, 0, 0);
         for (const auto& [text, tag] : {std::pair{QStringLiteral("+"), 0}, std::pair{QStringLiteral("\u2212"), 1}}) {
-            auto* button = new QPushButton(text, matrix);
+            auto* button = new QPushButton(text, container);
             button->setProperty("tag", tag);
             button->setFixedWidth(32);
             layout->addWidget(button);
@@ -441,13 +390,14 @@ void SensorTablesController::reloadData()
 
 void SensorTablesController::reloadGaugeOutline()
 {
-    // The first time every computer opens; later each keeps the state the user gave it.
+    // The first time there are computers every one opens (the window may be built before any exists);
+    // later each keeps the state the user gave it.
     const bool first = !outlineShown_;
-    outlineShown_ = sensorOutlineView_ != nullptr;
     const QSet<QString> expanded = expandedComputers_;
     outlineModel_->reloadData();
     if (!sensorOutlineView_)
         return;
+    outlineShown_ = outlineShown_ || outlineModel_->rowCount() > 0;
     for (int row = 0; row < outlineModel_->rowCount(); ++row) {
         const QModelIndex index = outlineModel_->index(row, 0);
         if (first || expanded.contains(outlineModel_->computerAt(index)))
@@ -460,12 +410,13 @@ void SensorTablesController::reloadGaugeOutline()
 void SensorTablesController::updateNavigationButtons(Table table)
 {
     const TEVDragTableView* view = tables_[table];
-    QWidget* matrix = navigateButtons_[table];
+    QObject* matrix = navigateButtons_[table];
     if (!view || !matrix || !view->selectionModel())
         return;
+    // A disabled table (the history table without one selected window) takes no edits.
     const qsizetype selected = view->selectionModel()->selectedRows().size();
-    enableCellWithTag(matrix, 0, selected <= host_.connectedSensorNames().size());
-    enableCellWithTag(matrix, 1, selected > 0);
+    enableCellWithTag(matrix, 0, view->isEnabled() && selected <= host_.connectedSensorNames().size());
+    enableCellWithTag(matrix, 1, view->isEnabled() && selected > 0);
 }
 
 void SensorTablesController::updateNavigationButtons()
@@ -594,60 +545,9 @@ bool SensorTablesController::renameHistoryWindow(int row, const QString& name)
 
 void SensorTablesController::selectHistoryWindowEntry()
 {
-    MachinePreferences* preferences = host_.localMachinePreferences();
-    const auto history = selectedHistoryWindowPreferences();
-    QWidget* headline = outlet(QStringLiteral("historyHeadlineField"));
-    QWidget* colorWell = outlet(QStringLiteral("historyBackgroundColorWell"));
-    if (history) {
-        const qint64 row = selectedHistoryWindowRows().first();
-        setText(headline, fill(localized(QStringLiteral("History Window '%@' (%lld of %llu)")),
-                               {row + 1, qint64(preferences->historyWindowPreferences().size())}, {history->windowName()}));
-        setColor(colorWell, history->graphBackgroundColor());
-    } else {
-        setText(headline, localized(QStringLiteral("No or multiple history windows selected")));
-    }
-    for (QWidget* control : {colorWell, static_cast<QWidget*>(tables_[HistoryTable]), static_cast<QWidget*>(navigateButtons_[HistoryTable])})
-        setEnabled(control, history != nullptr);
     models_[HistoryTable]->reloadData();
+    host_.selectHistoryWindowEntry();
     updateNavigationButtons();
-    host_.updatePreferenceWindowState();
-}
-
-// --- Alert pane --------------------------------------------------------------------------------------------
-
-void SensorTablesController::selectSensorTableEntry()
-{
-    host_.updatePreferenceWindowState();
-    QWidget* headline = outlet(QStringLiteral("alertHeadlineField"));
-    QWidget* subheadline = outlet(QStringLiteral("alertSubheadlineField"));
-    const QList<QWidget*> switches = cellsOf<QAbstractButton>(outlet(QStringLiteral("alertTriggerSwitches")));
-    const QList<QWidget*> fields = fieldCells(outlet(QStringLiteral("alertThresholdFields")));
-    const TEVDragTableView* view = tables_[AlertTable];
-    const QStringList* list = sensorNameListForTable(AlertTable);
-    const QModelIndexList rows = view && view->selectionModel() ? view->selectionModel()->selectedRows() : QModelIndexList();
-    const int row = rows.size() == 1 && list && rows.first().row() < list->size() ? rows.first().row() : -1;
-    const auto gauge = row >= 0 ? models_[AlertTable]->gaugeAtRow(row) : nullptr;
-    if (gauge) {
-        setText(headline, fill(localized(QStringLiteral("Sensor '%@'")), {}, {gauge->localizedLocation()}));
-        setText(subheadline, fill(localized(QStringLiteral("(Sensor %lld of %llu)")), {row + 1, qint64(list->size())}));
-        const bool triggers[] = {gauge->isEnabledHighThresholdAlert(), gauge->isEnabledLowThresholdAlert()};
-        const double thresholds[] = {gauge->highThreshold(), gauge->lowThreshold()};
-        for (int cell = 0; cell < 2; ++cell) {
-            if (cell < switches.size() && hasProperty(switches[cell], "checked"))
-                switches[cell]->setProperty("checked", triggers[cell]);
-            if (cell < fields.size())
-                setNumber(fields[cell], thresholds[cell]);
-        }
-    } else if (row >= 0) {
-        platform::log(QStringLiteral("Internal inconsistency: sensor identifier %1 was selected but no gauge object "
-                                     "available with this identifier")
-                          .arg(list->at(row)));
-    } else {
-        setText(headline, localized(QStringLiteral("No or multiple sensors selected")));
-        setText(subheadline, QString());
-    }
-    for (QWidget* control : switches + fields)
-        setEnabled(control, gauge != nullptr);
 }
 
 // --- Gauge outline -----------------------------------------------------------------------------------------
@@ -715,45 +615,6 @@ bool SensorTablesController::isComputerCompletelyDisconnected(const QString& com
                            [](const auto& gauge) { return gauge && gauge->connectedMonitoringClient(); });
 }
 
-void SensorTablesController::selectGauge()
-{
-    const auto gauge = selectedGauge();
-    const QString computer = selectedComputer();
-    const bool disconnectedComputer = isComputerCompletelyDisconnected(computer);
-    QWidget* nameFields[] = {outlet(kSensorNameField), outlet(kSensorShortNameField), outlet(kSensorSpeechNameField)};
-    QWidget* enableSwitch = outlet(QStringLiteral("sensorEnableSwitch"));
-    QWidget* formatPopUp = outlet(QStringLiteral("sensorFormatPopUp"));
-    QWidget* colorWell = outlet(QStringLiteral("sensorColorWell"));
-    QWidget* offline = outlet(QStringLiteral("sensorOfflineMessage"));
-    QWidget* predefined = outlet(QStringLiteral("sensorPredefinedNameMessage"));
-    QWidget* image = outlet(QStringLiteral("sensorTypeImageView"));
-    for (QWidget* control : {nameFields[0], nameFields[1], nameFields[2], enableSwitch, formatPopUp, colorWell})
-        setEnabled(control, gauge != nullptr);
-    setEnabled(outlet(QStringLiteral("sensorDeleteButton")),
-               (gauge && !gauge->connectedMonitoringClient()) || disconnectedComputer);
-
-    if (gauge) {
-        const bool connected = gauge->connectedMonitoringClient() != nullptr;
-        setText(offline, connected ? QString() : localized(QStringLiteral("This sensor is no longer connected.")));
-        setText(predefined, connected ? gauge->localizedLocation() : QString());
-        const QString names[] = {gauge->customName(), gauge->shortName(), gauge->spokenName()};
-        for (int i = 0; i < 3; ++i)
-            setText(nameFields[i], names[i]);
-        if (hasProperty(enableSwitch, "checked"))
-            enableSwitch->setProperty("checked", !gauge->isEnabled()); // the switch marks a deactivated sensor
-        if (hasProperty(formatPopUp, "currentIndex"))
-            formatPopUp->setProperty("currentIndex", int(gauge->formatTag()));
-        setColor(colorWell, gauge->presentationColor());
-        setImage(image, gauge->iconForSensorQuantityType());
-        return;
-    }
-    setText(offline, disconnectedComputer ? localized(QStringLiteral("This computer is currently not monitored.")) : QString());
-    setText(predefined, QString());
-    for (QWidget* field : nameFields)
-        setText(field, QString());
-    setImage(image, QString());
-}
-
 void SensorTablesController::removeGauges(const QList<std::shared_ptr<TEVGauge>>& gauges, int selectedRow)
 {
     if (MachinePreferences* preferences = host_.localMachinePreferences())
@@ -762,7 +623,7 @@ void SensorTablesController::removeGauges(const QList<std::shared_ptr<TEVGauge>>
     host_.handleConfigurationChange();
     reloadGaugeOutline();
     selectOutlineRow(std::max(selectedRow - 1, 0));
-    selectGauge();
+    host_.selectGauge();
 }
 
 void SensorTablesController::deleteSensor()

@@ -77,7 +77,8 @@ public:
     void reloadGaugeOutline();
 
     // --- Actions -------------------------------------------------------------------------------------------
-    // A navigation button: tag 0 opens the drawer, any other removes the selected rows from the list.
+    // A navigation button: tag 0 opens the drawer, any other removes the selected rows from the list. A
+    // navigation matrix is a container of buttons or a button group of the outlet's name.
     void editSensorTable(Table table, qint64 tag);
     void updateNavigationButtons();
     void openSensorDrawerPanel();
@@ -85,9 +86,8 @@ public:
     void editHistoryWindow(qint64 tag);
     // The history window table's edit of a name; the headline follows after kRenameRefreshDelay.
     bool renameHistoryWindow(int row, const QString& name);
+    // Reloads the history sensor table, then the host fills the controls beside it.
     void selectHistoryWindowEntry();
-    void selectSensorTableEntry();
-    void selectGauge();
     void deleteSensor();
     bool hasHistoryWindowOpen() const;
 
@@ -104,6 +104,8 @@ public:
     // Rows of the outline as shown, expanded children included.
     int selectedOutlineRow() const;
     void selectOutlineRow(int row);
+    // The computer has gauges and none of them has a connected client.
+    bool isComputerCompletelyDisconnected(const QString& computer) const;
 
 signals:
     // A drop or a removal changed the list of `table`.
@@ -114,19 +116,19 @@ protected:
 
 private:
     void installSensorTable(Table table, TEVDragTableView* view);
-    void installNavigateButtons(QWidget* matrix, const std::function<void(qint64)>& action);
+    void installNavigateButtons(QObject* matrix, const std::function<void(qint64)>& action);
     void updateNavigationButtons(Table table);
     void removeGauges(const QList<std::shared_ptr<TEVGauge>>& gauges, int selectedRow);
-    bool isComputerCompletelyDisconnected(const QString& computer) const;
     QModelIndex outlineIndexForRow(int row) const;
     QWidget* outlet(const QString& name) const;
+    QObject* navigateMatrix(const QString& name) const;
 
     SensorTablesHost& host_;
     QPointer<QWidget> preferenceWindow_;
     std::array<std::shared_ptr<SensorTableModel>, kNumberOfSensorTables> models_;
     std::array<QPointer<TEVDragTableView>, kNumberOfSensorTables> tables_;
-    std::array<QPointer<QWidget>, kNumberOfSensorTables> navigateButtons_;
-    QPointer<QWidget> historyWindowNavigateButtons_;
+    std::array<QPointer<QObject>, kNumberOfSensorTables> navigateButtons_;
+    QPointer<QObject> historyWindowNavigateButtons_;
     std::unique_ptr<HistoryWindowListModel> historyWindowModel_;
     std::unique_ptr<GaugeOutlineModel> outlineModel_;
     QPointer<QTableView> historyWindowTable_;

@@ -39,6 +39,11 @@ public:
     // The preference window's load routine and its refresh of the controls' state.
     virtual void updatePreferenceWindow() = 0;
     virtual void updatePreferenceWindowState() = 0;
+    // The controls beside the tables (headlines, thresholds, the gauge's fields) are the preference window's:
+    // it fills them when the selection of the history window list, the alert table or the outline changes.
+    virtual void selectHistoryWindowEntry() = 0;
+    virtual void selectSensorTableEntry() = 0;
+    virtual void selectGauge() = 0;
 
 protected:
     SensorTablesHost() = default;

@@ -1,7 +1,11 @@
-// The preference window offscreen: its mappings, the load and store round trip over a fully populated
-// preference set, the clamps with their beeps, and the values its controls cannot show.
+// The preference window offscreen with its sensor tables: its mappings, the load and store round trip over a
+// fully populated preference set, the clamps with their beeps, the values its controls cannot show, and the
+// tables' buttons and file field wired into the panes.
 
 #include "windows/preferences/PreferenceWindowController.h"
+#include "windows/sensortables/SensorDrawerPanel.h"
+#include "windows/sensortables/SensorTablesController.h"
+#include "windows/sensortables/TEVFilenameTextField.h"
 
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
@@ -20,7 +24,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
-#include <QStringListModel>
+#include <QTableView>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +42,10 @@ public:
     MonitorPreferences* global = nullptr;
     std::shared_ptr<MachinePreferences> local;
     QList<std::pair<qint64, qint64>> unitChanges;
+    QStringList connected = {QStringLiteral("TC0D"), QStringLiteral("F0Ac")};
+    QStringList computers;
+    QMap<QString, QList<std::shared_ptr<TEVGauge>>> byComputer;
+    QList<std::shared_ptr<HistoryWindow>> histories;
     int refreshes = 0;
     int intervalChanges = 0;
     MonitorPreferences* monitorPreferences() const override { return global; }
@@ -44,11 +53,19 @@ public:
     // Absent, as while the local client is relaunched.
     std::shared_ptr<MonitoringClient> localClient() const override { return nullptr; }
     QList<std::shared_ptr<MonitoringClient>> monitoringClients() const override { return {}; }
-    qint64 numberOfConnectedSensors() const override { return 2; }
     void updateGaugeAlertsChangingTemperatureUnitFrom(qint64 from, qint64 to) override { unitChanges.append({from, to}); }
     void updateAllOutputChannelsAndCache(bool) override { ++refreshes; }
     void mainUpdateIntervalDidChange() override { ++intervalChanges; }
     void voiceSettingDidChange() override {}
+    const QStringList& connectedSensorNames() const override { return connected; }
+    const QStringList& localGaugeComputers() const override { return computers; }
+    const QMap<QString, QList<std::shared_ptr<TEVGauge>>>& gaugesByComputer() const override { return byComputer; }
+    void handleConfigurationChange() override {}
+    QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() override { return histories; }
+    std::shared_ptr<HistoryWindow> makeHistoryWindowController(const std::shared_ptr<HistoryWindowPreferences>&) override
+    {
+        return std::make_shared<HistoryWindow>();
+    }
 };
 
 std::shared_ptr<TEVGauge> gauge(const QString& id, const QString& name, qint64 format, float red)
@@ -158,6 +175,11 @@ protected:
         owner_.global = &global_;
         owner_.local = global_.preferencesForMachineWithSerialNumber(kSerial);
         ASSERT_TRUE(owner_.local);
+        owner_.computers = {QStringLiteral("Test")};
+        owner_.byComputer[QStringLiteral("Test")] = {owner_.local->gaugeDictionary().value(QStringLiteral("TC0D")),
+                                                      owner_.local->gaugeDictionary().value(QStringLiteral("F0Ac"))};
+        for (qsizetype i = 0; i < owner_.local->historyWindowPreferences().size(); ++i)
+            owner_.histories.append(std::make_shared<HistoryWindow>());
         window_.bindToApplicationController(&owner_);
     }
     void TearDown() override
@@ -178,12 +200,11 @@ protected:
         EXPECT_TRUE(found) << name;
         return found;
     }
-    // Gives a placeholder table rows to select, as the sensor tables will.
-    void selectRow(const char* table, const QStringList& rows, int row)
+    // Selects `row` of a table, as a click does.
+    void selectRow(const char* table, int row)
     {
         auto* view = control<QAbstractItemView>(table);
-        view->setModel(new QStringListModel(rows, view));
-        window_.updatePreferenceWindow();
+        ASSERT_LT(row, view->model()->rowCount());
         view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     void type(const char* field, const QString& text)
@@ -241,11 +262,10 @@ TEST_F(PreferenceWindowTest, LoadThenStoreLeavesTheDomainFileUnchanged)
 {
     const QByteArray before = writtenFile();
     ASSERT_FALSE(before.isEmpty());
-    const auto local = owner_.local;
-    window_.outlineSelection = [local] { return PWC::OutlineSelection{local->gaugeDictionary().value("TC0D"), {}, false}; };
-    selectRow("historyWindowTable", {"Temperatures", "Fans"}, 1);
-    selectRow("alertSensorTable", local->alertTriggerSensorNames(), 0);
-    window_.selectGauge();
+    window_.updatePreferenceWindow();
+    selectRow("historyWindowTable", 1);
+    selectRow("alertSensorTable", 0);
+    window_.sensorTables()->selectOutlineRow(1); // the computer "Test", then its gauges
     EXPECT_EQ(control<QLineEdit>("sensorNameField")->text(), QStringLiteral("CPU die"));
     EXPECT_EQ(control<QLabel>("historyHeadlineField")->text(), QStringLiteral("History Window 'Fans' (2 of 2)"));
     EXPECT_EQ(control<QLineEdit>("alertHighThresholdField")->text(), QStringLiteral("91.125"));
@@ -312,7 +332,8 @@ TEST_F(PreferenceWindowTest, OutOfRangeEntriesAreClampedWithABeep)
 
 TEST_F(PreferenceWindowTest, LowThresholdAboveTheHighOneBecomesHighMinusOne)
 {
-    selectRow("alertSensorTable", owner_.local->alertTriggerSensorNames(), 0);
+    window_.updatePreferenceWindow();
+    selectRow("alertSensorTable", 0);
     QButtonGroup* switches = window_.buttonGroup(QStringLiteral("alertTriggerSwitches"));
     switches->button(0)->setChecked(true);
     switches->button(1)->setChecked(true);
@@ -373,4 +394,47 @@ TEST_F(PreferenceWindowTest, FontPanelEditsTheChosenFontWithinSixTo128Points)
     window_.changeValueCellFont(5);
     window_.changeFont(QFont(QStringLiteral("Serif"), 40));
     EXPECT_FLOAT_EQ(owner_.local->menuBarFont().size, 17.5f);
+}
+
+TEST_F(PreferenceWindowTest, TablesFillThePanesAndTheirButtonsEditTheLiveLists)
+{
+    window_.updatePreferenceWindow();
+    auto* outline = control<QTreeView>("sensorOutlineView");
+    EXPECT_EQ(outline->model()->rowCount(), 1);
+    EXPECT_EQ(outline->model()->rowCount(outline->model()->index(0, 0)), 2);
+    EXPECT_TRUE(outline->isExpanded(outline->model()->index(0, 0))) << "built before the owner had computers, it opens them";
+    auto* dockTable = control<QAbstractItemView>("dockSensorTable");
+    EXPECT_EQ(dockTable->model()->rowCount(), 2);
+    EXPECT_TRUE(dockTable->dragEnabled());
+    EXPECT_TRUE(dockTable->model()->flags(dockTable->model()->index(0, 1)) & Qt::ItemIsDragEnabled) << "else no drag starts";
+    auto* history = control<QAbstractItemView>("historySensorTable");
+    EXPECT_FALSE(history->isEnabled()) << "no history window selected";
+    EXPECT_FALSE(window_.buttonGroup(QStringLiteral("historyNavigateButtons"))->button(0)->isEnabled());
+    selectRow("historyWindowTable", 1);
+    EXPECT_EQ(history->model()->index(0, 1).data().toString(), QStringLiteral("Exhaust")); // the "Sensor" column
+
+    // "−" takes the selected rows out of the live list; "+" opens the drawer of all sensors.
+    selectRow("dockSensorTable", 0);
+    QButtonGroup* dock = window_.buttonGroup(QStringLiteral("dockNavigateButtons"));
+    ASSERT_TRUE(dock->button(1)->isEnabled());
+    dock->button(1)->click();
+    EXPECT_EQ(owner_.local->dockSensorNames(), QStringList{QStringLiteral("F0Ac")});
+    EXPECT_EQ(owner_.refreshes, 1) << "the Dock shows the shorter list";
+    EXPECT_FALSE(dock->button(1)->isEnabled());
+    dock->button(0)->click();
+    EXPECT_TRUE(window_.sensorTables()->sensorDrawerPanel()->isVisible());
+    window_.sensorTables()->sensorDrawerPanel()->close();
+
+    // History windows: "+" appends one and selects it.
+    window_.buttonGroup(QStringLiteral("historyWindowNavigateButtons"))->button(0)->click();
+    EXPECT_EQ(owner_.local->historyWindowPreferences().size(), 3);
+    EXPECT_EQ(owner_.histories.size(), 3);
+    EXPECT_EQ(window_.selectedHistoryWindowRows(), QList<qint64>{2});
+    EXPECT_EQ(control<QLabel>("historyHeadlineField")->text(), QStringLiteral("History Window 'Untitled History Window' (3 of 3)"));
+
+    // A file dropped on the alert field is stored at once.
+    auto* field = control<TEVFilenameTextField>("alertApplicationField");
+    field->setText(QStringLiteral("/bin/sh"));
+    emit field->actionTriggered();
+    EXPECT_EQ(owner_.local->alertObjectPath(), QStringLiteral("/bin/sh"));
 }
