@@ -77,7 +77,7 @@ public:
     QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() override { return c_.historyWindowControllers_; }
     std::shared_ptr<HistoryWindow> makeHistoryWindowController(const std::shared_ptr<HistoryWindowPreferences>& preferences) override
     {
-        return c_.windows_.makeHistoryWindow(&c_, preferences);
+        return c_.windows_.makeHistoryWindow(&c_, &c_, preferences);
     }
 
 private:
