@@ -9,6 +9,7 @@
 #include "sensors/TEVSensor.h"
 #include "sensors/TEVSensorDescription.h"
 #include "sensors/TEVSensorValueConverter.h"
+#include "tests/support/FakeSensorSource.h"
 #include "windows/history/HistoryOverlayWindowController.h"
 
 #include <QApplication>
@@ -22,37 +23,10 @@
 
 namespace {
 
-class UnitSensor : public TEVSensor {
+// A temperature sensor in degrees.
+class Source final : public kelvaro::test::FakeSensorSource {
 public:
-    QString unit() const override { return QStringLiteral("C"); }
-};
-
-class Source final : public TEVSensorSource {
-public:
-    Source()
-    {
-        UnitSensor sensor;
-        sensor.setUniqueIdentifier(QStringLiteral("S1"));
-        sensor.setLocationIdentifier(QStringLiteral("CPU"));
-        sensor.setQuantityType(1);
-        sensor.setSensorType(1);
-        sensor.setPrecision(1.0, 0.5);
-        description_ = sensor.configurationDescription();
-        converter_ = std::make_shared<TEVSensorValueConverter>();
-        converter_->setConversionFunctionType(TEVSensorValueConverter::LinearFactor);
-        converter_->setLinearFactor(0.01);
-    }
-    QString clientIdentification() const override { return QStringLiteral("C02"); }
-    QString machineSerialNumber() override { return QStringLiteral("C02"); }
-    QString machineName() override { return QStringLiteral("Bench"); }
-    std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString&) override { return description_; }
-    std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString&) override { return converter_; }
-    qint64 cachedRawValueWithIdentifier(const QString&) override { return 0; }
-    void disableLocalAccess(bool, const QString&) override {}
-
-private:
-    std::shared_ptr<TEVSensorDescription> description_;
-    std::shared_ptr<TEVSensorValueConverter> converter_;
+    Source() : FakeSensorSource(1, QStringLiteral("C")) {}
 };
 
 class Controller final : public ControllerLookups, public HistoryWindowRegistry {
