@@ -8,6 +8,7 @@
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/OpenPanel.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -434,6 +435,10 @@ PreferenceWindowController::PreferenceWindowController()
             if (!loading_)
                 controlTextDidChange(field);
         });
+    if (auto* choose = control<QPushButton>(QStringLiteral("alertApplicationButton"))) {
+        choose->setText(localized(choose->text()));
+        connect(choose, &QPushButton::clicked, this, [this] { selectAlertApplication(); });
+    }
     // Wide enough for the whole toolbar: an item behind its overflow menu could not be chosen.
     window_->resize(std::max(860, toolbar_->sizeHint().width() + 16), 620);
 }
@@ -1122,6 +1127,23 @@ void PreferenceWindowController::drawSamples(MachinePreferences& prefs)
         value, label, fontOf(prefs.screenDisplayFont()),
         prefs.screenDisplayUsesForeground() && screenForeground.isValid() ? screenForeground : black,
         quint64(prefs.screenDisplayAlignment()), prefs.screenDisplayFontRatio(), control<QLabel>(QStringLiteral("screenWindowSampleField")));
+}
+
+void PreferenceWindowController::selectAlertApplication()
+{
+    auto* field = control<QLineEdit>(QStringLiteral("alertApplicationField"));
+    platform::OpenPanelOptions options;
+    options.title = localized(QStringLiteral("Choose the file or program to open on an alert"));
+    options.directory = field->text();
+    options.canChooseFiles = true;
+    options.canChooseDirectories = false;
+    const auto chosen = platform::OpenPanel::shared()->runModal(options);
+    if (!chosen)
+        return;
+    // A link is followed to what it names, as the object is opened later.
+    const QString canonical = QFileInfo(*chosen).canonicalFilePath();
+    field->setText(canonical.isEmpty() ? *chosen : canonical);
+    controlTextDidChange(field);
 }
 
 void PreferenceWindowController::updateAlertApplicationIcon()

@@ -88,6 +88,8 @@ public:
     void changeValueCellFont(qint64 tag);
     void changeFont(const QFont& font);
     void updateAlertApplicationIcon();
+    // The open panel for the object an alert opens: files only, links followed.
+    void selectAlertApplication();
     // The selections of the alert table, the history window table and the gauge outline.
     void selectSensorTableEntry();
     void selectHistoryWindowEntry();

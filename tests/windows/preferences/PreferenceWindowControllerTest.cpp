@@ -16,6 +16,9 @@
 #include "tests/support/DesktopFakes.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QTemporaryDir>
+#include <QPushButton>
+#include <QFileInfo>
 #include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -437,4 +440,15 @@ TEST_F(PreferenceWindowTest, TablesFillThePanesAndTheirButtonsEditTheLiveLists)
     field->setText(QStringLiteral("/bin/sh"));
     emit field->actionTriggered();
     EXPECT_EQ(owner_.local->alertObjectPath(), QStringLiteral("/bin/sh"));
+    // Chosen in the open panel: files only, a link stored as what it names; cancelling changes nothing.
+    QTemporaryDir dir;
+    QFile(dir.filePath("tool")).open(QIODevice::WriteOnly);
+    QFile::link(dir.filePath("tool"), dir.filePath("link"));
+    desktop_.panel->answers = {dir.filePath("link"), std::nullopt};
+    control<QPushButton>("alertApplicationButton")->click();
+    EXPECT_EQ(owner_.local->alertObjectPath(), QFileInfo(dir.filePath("tool")).canonicalFilePath());
+    ASSERT_EQ(desktop_.panel->shown.size(), 1);
+    EXPECT_FALSE(desktop_.panel->shown.first().canChooseDirectories);
+    control<QPushButton>("alertApplicationButton")->click();
+    EXPECT_EQ(owner_.local->alertObjectPath(), QFileInfo(dir.filePath("tool")).canonicalFilePath());
 }
