@@ -59,13 +59,16 @@ void printTick(int tick, double elapsed, const QList<Row>& rows, TEVMonitoringCl
 }
 
 // Stops the client and lets its capture thread end, handing its last reference back to this thread.
-void finish(TEVMonitoringClient& client)
+// The capture thread hands its last reference back to this thread as it ends: the loop turns until it has,
+// or the thread would still exist at exit.
+void finish(std::shared_ptr<TEVMonitoringClient>& client)
 {
-    const auto thread = client.captureThread();
-    client.shutdown();
+    const std::weak_ptr<TEVCaptureThread> thread = client->captureThread();
+    client->shutdown();
+    client.reset();
     QElapsedTimer guard;
     guard.start();
-    while (thread && thread->serverThread() && guard.elapsed() < 5000)
+    while (!thread.expired() && guard.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     QCoreApplication::processEvents();
 }
@@ -112,7 +115,7 @@ int watchCommand(const QStringList& arguments)
     centre.removeObserver(failedToken);
     if (failed || !ready || !client->run()) {
         printError(QStringLiteral("watch: the monitoring client of this computer did not become ready"));
-        finish(*client);
+        finish(client);
         return 1;
     }
 
@@ -139,7 +142,7 @@ int watchCommand(const QStringList& arguments)
     QTimer::singleShot(int(std::lround(seconds * 1000)), &loop, &QEventLoop::quit);
     loop.exec();
     ticker.stop();
-    finish(*client);
+    finish(client);
     return 0;
 }
 
