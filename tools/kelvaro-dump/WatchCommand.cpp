@@ -59,17 +59,18 @@ void printTick(int tick, double elapsed, const QList<Row>& rows, TEVMonitoringCl
 }
 
 // Stops the client and lets its capture thread end, handing its last reference back to this thread.
-// The capture thread hands its last reference back to this thread as it ends: the loop turns until it has,
-// or the thread would still exist at exit.
+// The capture thread hands its last reference back to this thread as it ends. Ours is kept until the worker
+// has ended and that hand-back has come, so the last reference goes here, where its destructor joins it.
 void finish(std::shared_ptr<TEVMonitoringClient>& client)
 {
-    const std::weak_ptr<TEVCaptureThread> thread = client->captureThread();
+    auto thread = client->captureThread();
     client->shutdown();
     client.reset();
     QElapsedTimer guard;
     guard.start();
-    while (!thread.expired() && guard.elapsed() < 5000)
+    while (thread && (thread->serverThread() || thread.use_count() > 1) && guard.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    thread.reset();
     QCoreApplication::processEvents();
 }
 
