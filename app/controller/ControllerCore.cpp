@@ -579,6 +579,17 @@ void ControllerCore::checkForConfigurationChangeOnClients()
     }
 }
 
+void ControllerCore::synchronizeLocalPreferencesWithClientOrAll(const ClientPtr& client)
+{
+    if (client) {
+        synchronizeLocalPreferencesWithClient(client);
+        return;
+    }
+    for (const auto& each : clientsSnapshot())
+        if (contains(each))
+            synchronizeLocalPreferencesWithClient(each);
+}
+
 void ControllerCore::synchronizeLocalPreferencesWithClient(const ClientPtr& client)
 {
     if (!isReady(client) || !localPreferences_)

@@ -109,6 +109,8 @@ public:
     // Null: every client.
     virtual void handleConfigurationChangeOnClient(const ClientPtr& client) = 0;
     void synchronizeLocalPreferencesWithClient(const ClientPtr& client);
+    // Null: every client still monitored, as a configuration change on all of them needs.
+    void synchronizeLocalPreferencesWithClientOrAll(const ClientPtr& client);
     void synchronizeGlobalPreferencesWithClient(const ClientPtr& client);
     virtual void resyncConnectedSensors();
     virtual void updateAllOutputChannelsAndCache(bool refill) = 0;
@@ -140,9 +142,11 @@ public:
     bool isUpdateTimerRunning() const { return mainUpdateTimer_.isValid(); }
     bool isLocalClientRelaunchPending() const { return relaunchTimer_.isValid(); }
 
-protected:
-    // Texts of the main bundle's default table; the polite-aware lookup for the longer ones.
+    // Texts of the main bundle's default table (also for the controller's own panels and menus).
     static QString localized(const QString& key);
+
+protected:
+    // The polite-aware lookup for the longer texts.
     QString politeLocalized(const QString& key) const;
     // A modal alert through the shared presenter; answers the chosen button's index.
     static int runAlert(const platform::Alert& alert);

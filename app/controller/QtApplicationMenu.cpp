@@ -1,7 +1,6 @@
 #include "app/controller/QtApplicationMenu.h"
 
 #include "app/controller/AppController.h"
-#include "platform/foundation/Bundle.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -17,9 +16,7 @@ namespace {
 
 QString menuText(const char* key)
 {
-    const QString text = QString::fromUtf8(key);
-    const auto bundle = platform::Bundle::main();
-    return bundle ? bundle->localizedString(text) : text;
+    return ControllerCore::localized(QString::fromUtf8(key));
 }
 
 // The application's main window on paper, scaled to fit the page.

@@ -1,7 +1,7 @@
 #include "app/controller/QtGaugeResetPanel.h"
 
+#include "app/controller/ControllerCore.h"
 #include "platform/desktop/AlertPresenter.h"
-#include "platform/foundation/Bundle.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -10,23 +10,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-QString localized(const QString& key)
-{
-    const auto bundle = platform::Bundle::main();
-    return bundle ? bundle->localizedString(key) : key;
-}
-
-} // namespace
-
 QDialog* QtGaugeResetPanel::make(std::function<void(std::optional<GaugeResetChoice>)> choose)
 {
     auto* panel = new QDialog;
     panel->setObjectName(QStringLiteral("gaugeResetPanel"));
-    panel->setWindowTitle(localized(QStringLiteral("Reset All Sensors")));
+    panel->setWindowTitle(ControllerCore::localized(QStringLiteral("Reset All Sensors")));
     auto* layout = new QVBoxLayout(panel);
-    layout->addWidget(new QLabel(localized(QStringLiteral("Reset these settings of all sensors to their defaults:")), panel));
+    layout->addWidget(new QLabel(ControllerCore::localized(QStringLiteral("Reset these settings of all sensors to their defaults:")), panel));
     auto* switches = new QWidget(panel);
     switches->setObjectName(QStringLiteral("gaugeResetSwitches"));
     auto* column = new QVBoxLayout(switches);
@@ -35,7 +25,7 @@ QDialog* QtGaugeResetPanel::make(std::function<void(std::optional<GaugeResetChoi
                                 QStringLiteral("Enabled states"), QStringLiteral("Formats"), QStringLiteral("Colors")};
     QList<QCheckBox*> boxes;
     for (const QString& title : titles) {
-        auto* box = new QCheckBox(localized(title), switches);
+        auto* box = new QCheckBox(ControllerCore::localized(title), switches);
         // Nothing is reset unless chosen.
         box->setChecked(false);
         column->addWidget(box);
@@ -44,7 +34,7 @@ QDialog* QtGaugeResetPanel::make(std::function<void(std::optional<GaugeResetChoi
     layout->addWidget(switches);
     auto* buttons = new QDialogButtonBox(panel);
     buttons->addButton(QDialogButtonBox::Cancel);
-    QPushButton* reset = buttons->addButton(localized(QStringLiteral("Reset")), QDialogButtonBox::AcceptRole);
+    QPushButton* reset = buttons->addButton(ControllerCore::localized(QStringLiteral("Reset")), QDialogButtonBox::AcceptRole);
     reset->setDefault(true);
     layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, panel, &QDialog::accept);

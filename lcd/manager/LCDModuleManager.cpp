@@ -508,6 +508,12 @@ void LCDModuleManager::rebuildListOfAvailableOutputItems()
 
 void LCDModuleManager::updateAllDisplaysUsingOutputCache(const ControllerLookups::OutputCache& cache)
 {
+    // Without a module there is nothing to blank or light: no idle reading (a bus request) on every tick.
+    // The first reading once one is plugged in only records again.
+    if (displaysByController_.empty()) {
+        lastUIIdleTimer_ = 0;
+        return;
+    }
     updateSleepStateOfAllControllers();
     const QString selected = selectedController_ ? selectedController_->uniqueDeviceSpecifier() : QString();
     for (const auto& [specifier, display] : displaysByController_) {

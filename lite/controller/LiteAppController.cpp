@@ -280,13 +280,7 @@ void AppController::removeClient(const ClientPtr& client)
 
 void AppController::handleConfigurationChangeOnClient(const ClientPtr& client)
 {
-    if (client) {
-        synchronizeLocalPreferencesWithClient(client);
-    } else {
-        for (const auto& each : clientsSnapshot())
-            if (contains(each))
-                synchronizeLocalPreferencesWithClient(each);
-    }
+    synchronizeLocalPreferencesWithClientOrAll(client);
     resyncConnectedSensors();
     windows_.connectionWindow->updateContents();
     updateAllOutputChannelsAndCache(true);

@@ -3,24 +3,24 @@
 // fans "F…", raw values in hundredths), and the reports a real client posts (ready, lost, failed, sleep).
 // Records the calls that matter. Main thread only.
 
-#include "acquisition/MonitoringClient.h"
 #include "acquisition/TEVMonitoringClient.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensor.h"
 #include "sensors/TEVSensorDescription.h"
 #include "sensors/TEVSensorValueConverter.h"
+#include "tests/support/QuietMonitoringClient.h"
 
 #include <QHash>
 #include <QStringList>
 
 namespace kelvaro::test {
 
-class FakeMonitoringClient final : public MonitoringClient {
+class FakeMonitoringClient final : public QuietMonitoringClient {
 public:
     explicit FakeMonitoringClient(std::shared_ptr<MonitorConnectionInfo> info, QString serial = QStringLiteral("C02FAKE"))
-        : serial(std::move(serial))
-        , info_(std::move(info))
+        : QuietMonitoringClient(std::move(info))
+        , serial(std::move(serial))
     {
     }
 
@@ -76,7 +76,6 @@ public:
     qint64 cachedRawValueWithIdentifier(const QString& id) override { return raw.value(id, 4200); }
     void disableLocalAccess(bool, const QString&) override { counted(0); }
 
-    const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const override { return info_; }
     bool hasActiveConnection() const override { return shutdowns == 0; }
     bool run() override { return ++runs > 0; }
     void shutdown() override { ++shutdowns; }
@@ -92,23 +91,7 @@ public:
     void rescanForSensors() override {}
     bool hasDetectedConfigurationChange() override { return counted(configurationChanged); }
     void acknowledgeConfigurationChange() override { configurationChanged = false; }
-    QByteArray rawShortTermHistoryDataWithIdentifier(const QString&, const QDateTime&) override { return {}; }
-    QByteArray rawLongTermHistoryDataWithIdentifier(const QString&, const QDateTime&) override { return {}; }
-    double shortTermHistoryTimeDeltaWithIdentifier(const QString&) override { return 2.0; }
-    double longTermHistoryTimeDeltaWithIdentifier(const QString&) override { return 60.0; }
-    void clearShortTermHistories() override {}
     bool saveLongTermHistoryBuffers() override { return !remote && historiesSaved; }
-    void setMainUpdateInterval(double) override {}
-    void setSMCAccessPolicy(qint64) override {}
-    void setSMARTUpdateInterval(double, quint64) override {}
-    void setHistoryAutosaveTimeInterval(quint64) override {}
-    bool isLowAccessRatePolicyRecommended() override { return false; }
-    qint64 liveDiskSpindownValue() override { return 0; }
-    std::optional<QVariantMap> knownMachineLimits() override { return QVariantMap(); }
-    std::optional<QVariantList> systemManagementDescription() override { return std::nullopt; }
-    QVariantList blockStorageDeviceDescriptions() override { return {}; }
-    QVariantList displayDescriptions() override { return {}; }
-    std::optional<QVariantMap> batteryReadoutsAtIndex(quint64) override { return std::nullopt; }
 
 private:
     template <typename T>
@@ -120,7 +103,6 @@ private:
     }
     void post(const QString& name) { platform::NotificationCenter::defaultCenter().post(name, notificationIdentity()); }
 
-    std::shared_ptr<MonitorConnectionInfo> info_;
     QString identification_;
 };
 

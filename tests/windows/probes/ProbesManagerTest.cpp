@@ -12,6 +12,7 @@
 #include "sensors/TEVSensor.h"
 #include "sensors/TEVSensorDescription.h"
 #include "tests/support/DesktopFakes.h"
+#include "tests/support/QuietMonitoringClient.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QComboBox>
@@ -34,7 +35,7 @@ const QString kEquipment = QStringLiteral("The computer doesn't have the necessa
 const QString kNotCreated = QStringLiteral("The probe could not be created");
 
 // The local computer as the pane asks it: batteries, sensors for the power sheet, rescans.
-class ProbeClient final : public MonitoringClient {
+class ProbeClient final : public kelvaro::test::QuietMonitoringClient {
 public:
     quint64 batteries = 1;
     QList<std::pair<QString, qint64>> sensors = {{QStringLiteral("VP0R"), 2}, {QStringLiteral("IP0R"), 3}, {QStringLiteral("TC0D"), 1}};
@@ -67,41 +68,8 @@ public:
     QString clientIdentification() const override { return QStringLiteral("C02PROBE"); }
     QString machineSerialNumber() override { return QStringLiteral("C02PROBE"); }
     QString machineName() override { return QStringLiteral("Probe computer"); }
-    std::shared_ptr<TEVSensorValueConverter> sensorValueConverterForIdentifier(const QString&) override { return nullptr; }
-    qint64 cachedRawValueWithIdentifier(const QString&) override { return -1; }
-    void disableLocalAccess(bool, const QString&) override {}
-    const std::shared_ptr<MonitorConnectionInfo>& connectionInfo() const override { return info_; }
-    bool hasActiveConnection() const override { return true; }
-    bool run() override { return true; }
-    void shutdown() override {}
-    bool isRemote() override { return false; }
-    quint64 versionCode() override { return 1360; }
-    QString hostName() override { return {}; }
-    QString machineModelCode() override { return {}; }
-    QByteArray dataForMachinePresentationIcon() override { return {}; }
     quint64 numberOfAvailableSensors() override { return quint64(sensors.size()); }
-    bool hasDetectedConfigurationChange() override { return false; }
-    void acknowledgeConfigurationChange() override {}
-    QByteArray rawShortTermHistoryDataWithIdentifier(const QString&, const QDateTime&) override { return {}; }
-    QByteArray rawLongTermHistoryDataWithIdentifier(const QString&, const QDateTime&) override { return {}; }
-    double shortTermHistoryTimeDeltaWithIdentifier(const QString&) override { return 2.0; }
-    double longTermHistoryTimeDeltaWithIdentifier(const QString&) override { return 60.0; }
-    void clearShortTermHistories() override {}
     bool saveLongTermHistoryBuffers() override { return true; }
-    void setMainUpdateInterval(double) override {}
-    void setSMCAccessPolicy(qint64) override {}
-    void setSMARTUpdateInterval(double, quint64) override {}
-    void setHistoryAutosaveTimeInterval(quint64) override {}
-    bool isLowAccessRatePolicyRecommended() override { return false; }
-    qint64 liveDiskSpindownValue() override { return 0; }
-    std::optional<QVariantMap> knownMachineLimits() override { return QVariantMap(); }
-    std::optional<QVariantList> systemManagementDescription() override { return std::nullopt; }
-    QVariantList blockStorageDeviceDescriptions() override { return {}; }
-    QVariantList displayDescriptions() override { return {}; }
-    std::optional<QVariantMap> batteryReadoutsAtIndex(quint64) override { return std::nullopt; }
-
-private:
-    std::shared_ptr<MonitorConnectionInfo> info_ = MonitorConnectionInfo::createForLocalMachine(QStringLiteral("Kelvaro"));
 };
 
 class ScriptedSavePanel final : public platform::SavePanel {
