@@ -10,9 +10,9 @@
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/OpenPanel.h"
 #include "platform/desktop/Workspace.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
-#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "sensors/TEVBatteryInfo.h"
 #include "sensors/TEVLocalSMARTProbe.h"
 #include "windows/TEVSensorWindowController.h"
@@ -54,8 +54,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
-#include <QTableView>
 #include <QStyle>
+#include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
 
