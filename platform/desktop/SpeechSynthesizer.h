@@ -87,7 +87,7 @@ private:
     bool listed_ = false;
     QList<Voice> voices_;
     QString waveOutputPath_;
-    int voiceListTimeoutMs_ = 2000;
+    int voiceListTimeoutMs_ = 1500;
     std::shared_ptr<State> state_; // shared with the running processes' handlers
 };
 
