@@ -108,7 +108,8 @@ int main(int argc, char** argv)
     const int status = startup.exec(app, *controller,
                                     {[&] { controller->applicationWillFinishLaunching(); },
                                      [&] { controller->applicationDidFinishLaunching(); },
-                                     [&] { controller->applicationWillTerminate(); }});
+                                     [&] { controller->applicationWillTerminate(); },
+                                     [&] { controller->saveForLostDisplay(); }});
     // Gone before the capture threads end: each end reports a lost connection, which the controller would
     // answer with a relaunch of the local client.
     TEVApplicationDelegate::setApplicationDelegate(nullptr);

@@ -61,7 +61,9 @@ int main(int argc, char** argv)
     const int status = startup.exec(app, *controller,
                                     {[&] { controller->applicationWillFinishLaunching(); },
                                      [&] { controller->applicationDidFinishLaunching(); },
-                                     [&] { controller->applicationWillTerminate(); }});
+                                     [&] { controller->applicationWillTerminate(); },
+                                     // Nothing to save: the preferences are Kelvaro's.
+                                     {}});
     TEVApplicationDelegate::setApplicationDelegate(nullptr);
     controller.reset();
     return startup.finish(status);

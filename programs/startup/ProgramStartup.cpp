@@ -7,6 +7,7 @@
 #include "app/model/OutputCacheEntry.h"
 #include "framework/TEVStringFormat.h"
 #include "platform/desktop/ApplicationEvents.h"
+#include "platform/desktop/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -19,10 +20,14 @@
 #include <QFile>
 #include <QIcon>
 #include <QPixmap>
+#include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -49,6 +54,45 @@ void printOutputCache(const ControllerCore& controller)
     }
     std::fputs(text.toUtf8().constData(), stdout);
     std::fflush(stdout);
+}
+
+// A later start of the program asks for the windows: those on screen come to the front.
+void raiseWindows(const char* program)
+{
+    platform::log(program, QStringLiteral("another start asked for the windows"));
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
+            continue;
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+// The saving at an exit past the event loop. Qt's display plugin calls exit() when the X connection breaks;
+// the objects of main() are still alive then, as exit() does not unwind the stack.
+std::function<void()> g_saveAtExit;
+
+void saveAtExit()
+{
+    auto save = std::exchange(g_saveAtExit, {});
+    const auto* application = QCoreApplication::instance();
+    // Only on the main thread: the controller lives there.
+    if (!save || !application || QThread::currentThread() != application->thread())
+        return;
+    save();
+}
+
+void armSaveAtExit(const QByteArray& program, std::function<void()> save)
+{
+    static const bool registered = std::atexit(&saveAtExit) == 0;
+    if (registered)
+        g_saveAtExit = [program, save = std::move(save)] {
+            platform::log(program.constData(), QStringLiteral("ending without a quit; saving the preferences and histories"));
+            save();
+        };
 }
 
 } // namespace
@@ -96,6 +140,22 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
         return 0;
     }
     options_ = *options;
+
+    instance_ = std::make_unique<platform::SessionSingleInstance>(
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), QDBusConnection::sessionBus());
+    const auto claim = instance_->claim(QStringLiteral("com.tarnwell.") + program_,
+                                        [name = logName_] { raiseWindows(name.constData()); });
+    if (claim == platform::SingleInstance::Claim::HandedOver) {
+        platform::log(logName_.constData(), QStringLiteral("runs already (process %1): asked it to show its windows")
+                                                .arg(instance_->runningProcess()));
+        return 0;
+    }
+    if (claim == platform::SingleInstance::Claim::Unanswered) {
+        platform::log(logName_.constData(), QStringLiteral("runs already (process %1) but does not answer; not starting "
+                                                           "a second copy")
+                                                .arg(instance_->runningProcess()));
+        return 1;
+    }
     // Read lazily by every backend, so it must be set before the first sensor class loads.
     if (!options_.simulatedComputer.isEmpty())
         qputenv("KELVARO_SIMULATED_COMPUTER", QFile::encodeName(options_.simulatedComputer));
@@ -142,10 +202,14 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     lifecycle.willFinishLaunching();
     QTimer::singleShot(0, &app, [&] {
         launched = true;
+        // From here on a quit writes the preferences, and so does an exit without one.
+        if (lifecycle.saveAtExit)
+            armSaveAtExit(logName_, lifecycle.saveAtExit);
         lifecycle.didFinishLaunching();
     });
     const auto quitting = QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
         // A quit before the first turn has read no preferences: writing them would replace the stored ones.
+        g_saveAtExit = {};
         if (!launched)
             return;
         launched = false;
@@ -159,6 +223,7 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     });
 
     const int status = app.exec();
+    g_saveAtExit = {};
     QObject::disconnect(quitting);
     platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);
     return status;
