@@ -33,6 +33,9 @@ public:
     void createAndOpenLocalSplashWindow();
     void preferenceWindowWillClose();
     void showPreferenceWindow();
+    // The saving steps of termination when the process ends without a quit (the display went away): the
+    // preferences and the long-term histories are written; no window or display is touched.
+    void saveForLostDisplay();
 
     // --- Clients and the update cycle -----------------------------------------------------------------
     void removeClient(const ClientPtr& client) override;

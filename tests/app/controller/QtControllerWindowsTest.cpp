@@ -1,7 +1,7 @@
 // The controller's own small windows (splash window, warning panel, wait sheet), the bundle resources they
 // show, and the program's termination signals, on the offscreen platform.
 
-#include "app/Kelvaro/TerminationSignals.h"
+#include "programs/startup/TerminationSignals.h"
 #include "app/controller/AppController.h"
 #include "app/controller/QtAlertPanel.h"
 #include "app/controller/QtSplashWindow.h"

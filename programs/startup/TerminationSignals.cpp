@@ -1,4 +1,4 @@
-#include "app/Kelvaro/TerminationSignals.h"
+#include "programs/startup/TerminationSignals.h"
 
 #include <QSocketNotifier>
 

@@ -1,0 +1,249 @@
+#include "programs/startup/ProgramStartup.h"
+
+#include "acquisition/MonitoringClient.h"
+#include "acquisition/TEVCaptureThread.h"
+#include "acquisition/TEVMonitoringClient.h"
+#include "app/controller/ControllerCore.h"
+#include "app/model/OutputCacheEntry.h"
+#include "framework/TEVStringFormat.h"
+#include "platform/desktop/ApplicationEvents.h"
+#include "platform/desktop/SingleInstance.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Values.h"
+#include "programs/startup/TerminationSignals.h"
+#include "sensors/TEVSensorClassLoader.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QIcon>
+#include <QPixmap>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QIcon applicationIcon()
+{
+    const auto bundle = platform::Bundle::main();
+    QPixmap pixmap;
+    if (const auto data = bundle ? bundle->imageData(QStringLiteral("NSApplicationIcon")) : std::nullopt)
+        pixmap.loadFromData(*data);
+    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+}
+
+// One line per connected sensor, in the controller's order. Numbers in the C locale: QApplication has set
+// the user's LC_NUMERIC.
+void printOutputCache(const ControllerCore& controller)
+{
+    QString text;
+    for (const QString& identifier : controller.universalIdentifiersOfConnectedSensors()) {
+        const auto entry = controller.outputCache().value(identifier);
+        const bool hasValue = entry && entry->hasValue();
+        text += identifier + QLatin1Char('\t')
+                + (hasValue ? TEVStringFormat::withNumber("%g", entry->currentValue()) : QString()) + QLatin1Char('\t')
+                + (hasValue ? entry->stringRepresentation() : QString()) + QLatin1Char('\n');
+    }
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+// A later start of the program asks for the windows: those on screen come to the front.
+void raiseWindows(const char* program)
+{
+    platform::log(program, QStringLiteral("another start asked for the windows"));
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
+            continue;
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+// The saving at an exit past the event loop. Qt's display plugin calls exit() when the X connection breaks;
+// the objects of main() are still alive then, as exit() does not unwind the stack.
+std::function<void()> g_saveAtExit;
+
+void saveAtExit()
+{
+    auto save = std::exchange(g_saveAtExit, {});
+    const auto* application = QCoreApplication::instance();
+    // Only on the main thread: the controller lives there.
+    if (!save || !application || QThread::currentThread() != application->thread())
+        return;
+    save();
+}
+
+void armSaveAtExit(const QByteArray& program, std::function<void()> save)
+{
+    static const bool registered = std::atexit(&saveAtExit) == 0;
+    if (registered)
+        g_saveAtExit = [program, save = std::move(save)] {
+            platform::log(program.constData(), QStringLiteral("ending without a quit; saving the preferences and histories"));
+            save();
+        };
+}
+
+} // namespace
+
+ProgramStartup::ProgramStartup(QString program, const char* usage, bool takesOutputCache)
+    : program_(std::move(program))
+    , logName_(program_.toUtf8())
+    , usage_(usage)
+    , takesOutputCache_(takesOutputCache)
+{
+}
+
+ProgramStartup::~ProgramStartup() = default;
+
+std::optional<ProgramStartup::Options> ProgramStartup::parseOptions(QStringList args, bool takesOutputCache)
+{
+    Options options;
+    options.simulatedComputer = qEnvironmentVariable("KELVARO_SIMULATED_COMPUTER");
+    options.printOutputCache =
+        takesOutputCache && qEnvironmentVariable("KELVARO_PRINT_OUTPUT_CACHE") == QLatin1String("1");
+    while (!args.isEmpty()) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--simulate") && !args.isEmpty())
+            options.simulatedComputer = args.takeFirst();
+        else if (option == QLatin1String("--print-output-cache") && takesOutputCache)
+            options.printOutputCache = true;
+        else if (option == QLatin1String("--help") || option == QLatin1String("-h"))
+            options.help = true;
+        else
+            return std::nullopt;
+    }
+    return options;
+}
+
+std::optional<int> ProgramStartup::begin(QApplication& app)
+{
+    QCoreApplication::setApplicationName(program_);
+    const auto options = parseOptions(app.arguments().mid(1), takesOutputCache_);
+    if (!options) {
+        std::fputs(usage_, stderr);
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(usage_, stdout);
+        return 0;
+    }
+    options_ = *options;
+
+    instance_ = std::make_unique<platform::SessionSingleInstance>(
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), QDBusConnection::sessionBus());
+    const auto claim = instance_->claim(QStringLiteral("com.tarnwell.") + program_,
+                                        [name = logName_] { raiseWindows(name.constData()); });
+    if (claim == platform::SingleInstance::Claim::HandedOver) {
+        platform::log(logName_.constData(), QStringLiteral("runs already (process %1): asked it to show its windows")
+                                                .arg(instance_->runningProcess()));
+        return 0;
+    }
+    if (claim == platform::SingleInstance::Claim::Unanswered) {
+        platform::log(logName_.constData(), QStringLiteral("runs already (process %1) but does not answer; not starting "
+                                                           "a second copy")
+                                                .arg(instance_->runningProcess()));
+        return 1;
+    }
+    // Read lazily by every backend, so it must be set before the first sensor class loads.
+    if (!options_.simulatedComputer.isEmpty())
+        qputenv("KELVARO_SIMULATED_COMPUTER", QFile::encodeName(options_.simulatedComputer));
+
+    platform::Bundle::setMain(platform::Bundle::forProgram(program_));
+    if (const auto bundle = platform::Bundle::main())
+        QCoreApplication::setApplicationVersion(
+            platform::values::toString(bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")))
+                .value_or(QString()));
+    TEVSensorClassLoader::loadAll();
+    QGuiApplication::setWindowIcon(applicationIcon());
+    // Windows come and go (the splash, the tray's); the program runs until it is told to quit.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    terminationSignals_ = std::make_unique<TerminationSignals>([name = logName_](int signal) {
+        platform::log(name.constData(), QStringLiteral("signal %1 received, quitting").arg(signal));
+        // exit(), not quit(): a quit request closes every window first, and the windows that are open must
+        // still be open when the controller records them for the next launch.
+        QCoreApplication::exit(0);
+    });
+    if (!terminationSignals_->install())
+        platform::log(logName_.constData(), QStringLiteral("could not watch for termination signals; only the menu quits"));
+    return std::nullopt;
+}
+
+int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycle lifecycle)
+{
+    // One diagnostic line once the local computer's sensors are connected: scripts wait for it.
+    const auto readyObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        MonitoringClient::isReadyNotification, {}, [&](const platform::Notification& notification) {
+            const auto local = controller.localClient();
+            if (!local || notification.object.get() != local->notificationIdentity())
+                return;
+            // The next turn: the controller completes the client in its own observer of the same report.
+            QTimer::singleShot(0, &app, [this, &controller] {
+                if (const auto client = controller.localClient())
+                    platform::log(logName_.constData(), QStringLiteral("monitoring '%1' with %2 sensors")
+                                                .arg(client->machineName())
+                                                .arg(controller.universalIdentifiersOfConnectedSensors().size()));
+            });
+        });
+
+    bool launched = false;
+    lifecycle.willFinishLaunching();
+    QTimer::singleShot(0, &app, [&] {
+        launched = true;
+        // From here on a quit writes the preferences, and so does an exit without one.
+        if (lifecycle.saveAtExit)
+            armSaveAtExit(logName_, lifecycle.saveAtExit);
+        lifecycle.didFinishLaunching();
+    });
+    const auto quitting = QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
+        // A quit before the first turn has read no preferences: writing them would replace the stored ones.
+        g_saveAtExit = {};
+        if (!launched)
+            return;
+        launched = false;
+        if (options_.printOutputCache)
+            printOutputCache(controller);
+        for (const auto& client : controller.monitorClients())
+            if (const auto local = std::dynamic_pointer_cast<TEVMonitoringClient>(client))
+                captureThreads_.push_back(local->captureThread());
+        lifecycle.willTerminate();
+        platform::NotificationCenter::defaultCenter().post(platform::ApplicationWillTerminateNotification);
+    });
+
+    const int status = app.exec();
+    g_saveAtExit = {};
+    QObject::disconnect(quitting);
+    platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);
+    return status;
+}
+
+// The capture threads hand their last reference back to the main thread when they end; the loop must turn
+// until they have, or their QThreads would be destroyed while running.
+int ProgramStartup::finish(int status)
+{
+    const auto allGone = [&] {
+        return std::all_of(captureThreads_.cbegin(), captureThreads_.cend(),
+                           [](const auto& thread) { return thread.expired(); });
+    };
+    QTimer wake;
+    wake.start(50);
+    const QDeadlineTimer deadline(5000);
+    while (!allGone() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!allGone())
+        platform::log(logName_.constData(), QStringLiteral("a capture thread did not end within 5 s"));
+    QCoreApplication::processEvents();
+    return status;
+}

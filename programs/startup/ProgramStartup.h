@@ -1,0 +1,73 @@
+#pragma once
+// ProgramStartup: what both programs do around their application controller: the command line, the one
+// running copy per user, the bundle, the sensor classes and the application icon, the termination signals,
+// the line scripts wait for once the local computer is monitored, the launch and quit sequence (and the
+// saving at an exit without a quit), the output-cache print and the wait for the capture threads. One per
+// process, made by main() after the application object; main thread.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class ControllerCore;
+namespace platform {
+class SingleInstance;
+}
+class QApplication;
+class TEVCaptureThread;
+class TerminationSignals;
+
+class ProgramStartup {
+public:
+    struct Options {
+        QString simulatedComputer;
+        bool printOutputCache = false;
+        bool help = false;
+    };
+    // The program's controller at each step of its life.
+    struct Lifecycle {
+        std::function<void()> willFinishLaunching;
+        std::function<void()> didFinishLaunching;
+        std::function<void()> willTerminate;
+        // At an exit past the event loop (the X server gone): what must be saved, with no display call.
+        // Runs at most once, and never after willTerminate. Optional.
+        std::function<void()> saveAtExit;
+    };
+
+    // `usage` is printed for --help and for arguments not understood; --print-output-cache is an option
+    // only where `takesOutputCache`.
+    ProgramStartup(QString program, const char* usage, bool takesOutputCache);
+    ~ProgramStartup();
+    ProgramStartup(const ProgramStartup&) = delete;
+    ProgramStartup& operator=(const ProgramStartup&) = delete;
+
+    // Reads the command line, hands over to a running copy of the program, then sets up the bundle, the
+    // sensor classes, the application icon and the termination signals. A status when the program ends here
+    // (help, arguments not understood, another copy runs).
+    std::optional<int> begin(QApplication& app);
+    const Options& options() const { return options_; }
+
+    // Launches the controller, turns the event loop and quits through `lifecycle`; the loop's status.
+    int exec(QApplication& app, ControllerCore& controller, Lifecycle lifecycle);
+    // Once the controller is gone: waits until the capture threads have ended; answers `status`.
+    int finish(int status);
+
+    // Null when the arguments are not understood. The environment gives the defaults.
+    static std::optional<Options> parseOptions(QStringList args, bool takesOutputCache);
+
+private:
+    QString program_;
+    QByteArray logName_;
+    const char* usage_;
+    bool takesOutputCache_;
+    Options options_;
+    // Held on main()'s stack: an exit past the event loop leaves it to the kernel, not to a bus gone by then.
+    std::unique_ptr<platform::SingleInstance> instance_;
+    std::unique_ptr<TerminationSignals> terminationSignals_;
+    std::vector<std::weak_ptr<TEVCaptureThread>> captureThreads_;
+};

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Lite's "Launch Kelvaro and Quit Lite Version", chosen in its tray menu (trayer as the tray host) while
+# Kelvaro runs: Lite ends, the Kelvaro it started hands over to the running one, and one Kelvaro is left.
+# "bus": on a session bus of its own; "nobus": the bus address leads nowhere.
+# Usage (under xvfb-run -a): lite-handover-xvfb.sh KELVARO KELVAROLITE COMPUTER bus|nobus
+set -euo pipefail
+kelvaro=$1 lite=$2 computer=$3 mode=$4
+if [ "$mode" = bus ] && [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
+  KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+command -v trayer >/dev/null && command -v xdotool >/dev/null || { echo "trayer or xdotool missing"; exit 77; }
+
+scratch=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
+export XDG_RUNTIME_DIR=$scratch/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export KELVARO_NONINTERACTIVE=1
+unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
+[ "$mode" = bus ] || export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$scratch"/*.err; do echo "--- $f" >&2; cat "$f" >&2; done
+  exit 1
+}
+ready() { # PID LOGFILE PROGRAM
+  for _ in $(seq 1 600); do
+    grep -q "^$3: monitoring " "$2" && return 0
+    kill -0 "$1" 2>/dev/null || fail "$3 ended before it was ready"
+    sleep 0.1
+  done
+  fail "$3 was not ready within 60 s"
+}
+# Copies of a program in this test's session (the runtime folder tells them from those of other tests).
+running() { # PROGRAM
+  local n=0 p
+  for p in $(pgrep -x "$1" || true); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" && n=$((n + 1))
+  done
+  echo "$n"
+}
+
+trayer --edge top --align right --widthtype request --height 32 --iconspacing 4 --tint 0x303030 \
+  --transparent true --alpha 0 >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
+kelvaro_pid=$!
+pids+=($kelvaro_pid)
+ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
+"$lite" --simulate "$computer" 2>"$scratch/lite.err" &
+lite_pid=$!
+pids+=($lite_pid)
+ready "$lite_pid" "$scratch/lite.err" KelvaroLite
+
+# Lite's tray menu, opened on one of its icons; its last two commands are the launch and the quit.
+icon=''
+for _ in $(seq 1 50); do
+  icon=$(xdotool search --pid "$lite_pid" --class KelvaroLite 2>/dev/null | head -1) || true
+  [ -n "$icon" ] && break
+  sleep 0.2
+done
+[ -n "$icon" ] || fail "Lite shows no tray icon"
+xdotool mousemove --window "$icon" 8 8 click 3
+sleep 1
+xdotool key Up Up Return
+
+status=0
+for _ in $(seq 1 100); do
+  kill -0 "$lite_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$lite_pid" 2>/dev/null && fail "Lite did not quit on its menu's launch command"
+wait "$lite_pid" || status=$?
+[ "$status" -eq 0 ] || fail "Lite ended with status $status"
+# The Kelvaro that Lite started writes to Lite's standard error.
+for _ in $(seq 1 100); do
+  grep -q "^Kelvaro: runs already (process $kelvaro_pid)" "$scratch/lite.err" && break
+  sleep 0.1
+done
+grep -q "^Kelvaro: runs already (process $kelvaro_pid)" "$scratch/lite.err" || fail "the Kelvaro started by Lite did not hand over"
+for _ in $(seq 1 50); do
+  [ "$(running Kelvaro)" = 1 ] && break
+  sleep 0.1
+done
+[ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
+[ "$(running KelvaroLite)" = 0 ] || fail "Lite still runs"
+grep -q '^Kelvaro: another start asked for the windows' "$scratch/kelvaro.err" || fail "the running Kelvaro was not asked"
+
+kill -TERM "$kelvaro_pid"
+wait "$kelvaro_pid" || fail "Kelvaro did not end cleanly"
+echo "Lite handed over to the running Kelvaro ($mode); one Kelvaro was left"
