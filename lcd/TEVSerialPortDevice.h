@@ -40,7 +40,8 @@ public:
     bool sendData(const QByteArray& data);
     bool isPortOpen() const { return port_ != nullptr; }
 
-    QString devicePresentationName() const override { return serialNumber(); }
+    // "Serial port ttyUSB0": the long stable name is the serial number's column.
+    QString devicePresentationName() const override;
     QString typeIdentifier() const override { return QStringLiteral("Serial"); }
     QString description() const override;
     const char* className() const override { return "TEVSerialPortDevice"; }
