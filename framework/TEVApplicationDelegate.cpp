@@ -31,7 +31,7 @@ namespace {
 
 const char* const kClassName = "TEVApplicationDelegate";
 // The maker's support address for feedback mail.
-const QString kSupportMailAddress = QStringLiteral("support@tarnwell.com");
+const QString kSupportMailAddress = QStringLiteral("support@kelvaro.example.org");
 
 std::shared_ptr<TEVApplicationDelegate> g_applicationDelegate;
 

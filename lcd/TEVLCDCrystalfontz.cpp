@@ -106,7 +106,23 @@ bool TEVLCDCrystalfontz::initializeDisplay()
     // Hide cursor; cursor home; scroll off; wrap on; custom character 0 = a small degree ring.
     static const char setup[] = {0x04, 0x01, 0x14, 0x17, 0x19, 0x00, 0x1C, 0x14, 0x1C, 0x00, 0x00, 0x00, 0x00, 0x00};
     TEVSerialPortDevice* port = serialPort();
-    return port && port->sendData(QByteArray(setup, sizeof setup));
+    if (!port || !port->sendData(QByteArray(setup, sizeof setup)))
+        return false;
+    setUpConnection_ = port->connectionCount();
+    if (!hardwareSettings_.isEmpty())
+        port->sendData(hardwareSettings_);
+    return true;
+}
+
+bool TEVLCDCrystalfontz::send(const QByteArray& bytes)
+{
+    // A port opened again may have a module that was switched off meanwhile: it is set up again first.
+    TEVSerialPortDevice* port = serialPort();
+    if (!port || !port->openPortIfDue())
+        return false;
+    if (setUpConnection_ != port->connectionCount() && !initializeDisplay())
+        return false;
+    return port->sendData(bytes);
 }
 
 void TEVLCDCrystalfontz::setDisplayEnabled(bool enabled)
@@ -118,11 +134,11 @@ void TEVLCDCrystalfontz::setDisplayEnabled(bool enabled)
 
 void TEVLCDCrystalfontz::setBrightness(float brightness, float contrast)
 {
-    TEVSerialPortDevice* port = serialPort();
-    if (!port)
+    if (!serialPort())
         return;
     const char command[] = {0x0E, char(percent(brightness)), 0x0F, char(percent(contrast))};
-    port->sendData(QByteArray(command, sizeof command));
+    hardwareSettings_ = QByteArray(command, sizeof command);
+    send(hardwareSettings_);
 }
 
 void TEVLCDCrystalfontz::setString(const QString& text)
@@ -131,8 +147,7 @@ void TEVLCDCrystalfontz::setString(const QString& text)
         return;
     QByteArray frame = flowString(text);
     frame.prepend(char(0x01)); // cursor home
-    if (TEVSerialPortDevice* port = serialPort())
-        port->sendData(frame);
+    send(frame);
 }
 
 quint8 TEVLCDCrystalfontz::lcdCharacterForUnicodeCharacter(char16_t character) const

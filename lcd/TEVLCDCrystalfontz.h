@@ -26,6 +26,7 @@ public:
     // Never a code below 0x20: those are the module's commands.
     static quint8 computedLCDCharacterForUnicodeCharacter(char16_t character);
 
+    // Also sends the last brightness and contrast.
     bool initializeDisplay();
 
 protected:
@@ -34,4 +35,8 @@ protected:
 private:
     TEVLCDCrystalfontz() = default;
     TEVSerialPortDevice* serialPort() const;
+    bool send(const QByteArray& bytes);
+
+    quint64 setUpConnection_ = 0; // the port's connection the module was set up on
+    QByteArray hardwareSettings_; // the last brightness and contrast command
 };

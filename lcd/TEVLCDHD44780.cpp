@@ -206,7 +206,10 @@ bool TEVLCDHD44780::setDisplayData(const QByteArray& data)
     const int columns = numberOfColumns();
     if (data.size() != qsizetype(lines) * columns)
         return false;
-    executeReturnHome();
+    // A failed report means the chip is gone or stalled, each further one would wait out its time-out
+    // again: the frame stops at the first, and the next frame tries afresh.
+    if (!executeReturnHome())
+        return false;
     const auto* bytes = reinterpret_cast<const quint8*>(data.constData());
     for (int line = 0; line < lines; ++line) {
         if (line >= int(lineStartAddresses_.size())) {
@@ -220,9 +223,10 @@ bool TEVLCDHD44780::setDisplayData(const QByteArray& data)
             break;
         }
         if (!setCursorToLine(quint8(line), 0))
-            continue;
+            return false;
         for (int column = 0; column < columns; column += 6)
-            sendRawLCDData(bytes + line * columns + column, std::min(6, columns - column), false);
+            if (!sendRawLCDData(bytes + line * columns + column, std::min(6, columns - column), false))
+                return false;
     }
     return true;
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -78,39 +79,57 @@ bool TEVSerialPortDevice::configureSerialPort()
         logLine(QStringLiteral("attempt to reopen serial port. Ignoring..."));
         return false;
     }
+    lastAttempt_ = platform::monotonicNow();
+    restored_ = false;
     const QString& path = entry_.devicePath;
     platform::SerialPort::Opening opening = opener_(path);
     using Step = platform::SerialPort::Step;
+    QString failure;
     switch (opening.failedStep) {
     case Step::None:
         break;
     case Step::Open:
-        logLine(QStringLiteral("failed to open device path '%1', error %2 (%3)")
-                    .arg(path)
-                    .arg(opening.error)
-                    .arg(QString::fromLocal8Bit(std::strerror(opening.error))));
-        return false;
+        failure = QStringLiteral("failed to open device path '%1', error %2 (%3)")
+                      .arg(path)
+                      .arg(opening.error)
+                      .arg(QString::fromLocal8Bit(std::strerror(opening.error)));
+        break;
     case Step::ExclusiveAccess:
-        logLine(QStringLiteral("could not set exclusive access to %1").arg(path));
-        return false;
+        failure = QStringLiteral("could not set exclusive access to %1").arg(path);
+        break;
     case Step::GetSettings:
-        logLine(QStringLiteral("could not get port settings for %1").arg(path));
-        return false;
+        failure = QStringLiteral("could not get port settings for %1").arg(path);
+        break;
     case Step::SetSettings:
-        logLine(QStringLiteral("could not set communication parameters for port %1").arg(path));
-        return false;
+        failure = QStringLiteral("could not set communication parameters for port %1").arg(path);
+        break;
     case Step::ModemLines:
-        logLine(QStringLiteral("could not set handshake signals for port %1").arg(path));
+        failure = QStringLiteral("could not set handshake signals for port %1").arg(path);
+        break;
+    }
+    if (!failure.isEmpty() || !opening.port) {
+        if (!failure.isEmpty() && !std::exchange(failureLogged_, true))
+            logLine(failure);
         return false;
     }
-    if (!opening.port)
-        return false;
     if (!opening.modemLinesSet)
         logLine(QStringLiteral("port %1 has no modem control lines; DTR and RTS are left as they are").arg(path));
+    if (std::exchange(failureLogged_, false))
+        logLine(QStringLiteral("port %1 is open again").arg(path));
     port_ = std::move(opening.port);
+    ++connectionCount_;
     // The module needs a moment after the lines come up before it takes commands.
     platform::SerialPort::pause(std::chrono::seconds(1));
     return true;
+}
+
+bool TEVSerialPortDevice::openPortIfDue()
+{
+    if (port_)
+        return true;
+    if (restored_ || (lastAttempt_ && platform::monotonicNow() - *lastAttempt_ < RetryInterval))
+        return false;
+    return configureSerialPort();
 }
 
 bool TEVSerialPortDevice::restorePortConfiguration()
@@ -120,14 +139,24 @@ bool TEVSerialPortDevice::restorePortConfiguration()
         return false;
     }
     port_.reset();
+    restored_ = true;
     return true;
 }
 
 bool TEVSerialPortDevice::sendData(const QByteArray& data)
 {
-    if (data.isEmpty() || !port_)
+    if (data.isEmpty() || !openPortIfDue())
         return false;
-    return port_->write(data);
+    if (port_->write(data))
+        return true;
+    if (port_->hasFailed()) {
+        // Unplugged, most likely: it is opened again when it is back.
+        if (!std::exchange(failureLogged_, true))
+            logLine(QStringLiteral("lost port %1 (tried again every %2 s)").arg(entry_.devicePath).arg(RetryInterval.count()));
+        port_.reset();
+        lastAttempt_ = platform::monotonicNow();
+    }
+    return false;
 }
 
 QString TEVSerialPortDevice::description() const

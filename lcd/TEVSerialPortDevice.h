@@ -1,7 +1,8 @@
 #pragma once
 // TEVSerialPortDevice: a serial port with a Crystalfontz module on it. The display opens and sets up the
-// port when it is created (19200 baud, 8N1, raw, DTR and RTS on, then a settle time of 1 s); the port's
-// settings are put back when the object goes. Main thread.
+// port when it is created (19200 baud, 8N1, raw, DTR and RTS on, then a settle time of 1 s); a port that
+// could not be opened, or was lost, is tried again by later sends, at most once per RetryInterval. Writes
+// never wait for the module. The port's settings are put back when the object goes. Main thread.
 
 #include "lcd/TEVLCDController.h"
 
@@ -9,6 +10,7 @@
 #include "platform/lcd/SerialPort.h"
 #include "platform/lcd/SerialPorts.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +21,8 @@ public:
     // Opens and sets up the port at a path; tests put a recording link or a short-writing port there.
     using Opener = std::function<platform::SerialPort::Opening(const QString& path)>;
     using List = std::vector<std::shared_ptr<TEVSerialPortDevice>>;
+
+    static constexpr std::chrono::seconds RetryInterval{5};
 
     // On Linux the registry entry is the port's sysfs record: its stable name is the serial number and
     // presentation name, its device path the callout device. No entry, or one without name or path, gives
@@ -36,9 +40,14 @@ public:
     void initiateDisplayConnection() override { configureSerialPort(); }
     bool configureSerialPort();
     bool restorePortConfiguration();
-    // One frame or command, written whole; NO for no bytes or a closed port.
+    // One frame or command, written whole; NO for no bytes, a closed port (opened again first when due) or
+    // a frame the port cannot take now, which is dropped.
     bool sendData(const QByteArray& data);
     bool isPortOpen() const { return port_ != nullptr; }
+    // Opens a closed port when RetryInterval has passed since the last attempt; YES when the port is open.
+    bool openPortIfDue();
+    // Counts the successful openings: a module behind a port opened again may need setting up again.
+    quint64 connectionCount() const { return connectionCount_; }
 
     // "Serial port ttyUSB0": the long stable name is the serial number's column.
     QString devicePresentationName() const override;
@@ -55,4 +64,9 @@ private:
     platform::SerialPortEntry entry_;
     Opener opener_;
     std::unique_ptr<platform::SerialTransport> port_;
+    std::optional<platform::Clock::Duration> lastAttempt_;
+    // One failure is logged until the port works again: the retries would repeat it every few seconds.
+    bool failureLogged_ = false;
+    bool restored_ = false; // closed on purpose: no retries until it is configured again
+    quint64 connectionCount_ = 0;
 };

@@ -79,6 +79,10 @@ public:
     {
         return c_.windows_.makeHistoryWindow(&c_, &c_, preferences);
     }
+    void setWindowDefaultFont(qint64 tag) override { c_.setWindowDefaultFont(tag); }
+    void setWindowDefaultLabelRatio(qint64 tag) override { c_.setWindowDefaultLabelRatio(tag); }
+    void resetWindowBackgroundColor(qint64 tag) override { c_.resetWindowBackgroundColor(tag); }
+    void resetMenuBarFont() override { c_.resetMenuBarFont(); }
 
 private:
     AppController& c_;

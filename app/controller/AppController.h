@@ -197,6 +197,8 @@ private:
     std::shared_ptr<LCDManager> localLCDManager_;
     std::shared_ptr<platform::StatusItem> statusItem_;
     QString alertHandOffPath_ = kAlertHandOffPath;
+    // The no-voice warning goes out once: speech is asked for on every alert and tick.
+    bool warnedNoVoice_ = false;
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
     bool updating_ = false;

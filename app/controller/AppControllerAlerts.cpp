@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -53,9 +54,11 @@ void AppController::speak(const QString& text)
     const QString language = languageCodeOfActiveLocalization();
     const QString voice = NSSpeechSynthesizerTEVAdditions::bestVoiceToSpeakLanguageWithCode(language);
     if (voice.isEmpty()) {
-        platform::log(QStringLiteral("WARNING: could not speak because no valid voice for language '%1'.\n").arg(language));
+        if (!std::exchange(warnedNoVoice_, true))
+            platform::log(QStringLiteral("WARNING: could not speak because no valid voice for language '%1'.\n").arg(language));
         return;
     }
+    // A synthesizer that cannot start says why itself, once.
     platform::SpeechSynthesizer::shared()->startSpeaking(text, voice);
 }
 

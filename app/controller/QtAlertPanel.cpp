@@ -27,6 +27,7 @@ QtAlertPanel::QtAlertPanel()
     auto* layout = new QVBoxLayout(panel_.get());
     message_ = new QLabel(panel_.get());
     message_->setObjectName(QStringLiteral("alertPanelMessage"));
+    message_->setTextFormat(Qt::PlainText); // the message holds names the user typed
     message_->setWordWrap(true);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     message_->setMinimumWidth(360);

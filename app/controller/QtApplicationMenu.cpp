@@ -1,6 +1,7 @@
 #include "app/controller/QtApplicationMenu.h"
 
 #include "app/controller/AppController.h"
+#include "framework/widgets/TEVAboutPanel.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -11,12 +12,19 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QWindow>
 
 namespace {
 
 QString menuText(const char* key)
 {
     return ControllerCore::localized(QString::fromUtf8(key));
+}
+
+void orderFrontStandardTEVAboutPanel()
+{
+    if (TEVAboutPanel* panel = TEVAboutPanel::standardAboutPanel())
+        panel->openAboutPanel();
 }
 
 // The application's main window on paper, scaled to fit the page.
@@ -42,6 +50,9 @@ QtApplicationMenu::QtApplicationMenu(AppController& controller, QObject* parent)
     : QObject(parent), controller_(controller)
 {
     controller_.setMenuStateObserver([this] { refreshAll(); });
+    // The items that need a main window read the active one: their keys must work before a menu opens.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::focusWindowChanged, this, [this] { refreshAll(); });
 }
 
 QtApplicationMenu::~QtApplicationMenu()
@@ -63,7 +74,13 @@ QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
     const Item separator;
 
     Menu application{QStringLiteral("Kelvaro"), {
+        {menuText("About Kelvaro"), 0, [](qint64) { orderFrontStandardTEVAboutPanel(); }},
+        separator,
         {menuText("Preferences..."), 0, call(openPreferences), QStringLiteral("Ctrl+,")},
+        {menuText("Check for Updates..."), 0, member(&AppController::checkForSoftwareUpdate)},
+        separator,
+        {menuText("Send Feedback..."), 0, member(&AppController::contactAuthor)},
+        {menuText("Kelvaro Web Site"), 0, member(&AppController::contactWebSite)},
         separator,
         {menuText("Launch Kelvaro Lite"), 0, member(&AppController::launchSmallSibling)},
         separator,
@@ -229,6 +246,11 @@ QList<QAction*> QtApplicationMenu::dockMenuActions()
             {menuText("Extreme Values"), 0, member(&AppController::openMinMaxWindow)},
             {menuText("Open History Windows"), 0, member(&AppController::openHistoryWindows)},
             icon,
+            Item(),
+            {menuText("About Kelvaro"), 0, [](qint64) { orderFrontStandardTEVAboutPanel(); }},
+            {menuText("Check for Updates..."), 0, member(&AppController::checkForSoftwareUpdate)},
+            {menuText("Send Feedback..."), 0, member(&AppController::contactAuthor)},
+            {menuText("Kelvaro Web Site"), 0, member(&AppController::contactWebSite)},
             Item(),
             {menuText("Preferences..."), 0, [this](qint64) {
                  if (openPreferences)

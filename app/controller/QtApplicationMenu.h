@@ -24,7 +24,8 @@ public:
 
     // A menu bar for `window`, owned by it.
     QMenuBar* makeMenuBar(QWidget* window);
-    // What the tray's context menu ends with: the Dock menu's commands; owned by this object.
+    // What the tray's context menu ends with: the Dock menu's commands and the application's own (About,
+    // update check, feedback, web site, preferences, quit); owned by this object.
     QList<QAction*> dockMenuActions();
 
     // The preference window is shown by its owner.

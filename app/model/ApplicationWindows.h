@@ -216,6 +216,13 @@ public:
     // One per entry of the local history windows, in the same order.
     virtual QList<std::shared_ptr<HistoryWindow>>& historyWindowControllers() = 0;
     virtual std::shared_ptr<HistoryWindow> makeHistoryWindowController(const std::shared_ptr<HistoryWindowPreferences>& preferences) = 0;
+
+    // The panes' "Default" buttons, by tag: fonts 2000 (window) and 3000 (screen display), label ratios 4000
+    // and 5000, backgrounds 2000 (window) and 6000 (the history window selected in the History pane).
+    virtual void setWindowDefaultFont(qint64 tag) { (void)tag; }
+    virtual void setWindowDefaultLabelRatio(qint64 tag) { (void)tag; }
+    virtual void resetWindowBackgroundColor(qint64 tag) { (void)tag; }
+    virtual void resetMenuBarFont() {}
 };
 
 // The preference window with its toolbar of panes "0" … "10".

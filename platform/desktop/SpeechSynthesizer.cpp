@@ -1,11 +1,16 @@
 #include "platform/desktop/SpeechSynthesizer.h"
 
+#include "platform/desktop/Scheduler.h"
 #include "platform/foundation/Log.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <mutex>
 
 namespace platform {
@@ -17,7 +22,71 @@ std::shared_ptr<SpeechSynthesizer> g_synthesizer;
 // espeak-ng priorities run from 1 (preferred) to about 10; desirability grows the other way.
 constexpr int kDesirabilityBase = 100;
 
+const char* const kClassName = "EspeakSpeechSynthesizer";
+
+// The first line that says something: ALSA's first complaint names the missing card, the last is a bare
+// "error: No such file or directory".
+QString firstLine(const QByteArray& output)
+{
+    for (const QByteArray& line : output.split('\n'))
+        if (!line.trimmed().isEmpty())
+            return QString::fromLocal8Bit(line.trimmed()).left(200);
+    return {};
+}
+
 } // namespace
+
+struct EspeakSpeechSynthesizer::State {
+    QList<QPointer<QProcess>> running;
+    QSet<QString> reported;
+
+    // Each reason once per synthesizer: an alert every 30 s, or a value every tick, would repeat it forever.
+    void reportOnce(const QString& reason, const QString& message)
+    {
+        if (reported.contains(reason))
+            return;
+        reported.insert(reason);
+        log(kClassName, message);
+    }
+    void forget(QProcess* process)
+    {
+        running.removeIf([process](const QPointer<QProcess>& p) { return !p || p == process; });
+    }
+};
+
+EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(const QString& program) : program_(program), state_(std::make_shared<State>()) {}
+
+EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() = default;
+
+QString EspeakSpeechSynthesizer::programPath()
+{
+    const QString path = program_.contains(QLatin1Char('/')) ? (QFileInfo(program_).isExecutable() ? program_ : QString())
+                                                             : QStandardPaths::findExecutable(program_);
+    if (path.isEmpty())
+        state_->reportOnce(QStringLiteral("missing"),
+                           QStringLiteral("%1 was not found%2; speech is not available")
+                               .arg(program_, program_.contains(QLatin1Char('/')) ? QString() : QStringLiteral(" on the PATH")));
+    return path;
+}
+
+int EspeakSpeechSynthesizer::runningUtterances() const
+{
+    state_->forget(nullptr);
+    return int(state_->running.size());
+}
+
+double EspeakSpeechSynthesizer::utteranceTimeLimit(const QString& text)
+{
+    return 10.0 + 0.25 * double(text.size());
+}
+
+QString EspeakSpeechSynthesizer::defaultVoice()
+{
+    for (const Voice& voice : voices())
+        if (voice.identifier == kDefaultVoice)
+            return kDefaultVoice;
+    return voices().isEmpty() ? QString() : voices().constFirst().identifier;
+}
 
 std::shared_ptr<SpeechSynthesizer> SpeechSynthesizer::shared()
 {
@@ -63,17 +132,26 @@ const QList<EspeakSpeechSynthesizer::Voice>& EspeakSpeechSynthesizer::voices()
     if (listed_)
         return voices_;
     listed_ = true;
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
+    const QString program = programPath();
     if (program.isEmpty())
-        return voices_; // speech is optional: no voices, no message
+        return voices_;
     QProcess process;
     process.start(program, {QStringLiteral("--voices")});
-    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    if (!process.waitForFinished(voiceListTimeoutMs_) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        const bool hung = process.state() != QProcess::NotRunning;
         process.kill();
-        log("EspeakSpeechSynthesizer", QStringLiteral("could not list the voices of %1").arg(program));
+        process.waitForFinished(1000);
+        state_->reportOnce(QStringLiteral("voices"),
+                           hung ? QStringLiteral("%1 --voices gave no answer within %2 ms; speech is not available")
+                                      .arg(program)
+                                      .arg(voiceListTimeoutMs_)
+                                : QStringLiteral("could not list the voices of %1: %2; speech is not available")
+                                      .arg(program, firstLine(process.readAllStandardError())));
         return voices_;
     }
     voices_ = parseVoiceList(process.readAllStandardOutput());
+    if (voices_.isEmpty())
+        state_->reportOnce(QStringLiteral("voices"), QStringLiteral("%1 lists no voices; speech is not available").arg(program));
     return voices_;
 }
 
@@ -98,30 +176,62 @@ QVariantMap EspeakSpeechSynthesizer::attributesForVoice(const QString& identifie
 
 bool EspeakSpeechSynthesizer::startSpeaking(const QString& text, const QString& identifier)
 {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("espeak-ng"));
-    if (program.isEmpty())
-        return false;
     QString file;
     for (const Voice& voice : voices())
         if (voice.identifier == identifier)
             file = voice.file;
     if (file.isEmpty())
         return false;
+    const QString program = programPath();
+    if (program.isEmpty())
+        return false;
+    if (runningUtterances() >= kMaxUtterances) {
+        state_->reportOnce(QStringLiteral("busy"),
+                           QStringLiteral("%1 utterances are still being spoken; further ones are dropped until one ends")
+                               .arg(kMaxUtterances));
+        return false;
+    }
     QStringList arguments{QStringLiteral("-v"), file, QStringLiteral("--stdin")};
     if (!waveOutputPath_.isEmpty())
         arguments << QStringLiteral("-w") << waveOutputPath_;
     // Parented to the application so it outlives this call; it deletes itself when espeak-ng is done.
     auto* process = new QProcess(QCoreApplication::instance());
-    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            process->deleteLater();
+    const std::weak_ptr<State> weakState = state_;
+    // Without a sound device espeak-ng still exits 0; only its error output tells.
+    QObject::connect(process, &QProcess::finished, process, [process, weakState](int exitCode, QProcess::ExitStatus status) {
+        const QString error = firstLine(process->readAllStandardError());
+        if (const auto state = weakState.lock()) {
+            state->forget(process);
+            if (status == QProcess::NormalExit && (exitCode != 0 || !error.isEmpty()))
+                state->reportOnce(QStringLiteral("failed"),
+                                  QStringLiteral("espeak-ng could not speak (exit code %1): %2; speech is not available")
+                                      .arg(exitCode)
+                                      .arg(error.isEmpty() ? QStringLiteral("no message") : error));
+        }
+        process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, weakState](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        if (const auto state = weakState.lock())
+            state->forget(process);
+        process->deleteLater();
     });
     process->start(program, arguments);
     if (!process->waitForStarted(5000)) {
-        log("EspeakSpeechSynthesizer", QStringLiteral("could not start %1").arg(program));
+        state_->reportOnce(QStringLiteral("start"), QStringLiteral("could not start %1: %2").arg(program, process->errorString()));
         return false;
     }
+    state_->running.append(process);
+    const double limit = utteranceTimeLimit(text);
+    Scheduler::shared()->afterSeconds(limit, [weakState, guarded = QPointer<QProcess>(process), limit] {
+        if (!guarded || guarded->state() == QProcess::NotRunning)
+            return;
+        if (const auto state = weakState.lock())
+            state->reportOnce(QStringLiteral("hung"),
+                              QStringLiteral("espeak-ng was still speaking after %1 s; it was ended").arg(limit));
+        guarded->kill();
+    });
     process->write(text.toUtf8());
     process->closeWriteChannel();
     return true;

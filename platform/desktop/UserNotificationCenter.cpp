@@ -22,6 +22,25 @@ const QString kDefaultAction = QStringLiteral("default");
 const QString kActionButton = QStringLiteral("action");
 
 std::atomic<int> g_connectionCount{0};
+
+// The body markup of the notification protocol is a small XML subset: these three keep a sensor's name
+// ("CPU <b>die</b>", "R&D") as its text.
+QString escapedMarkup(const QString& text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('&'))
+            escaped += QStringLiteral("&amp;");
+        else if (c == QLatin1Char('<'))
+            escaped += QStringLiteral("&lt;");
+        else if (c == QLatin1Char('>'))
+            escaped += QStringLiteral("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
 UserNotificationCenter* g_override = nullptr;
 
 } // namespace
@@ -61,6 +80,17 @@ UserNotificationCenter::UserNotificationCenter(const QString& applicationName, c
     }
     bus.connect(service_, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
     bus.connect(service_, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(onNotificationClosed(uint, uint)));
+    // A server without "body-markup" shows the body as it comes, escapes and all.
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("GetCapabilities"))), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *watcher;
+        if (reply.isError())
+            return;
+        bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+        capabilitiesKnown_ = true;
+    });
 }
 
 UserNotificationCenter::~UserNotificationCenter()
@@ -111,6 +141,8 @@ void UserNotificationCenter::deliverNotification(const UserNotification& notific
     QString body = notification.subtitle;
     if (!notification.informativeText.isEmpty())
         body += (body.isEmpty() ? QString() : QStringLiteral("\n")) + notification.informativeText;
+    if (bodyMarkup_)
+        body = escapedMarkup(body);
     QStringList actions{kDefaultAction, notification.title};
     if (notification.hasActionButton && !notification.actionButtonTitle.isEmpty())
         actions << kActionButton << notification.actionButtonTitle;

@@ -61,6 +61,9 @@ public:
     ~UserNotificationCenter() override;
 
     bool isConnected() const;
+    // Whether the server has answered which capabilities it has; until then the body is sent as markup,
+    // which nearly every server renders.
+    bool capabilitiesKnown() const { return capabilitiesKnown_; }
 
     void setDelegate(std::weak_ptr<UserNotificationCenterDelegate> delegate) { delegate_ = std::move(delegate); }
     std::shared_ptr<UserNotificationCenterDelegate> delegate() const { return delegate_.lock(); }
@@ -92,6 +95,8 @@ private:
     QString service_;
     QString connectionName_;
     bool connected_ = false;
+    bool capabilitiesKnown_ = false;
+    bool bodyMarkup_ = true; // "body-markup": the body's text is markup, so ours is escaped
     std::weak_ptr<UserNotificationCenterDelegate> delegate_;
     std::function<bool()> frontmost_;
     QList<std::shared_ptr<Record>> delivered_;

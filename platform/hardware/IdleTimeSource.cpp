@@ -59,8 +59,17 @@ std::shared_ptr<const IdleTimeSource> IdleTimeSource::shared()
         return s.simulated;
     }
     if (!s.live)
-        s.live = std::make_shared<LogindIdleTimeSource>();
+        s.live = live(qgetenv("DISPLAY"), !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
     return s.live;
+}
+
+std::shared_ptr<const IdleTimeSource> IdleTimeSource::live(const QByteArray& display, bool waylandSession)
+{
+    if (!display.isEmpty() && !waylandSession) {
+        if (auto x = XScreenSaverIdleTimeSource::create(display))
+            return x;
+    }
+    return std::make_shared<LogindIdleTimeSource>();
 }
 
 void IdleTimeSource::setShared(std::shared_ptr<const IdleTimeSource> source)

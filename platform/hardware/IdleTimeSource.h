@@ -1,8 +1,10 @@
 #pragma once
 // IdleTimeSource: how long the user has not touched keyboard or pointer, as the "IOHIDSystem" registry entry
-// publishes it. The live source asks logind; a simulated computer gives its fixed "IdleTime"; tests install
-// a fake. The process-wide source is replaceable and thread-safe; implementations must be too.
+// publishes it. The live source asks the X server's screen-saver extension, or logind where there is no X
+// display; a simulated computer gives its fixed "IdleTime"; tests install a fake. The process-wide source is
+// replaceable and thread-safe; implementations must be too.
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <memory>
@@ -20,8 +22,11 @@ public:
     virtual std::optional<quint64> idleNanoseconds() const = 0;
 
     // The source set last, else the selected simulated computer's "IdleTime" (nothing when it has none),
-    // else the live logind source. Never null.
+    // else the live source of $DISPLAY. Never null.
     static std::shared_ptr<const IdleTimeSource> shared();
+    // The X screen-saver source of `display` when it can be opened and a Wayland session does not own the
+    // seat (there the X server sees only its own clients' input), else logind's.
+    static std::shared_ptr<const IdleTimeSource> live(const QByteArray& display, bool waylandSession);
     // Null returns to the automatic choice.
     static void setShared(std::shared_ptr<const IdleTimeSource> source);
 };
@@ -37,6 +42,24 @@ public:
 private:
     mutable std::mutex mutex_;
     std::optional<quint64> nanoseconds_;
+};
+
+// The X screen-saver extension's idle time of one display (XScreenSaverQueryInfo: milliseconds since the
+// last input event, which every key press and pointer move resets), on a connection of its own. A reading
+// is one round trip to the X server. When the server goes away the source answers nothing from then on;
+// the program is not ended by it.
+class XScreenSaverIdleTimeSource final : public IdleTimeSource {
+public:
+    // Null when `display` cannot be opened or has no screen-saver extension.
+    static std::shared_ptr<XScreenSaverIdleTimeSource> create(const QByteArray& display);
+    ~XScreenSaverIdleTimeSource() override;
+    std::optional<quint64> idleNanoseconds() const override;
+
+    struct State;
+
+private:
+    XScreenSaverIdleTimeSource() = default;
+    std::unique_ptr<State> state_;
 };
 
 // logind's aggregate idle hint (org.freedesktop.login1.Manager IdleHint / IdleSinceHintMonotonic) on the

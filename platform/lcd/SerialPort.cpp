@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace platform {
@@ -41,9 +42,8 @@ SerialPort::Opening SerialPort::open(const QString& path, WriteCall write)
         return failure(-1, Step::Open);
     if (::ioctl(fd, TIOCEXCL) < 0)
         return failure(fd, Step::ExclusiveAccess);
-    // Non-blocking only for the open, which could otherwise wait for carrier.
-    if (::fcntl(fd, F_SETFL, 0) < 0)
-        return failure(fd, Step::Open);
+    // The descriptor stays non-blocking: the open could otherwise wait for carrier, and a write for a
+    // module that stopped reading.
     auto saved = std::make_unique<Saved>();
     if (::tcgetattr(fd, &saved->settings) < 0)
         return failure(fd, Step::GetSettings);
@@ -79,32 +79,62 @@ SerialPort::Opening SerialPort::open(const QString& path, WriteCall write)
 
 SerialPort::~SerialPort()
 {
-    ::tcdrain(fd_);
+    // What is queued may go out, for a bounded time: a stalled module must not hold up the quit.
+    const auto deadline = std::chrono::steady_clock::now() + DrainLimit;
+    const auto left = [&deadline] {
+        return int(std::max<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
+    };
+    while (!failed_ && !rest_.isEmpty() && writeSome(rest_) == Outcome::Full) {
+        pollfd request{fd_, POLLOUT, 0};
+        if (::poll(&request, 1, left()) <= 0)
+            break;
+    }
+    for (int queued = 0; !failed_ && ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && left() > 0;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::tcflush(fd_, TCOFLUSH);
     ::tcsetattr(fd_, TCSANOW, &saved_->settings);
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
 }
 
-bool SerialPort::write(const QByteArray& bytes)
+SerialPort::Outcome SerialPort::writeSome(QByteArray& bytes)
 {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = write_(fd_, data, size_t(left));
+    while (!bytes.isEmpty()) {
+        const ssize_t written = write_(fd_, bytes.constData(), size_t(bytes.size()));
         if (written > 0) {
-            data += written;
-            left -= written;
+            bytes.remove(0, qsizetype(written));
         } else if (written < 0 && errno == EINTR) {
             continue;
-        } else if (written < 0 && errno == EAGAIN) {
-            pollfd request{fd_, POLLOUT, 0};
-            if (::poll(&request, 1, 1000) <= 0)
-                return false;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return Outcome::Full;
         } else {
-            return false; // an error, or a device that takes nothing
+            failed_ = true; // an error, or a device that takes nothing
+            return Outcome::Failed;
         }
     }
-    return true;
+    return Outcome::Done;
+}
+
+bool SerialPort::write(const QByteArray& bytes)
+{
+    if (failed_)
+        return false;
+    if (!rest_.isEmpty() && writeSome(rest_) != Outcome::Done)
+        return false;
+    QByteArray frame = bytes;
+    const qsizetype size = frame.size();
+    switch (writeSome(frame)) {
+    case Outcome::Done:
+        return true;
+    case Outcome::Full:
+        if (frame.size() == size)
+            return false; // dropped whole: the stream stays in step with the module
+        rest_ = frame;
+        return true;
+    case Outcome::Failed:
+        return false;
+    }
+    return false;
 }
 
 void SerialPort::pause(Clock::Duration duration)

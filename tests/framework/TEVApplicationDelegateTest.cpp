@@ -305,7 +305,7 @@ TEST_F(ApplicationBase, IdentityTextsAndResumeError)
     kt::ScopedDesktopFakes fakes;
     delegate->contactAuthor();
     ASSERT_EQ(fakes.workspace->openedURLs.size(), 1);
-    EXPECT_EQ(fakes.workspace->openedURLs.first().toEncoded(), "mailto:support@tarnwell.com?subject=Feedback%20Kelvaro");
+    EXPECT_EQ(fakes.workspace->openedURLs.first().toEncoded(), "mailto:support@kelvaro.example.org?subject=Feedback%20Kelvaro");
     delegate->checkForSoftwareUpdate(); // no manager before the set-up: nothing happens
     EXPECT_TRUE(fakes.alerts->shown.isEmpty());
 }

@@ -49,7 +49,7 @@ TEST_F(TEVAboutPanelTest, RendersTheBundlesTextsOnTheBackdrop)
     EXPECT_TRUE(panel.copyrightField()->text().startsWith(QStringLiteral("Copyright")));
     EXPECT_EQ(panel.sloganLinkField()->stringValue(),
               QStringLiteral("There is no \u201CApp\u201D like that! Definitely not available on the App Store."));
-    EXPECT_EQ(panel.sloganLinkField()->linkedURL(), QUrl(QStringLiteral("https://www.tarnwell.com/kelvaro/")));
+    EXPECT_EQ(panel.sloganLinkField()->linkedURL(), QUrl(QStringLiteral("https://kelvaro.example.org/")));
 
     const QString credits = panel.creditsText()->document()->toPlainText();
     EXPECT_TRUE(credits.startsWith(QString(8, '\n')));

@@ -8,6 +8,7 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -182,4 +183,111 @@ TEST(TEVSerialPortDevice, DrivesACrystalfontzOverAPseudoTerminal)
         "TEVSerialPortDevice: failed to open device path '/nonexistent/tty', error 2 (No such file or directory)\n"));
     ::close(keepOpen);
     ::close(master);
+}
+
+namespace {
+
+// A pseudo-terminal standing in for a USB serial adapter with a module on it; the master is the module.
+struct ModulePty {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QString slave;
+    int keepOpen = -1; // the master reads EIO once no slave is open
+    ModulePty()
+    {
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return;
+        slave = QString::fromLatin1(::ptsname(master));
+        keepOpen = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+    ~ModulePty()
+    {
+        ::close(keepOpen);
+        ::close(master);
+    }
+    // What arrived, once there are at least `size` bytes (the pty hands them over on a kernel worker).
+    QByteArray read(qsizetype size = 0) const
+    {
+        QByteArray bytes;
+        char buffer[4096];
+        kelvaro::test::waitFor([&] {
+            for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+                bytes.append(buffer, n);
+            return bytes.size() >= size;
+        });
+        return bytes;
+    }
+};
+
+} // namespace
+
+TEST(TEVSerialPortDevice, APortThatFailedToOpenIsOpenedAgainByALaterSendAtMostEveryFewSeconds)
+{
+    ModulePty pty;
+    ASSERT_FALSE(pty.slave.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ttyUSB0"); // the adapter is not plugged in yet
+    int attempts = 0;
+    auto port = TEVSerialPortDevice::createWithIORegistryEntry(platform::SerialPortEntry{"ttyUSB0", "ttyUSB0", path},
+                                                                [&attempts](const QString& at) {
+                                                                    ++attempts;
+                                                                    return platform::SerialPort::open(at);
+                                                                });
+    kelvaro::test::log().clear();
+    auto display = TEVLCDCrystalfontz::createForLCDController(port);
+    ASSERT_TRUE(display) << "a module whose port failed still has its display";
+    EXPECT_EQ(attempts, 1);
+
+    // Output ticks every 2 s: a try every RetryInterval, and one line in the log for all of them.
+    for (int tick = 0; tick < 10; ++tick) {
+        kelvaro::test::clock()->advanceSeconds(2);
+        display->setString(QStringLiteral("CPU 41"));
+    }
+    EXPECT_EQ(attempts, 1 + 3) << "at 6, 12 and 18 s";
+    EXPECT_EQ(kelvaro::test::log().count("failed to open device path"), 1) << kelvaro::test::log().lines().join("").toStdString();
+
+    // Plugged in: the next due try opens it, sets the module up again and sends the text.
+    ASSERT_TRUE(QFile::link(pty.slave, path));
+    kelvaro::test::clock()->advanceSeconds(TEVSerialPortDevice::RetryInterval.count());
+    display->setString(QStringLiteral("CPU 42"));
+    EXPECT_TRUE(port->isPortOpen());
+    const QByteArray expected = bytes({0x04, 0x01, 0x14, 0x17, 0x19, 0x00, 0x1C, 0x14, 0x1C, 0, 0, 0, 0, 0}) + "\x01" "CPU 42  " + QByteArray(8, ' ');
+    EXPECT_EQ(pty.read(expected.size()), expected);
+    EXPECT_TRUE(kelvaro::test::log().contains("is open again"));
+}
+
+TEST(TEVSerialPortDevice, AModuleThatStoppedReadingCostsFramesNeverTheCallersTime)
+{
+    ModulePty pty;
+    ASSERT_FALSE(pty.slave.isEmpty());
+    auto port = TEVSerialPortDevice::createWithIORegistryEntry(platform::SerialPortEntry{"pts", "pts", pty.slave});
+    ASSERT_TRUE(port->configureSerialPort());
+    // The module reads nothing from here on: 4 KB frames fill what the line can hold within a few sends.
+    auto frame = [](int i) { return QByteArray(4096, char('A' + i % 26)); };
+    int taken = 0;
+    int dropped = 0;
+    QElapsedTimer timer;
+    for (int i = 0; i < 64; ++i) {
+        timer.start();
+        (port->sendData(frame(i)) ? taken : dropped)++;
+        ASSERT_LT(timer.elapsed(), 500) << "send " << i << " waited for the module";
+    }
+    EXPECT_GT(taken, 0);
+    EXPECT_GT(dropped, 0);
+
+    // Reading again, the module gets whole frames only, each once, in order; the next one goes out.
+    QByteArray received = pty.read(qsizetype(taken) * 4096 - 4096); // the last one taken may be partly out
+    EXPECT_TRUE(port->sendData(frame(99)));
+    received += pty.read(qsizetype(taken + 1) * 4096 - received.size());
+    ASSERT_EQ(received.size() % 4096, 0);
+    for (qsizetype at = 0; at < received.size(); at += 4096)
+        EXPECT_EQ(received.mid(at, 4096), QByteArray(4096, received.at(at))) << at;
+    EXPECT_EQ(received.right(4096), frame(99));
+
+    // Stalled again at the quit: the port is put back within the bounded drain.
+    while (port->sendData(frame(0))) {
+    }
+    timer.start();
+    EXPECT_TRUE(port->restorePortConfiguration());
+    EXPECT_LT(timer.elapsed(), 2 * platform::SerialPort::DrainLimit.count());
 }

@@ -77,6 +77,23 @@ TEST(TEVLCDHD44780, SendsFramesLineByLineFromTheirStartAddresses)
     EXPECT_TRUE(lcd.take().empty());
 }
 
+TEST(TEVLCDHD44780, AFrameStopsAtItsFirstFailedReport)
+{
+    Hd44780 lcd;
+    lcd.take();
+    const int opens = lcd.recording->opens;
+    lcd.recording->failAll = true; // each report would wait out its time-out again
+    lcd.display->setString(QStringLiteral("AB\nC"));
+    EXPECT_EQ(lcd.recording->failures, 1);
+    EXPECT_EQ(lcd.recording->opens, opens);
+    lcd.display->setString(QStringLiteral("AB\nC"));
+    EXPECT_EQ(lcd.recording->failures, 2);
+    EXPECT_EQ(lcd.recording->opens, opens + 1) << "the next frame opens the chip again";
+    lcd.recording->failAll = false;
+    lcd.display->setString(QStringLiteral("AB\nC"));
+    EXPECT_EQ(lcd.take().size(), 7u) << "and a chip that answers again gets whole frames";
+}
+
 TEST(TEVLCDHD44780, LinesWithoutAStartAddressAreNotSent)
 {
     Hd44780 lcd;

@@ -16,6 +16,8 @@ struct Recording {
     std::vector<QByteArray> writes; // one entry per report or serial write
     int opens = 0;
     bool failNext = false;
+    bool failAll = false; // a chip that stopped answering
+    int failures = 0;
 };
 
 class RecordingIoWarrior final : public platform::IoWarriorTransport {
@@ -23,8 +25,10 @@ public:
     explicit RecordingIoWarrior(std::shared_ptr<Recording> recording) : recording_(std::move(recording)) {}
     bool writeReport(const quint8* bytes, qsizetype count) override
     {
-        if (std::exchange(recording_->failNext, false))
+        if (std::exchange(recording_->failNext, false) || recording_->failAll) {
+            ++recording_->failures;
             return false;
+        }
         recording_->writes.emplace_back(reinterpret_cast<const char*>(bytes), count);
         return true;
     }

@@ -107,7 +107,7 @@ void FakeNotificationService::CloseNotification(uint id)
 
 QStringList FakeNotificationService::GetCapabilities()
 {
-    return {QStringLiteral("actions"), QStringLiteral("body")};
+    return capabilities;
 }
 
 void FakeNotificationService::emitActionInvoked(uint id, const QString& key)

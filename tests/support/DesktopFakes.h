@@ -100,6 +100,7 @@ public:
 
     QList<NotifyCall> notifies;
     QList<uint> closed;
+    QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body")};
 
     void emitActionInvoked(uint id, const QString& key);
     void emitNotificationClosed(uint id, uint reason);

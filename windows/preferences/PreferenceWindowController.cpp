@@ -10,6 +10,7 @@
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/OpenPanel.h"
 #include "platform/desktop/Workspace.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "sensors/TEVBatteryInfo.h"
@@ -49,10 +50,12 @@
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QSet>
+#include <QShortcut>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -96,30 +99,48 @@ QString plainNumber(double value)
     return TEVStringFormat::withNumber("%g", value);
 }
 
-// A number typed into a field, read as C reads it; the user's decimal comma is accepted too.
-std::optional<double> numberInField(const QLineEdit* field)
+// A number as the user writes it ("2,5" in German), else as C writes it ("2.5", which is how fields show it).
+std::optional<double> numberInText(const QString& typed)
 {
-    const QString text = field->text().trimmed();
+    const QString text = typed.trimmed();
     bool ok = false;
-    double value = QLocale::c().toDouble(text, &ok);
+    double value = QLocale().toDouble(text, &ok);
     if (!ok)
-        value = QLocale().toDouble(text, &ok);
+        value = QLocale::c().toDouble(text, &ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
 }
+std::optional<double> numberInField(const QLineEdit* field)
+{
+    return numberInText(field->text());
+}
 
 // Fields that show a stored number remember what they showed: while the user has not changed the text the
-// stored value stands, so a value the text rounds is not replaced by its rounding.
+// stored value stands, so a value the text rounds is not replaced by its rounding. Live edits store each
+// valid keystroke, so a field also keeps the text it showed before the edit began: an edit that ends
+// invalid goes back to it, not to the last valid keystroke ("2" of "2,5").
 const char kLoadedText[] = "kelvaroLoadedText";
-void showNumber(QLineEdit* field, const QString& text)
+const char kTextBeforeEdit[] = "kelvaroTextBeforeEdit";
+void showStored(QLineEdit* field, const QString& text)
 {
     field->setText(text);
     field->setProperty(kLoadedText, text);
+    field->setProperty(kTextBeforeEdit, text);
 }
 bool isUnchanged(const QLineEdit* field)
 {
     return field->property(kLoadedText).toString() == field->text();
+}
+QString textBeforeEdit(const QLineEdit* field)
+{
+    return field->property(kTextBeforeEdit).toString();
+}
+// The edit has ended with what the field shows now stored.
+void endEdit(QLineEdit* field)
+{
+    field->setProperty(kLoadedText, field->text());
+    field->setProperty(kTextBeforeEdit, field->text());
 }
 
 // Likewise for pop-ups, matrices and sliders that show a stored value through a mapping that may lose it.
@@ -337,7 +358,8 @@ QString PreferenceWindowController::dockCountMessage(quint64 count)
                                         "Currently one value is selected to be visible in the Dock.",
                                         "Currently two values are selected to be visible in the Dock."};
     const QString first = count < 3 ? localized(QString::fromLatin1(lines[count])) : QString();
-    return first + QLatin1Char('\n') + localized(QStringLiteral("Use the 'Monitor' menu to modify."));
+    return first + QLatin1Char('\n')
+           + localized(QStringLiteral("To change it, use Display > Application Icon in the menu bar of a Kelvaro window, or Application Icon in the tray icon's menu."));
 }
 
 QString PreferenceWindowController::menuBarCountMessage(quint64 count)
@@ -350,7 +372,8 @@ QString PreferenceWindowController::menuBarCountMessage(quint64 count)
     else
         first = fillFormat(localized(QStringLiteral("Currently %llu values are selected to be visible in the menu bar.")),
                            {qint64(count)});
-    return first + QLatin1Char('\n') + localized(QStringLiteral("Use the 'Monitor' menu to modify."));
+    return first + QLatin1Char('\n')
+           + localized(QStringLiteral("To change it, use Display > Menu Bar in the menu bar of a Kelvaro window."));
 }
 
 QString PreferenceWindowController::voiceModeMessage(qint64 mode)
@@ -359,7 +382,8 @@ QString PreferenceWindowController::voiceModeMessage(qint64 mode)
                                         "Speech output is currently restricted to alert messages only.",
                                         "Speech output is fully activated."};
     const QString first = mode >= 0 && mode < 3 ? localized(QString::fromLatin1(lines[mode])) : QString();
-    return first + QLatin1Char('\n') + localized(QStringLiteral("Use the 'Monitor' menu to modify."));
+    return first + QLatin1Char('\n')
+           + localized(QStringLiteral("To change it, use Display > Speech in the menu bar of a Kelvaro window."));
 }
 
 bool PreferenceWindowController::smartIntervalPreventsDiskSleep(qint64 spindownMinutes, quint64 smartIntervalSeconds)
@@ -439,6 +463,10 @@ PreferenceWindowController::PreferenceWindowController()
         choose->setText(localized(choose->text()));
         connect(choose, &QPushButton::clicked, this, [this] { selectAlertApplication(); });
     }
+    // Closing is what writes the preferences: Escape does it as well as the menu's Close Window.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window_);
+    escape->setObjectName(QStringLiteral("preferenceWindowEscape"));
+    connect(escape, &QShortcut::activated, window_, &QWidget::close);
     // Wide enough for the whole toolbar: an item behind its overflow menu could not be chosen.
     window_->resize(std::max(860, toolbar_->sizeHint().width() + 16), 620);
 }
@@ -527,6 +555,38 @@ void PreferenceWindowController::connectControls()
     for (const char* name : {"windowFontButton", "screenFontButton", "menuBarFontButton"})
         if (auto* button = control<QPushButton>(QString::fromLatin1(name)))
             connect(button, &QPushButton::clicked, this, [this, button] { changeValueCellFont(button->property("tag").toInt()); });
+    // The "Default" buttons beside the settings they reset; a font panel open on a reset font goes.
+    const auto reset = [this](const char* name, auto action) {
+        if (auto* button = control<QPushButton>(QString::fromLatin1(name)))
+            connect(button, &QPushButton::clicked, this, [this, button, action] {
+                if (!owner_)
+                    return;
+                const QList<int> historyRows = tables_->selectedHistoryWindowRows();
+                action(*owner_, button->property("tag").toLongLong());
+                // The reload after a reset empties the tables' selections: the History pane keeps showing
+                // the window it showed.
+                QTableView* history = tables_->historyWindowTable();
+                if (history && tables_->selectedHistoryWindowRows().isEmpty())
+                    for (const int row : historyRows)
+                        if (row < history->model()->rowCount())
+                            history->selectionModel()->select(history->model()->index(row, 0),
+                                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            });
+    };
+    const auto font = [this](PreferenceWindowOwner& owner, qint64 tag) {
+        if (fontPanel_)
+            fontPanel_->close();
+        tag == 0 ? owner.resetMenuBarFont() : owner.setWindowDefaultFont(tag);
+    };
+    const auto ratio = [](PreferenceWindowOwner& owner, qint64 tag) { owner.setWindowDefaultLabelRatio(tag); };
+    const auto background = [](PreferenceWindowOwner& owner, qint64 tag) { owner.resetWindowBackgroundColor(tag); };
+    reset("windowDefaultFontButton", font);
+    reset("screenDefaultFontButton", font);
+    reset("menuBarDefaultFontButton", font);
+    reset("windowDefaultLabelRatioButton", ratio);
+    reset("screenWindowDefaultLabelRatioButton", ratio);
+    reset("standardWindowDefaultColorButton", background);
+    reset("historyDefaultBackgroundButton", background);
 }
 
 // --- PreferenceWindow --------------------------------------------------------------------------------------
@@ -538,6 +598,10 @@ QWidget* PreferenceWindowController::window()
 
 void PreferenceWindowController::showWindow()
 {
+    // The application's menus, with their Close Window and Quit keys, as every main window has them; made
+    // at the first showing because the program registers the maker after making this window.
+    if (!window_->menuWidget())
+        platform::ApplicationMenuBar::installInto(window_);
     if (selectedPane_ < 0)
         selectPreferencePaneAtIndex(0);
     updatePreferenceWindow();
@@ -680,7 +744,7 @@ void PreferenceWindowController::loadGlobalControls(const MonitorPreferences& pr
     control<QLabel>(QStringLiteral("menuBarMessageField"))->setText(menuBarCountMessage(prefs.numberOfMenuBarValues()));
     const quint64 minutes = prefs.autosaveHistoryMinutes();
     control<QCheckBox>(QStringLiteral("historyAutosaveButton"))->setChecked(minutes != 0);
-    showNumber(control<QLineEdit>(QStringLiteral("historyAutosaveField")), QString::number(minutes != 0 ? minutes : 60));
+    showStored(control<QLineEdit>(QStringLiteral("historyAutosaveField")), QString::number(minutes != 0 ? minutes : 60));
     control<QLabel>(QStringLiteral("speechStateField"))->setText(voiceModeMessage(prefs.voiceMode()));
     refreshTimeFields();
 }
@@ -742,7 +806,7 @@ void PreferenceWindowController::loadMachineControls(MachinePreferences& prefs, 
     // Speech
     selectTag(buttonGroup(QStringLiteral("speechModeButtons")), prefs.talksInIntervals() ? 1 : 0);
     control<QCheckBox>(QStringLiteral("speechDifferenceSwitch"))->setChecked(prefs.talkOnCustomizedDelta());
-    showNumber(control<QLineEdit>(QStringLiteral("speechDifferenceField")), plainNumber(prefs.talkDeltaValue()));
+    showStored(control<QLineEdit>(QStringLiteral("speechDifferenceField")), plainNumber(prefs.talkDeltaValue()));
     control<QSlider>(QStringLiteral("speechUpdateSlider"))->setValue(int(std::min<quint64>(prefs.talkIntervalMultiplier(), 20)));
     control<QCheckBox>(QStringLiteral("speechNameSwitch"))->setChecked(prefs.talksSensorNames());
     // Alert actions
@@ -783,25 +847,29 @@ void PreferenceWindowController::changePreferenceValue()
     auto* autosaveField = control<QLineEdit>(QStringLiteral("historyAutosaveField"));
     quint64 minutes = 0;
     if (control<QCheckBox>(QStringLiteral("historyAutosaveButton"))->isChecked()) {
-        const quint64 shown = global->autosaveHistoryMinutes() != 0 ? global->autosaveHistoryMinutes() : 60;
+        const auto before = numberInText(textBeforeEdit(autosaveField));
+        const quint64 shown = before && *before >= double(kAutosaveMinutesMin) && *before <= double(kAutosaveMinutesMax)
+                                  ? quint64(*before)
+                                  : 60;
         const auto typed = numberInField(autosaveField);
         if (isUnchanged(autosaveField) && global->autosaveHistoryMinutes() != 0) {
             minutes = global->autosaveHistoryMinutes();
         } else if (!typed) {
-            // Not a number: the value shown before stands.
+            // Not a number: the value shown before the edit stands.
             beep();
             minutes = shown;
-            showNumber(autosaveField, QString::number(minutes));
+            showStored(autosaveField, QString::number(minutes));
         } else {
             const double whole = std::trunc(*typed);
             minutes = quint64(std::clamp(whole, double(kAutosaveMinutesMin), double(kAutosaveMinutesMax)));
             if (double(minutes) != whole) {
                 beep();
-                showNumber(autosaveField, QString::number(minutes));
+                showStored(autosaveField, QString::number(minutes));
             }
         }
     }
     global->setAutosaveHistoryMinutes(minutes);
+    endEdit(autosaveField);
 
     if (const auto prefs = localPreferences())
         storeMachineControls(*prefs, *global);
@@ -830,9 +898,19 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
         QButtonGroup* group = buttonGroup(QString::fromLatin1(name));
         return isUnchanged(group) ? stored : textAlignmentForCellIndex(group->checkedId());
     };
-    // 2. The gauge selected in the outline.
+    // 2. The gauge selected in the outline. A sensor without a name would have no label anywhere: an empty
+    // name is refused and the one from before the edit comes back.
     if (const auto gauge = tables_->selectedGauge()) {
-        gauge->setCustomName(control<QLineEdit>(QStringLiteral("sensorNameField"))->text());
+        auto* name = control<QLineEdit>(QStringLiteral("sensorNameField"));
+        if (name->text().trimmed().isEmpty()) {
+            beep();
+            QString before = textBeforeEdit(name);
+            if (before.trimmed().isEmpty())
+                before = gauge->localizedLocation();
+            name->setText(before);
+        }
+        endEdit(name);
+        gauge->setCustomName(name->text());
         gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
         gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
         // The switch marks a deactivated sensor.
@@ -873,21 +951,24 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
             history->setGraphBackgroundColor(control<ColorWell>(QStringLiteral("historyBackgroundColorWell"))->color());
     // 8. Speech.
     prefs.setTalkOnCustomizedDelta(control<QCheckBox>(QStringLiteral("speechDifferenceSwitch"))->isChecked());
-    if (auto* delta = control<QLineEdit>(QStringLiteral("speechDifferenceField")); !isUnchanged(delta)) {
+    auto* delta = control<QLineEdit>(QStringLiteral("speechDifferenceField"));
+    if (!isUnchanged(delta)) {
         if (const auto typed = numberInField(delta)) {
             const float clamped = std::clamp(float(*typed), kTalkDeltaMin, kTalkDeltaMax);
             if (clamped != float(*typed)) {
                 beep();
-                showNumber(delta, plainNumber(clamped));
-            } else {
-                delta->setProperty(kLoadedText, delta->text());
+                showStored(delta, plainNumber(clamped));
             }
             prefs.setTalkDelta(clamped);
         } else {
             beep();
-            showNumber(delta, plainNumber(prefs.talkDeltaValue()));
+            const auto before = numberInText(textBeforeEdit(delta));
+            if (before && *before >= double(kTalkDeltaMin) && *before <= double(kTalkDeltaMax))
+                prefs.setTalkDelta(float(*before));
+            showStored(delta, plainNumber(prefs.talkDeltaValue()));
         }
     }
+    endEdit(delta);
     // 9. The thresholds of the gauge selected in the alert table.
     const QList<qint64> alertRows = selectedRows(control<QAbstractItemView>(QStringLiteral("alertSensorTable")));
     const QStringList& triggers = prefs.alertTriggerSensorNames();
@@ -902,7 +983,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
                 if (const auto typed = numberInField(field))
                     return *typed;
                 beep();
-                showNumber(field, plainNumber(stored));
+                showStored(field, plainNumber(stored));
                 return stored;
             };
             const double high = threshold(highField, gauge->highThreshold());
@@ -912,7 +993,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
             gauge->setHighThreshold(high);
             if (gauge->isEnabledHighThresholdAlert() && gauge->isEnabledLowThresholdAlert() && low > high) {
                 low = high - 1.0;
-                showNumber(lowField, plainNumber(low));
+                showStored(lowField, plainNumber(low));
                 beep();
             }
             gauge->setLowThreshold(low);
@@ -980,7 +1061,9 @@ void PreferenceWindowController::controlTextDidChange(QLineEdit* field)
     if (name == QLatin1String("sensorNameField") || name == QLatin1String("sensorShortNameField")
         || name == QLatin1String("sensorSpeechNameField")) {
         if (const auto gauge = tables_->selectedGauge()) {
-            gauge->setCustomName(control<QLineEdit>(QStringLiteral("sensorNameField"))->text());
+            // Until the edit ends, an emptied name leaves the stored one.
+            if (const QString typed = control<QLineEdit>(QStringLiteral("sensorNameField"))->text(); !typed.trimmed().isEmpty())
+                gauge->setCustomName(typed);
             gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
             gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
         }
@@ -1178,6 +1261,10 @@ void PreferenceWindowController::selectSensorTableEntry()
     }
     setGroupEnabled(switches, gauge != nullptr);
     fields->setEnabled(gauge != nullptr);
+    // Thresholds are in the unit the values are shown in.
+    const QString unit = gauge ? gauge->localizedUnit() : QString();
+    control<QLabel>(QStringLiteral("alertHighThresholdUnit"))->setText(unit);
+    control<QLabel>(QStringLiteral("alertLowThresholdUnit"))->setText(unit);
     if (!gauge) {
         headline->setText(localized(QStringLiteral("No or multiple sensors selected")));
         subheadline->clear();
@@ -1188,8 +1275,8 @@ void PreferenceWindowController::selectSensorTableEntry()
                                     {rows.first() + 1, qint64(prefs->alertTriggerSensorNames().size())}));
     setTagChecked(switches, 0, gauge->isEnabledHighThresholdAlert());
     setTagChecked(switches, 1, gauge->isEnabledLowThresholdAlert());
-    showNumber(control<QLineEdit>(QStringLiteral("alertHighThresholdField")), plainNumber(gauge->highThreshold()));
-    showNumber(control<QLineEdit>(QStringLiteral("alertLowThresholdField")), plainNumber(gauge->lowThreshold()));
+    showStored(control<QLineEdit>(QStringLiteral("alertHighThresholdField")), plainNumber(gauge->highThreshold()));
+    showStored(control<QLineEdit>(QStringLiteral("alertLowThresholdField")), plainNumber(gauge->lowThreshold()));
 }
 
 void PreferenceWindowController::selectHistoryWindowEntry()
@@ -1209,6 +1296,7 @@ void PreferenceWindowController::selectHistoryWindowEntry()
         headline->setText(localized(QStringLiteral("No or multiple history windows selected")));
     }
     well->setEnabled(history != nullptr);
+    control<QPushButton>(QStringLiteral("historyDefaultBackgroundButton"))->setEnabled(history != nullptr);
     control<QAbstractItemView>(QStringLiteral("historySensorTable"))->setEnabled(history != nullptr);
     setGroupEnabled(buttonGroup(QStringLiteral("historyNavigateButtons")), history != nullptr);
     updatePreferenceWindowState();
@@ -1236,7 +1324,7 @@ void PreferenceWindowController::selectGauge()
     if (gauge) {
         offline->setText(connected ? QString() : localized(QStringLiteral("This sensor is no longer connected.")));
         predefined->setText(connected ? gauge->localizedLocation() : QString());
-        name->setText(gauge->customName());
+        showStored(name, gauge->customName());
         shortName->setText(gauge->shortName());
         spoken->setText(gauge->spokenName());
         enable->setChecked(!gauge->isEnabled());

@@ -756,6 +756,19 @@ TEST_F(AlertsTest, ChangeSpeechFollowsTheDeltaAndNeverRepeatsAMissingValue)
     EXPECT_EQ(speech->spoken, QStringList{"no value ."});
 }
 
+TEST_F(AlertsTest, SpeechWithoutEspeakIsReportedOnceWithTheReason)
+{
+    QTemporaryDir empty;
+    platform::SpeechSynthesizer::setShared(std::make_shared<platform::EspeakSpeechSynthesizer>(empty.filePath("espeak-ng")));
+    kt::log().clear();
+    tick(4200);
+    tick(4300);
+    controller->speakActiveValues();
+    EXPECT_EQ(kt::log().count("WARNING: could not speak because no valid voice for language 'en'.\n"), 1)
+        << kt::log().lines().join("").toStdString();
+    EXPECT_EQ(kt::log().count("EspeakSpeechSynthesizer: " + empty.filePath("espeak-ng") + " was not found; speech is not available"), 1);
+}
+
 TEST_F(AlertsTest, TemperatureUnitChangesConvertTheThresholdsOfEveryTemperatureGauge)
 {
     const double high = gauge->highThreshold();
@@ -797,10 +810,13 @@ TEST_F(AlertsTest, TheNotificationReplacesTheLastAlert)
         GTEST_SKIP() << "no session bus (run under dbus-run-session)";
     kt::FakeNotificationService service;
     ASSERT_TRUE(service.isRegistered());
+    service.capabilities << "body-markup";
     platform::UserNotificationCenter center(QStringLiteral("Kelvaro"), service.serviceName());
     platform::UserNotificationCenter::setDefaultCenter(&center);
+    ASSERT_TRUE(kt::waitFor([&] { return center.capabilitiesKnown(); }));
     gauge->enableHighThresholdAlert(true);
     gauge->setHighThreshold(40);
+    gauge->setCustomName("CPU <b>die</b> & R&D"); // a name the user typed is text, never markup
     prefs->setAlertSendsGrowl(true);
     struct Delivered : platform::UserNotificationCenterDelegate {
         int count = 0;
@@ -818,8 +834,7 @@ TEST_F(AlertsTest, TheNotificationReplacesTheLastAlert)
     ASSERT_TRUE(kt::waitFor([&] { return service.notifies.size() == 2; }));
     platform::UserNotificationCenter::setDefaultCenter(nullptr);
     EXPECT_EQ(service.notifies.at(0).summary, "Sensor Alert");
-    EXPECT_TRUE(service.notifies.at(0).body.contains("Value has exceeded limit 40 (currently 42.5)."))
-        << service.notifies.at(0).body.toStdString();
+    EXPECT_EQ(service.notifies.at(0).body, "CPU &lt;b&gt;die&lt;/b&gt; &amp; R&amp;D\nValue has exceeded limit 40 (currently 42.5).");
     EXPECT_EQ(service.notifies.at(1).replacesId, service.notifies.at(0).id);
 }
 

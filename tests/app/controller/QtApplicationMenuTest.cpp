@@ -5,7 +5,11 @@
 #include "app/controller/QtApplicationMenu.h"
 #include "app/controller/QtGaugeResetPanel.h"
 #include "app/model/MonitorPreferences.h"
+#include "framework/TEVSoftwareUpdateManager.h"
+#include "framework/TEVUserDefaultsProxy.h"
+#include "framework/widgets/TEVAboutPanel.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "tests/support/DesktopFakes.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -13,6 +17,8 @@
 #include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -69,6 +75,56 @@ TEST(QtApplicationMenu, EveryWindowGetsAMenuBarWhoseCommandsReachTheController)
     ASSERT_FALSE(tray.isEmpty());
     EXPECT_EQ(tray.last()->text(), "Quit Kelvaro");
     EXPECT_NE(std::find_if(tray.cbegin(), tray.cend(), [](QAction* a) { return a->text() == "Application Icon"; }), tray.cend());
+}
+
+TEST(QtApplicationMenu, TheKelvaroMenuAndTheTrayOpenAboutUpdateCheckFeedbackAndWebSite)
+{
+    kelvaro::test::ScopedDesktopFakes fakes;
+    TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.menutest"));
+    // A repository without the update information: the check runs and says it could not reach it.
+    QTemporaryDir repository;
+    TEVSoftwareUpdateManager::setRepositoryURL(QUrl::fromLocalFile(repository.path()));
+    const auto restore = qScopeGuard([] {
+        TEVSoftwareUpdateManager::setRepositoryURL({});
+        TEVApplicationDelegate::setApplicationDelegate(nullptr);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
+    });
+    auto controller = std::make_shared<AppController>();
+    TEVApplicationDelegate::setApplicationDelegate(controller);
+    controller->applicationWillFinishLaunching();
+    ASSERT_TRUE(controller->updateManager());
+    QtApplicationMenu menus(*controller);
+    QWidget window;
+    new QVBoxLayout(&window);
+    platform::ApplicationMenuBar::setMaker([&menus](QWidget* w) { return menus.makeMenuBar(w); });
+    platform::ApplicationMenuBar::installInto(&window);
+    platform::ApplicationMenuBar::setMaker({});
+    auto* bar = qobject_cast<QMenuBar*>(window.layout()->menuBar());
+    ASSERT_NE(bar, nullptr);
+    QMenu tray;
+    tray.addActions(menus.dockMenuActions());
+
+    for (QWidget* menu : {static_cast<QWidget*>(bar->actions().first()->menu()), static_cast<QWidget*>(&tray)}) {
+        const auto item = [menu](const char* text) {
+            QAction* action = findAction(menu, QString::fromLatin1(text));
+            EXPECT_TRUE(action && action->isEnabled()) << text;
+            return action ? action : new QAction(menu);
+        };
+        fakes.alerts->shown.clear();
+        fakes.workspace->openedURLs.clear();
+        item("About Kelvaro")->trigger();
+        TEVAboutPanel* about = TEVAboutPanel::standardAboutPanel();
+        EXPECT_TRUE(about->isVisible());
+        EXPECT_TRUE(about->isAnimating());
+        about->closeAboutPanel();
+        item("Check for Updates...")->trigger();
+        ASSERT_EQ(fakes.alerts->shown.size(), 1);
+        EXPECT_EQ(fakes.alerts->shown.first().messageText, QStringLiteral("Could not contact update site"));
+        item("Send Feedback...")->trigger();
+        item("Kelvaro Web Site")->trigger();
+        EXPECT_EQ(fakes.workspace->openedURLs, QList<QUrl>({QUrl(QStringLiteral("mailto:support@kelvaro.example.org?subject=Kelvaro")),
+                                                           QUrl(QStringLiteral("https://kelvaro.example.org/"))}));
+    }
 }
 
 TEST(QtGaugeResetPanel, AnswersTheCheckedSettingsOrNothingWhenCancelled)

@@ -3,6 +3,7 @@
 
 #include "app/Kelvaro/TerminationSignals.h"
 #include "app/controller/AppController.h"
+#include "app/controller/QtAlertPanel.h"
 #include "app/controller/QtSplashWindow.h"
 #include "app/controller/QtWaitSheet.h"
 #include "app/controller/QtWarningPanel.h"
@@ -12,6 +13,7 @@
 #include "platform/foundation/Bundle.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QGuiApplication>
@@ -71,6 +73,18 @@ TEST(QtSplashWindow, ShowsCentredOnTheScreenUntilClosed)
     EXPECT_LE((splash.window()->geometry().center() - screenCentre()).manhattanLength(), 1);
     splash.close();
     EXPECT_FALSE(splash.window()->isVisible());
+}
+
+TEST(QtAlertPanel, ShowsASensorNameAsTypedNeverAsMarkup)
+{
+    QtAlertPanel alert;
+    const QString message = QStringLiteral("Sensor 'CPU <b>die</b> & R&amp;D' has exceeded a value of 80.");
+    alert.showMessage(message);
+    EXPECT_TRUE(alert.panel()->isVisible());
+    // What is read out is what is drawn: the name with its brackets and ampersands.
+    QAccessibleInterface* label = QAccessible::queryAccessibleInterface(alert.alertPanelMessage());
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(QAccessible::Name), message);
 }
 
 TEST(QtWarningPanel, ShowsCentredWithoutBlockingOtherWindowsUntilOrderedOut)

@@ -14,6 +14,7 @@
 #include "tests/support/DesktopFakes.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/XvfbDisplay.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -135,6 +136,34 @@ TEST_F(LCDModuleManagerTest, SaverBlanksAfterIdleTimeAndWakesOnTheFirstShorterRe
         EXPECT_EQ(take("A"), tick.sentToA) << tick.idleSeconds;
         EXPECT_EQ(take("B"), QStringList{"Ho"}) << "a saver of 0 never blanks";
     }
+}
+
+TEST_F(LCDModuleManagerTest, AModuleBlankedByTheSaverLightsUpAtTheUsersInputOnX)
+{
+    kt::XvfbDisplay x;
+    if (!x.isRunning())
+        GTEST_SKIP() << "no Xvfb";
+    const auto source = platform::XScreenSaverIdleTimeSource::create(x.name());
+    ASSERT_TRUE(source);
+    present = {controller("A")};
+    make({{"Fake-A", module(0, 180, {textItem("Hi")})}});
+    take("A");
+    // Nobody has typed for minutes (longer than a test may wait for the server to count).
+    for (double seconds : {200.0, 250.0}) {
+        idle->setIdleSeconds(seconds);
+        manager->updateAllDisplaysUsingOutputCache({});
+    }
+    ASSERT_EQ(take("A"), (QStringList{"Hi", "off"}));
+
+    // The user presses a key: the X server's idle time starts again from 0, and the module lights up.
+    platform::IdleTimeSource::setShared(source);
+    ASSERT_TRUE(x.simulateUserInput());
+    ASSERT_TRUE(kt::waitFor([&] { return source->idleNanoseconds().value_or(0) > 0; }));
+    manager->updateAllDisplaysUsingOutputCache({});
+    EXPECT_EQ(take("A"), (QStringList{"on", "Hi"}));
+    manager->updateAllDisplaysUsingOutputCache({});
+    EXPECT_EQ(take("A"), QStringList{"Hi"}) << "and stays lit while the idle time grows from there";
+    platform::IdleTimeSource::setShared(idle); // before the server goes
 }
 
 TEST_F(LCDModuleManagerTest, StoredModulesLoadClampedAndSurviveWhileTheirControllerIsAbsent)

@@ -5,6 +5,9 @@
 #include "platform/desktop/SpeechSynthesizer.h"
 #include "platform/desktop/Workspace.h"
 
+#include "platform/desktop/Scheduler.h"
+
+#include "tests/support/CapturingLog.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -167,4 +170,89 @@ TEST(EspeakSpeechSynthesizer, SpeaksIntoAWaveFile)
     EXPECT_TRUE(kelvaro::test::waitFor([] { return QCoreApplication::instance()->findChildren<QProcess*>().isEmpty(); }, 20'000));
     EXPECT_EQ(kelvaro::test::readFile(wave).left(4), "RIFF");
     EXPECT_FALSE(speech.startSpeaking(QStringLiteral("x"), QStringLiteral("org.espeak-ng.no-such-voice")));
+}
+
+namespace {
+
+// A stand-in for espeak-ng: lists one voice, then does what `speaking` says for an utterance.
+QString fakeEspeak(const QTemporaryDir& dir, const QByteArray& speaking, const QByteArray& listing = {})
+{
+    const QString path = dir.filePath("espeak-ng");
+    kt::writeFile(path, "#!/bin/sh\nif [ \"$1\" = --voices ]; then\n" + listing +
+                            "echo 'Pty Language       Age/Gender VoiceName          File                 Other Languages'\n"
+                            "echo ' 2  en              --/M      English            gmw/en               (en 2)'\n"
+                            "exit 0\nfi\ncat >/dev/null\n" + speaking + "\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+} // namespace
+
+TEST(EspeakSpeechSynthesizer, SaysOnceWhySpeechIsNotAvailable)
+{
+    QTemporaryDir dir;
+    struct Row {
+        const char* what;
+        QString program;
+        QByteArray path; // PATH while it runs
+        QString reason;
+        bool hasVoice;
+    } rows[] = {
+        {"no espeak-ng on the PATH", "espeak-ng", dir.path().toUtf8() + "/none", "espeak-ng was not found on the PATH", false},
+        {"a configured program that is not there", dir.filePath("missing/espeak-ng"), qgetenv("PATH"), "was not found;", false},
+        {"a voice list that fails", fakeEspeak(dir, "", "echo 'no data' >&2; exit 1\n"), qgetenv("PATH"),
+         "could not list the voices of", false},
+    };
+    for (const Row& row : rows) {
+        kt::ScopedEnvironment environment;
+        environment.set("PATH", row.path);
+        kt::log().clear();
+        EspeakSpeechSynthesizer speech(row.program);
+        EXPECT_TRUE(speech.defaultVoice().isEmpty()) << row.what;
+        EXPECT_TRUE(speech.availableVoices().isEmpty()) << row.what;
+        EXPECT_FALSE(speech.startSpeaking(QStringLiteral("one"), EspeakSpeechSynthesizer::kDefaultVoice)) << row.what;
+        EXPECT_FALSE(speech.startSpeaking(QStringLiteral("two"), EspeakSpeechSynthesizer::kDefaultVoice)) << row.what;
+        EXPECT_EQ(kt::log().count(row.reason), 1) << row.what << "\n" << kt::log().lines().join("").toStdString();
+        EXPECT_EQ(kt::log().count("speech is not available"), 1) << row.what;
+    }
+
+    // Without a sound device espeak-ng exits 0 and says so only on its error output.
+    kt::log().clear();
+    EspeakSpeechSynthesizer speech(fakeEspeak(
+        dir, "echo \"ALSA lib confmisc.c:855:(parse_card) cannot find card '0'\" >&2\necho 'error: No such file or directory' >&2\nexit 0"));
+    ASSERT_EQ(speech.defaultVoice(), EspeakSpeechSynthesizer::kDefaultVoice);
+    ASSERT_TRUE(speech.startSpeaking(QStringLiteral("one"), speech.defaultVoice()));
+    ASSERT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
+    ASSERT_TRUE(speech.startSpeaking(QStringLiteral("two"), speech.defaultVoice()));
+    ASSERT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
+    EXPECT_EQ(kt::log().count("espeak-ng could not speak (exit code 0): ALSA lib confmisc.c:855:(parse_card) cannot find card '0'"), 1)
+        << kt::log().lines().join("").toStdString();
+}
+
+TEST(EspeakSpeechSynthesizer, AHungEspeakIsEndedAndNeverPilesUp)
+{
+    QTemporaryDir dir;
+    kt::log().clear();
+    EspeakSpeechSynthesizer speech(fakeEspeak(dir, "exec sleep 600"));
+    const QString voice = speech.defaultVoice();
+    for (int i = 0; i < EspeakSpeechSynthesizer::kMaxUtterances; ++i)
+        EXPECT_TRUE(speech.startSpeaking(QStringLiteral("Sensor alert"), voice)) << i;
+    EXPECT_FALSE(speech.startSpeaking(QStringLiteral("one too many"), voice));
+    EXPECT_FALSE(speech.startSpeaking(QStringLiteral("and another"), voice));
+    EXPECT_EQ(speech.runningUtterances(), EspeakSpeechSynthesizer::kMaxUtterances);
+    EXPECT_EQ(kt::log().count("further ones are dropped"), 1);
+
+    // Far past what the text needs: each is ended, and speech goes on.
+    kt::clock()->advanceSeconds(EspeakSpeechSynthesizer::utteranceTimeLimit(QStringLiteral("Sensor alert")) + 0.1);
+    EXPECT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
+    EXPECT_EQ(kt::log().count("it was ended"), 1);
+    EXPECT_TRUE(speech.startSpeaking(QStringLiteral("again"), voice));
+    kt::clock()->advanceSeconds(EspeakSpeechSynthesizer::utteranceTimeLimit(QStringLiteral("again")) + 0.1);
+    EXPECT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
+
+    // A voice list that never comes is given up after its time-out.
+    EspeakSpeechSynthesizer silent(fakeEspeak(dir, "", "exec sleep 600\n"));
+    silent.setVoiceListTimeout(200);
+    EXPECT_TRUE(silent.availableVoices().isEmpty());
+    EXPECT_EQ(kt::log().count("--voices gave no answer within 200 ms"), 1);
 }

@@ -138,3 +138,28 @@ TEST_F(UserNotificationCenterTest, WhileFrontmostOnlyWhatTheDelegateAllowsIsShow
     ASSERT_EQ(service.notifies.size(), 1);
     EXPECT_EQ(service.notifies.first().summary, "two");
 }
+
+TEST_F(UserNotificationCenterTest, ASensorNameReachesTheServerAsTextWhetherOrNotItTakesMarkup)
+{
+    struct Row {
+        QStringList capabilities;
+        QString body;
+    } rows[] = {
+        {{"actions", "body", "body-markup"}, "CPU &lt;b&gt;die&lt;/b&gt; &amp; R&amp;D\nValue has exceeded limit 80."},
+        {{"actions", "body"}, "CPU <b>die</b> & R&D\nValue has exceeded limit 80."},
+    };
+    for (const Row& row : rows) {
+        service.capabilities = row.capabilities;
+        service.notifies.clear();
+        UserNotificationCenter asking(QStringLiteral("Kelvaro"), service.serviceName());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return asking.capabilitiesKnown(); }, kBoundMs));
+        UserNotification n;
+        n.identifier = QStringLiteral("alert");
+        n.title = QStringLiteral("Sensor Alert");
+        n.subtitle = QStringLiteral("CPU <b>die</b> & R&D");
+        n.informativeText = QStringLiteral("Value has exceeded limit 80.");
+        asking.deliverNotification(n);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service.notifies.size() == 1; }, kBoundMs));
+        EXPECT_EQ(service.notifies.first().body, row.body) << row.capabilities.join(' ').toStdString();
+    }
+}

@@ -28,6 +28,8 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QTableView>
+#include <QScopeGuard>
+#include <QTest>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -251,11 +253,13 @@ TEST(PreferenceWindowMappings, FollowTheirTables)
                                                                                 {10, 1199, true}, {10, 1200, false}};
     for (const auto& row : disks)
         EXPECT_EQ(PWC::smartIntervalPreventsDiskSleep(row.spindown, row.interval), row.warns) << row.spindown;
-    const QString hint = QStringLiteral("\nUse the 'Monitor' menu to modify.");
-    EXPECT_EQ(PWC::dockCountMessage(2), QStringLiteral("Currently two values are selected to be visible in the Dock.") + hint);
-    EXPECT_EQ(PWC::dockCountMessage(3), hint);
-    EXPECT_EQ(PWC::menuBarCountMessage(5), QStringLiteral("Currently 5 values are selected to be visible in the menu bar.") + hint);
-    EXPECT_EQ(PWC::voiceModeMessage(7), hint);
+    const QString dockHint = QStringLiteral(
+        "\nTo change it, use Display > Application Icon in the menu bar of a Kelvaro window, or Application Icon in the tray icon's menu.");
+    EXPECT_EQ(PWC::dockCountMessage(2), QStringLiteral("Currently two values are selected to be visible in the Dock.") + dockHint);
+    EXPECT_EQ(PWC::dockCountMessage(3), dockHint);
+    EXPECT_EQ(PWC::menuBarCountMessage(5), QStringLiteral("Currently 5 values are selected to be visible in the menu bar.\n"
+                                                          "To change it, use Display > Menu Bar in the menu bar of a Kelvaro window."));
+    EXPECT_EQ(PWC::voiceModeMessage(7), QStringLiteral("\nTo change it, use Display > Speech in the menu bar of a Kelvaro window."));
     EXPECT_EQ(PWC::toolbarLabelForPreferencePaneAtIndex(10), QStringLiteral("LCD Module"));
     EXPECT_TRUE(PWC::toolbarLabelForPreferencePaneAtIndex(11).isNull());
     EXPECT_TRUE(PWC::iconForPreferencePaneAtIndex(11).isNull());
@@ -451,4 +455,96 @@ TEST_F(PreferenceWindowTest, TablesFillThePanesAndTheirButtonsEditTheLiveLists)
     EXPECT_FALSE(desktop_.panel->shown.first().canChooseDirectories);
     control<QPushButton>("alertApplicationButton")->click();
     EXPECT_EQ(owner_.local->alertObjectPath(), QFileInfo(dir.filePath("tool")).canonicalFilePath());
+}
+
+namespace {
+
+// Replaces the field's text with `typed` key by key and ends the edit with Return, as a user does.
+void typeInto(QLineEdit* field, const QString& typed)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Delete);
+    QTest::keyClicks(field, typed);
+    QTest::keyClick(field, Qt::Key_Return);
+}
+
+} // namespace
+
+TEST_F(PreferenceWindowTest, AnEmptiedSensorNameIsRefusedAndTheNameFromBeforeTheEditStays)
+{
+    window_.updatePreferenceWindow();
+    window_.sensorTables()->selectOutlineRow(1);
+    const auto gauge = owner_.local->gaugeDictionary().value(QStringLiteral("TC0D"));
+    auto* field = control<QLineEdit>("sensorNameField");
+    ASSERT_TRUE(field->isEnabled());
+    const struct { const char* what; std::function<void()> edit; QString stored; int beeps; } rows[] = {
+        {"selected and deleted", [&] { typeInto(field, {}); }, QStringLiteral("CPU die"), 1},
+        {"spaces only", [&] { typeInto(field, QStringLiteral("   ")); }, QStringLiteral("CPU die"), 1},
+        // Each keystroke but the last leaves a name that is stored at once; the edit began with "CPU die".
+        {"deleted key by key", [&] {
+             field->setFocus();
+             QTest::keyClick(field, Qt::Key_End);
+             for (int i = 0; i < 7; ++i)
+                 QTest::keyClick(field, Qt::Key_Backspace);
+             EXPECT_EQ(gauge->customName(), QStringLiteral("C"));
+             QTest::keyClick(field, Qt::Key_Return);
+         }, QStringLiteral("CPU die"), 1},
+        {"renamed", [&] { typeInto(field, QStringLiteral("Core")); }, QStringLiteral("Core"), 0},
+        {"renamed, then emptied", [&] { typeInto(field, {}); }, QStringLiteral("Core"), 1},
+    };
+    for (const auto& row : rows) {
+        const int before = desktop_.alerts->beeps;
+        row.edit();
+        EXPECT_EQ(gauge->customName(), row.stored) << row.what;
+        EXPECT_EQ(field->text(), row.stored) << row.what;
+        EXPECT_EQ(desktop_.alerts->beeps - before, row.beeps) << row.what;
+    }
+}
+
+TEST_F(PreferenceWindowTest, NumberFieldsReadTheUsersLocaleAndCAndAnInvalidEditRestoresTheValueBeforeIt)
+{
+    const QLocale userLocale;
+    const auto restore = qScopeGuard([&userLocale] { QLocale::setDefault(userLocale); });
+    const QLocale c = QLocale::c(), german(QLocale::German, QLocale::Germany);
+    const auto gauge = owner_.local->gaugeDictionary().value(QStringLiteral("TC0D"));
+    const struct {
+        const char* field;
+        QLocale locale;
+        QString typed;
+        double stored;
+        QString shown;
+        int beeps;
+    } rows[] = {
+        {"speechDifferenceField", c, "2,5", 2.7, "2.7", 1},   // not a C number: the value before the edit, not "2"
+        {"speechDifferenceField", c, "2.5", 2.5, "2.5", 0},
+        {"speechDifferenceField", c, "12x", 2.7, "2.7", 1},   // "1" and "12" were stored while typing
+        {"speechDifferenceField", german, "2,5", 2.5, "2,5", 0},
+        {"speechDifferenceField", german, "2.5", 2.5, "2.5", 0}, // as the field shows numbers
+        {"historyAutosaveField", c, "4x", 45, "45", 1},
+        {"historyAutosaveField", german, "30", 30, "30", 0},
+        {"alertHighThresholdField", german, "70,5", 70.5, "70,5", 0},
+        {"alertHighThresholdField", c, "7O", 91.125, "91.125", 1},
+    };
+    for (const auto& row : rows) {
+        QLocale::setDefault(row.locale);
+        owner_.local->setTalkDelta(2.7f);
+        global_.setAutosaveHistoryMinutes(45);
+        gauge->setHighThreshold(91.125);
+        window_.updatePreferenceWindow();
+        // The delta field is for speech on change.
+        window_.buttonGroup(QStringLiteral("speechModeButtons"))->button(0)->click();
+        selectRow("alertSensorTable", 0);
+        auto* field = control<QLineEdit>(row.field);
+        ASSERT_TRUE(field->isEnabled()) << row.field;
+        const int before = desktop_.alerts->beeps;
+        typeInto(field, row.typed);
+        const QString what = QStringLiteral("%1 %2 %3").arg(QLatin1String(row.field), row.locale.name(), row.typed);
+        const double stored = QLatin1String(row.field) == QLatin1String("speechDifferenceField") ? double(owner_.local->talkDeltaValue())
+                              : QLatin1String(row.field) == QLatin1String("historyAutosaveField") ? double(global_.autosaveHistoryMinutes())
+                                                                                                   : gauge->highThreshold();
+        EXPECT_NEAR(stored, row.stored, 1e-6) << what.toStdString();
+        EXPECT_EQ(field->text(), row.shown) << what.toStdString();
+        EXPECT_EQ(desktop_.alerts->beeps - before, row.beeps) << what.toStdString();
+    }
 }
