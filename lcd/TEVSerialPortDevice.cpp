@@ -168,3 +168,9 @@ bool TEVSerialPortDevice::isKindOfReceiverClass(const TEVLCDController& other) c
 {
     return dynamic_cast<const TEVSerialPortDevice*>(&other) != nullptr;
 }
+
+QString TEVSerialPortDevice::devicePresentationName() const
+{
+    const QString node = entry_.devicePath.section(QLatin1Char('/'), -1);
+    return node.isEmpty() ? serialNumber() : QStringLiteral("Serial port %1").arg(node);
+}

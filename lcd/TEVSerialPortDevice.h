@@ -49,7 +49,8 @@ public:
     // Counts the successful openings: a module behind a port opened again may need setting up again.
     quint64 connectionCount() const { return connectionCount_; }
 
-    QString devicePresentationName() const override { return serialNumber(); }
+    // "Serial port ttyUSB0": the long stable name is the serial number's column.
+    QString devicePresentationName() const override;
     QString typeIdentifier() const override { return QStringLiteral("Serial"); }
     QString description() const override;
     const char* className() const override { return "TEVSerialPortDevice"; }

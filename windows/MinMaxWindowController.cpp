@@ -4,6 +4,8 @@
 #include "framework/TEVTimeUtilities.h"
 #include "platform/foundation/Clock.h"
 #include "windows/HistoryTimeScale.h"
+#include "windows/WindowFrameRecord.h"
+#include "windows/WindowPlacement.h"
 
 #include "ui_MinMaxWindow.h"
 
@@ -85,6 +87,8 @@ MinMaxWindowController::MinMaxWindowController()
     valueTable_->verticalHeader()->setDefaultSectionSize(valueTable_->fontMetrics().height() + 6);
     // Moving the slider recomputes the rows at once.
     QObject::connect(timeScaleSlider_, &QSlider::valueChanged, window_, [this] { updateWindow(); });
+    WindowFrameRecord::attach(window_, QStringLiteral("ExtremeValues"),
+                              WindowPlacement::cascadeTopLeft(WindowPlacement::ExtremeValuesSlot, WindowPlacement::currentScreens()));
 }
 
 MinMaxWindowController::~MinMaxWindowController()

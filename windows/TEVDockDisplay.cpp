@@ -10,12 +10,16 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int kRight = 127;
-// The LCD look leaves room for its bezel; the plain look may use the whole tile.
-constexpr float kLcdTextWidth = 118;
+// The LCD look keeps its text and the text's shadow inside the panel's glass (124 wide at x 4, in a bezel of 4
+// on each side), a few pixels in from its edges; the plain look may use the whole tile.
+constexpr int kLcdRight = 119;
+constexpr float kLcdTextWidth = 108;
+constexpr qreal kLcdMargin = 6;
 constexpr float kPlainTextWidth = 126;
 const QColor kLcdShadow(0x80, 0x80, 0x80);
 const QColor kTextShadow(0, 0, 0, 0x80);
@@ -105,16 +109,28 @@ QImage TEVDockDisplay::dockTileImage() const
         painter.drawImage(0, 0, backgrounds_[mode_]);
         if (mode_ == 2)
             size = std::min(size, TEVTextAttributeProcessor::largestSystemFontSizeForString(lines_[1], kLcdTextWidth));
-        lastFontSize_ = size;
         // Lines never set are empty: no size fits them, and there is nothing to draw.
-        if (size <= 0)
+        if (size <= 0) {
+            lastFontSize_ = size;
             return image;
+        }
+        const QString shown = mode_ == 2 ? lines_[0] + QLatin1Char('\n') + lines_[1] : lines_[0];
         builder.setCurrentFont(TEVTextAttributeProcessor::systemFontOfSize(double(size)));
-        builder.appendString(mode_ == 2 ? lines_[0] + QLatin1Char('\n') + lines_[1] : lines_[0]);
+        builder.appendString(shown);
+        // Short lines in a large font would be taller than the glass: the size shrinks to its height.
+        const qreal room = (mode_ == 2 ? 120 : 76) - 2 * (4 + kLcdMargin);
+        if (const qreal height = builder.size().height(); height > room) {
+            size = std::floor(size * float(room / height));
+            builder.deleteContent();
+            builder.setCurrentColor(kLcdShadow);
+            builder.setCurrentFont(TEVTextAttributeProcessor::systemFontOfSize(double(size)));
+            builder.appendString(shown);
+        }
+        lastFontSize_ = size;
         // Right-aligned lines: each ends at the same edge however wide the other is.
         builder.setAlignment(Qt::AlignRight);
         const QSizeF textSize = builder.size();
-        const QPointF shadow(kRight - textSize.width(), 64 - textSize.height() / 2);
+        const QPointF shadow(kLcdRight - textSize.width(), 64 - textSize.height() / 2);
         auto text = builder.attributedString();
         text->setTextWidth(textSize.width());
         drawAt(painter, *text, shadow);

@@ -93,7 +93,7 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         window_->resize(100, 100);
         suppressWindowResizing_ = true;
     }
-    window_->move(kDefaultPosition);
+    window_->move(defaultPosition());
     if (!autosaveName_.isEmpty()) {
         const QRect before = window_->geometry();
         restoreFrame();
@@ -214,22 +214,30 @@ void TEVSensorWindowController::setWindowTitle(const QString& title)
         window_->setWindowTitle(title);
 }
 
+QPoint TEVSensorWindowController::defaultPosition() const
+{
+    // The screen display opens beside the sensor window, not on top of it.
+    return windowStyle_ == 0 ? kDefaultPosition
+                             : WindowPlacement::cascadeTopLeft(WindowPlacement::ScreenDisplaySlot, WindowPlacement::currentScreens());
+}
+
 QPoint TEVSensorWindowController::preferredPositionForWindow() const
 {
+    const QPoint fallback = defaultPosition();
     if (autosaveName_.isEmpty() || !defaults_)
-        return kDefaultPosition;
+        return fallback;
     QString record = defaults_->stringForKey(kPositionRecordPrefix + autosaveName_);
     // Our frame record starts with the top-left corner too, so either reads the same way.
     if (record.isNull())
         record = defaults_->stringForKey(kFrameRecordPrefix + autosaveName_);
     if (record.isNull())
-        return kDefaultPosition;
+        return fallback;
     static const QRegularExpression twoIntegers(QStringLiteral("^\\s*([-+]?\\d+)\\s*([-+]?\\d+)"));
     const auto match = twoIntegers.match(record);
     bool xOk = false, yOk = false;
     const int x = match.hasMatch() ? match.captured(1).toInt(&xOk) : 0;
     const int y = match.hasMatch() ? match.captured(2).toInt(&yOk) : 0;
-    return xOk && yOk ? QPoint(x, y) : kDefaultPosition;
+    return xOk && yOk ? QPoint(x, y) : fallback;
 }
 
 void TEVSensorWindowController::saveSpecialPositionPreferences()
@@ -400,22 +408,55 @@ void TEVSensorWindowController::updateWindow()
     if (signature == shownSignature_)
         return;
     shownSignature_ = signature;
-    const auto labelFont = nameFontForBaseFont(baseFont_, labelRatio_);
-    QSizeF largest(0, 0);
+    const double padding = 2 * kTextPadding;
+    // The screen display has no scroll bars: what does not fit its screen goes into further rows (or
+    // columns), and where even that cannot hold every value, the text gets smaller until it does.
+    const QRect area = screenWindow_ ? availableAreaForWindow() : QRect();
+    layoutFont_ = baseFont_;
+    Grid grid = gridFor(layoutFont_, area);
+    if (!area.isEmpty() && !grid.fits(area, padding)) {
+        const double needed = grid.columns * grid.cell.width() * grid.rows * grid.cell.height();
+        double scale = std::sqrt(double(area.width()) * area.height() / needed) * 0.95;
+        for (int attempt = 0; attempt < 8 && !grid.fits(area, padding); ++attempt, scale *= 0.9) {
+            layoutFont_.setPointSizeF(std::max(4.0, baseFont_.pointSizeF() * std::min(scale, 1.0)));
+            grid = gridFor(layoutFont_, area);
+        }
+    }
+    const auto labelFont = nameFontForBaseFont(layoutFont_, labelRatio_);
+    cellSize_ = grid.cell;
+    const QSizeF textSize(double(grid.columns) * cellSize_.width() + padding, double(grid.rows) * cellSize_.height() + padding);
+    const bool resize = textSize != lastDisplayedTextSize_;
+    lastDisplayedTextSize_ = textSize;
+
+    builder_.deleteContent();
+    if (grid.wrapped)
+        buildGrid(labelFont, grid.columns, grid.rows);
+    else if (layoutIsVertical_)
+        buildVertical(labelFont);
+    else
+        buildHorizontal(labelFont);
+    showDocument();
+    if (resize)
+        resizeWindowUsingContentMinimumSize(cellSize_, textSize);
+}
+
+TEVSensorWindowController::Grid TEVSensorWindowController::gridFor(const QFont& base, const QRect& area)
+{
+    const qsizetype n = currentDisplayValues_.size();
+    const auto labelFont = nameFontForBaseFont(base, labelRatio_);
     // Laying out a cell is the costly part of a tick, and most cells read as they did before: their sizes are
     // kept for as long as the fonts and the orientation stay.
-    const QString fonts = baseFont_.toString() + QLatin1Char('|') + (labelFont ? labelFont->toString() : QString()) +
+    const QString fonts = base.toString() + QLatin1Char('|') + (labelFont ? labelFont->toString() : QString()) +
                           (layoutIsVertical_ ? QStringLiteral("|v") : QStringLiteral("|h"));
-    if (fonts != measuredFonts_ || measuredCells_.size() > 4096) {
+    if (measuredCells_.size() > 4096)
         measuredCells_.clear();
-        measuredFonts_ = fonts;
-    }
+    QSizeF largest(0, 0);
     for (qsizetype i = 0; i < n; ++i) {
-        const QString key = currentDisplayValues_.at(i) + QChar(0x1f) + currentGauges_.at(i)->customName();
+        const QString key = fonts + QChar(0x1e) + currentDisplayValues_.at(i) + QChar(0x1f) + currentGauges_.at(i)->customName();
         auto known = measuredCells_.constFind(key);
         if (known == measuredCells_.cend()) {
             builder_.deleteContent();
-            builder_.setCurrentFont(baseFont_);
+            builder_.setCurrentFont(base);
             builder_.appendString(currentDisplayValues_.at(i));
             builder_.appendString(QStringLiteral("\n"));
             // Without a label font the labels stay in the value font.
@@ -428,23 +469,24 @@ void TEVSensorWindowController::updateWindow()
         }
         largest = largest.expandedTo(known.value());
     }
-    // Side by side, the widest values of neighbouring cells would touch: a blank of the value font between.
-    const double gap = layoutIsVertical_ ? 0.0 : QFontMetricsF(baseFont_).horizontalAdvance(QLatin1Char(' '));
-    cellSize_ = QSizeF(largest.width() + 4 + gap, largest.height() + 4);
     const double padding = 2 * kTextPadding;
-    const QSizeF textSize = layoutIsVertical_ ? QSizeF(cellSize_.width() + padding, double(n) * cellSize_.height() + padding)
-                                              : QSizeF(double(n) * cellSize_.width() + padding, cellSize_.height() + padding);
-    const bool resize = textSize != lastDisplayedTextSize_;
-    lastDisplayedTextSize_ = textSize;
+    // Side by side, the widest values of neighbouring cells would touch: a blank of the value font between.
+    const double blank = QFontMetricsF(base).horizontalAdvance(QLatin1Char(' '));
+    Grid grid;
+    const double space = layoutIsVertical_ ? area.height() : area.width();
+    const double extent = layoutIsVertical_ ? largest.height() + 4 : largest.width() + 4 + blank;
+    const qsizetype perLine = space > 0 ? std::clamp(qsizetype((space - padding) / extent), qsizetype(1), n) : n;
+    const qsizetype lines = (n + perLine - 1) / perLine;
+    grid.wrapped = layoutIsVertical_ ? lines > 1 : perLine < n;
+    grid.cell = QSizeF(largest.width() + 4 + (layoutIsVertical_ && !grid.wrapped ? 0.0 : blank), largest.height() + 4);
+    grid.columns = layoutIsVertical_ ? lines : perLine;
+    grid.rows = layoutIsVertical_ ? perLine : lines;
+    return grid;
+}
 
-    builder_.deleteContent();
-    if (layoutIsVertical_)
-        buildVertical(labelFont);
-    else
-        buildHorizontal(labelFont);
-    showDocument();
-    if (resize)
-        resizeWindowUsingContentMinimumSize(cellSize_, textSize);
+bool TEVSensorWindowController::Grid::fits(const QRect& area, double padding) const
+{
+    return double(columns) * cell.width() + padding <= area.width() && double(rows) * cell.height() + padding <= area.height();
 }
 
 void TEVSensorWindowController::buildVertical(const std::optional<QFont>& labelFont)
@@ -457,7 +499,7 @@ void TEVSensorWindowController::buildVertical(const std::optional<QFont>& labelF
         if (!foregroundColor_.isValid())
             builder_.setCurrentColor(toQColor(gauge->presentationColor()));
         builder_.setInvertedMode(gauge->isInAlertState());
-        builder_.setCurrentFont(baseFont_);
+        builder_.setCurrentFont(layoutFont_);
         builder_.appendString(currentDisplayValues_.at(i) + QLatin1Char('\n'));
         builder_.setInvertedMode(false);
         if (labelFont)
@@ -481,7 +523,7 @@ void TEVSensorWindowController::buildHorizontal(const std::optional<QFont>& labe
     };
     if (foregroundColor_.isValid())
         builder_.setCurrentColor(foregroundColor_);
-    builder_.setCurrentFont(baseFont_);
+    builder_.setCurrentFont(layoutFont_);
     for (qsizetype i = 0; i < currentDisplayValues_.size(); ++i) {
         if (!foregroundColor_.isValid())
             builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
@@ -497,6 +539,63 @@ void TEVSensorWindowController::buildHorizontal(const std::optional<QFont>& labe
             builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
         builder_.appendString(cellText(currentGauges_.at(i)->customName()));
     }
+}
+
+// Rows of `columns` cells, filled row by row side by side and column by column one below the other: the
+// values in one line, their names in the line below, each cell at its tab stop.
+void TEVSensorWindowController::buildGrid(const std::optional<QFont>& labelFont, qsizetype columns, qsizetype rows)
+{
+    const QTextOption::TabType type = tabulatorTypeForAlignment(textAlignment_);
+    const double cell = cellSize_.width();
+    QList<QTextOption::Tab> stops;
+    for (qsizetype t = 0; t < columns; ++t)
+        stops.append(QTextOption::Tab(type == QTextOption::CenterTab ? double(t) * cell + cell / 2 : double(t + 1) * cell, type));
+    builder_.setTabStops(stops);
+    const auto cellText = [type](const QString& text) {
+        return type == QTextOption::LeftTab ? text + QLatin1Char('\t') : QLatin1Char('\t') + text;
+    };
+    const qsizetype n = currentDisplayValues_.size();
+    const auto indexAt = [&](qsizetype row, qsizetype column) {
+        return layoutIsVertical_ ? column * rows + row : row * columns + column;
+    };
+    if (foregroundColor_.isValid())
+        builder_.setCurrentColor(foregroundColor_);
+    for (qsizetype row = 0; row < rows; ++row) {
+        builder_.setCurrentFont(layoutFont_);
+        for (qsizetype column = 0; column < columns; ++column) {
+            const qsizetype i = indexAt(row, column);
+            if (i >= n)
+                break;
+            if (!foregroundColor_.isValid())
+                builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
+            builder_.setInvertedMode(currentGauges_.at(i)->isInAlertState());
+            builder_.appendString(cellText(currentDisplayValues_.at(i)));
+            builder_.setInvertedMode(false);
+        }
+        builder_.appendString(QStringLiteral("\n"));
+        if (labelFont)
+            builder_.setCurrentFont(*labelFont);
+        for (qsizetype column = 0; column < columns; ++column) {
+            const qsizetype i = indexAt(row, column);
+            if (i >= n)
+                break;
+            if (!foregroundColor_.isValid())
+                builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
+            builder_.appendString(cellText(currentGauges_.at(i)->customName()));
+        }
+        // Cells were measured with the blank line that parts them one below the other.
+        if (row + 1 < rows)
+            builder_.appendString(layoutIsVertical_ ? QStringLiteral("\n\n") : QStringLiteral("\n"));
+    }
+}
+
+QRect TEVSensorWindowController::availableAreaForWindow() const
+{
+    const auto screens = WindowPlacement::currentScreens();
+    if (screens.available.isEmpty())
+        return {};
+    const qsizetype index = WindowPlacement::screenIndexForFrame(window_->frameGeometry(), screens);
+    return screens.available.value(index < 0 ? screens.primary : index);
 }
 
 // The built text replaces the shown one in one step.

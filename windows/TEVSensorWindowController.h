@@ -58,6 +58,8 @@ public:
     QSizeF cellSize() const { return cellSize_; }
     bool suppressesWindowResizing() const { return suppressWindowResizing_; }
     QPoint preferredPositionForWindow() const;
+    // Where the window opens without a record: the sensor window at kDefaultPosition, the screen display beside it.
+    QPoint defaultPosition() const;
     bool isWindowOnAnyScreen() const;
 
     // --- SensorWindow ------------------------------------------------------------------------------------
@@ -90,6 +92,18 @@ private:
     void saveFrame() const;
     void buildVertical(const std::optional<QFont>& labelFont);
     void buildHorizontal(const std::optional<QFont>& labelFont);
+    void buildGrid(const std::optional<QFont>& labelFont, qsizetype columns, qsizetype rows);
+    // The cells of the values in `base` laid out within `area` (unbounded when empty).
+    struct Grid {
+        QSizeF cell;
+        qsizetype columns = 1;
+        qsizetype rows = 1;
+        bool wrapped = false; // more than one row of the horizontal layout, or column of the vertical one
+        bool fits(const QRect& area, double padding) const;
+    };
+    Grid gridFor(const QFont& base, const QRect& area);
+    // The available area of the screen the window is on (else the primary one); empty without screens.
+    QRect availableAreaForWindow() const;
     void showDocument();
     QSize decorationSize() const;
 
@@ -112,7 +126,7 @@ private:
     QPointer<QTextEdit> sensorText_;     // standard window only
     QPointer<TEVScreenDisplayWindow> screenWindow_; // screen display only
     QHash<QString, QSizeF> measuredCells_; // "value\x1fname" → size, for measuredFonts_
-    QString measuredFonts_;
+    QFont layoutFont_; // the base font as laid out: smaller where the screen display would not fit its screen
     QString shownSignature_; // of the values shown, so that an unchanged tick draws nothing
     friend class FrameAutosaver;
 };

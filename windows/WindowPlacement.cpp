@@ -70,6 +70,31 @@ QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& ma
     return QRect(x, top, width, height);
 }
 
+bool showsEnoughOf(const QRect& frame, const Screens& screens)
+{
+    const int wantedWidth = std::min(50, frame.width());
+    const int wantedHeight = std::min(30, frame.height());
+    return std::any_of(screens.available.cbegin(), screens.available.cend(), [&](const QRect& area) {
+        const QRect common = area.intersected(frame);
+        return !common.isEmpty() && common.width() >= wantedWidth && common.height() >= wantedHeight;
+    });
+}
+
+QPoint cascadeTopLeft(int slot, const Screens& screens)
+{
+    constexpr int kStep = 30;
+    const QPoint start(300, 300);
+    const QPoint wanted = start + QPoint(slot * kStep, slot * kStep);
+    const QRect area = screens.primaryAvailable();
+    // Keep room for a window of a few hundred pixels below and right of the corner.
+    if (area.isEmpty() || (wanted.x() + 200 <= rightOf(area) && wanted.y() + 150 <= bottomOf(area) && area.contains(wanted)))
+        return wanted;
+    const int columns = std::max(1, (area.width() - 200) / kStep);
+    const int rows = std::max(1, (area.height() - 150) / kStep);
+    const int step = std::max(0, slot) % std::min(columns, rows);
+    return area.topLeft() + QPoint(20 + step * kStep, 20 + step * kStep);
+}
+
 QPoint offScreenFallbackTopLeft(const Screens& screens)
 {
     const QRect primary = screens.primaryGeometry();

@@ -31,6 +31,17 @@ qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens);
 // left edge stays far enough left that `minimum.width()` remains visible.
 QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& maximum, const Screens& screens);
 
+// Whether at least 50 x 30 pixels of `frame` (all of a smaller one) lie in the available area of one screen:
+// enough to see it and drag it by its title.
+bool showsEnoughOf(const QRect& frame, const Screens& screens);
+
+// Where the windows open that have no recorded place, so that no two open on top of one another: slot 0 is
+// the sensor window's (300, 300), each further slot 30 pixels down and right of it, starting again near the
+// top left of the primary screen's available area where the cascade would leave it.
+QPoint cascadeTopLeft(int slot, const Screens& screens);
+enum CascadeSlot { SensorWindowSlot, ScreenDisplaySlot, OverviewSlot, SystemInfoSlot, DrivesSlot, BatteriesSlot, DisplaysSlot,
+                   ExtremeValuesSlot, ConnectionsSlot };
+
 // Where a screen display lands that a resize left on no screen: an eighth into the primary screen.
 QPoint offScreenFallbackTopLeft(const Screens& screens);
 

@@ -121,10 +121,13 @@ public:
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(columns.size()); }
     QVariant data(const QModelIndex& index, int role) const override
     {
-        if (role != Qt::DisplayRole || !index.isValid() || size_t(index.row()) >= manager_.lcdControllers_.size())
+        if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || size_t(index.row()) >= manager_.lcdControllers_.size())
             return {};
         const auto& controller = manager_.lcdControllers_[size_t(index.row())];
         const QString& column = columns.value(index.column());
+        // Long stable names are cut in the narrow column: the whole name shows on hovering.
+        if (role == Qt::ToolTipRole)
+            return column == QLatin1String("SerialNumber") ? QVariant(controller->serialNumber()) : QVariant();
         if (column == QLatin1String("UnitType"))
             return controller->devicePresentationName();
         if (column == QLatin1String("SerialNumber"))

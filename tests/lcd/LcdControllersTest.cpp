@@ -86,6 +86,8 @@ TEST(LCDController, EqualityIsClassAndSerialNumber)
     EXPECT_FALSE(iow40->isEqual(*unnamed1));
     EXPECT_FALSE(serial->isEqual(*iow40));
     EXPECT_EQ(serial->uniqueDeviceSpecifier(), "Serial-usb-FTDI_A50285BI-if00-port0");
+    // The type column names the port briefly; the long stable name is its serial number.
+    EXPECT_EQ(serial->devicePresentationName(), "Serial port ttyUSB0");
     EXPECT_FALSE(TEVIOWarriorDevice::createWithIORegistryEntry(std::nullopt));
     EXPECT_FALSE(TEVSerialPortDevice::createWithIORegistryEntry(platform::SerialPortEntry{"ttyS0", "ttyS0", ""}));
 }

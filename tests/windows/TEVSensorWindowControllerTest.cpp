@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -295,4 +296,38 @@ TEST(TEVSensorWindowController, PreviewShowsTheValueAboveItsName)
                                                             TEVTextAttributeProcessor::systemFontOfSize(24), Qt::red, 1,
                                                             0.5f, &untouched);
     EXPECT_TRUE(untouched.text().isEmpty());
+}
+
+TEST_F(SensorWindowTest, TheScreenDisplayWrapsIntoRowsOrColumnsWithinItsScreen)
+{
+    // A server's worth of values: in one line they would be several screens long. At the larger size even
+    // rows and columns cannot hold them on the small test screen, and the text gets smaller.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const float size : {12.0f, 36.0f})
+        for (const bool vertical : {false, true}) {
+            auto window = make(1, QString());
+            MachinePreferences::Font font;
+            font.size = size;
+            window->setBaseFont(font);
+            window->setHasVerticalLayout(vertical);
+            fill(*window, 57);
+            const QSize shown = window->sensorWindow()->size();
+            EXPECT_LE(shown.width(), area.width()) << size << vertical;
+            EXPECT_LE(shown.height(), area.height()) << size << vertical;
+            // Every value is shown, in the order of the list along rows (or down columns).
+            const QString text = window->document()->toPlainText();
+            qsizetype from = 0;
+            for (int i = 0; i < 57; ++i) {
+                const QString value = QStringLiteral("%1.5 °C").arg(40 + i);
+                EXPECT_TRUE(text.contains(value)) << size << vertical << " " << i;
+                if (!vertical) {
+                    const qsizetype at = text.indexOf(value, from);
+                    EXPECT_GE(at, from) << i;
+                    from = std::max(from, at);
+                }
+            }
+            auto* document = const_cast<QTextDocument*>(window->document());
+            EXPECT_LE(document->documentLayout()->documentSize().height(), window->lastDisplayedTextSize().height() + 1) << size << vertical;
+            EXPECT_LE(document->documentLayout()->documentSize().width(), window->lastDisplayedTextSize().width() + 1) << size << vertical;
+        }
 }

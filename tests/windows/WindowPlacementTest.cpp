@@ -77,3 +77,37 @@ TEST(WindowPlacement, DraggingUpStopsAtTheTopUnlessAnotherScreenIsThere)
     for (const Row& row : rows)
         EXPECT_EQ(WindowPlacement::dragTopLeft(row.proposed, row.current, row.screens), row.expected) << row.what;
 }
+
+TEST(WindowPlacement, EnoughOfAWindowMustShowOnOneScreenToReachIt)
+{
+    struct Row {
+        const char* what;
+        Screens screens;
+        QRect frame;
+        bool enough;
+    } rows[] = {
+        {"whole on the screen", oneScreen(), {100, 100, 400, 300}, true},
+        {"saved on a larger screen, beyond this one", {{QRect(0, 0, 800, 600)}, {QRect(0, 0, 800, 600)}, 0}, {1300, 860, 400, 300}, false},
+        {"a sliver at the right edge", oneScreen(), {1250, 100, 400, 300}, false},
+        {"50 x 30 at the bottom right corner", oneScreen(), {1230, 770, 400, 300}, true},
+        {"under the top panel only", oneScreen(), {100, -290, 400, 300}, false},
+        {"on the upper screen", stackedScreens(), {100, -500, 400, 300}, true},
+        {"a small window wholly shown", oneScreen(), {10, 30, 20, 10}, true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(WindowPlacement::showsEnoughOf(row.frame, row.screens), row.enough) << row.what;
+}
+
+TEST(WindowPlacement, WindowsWithoutARecordCascadeAndStayOnTheScreen)
+{
+    for (const Screens& screens : {oneScreen(), Screens{{QRect(0, 0, 800, 600)}, {QRect(0, 0, 800, 600)}, 0}}) {
+        EXPECT_EQ(WindowPlacement::cascadeTopLeft(WindowPlacement::SensorWindowSlot, screens), QPoint(300, 300));
+        QList<QPoint> seen;
+        for (int slot = WindowPlacement::SensorWindowSlot; slot <= WindowPlacement::ConnectionsSlot; ++slot) {
+            const QPoint p = WindowPlacement::cascadeTopLeft(slot, screens);
+            EXPECT_FALSE(seen.contains(p)) << slot;
+            EXPECT_TRUE(WindowPlacement::showsEnoughOf(QRect(p, QSize(200, 150)), screens)) << slot;
+            seen.append(p);
+        }
+    }
+}

@@ -38,6 +38,7 @@
 #include "windows/remote/RemoteConnectPanel.h"
 #include "windows/probes/ProbesManager.h"
 #include "windows/preferences/PreferenceWindowController.h"
+#include "windows/sensortables/SensorDrawerPanel.h"
 #include "windows/sensortables/SensorTablesController.h"
 
 #include <QApplication>
@@ -52,6 +53,7 @@
 #include <QPixmap>
 #include <QTableView>
 #include <QRadialGradient>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -115,6 +117,18 @@ void waitForCaptureThreads(AppController& controller, std::shared_ptr<AppControl
     runUntil([&] { return std::all_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t.expired(); }); }, 5000);
 }
 
+// The local computer is monitored with every sensor it has; a computer without any (a bare virtual machine)
+// is ready as soon as its preferences are.
+bool localComputerIsReady(const AppController& controller)
+{
+    if (!controller.localPreferences())
+        return false;
+    if (!controller.universalIdentifiersOfConnectedSensors().isEmpty())
+        return true;
+    const auto local = controller.localClient();
+    return local && local->numberOfAvailableSensors() == 0;
+}
+
 // What the first run learnt: the computer's serial number and a recent raw value of each local sensor.
 struct Computer {
     QString serial;
@@ -127,8 +141,7 @@ std::optional<Computer> learnComputer()
     TEVApplicationDelegate::setApplicationDelegate(controller);
     controller->applicationWillFinishLaunching();
     controller->applicationDidFinishLaunching();
-    const bool ready = runUntil([&] { return controller->localPreferences() && !controller->universalIdentifiersOfConnectedSensors().isEmpty(); },
-                                30000);
+    const bool ready = runUntil([&] { return localComputerIsReady(*controller); }, 30000);
     std::optional<Computer> computer;
     if (ready) {
         // Two samples of every sensor.
@@ -281,6 +294,9 @@ bool saveHistoryWindows(AppController& controller, const QString& output)
     };
     HistoryOverlayWindowController* temperatures = find(1);
     HistoryOverlayWindowController* fans = find(6);
+    // A computer without temperatures or fans has no history windows to picture.
+    if (controller.universalIdentifiersOfConnectedSensors().isEmpty())
+        return true;
     if (!temperatures || !fans) {
         std::fputs("kelvaro-screenshots: no temperature and fan history windows\n", stderr);
         return false;
@@ -404,8 +420,7 @@ int main(int argc, char** argv)
     TEVApplicationDelegate::setApplicationDelegate(controller);
     controller->applicationWillFinishLaunching();
     controller->applicationDidFinishLaunching();
-    if (!runUntil([&] { return controller->localPreferences() && !controller->universalIdentifiersOfConnectedSensors().isEmpty(); },
-                  30000)) {
+    if (!runUntil([&] { return localComputerIsReady(*controller); }, 30000)) {
         std::fputs("kelvaro-screenshots: the computer did not become ready\n", stderr);
         return 1;
     }
@@ -454,6 +469,29 @@ int main(int argc, char** argv)
         painter.drawImage(80, 60, content);
         painter.end();
         ok &= save(desktop, output, QStringLiteral("ScreenDisplay"));
+        // Every value of the computer at 36 points, on the whole screen it must fit (rows and then columns).
+        const QStringList all = controller->universalIdentifiersOfConnectedSensors();
+        if (!all.isEmpty()) {
+            const auto oldFont = prefs->screenDisplayFont();
+            prefs->screenDisplaySensorNames() = all;
+            prefs->setScreenDisplayFontName(oldFont.name, 36);
+            const QRect area = floating->sensorWindow()->screen()->availableGeometry();
+            for (const bool vertical : {false, true}) {
+                prefs->setScreenDisplayVertical(vertical);
+                floating->sensorWindow()->move(area.topLeft());
+                controller->updateScreenDisplay();
+                QCoreApplication::processEvents();
+                QImage screen = desktopBehind(area.size());
+                QPainter painter(&screen);
+                painter.drawImage(floating->sensorWindow()->pos() - area.topLeft(), display->contentImage());
+                painter.end();
+                ok &= save(screen, output, vertical ? QStringLiteral("ScreenDisplay-all-vertical") : QStringLiteral("ScreenDisplay-all"));
+            }
+            prefs->setScreenDisplayVertical(false);
+            prefs->setScreenDisplayFontName(oldFont.name, oldFont.size);
+            prefs->screenDisplaySensorNames() = shown.mid(0, 3);
+            controller->updateScreenDisplay();
+        }
     }
 
     minMax->updateWindow();
@@ -572,6 +610,15 @@ int main(int argc, char** argv)
         preferences->selectPreferencePaneAtIndex(pane);
         runFor(200);
         ok &= save(preferences->window()->grab().toImage(), output, QStringLiteral("pane-%1").arg(pane));
+    }
+    // The drawer of sensors beside the window, as it opens from the sensor window's pane.
+    if (SensorTablesController* tables = preferences->sensorTables()) {
+        preferences->selectPreferencePaneAtIndex(2);
+        tables->openSensorDrawerPanel();
+        runFor(200);
+        if (QWidget* drawer = tables->sensorDrawerPanel())
+            ok &= save(drawer->grab().toImage(), output, QStringLiteral("Drawer"));
+        tables->sensorDrawerPanel()->close();
     }
     preferences->window()->hide();
 

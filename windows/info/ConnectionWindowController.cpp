@@ -3,6 +3,8 @@
 #include "acquisition/MonitoringClient.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "windows/WindowFrameRecord.h"
+#include "windows/WindowPlacement.h"
 #include "windows/info/MonitorWindowController.h"
 
 #include "ui_ConnectionWindow.h"
@@ -10,6 +12,11 @@
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLayout>
+#include <QScreen>
+#include <QStyle>
+
+#include <algorithm>
 
 using infowindows::localized;
 
@@ -84,6 +91,8 @@ ConnectionWindowController::ConnectionWindowController()
     QObject::connect(model_.get(), &QAbstractItemModel::modelReset, window_.get(), [this] { tableViewSelectionDidChange(); });
     QObject::connect(ui_->disconnectButton, &QPushButton::clicked, window_.get(), [this] { disconnectSelectedSystem(); });
     updateContents();
+    WindowFrameRecord::attach(window_.get(), QStringLiteral("ConnectedComputers"),
+                              WindowPlacement::cascadeTopLeft(WindowPlacement::ConnectionsSlot, WindowPlacement::currentScreens()));
 }
 
 ConnectionWindowController::~ConnectionWindowController()
@@ -128,6 +137,23 @@ void ConnectionWindowController::updateContents()
     }
     ui_->summaryField->setText(format);
     ui_->connectionTable->resizeColumnsToContents();
+    fitWindowToTable();
+}
+
+// The window grows (within its screen) until every column shows whole; it never shrinks under the user.
+void ConnectionWindowController::fitWindowToTable()
+{
+    QTableView* table = ui_->connectionTable;
+    if (QLayout* layout = window_->layout())
+        layout->activate();
+    const int scroller = table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table);
+    const int wanted = table->horizontalHeader()->length() + 2 * table->frameWidth() + scroller;
+    if (table->width() >= wanted)
+        return;
+    int width = window_->width() + wanted - table->width();
+    if (const QScreen* screen = window_->screen())
+        width = std::min(width, screen->availableGeometry().width());
+    window_->resize(width, window_->height());
 }
 
 void ConnectionWindowController::openWindow()

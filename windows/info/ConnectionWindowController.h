@@ -40,6 +40,7 @@ public:
 private:
     class Model;
     void tableViewSelectionDidChange();
+    void fitWindowToTable();
 
     const ClientList* clientList_ = nullptr;
     std::unique_ptr<QWidget> window_;

@@ -2,6 +2,8 @@
 
 #include "acquisition/MonitoringClient.h"
 #include "platform/foundation/Log.h"
+#include "windows/WindowFrameRecord.h"
+#include "windows/WindowPlacement.h"
 #include "windows/info/DisplayInfoDisplay.h"
 #include "windows/info/DriveOverview.h"
 #include "windows/info/MonitorWindowController.h"
@@ -9,6 +11,7 @@
 #include "windows/info/SmartBatteryInfoDisplay.h"
 #include "windows/info/SystemInfoDisplay.h"
 
+#include <QHash>
 #include <QWidget>
 
 namespace {
@@ -50,12 +53,19 @@ std::shared_ptr<QtMonitorWindowFactory> QtMonitorWindowFactory::monitorWindowFac
         platform::log(kClassName, QStringLiteral("class %1 is not a monitor window class").arg(className));
         return nullptr;
     }
-    return std::make_shared<QtMonitorWindowFactory>(std::move(maker), title);
+    static const QHash<QString, int> cascadeSlots = {{QStringLiteral("SensorOverview"), WindowPlacement::OverviewSlot},
+                                              {QStringLiteral("SystemInfoDisplay"), WindowPlacement::SystemInfoSlot},
+                                              {QStringLiteral("DriveOverview"), WindowPlacement::DrivesSlot},
+                                              {QStringLiteral("SmartBatteryInfoDisplay"), WindowPlacement::BatteriesSlot},
+                                              {QStringLiteral("DisplayInfoDisplay"), WindowPlacement::DisplaysSlot}};
+    return std::make_shared<QtMonitorWindowFactory>(std::move(maker), title, className, cascadeSlots.value(className));
 }
 
-QtMonitorWindowFactory::QtMonitorWindowFactory(Maker maker, QString title)
+QtMonitorWindowFactory::QtMonitorWindowFactory(Maker maker, QString title, QString frameName, int slot)
     : maker_(std::move(maker))
     , defaultWindowTitle_(std::move(title))
+    , frameName_(std::move(frameName))
+    , slot_(slot)
 {
     windowControllers_.reserve(2);
 }
@@ -88,6 +98,14 @@ void QtMonitorWindowFactory::addMonitoringClient(const ClientPtr& client, Contro
     if (!controller)
         return;
     controller->setApplicationController(applicationController);
+    // The first computer's window keeps its place across launches; the others cascade from the one before.
+    if (QWidget* window = controller->window()) {
+        QWidget* previous = windowControllers_.empty() ? nullptr : windowControllers_.back().second->window();
+        if (previous)
+            window->move(previous->pos() + kCascadeOffset);
+        else if (!frameName_.isEmpty())
+            WindowFrameRecord::attach(window, frameName_, WindowPlacement::cascadeTopLeft(slot_, WindowPlacement::currentScreens()));
+    }
     windowControllers_.emplace_back(key, std::move(controller));
 }
 

@@ -27,7 +27,9 @@ public:
     // The kinds' makers by class name; null for any other name.
     static Maker makerForClass(const QString& className);
 
-    QtMonitorWindowFactory(Maker maker, QString title);
+    // `frameName` names the frame record of the kind's first window, empty for none; `slot` is its cascade
+    // place without a record.
+    QtMonitorWindowFactory(Maker maker, QString title, QString frameName = {}, int slot = 0);
     ~QtMonitorWindowFactory() override;
 
     void addMonitoringClient(const ClientPtr& client, ControllerLookups* applicationController) override;
@@ -49,5 +51,7 @@ private:
 
     Maker maker_;
     QString defaultWindowTitle_;
+    QString frameName_;
+    int slot_ = 0;
     std::vector<std::pair<QString, std::unique_ptr<MonitorWindowController>>> windowControllers_;
 };

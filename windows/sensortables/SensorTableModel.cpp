@@ -171,6 +171,13 @@ QVariant SensorTableModel::data(const QModelIndex& index, int role) const
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
+    // Narrow tables cut names and may hide the other columns: the name's tooltip tells all three.
+    if (role == Qt::ToolTipRole && column == kSensorColumn) {
+        const QString name = objectValueForTableColumn(column, index.row()).toString();
+        const QString computer = objectValueForTableColumn(kComputerColumn, index.row()).toString();
+        const QString type = objectValueForTableColumn(kTypeColumn, index.row()).toString();
+        return computer.isEmpty() ? name + QLatin1Char('\n') + type : name + QLatin1Char('\n') + type + QStringLiteral(", ") + computer;
+    }
     return objectValueForTableColumn(column, index.row());
 }
 

@@ -383,9 +383,30 @@ void SensorTablesController::reloadData()
 {
     for (const auto& model : models_)
         model->reloadData();
+    fitSourceTableColumns();
     historyWindowModel_->reloadData();
     reloadGaugeOutline();
     updateNavigationButtons();
+}
+
+// The drawer is narrow: its names get the room. The type shows as the row's icon, and the computer only
+// matters when there are several; the name's tooltip tells both.
+void SensorTablesController::fitSourceTableColumns()
+{
+    TEVDragTableView* view = tables_[SourceTable];
+    SensorTableModel* model = models_[SourceTable].get();
+    if (!view || !model)
+        return;
+    QSet<QString> computers;
+    for (int row = 0; row < model->rowCount(); ++row)
+        computers.insert(model->objectValueForTableColumn(SensorTableModel::kComputerColumn, row).toString());
+    const QStringList& columns = model->columnIdentifiers();
+    for (int column = 0; column < columns.size(); ++column) {
+        if (columns[column] == SensorTableModel::kTypeColumn)
+            view->setColumnHidden(column, true);
+        else if (columns[column] == SensorTableModel::kComputerColumn)
+            view->setColumnHidden(column, computers.size() <= 1);
+    }
 }
 
 void SensorTablesController::reloadGaugeOutline()

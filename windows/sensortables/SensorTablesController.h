@@ -115,6 +115,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void fitSourceTableColumns();
     void installSensorTable(Table table, TEVDragTableView* view);
     void installNavigateButtons(QObject* matrix, const std::function<void(qint64)>& action);
     void updateNavigationButtons(Table table);

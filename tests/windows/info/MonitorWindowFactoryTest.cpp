@@ -10,6 +10,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/windows/info/ScriptedInfoClient.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPointer>
@@ -235,4 +236,16 @@ TEST_F(ConnectionWindowTest, ShowsEachColumnOfTheClient)
         EXPECT_EQ(window.objectValueForTableColumn(QLatin1String(k.column), 0), k.expected) << k.column;
     EXPECT_EQ(window.connectionTable()->model()->data(window.connectionTable()->model()->index(0, 4)), QStringLiteral("7"));
     EXPECT_EQ(window.objectValueForTableColumn(QStringLiteral("Name"), 1), QString());
+}
+
+TEST_F(ConnectionWindowTest, TheWindowIsWideEnoughForEveryColumn)
+{
+    const auto c = client(QStringLiteral("C02XYZ12ABCD"));
+    c->model = QStringLiteral("Precision Tower 7910 Workstation");
+    c->host = QStringLiteral("office-tower-2.lab.local");
+    clients.append(c);
+    window.connectToClientList(&clients);
+    window.openWindow();
+    QTableView* table = window.connectionTable();
+    EXPECT_GE(table->viewport()->width(), table->horizontalHeader()->length());
 }

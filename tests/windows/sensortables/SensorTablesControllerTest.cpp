@@ -462,3 +462,21 @@ TEST(SensorTablesController, ShowsGaugesByTypeAndComputerWithDisconnectedOnesGre
             shot.view->setParent(parent);
     }
 }
+
+TEST(SensorDrawerPanel, NamesTakeTheWidthAndTheirTooltipTellsTypeAndComputer)
+{
+    Fixture f;
+    f.controller.reloadData();
+    TEVDragTableView* drawer = f.table(Controller::SourceTable);
+    const QStringList& columns = f.controller.sensorTableModel(Controller::SourceTable)->columnIdentifiers();
+    const int name = int(columns.indexOf(SensorTableModel::kSensorColumn));
+    const int type = int(columns.indexOf(SensorTableModel::kTypeColumn));
+    const int computer = int(columns.indexOf(SensorTableModel::kComputerColumn));
+    // One computer's sensors: neither its type (the row's icon) nor its computer takes the names' room.
+    EXPECT_TRUE(drawer->isColumnHidden(type));
+    EXPECT_TRUE(drawer->isColumnHidden(computer));
+    EXPECT_FALSE(drawer->isColumnHidden(name));
+    const QString tip = drawer->model()->index(0, name).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("CPU\n"))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Alpha"))) << tip.toStdString();
+}

@@ -1,0 +1,56 @@
+// The frame record of the information, extreme-values and connection windows, through real user defaults.
+
+#include "windows/WindowFrameRecord.h"
+
+#include "platform/foundation/UserDefaults.h"
+#include "windows/MinMaxWindowController.h"
+#include "windows/WindowPlacement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+TEST(WindowFrameRecord, RestoresAReachableFrameFitsAnUnreachableOneAndFollowsTheWindow)
+{
+    QTemporaryDir dir;
+    auto defaults = std::make_shared<platform::UserDefaults>(dir.path() + QStringLiteral("/standard.plist"));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint fallback(330, 330);
+    struct Row {
+        const char* record;
+        QPoint place;
+        QSize size;
+    } rows[] = {
+        {nullptr, fallback, {200, 100}},
+        {"40 50 320 240", {40, 50}, {320, 240}},
+        // Saved on a larger screen beyond this one: back where it can be reached, at its size.
+        {"1300 860 320 240", fallback, {320, 240}},
+        {"40 50 0 240", fallback, {200, 100}},
+        {"forty 50 320 240", fallback, {200, 100}},
+    };
+    ASSERT_LT(screen.right(), 1300);
+    for (const Row& row : rows) {
+        if (row.record)
+            defaults->setObject(QString::fromUtf8(row.record), WindowFrameRecord::kPrefix + QStringLiteral("Info"));
+        else
+            defaults->removeObjectForKey(WindowFrameRecord::kPrefix + QStringLiteral("Info"));
+        QWidget window;
+        window.resize(200, 100);
+        WindowFrameRecord::attach(&window, QStringLiteral("Info"), fallback, defaults);
+        EXPECT_EQ(window.pos(), row.place) << (row.record ? row.record : "-");
+        EXPECT_EQ(window.size(), row.size) << (row.record ? row.record : "-");
+        window.move(60, 70);
+        window.resize(300, 200);
+        window.show();
+        EXPECT_EQ(defaults->stringForKey(WindowFrameRecord::kPrefix + QStringLiteral("Info")), QStringLiteral("60 70 300 200"));
+    }
+}
+
+TEST(WindowFrameRecord, TheExtremeValuesWindowOpensAtItsOwnPlace)
+{
+    MinMaxWindowController extremes;
+    EXPECT_EQ(extremes.window()->pos(), WindowPlacement::cascadeTopLeft(WindowPlacement::ExtremeValuesSlot, WindowPlacement::currentScreens()));
+}

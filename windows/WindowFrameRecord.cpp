@@ -1,0 +1,82 @@
+#include "windows/WindowFrameRecord.h"
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/UserDefaults.h"
+#include "windows/WindowPlacement.h"
+
+#include <QEvent>
+#include <QStringList>
+#include <QWidget>
+
+namespace {
+
+class FrameRecorder final : public QObject {
+public:
+    FrameRecorder(QWidget* window, QString key, std::shared_ptr<platform::UserDefaults> defaults)
+        : QObject(window)
+        , window_(window)
+        , key_(std::move(key))
+        , defaults_(std::move(defaults))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+            const QPoint p = window_->pos();
+            const QSize s = window_->size();
+            defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()), key_);
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+    QString key_;
+    std::shared_ptr<platform::UserDefaults> defaults_;
+};
+
+} // namespace
+
+namespace WindowFrameRecord {
+
+std::optional<QRect> parse(const QString& record)
+{
+    const QStringList parts = record.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 4)
+        return std::nullopt;
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        numbers[i] = parts.at(i).toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (numbers[2] <= 0 || numbers[3] <= 0)
+        return std::nullopt;
+    return QRect(numbers[0], numbers[1], numbers[2], numbers[3]);
+}
+
+void attach(QWidget* window, const QString& name, const QPoint& fallback, std::shared_ptr<platform::UserDefaults> defaults)
+{
+    if (!window)
+        return;
+    if (!defaults && platform::Bundle::main())
+        defaults = platform::UserDefaults::standard();
+    const QString key = kPrefix + name;
+    const auto frame = defaults ? parse(defaults->stringForKey(key)) : std::nullopt;
+    if (frame) {
+        window->resize(frame->size());
+        const auto screens = WindowPlacement::currentScreens();
+        const bool reachable = screens.geometries.isEmpty() || WindowPlacement::showsEnoughOf(*frame, screens);
+        window->move(reachable ? frame->topLeft() : fallback);
+    } else {
+        window->move(fallback);
+    }
+    if (defaults)
+        new FrameRecorder(window, key, std::move(defaults));
+}
+
+} // namespace WindowFrameRecord
