@@ -23,6 +23,9 @@ struct Screens {
 Screens currentScreens();
 
 bool isOnAnyScreen(const QRect& frame, const Screens& screens);
+// Whether enough of `frame` lies in the available area of one screen to take hold of it: `enough`, or the
+// whole frame where it is smaller.
+bool showsEnoughOfFrame(const QRect& frame, const Screens& screens, const QSize& enough = QSize(50, 30));
 // The screen that holds most of `frame`; -1 when it lies on none.
 qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens);
 
@@ -30,6 +33,10 @@ qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens);
 // of its screen; a frame on no screen, or left of nothing it could show, goes onto the primary screen. The
 // left edge stays far enough left that `minimum.width()` remains visible.
 QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& maximum, const Screens& screens);
+
+// A frame restored from an earlier session moved (and shrunk, where it is larger) into the available area of
+// the screen that holds most of it, or of the primary screen when it lies on none.
+QRect bringOntoScreen(const QRect& frame, const Screens& screens);
 
 // Where a screen display lands that a resize left on no screen: an eighth into the primary screen.
 QPoint offScreenFallbackTopLeft(const Screens& screens);

@@ -77,3 +77,30 @@ TEST(WindowPlacement, DraggingUpStopsAtTheTopUnlessAnotherScreenIsThere)
     for (const Row& row : rows)
         EXPECT_EQ(WindowPlacement::dragTopLeft(row.proposed, row.current, row.screens), row.expected) << row.what;
 }
+
+TEST(WindowPlacement, ARestoredFrameShowingTooLittleComesBackWhole)
+{
+    struct Row {
+        const char* what;
+        Screens screens;
+        QRect frame;
+        bool showsEnough;
+        QRect expected; // by bringOntoScreen
+    } rows[] = {
+        {"inside", oneScreen(), {300, 300, 200, 100}, true, {300, 300, 200, 100}},
+        {"50 × 30 in the corner", oneScreen(), {1230, 770, 200, 100}, true, {1080, 700, 200, 100}},
+        {"49 pixels wide in the corner", oneScreen(), {1231, 770, 200, 100}, false, {1080, 700, 200, 100}},
+        {"under the top panel only", oneScreen(), {300, -90, 200, 100}, false, {300, 24, 200, 100}},
+        {"saved on a larger screen", {{QRect(0, 0, 800, 600)}, {QRect(0, 0, 800, 600)}, 0}, {1300, 860, 300, 120}, false, {500, 480, 300, 120}},
+        {"a small window wholly shown", oneScreen(), {1260, 780, 20, 20}, true, {1260, 780, 20, 20}},
+        {"larger than the screen", oneScreen(), {-100, -100, 2000, 1000}, true, {0, 24, 1280, 776}},
+        {"on the upper screen", stackedScreens(), {100, -900, 200, 100}, true, {100, -900, 200, 100}},
+        {"on a detached screen", stackedScreens(), {3000, 2000, 200, 100}, false, {1080, 700, 200, 100}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(WindowPlacement::showsEnoughOfFrame(row.frame, row.screens), row.showsEnough) << row.what;
+        const QRect brought = WindowPlacement::bringOntoScreen(row.frame, row.screens);
+        EXPECT_EQ(brought, row.expected) << row.what;
+        EXPECT_TRUE(WindowPlacement::showsEnoughOfFrame(brought, row.screens)) << row.what;
+    }
+}
