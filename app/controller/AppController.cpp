@@ -153,7 +153,7 @@ void AppController::applicationWillFinishLaunching()
 void AppController::applicationDidFinishLaunching()
 {
     monitorPreferences_->readPreferences();
-    tellOfResetPreferences();
+    setAsideUnreadablePreferences();
     if (!monitorPreferences_->suppressesSplashWindow())
         createAndOpenLocalSplashWindow();
     monitorClients_.clear();
@@ -211,17 +211,22 @@ void AppController::applicationDidFinishLaunching()
         showModelSupportNotice();
 }
 
-void AppController::tellOfResetPreferences()
+void AppController::setAsideUnreadablePreferences()
 {
-    // Once: the unreadable file is out of the way from now on.
+    // Told once: the unreadable file is out of the way from now on.
     const QString aside = TEVUserDefaultsProxy::standardUserDefaults().setAsideBadFile();
     if (aside.isNull())
         return;
-    windows_.alertPanel->showNotice(
-        localized(QStringLiteral("Settings Reset")),
-        fill(localized(QStringLiteral("The stored settings could not be read, so the application started with its "
-                                      "default settings. The unreadable file was kept as \"%@\".")),
-             {aside}));
+    resetNotice_ = fill(localized(QStringLiteral("The stored settings could not be read, so the application started "
+                                                 "with its default settings. The unreadable file was kept as \"%@\".")),
+                        {aside});
+}
+
+void AppController::tellOfResetPreferences()
+{
+    if (resetNotice_.isNull())
+        return;
+    windows_.alertPanel->showNotice(localized(QStringLiteral("Settings Reset")), std::exchange(resetNotice_, QString()));
 }
 
 void AppController::showModelSupportNotice()
@@ -254,6 +259,7 @@ void AppController::refuseLocalClient()
         splash_->close();
         splash_.reset();
     }
+    tellOfResetPreferences();
     showLocalClientFailureAlert();
 }
 
@@ -304,6 +310,9 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
         preferredChannelsOpened_ = true;
         openPreferredDisplayChannels();
     }
+    // Over the windows just opened.
+    if (local)
+        tellOfResetPreferences();
     if (local && !monitoringReported_) {
         // One diagnostic line, once the local computer's sensors are connected: scripts wait for it.
         monitoringReported_ = true;

@@ -169,7 +169,9 @@ protected:
 
 private:
     void showModelSupportNotice();
-    // A preferences file that could not be read was set aside and the defaults are in use: say so, and where.
+    // A preferences file that could not be read is set aside at launch and the defaults are used; the user is
+    // told so, and where the file went, over the windows of the last quit.
+    void setAsideUnreadablePreferences();
     void tellOfResetPreferences();
     void speak(const QString& text);
     // Writes the identifier for the opened object; NO (with a warning) when the path is not ours to write.
@@ -207,6 +209,7 @@ private:
     // The import offer ended unanswered (the program quit while it was open): the local set is not stored.
     bool localPreferencesUndecided_ = false;
     bool monitoringReported_ = false;
+    QString resetNotice_; // null: nothing to tell
     bool updating_ = false;
     std::function<void()> menuStateObserver_;
     std::function<QWidget*()> mainWindowLookup_;

@@ -1425,8 +1425,14 @@ TEST_F(AppControllerTest, AnUnreadablePreferencesFileIsSetAsideAndTheUserToldOnc
         const auto panel = std::make_shared<Panel>();
         windows.alertPanel = panel;
         auto real = std::make_shared<AppController>(windows);
-        real->setClientFactory([](const Info& info) { return std::make_shared<FakeMonitoringClient>(info); });
+        made.clear();
+        real->setClientFactory([this](const Info& info) {
+            made.append(std::make_shared<FakeMonitoringClient>(info));
+            return made.last();
+        });
         real->applicationDidFinishLaunching();
+        EXPECT_TRUE(panel->notices.isEmpty()); // told over the windows, once they are open
+        made.first()->becomeReady();
         if (run == 0) {
             ASSERT_EQ(panel->notices.size(), 1);
             EXPECT_TRUE(panel->notices.first().startsWith("Settings Reset: ")) << panel->notices.first().toStdString();
