@@ -16,6 +16,8 @@
 #include "platform/foundation/Values.h"
 #include "sensors/TEVArtificialSensor.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 
@@ -458,6 +460,10 @@ void AppController::showPreferenceWindow()
 
 void AppController::applicationWillTerminate()
 {
+    // A call queued for the application before the quit (the program's line about the ready computer, when
+    // the quit came in the same turn) runs now, while the controller it reads still exists.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QCoreApplication::sendPostedEvents(application, QEvent::MetaCall);
     windows_.preferenceWindow->setWillCloseHandler({});
     if (standardWindowController_)
         standardWindowController_->saveSpecialPositionPreferences();

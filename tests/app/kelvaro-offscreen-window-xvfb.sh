@@ -54,12 +54,12 @@ stop_x() {
 run() {
   "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/err" &
   pid=$!
-  for _ in $(seq 1 600); do
-    grep -q '^Kelvaro: monitoring ' "$scratch/err" && break
-    kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before it was ready"
+  local deadline=$((SECONDS + 60))
+  until grep -q '^Kelvaro: monitoring ' "$scratch/err"; do
+    kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before it was ready on $DISPLAY"
+    [ "$SECONDS" -lt "$deadline" ] || fail "Kelvaro was not ready within 60 s on $DISPLAY"
     sleep 0.1
   done
-  grep -q '^Kelvaro: monitoring ' "$scratch/err" || fail "Kelvaro was not ready within 60 s"
   sleep 2
   local id
   id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)
