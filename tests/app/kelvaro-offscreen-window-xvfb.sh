@@ -64,6 +64,8 @@ run() {
   local id
   id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)
   [ -n "$id" ] || fail "no sensor window"
+  # For people: the screen as it is, when asked for.
+  [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/$(basename "$1").png" || true
   xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF}
                             /Height:/ {h=$NF} /Map State/ {m=$NF} END {print x, y, w, h, m}' >"$1"
   kill -TERM "$pid"
