@@ -91,3 +91,9 @@ bool TEVUserDefaultsProxy::synchronize()
     const auto defaults = target();
     return defaults && defaults->synchronize();
 }
+
+QString TEVUserDefaultsProxy::setAsideBadFile()
+{
+    const auto defaults = target();
+    return defaults ? defaults->setAsideBadFile() : QString();
+}

@@ -33,6 +33,8 @@ public:
     void setFloat(float value, const QString& key);
     void removeObjectForKey(const QString& key);
     bool synchronize();
+    // Where a stored file that could not be read went (see platform::UserDefaults); null when it was fine.
+    QString setAsideBadFile();
 
 private:
     // The defaults in use now; null while redirected to an invalid domain.

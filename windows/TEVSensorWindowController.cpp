@@ -104,6 +104,16 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         suppressWindowResizing_ = false;
     }
     window_->move(preferredPositionForWindow());
+    // Saved on a screen that is gone or was larger: the window comes back where it can be reached, and the
+    // first layout fits it as it would any window.
+    const auto screens = WindowPlacement::currentScreens();
+    if (!screens.geometries.isEmpty() && !WindowPlacement::showsEnoughOfFrame(window_->frameGeometry(), screens)) {
+        const QSize decoration = decorationSize();
+        const QRect fitted = WindowPlacement::bringOntoScreen(window_->frameGeometry(), screens);
+        window_->move(fitted.topLeft());
+        window_->resize(fitted.size() - decoration);
+        suppressWindowResizing_ = false;
+    }
 }
 
 TEVSensorWindowController::~TEVSensorWindowController()

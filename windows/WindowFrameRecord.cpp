@@ -68,10 +68,12 @@ void attach(QWidget* window, const QString& name, const QPoint& fallback, std::s
     const QString key = kPrefix + name;
     const auto frame = defaults ? parse(defaults->stringForKey(key)) : std::nullopt;
     if (frame) {
-        window->resize(frame->size());
+        // Saved on a screen that is gone or was larger: brought back where it can be reached.
         const auto screens = WindowPlacement::currentScreens();
-        const bool reachable = screens.geometries.isEmpty() || WindowPlacement::showsEnoughOf(*frame, screens);
-        window->move(reachable ? frame->topLeft() : fallback);
+        const bool reachable = screens.geometries.isEmpty() || WindowPlacement::showsEnoughOfFrame(*frame, screens);
+        const QRect shown = reachable ? *frame : WindowPlacement::bringOntoScreen(*frame, screens);
+        window->resize(shown.size());
+        window->move(shown.topLeft());
     } else {
         window->move(fallback);
     }

@@ -22,7 +22,7 @@ inline const QString kPrefix = QStringLiteral("TEVWindowFrame-");
 // Nothing for a record that is not four integers with a positive size.
 std::optional<QRect> parse(const QString& record);
 
-// Gives `window` its recorded frame, moved to `fallback` when that frame leaves too little of the window on
+// Gives `window` its recorded frame, brought onto a screen when that frame leaves too little of the window on
 // every screen; without a record the window goes to `fallback` at its own size. From then on the record
 // follows the window. Null `defaults`: the program's standard defaults (none outside a program: no record).
 void attach(QWidget* window, const QString& name, const QPoint& fallback,

@@ -36,6 +36,15 @@ bool isOnAnyScreen(const QRect& frame, const Screens& screens)
                        [&frame](const QRect& screen) { return screen.intersects(frame); });
 }
 
+bool showsEnoughOfFrame(const QRect& frame, const Screens& screens, const QSize& enough)
+{
+    const QSize needed = enough.boundedTo(frame.size());
+    return std::any_of(screens.available.cbegin(), screens.available.cend(), [&](const QRect& screen) {
+        const QRect common = screen.intersected(frame);
+        return !common.isEmpty() && common.width() >= needed.width() && common.height() >= needed.height();
+    });
+}
+
 qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens)
 {
     qsizetype best = -1;
@@ -70,14 +79,16 @@ QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& ma
     return QRect(x, top, width, height);
 }
 
-bool showsEnoughOf(const QRect& frame, const Screens& screens)
+QRect bringOntoScreen(const QRect& frame, const Screens& screens)
 {
-    const int wantedWidth = std::min(50, frame.width());
-    const int wantedHeight = std::min(30, frame.height());
-    return std::any_of(screens.available.cbegin(), screens.available.cend(), [&](const QRect& area) {
-        const QRect common = area.intersected(frame);
-        return !common.isEmpty() && common.width() >= wantedWidth && common.height() >= wantedHeight;
-    });
+    const qsizetype index = screenIndexForFrame(frame, screens);
+    const QRect visible = index >= 0 ? screens.available.value(index) : screens.primaryAvailable();
+    if (visible.isEmpty())
+        return frame;
+    const QSize size = frame.size().boundedTo(visible.size());
+    const int x = std::clamp(frame.x(), visible.x(), rightOf(visible) - size.width());
+    const int y = std::clamp(frame.y(), visible.y(), bottomOf(visible) - size.height());
+    return QRect(QPoint(x, y), size);
 }
 
 QPoint cascadeTopLeft(int slot, const Screens& screens)

@@ -23,6 +23,9 @@ struct Screens {
 Screens currentScreens();
 
 bool isOnAnyScreen(const QRect& frame, const Screens& screens);
+// Whether enough of `frame` lies in the available area of one screen to take hold of it: `enough`, or the
+// whole frame where it is smaller.
+bool showsEnoughOfFrame(const QRect& frame, const Screens& screens, const QSize& enough = QSize(50, 30));
 // The screen that holds most of `frame`; -1 when it lies on none.
 qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens);
 
@@ -31,9 +34,9 @@ qsizetype screenIndexForFrame(const QRect& frame, const Screens& screens);
 // left edge stays far enough left that `minimum.width()` remains visible.
 QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& maximum, const Screens& screens);
 
-// Whether at least 50 x 30 pixels of `frame` (all of a smaller one) lie in the available area of one screen:
-// enough to see it and drag it by its title.
-bool showsEnoughOf(const QRect& frame, const Screens& screens);
+// A frame restored from an earlier session moved (and shrunk, where it is larger) into the available area of
+// the screen that holds most of it, or of the primary screen when it lies on none.
+QRect bringOntoScreen(const QRect& frame, const Screens& screens);
 
 // Where the windows open that have no recorded place, so that no two open on top of one another: slot 0 is
 // the sensor window's (300, 300), each further slot 30 pixels down and right of it, starting again near the

@@ -8,6 +8,7 @@
 #include "app/model/TEVGauge.h"
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
+#include "framework/TEVUserDefaultsProxy.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -15,6 +16,8 @@
 #include "platform/foundation/Values.h"
 #include "sensors/TEVArtificialSensor.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QIcon>
 
@@ -156,6 +159,7 @@ void AppController::applicationWillFinishLaunching()
 void AppController::applicationDidFinishLaunching()
 {
     monitorPreferences_->readPreferences();
+    setAsideUnreadablePreferences();
     if (!monitorPreferences_->suppressesSplashWindow())
         createAndOpenLocalSplashWindow();
     monitorClients_.clear();
@@ -213,6 +217,24 @@ void AppController::applicationDidFinishLaunching()
         showModelSupportNotice();
 }
 
+void AppController::setAsideUnreadablePreferences()
+{
+    // Told once: the unreadable file is out of the way from now on.
+    const QString aside = TEVUserDefaultsProxy::standardUserDefaults().setAsideBadFile();
+    if (aside.isNull())
+        return;
+    resetNotice_ = fill(localized(QStringLiteral("The stored settings could not be read, so the application started "
+                                                 "with its default settings. The unreadable file was kept as \"%@\".")),
+                        {aside});
+}
+
+void AppController::tellOfResetPreferences()
+{
+    if (resetNotice_.isNull())
+        return;
+    windows_.alertPanel->showNotice(localized(QStringLiteral("Settings Reset")), std::exchange(resetNotice_, QString()));
+}
+
 void AppController::showModelSupportNotice()
 {
     Alert alert;
@@ -243,6 +265,7 @@ void AppController::refuseLocalClient()
         splash_->close();
         splash_.reset();
     }
+    tellOfResetPreferences();
     showLocalClientFailureAlert();
 }
 
@@ -283,13 +306,25 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
         windows_.probesPane->useLocalMonitoringClient(client);
     } else {
         monitorPreferences_->addConnectionInfo(client->connectionInfo(), client->machineSerialNumber());
+        monitorPreferences_->rememberRemoteConnection(client->machineSerialNumber());
     }
     synchronizeGlobalPreferencesWithClient(client);
     client->run();
     handleConfigurationChangeOnClient(nullptr);
-    if (local && !preferredChannelsOpened_ && localPreferences_) {
+    // Not on the way out of an unanswered import offer: the windows of the last quit stay as recorded.
+    if (local && !preferredChannelsOpened_ && localPreferences_ && !localPreferencesUndecided_) {
         preferredChannelsOpened_ = true;
         openPreferredDisplayChannels();
+    }
+    // Over the windows just opened.
+    if (local)
+        tellOfResetPreferences();
+    if (local && !monitoringReported_) {
+        // One diagnostic line, once the local computer's sensors are connected: scripts wait for it.
+        monitoringReported_ = true;
+        platform::log("Kelvaro", QStringLiteral("monitoring '%1' with %2 sensors")
+                                     .arg(client->machineName())
+                                     .arg(connectedSensorNames_.size()));
     }
     if (!client->hasActiveConnection())
         return;
@@ -371,10 +406,16 @@ void AppController::readOrCreateLocalMachinePreferences()
         const auto list = values::toArray(computers);
         if (list && !list->isEmpty()) {
             const auto specifiers = MachineSpecifier::specifierArrayForDictionaryArray(computers);
-            const QString chosen = windows_.makeImportPanel()->runDialogPanelForMachineSpecifiers(
-                specifiers.value_or(MachineSpecifier::List()));
-            if (!chosen.isEmpty())
+            const auto panel = windows_.makeImportPanel();
+            const QString chosen = panel->runDialogPanelForMachineSpecifiers(specifiers.value_or(MachineSpecifier::List()));
+            if (panel->endedWithoutAnswer()) {
+                // The program quit while the offer was open: that decides nothing. The rest of this run works
+                // on a new set that is never filed.
+                localPreferencesUndecided_ = true;
+                localPreferences_ = MachinePreferences::createForLocalClient(localClient_);
+            } else if (!chosen.isEmpty()) {
                 localPreferences_ = monitorPreferences_->importedMachinePreferencesForMonitoringClient(localClient_, chosen);
+            }
         }
     }
     if (!localPreferences_)
@@ -388,8 +429,30 @@ void AppController::readOrCreateLocalMachinePreferences()
 
 void AppController::preferenceWindowWillClose()
 {
-    windows_.preferenceWindow->runWithWaitSheet(
-        [this] { monitorPreferences_->writePreferencesUsingMonitoringClients(monitorClients_, localClient_); });
+    takeBackPanePreferences();
+    windows_.preferenceWindow->runWithWaitSheet([this] { writePreferences(); });
+}
+
+void AppController::takeBackPanePreferences()
+{
+    if (!localPreferences_)
+        return;
+    localPreferences_->setProbeDescriptions(TEVArtificialSensor::preferenceDictionariesForAllSensors());
+    if (localLCDManager_)
+        localPreferences_->setLCDModuleDescriptions(localLCDManager_->lcdModulePreferences());
+}
+
+void AppController::writePreferences()
+{
+    // A local set the user has not decided on is not stored, nor is this computer listed as seen: the offer
+    // to import comes again at the next start.
+    if (localPreferencesUndecided_) {
+        ClientList remotes = monitorClients_;
+        remotes.removeAll(localClient_);
+        monitorPreferences_->writePreferencesUsingMonitoringClients(remotes, nullptr);
+        return;
+    }
+    monitorPreferences_->writePreferencesUsingMonitoringClients(monitorClients_, localClient_);
 }
 
 void AppController::showPreferenceWindow()
@@ -401,38 +464,41 @@ void AppController::showPreferenceWindow()
 
 void AppController::applicationWillTerminate()
 {
+    // A call queued for the application before the quit (the program's line about the ready computer, when
+    // the quit came in the same turn) runs now, while the controller it reads still exists.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QCoreApplication::sendPostedEvents(application, QEvent::MetaCall);
     windows_.preferenceWindow->setWillCloseHandler({});
     if (standardWindowController_)
         standardWindowController_->saveSpecialPositionPreferences();
     if (screenDisplayController_)
         screenDisplayController_->saveSpecialPositionPreferences();
 
-    const auto factoryVisible = [this](const QString& name) {
-        const auto factory = windowFactories_.value(name);
-        return factory && factory->isWindowVisible();
-    };
     MonitorPreferences& prefs = *monitorPreferences_;
-    prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
-    prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
-    prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
-    prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
-    prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
-    prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
-    prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
-    prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
-
-    for (const auto& history : std::as_const(historyWindowControllers_))
-        history->syncWindowStateToPreferences();
+    // Until the windows of the last quit were opened, what is visible says nothing of what the user wants:
+    // the stored choice stays.
+    if (preferredChannelsOpened_) {
+        const auto factoryVisible = [this](const QString& name) {
+            const auto factory = windowFactories_.value(name);
+            return factory && factory->isWindowVisible();
+        };
+        prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
+        prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
+        prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
+        prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
+        prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
+        prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
+        prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
+        prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
+        for (const auto& history : std::as_const(historyWindowControllers_))
+            history->syncWindowStateToPreferences();
+    }
     // Before the first completion (or while the local client is relaunched) some of these are absent: what
     // exists is still written.
-    if (localPreferences_) {
-        localPreferences_->setProbeDescriptions(TEVArtificialSensor::preferenceDictionariesForAllSensors());
-        if (localLCDManager_)
-            localPreferences_->setLCDModuleDescriptions(localLCDManager_->lcdModulePreferences());
-    }
+    takeBackPanePreferences();
     if (localLCDManager_)
         localLCDManager_->shutdownAllDisplays();
-    prefs.writePreferencesUsingMonitoringClients(monitorClients_, localClient_);
+    writePreferences();
     if (!localClient_ || !localClient_->saveLongTermHistoryBuffers())
         platform::log(QStringLiteral("WARNING: local client could not save long-term history buffers to persistent storage!\n"));
     // Nothing more runs: a client's end, reported from here on, is the quit, not a failure to answer.

@@ -172,10 +172,17 @@ protected:
 
 private:
     void showModelSupportNotice();
+    // A preferences file that could not be read is set aside at launch and the defaults are used; the user is
+    // told so, and where the file went, over the windows of the last quit.
+    void setAsideUnreadablePreferences();
+    void tellOfResetPreferences();
     void speak(const QString& text);
     // Writes the identifier for the opened object; NO (with a warning) when the path is not ours to write.
     bool writeAlertHandOffFile(const QString& identifier) const;
     void refuseLocalClient();
+    // The probe and LCD panes' settings, back into the local computer's set before it is written.
+    void takeBackPanePreferences();
+    void writePreferences();
     static QImage applicationIcon();
     // Removes the stored gauges of no connected client that `withdrawn` names; then the clients resync.
     void removeDisconnectedGauges(const std::function<bool(const QString&)>& withdrawn);
@@ -204,6 +211,10 @@ private:
     bool warnedNoVoice_ = false;
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
+    // The import offer ended unanswered (the program quit while it was open): the local set is not stored.
+    bool localPreferencesUndecided_ = false;
+    bool monitoringReported_ = false;
+    QString resetNotice_; // null: nothing to tell
     bool updating_ = false;
     std::function<void()> menuStateObserver_;
     std::function<QWidget*()> mainWindowLookup_;

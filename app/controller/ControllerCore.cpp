@@ -307,6 +307,20 @@ bool ControllerCore::isServerVersionAcceptable(quint64 versionCode)
 
 void ControllerCore::clientShouldDisconnect(const ClientPtr& client)
 {
+    // The user's disconnect, the only one that drops the computer from those reconnected at launch. A client
+    // still connecting is known by how it is reached.
+    if (client && !isLocal(client) && monitorPreferences_) {
+        if (isReady(client)) {
+            monitorPreferences_->forgetRemoteConnection(client->machineSerialNumber());
+        } else if (const auto info = client->connectionInfo()) {
+            for (const QVariant& entry : monitorPreferences_->listOfSerialsToReconnect().value_or(QVariantList())) {
+                const QString serial = values::toString(entry).value_or(QString());
+                const auto known = monitorPreferences_->infoToConnectMachineWithSerialNumber(serial);
+                if (known && known->isEqual(*info))
+                    monitorPreferences_->forgetRemoteConnection(serial);
+            }
+        }
+    }
     disconnectClient(client);
     handleConfigurationChangeOnClient(nullptr);
 }

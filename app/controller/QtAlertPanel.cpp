@@ -41,6 +41,12 @@ QtAlertPanel::~QtAlertPanel() = default;
 
 void QtAlertPanel::showMessage(const QString& message)
 {
+    showNotice(localized(QStringLiteral("Sensor Alert")), message);
+}
+
+void QtAlertPanel::showNotice(const QString& title, const QString& message)
+{
+    panel_->setWindowTitle(title);
     message_->setText(message);
     panel_->adjustSize();
     panel_->show();

@@ -1,6 +1,6 @@
 #pragma once
-// QtAlertPanel: the non-modal panel that shows a sensor alert's message and stays up until closed; a newer
-// alert replaces the text. Made by the program for the controller; owns its dialog. Main thread only.
+// QtAlertPanel: the non-modal panel that shows a sensor alert's message (or another notice) and stays up until
+// closed; a newer one replaces the text. Made by the program for the controller; owns its dialog. Main thread only.
 
 #include "app/model/ApplicationWindows.h"
 
@@ -15,6 +15,7 @@ public:
     ~QtAlertPanel() override;
 
     void showMessage(const QString& message) override;
+    void showNotice(const QString& title, const QString& message) override;
 
     QDialog* panel() const { return panel_.get(); }
     QLabel* alertPanelMessage() const { return message_; }

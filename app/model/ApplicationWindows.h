@@ -250,6 +250,8 @@ class AlertPanel {
 public:
     virtual ~AlertPanel() = default;
     virtual void showMessage(const QString&) {}
+    // The same panel for a notice that is no sensor alert, under its own title.
+    virtual void showNotice(const QString& title, const QString& message) { (void)title, showMessage(message); }
 };
 
 // Shown while the local computer's sampling is restarted.
@@ -272,6 +274,8 @@ class PreferenceImportPanel {
 public:
     virtual ~PreferenceImportPanel() = default;
     virtual QString runDialogPanelForMachineSpecifiers(const QList<std::shared_ptr<MachineSpecifier>>&) { return {}; }
+    // True when the last run ended without the user's answer: the program quit while the panel was open.
+    virtual bool endedWithoutAnswer() const { return false; }
 };
 
 // The owner of the remote-connect panel (windows/remote), either program's controller: it receives

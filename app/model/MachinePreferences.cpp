@@ -530,7 +530,16 @@ void MachinePreferences::addNewSensorsWithUniversalIdentifiers(const QStringList
         if (!windowForType.contains(type))
             windowForType.insert(type, window);
     }
+    // A sensor that comes back may still be listed in a history window: it stays where it is.
+    QSet<QString> listed;
+    for (const auto& window : std::as_const(historyWindowPrefs_))
+        if (window)
+            for (const QString& identifier : window->sensorIdentifierList())
+                listed.insert(identifier);
     for (auto it = groups.begin(); it != groups.end(); ++it) {
+        it.value().removeIf([&listed](const QString& identifier) { return listed.contains(identifier); });
+        if (it.value().isEmpty())
+            continue;
         auto window = windowForType.value(it.key());
         if (!window) {
             window = std::make_shared<HistoryWindowPreferences>();

@@ -245,15 +245,12 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
     if (localClient)
         writeSeenModels(localClient);
 
-    QVariantList remoteSerials;
     for (const auto& client : clients) {
         if (!client || client == localClient)
             continue;
-        const QString serial = client->machineSerialNumber();
-        if (!serial.isEmpty())
-            remoteSerials.append(serial);
+        rememberRemoteConnection(client->machineSerialNumber());
     }
-    defaults.setObject(values::fromArray(remoteSerials), kActiveRemoteConnectionsKey);
+    defaults.setObject(values::fromArray(rememberedRemoteConnections()), kActiveRemoteConnectionsKey);
 
     if (!defaults.synchronize())
         platform::log(kClassName, QStringLiteral("could not write the preferences"));
@@ -349,6 +346,31 @@ std::optional<QVariantMap> MonitorPreferences::machineSpecifiersOfKnownSystems()
 std::optional<QVariantList> MonitorPreferences::listOfSerialsToReconnect() const
 {
     return values::toArray(TEVUserDefaultsProxy::standardUserDefaults().objectForKey(kActiveRemoteConnectionsKey));
+}
+
+QVariantList& MonitorPreferences::rememberedRemoteConnections()
+{
+    if (!rememberedRemoteConnections_)
+        rememberedRemoteConnections_ = listOfSerialsToReconnect().value_or(QVariantList());
+    return *rememberedRemoteConnections_;
+}
+
+void MonitorPreferences::rememberRemoteConnection(const QString& serialNumber)
+{
+    if (serialNumber.isEmpty())
+        return;
+    QVariantList& remembered = rememberedRemoteConnections();
+    const bool listed = std::any_of(remembered.cbegin(), remembered.cend(),
+                                    [&](const QVariant& entry) { return values::toString(entry) == serialNumber; });
+    if (!listed)
+        remembered.append(serialNumber);
+}
+
+void MonitorPreferences::forgetRemoteConnection(const QString& serialNumber)
+{
+    if (serialNumber.isEmpty())
+        return;
+    rememberedRemoteConnections().removeIf([&](const QVariant& entry) { return values::toString(entry) == serialNumber; });
 }
 
 void MonitorPreferences::addConnectionInfo(const std::shared_ptr<MonitorConnectionInfo>& info, const QString& serialNumber)

@@ -57,6 +57,10 @@ public:
     std::optional<QVariantMap> machineSpecifiersOfKnownSystems() const;
     // "ActiveRemoteConnections" as stored: serial numbers. Nothing when absent or not a list.
     std::optional<QVariantList> listOfSerialsToReconnect() const;
+    // The remote computers to reconnect at the next launch: every computer the user connected stays listed,
+    // also while it cannot be reached, until the user disconnects it.
+    void rememberRemoteConnection(const QString& serialNumber);
+    void forgetRemoteConnection(const QString& serialNumber);
 
     // Where the change notification goes; the default centre unless set (tests use a private bus).
     void setNotificationCenter(platform::DistributedNotificationCenter* center) { notificationCenter_ = center; }
@@ -121,6 +125,8 @@ private:
     void readSettings();
     void readKnownConnections();
     void writeSeenModels(const std::shared_ptr<MonitoringClient>& localClient);
+    // Starts from the stored list on first use.
+    QVariantList& rememberedRemoteConnections();
 
     QMap<QString, std::shared_ptr<MachinePreferences>> preferencesByMachine_; // serial number → set
     qint64 temperatureOutputUnit_ = 0;
@@ -150,5 +156,6 @@ private:
     QMap<QString, std::shared_ptr<MonitorConnectionInfo>> knownConnectionInfo_; // serial number → how to reach it
     bool firstLaunch_ = false;
     bool storedVersionIsNewer_ = false;
+    std::optional<QVariantList> rememberedRemoteConnections_; // "ActiveRemoteConnections" to write
     platform::DistributedNotificationCenter* notificationCenter_ = nullptr;
 };

@@ -17,6 +17,7 @@
 #include <map>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -322,6 +323,38 @@ bool UserDefaults::synchronize()
     return synchronizeLocked();
 }
 
+QString UserDefaults::moveBadFileAside()
+{
+    QString aside = path_ + QStringLiteral(".corrupt");
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = path_ + QStringLiteral(".corrupt-%1").arg(n);
+    if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
+        log("UserDefaults", QStringLiteral("cannot move %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+        return {};
+    }
+    log("UserDefaults", QStringLiteral("moved the unreadable %1 to %2").arg(path_, aside));
+    movedAsideTo_ = aside;
+    return aside;
+}
+
+QString UserDefaults::setAsideBadFile()
+{
+    std::lock_guard lock(mutex_);
+    if (!movedAsideTo_.isNull())
+        return std::exchange(movedAsideTo_, QString());
+    FileLock fileLock(path_);
+    QVariantMap file;
+    QString error;
+    if (readFile(&file, &error) != FileState::Bad)
+        return {};
+    if (!reportedBadFile_)
+        log("UserDefaults", error + QStringLiteral("; using the values known here"));
+    reportedBadFile_ = true;
+    const QString aside = moveBadFileAside();
+    movedAsideTo_.clear();
+    return aside;
+}
+
 bool UserDefaults::synchronizeLocked()
 {
     const QString folder = QFileInfo(path_).absolutePath();
@@ -351,14 +384,8 @@ bool UserDefaults::synchronizeLocked()
         if (changed_.isEmpty())
             return true;
         // Keep the bad file for whoever wants to rescue it; never write over it.
-        QString aside = path_ + QStringLiteral(".corrupt");
-        for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-            aside = path_ + QStringLiteral(".corrupt-%1").arg(n);
-        if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
-            log("UserDefaults", QStringLiteral("cannot move %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+        if (moveBadFileAside().isNull())
             return false;
-        }
-        log("UserDefaults", QStringLiteral("moved the unreadable %1 to %2").arg(path_, aside));
         merged = stored_;
     } else {
         reportedBadFile_ = false;

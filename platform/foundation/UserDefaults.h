@@ -79,11 +79,18 @@ public:
     // False when the file could not be written; the changes are kept for the next attempt.
     bool synchronize();
 
+    // A file that is no property-list dictionary, moved aside now rather than at the first synchronize, so
+    // that the program can say where it went. Answers that place once, also when synchronize moved it
+    // already; null while the file is readable (or missing), when it cannot be moved, and once answered.
+    QString setAsideBadFile();
+
 private:
     // Bad: read, but no property-list dictionary. Unreadable: exists but cannot be opened (may be intact).
     enum class FileState { Missing, Read, Unreadable, Bad };
     FileState readFile(QVariantMap* values, QString* error) const;
     bool synchronizeLocked();
+    // Renames the bad file to a free "<file>.corrupt" name; null (and a log line) when that fails.
+    QString moveBadFileAside();
 
     const QString path_;
     const QString domain_;
@@ -92,6 +99,7 @@ private:
     QVariantMap registered_;
     QSet<QString> changed_; // set or removed since the last successful synchronize
     bool reportedBadFile_ = false;
+    QString movedAsideTo_;
 };
 
 } // namespace platform

@@ -10,10 +10,11 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -330,4 +331,28 @@ TEST_F(SensorWindowTest, TheScreenDisplayWrapsIntoRowsOrColumnsWithinItsScreen)
             EXPECT_LE(document->documentLayout()->documentSize().height(), window->lastDisplayedTextSize().height() + 1) << size << vertical;
             EXPECT_LE(document->documentLayout()->documentSize().width(), window->lastDisplayedTextSize().width() + 1) << size << vertical;
         }
+}
+
+TEST_F(SensorWindowTest, AWindowSavedBeyondASmallerScreenComesBackOntoIt)
+{
+    // Saved at (1300, 860) on a 1600 × 1000 screen; the offscreen screen is 800 × 600.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_LT(screen.width(), 1300);
+    for (const qint64 style : {0, 1}) {
+        SCOPED_TRACE(style);
+        const QString name = style == 0 ? QStringLiteral("StandardWindow") : QStringLiteral("FloatingWindow");
+        defaults_->setObject(QStringLiteral("1300 860"), TEVSensorWindowController::kPositionRecordPrefix + name);
+        defaults_->setObject(QStringLiteral("1300 860 300 120"), TEVSensorWindowController::kFrameRecordPrefix + name);
+        auto window = make(style, name);
+        const auto shown = [&] { return window->sensorWindow()->frameGeometry().intersected(screen); };
+        EXPECT_GE(shown().width(), 50);
+        EXPECT_GE(shown().height(), 30);
+        fill(*window, 3);
+        EXPECT_GE(shown().width(), 50);
+        EXPECT_GE(shown().height(), 30);
+        window->saveSpecialPositionPreferences();
+        const QStringList saved = defaults_->stringForKey(TEVSensorWindowController::kPositionRecordPrefix + name).split(' ');
+        ASSERT_EQ(saved.size(), 2);
+        EXPECT_TRUE(screen.contains(QPoint(saved.at(0).toInt(), saved.at(1).toInt()))) << saved.join(' ').toStdString();
+    }
 }

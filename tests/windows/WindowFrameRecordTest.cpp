@@ -27,11 +27,12 @@ TEST(WindowFrameRecord, RestoresAReachableFrameFitsAnUnreachableOneAndFollowsThe
         {nullptr, fallback, {200, 100}},
         {"40 50 320 240", {40, 50}, {320, 240}},
         // Saved on a larger screen beyond this one: back where it can be reached, at its size.
-        {"1300 860 320 240", fallback, {320, 240}},
+        {"1300 860 320 240", WindowPlacement::bringOntoScreen({1300, 860, 320, 240}, WindowPlacement::currentScreens()).topLeft(), {320, 240}},
         {"40 50 0 240", fallback, {200, 100}},
         {"forty 50 320 240", fallback, {200, 100}},
     };
     ASSERT_LT(screen.right(), 1300);
+    ASSERT_TRUE(screen.contains(rows[2].place));
     for (const Row& row : rows) {
         if (row.record)
             defaults->setObject(QString::fromUtf8(row.record), WindowFrameRecord::kPrefix + QStringLiteral("Info"));

@@ -78,24 +78,31 @@ TEST(WindowPlacement, DraggingUpStopsAtTheTopUnlessAnotherScreenIsThere)
         EXPECT_EQ(WindowPlacement::dragTopLeft(row.proposed, row.current, row.screens), row.expected) << row.what;
 }
 
-TEST(WindowPlacement, EnoughOfAWindowMustShowOnOneScreenToReachIt)
+TEST(WindowPlacement, ARestoredFrameShowingTooLittleComesBackWhole)
 {
     struct Row {
         const char* what;
         Screens screens;
         QRect frame;
-        bool enough;
+        bool showsEnough;
+        QRect expected; // by bringOntoScreen
     } rows[] = {
-        {"whole on the screen", oneScreen(), {100, 100, 400, 300}, true},
-        {"saved on a larger screen, beyond this one", {{QRect(0, 0, 800, 600)}, {QRect(0, 0, 800, 600)}, 0}, {1300, 860, 400, 300}, false},
-        {"a sliver at the right edge", oneScreen(), {1250, 100, 400, 300}, false},
-        {"50 x 30 at the bottom right corner", oneScreen(), {1230, 770, 400, 300}, true},
-        {"under the top panel only", oneScreen(), {100, -290, 400, 300}, false},
-        {"on the upper screen", stackedScreens(), {100, -500, 400, 300}, true},
-        {"a small window wholly shown", oneScreen(), {10, 30, 20, 10}, true},
+        {"inside", oneScreen(), {300, 300, 200, 100}, true, {300, 300, 200, 100}},
+        {"50 × 30 in the corner", oneScreen(), {1230, 770, 200, 100}, true, {1080, 700, 200, 100}},
+        {"49 pixels wide in the corner", oneScreen(), {1231, 770, 200, 100}, false, {1080, 700, 200, 100}},
+        {"under the top panel only", oneScreen(), {300, -90, 200, 100}, false, {300, 24, 200, 100}},
+        {"saved on a larger screen", {{QRect(0, 0, 800, 600)}, {QRect(0, 0, 800, 600)}, 0}, {1300, 860, 300, 120}, false, {500, 480, 300, 120}},
+        {"a small window wholly shown", oneScreen(), {1260, 780, 20, 20}, true, {1260, 780, 20, 20}},
+        {"larger than the screen", oneScreen(), {-100, -100, 2000, 1000}, true, {0, 24, 1280, 776}},
+        {"on the upper screen", stackedScreens(), {100, -900, 200, 100}, true, {100, -900, 200, 100}},
+        {"on a detached screen", stackedScreens(), {3000, 2000, 200, 100}, false, {1080, 700, 200, 100}},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(WindowPlacement::showsEnoughOf(row.frame, row.screens), row.enough) << row.what;
+    for (const Row& row : rows) {
+        EXPECT_EQ(WindowPlacement::showsEnoughOfFrame(row.frame, row.screens), row.showsEnough) << row.what;
+        const QRect brought = WindowPlacement::bringOntoScreen(row.frame, row.screens);
+        EXPECT_EQ(brought, row.expected) << row.what;
+        EXPECT_TRUE(WindowPlacement::showsEnoughOfFrame(brought, row.screens)) << row.what;
+    }
 }
 
 TEST(WindowPlacement, WindowsWithoutARecordCascadeAndStayOnTheScreen)
@@ -106,7 +113,7 @@ TEST(WindowPlacement, WindowsWithoutARecordCascadeAndStayOnTheScreen)
         for (int slot = WindowPlacement::SensorWindowSlot; slot <= WindowPlacement::ConnectionsSlot; ++slot) {
             const QPoint p = WindowPlacement::cascadeTopLeft(slot, screens);
             EXPECT_FALSE(seen.contains(p)) << slot;
-            EXPECT_TRUE(WindowPlacement::showsEnoughOf(QRect(p, QSize(200, 150)), screens)) << slot;
+            EXPECT_TRUE(WindowPlacement::showsEnoughOfFrame(QRect(p, QSize(200, 150)), screens)) << slot;
             seen.append(p);
         }
     }

@@ -77,6 +77,8 @@ MachinePrefsImportController::MachinePrefsImportController()
     ui_->machineTable->verticalHeader()->hide();
     QObject::connect(ui_->machineTable->selectionModel(), &QItemSelectionModel::selectionChanged, panel_.get(),
                      [this] { selectMachine(); });
+    // Emitted only when the panel was closed by a button, Escape or its title bar, not when the program quit.
+    QObject::connect(panel_.get(), &QDialog::finished, panel_.get(), [this] { answered_ = true; });
     for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui_->importButton), static_cast<QAbstractButton*>(ui_->skipButton)})
         QObject::connect(button, &QAbstractButton::clicked, panel_.get(),
                          [this, button] { closePanel(button->property("tag").toLongLong()); });
@@ -112,11 +114,14 @@ QString MachinePrefsImportController::runDialogPanelForMachineSpecifiers(const s
     // Closing the panel by its title bar or Escape rejects it: response 0. The update tick and delayed
     // work wait while it is open, as they do for any modal alert.
     int response = 0;
+    answered_ = false;
     {
         const platform::AlertPresenter::ModalScope modal;
         response = panel_->exec();
     }
     panel_->hide();
+    if (!answered_)
+        return {};
     return choice_.serialNumberForResponse(response);
 }
 

@@ -23,6 +23,8 @@ public:
     QString runDialogPanelForMachineSpecifiers(const QList<std::shared_ptr<MachineSpecifier>>& specifiers) override;
     QString runDialogPanelForMachineSpecifiers(const std::optional<MachineSpecifier::List>& specifiers);
 
+    bool endedWithoutAnswer() const override { return !answered_; }
+
     // Ends the modal run with `tag` (the pressed button's) as the response.
     void closePanel(qint64 tag);
     // Takes the table's selected row and enables the import button only with one.
@@ -43,4 +45,5 @@ private:
     std::unique_ptr<QDialog> panel_;
     std::unique_ptr<Ui> ui_;
     Model* model_ = nullptr; // owned by the panel
+    bool answered_ = true;
 };

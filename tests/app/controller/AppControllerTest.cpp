@@ -5,6 +5,7 @@
 #include "acquisition/MonitorConnectionInfo.h"
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
+#include "app/model/MachineSpecifier.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/OutputCacheEntry.h"
@@ -18,6 +19,8 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "sensors/TEVArtificialSensor.h"
 #include "tests/app/controller/FakeMonitoringClient.h"
 #include "tests/support/DesktopFakes.h"
 #include "tests/support/QtPrinters.h"
@@ -27,7 +30,9 @@
 #include <QWidget>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -1216,4 +1221,242 @@ TEST_F(AppControllerTest, HistoryBackgroundResetNeedsExactlyOneSelectedWindow)
     EXPECT_EQ(prefs->updates, 1);
     EXPECT_NE(histories.at(1)->graphBackgroundColor(), black);
     EXPECT_EQ(histories.at(0)->graphBackgroundColor()->whiteLevel(), 0.0f);
+}
+
+// --- What a session leaves for the next one ----------------------------------------------------------------
+
+namespace {
+
+// The stored preferences of the test's domain, as the file holds them.
+QVariantMap storedPreferences()
+{
+    const QString path = platform::UserDefaults::pathForDomain(TEVUserDefaultsProxy::overriddenDomain());
+    return platform::values::toDictionary(platform::readPropertyList(kt::readFile(path)).value).value_or(QVariantMap());
+}
+
+// Offers the computers it is given; answers as scripted, and reports what the log said meanwhile.
+struct ScriptedImportPanel final : PreferenceImportPanel {
+    enum class Answer { Quit, DontImport };
+    Answer answer = Answer::Quit;
+    int runs = 0;
+    bool monitoringLoggedWhileOpen = false;
+    QString runDialogPanelForMachineSpecifiers(const QList<std::shared_ptr<MachineSpecifier>>&) override
+    {
+        ++runs;
+        monitoringLoggedWhileOpen = kt::log().contains(QStringLiteral("monitoring '"));
+        return {};
+    }
+    bool endedWithoutAnswer() const override { return answer == Answer::Quit; }
+};
+
+} // namespace
+
+TEST_F(AppControllerTest, AQuitBeforeTheWindowsOpenedKeepsTheStoredWindowFlags)
+{
+    struct Row {
+        const char* what;
+        bool offerImport; // another computer of this model left its settings
+        bool ready;
+    } rows[] = {
+        {"before the local computer is ready", false, false},
+        {"while the import offer is open", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        static int counter = 0;
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.flagtest%1").arg(++counter));
+        auto defaults = TEVUserDefaultsProxy::standardUserDefaults();
+        defaults.setInteger(3, "PreferencesVersion");
+        defaults.setBool(true, "SensorWindowOpen");
+        defaults.setBool(true, "OverviewOpen");
+        defaults.setBool(false, "SystemInfoOpen");
+        if (row.offerImport) {
+            defaults.setObject(QVariantMap{{"MacBookPro5,1", QVariantList{QVariantMap{{"HostOrComputerName", "old"}, {"SerialNumber", "C02OLD"}}}}},
+                               "SeenModels");
+            defaults.setObject(QVariantMap{{"C02OLD", QVariantMap{}}}, "MachinePreferences");
+        }
+        ASSERT_TRUE(defaults.synchronize());
+        auto windows = recordingWindows(rec);
+        const auto panel = std::make_shared<ScriptedImportPanel>();
+        windows.makeImportPanel = [panel] { return panel; };
+        auto real = std::make_shared<AppController>(windows);
+        real->setClientFactory([this](const Info& info) {
+            made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
+            return made.last();
+        });
+        made.clear();
+        kt::log().clear();
+        real->applicationDidFinishLaunching();
+        if (row.ready)
+            made.first()->becomeReady();
+        real->applicationWillTerminate();
+
+        const QVariantMap stored = storedPreferences();
+        EXPECT_EQ(stored.value("SensorWindowOpen"), QVariant(true));
+        EXPECT_EQ(stored.value("OverviewOpen"), QVariant(true));
+        EXPECT_EQ(stored.value("SystemInfoOpen"), QVariant(false));
+        EXPECT_EQ(panel->runs, row.offerImport ? 1 : 0);
+        EXPECT_FALSE(panel->monitoringLoggedWhileOpen);
+        EXPECT_EQ(kt::log().contains(QStringLiteral("Kelvaro: monitoring 'Fake computer' with 2 sensors")), row.ready);
+    }
+}
+
+TEST_F(AppControllerTest, AQuitDuringTheImportOfferDecidesNothingAndTheOfferComesAgain)
+{
+    struct Row {
+        ScriptedImportPanel::Answer answer;
+        bool localSetStored;
+        int offersAtTheNextStart;
+    } rows[] = {
+        {ScriptedImportPanel::Answer::Quit, false, 1},
+        {ScriptedImportPanel::Answer::DontImport, true, 0},
+    };
+    for (const Row& row : rows) {
+        static int counter = 0;
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.importtest%1").arg(++counter));
+        auto defaults = TEVUserDefaultsProxy::standardUserDefaults();
+        const QVariantMap seen{{"MacBookPro5,1", QVariantList{QVariantMap{{"HostOrComputerName", "old"}, {"SerialNumber", "C02OLD"}}}}};
+        defaults.setInteger(3, "PreferencesVersion");
+        defaults.setObject(seen, "SeenModels");
+        defaults.setObject(QVariantMap{{"C02OLD", QVariantMap{}}}, "MachinePreferences");
+        ASSERT_TRUE(defaults.synchronize());
+
+        int offers = 0;
+        for (int run = 0; run < 2; ++run) {
+            auto windows = recordingWindows(rec);
+            const auto panel = std::make_shared<ScriptedImportPanel>();
+            panel->answer = row.answer;
+            windows.makeImportPanel = [panel] { return panel; };
+            auto real = std::make_shared<AppController>(windows);
+            real->setClientFactory([this](const Info& info) {
+                made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
+                return made.last();
+            });
+            made.clear();
+            real->applicationDidFinishLaunching();
+            made.first()->becomeReady();
+            EXPECT_TRUE(real->localPreferences()); // the session runs on either way
+            real->applicationWillTerminate();
+            offers = panel->runs;
+            if (run == 0) {
+                const QVariantMap stored = storedPreferences();
+                const QVariantMap sets = platform::values::toDictionary(stored.value("MachinePreferences")).value_or(QVariantMap());
+                EXPECT_EQ(sets.contains("C02LOCAL"), row.localSetStored);
+                EXPECT_TRUE(sets.contains("C02OLD"));
+                const QVariantList computers = platform::values::toDictionary(stored.value("SeenModels"))
+                                                   .value_or(QVariantMap())
+                                                   .value("MacBookPro5,1")
+                                                   .toList();
+                EXPECT_EQ(computers.size(), row.localSetStored ? 2 : 1);
+            }
+        }
+        EXPECT_EQ(offers, row.offersAtTheNextStart);
+    }
+}
+
+TEST_F(AppControllerTest, ARemoteComputerIsReconnectedAtLaunchUntilTheUserDisconnectsIt)
+{
+    const auto session = [this](const std::function<void()>& during) {
+        makeController();
+        launchReady();
+        during();
+        controller->applicationWillTerminate();
+        return platform::values::toArray(storedPreferences().value("ActiveRemoteConnections")).value_or(QVariantList());
+    };
+    const auto quietlyMade = [this] {
+        QStringList hosts;
+        for (const auto& client : made.mid(1))
+            hosts.append(client->connectionInfo()->hostSpecifier());
+        return hosts;
+    };
+    // The user connects two computers.
+    EXPECT_EQ(session([&] {
+                  connectRemote("lab");
+                  connectRemote("office");
+              }),
+              (QVariantList{"lab", "office"}));
+    // Next launch: both are tried quietly. The lab is off, so its quiet reconnect fails; the user disconnects
+    // the office.
+    EXPECT_EQ(session([&] {
+                  advance(3);
+                  EXPECT_EQ(quietlyMade(), (QStringList{"lab", "office"}));
+                  made.at(1)->fail();
+                  made.at(2)->becomeReady();
+                  platform::NotificationCenter::defaultCenter().post(MonitoringClient::shouldDisconnectNotification, made.at(2)->notificationIdentity());
+                  EXPECT_EQ(controller->monitorClients().size(), 1);
+              }),
+              QVariantList{"lab"});
+    EXPECT_FALSE(alertTitles().contains("Could not contact remote computer")); // a quiet reconnect fails silently
+    // The launch after: the lab is tried again, the office is not.
+    session([&] {
+        advance(3);
+        EXPECT_EQ(quietlyMade(), QStringList{"lab"});
+    });
+}
+
+TEST_F(AppControllerTest, ProbeAndLCDSettingsAreWrittenWhenThePreferenceWindowCloses)
+{
+    struct LCD final : LCDManager {
+        QVariantMap modules{{"IOW40-0001", QVariantMap{{"DisplayType", qint64(2)}}}};
+        std::optional<QVariantMap> lcdModulePreferences() const override { return modules; }
+    };
+    auto windows = recordingWindows(rec);
+    windows.lcdManager = std::make_shared<LCD>();
+    auto real = std::make_shared<AppController>(windows);
+    real->setClientFactory([this](const Info& info) {
+        made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
+        return made.last();
+    });
+    made.clear();
+    real->applicationDidFinishLaunching();
+    made.first()->becomeReady();
+    const auto restore = qScopeGuard([] { TEVArtificialSensor::setArtificialSensorsUsingPreferenceDictionaries(QVariantList()); });
+    ASSERT_TRUE(TEVArtificialSensor::addArtificialSensor(TEVArtificialSensor::createAsProcessCountSensor()));
+
+    real->preferenceWindowWillClose();
+    const QVariantMap set = platform::values::toDictionary(
+                                platform::values::toDictionary(storedPreferences().value("MachinePreferences")).value_or(QVariantMap()).value("C02LOCAL"))
+                                .value_or(QVariantMap());
+    EXPECT_EQ(platform::values::toArray(set.value("LocalProbes")).value_or(QVariantList()).size(), 1);
+    EXPECT_TRUE(platform::values::strictlyEqual(set.value("LCDModules"), platform::values::fromDictionary(LCD().modules)));
+}
+
+TEST_F(AppControllerTest, AnUnreadablePreferencesFileIsSetAsideAndTheUserToldOnce)
+{
+    struct Panel final : AlertPanel {
+        QStringList notices;
+        void showNotice(const QString& title, const QString& message) override { notices.append(title + ": " + message); }
+    };
+    TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.resettest"));
+    const QString path = platform::UserDefaults::pathForDomain(TEVUserDefaultsProxy::overriddenDomain());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<?xml version=\"1.0\"?><plist><dict><key>UpdateInterval</key><integer>7"); // cut short
+    file.close();
+
+    for (int run = 0; run < 2; ++run) {
+        auto windows = recordingWindows(rec);
+        const auto panel = std::make_shared<Panel>();
+        windows.alertPanel = panel;
+        auto real = std::make_shared<AppController>(windows);
+        made.clear();
+        real->setClientFactory([this](const Info& info) {
+            made.append(std::make_shared<FakeMonitoringClient>(info));
+            return made.last();
+        });
+        real->applicationDidFinishLaunching();
+        EXPECT_TRUE(panel->notices.isEmpty()); // told over the windows, once they are open
+        made.first()->becomeReady();
+        if (run == 0) {
+            ASSERT_EQ(panel->notices.size(), 1);
+            EXPECT_TRUE(panel->notices.first().startsWith("Settings Reset: ")) << panel->notices.first().toStdString();
+            EXPECT_TRUE(panel->notices.first().contains(path + ".corrupt")) << panel->notices.first().toStdString();
+            EXPECT_TRUE(kt::readFile(path + ".corrupt").endsWith("<integer>7"));
+        } else {
+            EXPECT_TRUE(panel->notices.isEmpty());
+        }
+        real->applicationWillTerminate();
+    }
+    EXPECT_TRUE(storedPreferences().contains("PreferencesVersion"));
 }

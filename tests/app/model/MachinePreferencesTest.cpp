@@ -410,3 +410,38 @@ TEST(MachinePreferences, NaNStoredForANumberKeepsTheDefault)
         EXPECT_EQ(written.value(name), defaults.value(name)) << name;
     EXPECT_EQ(preferences->talkIntervalMultiplier(), 20u); // too large for any integer, still capped
 }
+
+TEST(MachinePreferences, AReturningSensorKeepsItsOnePlaceInItsHistoryWindow)
+{
+    // Stored with both temperatures in one window; the gauge of one of them cannot be read back, so that
+    // sensor is new to the set when it connects again.
+    struct Row {
+        const char* what;
+        QStringList stored; // the window's list
+        QString unreadable;
+    } rows[] = {
+        {"listed after a readable gauge", {QStringLiteral("t2"), QStringLiteral("t1")}, QStringLiteral("t1")},
+        {"listed first", {QStringLiteral("t1"), QStringLiteral("t2")}, QStringLiteral("t1")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto source = std::make_shared<FakeSource>();
+        source->add(QStringLiteral("t1"), 1);
+        source->add(QStringLiteral("t2"), 1);
+        MachinePreferences original;
+        original.addNewSensorsWithUniversalIdentifiers({QStringLiteral("t1"), QStringLiteral("t2")}, source);
+        original.historyWindowPreferences().first()->sensorIdentifierList() = row.stored;
+        QVariantMap stored = original.defaultsDictionary();
+        QVariantMap gauges = toDictionary(stored.value(QStringLiteral("AvailableGauges"))).value_or(QVariantMap());
+        gauges.insert(row.unreadable, QStringLiteral("not a gauge"));
+        stored.insert(QStringLiteral("AvailableGauges"), fromDictionary(gauges));
+
+        const auto set = MachinePreferences::createWithDefaultsDictionary(stored);
+        ASSERT_TRUE(set);
+        ASSERT_FALSE(set->gaugeDictionary().contains(row.unreadable));
+        set->addNewSensorsWithUniversalIdentifiers({QStringLiteral("t1"), QStringLiteral("t2")}, source);
+        EXPECT_TRUE(set->gaugeDictionary().contains(row.unreadable));
+        ASSERT_EQ(set->historyWindowPreferences().size(), 1);
+        EXPECT_EQ(set->historyWindowPreferences().first()->sensorIdentifierList(), row.stored);
+    }
+}

@@ -75,6 +75,34 @@ TEST(MachinePrefsImportController, AnswersTheSelectedComputerOnlyThroughTheImpor
     EXPECT_TRUE(MachinePrefsImportController::create()->runDialogPanelForMachineSpecifiers(std::nullopt).isNull());
 }
 
+TEST(MachinePrefsImportController, AQuitWhileTheOfferIsOpenIsNoAnswer)
+{
+    const struct {
+        const char* name;
+        bool quit; // else "Don't Import" with a selection
+    } cases[] = {{"quit", true}, {"declined", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto panel = MachinePrefsImportController::create();
+        ASSERT_TRUE(panel);
+        QTimer::singleShot(0, [&] {
+            panel->machineTable()->selectRow(0);
+            if (c.quit)
+                QCoreApplication::exit(0); // what a termination signal does
+            else
+                panel->buttonWithTag(0)->click();
+        });
+        EXPECT_TRUE(panel->runDialogPanelForMachineSpecifiers(twoComputers()).isNull());
+        EXPECT_EQ(panel->endedWithoutAnswer(), c.quit);
+        EXPECT_FALSE(panel->dialogPanel()->isVisible());
+        if (c.quit) {
+            // The exit also stands for loops yet to come; one turn of the application's loop takes it back.
+            QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+            QCoreApplication::exec();
+        }
+    }
+}
+
 TEST(TEVFilenameTextField, TakesTheFirstOfSeveralDroppedFilesAndSendsItsActionOnce)
 {
     TEVFilenameTextField field;
