@@ -464,10 +464,6 @@ void AppController::showPreferenceWindow()
 
 void AppController::applicationWillTerminate()
 {
-    // A call queued for the application before the quit (the program's line about the ready computer, when
-    // the quit came in the same turn) runs now, while the controller it reads still exists.
-    if (QCoreApplication* application = QCoreApplication::instance())
-        QCoreApplication::sendPostedEvents(application, QEvent::MetaCall);
     windows_.preferenceWindow->setWillCloseHandler({});
     if (standardWindowController_)
         standardWindowController_->saveSpecialPositionPreferences();

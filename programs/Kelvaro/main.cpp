@@ -109,7 +109,8 @@ int main(int argc, char** argv)
                                     {[&] { controller->applicationWillFinishLaunching(); },
                                      [&] { controller->applicationDidFinishLaunching(); },
                                      [&] { controller->applicationWillTerminate(); },
-                                     [&] { controller->saveForLostDisplay(); }});
+                                     [&] { controller->saveForLostDisplay(); },
+                                     /*controllerReportsMonitoring=*/true});
     // Gone before the capture threads end: each end reports a lost connection, which the controller would
     // answer with a relaunch of the local client.
     TEVApplicationDelegate::setApplicationDelegate(nullptr);

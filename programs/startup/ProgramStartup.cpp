@@ -184,13 +184,17 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
 int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycle lifecycle)
 {
     // One diagnostic line once the local computer's sensors are connected: scripts wait for it.
+    const auto running = std::make_shared<bool>(true);
     const auto readyObserver = platform::NotificationCenter::defaultCenter().addObserver(
         MonitoringClient::isReadyNotification, {}, [&](const platform::Notification& notification) {
             const auto local = controller.localClient();
-            if (!local || notification.object.get() != local->notificationIdentity())
+            if (lifecycle.controllerReportsMonitoring || !local || notification.object.get() != local->notificationIdentity())
                 return;
-            // The next turn: the controller completes the client in its own observer of the same report.
-            QTimer::singleShot(0, &app, [this, &controller] {
+            // The next turn: the controller completes the client in its own observer of the same report. A
+            // quit in between leaves no controller to ask.
+            QTimer::singleShot(0, &app, [this, &controller, running] {
+                if (!*running)
+                    return;
                 if (const auto client = controller.localClient())
                     platform::log(logName_.constData(), QStringLiteral("monitoring '%1' with %2 sensors")
                                                 .arg(client->machineName())
@@ -223,6 +227,7 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     });
 
     const int status = app.exec();
+    *running = false;
     g_saveAtExit = {};
     QObject::disconnect(quitting);
     platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);

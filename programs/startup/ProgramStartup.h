@@ -37,6 +37,8 @@ public:
         // At an exit past the event loop (the X server gone): what must be saved, with no display call.
         // Runs at most once, and never after willTerminate. Optional.
         std::function<void()> saveAtExit;
+        // The controller logs "monitoring ..." itself, once the import offer is answered.
+        bool controllerReportsMonitoring = false;
     };
 
     // `usage` is printed for --help and for arguments not understood; --print-output-cache is an option
