@@ -204,6 +204,12 @@ std::shared_ptr<TEVSMBIOSInfo> TEVSMBIOSInfo::createWithData(const QByteArray& d
 {
     if (data.isNull())
         return nullptr;
+    if (data.size() > kMaximumTableBytes) {
+        platform::log(kClassName, QStringLiteral("the SMBIOS table of %1 bytes is larger than any computer's (at most %2); it is not read")
+                                      .arg(data.size())
+                                      .arg(kMaximumTableBytes));
+        return nullptr;
+    }
     return std::make_shared<TEVSMBIOSInfo>(data);
 }
 
@@ -213,10 +219,14 @@ std::shared_ptr<const TEVSMBIOSInfo> TEVSMBIOSInfo::systemManagementBIOSInformat
     static std::shared_ptr<const TEVSMBIOSInfo> shared;
     static std::weak_ptr<const platform::IORegistry> sharedRegistry;
 
+    static std::weak_ptr<const platform::IORegistry> refusedRegistry; // its table was refused: said once
+
     const auto registry = platform::IORegistry::current();
     std::lock_guard lock(mutex);
     if (shared && sharedRegistry.lock() == registry)
         return shared;
+    if (registry && refusedRegistry.lock() == registry)
+        return nullptr;
     shared.reset();
     const auto services = TEVIORegistryEntry::serviceObjectsMatchingName(QStringLiteral("AppleSMBIOS"), registry);
     for (const auto& service : services.value_or(TEVIORegistryEntry::EntryList{})) {
@@ -224,6 +234,8 @@ std::shared_ptr<const TEVSMBIOSInfo> TEVSMBIOSInfo::systemManagementBIOSInformat
         if (platform::values::kindOf(table) == platform::values::Kind::Data) {
             shared = createWithData(table.toByteArray());
             sharedRegistry = registry;
+            if (!shared)
+                refusedRegistry = registry;
             break;
         }
     }

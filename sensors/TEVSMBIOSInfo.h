@@ -12,7 +12,12 @@
 
 class TEVSMBIOSInfo {
 public:
-    // Null for null data; any other bytes give a reader, however damaged the table.
+    // The largest table read. SMBIOS 2 tables end at 64 KiB and the largest servers' SMBIOS 3 tables stay
+    // well below this; decoding costs time and memory in proportion to the table.
+    static constexpr qsizetype kMaximumTableBytes = 1024 * 1024;
+
+    // Null (and a log line) for null data or a table larger than kMaximumTableBytes; any other bytes give a
+    // reader, however damaged the table.
     static std::shared_ptr<TEVSMBIOSInfo> createWithData(const QByteArray& data);
     // The reader of the local computer's table: the "SMBIOS" data of the first "AppleSMBIOS" service that
     // has data. Kept once found, for as long as the process reads the same registry (a test selecting another

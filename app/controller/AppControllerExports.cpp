@@ -16,6 +16,7 @@
 #include "platform/foundation/Paths.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 
@@ -55,6 +56,15 @@ QString AppController::fileContentsForStandardWindowUsingCSVFormat(bool csv) con
             if (const auto entry = outputCache_.value(identifier); entry && entry->hasValue())
                 rows.append(entry);
     }
+    // A name that two rows share (a sensor of each of two computers) is told apart by its computer.
+    QHash<QString, int> uses;
+    for (const auto& entry : std::as_const(rows))
+        ++uses[entry->connectedGauge()->customName()];
+    const auto rowName = [&uses](const TEVGauge& gauge) {
+        const QString name = gauge.customName();
+        const QString computer = uses.value(name) > 1 ? gauge.machineName() : QString();
+        return computer.isEmpty() ? name : name + QStringLiteral(" (") + computer + QLatin1Char(')');
+    };
     QString out;
     if (csv) {
         out = fill(QStringLiteral("%@,%@,%@\n"), {csvField(localized(QStringLiteral("Sensor"))),
@@ -67,7 +77,7 @@ QString AppController::fileContentsForStandardWindowUsingCSVFormat(bool csv) con
             if (value == TEVGauge::missingValue)
                 value = entry->currentValue();
             // C's "%g" in the C locale: a decimal comma would split the field.
-            out += fill(QStringLiteral("%@,%@,%@\n"), {csvField(gauge->customName()), TEVStringFormat::withNumber("%g", value),
+            out += fill(QStringLiteral("%@,%@,%@\n"), {csvField(rowName(*gauge)), TEVStringFormat::withNumber("%g", value),
                                                        csvField(gauge->localizedUnit())});
         }
         return out;
@@ -75,10 +85,10 @@ QString AppController::fileContentsForStandardWindowUsingCSVFormat(bool csv) con
     out = platform::currentDate().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")) + QStringLiteral("\n\n");
     qsizetype longest = 0;
     for (const auto& entry : std::as_const(rows))
-        longest = std::max(longest, entry->connectedGauge()->customName().size());
+        longest = std::max(longest, rowName(*entry->connectedGauge()).size());
     // Every value starts two columns after the longest name and its colon.
     for (const auto& entry : std::as_const(rows)) {
-        const QString name = entry->connectedGauge()->customName();
+        const QString name = rowName(*entry->connectedGauge());
         out += name + QLatin1Char(':') + QString(longest - name.size() + 2, QLatin1Char(' ')) + entry->stringRepresentation()
                + QLatin1Char('\n');
     }

@@ -229,10 +229,8 @@ std::optional<MachinePreferences::Map> MachinePreferences::allMachinePreferences
         return sets;
     for (auto it = stored->cbegin(); it != stored->cend(); ++it) {
         const auto dictionary = toDictionary(it.value());
-        if (!dictionary) {
-            platform::log(kClassName, QStringLiteral("ignoring the preferences of computer %1: no dictionary").arg(it.key()));
-            continue;
-        }
+        if (!dictionary)
+            continue; // the global preferences keep it as stored, and say so
         if (auto set = createWithDefaultsDictionary(dictionary))
             sets.insert(it.key(), std::move(set));
     }

@@ -113,6 +113,14 @@ void MonitorPreferences::readPreferences()
             for (auto it = stored->cbegin(); it != stored->cend(); ++it)
                 preferencesByMachine_.insert(it.key(), it.value());
         }
+        // A set this program cannot read may be one a user or another version can: it goes back as it came.
+        const auto machines = values::toDictionary(defaults.objectForKey(kMachinePreferencesKey)).value_or(QVariantMap());
+        for (auto it = machines.cbegin(); it != machines.cend(); ++it) {
+            if (preferencesByMachine_.contains(it.key()))
+                continue;
+            unreadableMachinePreferences_.insert(it.key(), it.value());
+            platform::log(kClassName, QStringLiteral("the preferences of computer %1 cannot be read; they are kept as stored").arg(it.key()));
+        }
         readSettings();
         readKnownConnections();
         firstLaunch_ = false;
@@ -154,13 +162,19 @@ void MonitorPreferences::readKnownConnections()
     const QVariant current = defaults.objectForKey(kKnownConnectionsKey);
     if (current.isValid()) {
         const auto entries = values::toDictionary(current);
-        if (!entries)
+        if (!entries) {
+            unreadableConnectionsValue_ = current;
+            platform::log(kClassName, QStringLiteral("the known connections cannot be read; they are kept as stored"));
             return;
+        }
         for (auto it = entries->cbegin(); it != entries->cend(); ++it) {
-            if (!values::toDictionary(it.value()))
-                continue;
-            if (auto info = MonitorConnectionInfo::connectionInfoFromPropertyList(it.value()))
+            auto info = values::toDictionary(it.value()) ? MonitorConnectionInfo::connectionInfoFromPropertyList(it.value()) : nullptr;
+            if (info) {
                 knownConnectionInfo_.insert(it.key(), std::move(info));
+            } else {
+                unreadableConnections_.insert(it.key(), it.value());
+                platform::log(kClassName, QStringLiteral("the connection to computer %1 cannot be read; it is kept as stored").arg(it.key()));
+            }
         }
         return;
     }
@@ -231,15 +245,7 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
             setting.field);
     }
 
-    QVariantMap connections;
-    for (auto it = knownConnectionInfo_.cbegin(); it != knownConnectionInfo_.cend(); ++it)
-        connections.insert(it.key(), it.value()->propertyListRepresentation());
-    defaults.setObject(values::fromDictionary(connections), kKnownConnectionsKey);
-
-    QVariantMap machines;
-    for (auto it = preferencesByMachine_.cbegin(); it != preferencesByMachine_.cend(); ++it)
-        machines.insert(it.key(), it.value()->defaultsDictionary());
-    defaults.setObject(values::fromDictionary(machines), kMachinePreferencesKey);
+    writeConnectionsAndMachines(defaults);
 
     // Without a local client (before its first ready, or while it is relaunched) the stored models stay.
     if (localClient)
@@ -260,6 +266,38 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
         notificationCenter_ ? *notificationCenter_ : platform::DistributedNotificationCenter::defaultCenter();
     if (!center.post(userDefaultsDidChangeNotification, bundle ? bundle->identifier() : QString()))
         platform::log(kClassName, QStringLiteral("could not announce the changed preferences"));
+}
+
+// What could not be read goes back as it came, unless this run has made a set or a connection of its own
+// for that computer.
+void MonitorPreferences::writeConnectionsAndMachines(TEVUserDefaultsProxy& defaults)
+{
+    if (unreadableConnectionsValue_.isValid() && !knownConnectionInfo_.isEmpty()) {
+        platform::log(kClassName, QStringLiteral("the unreadable known connections are replaced by the connections made now"));
+        unreadableConnectionsValue_ = QVariant();
+    }
+    if (unreadableConnectionsValue_.isValid()) {
+        defaults.setObject(unreadableConnectionsValue_, kKnownConnectionsKey);
+    } else {
+        QVariantMap connections = unreadableConnections_;
+        for (auto it = knownConnectionInfo_.cbegin(); it != knownConnectionInfo_.cend(); ++it)
+            connections.insert(it.key(), it.value()->propertyListRepresentation());
+        defaults.setObject(values::fromDictionary(connections), kKnownConnectionsKey);
+    }
+
+    QVariantMap machines;
+    for (auto it = unreadableMachinePreferences_.begin(); it != unreadableMachinePreferences_.end();) {
+        if (preferencesByMachine_.contains(it.key())) {
+            platform::log(kClassName, QStringLiteral("the unreadable preferences of computer %1 are replaced by its new set").arg(it.key()));
+            it = unreadableMachinePreferences_.erase(it);
+        } else {
+            machines.insert(it.key(), it.value());
+            ++it;
+        }
+    }
+    for (auto it = preferencesByMachine_.cbegin(); it != preferencesByMachine_.cend(); ++it)
+        machines.insert(it.key(), it.value()->defaultsDictionary());
+    defaults.setObject(values::fromDictionary(machines), kMachinePreferencesKey);
 }
 
 void MonitorPreferences::writeSeenModels(const std::shared_ptr<MonitoringClient>& localClient)
@@ -378,6 +416,7 @@ void MonitorPreferences::addConnectionInfo(const std::shared_ptr<MonitorConnecti
     if (!info || serialNumber.isEmpty())
         return;
     knownConnectionInfo_.insert(serialNumber, info);
+    unreadableConnections_.remove(serialNumber);
 }
 
 std::shared_ptr<MonitorConnectionInfo> MonitorPreferences::infoToConnectMachineWithSerialNumber(const QString& serialNumber) const

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QString>
 #include <QVariantList>
+#include <QVariant>
 #include <QVariantMap>
 
 #include <memory>
@@ -15,6 +16,7 @@
 class MachinePreferences;
 class MonitorConnectionInfo;
 class MonitoringClient;
+class TEVUserDefaultsProxy;
 namespace platform {
 class DistributedNotificationCenter;
 }
@@ -127,6 +129,7 @@ private:
     void writeSeenModels(const std::shared_ptr<MonitoringClient>& localClient);
     // Starts from the stored list on first use.
     QVariantList& rememberedRemoteConnections();
+    void writeConnectionsAndMachines(TEVUserDefaultsProxy& defaults);
 
     QMap<QString, std::shared_ptr<MachinePreferences>> preferencesByMachine_; // serial number → set
     qint64 temperatureOutputUnit_ = 0;
@@ -154,6 +157,10 @@ private:
     bool minMaxWindowOpen_ = false;
     bool displayInfoOpen_ = false;
     QMap<QString, std::shared_ptr<MonitorConnectionInfo>> knownConnectionInfo_; // serial number → how to reach it
+    // Stored entries this program cannot read, written back unchanged.
+    QVariantMap unreadableMachinePreferences_; // serial number → stored set
+    QVariantMap unreadableConnections_;        // serial number → stored connection
+    QVariant unreadableConnectionsValue_;      // a stored "KnownRemoteConnections3" that is no dictionary
     bool firstLaunch_ = false;
     bool storedVersionIsNewer_ = false;
     std::optional<QVariantList> rememberedRemoteConnections_; // "ActiveRemoteConnections" to write

@@ -43,6 +43,19 @@ quint8 clampedByte(qint64 value)
     return quint8(std::clamp<qint64>(value, 0, 255));
 }
 
+// A stored byte field: any number brought into 0...255 rather than cut to its low byte (300 is no 44).
+std::optional<quint8> storedByte(const QVariant& value)
+{
+    namespace v = platform::values;
+    if (const auto n = v::toSigned(value))
+        return clampedByte(*n);
+    if (v::toUnsigned(value)) // 2^63 and more
+        return quint8(255);
+    if (const auto n = v::toReal(value)) // beyond the 64-bit range
+        return quint8(*n < 0 ? 0 : 255);
+    return std::nullopt;
+}
+
 // Time of day with seconds: the locale's short time form with ":ss" after the minutes when it has none.
 QString mediumTimeFormat(const QLocale& locale)
 {
@@ -82,10 +95,10 @@ std::shared_ptr<TEVLCDOutputItem> TEVLCDOutputItem::createWithPreferenceEntry(co
         item->type_ = qint32(*type);
     if (const auto text = v::toString(entry->value(kAssociation)))
         item->associatedString_ = *text;
-    if (const auto length = v::toSigned(entry->value(kMaxLength)))
-        item->maximumFieldLength_ = quint8(*length);
-    if (const auto precision = v::toSigned(entry->value(kPrecision)))
-        item->valuePrecision_ = quint8(*precision);
+    if (const auto length = storedByte(entry->value(kMaxLength)))
+        item->maximumFieldLength_ = *length;
+    if (const auto precision = storedByte(entry->value(kPrecision)))
+        item->valuePrecision_ = *precision;
     if (const auto unit = v::toBool(entry->value(kDisplaysUnit)))
         item->displaysUnit_ = *unit;
     return item;

@@ -169,6 +169,9 @@ private:
             if (info > 4)
                 return fail(QStringLiteral("binary property list has a bad integer"));
             length = quint64(1) << info;
+            // The 16-byte form holds an unsigned 64-bit value; libplist would drop any higher bits.
+            if (info == 4 && tableOffset_ - at >= length && readBigEndian(at, 8) != 0)
+                return fail(QStringLiteral("property list holds an integer out of the 64-bit range"));
             break;
         case 0x2:
             if (info != 2 && info != 3)
@@ -292,6 +295,55 @@ private:
     QString error_;
 };
 
+// --- XML integers ----------------------------------------------------------------------------------
+// libplist 2.2 reads <integer> with strtoull in base 0 and negates afterwards: a value beyond 64 bits
+// saturates and wraps (-99999999999999999999 reads as 1), "1.5" reads as 1, "010" as 8 and "" as 0. The
+// text is held to a sign, then decimal digits without a leading zero or 0x and hex digits, and to the
+// range -2^63 ... 2^64-1; an empty reason means libplist will read it as written.
+QString checkXmlInteger(QByteArrayView content)
+{
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!content.isEmpty() && isSpace(content.front()))
+        content = content.sliced(1);
+    while (!content.isEmpty() && isSpace(content.back()))
+        content.chop(1);
+    const QString shown = QString::fromUtf8(content.first(std::min<qsizetype>(content.size(), 40))) + (content.size() > 40 ? QStringLiteral("...") : QString());
+    const auto malformed = [&] { return QStringLiteral("property list holds an integer that is no whole number: \"%1\"").arg(shown); };
+    QByteArrayView digits = content;
+    const bool negative = digits.startsWith('-');
+    if (negative || digits.startsWith('+'))
+        digits = digits.sliced(1);
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits = digits.sliced(2);
+    } else if (digits.size() > 1 && digits[0] == '0') {
+        return malformed(); // read as octal, or cut at an 8 or 9
+    }
+    if (digits.isEmpty())
+        return malformed();
+    quint64 value = 0;
+    bool overflow = false;
+    for (const char c : digits) {
+        int digit = -1;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        if (digit < 0)
+            return malformed();
+        if (value > (std::numeric_limits<quint64>::max() - quint64(digit)) / quint64(base))
+            overflow = true;
+        else
+            value = value * quint64(base) + quint64(digit);
+    }
+    if (overflow || (negative && value > quint64(std::numeric_limits<qint64>::max()) + 1))
+        return QStringLiteral("property list holds an integer out of the 64-bit range: %1").arg(shown);
+    return {};
+}
+
 // --- XML structure check ---------------------------------------------------------------------------
 // libplist's XML parser recurses once per nesting level and overflows the stack on deep input, so the
 // nesting and the number of values are counted from the tags first. Comments, CDATA and processing
@@ -342,6 +394,16 @@ QString checkXml(const QByteArray& bytes, const PlistLimits& limits)
                     || name[n] == '\n');
         };
         const bool container = nameIs("array") || nameIs("dict");
+        if (!closing && nameIs("integer")) {
+            // The text up to the closing tag; anything else inside (a comment, CDATA) is no integer either.
+            const char* text = tagEnd + 1;
+            const char* next = selfClosing ? text : static_cast<const char*>(std::memchr(text, '<', size_t(end - text)));
+            if (!selfClosing && (!next || !startsWith(next, "</integer")))
+                return QStringLiteral("property list holds an integer that is no whole number");
+            const QString problem = checkXmlInteger(QByteArrayView(text, selfClosing ? 0 : next - text));
+            if (!problem.isEmpty())
+                return problem;
+        }
         if (closing) {
             if (container && depth > 0)
                 --depth;

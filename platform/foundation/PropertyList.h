@@ -38,7 +38,9 @@ struct PlistLimits {
 };
 
 // Detects the format (binary by its "bplist00" magic, else XML). Reals are read and written in the C
-// locale whatever the process's locale. Refused: a binary dictionary key holding U+0000.
+// locale whatever the process's locale. Refused: a binary dictionary key holding U+0000, and an integer
+// that is no whole number from -2^63 to 2^64-1 (in XML also an empty one, or one with a leading zero), so
+// that no stored number reads as another.
 PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& limits = {});
 // Null QByteArray when the value holds something a property list cannot (an object, an invalid value,
 // a dictionary key that is not a string, U+0000 in a string or key). In XML, characters XML 1.0 cannot

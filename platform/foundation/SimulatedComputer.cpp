@@ -134,13 +134,17 @@ SimulatedComputer::LoadResult SimulatedComputer::load(const QString& directory)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return {nullptr, QStringLiteral("%1: %2").arg(file, f.errorString())};
-    const QByteArray bytes = f.readAll();
+    const QByteArray bytes = f.read(kMaximumPlistBytes + 1);
+    if (bytes.size() > kMaximumPlistBytes)
+        return {nullptr, QStringLiteral("%1: larger than the %2 bytes a simulated computer may have").arg(file).arg(kMaximumPlistBytes)};
     if (!bytes.startsWith("bplist00")) {
         const QString duplicate = findDuplicateKey(bytes);
         if (!duplicate.isEmpty())
             return {nullptr, QStringLiteral("%1: %2").arg(file, duplicate)};
     }
-    const PlistReadResult read = readPropertyList(bytes);
+    PlistLimits limits;
+    limits.maxInputBytes = kMaximumPlistBytes;
+    const PlistReadResult read = readPropertyList(bytes, limits);
     if (!read.value.isValid())
         return {nullptr, QStringLiteral("%1: %2").arg(file, read.error)};
     if (values::kindOf(read.value) != Kind::Dictionary)

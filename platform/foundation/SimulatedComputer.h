@@ -19,9 +19,13 @@ public:
         QString error;                                     // names the key path, e.g. "Registry[2]: ..."
     };
 
-    // Reads <directory>/computer.plist and requires <directory>/root/ to be a folder. Every top-level key is
-    // optional; an unknown key, a value of the wrong type or a key given twice fails the load. The sections
-    // are kept as they are for the loaders of the backends that read them.
+    // The largest computer.plist read: ours are a few hundred KiB, a real machine's registry, SMC table and
+    // drive pages together stay far below this.
+    static constexpr qsizetype kMaximumPlistBytes = 8 * 1024 * 1024;
+
+    // Reads <directory>/computer.plist (at most kMaximumPlistBytes) and requires <directory>/root/ to be a
+    // folder. Every top-level key is optional; an unknown key, a value of the wrong type or a key given twice
+    // fails the load. The sections are kept as they are for the loaders of the backends that read them.
     static LoadResult load(const QString& directory);
     // The same checks on a dictionary built in code; `directory` only places the host root.
     static LoadResult fromDictionary(const QVariantMap& plist, const QString& directory);

@@ -219,3 +219,27 @@ TEST(AppleSmbiosProvider, MalformedDmiTextsGiveTheUnknownValues)
         EXPECT_EQ(quint8(table[0x15]), row.minor) << row.text.toStdString();
     }
 }
+
+// A table larger than any computer's is refused with a log line rather than decoded at a cost that grows
+// with it (seconds and hundreds of MB for a few MB of table); one at the limit is still read.
+TEST(AppleSmbiosProvider, TablesLargerThanAnyComputersAreRefused)
+{
+    const QByteArray real = realT480Table();
+    struct Row {
+        qsizetype size;
+        bool read;
+    };
+    for (const Row row : {Row{TEVSMBIOSInfo::kMaximumTableBytes + 1, false}, Row{8 * 1024 * 1024, false},
+                          Row{real.size(), true}, Row{TEVSMBIOSInfo::kMaximumTableBytes, true}}) {
+        SCOPED_TRACE(row.size);
+        kelvaro::test::log().clear();
+        FakeHost host(QStringLiteral("lenovo_t480_dmi_id_as_user"));
+        const QByteArray table = real.repeated(row.size / real.size() + 1).left(row.size);
+        host.write(kTableFile, table);
+        const auto info = TEVSMBIOSInfo::createWithData(publishedTable(host.root()));
+        EXPECT_EQ(bool(info), row.read);
+        EXPECT_EQ(kelvaro::test::log().count(
+                      QStringLiteral("the SMBIOS table of %1 bytes is larger than any computer's (at most 1048576)").arg(row.size)),
+                  row.read ? 0 : 1);
+    }
+}

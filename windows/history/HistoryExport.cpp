@@ -3,6 +3,8 @@
 #include "app/model/HistoryValueCollection.h"
 #include "framework/TEVStringFormat.h"
 
+#include <QHash>
+
 #include <cmath>
 
 namespace HistoryExport {
@@ -68,11 +70,17 @@ QString csv(const QString& timeTitle, const Table& table)
 {
     const QString& special = TEVStringFormat::csvSpecialCharacters();
     const qsizetype columns = table.columns.size();
+    QHash<QString, int> uses;
+    for (const Column& column : table.columns)
+        ++uses[column.name];
     QString out = timeTitle;
     for (qsizetype c = 0; c < columns; ++c) {
         if (c > 0)
             out += QLatin1Char(',');
-        out += TEVStringFormat::quotedCSVField(table.columns.at(c).name, special);
+        const Column& column = table.columns.at(c);
+        const bool repeated = uses.value(column.name) > 1 && !column.computer.isEmpty();
+        out += TEVStringFormat::quotedCSVField(repeated ? column.name + QStringLiteral(" (") + column.computer + QLatin1Char(')') : column.name,
+                                               special);
     }
     out += QLatin1Char('\n');
     for (quint64 s = 0; s < table.samples; ++s) {

@@ -16,6 +16,7 @@ namespace HistoryExport {
 struct Column {
     QString name;
     QString unit;
+    QString computer = {}; // the gauge's computer, named in the CSV header where another column has the same name
 };
 
 // One block of values and what its rows mean.
@@ -34,8 +35,8 @@ QString dateText(const QDateTime& date);
 // The title, the numbered legend, a header of column numbers, the rows of dates and "%9.2f " values (nine
 // "*" for no value) between two rules of dashes.
 QString text(const QString& title, const Table& table);
-// A header of `timeTitle` ("Time,") and the quoted names, then one line per row: the quoted date and the
-// values as "%.2f" or "*".
+// A header of `timeTitle` ("Time,") and the quoted names ("name (computer)" where names repeat), then one
+// line per row: the quoted date and the values as "%.2f" or "*".
 QString csv(const QString& timeTitle, const Table& table);
 
 } // namespace HistoryExport

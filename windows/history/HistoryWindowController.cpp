@@ -807,8 +807,10 @@ QList<HistoryExport::Column> HistoryWindowController::exportColumnsForIdentifier
     QList<HistoryExport::Column> columns;
     for (const QString& identifier : identifiers) {
         const auto gauge = controller_ ? controller_->gaugeForUniversalSensorIdentifier(identifier) : nullptr;
-        if (gauge)
-            columns.append({gauge->customName(), gauge->localizedUnit()});
+        if (gauge) {
+            const QString computer = gauge->machineName();
+            columns.append({gauge->customName(), gauge->localizedUnit(), computer.isEmpty() ? gauge->serialNumberOfMachine() : computer});
+        }
         else
             columns.append({identifier, QStringLiteral("-")});
     }

@@ -96,6 +96,10 @@ private:
     std::function<void()> shown_;
 };
 
+// No probe list comes near these: a probe's description is some 100 bytes, and a computer has a few dozen.
+constexpr qint64 kMaximumImportBytes = 1024 * 1024;
+constexpr qsizetype kMaximumImportEntries = 10000;
+
 const QString kColumn0 = QStringLiteral("Column0");
 const QString kColumn1 = QStringLiteral("Column1");
 const QString kPresentation = QStringLiteral("Presentation");
@@ -858,9 +862,18 @@ void ProbesManager::importProbeDefinitions()
     if (!path)
         return;
     QFile file(*path);
-    // A file far beyond what the reader accepts is not read into memory first.
-    const bool readable = file.open(QIODevice::ReadOnly) && file.size() <= platform::PlistLimits{}.maxInputBytes;
-    const platform::PlistReadResult read = readable ? platform::readPropertyList(file.readAll()) : platform::PlistReadResult{};
+    const bool opened = file.open(QIODevice::ReadOnly);
+    // Read no further than the limit: the size of a pipe or a special file says nothing.
+    const QByteArray bytes = opened ? file.read(kMaximumImportBytes + 1) : QByteArray();
+    const QString tooLarge = QStringLiteral(
+        "Probe definition files hold at most 10,000 probes in at most 1 MiB. Your probe definitions were left unchanged.");
+    if (bytes.size() > kMaximumImportBytes) {
+        openMessageSheet(QStringLiteral("The import file is too large."), tooLarge);
+        return;
+    }
+    platform::PlistLimits limits;
+    limits.maxInputBytes = kMaximumImportBytes;
+    const platform::PlistReadResult read = opened ? platform::readPropertyList(bytes, limits) : platform::PlistReadResult{};
     const auto array = platform::values::toArray(read.value);
     if (!array) {
         openMessageSheet(QStringLiteral("The import file could not be read."),
@@ -868,13 +881,43 @@ void ProbesManager::importProbeDefinitions()
                                         "permission and that the file contains valid probe definitions, then try again."));
         return;
     }
-    TEVArtificialSensor::setArtificialSensorsUsingPreferenceDictionaries(*array);
+    if (array->size() > kMaximumImportEntries) {
+        openMessageSheet(QStringLiteral("The import file holds too many probe definitions."), tooLarge);
+        return;
+    }
+    // The usable descriptions, each probe once.
+    QVariantList usable;
+    QList<std::shared_ptr<TEVArtificialSensor>> probes;
+    quint64 duplicates = 0;
+    for (const QVariant& entry : *array) {
+        const auto probe = TEVArtificialSensor::createWithPreferenceDictionary(platform::values::toDictionary(entry));
+        if (!probe)
+            continue;
+        if (std::any_of(probes.cbegin(), probes.cend(), [&](const auto& other) { return other->isEqual(probe.get()); })) {
+            ++duplicates;
+            continue;
+        }
+        probes.append(probe);
+        usable.append(entry);
+    }
+    // A file of other things is no reason to lose the list; an empty one clears it, as an empty list exports.
+    if (!array->isEmpty() && usable.isEmpty()) {
+        openMessageSheet(QStringLiteral("No probe definitions could be imported."),
+                         withCounts(localized(QStringLiteral("The file contained %llu entries, none of which describes a probe "
+                                                             "this computer can use. Your probe definitions were left unchanged.")),
+                                    {quint64(array->size())}));
+        return;
+    }
+    TEVArtificialSensor::setArtificialSensorsUsingPreferenceDictionaries(usable);
     reflectConfigurationChange();
     platform::Alert alert;
     alert.messageText = localized(QStringLiteral("The probe definitions have been imported."));
     alert.informativeText = withCounts(
         localized(QStringLiteral("The file contained descriptions of %llu artificial sensors. %llu could be imported successfully.")),
         {quint64(array->size()), quint64(TEVArtificialSensor::allArtificialSensors().size())});
+    if (duplicates > 0)
+        alert.informativeText += QLatin1Char(' ')
+            + withCounts(localized(QStringLiteral("%llu duplicate descriptions were skipped.")), {duplicates});
     alert.buttons = {localized(QStringLiteral("OK"))};
     alert.style = platform::Alert::Style::Informational;
     platform::AlertPresenter::shared()->runModal(alert);

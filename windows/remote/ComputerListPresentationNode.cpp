@@ -2,6 +2,7 @@
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "framework/NSProcessInfoTEVAdditions.h"
+#include "framework/TEVStringFormat.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
@@ -9,6 +10,7 @@
 #include <QLocale>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -42,23 +44,37 @@ platform::Error validationError(qint64 code, const QString& description, const Q
              {QStringLiteral("NSLocalizedRecoverySuggestion"), politeLocalized(suggestion)}}};
 }
 
-// A number taken as an unsigned 16-bit value, the way a number object answers for an unsigned short.
-std::optional<quint16> unsignedShortFrom(const QVariant& value)
+// A stored port: a whole number of 0...65535. Cut to 16 bits, 70000 would reach another service.
+std::optional<quint16> storedPortFrom(const QVariant& value)
 {
     switch (values::kindOf(value)) {
     case values::Kind::Signed:
-        return quint16(values::toSigned(value).value_or(0));
     case values::Kind::Unsigned:
-        return quint16(values::toUnsigned(value).value_or(0));
+        if (const auto n = values::toUnsigned(value); n && *n <= 65535)
+            return quint16(*n);
+        return std::nullopt;
     case values::Kind::Real: {
         const double d = value.toDouble();
-        if (!std::isfinite(d) || std::fabs(d) >= 9.2e18)
-            return std::nullopt;
-        return quint16(qint64(d));
+        if (std::isfinite(d) && d >= 0 && d <= 65535 && std::floor(d) == d)
+            return quint16(d);
+        return std::nullopt;
     }
     default: // a boolean is no port number
         return std::nullopt;
     }
+}
+
+// An older-form member [host, number] whose number is no port: the host, else null.
+QString hostWithPortOutOfRange(const QVariant& member)
+{
+    const auto pair = values::toArray(member);
+    if (!pair || pair->size() != 2)
+        return {};
+    const auto host = values::toString(pair->at(0));
+    if (!host || host->isEmpty() || !values::isNumber(pair->at(1)) || values::kindOf(pair->at(1)) == values::Kind::Bool
+        || storedPortFrom(pair->at(1)))
+        return {};
+    return *host;
 }
 
 } // namespace
@@ -74,7 +90,7 @@ ComputerListPresentationNode::InfoPtr ComputerListPresentationNode::connectionIn
     if (!pair || pair->size() != 2)
         return nullptr;
     const auto host = values::toString(pair->at(0));
-    const auto port = unsignedShortFrom(pair->at(1));
+    const auto port = storedPortFrom(pair->at(1));
     if (!host || host->isEmpty() || !port)
         return nullptr;
     return MonitorConnectionInfo::createForRemoteConnection(*host, *port);
@@ -82,7 +98,8 @@ ComputerListPresentationNode::InfoPtr ComputerListPresentationNode::connectionIn
 
 bool ComputerListPresentationNode::addComputerListPresentationNodesFromPropertyList(const std::optional<QVariantMap>& plist,
                                                                                    const std::shared_ptr<ComputerListRoot>& root,
-                                                                                   QVariantMap* unreadable)
+                                                                                   QVariantMap* unreadable,
+                                                                                   QList<platform::Error>* refusals)
 {
     if (!plist || !root)
         return false;
@@ -97,11 +114,27 @@ bool ComputerListPresentationNode::addComputerListPresentationNodesFromPropertyL
                 unreadable->insert(it.key(), it.value());
             continue;
         }
-        for (const QVariant& member : *stored) {
-            if (const auto info = connectionInfoFromStoredMember(member))
+        for (qsizetype i = 0; i < stored->size(); ++i) {
+            const QVariant& member = stored->at(i);
+            if (const auto info = connectionInfoFromStoredMember(member)) {
                 list->members()->append(createAsMemberWithConnectionInfo(info, list));
-            else
-                complete = false;
+                continue;
+            }
+            complete = false;
+            list->unreadableMembers_.append({i, member});
+            const QString host = hostWithPortOutOfRange(member);
+            platform::log(kClassName, QStringLiteral("member %1 of the list '%2' cannot be read%3; it is kept as stored")
+                                          .arg(i + 1)
+                                          .arg(it.key(), host.isEmpty() ? QString() : QStringLiteral(": its port is out of range")));
+            if (!host.isEmpty() && refusals) {
+                refusals->append({kErrorDomain, PortOutOfRangeError,
+                                  {{QStringLiteral("NSLocalizedDescription"),
+                                    TEVStringFormat::withObjects(localized(QStringLiteral("The port number of '%@' in the list '%@' is out of range.")),
+                                                                 {host, it.key()})},
+                                   {QStringLiteral("NSLocalizedRecoverySuggestion"),
+                                    politeLocalized(QStringLiteral("The computer is not connected with this list. Please add it again "
+                                                                   "with a port number from 1024 to 65535."))}}});
+            }
         }
         root->nodes.append(list);
     }
@@ -120,6 +153,9 @@ std::optional<QVariantMap> ComputerListPresentationNode::propertyListForRootArra
         for (const auto& member : *list->members())
             if (const auto info = member ? member->connectionInfo() : nullptr)
                 members.append(values::fromDictionary(info->propertyListRepresentation()));
+        // In rising positions: a list that has not changed is written as it was read.
+        for (const UnreadableMember& unread : list->unreadableMembers())
+            members.insert(std::min(unread.position, members.size()), unread.stored);
         plist.insert(list->presentedName(), values::fromArray(members));
     }
     return plist;

@@ -35,7 +35,13 @@ public:
     using Parent = std::variant<std::monostate, std::weak_ptr<ComputerListPresentationNode>, std::weak_ptr<ComputerListRoot>>;
 
     static inline const QString kErrorDomain = QStringLiteral("com.tarnwell.internal.ComputerListPresentationNode");
-    enum ErrorCode : qint64 { EmptyNameError = 1, NameInUseError = 2 };
+    // PortOutOfRangeError: a stored member's port that no port number can be; the member is not read.
+    enum ErrorCode : qint64 { EmptyNameError = 1, NameInUseError = 2, PortOutOfRangeError = 3 };
+    // A stored member that could not be read: where it stood in its list, and what it was.
+    struct UnreadableMember {
+        qsizetype position = 0;
+        QVariant stored;
+    };
     // The remote agent's TCP port, which every new manual member gets.
     static constexpr quint16 kDefaultPortNumber = 37037;
     static constexpr qint64 kLowestPort = 1024;
@@ -44,14 +50,18 @@ public:
     // --- The stored form ----------------------------------------------------------------------------------
     // Appends a list node per readable list to `root`, in the order the dictionary yields its keys. A list
     // whose key is empty or whose value is no array is not read; when `unreadable` is given it gets that
-    // entry as stored. A malformed member is skipped and the rest of its list read. NO for no dictionary or
-    // no root, and when anything had to be left out.
+    // entry as stored. A malformed member is not shown: its list keeps it as stored (unreadableMembers), and
+    // one whose port is out of range adds an error for the user to `refusals`. NO for no dictionary or no
+    // root, and when anything had to be left out.
     static bool addComputerListPresentationNodesFromPropertyList(const std::optional<QVariantMap>& plist,
                                                                  const std::shared_ptr<ComputerListRoot>& root,
-                                                                 QVariantMap* unreadable = nullptr);
-    // Each list under its name, its members' property-list forms in order; none for no root.
+                                                                 QVariantMap* unreadable = nullptr,
+                                                                 QList<platform::Error>* refusals = nullptr);
+    // Each list under its name, its members' property-list forms in order, with the members it could not
+    // read back where they stood; none for no root.
     static std::optional<QVariantMap> propertyListForRootArray(const std::shared_ptr<ComputerListRoot>& root);
-    // One stored member: a descriptor's dictionary, or the older [host, port] pair; null when malformed.
+    // One stored member: a descriptor's dictionary, or the older [host, port] pair with a port of 0...65535;
+    // null when malformed.
     static InfoPtr connectionInfoFromStoredMember(const QVariant& member);
 
     // --- Creation (neither adds the node to its parent; the caller does) ------------------------------------
@@ -68,6 +78,8 @@ public:
     // A list's members in order; null for a member.
     ComputerListNodeArray* members() { return members_ ? &*members_ : nullptr; }
     const ComputerListNodeArray* members() const { return members_ ? &*members_ : nullptr; }
+    // A list's stored members that could not be read, by position; they go with the list until it is removed.
+    const QList<UnreadableMember>& unreadableMembers() const { return unreadableMembers_; }
     const Parent& parent() const { return parent_; }
     void setParent(Parent parent) { parent_ = std::move(parent); }
     // The list node of a member; null otherwise.
@@ -98,6 +110,7 @@ public:
 private:
     InfoOrName infoOrName_;
     std::optional<ComputerListNodeArray> members_;
+    QList<UnreadableMember> unreadableMembers_;
     Parent parent_;
 };
 

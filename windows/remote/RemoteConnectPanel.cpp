@@ -4,6 +4,7 @@
 #include "framework/TEVStringFormat.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Values.h"
 #include "windows/remote/ComputerListModel.h"
@@ -22,10 +23,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace values = platform::values;
 
 namespace {
+
+const char kClassName[] = "RemoteConnectPanel";
 
 QString localized(const QString& key)
 {
@@ -269,14 +273,7 @@ void RemoteConnectPanel::windowDidLoad()
     QObject::connect(ui_->sheetWindow, &QDialog::finished, window_.get(), [this] { saveComputerListsToPreferences(); });
     // A refused name: the description and the suggestion, once the outline has finished its edit.
     listModel_->setRefusalHandler([this](const platform::Error& error) {
-        QTimer::singleShot(0, window_.get(), [error] {
-            platform::Alert alert;
-            alert.style = platform::Alert::Style::Warning;
-            alert.messageText = error.localizedDescription();
-            alert.informativeText = error.userInfo.value(QStringLiteral("NSLocalizedRecoverySuggestion")).toString();
-            alert.buttons = {localized(QStringLiteral("OK"))};
-            platform::AlertPresenter::shared()->runModal(alert);
-        });
+        QTimer::singleShot(0, window_.get(), [error] { presentListEditorError(error); });
     });
     // A renamed list: its pull-down item follows at once.
     QObject::connect(listModel_.get(), &QAbstractItemModel::dataChanged, window_.get(), [this](const QModelIndex& index) {
@@ -444,6 +441,23 @@ void RemoteConnectPanel::updateComputerListsPullDown()
 void RemoteConnectPanel::openComputerListSheet()
 {
     computerListSheet()->open();
+    // Stored members the lists could not take are told once, where they can be mended.
+    const QList<platform::Error> refusals = std::exchange(listReadRefusals_, {});
+    if (!refusals.isEmpty())
+        QTimer::singleShot(0, window_.get(), [refusals] {
+            for (const platform::Error& error : refusals)
+                presentListEditorError(error);
+        });
+}
+
+void RemoteConnectPanel::presentListEditorError(const platform::Error& error)
+{
+    platform::Alert alert;
+    alert.style = platform::Alert::Style::Warning;
+    alert.messageText = error.localizedDescription();
+    alert.informativeText = error.userInfo.value(QStringLiteral("NSLocalizedRecoverySuggestion")).toString();
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    platform::AlertPresenter::shared()->runModal(alert);
 }
 
 void RemoteConnectPanel::closeComputerListSheet()
@@ -454,10 +468,16 @@ void RemoteConnectPanel::closeComputerListSheet()
 
 void RemoteConnectPanel::readComputerListsFromPreferences()
 {
-    const auto stored = defaults_ ? values::toDictionary(defaults_->objectForKey(kComputerListsKey)) : std::nullopt;
+    const QVariant value = defaults_ ? defaults_->objectForKey(kComputerListsKey) : QVariant();
+    const auto stored = values::toDictionary(value);
+    if (value.isValid() && !stored) {
+        unreadableListsValue_ = value;
+        platform::log(kClassName, QStringLiteral("the stored computer lists cannot be read; they are kept as stored"));
+    }
     listModel_->changeRootArray([&](ComputerListRoot&) {
         if (stored)
-            ComputerListPresentationNode::addComputerListPresentationNodesFromPropertyList(stored, listModel_->root(), &unreadableLists_);
+            ComputerListPresentationNode::addComputerListPresentationNodesFromPropertyList(stored, listModel_->root(), &unreadableLists_,
+                                                                                           &listReadRefusals_);
     });
     updateComputerListsPullDown();
 }
@@ -465,6 +485,13 @@ void RemoteConnectPanel::readComputerListsFromPreferences()
 void RemoteConnectPanel::saveComputerListsToPreferences()
 {
     QVariantMap plist = ComputerListPresentationNode::propertyListForRootArray(listModel_->root()).value_or(QVariantMap());
+    // Lists that could not be read at all stay as they were until the user makes lists of their own.
+    if (unreadableListsValue_.isValid()) {
+        if (plist.isEmpty())
+            return;
+        platform::log(kClassName, QStringLiteral("the unreadable computer lists are replaced by the lists made now"));
+        unreadableListsValue_ = QVariant();
+    }
     // The lists this run could not read stay as stored, unless a shown list has taken the name.
     for (auto it = unreadableLists_.begin(); it != unreadableLists_.end();) {
         if (plist.contains(it.key())) {

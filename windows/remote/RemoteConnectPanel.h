@@ -108,6 +108,8 @@ private:
     struct Ui;
     void windowDidLoad();
     void handOver(const QList<std::shared_ptr<MonitorConnectionInfo>>& infos);
+    // The list editor's way of telling a refused edit: the description and the suggestion.
+    static void presentListEditorError(const platform::Error& error);
     // The outline's rows as shown, top to bottom.
     QList<ComputerListNodePtr> visibleRows();
     ComputerListNodePtr selectedListNode();
@@ -118,6 +120,8 @@ private:
     std::unique_ptr<ComputerListModel> listModel_;
     std::unique_ptr<ServiceModel> serviceModel_;
     QVariantMap unreadableLists_;
+    QVariant unreadableListsValue_; // a stored "ComputerLists" that is no dictionary
+    QList<platform::Error> listReadRefusals_; // told when the list editor first opens
     // A browsing failure before the window loaded: shown once it has.
     QString bonjourProblem_;
     std::unique_ptr<QDialog> window_;

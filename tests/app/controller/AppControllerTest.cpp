@@ -1460,3 +1460,33 @@ TEST_F(AppControllerTest, AnUnreadablePreferencesFileIsSetAsideAndTheUserToldOnc
     }
     EXPECT_TRUE(storedPreferences().contains("PreferencesVersion"));
 }
+
+// Sensors of two computers that the sensor window lists under one name are told apart by their computers
+// in both readings exports; a name that occurs once stays as it is.
+TEST_F(AppControllerTest, ReadingsOfSameNamedSensorsNameTheirComputers)
+{
+    controller->applicationDidFinishLaunching();
+    local()->raw["TC0D"] = 4250;
+    local()->becomeReady();
+    const auto remote = connectRemote("office", false);
+    remote->name = "Office Mac";
+    remote->sensors = {"TC0D"};
+    remote->raw["TC0D"] = 5125;
+    remote->becomeReady();
+    const auto& gauges = controller->localPreferences()->gaugeDictionary();
+    gauges.value("TC0D")->setCustomName("CPU");
+    gauges.value("remote.office.TC0D")->setCustomName("CPU");
+    gauges.value("F0Ac")->setCustomName("Fan");
+    controller->localPreferences()->standardWindowSensorNames() = {"TC0D", "remote.office.TC0D", "F0Ac"};
+    controller->updateAllOutputChannelsAndCache(true);
+    const QString localName = gauges.value("TC0D")->machineName();
+    ASSERT_FALSE(localName.isEmpty());
+    const QStringList csv = controller->fileContentsForStandardWindowUsingCSVFormat(true).split('\n');
+    ASSERT_GE(csv.size(), 4);
+    EXPECT_TRUE(csv[1].contains("CPU (" + localName + ")")) << csv[1].toStdString();
+    EXPECT_TRUE(csv[2].startsWith("\"CPU (Office Mac)\",")) << csv[2].toStdString();
+    EXPECT_TRUE(csv[3].startsWith("Fan,")) << csv[3].toStdString();
+    const QString text = controller->fileContentsForStandardWindowUsingCSVFormat(false);
+    EXPECT_TRUE(text.contains("\nCPU (Office Mac):")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nCPU (" + localName + "):")) << text.toStdString();
+}

@@ -7,6 +7,9 @@
 #include "app/model/MachinePreferences.h"
 #include "framework/TEVUserDefaultsProxy.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Values.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
 #include "sensors/TEVMachineInfo.h"
@@ -185,4 +188,104 @@ TEST_F(MonitorPreferencesTest, WritingWithoutTheLocalClientKeepsTheSeenModels)
     EXPECT_EQ(defaults.objectForKey("SeenModels"), QVariant(seen));
     EXPECT_EQ(defaults.objectForKey("ActiveRemoteConnections"), QVariant(QVariantList()));
     EXPECT_EQ(defaults.integerForKey("UpdateInterval"), 7);
+}
+
+// Entries of the preferences file that this program cannot read go back into the file as they were, after a
+// read and a write with nothing changed; the readable ones around them are read and written as usual.
+TEST(MonitorPreferencesFile, UnreadableEntriesAreWrittenBackUnchanged)
+{
+    const QByteArray goodSet = "<key>GOOD</key><dict><key>DockSensors</key><array><string>x</string></array></dict>";
+    const QByteArray manual = "<dict><key>ConnectionSpecifier</key><string>Manual</string><key>ServiceName</key>"
+                              "<string>agent.example</string><key>ServicePort</key><integer>37037</integer></dict>";
+    struct Row {
+        const char* name;
+        QByteArray entries; // inside the top-level dictionary
+        QStringList path;   // of the entry that must come back
+    };
+    const Row rows[] = {
+        {"a computer's set that is no dictionary",
+         "<key>MachinePreferences</key><dict>" + goodSet + "<key>BAD</key><string>no set</string></dict>",
+         {"MachinePreferences", "BAD"}},
+        {"a computer's set that is an array",
+         "<key>MachinePreferences</key><dict>" + goodSet + "<key>BAD</key><array><integer>1</integer></array></dict>",
+         {"MachinePreferences", "BAD"}},
+        {"a known connection without a host",
+         "<key>KnownRemoteConnections3</key><dict><key>S1</key>" + manual + "<key>BAD</key><dict><key>ConnectionSpecifier</key>"
+         "<string>Manual</string><key>ServicePort</key><integer>37037</integer></dict></dict>",
+         {"KnownRemoteConnections3", "BAD"}},
+        {"a known connection of an unknown kind",
+         "<key>KnownRemoteConnections3</key><dict><key>BAD</key><dict><key>ConnectionSpecifier</key><string>Other</string></dict></dict>",
+         {"KnownRemoteConnections3", "BAD"}},
+        {"a known connection that is no dictionary",
+         "<key>KnownRemoteConnections3</key><dict><key>BAD</key><string>agent.example</string></dict>",
+         {"KnownRemoteConnections3", "BAD"}},
+        {"known connections that are no dictionary",
+         "<key>KnownRemoteConnections3</key><array><string>agent.example</string></array>",
+         {"KnownRemoteConnections3"}},
+    };
+    static int counter = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString domain = QStringLiteral("com.tarnwell.kelvaro.unreadable%1").arg(++counter);
+        const QString path = platform::UserDefaults::pathForDomain(domain);
+        const QByteArray bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                                 "<key>PreferencesVersion</key><integer>3</integer>" + row.entries + "</dict></plist>";
+        kt::writeFile(path, bytes);
+        const auto entryIn = [&](const QByteArray& file) {
+            QVariant value = platform::readPropertyList(file).value;
+            for (const QString& key : row.path)
+                value = value.toMap().value(key);
+            return value;
+        };
+        const QVariant before = entryIn(bytes);
+        ASSERT_TRUE(before.isValid());
+
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(domain);
+        Prefs preferences;
+        preferences.readPreferences();
+        preferences.writePreferencesUsingMonitoringClients({}, nullptr);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
+
+        const QByteArray written = kt::readFile(path);
+        EXPECT_TRUE(platform::values::strictlyEqual(entryIn(written), before)) << written.toStdString();
+        const QVariantMap file = platform::readPropertyList(written).value.toMap();
+        if (row.entries.contains("GOOD")) {
+            EXPECT_TRUE(file.value("MachinePreferences").toMap().value("GOOD").toMap().contains("StandardWindowSensors"));
+        }
+        if (row.entries.contains("agent.example</string><key>ServicePort")) {
+            EXPECT_EQ(file.value("KnownRemoteConnections3").toMap().value("S1"), platform::readPropertyList(manual).value);
+        }
+    }
+}
+
+// An integer beyond 64 bits makes the file unreadable rather than another number: it is set aside whole
+// at the first write, not read as 1 and written back so.
+TEST(MonitorPreferencesFile, AnIntegerBeyondSixtyFourBitsIsNoNumberOfTheSettings)
+{
+    const QString domain = QStringLiteral("com.tarnwell.kelvaro.widenumber");
+    const QString path = platform::UserDefaults::pathForDomain(domain);
+    const QByteArray bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                             "<key>PreferencesVersion</key><integer>3</integer>"
+                             "<key>UpdateInterval</key><integer>-99999999999999999999</integer></dict></plist>";
+    kt::writeFile(path, bytes);
+    TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(domain);
+    Prefs preferences;
+    preferences.readPreferences();
+    EXPECT_TRUE(preferences.isFirstLaunchOfApplication());
+    EXPECT_EQ(preferences.sensorUpdateInterval(), 2u);
+    preferences.writePreferencesUsingMonitoringClients({}, nullptr);
+    TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
+    EXPECT_EQ(kt::readFile(path + QStringLiteral(".corrupt")), bytes);
+}
+
+// Once this run makes its own connection for a computer, it takes the place of the unreadable one.
+TEST_F(MonitorPreferencesTest, ANewConnectionReplacesAnUnreadableOne)
+{
+    Prefs preferences = readWith({{"PreferencesVersion", integer(3)},
+                                  {"KnownRemoteConnections3", QVariantMap{{"S1", QVariantMap{{"ConnectionSpecifier", "Manual"}}}}}});
+    preferences.addConnectionInfo(MonitorConnectionInfo::createForRemoteConnection("agent.example", 37037), "S1");
+    preferences.writePreferencesUsingMonitoringClients({}, nullptr);
+    const auto stored = platform::values::toDictionary(defaults().objectForKey("KnownRemoteConnections3"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->value("S1").toMap().value("ServiceName"), QVariant("agent.example"));
 }

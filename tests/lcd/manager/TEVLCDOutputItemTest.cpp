@@ -3,6 +3,7 @@
 
 #include "lcd/manager/TEVLCDOutputItem.h"
 
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SequentialArchiver.h"
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
@@ -123,4 +124,38 @@ TEST(TEVLCDOutputItem, EqualityClampsAndBothStoredForms)
         platform::values::toObject(platform::SequentialUnarchiver::unarchiveObjectWithData(archive, options)));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->preferenceEntry(), entry);
+}
+
+// A stored field length or precision out of the byte's range is brought into it, not cut to its low byte,
+// whatever number form the preferences file holds; a value of another kind leaves the default.
+TEST(TEVLCDOutputItem, StoredLengthsAndPrecisionsAreClampedToTheirField)
+{
+    struct Row {
+        const char* stored; // the XML value element
+        int length;
+        int precision;
+    };
+    const Row rows[] = {
+        {"<integer>300</integer>", 255, 255},
+        {"<integer>256</integer>", 255, 255},
+        {"<integer>-1</integer>", 0, 0},
+        {"<integer>18446744073709551615</integer>", 255, 255},
+        {"<integer>-9223372036854775808</integer>", 0, 0},
+        {"<real>1e30</real>", 255, 255},
+        {"<real>7.9</real>", 7, 7},
+        {"<integer>12</integer>", 12, 12},
+        {"<string>12</string>", 1, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stored);
+        const QByteArray xml = QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>ItemType</key><integer>9</integer>"
+                                          "<key>MaxLength</key>")
+                               + row.stored + "<key>Precision</key>" + row.stored + "</dict></plist>";
+        const auto entry = platform::values::toDictionary(platform::readPropertyList(xml).value);
+        ASSERT_TRUE(entry);
+        const auto item = Item::createWithPreferenceEntry(entry);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->maximumFieldLength(), row.length);
+        EXPECT_EQ(item->valuePrecision(), row.precision);
+    }
 }

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 using namespace platform;
 using namespace platform::values;
@@ -418,4 +419,59 @@ TEST(PropertyList, XmlOutputHoldsOnlyWhatXmlParsersAccept)
     // Binary lists keep control characters.
     const QVariant control = fromDictionary({{"a\x01", fromString("\x1b\x7f")}});
     EXPECT_TRUE(strictlyEqual(readPropertyList(writePropertyList(control, PlistFormat::Binary)).value, control));
+}
+
+// libplist 2.2 reads an XML integer with strtoull and negates it afterwards, so values beyond 64 bits,
+// fractions and octal-looking texts would read as other numbers. Each is refused; sound ones read exactly.
+TEST(PropertyList, XmlIntegersReadExactlyOrNotAtAll)
+{
+    struct Row {
+        const char* text;
+        std::optional<QVariant> value; // nothing: refused
+    };
+    const Row rows[] = {
+        {"-99999999999999999999", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"1.5", std::nullopt},
+        {"18446744073709551616", std::nullopt},
+        {"0x10000000000000000", std::nullopt},
+        {"010", std::nullopt},
+        {"08", std::nullopt},
+        {"", std::nullopt},
+        {"- 5", std::nullopt},
+        {"--5", std::nullopt},
+        {"5 6", std::nullopt},
+        {"1e3", std::nullopt},
+        {"0x", std::nullopt},
+        {"5<!-- five -->", std::nullopt},
+        {"-9223372036854775808", fromSigned(std::numeric_limits<qint64>::min())},
+        {"9223372036854775807", fromSigned(std::numeric_limits<qint64>::max())},
+        {"18446744073709551615", fromUnsigned(std::numeric_limits<quint64>::max())},
+        {" +42\n", fromSigned(42)},
+        {"-0x10", fromSigned(-16)},
+        {"0", fromSigned(0)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const QByteArray xml = QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>n</key><integer>") + row.text
+                               + "</integer></dict></plist>";
+        const PlistReadResult result = readPropertyList(xml);
+        if (row.value) {
+            EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
+            const QVariant n = result.value.toMap().value(QStringLiteral("n"));
+            EXPECT_TRUE(strictlyEqual(n, *row.value));
+            EXPECT_EQ(kindOf(n), kindOf(*row.value));
+        } else {
+            EXPECT_FALSE(result.value.isValid());
+            EXPECT_FALSE(result.error.isEmpty());
+        }
+    }
+    EXPECT_FALSE(readPropertyList("<plist><array><integer/></array></plist>").value.isValid());
+    // The binary 16-byte form holds 64 bits; anything in its upper half is beyond them.
+    const QByteArray wide = QByteArray("\x14", 1) + QByteArray("\0\0\0\0\0\0\0\x01", 8) + QByteArray(8, '\0');
+    EXPECT_FALSE(readPropertyList(bplist({wide})).value.isValid());
+    const QByteArray top = QByteArray("\x14", 1) + QByteArray(8, '\0') + QByteArray(8, '\xff');
+    const QVariant topValue = readPropertyList(bplist({top})).value;
+    EXPECT_EQ(kindOf(topValue), Kind::Unsigned);
+    EXPECT_EQ(toUnsigned(topValue), std::numeric_limits<quint64>::max());
 }

@@ -86,6 +86,10 @@ TEST(SimulatedComputer, LoadRejectsKeysGivenTwiceAndBrokenLayout)
         {"garbage", "<dict><key>Name</key>", true, ""},
         {"noRoot", "<dict/>", false, "/noRoot/root: no such folder"},
         {"unknownInFile", "<dict><key>Sensors</key><dict/></dict>", true, "computer.plist: Sensors: unknown key"},
+        {"tooLarge", "<dict><key>Name</key><string>" + QByteArray(8 * 1024 * 1024, 'x') + "</string></dict>", true,
+         "computer.plist: larger than the 8388608 bytes a simulated computer may have"},
+        {"integerBeyond64Bits", "<dict><key>Machine</key><dict><key>A</key><integer>-99999999999999999999</integer></dict></dict>",
+         true, "computer.plist: property list holds an integer out of the 64-bit range: -99999999999999999999"},
     };
     for (const Row& row : rows) {
         const QString path = dir.path() + '/' + row.name;

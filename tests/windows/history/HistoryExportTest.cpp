@@ -104,3 +104,45 @@ TEST(HistoryExport, DatesAreUtcAndNumbersNeverTakeTheUsersComma)
     EXPECT_EQ(HistoryExport::csv("Time,", table),
               "Time,A\n\"2024-05-01 12:00:05 +0000\",12.50\n\"2024-05-01 12:00:05 +0000\",*\n");
 }
+
+// Sensors of two computers with one name get that computer's name in their CSV headers, in one window and
+// across a master and its overlay; names that occur once stay as they are.
+TEST_F(ExportTest, RepeatedNamesInCsvHeadersNameTheirComputer)
+{
+    class OfficeComputer final : public FakeSource {
+    public:
+        using FakeSource::FakeSource;
+        QString machineSerialNumber() override { return QStringLiteral("C03"); }
+        QString machineName() override { return QStringLiteral("Office Mac"); }
+    };
+    const auto addRemote = [this](const QString& id, const QString& name, const QByteArray& history) {
+        sources_.append(std::make_shared<OfficeComputer>(1, "C"));
+        auto gauge = TEVGauge::createForSensorIdentifierConnectingToClient(QStringLiteral("S1"), sources_.last());
+        ASSERT_TRUE(gauge);
+        gauge->setCustomName(name);
+        controller_.identifiers.append(id);
+        controller_.gauges.insert(id, gauge);
+        controller_.histories.insert(id, history);
+    };
+    addGauge("local", "CPU Die", 1, "C", values({40, 41}));
+    addRemote("remote", "CPU Die", values({50, 51}));
+    addGauge("fan", "Fan", 6, "rpm", values({1200, 1300}));
+    struct Row {
+        QStringList identifiers;
+        const char* header;
+    };
+    const Row rows[] = {
+        {{"local", "remote", "fan"}, R"x(Time,"CPU Die (Test computer)","CPU Die (Office Mac)",Fan)x"},
+        {{"local", "fan"}, R"x(Time,"CPU Die",Fan)x"},
+    };
+    int windows = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.header);
+        EXPECT_EQ(makeWindow(QStringLiteral("W%1").arg(++windows), row.identifiers)->csvRepresentation().section('\n', 0, 0), row.header);
+    }
+    auto master = makeWindow("Local", {"local"});
+    auto overlay = makeWindow("Office", {"remote"});
+    master->preferences()->overlayReferences() = QStringList{overlay->preferences()->overlayIdentifier()};
+    master->openWindow();
+    EXPECT_EQ(master->csvRepresentation().section('\n', 0, 0), R"x(Time,"CPU Die (Test computer)","CPU Die (Office Mac)")x");
+}

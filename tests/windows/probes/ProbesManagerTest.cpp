@@ -362,3 +362,49 @@ TEST_F(ProbePane, ExportThenImportGivesTheSameList)
     EXPECT_EQ(TEVArtificialSensor::preferenceDictionariesForAllSensors(), exported);
     EXPECT_EQ(probeTable()->model()->rowCount(), 4);
 }
+
+// A file that gives no probe, or is larger than any probe list, leaves the list as it was and says why;
+// repeated descriptions are imported once.
+TEST_F(ProbePane, ImportKeepsTheListWhenTheFileGivesNothingUsable)
+{
+    const QByteArray memory = "<dict><key>Type</key><string>MemoryFree</string><key>Index</key><integer>-1</integer></dict>";
+    const QByteArray swap = "<dict><key>Type</key><string>MemorySwapUsed</string><key>Index</key><integer>-1</integer></dict>";
+    const auto plist = [](const QByteArray& array) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + array + "</array></plist>";
+    };
+    const struct {
+        const char* name;
+        QByteArray file;
+        QString message;
+        QStringList list; // the probes' types afterwards
+    } rows[] = {
+        {"strings", plist("<string>MemoryFree</string><string>x</string>"), "No probe definitions could be imported.", {"DiskFree"}},
+        {"unknown kinds", plist("<dict><key>Type</key><string>NoSuchKind</string></dict><array/>"),
+         "No probe definitions could be imported.", {"DiskFree"}},
+        {"over 1 MiB", plist("<string>" + QByteArray(1024 * 1024, 'x') + "</string>"), "The import file is too large.",
+         {"DiskFree"}},
+        {"over 10,000 entries", plist(QByteArray("<true/>").repeated(10001)),
+         "The import file holds too many probe definitions.", {"DiskFree"}},
+        {"duplicates", plist(memory + swap + memory + memory), "The probe definitions have been imported.",
+         {"MemoryFree", "MemorySwapUsed"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TEVArtificialSensor::setArtificialSensorsUsingPreferenceDictionaries(QVariantList());
+        addDisk(QStringLiteral("/data"));
+        const QString path = dir.filePath(QStringLiteral("import.plist"));
+        kelvaro::test::writeFile(path, row.file);
+        fakes.alerts->shown.clear();
+        fakes.alerts->answers = {1}; // "Yes": replace the list
+        fakes.panel->answers = {path};
+        manager->selectImportExportOption(1);
+        ASSERT_EQ(fakes.alerts->shown.size(), 2);
+        EXPECT_EQ(fakes.alerts->shown.last().messageText, row.message);
+        QStringList types;
+        for (const QVariant& probe : TEVArtificialSensor::preferenceDictionariesForAllSensors())
+            types.append(probe.toMap().value(QStringLiteral("Type")).toString());
+        EXPECT_EQ(types, row.list);
+    }
+    EXPECT_TRUE(fakes.alerts->shown.last().informativeText.contains(QStringLiteral("4 artificial sensors. 2 could")));
+    EXPECT_TRUE(fakes.alerts->shown.last().informativeText.contains(QStringLiteral("2 duplicate")));
+}

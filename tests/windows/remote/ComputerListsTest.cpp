@@ -4,11 +4,14 @@
 
 #include "tests/windows/remote/RemoteTestSupport.h"
 
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/Values.h"
 #include "tests/support/DesktopFakes.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 #include "windows/remote/ComputerListModel.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QItemSelectionModel>
@@ -113,7 +116,7 @@ TEST_F(ComputerListsTest, SkipsMalformedMembersAndKeepsUnreadableListsUntilAShow
         {"Cellar", QVariantList{kBonjour}},
     };
     f.make(stored);
-    EXPECT_EQ(shown(), (QStringList{"Attic|", "  wrap|4464", "  Kelvaro|", "Cellar|", "  Lab Mac|automatic (Bonjour)"}));
+    EXPECT_EQ(shown(), (QStringList{"Attic|", "  Kelvaro|", "Cellar|", "  Lab Mac|automatic (Bonjour)"}));
     EXPECT_EQ(f.panel->unreadableComputerLists().keys(), (QStringList{"", "Broken"}));
     f.panel->saveComputerListsToPreferences();
     EXPECT_EQ(saved()->keys(), (QStringList{"", "Attic", "Broken", "Cellar"}));
@@ -132,9 +135,13 @@ TEST_F(ComputerListsTest, SkipsMalformedMembersAndKeepsUnreadableListsUntilAShow
     EXPECT_TRUE(Node::addComputerListPresentationNodesFromPropertyList(QVariantMap{{"A", QVariantList{}}}, other));
     EXPECT_FALSE(Node::addComputerListPresentationNodesFromPropertyList(std::nullopt, other));
 
-    // A stored value that is no dictionary gives no lists; saving no lists stores an empty dictionary.
+    // A stored value that is no dictionary gives no lists and stays as it is; saving no lists otherwise
+    // stores an empty dictionary.
     f.make(QVariant(QStringLiteral("not a dictionary")));
     EXPECT_TRUE(root().nodes.isEmpty());
+    f.panel->saveComputerListsToPreferences();
+    EXPECT_EQ(f.defaults->objectForKey(RemoteConnectPanel::kComputerListsKey), QVariant(QStringLiteral("not a dictionary")));
+    f.make(QVariantMap{});
     f.panel->saveComputerListsToPreferences();
     EXPECT_EQ(saved(), QVariantMap());
 }
@@ -261,4 +268,71 @@ TEST_F(ComputerListsTest, ClosingTheSheetWritesTheLists)
     EXPECT_FALSE(f.panel->computerListSheet()->isVisible());
     EXPECT_EQ(platform::UserDefaults(f.path).dictionaryForKey(RemoteConnectPanel::kComputerListsKey),
               (QVariantMap{{"New List", QVariantList{}}}));
+}
+
+// What the editor cannot read is written back as it was, through the file: the editor opened and closed
+// without an edit leaves each entry unchanged. Old-form ports beyond 16 bits are not cut into another port:
+// the member is not shown or connected, and the editor says so once.
+TEST_F(ComputerListsTest, UnreadableStoredEntriesSurviveOpeningAndClosingTheEditor)
+{
+    const QByteArray manual = "<dict><key>ConnectionSpecifier</key><string>Manual</string><key>ServiceName</key>"
+                              "<string>office-1.lab</string><key>ServicePort</key><integer>37037</integer></dict>";
+    struct Row {
+        const char* name;
+        QByteArray stored;    // the value of "ComputerLists"
+        QStringList shown;    // the outline afterwards
+        QStringList handOver; // what connecting the first list hands over ("-": no list)
+        int errors;           // alerts when the editor opens
+    };
+    const Row rows[] = {
+        {"no dictionary", "<array><string>Office</string></array>", {}, {"-"}, 0},
+        {"a string", "<string>Office</string>", {}, {"-"}, 0},
+        {"a member that is no descriptor",
+         "<dict><key>Office</key><array>" + manual + "<integer>42</integer></array></dict>",
+         {"Office|", "  office-1.lab|37037"}, {"office-1.lab:37037"}, 0},
+        {"a descriptor without a host",
+         "<dict><key>Office</key><array><dict><key>ConnectionSpecifier</key><string>Manual</string><key>ServicePort</key>"
+         "<integer>5000</integer></dict>" + manual + "</array></dict>",
+         {"Office|", "  office-1.lab|37037"}, {"office-1.lab:37037"}, 0},
+        {"an old-form port of 70000",
+         "<dict><key>Office</key><array><array><string>wrap.lab</string><integer>70000</integer></array>" + manual + "</array></dict>",
+         {"Office|", "  office-1.lab|37037"}, {"office-1.lab:37037"}, 1},
+        {"an old-form port of -1",
+         "<dict><key>Office</key><array>" + manual + "<array><string>neg.lab</string><integer>-1</integer></array></array></dict>",
+         {"Office|", "  office-1.lab|37037"}, {"office-1.lab:37037"}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QByteArray bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>ComputerLists</key>"
+                                 + row.stored + "</dict></plist>";
+        kt::writeFile(f.path, bytes);
+        f.make();
+        EXPECT_EQ(shown(), row.shown);
+        f.delegate->handOvers.clear();
+        if (!root().nodes.isEmpty()) {
+            QAction action;
+            action.setData(QVariant::fromValue(root().nodes.first()));
+            f.panel->connectComputerList(&action);
+        }
+        EXPECT_EQ(f.delegate->handOvers.isEmpty() ? QStringList{"-"} : f.delegate->handOvers, row.handOver);
+
+        fakes.alerts->shown.clear();
+        f.panel->showWindow();
+        f.panel->openComputerListSheet();
+        QCoreApplication::processEvents();
+        f.panel->closeComputerListSheet();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(fakes.alerts->shown.size(), row.errors);
+        if (row.errors) {
+            EXPECT_TRUE(fakes.alerts->shown.first().messageText.contains("out of range"));
+        }
+        f.panel->openComputerListSheet(); // told once
+        f.panel->closeComputerListSheet();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(fakes.alerts->shown.size(), row.errors);
+
+        const QVariant before = platform::readPropertyList(bytes).value.toMap().value("ComputerLists");
+        const QVariant after = platform::readPropertyList(kt::readFile(f.path)).value.toMap().value("ComputerLists");
+        EXPECT_TRUE(platform::values::strictlyEqual(after, before)) << kt::readFile(f.path).toStdString();
+    }
 }
