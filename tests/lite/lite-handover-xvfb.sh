@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Lite's "Launch Kelvaro and Quit Lite Version", chosen in its tray menu (trayer as the tray host) while
-# Kelvaro runs: Lite ends, the Kelvaro it started hands over to the running one, and one Kelvaro is left.
+# Kelvaro runs: Lite ends, the Kelvaro it started hands over to the running one, and one Kelvaro is left. Then
+# the reverse: Kelvaro's "Launch Kelvaro Lite" while Lite runs leaves one Lite and no Kelvaro.
 # "bus": on a session bus of its own; "nobus": the bus address leads nowhere.
 # Usage (under xvfb-run -a): lite-handover-xvfb.sh KELVARO KELVAROLITE COMPUTER bus|nobus
 set -euo pipefail
@@ -95,6 +96,32 @@ done
 [ "$(running KelvaroLite)" = 0 ] || fail "Lite still runs"
 grep -q '^Kelvaro: another start asked for the windows' "$scratch/kelvaro.err" || fail "the running Kelvaro was not asked"
 
-kill -TERM "$kelvaro_pid"
-wait "$kelvaro_pid" || fail "Kelvaro did not end cleanly"
-echo "Lite handed over to the running Kelvaro ($mode); one Kelvaro was left"
+# The reverse, from the application menu of Kelvaro's sensor overview: Kelvaro > Launch Kelvaro Lite.
+"$lite" --simulate "$computer" 2>"$scratch/lite2.err" &
+lite_pid=$!
+pids+=($lite_pid)
+ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
+overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
+[ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
+xdotool mousemove --window "$overview" 30 8 click 1
+sleep 1
+xdotool key Down Down Return
+for _ in $(seq 1 100); do
+  kill -0 "$kelvaro_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$kelvaro_pid" 2>/dev/null && fail "Kelvaro did not quit on its menu's launch command"
+status=0
+wait "$kelvaro_pid" || status=$?
+[ "$status" -eq 0 ] || fail "Kelvaro ended with status $status"
+for _ in $(seq 1 100); do
+  grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" && break
+  sleep 0.1
+done
+grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" || fail "the Lite started by Kelvaro did not hand over"
+[ "$(running KelvaroLite)" = 1 ] || fail "$(running KelvaroLite) copies of Lite run"
+[ "$(running Kelvaro)" = 0 ] || fail "Kelvaro still runs"
+
+kill -TERM "$lite_pid"
+wait "$lite_pid" || fail "Lite did not end cleanly"
+echo "Lite handed over to the running Kelvaro and Kelvaro to the running Lite ($mode); one copy was left each time"
