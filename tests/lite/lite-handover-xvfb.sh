@@ -39,6 +39,18 @@ ready() { # PID LOGFILE PROGRAM
   done
   fail "$3 was not ready within 60 s"
 }
+# Opens a menu with a click and waits until it is on screen, so that the keys that follow go to it.
+open_menu() { # PID WINDOW X Y BUTTON
+  local before after
+  before=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
+  xdotool mousemove --window "$2" "$3" "$4" click "$5"
+  for _ in $(seq 1 100); do
+    after=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
+    [ "$after" -gt "$before" ] && { sleep 0.3; return 0; }
+    sleep 0.1
+  done
+  fail "no menu opened"
+}
 # Copies of a program in this test's session (the runtime folder tells them from those of other tests).
 running() { # PROGRAM
   local n=0 p
@@ -70,8 +82,7 @@ for _ in $(seq 1 50); do
   sleep 0.2
 done
 [ -n "$icon" ] || fail "Lite shows no tray icon"
-xdotool mousemove --window "$icon" 8 8 click 3
-sleep 1
+open_menu "$lite_pid" "$icon" 8 8 3
 xdotool key Up Up Return
 
 status=0
@@ -103,8 +114,7 @@ pids+=($lite_pid)
 ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
 overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
 [ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
-xdotool mousemove --window "$overview" 30 8 click 1
-sleep 1
+open_menu "$kelvaro_pid" "$overview" 30 8 1
 xdotool key Down Down Return
 for _ in $(seq 1 100); do
   kill -0 "$kelvaro_pid" 2>/dev/null || break
