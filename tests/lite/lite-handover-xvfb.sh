@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Lite's "Launch Kelvaro and Quit Lite Version", chosen in its tray menu (trayer as the tray host) while
-# Kelvaro runs: Lite ends, the Kelvaro it started hands over to the running one, and one Kelvaro is left.
+# Kelvaro runs: Lite ends, the Kelvaro it started hands over to the running one, and one Kelvaro is left. Then
+# the reverse: Kelvaro's "Launch Kelvaro Lite" while Lite runs leaves one Lite and no Kelvaro.
 # "bus": on a session bus of its own; "nobus": the bus address leads nowhere.
 # Usage (under xvfb-run -a): lite-handover-xvfb.sh KELVARO KELVAROLITE COMPUTER bus|nobus
 set -euo pipefail
@@ -38,6 +39,18 @@ ready() { # PID LOGFILE PROGRAM
   done
   fail "$3 was not ready within 60 s"
 }
+# Opens a menu with a click and waits until it is on screen, so that the keys that follow go to it.
+open_menu() { # PID WINDOW X Y BUTTON
+  local before after
+  before=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
+  xdotool mousemove --window "$2" "$3" "$4" click "$5"
+  for _ in $(seq 1 100); do
+    after=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
+    [ "$after" -gt "$before" ] && { sleep 0.3; return 0; }
+    sleep 0.1
+  done
+  fail "no menu opened"
+}
 # Copies of a program in this test's session (the runtime folder tells them from those of other tests).
 running() { # PROGRAM
   local n=0 p
@@ -69,8 +82,7 @@ for _ in $(seq 1 50); do
   sleep 0.2
 done
 [ -n "$icon" ] || fail "Lite shows no tray icon"
-xdotool mousemove --window "$icon" 8 8 click 3
-sleep 1
+open_menu "$lite_pid" "$icon" 8 8 3
 xdotool key Up Up Return
 
 status=0
@@ -95,6 +107,31 @@ done
 [ "$(running KelvaroLite)" = 0 ] || fail "Lite still runs"
 grep -q '^Kelvaro: another start asked for the windows' "$scratch/kelvaro.err" || fail "the running Kelvaro was not asked"
 
-kill -TERM "$kelvaro_pid"
-wait "$kelvaro_pid" || fail "Kelvaro did not end cleanly"
-echo "Lite handed over to the running Kelvaro ($mode); one Kelvaro was left"
+# The reverse, from the application menu of Kelvaro's sensor overview: Kelvaro > Launch Kelvaro Lite.
+"$lite" --simulate "$computer" 2>"$scratch/lite2.err" &
+lite_pid=$!
+pids+=($lite_pid)
+ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
+overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
+[ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
+open_menu "$kelvaro_pid" "$overview" 30 8 1
+xdotool key Down Down Return
+for _ in $(seq 1 100); do
+  kill -0 "$kelvaro_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$kelvaro_pid" 2>/dev/null && fail "Kelvaro did not quit on its menu's launch command"
+status=0
+wait "$kelvaro_pid" || status=$?
+[ "$status" -eq 0 ] || fail "Kelvaro ended with status $status"
+for _ in $(seq 1 100); do
+  grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" && break
+  sleep 0.1
+done
+grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" || fail "the Lite started by Kelvaro did not hand over"
+[ "$(running KelvaroLite)" = 1 ] || fail "$(running KelvaroLite) copies of Lite run"
+[ "$(running Kelvaro)" = 0 ] || fail "Kelvaro still runs"
+
+kill -TERM "$lite_pid"
+wait "$lite_pid" || fail "Lite did not end cleanly"
+echo "Lite handed over to the running Kelvaro and Kelvaro to the running Lite ($mode); one copy was left each time"
