@@ -5,6 +5,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Values.h"
+#include "platform/host/MountTable.h"
 #include "platform/host/SystemIdentity.h"
 #include "sensors/SensorLimitsManager.h"
 #include "sensors/TEVActiveFileSystem.h"
@@ -165,6 +166,8 @@ TEVDataAcquisitionCore::sensorValueConverterForIdentifier(const QString& identif
 
 QVariantMap TEVDataAcquisitionCore::currentRawValues()
 {
+    // The disk probes of one tick share one reading of the mount table.
+    const platform::MountTable::ReadingScope mountTable;
     QVariantMap values;
     for (auto it = sensorDictionary_.cbegin(); it != sensorDictionary_.cend(); ++it) {
         // A blocked sensor's hardware is not touched at all.
@@ -384,6 +387,7 @@ void TEVDataAcquisitionCore::synchronizeHistoryBuffersWithSensors()
 
 void TEVDataAcquisitionCore::updateLongTermHistory()
 {
+    const platform::MountTable::ReadingScope mountTable;
     for (auto it = sensorDictionary_.cbegin(); it != sensorDictionary_.cend(); ++it) {
         const auto history = historyBuffers_.value(it.key());
         if (!history)
