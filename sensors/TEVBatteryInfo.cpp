@@ -6,8 +6,8 @@
 #include "sensors/TEVSmartBatteryInfo.h"
 
 #include <QChar>
-
 #include <QHash>
+#include <QSet>
 
 #include <atomic>
 #include <cmath>
