@@ -5,9 +5,11 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/Values.h"
+#include "platform/host/MountTable.h"
 #include "platform/host/SystemIdentity.h"
 #include "sensors/SensorLimitsManager.h"
 #include "sensors/TEVActiveFileSystem.h"
+#include "sensors/TEVBatterySensor.h"
 #include "sensors/TEVBlockStorageDeviceInfo.h"
 #include "sensors/TEVDisplayInfo.h"
 #include "sensors/TEVLocalSMARTProbe.h"
@@ -49,7 +51,13 @@ TEVDataAcquisitionCore::Sources TEVDataAcquisitionCore::Sources::local()
 {
     Sources sources;
     sources.allSensors = [] { return TEVSensor::allSensors(); };
-    sources.allBatteries = [] { return TEVBatteryInfo::allBatteries(); };
+    // In number order, so that the first battery is the one whose sensors say "Battery 1".
+    sources.allBatteries = [] {
+        TEVBatteryInfo::BatteryList batteries;
+        for (const auto& numbered : TEVBatteryInfo::numberedBatteries())
+            batteries.append(numbered.battery);
+        return batteries;
+    };
     sources.machineInfo = TEVMachineInfo::sharedMachineInfo();
     sources.makeLimitsManager = [] { return std::make_shared<SensorLimitsManager>(); };
     sources.mountedFileSystems = []() -> std::optional<MountTable> {
@@ -79,8 +87,6 @@ TEVDataAcquisitionCore::TEVDataAcquisitionCore(Sources sources)
                 sensorDictionary_.insert(sensor->uniqueIdentifier(), sensor);
         }
     }
-    if (sources_.allBatteries)
-        batteryList_ = sources_.allBatteries();
     machineInfo_ = sources_.machineInfo;
     if (sources_.makeLimitsManager)
         limitsManager_ = sources_.makeLimitsManager();
@@ -160,6 +166,8 @@ TEVDataAcquisitionCore::sensorValueConverterForIdentifier(const QString& identif
 
 QVariantMap TEVDataAcquisitionCore::currentRawValues()
 {
+    // The disk probes of one tick share one reading of the mount table.
+    const platform::MountTable::ReadingScope mountTable;
     QVariantMap values;
     for (auto it = sensorDictionary_.cbegin(); it != sensorDictionary_.cend(); ++it) {
         // A blocked sensor's hardware is not touched at all.
@@ -224,11 +232,23 @@ QList<std::shared_ptr<TEVSensorDescription>> TEVDataAcquisitionCore::completeLis
     return descriptions;
 }
 
+// Batteries are listed afresh at each call, as drives and displays are: packs come and go.
+TEVBatteryInfo::BatteryList TEVDataAcquisitionCore::batteryList() const
+{
+    return sources_.allBatteries ? sources_.allBatteries() : TEVBatteryInfo::BatteryList{};
+}
+
+quint64 TEVDataAcquisitionCore::numberOfAvailableBatteryUnits() const
+{
+    return quint64(batteryList().size());
+}
+
 std::optional<QVariantMap> TEVDataAcquisitionCore::batteryReadoutsAtIndex(quint64 index) const
 {
-    if (index >= quint64(batteryList_.size()) || !batteryList_[qsizetype(index)])
+    const auto batteries = batteryList();
+    if (index >= quint64(batteries.size()) || !batteries[qsizetype(index)])
         return std::nullopt;
-    return batteryList_[qsizetype(index)]->currentReadouts();
+    return batteries[qsizetype(index)]->currentReadouts();
 }
 
 QVariantList TEVDataAcquisitionCore::displayDescriptions() const
@@ -247,10 +267,12 @@ void TEVDataAcquisitionCore::rescanForSensors()
     for (const auto& sensor : std::as_const(fresh))
         freshByIdentifier.insert(sensor->uniqueIdentifier(), sensor);
 
-    // Sensors present before keep their objects, and with them their state.
+    // Sensors present before keep their objects, and with them their state. A battery sensor keeps nothing
+    // but its pack, which may be another one now under the same number: it takes the fresh object.
     for (const auto& sensor : std::as_const(fresh)) {
-        if (!sensorDictionary_.contains(sensor->uniqueIdentifier()))
-            sensorDictionary_.insert(sensor->uniqueIdentifier(), freshByIdentifier.value(sensor->uniqueIdentifier()));
+        const QString& identifier = sensor->uniqueIdentifier();
+        if (!sensorDictionary_.contains(identifier) || dynamic_cast<const TEVBatterySensor*>(sensor.get()))
+            sensorDictionary_.insert(identifier, freshByIdentifier.value(identifier));
     }
     const QStringList known = sensorDictionary_.keys();
     for (const QString& identifier : known) {
@@ -365,6 +387,7 @@ void TEVDataAcquisitionCore::synchronizeHistoryBuffersWithSensors()
 
 void TEVDataAcquisitionCore::updateLongTermHistory()
 {
+    const platform::MountTable::ReadingScope mountTable;
     for (auto it = sensorDictionary_.cbegin(); it != sensorDictionary_.cend(); ++it) {
         const auto history = historyBuffers_.value(it.key());
         if (!history)

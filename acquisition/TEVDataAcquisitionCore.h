@@ -75,7 +75,7 @@ public:
     std::optional<QVariantMap> knownMachineLimits() const override;
     QVariantList blockStorageDeviceDescriptions() const override;
     QList<std::shared_ptr<TEVSensorDescription>> completeListOfSensorDescriptions() const override;
-    quint64 numberOfAvailableBatteryUnits() const override { return quint64(batteryList_.size()); }
+    quint64 numberOfAvailableBatteryUnits() const override;
     std::optional<QVariantMap> batteryReadoutsAtIndex(quint64 index) const override;
     QVariantList displayDescriptions() const override;
     double smartUpdateInterval() const override { return smartUpdateInterval_; }
@@ -114,6 +114,7 @@ private:
     void readjustHistoryTimer();
     void readjustAutosaveTimer();
     void pushSMARTSettings();
+    TEVBatteryInfo::BatteryList batteryList() const;
     // The history file for userInfo; null when loading and saving are off (remote, no application name).
     std::unique_ptr<TEVSensorHistoryFile> historyFile() const;
 
@@ -122,7 +123,6 @@ private:
     QVariant userInfo_;
     QMap<QString, std::shared_ptr<TEVSensor>> sensorDictionary_;
     QSet<QString> blockedSensorIDs_;
-    TEVBatteryInfo::BatteryList batteryList_;
     std::shared_ptr<const TEVMachineInfo> machineInfo_;
     std::shared_ptr<SensorLimitsManager> limitsManager_;
     MountTable mountDictionary_;

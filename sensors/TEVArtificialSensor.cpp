@@ -522,10 +522,11 @@ void TEVArtificialSensor::resolveObjectDependenciesUsingSensorList(const TEVSens
         break;
     }
     case RemainingBattery: {
-        battery_.reset();
-        const auto batteries = TEVBatteryInfo::allBatteries();
-        if (index_ >= 0 && index_ < batteries.size())
-            battery_ = batteries[qsizetype(index_)];
+        // The pack of that number, as the battery sensors number them.
+        for (const auto& [number, battery] : TEVBatteryInfo::numberedBatteries()) {
+            if (index_ >= 0 && number == quint64(index_))
+                battery_ = battery;
+        }
         break;
     }
     default:

@@ -6,9 +6,12 @@
 #include "sensors/TEVSmartBatteryInfo.h"
 
 #include <QChar>
+#include <QHash>
+#include <QSet>
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 namespace values = platform::values;
 
@@ -50,6 +53,49 @@ TEVBatteryInfo::TEVBatteryInfo(std::shared_ptr<TEVIORegistryEntry> entry) : entr
 TEVBatteryInfo::BatteryList TEVBatteryInfo::allBatteries(TEVIORegistryEntry::Registry registry)
 {
     return TEVSmartBatteryInfo::allBatteries(std::move(registry));
+}
+
+QList<TEVBatteryInfo::NumberedBattery> TEVBatteryInfo::numberedBatteries(TEVIORegistryEntry::Registry registry)
+{
+    // The numbers of the packs of the previous listing, by pack key.
+    static std::mutex mutex;
+    static QHash<QString, quint64> previous;
+
+    const BatteryList batteries = allBatteries(std::move(registry));
+    // Two entries alike in every published detail are told apart by their order.
+    QStringList keys;
+    QHash<QString, int> seen;
+    for (const auto& battery : batteries) {
+        const QString key = battery->packKey();
+        keys.append(key + QLatin1Char('#') + QString::number(seen[key]++));
+    }
+
+    std::lock_guard lock(mutex);
+    QHash<QString, quint64> numbers;
+    QSet<quint64> taken;
+    for (const QString& key : std::as_const(keys)) {
+        if (const auto known = previous.constFind(key); known != previous.cend()) {
+            numbers.insert(key, *known);
+            taken.insert(*known);
+        }
+    }
+    quint64 next = 0;
+    for (const QString& key : std::as_const(keys)) {
+        if (numbers.contains(key))
+            continue;
+        while (taken.contains(next))
+            ++next;
+        numbers.insert(key, next);
+        taken.insert(next);
+    }
+    previous = numbers;
+
+    QList<NumberedBattery> numbered;
+    for (qsizetype i = 0; i < batteries.size(); ++i)
+        numbered.append({numbers.value(keys[i]), batteries[i]});
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const NumberedBattery& a, const NumberedBattery& b) { return a.number < b.number; });
+    return numbered;
 }
 
 void TEVBatteryInfo::setEnforcesAbsoluteBatteryCurrents(bool enforces)
@@ -121,6 +167,43 @@ bool TEVBatteryInfo::batteryStatusForKey(qint64 bit) const
     if (bit < 0 || bit >= batteryStatusKeys().size())
         return false;
     return batteryFlags() & (quint64(1) << bit);
+}
+
+bool TEVBatteryInfo::isPresent() const
+{
+    const auto properties = entry_->properties();
+    if (!properties || properties->isEmpty())
+        return false;
+    const QVariant installed = properties->value(QStringLiteral("BatteryInstalled"));
+    return values::kindOf(installed) != values::Kind::Bool || installed.toBool();
+}
+
+bool TEVBatteryInfo::hasReading(Reading reading) const
+{
+    if (!entry_->isSnapshot())
+        return snapshot()->hasReading(reading);
+    switch (reading) {
+    case Reading::Voltage:
+        return isPresent() && hasNumberWithName(QStringLiteral("Voltage"));
+    case Reading::Amperage:
+        return isPresent() && hasNumberWithName(QStringLiteral("Amperage"));
+    default:
+        return false;
+    }
+}
+
+bool TEVBatteryInfo::hasNumberWithName(const QString& name) const
+{
+    const QVariant value = entry_->properties().value_or(QVariantMap()).value(name);
+    return values::kindOf(value) != values::Kind::Bool && values::toSigned(value).has_value();
+}
+
+QString TEVBatteryInfo::packKey() const
+{
+    if (!entry_->isSnapshot())
+        return snapshot()->packKey();
+    const QString name = entry_->ioKitHandle() ? entry_->ioKitHandle()->name() : QString();
+    return name + QLatin1Char('\n') + batteryDeviceName() + QLatin1Char('\n') + serialNumber();
 }
 
 double TEVBatteryInfo::voltage() const

@@ -16,12 +16,23 @@
 class TEVBatteryInfo {
 public:
     using BatteryList = QList<std::shared_ptr<TEVBatteryInfo>>;
+    struct NumberedBattery {
+        quint64 number;
+        std::shared_ptr<TEVBatteryInfo> battery;
+    };
+    // The readings whose absence the accessors hide behind fixed values (-0.001 V, -1 mAh...).
+    enum class Reading { Voltage, Amperage, TotalCapacity, CurrentCapacity };
 
     explicit TEVBatteryInfo(std::shared_ptr<TEVIORegistryEntry> entry);
     virtual ~TEVBatteryInfo() = default;
 
     // The smart batteries of `registry` (the current one when null), in registry order.
     static BatteryList allBatteries(TEVIORegistryEntry::Registry registry = nullptr);
+    // The batteries of allBatteries in number order. A pack keeps its number while it stays, whatever other
+    // packs come or go; a pack not seen in the previous listing takes the lowest number no present pack
+    // holds, so the first listing numbers in registry order and a single pack is always number 0.
+    // Process-wide and thread-safe.
+    static QList<NumberedBattery> numberedBatteries(TEVIORegistryEntry::Registry registry = nullptr);
     static void setEnforcesAbsoluteBatteryCurrents(bool enforces);
     static bool enforcesAbsoluteBatteryCurrents();
     // One "• <status>\n" line per set flag of the table, in table order; the localised "normal" alone when
@@ -42,6 +53,13 @@ public:
     QVariantMap batteryStatus() const;
     // Bit 0..10 of the flags; false for any other bit.
     bool batteryStatusForKey(qint64 bit) const;
+
+    // False once the pack is out of its bay: its entry publishes nothing or says it is not installed.
+    bool isPresent() const;
+    // The pack is present and publishes `reading`.
+    virtual bool hasReading(Reading reading) const;
+    // What tells this pack from the others of the same computer: its entry's name, device name and serial.
+    QString packKey() const;
 
     // Volts from "Voltage" (mV); a missing value reads -0.001.
     double voltage() const;
@@ -68,6 +86,10 @@ public:
     // nothing for an empty name.
     void logSubclassImplementationErrorWithMethodName(const QString& method) const;
     virtual QString className() const { return QStringLiteral("TEVBatteryInfo"); }
+
+protected:
+    // The entry publishes `name` as an integer.
+    bool hasNumberWithName(const QString& name) const;
 
 private:
     std::shared_ptr<TEVIORegistryEntry> entry_;

@@ -84,16 +84,15 @@ void TEVBatterySensor::load()
 
 TEVSensorList TEVBatterySensor::allSensors(TEVIORegistryEntry::Registry registry)
 {
+    // Numbered, not counted: a pack's identifiers stay its own while others come and go.
     TEVSensorList sensors;
-    const auto batteries = TEVBatteryInfo::allBatteries(std::move(registry));
-    for (qsizetype index = 0; index < batteries.size(); ++index) {
-        const auto& battery = batteries[index];
+    for (const auto& [number, battery] : TEVBatteryInfo::numberedBatteries(std::move(registry))) {
         for (qint64 kind = Voltage; kind <= Capacity; ++kind)
-            sensors.append(create(battery, kind, quint64(index)));
+            sensors.append(create(battery, kind, number));
         if (const auto smart = std::dynamic_pointer_cast<TEVSmartBatteryInfo>(battery)) {
             const quint64 cells = smart->numberOfCells();
             for (quint64 cell = 0; cell < cells; ++cell)
-                sensors.append(createForCellVoltage(battery, quint64(index), cell));
+                sensors.append(createForCellVoltage(battery, number, cell));
         }
     }
     return sensors;
@@ -111,24 +110,37 @@ qint64 TEVBatterySensor::rawValue() const
 {
     if (!battery_)
         return -1;
+    // One read of the pack for both the check and the reading. A pack out of its bay, or one that does
+    // not publish this reading, has no value (its accessors would give -0.001 V, -1 mAh).
+    const auto battery = battery_->snapshot();
     double reading = 0;
     switch (kind_) {
     case Voltage:
         if (cellIndex_ != kNoCell) {
-            const auto smart = std::dynamic_pointer_cast<TEVSmartBatteryInfo>(battery_);
-            reading = smart ? smart->cellVoltageAtIndex(cellIndex_) : 0.0;
+            const auto smart = std::dynamic_pointer_cast<const TEVSmartBatteryInfo>(battery);
+            if (!smart || !smart->hasCellVoltageAtIndex(cellIndex_))
+                return -1;
+            reading = smart->cellVoltageAtIndex(cellIndex_);
         } else {
-            reading = battery_->voltage();
+            if (!battery->hasReading(TEVBatteryInfo::Reading::Voltage))
+                return -1;
+            reading = battery->voltage();
         }
         break;
     case Amperage:
-        reading = battery_->amperage();
+        if (!battery->hasReading(TEVBatteryInfo::Reading::Amperage))
+            return -1;
+        reading = battery->amperage();
         break;
     case TotalCapacity:
-        reading = battery_->totalCapacity();
+        if (!battery->hasReading(TEVBatteryInfo::Reading::TotalCapacity))
+            return -1;
+        reading = battery->totalCapacity();
         break;
     case Capacity:
-        reading = battery_->currentCapacity();
+        if (!battery->hasReading(TEVBatteryInfo::Reading::CurrentCapacity))
+            return -1;
+        reading = battery->currentCapacity();
         break;
     default:
         return -1;

@@ -21,7 +21,8 @@ public:
 
     // Registers the class with the sensor class registry.
     static void load();
-    // Per battery in list order: kinds 1 to 4, then one voltage sensor per cell of a smart battery.
+    // Per battery in number order, under its pack number (TEVBatteryInfo::numberedBatteries): kinds 1 to 4,
+    // then one voltage sensor per cell of a smart battery.
     static TEVSensorList allSensors(TEVIORegistryEntry::Registry registry = nullptr);
 
     const std::shared_ptr<TEVBatteryInfo>& batteryInfo() const { return battery_; }
@@ -32,7 +33,7 @@ public:
     QString sensorTypeIdentifier() const;
 
     // The reading × 65536 truncated toward zero, clamped to 32 bits (a capacity of 32768 mAh or more reads
-    // as the largest value rather than wrapping); -1 for no reading.
+    // as the largest value rather than wrapping); -1 for no reading, a pack out of its bay included.
     qint64 rawValue() const override;
     QString unit() const override;
     // Linear, factor 2^-16.

@@ -70,6 +70,20 @@ QVariantMap TEVSmartBatteryInfo::currentReadouts() const
     return readouts;
 }
 
+bool TEVSmartBatteryInfo::hasReading(Reading reading) const
+{
+    if (!batteryEntry()->isSnapshot())
+        return snapshot()->hasReading(reading);
+    switch (reading) {
+    case Reading::TotalCapacity:
+        return isPresent() && hasNumberWithName(QStringLiteral("MaxCapacity"));
+    case Reading::CurrentCapacity:
+        return isPresent() && hasNumberWithName(QStringLiteral("CurrentCapacity"));
+    default:
+        return TEVBatteryInfo::hasReading(reading);
+    }
+}
+
 quint64 TEVSmartBatteryInfo::batteryFlags() const
 {
     const auto legacy = values::toDictionary(
@@ -164,6 +178,13 @@ quint64 TEVSmartBatteryInfo::numberOfCells() const
         ++count;
     }
     return count;
+}
+
+bool TEVSmartBatteryInfo::hasCellVoltageAtIndex(quint64 index) const
+{
+    if (!batteryEntry()->isSnapshot())
+        return std::static_pointer_cast<const TEVSmartBatteryInfo>(snapshot())->hasCellVoltageAtIndex(index);
+    return isPresent() && index < numberOfCells();
 }
 
 double TEVSmartBatteryInfo::cellVoltageAtIndex(quint64 index) const

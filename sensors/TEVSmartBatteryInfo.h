@@ -14,6 +14,7 @@ public:
 
     std::shared_ptr<const TEVBatteryInfo> snapshot() const override;
     QVariantMap currentReadouts() const override;
+    bool hasReading(Reading reading) const override;
 
     quint64 batteryFlags() const override;
     double totalCapacity() const override;
@@ -39,6 +40,8 @@ public:
     double temperature() const;
     // Cells up to the first 0 mV entry of "CellVoltage".
     quint64 numberOfCells() const;
+    // The pack is present and "CellVoltage" holds a reading at `index`.
+    bool hasCellVoltageAtIndex(quint64 index) const;
     // Volts of any element of "CellVoltage"; 0.0 outside the array.
     double cellVoltageAtIndex(quint64 index) const;
     QString description() const;

@@ -109,9 +109,11 @@ FileSystemSpaceReader::Result FileSystemSpaceReader::read(const HostRoot& root, 
     {
         std::lock_guard lock(mutex_);
         reapFinishedWorkers();
-        wait = wait_;
         pending = pending_.value(key);
         if (!pending) {
+            // Only the read that starts a query waits for it: a server that stays silent costs one wait,
+            // not one per probe and tick.
+            wait = wait_;
             pending = std::make_shared<Pending>();
             pending_.insert(key, pending);
             workers_.push_back({std::thread([query = query_, root, path, pending] {

@@ -1,9 +1,10 @@
 #pragma once
 // FileSystemSpaceReader: file-system space for a caller that must not block, such as the capture thread. A
 // path on a network file system, whose statfs hangs for minutes when the server is gone, is asked on a
-// worker thread and waited for at most a bounded time; until that worker answers, the caller is told to
-// wait. One query per path is under way at a time. Other paths are asked at once. The file system of a
-// path comes from the mount table, which never touches the mounts. Thread-safe; one shared instance.
+// worker thread; the read that starts the query waits for it at most a bounded time, later reads not at
+// all: until that worker answers, the caller is told to wait. One query per path is under way at a time.
+// Other paths are asked at once. The file system of a path comes from the mount table, which never touches
+// the mounts (read once per MountTable::ReadingScope). Thread-safe; one shared instance.
 
 #include "platform/host/FileSystemSpace.h"
 

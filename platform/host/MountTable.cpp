@@ -58,10 +58,38 @@ QString MountTable::unescape(QByteArrayView field)
     return QString::fromUtf8(out);
 }
 
-std::optional<std::vector<MountEntry>> MountTable::read(const HostRoot& root)
+namespace {
+
+thread_local MountTable::ReadingScope* currentScope = nullptr;
+
+std::optional<std::vector<MountEntry>> readNow(const HostRoot& root)
 {
     const auto text = root.readFile(QStringLiteral("/proc/self/mountinfo"));
-    return text ? std::optional(parse(*text)) : std::nullopt;
+    return text ? std::optional(MountTable::parse(*text)) : std::nullopt;
+}
+
+} // namespace
+
+MountTable::ReadingScope::ReadingScope() : outermost_(currentScope == nullptr)
+{
+    if (outermost_)
+        currentScope = this;
+}
+
+MountTable::ReadingScope::~ReadingScope()
+{
+    if (outermost_)
+        currentScope = nullptr;
+}
+
+std::optional<std::vector<MountEntry>> MountTable::read(const HostRoot& root)
+{
+    if (!currentScope)
+        return readNow(root);
+    auto known = currentScope->tables_.find(root.root());
+    if (known == currentScope->tables_.end())
+        known = currentScope->tables_.insert(root.root(), readNow(root));
+    return *known;
 }
 
 std::vector<MountEntry> MountTable::parse(const QByteArray& text)

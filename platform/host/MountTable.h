@@ -2,7 +2,7 @@
 // MountTable: the mounted file systems of /proc/self/mountinfo, parsed by its separator rather than by
 // fixed columns (the optional fields vary), with the kernel's octal escapes undone. Also the volume UUIDs
 // and labels of /dev/disk/by-uuid and /dev/disk/by-label. Never touches the mounted file systems
-// themselves, so a dead network mount cannot block a caller. Stateless.
+// themselves, so a dead network mount cannot block a caller. Stateless, but for the reading scope below.
 
 #include "platform/foundation/HostRoot.h"
 
@@ -33,6 +33,22 @@ struct MountEntry {
 
 class MountTable {
 public:
+    // While one is alive on a thread, read() on that thread reads each root's table once and answers the
+    // later calls from that reading: an update tick reads the table once, however many probes ask. Scopes
+    // may nest; the outermost one keeps the readings. Not to be moved to another thread.
+    class ReadingScope {
+    public:
+        ReadingScope();
+        ~ReadingScope();
+        ReadingScope(const ReadingScope&) = delete;
+        ReadingScope& operator=(const ReadingScope&) = delete;
+
+    private:
+        friend class MountTable;
+        bool outermost_;
+        QHash<QString, std::optional<std::vector<MountEntry>>> tables_; // by root path
+    };
+
     // Nothing when the file is missing. Malformed lines are logged and skipped.
     static std::optional<std::vector<MountEntry>> read(const HostRoot& root);
     static std::vector<MountEntry> parse(const QByteArray& text);

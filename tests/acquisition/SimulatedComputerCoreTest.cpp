@@ -7,10 +7,12 @@
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 #include "platform/registry/IORegistry.h"
+#include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "tests/acquisition/AcquisitionTestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -140,4 +142,121 @@ TEST(SimulatedComputerCoreRescan, ADriveThatDisappearsLosesItsSensor)
     EXPECT_FALSE(raw.contains(drive));
     EXPECT_TRUE(raw.contains(QStringLiteral("smart.SAMSUNG HD501LJ.S0MUJ1NQ110060")));
     platform::SimulatedComputer::setCurrent(nullptr);
+}
+
+namespace {
+
+// A computer with nothing but a mains adapter and the battery bays the test fills.
+struct BatteryBays {
+    QTemporaryDir dir;
+    QString supplies = dir.path() + QStringLiteral("/root/sys/class/power_supply/");
+
+    BatteryBays()
+    {
+        kelvaro::test::writeFile(supplies + QStringLiteral("AC/type"), "Mains\n");
+        kelvaro::test::writeFile(supplies + QStringLiteral("AC/online"), "0\n");
+        const auto loaded = platform::SimulatedComputer::fromDictionary({}, dir.path());
+        EXPECT_TRUE(loaded.computer) << loaded.error.toStdString();
+        platform::SimulatedComputer::setCurrent(loaded.computer);
+    }
+    ~BatteryBays() { platform::SimulatedComputer::setCurrent(nullptr); }
+
+    // A discharging pack of `volts` and 1 A, known to the kernel by `name`.
+    void insert(const QString& name, int volts, const QByteArray& serial)
+    {
+        const QList<QPair<QString, QByteArray>> files = {
+            {"type", "Battery"}, {"present", "1"}, {"status", "Discharging"},
+            {"voltage_now", QByteArray::number(volts * 1000000)}, {"current_now", "1000000"},
+            {"charge_full", "5000000"}, {"charge_now", "2500000"}, {"charge_full_design", "6000000"},
+            {"model_name", "bq20z451"}, {"serial_number", serial}};
+        for (const auto& [file, text] : files)
+            kelvaro::test::writeFile(supplies + name + QLatin1Char('/') + file, text + '\n');
+    }
+    // The bay stays, as ACPI keeps it, and says the pack is gone.
+    void pull(const QString& name) { kelvaro::test::writeFile(supplies + name + QStringLiteral("/present"), "0\n"); }
+    // The supply itself goes, as a USB pack's does.
+    void unplug(const QString& name) { QDir(supplies + name).removeRecursively(); }
+};
+
+QSet<QString> batteryIdentifiers(const QStringList& identifiers)
+{
+    QSet<QString> result;
+    for (const QString& identifier : identifiers) {
+        if (identifier.startsWith(QLatin1String("battery.")))
+            result.insert(identifier);
+    }
+    return result;
+}
+
+QSet<QString> sensorsOfPacks(std::initializer_list<int> numbers)
+{
+    QSet<QString> result;
+    for (const int n : numbers) {
+        for (const char* kind : {"voltage", "amperage", "totalCapacity", "capacity"})
+            result.insert(QStringLiteral("battery.%1.%2").arg(n).arg(QLatin1String(kind)));
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(SimulatedComputerCoreRescan, BatteryPacksKeepTheirNumbersAsOthersComeAndGo)
+{
+    BatteryBays bays;
+    bays.insert(QStringLiteral("BAT0"), 12, "100");
+    TEVSensorClassLoader::loadAll();
+    const auto power = TEVArtificialSensor::createAsPowerSensorForVoltageSensorNamed(
+        QStringLiteral("battery.1.voltage"), QStringLiteral("Battery 2 Voltage"), QStringLiteral("battery.1.amperage"),
+        QStringLiteral("Battery 2 Current"));
+    ASSERT_TRUE(TEVArtificialSensor::addArtificialSensor(power));
+    auto sources = TEVDataAcquisitionCore::Sources::local();
+    sources.machineInfo = std::make_shared<const TEVMachineInfo>(*platform::HostRoot::current(),
+                                                                 platform::IORegistry::current());
+    TEVDataAcquisitionCore core(sources);
+    const auto volts = [](int v) { return qint64(v) * 65536; };
+
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool rescan;
+        QSet<QString> sensors;
+        QMap<QString, qint64> raw; // -1: no value
+        quint64 batteries;
+        double firstBatteryVolts; // readouts of battery unit 0
+    };
+    const Step steps[] = {
+        {"one pack", [] {}, false, sensorsOfPacks({0}), {{"battery.0.voltage", volts(12)}}, 1, 12},
+        {"a second pack, after a rescan", [&] { bays.insert(QStringLiteral("BAT1"), 11, "200"); }, true,
+         sensorsOfPacks({0, 1}),
+         {{"battery.0.voltage", volts(12)}, {"battery.1.voltage", volts(11)}, {"battery.1.amperage", -65536},
+          {power->uniqueIdentifier(), -volts(11)}},
+         2, 12},
+        {"the first pack pulled, before a rescan", [&] { bays.pull(QStringLiteral("BAT0")); }, false,
+         sensorsOfPacks({0, 1}),
+         {{"battery.0.voltage", -1}, {"battery.0.amperage", -1}, {"battery.0.capacity", -1},
+          {"battery.0.totalCapacity", -1}, {"battery.1.voltage", volts(11)}},
+         1, 11},
+        {"the first pack pulled, after a rescan", [] {}, true, sensorsOfPacks({1}),
+         {{"battery.1.voltage", volts(11)}, {power->uniqueIdentifier(), -volts(11)}}, 1, 11},
+        {"a new pack takes the free number", [&] { bays.insert(QStringLiteral("BAT2"), 10, "300"); }, true,
+         sensorsOfPacks({0, 1}), {{"battery.0.voltage", volts(10)}, {"battery.1.voltage", volts(11)}}, 2, 10},
+        {"the second pack unplugged", [&] { bays.unplug(QStringLiteral("BAT1")); }, true, sensorsOfPacks({0}),
+         {{"battery.0.voltage", volts(10)}, {power->uniqueIdentifier(), -1}}, 1, 10},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        if (step.rescan)
+            core.rescanForSensors();
+        const QVariantMap raw = core.currentRawValues();
+        EXPECT_EQ(batteryIdentifiers(raw.keys()), step.sensors);
+        for (auto it = step.raw.cbegin(); it != step.raw.cend(); ++it)
+            EXPECT_EQ(platform::values::toSigned(raw.value(it.key())), it.value()) << it.key().toStdString();
+        EXPECT_EQ(core.numberOfAvailableBatteryUnits(), step.batteries);
+        const auto readouts = core.batteryReadoutsAtIndex(0);
+        ASSERT_TRUE(readouts);
+        EXPECT_EQ(platform::values::toReal(readouts->value(QStringLiteral("Voltage"))), step.firstBatteryVolts);
+        EXPECT_EQ(core.batteryReadoutsAtIndex(step.batteries), std::nullopt);
+    }
+    TEVArtificialSensor::removeArtificialSensor(power.get());
 }

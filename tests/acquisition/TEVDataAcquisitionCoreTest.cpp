@@ -1,16 +1,23 @@
 // The local acquisition core on fake sensors: blocking, rescans, S.M.A.R.T. settings, the selector table.
 
 #include "acquisition/AcquisitionSelectors.h"
+#include "platform/foundation/HostRoot.h"
 #include "platform/foundation/Values.h"
+#include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVLocalSMARTProbe.h"
 #include "sensors/TEVSMARTTemperatureSensor.h"
 #include "sensors/TEVSensorDescription.h"
 #include "tests/acquisition/AcquisitionTestSupport.h"
 
+#include <QFile>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <cmath>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using acqtest::FakeComputer;
 using acqtest::fake;
@@ -176,4 +183,48 @@ TEST(TEVDataAcquisitionCore, SimulatedFailureBlocksSixtySecondsOfTheClockThenRet
     EXPECT_TRUE(returned);
     EXPECT_TRUE(kelvaro::test::log().contains(QStringLiteral("TEVDataAcquisitionCore: *** As requested, thread 0x")));
     delete worker;
+}
+
+TEST(TEVDataAcquisitionCore, OneTickReadsTheMountTableOnceForAllItsDiskProbes)
+{
+    QTemporaryDir dir;
+    kelvaro::test::writeFile(dir.path() + "/proc/self/mountinfo", "21 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                                               "22 21 8:2 / /home rw - ext4 /dev/sda2 rw\n");
+    kelvaro::test::writeFile(dir.path() + "/run/kelvaro/statvfs", "/ 4096 1000 500 400 100 50\n"
+                                                                "/home 4096 20000 10000 2560 100 50\n");
+    platform::HostRoot::setCurrent(std::make_shared<platform::HostRoot>(dir.path()));
+    TEVSensorList probes;
+    for (const char* path : {"/", "/home"}) {
+        for (qint64 kind = TEVArtificialSensor::DiskCapacity; kind <= TEVArtificialSensor::DiskUsed; ++kind)
+            probes.append(TEVArtificialSensor::createAsStorageSensorForPath(QString::fromLatin1(path), kind));
+    }
+    TEVDataAcquisitionCore::Sources sources;
+    sources.allSensors = [probes] { return probes; };
+    TEVDataAcquisitionCore core(sources);
+
+    const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    // Closes are watched too: inotify merges an event into an identical one still unread before it.
+    ASSERT_GE(inotify_add_watch(watcher, QFile::encodeName(dir.path() + "/proc/self").constData(),
+                                IN_OPEN | IN_CLOSE_NOWRITE),
+              0);
+    const auto opensOfTheMountTable = [&] {
+        int opens = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watcher, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                opens += (event->mask & IN_OPEN) && event->len > 0 && QByteArray(event->name) == "mountinfo";
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        return opens;
+    };
+    for (int tick = 0; tick < 2; ++tick) {
+        const QVariantMap raw = core.currentRawValues();
+        EXPECT_EQ(values::toSigned(raw.value(QStringLiteral("artificial.disk-free./home"))), 320); // 10 MiB in 1/32 MiB
+        EXPECT_EQ(opensOfTheMountTable(), 1) << "tick " << tick;
+    }
+    close(watcher);
+    platform::HostRoot::setCurrent(nullptr);
 }

@@ -240,6 +240,40 @@ TEST(TEVBatterySensor, ReadingsOutside32BitsClampAndOtherKindsHaveNoValue)
     EXPECT_EQ(converter->linearFactor(), 1.0 / 65536);
 }
 
+TEST(TEVBatterySensor, AReadingThePackDoesNotPublishHasNoValue)
+{
+    struct Row {
+        const char* what;
+        QVariantMap changes;
+        qint64 kind;
+        quint64 cell; // kNoCell: a whole-battery sensor
+        qint64 raw;
+    };
+    constexpr quint64 whole = TEVBatterySensor::kNoCell;
+    const Row rows[] = {
+        {"voltage", {}, TEVBatterySensor::Voltage, whole, 809041},
+        {"no voltage", {{"Voltage", QVariant()}}, TEVBatterySensor::Voltage, whole, -1},
+        {"no current", {{"Amperage", QVariant()}}, TEVBatterySensor::Amperage, whole, -1},
+        {"a current of -1 mA", {{"Amperage", values::fromSigned(-1)}}, TEVBatterySensor::Amperage, whole, -65},
+        {"no full-charge capacity", {{"MaxCapacity", QVariant()}}, TEVBatterySensor::TotalCapacity, whole, -1},
+        {"no remaining capacity", {{"CurrentCapacity", "full"}}, TEVBatterySensor::Capacity, whole, -1},
+        {"pack not installed", {{"BatteryInstalled", values::fromBool(false)}}, TEVBatterySensor::Voltage, whole, -1},
+        {"pack installed", {{"BatteryInstalled", values::fromBool(true)}}, TEVBatterySensor::Capacity, whole,
+         4380 * 65536},
+        {"third cell", {}, TEVBatterySensor::Voltage, 2, qint64(3.99 * 65536)},
+        {"a cell no longer read", {{"CellVoltage", numbers({4012})}}, TEVBatterySensor::Voltage, 2, -1},
+    };
+    for (const Row& row : rows) {
+        const auto entries = TEVIORegistryEntry::serviceObjectsMatchingName(
+            "AppleSmartBattery", registryOf({entry("AppleSmartBattery", smartBattery(row.changes))}));
+        ASSERT_TRUE(entries && entries->size() == 1) << row.what;
+        const auto pack = std::make_shared<TEVSmartBatteryInfo>(entries->front());
+        const auto sensor = row.cell == whole ? TEVBatterySensor::create(pack, row.kind, 0)
+                                              : TEVBatterySensor::createForCellVoltage(pack, 0, row.cell);
+        EXPECT_EQ(sensor->rawValue(), row.raw) << row.what;
+    }
+}
+
 TEST(TEVSmartBatteryTemperatureSensor, WholeDegreesAndOnlyForNamedBatteriesWithATemperature)
 {
     struct Row { QVariant temperature; qint64 raw; };

@@ -20,6 +20,9 @@ struct Command {
 };
 
 void printError(const QString& text);
+// A simulated computer is selected but could not be loaded: says so. Its commands then fail rather than
+// print the values of a computer with nothing in it.
+bool simulatedComputerFailedToLoad();
 // Property lists cannot hold nil or live objects: nil prints as "$null", an object as its class name.
 QVariant printable(const QVariant& value);
 void printPropertyList(const QVariant& value);

@@ -1,6 +1,7 @@
 #include "tools/kelvaro-dump/Commands.h"
 
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 
 #include <cstdio>
@@ -12,6 +13,14 @@ namespace dump {
 void printError(const QString& text)
 {
     std::fputs(qPrintable(QStringLiteral("kelvaro-dump: ") + text + QLatin1Char('\n')), stderr);
+}
+
+bool simulatedComputerFailedToLoad()
+{
+    if (!platform::SimulatedComputer::isSelected() || platform::SimulatedComputer::current())
+        return false;
+    printError(QStringLiteral("the simulated computer could not be loaded"));
+    return true;
 }
 
 QVariant printable(const QVariant& value)

@@ -87,6 +87,8 @@ int watchCommand(const QStringList& arguments)
     const double seconds = arguments.first().toDouble(&ok);
     if (!ok || !(seconds > 0) || seconds > 86400)
         return 2;
+    if (simulatedComputerFailedToLoad())
+        return 1;
     std::setlocale(LC_NUMERIC, "C");
     TEVSensorClassLoader::loadAll();
     for (const auto& probe : defaultProbes(TEVSensor::allSensors()))
@@ -114,6 +116,10 @@ int watchCommand(const QStringList& arguments)
     readyGuard.stop();
     centre.removeObserver(readyToken);
     centre.removeObserver(failedToken);
+    // As the application does once it has set the probes: the rescan binds them (a power probe to its
+    // voltage and current sensors).
+    if (!failed && ready && !TEVArtificialSensor::allSensors().isEmpty())
+        client->rescanForSensors();
     if (failed || !ready || !client->run()) {
         printError(QStringLiteral("watch: the monitoring client of this computer did not become ready"));
         finish(client);

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
+#include <thread>
 
 using platform::FileSystemSpace;
 using platform::FileSystemSpaceReader;
@@ -57,15 +59,47 @@ TEST(FileSystemSpaceReader, NetworkMountsAreAskedOffTheCallerWhoGetsNoValueWhile
         serverBack = true;
         changed.notify_all();
     }
-    reader.setWait(std::chrono::minutes(1)); // a guard only: the released query answers at once
-    const auto back = reader.read(root, "/mnt/share/docs");
+    // The released query answers soon; reads meanwhile do not wait for it, nor ask again.
+    auto back = reader.read(root, "/mnt/share/docs");
+    for (int guard = 0; back.waiting && guard < 10'000; ++guard) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        back = reader.read(root, "/mnt/share/docs");
+    }
     EXPECT_FALSE(back.waiting);
     EXPECT_EQ(back.space->totalBytes(), 409600u);
     EXPECT_FALSE(askedHere());
+    reader.setWait(std::chrono::minutes(1)); // a guard only: a new query on a live server answers at once
     EXPECT_FALSE(reader.read(root, "/home/me/remote/notes").waiting);
     EXPECT_FALSE(askedHere());
     std::lock_guard lock(mutex);
     EXPECT_EQ(calls, 3);
+}
+
+TEST(FileSystemSpaceReader, OnlyTheReadThatStartsANetworkQueryWaitsForIt)
+{
+    QTemporaryDir dir;
+    kelvaro::test::writeFile(dir.path() + "/proc/self/mountinfo", "21 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                                               "22 21 0:50 / /mnt/share rw - nfs4 server:/export rw\n");
+    const HostRoot root(dir.path());
+    auto serverBack = std::make_shared<std::promise<void>>();
+    auto back = serverBack->get_future().share();
+    FileSystemSpaceReader reader(
+        [back](const HostRoot&, const QString&) {
+            back.wait();
+            return std::optional(FileSystemSpace{});
+        },
+        std::chrono::milliseconds(0));
+    EXPECT_TRUE(reader.read(root, "/mnt/share").waiting);
+    // A wait of a minute would hold every later tick for a minute while the server stays silent.
+    reader.setWait(std::chrono::minutes(1));
+    auto later = std::async(std::launch::async, [&] { return reader.read(root, "/mnt/share").waiting; });
+    const bool returned = later.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    serverBack->set_value();
+    EXPECT_TRUE(returned);
+    EXPECT_TRUE(later.get());
+    // Once the query has answered, the reader's end joins its worker rather than leaving it behind.
+    for (int guard = 0; reader.read(root, "/mnt/share").waiting && guard < 10'000; ++guard)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TEST(FileSystemSpaceReader, NetworkTypesAreThoseWhoseStatfsWaitsForAServer)
