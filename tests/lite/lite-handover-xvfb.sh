@@ -114,8 +114,12 @@ pids+=($lite_pid)
 ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
 overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
 [ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
+# Windows cascade over one another: the overview's menu bar must be on top where the click goes.
+xdotool windowraise "$overview"
+sleep 0.3
 open_menu "$kelvaro_pid" "$overview" 30 8 1
-xdotool key Down Down Return
+# From the bottom of the menu: Quit, then the launch above it.
+xdotool key Up Up Return
 for _ in $(seq 1 100); do
   kill -0 "$kelvaro_pid" 2>/dev/null || break
   sleep 0.1
