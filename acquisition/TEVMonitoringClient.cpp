@@ -189,6 +189,16 @@ void TEVMonitoringClient::shutdown()
     }
 }
 
+RemoteFailure TEVMonitoringClient::remoteFailure() const
+{
+    if (connectionInfo_->isLocal())
+        return RemoteFailure::None;
+    const RemoteFailure failure = rawValueHandOver_ ? rawValueHandOver_->failure() : RemoteFailure::None;
+    if (failure == RemoteFailure::None && (failed_ || timedOut_))
+        return RemoteFailure::NoAnswer;
+    return failure;
+}
+
 void TEVMonitoringClient::handleConnectionProblem()
 {
     if (captureThread_)
@@ -281,8 +291,22 @@ void TEVMonitoringClient::takeRawValues()
 {
     if (!rawValueHandOver_)
         return;
-    if (auto rawValues = rawValueHandOver_->take())
-        rawValues_ = std::move(*rawValues);
+    if (auto copy = rawValueHandOver_->take()) {
+        rawValues_ = std::move(copy->rawValues);
+        knownMachineLimits_ = std::move(copy->knownMachineLimits);
+        configurationChanges_ = copy->configurationChanges;
+        batteries_ = std::move(copy->batteries);
+        displays_ = std::move(copy->displays);
+    }
+}
+
+bool TEVMonitoringClient::watch(TEVCaptureThread::Watch watch)
+{
+    if (!captureThread_ || timedOut_ || !rawValueHandOver_)
+        return false;
+    rawValueHandOver_->watch(watch);
+    takeRawValues();
+    return watch == TEVCaptureThread::WatchBatteries ? batteries_.has_value() : displays_.has_value();
 }
 
 // --- Call path ----------------------------------------------------------------------------------------
@@ -376,14 +400,19 @@ void TEVMonitoringClient::clearShortTermHistories()
     call(TEVCaptureThread::clearShortTermHistoriesSelector, kVoid);
 }
 
+// Asked on every tick of the main thread, so answered from the tick copy: a capture thread held up by a
+// silent computer must not hold the tick.
 bool TEVMonitoringClient::hasDetectedConfigurationChange()
 {
-    return Unbox::boolean(call(TEVCaptureThread::hasDetectedConfigurationChangeSelector, kNumber));
+    if (!captureThread_ || timedOut_)
+        return false;
+    takeRawValues();
+    return configurationChanges_ != acknowledgedConfigurationChanges_;
 }
 
 void TEVMonitoringClient::acknowledgeConfigurationChange()
 {
-    call(TEVCaptureThread::acknowledgeConfigurationChangeSelector, kVoid);
+    acknowledgedConfigurationChanges_ = configurationChanges_;
 }
 
 bool TEVMonitoringClient::isRemote()
@@ -531,7 +560,10 @@ qint64 TEVMonitoringClient::liveDiskSpindownValue()
 
 std::optional<QVariantMap> TEVMonitoringClient::knownMachineLimits()
 {
-    return Unbox::dictionary(call(selectorOf(Op::KnownMachineLimits), kDictionary));
+    if (!captureThread_ || timedOut_)
+        return std::nullopt;
+    takeRawValues();
+    return knownMachineLimits_;
 }
 
 QVariantList TEVMonitoringClient::blockStorageDeviceDescriptions()
@@ -552,16 +584,22 @@ QList<std::shared_ptr<TEVSensorDescription>> TEVMonitoringClient::completeListOf
 
 quint64 TEVMonitoringClient::numberOfAvailableBatteryUnits()
 {
+    if (watch(TEVCaptureThread::WatchBatteries))
+        return batteries_->units;
     return Unbox::unsignedInteger(call(selectorOf(Op::NumberOfAvailableBatteryUnits), kNumber));
 }
 
 std::optional<QVariantMap> TEVMonitoringClient::batteryReadoutsAtIndex(quint64 index)
 {
+    if (index == 0 && watch(TEVCaptureThread::WatchBatteries))
+        return batteries_->first;
     return Unbox::dictionary(call(selectorOf(Op::BatteryReadoutsAtIndex), kDictionary, {values::fromUnsigned(index)}));
 }
 
 QVariantList TEVMonitoringClient::displayDescriptions()
 {
+    if (watch(TEVCaptureThread::WatchDisplays))
+        return *displays_;
     return Unbox::array(call(selectorOf(Op::DisplayDescriptions), kArray)).value_or(QVariantList());
 }
 

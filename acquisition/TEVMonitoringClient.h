@@ -107,6 +107,8 @@ public:
     void shutdown() override;
     // Stops the capture thread; its deregistration drops it later on the main thread.
     void handleConnectionProblem();
+    // What the capture thread found wrong with the remote computer, or no answer in time.
+    RemoteFailure remoteFailure() const override;
     QString description() const;
 
     // --- Reports of the capture thread, queued to the main thread ---------------------------------------
@@ -128,6 +130,7 @@ public:
     // (the capture thread's nil), and -1 for everything once the capture thread is gone or timed out.
     qint64 cachedRawValueWithIdentifier(const QString& identifier) override;
     void clearShortTermHistories() override;
+    // From the copy of the last tick, without a call; NO once the capture thread is gone or timed out.
     bool hasDetectedConfigurationChange() override;
     void acknowledgeConfigurationChange() override;
 
@@ -158,9 +161,12 @@ public:
     quint64 currentCPUFrequency();
     std::optional<QVariantList> systemManagementDescription() override;
     qint64 liveDiskSpindownValue() override;
+    // From the copy of the last tick, without a call; nothing once the capture thread is gone or timed out.
     std::optional<QVariantMap> knownMachineLimits() override;
     QVariantList blockStorageDeviceDescriptions() override;
     QList<std::shared_ptr<TEVSensorDescription>> completeListOfSensorDescriptions();
+    // The battery count, the first battery's readouts and the displays: a call when first asked, then,
+    // while asked again every few ticks (an open window), from the tick copy without a call.
     quint64 numberOfAvailableBatteryUnits() override;
     std::optional<QVariantMap> batteryReadoutsAtIndex(quint64 index) override;
     QVariantList displayDescriptions() override;
@@ -178,6 +184,8 @@ private:
     void initiateAcquisitionConfiguration();
     void post(const QString& notification);
     void takeRawValues();
+    // Asks for the facts in the next ticks' copies; true when the copy in hand has them.
+    bool watch(TEVCaptureThread::Watch watch);
 
     // What cannot change while the centre lives, asked once when the thread reports readiness.
     struct Facts {
@@ -193,6 +201,11 @@ private:
     std::shared_ptr<TEVCaptureThread> captureThread_;
     std::shared_ptr<TEVCaptureThread::RawValueHandOver> rawValueHandOver_; // outlives captureThread_
     QHash<QString, qint64> rawValues_; // the copy last taken from rawValueHandOver_
+    std::optional<QVariantMap> knownMachineLimits_; // likewise
+    quint64 configurationChanges_ = 0;             // likewise
+    std::optional<TEVCaptureThread::Batteries> batteries_; // likewise, while watched
+    std::optional<QVariantList> displays_;                 // likewise
+    quint64 acknowledgedConfigurationChanges_ = 0;
     std::optional<Facts> facts_;       // from readiness on
     const std::shared_ptr<ResultSlot> slot_ = std::make_shared<ResultSlot>();
     platform::Timer configurationTimer_;
