@@ -2,8 +2,9 @@
 // TEVMonitoringClient: the handle of one monitored computer that the rest of the program holds. Lives on the
 // main thread; owns a capture thread and forwards operations to it as invocations, waiting for the result
 // (or its time-out). Two kinds of answer need no wait: the computer's facts once the client is ready, and
-// the raw values, read from a copy the capture thread hands over every tick. Held by shared_ptr, since the
-// capture thread refers back to it weakly.
+// what the update tick asks (raw values, known limits, configuration changes, the battery and display
+// facts of open windows), read from a copy the capture thread hands over every tick. Held by shared_ptr,
+// since the capture thread refers back to it weakly.
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
