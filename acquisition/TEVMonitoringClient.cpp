@@ -11,6 +11,7 @@
 #include "sensors/TEVSensorValueConverter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace values = platform::values;
@@ -174,7 +175,11 @@ bool TEVMonitoringClient::run()
 {
     if (failed_)
         return false; // there is no centre to capture from
-    return call(TEVCaptureThread::startCapturingSelector, kVoid).has_value();
+    if (!call(TEVCaptureThread::startCapturingSelector, kVoid))
+        return false;
+    capturing_ = true;
+    lastCopyTaken_ = platform::monotonicNow();
+    return true;
 }
 
 void TEVMonitoringClient::shutdown()
@@ -292,6 +297,7 @@ void TEVMonitoringClient::takeRawValues()
     if (!rawValueHandOver_)
         return;
     if (auto copy = rawValueHandOver_->take()) {
+        lastCopyTaken_ = platform::monotonicNow();
         rawValues_ = std::move(copy->rawValues);
         knownMachineLimits_ = std::move(copy->knownMachineLimits);
         configurationChanges_ = copy->configurationChanges;
@@ -357,6 +363,8 @@ std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const
 
 void TEVMonitoringClient::setMainUpdateInterval(double seconds)
 {
+    if (seconds >= TEVCaptureThread::minimumMainUpdateInterval && std::isfinite(seconds))
+        captureInterval_ = seconds;
     call(TEVCaptureThread::setMainUpdateIntervalSelector, kVoid, {values::fromReal(seconds)});
 }
 
@@ -407,6 +415,16 @@ bool TEVMonitoringClient::hasDetectedConfigurationChange()
     if (!captureThread_ || timedOut_)
         return false;
     takeRawValues();
+    // A thread stuck where nothing runs its loop (a local sensor read that hangs) hands nothing over: one
+    // call finds out, and its time-out fails the client. A thread that waits for a remote computer
+    // answers it at once from inside that wait.
+    const auto now = platform::monotonicNow();
+    if (capturing_ && now - lastCopyTaken_ > platform::durationFromSeconds(3 * captureInterval_)) {
+        lastCopyTaken_ = now;
+        call(TEVThreadedServer::pingSelector, kString);
+        if (!captureThread_ || timedOut_)
+            return false;
+    }
     return configurationChanges_ != acknowledgedConfigurationChanges_;
 }
 

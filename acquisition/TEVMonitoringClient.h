@@ -132,6 +132,7 @@ public:
     qint64 cachedRawValueWithIdentifier(const QString& identifier) override;
     void clearShortTermHistories() override;
     // From the copy of the last tick, without a call; NO once the capture thread is gone or timed out.
+    // When no copy came for three tick intervals, one call looks whether the thread still answers.
     bool hasDetectedConfigurationChange() override;
     void acknowledgeConfigurationChange() override;
 
@@ -207,6 +208,10 @@ private:
     std::optional<TEVCaptureThread::Batteries> batteries_; // likewise, while watched
     std::optional<QVariantList> displays_;                 // likewise
     quint64 acknowledgedConfigurationChanges_ = 0;
+    // When a copy was last taken, while capturing, and the tick interval the thread was given (seconds).
+    platform::Clock::Duration lastCopyTaken_{};
+    bool capturing_ = false;
+    double captureInterval_ = TEVCaptureThread::defaultMainUpdateInterval;
     std::optional<Facts> facts_;       // from readiness on
     const std::shared_ptr<ResultSlot> slot_ = std::make_shared<ResultSlot>();
     platform::Timer configurationTimer_;
