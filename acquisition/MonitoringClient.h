@@ -1,14 +1,16 @@
 #pragma once
 // MonitoringClient: what the application holds of one monitored computer, the operations of the client
 // facade. TEVMonitoringClient implements it over its capture thread; the application's tests script fakes.
-// Main thread only. Every call but hasActiveConnection, clientIdentification, connectionInfo, the cached
-// raw values and, once the client is ready, its facts (serial number, name, model, remote or not) may wait
-// for the computer; a client without a capture thread answers nil, NO or 0 at once.
+// Main thread only. Every call but hasActiveConnection, clientIdentification, connectionInfo, the per-tick
+// facts (cached raw values, known limits, configuration change) and, once the client is ready, its facts
+// (serial number, name, model, remote or not) may wait for the computer; a client without a capture
+// thread answers nil, NO or 0 at once.
 //
 // Notifications about a client (ready, lost, failed, sleep, should-disconnect) carry as object the identity
 // of its MonitoringClient subobject, so observers compare it with the pointer they hold.
 
 #include "acquisition/MonitorConnectionInfo.h"
+#include "acquisition/RemoteFailure.h"
 #include "acquisition/TEVSensorSource.h"
 
 #include <QByteArray>
@@ -41,6 +43,8 @@ public:
 
     virtual bool run() = 0;
     virtual void shutdown() = 0;
+    // Why a remote computer failed, once it has; None otherwise. Never waits.
+    virtual RemoteFailure remoteFailure() const { return RemoteFailure::None; }
 
     // NO until the acquisition side is set up.
     virtual bool isRemote() = 0;
@@ -55,6 +59,7 @@ public:
     // Plain sensor identifiers, never the "remote." form.
     virtual QStringList availableSensorIdentifiers() = 0;
     virtual void rescanForSensors() = 0;
+    // Never waits: read from the copy of the last tick.
     virtual bool hasDetectedConfigurationChange() = 0;
     virtual void acknowledgeConfigurationChange() = 0;
 
@@ -74,6 +79,8 @@ public:
     virtual bool isLowAccessRatePolicyRecommended() = 0;
     virtual qint64 liveDiskSpindownValue() = 0;
 
+    // Never waits: the limits as the capture thread last fetched them (at the start of capturing and on
+    // every change of the sensor set).
     virtual std::optional<QVariantMap> knownMachineLimits() = 0;
     virtual std::optional<QVariantList> systemManagementDescription() = 0;
     virtual QVariantList blockStorageDeviceDescriptions() = 0;

@@ -225,6 +225,7 @@ bool TEVCaptureThread::connectToRemoteAcquisitionCenterUsingInfo(const std::shar
     connectingProxy_ = proxy->notificationObject().get();
     connectingProxyFailed_ = false;
     const auto giveUp = [&] {
+        reportFailureOf(*proxy);
         stopObservingCentre();
         connectingProxy_ = nullptr;
         releaseLater(proxy);
@@ -332,10 +333,19 @@ void TEVCaptureThread::centreDidPost(const void* poster, CentreEvent event)
         handleSleepingDataCenter();
 }
 
+void TEVCaptureThread::reportFailureOf(const TEVRemoteKelvaroClient& proxy)
+{
+    // A proxy that noted nothing was given up on for want of an answer (a ping missed, no version).
+    const RemoteFailure failure = proxy.failure();
+    rawValueHandOver_->setFailure(failure == RemoteFailure::None ? RemoteFailure::NoAnswer : failure);
+}
+
 void TEVCaptureThread::handleLossOfDataCenter()
 {
     if (!dataCenter_)
         return;
+    if (const auto proxy = std::dynamic_pointer_cast<TEVRemoteKelvaroClient>(dataCenter_))
+        reportFailureOf(*proxy);
     // The timer keeps running: ticks read nothing, so caches and histories keep what they had.
     dropDataCenter();
     tellCaptureClient([](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>& thread) {
@@ -369,6 +379,7 @@ void TEVCaptureThread::startCapturing()
     longTermCache_ = {};
     longTermCache_.reserve(count);
     longTermUpdateCount_ = 0;
+    refreshKnownMachineLimits();
     readjustMainTimer();
     updateAllReadings();
 }
@@ -435,7 +446,8 @@ void TEVCaptureThread::updateAllReadings()
     const auto rawValues = readCurrentRawValues();
     if (sensorConfigurationHasChangedSinceLastUpdate(rawValues)) {
         synchronizeBuffersWithCurrentConfiguration();
-        configurationDidChange_ = true;
+        noteConfigurationChange();
+        refreshKnownMachineLimits();
     } else if (rawValues) {
         for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
             // A value that is no integer is stored as "no value", never as a reading of 0.
@@ -445,12 +457,63 @@ void TEVCaptureThread::updateAllReadings()
             rawValueCache_.insert(it.key(), raw);
         }
     }
+    refreshWatchedFacts();
     handOverRawValues();
+}
+
+void TEVCaptureThread::noteConfigurationChange()
+{
+    configurationDidChange_ = true;
+    ++configurationChanges_;
+}
+
+void TEVCaptureThread::refreshKnownMachineLimits()
+{
+    const auto centre = dataCenter_;
+    if (!centre)
+        return;
+    auto limits = centre->knownMachineLimits();
+    // A centre lost during the call answered nothing: the limits known before stay.
+    if (dataCenter_ == centre && limits)
+        knownMachineLimits_ = std::move(limits);
+}
+
+void TEVCaptureThread::refreshWatchedFacts()
+{
+    const unsigned asked = rawValueHandOver_->takeWatches();
+    if (asked & WatchBatteries)
+        batteryWatchTicks_ = watchedTicks;
+    if (asked & WatchDisplays)
+        displayWatchTicks_ = watchedTicks;
+    // A centre lost during a call answered nothing: what was fetched before stays.
+    const auto centre = dataCenter_;
+    if (batteryWatchTicks_ > 0) {
+        --batteryWatchTicks_;
+        if (centre) {
+            Batteries batteries{centre->numberOfAvailableBatteryUnits(), std::nullopt};
+            if (batteries.units > 0 && dataCenter_ == centre)
+                batteries.first = centre->batteryReadoutsAtIndex(0);
+            if (dataCenter_ == centre)
+                batteries_ = std::move(batteries);
+        }
+    } else {
+        batteries_.reset();
+    }
+    if (displayWatchTicks_ > 0) {
+        --displayWatchTicks_;
+        if (centre) {
+            QVariantList displays = centre->displayDescriptions();
+            if (dataCenter_ == centre)
+                displays_ = std::move(displays);
+        }
+    } else {
+        displays_.reset();
+    }
 }
 
 void TEVCaptureThread::handOverRawValues()
 {
-    if (!rawValueHandOver_->put(rawValueCache_))
+    if (!rawValueHandOver_->put(TickCopy{rawValueCache_, knownMachineLimits_, configurationChanges_, batteries_, displays_}))
         return; // the client has yet to take the one before, and takes this one instead
     // Unlike the other reports this one does not hold the thread: one is queued every tick.
     if (const auto main = platform::RunLoop::main())
@@ -460,18 +523,43 @@ void TEVCaptureThread::handOverRawValues()
         });
 }
 
-bool TEVCaptureThread::RawValueHandOver::put(const QHash<QString, qint64>& rawValues)
+bool TEVCaptureThread::RawValueHandOver::put(const TickCopy& copy)
 {
     const std::lock_guard lock(mutex_);
     const bool wasEmpty = !waiting_;
-    waiting_ = rawValues;
+    waiting_ = copy;
     return wasEmpty;
 }
 
-std::optional<QHash<QString, qint64>> TEVCaptureThread::RawValueHandOver::take()
+std::optional<TEVCaptureThread::TickCopy> TEVCaptureThread::RawValueHandOver::take()
 {
     const std::lock_guard lock(mutex_);
     return std::exchange(waiting_, std::nullopt);
+}
+
+void TEVCaptureThread::RawValueHandOver::setFailure(RemoteFailure failure)
+{
+    const std::lock_guard lock(mutex_);
+    if (failure_ == RemoteFailure::None)
+        failure_ = failure;
+}
+
+RemoteFailure TEVCaptureThread::RawValueHandOver::failure()
+{
+    const std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+void TEVCaptureThread::RawValueHandOver::watch(unsigned watches)
+{
+    const std::lock_guard lock(mutex_);
+    watches_ |= watches;
+}
+
+unsigned TEVCaptureThread::RawValueHandOver::takeWatches()
+{
+    const std::lock_guard lock(mutex_);
+    return std::exchange(watches_, 0u);
 }
 
 void TEVCaptureThread::synchronizeBuffersWithCurrentConfiguration()
@@ -505,7 +593,7 @@ void TEVCaptureThread::setMainUpdateInterval(double seconds)
     mainUpdateInterval_ = seconds;
     // The resynchronisation below would hide a sensor-set change that no tick has seen yet.
     if (sensorConfigurationHasChangedSinceLastUpdate(readCurrentRawValues()))
-        configurationDidChange_ = true;
+        noteConfigurationChange();
     shortTermBuffers_.clear();
     synchronizeBuffersWithCurrentConfiguration();
     handOverRawValues();

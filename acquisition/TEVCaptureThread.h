@@ -5,6 +5,7 @@
 // client; every field below is touched only on the capture thread itself, so nothing is locked, but for
 // the raw-value hand-over, which locks itself.
 
+#include "acquisition/RemoteFailure.h"
 #include "acquisition/TEVThreadedServer.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -76,19 +77,48 @@ public:
     static inline const QString acknowledgeConfigurationChangeSelector =
         QStringLiteral("acknowledgeConfigurationChange");
 
-    // The latest copy of the raw-value cache on its way to the main thread: put after every tick, taken by
-    // the client when told and after each of its calls, so that a value read after a call is never older
-    // than the call's answer. A copy shares the cache's data until the next tick writes.
+    // The battery facts a battery window shows: the number of units and the readouts of the first.
+    struct Batteries {
+        quint64 units = 0;
+        std::optional<QVariantMap> first;
+    };
+    // Facts fetched on every tick only while the main thread keeps asking for them (its windows are open).
+    enum Watch : unsigned { WatchBatteries = 1, WatchDisplays = 2 };
+    // Ticks a watch lasts after the main thread last asked.
+    static constexpr int watchedTicks = 3;
+
+    // What the main thread reads on its ticks without asking the thread: the raw values of the last tick,
+    // the computer's known limits (fetched again whenever the sensor set changes), how often that set
+    // changed, and the watched facts.
+    struct TickCopy {
+        QHash<QString, qint64> rawValues;
+        std::optional<QVariantMap> knownMachineLimits; // nothing until the centre answered
+        quint64 configurationChanges = 0;
+        std::optional<Batteries> batteries;   // nothing while not watched
+        std::optional<QVariantList> displays; // likewise
+    };
+
+    // The latest tick copy on its way to the main thread: put after every tick, taken by the client when
+    // told and after each of its calls, so that a value read after a call is never older than the call's
+    // answer. A copy shares the cache's data until the next tick writes. Also carries why the remote
+    // centre failed, set before the client hears of the failure.
     class RawValueHandOver {
     public:
         // True when no copy was waiting, so the client has to be told.
-        bool put(const QHash<QString, qint64>& rawValues);
+        bool put(const TickCopy& copy);
         // Nothing when no copy came since the last take.
-        std::optional<QHash<QString, qint64>> take();
+        std::optional<TickCopy> take();
+        void setFailure(RemoteFailure failure);
+        RemoteFailure failure();
+        // Main thread: asks for the Watch facts in the next ticks' copies. Capture thread: takes the asks.
+        void watch(unsigned watches);
+        unsigned takeWatches();
 
     private:
         std::mutex mutex_;
-        std::optional<QHash<QString, qint64>> waiting_; // guarded by mutex_
+        std::optional<TickCopy> waiting_; // guarded by mutex_
+        unsigned watches_ = 0;            // guarded by mutex_
+        RemoteFailure failure_ = RemoteFailure::None; // guarded by mutex_
     };
 
     // Null for a null client. The thread is created, not started (run()).
@@ -124,6 +154,8 @@ public:
     quint64 currentCPUFrequency(); // Hz, 0 when unknown
     bool hasDetectedConfigurationChange() const { return configurationDidChange_; }
     void acknowledgeConfigurationChange() { configurationDidChange_ = false; }
+    // The limits as last fetched from the centre.
+    const std::optional<QVariantMap>& knownMachineLimits() const { return knownMachineLimits_; }
     // Fetched from the centre while none is cached, then kept for the thread's life.
     std::shared_ptr<const TEVMachineInfo> machineInfo();
 
@@ -172,6 +204,11 @@ private:
     bool sensorConfigurationHasChangedSinceLastUpdate(const std::optional<QVariantMap>& rawValues) const;
     void synchronizeBuffersWithCurrentConfiguration();
     void handOverRawValues();
+    void noteConfigurationChange();
+    void refreshKnownMachineLimits();
+    void refreshWatchedFacts();
+    // Why the proxy failed, for the client's alert, before the client hears of it.
+    void reportFailureOf(const TEVRemoteKelvaroClient& proxy);
     std::shared_ptr<TEVSensorHistory> longTermHistoryWithIdentifier(const QString& identifier);
 
     std::weak_ptr<TEVCaptureThreadClient> captureClient_;
@@ -195,4 +232,10 @@ private:
     platform::Timer mainTimer_;
     double mainUpdateInterval_ = defaultMainUpdateInterval;
     bool configurationDidChange_ = false;
+    quint64 configurationChanges_ = 0;
+    std::optional<QVariantMap> knownMachineLimits_;
+    int batteryWatchTicks_ = 0;
+    int displayWatchTicks_ = 0;
+    std::optional<Batteries> batteries_;
+    std::optional<QVariantList> displays_;
 };

@@ -12,7 +12,9 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 
 namespace values = platform::values;
@@ -174,6 +176,8 @@ QString TEVInvocationClient::simpleRequest(const QString& word, double timeout, 
     unregisterPendingRequestOfSequenceNumber(number);
     if (delivered)
         *delivered = value.has_value();
+    if (!value && how == platform::WaitResult::TimedOut)
+        noteFailure(RemoteFailure::NoAnswer);
     if (!value) {
         if (postTimeout && how == platform::WaitResult::TimedOut)
             post(ResponseTimeoutNotification);
@@ -187,7 +191,8 @@ QString TEVInvocationClient::simpleRequest(const QString& word, double timeout, 
 std::optional<QVariant> TEVInvocationClient::waitForReply(const std::shared_ptr<TEVInvocationStatus>& status,
                                                           double timeout, platform::WaitResult* how)
 {
-    const bool delivered = status->waitInRunLoopUntilReturnValueDeliveredWithTimeout(timeout);
+    const bool delivered =
+        status->waitInRunLoopUntilReturnValueDeliveredWithTimeout(timeout, timeout * TotalDeadlineInTimeouts);
     *how = status->lastWaitResult();
     if (!delivered)
         return std::nullopt;
@@ -226,10 +231,13 @@ QVariant TEVInvocationClient::resultOfInvocation(const std::shared_ptr<TEVServic
     const std::optional<QVariant> value = waitForReply(status, responseTimeout(), &how);
     unregisterPendingRequestOfSequenceNumber(number);
     if (value)
-        return *value;
+        // A call without result hands on nothing of what the peer chose to send.
+        return invocation->returnValueClass().isEmpty() ? QVariant() : *value;
     // A withdrawn wait means the connection went (already posted as a failure) or we were shut down.
-    if (how == platform::WaitResult::TimedOut)
+    if (how == platform::WaitResult::TimedOut) {
+        noteFailure(RemoteFailure::NoAnswer);
         post(ResponseTimeoutNotification);
+    }
     return {};
 }
 
@@ -249,19 +257,21 @@ void TEVInvocationClient::sendPing()
     if (!loop)
         return;
     std::weak_ptr<TEVInvocationClient> weak = weak_from_this();
+    pingDeadline_ = platform::monotonicNow() + platform::durationFromSeconds(responseTimeout() * TotalDeadlineInTimeouts);
     pingTimer_ = loop->performAfter(platform::durationFromSeconds(responseTimeout()), [weak, number] {
         const auto self = weak.lock();
         if (!self || self->outstandingPing_ != number)
             return;
         self->outstandingPing_ = 0;
         self->unregisterPendingRequestOfSequenceNumber(number);
+        self->noteFailure(RemoteFailure::NoAnswer);
         self->post(ResponseTimeoutNotification);
     });
 }
 
 // --- Lower layer ----------------------------------------------------------------------------------------
 
-std::optional<platform::StreamPair> TEVInvocationClient::streamPair() const
+std::optional<platform::StreamPair> TEVInvocationClient::streamPair()
 {
     if (streamPairSource_)
         return streamPairSource_();
@@ -278,6 +288,7 @@ std::optional<platform::StreamPair> TEVInvocationClient::streamPair() const
         }
         if (address.isNull()) {
             platform::log(QStringLiteral("%1: host %2 does not resolve\n").arg(className(), netServiceHost_));
+            noteFailure(RemoteFailure::HostNotFound);
             return std::nullopt;
         }
     }
@@ -352,6 +363,7 @@ void TEVInvocationClient::deliverResult(const QVariant& result, quint64 number)
 QVariant TEVInvocationClient::returnNilHandlingTimeoutOfRequestWithSequenceNumber(quint64 number)
 {
     unregisterPendingRequestOfSequenceNumber(number);
+    noteFailure(RemoteFailure::NoAnswer);
     post(ResponseTimeoutNotification);
     return {};
 }
@@ -379,6 +391,12 @@ void TEVInvocationClient::withdrawAll()
         status->withdraw();
 }
 
+void TEVInvocationClient::noteFailure(RemoteFailure failure)
+{
+    if (failure_ == RemoteFailure::None)
+        failure_ = failure;
+}
+
 void TEVInvocationClient::post(const QString& name, const QVariantMap& userInfo)
 {
     const auto keepAlive = weak_from_this().lock(); // observers may drop the client
@@ -395,6 +413,9 @@ void TEVInvocationClient::connectionWillCloseWithError(TEVRemoteCommandConnectio
     const auto keepAlive = weak_from_this().lock();
     // Detach first: waits end at once, and an observer that asks again gets a fresh connection.
     shutdownImmediately();
+    noteFailure(error && error->domain == QLatin1String("NSPOSIXErrorDomain") && error->code == ECONNREFUSED
+                    ? RemoteFailure::ConnectionRefused
+                    : RemoteFailure::ConnectionClosed);
     QVariantMap userInfo;
     if (error)
         userInfo.insert(ErrorKey, QVariant::fromValue(*error));
@@ -413,7 +434,7 @@ void TEVInvocationClient::connectionDidReadBytes(TEVRemoteCommandConnection& con
     for (const auto& status : std::as_const(pending))
         status->reportProgress();
     if (outstandingPing_ != 0 && pingTimer_.isValid())
-        pingTimer_.setFireDate(platform::monotonicNow() + platform::durationFromSeconds(responseTimeout()));
+        pingTimer_.setFireDate(std::min(pingDeadline_, platform::monotonicNow() + platform::durationFromSeconds(responseTimeout())));
 }
 
 void TEVInvocationClient::connectionLogWithFormat(TEVRemoteCommandConnection& connection, const QString& line)
@@ -547,7 +568,11 @@ void TEVInvocationClient::handleResultLine(TEVRemoteCommandConnection& connectio
         }
         if (const auto object = values::toObject(value); object && object->className() == QLatin1String("NSNull"))
             value = QVariant();
-        deliverResult(value, number);
+        // Waiting on would only run into the time-out: the peer has answered, wrongly.
+        if (!status->deliverReturnValue(value)) {
+            closeMalformed(connection);
+            return;
+        }
     } else if (status) {
         deliverResult(values::fromString(QString::fromUtf8(payload)), number);
     }

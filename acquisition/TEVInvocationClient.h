@@ -6,6 +6,7 @@
 // Wire: requests "hello[n]", "ping[n]", "bye[n]", "invoke[n]<archive>"; replies "+[n]<payload>" (result),
 // "-[n]<text>" (error), "*[*]alive" / "*[*]zzz" (status); every line framed by TEVCommandLineConnection.
 
+#include "acquisition/RemoteFailure.h"
 #include "acquisition/TEVCommandLineConnection.h"
 #include "acquisition/TEVInvocationStatus.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -61,6 +62,8 @@ public:
 
     // Class-wide, seconds; 3.0 at start. Applies to every request except the connectivity check.
     static double responseTimeout();
+    // However many bytes trickle in, a request ends this many of its time-outs after it was sent.
+    static constexpr double TotalDeadlineInTimeouts = 3.0;
     static void setResponseTimeout(double seconds);
     // "0", "1", ...: the name of each new connection.
     static QString nextConnectionName();
@@ -88,6 +91,8 @@ public:
     // Sequence numbers of the requests waiting for a reply, the fire-and-forget ping included.
     QList<quint64> pendingSequenceNumbers() const;
     platform::ObjectIdentity notificationObject() const { return static_cast<const TEVInvocationClient*>(this); }
+    // The first failure of this client: what went wrong before anything else did.
+    RemoteFailure failure() const { return failure_; }
 
     // Requests: each runs the current thread's run loop until its reply, a time-out without bytes from
     // the peer, or the end of the connection.
@@ -99,7 +104,8 @@ public:
     // Sends "bye" and waits; posts nothing.
     void disconnectFromServer();
     // The result of the remote call (nil for a call without result, a refused call or a failure). A
-    // delivered nil (an archived null object) is a result.
+    // delivered nil (an archived null object) is a result. A reply of another class than expected fails
+    // the call at once and closes the connection as malformed.
     QVariant resultOfInvocation(const std::shared_ptr<TEVServiceInvocation>& invocation);
     // A ping whose reply is not waited for; at most one is outstanding.
     void sendPing();
@@ -136,7 +142,7 @@ protected:
     static std::shared_ptr<Client> makeWithHostSpecifier(const QString& host, quint64 port);
 
 private:
-    std::optional<platform::StreamPair> streamPair() const;
+    std::optional<platform::StreamPair> streamPair();
     // The value when delivered, nothing otherwise (with how the wait ended).
     std::optional<QVariant> waitForReply(const std::shared_ptr<TEVInvocationStatus>& status, double timeout,
                                          platform::WaitResult* how);
@@ -149,6 +155,7 @@ private:
     std::shared_ptr<TEVInvocationStatus> statusOf(quint64 number) const;
     void post(const QString& name, const QVariantMap& userInfo = {});
     void withdrawAll();
+    void noteFailure(RemoteFailure failure);
 
     std::optional<VendedObjectClass> vendedObjectClass_;
     quint64 inputBufferSize_ = 0;
@@ -173,6 +180,8 @@ private:
     quint64 outstandingPing_ = 0;
     bool pingScheduled_ = false;
     platform::Timer pingTimer_;
+    platform::Clock::Duration pingDeadline_{}; // bytes of the peer move the ping's time-out up to here
+    RemoteFailure failure_ = RemoteFailure::None;
 };
 
 template <class Client>

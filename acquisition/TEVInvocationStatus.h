@@ -22,16 +22,18 @@ public:
     QVariant returnValue() const;
     platform::ConditionLock& returnValueLock() { return returnValueLock_; }
 
-    // A value of the wrong class is logged and withheld; nil is a valid delivery. Any thread.
-    void deliverReturnValue(const QVariant& value);
+    // A value of the wrong class is logged and withheld (false); nil is a valid delivery. Any thread.
+    bool deliverReturnValue(const QVariant& value);
     // Restarts the waiter's time-out: part of the reply, or other traffic from the server, arrived.
     void reportProgress();
     // Ends the wait at once without a value (connection closed, client going away).
     void withdraw();
 
     // True when delivered. `timeout` is in seconds and must be above 0; it runs from the start of the wait
-    // or from the last reported progress, not from other work the run loop does meanwhile.
-    bool waitInRunLoopUntilReturnValueDeliveredWithTimeout(double timeout);
+    // or from the last reported progress, not from other work the run loop does meanwhile. `totalLimit`
+    // (seconds, 0 = none) ends the wait from its start however much progress is reported: a peer that
+    // trickles a byte now and then cannot hold it for good. Either ending reads as TimedOut.
+    bool waitInRunLoopUntilReturnValueDeliveredWithTimeout(double timeout, double totalLimit = 0);
     // How the last wait ended.
     platform::WaitResult lastWaitResult() const { return lastWaitResult_; }
 
@@ -43,4 +45,5 @@ private:
     platform::ConditionLock returnValueLock_{0};
     platform::WaitSource source_;
     platform::WaitResult lastWaitResult_ = platform::WaitResult::TimedOut;
+    bool pastTotalLimit_ = false; // the waiting thread only
 };

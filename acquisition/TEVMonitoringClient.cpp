@@ -11,6 +11,7 @@
 #include "sensors/TEVSensorValueConverter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace values = platform::values;
@@ -174,7 +175,11 @@ bool TEVMonitoringClient::run()
 {
     if (failed_)
         return false; // there is no centre to capture from
-    return call(TEVCaptureThread::startCapturingSelector, kVoid).has_value();
+    if (!call(TEVCaptureThread::startCapturingSelector, kVoid))
+        return false;
+    capturing_ = true;
+    lastCopyTaken_ = platform::monotonicNow();
+    return true;
 }
 
 void TEVMonitoringClient::shutdown()
@@ -187,6 +192,16 @@ void TEVMonitoringClient::shutdown()
         captureThread_->stop();
         captureThread_.reset();
     }
+}
+
+RemoteFailure TEVMonitoringClient::remoteFailure() const
+{
+    if (connectionInfo_->isLocal())
+        return RemoteFailure::None;
+    const RemoteFailure failure = rawValueHandOver_ ? rawValueHandOver_->failure() : RemoteFailure::None;
+    if (failure == RemoteFailure::None && (failed_ || timedOut_))
+        return RemoteFailure::NoAnswer;
+    return failure;
 }
 
 void TEVMonitoringClient::handleConnectionProblem()
@@ -281,8 +296,23 @@ void TEVMonitoringClient::takeRawValues()
 {
     if (!rawValueHandOver_)
         return;
-    if (auto rawValues = rawValueHandOver_->take())
-        rawValues_ = std::move(*rawValues);
+    if (auto copy = rawValueHandOver_->take()) {
+        lastCopyTaken_ = platform::monotonicNow();
+        rawValues_ = std::move(copy->rawValues);
+        knownMachineLimits_ = std::move(copy->knownMachineLimits);
+        configurationChanges_ = copy->configurationChanges;
+        batteries_ = std::move(copy->batteries);
+        displays_ = std::move(copy->displays);
+    }
+}
+
+bool TEVMonitoringClient::watch(TEVCaptureThread::Watch watch)
+{
+    if (!captureThread_ || timedOut_ || !rawValueHandOver_)
+        return false;
+    rawValueHandOver_->watch(watch);
+    takeRawValues();
+    return watch == TEVCaptureThread::WatchBatteries ? batteries_.has_value() : displays_.has_value();
 }
 
 // --- Call path ----------------------------------------------------------------------------------------
@@ -333,6 +363,8 @@ std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const
 
 void TEVMonitoringClient::setMainUpdateInterval(double seconds)
 {
+    if (seconds >= TEVCaptureThread::minimumMainUpdateInterval && std::isfinite(seconds))
+        captureInterval_ = seconds;
     call(TEVCaptureThread::setMainUpdateIntervalSelector, kVoid, {values::fromReal(seconds)});
 }
 
@@ -376,14 +408,29 @@ void TEVMonitoringClient::clearShortTermHistories()
     call(TEVCaptureThread::clearShortTermHistoriesSelector, kVoid);
 }
 
+// Asked on every tick of the main thread, so answered from the tick copy: a capture thread held up by a
+// silent computer must not hold the tick.
 bool TEVMonitoringClient::hasDetectedConfigurationChange()
 {
-    return Unbox::boolean(call(TEVCaptureThread::hasDetectedConfigurationChangeSelector, kNumber));
+    if (!captureThread_ || timedOut_)
+        return false;
+    takeRawValues();
+    // A thread stuck where nothing runs its loop (a local sensor read that hangs) hands nothing over: one
+    // call finds out, and its time-out fails the client. A thread that waits for a remote computer
+    // answers it at once from inside that wait.
+    const auto now = platform::monotonicNow();
+    if (capturing_ && now - lastCopyTaken_ > platform::durationFromSeconds(3 * captureInterval_)) {
+        lastCopyTaken_ = now;
+        call(TEVThreadedServer::pingSelector, kString);
+        if (!captureThread_ || timedOut_)
+            return false;
+    }
+    return configurationChanges_ != acknowledgedConfigurationChanges_;
 }
 
 void TEVMonitoringClient::acknowledgeConfigurationChange()
 {
-    call(TEVCaptureThread::acknowledgeConfigurationChangeSelector, kVoid);
+    acknowledgedConfigurationChanges_ = configurationChanges_;
 }
 
 bool TEVMonitoringClient::isRemote()
@@ -531,7 +578,10 @@ qint64 TEVMonitoringClient::liveDiskSpindownValue()
 
 std::optional<QVariantMap> TEVMonitoringClient::knownMachineLimits()
 {
-    return Unbox::dictionary(call(selectorOf(Op::KnownMachineLimits), kDictionary));
+    if (!captureThread_ || timedOut_)
+        return std::nullopt;
+    takeRawValues();
+    return knownMachineLimits_;
 }
 
 QVariantList TEVMonitoringClient::blockStorageDeviceDescriptions()
@@ -552,16 +602,22 @@ QList<std::shared_ptr<TEVSensorDescription>> TEVMonitoringClient::completeListOf
 
 quint64 TEVMonitoringClient::numberOfAvailableBatteryUnits()
 {
+    if (watch(TEVCaptureThread::WatchBatteries))
+        return batteries_->units;
     return Unbox::unsignedInteger(call(selectorOf(Op::NumberOfAvailableBatteryUnits), kNumber));
 }
 
 std::optional<QVariantMap> TEVMonitoringClient::batteryReadoutsAtIndex(quint64 index)
 {
+    if (index == 0 && watch(TEVCaptureThread::WatchBatteries))
+        return batteries_->first;
     return Unbox::dictionary(call(selectorOf(Op::BatteryReadoutsAtIndex), kDictionary, {values::fromUnsigned(index)}));
 }
 
 QVariantList TEVMonitoringClient::displayDescriptions()
 {
+    if (watch(TEVCaptureThread::WatchDisplays))
+        return *displays_;
     return Unbox::array(call(selectorOf(Op::DisplayDescriptions), kArray)).value_or(QVariantList());
 }
 

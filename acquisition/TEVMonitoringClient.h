@@ -2,8 +2,9 @@
 // TEVMonitoringClient: the handle of one monitored computer that the rest of the program holds. Lives on the
 // main thread; owns a capture thread and forwards operations to it as invocations, waiting for the result
 // (or its time-out). Two kinds of answer need no wait: the computer's facts once the client is ready, and
-// the raw values, read from a copy the capture thread hands over every tick. Held by shared_ptr, since the
-// capture thread refers back to it weakly.
+// what the update tick asks (raw values, known limits, configuration changes, the battery and display
+// facts of open windows), read from a copy the capture thread hands over every tick. Held by shared_ptr,
+// since the capture thread refers back to it weakly.
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
@@ -107,6 +108,8 @@ public:
     void shutdown() override;
     // Stops the capture thread; its deregistration drops it later on the main thread.
     void handleConnectionProblem();
+    // What the capture thread found wrong with the remote computer, or no answer in time.
+    RemoteFailure remoteFailure() const override;
     QString description() const;
 
     // --- Reports of the capture thread, queued to the main thread ---------------------------------------
@@ -128,6 +131,8 @@ public:
     // (the capture thread's nil), and -1 for everything once the capture thread is gone or timed out.
     qint64 cachedRawValueWithIdentifier(const QString& identifier) override;
     void clearShortTermHistories() override;
+    // From the copy of the last tick, without a call; NO once the capture thread is gone or timed out.
+    // When no copy came for three tick intervals, one call looks whether the thread still answers.
     bool hasDetectedConfigurationChange() override;
     void acknowledgeConfigurationChange() override;
 
@@ -158,9 +163,12 @@ public:
     quint64 currentCPUFrequency();
     std::optional<QVariantList> systemManagementDescription() override;
     qint64 liveDiskSpindownValue() override;
+    // From the copy of the last tick, without a call; nothing once the capture thread is gone or timed out.
     std::optional<QVariantMap> knownMachineLimits() override;
     QVariantList blockStorageDeviceDescriptions() override;
     QList<std::shared_ptr<TEVSensorDescription>> completeListOfSensorDescriptions();
+    // The battery count, the first battery's readouts and the displays: a call when first asked, then,
+    // while asked again every few ticks (an open window), from the tick copy without a call.
     quint64 numberOfAvailableBatteryUnits() override;
     std::optional<QVariantMap> batteryReadoutsAtIndex(quint64 index) override;
     QVariantList displayDescriptions() override;
@@ -178,6 +186,8 @@ private:
     void initiateAcquisitionConfiguration();
     void post(const QString& notification);
     void takeRawValues();
+    // Asks for the facts in the next ticks' copies; true when the copy in hand has them.
+    bool watch(TEVCaptureThread::Watch watch);
 
     // What cannot change while the centre lives, asked once when the thread reports readiness.
     struct Facts {
@@ -193,6 +203,15 @@ private:
     std::shared_ptr<TEVCaptureThread> captureThread_;
     std::shared_ptr<TEVCaptureThread::RawValueHandOver> rawValueHandOver_; // outlives captureThread_
     QHash<QString, qint64> rawValues_; // the copy last taken from rawValueHandOver_
+    std::optional<QVariantMap> knownMachineLimits_; // likewise
+    quint64 configurationChanges_ = 0;             // likewise
+    std::optional<TEVCaptureThread::Batteries> batteries_; // likewise, while watched
+    std::optional<QVariantList> displays_;                 // likewise
+    quint64 acknowledgedConfigurationChanges_ = 0;
+    // When a copy was last taken, while capturing, and the tick interval the thread was given (seconds).
+    platform::Clock::Duration lastCopyTaken_{};
+    bool capturing_ = false;
+    double captureInterval_ = TEVCaptureThread::defaultMainUpdateInterval;
     std::optional<Facts> facts_;       // from readiness on
     const std::shared_ptr<ResultSlot> slot_ = std::make_shared<ResultSlot>();
     platform::Timer configurationTimer_;

@@ -41,6 +41,45 @@ QString serialOf(const ControllerCore::ClientPtr& client)
     return client ? TEVMonitoringClient::serialNumberFromClientIdentifier(client->clientIdentification()) : QString();
 }
 
+// The name a ready client was told by its computer (kept through its failure and shutdown, asked of
+// nobody); null before readiness, when asking would be a call into its capture thread.
+QString ownNameOf(const ControllerCore::ClientPtr& client)
+{
+    if (!client || client->clientIdentification().isEmpty())
+        return {};
+    const QString name = client->machineName();
+    return name.isEmpty() ? QString() : name;
+}
+
+// How the computer was to be reached: its service name or its host.
+QString descriptorNameOf(const ControllerCore::ClientPtr& client)
+{
+    const auto& info = client ? client->connectionInfo() : nullptr;
+    if (!info)
+        return {};
+    if (info->netService())
+        return info->netService()->name();
+    return info->hostSpecifier();
+}
+
+// The sentence that says which way contacting a remote computer went wrong; empty when unknown.
+QString failureSentence(RemoteFailure failure)
+{
+    switch (failure) {
+    case RemoteFailure::HostNotFound:
+        return ControllerCore::localized(QStringLiteral("Its name could not be found on the network."));
+    case RemoteFailure::ConnectionRefused:
+        return ControllerCore::localized(QStringLiteral("It refused the connection: no monitoring service answers at its port."));
+    case RemoteFailure::NoAnswer:
+        return ControllerCore::localized(QStringLiteral("It did not answer in time."));
+    case RemoteFailure::ConnectionClosed:
+        return ControllerCore::localized(QStringLiteral("It closed the connection or sent a reply that could not be read."));
+    case RemoteFailure::None:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 ControllerCore::ControllerCore()
@@ -351,13 +390,17 @@ void ControllerCore::displayConditionalConnectionFailureWarningWithParameters(co
 {
     KV_ASSERT_OR_RETURN(parameters.size() == 2, , "invalid parameters");
     const QString serial = values::toString(parameters.at(1)).value_or(QString());
+    // The client is gone from the list by now: its own name, not what a look-up by serial number finds.
+    QString name = ownNameOf(parameters.at(0).value<ClientPtr>());
+    if (name.isEmpty())
+        name = readableRepresentationForClientWithSerialNumber(serial);
     Alert alert;
     alert.messageText = localized(QStringLiteral("Lost connection to monitored computer"));
     alert.informativeText =
         TEVStringFormat::withObjects(localized(QStringLiteral("There was a communication problem affecting the system '%@'. It "
                                                               "is currently not possible to receive any information from "
                                                               "this computer.")),
-                                     {readableRepresentationForClientWithSerialNumber(serial)});
+                                     {name});
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
 }
@@ -367,13 +410,19 @@ void ControllerCore::clientHasFailed(const ClientPtr& client)
     if (!contains(client))
         return;
     const bool local = isLocal(client);
+    // Named before the removal: afterwards a look-up by serial number finds only the descriptor's host.
+    const QString serial = serialOf(client);
+    QString name = ownNameOf(client);
+    if (name.isEmpty() && !serial.isEmpty())
+        name = readableRepresentationForClientWithSerialNumber(serial);
+    if (name.isEmpty() && !local)
+        name = descriptorNameOf(client);
+    if (name.isEmpty())
+        name = localized(QStringLiteral("computer previously selected"));
     client->shutdown();
     removeClient(client);
     if (!local)
         handleConfigurationChangeOnClient(nullptr);
-    const QString serial = serialOf(client);
-    const QString name = serial.isEmpty() ? localized(QStringLiteral("computer previously selected"))
-                                          : readableRepresentationForClientWithSerialNumber(serial);
     platform::log(QStringLiteral("The monitoring client %1 (%2) has failed.\n").arg(pointerText(client.get()), name));
     if (reconnectingClients_.removeAll(client) > 0)
         return;
@@ -385,6 +434,8 @@ void ControllerCore::clientHasFailed(const ClientPtr& client)
     alert.messageText = localized(QStringLiteral("Could not contact remote computer"));
     alert.informativeText = TEVStringFormat::withObjects(
         localized(QStringLiteral("It was not possible to contact '%@' to get sensor readouts.")), {name});
+    if (const QString reason = failureSentence(client->remoteFailure()); !reason.isEmpty())
+        alert.informativeText += QLatin1Char(' ') + reason;
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
 }

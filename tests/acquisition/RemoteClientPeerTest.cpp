@@ -1,7 +1,7 @@
 // The remote acquisition proxy against the loopback test peer serving the simulated portable: the
-// connection check, the greeting, the machine description and raw values of the remote core, and every
-// proxy operation arriving with its selector, argument order and kinds and expected class as the peer
-// decodes them.
+// connection check, the greeting, the machine description and raw values of the remote core, every proxy
+// operation arriving with its selector, argument order and kinds and expected class as the peer decodes
+// them, and the deadlines of calls to a peer that answers wrongly or never finishes its reply.
 
 #include "acquisition/AcquisitionSelectors.h"
 #include "acquisition/TEVAcquisitionDispatch.h"
@@ -17,6 +17,9 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -212,3 +215,96 @@ TEST_F(RemoteClientPeer, ArchivedNilCompletesTheCallAtOnce)
     EXPECT_TRUE(client->hostName().isNull());
     EXPECT_EQ(peer->requests().size(), 1);
 }
+
+namespace {
+
+// Moves the shared manual clock in small steps from its own thread while the test's thread waits in a call.
+class RunningClock {
+public:
+    explicit RunningClock(double stepSeconds)
+        : thread_([this, stepSeconds] {
+            while (!stop_) {
+                kelvaro::test::clock()->advanceSeconds(stepSeconds);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        })
+    {
+    }
+    ~RunningClock()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct FaultyPeerRow {
+    const char* name;
+    PeerReply reply;
+    bool clockRuns;           // the clock moves on while the call waits
+    QString notification;     // what the failure is posted as
+    RemoteFailure failure;
+    double earliest, latest;  // when the call fails, in response time-outs of the shared clock
+};
+
+void PrintTo(const FaultyPeerRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class RemoteClientFaultyPeer : public RemoteClientPeer, public ::testing::WithParamInterface<FaultyPeerRow> {};
+
+PeerReply trickleWithoutLineFeed()
+{
+    PeerReply reply;
+    reply.kind = PeerReply::Kind::Bytes;
+    reply.text = "+[1]" + QByteArray(20000, 'x'); // far longer than the test waits
+    reply.trickle = true;
+    reply.trickleGap = std::chrono::milliseconds(1);
+    return reply;
+}
+
+} // namespace
+
+// A peer that answers with the wrong type fails the call at once; one that trickles bytes without ever
+// ending its line fails it at the call's total deadline, though no gap between its bytes reaches the
+// response time-out.
+TEST_P(RemoteClientFaultyPeer, FailsTheCallWithinItsDeadline)
+{
+    const FaultyPeerRow& row = GetParam();
+    const double saved = TEVInvocationClient::responseTimeout();
+    TEVInvocationClient::setResponseTimeout(10);
+    peer->script(row.reply, QStringLiteral("numberOfAvailableSensors"));
+    QStringList posted;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    QList<platform::ObserverToken> tokens;
+    for (const QString& name : {TEVInvocationClient::ResponseTimeoutNotification, TEVInvocationClient::ConnectionFailureNotification})
+        tokens.append(centre.addObserver(name, client->notificationObject(),
+                                         [&](const platform::Notification& n) { posted.append(n.name); }));
+    const auto start = platform::monotonicNow();
+    {
+        std::optional<RunningClock> running;
+        if (row.clockRuns)
+            running.emplace(0.05); // 10 s of clock in 200 ms: bytes come far more often than that
+        EXPECT_EQ(client->numberOfAvailableSensors(), 0u);
+    }
+    const double waited = std::chrono::duration<double>(platform::monotonicNow() - start).count() / 10;
+    for (const auto token : tokens)
+        centre.removeObserver(token);
+    TEVInvocationClient::setResponseTimeout(saved);
+    EXPECT_GE(waited, row.earliest);
+    EXPECT_LE(waited, row.latest);
+    EXPECT_EQ(posted, QStringList{row.notification});
+    EXPECT_EQ(client->failure(), row.failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RemoteClientFaultyPeer, ::testing::Values(
+    FaultyPeerRow{"WrongType", PeerReply::answer(values::fromString(QStringLiteral("many"))), false,
+                  TEVInvocationClient::ConnectionFailureNotification, RemoteFailure::ConnectionClosed, 0, 0},
+    FaultyPeerRow{"TrickleWithoutLineFeed", trickleWithoutLineFeed(), true,
+                  TEVInvocationClient::ResponseTimeoutNotification, RemoteFailure::NoAnswer,
+                  TEVInvocationClient::TotalDeadlineInTimeouts, TEVInvocationClient::TotalDeadlineInTimeouts + 0.1}),
+    [](const auto& info) { return std::string(info.param.name); });

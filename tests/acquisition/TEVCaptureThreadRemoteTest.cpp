@@ -12,6 +12,7 @@
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "tests/acquisition/AcquisitionTestSupport.h"
+#include "tests/support/FakeNameResolver.h"
 #include "tests/support/ProtocolTestPeer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
@@ -117,10 +118,9 @@ protected:
     }
     void perform(const QString& selector) { call(selector, {}, QString()); }
 
-    Pending startConnecting(quint16 port = 0)
+    Pending startConnecting(quint16 port = 0, const QString& host = QStringLiteral("127.0.0.1"))
     {
-        const auto info = MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("127.0.0.1"),
-                                                                           port ? port : peer->port());
+        const auto info = MonitorConnectionInfo::createForRemoteConnection(host, port ? port : peer->port());
         return start(TEVCaptureThread::connectToRemoteAcquisitionCenterSelector, {values::fromObject(info)});
     }
     bool connect(quint16 port = 0) { return values::toBool(finish(startConnecting(port))).value_or(false); }
@@ -280,6 +280,50 @@ TEST_F(RemoteCaptureThreadTest, NoPeerListeningAnswersNo)
     peer = std::make_unique<ProtocolTestPeer>(); // for TearDown
     EXPECT_FALSE(connect(port));
     EXPECT_FALSE(thread->hasDataCenter());
+}
+
+// Why a connection failed reaches the client with the failure: a name that does not resolve, a port
+// where nothing listens, and a peer that does not answer the connection check are told apart.
+TEST_F(RemoteCaptureThreadTest, AFailedConnectionSaysWhy)
+{
+    const auto resolver = std::make_shared<kt::FakeNameResolver>();
+    platform::NameResolver::setShared(resolver);
+    struct Row {
+        const char* name;
+        std::function<Pending()> attempt;
+        RemoteFailure failure;
+        bool endsByTimeOut; // else it ends without the clock moving
+    };
+    const Row rows[] = {
+        {"unknown host", [this] { return startConnecting(0, QStringLiteral("nowhere.example")); },
+         RemoteFailure::HostNotFound, true},
+        {"refused port", [this] {
+             const quint16 port = peer->port();
+             peer = std::make_unique<ProtocolTestPeer>(); // the old port is closed
+             return startConnecting(port);
+         }, RemoteFailure::ConnectionRefused, false},
+        {"silent peer", [this] {
+             PeerReply silent = PeerReply::silence();
+             silent.advanceClock = std::chrono::seconds(2); // past the connection check's time-out
+             peer->script(silent, QStringLiteral("ping"));
+             return startConnecting();
+         }, RemoteFailure::NoAnswer, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A thread and hand-over of its own for each attempt: the first failure is the one kept.
+        thread->stop();
+        ASSERT_TRUE(waitFor([&] { return !thread->serverThread(); }));
+        client = std::make_shared<acqtest::RecordingClient>();
+        thread = TEVCaptureThread::create(client);
+        thread->run();
+        ASSERT_TRUE(waitFor([&] { return client->registered == 1; }));
+        EXPECT_EQ(thread->rawValueHandOver()->failure(), RemoteFailure::None);
+        const Pending attempt = row.attempt();
+        EXPECT_EQ(values::toBool(row.endsByTimeOut ? finishByTimeOut(attempt) : finish(attempt)), false);
+        EXPECT_EQ(thread->rawValueHandOver()->failure(), row.failure);
+    }
+    platform::NameResolver::setShared(nullptr);
 }
 
 TEST_F(RemoteCaptureThreadTest, ProxyThatCannotBeMadeIsLoggedAndAnswersNo)

@@ -530,17 +530,28 @@ TEST(TEVInvocationClient, RepliesThatDoNotDecodeCloseTheConnection)
     }
 }
 
-TEST(TEVInvocationClient, ValueOfTheWrongClassEndsByTimeOut)
+// The peer has answered, wrongly: waiting on for the time-out would only hold the caller.
+TEST(TEVInvocationClient, ValueOfTheWrongClassFailsTheCallAtOnce)
 {
     Wired w;
     w.answer("invoke", platform::KeyedArchiver::archivedDataWithRootObject(values::fromString(QStringLiteral("no"))));
-    w.peer->onLine = [&, inner = w.peer->onLine](const QByteArray& line) {
-        inner(line);
-        timeOutLater(3);
-    };
+    const auto start = platform::monotonicNow();
     EXPECT_FALSE(w.call(QStringLiteral("currentRawValues"), QStringLiteral("NSDictionary")).isValid());
-    EXPECT_EQ(w.notes->names, QStringList{Client::ResponseTimeoutNotification});
+    EXPECT_EQ(platform::monotonicNow(), start);
+    ASSERT_EQ(w.notes->names, QStringList{Client::ConnectionFailureNotification});
+    EXPECT_EQ(w.notes->failureError()->code, 6);
+    EXPECT_EQ(w.client->failure(), RemoteFailure::ConnectionClosed);
     EXPECT_TRUE(w.logged(QStringLiteral("expected NSDictionary but got NSString")));
+}
+
+// A call without result completes on whatever the peer sends, and hands none of it on.
+TEST(TEVInvocationClient, CallWithoutResultHandsOnNothing)
+{
+    Wired w;
+    w.answer("invoke", platform::KeyedArchiver::archivedDataWithRootObject(values::fromString(QStringLiteral("surprise"))));
+    EXPECT_FALSE(w.call(QStringLiteral("rescanForSensors"), QString()).isValid());
+    EXPECT_TRUE(w.notes->names.isEmpty());
+    EXPECT_TRUE(w.client->connection()->isOpen());
 }
 
 TEST(TEVInvocationClient, RefusedCallsSendAndPostNothing)

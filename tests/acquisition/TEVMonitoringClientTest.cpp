@@ -431,6 +431,28 @@ TEST_F(LocalClient, RunThatTimesOutAnswersNoAndLaterCallsReturnAtOnce)
     EXPECT_EQ(client->clientIdentification(), QStringLiteral("C02M51K3FH00")); // survives the failure
 }
 
+// The tick reads copies and asks the capture thread nothing, but a thread that stopped handing copies over
+// (stuck in a sensor read) is asked once, and that call's time-out fails the client as any call's does.
+TEST_F(LocalClient, ATickAsksAStuckCaptureThreadOnceAndFailsIt)
+{
+    auto client = makeClient({.callWait = 1.0, .configurationDelay = 0.5});
+    Recorder recorder(client);
+    ASSERT_TRUE(becomeReady(recorder));
+    ASSERT_TRUE(client->run());
+    blockCaptureThread(1000);
+    {
+        ClockMover mover(500, 1000);
+        ASSERT_TRUE(runMainLoopUntil([&] {
+            EXPECT_FALSE(client->hasDetectedConfigurationChange());
+            return recorder.saw(Client::lostConnectionNotification);
+        }));
+        mover.release();
+        ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+    }
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 1);
+    EXPECT_EQ(recorder.names, (QStringList{Client::isReadyNotification, Client::lostConnectionNotification}));
+}
+
 TEST_F(LocalClient, ShutdownRightAfterCreationAndCallsAfterAStopDoNotWaitForAnswers)
 {
     // The manual clock stands still: a call that is never performed would wait here for good.

@@ -285,8 +285,34 @@ public:
         });
     }
 
+    void pause()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            if (paused_)
+                return;
+            paused_ = true;
+        }
+        auto stopped = std::make_shared<std::promise<void>>();
+        auto hasStopped = stopped->get_future();
+        post([this, stopped] {
+            stopped->set_value();
+            resumed_.acquire();
+        });
+        hasStopped.wait();
+    }
+
+    void resume()
+    {
+        std::lock_guard lock(mutex_);
+        if (!std::exchange(paused_, false))
+            return;
+        resumed_.release();
+    }
+
     void stop()
     {
+        resume();
         runOnPeer([this] {
             const auto sessions = std::exchange(sessions_, {});
             for (const auto& session : sessions)
@@ -388,6 +414,9 @@ public:
         case PeerReply::Kind::Raw:
             payload = reply.text;
             break;
+        case PeerReply::Kind::Bytes:
+            session.enqueue({reply.text, reply.trickle, reply.trickleGap});
+            return;
         case PeerReply::Kind::Error:
             if (request.sequenceNumber)
                 payload = "-[" + QByteArray::number(*request.sequenceNumber) + ']' + reply.text;
@@ -462,6 +491,8 @@ public:
     QList<std::pair<QString, PeerReply>> scripts_;
     QHash<QString, QVariant> fixedAnswers_;
     std::counting_semaphore<> requestArrived_{0};
+    bool paused_ = false; // guarded by mutex_
+    std::binary_semaphore resumed_{0};
 };
 
 ProtocolTestPeer::ProtocolTestPeer(Options options)
@@ -528,6 +559,16 @@ void ProtocolTestPeer::sendBytes(const QByteArray& bytes)
         if (auto session = impl->newest())
             session->enqueue({bytes});
     });
+}
+
+void ProtocolTestPeer::pause()
+{
+    impl_->pause();
+}
+
+void ProtocolTestPeer::resume()
+{
+    impl_->resume();
 }
 
 void ProtocolTestPeer::closeConnection()

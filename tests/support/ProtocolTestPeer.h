@@ -46,6 +46,7 @@ struct PeerReply {
         Silence, // no reply at all
         Error,   // "-[N]" followed by `text`
         Raw,     // the line `text` (framed) instead of a reply, e.g. a malformed one
+        Bytes,   // the bytes `text` exactly as given, unframed: e.g. a reply that never ends its line
         Close,   // close the connection instead of answering
     };
 
@@ -111,6 +112,10 @@ public:
     void sendLine(const QByteArray& payload);  // framed and escaped
     void sendBytes(const QByteArray& bytes);   // exactly as given, no framing
     void closeConnection();
+    // Stops the peer's thread as a stopped process stops (kill -STOP): it reads, writes and answers
+    // nothing while its connections stay open; resume() (or destruction) lets it go on.
+    void pause();
+    void resume();
 
     QList<PeerRequest> requests() const;
     int connectionCount() const;   // connections accepted so far

@@ -387,13 +387,15 @@ TEST_F(AppControllerTest, LostAndFailedClients)
     ASSERT_TRUE(controller->createRemoteClientUsingConnectionInfo(MonitorConnectionInfo::createForRemoteConnection("quiet", 1), true));
     made.last()->loseConnection();
     auto loud = connectRemote("loud");
+    loud->name = QStringLiteral("Loud Mac");
     loud->loseConnection();
     EXPECT_FALSE(controller->monitorClients().contains(loud));
     advance(4.5);
     EXPECT_TRUE(fakes.alerts->shown.isEmpty());
     advance(1);
     EXPECT_EQ(alertTitles(), QStringList{"Lost connection to monitored computer"});
-    EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains("'loud'"));
+    // Named as it named itself, though it is no longer among the clients.
+    EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains("'Loud Mac'"));
 
     // A failed local client is removed for good, with the alert that asks to quit.
     fakes.alerts->shown.clear();
@@ -402,6 +404,40 @@ TEST_F(AppControllerTest, LostAndFailedClients)
     EXPECT_EQ(made.size(), 3);
     EXPECT_TRUE(controller->monitorClients().isEmpty());
     EXPECT_EQ(alertTitles(), QStringList{"The application could not complete its startup within the expected time."});
+}
+
+// A remote computer that fails is named as it named itself or, never ready, by how it was reached; the
+// alert says which way contacting it went wrong.
+TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
+{
+    struct Row {
+        const char* host;
+        bool ready;
+        RemoteFailure failure;
+        const char* name;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"10.0.0.7", true, RemoteFailure::NoAnswer, "Studio Mac", "It did not answer in time."},
+        {"10.0.0.8", true, RemoteFailure::ConnectionClosed, "Studio Mac", "It closed the connection"},
+        {"10.0.0.9", false, RemoteFailure::ConnectionRefused, "10.0.0.9", "It refused the connection"},
+        {"nowhere.example", false, RemoteFailure::HostNotFound, "nowhere.example", "Its name could not be found"},
+    };
+    launchReady();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.host);
+        fakes.alerts->shown.clear();
+        auto remote = connectRemote(row.host, row.ready);
+        remote->name = QStringLiteral("Studio Mac");
+        remote->failure = row.failure;
+        remote->fail();
+        EXPECT_FALSE(controller->monitorClients().contains(remote));
+        ASSERT_EQ(alertTitles(), QStringList{"Could not contact remote computer"});
+        const QString text = fakes.alerts->shown.first().informativeText;
+        EXPECT_TRUE(text.startsWith(QStringLiteral("It was not possible to contact '%1' to get sensor readouts. ").arg(row.name)))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
+    }
 }
 
 TEST_F(AppControllerTest, RelaunchesTheLocalClientAfterTenSecondsWhateverTheIntervalDoes)

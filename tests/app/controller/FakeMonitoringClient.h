@@ -34,6 +34,7 @@ public:
     QHash<QString, qint64> raw;
     bool configurationChanged = false;
     bool historiesSaved = true;
+    RemoteFailure failure = RemoteFailure::None;
     // Calls that would wait for a real client's thread, made before it reported ready.
     int callsBeforeReady = 0;
     int runs = 0;
@@ -50,6 +51,7 @@ public:
 
     // --- MonitoringClient ----------------------------------------------------------------------------
     QString clientIdentification() const override { return identification_; }
+    RemoteFailure remoteFailure() const override { return failure; }
     QString machineSerialNumber() override { return counted(serial); }
     QString machineName() override { return counted(name); }
     std::shared_ptr<TEVSensorDescription> sensorDescriptionForIdentifier(const QString& id) override

@@ -1,0 +1,206 @@
+// A remote computer whose agent is stopped (as by kill -STOP) while its windows are open, over a real
+// socket: every question a tick asks of its client (configuration change, values, short-term history, known
+// limits, battery and display facts) is answered without waiting for the computer, until the client gives
+// up on it at its time-out and says why.
+
+#include "windows/info/DisplayInfoDisplay.h"
+#include "windows/info/SensorOverview.h"
+#include "windows/info/SmartBatteryInfoDisplay.h"
+
+#include "acquisition/TEVMonitoringClient.h"
+#include "app/model/ControllerLookups.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/SimulatedComputer.h"
+#include "sensors/TEVSensorClassLoader.h"
+#include "tests/support/ProtocolTestPeer.h"
+#include "tests/support/TestEnvironment.h"
+
+#include "ui_DisplayInfo.h"
+#include "ui_SmartBatteryInfo.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace kt = kelvaro::test;
+
+namespace {
+
+// Runs the main loop until `done` holds, moving the manual clock by `step` seconds a turn.
+bool runMainLoopUntil(const std::function<bool()>& done, double step = 0)
+{
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 10'000)
+            return false;
+        if (step > 0)
+            kt::clock()->advanceSeconds(step);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+// The controller's look-ups as the overview uses them: the limits come from the client.
+class ClientLookups final : public ControllerLookups {
+public:
+    const QStringList& universalIdentifiersOfConnectedSensors() const override { return none_; }
+    std::shared_ptr<TEVGauge> gaugeForUniversalSensorIdentifier(const QString&) const override { return nullptr; }
+    QByteArray rawHistoryDataBetweenNowAndDate(const QDateTime&, const QString&, bool) override { return {}; }
+    double historyTimeDeltaForUniversalGaugeIdentifier(const QString&, bool) override { return 1.0; }
+    QList<std::shared_ptr<TEVGauge>> activeGaugesForConnectedClient(const std::shared_ptr<MonitoringClient>&) const override
+    {
+        return {};
+    }
+    std::optional<QVariantMap> knownMachineLimitsForConnectedClient(const std::shared_ptr<MonitoringClient>& client) override
+    {
+        ++limitsAsked;
+        return client->knownMachineLimits();
+    }
+    MonitorPreferences* monitorPreferences() const override { return nullptr; }
+    int limitsAsked = 0;
+
+private:
+    QStringList none_;
+};
+
+// A tick that waits for the stopped computer would wait on the manual clock for good: after a second of
+// real time this moves the clock past every time-out, so the test fails instead of hanging.
+class HangBreaker {
+public:
+    HangBreaker()
+        : thread_([this] {
+            QElapsedTimer armed;
+            armed.start();
+            while (!stop_) {
+                if (!running_)
+                    armed.restart();
+                else if (armed.elapsed() > 1000) {
+                    kt::clock()->advanceSeconds(60);
+                    armed.restart();
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        })
+    {
+    }
+    ~HangBreaker()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    // Real milliseconds `fn` took.
+    qint64 time(const std::function<void()>& fn)
+    {
+        QElapsedTimer took;
+        took.start();
+        running_ = true;
+        fn();
+        running_ = false;
+        return took.elapsed();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+qsizetype requestsFor(const kt::ProtocolTestPeer& peer, const QString& selector)
+{
+    qsizetype count = 0;
+    for (const auto& request : peer.requests())
+        count += request.selector == selector;
+    return count;
+}
+
+} // namespace
+
+TEST(PausedRemoteComputer, NeverHoldsTheTick)
+{
+    const auto loaded = platform::SimulatedComputer::load(kt::sourcePath(QStringLiteral("fixtures/computers/portable")));
+    ASSERT_TRUE(loaded.computer) << loaded.error.toStdString();
+    platform::SimulatedComputer::setCurrent(loaded.computer);
+    TEVSensorClassLoader::loadAll();
+    kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
+    ASSERT_TRUE(peer.isListening());
+
+    const auto client = TEVMonitoringClient::create(
+        MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("127.0.0.1"), peer.port()));
+    ASSERT_TRUE(client);
+    QStringList posted;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    QList<platform::ObserverToken> tokens;
+    for (const QString& name : {MonitoringClient::isReadyNotification, MonitoringClient::failedNotification})
+        tokens.append(centre.addObserver(name, client->notificationIdentity(),
+                                         [&](const platform::Notification& n) { posted.append(n.name); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !posted.isEmpty(); }, 0.25));
+    ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+    ASSERT_TRUE(client->run());
+    const QString sensor = client->availableSensorIdentifiers().value(0);
+    ASSERT_FALSE(sensor.isEmpty());
+
+    ClientLookups lookups;
+    SensorOverview overview(client, QStringLiteral("Sensor Overview"));
+    overview.setApplicationController(&lookups);
+    SmartBatteryInfoDisplay battery(client, QStringLiteral("Battery Information"));
+    DisplayInfoDisplay display(client, QStringLiteral("Display Information"));
+    // What the update tick asks of a client and of the windows it refreshes.
+    const auto tick = [&] {
+        client->hasDetectedConfigurationChange();
+        client->cachedRawValueWithIdentifier(sensor);
+        client->rawShortTermHistoryDataWithIdentifier(sensor, kt::clock()->now().addSecs(-60));
+        overview.updateContents();
+        battery.updateContents();
+        display.updateContents();
+    };
+    // Opening the windows asks the computer; a capture tick later the windows' facts come along with the
+    // values. The next tick's first request shows the one before has handed its copy over.
+    tick();
+    const auto displaysAsked = requestsFor(peer, QStringLiteral("displayDescriptions"));
+    kt::clock()->advanceSeconds(2);
+    ASSERT_TRUE(runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("displayDescriptions")) > displaysAsked; }));
+    const auto valuesAsked = requestsFor(peer, QStringLiteral("currentRawValues"));
+    tick();
+    kt::clock()->advanceSeconds(2);
+    ASSERT_TRUE(runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("currentRawValues")) > valuesAsked; }));
+    const auto limits = client->knownMachineLimits();
+    ASSERT_TRUE(limits.has_value());
+    EXPECT_FALSE(limits->isEmpty()) << "the portable's fans have limits";
+    peer.pause();
+    const QString batteryName = battery.ui().batteryNameField->text();
+    EXPECT_FALSE(batteryName.isEmpty());
+    EXPECT_EQ(display.ui().headlineField->text(), QStringLiteral("Display 1"));
+
+    // Ticks while the capture thread waits for the stopped agent: each is over in far less than a second.
+    HangBreaker breaker;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_LT(breaker.time(tick), 1000);
+        kt::clock()->advanceSeconds(2);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(battery.ui().batteryNameField->text(), batteryName);
+    EXPECT_EQ(display.ui().headlineField->text(), QStringLiteral("Display 1"));
+    EXPECT_GE(lookups.limitsAsked, 5);
+    EXPECT_TRUE(posted.size() == 1);
+
+    // Past the time-out the computer is given up on, as not answering.
+    ASSERT_TRUE(runMainLoopUntil([&] { return posted.size() > 1; }, 1));
+    EXPECT_EQ(posted.last(), MonitoringClient::failedNotification);
+    EXPECT_EQ(client->remoteFailure(), RemoteFailure::NoAnswer);
+
+    for (const auto& token : tokens)
+        centre.removeObserver(token);
+    peer.resume();
+    client->shutdown();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !client->hasActiveConnection(); }));
+    platform::SimulatedComputer::setCurrent(nullptr);
+}
