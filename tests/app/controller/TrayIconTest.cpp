@@ -29,10 +29,10 @@ int pixelsNear(const QImage& image, const QColor& color)
 TEST(TrayIcon, SlotTextIsDrawnInItsColourAndInvertedWhileAlerting)
 {
     const QFont font;
-    const QImage plain = QtStatusItem::iconForRun({"42.0°C", Qt::red, false}, font, 64);
-    const QImage other = QtStatusItem::iconForRun({" 1200rpm", Qt::red, false}, font, 64);
-    const QImage alert = QtStatusItem::iconForRun({"42.0°C", Qt::red, true}, font, 64);
-    const QImage named = QtStatusItem::iconForRun({" CPU: 42.0°C", Qt::red, false}, font, 64);
+    const QImage plain = QtStatusItem::iconForRun({"42.0°C", Qt::red, false}, font, QSize(64, 64));
+    const QImage other = QtStatusItem::iconForRun({" 1200rpm", Qt::red, false}, font, QSize(64, 64));
+    const QImage alert = QtStatusItem::iconForRun({"42.0°C", Qt::red, true}, font, QSize(64, 64));
+    const QImage named = QtStatusItem::iconForRun({" CPU: 42.0°C", Qt::red, false}, font, QSize(64, 64));
     ASSERT_EQ(plain.size(), QSize(64, 64));
     if (const QByteArray out = qgetenv("KELVARO_TRAY_ICON_DIR"); !out.isEmpty())
         for (const auto& [name, image] : {std::pair{"plain", plain}, {"other", other}, {"alert", alert}, {"named", named}})
