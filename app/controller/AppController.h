@@ -196,6 +196,8 @@ private:
     std::shared_ptr<MinMaxWindow> minMaxWindowController_;
     std::shared_ptr<LCDManager> localLCDManager_;
     std::shared_ptr<platform::StatusItem> statusItem_;
+    // The application icon as last installed: installing goes to every window and the X server.
+    QImage installedDockIcon_;
     QString alertHandOffPath_ = kAlertHandOffPath;
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
