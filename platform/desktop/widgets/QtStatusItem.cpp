@@ -178,8 +178,11 @@ QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFon
 {
     Layout best;
     for (const QStringList& lines : arrangements(text)) {
-        const QList<int> sizes = fit(lines, font, size);
+        QList<int> sizes = fit(lines, font, size);
         const qsizetype primary = primaryLine(lines);
+        // No unit or name outshines the number.
+        for (int& lineSize : sizes)
+            lineSize = std::min(lineSize, sizes.at(primary));
         const qsizetype bestPrimary = primaryLine(best.lines);
         // The number as large as it gets; then the smallest line as large as it gets.
         if (best.lines.isEmpty() || sizes.at(primary) > best.pixelSizes.at(bestPrimary) ||
