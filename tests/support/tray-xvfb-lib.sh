@@ -18,17 +18,19 @@ stop_tray_host() {
 # their colour. Usage: show_three_coloured_values PREFERENCES-PLIST
 show_three_coloured_values() {
   python3 - "$1" <<'PYTHON' || fail "no preferences to change"
-import plistlib, sys
+import plistlib, struct, sys
 with open(sys.argv[1], "rb") as f:
     prefs = plistlib.load(f)
 prefs["MenuBarValueMode"] = 3
-# An archived colour: calibrated RGB, components 0 or 1 stored as one byte each.
+# An archived colour: calibrated RGB and alpha, each a float (0 and 1 stored as one byte).
 head = (b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x07NSColor\x00\x84\x84\x08NSObject\x00\x85"
         b"\x84\x01c\x01\x84\x04ffff")
+def component(value):
+    return bytes([value]) if value in (0, 1) else b"\x83" + struct.pack("<f", value)
 for machine in prefs["MachinePreferences"].values():
     machine["MenuBarUsesColor"] = True
-    for name, rgb in zip(machine["MenuBarSensors"], ((1, 0, 0), (0, 1, 0), (0, 0, 1))):
-        machine["AvailableGauges"][name]["Color"] = head + bytes(rgb) + b"\x01\x86"
+    for name, rgb in zip(machine["MenuBarSensors"], ((0.75, 0.1, 0.1), (0.05, 0.5, 0.1), (0.1, 0.2, 0.85))):
+        machine["AvailableGauges"][name]["Color"] = head + b"".join(map(component, rgb + (1,))) + b"\x86"
 with open(sys.argv[1], "wb") as f:
     plistlib.dump(prefs, f)
 PYTHON
