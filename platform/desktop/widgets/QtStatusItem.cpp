@@ -163,9 +163,13 @@ private:
 } // namespace
 
 QtStatusItem::QtStatusItem()
+    // On X a tray host may start later and Qt docks the icons then; elsewhere the tray is there now or never.
+    : canDock_(QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable() && !std::exchange(loggedMissingTray(), true))
-        log("StatusItem", QStringLiteral("no system tray yet; the values show in the tray once one starts"));
+    if (QSystemTrayIcon::isSystemTrayAvailable() || std::exchange(loggedMissingTray(), true))
+        return;
+    log("StatusItem", canDock_ ? QStringLiteral("no system tray yet; the values show in the tray once one starts")
+                               : QStringLiteral("no system tray is available; the values are not shown in the tray"));
 }
 
 QtStatusItem::~QtStatusItem()
@@ -283,6 +287,8 @@ void QtStatusItem::makeIcons(qsizetype count)
 
 void QtStatusItem::showIcons()
 {
+    if (!canDock_)
+        return;
     const bool showsImage = title_.isEmpty() && !image_.isNull();
     const qsizetype count = showsImage ? 1 : title_.size();
     if (count != icons_.size())

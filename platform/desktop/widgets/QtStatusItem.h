@@ -1,8 +1,8 @@
 #pragma once
 // The tray backend of StatusItem: one tray icon per title slot, each a plate with the slot's text drawn at
 // the size the tray host gives it, in the slot's colour (inverted: that colour as the plate), the whole title
-// as tooltip and the drop-down as the menu of either mouse button. The icons are shown whether or not a tray
-// host runs; Qt docks them when one starts and again after it restarts. Made by the program for the
+// as tooltip and the drop-down as the menu of either mouse button. On X the icons are shown whether or not a
+// tray host runs; Qt docks them when one starts and again after it restarts. Made by the program for the
 // application controller; main thread only.
 
 #include "platform/desktop/StatusItem.h"
@@ -61,6 +61,7 @@ private:
     void makeIcons(qsizetype count);
     void popUpMenu();
 
+    const bool canDock_;
     Title title_;
     QFont font_;
     QImage image_;
