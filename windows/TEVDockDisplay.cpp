@@ -87,6 +87,16 @@ void TEVDockDisplay::restoreApplicationIcon()
 
 QImage TEVDockDisplay::dockTileImage() const
 {
+    const Drawn state{mode_, lcDisplay_, {lines_[0], lines_[1]}, {colors_[0], colors_[1]}, backgrounds_[0].cacheKey()};
+    if (drawnState_ != state) {
+        drawn_ = draw();
+        drawnState_ = state;
+    }
+    return drawn_;
+}
+
+QImage TEVDockDisplay::draw() const
+{
     if (mode_ == 0 && !backgrounds_[0].isNull())
         return backgrounds_[0];
     QImage image(kTileSize, kTileSize, QImage::Format_ARGB32_Premultiplied);

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <optional>
 
 class TEVDockDisplay final : public DockTile {
 public:
@@ -35,10 +36,23 @@ public:
     float lastFontSize() const { return lastFontSize_; }
 
 private:
+    QImage draw() const;
+
     bool lcDisplay_ = false;
     quint8 mode_ = 0;
     QString lines_[2];
     QColor colors_[2] = {Qt::black, Qt::black};
     QImage backgrounds_[3];
     mutable float lastFontSize_ = 0;
+    // The last drawing and what it shows: the controller asks every tick, and most ticks change nothing.
+    struct Drawn {
+        quint8 mode;
+        bool lcd;
+        QString lines[2];
+        QColor colors[2];
+        qint64 background;
+        bool operator==(const Drawn&) const = default;
+    };
+    mutable std::optional<Drawn> drawnState_;
+    mutable QImage drawn_;
 };

@@ -206,6 +206,8 @@ private:
     std::shared_ptr<MinMaxWindow> minMaxWindowController_;
     std::shared_ptr<LCDManager> localLCDManager_;
     std::shared_ptr<platform::StatusItem> statusItem_;
+    // The application icon as last installed: installing goes to every window and the X server.
+    QImage installedDockIcon_;
     QString alertHandOffPath_ = kAlertHandOffPath;
     // The no-voice warning goes out once: speech is asked for on every alert and tick.
     bool warnedNoVoice_ = false;

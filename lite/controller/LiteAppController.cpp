@@ -145,7 +145,8 @@ void AppController::applicationDidFinishLaunching()
     // The first refresh (a tick or a ready client) replaces the wait title.
     if (!statusItem_) {
         statusItem_ = makeStatusItem();
-        statusItem_->setTitle({{localized(kPleaseWait), QColor(), false}}, QFont());
+        // The tray draws a mark short enough to read at its size; the words are the tooltip.
+        statusItem_->setTitle({{localized(kPleaseWait), QColor(), false, QStringLiteral("…")}}, QFont());
     }
 }
 

@@ -19,6 +19,8 @@ public:
         QString text;
         QColor color;
         bool inverted = false;
+        // Drawn in place of the text where the tray is too small to read it (empty: the text itself).
+        QString shortText = {};
         bool operator==(const Run&) const = default;
     };
     using Title = QList<Run>;

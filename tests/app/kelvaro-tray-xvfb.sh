@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The tray on a virtual X server with a real tray host (trayer): Kelvaro on a simulated computer, set to show
-# three values in the tray, docks three icons, each drawn (not blank) and each unlike the others.
+# three values in the tray, docks three drawn icons in the title's order when the tray host starts 12 s after
+# it, and again when the host restarts; a left click opens the same menu as a right click.
 # Usage (under xvfb-run -a): kelvaro-tray-xvfb.sh KELVARO COMPUTER [SCREENSHOT]
 set -euo pipefail
 kelvaro=$1 computer=$2 keep=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
-command -v trayer >/dev/null && command -v import >/dev/null || { echo "trayer or ImageMagick missing"; exit 77; }
+command -v trayer >/dev/null && command -v import >/dev/null && command -v xdotool >/dev/null \
+  || { echo "trayer, ImageMagick or xdotool missing"; exit 77; }
 
 scratch=$(mktemp -d)
 pids=()
@@ -33,66 +35,37 @@ ready() {
   done
   fail "Kelvaro was not ready within 60 s"
 }
+. "$here/../support/tray-xvfb-lib.sh"
 
-trayer --edge top --align right --widthtype request --height 32 --iconspacing 4 --tint 0x303030 \
-  --transparent true --alpha 0 >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-
-# A first run writes the preferences of the computer; the second shows three values in the tray.
+# A first run writes the preferences of the computer; the next ones show three values in the tray.
 "$kelvaro" --simulate "$computer" 2>"$scratch/err" &
 pid=$!
 ready "$pid"
 kill -TERM "$pid"
 wait "$pid" || fail "the first run did not end cleanly"
-python3 - "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist" <<'PYTHON' || fail "no preferences to change"
-import plistlib, sys
-with open(sys.argv[1], "rb") as f:
-    prefs = plistlib.load(f)
-prefs["MenuBarValueMode"] = 3
-with open(sys.argv[1], "wb") as f:
-    plistlib.dump(prefs, f)
-PYTHON
+show_three_coloured_values "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist"
 
+# At login the tray host often comes after the program: here 12 s after it.
 "$kelvaro" --simulate "$computer" 2>"$scratch/err" &
 pid=$!
 pids+=($pid)
+started=$SECONDS
 ready "$pid"
-sleep 3 # a tick or two draws the values
-import -window root "$scratch/screen.png"
-geometry=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ { print $5; exit }')
-[ -n "$geometry" ] || fail "no tray panel on the screen"
-# WxH+X+Y of the panel; the icons are squares of its height, left to right.
-read -r w h x y <<<"$(echo "$geometry" | sed 's/[x+]/ /g')"
-convert "$scratch/screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$scratch/tray.png"
+sleep $((12 - (SECONDS - started) > 0 ? 12 - (SECONDS - started) : 0))
+start_tray_host
+wait_tray_icons 3 red green blue
 [ -z "$keep" ] || cp "$scratch/tray.png" "$keep"
-python3 - "$scratch/tray.png" "$w" "$h" <<'PYTHON' || fail "the tray does not show three distinct icons"
-import subprocess, sys
-path, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-# Columns that are not the panel's own colour belong to icons: group them into runs.
-out = subprocess.run(["convert", path, "-depth", "8", "txt:-"], capture_output=True, text=True, check=True).stdout
-pixels = {}
-for line in out.splitlines()[1:]:
-    coords, rest = line.split(":", 1)
-    x, y = map(int, coords.split(","))
-    pixels[(x, y)] = rest.split("#")[1][:6]
-background = pixels[(0, h // 2)]
-columns = [any(pixels[(x, y)] != background for y in range(h)) for x in range(w)]
-icons, start = [], None
-for x, used in enumerate(columns + [False]):
-    if used and start is None:
-        start = x
-    elif not used and start is not None:
-        icons.append((start, x))
-        start = None
-icons = [i for i in icons if i[1] - i[0] >= 8]
-print("icons at", icons)
-assert len(icons) == 3, f"{len(icons)} icons"
-images = []
-for a, b in icons:
-    image = [pixels[(x, y)] for x in range(a, b) for y in range(h)]
-    assert len(set(image)) > 8, "an icon is blank"
-    images.append(image)
-assert len({tuple(i) for i in images}) == 3, "two icons are alike"
-PYTHON
-echo "three tray icons"
+
+# Either button opens the menu.
+first=$(tray_icons | awk 'NR == 1 { print $1 }')
+left=$(menu_of_click "$first" 1)
+right=$(menu_of_click "$first" 3)
+[ -n "$left" ] || fail "a left click on a value opened no menu"
+[ "$left" = "$right" ] || fail "the left click's menu ($left) is not the right click's ($right)"
+
+# A restarted tray host gets the icons again, in the same order.
+stop_tray_host
+start_tray_host
+wait_tray_icons 3 red green blue
+kill -0 "$pid" || fail "Kelvaro ended"
+echo "three tray icons in the title's order, shown by a late and by a restarted tray host; either click opens the menu"

@@ -167,3 +167,27 @@ TEST(TEVDockDisplay, ModeAboveTwoIsTwoAndBothLinesShareTheSmallerSize)
     (void)dock.dockTileImage();
     EXPECT_EQ(dock.lastFontSize(), TEVTextAttributeProcessor::largestSystemFontSizeForString(QStringLiteral(" 1"), 126));
 }
+
+TEST(TEVDockDisplay, DrawsAgainOnlyWhenWhatItShowsChanged)
+{
+    TEVDockDisplay dock = display(2, false);
+    const qint64 first = dock.dockTileImage().cacheKey();
+    dock.setLine1(QStringLiteral("45°C"), QStringLiteral("1999 rpm"));
+    dock.setLine1Color(QColor(220, 0, 0), QColor(0, 0, 220));
+    EXPECT_EQ(dock.dockTileImage().cacheKey(), first);
+    const struct Change {
+        const char* name;
+        void (*apply)(TEVDockDisplay&);
+    } changes[] = {
+        {"a value", [](TEVDockDisplay& d) { d.setLine1(QStringLiteral("46°C"), QStringLiteral("1999 rpm")); }},
+        {"a colour", [](TEVDockDisplay& d) { d.setLine1Color(QColor(220, 0, 0), QColor(0, 220, 0)); }},
+        {"the look", [](TEVDockDisplay& d) { d.setLiquidCrystalDisplay(true); }},
+        {"the mode", [](TEVDockDisplay& d) { d.setMode(1); }},
+    };
+    for (const Change& change : changes) {
+        TEVDockDisplay changed = display(2, false);
+        const QImage before = changed.dockTileImage();
+        change.apply(changed);
+        EXPECT_NE(changed.dockTileImage(), before) << change.name;
+    }
+}

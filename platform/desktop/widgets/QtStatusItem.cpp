@@ -4,23 +4,25 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
-#include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace platform {
 
 namespace {
 
-constexpr int kIconSize = 64;
+constexpr int kSmallestPixelSize = 6;
 
 bool& loggedMissingTray()
 {
@@ -28,113 +30,296 @@ bool& loggedMissingTray()
     return logged;
 }
 
+// Small text reads best bold and a little narrow, with its glyphs fitted to the pixel grid.
+QFont trayFont(const QFont& font, int pixelSize)
+{
+    QFont tray = font;
+    tray.setBold(true);
+    tray.setStretch(QFont::SemiCondensed);
+    tray.setHintingPreference(QFont::PreferFullHinting);
+    tray.setPixelSize(pixelSize);
+    return tray;
+}
+
+QRectF ink(const QString& line, const QFont& font, int pixelSize)
+{
+    return QFontMetricsF(trayFont(font, pixelSize)).tightBoundingRect(line);
+}
+
+int gapBetweenLines(int pixelSize)
+{
+    return std::max(1, pixelSize / 8);
+}
+
+bool isNumberPart(QChar c)
+{
+    // Group separators of the user's locale are blanks of several kinds.
+    return c.isDigit() || c == QLatin1Char('.') || c == QLatin1Char(',') || c == QLatin1Char('-') ||
+           c == QLatin1Char('+') || c.isSpace();
+}
+
+// The ways a slot's text can be set: "name: 42.0°C" as one line under the name, or as name, number and
+// unit; a bare "42.0°C" whole or as number over unit.
+QList<QStringList> arrangements(const QString& text)
+{
+    QString name;
+    QString value = text.trimmed();
+    if (const qsizetype colon = value.indexOf(QLatin1String(": ")); colon > 0) {
+        name = value.left(colon).trimmed();
+        value = value.mid(colon + 2).trimmed();
+    }
+    const QStringList lead = name.isEmpty() ? QStringList() : QStringList{name};
+    QList<QStringList> result{lead + QStringList{value}};
+    qsizetype unit = 0;
+    while (unit < value.size() && isNumberPart(value.at(unit)))
+        ++unit;
+    if (unit > 0 && unit < value.size())
+        result.append(lead + QStringList{value.left(unit).trimmed(), value.mid(unit).trimmed()});
+    return result;
+}
+
+// Each line as large as the width allows, then all capped alike until they fit one above another.
+QList<int> fit(const QStringList& lines, const QFont& font, QSize box)
+{
+    const int tallest = std::max(kSmallestPixelSize, box.height());
+    QList<int> widest;
+    for (const QString& line : lines) {
+        // Text widths grow about linearly with the size: guess from one measure, then step down to fit.
+        const double width = ink(line, font, tallest).width();
+        int size = width > 0 ? std::min(tallest, int(tallest * box.width() / width)) : tallest;
+        while (size > kSmallestPixelSize && ink(line, font, size).width() > box.width())
+            --size;
+        widest.append(std::max(size, kSmallestPixelSize));
+    }
+    const auto capped = [&](int cap) {
+        QList<int> sizes;
+        for (int size : std::as_const(widest))
+            sizes.append(std::min(size, cap));
+        return sizes;
+    };
+    const auto height = [&](const QList<int>& sizes) {
+        double total = 0;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            total += ink(lines.at(i), font, sizes.at(i)).height() + (i > 0 ? gapBetweenLines(sizes.at(i)) : 0);
+        return total;
+    };
+    int low = kSmallestPixelSize, high = *std::max_element(widest.begin(), widest.end());
+    while (low < high) {
+        const int middle = (low + high + 1) / 2;
+        if (height(capped(middle)) <= box.height())
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return capped(low);
+}
+
+// The line that carries the value's number (the first with a digit), else the first.
+qsizetype primaryLine(const QStringList& lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (std::any_of(lines.at(i).begin(), lines.at(i).end(), [](QChar c) { return c.isDigit(); }))
+            return i;
+    return 0;
+}
+
+// One slot's icon, drawn at whatever size it is painted: no scaling, so the text is set for the pixels the
+// host gives, and the drawing of each size is kept until the slot changes.
+class SlotIconEngine final : public QIconEngine {
+public:
+    SlotIconEngine(QtStatusItem::Run run, QFont font, QImage image)
+        : run_(std::move(run)), font_(std::move(font)), image_(std::move(image))
+    {
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override
+    {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        painter->drawImage(rect, drawn(rect.size() * ratio));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override { return QPixmap::fromImage(drawn(size)); }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+    QIconEngine* clone() const override { return new SlotIconEngine(*this); }
+    QString key() const override { return QStringLiteral("KelvaroTraySlot"); }
+
+private:
+    const QImage& drawn(QSize size)
+    {
+        if (cache_.size() == size)
+            return cache_;
+        if (image_.isNull())
+            cache_ = QtStatusItem::iconForRun(run_, font_, size);
+        else
+            cache_ = image_.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        return cache_;
+    }
+
+    QtStatusItem::Run run_;
+    QFont font_;
+    QImage image_;
+    QImage cache_;
+};
+
 } // namespace
 
 QtStatusItem::QtStatusItem()
-    : available_(QSystemTrayIcon::isSystemTrayAvailable())
+    // On X a tray host may start later and Qt docks the icons then; elsewhere the tray is there now or never.
+    : canDock_(QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
 {
-    if (!available_ && !std::exchange(loggedMissingTray(), true))
-        log("StatusItem", QStringLiteral("no system tray is available; the values are not shown in the tray"));
+    if (QSystemTrayIcon::isSystemTrayAvailable() || std::exchange(loggedMissingTray(), true))
+        return;
+    log("StatusItem", canDock_ ? QStringLiteral("no system tray yet; the values show in the tray once one starts")
+                               : QStringLiteral("no system tray is available; the values are not shown in the tray"));
 }
 
 QtStatusItem::~QtStatusItem()
 {
-    qDeleteAll(icons_);
+    for (const Slot& slot : std::as_const(icons_))
+        delete slot.icon;
 }
 
-QImage QtStatusItem::iconForRun(const Run& run, const QFont& font, int size)
+QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFont& font, QSize size)
 {
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    Layout best;
+    for (const QStringList& lines : arrangements(text)) {
+        QList<int> sizes = fit(lines, font, size);
+        const qsizetype primary = primaryLine(lines);
+        // No unit or name outshines the number.
+        for (int& lineSize : sizes)
+            lineSize = std::min(lineSize, sizes.at(primary));
+        const qsizetype bestPrimary = primaryLine(best.lines);
+        // The number as large as it gets; then the smallest line as large as it gets.
+        if (best.lines.isEmpty() || sizes.at(primary) > best.pixelSizes.at(bestPrimary) ||
+            (sizes.at(primary) == best.pixelSizes.at(bestPrimary) &&
+             *std::min_element(sizes.begin(), sizes.end()) >
+                 *std::min_element(best.pixelSizes.begin(), best.pixelSizes.end())))
+            best = {lines, sizes};
+    }
+    return best;
+}
+
+QImage QtStatusItem::iconForRun(const Run& run, const QFont& font, QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
+    if (size.isEmpty())
+        return image;
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const QColor color = run.color.isValid() ? run.color : QColor(Qt::black);
     QColor text = color;
+    const double side = std::min(size.width(), size.height());
+    painter.setPen(Qt::NoPen);
     if (run.inverted) {
         painter.setBrush(color);
-        painter.setPen(Qt::NoPen);
-        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 8.0, size / 8.0);
         text = color.lightnessF() > 0.6 ? QColor(Qt::black) : QColor(Qt::white);
     } else {
         // A light plate keeps a dark value legible on a dark panel and the reverse.
         painter.setBrush(color.lightnessF() > 0.6 ? QColor(40, 40, 40, 220) : QColor(245, 245, 245, 230));
-        painter.setPen(Qt::NoPen);
-        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 8.0, size / 8.0);
     }
-    // Two lines, so the text can be large in a small tray: "name: value" as name over value, a bare value as
-    // its number over its unit.
-    QString label = run.text.trimmed();
-    const qsizetype colon = label.indexOf(QLatin1String(": "));
-    if (colon > 0) {
-        label = label.left(colon) + QLatin1Char('\n') + label.mid(colon + 2).trimmed();
-    } else {
-        qsizetype unit = 0;
-        while (unit < label.size() && (label.at(unit).isDigit() || QStringLiteral(".,-+ ").contains(label.at(unit))))
-            ++unit;
-        if (unit > 0 && unit < label.size())
-            label = label.left(unit).trimmed() + QLatin1Char('\n') + label.mid(unit).trimmed();
+    painter.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), side / 6, side / 6);
+
+    const int margin = std::max(1, int(side / 20));
+    const QSize box = size - QSize(2 * margin, 2 * margin);
+    const Layout layout = layoutForText(run.shortText.isEmpty() ? run.text : run.shortText, font, box);
+    QList<QRectF> inks;
+    double height = 0;
+    for (qsizetype i = 0; i < layout.lines.size(); ++i) {
+        inks.append(ink(layout.lines.at(i), font, layout.pixelSizes.at(i)));
+        height += inks.last().height() + (i > 0 ? gapBetweenLines(layout.pixelSizes.at(i)) : 0);
     }
-    const QStringList lines = label.split(QLatin1Char('\n'));
-    QFont drawn = font;
-    const QRectF box(size * 0.06, size * 0.06, size * 0.88, size * 0.88);
-    double points = size;
-    for (; points > 4; points -= 1) {
-        drawn.setPixelSize(int(points));
-        const QFontMetricsF metrics(drawn);
-        double widest = 0;
-        for (const QString& line : lines)
-            widest = std::max(widest, metrics.horizontalAdvance(line));
-        if (widest <= box.width() && metrics.height() * lines.size() <= box.height())
-            break;
-    }
-    drawn.setBold(true);
-    painter.setFont(drawn);
     painter.setPen(text);
-    painter.drawText(box, Qt::AlignCenter, lines.join(QLatin1Char('\n')));
+    double top = margin + (box.height() - height) / 2;
+    for (qsizetype i = 0; i < layout.lines.size(); ++i) {
+        const QRectF& lineInk = inks.at(i);
+        if (i > 0)
+            top += gapBetweenLines(layout.pixelSizes.at(i));
+        painter.setFont(trayFont(font, layout.pixelSizes.at(i)));
+        // Whole pixels: hinted glyphs stay sharp only on the grid.
+        painter.drawText(QPointF(std::round((size.width() - lineInk.width()) / 2 - lineInk.left()),
+                                 std::round(top - lineInk.top())),
+                         layout.lines.at(i));
+        top += lineInk.height();
+    }
     return image;
 }
 
 void QtStatusItem::setTitle(const Title& title, const QFont& font)
 {
-    // Every tick sets the title; icons are drawn again only when it reads differently.
-    if (title == title_ && font == font_ && !icons_.isEmpty())
+    // Every tick sets the title; a slot is drawn and sent again only when it reads differently.
+    if (title == title_ && font == font_)
         return;
-    title_ = title;
+    if (font != font_)
+        for (Slot& slot : icons_)
+            slot.shown.reset();
     font_ = font;
+    title_ = title;
     showIcons();
 }
 
 void QtStatusItem::setImage(const QImage& image)
 {
+    if (image == image_)
+        return;
     image_ = image;
+    for (Slot& slot : icons_)
+        slot.shown.reset();
     showIcons();
+}
+
+void QtStatusItem::makeIcons(qsizetype count)
+{
+    for (const Slot& slot : std::as_const(icons_))
+        delete slot.icon;
+    icons_.clear();
+    icons_.resize(count);
+    for (Slot& slot : icons_) {
+        slot.icon = new QSystemTrayIcon;
+        slot.icon->setContextMenu(menu_.get());
+        QObject::connect(slot.icon, &QSystemTrayIcon::activated, slot.icon,
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::Trigger)
+                                 popUpMenu();
+                         });
+    }
 }
 
 void QtStatusItem::showIcons()
 {
-    if (!available_)
+    if (!canDock_)
         return;
     const bool showsImage = title_.isEmpty() && !image_.isNull();
     const qsizetype count = showsImage ? 1 : title_.size();
-    QString tooltip;
+    if (count != icons_.size())
+        makeIcons(count);
+    QString toolTip;
     for (const Run& run : std::as_const(title_))
-        tooltip += run.text;
-    while (icons_.size() < count) {
-        auto* icon = new QSystemTrayIcon;
-        icon->setContextMenu(menu_.get());
-        icons_.append(icon);
-    }
-    while (icons_.size() > count)
-        delete icons_.takeLast();
+        toolTip += run.text;
+    toolTip = showsImage ? QCoreApplication::applicationName() : toolTip.trimmed();
+    const bool newToolTip = toolTip != toolTip_;
+    toolTip_ = toolTip;
     for (qsizetype i = 0; i < count; ++i) {
-        QSystemTrayIcon* icon = icons_.at(i);
-        icon->setIcon(showsImage ? QIcon(QPixmap::fromImage(image_))
-                                 : QIcon(QPixmap::fromImage(iconForRun(title_.at(i), font_, kIconSize))));
-        icon->setToolTip(showsImage ? QCoreApplication::applicationName() : tooltip.trimmed());
-        if (!icon->isVisible())
-            icon->show();
+        Slot& slot = icons_[i];
+        const Run run = showsImage ? Run{} : title_.at(i);
+        if (slot.shown != run) {
+            slot.shown = run;
+            slot.icon->setIcon(QIcon(new SlotIconEngine(run, font_, showsImage ? image_ : QImage())));
+        }
+        if (newToolTip || slot.icon->toolTip().isEmpty())
+            slot.icon->setToolTip(toolTip);
     }
+    // A tray host puts each icon it docks left of those before it, and docks them again in the order they
+    // were first shown when it restarts: the last slot goes first, so the icons read as the title does.
+    for (qsizetype i = count - 1; i >= 0; --i)
+        if (!icons_.at(i).icon->isVisible())
+            icons_.at(i).icon->show();
+}
+
+void QtStatusItem::popUpMenu()
+{
+    if (menu_ && !menu_->isVisible())
+        menu_->popup(QCursor::pos());
 }
 
 qsizetype QtStatusItem::menuItemCount() const
@@ -159,8 +344,8 @@ void QtStatusItem::setMenuItemTitle(qsizetype index, const QString& title)
 
 void QtStatusItem::rebuildMenu()
 {
-    for (QSystemTrayIcon* icon : std::as_const(icons_))
-        icon->setContextMenu(nullptr);
+    for (const Slot& slot : std::as_const(icons_))
+        slot.icon->setContextMenu(nullptr);
     itemActions_.clear();
     menu_.reset();
     if (items_.isEmpty() && trailing_.isEmpty())
@@ -174,8 +359,8 @@ void QtStatusItem::rebuildMenu()
             menu_->addSeparator();
         menu_->addActions(trailing_);
     }
-    for (QSystemTrayIcon* icon : std::as_const(icons_))
-        icon->setContextMenu(menu_.get());
+    for (const Slot& slot : std::as_const(icons_))
+        slot.icon->setContextMenu(menu_.get());
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 
 #include <QFont>
 
+
 #include <gtest/gtest.h>
 
 using platform::QtStatusItem;
@@ -29,10 +30,10 @@ int pixelsNear(const QImage& image, const QColor& color)
 TEST(TrayIcon, SlotTextIsDrawnInItsColourAndInvertedWhileAlerting)
 {
     const QFont font;
-    const QImage plain = QtStatusItem::iconForRun({"42.0°C", Qt::red, false}, font, 64);
-    const QImage other = QtStatusItem::iconForRun({" 1200rpm", Qt::red, false}, font, 64);
-    const QImage alert = QtStatusItem::iconForRun({"42.0°C", Qt::red, true}, font, 64);
-    const QImage named = QtStatusItem::iconForRun({" CPU: 42.0°C", Qt::red, false}, font, 64);
+    const QImage plain = QtStatusItem::iconForRun({"42.0°C", Qt::red, false}, font, QSize(64, 64));
+    const QImage other = QtStatusItem::iconForRun({" 1200rpm", Qt::red, false}, font, QSize(64, 64));
+    const QImage alert = QtStatusItem::iconForRun({"42.0°C", Qt::red, true}, font, QSize(64, 64));
+    const QImage named = QtStatusItem::iconForRun({" CPU: 42.0°C", Qt::red, false}, font, QSize(64, 64));
     ASSERT_EQ(plain.size(), QSize(64, 64));
     if (const QByteArray out = qgetenv("KELVARO_TRAY_ICON_DIR"); !out.isEmpty())
         for (const auto& [name, image] : {std::pair{"plain", plain}, {"other", other}, {"alert", alert}, {"named", named}})
@@ -43,4 +44,44 @@ TEST(TrayIcon, SlotTextIsDrawnInItsColourAndInvertedWhileAlerting)
     EXPECT_LT(pixelsNear(plain, Qt::red), 64 * 64 / 2);
     EXPECT_NE(plain, other);
     EXPECT_NE(plain, named);
+}
+
+TEST(TrayIcon, TheValueIsSetAsLargeAsTheHostsSizeAllows)
+{
+    const QFont font(QStringLiteral("Sans Serif"), 14);
+    const struct Case {
+        const char* text;
+        QSize size;
+        QStringList lines;
+        int smallestNumber; // pixel size of the line with the number
+    } cases[] = {
+        {"42°C", {22, 22}, {"42", "°C"}, 9},
+        {" 42°C", {22, 30}, {"42", "°C"}, 13},
+        {"SMC A: 38°C", {22, 30}, {"SMC A", "38", "°C"}, 11},
+        {"SMC A: 38°C", {22, 22}, {"SMC A", "38°C"}, 9},
+        {" 1250 rpm", {22, 22}, {"1250", "rpm"}, 7},
+        {"12.11 V", {48, 48}, {"12.11", "V"}, 16},
+        {" - ", {22, 22}, {"-"}, 14},
+    };
+    for (const Case& c : cases) {
+        const auto layout = QtStatusItem::layoutForText(QString::fromUtf8(c.text), font, c.size);
+        EXPECT_EQ(layout.lines, c.lines) << c.text;
+        qsizetype number = 0;
+        while (number < layout.lines.size() - 1 && !layout.lines.at(number).front().isDigit() &&
+               layout.lines.at(number) != QLatin1String("-"))
+            ++number;
+        EXPECT_GE(layout.pixelSizes.value(number), c.smallestNumber) << c.text << " " << c.size.width() << "x" << c.size.height();
+        // The unit and the name are never larger than the number.
+        for (int size : layout.pixelSizes)
+            EXPECT_LE(size, layout.pixelSizes.value(number)) << c.text;
+    }
+}
+
+TEST(TrayIcon, DrawnAtTheHostsSizeWithTheShortTextInPlaceOfTheTitle)
+{
+    const QFont font;
+    const QImage waiting = QtStatusItem::iconForRun({"*** PLEASE WAIT ***", Qt::black, false, "…"}, font, QSize(22, 30));
+    EXPECT_EQ(waiting.size(), QSize(22, 30));
+    EXPECT_EQ(waiting, QtStatusItem::iconForRun({"…", Qt::black, false}, font, QSize(22, 30)));
+    EXPECT_NE(waiting, QtStatusItem::iconForRun({"*** PLEASE WAIT ***", Qt::black, false}, font, QSize(22, 30)));
 }

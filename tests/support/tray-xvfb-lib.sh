@@ -1,0 +1,116 @@
+# Shared by the tray scripts under Xvfb (sourced; needs $scratch, fail() and a display): a real tray host
+# (trayer), the icons it docks as seen on the screen, the colours of the three test slots, and the menu a
+# click on an icon opens.
+
+start_tray_host() {
+  trayer --edge top --align right --widthtype request --height 32 --iconspacing 4 --tint 0x303030 \
+    --transparent true --alpha 0 >/dev/null 2>&1 &
+  tray_pid=$!
+  pids+=("$tray_pid")
+}
+
+stop_tray_host() {
+  kill -TERM "$tray_pid" 2>/dev/null || true
+  wait "$tray_pid" 2>/dev/null || true
+}
+
+# Shows three values, the first three of the tray list in red, green and blue: the icons tell their slot by
+# their colour. Usage: show_three_coloured_values PREFERENCES-PLIST
+show_three_coloured_values() {
+  python3 - "$1" <<'PYTHON' || fail "no preferences to change"
+import plistlib, struct, sys
+with open(sys.argv[1], "rb") as f:
+    prefs = plistlib.load(f)
+prefs["MenuBarValueMode"] = 3
+# An archived colour: calibrated RGB and alpha, each a float (0 and 1 stored as one byte).
+head = (b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x07NSColor\x00\x84\x84\x08NSObject\x00\x85"
+        b"\x84\x01c\x01\x84\x04ffff")
+def component(value):
+    return bytes([value]) if value in (0, 1) else b"\x83" + struct.pack("<f", value)
+for machine in prefs["MachinePreferences"].values():
+    machine["MenuBarUsesColor"] = True
+    for name, rgb in zip(machine["MenuBarSensors"], ((0.75, 0.1, 0.1), (0.05, 0.5, 0.1), (0.1, 0.2, 0.85))):
+        machine["AvailableGauges"][name]["Color"] = head + b"".join(map(component, rgb + (1,))) + b"\x86"
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f)
+PYTHON
+}
+
+# The drawn icons in the tray panel, left to right, one line each: "X WIDTH COLOUR" with X on the screen and
+# COLOUR the slot colour most of its pixels have (red, green, blue or other).
+tray_icons() {
+  import -window root "$scratch/screen.png"
+  local geometry
+  geometry=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ { print $5; exit }')
+  [ -n "$geometry" ] || return 0
+  local w h x y
+  read -r w h x y <<<"$(echo "$geometry" | sed 's/[x+]/ /g')"
+  convert "$scratch/screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$scratch/tray.png"
+  python3 - "$scratch/tray.png" "$w" "$h" "$x" <<'PYTHON'
+import subprocess, sys
+path, w, h, left = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+out = subprocess.run(["convert", path, "-depth", "8", "txt:-"], capture_output=True, text=True, check=True).stdout
+pixels = {}
+for line in out.splitlines()[1:]:
+    coords, rest = line.split(":", 1)
+    x, y = map(int, coords.split(","))
+    pixels[(x, y)] = rest.split("#")[1][:6]
+background = pixels[(0, h // 2)]
+columns = [any(pixels[(x, y)] != background for y in range(h)) for x in range(w)]
+icons, start = [], None
+for x, used in enumerate(columns + [False]):
+    if used and start is None:
+        start = x
+    elif not used and start is not None:
+        icons.append((start, x))
+        start = None
+for a, b in icons:
+    colours = {pixels[(x, y)] for x in range(a, b) for y in range(h)}
+    if b - a < 8 or len(colours) <= 8:
+        continue
+    votes = {"red": 0, "green": 0, "blue": 0}
+    for x in range(a, b):
+        for y in range(h):
+            r, g, bl = (int(pixels[(x, y)][i:i + 2], 16) for i in (0, 2, 4))
+            for name, (c, o1, o2) in {"red": (r, g, bl), "green": (g, r, bl), "blue": (bl, r, g)}.items():
+                if c > 120 and c > o1 + 80 and c > o2 + 80:
+                    votes[name] += 1
+    best = max(votes, key=votes.get)
+    print(left + a, b - a, best if votes[best] > 10 else "other")
+PYTHON
+}
+
+# Waits until the tray shows COUNT drawn icons; with COLOURS, also that they read so from left to right.
+# Usage: wait_tray_icons COUNT [COLOURS...]
+wait_tray_icons() {
+  local count=$1 seen=""
+  shift
+  for _ in $(seq 1 40); do
+    seen=$(tray_icons)
+    if [ "$(printf '%s' "$seen" | grep -c .)" = "$count" ]; then
+      [ $# -eq 0 ] && return 0
+      [ "$(echo "$seen" | awk '{ print $3 }' | xargs)" = "$*" ] && return 0
+    fi
+    sleep 0.5
+  done
+  fail "the tray shows, left to right: $(echo "$seen" | awk '{ print $3 }' | xargs) (expected $count icons${1:+: $*})"
+}
+
+# The size of the menu window a click with BUTTON on the icon at X opens ("WIDTHxHEIGHT"); the menu is
+# closed again. Usage: menu_of_click X BUTTON
+menu_of_click() {
+  local x=$(($1 + 8)) size="" id
+  xdotool mousemove "$x" 16 click "$2"
+  for _ in $(seq 1 20); do
+    sleep 0.25
+    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+      # Icons are small; a menu is a popup larger than any of them.
+      size=$(xwininfo -id "$id" | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
+        END { if (o && w > 40 && h > 40) print w "x" h }')
+      [ -n "$size" ] && break 2
+    done
+  done
+  xdotool key Escape
+  sleep 0.5
+  echo "$size"
+}
