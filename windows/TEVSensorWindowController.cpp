@@ -439,12 +439,12 @@ void TEVSensorWindowController::updateWindow()
     lastDisplayedTextSize_ = textSize;
 
     builder_.deleteContent();
-    if (grid.wrapped)
-        buildGrid(labelFont, grid.columns, grid.rows);
-    else if (layoutIsVertical_)
+    // One row of the horizontal layout is a grid of one row; one column of the vertical layout aligns its cells
+    // by paragraph instead.
+    if (layoutIsVertical_ && !grid.wrapped)
         buildVertical(labelFont);
     else
-        buildHorizontal(labelFont);
+        buildGrid(labelFont, grid.columns, grid.rows);
     showDocument();
     if (resize)
         resizeWindowUsingContentMinimumSize(cellSize_, textSize);
@@ -517,37 +517,6 @@ void TEVSensorWindowController::buildVertical(const std::optional<QFont>& labelF
         // The last cell ends as it was measured: a further line feed would add a line below every cell.
         const bool last = i + 1 == currentDisplayValues_.size();
         builder_.appendString(gauge->customName() + (last ? QStringLiteral("\n") : QStringLiteral("\n\n")));
-    }
-}
-
-void TEVSensorWindowController::buildHorizontal(const std::optional<QFont>& labelFont)
-{
-    const QTextOption::TabType type = tabulatorTypeForAlignment(textAlignment_);
-    const double cell = cellSize_.width();
-    QList<QTextOption::Tab> stops;
-    for (qsizetype t = 0; t < currentDisplayValues_.size(); ++t)
-        stops.append(QTextOption::Tab(type == QTextOption::CenterTab ? double(t) * cell + cell / 2 : double(t + 1) * cell, type));
-    builder_.setTabStops(stops);
-    const auto cellText = [type](const QString& text) {
-        return type == QTextOption::LeftTab ? text + QLatin1Char('\t') : QLatin1Char('\t') + text;
-    };
-    if (foregroundColor_.isValid())
-        builder_.setCurrentColor(foregroundColor_);
-    builder_.setCurrentFont(layoutFont_);
-    for (qsizetype i = 0; i < currentDisplayValues_.size(); ++i) {
-        if (!foregroundColor_.isValid())
-            builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
-        builder_.setInvertedMode(currentGauges_.at(i)->isInAlertState());
-        builder_.appendString(cellText(currentDisplayValues_.at(i)));
-        builder_.setInvertedMode(false);
-    }
-    builder_.appendString(QStringLiteral("\n"));
-    if (labelFont)
-        builder_.setCurrentFont(*labelFont);
-    for (qsizetype i = 0; i < currentGauges_.size(); ++i) {
-        if (!foregroundColor_.isValid())
-            builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
-        builder_.appendString(cellText(currentGauges_.at(i)->customName()));
     }
 }
 

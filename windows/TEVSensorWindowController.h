@@ -91,7 +91,6 @@ private:
     void restoreFrame();
     void saveFrame() const;
     void buildVertical(const std::optional<QFont>& labelFont);
-    void buildHorizontal(const std::optional<QFont>& labelFont);
     void buildGrid(const std::optional<QFont>& labelFont, qsizetype columns, qsizetype rows);
     // The cells of the values in `base` laid out within `area` (unbounded when empty).
     struct Grid {
