@@ -104,6 +104,9 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
         format.setForeground(currentColor_);
     }
     QTextCursor cursor(content_.get());
+    // Inside an edit block a moved cursor does not measure its place in the line: that measurement
+    // itemized the whole paragraph for every piece, and building a long line was quadratic.
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     const int start = cursor.position();
     cursor.insertText(string, format);
@@ -113,6 +116,7 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
     added.setPosition(start);
     added.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     added.setBlockFormat(paragraphStyle_);
+    cursor.endEditBlock();
 }
 
 void TEVTextAttributeProcessor::deleteContent()
