@@ -63,16 +63,45 @@ QImage TEVDockDisplay::lcdBackground(int lines)
     return image;
 }
 
+void TEVDockDisplay::setDefaultBackground(const QImage& image)
+{
+    backgrounds_[0] = image;
+    drawn_ = QImage();
+}
+
+void TEVDockDisplay::setMode(quint8 mode)
+{
+    mode = std::min<quint8>(mode, 2);
+    if (mode_ != mode)
+        drawn_ = QImage();
+    mode_ = mode;
+}
+
+void TEVDockDisplay::setLiquidCrystalDisplay(bool lcd)
+{
+    if (lcDisplay_ != lcd)
+        drawn_ = QImage();
+    lcDisplay_ = lcd;
+}
+
 void TEVDockDisplay::setLine1Color(const QColor& line1, const QColor& line2)
 {
+    if (colors_[0] != line1 || colors_[1] != line2)
+        drawn_ = QImage();
     colors_[0] = line1;
     colors_[1] = line2;
 }
 
 void TEVDockDisplay::setLine1(const QString& line1, const QString& line2)
 {
-    lines_[0] = QLatin1Char(' ') + line1;
-    lines_[1] = QLatin1Char(' ') + line2;
+    const auto changed = [](const QString& line, const QString& text) {
+        return line.size() != text.size() + 1 || QStringView(line).mid(1) != text;
+    };
+    if (changed(lines_[0], line1) || changed(lines_[1], line2)) {
+        drawn_ = QImage();
+        lines_[0] = QLatin1Char(' ') + line1;
+        lines_[1] = QLatin1Char(' ') + line2;
+    }
 }
 
 void TEVDockDisplay::restoreApplicationIcon()
@@ -85,6 +114,13 @@ QImage TEVDockDisplay::dockTileImage() const
 {
     if (mode_ == 0 && !backgrounds_[0].isNull())
         return backgrounds_[0];
+    if (drawn_.isNull())
+        drawn_ = drawTile();
+    return drawn_;
+}
+
+QImage TEVDockDisplay::drawTile() const
+{
     QImage image(kTileSize, kTileSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);

@@ -20,11 +20,12 @@ public:
     // The LCD panels behind one line (1) or two lines (2); drawn once, 128 × 128.
     static QImage lcdBackground(int lines);
 
-    void setDefaultBackground(const QImage& image) override { backgrounds_[0] = image; }
-    void setMode(quint8 mode) override { mode_ = std::min<quint8>(mode, 2); }
-    void setLiquidCrystalDisplay(bool lcd) override { lcDisplay_ = lcd; }
+    void setDefaultBackground(const QImage& image) override;
+    void setMode(quint8 mode) override;
+    void setLiquidCrystalDisplay(bool lcd) override;
     void setLine1Color(const QColor& line1, const QColor& line2) override;
     void setLine1(const QString& line1, const QString& line2) override;
+    // The same image (same cacheKey()) as long as nothing drawn has changed.
     QImage dockTileImage() const override;
     void restoreApplicationIcon() override;
 
@@ -35,10 +36,14 @@ public:
     float lastFontSize() const { return lastFontSize_; }
 
 private:
+    QImage drawTile() const;
+
     bool lcDisplay_ = false;
     quint8 mode_ = 0;
     QString lines_[2];
     QColor colors_[2] = {Qt::black, Qt::black};
     QImage backgrounds_[3];
     mutable float lastFontSize_ = 0;
+    // The last drawn tile: the state is set every tick, mostly to what it was.
+    mutable QImage drawn_;
 };

@@ -200,6 +200,8 @@ private:
     // The windows of the last quit are reopened once, at the first completion, never on a later ready.
     bool preferredChannelsOpened_ = false;
     bool updating_ = false;
+    // The cacheKey() of the icon image last installed: an unchanged tile is not sent to every window again.
+    qint64 installedDockImage_ = 0;
     std::function<void()> menuStateObserver_;
     std::function<QWidget*()> mainWindowLookup_;
     std::function<void()> quitHandler_;

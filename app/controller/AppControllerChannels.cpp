@@ -185,8 +185,10 @@ void AppController::updateDockDisplay()
         dock.setLine1(text(entry1, gauge1), text(entry2, gauge2));
     }
     const QImage image = dock.dockTileImage();
-    if (!image.isNull() && isGuiApplication())
+    if (!image.isNull() && image.cacheKey() != installedDockImage_ && isGuiApplication()) {
+        installedDockImage_ = image.cacheKey();
         QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(image)));
+    }
 }
 
 std::shared_ptr<HistoryWindow> AppController::historyWindowControllerForWindow(const QWidget* window) const
