@@ -505,7 +505,12 @@ void TEVSensorWindowController::showDocument()
     std::unique_ptr<QTextDocument> document = builder_.attributedString();
     document->setDocumentMargin(kTextPadding);
     if (sensorText_) {
-        sensorText_->setLineWrapColumnOrWidth(int(std::ceil(lastDisplayedTextSize_.width())));
+        // Each of these lays the text out: the old one at a width it keeps, the new one before the view's
+        // width applies. Only the view's own layout of the new text is needed.
+        const int width = int(std::ceil(lastDisplayedTextSize_.width()));
+        if (sensorText_->lineWrapColumnOrWidth() != width)
+            sensorText_->setLineWrapColumnOrWidth(width);
+        document->setPageSize(QSizeF(0, 0));
         // The view deletes the document it made itself; the ones set here are ours to delete.
         const QPointer<QTextDocument> old = sensorText_->document();
         document->setParent(sensorText_);
