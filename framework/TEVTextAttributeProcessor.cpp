@@ -28,6 +28,7 @@ TEVTextAttributeProcessor::TEVTextAttributeProcessor()
     , paragraphStyle_(defaultParagraphStyle())
     , currentFont_(systemFontOfSize(14.0))
 {
+    fontFormat_.setFont(currentFont_, QTextCharFormat::FontPropertiesAll);
     content_->setDocumentMargin(0);
     // Clipping instead of wrapping: a reading never breaks onto a second line.
     QTextOption option = content_->defaultTextOption();
@@ -50,6 +51,15 @@ QTextBlockFormat TEVTextAttributeProcessor::defaultParagraphStyle()
     format.setAlignment(Qt::AlignLeading); // natural: follows the text direction
     format.setTabPositions({});
     return format;
+}
+
+void TEVTextAttributeProcessor::setCurrentFont(const QFont& font)
+{
+    if (font == currentFont_ && font.resolveMask() == currentFont_.resolveMask())
+        return;
+    currentFont_ = font;
+    fontFormat_ = QTextCharFormat();
+    fontFormat_.setFont(currentFont_, QTextCharFormat::FontPropertiesAll);
 }
 
 void TEVTextAttributeProcessor::setCurrentColor(const QColor& color)
@@ -94,8 +104,7 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
 {
     if (string.isNull())
         return;
-    QTextCharFormat format;
-    format.setFont(currentFont_, QTextCharFormat::FontPropertiesAll);
+    QTextCharFormat format = fontFormat_;
     if (inverted_) {
         const QPalette palette = QGuiApplication::palette();
         format.setForeground(palette.color(QPalette::HighlightedText));
