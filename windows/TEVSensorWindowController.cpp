@@ -16,7 +16,9 @@
 #include <QScrollBar>
 #include <QScreen>
 #include <QStyle>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -511,6 +513,9 @@ void TEVSensorWindowController::showDocument()
         if (sensorText_->lineWrapColumnOrWidth() != width)
             sensorText_->setLineWrapColumnOrWidth(width);
         document->setPageSize(QSizeF(0, 0));
+        // Its few paragraphs keep their shaped glyphs for the paint that follows, rather than shaping again.
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+            block.layout()->setCacheEnabled(true);
         // The view deletes the document it made itself; the ones set here are ours to delete.
         const QPointer<QTextDocument> old = sensorText_->document();
         document->setParent(sensorText_);
