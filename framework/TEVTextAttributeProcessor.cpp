@@ -146,7 +146,9 @@ QSizeF TEVTextAttributeProcessor::size() const
         return {0, 0};
     // Measured on a copy: a laid-out text would be laid out again with every piece appended later.
     const std::unique_ptr<QTextDocument> copy(content_->clone());
-    copy->adjustSize();
+    // Lines never wrap, so one layout at any width gives the widest line and the height; adjustSize()
+    // would lay the text out up to four times in search of a pleasing wrap width.
+    copy->setTextWidth(QFontMetricsF(copy->defaultFont()).horizontalAdvance(QLatin1Char('x')) * 80);
     return {copy->idealWidth(), copy->size().height()};
 }
 
