@@ -5,8 +5,8 @@
 //                   thread's reports, the repaints that follow), the clock moved on by one interval;
 //   update_cpu_us   the timed update alone (AppController::processTimedUpdate) with fresh values;
 //   unchanged_us    the timed update once more right after, when nothing shown has changed.
-// A manual clock drives the ticks. Runs on whatever platform Qt picks: under Xvfb with a tray host (trayer)
-// the tray and the icon reach a real X server; offscreen they are only drawn.
+// A manual clock drives the ticks. On a display (best Xvfb with a tray host, trayer) the tray and the icon
+// reach a real X server; without one it runs offscreen, where they are only drawn.
 
 #include "acquisition/MonitoringClient.h"
 #include "acquisition/TEVCaptureThread.h"
@@ -171,6 +171,8 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     qputenv("XDG_DATA_HOME", data.path().toUtf8());
     qputenv("KELVARO_NONINTERACTIVE", "1");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kelvaro"));
     QApplication::setQuitOnLastWindowClosed(false);
