@@ -6,6 +6,8 @@
 
 #include <QImage>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -155,4 +157,30 @@ TEST(TEVDockDisplay, ModeAboveTwoIsTwoAndBothLinesShareTheSmallerSize)
     dock.setMode(1);
     (void)dock.dockTileImage();
     EXPECT_EQ(dock.lastFontSize(), TEVTextAttributeProcessor::largestSystemFontSizeForString(QStringLiteral(" 1"), 126));
+}
+
+// The controller sets every part each tick; only a change draws (and installs) a new tile.
+TEST(TEVDockDisplay, TheSameStateGivesTheSameTileAndEachChangeANewOne)
+{
+    const std::function<void(TEVDockDisplay&, bool)> changes[] = {
+        [](TEVDockDisplay& d, bool change) { d.setLine1(change ? QStringLiteral("41°C") : QStringLiteral("40°C"), QStringLiteral("2000 rpm")); },
+        [](TEVDockDisplay& d, bool change) { d.setLine1(QStringLiteral("40°C"), change ? QStringLiteral("2001 rpm") : QStringLiteral("2000 rpm")); },
+        [](TEVDockDisplay& d, bool change) { d.setLine1Color(change ? Qt::red : Qt::blue, Qt::green); },
+        [](TEVDockDisplay& d, bool change) { d.setLine1Color(Qt::blue, change ? Qt::red : Qt::green); },
+        [](TEVDockDisplay& d, bool change) { d.setMode(change ? 1 : 2); },
+        [](TEVDockDisplay& d, bool change) { d.setLiquidCrystalDisplay(change); },
+    };
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        TEVDockDisplay dock;
+        for (const auto& set : changes)
+            set(dock, false);
+        const QImage first = dock.dockTileImage();
+        for (const auto& set : changes)
+            set(dock, false);
+        EXPECT_EQ(dock.dockTileImage().cacheKey(), first.cacheKey()) << i;
+        changes[i](dock, true);
+        const QImage changed = dock.dockTileImage();
+        EXPECT_NE(changed.cacheKey(), first.cacheKey()) << i;
+        EXPECT_NE(changed, first) << i;
+    }
 }
