@@ -8,11 +8,9 @@
 // A manual clock drives the ticks. On a display (best Xvfb with a tray host, trayer) the tray and the icon
 // reach a real X server; without one it runs offscreen, where they are only drawn.
 
-#include "acquisition/MonitoringClient.h"
 #include "acquisition/TEVCaptureThread.h"
 #include "acquisition/TEVMonitoringClient.h"
 #include "app/controller/AppController.h"
-#include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
@@ -26,6 +24,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
 
