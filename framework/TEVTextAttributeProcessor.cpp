@@ -28,6 +28,7 @@ TEVTextAttributeProcessor::TEVTextAttributeProcessor()
     , paragraphStyle_(defaultParagraphStyle())
     , currentFont_(systemFontOfSize(14.0))
 {
+    fontFormat_.setFont(currentFont_, QTextCharFormat::FontPropertiesAll);
     content_->setDocumentMargin(0);
     // Clipping instead of wrapping: a reading never breaks onto a second line.
     QTextOption option = content_->defaultTextOption();
@@ -50,6 +51,15 @@ QTextBlockFormat TEVTextAttributeProcessor::defaultParagraphStyle()
     format.setAlignment(Qt::AlignLeading); // natural: follows the text direction
     format.setTabPositions({});
     return format;
+}
+
+void TEVTextAttributeProcessor::setCurrentFont(const QFont& font)
+{
+    if (font == currentFont_ && font.resolveMask() == currentFont_.resolveMask())
+        return;
+    currentFont_ = font;
+    fontFormat_ = QTextCharFormat();
+    fontFormat_.setFont(currentFont_, QTextCharFormat::FontPropertiesAll);
 }
 
 void TEVTextAttributeProcessor::setCurrentColor(const QColor& color)
@@ -94,8 +104,7 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
 {
     if (string.isNull())
         return;
-    QTextCharFormat format;
-    format.setFont(currentFont_, QTextCharFormat::FontPropertiesAll);
+    QTextCharFormat format = fontFormat_;
     if (inverted_) {
         const QPalette palette = QGuiApplication::palette();
         format.setForeground(palette.color(QPalette::HighlightedText));
@@ -104,6 +113,9 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
         format.setForeground(currentColor_);
     }
     QTextCursor cursor(content_.get());
+    // Inside an edit block a moved cursor does not measure its place in the line: that measurement
+    // itemized the whole paragraph for every piece, and building a long line was quadratic.
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     const int start = cursor.position();
     cursor.insertText(string, format);
@@ -113,6 +125,7 @@ void TEVTextAttributeProcessor::appendString(const QString& string)
     added.setPosition(start);
     added.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     added.setBlockFormat(paragraphStyle_);
+    cursor.endEditBlock();
 }
 
 void TEVTextAttributeProcessor::deleteContent()
@@ -133,7 +146,9 @@ QSizeF TEVTextAttributeProcessor::size() const
         return {0, 0};
     // Measured on a copy: a laid-out text would be laid out again with every piece appended later.
     const std::unique_ptr<QTextDocument> copy(content_->clone());
-    copy->adjustSize();
+    // Lines never wrap, so one layout at any width gives the widest line and the height; adjustSize()
+    // would lay the text out up to four times in search of a pleasing wrap width.
+    copy->setTextWidth(QFontMetricsF(copy->defaultFont()).horizontalAdvance(QLatin1Char('x')) * 80);
     return {copy->idealWidth(), copy->size().height()};
 }
 

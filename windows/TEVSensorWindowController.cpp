@@ -16,7 +16,9 @@
 #include <QScrollBar>
 #include <QScreen>
 #include <QStyle>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -583,7 +585,15 @@ void TEVSensorWindowController::showDocument()
     std::unique_ptr<QTextDocument> document = builder_.attributedString();
     document->setDocumentMargin(kTextPadding);
     if (sensorText_) {
-        sensorText_->setLineWrapColumnOrWidth(int(std::ceil(lastDisplayedTextSize_.width())));
+        // Each of these lays the text out: the old one at a width it keeps, the new one before the view's
+        // width applies. Only the view's own layout of the new text is needed.
+        const int width = int(std::ceil(lastDisplayedTextSize_.width()));
+        if (sensorText_->lineWrapColumnOrWidth() != width)
+            sensorText_->setLineWrapColumnOrWidth(width);
+        document->setPageSize(QSizeF(0, 0));
+        // Its few paragraphs keep their shaped glyphs for the paint that follows, rather than shaping again.
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+            block.layout()->setCacheEnabled(true);
         // The view deletes the document it made itself; the ones set here are ours to delete.
         const QPointer<QTextDocument> old = sensorText_->document();
         document->setParent(sensorText_);

@@ -502,6 +502,7 @@ void AppController::applicationWillTerminate()
     for (const auto& client : clientsSnapshot())
         client->shutdown();
     windows_.dockTile->restoreApplicationIcon();
+    installedDockImage_ = 0;
 }
 
 // --- Clients and the update cycle ----------------------------------------------------------------------

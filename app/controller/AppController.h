@@ -218,6 +218,8 @@ private:
     bool monitoringReported_ = false;
     QString resetNotice_; // null: nothing to tell
     bool updating_ = false;
+    // The cacheKey() of the icon image last installed: an unchanged tile is not sent to every window again.
+    qint64 installedDockImage_ = 0;
     std::function<void()> menuStateObserver_;
     std::function<QWidget*()> mainWindowLookup_;
     std::function<void()> quitHandler_;

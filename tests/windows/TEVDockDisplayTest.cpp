@@ -6,6 +6,8 @@
 
 #include <QImage>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 namespace {

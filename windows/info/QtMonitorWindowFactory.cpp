@@ -134,8 +134,10 @@ bool QtMonitorWindowFactory::isWindowVisible() const
 
 void QtMonitorWindowFactory::updateAllWindows()
 {
+    // A hidden window is filled when it opens.
     for (const auto& entry : windowControllers_)
-        entry.second->updateContents();
+        if (entry.second->window() && entry.second->window()->isVisible())
+            entry.second->updateContents();
 }
 
 void QtMonitorWindowFactory::openAllWindows()

@@ -66,6 +66,21 @@ TEST(MonitorWindowFactory, ADuplicateAddLeavesOneWindowAndOneLogLine)
     EXPECT_EQ(factory->windowControllerForClient(first)->window()->windowTitle(), QStringLiteral("Drive Overview - Computer A"));
 }
 
+TEST(MonitorWindowFactory, ATickRefreshesOnlyTheOpenWindows)
+{
+    const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drives"));
+    const auto shown = client(QStringLiteral("A"));
+    const auto hidden = client(QStringLiteral("B"));
+    factory->addMonitoringClient(shown, nullptr);
+    factory->addMonitoringClient(hidden, nullptr);
+    factory->openWindowForMonitoringClient(shown);
+    factory->updateAllWindows();
+    EXPECT_EQ(shown->driveCalls, 2);
+    EXPECT_EQ(hidden->driveCalls, 0);
+    factory->openWindowForMonitoringClient(hidden);
+    EXPECT_EQ(hidden->driveCalls, 1);
+}
+
 TEST(MonitorWindowFactory, OpensAllWindowsEachCascadedFromTheOneBefore)
 {
     const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drives"));
