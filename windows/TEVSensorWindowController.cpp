@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTextEdit>
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -405,18 +407,21 @@ void TEVSensorWindowController::updateWindow()
     if (n == 0) {
         builder_.deleteContent();
         shownSignature_.clear();
+        shownFrame_.clear();
         showDocument();
         return;
     }
     // Unchanged values are not laid out and drawn again: most ticks change few of them, often none.
-    QString signature = QString::number(quintptr(window_.data()), 16) + QLatin1Char('|') + baseFont_.toString() +
-                        QLatin1Char('|') + QString::number(labelRatio_) + (layoutIsVertical_ ? QStringLiteral("|v|") : QStringLiteral("|h|")) +
-                        foregroundColor_.name(QColor::HexArgb) + QLatin1Char('|') + QString::number(textAlignment_);
+    // Everything but the values' texts: while it stays, a tick only puts new texts where the old ones stood.
+    QString frame = QString::number(quintptr(window_.data()), 16) + QLatin1Char('|') + baseFont_.toString() +
+                    QLatin1Char('|') + QString::number(labelRatio_) + (layoutIsVertical_ ? QStringLiteral("|v|") : QStringLiteral("|h|")) +
+                    foregroundColor_.name(QColor::HexArgb) + QLatin1Char('|') + QString::number(textAlignment_);
     for (qsizetype i = 0; i < n; ++i) {
         const auto& gauge = currentGauges_.at(i);
-        signature += QChar(0x1e) + currentDisplayValues_.at(i) + QChar(0x1f) + gauge->customName() + QChar(0x1f) +
-                     toQColor(gauge->presentationColor()).name(QColor::HexArgb) + (gauge->isInAlertState() ? QStringLiteral("!") : QString());
+        frame += QChar(0x1e) + gauge->customName() + QChar(0x1f) + toQColor(gauge->presentationColor()).name(QColor::HexArgb) +
+                 (gauge->isInAlertState() ? QStringLiteral("!") : QString());
     }
+    const QString signature = frame + QChar(0x1d) + currentDisplayValues_.join(QChar(0x1e));
     if (signature == shownSignature_)
         return;
     shownSignature_ = signature;
@@ -439,6 +444,12 @@ void TEVSensorWindowController::updateWindow()
     const QSizeF textSize(double(grid.columns) * cellSize_.width() + padding, double(grid.rows) * cellSize_.height() + padding);
     const bool resize = textSize != lastDisplayedTextSize_;
     lastDisplayedTextSize_ = textSize;
+    if (!resize && frame == shownFrame_ && editShownValues(grid))
+        return;
+    shownFrame_ = frame;
+    shownGrid_ = grid;
+    shownValues_ = currentDisplayValues_;
+    shownValueAt_.clear();
 
     builder_.deleteContent();
     // One row of the horizontal layout is a grid of one row; one column of the vertical layout aligns its cells
@@ -503,6 +514,12 @@ bool TEVSensorWindowController::Grid::fits(const QRect& area, double padding) co
 
 void TEVSensorWindowController::buildVertical(const std::optional<QFont>& labelFont)
 {
+    // Where the next text starts, a line feed counting one, as the places of the values are kept.
+    qsizetype length = 0;
+    const auto append = [this, &length](const QString& text) {
+        builder_.appendString(text);
+        length += text.size();
+    };
     builder_.setAlignment(qtAlignment(textAlignment_));
     if (foregroundColor_.isValid())
         builder_.setCurrentColor(foregroundColor_);
@@ -512,13 +529,14 @@ void TEVSensorWindowController::buildVertical(const std::optional<QFont>& labelF
             builder_.setCurrentColor(toQColor(gauge->presentationColor()));
         builder_.setInvertedMode(gauge->isInAlertState());
         builder_.setCurrentFont(layoutFont_);
-        builder_.appendString(currentDisplayValues_.at(i) + QLatin1Char('\n'));
+        shownValueAt_.append(length);
+        append(currentDisplayValues_.at(i) + QLatin1Char('\n'));
         builder_.setInvertedMode(false);
         if (labelFont)
             builder_.setCurrentFont(*labelFont);
         // The last cell ends as it was measured: a further line feed would add a line below every cell.
         const bool last = i + 1 == currentDisplayValues_.size();
-        builder_.appendString(gauge->customName() + (last ? QStringLiteral("\n") : QStringLiteral("\n\n")));
+        append(gauge->customName() + (last ? QStringLiteral("\n") : QStringLiteral("\n\n")));
     }
 }
 
@@ -532,10 +550,16 @@ void TEVSensorWindowController::buildGrid(const std::optional<QFont>& labelFont,
     for (qsizetype t = 0; t < columns; ++t)
         stops.append(QTextOption::Tab(type == QTextOption::CenterTab ? double(t) * cell + cell / 2 : double(t + 1) * cell, type));
     builder_.setTabStops(stops);
+    qsizetype length = 0;
+    const auto append = [this, &length](const QString& text) {
+        builder_.appendString(text);
+        length += text.size();
+    };
     const auto cellText = [type](const QString& text) {
         return type == QTextOption::LeftTab ? text + QLatin1Char('\t') : QLatin1Char('\t') + text;
     };
     const qsizetype n = currentDisplayValues_.size();
+    shownValueAt_.resize(n);
     const auto indexAt = [&](qsizetype row, qsizetype column) {
         return layoutIsVertical_ ? column * rows + row : row * columns + column;
     };
@@ -550,10 +574,11 @@ void TEVSensorWindowController::buildGrid(const std::optional<QFont>& labelFont,
             if (!foregroundColor_.isValid())
                 builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
             builder_.setInvertedMode(currentGauges_.at(i)->isInAlertState());
-            builder_.appendString(cellText(currentDisplayValues_.at(i)));
+            shownValueAt_[i] = length + (type == QTextOption::LeftTab ? 0 : 1);
+            append(cellText(currentDisplayValues_.at(i)));
             builder_.setInvertedMode(false);
         }
-        builder_.appendString(QStringLiteral("\n"));
+        append(QStringLiteral("\n"));
         if (labelFont)
             builder_.setCurrentFont(*labelFont);
         for (qsizetype column = 0; column < columns; ++column) {
@@ -562,11 +587,11 @@ void TEVSensorWindowController::buildGrid(const std::optional<QFont>& labelFont,
                 break;
             if (!foregroundColor_.isValid())
                 builder_.setCurrentColor(toQColor(currentGauges_.at(i)->presentationColor()));
-            builder_.appendString(cellText(currentGauges_.at(i)->customName()));
+            append(cellText(currentGauges_.at(i)->customName()));
         }
         // Cells were measured with the blank line that parts them one below the other.
         if (row + 1 < rows)
-            builder_.appendString(layoutIsVertical_ ? QStringLiteral("\n\n") : QStringLiteral("\n"));
+            append(layoutIsVertical_ ? QStringLiteral("\n\n") : QStringLiteral("\n"));
     }
 }
 
@@ -597,6 +622,8 @@ void TEVSensorWindowController::showDocument()
         // The view deletes the document it made itself; the ones set here are ours to delete.
         const QPointer<QTextDocument> old = sensorText_->document();
         document->setParent(sensorText_);
+        document->setUndoRedoEnabled(false); // edited in place on later ticks, with nothing to undo
+        editable_ = document.get();
         sensorText_->setDocument(document.release());
         if (old && old->parent() == sensorText_)
             delete old.data();
@@ -607,6 +634,50 @@ void TEVSensorWindowController::showDocument()
     document->setTextWidth(empty ? double(window_->width()) : lastDisplayedTextSize_.width());
     shown_ = std::move(document);
     screenWindow_->setContent(*shown_, empty ? window_->size() : ceilSize(lastDisplayedTextSize_));
+}
+
+// Replacing a value's text lays out again and repaints only the line it stands in: the view follows the
+// document's own change notices, and the rest of the window (scroll bars, menu bar) is left alone.
+bool TEVSensorWindowController::editShownValues(const Grid& grid)
+{
+    const qsizetype n = currentDisplayValues_.size();
+    if (!sensorText_ || !editable_ || sensorText_->document() != editable_.data() || shownValueAt_.size() != n ||
+        shownValues_.size() != n || grid.cell != shownGrid_.cell || grid.columns != shownGrid_.columns ||
+        grid.rows != shownGrid_.rows || grid.wrapped != shownGrid_.wrapped)
+        return false;
+    QList<qsizetype> order;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QString& value = currentDisplayValues_.at(i);
+        if (value == shownValues_.at(i))
+            continue;
+        // A new text takes the look of the one it replaces, so an empty one leaves nothing to copy.
+        if (shownValues_.at(i).isEmpty() || value.contains(QLatin1Char('\n')) || value.contains(QChar::ParagraphSeparator))
+            return false;
+        order.append(i);
+    }
+    // From the last place to the first, so that the places still to be edited do not move.
+    std::sort(order.begin(), order.end(), [this](qsizetype a, qsizetype b) { return shownValueAt_.at(a) > shownValueAt_.at(b); });
+    QTextCursor cursor(editable_.data());
+    cursor.beginEditBlock();
+    for (const qsizetype i : order) {
+        const qsizetype at = shownValueAt_.at(i);
+        cursor.setPosition(int(at + 1));
+        const QTextCharFormat format = cursor.charFormat();
+        cursor.setPosition(int(at));
+        cursor.setPosition(int(at + shownValues_.at(i).size()), QTextCursor::KeepAnchor);
+        cursor.insertText(currentDisplayValues_.at(i), format);
+    }
+    cursor.endEditBlock();
+    QList<qsizetype> byPlace(n);
+    std::iota(byPlace.begin(), byPlace.end(), qsizetype(0));
+    std::sort(byPlace.begin(), byPlace.end(), [this](qsizetype a, qsizetype b) { return shownValueAt_.at(a) < shownValueAt_.at(b); });
+    qsizetype shift = 0;
+    for (const qsizetype i : byPlace) {
+        shownValueAt_[i] += shift;
+        shift += currentDisplayValues_.at(i).size() - shownValues_.at(i).size();
+    }
+    shownValues_ = currentDisplayValues_;
+    return true;
 }
 
 QSize TEVSensorWindowController::decorationSize() const

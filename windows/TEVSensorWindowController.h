@@ -104,6 +104,8 @@ private:
     // The available area of the screen the window is on (else the primary one); empty without screens.
     QRect availableAreaForWindow() const;
     void showDocument();
+    // Puts the current values into the shown text where only values changed; false when it must be built anew.
+    bool editShownValues(const Grid& grid);
     QSize decorationSize() const;
 
     qint64 windowStyle_ = 0;
@@ -127,5 +129,11 @@ private:
     QHash<QString, QSizeF> measuredCells_; // "value\x1fname" → size, for measuredFonts_
     QFont layoutFont_; // the base font as laid out: smaller where the screen display would not fit its screen
     QString shownSignature_; // of the values shown, so that an unchanged tick draws nothing
+    // What the standard window's text was built from besides the values, and where each value stands in it.
+    QString shownFrame_;
+    QStringList shownValues_;
+    QList<qsizetype> shownValueAt_;
+    Grid shownGrid_;
+    QPointer<QTextDocument> editable_;
     friend class FrameAutosaver;
 };

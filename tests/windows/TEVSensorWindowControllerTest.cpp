@@ -189,6 +189,43 @@ TEST_F(SensorWindowTest, OnlyTheValueOfAnAlertingGaugeIsInverted)
     }
 }
 
+// A tick that changes only values edits the shown text in place; it must read and look as a text built anew.
+TEST_F(SensorWindowTest, ValuesChangedInPlaceLookAsABuiltText)
+{
+    const auto values = [](int tick, int i) {
+        return tick == 0 || i % 3 == 0 ? QStringLiteral("%1.5 °C").arg(40 + i)
+                                       : i % 3 == 1 ? QStringLiteral("%1 °C").arg(7 + i) : QStringLiteral("%1.5 °C").arg(48 - i);
+    };
+    const auto show = [&](TEVSensorWindowController& window, int tick) {
+        window.removeAllValues();
+        for (int i = 0; i < 7; ++i)
+            window.addStringValue(values(tick, i), gauge(QStringLiteral("Sensor %1").arg(i), i == 2));
+        window.updateWindow();
+    };
+    const auto picture = [](TEVSensorWindowController& window) {
+        auto* text = window.sensorWindow()->findChild<QTextEdit*>(QStringLiteral("sensorText"));
+        return text->viewport()->grab().toImage();
+    };
+    for (const bool vertical : {false, true})
+        for (const quint64 alignment : {0u, 1u, 2u}) {
+            SCOPED_TRACE(testing::Message() << vertical << " " << alignment);
+            auto edited = make(0, QString());
+            auto built = make(0, QString());
+            for (auto* window : {edited.get(), built.get()}) {
+                window->setHasVerticalLayout(vertical);
+                window->setAlignment(alignment);
+            }
+            show(*edited, 0);
+            const QTextDocument* before = edited->document();
+            show(*edited, 1);
+            show(*built, 1);
+            EXPECT_EQ(edited->document(), before);
+            EXPECT_EQ(edited->document()->toPlainText(), built->document()->toPlainText());
+            EXPECT_EQ(edited->sensorWindow()->size(), built->sensorWindow()->size());
+            EXPECT_TRUE(picture(*edited) == picture(*built));
+        }
+}
+
 TEST_F(SensorWindowTest, StyleChangesOnlyBetweenTheTwoScreenDisplayStyles)
 {
     struct Row {
