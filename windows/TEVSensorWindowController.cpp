@@ -477,19 +477,8 @@ TEVSensorWindowController::Grid TEVSensorWindowController::gridFor(const QFont& 
     for (qsizetype i = 0; i < n; ++i) {
         const QString key = fonts + QChar(0x1e) + currentDisplayValues_.at(i) + QChar(0x1f) + currentGauges_.at(i)->customName();
         auto known = measuredCells_.constFind(key);
-        if (known == measuredCells_.cend()) {
-            builder_.deleteContent();
-            builder_.setCurrentFont(base);
-            builder_.appendString(currentDisplayValues_.at(i));
-            builder_.appendString(QStringLiteral("\n"));
-            // Without a label font the labels stay in the value font.
-            if (labelFont)
-                builder_.setCurrentFont(*labelFont);
-            builder_.appendString(currentGauges_.at(i)->customName());
-            if (layoutIsVertical_)
-                builder_.appendString(QStringLiteral("\n"));
-            known = measuredCells_.insert(key, builder_.size());
-        }
+        if (known == measuredCells_.cend())
+            known = measuredCells_.insert(key, measureCell(currentDisplayValues_.at(i), currentGauges_.at(i)->customName(), base, labelFont));
         largest = largest.expandedTo(known.value());
     }
     const double padding = 2 * kTextPadding;
@@ -505,6 +494,42 @@ TEVSensorWindowController::Grid TEVSensorWindowController::gridFor(const QFont& 
     grid.columns = layoutIsVertical_ ? lines : perLine;
     grid.rows = layoutIsVertical_ ? perLine : lines;
     return grid;
+}
+
+// The size the built text gives one cell, measured in one text kept for measuring: building a text and
+// copying it for each new value cost more than laying it out.
+QSizeF TEVSensorWindowController::measureCell(const QString& value, const QString& name, const QFont& base,
+                                              const std::optional<QFont>& labelFont)
+{
+    if (!measuring_) {
+        measuring_ = std::make_unique<QTextDocument>();
+        measuring_->setUndoRedoEnabled(false);
+        measuring_->setDocumentMargin(0);
+        QTextOption option = measuring_->defaultTextOption();
+        option.setWrapMode(QTextOption::NoWrap);
+        measuring_->setDefaultTextOption(option);
+        // Lines never wrap, so one layout at any width gives the widest line and the height.
+        measuring_->setTextWidth(QFontMetricsF(measuring_->defaultFont()).horizontalAdvance(QLatin1Char('x')) * 80);
+    }
+    const auto format = [](const QFont& font) {
+        QTextCharFormat f;
+        f.setFont(font, QTextCharFormat::FontPropertiesAll);
+        return f;
+    };
+    QTextBlockFormat paragraph; // the builder's
+    paragraph.setAlignment(Qt::AlignLeading);
+    paragraph.setTabPositions({});
+    measuring_->clear();
+    QTextCursor cursor(measuring_.get());
+    cursor.beginEditBlock();
+    cursor.setBlockFormat(paragraph);
+    cursor.insertText(value + QLatin1Char('\n'), format(base));
+    // Without a label font the labels stay in the value font.
+    cursor.insertText(layoutIsVertical_ ? name + QLatin1Char('\n') : name, format(labelFont.value_or(base)));
+    cursor.endEditBlock();
+    if (measuring_->isEmpty())
+        return {0, 0};
+    return {measuring_->idealWidth(), measuring_->size().height()};
 }
 
 bool TEVSensorWindowController::Grid::fits(const QRect& area, double padding) const

@@ -101,6 +101,7 @@ private:
         bool fits(const QRect& area, double padding) const;
     };
     Grid gridFor(const QFont& base, const QRect& area);
+    QSizeF measureCell(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont);
     // The available area of the screen the window is on (else the primary one); empty without screens.
     QRect availableAreaForWindow() const;
     void showDocument();
@@ -135,5 +136,6 @@ private:
     QList<qsizetype> shownValueAt_;
     Grid shownGrid_;
     QPointer<QTextDocument> editable_;
+    std::unique_ptr<QTextDocument> measuring_;
     friend class FrameAutosaver;
 };
