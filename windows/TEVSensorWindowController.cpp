@@ -511,21 +511,25 @@ QSizeF TEVSensorWindowController::measureCell(const QString& value, const QStrin
         // Lines never wrap, so one layout at any width gives the widest line and the height.
         measuring_->setTextWidth(QFontMetricsF(measuring_->defaultFont()).horizontalAdvance(QLatin1Char('x')) * 80);
     }
-    const auto format = [](const QFont& font) {
-        QTextCharFormat f;
-        f.setFont(font, QTextCharFormat::FontPropertiesAll);
-        return f;
-    };
+    const QFont& label = labelFont.value_or(base); // without a label font the labels stay in the value font
+    if (measuringFonts_.size() != 2 || measuringFonts_[0] != base || measuringFonts_[1] != label ||
+        measuringFonts_[0].resolveMask() != base.resolveMask() || measuringFonts_[1].resolveMask() != label.resolveMask()) {
+        measuringFonts_ = {base, label};
+        measuringFormats_[0] = measuringFormats_[1] = QTextCharFormat();
+        measuringFormats_[0].setFont(base, QTextCharFormat::FontPropertiesAll);
+        measuringFormats_[1].setFont(label, QTextCharFormat::FontPropertiesAll);
+    }
     QTextBlockFormat paragraph; // the builder's
     paragraph.setAlignment(Qt::AlignLeading);
     paragraph.setTabPositions({});
-    measuring_->clear();
+    // The old text goes in the same step as the new one comes, so the text is laid out once.
     QTextCursor cursor(measuring_.get());
     cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
     cursor.setBlockFormat(paragraph);
-    cursor.insertText(value + QLatin1Char('\n'), format(base));
-    // Without a label font the labels stay in the value font.
-    cursor.insertText(layoutIsVertical_ ? name + QLatin1Char('\n') : name, format(labelFont.value_or(base)));
+    cursor.insertText(value + QLatin1Char('\n'), measuringFormats_[0]);
+    cursor.insertText(layoutIsVertical_ ? name + QLatin1Char('\n') : name, measuringFormats_[1]);
     cursor.endEditBlock();
     if (measuring_->isEmpty())
         return {0, 0};

@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QSizeF>
+#include <QTextCharFormat>
 #include <QTextOption>
 
 #include <memory>
@@ -137,5 +138,7 @@ private:
     Grid shownGrid_;
     QPointer<QTextDocument> editable_;
     std::unique_ptr<QTextDocument> measuring_;
+    QList<QFont> measuringFonts_;         // value, label
+    QTextCharFormat measuringFormats_[2]; // of those fonts
     friend class FrameAutosaver;
 };
