@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QScreen>
 #include <QStyle>
+#include <QAbstractTextDocumentLayout>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -687,16 +689,36 @@ bool TEVSensorWindowController::editShownValues(const Grid& grid)
     // From the last place to the first, so that the places still to be edited do not move.
     std::sort(order.begin(), order.end(), [this](qsizetype a, qsizetype b) { return shownValueAt_.at(a) > shownValueAt_.at(b); });
     QTextCursor cursor(editable_.data());
-    cursor.beginEditBlock();
-    for (const qsizetype i : order) {
-        const qsizetype at = shownValueAt_.at(i);
-        cursor.setPosition(int(at + 1));
-        const QTextCharFormat format = cursor.charFormat();
-        cursor.setPosition(int(at));
-        cursor.setPosition(int(at + shownValues_.at(i).size()), QTextCursor::KeepAnchor);
-        cursor.insertText(currentDisplayValues_.at(i), format);
+    {
+        // The view would repaint the whole of each edited line, every cell of it; only the edited cells are.
+        const QSignalBlocker quiet(editable_->documentLayout());
+        cursor.beginEditBlock();
+        for (const qsizetype i : order) {
+            const qsizetype at = shownValueAt_.at(i);
+            cursor.setPosition(int(at + 1));
+            const QTextCharFormat format = cursor.charFormat();
+            cursor.setPosition(int(at));
+            cursor.setPosition(int(at + shownValues_.at(i).size()), QTextCursor::KeepAnchor);
+            cursor.insertText(currentDisplayValues_.at(i), format);
+        }
+        cursor.endEditBlock();
     }
-    cursor.endEditBlock();
+    // A cell's text stays within its column, whose blank margins keep it clear of its neighbours' texts.
+    QWidget* viewport = sensorText_->viewport();
+    const bool columns = !(layoutIsVertical_ && !grid.wrapped) && sensorText_->layoutDirection() == Qt::LeftToRight;
+    const QPoint scrolled(sensorText_->horizontalScrollBar()->value(), sensorText_->verticalScrollBar()->value());
+    for (const qsizetype i : order) {
+        const QTextBlock block = editable_->findBlock(int(shownValueAt_.at(i)));
+        const QRectF line = editable_->documentLayout()->blockBoundingRect(block);
+        QRect area(0, int(std::floor(line.top())) - scrolled.y(), viewport->width(), int(std::ceil(line.bottom()) - std::floor(line.top())));
+        if (columns) {
+            const qsizetype column = layoutIsVertical_ ? i / grid.rows : i % grid.columns;
+            const double left = editable_->documentMargin() + double(column) * grid.cell.width();
+            area.setLeft(int(std::floor(left)) - 2 - scrolled.x());
+            area.setRight(int(std::ceil(left + grid.cell.width())) + 2 - scrolled.x());
+        }
+        viewport->update(area);
+    }
     QList<qsizetype> byPlace(n);
     std::iota(byPlace.begin(), byPlace.end(), qsizetype(0));
     std::sort(byPlace.begin(), byPlace.end(), [this](qsizetype a, qsizetype b) { return shownValueAt_.at(a) < shownValueAt_.at(b); });

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -202,9 +203,13 @@ TEST_F(SensorWindowTest, ValuesChangedInPlaceLookAsABuiltText)
             window.addStringValue(values(tick, i), gauge(QStringLiteral("Sensor %1").arg(i), i == 2));
         window.updateWindow();
     };
+    // What the window system was given to show: after an edit, only what was repainted is new.
     const auto picture = [](TEVSensorWindowController& window) {
+        QApplication::processEvents();
         auto* text = window.sensorWindow()->findChild<QTextEdit*>(QStringLiteral("sensorText"));
-        return text->viewport()->grab().toImage();
+        const QPoint at = text->viewport()->mapTo(window.sensorWindow(), QPoint(0, 0));
+        return window.sensorWindow()->screen()->grabWindow(window.sensorWindow()->winId(), at.x(), at.y(),
+                                                          text->viewport()->width(), text->viewport()->height()).toImage();
     };
     for (const bool vertical : {false, true})
         for (const quint64 alignment : {0u, 1u, 2u}) {
@@ -216,9 +221,17 @@ TEST_F(SensorWindowTest, ValuesChangedInPlaceLookAsABuiltText)
                 window->setAlignment(alignment);
             }
             show(*edited, 0);
+            show(*built, 1);
+            for (auto* window : {edited.get(), built.get()}) {
+                window->showWindow();
+                // Scrolled, the repainted cells are found where they are shown.
+                auto* text = window->sensorWindow()->findChild<QTextEdit*>(QStringLiteral("sensorText"));
+                text->horizontalScrollBar()->setValue(37);
+                text->verticalScrollBar()->setValue(11);
+            }
+            picture(*edited);
             const QTextDocument* before = edited->document();
             show(*edited, 1);
-            show(*built, 1);
             EXPECT_EQ(edited->document(), before);
             EXPECT_EQ(edited->document()->toPlainText(), built->document()->toPlainText());
             EXPECT_EQ(edited->sensorWindow()->size(), built->sensorWindow()->size());
