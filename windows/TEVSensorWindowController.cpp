@@ -7,6 +7,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/TEVScreenDisplayWindow.h"
+#include "windows/WindowFrameRecord.h"
 #include "windows/WindowPlacement.h"
 
 #include <QEvent>
@@ -266,23 +267,11 @@ void TEVSensorWindowController::saveSpecialPositionPreferences()
 
 void TEVSensorWindowController::restoreFrame()
 {
-    if (!defaults_)
+    const auto frame = defaults_ ? WindowFrameRecord::parse(defaults_->stringForKey(kFrameRecordPrefix + autosaveName_)) : std::nullopt;
+    if (!frame)
         return;
-    const QStringList parts =
-        defaults_->stringForKey(kFrameRecordPrefix + autosaveName_).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (parts.size() != 4)
-        return;
-    int numbers[4];
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        numbers[i] = parts.at(i).toInt(&ok);
-        if (!ok)
-            return;
-    }
-    if (numbers[2] <= 0 || numbers[3] <= 0)
-        return;
-    window_->move(numbers[0], numbers[1]);
-    window_->resize(numbers[2], numbers[3]);
+    window_->move(frame->topLeft());
+    window_->resize(frame->size());
 }
 
 void TEVSensorWindowController::saveFrame() const

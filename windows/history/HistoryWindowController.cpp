@@ -12,6 +12,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/HistoryTimeScale.h"
+#include "windows/WindowFrameRecord.h"
 #include "windows/history/GraphLabelView.h"
 #include "windows/history/HistoryGraphRules.h"
 #include "windows/history/HistoryWindowSupport.h"
@@ -458,18 +459,14 @@ void HistoryWindowController::setFrameAutosaveName(const QString& name)
     frameAutosaveName_ = name;
     if (!defaults_)
         return;
-    const QStringList parts = defaults_->stringForKey(kFrameRecordPrefix + name).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    int numbers[4];
-    bool ok = parts.size() == 4;
-    for (int i = 0; ok && i < 4; ++i)
-        numbers[i] = parts.at(i).toInt(&ok);
-    if (!ok || numbers[2] <= 0 || numbers[3] <= 0) {
+    const auto frame = WindowFrameRecord::parse(defaults_->stringForKey(kFrameRecordPrefix + name));
+    if (!frame) {
         // A new name keeps the frame: it is saved under that name from now on.
         saveFrame();
         return;
     }
-    window_->move(numbers[0], numbers[1]);
-    window_->resize(numbers[2], numbers[3]);
+    window_->move(frame->topLeft());
+    window_->resize(frame->size());
 }
 
 void HistoryWindowController::saveFrame() const
