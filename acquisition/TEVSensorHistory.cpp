@@ -26,6 +26,10 @@ qint32 saturatedToInt32(qint64 value)
     return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
 }
 
+// A page of slots per block.
+constexpr quint64 slotsPerBlock = 1024;
+constexpr qint32 wideMarker = std::numeric_limits<qint32>::min();
+
 // Whole steps as an unsigned count, bounded by `limit` so that huge gaps cannot overflow the conversion.
 quint64 stepsBounded(double steps, quint64 limit)
 {
@@ -47,7 +51,7 @@ TEVSensorHistory::TEVSensorHistory()
 TEVSensorHistory::TEVSensorHistory(quint64 valueCount, double timeDelta)
     : valueCount_(valueCount)
     , timeDelta_(timeDelta)
-    , rawValueData_(valueCount, -1)
+    , blocks_(size_t((valueCount + slotsPerBlock - 1) / slotsPerBlock))
     , currentTime_(platform::currentDate())
 {
 }
@@ -57,6 +61,34 @@ std::shared_ptr<TEVSensorHistory> TEVSensorHistory::create(quint64 valueCount, d
     if (valueCount == 0 || valueCount > maximumValueCount || !std::isfinite(timeDelta) || !(timeDelta > 0))
         return nullptr;
     return std::shared_ptr<TEVSensorHistory>(new TEVSensorHistory(valueCount, timeDelta));
+}
+
+qint64 TEVSensorHistory::slot(quint64 index) const
+{
+    const auto& block = blocks_[size_t(index / slotsPerBlock)];
+    if (block.empty())
+        return -1;
+    const qint32 value = block[size_t(index % slotsPerBlock)];
+    return value == wideMarker ? wideValues_.at(index) : value;
+}
+
+void TEVSensorHistory::setSlot(quint64 index, qint64 rawValue)
+{
+    auto& block = blocks_[size_t(index / slotsPerBlock)];
+    if (block.empty()) {
+        if (rawValue == -1)
+            return;
+        block.assign(size_t(std::min(slotsPerBlock, valueCount_ - index / slotsPerBlock * slotsPerBlock)), -1);
+    }
+    qint32& stored = block[size_t(index % slotsPerBlock)];
+    if (stored == wideMarker)
+        wideValues_.erase(index);
+    if (rawValue > wideMarker && rawValue <= std::numeric_limits<qint32>::max()) {
+        stored = qint32(rawValue);
+    } else {
+        stored = wideMarker;
+        wideValues_[index] = rawValue;
+    }
 }
 
 void TEVSensorHistory::advanceIndex()
@@ -76,7 +108,7 @@ void TEVSensorHistory::setPresentRawValue(qint64 rawValue)
         discardOldestValuesWithCount(stepsBounded(std::ceil(elapsed / timeDelta_), valueCount_));
     // Every accepted value moves the ring by one slot, however little time passed: callers store once per step.
     advanceIndex();
-    rawValueData_[size_t(currentIndex_)] = rawValue;
+    setSlot(quint64(currentIndex_), rawValue);
     currentTime_ = now;
 }
 
@@ -93,22 +125,28 @@ QByteArray TEVSensorHistory::rawValueDataBetweenNowAndDate(const QDateTime& date
     auto* out = reinterpret_cast<qint64*>(result.data());
     // Slots in time order: the newest n end at currentIndex, wrapping round the end of the buffer.
     const quint64 first = (quint64(currentIndex_) + valueCount_ + 1 - n) % valueCount_;
-    for (quint64 k = 0; k < n; ++k)
-        out[k] = rawValueData_[size_t((first + k) % valueCount_)];
+    for (quint64 k = 0, index = first; k < n; ++k, index = index + 1 == valueCount_ ? 0 : index + 1)
+        out[k] = slot(index);
     return result;
 }
 
 void TEVSensorHistory::discardAllValues()
 {
-    std::fill(rawValueData_.begin(), rawValueData_.end(), -1);
+    for (auto& block : blocks_)
+        std::vector<qint32>().swap(block);
+    wideValues_.clear();
 }
 
 void TEVSensorHistory::discardOldestValuesWithCount(quint64 count)
 {
-    const quint64 m = std::min(count, valueCount_);
-    for (quint64 i = 0; i < m; ++i) {
+    // A whole turn of the ring (a long sleep) ends where it began, with nothing left.
+    if (count >= valueCount_) {
+        discardAllValues();
+        return;
+    }
+    for (quint64 i = 0; i < count; ++i) {
         advanceIndex();
-        rawValueData_[size_t(currentIndex_)] = -1;
+        setSlot(quint64(currentIndex_), -1);
     }
 }
 
@@ -125,7 +163,7 @@ QString TEVSensorHistory::description() const
         .arg(timeDelta_, 0, 'f', 6)
         .arg(currentIndex_)
         .arg(currentTime_.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")))
-        .arg(rawValueData_[size_t(currentIndex_)]);
+        .arg(slot(quint64(currentIndex_)));
 }
 
 void TEVSensorHistory::encodeWithCoder(platform::Coder& coder) const
@@ -133,8 +171,9 @@ void TEVSensorHistory::encodeWithCoder(platform::Coder& coder) const
     const quint32 count = quint32(valueCount_);
     coder.encodeValueOfObjCType("I", &count);
     coder.encodeValueOfObjCType("d", &timeDelta_);
-    std::vector<qint32> archived(rawValueData_.size());
-    std::transform(rawValueData_.begin(), rawValueData_.end(), archived.begin(), saturatedToInt32);
+    std::vector<qint32> archived(static_cast<size_t>(valueCount_));
+    for (quint64 index = 0; index < valueCount_; ++index)
+        archived[size_t(index)] = saturatedToInt32(slot(index));
     coder.encodeArrayOfObjCType('i', valueCount_, archived.data());
     const qint32 index = qint32(currentIndex_);
     coder.encodeValueOfObjCType("i", &index);
@@ -227,7 +266,8 @@ std::shared_ptr<TEVSensorHistory> TEVSensorHistory::createFromArchivedFields(qui
     }
 
     std::shared_ptr<TEVSensorHistory> history(new TEVSensorHistory(count, timeDelta));
-    std::copy(archived.begin(), archived.end(), history->rawValueData_.begin());
+    for (quint64 index = 0; index < count; ++index)
+        history->setSlot(index, archived[size_t(index)]);
     history->currentIndex_ = index;
 
     // Move the values back in time by the whole steps that passed while the history lay in the archive.

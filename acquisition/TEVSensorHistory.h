@@ -2,6 +2,10 @@
 // TEVSensorHistory: a ring buffer of raw sensor values (signed 64-bit fixed point, -1 = no value) at a fixed
 // nominal time step, with the date of the newest slot. No lock: each history is created, filled and read on
 // one thread (its capture thread); other threads only ever see the byte blocks it returns.
+//
+// Every sensor keeps a week of minutes all day long, so slots are stored in 32 bits (nearly every raw value
+// fits; the few that do not are kept whole beside them), in blocks that are only allocated once they hold a
+// value: a young history, or one of a sensor that never reads, costs next to nothing.
 
 #include "platform/foundation/Archivable.h"
 
@@ -11,6 +15,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -62,10 +67,15 @@ private:
                                                                       const std::vector<qint32>& archived, qint32 index,
                                                                       const QDateTime& date, QString* failure);
     void advanceIndex();
+    qint64 slot(quint64 index) const;
+    void setSlot(quint64 index, qint64 rawValue);
 
     quint64 valueCount_;
     double timeDelta_;
-    std::vector<qint64> rawValueData_;
+    // Blocks of slotsPerBlock slots; an empty block reads -1 throughout.
+    std::vector<std::vector<qint32>> blocks_;
+    // Values outside 32 bits, by slot; their slot holds wideMarker.
+    std::unordered_map<quint64, qint64> wideValues_;
     qint64 currentIndex_ = 0;
     QDateTime currentTime_;
 };

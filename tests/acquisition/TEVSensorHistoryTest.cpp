@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 namespace {
@@ -157,6 +158,35 @@ TEST(TEVSensorHistory, CopyOwnsItsBuffer)
     EXPECT_EQ(ring(*h), (std::vector<qint64>{1, 2, 3}));
     EXPECT_EQ(c->valueCount(), 3u);
     EXPECT_EQ(c->timeDelta(), 1.0);
+}
+
+// Slots are kept in 32 bits with wider values beside them; a week-long ring spans many storage blocks.
+TEST(TEVSensorHistory, EveryRawValueReadsBackWholeAcrossTheRing)
+{
+    constexpr qint64 i32max = std::numeric_limits<qint32>::max();
+    constexpr qint64 i32min = std::numeric_limits<qint32>::min();
+    const std::vector<qint64> widths = {0,      -1,         i32max,      i32max + 1, i32min, i32min + 1,
+                                        -2,     i32min - 1, qint64(1) << 40, std::numeric_limits<qint64>::max(),
+                                        std::numeric_limits<qint64>::min(), 65536 * 45};
+    for (quint64 count : {quint64(3), quint64(1024), quint64(1025), quint64(10080)}) {
+        SCOPED_TRACE(count);
+        auto h = TEVSensorHistory::create(count, 1.0);
+        // Twice round the ring, so every wide slot is overwritten by a narrow one and back.
+        std::vector<qint64> written;
+        for (quint64 i = 0; i < 2 * count + 5; ++i) {
+            const qint64 v = (i / count) % 2 ? qint64(i) : widths[i % widths.size()];
+            testClock().advanceSeconds(1.0);
+            h->setPresentRawValue(v);
+            written.push_back(v);
+        }
+        const std::vector<qint64> expected(written.end() - qsizetype(count), written.end());
+        EXPECT_EQ(ring(*h), expected);
+        EXPECT_EQ(ring(*h->copy()), expected);
+        h->discardOldestValuesWithCount(count - 1);
+        std::vector<qint64> kept(count, -1);
+        kept.front() = expected.back();
+        EXPECT_EQ(ring(*h), kept);
+    }
 }
 
 TEST(TEVSensorHistory, DescriptionNamesShapeAndNewestValue)
