@@ -10,6 +10,7 @@
 #include "framework/TEVTimeUtilities.h"
 #include "framework/TEVUserDefaultsProxy.h"
 #include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -139,12 +140,9 @@ QString AppController::hardwareSupportLimitText()
 
 QImage AppController::applicationIcon()
 {
-    const auto bundle = platform::Bundle::main();
-    if (const auto data = bundle ? bundle->imageData(QStringLiteral("NSApplicationIcon")) : std::nullopt) {
-        QImage image;
-        if (image.loadFromData(*data))
-            return image;
-    }
+    if (QImage image = platform::bundleImage(platform::Bundle::main().get(), QStringLiteral("NSApplicationIcon"));
+        !image.isNull())
+        return image;
     return isGuiApplication() ? QGuiApplication::windowIcon().pixmap(128).toImage() : QImage();
 }
 

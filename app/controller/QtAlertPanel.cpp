@@ -18,9 +18,14 @@ QString localized(const QString& key)
 
 } // namespace
 
-QtAlertPanel::QtAlertPanel()
-    : panel_(std::make_unique<QDialog>())
+QtAlertPanel::QtAlertPanel() = default;
+
+// Built at the first message: most sessions never raise one.
+void QtAlertPanel::ensurePanel()
 {
+    if (panel_)
+        return;
+    panel_ = std::make_unique<QDialog>();
     panel_->setObjectName(QStringLiteral("alertPanel"));
     panel_->setWindowTitle(localized(QStringLiteral("Sensor Alert")));
     panel_->setModal(false);
@@ -44,8 +49,21 @@ void QtAlertPanel::showMessage(const QString& message)
     showNotice(localized(QStringLiteral("Sensor Alert")), message);
 }
 
+QDialog* QtAlertPanel::panel()
+{
+    ensurePanel();
+    return panel_.get();
+}
+
+QLabel* QtAlertPanel::alertPanelMessage()
+{
+    ensurePanel();
+    return message_;
+}
+
 void QtAlertPanel::showNotice(const QString& title, const QString& message)
 {
+    ensurePanel();
     panel_->setWindowTitle(title);
     message_->setText(message);
     panel_->adjustSize();

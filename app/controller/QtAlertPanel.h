@@ -17,10 +17,13 @@ public:
     void showMessage(const QString& message) override;
     void showNotice(const QString& title, const QString& message) override;
 
-    QDialog* panel() const { return panel_.get(); }
-    QLabel* alertPanelMessage() const { return message_; }
+    // Asking builds the panel (hidden) when no message made it yet.
+    QDialog* panel();
+    QLabel* alertPanelMessage();
 
 private:
+    void ensurePanel();
+
     std::unique_ptr<QDialog> panel_;
     QLabel* message_ = nullptr; // child of the panel
 };

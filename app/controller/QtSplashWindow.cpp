@@ -1,6 +1,7 @@
 #include "app/controller/QtSplashWindow.h"
 
 #include "framework/TEVStringFormat.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
 
@@ -22,9 +23,7 @@ QString infoString(const platform::Bundle* bundle, const QString& key)
 
 QPixmap applicationIcon(const platform::Bundle* bundle, int side)
 {
-    QPixmap pixmap;
-    if (const auto data = bundle ? bundle->imageData(QStringLiteral("NSApplicationIcon")) : std::nullopt)
-        pixmap.loadFromData(*data);
+    QPixmap pixmap = QPixmap::fromImage(platform::bundleImage(bundle, QStringLiteral("NSApplicationIcon")));
     if (pixmap.isNull())
         pixmap = QGuiApplication::windowIcon().pixmap(side, side);
     return pixmap;

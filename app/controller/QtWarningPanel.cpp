@@ -21,9 +21,14 @@ QString localized(const QString& key)
 
 } // namespace
 
-QtWarningPanel::QtWarningPanel()
-    : panel_(std::make_unique<QDialog>())
+QtWarningPanel::QtWarningPanel() = default;
+
+// Built when first needed: it is shown only when a computer stops answering.
+void QtWarningPanel::ensurePanel()
 {
+    if (panel_)
+        return;
+    panel_ = std::make_unique<QDialog>();
     panel_->setObjectName(QStringLiteral("warningPanel"));
     panel_->setModal(false);
     panel_->setWindowTitle(localized(QStringLiteral("Sensor Thread Restart")));
@@ -59,8 +64,27 @@ QtWarningPanel::QtWarningPanel()
 
 QtWarningPanel::~QtWarningPanel() = default;
 
+QDialog* QtWarningPanel::panel()
+{
+    ensurePanel();
+    return panel_.get();
+}
+
+QLabel* QtWarningPanel::messageField()
+{
+    ensurePanel();
+    return messageField_;
+}
+
+QLabel* QtWarningPanel::informativeField()
+{
+    ensurePanel();
+    return informativeField_;
+}
+
 void QtWarningPanel::centerAndShow()
 {
+    ensurePanel();
     // Placed once shown: the wrapped text's height is known only after the style has polished the labels.
     panel_->show();
     panel_->adjustSize();
@@ -75,5 +99,6 @@ void QtWarningPanel::centerAndShow()
 
 void QtWarningPanel::orderOut()
 {
-    panel_->hide();
+    if (panel_)
+        panel_->hide();
 }

@@ -19,11 +19,14 @@ public:
     void centerAndShow() override;
     void orderOut() override;
 
-    QDialog* panel() const { return panel_.get(); }
-    QLabel* messageField() const { return messageField_; }
-    QLabel* informativeField() const { return informativeField_; }
+    // Asking builds the panel (hidden) when it was never shown.
+    QDialog* panel();
+    QLabel* messageField();
+    QLabel* informativeField();
 
 private:
+    void ensurePanel();
+
     std::unique_ptr<QDialog> panel_;
     QLabel* messageField_ = nullptr; // child of the window
     QLabel* informativeField_ = nullptr; // child of the window

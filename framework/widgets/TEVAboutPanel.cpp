@@ -3,6 +3,7 @@
 #include "framework/TEVApplicationDelegate.h"
 #include "framework/widgets/TEVLinkTextField.h"
 #include "framework/widgets/TEVSimpleColorView.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
 
@@ -255,11 +256,8 @@ void TEVAboutPanel::updateContent()
         applicationIconEffectView_->setPixmap(QPixmap::fromImage(
             reflectionImage(icon, applicationIconEffectView_->size(), palette().color(QPalette::Base))));
     }
-    if (const auto logo = bundle->imageData(QStringLiteral("TEVLogo"))) {
-        QPixmap pixmap;
-        if (pixmap.loadFromData(*logo))
-            logoView_->setPixmap(pixmap);
-    }
+    if (const QImage logo = platform::bundleImage(bundle.get(), QStringLiteral("TEVLogo")); !logo.isNull())
+        logoView_->setPixmap(QPixmap::fromImage(logo));
 
     if (const auto path = bundle->pathForResource(QStringLiteral("Credits"), QStringLiteral("html"))) {
         QFile file(*path);

@@ -10,6 +10,7 @@
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
@@ -38,11 +39,7 @@ QFont fontOf(const MachinePreferences::Font& font)
 
 QImage liteIcon()
 {
-    const auto bundle = platform::Bundle::main();
-    QImage image;
-    if (const auto data = bundle ? bundle->imageData(AppController::kLiteIcon) : std::nullopt)
-        image.loadFromData(*data);
-    return image;
+    return platform::bundleImage(platform::Bundle::main().get(), AppController::kLiteIcon);
 }
 
 } // namespace

@@ -9,9 +9,14 @@
 
 namespace lite {
 
-QtPreferenceNoticePanel::QtPreferenceNoticePanel()
-    : panel_(std::make_unique<QDialog>())
+QtPreferenceNoticePanel::QtPreferenceNoticePanel() = default;
+
+// Built when Kelvaro first writes its preferences during this run, if ever.
+void QtPreferenceNoticePanel::ensurePanel()
 {
+    if (panel_)
+        return;
+    panel_ = std::make_unique<QDialog>();
     panel_->setModal(false);
     auto* layout = new QVBoxLayout(panel_.get());
     auto* text = new QLabel(QStringLiteral("The preferences of Kelvaro have changed.\n\nKelvaro Lite goes on with the "
@@ -27,8 +32,15 @@ QtPreferenceNoticePanel::QtPreferenceNoticePanel()
 
 QtPreferenceNoticePanel::~QtPreferenceNoticePanel() = default;
 
+QDialog* QtPreferenceNoticePanel::panel()
+{
+    ensurePanel();
+    return panel_.get();
+}
+
 void QtPreferenceNoticePanel::centerAndShow(const QString& title)
 {
+    ensurePanel();
     panel_->setWindowTitle(title);
     panel_->adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

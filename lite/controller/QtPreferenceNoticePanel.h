@@ -15,9 +15,12 @@ public:
     QtPreferenceNoticePanel();
     ~QtPreferenceNoticePanel() override;
     void centerAndShow(const QString& title) override;
-    QDialog* panel() const { return panel_.get(); }
+    // Asking builds the panel (hidden) when it was never shown.
+    QDialog* panel();
 
 private:
+    void ensurePanel();
+
     std::unique_ptr<QDialog> panel_;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/desktop/UrlDownload.h"
 
+#include "platform/foundation/Paths.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -20,7 +22,7 @@ std::variant<QByteArray, DownloadError> readLocalFile(const QUrl& url, qint64 ma
     QFile file(url.toLocalFile());
     if (!file.open(QIODevice::ReadOnly))
         return DownloadError{DownloadError::Kind::Failed, file.errorString()};
-    QByteArray bytes = file.read(maxBytes + 1);
+    QByteArray bytes = Paths::readAtMost(file, maxBytes);
     if (bytes.size() > maxBytes)
         return tooLarge(maxBytes);
     return bytes;

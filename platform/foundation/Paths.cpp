@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -164,6 +165,22 @@ FileWriteResult Paths::writeFileSafely(const QString& path, const QByteArray& by
         ::close(dirFd);
     }
     return {true, {}};
+}
+
+QByteArray Paths::readAtMost(QIODevice& device, qint64 maxBytes)
+{
+    constexpr qint64 chunkBytes = 64 * 1024;
+    const qint64 limit = std::max<qint64>(maxBytes, 0) + 1;
+    QByteArray bytes;
+    if (!device.isSequential())
+        bytes.reserve(qsizetype(std::clamp<qint64>(device.size() - device.pos(), 0, limit)));
+    while (bytes.size() < limit) {
+        const QByteArray chunk = device.read(std::min(chunkBytes, limit - bytes.size()));
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
+    return bytes;
 }
 
 } // namespace platform

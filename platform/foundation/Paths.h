@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
+
 namespace platform {
 
 // Success, or why the file could not be written (with the system's reason).
@@ -34,6 +36,10 @@ public:
     // fully, flushed to disk and renamed over the name. Whatever is at the name (a symlink planted there
     // included) is replaced, never followed. On failure the temporary file is removed.
     static FileWriteResult writeFileSafely(const QString& path, const QByteArray& bytes, int mode = 0644);
+
+    // Up to maxBytes + 1 bytes from the device's position, so that the caller can tell a file over the limit
+    // by its size; memory grows with what is read, not with the limit.
+    static QByteArray readAtMost(QIODevice& device, qint64 maxBytes);
 };
 
 } // namespace platform

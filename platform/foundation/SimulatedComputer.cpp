@@ -2,6 +2,7 @@
 
 #include "platform/foundation/HostRoot.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 
@@ -134,7 +135,7 @@ SimulatedComputer::LoadResult SimulatedComputer::load(const QString& directory)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return {nullptr, QStringLiteral("%1: %2").arg(file, f.errorString())};
-    const QByteArray bytes = f.read(kMaximumPlistBytes + 1);
+    const QByteArray bytes = Paths::readAtMost(f, kMaximumPlistBytes);
     if (bytes.size() > kMaximumPlistBytes)
         return {nullptr, QStringLiteral("%1: larger than the %2 bytes a simulated computer may have").arg(file).arg(kMaximumPlistBytes)};
     if (!bytes.startsWith("bplist00")) {

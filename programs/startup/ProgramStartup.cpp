@@ -7,6 +7,7 @@
 #include "app/model/OutputCacheEntry.h"
 #include "framework/TEVStringFormat.h"
 #include "platform/desktop/ApplicationEvents.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/desktop/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -28,16 +29,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
+#include <utility>
 
 namespace {
 
 QIcon applicationIcon()
 {
     const auto bundle = platform::Bundle::main();
-    QPixmap pixmap;
-    if (const auto data = bundle ? bundle->imageData(QStringLiteral("NSApplicationIcon")) : std::nullopt)
-        pixmap.loadFromData(*data);
-    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+    const QImage image = platform::bundleImage(bundle.get(), QStringLiteral("NSApplicationIcon"));
+    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
 }
 
 // One line per connected sensor, in the controller's order. Numbers in the C locale: QApplication has set
@@ -181,6 +182,16 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
     return std::nullopt;
 }
 
+// Start-up leaves freed holes in the heaps (the machine description read whole, the sensor scan, the first
+// windows) that the allocator keeps; a program that runs all day hands them back once, after the local
+// computer's first readings.
+void ProgramStartup::returnStartUpMemoryOnce(QApplication& app)
+{
+    if (std::exchange(startUpMemoryReturned_, true))
+        return;
+    QTimer::singleShot(0, &app, [] { malloc_trim(0); });
+}
+
 int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycle lifecycle)
 {
     // One diagnostic line once the local computer's sensors are connected: scripts wait for it.
@@ -188,7 +199,10 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     const auto readyObserver = platform::NotificationCenter::defaultCenter().addObserver(
         MonitoringClient::isReadyNotification, {}, [&](const platform::Notification& notification) {
             const auto local = controller.localClient();
-            if (lifecycle.controllerReportsMonitoring || !local || notification.object.get() != local->notificationIdentity())
+            if (!local || notification.object.get() != local->notificationIdentity())
+                return;
+            returnStartUpMemoryOnce(app);
+            if (lifecycle.controllerReportsMonitoring)
                 return;
             // The next turn: the controller completes the client in its own observer of the same report. A
             // quit in between leaves no controller to ask.

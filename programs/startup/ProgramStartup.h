@@ -63,6 +63,8 @@ public:
     static std::optional<Options> parseOptions(QStringList args, bool takesOutputCache);
 
 private:
+    void returnStartUpMemoryOnce(QApplication& app);
+
     QString program_;
     QByteArray logName_;
     const char* usage_;
@@ -72,4 +74,5 @@ private:
     std::unique_ptr<platform::SingleInstance> instance_;
     std::unique_ptr<TerminationSignals> terminationSignals_;
     std::vector<std::weak_ptr<TEVCaptureThread>> captureThreads_;
+    bool startUpMemoryReturned_ = false;
 };

@@ -76,10 +76,17 @@ const QStringList& ConnectionWindowController::columnIdentifiers()
 }
 
 ConnectionWindowController::ConnectionWindowController()
-    : window_(std::make_unique<QWidget>())
-    , model_(std::make_unique<Model>())
-    , ui_(std::make_unique<Ui>())
+    : model_(std::make_unique<Model>())
 {
+}
+
+// Built when first shown or asked for: most sessions never open it, and a table view is a costly widget to keep.
+void ConnectionWindowController::ensureWindow()
+{
+    if (window_)
+        return;
+    window_ = std::make_unique<QWidget>();
+    ui_ = std::make_unique<Ui>();
     ui_->setupUi(window_.get());
     window_->setWindowTitle(localized(QStringLiteral("Connected Computers")));
     ui_->disconnectButton->setText(localized(QStringLiteral("Disconnect")));
@@ -90,7 +97,8 @@ ConnectionWindowController::ConnectionWindowController()
                      [this] { tableViewSelectionDidChange(); });
     QObject::connect(model_.get(), &QAbstractItemModel::modelReset, window_.get(), [this] { tableViewSelectionDidChange(); });
     QObject::connect(ui_->disconnectButton, &QPushButton::clicked, window_.get(), [this] { disconnectSelectedSystem(); });
-    updateContents();
+    showContents();
+    tableViewSelectionDidChange();
     WindowFrameRecord::attach(window_.get(), QStringLiteral("ConnectedComputers"),
                               WindowPlacement::cascadeTopLeft(WindowPlacement::ConnectionsSlot, WindowPlacement::currentScreens()));
 }
@@ -101,10 +109,29 @@ ConnectionWindowController::~ConnectionWindowController()
     window_.reset();
 }
 
-QWidget* ConnectionWindowController::window() const { return window_.get(); }
-QTableView* ConnectionWindowController::connectionTable() const { return ui_->connectionTable; }
-QPushButton* ConnectionWindowController::disconnectButton() const { return ui_->disconnectButton; }
-QLabel* ConnectionWindowController::summaryField() const { return ui_->summaryField; }
+QWidget* ConnectionWindowController::window()
+{
+    ensureWindow();
+    return window_.get();
+}
+
+QTableView* ConnectionWindowController::connectionTable()
+{
+    ensureWindow();
+    return ui_->connectionTable;
+}
+
+QPushButton* ConnectionWindowController::disconnectButton()
+{
+    ensureWindow();
+    return ui_->disconnectButton;
+}
+
+QLabel* ConnectionWindowController::summaryField()
+{
+    ensureWindow();
+    return ui_->summaryField;
+}
 
 void ConnectionWindowController::connectToClientList(const ClientList* clients)
 {
@@ -128,9 +155,16 @@ void ConnectionWindowController::updateContents()
                       client->hostName(), QString::number(count)}});
     }
     model_->setRows(std::move(rows));
+    sensorCount_ = sensors;
+    if (window_)
+        showContents();
+}
+
+void ConnectionWindowController::showContents()
+{
     // Both numbers in turn.
     QString format = localized(QStringLiteral("%llu computers with %llu sensors connected."));
-    for (const quint64 number : {quint64(model_->rows().size()), sensors}) {
+    for (const quint64 number : {quint64(model_->rows().size()), sensorCount_}) {
         const qsizetype at = format.indexOf(QLatin1String("%llu"));
         if (at >= 0)
             format.replace(at, 4, QString::number(number));
@@ -158,6 +192,7 @@ void ConnectionWindowController::fitWindowToTable()
 
 void ConnectionWindowController::openWindow()
 {
+    ensureWindow();
     updateContents();
     window_->show();
     window_->raise();
@@ -184,6 +219,8 @@ void ConnectionWindowController::tableViewSelectionDidChange()
 
 void ConnectionWindowController::disconnectSelectedSystem()
 {
+    if (!window_)
+        return;
     const QModelIndexList selected = ui_->connectionTable->selectionModel()->selectedRows();
     if (selected.isEmpty() || selected.first().row() >= model_->rows().size())
         return;

@@ -32,13 +32,16 @@ public:
     QString objectValueForTableColumn(const QString& column, qsizetype row) const;
     qsizetype numberOfRows() const;
 
-    QWidget* window() const;
-    QTableView* connectionTable() const;
-    QPushButton* disconnectButton() const;
-    QLabel* summaryField() const;
+    // The window and its parts; asking builds the window (hidden) when it was never shown.
+    QWidget* window();
+    QTableView* connectionTable();
+    QPushButton* disconnectButton();
+    QLabel* summaryField();
 
 private:
     class Model;
+    void ensureWindow();
+    void showContents();
     void tableViewSelectionDidChange();
     void fitWindowToTable();
 
@@ -47,4 +50,5 @@ private:
     std::unique_ptr<Model> model_;
     struct Ui;
     std::unique_ptr<Ui> ui_;
+    quint64 sensorCount_ = 0; // of the last update
 };

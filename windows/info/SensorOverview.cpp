@@ -3,6 +3,7 @@
 #include "acquisition/MonitoringClient.h"
 #include "app/model/ControllerLookups.h"
 #include "app/model/TEVGauge.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
 #include "sensors/SensorLimitsManager.h"
@@ -188,10 +189,8 @@ void SensorOverview::selectSensor(int row)
         gauge->localizedAccuracy(),    gauge->localizedValue(),     limitsLine(minimumLimits_[row], maximumLimits_[row])};
     for (int i = 0; i < kNumberOfInfoFields; ++i)
         sensorInfoFields_[i]->setText(texts[i]);
-    QPixmap icon;
-    if (const auto bundle = platform::Bundle::main())
-        if (const auto data = bundle->imageData(gauge->iconForSensorQuantityType()))
-            icon.loadFromData(*data);
+    const QPixmap icon =
+        QPixmap::fromImage(platform::bundleImage(platform::Bundle::main().get(), gauge->iconForSensorQuantityType()));
     quantityIconView_->setPixmap(icon.isNull() ? QPixmap() : icon.scaled(quantityIconView_->size(), Qt::KeepAspectRatio,
                                                                            Qt::SmoothTransformation));
     if (!sensorInfoPanel_->isVisible()) {

@@ -8,6 +8,7 @@
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/desktop/OpenPanel.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
@@ -342,12 +343,9 @@ QIcon PreferenceWindowController::iconForPreferencePaneAtIndex(quint64 index)
 {
     if (index >= quint64(kNumberOfPanes))
         return {};
-    const auto bundle = platform::Bundle::main();
-    if (const auto data = bundle ? bundle->imageData(iconNameForPreferencePaneAtIndex(index)) : std::nullopt) {
-        QPixmap pixmap;
-        if (pixmap.loadFromData(*data))
-            return QIcon(pixmap);
-    }
+    if (const QImage image = platform::bundleImage(platform::Bundle::main().get(), iconNameForPreferencePaneAtIndex(index));
+        !image.isNull())
+        return QIcon(QPixmap::fromImage(image));
     // Until the bundle has the pane images: the style's nearest picture.
     return QApplication::style()->standardIcon(kPanes[index].fallback);
 }
@@ -1330,10 +1328,8 @@ void PreferenceWindowController::selectGauge()
         enable->setChecked(!gauge->isEnabled());
         showIndex(format, gauge->formatTag());
         color->setColor(gauge->presentationColor());
-        const auto bundle = platform::Bundle::main();
-        QPixmap icon;
-        if (const auto data = bundle ? bundle->imageData(gauge->iconForSensorQuantityType()) : std::nullopt)
-            icon.loadFromData(*data);
+        QPixmap icon = QPixmap::fromImage(
+            platform::bundleImage(platform::Bundle::main().get(), gauge->iconForSensorQuantityType()));
         // Without the quantity's image: the small one its rows in the tables show.
         if (icon.isNull())
             icon = sensortables::iconNamed(sensortables::generalIconForSensorQuantityType(gauge->sensorQuantityType())).pixmap(16, 16);

@@ -8,6 +8,7 @@
 #include "platform/desktop/SavePanel.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVActiveFileSystem.h"
@@ -864,7 +865,7 @@ void ProbesManager::importProbeDefinitions()
     QFile file(*path);
     const bool opened = file.open(QIODevice::ReadOnly);
     // Read no further than the limit: the size of a pipe or a special file says nothing.
-    const QByteArray bytes = opened ? file.read(kMaximumImportBytes + 1) : QByteArray();
+    const QByteArray bytes = opened ? platform::Paths::readAtMost(file, kMaximumImportBytes) : QByteArray();
     const QString tooLarge = QStringLiteral(
         "Probe definition files hold at most 10,000 probes in at most 1 MiB. Your probe definitions were left unchanged.");
     if (bytes.size() > kMaximumImportBytes) {

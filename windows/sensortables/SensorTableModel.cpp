@@ -4,6 +4,7 @@
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/TEVGauge.h"
+#include "platform/desktop/BundleImage.h"
 #include "platform/foundation/Bundle.h"
 #include "windows/sensortables/SensorTablesHost.h"
 #include "windows/sensortables/SensorTablesText.h"
@@ -39,10 +40,7 @@ QIcon iconNamed(const QString& name)
     static QHash<QString, QIcon> cache;
     if (const auto found = cache.constFind(name); found != cache.constEnd())
         return *found;
-    QPixmap pixmap;
-    if (const auto bundle = platform::Bundle::main())
-        if (const auto data = bundle->imageData(name))
-            pixmap.loadFromData(*data);
+    QPixmap pixmap = QPixmap::fromImage(platform::bundleImage(platform::Bundle::main().get(), name));
     if (pixmap.isNull()) {
         // A coloured disc with the quantity's initial, so the kinds stay apart without the images.
         static const QHash<QString, std::pair<QColor, QChar>> looks{

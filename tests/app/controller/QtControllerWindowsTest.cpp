@@ -87,6 +87,19 @@ TEST(QtAlertPanel, ShowsASensorNameAsTypedNeverAsMarkup)
     EXPECT_EQ(label->text(QAccessible::Name), message);
 }
 
+// Shown only when something goes wrong: until then they cost no widget.
+TEST(QtAlertPanel, NoPanelIsBuiltBeforeItsFirstMessage)
+{
+    const auto widgets = QApplication::allWidgets().size();
+    QtAlertPanel alert;
+    QtWarningPanel warning;
+    warning.orderOut();
+    EXPECT_EQ(QApplication::allWidgets().size(), widgets);
+    alert.showNotice(QStringLiteral("Settings Reset"), QStringLiteral("moved aside"));
+    EXPECT_TRUE(alert.panel()->isVisible());
+    EXPECT_EQ(alert.panel()->windowTitle(), QStringLiteral("Settings Reset"));
+}
+
 TEST(QtWarningPanel, ShowsCentredWithoutBlockingOtherWindowsUntilOrderedOut)
 {
     QtWarningPanel warning;

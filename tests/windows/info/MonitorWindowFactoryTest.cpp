@@ -10,6 +10,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/windows/info/ScriptedInfoClient.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -197,6 +198,24 @@ TEST_F(ConnectionWindowTest, CountsNothingBeforeAListOrWithAnEmptyOne)
     EXPECT_EQ(window.summaryField()->text(), QStringLiteral("0 computers with 0 sensors connected."));
     EXPECT_EQ(window.numberOfRows(), 0);
     EXPECT_FALSE(window.disconnectButton()->isEnabled());
+}
+
+// Most sessions never open it: until then it keeps its rows but builds no widget, and the first look shows them.
+TEST_F(ConnectionWindowTest, BuildsItsWindowOnlyWhenFirstAskedAndThenShowsTheRowsItKept)
+{
+    const auto widgets = QApplication::allWidgets().size();
+    ConnectionWindowController unopened;
+    const auto local = client(QStringLiteral("LOCAL"));
+    local->sensors = 40;
+    clients.append(local);
+    unopened.connectToClientList(&clients);
+    unopened.updateContents();
+    unopened.disconnectSelectedSystem();
+    EXPECT_EQ(QApplication::allWidgets().size(), widgets);
+    EXPECT_EQ(unopened.numberOfRows(), 1);
+    EXPECT_EQ(unopened.summaryField()->text(), QStringLiteral("1 computers with 40 sensors connected."));
+    EXPECT_FALSE(unopened.disconnectButton()->isEnabled());
+    EXPECT_TRUE(requests.isEmpty());
 }
 
 TEST_F(ConnectionWindowTest, TheLocalComputerCannotBeDisconnectedARemoteOneCan)
