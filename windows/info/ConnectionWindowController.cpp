@@ -185,15 +185,28 @@ void ConnectionWindowController::fitWindowToTable()
     if (table->width() >= wanted)
         return;
     int width = window_->width() + wanted - table->width();
+    // Its frame, borders included, no wider than the screen.
     if (const QScreen* screen = window_->screen())
-        width = std::min(width, screen->availableGeometry().width());
+        width = std::min(width, screen->availableGeometry().width() - (window_->frameGeometry().width() - window_->width()));
+    // Grown to the right, it moves left as far as it must to stay on its screen.
+    QRect grown = window_->frameGeometry();
+    grown.setWidth(grown.width() + width - window_->width());
+    keepOnScreen(grown);
     window_->resize(width, window_->height());
+}
+
+void ConnectionWindowController::keepOnScreen(const QRect& frame)
+{
+    const QRect placed = WindowPlacement::bringOntoScreen(frame, WindowPlacement::currentScreens());
+    if (placed.topLeft() != frame.topLeft())
+        window_->move(placed.topLeft());
 }
 
 void ConnectionWindowController::openWindow()
 {
     ensureWindow();
     updateContents();
+    keepOnScreen(window_->frameGeometry());
     window_->show();
     window_->raise();
 }

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+class QRect;
 class QTableView;
 class QWidget;
 
@@ -44,6 +45,8 @@ private:
     void showContents();
     void tableViewSelectionDidChange();
     void fitWindowToTable();
+    // Moved left or up as far as it must for `frame` to show whole on its screen.
+    void keepOnScreen(const QRect& frame);
 
     const ClientList* clientList_ = nullptr;
     std::unique_ptr<QWidget> window_;

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QWidget>
 
@@ -282,4 +283,16 @@ TEST_F(ConnectionWindowTest, TheWindowIsWideEnoughForEveryColumn)
     window.openWindow();
     QTableView* table = window.connectionTable();
     EXPECT_GE(table->viewport()->width(), table->horizontalHeader()->length());
+
+    // Grown from a place near the screen's right edge, it moves left to stay on the screen.
+    ConnectionWindowController nearTheEdge;
+    const QRect screen = nearTheEdge.window()->screen()->availableGeometry();
+    nearTheEdge.window()->move(screen.right() - 100, screen.top() + 20);
+    nearTheEdge.connectToClientList(&clients);
+    nearTheEdge.openWindow();
+    QCoreApplication::processEvents(); // the window system applies the new frame
+    // (The window system's borders are known only once it shows.)
+    const QRect frame = nearTheEdge.window()->frameGeometry();
+    EXPECT_LE(frame.x() + nearTheEdge.window()->width(), screen.x() + screen.width()) << frame.x();
+    EXPECT_GE(frame.x(), screen.x());
 }
