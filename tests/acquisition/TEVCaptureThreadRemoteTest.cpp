@@ -23,6 +23,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+
 namespace kt = kelvaro::test;
 namespace values = platform::values;
 using kt::PeerReply;
@@ -111,7 +114,14 @@ protected:
     QVariant finishByTimeOut(const Pending& pending)
     {
         for (int step = 0; step < 200 && !pending.done->isDelivered(); ++step) {
-            thread->runLoop()->perform([] { kt::clock()->advanceSeconds(60); });
+            // One step at a time: steps queued on a busy thread would move the clock on long after the answer,
+            // past the time-outs of the waits that follow.
+            const auto advanced = std::make_shared<std::atomic<bool>>(false);
+            thread->runLoop()->perform([advanced] {
+                kt::clock()->advanceSeconds(60);
+                *advanced = true;
+            });
+            waitFor([&] { return pending.done->isDelivered() || *advanced; });
             waitFor([&] { return pending.done->isDelivered(); }, 25);
         }
         return finish(pending);
