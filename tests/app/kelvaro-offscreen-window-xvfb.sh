@@ -5,61 +5,17 @@
 # Runs its own virtual X servers (two screen sizes). Usage: kelvaro-offscreen-window-xvfb.sh KELVARO COMPUTER
 set -euo pipefail
 kelvaro=$1 computer=$2
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
-command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
+. "$(dirname "$0")/../support/session-lib.sh"
 command -v xwininfo >/dev/null || { echo "SKIP: xwininfo is not installed"; exit 77; }
-export KELVARO_NONINTERACTIVE=1
-unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
-
-scratch=$(mktemp -d)
-pid='' xpid=''
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  [ -z "$xpid" ] || kill "$xpid" 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-mkdir -m 700 "$scratch/runtime"
-export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config XDG_DATA_HOME=$scratch/home/.local/share
-export XDG_CACHE_HOME=$scratch/home/.cache XDG_RUNTIME_DIR=$scratch/runtime
-domain=$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist
-
-fail() {
-  echo "FAIL: $*" >&2
-  cat "$scratch/err" >&2 || true
-  exit 1
-}
-
-# A virtual X server of the given size; DISPLAY names it.
-start_x() {
-  rm -f "$scratch/display"
-  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$scratch/display" 2>/dev/null &
-  xpid=$!
-  for _ in $(seq 1 100); do
-    [ -s "$scratch/display" ] && break
-    sleep 0.1
-  done
-  [ -s "$scratch/display" ] || fail "Xvfb did not start"
-  export DISPLAY=:$(head -n1 "$scratch/display")
-}
-stop_x() {
-  kill "$xpid" 2>/dev/null || true
-  wait "$xpid" 2>/dev/null || true
-  xpid=''
-}
+domain=$(preferences_file)
 
 # Starts Kelvaro, waits until it monitors and shows its windows, writes the sensor window's
 # "x y width height" into $1 and quits.
 run() {
-  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/err" &
+  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/kelvaro.err" &
   pid=$!
-  local deadline=$((SECONDS + 60))
-  until grep -q '^Kelvaro: monitoring ' "$scratch/err"; do
-    kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before it was ready on $DISPLAY"
-    [ "$SECONDS" -lt "$deadline" ] || fail "Kelvaro was not ready within 60 s on $DISPLAY"
-    sleep 0.1
-  done
+  pids+=("$pid")
+  wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
   sleep 2
   local id
   id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)
@@ -68,14 +24,12 @@ run() {
   [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/$(basename "$1").png" || true
   xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF}
                             /Height:/ {h=$NF} /Map State/ {m=$NF} END {print x, y, w, h, m}' >"$1"
-  kill -TERM "$pid"
-  wait "$pid" || fail "exit status $? after SIGTERM"
-  pid=''
+  quit_cleanly "$pid" Kelvaro
 }
 
-start_x 1600x1000
+start_x_server 1600x1000
 run "$scratch/large"
-stop_x
+stop_x_server
 [ -f "$domain" ] || fail "no preferences written"
 # The user left the sensor window at (1300, 860), partly beyond the right and bottom edges.
 python3 - "$domain" <<'PYTHON'
@@ -91,9 +45,9 @@ with open(sys.argv[1], "wb") as f:
     plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
 PYTHON
 
-start_x 800x600
+start_x_server 800x600
 run "$scratch/small"
-stop_x
+stop_x_server
 read -r x y w h map <"$scratch/small"
 [ "$map" = IsViewable ] || fail "the sensor window is not shown: $map"
 visible_w=$(( (x + w < 800 ? x + w : 800) - (x > 0 ? x : 0) ))

@@ -4,48 +4,23 @@
 # Usage (under xvfb-run -a): kelvaro-reopen-xvfb.sh KELVARO COMPUTER
 set -euo pipefail
 kelvaro=$1 computer=$2
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+. "$(dirname "$0")/../support/session-lib.sh"
 command -v xwininfo >/dev/null || { echo "SKIP: xwininfo is not installed"; exit 77; }
-
-scratch=$(mktemp -d)
-pid=''
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
-export XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export KELVARO_NONINTERACTIVE=1
-domain=$scratch/config/kelvaro/com.tarnwell.kelvaro.plist
-
-fail() {
-  echo "FAIL: $*" >&2
-  cat "$scratch/err" >&2 || true
-  exit 1
-}
+domain=$(preferences_file)
 
 # One run: start, wait until ready and the windows are up, list the shown windows into $1, quit.
 run() {
-  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/err" &
+  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/kelvaro.err" &
   pid=$!
-  for _ in $(seq 1 600); do
-    grep -q '^Kelvaro: monitoring ' "$scratch/err" && break
-    kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before it was ready"
-    sleep 0.1
-  done
-  grep -q '^Kelvaro: monitoring ' "$scratch/err" || fail "Kelvaro was not ready within 60 s"
+  pids+=("$pid")
+  wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
   sleep 2
   # Viewable top-level windows of the program with a title, tray icons left out.
   xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": ("Kelvaro" "Kelvaro").*/\1 \2/p' |
     while read -r id title; do
       xwininfo -id "$id" | grep -q 'Map State: IsViewable' && [ "$title" != Kelvaro ] && echo "${title%% - *}"
     done | sort >"$1"
-  kill -TERM "$pid"
-  wait "$pid" || fail "exit status $? after SIGTERM"
-  pid=''
+  quit_cleanly "$pid" Kelvaro
 }
 
 run "$scratch/first"

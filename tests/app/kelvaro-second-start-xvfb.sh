@@ -8,44 +8,13 @@ kelvaro=$1 computer=$2 mode=$3
 if [ "$mode" = bus ] && [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
   KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
 fi
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
-
-scratch=$(mktemp -d)
-first=''
-cleanup() {
-  [ -z "$first" ] || kill -KILL "$first" 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
-export XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export KELVARO_NONINTERACTIVE=1
-unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
+. "$(dirname "$0")/../support/session-lib.sh"
 [ "$mode" = bus ] || export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$scratch"/*.err; do echo "--- $f" >&2; cat "$f" >&2; done
-  exit 1
-}
-# Copies of a program in this test's session (the runtime folder tells them from those of other tests).
-running() { # PROGRAM
-  local n=0 p
-  for p in $(pgrep -x "$1" || true); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" && n=$((n + 1))
-  done
-  echo "$n"
-}
 
 "$kelvaro" --simulate "$computer" 2>"$scratch/first.err" &
 first=$!
-for _ in $(seq 1 600); do
-  grep -q '^Kelvaro: monitoring ' "$scratch/first.err" && break
-  kill -0 "$first" 2>/dev/null || fail "Kelvaro ended before it was ready"
-  sleep 0.1
-done
-grep -q '^Kelvaro: monitoring ' "$scratch/first.err" || fail "Kelvaro was not ready within 60 s"
+pids+=("$first")
+wait_ready "$first" "$scratch/first.err" Kelvaro
 if [ "$mode" = bus ]; then
   owner=$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus / \
     org.freedesktop.DBus.GetConnectionUnixProcessID string:com.tarnwell.Kelvaro | awk '{ print $2 }') || true
@@ -66,9 +35,5 @@ done
 grep -q '^Kelvaro: another start asked for the windows' "$scratch/first.err" || fail "the running Kelvaro was not asked"
 [ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
 
-kill -TERM "$first"
-status=0
-wait "$first" || status=$?
-first=''
-[ "$status" -eq 0 ] || fail "the running Kelvaro ended with status $status after SIGTERM"
+quit_cleanly "$first" "the running Kelvaro"
 echo "a second Kelvaro ($mode) handed over to the running one in $seconds s and ended with status 0"

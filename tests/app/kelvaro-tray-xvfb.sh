@@ -5,52 +5,25 @@
 # Usage (under xvfb-run -a): kelvaro-tray-xvfb.sh KELVARO COMPUTER [SCREENSHOT]
 set -euo pipefail
 kelvaro=$1 computer=$2 keep=${3:-}
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+. "$(dirname "$0")/../support/session-lib.sh"
 command -v trayer >/dev/null && command -v import >/dev/null && command -v xdotool >/dev/null \
   || { echo "trayer, ImageMagick or xdotool missing"; exit 77; }
-
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
-export XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export KELVARO_NONINTERACTIVE=1
-unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
-fail() {
-  echo "FAIL: $*" >&2
-  cat "$scratch/err" >&2 2>/dev/null || true
-  exit 1
-}
-ready() {
-  for _ in $(seq 1 600); do
-    grep -q '^Kelvaro: monitoring ' "$scratch/err" && return 0
-    kill -0 "$1" 2>/dev/null || fail "Kelvaro ended before it was ready"
-    sleep 0.1
-  done
-  fail "Kelvaro was not ready within 60 s"
-}
-. "$here/../support/tray-xvfb-lib.sh"
+. "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 
 # A first run writes the preferences of the computer; the next ones show three values in the tray.
-"$kelvaro" --simulate "$computer" 2>"$scratch/err" &
+"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
 pid=$!
-ready "$pid"
-kill -TERM "$pid"
-wait "$pid" || fail "the first run did not end cleanly"
-show_three_coloured_values "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist"
+pids+=("$pid")
+wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+quit_cleanly "$pid" "the first run of Kelvaro"
+show_three_coloured_values "$(preferences_file)"
 
 # At login the tray host often comes after the program: here 12 s after it.
-"$kelvaro" --simulate "$computer" 2>"$scratch/err" &
+"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
 pid=$!
-pids+=($pid)
+pids+=("$pid")
 started=$SECONDS
-ready "$pid"
+wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
 sleep $((12 - (SECONDS - started) > 0 ? 12 - (SECONDS - started) : 0))
 start_tray_host
 wait_tray_icons 3 red green blue

@@ -5,63 +5,30 @@
 # Usage (under xvfb-run -a): kelvaro-xvfb-run.sh KELVARO KELVARO-DUMP COMPUTER
 set -euo pipefail
 kelvaro=$1 dump=$2 computer=$3
-here=$(cd "$(dirname "$0")" && pwd)
-# Only for a sanitizer build; the suppressions name third-party libraries only.
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+. "$(dirname "$0")/../support/session-lib.sh"
 
-scratch=$(mktemp -d)
-pid=''
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
-export XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export KELVARO_NONINTERACTIVE=1
-unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- standard error of Kelvaro:" >&2
-  cat "$scratch/err" >&2 || true
-  exit 1
-}
-
-"$kelvaro" --simulate "$computer" --print-output-cache >"$scratch/out" 2>"$scratch/err" &
+"$kelvaro" --simulate "$computer" --print-output-cache >"$scratch/out" 2>"$scratch/kelvaro.err" &
 pid=$!
-
-# Ready: the program says so once the local computer's sensors are connected (bounded: a slow sanitizer
-# build takes a few seconds).
-for _ in $(seq 1 600); do
-  grep -q '^Kelvaro: monitoring ' "$scratch/err" && break
-  kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before it was ready"
-  sleep 0.1
-done
-grep -q '^Kelvaro: monitoring ' "$scratch/err" || fail "Kelvaro was not ready within 60 s"
+pids+=("$pid")
+wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
 # Two ticks at the default interval of 2 s, and a little more.
 sleep 4.5
 kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended by itself"
-kill -TERM "$pid"
-status=0
-wait "$pid" || status=$?
-pid=''
-[ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
+quit_cleanly "$pid" Kelvaro
 
 # The gauges of the simulated computer are its sensors without the probes, which the user adds.
 "$dump" --simulate "$computer" machine >"$scratch/machine.plist"
 KELVARO_NONINTERACTIVE=1 "$dump" --simulate "$computer" sensors | grep -v '^artificial\.' >"$scratch/sensors" || true
 [ -s "$scratch/sensors" ] || fail "kelvaro-dump lists no sensor of $computer"
 
-python3 - "$scratch" <<'PYTHON' || fail "the files Kelvaro left do not hold what it sampled"
+python3 - "$scratch" "$(preferences_file)" "$XDG_DATA_HOME" <<'PYTHON' || fail "the files Kelvaro left do not hold what it sampled"
 import plistlib, sys
-scratch = sys.argv[1]
+scratch, preferences_path, data = sys.argv[1:4]
 with open(f"{scratch}/machine.plist", "rb") as f:
     serial = plistlib.load(f)["systemSerialNumber"]
 sensors = [line.split("\t")[0] for line in open(f"{scratch}/sensors", encoding="utf-8").read().splitlines()]
 cache = [line.split("\t") for line in open(f"{scratch}/out", encoding="utf-8").read().splitlines()]
-with open(f"{scratch}/config/kelvaro/com.tarnwell.kelvaro.plist", "rb") as f:
+with open(preferences_path, "rb") as f:
     preferences = plistlib.load(f)
 
 errors = []
@@ -80,7 +47,7 @@ for fields in cache:
     else:
         float(fields[1])
 import os
-if not os.path.isfile(f"{scratch}/data/Kelvaro/SensorHistory.tevshf"):
+if not os.path.isfile(f"{data}/Kelvaro/SensorHistory.tevshf"):
     errors.append("no history file")
 for error in errors:
     print(error, file=sys.stderr)

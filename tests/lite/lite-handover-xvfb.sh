@@ -9,36 +9,11 @@ kelvaro=$1 lite=$2 computer=$3 mode=$4
 if [ "$mode" = bus ] && [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
   KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
 fi
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+. "$(dirname "$0")/../support/session-lib.sh"
 command -v trayer >/dev/null && command -v xdotool >/dev/null || { echo "trayer or xdotool missing"; exit 77; }
-
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
-export XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export KELVARO_NONINTERACTIVE=1
-unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
+. "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 [ "$mode" = bus ] || export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$scratch"/*.err; do echo "--- $f" >&2; cat "$f" >&2; done
-  exit 1
-}
-ready() { # PID LOGFILE PROGRAM
-  for _ in $(seq 1 600); do
-    grep -q "^$3: monitoring " "$2" && return 0
-    kill -0 "$1" 2>/dev/null || fail "$3 ended before it was ready"
-    sleep 0.1
-  done
-  fail "$3 was not ready within 60 s"
-}
+
 # Opens a menu with a click and waits until it is on screen, so that the keys that follow go to it.
 open_menu() { # PID WINDOW X Y BUTTON
   local before after
@@ -51,28 +26,18 @@ open_menu() { # PID WINDOW X Y BUTTON
   done
   fail "no menu opened"
 }
-# Copies of a program in this test's session (the runtime folder tells them from those of other tests).
-running() { # PROGRAM
-  local n=0 p
-  for p in $(pgrep -x "$1" || true); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" && n=$((n + 1))
-  done
-  echo "$n"
-}
 
-trayer --edge top --align right --widthtype request --height 32 --iconspacing 4 --tint 0x303030 \
-  --transparent true --alpha 0 >/dev/null 2>&1 &
-pids+=($!)
+start_tray_host
 sleep 1
 
 "$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
 kelvaro_pid=$!
-pids+=($kelvaro_pid)
-ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
+pids+=("$kelvaro_pid")
+wait_ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
 "$lite" --simulate "$computer" 2>"$scratch/lite.err" &
 lite_pid=$!
-pids+=($lite_pid)
-ready "$lite_pid" "$scratch/lite.err" KelvaroLite
+pids+=("$lite_pid")
+wait_ready "$lite_pid" "$scratch/lite.err" KelvaroLite
 
 # Lite's tray menu, opened on one of its icons; its last two commands are the launch and the quit.
 icon=''
@@ -92,6 +57,7 @@ for _ in $(seq 1 100); do
 done
 kill -0 "$lite_pid" 2>/dev/null && fail "Lite did not quit on its menu's launch command"
 wait "$lite_pid" || status=$?
+forget "$lite_pid"
 [ "$status" -eq 0 ] || fail "Lite ended with status $status"
 # The Kelvaro that Lite started writes to Lite's standard error.
 for _ in $(seq 1 100); do
@@ -110,8 +76,8 @@ grep -q '^Kelvaro: another start asked for the windows' "$scratch/kelvaro.err" |
 # The reverse, from the application menu of Kelvaro's sensor overview: Kelvaro > Launch Kelvaro Lite.
 "$lite" --simulate "$computer" 2>"$scratch/lite2.err" &
 lite_pid=$!
-pids+=($lite_pid)
-ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
+pids+=("$lite_pid")
+wait_ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
 overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
 [ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
 # Windows cascade over one another: the overview's menu bar must be on top where the click goes.
@@ -127,6 +93,7 @@ done
 kill -0 "$kelvaro_pid" 2>/dev/null && fail "Kelvaro did not quit on its menu's launch command"
 status=0
 wait "$kelvaro_pid" || status=$?
+forget "$kelvaro_pid"
 [ "$status" -eq 0 ] || fail "Kelvaro ended with status $status"
 for _ in $(seq 1 100); do
   grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" && break
@@ -136,6 +103,5 @@ grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" 
 [ "$(running KelvaroLite)" = 1 ] || fail "$(running KelvaroLite) copies of Lite run"
 [ "$(running Kelvaro)" = 0 ] || fail "Kelvaro still runs"
 
-kill -TERM "$lite_pid"
-wait "$lite_pid" || fail "Lite did not end cleanly"
+quit_cleanly "$lite_pid" Lite
 echo "Lite handed over to the running Kelvaro and Kelvaro to the running Lite ($mode); one copy was left each time"

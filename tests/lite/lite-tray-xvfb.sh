@@ -9,64 +9,36 @@ if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
   exec dbus-run-session -- "$0" "$@"
 fi
 kelvaro=$1 lite=$2 computer=$3 keep=${4:-}
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS=suppressions=$here/../lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+. "$(dirname "$0")/../support/session-lib.sh"
 command -v trayer >/dev/null && command -v import >/dev/null && command -v xwininfo >/dev/null \
   && command -v xdotool >/dev/null || { echo "trayer, ImageMagick, xwininfo or xdotool missing"; exit 77; }
-
-scratch=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data XDG_CACHE_HOME=$scratch/cache
-export XDG_RUNTIME_DIR=$scratch/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export KELVARO_NONINTERACTIVE=1
-unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
-prefs=$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$scratch"/*.err; do echo "--- $f" >&2; cat "$f" >&2; done
-  exit 1
-}
-ready() { # PID LOGFILE PROGRAM
-  for _ in $(seq 1 600); do
-    grep -q "^$3: monitoring " "$2" && return 0
-    kill -0 "$1" 2>/dev/null || fail "$3 ended before it was ready"
-    sleep 0.1
-  done
-  fail "$3 was not ready within 60 s"
-}
-. "$here/../support/tray-xvfb-lib.sh"
+. "$(dirname "$0")/../support/tray-xvfb-lib.sh"
+prefs=$(preferences_file)
 
 # A first run of Kelvaro writes the computer's preferences; then both programs show three values.
 "$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
 pid=$!
-ready "$pid" "$scratch/kelvaro.err" Kelvaro
-kill -TERM "$pid"
-wait "$pid" || fail "the first run of Kelvaro did not end cleanly"
+pids+=("$pid")
+wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+quit_cleanly "$pid" "the first run of Kelvaro"
 show_three_coloured_values "$prefs"
 
 # Both start before the tray host, which comes 12 s later, as it may at login.
 "$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
 kelvaro_pid=$!
-pids+=($kelvaro_pid)
+pids+=("$kelvaro_pid")
 "$lite" --simulate "$computer" 2>"$scratch/lite.err" &
 lite_pid=$!
-pids+=($lite_pid)
+pids+=("$lite_pid")
 started=$SECONDS
-ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
-ready "$lite_pid" "$scratch/lite.err" KelvaroLite
+wait_ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
+wait_ready "$lite_pid" "$scratch/lite.err" KelvaroLite
 sleep $((12 - (SECONDS - started) > 0 ? 12 - (SECONDS - started) : 0))
 start_tray_host
 wait_tray_icons 6
 
 # Kelvaro's quit writes its preferences and announces it: Lite shows its notice and keeps its icons.
-kill -TERM "$kelvaro_pid"
-wait "$kelvaro_pid" || fail "Kelvaro did not end cleanly"
+quit_cleanly "$kelvaro_pid" Kelvaro
 written=$(sha256sum "$prefs")
 for _ in $(seq 1 100); do
   xwininfo -root -tree | grep -q '"Kelvaro": (' && break
@@ -86,8 +58,7 @@ stop_tray_host
 start_tray_host
 wait_tray_icons 3 red green blue
 
-kill -TERM "$lite_pid"
-wait "$lite_pid" || fail "KelvaroLite did not end cleanly"
+quit_cleanly "$lite_pid" KelvaroLite
 [ "$(sha256sum "$prefs")" = "$written" ] || fail "KelvaroLite changed Kelvaro's preferences"
 grep -q "Internal bundle identification error" "$scratch/lite.err" && fail "Lite did not know its domain"
 echo "both programs in a late and a restarted tray, Lite's icons in the title's order, either click opens its menu; Lite's notice shown; Kelvaro's preferences untouched by Lite"

@@ -1,0 +1,96 @@
+# Shared by the scripts that run the programs end to end (sourced, after `set -euo pipefail`): a session of
+# their own under $scratch, every process in $pids killed at the end, failures that show each program's
+# standard error ($scratch/*.err), and the waits for a program's start.
+
+# Only for a sanitizer build; the suppressions name third-party libraries only.
+export LSAN_OPTIONS=suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}
+export KELVARO_NONINTERACTIVE=1
+unset KELVARO_SIMULATED_COMPUTER KELVARO_PRINT_OUTPUT_CACHE
+
+scratch=$(mktemp -d)
+pids=()
+end_session() {
+  local p
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  rm -rf "$scratch"
+}
+trap end_session EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  local f
+  for f in "$scratch"/*.err; do
+    [ -e "$f" ] || continue
+    echo "--- $(basename "$f" .err):" >&2
+    cat "$f" >&2
+  done
+  exit 1
+}
+
+# A user of their own under DIR: HOME, its XDG folders and a private runtime folder (which also tells this
+# session's programs from those of other tests). Usage: use_folders DIR
+use_folders() {
+  export HOME=$1/home XDG_CONFIG_HOME=$1/home/.config XDG_DATA_HOME=$1/home/.local/share
+  export XDG_CACHE_HOME=$1/home/.cache XDG_RUNTIME_DIR=$1/runtime
+  mkdir -p "$HOME"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+}
+use_folders "$scratch"
+# Kelvaro's preferences, which Lite reads too.
+preferences_file() { echo "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist"; }
+
+# Waits (a minute at most: a sanitizer build is slow) until PROGRAM, running as PID, writes into LOG that it
+# monitors its computer. Usage: wait_ready PID LOG PROGRAM
+wait_ready() {
+  for _ in $(seq 1 600); do
+    grep -q "^$3: monitoring " "$2" && return 0
+    kill -0 "$1" 2>/dev/null || fail "$3 ended before it was ready"
+    sleep 0.1
+  done
+  fail "$3 was not ready within 60 s"
+}
+
+# A process that has ended and been waited for: its number may be given to another.
+forget() { # PID
+  local p kept=()
+  for p in "${pids[@]}"; do [ "$p" = "$1" ] || kept+=("$p"); done
+  pids=("${kept[@]}")
+}
+
+# Sends SIGTERM to PID and waits for it; fails unless it ends with status 0. Usage: quit_cleanly PID WHAT
+quit_cleanly() {
+  kill -TERM "$1"
+  local status=0
+  wait "$1" || status=$?
+  forget "$1"
+  [ "$status" -eq 0 ] || fail "$2 ended with status $status after SIGTERM"
+}
+
+# Copies of PROGRAM in this session. Usage: running PROGRAM
+running() {
+  local n=0 p
+  for p in $(pgrep -x "$1" || true); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" && n=$((n + 1))
+  done
+  echo "$n"
+}
+
+# A virtual X server of SIZE (WIDTHxHEIGHT) of this script's own: DISPLAY names it, $x_pid is its process.
+# Usage: start_x_server SIZE
+start_x_server() {
+  command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
+  local fd number
+  # Xvfb picks a free display and writes its number into the pipe once it accepts clients.
+  exec {fd}<> <(:)
+  Xvfb -displayfd "$fd" -screen 0 "$1x24" -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+  x_pid=$!
+  pids+=("$x_pid")
+  read -r -t 10 -u "$fd" number || fail "Xvfb did not start"
+  exec {fd}<&-
+  export DISPLAY=:$number
+}
+stop_x_server() {
+  kill "$x_pid" 2>/dev/null || true
+  wait "$x_pid" 2>/dev/null || true
+  forget "$x_pid"
+}
