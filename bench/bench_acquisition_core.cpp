@@ -3,8 +3,8 @@
 
 #include "acquisition/TEVDataAcquisitionCore.h"
 #include "acquisition/TEVSensorHistoryFile.h"
+#include "bench/BenchSupport.h"
 #include "platform/foundation/SimulatedComputer.h"
-#include "sensors/TEVSensorClassLoader.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -13,20 +13,12 @@
 
 namespace {
 
-QString portable()
-{
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../fixtures/computers/portable");
-}
-
 void currentRawValuesOfThePortable(benchmark::State& state)
 {
-    const auto loaded = platform::SimulatedComputer::load(portable());
-    if (!loaded.computer) {
-        state.SkipWithError(qPrintable(loaded.error));
+    if (const QString failure = bench::useSimulatedPortable(); !failure.isNull()) {
+        state.SkipWithError(qPrintable(failure));
         return;
     }
-    platform::SimulatedComputer::setCurrent(loaded.computer);
-    TEVSensorClassLoader::loadAll();
     TEVDataAcquisitionCore core;
     core.currentRawValues(); // the first reading opens the SMC and the drives
     for (auto _ : state)

@@ -12,11 +12,11 @@
 #include "acquisition/TEVMonitoringClient.h"
 #include "app/controller/AppController.h"
 #include "app/model/MonitorPreferences.h"
+#include "bench/BenchSupport.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/SimulatedComputer.h"
-#include "sensors/TEVSensorClassLoader.h"
 #include "windows/MinMaxWindowController.h"
 #include "windows/TEVDockDisplay.h"
 #include "windows/TEVSensorWindowController.h"
@@ -30,8 +30,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -39,21 +37,6 @@ namespace {
 
 std::shared_ptr<platform::ManualClock> manualClock;
 std::shared_ptr<AppController> controller;
-
-double threadCpuMicroseconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-double median(std::vector<double> samples)
-{
-    if (samples.empty())
-        return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
 
 // Turns the event loop for `ms` of real time: the capture thread's reports arrive, the windows repaint.
 void turn(int ms)
@@ -75,12 +58,9 @@ void pump(double seconds)
 
 QString setUp()
 {
-    const auto loaded = platform::SimulatedComputer::load(QStringLiteral(KELVARO_SOURCE_DIR "/fixtures/computers/portable"));
-    if (!loaded.computer)
-        return loaded.error;
-    platform::SimulatedComputer::setCurrent(loaded.computer);
+    if (const QString failure = bench::useSimulatedPortable(); !failure.isNull())
+        return failure;
     platform::Bundle::setMain(platform::Bundle::forProgram(QStringLiteral("Kelvaro")));
-    TEVSensorClassLoader::loadAll();
     manualClock = std::make_shared<platform::ManualClock>();
     platform::Clock::setShared(manualClock);
 
@@ -123,12 +103,12 @@ void firstLaunchTick(benchmark::State& state)
 {
     std::vector<double> samples;
     for (auto _ : state) {
-        const double before = threadCpuMicroseconds();
+        const double before = bench::cpuMicroseconds();
         manualClock->advanceSeconds(intervalSeconds());
         turn(60);
-        samples.push_back(threadCpuMicroseconds() - before);
+        samples.push_back(bench::cpuMicroseconds() - before);
     }
-    state.counters["tick_cpu_us"] = median(samples);
+    state.counters["tick_cpu_us"] = bench::median(samples);
 }
 
 void timedUpdate(benchmark::State& state)
@@ -140,21 +120,21 @@ void timedUpdate(benchmark::State& state)
         manualClock->advanceSeconds(intervalSeconds() / 2);
         turn(30);
         state.ResumeTiming();
-        double before = threadCpuMicroseconds();
+        double before = bench::cpuMicroseconds();
         controller->processTimedUpdate();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        fresh.push_back(threadCpuMicroseconds() - before);
-        before = threadCpuMicroseconds();
+        fresh.push_back(bench::cpuMicroseconds() - before);
+        before = bench::cpuMicroseconds();
         controller->processTimedUpdate();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        unchanged.push_back(threadCpuMicroseconds() - before);
+        unchanged.push_back(bench::cpuMicroseconds() - before);
         state.PauseTiming();
         manualClock->advanceSeconds(intervalSeconds() / 2);
         turn(30);
         state.ResumeTiming();
     }
-    state.counters["update_cpu_us"] = median(fresh);
-    state.counters["unchanged_us"] = median(unchanged);
+    state.counters["update_cpu_us"] = bench::median(fresh);
+    state.counters["unchanged_us"] = bench::median(unchanged);
 }
 
 } // namespace

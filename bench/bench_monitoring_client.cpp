@@ -5,14 +5,13 @@
 // tick; medians are reported as counters.
 
 #include "acquisition/TEVMonitoringClient.h"
+#include "bench/BenchSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SimulatedComputer.h"
-#include "sensors/TEVSensorClassLoader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -21,7 +20,6 @@
 #include <pthread.h>
 #include <time.h>
 
-#include <algorithm>
 #include <chrono>
 #include <future>
 #include <vector>
@@ -32,29 +30,10 @@ std::shared_ptr<platform::ManualClock> manualClock;
 std::shared_ptr<TEVMonitoringClient> client;
 clockid_t captureCpuClock{};
 
-double median(std::vector<double> samples)
-{
-    if (samples.empty())
-        return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-double cpuMicroseconds(clockid_t clock)
-{
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
 QString setUp()
 {
-    const auto loaded = platform::SimulatedComputer::load(QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
-                                                         QStringLiteral("/../fixtures/computers/portable"));
-    if (!loaded.computer)
-        return loaded.error;
-    platform::SimulatedComputer::setCurrent(loaded.computer);
-    TEVSensorClassLoader::loadAll();
+    if (const QString failure = bench::useSimulatedPortable(); !failure.isNull())
+        return failure;
     manualClock = std::make_shared<platform::ManualClock>();
     platform::Clock::setShared(manualClock);
 
@@ -90,7 +69,7 @@ void synchronousCallRoundTrip(benchmark::State& state)
         benchmark::DoNotOptimize(client->mainUpdateInterval());
         samples.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
     }
-    state.counters["median_us"] = median(samples);
+    state.counters["median_us"] = bench::median(samples);
 }
 
 // The capture thread's CPU time for one call alone, to take out of the tick's figure below.
@@ -98,25 +77,25 @@ void captureCpuPerCall(benchmark::State& state)
 {
     std::vector<double> samples;
     for (auto _ : state) {
-        const double before = cpuMicroseconds(captureCpuClock);
+        const double before = bench::cpuMicroseconds(captureCpuClock);
         benchmark::DoNotOptimize(client->mainUpdateInterval());
-        samples.push_back(cpuMicroseconds(captureCpuClock) - before);
+        samples.push_back(bench::cpuMicroseconds(captureCpuClock) - before);
     }
-    state.counters["median_cpu_us"] = median(samples);
+    state.counters["median_cpu_us"] = bench::median(samples);
 }
 
 void captureCpuPerTick(benchmark::State& state)
 {
     std::vector<double> samples;
     for (auto _ : state) {
-        const double before = cpuMicroseconds(captureCpuClock);
+        const double before = bench::cpuMicroseconds(captureCpuClock);
         // The clock wakes the capture loop before the call is queued, so the tick runs first and the
         // call's answer means it is over.
         manualClock->advanceSeconds(2);
         benchmark::DoNotOptimize(client->mainUpdateInterval());
-        samples.push_back(cpuMicroseconds(captureCpuClock) - before);
+        samples.push_back(bench::cpuMicroseconds(captureCpuClock) - before);
     }
-    state.counters["median_cpu_us"] = median(samples);
+    state.counters["median_cpu_us"] = bench::median(samples);
     state.counters["sensors"] = double(client->numberOfAvailableSensors());
 }
 
@@ -139,14 +118,14 @@ void cachedRawValuesOf100GaugesPerTick(benchmark::State& state)
         benchmark::DoNotOptimize(client->mainUpdateInterval()); // the tick is over
         QCoreApplication::processEvents();
         state.ResumeTiming();
-        const double before = cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID);
+        const double before = bench::cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID);
         qint64 sum = 0;
         for (const QString& gauge : std::as_const(gauges))
             sum += client->cachedRawValueWithIdentifier(gauge);
-        samples.push_back(cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID) - before);
+        samples.push_back(bench::cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID) - before);
         benchmark::DoNotOptimize(sum);
     }
-    state.counters["median_main_cpu_us"] = median(samples);
+    state.counters["median_main_cpu_us"] = bench::median(samples);
     state.counters["gauges"] = double(gauges.size());
 }
 

@@ -4,12 +4,11 @@
 // (target: under 300 µs for a call) is the counter "median_us".
 
 #include "acquisition/TEVRemoteKelvaroClient.h"
+#include "bench/BenchSupport.h"
 #include "platform/foundation/SimulatedComputer.h"
-#include "sensors/TEVSensorClassLoader.h"
 #include "tests/support/ProtocolTestPeer.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -19,21 +18,13 @@
 
 namespace {
 
-QString portable()
-{
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../fixtures/computers/portable");
-}
-
 template <typename Call>
 void roundTrip(benchmark::State& state, Call call)
 {
-    const auto loaded = platform::SimulatedComputer::load(portable());
-    if (!loaded.computer) {
-        state.SkipWithError(qPrintable(loaded.error));
+    if (const QString failure = bench::useSimulatedPortable(); !failure.isNull()) {
+        state.SkipWithError(qPrintable(failure));
         return;
     }
-    platform::SimulatedComputer::setCurrent(loaded.computer);
-    TEVSensorClassLoader::loadAll();
     {
         kelvaro::test::ProtocolTestPeer peer(kelvaro::test::PeerOptions{kelvaro::test::ProtocolTestPeer::simulatedComputerCore()});
         auto client = TEVRemoteKelvaroClient::createWithHostSpecifier(QStringLiteral("127.0.0.1"), peer.port());

@@ -6,6 +6,7 @@
 //   xvfb-run -a sh -c 'trayer & sleep 1; ./bench/bench_tray_update'
 // Without a display it runs offscreen, where no tray host docks the icons.
 
+#include "bench/BenchSupport.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
 #include "windows/TEVDockDisplay.h"
 
@@ -20,26 +21,10 @@
 
 #include <time.h>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
 namespace {
-
-double cpuMicroseconds(clockid_t clock)
-{
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-double median(std::vector<double> samples)
-{
-    if (samples.empty())
-        return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
 
 platform::StatusItem::Title title(int tick, bool changing)
 {
@@ -56,15 +41,15 @@ void measure(benchmark::State& state, Tick tick)
     std::vector<double> main, process;
     int n = 0;
     for (auto _ : state) {
-        const double mainBefore = cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID);
-        const double processBefore = cpuMicroseconds(CLOCK_PROCESS_CPUTIME_ID);
+        const double mainBefore = bench::cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID);
+        const double processBefore = bench::cpuMicroseconds(CLOCK_PROCESS_CPUTIME_ID);
         tick(n++);
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        main.push_back(cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID) - mainBefore);
-        process.push_back(cpuMicroseconds(CLOCK_PROCESS_CPUTIME_ID) - processBefore);
+        main.push_back(bench::cpuMicroseconds(CLOCK_THREAD_CPUTIME_ID) - mainBefore);
+        process.push_back(bench::cpuMicroseconds(CLOCK_PROCESS_CPUTIME_ID) - processBefore);
     }
-    state.counters["main_cpu_us"] = median(main);
-    state.counters["process_cpu_us"] = median(process);
+    state.counters["main_cpu_us"] = bench::median(main);
+    state.counters["process_cpu_us"] = bench::median(process);
 }
 
 void trayTick(benchmark::State& state, bool changing)

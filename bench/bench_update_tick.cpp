@@ -5,42 +5,23 @@
 #include "acquisition/MonitoringClient.h"
 #include "app/controller/AppController.h"
 #include "app/model/MachinePreferences.h"
+#include "bench/BenchSupport.h"
 #include "framework/TEVUserDefaultsProxy.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/SimulatedComputer.h"
-#include "sensors/TEVSensorClassLoader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
-#include <algorithm>
 #include <vector>
 
 namespace {
 
 std::shared_ptr<platform::ManualClock> manualClock;
 std::shared_ptr<AppController> controller;
-
-double threadCpuMicroseconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-double median(std::vector<double> samples)
-{
-    if (samples.empty())
-        return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
 
 void pump(double seconds)
 {
@@ -52,12 +33,8 @@ void pump(double seconds)
 
 QString setUp()
 {
-    const auto loaded = platform::SimulatedComputer::load(QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
-                                                         QStringLiteral("/../fixtures/computers/portable"));
-    if (!loaded.computer)
-        return loaded.error;
-    platform::SimulatedComputer::setCurrent(loaded.computer);
-    TEVSensorClassLoader::loadAll();
+    if (const QString failure = bench::useSimulatedPortable(); !failure.isNull())
+        return failure;
     manualClock = std::make_shared<platform::ManualClock>();
     platform::Clock::setShared(manualClock);
 
@@ -82,11 +59,11 @@ void updateTick(benchmark::State& state)
         manualClock->advanceSeconds(2);
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         state.ResumeTiming();
-        const double before = threadCpuMicroseconds();
+        const double before = bench::cpuMicroseconds();
         controller->processTimedUpdate();
-        samples.push_back(threadCpuMicroseconds() - before);
+        samples.push_back(bench::cpuMicroseconds() - before);
     }
-    state.counters["median_cpu_us"] = median(samples);
+    state.counters["median_cpu_us"] = bench::median(samples);
     state.counters["gauges"] = double(controller->universalIdentifiersOfConnectedSensors().size());
 }
 

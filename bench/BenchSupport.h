@@ -1,0 +1,45 @@
+#pragma once
+// What the benchmarks share: the processor time of a thread or of the process, the median of samples, and
+// the simulated portable as the computer the program runs on.
+
+#include "platform/foundation/SimulatedComputer.h"
+#include "sensors/TEVSensorClassLoader.h"
+
+#include <QString>
+
+#include <time.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace bench {
+
+// Microseconds of processor time on `clock` (the calling thread's by default).
+inline double cpuMicroseconds(clockid_t clock = CLOCK_THREAD_CPUTIME_ID)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+inline double median(std::vector<double> samples)
+{
+    if (samples.empty())
+        return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+// Makes the simulated portable of fixtures/ the current computer, with the sensor classes loaded; null, or
+// why it could not be loaded.
+inline QString useSimulatedPortable()
+{
+    const auto loaded = platform::SimulatedComputer::load(QStringLiteral(KELVARO_SOURCE_DIR "/fixtures/computers/portable"));
+    if (!loaded.computer)
+        return loaded.error;
+    platform::SimulatedComputer::setCurrent(loaded.computer);
+    TEVSensorClassLoader::loadAll();
+    return {};
+}
+
+} // namespace bench
