@@ -20,8 +20,6 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -61,20 +59,6 @@ private:
     const ResolveResult answer_;
 };
 
-// Runs the main loop until `done` holds; a real-time guard turns a hang into a failure.
-bool runMainLoopUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 10'000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
 class BonjourMonitoringClient : public ::testing::Test {
 protected:
     // No delay: the configuration starts on the main loop's turn after the registration, with no clock
@@ -95,12 +79,12 @@ protected:
     {
         if (client) {
             client->shutdown();
-            EXPECT_TRUE(runMainLoopUntil([&] { return !thread || !thread->serverThread(); }));
+            EXPECT_TRUE(kt::runMainLoopUntil([&] { return !thread || !thread->serverThread(); }));
             QCoreApplication::processEvents(); // the thread's last reference goes here
             client.reset();
             thread.reset();
         }
-        EXPECT_TRUE(runMainLoopUntil([&] { return peer->openConnectionCount() == 0; }));
+        EXPECT_TRUE(kt::runMainLoopUntil([&] { return peer->openConnectionCount() == 0; }));
         peer.reset();
         platform::ServiceDiscovery::setShared(nullptr);
         platform::SimulatedComputer::setCurrent(nullptr);
@@ -146,7 +130,7 @@ protected:
     bool configure()
     {
         thread = client->captureThread();
-        return runMainLoopUntil([&] {
+        return kt::runMainLoopUntil([&] {
             return posted.contains(Client::isReadyNotification) || posted.contains(Client::failedNotification);
         });
     }
@@ -202,13 +186,13 @@ TEST_F(BonjourMonitoringClient, ResolvesTheStoredServiceAndCapturesFromThePeer)
     // The next tick, one main update interval on, reads the peer's new value.
     peer->answerSelector(kCurrentRawValues, QVariantMap{{QStringLiteral("sensor.a"), values::fromSigned(11)}});
     kt::clock()->advanceSeconds(client->mainUpdateInterval());
-    EXPECT_TRUE(runMainLoopUntil([&] { return client->cachedRawValueWithIdentifier(QStringLiteral("sensor.a")) == 11; }));
+    EXPECT_TRUE(kt::runMainLoopUntil([&] { return client->cachedRawValueWithIdentifier(QStringLiteral("sensor.a")) == 11; }));
 
     client->shutdown();
     EXPECT_FALSE(client->hasActiveConnection());
-    ASSERT_TRUE(runMainLoopUntil([&] { return posted.contains(Client::lostConnectionNotification); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return posted.contains(Client::lostConnectionNotification); }));
     EXPECT_EQ(posted, (QStringList{Client::isReadyNotification, Client::lostConnectionNotification}));
-    EXPECT_TRUE(runMainLoopUntil([&] { return peer->openConnectionCount() == 0; }));
+    EXPECT_TRUE(kt::runMainLoopUntil([&] { return peer->openConnectionCount() == 0; }));
     EXPECT_EQ(peer->connectionCount(), 1);
     stopObserving();
 }

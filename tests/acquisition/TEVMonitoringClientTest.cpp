@@ -13,8 +13,6 @@
 #include "tests/acquisition/AcquisitionTestSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -28,23 +26,6 @@ using Client = TEVMonitoringClient;
 namespace {
 
 const QString kTimeoutLine = QStringLiteral("TEVMonitoringClient: Timeout while waiting for server response!\n");
-
-// Runs the main loop until `done` holds, moving the manual clock by `step` seconds a turn (0: not at all).
-// A real-time guard turns a hang into a failure.
-bool runMainLoopUntil(const std::function<bool()>& done, double step = 0)
-{
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 10'000)
-            return false;
-        if (step > 0)
-            kt::clock()->advanceSeconds(step);
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
 
 // Moves the manual clock from another thread while the main thread is blocked in a call. It stays below
 // `ceiling` (seconds from its start) until released, then jumps by `jump`: a capture thread blocked
@@ -258,7 +239,7 @@ protected:
     {
         if (client_) {
             client_->shutdown();
-            runMainLoopUntil([&] { return !thread_ || !thread_->serverThread(); });
+            kt::runMainLoopUntil([&] { return !thread_ || !thread_->serverThread(); });
             QCoreApplication::processEvents(); // the thread's last reference goes here
         }
         platform::SimulatedComputer::setCurrent(nullptr);
@@ -273,7 +254,7 @@ protected:
     // The thread's registration reaches the main loop, the configuration delay passes on the clock.
     bool becomeReady(const Recorder& recorder)
     {
-        return runMainLoopUntil([&] { return recorder.saw(Client::isReadyNotification) ||
+        return kt::runMainLoopUntil([&] { return recorder.saw(Client::isReadyNotification) ||
                                              recorder.saw(Client::failedNotification); },
                                 0.25) &&
                recorder.saw(Client::isReadyNotification);
@@ -282,7 +263,7 @@ protected:
     // running `first` on it.
     void blockCaptureThread(double seconds, std::function<void(TEVCaptureThread&)> first = {})
     {
-        ASSERT_TRUE(runMainLoopUntil([&] { return thread_->runLoop() != nullptr; }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return thread_->runLoop() != nullptr; }));
         auto entered = std::make_shared<std::atomic<bool>>(false);
         thread_->runLoop()->perform([thread = thread_.get(), entered, seconds, first = std::move(first)] {
             if (first)
@@ -290,7 +271,7 @@ protected:
             *entered = true;
             thread->simulateFailureForTimeInterval(seconds);
         });
-        ASSERT_TRUE(runMainLoopUntil([&] { return entered->load(); }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return entered->load(); }));
     }
 
     acqtest::HistoryFolder history_;
@@ -323,7 +304,7 @@ TEST_F(LocalClient, BecomesReadyCapturesAndSeesASensorAppear)
     // The first reading is taken when capturing starts, the tick 2 s later adds a second value (two
     // values are two steps back from the newest slot).
     kt::clock()->advanceSeconds(2);
-    ASSERT_TRUE(runMainLoopUntil([&] {
+    ASSERT_TRUE(kt::runMainLoopUntil([&] {
         return client->rawShortTermHistoryDataWithIdentifier(identifiers.first(), kt::clock()->now().addSecs(-4)).size() ==
                2 * qsizetype(sizeof(qint64));
     }));
@@ -348,7 +329,7 @@ TEST_F(LocalClient, BecomesReadyCapturesAndSeesASensorAppear)
     // The battery is put in; the rescan finds its sensors and the next tick notices the change.
     platform::SimulatedComputer::setCurrent(portable_);
     client->rescanForSensors();
-    ASSERT_TRUE(runMainLoopUntil([&] { return client->hasDetectedConfigurationChange(); }, 2));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return client->hasDetectedConfigurationChange(); }, 2));
     const QStringList after = client->availableSensorIdentifiers();
     QStringList appeared;
     for (const QString& identifier : after) {
@@ -369,7 +350,7 @@ TEST_F(LocalClient, BecomesReadyCapturesAndSeesASensorAppear)
     EXPECT_FALSE(client->hasActiveConnection());
     EXPECT_FALSE(client->run());
     EXPECT_EQ(client->numberOfAvailableSensors(), 0u);
-    ASSERT_TRUE(runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
     EXPECT_EQ(recorder.names, (QStringList{Client::isReadyNotification, Client::lostConnectionNotification}));
     EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
 }
@@ -391,10 +372,10 @@ TEST_F(LocalClient, AConfigurationThatTimesOutFailsThenLosesTheConnection)
     };
     {
         ClockMover mover(500, 1000);
-        ASSERT_TRUE(runMainLoopUntil([&] { return recorder.saw(Client::failedNotification); }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return recorder.saw(Client::failedNotification); }));
         mover.release();
-        ASSERT_TRUE(runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
-        ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); })); // the thread exits
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return !thread_->serverThread(); })); // the thread exits
     }
     EXPECT_EQ(recorder.names, (QStringList{Client::failedNotification, Client::lostConnectionNotification}));
     EXPECT_FALSE(ranAfterFailure);
@@ -423,8 +404,8 @@ TEST_F(LocalClient, RunThatTimesOutAnswersNoAndLaterCallsReturnAtOnce)
         EXPECT_EQ(client->machineSerialNumber(), QStringLiteral("C02M51K3FH00")); // kept from readiness
         EXPECT_FALSE(client->run());
         mover.release();
-        ASSERT_TRUE(runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
-        ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return recorder.saw(Client::lostConnectionNotification); }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return !thread_->serverThread(); }));
     }
     EXPECT_EQ(kt::log().count(kTimeoutLine), 1);
     EXPECT_EQ(recorder.names, (QStringList{Client::isReadyNotification, Client::lostConnectionNotification}));
@@ -442,12 +423,12 @@ TEST_F(LocalClient, ATickAsksAStuckCaptureThreadOnceAndFailsIt)
     blockCaptureThread(1000);
     {
         ClockMover mover(500, 1000);
-        ASSERT_TRUE(runMainLoopUntil([&] {
+        ASSERT_TRUE(kt::runMainLoopUntil([&] {
             EXPECT_FALSE(client->hasDetectedConfigurationChange());
             return recorder.saw(Client::lostConnectionNotification);
         }));
         mover.release();
-        ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return !thread_->serverThread(); }));
     }
     EXPECT_EQ(kt::log().count(kTimeoutLine), 1);
     EXPECT_EQ(recorder.names, (QStringList{Client::isReadyNotification, Client::lostConnectionNotification}));
@@ -463,12 +444,12 @@ TEST_F(LocalClient, ShutdownRightAfterCreationAndCallsAfterAStopDoNotWaitForAnsw
     auto second = Client::create(MonitorConnectionInfo::createForLocalMachine(QStringLiteral("Kelvaro")),
                                  {.callWait = 1.0, .configurationDelay = 1e6});
     const auto secondThread = second->captureThread();
-    ASSERT_TRUE(runMainLoopUntil([&] { return secondThread->runLoop() != nullptr; }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return secondThread->runLoop() != nullptr; }));
     second->handleConnectionProblem();
     EXPECT_EQ(second->mainUpdateInterval(), 0.0);
     second->shutdown();
     EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
-    ASSERT_TRUE(runMainLoopUntil([&] { return !secondThread->serverThread(); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !secondThread->serverThread(); }));
     QCoreApplication::processEvents();
 }
 
@@ -491,7 +472,7 @@ TEST_F(LocalClient, LocalOnlyOperationsAreDecidedByTheDescriptor)
     client_->handleConnectionProblem();
     ClockMover mover(0, 1000);
     mover.release(); // the capture thread finishes its block and exits
-    ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !thread_->serverThread(); }));
     client_.reset();
 }
 
@@ -514,7 +495,7 @@ TEST_F(LocalClient, AReadyClientKeepsItsFactsThroughABlockedThreadAndShutdown)
     EXPECT_EQ(facts(), expected);
     EXPECT_EQ(kt::log().count(kTimeoutLine), 1);
     mover.release();
-    ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !thread_->serverThread(); }));
 }
 
 TEST_F(LocalClient, RawValuesAreTheCopyOfTheLastTick)
@@ -541,5 +522,5 @@ TEST_F(LocalClient, RawValuesAreTheCopyOfTheLastTick)
     client->shutdown(); // a dead client's gauges show no value
     EXPECT_EQ(client->cachedRawValueWithIdentifier(cache.cbegin().key()), -1);
     mover.release();
-    ASSERT_TRUE(runMainLoopUntil([&] { return !thread_->serverThread(); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !thread_->serverThread(); }));
 }

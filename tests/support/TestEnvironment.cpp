@@ -2,10 +2,13 @@
 
 #include "platform/foundation/RunLoop.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 namespace kelvaro::test {
@@ -102,6 +105,21 @@ bool waitFor(const std::function<bool()>& done, int guardMs)
     guard.start(guardMs);
     platform::RunLoop::main()->runUntil([&] { return done() || expired; }, std::chrono::hours(1));
     return done();
+}
+
+bool runMainLoopUntil(const std::function<bool()>& done, double step)
+{
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 10'000)
+            return false;
+        if (step > 0)
+            clock()->advanceSeconds(step);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    }
+    return true;
 }
 
 } // namespace kelvaro::test

@@ -44,5 +44,8 @@ void writeFile(const QString& path, const QByteArray& bytes);
 // Runs the main thread's run loop until `done` holds; a real-time guard of `guardMs` turns a hang into a
 // false result. The manual clock is not moved.
 bool waitFor(const std::function<bool()>& done, int guardMs = 10'000);
+// Turns the Qt event loop (not the run loop) until `done` holds, moving the manual clock by `step` seconds a
+// turn (0: not at all); a real-time guard of 10 s turns a hang into a false result.
+bool runMainLoopUntil(const std::function<bool()>& done, double step = 0);
 
 } // namespace kelvaro::test

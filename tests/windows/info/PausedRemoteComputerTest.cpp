@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -31,22 +30,6 @@
 namespace kt = kelvaro::test;
 
 namespace {
-
-// Runs the main loop until `done` holds, moving the manual clock by `step` seconds a turn.
-bool runMainLoopUntil(const std::function<bool()>& done, double step = 0)
-{
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 10'000)
-            return false;
-        if (step > 0)
-            kt::clock()->advanceSeconds(step);
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
 
 // The controller's look-ups as the overview uses them: the limits come from the client.
 class ClientLookups final : public ControllerLookups {
@@ -141,7 +124,7 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     for (const QString& name : {MonitoringClient::isReadyNotification, MonitoringClient::failedNotification})
         tokens.append(centre.addObserver(name, client->notificationIdentity(),
                                          [&](const platform::Notification& n) { posted.append(n.name); }));
-    ASSERT_TRUE(runMainLoopUntil([&] { return !posted.isEmpty(); }, 0.25));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }, 0.25));
     ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
     ASSERT_TRUE(client->run());
     const QString sensor = client->availableSensorIdentifiers().value(0);
@@ -166,11 +149,11 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     tick();
     const auto displaysAsked = requestsFor(peer, QStringLiteral("displayDescriptions"));
     kt::clock()->advanceSeconds(2);
-    ASSERT_TRUE(runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("displayDescriptions")) > displaysAsked; }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("displayDescriptions")) > displaysAsked; }));
     const auto valuesAsked = requestsFor(peer, QStringLiteral("currentRawValues"));
     tick();
     kt::clock()->advanceSeconds(2);
-    ASSERT_TRUE(runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("currentRawValues")) > valuesAsked; }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("currentRawValues")) > valuesAsked; }));
     const auto limits = client->knownMachineLimits();
     ASSERT_TRUE(limits.has_value());
     EXPECT_FALSE(limits->isEmpty()) << "the portable's fans have limits";
@@ -193,7 +176,7 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     EXPECT_TRUE(posted.size() == 1);
 
     // Past the time-out the computer is given up on, as not answering.
-    ASSERT_TRUE(runMainLoopUntil([&] { return posted.size() > 1; }, 1));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return posted.size() > 1; }, 1));
     EXPECT_EQ(posted.last(), MonitoringClient::failedNotification);
     EXPECT_EQ(client->remoteFailure(), RemoteFailure::NoAnswer);
 
@@ -201,6 +184,6 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
         centre.removeObserver(token);
     peer.resume();
     client->shutdown();
-    ASSERT_TRUE(runMainLoopUntil([&] { return !client->hasActiveConnection(); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !client->hasActiveConnection(); }));
     platform::SimulatedComputer::setCurrent(nullptr);
 }
