@@ -19,10 +19,12 @@ QString entryText(const TEVIORegistryEntry* entry)
     return entry ? entry->description() : QStringLiteral("(null)");
 }
 
-void debugLog(bool enabled, const QString& text)
+// The text is made only when it is logged: describing a registry entry is costly.
+template <typename Text>
+void debugLog(bool enabled, const Text& text)
 {
     if (enabled)
-        platform::log(text);
+        platform::log(text());
 }
 
 // The model and serial number the registry gives a drive (from the host's device records, not the drive).
@@ -102,21 +104,25 @@ std::vector<std::shared_ptr<TEVSMARTStorageDevice>> TEVSMARTStorageDevice::allSM
         if (const auto found = TEVIORegistryEntry::serviceObjectsMatchingName(QLatin1String(className), registry))
             entries.insert(entries.end(), found->begin(), found->end());
     }
-    debugLog(debug, QStringLiteral("*** Scanning for S.M.A.R.T. capable devices. (Found %1 new era block storage devices.)\n")
-                        .arg(entries.size()));
+    debugLog(debug, [&] {
+        return QStringLiteral("*** Scanning for S.M.A.R.T. capable devices. (Found %1 new era block storage devices.)\n")
+               .arg(entries.size());
+    });
     std::vector<std::shared_ptr<TEVSMARTStorageDevice>> devices;
     for (const auto& entry : entries) {
-        debugLog(debug, QStringLiteral("    Processing entry %1\n").arg(entryText(entry.get())));
+        debugLog(debug, [&] { return QStringLiteral("    Processing entry %1\n").arg(entryText(entry.get())); });
         if (!storageDeviceEntryIndicatesSMARTSupport(entry.get(), debug))
             continue;
         if (auto device = createWithIORegistryEntry(entry, debug, transport)) {
             device->setSMARTTemperatureAttributeID(DefaultTemperatureAttributeID);
             devices.push_back(std::move(device));
         } else {
-            debugLog(debug, QStringLiteral("   Device entry %1 not accepted.\n").arg(entryText(entry.get())));
+            debugLog(debug, [&] {
+                return QStringLiteral("   Device entry %1 not accepted.\n").arg(entryText(entry.get()));
+            });
         }
     }
-    debugLog(debug, QStringLiteral("*** Scan of S.M.A.R.T. capable devices completed.\n"));
+    debugLog(debug, [&] { return QStringLiteral("*** Scan of S.M.A.R.T. capable devices completed.\n"); });
     return devices;
 }
 
@@ -125,12 +131,14 @@ bool TEVSMARTStorageDevice::storageDeviceEntryIndicatesSMARTSupport(const TEVIOR
     if (!entry)
         return false;
     const std::optional<QVariantMap> properties = entry->properties();
-    const QString text = entryText(entry);
+    const auto text = [entry] { return entryText(entry); };
     if (properties && properties->contains(QStringLiteral("SMART Capable"))) {
         const QVariant capable = properties->value(QStringLiteral("SMART Capable"));
         if (values::isNumber(capable))
             return *values::toBool(capable);
-        debugLog(debugOutput, QStringLiteral("   Device entry %1 not accepted because S.M.A.R.T. feature flag not accessible\n").arg(text));
+        debugLog(debugOutput, [&] {
+            return QStringLiteral("   Device entry %1 not accepted because S.M.A.R.T. feature flag not accessible\n").arg(text());
+        });
         return false;
     }
     if (properties && properties->contains(QStringLiteral("Device Characteristics"))) {
@@ -143,18 +151,26 @@ bool TEVSMARTStorageDevice::storageDeviceEntryIndicatesSMARTSupport(const TEVIOR
                 const quint64 code = asSigned ? quint64(*asSigned) : values::toUnsigned(features).value_or(0);
                 if (code & 0x20)
                     return true;
-                debugLog(debugOutput, QStringLiteral("   Device entry %1 not accepted because it doesn't seem to support "
-                                                     "S.M.A.R.T. The feature code is %2.\n")
-                                          .arg(text, QString::number(code, 16)));
+                debugLog(debugOutput, [&] {
+                    return QStringLiteral("   Device entry %1 not accepted because it doesn't seem to support "
+                           "S.M.A.R.T. The feature code is %2.\n")
+                           .arg(text(), QString::number(code, 16));
+                });
                 return false;
             }
-            debugLog(debugOutput, QStringLiteral("   Device entry %1 not accepted because ATA features could not be processed\n").arg(text));
+            debugLog(debugOutput, [&] {
+                return QStringLiteral("   Device entry %1 not accepted because ATA features could not be processed\n").arg(text());
+            });
             return false;
         }
-        debugLog(debugOutput, QStringLiteral("   Device entry %1 not accepted because ATA features not accessible\n").arg(text));
+        debugLog(debugOutput, [&] {
+            return QStringLiteral("   Device entry %1 not accepted because ATA features not accessible\n").arg(text());
+        });
         return false;
     }
-    debugLog(debugOutput, QStringLiteral("   Device entry %1 not accepted because device description not accessible\n").arg(text));
+    debugLog(debugOutput, [&] {
+        return QStringLiteral("   Device entry %1 not accepted because device description not accessible\n").arg(text());
+    });
     return false;
 }
 
@@ -164,11 +180,15 @@ bool TEVSMARTStorageDevice::storageDeviceEntryIndicatesSATAConnect(const TEVIORe
     const std::optional<QVariantMap> protocol =
         properties ? values::toDictionary(properties->value(QStringLiteral("Protocol Characteristics"))) : std::nullopt;
     if (!protocol) {
-        debugLog(debugOutput, QStringLiteral("   Device entry %1 does not specify protocol characteristics\n").arg(entryText(entry)));
+        debugLog(debugOutput, [&] {
+            return QStringLiteral("   Device entry %1 does not specify protocol characteristics\n").arg(entryText(entry));
+        });
         return false;
     }
     if (values::toString(protocol->value(QStringLiteral("Physical Interconnect"))) != QStringLiteral("SATA")) {
-        debugLog(debugOutput, QStringLiteral("   Device entry %1 has no or an unexpected interconnect specifier\n").arg(entryText(entry)));
+        debugLog(debugOutput, [&] {
+            return QStringLiteral("   Device entry %1 has no or an unexpected interconnect specifier\n").arg(entryText(entry));
+        });
         return false;
     }
     return true;
@@ -190,8 +210,10 @@ std::shared_ptr<TEVSMARTStorageDevice> TEVSMARTStorageDevice::createWithIORegist
         }
     }
     if (!device->_openSMARTDevice()) {
-        debugLog(debugOutput, QStringLiteral("   Device entry %1 not accepted because access to its S.M.A.R.T. interface failed.\n")
-                                  .arg(entryText(device->registryEntry_.get())));
+        debugLog(debugOutput, [&] {
+            return QStringLiteral("   Device entry %1 not accepted because access to its S.M.A.R.T. interface failed.\n")
+                   .arg(entryText(device->registryEntry_.get()));
+        });
         return nullptr;
     }
     device->_closeSMARTDevice();
