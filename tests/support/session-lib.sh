@@ -12,6 +12,8 @@ pids=()
 end_session() {
   local p
   for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  # Collected quietly: the shell would report each killed job.
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
 trap end_session EXIT
