@@ -200,6 +200,15 @@ public:
         TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
     }
     std::shared_ptr<FakeMonitoringClient> local() const { return made.first(); }
+    // A client factory for a controller of a test's own: the clients it makes, with `serial`, go into `made`.
+    ControllerCore::ClientFactory recordingClients(const QString& serial = QStringLiteral("C02FAKE"))
+    {
+        made.clear();
+        return [this, serial](const Info& info) {
+            made.append(std::make_shared<FakeMonitoringClient>(info, serial));
+            return made.last();
+        };
+    }
     void launchReady()
     {
         controller->applicationDidFinishLaunching();
@@ -674,10 +683,7 @@ TEST_F(AppControllerTest, DockLinesFallBackToADashInTheHighlightColour)
     auto windows = recordingWindows(rec);
     windows.dockTile = dock;
     controller = std::make_shared<TestController>(windows);
-    controller->setClientFactory([this](const Info& info) {
-        made.append(std::make_shared<FakeMonitoringClient>(info));
-        return made.last();
-    });
+    controller->setClientFactory(recordingClients());
     launchReady();
     controller->localPreferences()->dockSensorNames() = {};
     controller->monitorPreferences()->setNumberOfDockValues(1);
@@ -896,10 +902,7 @@ TEST_F(AppControllerTest, TheWindowsOpenAtTheLastQuitReopenOnce)
     };
     // The base's behaviour, not the counting override of the other tests.
     auto real = std::make_shared<AppController>(windows);
-    real->setClientFactory([this](const Info& info) {
-        made.append(std::make_shared<FakeMonitoringClient>(info));
-        return made.last();
-    });
+    real->setClientFactory(recordingClients());
     real->applicationDidFinishLaunching();
     auto& prefs = *real->monitorPreferences();
     prefs.setOverviewShouldOpen(true);
@@ -1203,10 +1206,7 @@ TEST_F(AppControllerTest, HistoryWindowsOfTheLastQuitOpenCascadedAndTheVisibleOn
         return window;
     };
     auto real = std::make_shared<AppController>(windows);
-    real->setClientFactory([this](const Info& info) {
-        made.append(std::make_shared<FakeMonitoringClient>(info));
-        return made.last();
-    });
+    real->setClientFactory(recordingClients());
     real->applicationDidFinishLaunching();
     real->monitorPreferences()->setHistoryWindowsShouldOpen(true);
     made.first()->becomeReady();
@@ -1237,10 +1237,7 @@ TEST_F(AppControllerTest, HistoryBackgroundResetNeedsExactlyOneSelectedWindow)
     auto windows = recordingWindows(rec);
     windows.preferenceWindow = prefs;
     controller = std::make_shared<TestController>(windows);
-    controller->setClientFactory([this](const Info& info) {
-        made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
-        return made.last();
-    });
+    controller->setClientFactory(recordingClients(QStringLiteral("C02LOCAL")));
     launchReady();
     const auto& histories = controller->localPreferences()->historyWindowPreferences();
     ASSERT_GE(histories.size(), 2);
@@ -1316,11 +1313,7 @@ TEST_F(AppControllerTest, AQuitBeforeTheWindowsOpenedKeepsTheStoredWindowFlags)
         const auto panel = std::make_shared<ScriptedImportPanel>();
         windows.makeImportPanel = [panel] { return panel; };
         auto real = std::make_shared<AppController>(windows);
-        real->setClientFactory([this](const Info& info) {
-            made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
-            return made.last();
-        });
-        made.clear();
+        real->setClientFactory(recordingClients(QStringLiteral("C02LOCAL")));
         kt::log().clear();
         real->applicationDidFinishLaunching();
         if (row.ready)
@@ -1364,11 +1357,7 @@ TEST_F(AppControllerTest, AQuitDuringTheImportOfferDecidesNothingAndTheOfferCome
             panel->answer = row.answer;
             windows.makeImportPanel = [panel] { return panel; };
             auto real = std::make_shared<AppController>(windows);
-            real->setClientFactory([this](const Info& info) {
-                made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
-                return made.last();
-            });
-            made.clear();
+            real->setClientFactory(recordingClients(QStringLiteral("C02LOCAL")));
             real->applicationDidFinishLaunching();
             made.first()->becomeReady();
             EXPECT_TRUE(real->localPreferences()); // the session runs on either way
@@ -1439,11 +1428,7 @@ TEST_F(AppControllerTest, ProbeAndLCDSettingsAreWrittenWhenThePreferenceWindowCl
     auto windows = recordingWindows(rec);
     windows.lcdManager = std::make_shared<LCD>();
     auto real = std::make_shared<AppController>(windows);
-    real->setClientFactory([this](const Info& info) {
-        made.append(std::make_shared<FakeMonitoringClient>(info, QStringLiteral("C02LOCAL")));
-        return made.last();
-    });
-    made.clear();
+    real->setClientFactory(recordingClients(QStringLiteral("C02LOCAL")));
     real->applicationDidFinishLaunching();
     made.first()->becomeReady();
     const auto restore = qScopeGuard([] { TEVArtificialSensor::setArtificialSensorsUsingPreferenceDictionaries(QVariantList()); });
@@ -1476,11 +1461,7 @@ TEST_F(AppControllerTest, AnUnreadablePreferencesFileIsSetAsideAndTheUserToldOnc
         const auto panel = std::make_shared<Panel>();
         windows.alertPanel = panel;
         auto real = std::make_shared<AppController>(windows);
-        made.clear();
-        real->setClientFactory([this](const Info& info) {
-            made.append(std::make_shared<FakeMonitoringClient>(info));
-            return made.last();
-        });
+        real->setClientFactory(recordingClients());
         real->applicationDidFinishLaunching();
         EXPECT_TRUE(panel->notices.isEmpty()); // told over the windows, once they are open
         made.first()->becomeReady();
