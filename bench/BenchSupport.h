@@ -1,11 +1,15 @@
 #pragma once
-// What the benchmarks share: the processor time of a thread or of the process, the median of samples, and
-// the simulated portable as the computer the program runs on.
+// What the benchmarks share: the processor time of a thread or of the process, the median of samples, the
+// simulated portable as the computer the program runs on, and the main() of those that need only an
+// application object.
 
 #include "platform/foundation/SimulatedComputer.h"
 #include "sensors/TEVSensorClassLoader.h"
 
+#include <QCoreApplication>
 #include <QString>
+
+#include <benchmark/benchmark.h>
 
 #include <time.h>
 
@@ -40,6 +44,16 @@ inline QString useSimulatedPortable()
     platform::SimulatedComputer::setCurrent(loaded.computer);
     TEVSensorClassLoader::loadAll();
     return {};
+}
+
+// The whole main() of a benchmark that needs an application object and nothing more.
+inline int runWithCoreApplication(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace bench

@@ -2,12 +2,12 @@
 // charge-based battery and a mains adapter in a captured power_supply tree. "file_opens" counts the files
 // one readout opens.
 
+#include "bench/BenchSupport.h"
 #include "platform/foundation/HostRoot.h"
 #include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVBatteryInfo.h"
 #include "sensors/TEVBatterySensor.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -102,9 +102,5 @@ BENCHMARK(BatterySensorsAndProbeOneTick);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWithCoreApplication(argc, argv);
 }

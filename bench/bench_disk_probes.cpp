@@ -3,11 +3,11 @@
 // a share whose server does not answer (real time per tick: the wait for the server).
 
 #include "acquisition/TEVDataAcquisitionCore.h"
+#include "bench/BenchSupport.h"
 #include "platform/foundation/HostRoot.h"
 #include "platform/host/FileSystemSpaceReader.h"
 #include "sensors/TEVArtificialSensor.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -128,9 +128,5 @@ BENCHMARK(DiskProbesOneTickWithSilentShare)->Unit(benchmark::kMillisecond)->UseR
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWithCoreApplication(argc, argv);
 }

@@ -1,11 +1,11 @@
 // One sample of every local sampler and one read of every probe kind on this machine.
 
+#include "bench/BenchSupport.h"
 #include "sensors/TEVArtificialSensor.h"
 #include "sensors/TEVLocalCPULoadProbe.h"
 #include "sensors/TEVLocalMemoryProbe.h"
 #include "sensors/TEVLocalNetworkProbe.h"
 
-#include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -47,9 +47,5 @@ BENCHMARK(EveryProbeKindOneRead)->MeasureProcessCPUTime();
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWithCoreApplication(argc, argv);
 }

@@ -4,6 +4,7 @@
 
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
+#include "bench/BenchSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Values.h"
 #include "tests/support/ProtocolTestPeer.h"
@@ -86,9 +87,5 @@ BENCHMARK(remoteTickOfOneHundredSensors)->Unit(benchmark::kMicrosecond)->UseReal
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runWithCoreApplication(argc, argv);
 }
