@@ -8,10 +8,8 @@ kelvaro=$1 dump=$2 computer=$3
 . "$(dirname "$0")/../support/session-lib.sh"
 
 start_x_server 1280x800
-"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
-pid=$!
-pids+=("$pid")
-wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+start_ready Kelvaro kelvaro "$kelvaro"
+pid=$started
 # A tick of the default 2 s interval, so that there is history to keep.
 sleep 2.5
 [ ! -e "$(preferences_file)" ] || fail "preferences were written before the end"

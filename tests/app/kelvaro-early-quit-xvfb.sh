@@ -17,9 +17,8 @@ with open(sys.argv[1], "wb") as f:
     plistlib.dump({"PreferencesVersion": 3, "SensorWindowOpen": True, "OverviewOpen": True,
                    "FloatingWindowOpen": False}, f)
 PYTHON
-  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/kelvaro.err" &
-  pid=$!
-  pids+=("$pid")
+  start kelvaro "$kelvaro"
+  pid=$started
   sleep "$delay"
   kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended by itself within $delay s"
   kill -TERM "$pid"

@@ -12,10 +12,8 @@ domain=$(preferences_file)
 # Starts Kelvaro, waits until it monitors and shows its windows, writes the sensor window's
 # "x y width height" into $1 and quits.
 run() {
-  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/kelvaro.err" &
-  pid=$!
-  pids+=("$pid")
-  wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+  start_ready Kelvaro kelvaro "$kelvaro"
+  pid=$started
   sleep 2
   local id
   id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)

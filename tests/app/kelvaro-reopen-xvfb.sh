@@ -10,10 +10,8 @@ domain=$(preferences_file)
 
 # One run: start, wait until ready and the windows are up, list the shown windows into $1, quit.
 run() {
-  "$kelvaro" --simulate "$computer" >/dev/null 2>"$scratch/kelvaro.err" &
-  pid=$!
-  pids+=("$pid")
-  wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+  start_ready Kelvaro kelvaro "$kelvaro"
+  pid=$started
   sleep 2
   # Viewable top-level windows of the program with a title, tray icons left out.
   xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": ("Kelvaro" "Kelvaro").*/\1 \2/p' |

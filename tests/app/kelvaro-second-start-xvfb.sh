@@ -11,10 +11,8 @@ fi
 . "$(dirname "$0")/../support/session-lib.sh"
 [ "$mode" = bus ] || export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
 
-"$kelvaro" --simulate "$computer" 2>"$scratch/first.err" &
-first=$!
-pids+=("$first")
-wait_ready "$first" "$scratch/first.err" Kelvaro
+start_ready Kelvaro first "$kelvaro"
+first=$started
 if [ "$mode" = bus ]; then
   owner=$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus / \
     org.freedesktop.DBus.GetConnectionUnixProcessID string:com.tarnwell.Kelvaro | awk '{ print $2 }') || true

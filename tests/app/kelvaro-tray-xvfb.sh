@@ -11,17 +11,14 @@ command -v trayer >/dev/null && command -v import >/dev/null && command -v xdoto
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 
 # A first run writes the preferences of the computer; the next ones show three values in the tray.
-"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
-pid=$!
-pids+=("$pid")
-wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+start_ready Kelvaro kelvaro "$kelvaro"
+pid=$started
 quit_cleanly "$pid" "the first run of Kelvaro"
 show_three_coloured_values "$(preferences_file)"
 
 # At login the tray host often comes after the program: here 12 s after it.
-"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
-pid=$!
-pids+=("$pid")
+start kelvaro "$kelvaro"
+pid=$started
 started=$SECONDS
 wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
 sleep $((12 - (SECONDS - started) > 0 ? 12 - (SECONDS - started) : 0))

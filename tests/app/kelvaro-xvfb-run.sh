@@ -7,10 +7,8 @@ set -euo pipefail
 kelvaro=$1 dump=$2 computer=$3
 . "$(dirname "$0")/../support/session-lib.sh"
 
-"$kelvaro" --simulate "$computer" --print-output-cache >"$scratch/out" 2>"$scratch/kelvaro.err" &
-pid=$!
-pids+=("$pid")
-wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+start_ready Kelvaro kelvaro "$kelvaro" --print-output-cache
+pid=$started
 # Two ticks at the default interval of 2 s, and a little more.
 sleep 4.5
 kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended by itself"
@@ -27,7 +25,7 @@ scratch, preferences_path, data = sys.argv[1:4]
 with open(f"{scratch}/machine.plist", "rb") as f:
     serial = plistlib.load(f)["systemSerialNumber"]
 sensors = [line.split("\t")[0] for line in open(f"{scratch}/sensors", encoding="utf-8").read().splitlines()]
-cache = [line.split("\t") for line in open(f"{scratch}/out", encoding="utf-8").read().splitlines()]
+cache = [line.split("\t") for line in open(f"{scratch}/kelvaro.out", encoding="utf-8").read().splitlines()]
 with open(preferences_path, "rb") as f:
     preferences = plistlib.load(f)
 
@@ -53,4 +51,4 @@ for error in errors:
     print(error, file=sys.stderr)
 sys.exit(1 if errors else 0)
 PYTHON
-echo "Kelvaro quit on SIGTERM with $(wc -l <"$scratch/out") sensors sampled and its files written"
+echo "Kelvaro quit on SIGTERM with $(wc -l <"$scratch/kelvaro.out") sensors sampled and its files written"

@@ -30,14 +30,10 @@ open_menu() { # PID WINDOW X Y BUTTON
 start_tray_host
 sleep 1
 
-"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
-kelvaro_pid=$!
-pids+=("$kelvaro_pid")
-wait_ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
-"$lite" --simulate "$computer" 2>"$scratch/lite.err" &
-lite_pid=$!
-pids+=("$lite_pid")
-wait_ready "$lite_pid" "$scratch/lite.err" KelvaroLite
+start_ready Kelvaro kelvaro "$kelvaro"
+kelvaro_pid=$started
+start_ready KelvaroLite lite "$lite"
+lite_pid=$started
 
 # Lite's tray menu, opened on one of its icons; its last two commands are the launch and the quit.
 icon=''
@@ -74,10 +70,8 @@ done
 grep -q '^Kelvaro: another start asked for the windows' "$scratch/kelvaro.err" || fail "the running Kelvaro was not asked"
 
 # The reverse, from the application menu of Kelvaro's sensor overview: Kelvaro > Launch Kelvaro Lite.
-"$lite" --simulate "$computer" 2>"$scratch/lite2.err" &
-lite_pid=$!
-pids+=("$lite_pid")
-wait_ready "$lite_pid" "$scratch/lite2.err" KelvaroLite
+start_ready KelvaroLite lite2 "$lite"
+lite_pid=$started
 overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
 [ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
 # Windows cascade over one another: the overview's menu bar must be on top where the click goes.

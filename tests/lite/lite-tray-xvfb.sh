@@ -16,20 +16,16 @@ command -v trayer >/dev/null && command -v import >/dev/null && command -v xwini
 prefs=$(preferences_file)
 
 # A first run of Kelvaro writes the computer's preferences; then both programs show three values.
-"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
-pid=$!
-pids+=("$pid")
-wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+start_ready Kelvaro kelvaro "$kelvaro"
+pid=$started
 quit_cleanly "$pid" "the first run of Kelvaro"
 show_three_coloured_values "$prefs"
 
 # Both start before the tray host, which comes 12 s later, as it may at login.
-"$kelvaro" --simulate "$computer" 2>"$scratch/kelvaro.err" &
-kelvaro_pid=$!
-pids+=("$kelvaro_pid")
-"$lite" --simulate "$computer" 2>"$scratch/lite.err" &
-lite_pid=$!
-pids+=("$lite_pid")
+start kelvaro "$kelvaro"
+kelvaro_pid=$started
+start lite "$lite"
+lite_pid=$started
 started=$SECONDS
 wait_ready "$kelvaro_pid" "$scratch/kelvaro.err" Kelvaro
 wait_ready "$lite_pid" "$scratch/lite.err" KelvaroLite

@@ -59,6 +59,23 @@ forget() { # PID
   pids=("${kept[@]}")
 }
 
+# Starts BINARY on the script's simulated $computer, with ARGS; its standard output and error go into
+# $scratch/LOG.out and LOG.err; $started is its process. Usage: start LOG BINARY [ARGS...]
+start() {
+  local log=$1 binary=$2
+  shift 2
+  "$binary" --simulate "$computer" "$@" >"$scratch/$log.out" 2>"$scratch/$log.err" &
+  started=$!
+  pids+=("$started")
+}
+# The same, then waits until PROGRAM says it is ready. Usage: start_ready PROGRAM LOG BINARY [ARGS...]
+start_ready() {
+  local program=$1
+  shift
+  start "$@"
+  wait_ready "$started" "$scratch/$1.err" "$program"
+}
+
 # Sends SIGTERM to PID and waits for it; fails unless it ends with status 0. Usage: quit_cleanly PID WHAT
 quit_cleanly() {
   kill -TERM "$1"
