@@ -27,11 +27,7 @@ wait_tray_icons 3 red green blue
 [ -z "$keep" ] || cp "$scratch/tray.png" "$keep"
 
 # Either button opens the menu.
-first=$(tray_icons | awk 'NR == 1 { print $1 }')
-left=$(menu_of_click "$first" 1)
-right=$(menu_of_click "$first" 3)
-[ -n "$left" ] || fail "a left click on a value opened no menu"
-[ "$left" = "$right" ] || fail "the left click's menu ($left) is not the right click's ($right)"
+expect_either_button_opens_the_menu
 
 # A restarted tray host gets the icons again, in the same order.
 stop_tray_host

@@ -45,11 +45,7 @@ wait_tray_icons 3 red green blue
 [ -z "$keep" ] || cp "$scratch/tray.png" "$keep"
 
 # Either button opens Lite's menu; a restarted tray host gets its icons again, in the same order.
-first=$(tray_icons | awk 'NR == 1 { print $1 }')
-left=$(menu_of_click "$first" 1)
-right=$(menu_of_click "$first" 3)
-[ -n "$left" ] || fail "a left click on a value opened no menu"
-[ "$left" = "$right" ] || fail "the left click's menu ($left) is not the right click's ($right)"
+expect_either_button_opens_the_menu
 stop_tray_host
 start_tray_host
 wait_tray_icons 3 red green blue

@@ -114,3 +114,13 @@ menu_of_click() {
   sleep 0.5
   echo "$size"
 }
+
+# Fails unless a left and a right click on the leftmost icon open the same menu.
+expect_either_button_opens_the_menu() {
+  local first left right
+  first=$(tray_icons | awk 'NR == 1 { print $1 }')
+  left=$(menu_of_click "$first" 1)
+  right=$(menu_of_click "$first" 3)
+  [ -n "$left" ] || fail "a left click on a value opened no menu"
+  [ "$left" = "$right" ] || fail "the left click's menu ($left) is not the right click's ($right)"
+}
