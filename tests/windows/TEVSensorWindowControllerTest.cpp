@@ -227,8 +227,11 @@ TEST_F(SensorWindowTest, ValuesChangedInPlaceLookAsABuiltText)
             show(*built, 1);
             for (auto* window : {edited.get(), built.get()}) {
                 window->showWindow();
-                // Scrolled, the repainted cells are found where they are shown.
+                // Smaller than its text and scrolled, the repainted cells are found where they are shown.
+                window->sensorWindow()->resize(window->sensorWindow()->minimumSize());
+                QApplication::processEvents();
                 auto* text = window->sensorWindow()->findChild<QTextEdit*>(QStringLiteral("sensorText"));
+                EXPECT_TRUE(text->horizontalScrollBar()->isVisible() || text->verticalScrollBar()->isVisible());
                 text->horizontalScrollBar()->setValue(37);
                 text->verticalScrollBar()->setValue(11);
             }
