@@ -83,8 +83,9 @@ SensorOverview::SensorOverview(ClientPtr client, QString defaultTitle)
     QObject::connect(sensorTable_, &QTableWidget::cellActivated, window.get(), [this](int row, int) { selectSensor(row); });
     setWindow(std::move(window));
 
-    // A tool window of the overview: the window system keeps it in front of its overview.
-    sensorInfoPanel_ = std::make_unique<QWidget>(MonitorWindowController::window(), Qt::Tool);
+    // A window of its own: a tool window of the overview would share the overview's menu keys, and a key both
+    // answer (Ctrl+W, Ctrl+Q) would do nothing.
+    sensorInfoPanel_ = std::make_unique<QWidget>(nullptr, Qt::Tool);
     sensorInfoPanel_->setObjectName(QStringLiteral("sensorInfoPanel"));
     sensorInfoPanel_->setWindowTitle(localized(QStringLiteral("Sensor Information")));
     auto* panelLayout = new QHBoxLayout(sensorInfoPanel_.get());

@@ -12,6 +12,7 @@
 #include "app/model/ControllerLookups.h"
 #include "app/model/TEVGauge.h"
 #include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
@@ -30,6 +31,8 @@
 
 #include <QDialog>
 #include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -167,7 +170,16 @@ TEST(SensorOverview, TheDetailsPanelFollowsItsSensorAndItsOverview)
     ASSERT_TRUE(temperature);
     Lookups lookups;
     lookups.gauges = {temperature};
+    // The overview's menu bar has its own Ctrl+W and Ctrl+Q.
+    platform::ApplicationMenuBar::setMaker([](QWidget* owner) {
+        auto* bar = new QMenuBar(owner);
+        QMenu* file = bar->addMenu(QStringLiteral("File"));
+        file->addAction(QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W), owner, [owner] { owner->close(); });
+        file->addAction(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), owner, [] { platform::PanelKeys::quit(); });
+        return bar;
+    });
     SensorOverview overview(source, QStringLiteral("Sensor Overview"));
+    platform::ApplicationMenuBar::setMaker({});
     overview.setApplicationController(&lookups);
     QWidget* window = overview.window();
     window->setGeometry(20, 20, 300, 200);
