@@ -2,6 +2,7 @@
 
 #include "app/model/TEVGauge.h"
 #include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/Clock.h"
 #include "windows/HistoryTimeScale.h"
 #include "windows/WindowFrameRecord.h"
@@ -87,6 +88,7 @@ MinMaxWindowController::MinMaxWindowController()
     valueTable_->verticalHeader()->setDefaultSectionSize(valueTable_->fontMetrics().height() + 6);
     // Moving the slider recomputes the rows at once.
     QObject::connect(timeScaleSlider_, &QSlider::valueChanged, window_, [this] { updateWindow(); });
+    platform::PanelKeys::installInto(window_);
     WindowFrameRecord::attach(window_, QStringLiteral("ExtremeValues"),
                               WindowPlacement::cascadeTopLeft(WindowPlacement::ExtremeValuesSlot, WindowPlacement::currentScreens()));
 }

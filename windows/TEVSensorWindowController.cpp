@@ -42,6 +42,12 @@ QColor toQColor(const std::shared_ptr<platform::Color>& color)
     return QColor::fromRgbF(color->red(), color->green(), color->blue(), color->alpha());
 }
 
+// A colour in a signature: an invalid one ("each gauge's colour") must not read as opaque black.
+QString colorKey(const QColor& color)
+{
+    return color.isValid() ? color.name(QColor::HexArgb) : QStringLiteral("none");
+}
+
 QSize ceilSize(const QSizeF& size)
 {
     return QSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
@@ -61,6 +67,27 @@ public:
     {
         if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
             controller_->saveFrame();
+        return false;
+    }
+
+private:
+    TEVSensorWindowController* controller_;
+};
+
+// Shows the text view's scroll bars exactly where its text does not fit. Left to decide for itself, a view
+// that once needed both bars keeps both after it grew to hold the whole text: each bar's range is taken
+// with the other bar in place.
+class ScrollBarKeeper final : public QObject {
+public:
+    ScrollBarKeeper(TEVSensorWindowController* controller, QObject* view)
+        : QObject(view)
+        , controller_(controller)
+    {
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            controller_->updateScrollBars();
         return false;
     }
 
@@ -93,8 +120,10 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         // Selectable for copying, without a caret in a text nobody edits.
         sensorText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
         sensorText_->setLineWrapMode(QTextEdit::FixedPixelWidth);
-        sensorText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // Scroll bars only where the window is smaller than its text.
+        sensorText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         sensorText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        sensorText_->installEventFilter(new ScrollBarKeeper(this, sensorText_));
         layout->addWidget(sensorText_);
         platform::ApplicationMenuBar::installInto(window_);
         window_->resize(100, 100);
@@ -406,10 +435,10 @@ void TEVSensorWindowController::updateWindow()
     // Everything but the values' texts: while it stays, a tick only puts new texts where the old ones stood.
     QString frame = QString::number(quintptr(window_.data()), 16) + QLatin1Char('|') + baseFont_.toString() +
                     QLatin1Char('|') + QString::number(labelRatio_) + (layoutIsVertical_ ? QStringLiteral("|v|") : QStringLiteral("|h|")) +
-                    foregroundColor_.name(QColor::HexArgb) + QLatin1Char('|') + QString::number(textAlignment_);
+                    colorKey(foregroundColor_) + QLatin1Char('|') + QString::number(textAlignment_);
     for (qsizetype i = 0; i < n; ++i) {
         const auto& gauge = currentGauges_.at(i);
-        frame += QChar(0x1e) + gauge->customName() + QChar(0x1f) + toQColor(gauge->presentationColor()).name(QColor::HexArgb) +
+        frame += QChar(0x1e) + gauge->customName() + QChar(0x1f) + colorKey(toQColor(gauge->presentationColor())) +
                  (gauge->isInAlertState() ? QStringLiteral("!") : QString());
     }
     const QString signature = frame + QChar(0x1d) + currentDisplayValues_.join(QChar(0x1e));
@@ -647,6 +676,7 @@ void TEVSensorWindowController::showDocument()
         sensorText_->setDocument(document.release());
         if (old && old->parent() == sensorText_)
             delete old.data();
+        updateScrollBars();
         window_->update();
         return;
     }
@@ -720,6 +750,24 @@ bool TEVSensorWindowController::editShownValues(const Grid& grid)
     return true;
 }
 
+void TEVSensorWindowController::updateScrollBars()
+{
+    if (!sensorText_)
+        return;
+    const QSize text = ceilSize(sensorText_->document()->size());
+    const int frame = 2 * sensorText_->frameWidth();
+    const int scroller = sensorText_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sensorText_);
+    const QSize room = sensorText_->size() - QSize(frame, frame);
+    bool sideways = text.width() > room.width();
+    const bool upDown = text.height() > room.height() - (sideways ? scroller : 0);
+    sideways = text.width() > room.width() - (upDown ? scroller : 0);
+    const auto policy = [](bool on) { return on ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff; };
+    if (sensorText_->horizontalScrollBarPolicy() != policy(sideways))
+        sensorText_->setHorizontalScrollBarPolicy(policy(sideways));
+    if (sensorText_->verticalScrollBarPolicy() != policy(upDown))
+        sensorText_->setVerticalScrollBarPolicy(policy(upDown));
+}
+
 QSize TEVSensorWindowController::decorationSize() const
 {
     return window_->frameGeometry().size() - window_->geometry().size();
@@ -736,18 +784,18 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
             window_->move(WindowPlacement::offScreenFallbackTopLeft(screens));
         return;
     }
-    // Horizontal layout scrolls sideways, vertical layout up and down.
-    sensorText_->setHorizontalScrollBarPolicy(layoutIsVertical_ ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
-    sensorText_->setVerticalScrollBarPolicy(layoutIsVertical_ ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     const int frame = 2 * sensorText_->frameWidth();
     const int scroller = sensorText_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sensorText_);
-    QSize extra = layoutIsVertical_ ? QSize(frame + scroller, frame) : QSize(frame, frame + scroller);
+    QSize extra(frame, frame);
     if (const QWidget* bar = window_->layout() ? window_->layout()->menuBar() : nullptr)
         extra.rheight() += bar->sizeHint().height();
     const QSize minContent = ceilSize(minimum) + extra;
     const QSize maxContent = ceilSize(maximum) + extra;
+    // Shorter than its text along the way the text runs, the window shows a scroll bar across it, and may
+    // grow by the bar's room so that the bar hides nothing.
+    const QSize across = layoutIsVertical_ ? QSize(scroller, 0) : QSize(0, scroller);
     window_->setMinimumSize(minContent);
-    window_->setMaximumSize(maxContent);
+    window_->setMaximumSize(maxContent + across);
     const bool suppress = suppressWindowResizing_;
     suppressWindowResizing_ = false;
     if (suppress || screens.geometries.isEmpty())
@@ -755,6 +803,9 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     const QSize decoration = decorationSize();
     const QRect fitted = WindowPlacement::fitFrameToScreen(window_->frameGeometry(), minContent + decoration,
                                                            maxContent + decoration, screens);
+    QSize size = fitted.size() - decoration;
+    if (layoutIsVertical_ ? size.height() < maxContent.height() : size.width() < maxContent.width())
+        size += across;
     window_->move(fitted.topLeft());
-    window_->resize(fitted.size() - decoration);
+    window_->resize(size);
 }

@@ -87,6 +87,8 @@ public:
 
     void setBaseFont(const QFont& font);
     void resizeWindowUsingContentMinimumSize(const QSizeF& minimum, const QSizeF& maximum);
+    // Scroll bars on the standard window exactly where its text does not fit.
+    void updateScrollBars();
 
 private:
     void restoreFrame();

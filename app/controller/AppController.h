@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QMap>
+#include <QPointer>
 
 class AppController : public ControllerCore, public HistoryWindowRegistry {
 public:
@@ -95,6 +96,11 @@ public:
     void setMenuStateObserver(std::function<void()> observer) { menuStateObserver_ = std::move(observer); }
     // The active window by default; tests answer their own.
     void setMainWindowLookup(std::function<QWidget*()> lookup) { mainWindowLookup_ = std::move(lookup); }
+    // The window whose own menu bar is in use is the main window for that menu's commands, whichever window
+    // has the focus; null: the lookup's again.
+    void setMenuWindow(QWidget* window);
+    // The window the commands of a menu act on: the menu's window, else the main window.
+    QWidget* windowActedOn() const { return mainWindow(); }
     // Ends the program the way a termination signal does; tests record it instead.
     void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
     void quit();
@@ -222,6 +228,7 @@ private:
     qint64 installedDockImage_ = 0;
     std::function<void()> menuStateObserver_;
     std::function<QWidget*()> mainWindowLookup_;
+    QPointer<QWidget> menuWindow_;
     std::function<void()> quitHandler_;
     // The export panel's file type, kept from one export to the next: 0 text, 1 CSV.
     qsizetype exportFileType_ = 0;

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QWidget>
 
 namespace {
 
@@ -46,8 +47,15 @@ std::shared_ptr<platform::Color> systemWindowBackground()
 
 // --- Validation and check marks --------------------------------------------------------------------------
 
+void AppController::setMenuWindow(QWidget* window)
+{
+    menuWindow_ = window;
+}
+
 QWidget* AppController::mainWindow() const
 {
+    if (menuWindow_)
+        return menuWindow_;
     if (mainWindowLookup_)
         return mainWindowLookup_();
     return isGuiApplication() ? QApplication::activeWindow() : nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/controller/AppController.h"
 #include "framework/widgets/TEVAboutPanel.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -27,10 +28,18 @@ void orderFrontStandardTEVAboutPanel()
         panel->openAboutPanel();
 }
 
-// The application's main window on paper, scaled to fit the page.
-void printMainWindow()
+// The window a menu bar belongs to; none for the tray's menu.
+QWidget* ownerWindow(QMenu* menu)
 {
-    QWidget* window = QApplication::activeWindow();
+    for (QWidget* w = menu ? menu->parentWidget() : nullptr; w; w = w->parentWidget())
+        if (auto* bar = qobject_cast<QMenuBar*>(w))
+            return bar->window();
+    return nullptr;
+}
+
+// The application's main window on paper, scaled to fit the page.
+void printMainWindow(QWidget* window)
+{
     if (!window)
         return;
     QPrinter printer;
@@ -50,6 +59,7 @@ QtApplicationMenu::QtApplicationMenu(AppController& controller, QObject* parent)
     : QObject(parent), controller_(controller)
 {
     controller_.setMenuStateObserver([this] { refreshAll(); });
+    platform::PanelKeys::setQuitHandler([this] { controller_.quit(); });
     // The items that need a main window read the active one: their keys must work before a menu opens.
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(gui, &QGuiApplication::focusWindowChanged, this, [this] { refreshAll(); });
@@ -58,6 +68,19 @@ QtApplicationMenu::QtApplicationMenu(AppController& controller, QObject* parent)
 QtApplicationMenu::~QtApplicationMenu()
 {
     controller_.setMenuStateObserver({});
+    platform::PanelKeys::setQuitHandler({});
+}
+
+template <typename F>
+void QtApplicationMenu::actingFor(QWidget* window, F&& f)
+{
+    // Nested: a command may run a modal panel whose loop refreshes other menus.
+    const QPointer<QWidget> previous = acting_;
+    acting_ = window;
+    controller_.setMenuWindow(window);
+    f();
+    acting_ = previous;
+    controller_.setMenuWindow(previous);
 }
 
 QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
@@ -90,10 +113,10 @@ QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
         {menuText("Save..."), 2020, member(&AppController::save), QStringLiteral("Ctrl+S")},
         {menuText("Save Sensor ID Report..."), 0, member(&AppController::saveIdentifierReport)},
         separator,
-        {menuText("Print..."), 2040, [](qint64) { printMainWindow(); }, QStringLiteral("Ctrl+P")},
+        {menuText("Print..."), 2040, [&c](qint64) { printMainWindow(c.windowActedOn()); }, QStringLiteral("Ctrl+P")},
         separator,
-        {menuText("Close Window"), 2010, [](qint64) {
-             if (QWidget* window = QApplication::activeWindow())
+        {menuText("Close Window"), 2010, [&c](qint64) {
+             if (QWidget* window = c.windowActedOn())
                  window->close();
          }, QStringLiteral("Ctrl+W")},
     }, {}};
@@ -189,8 +212,9 @@ QMenu* QtApplicationMenu::build(const Menu& description, QWidget* parent)
             action->setObjectName(QStringLiteral("screenWindowMenuItem"));
         const auto run = item.run;
         const qint64 tag = item.tag;
-        connect(action, &QAction::triggered, this, [this, run, tag] {
-            run(tag);
+        const QPointer<QMenu> owner = menu;
+        connect(action, &QAction::triggered, this, [this, run, tag, owner] {
+            actingFor(ownerWindow(owner), [&] { run(tag); });
             refreshAll();
         });
     }
@@ -202,6 +226,11 @@ QMenu* QtApplicationMenu::build(const Menu& description, QWidget* parent)
 }
 
 void QtApplicationMenu::refresh(QMenu* menu)
+{
+    actingFor(ownerWindow(menu), [&] { refreshStates(menu); });
+}
+
+void QtApplicationMenu::refreshStates(QMenu* menu)
 {
     for (QAction* action : menu->actions()) {
         if (action->isSeparator() || action->menu())

@@ -56,10 +56,16 @@ private:
     QList<Menu> menuBar() const;
     Menu dockMenu(const QString& name) const;
     QMenu* build(const Menu& description, QWidget* parent);
+    // A menu's states as they read for the window of its menu bar.
     void refresh(QMenu* menu);
+    void refreshStates(QMenu* menu);
+    // Runs `f` with `window` as the window the commands act on.
+    template <typename F>
+    void actingFor(QWidget* window, F&& f);
     void refreshAll();
 
     AppController& controller_;
     std::unique_ptr<QMenu> dockMenu_;
     QList<QPointer<QMenu>> menus_;
+    QPointer<QWidget> acting_;
 };

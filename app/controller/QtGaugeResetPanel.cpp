@@ -2,6 +2,7 @@
 
 #include "app/controller/ControllerCore.h"
 #include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -39,6 +40,7 @@ QDialog* QtGaugeResetPanel::make(std::function<void(std::optional<GaugeResetChoi
     layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, panel, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, panel, &QDialog::reject);
+    platform::PanelKeys::installInto(panel, [panel] { panel->reject(); });
     QObject::connect(panel, &QDialog::finished, panel, [boxes, choose](int code) {
         if (code == QDialog::Rejected) {
             choose(std::nullopt);

@@ -4,6 +4,7 @@
 #include "framework/widgets/TEVLinkTextField.h"
 #include "framework/widgets/TEVSimpleColorView.h"
 #include "platform/desktop/BundleImage.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
 
@@ -116,6 +117,8 @@ TEVAboutPanel::TEVAboutPanel(QWidget* parent)
     layout->addLayout(top, 1);
     layout->addWidget(sloganLinkField_, 0, Qt::AlignHCenter);
     resize(520, 320);
+    // Also the only way to close it where no window manager draws a title bar.
+    platform::PanelKeys::installInto(this);
 
     updateContent();
 }

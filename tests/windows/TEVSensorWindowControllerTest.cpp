@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -22,6 +23,8 @@
 #include <QTextLayout>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -224,8 +227,11 @@ TEST_F(SensorWindowTest, ValuesChangedInPlaceLookAsABuiltText)
             show(*built, 1);
             for (auto* window : {edited.get(), built.get()}) {
                 window->showWindow();
-                // Scrolled, the repainted cells are found where they are shown.
+                // Smaller than its text and scrolled, the repainted cells are found where they are shown.
+                window->sensorWindow()->resize(window->sensorWindow()->minimumSize());
+                QApplication::processEvents();
                 auto* text = window->sensorWindow()->findChild<QTextEdit*>(QStringLiteral("sensorText"));
+                EXPECT_TRUE(text->horizontalScrollBar()->isVisible() || text->verticalScrollBar()->isVisible());
                 text->horizontalScrollBar()->setValue(37);
                 text->verticalScrollBar()->setValue(11);
             }
@@ -237,6 +243,114 @@ TEST_F(SensorWindowTest, ValuesChangedInPlaceLookAsABuiltText)
             EXPECT_EQ(edited->sensorWindow()->size(), built->sensorWindow()->size());
             EXPECT_TRUE(picture(*edited) == picture(*built));
         }
+}
+
+// Whatever a pane changes while the values stay must show at the next tick, as a window built with it shows.
+TEST_F(SensorWindowTest, ASettingChangedWithUnchangedValuesShowsAtTheNextTick)
+{
+    using platform::Color;
+    struct Settings {
+        std::shared_ptr<Color> oneColor = Color::rgb(Color::Space::DeviceRGB, 0, 0, 0); // null: sensor colours
+        double fontSize = 24;
+        float ratio = 2.4f;
+        quint64 alignment = 1;
+        bool vertical = false;
+        std::shared_ptr<Color> background = Color::rgb(Color::Space::DeviceRGB, 1, 1, 1);
+    };
+    struct Row {
+        const char* name;
+        std::function<void(Settings&)> before, after;
+    };
+    const auto none = [](Settings&) {};
+    const Row rows[] = {
+        {"sensor colours after black", none, [](Settings& s) { s.oneColor = nullptr; }},
+        {"black after sensor colours", [](Settings& s) { s.oneColor = nullptr; }, none},
+        {"another one colour", none, [](Settings& s) { s.oneColor = Color::rgb(Color::Space::DeviceRGB, 0, 0, 1); }},
+        {"font", none, [](Settings& s) { s.fontSize = 18; }},
+        {"ratio", none, [](Settings& s) { s.ratio = 1.5f; }},
+        {"alignment", none, [](Settings& s) { s.alignment = 0; }},
+        {"layout", none, [](Settings& s) { s.vertical = true; }},
+        {"background", none, [](Settings& s) { s.background = Color::rgb(Color::Space::DeviceRGB, 1, 1, 0.6f); }},
+    };
+    const auto apply = [](TEVSensorWindowController& window, const Settings& s) {
+        window.setFixedForegroundColor(s.oneColor);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPointSizeF(s.fontSize);
+        window.setBaseFont(font);
+        window.setLabelRatio(s.ratio);
+        window.setAlignment(s.alignment);
+        window.setHasVerticalLayout(s.vertical);
+        window.setBackgroundColor(s.background);
+    };
+    const auto tick = [](TEVSensorWindowController& window) {
+        window.removeAllValues();
+        for (int i = 0; i < 3; ++i)
+            window.addStringValue(QStringLiteral("%1.5 °C").arg(40 + i), gauge(QStringLiteral("Sensor %1").arg(i)));
+        window.updateWindow();
+    };
+    const auto picture = [](TEVSensorWindowController& window) {
+        // What the window system was given to show, not the window drawn anew.
+        QApplication::processEvents();
+        QWidget* shown = window.sensorWindow();
+        return shown->screen()->grabWindow(shown->winId(), 0, 0, shown->width(), shown->height()).toImage();
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Settings before, after;
+        row.before(before);
+        row.after(after);
+        auto changed = make(0, QString());
+        auto fresh = make(0, QString());
+        apply(*changed, before);
+        tick(*changed);
+        changed->showWindow();
+        picture(*changed);
+        tick(*changed);
+        apply(*changed, after);
+        tick(*changed);
+        apply(*fresh, after);
+        tick(*fresh);
+        fresh->showWindow();
+        ASSERT_EQ(changed->sensorWindow()->size(), fresh->sensorWindow()->size());
+        EXPECT_TRUE(picture(*changed) == picture(*fresh));
+    }
+}
+
+// Scroll bars show only where the window is smaller than its text, in either layout.
+TEST_F(SensorWindowTest, ScrollBarsOnlyWhereTheTextDoesNotFit)
+{
+    struct Row {
+        bool vertical;
+        QSize smaller; // than the size the window took
+    } rows[] = {{false, {0, 0}}, {true, {0, 0}}, {true, {8, 0}}, {false, {60, 0}}, {true, {0, 60}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.vertical << " " << row.smaller.width() << "x" << row.smaller.height());
+        auto window = make(0, QString());
+        window->setHasVerticalLayout(row.vertical);
+        fill(*window, 3);
+        window->showWindow();
+        QWidget* shown = window->sensorWindow();
+        auto* text = shown->findChild<QTextEdit*>(QStringLiteral("sensorText"));
+        // Shorter along its text, the window may grow across by the bar's room, so that one bar does.
+        const int bar = text->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, text);
+        const QSize across = row.vertical && row.smaller.height() ? QSize(bar, 0) : !row.vertical && row.smaller.width() ? QSize(0, bar) : QSize();
+        if (!row.smaller.isNull())
+            shown->resize(shown->size() - row.smaller + across);
+        QApplication::processEvents();
+        // Narrower shows the bar to scroll sideways, shorter the one up and down; all of it fits, none.
+        EXPECT_EQ(text->horizontalScrollBar()->isVisible(), row.smaller.width() > 0);
+        if (row.smaller.isNull()) {
+            EXPECT_FALSE(text->verticalScrollBar()->isVisible());
+        }
+        if (row.smaller.height() > 0) {
+            EXPECT_TRUE(text->verticalScrollBar()->isVisible());
+        }
+        // What does not show is reached by scrolling.
+        const QSize viewport = text->viewport()->size();
+        const QSizeF document = text->document()->size();
+        EXPECT_GE(text->horizontalScrollBar()->maximum() + viewport.width(), int(document.width()));
+        EXPECT_GE(text->verticalScrollBar()->maximum() + viewport.height(), int(document.height()));
+    }
 }
 
 TEST_F(SensorWindowTest, StyleChangesOnlyBetweenTheTwoScreenDisplayStyles)

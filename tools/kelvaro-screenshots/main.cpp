@@ -10,12 +10,14 @@
 #include "acquisition/TEVSensorHistory.h"
 #include "acquisition/TEVSensorHistoryFile.h"
 #include "app/controller/AppController.h"
+#include "app/controller/QtApplicationMenu.h"
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/TEVGauge.h"
 #include "lcd/TEVSerialPortDevice.h"
 #include "lcd/manager/LCDModuleManager.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Color.h"
@@ -418,6 +420,9 @@ int main(int argc, char** argv)
     windows.preferenceWindow = preferences;
     auto controller = std::make_shared<AppController>(std::move(windows));
     TEVApplicationDelegate::setApplicationDelegate(controller);
+    // Every window carries the menu bar it has in the program.
+    auto menus = std::make_unique<QtApplicationMenu>(*controller);
+    platform::ApplicationMenuBar::setMaker([&menus](QWidget* window) { return menus->makeMenuBar(window); });
     controller->applicationWillFinishLaunching();
     controller->applicationDidFinishLaunching();
     if (!runUntil([&] { return localComputerIsReady(*controller); }, 30000)) {
@@ -624,6 +629,9 @@ int main(int argc, char** argv)
 
     ok &= saveHistoryWindows(*controller, output);
 
+    // The menus go before the controller they ask.
+    platform::ApplicationMenuBar::setMaker({});
+    menus.reset();
     waitForCaptureThreads(*controller, controller);
     sensorWindows.clear();
     minMax.reset();

@@ -1,6 +1,7 @@
 #include "windows/info/ConnectionWindowController.h"
 
 #include "acquisition/MonitoringClient.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "windows/WindowFrameRecord.h"
@@ -97,6 +98,7 @@ void ConnectionWindowController::ensureWindow()
                      [this] { tableViewSelectionDidChange(); });
     QObject::connect(model_.get(), &QAbstractItemModel::modelReset, window_.get(), [this] { tableViewSelectionDidChange(); });
     QObject::connect(ui_->disconnectButton, &QPushButton::clicked, window_.get(), [this] { disconnectSelectedSystem(); });
+    platform::PanelKeys::installInto(window_.get());
     showContents();
     tableViewSelectionDidChange();
     WindowFrameRecord::attach(window_.get(), QStringLiteral("ConnectedComputers"),

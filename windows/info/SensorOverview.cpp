@@ -4,21 +4,51 @@
 #include "app/model/ControllerLookups.h"
 #include "app/model/TEVGauge.h"
 #include "platform/desktop/BundleImage.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Values.h"
 #include "sensors/SensorLimitsManager.h"
 #include "sensors/TEVSensorDescription.h"
 
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace values = platform::values;
 using infowindows::localized;
+
+namespace {
+
+// The details panel goes where its overview goes: closed with it.
+class FollowsOwner final : public QObject {
+public:
+    FollowsOwner(QWidget* owner, QWidget* panel)
+        : QObject(owner), panel_(panel)
+    {
+        owner->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        // A minimised overview hides spontaneously; only a closed or hidden one takes its panel along.
+        if (panel_ && (event->type() == QEvent::Close || (event->type() == QEvent::Hide && !event->spontaneous())))
+            panel_->hide();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> panel_;
+};
+
+} // namespace
 
 const QStringList& SensorOverview::columnIdentifiers()
 {
@@ -53,6 +83,8 @@ SensorOverview::SensorOverview(ClientPtr client, QString defaultTitle)
     QObject::connect(sensorTable_, &QTableWidget::cellActivated, window.get(), [this](int row, int) { selectSensor(row); });
     setWindow(std::move(window));
 
+    // A window of its own: a tool window of the overview would share the overview's menu keys, and a key both
+    // answer (Ctrl+W, Ctrl+Q) would do nothing.
     sensorInfoPanel_ = std::make_unique<QWidget>(nullptr, Qt::Tool);
     sensorInfoPanel_->setObjectName(QStringLiteral("sensorInfoPanel"));
     sensorInfoPanel_->setWindowTitle(localized(QStringLiteral("Sensor Information")));
@@ -73,6 +105,8 @@ SensorOverview::SensorOverview(ClientPtr client, QString defaultTitle)
         sensorInfoFields_.append(field);
     }
     panelLayout->addLayout(fields);
+    new FollowsOwner(MonitorWindowController::window(), sensorInfoPanel_.get());
+    platform::PanelKeys::installInto(sensorInfoPanel_.get());
 }
 
 SensorOverview::~SensorOverview() = default;
@@ -130,6 +164,8 @@ void SensorOverview::updateContents()
         }
     }
     reloadTable();
+    if (shownGauge_ && sensorInfoPanel_->isVisible())
+        showSensorInfo(shownGauge_);
 }
 
 QString SensorOverview::objectValueForTableColumn(const QString& column, qsizetype row) const
@@ -182,20 +218,55 @@ void SensorOverview::selectSensor(int row)
 {
     if (row < 0 || row >= activeGauges_.size() || !activeGauges_[row])
         return;
-    const auto& gauge = activeGauges_[row];
-    const QString texts[kNumberOfInfoFields] = {
-        gauge->localizedLocation(),    gauge->machineName(),        gauge->sensorName(),
-        gauge->localizedSensorType(),  gauge->localizedQuantityType(), gauge->localizedPrecision(),
-        gauge->localizedAccuracy(),    gauge->localizedValue(),     limitsLine(minimumLimits_[row], maximumLimits_[row])};
-    for (int i = 0; i < kNumberOfInfoFields; ++i)
-        sensorInfoFields_[i]->setText(texts[i]);
-    const QPixmap icon =
-        QPixmap::fromImage(platform::bundleImage(platform::Bundle::main().get(), gauge->iconForSensorQuantityType()));
-    quantityIconView_->setPixmap(icon.isNull() ? QPixmap() : icon.scaled(quantityIconView_->size(), Qt::KeepAspectRatio,
-                                                                           Qt::SmoothTransformation));
+    showSensorInfo(activeGauges_[row]);
     if (!sensorInfoPanel_->isVisible()) {
+        placeSensorInfoPanel();
         sensorInfoPanel_->show();
         sensorInfoPanel_->raise();
         sensorInfoPanel_->activateWindow();
     }
+}
+
+void SensorOverview::showSensorInfo(const std::shared_ptr<TEVGauge>& gauge)
+{
+    shownGauge_ = gauge;
+    // A sensor that left the list keeps the limits it had.
+    if (const qsizetype row = activeGauges_.indexOf(gauge); row >= 0)
+        shownLimits_ = limitsLine(minimumLimits_[row], maximumLimits_[row]);
+    const QString texts[kNumberOfInfoFields] = {
+        gauge->localizedLocation(),    gauge->machineName(),        gauge->sensorName(),
+        gauge->localizedSensorType(),  gauge->localizedQuantityType(), gauge->localizedPrecision(),
+        gauge->localizedAccuracy(),    gauge->localizedValue(),     shownLimits_};
+    for (int i = 0; i < kNumberOfInfoFields; ++i)
+        if (sensorInfoFields_[i]->text() != texts[i])
+            sensorInfoFields_[i]->setText(texts[i]);
+    const QString icon = gauge->iconForSensorQuantityType();
+    if (quantityIconView_->property("iconName") == QVariant(icon))
+        return; // drawn once, not scaled again on every tick
+    quantityIconView_->setProperty("iconName", icon);
+    const QPixmap image = QPixmap::fromImage(platform::bundleImage(platform::Bundle::main().get(), icon));
+    quantityIconView_->setPixmap(image.isNull() ? QPixmap() : image.scaled(quantityIconView_->size(), Qt::KeepAspectRatio,
+                                                                             Qt::SmoothTransformation));
+}
+
+void SensorOverview::placeSensorInfoPanel()
+{
+    QWidget* owner = window();
+    if (!owner)
+        return;
+    sensorInfoPanel_->adjustSize();
+    const QRect beside = owner->frameGeometry();
+    const QScreen* screen = owner->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    constexpr int kGap = 8;
+    const QSize size = sensorInfoPanel_->frameGeometry().size();
+    // Right of the overview; left of it where the screen ends first; within the screen either way.
+    QPoint at(beside.right() + 1 + kGap, beside.top());
+    if (!area.isEmpty()) {
+        if (at.x() + size.width() > area.right() + 1 && beside.left() - kGap - size.width() >= area.left())
+            at.setX(beside.left() - kGap - size.width());
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())));
+        at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height())));
+    }
+    sensorInfoPanel_->move(at);
 }

@@ -43,6 +43,10 @@ public:
 
 private:
     void reloadTable();
+    // The details of `gauge` in the panel; its limits come from its row, when it still has one.
+    void showSensorInfo(const std::shared_ptr<TEVGauge>& gauge);
+    // Where the panel opens: beside the overview, on the overview's screen.
+    void placeSensorInfoPanel();
 
     ControllerLookups* applicationController_ = nullptr;
     QList<std::shared_ptr<TEVGauge>> activeGauges_;
@@ -50,6 +54,8 @@ private:
     QStringList maximumLimits_;
     QTableWidget* sensorTable_ = nullptr;
     std::unique_ptr<QWidget> sensorInfoPanel_;
+    std::shared_ptr<TEVGauge> shownGauge_; // the sensor the panel follows, tick after tick
+    QString shownLimits_;
     QList<QLabel*> sensorInfoFields_;
     QLabel* quantityIconView_ = nullptr;
     qsizetype longestTexts_[4] = {0, 0, 0, 0}; // per column, to refit the value columns only when a text grows

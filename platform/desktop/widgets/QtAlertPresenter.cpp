@@ -1,5 +1,7 @@
 #include "platform/desktop/widgets/QtAlertPresenter.h"
 
+#include "platform/desktop/widgets/PanelKeys.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 
 #include <QApplication>
@@ -22,6 +24,21 @@ QMessageBox::Icon iconFor(Alert::Style style)
     return QMessageBox::Warning;
 }
 
+// The button Escape answers: one that declines ("Cancel", "No"), else the default, as an alert closed without
+// a choice is answered.
+int escapeButtonIndex(const QStringList& titles)
+{
+    const auto bundle = Bundle::main();
+    for (const QString& key : {QStringLiteral("Cancel"), QStringLiteral("No")}) {
+        const QString title = bundle ? bundle->localizedString(key) : key;
+        if (const qsizetype i = titles.indexOf(title); i >= 0)
+            return int(i);
+        if (const qsizetype i = titles.indexOf(key); i >= 0)
+            return int(i);
+    }
+    return 0;
+}
+
 } // namespace
 
 int QtAlertPresenter::runModal(const Alert& alert)
@@ -41,6 +58,9 @@ int QtAlertPresenter::runModal(const Alert& alert)
         buttons.append(box.addButton(titles.at(i), role));
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    QAbstractButton* escape = buttons.at(escapeButtonIndex(titles));
+    box.setEscapeButton(escape);
+    PanelKeys::installInto(&box, [escape] { escape->click(); });
     box.exec();
     const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
     return chosen < 0 ? 0 : chosen;

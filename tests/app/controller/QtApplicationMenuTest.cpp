@@ -9,6 +9,9 @@
 #include "framework/TEVUserDefaultsProxy.h"
 #include "framework/widgets/TEVAboutPanel.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "platform/desktop/widgets/QtAlertPresenter.h"
+#include "windows/MinMaxWindowController.h"
+#include "windows/info/ConnectionWindowController.h"
 #include "tests/support/DesktopFakes.h"
 
 #include <QAction>
@@ -19,9 +22,15 @@
 #include <QMenuBar>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -65,10 +74,10 @@ TEST(QtApplicationMenu, EveryWindowGetsAMenuBarWhoseCommandsReachTheController)
             checked.append(action);
     EXPECT_EQ(checked, QList<QAction*>({five}));
 
-    // Without a main window there is nothing to close, print or save.
+    // A window's own menu bar closes and prints that window, focused or not.
     QAction* close = findAction(bar, "Close Window");
     ASSERT_NE(close, nullptr);
-    EXPECT_FALSE(close->isEnabled());
+    EXPECT_TRUE(close->isEnabled());
 
     // The tray's commands end with the application's Dock menu.
     const QList<QAction*> tray = menus.dockMenuActions();
@@ -150,4 +159,132 @@ TEST(QtGaugeResetPanel, AnswersTheCheckedSettingsOrNothingWhenCancelled)
     panel->reject();
     EXPECT_TRUE(answered);
     EXPECT_FALSE(answer.has_value());
+}
+
+namespace {
+
+// A key pressed on `panel` as the user presses it: the panel is the active window.
+void press(QWidget* panel, const QKeySequence& keys)
+{
+    panel->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(panel));
+    const QKeyCombination key = keys[0];
+    QTest::keyClick(panel, key.key(), key.keyboardModifiers());
+}
+
+const QKeySequence kEscape(Qt::Key_Escape), kCloseKeys(Qt::CTRL | Qt::Key_W), kQuitKeys(Qt::CTRL | Qt::Key_Q);
+
+} // namespace
+
+// Panels and small windows answer the keys a window with the menu bar would, also without a window manager.
+TEST(PanelKeys, PanelsAndAlertsCloseOnEscapeAndCtrlWAndQuitOnCtrlQ)
+{
+    AppController controller;
+    int quits = 0;
+    controller.setQuitHandler([&quits] { ++quits; });
+    QtApplicationMenu menus(controller);
+    platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
+    const auto restore = qScopeGuard([] { platform::AlertPresenter::setShared(nullptr); });
+
+    TEVAboutPanel about;
+    MinMaxWindowController extremes;
+    ConnectionWindowController connections;
+    struct Window {
+        const char* name;
+        std::function<QWidget*()> open;
+    };
+    const Window windows[] = {
+        {"About panel", [&about] { about.openAboutPanel(); return &about; }},
+        {"extreme values", [&extremes] { extremes.showWindow(); return extremes.window(); }},
+        {"connected computers", [&connections] { connections.openWindow(); return connections.window(); }},
+    };
+    for (const Window& window : windows)
+        for (const QKeySequence& keys : {kEscape, kCloseKeys, kQuitKeys}) {
+            SCOPED_TRACE(testing::Message() << window.name << " " << keys.toString().toStdString());
+            QWidget* shown = window.open();
+            ASSERT_TRUE(shown->isVisible());
+            const int before = quits;
+            press(shown, keys);
+            if (keys == kQuitKeys) {
+                EXPECT_EQ(quits, before + 1);
+                shown->close();
+            } else {
+                EXPECT_FALSE(shown->isVisible());
+                EXPECT_EQ(quits, before);
+            }
+        }
+
+    // The alerts are modal: the keys reach them while their caller waits for the answer.
+    struct Alert {
+        const char* name;
+        std::function<void()> run;
+    };
+    bool reset = false;
+    const Alert alerts[] = {
+        {"Reset sensor colors?", [&controller] { controller.resetSensorColors(); }},
+        {"Reset All Sensors", [&reset] { reset = QtGaugeResetPanel::run().has_value(); }},
+    };
+    for (const Alert& alert : alerts)
+        for (const QKeySequence& keys : {kEscape, kCloseKeys, kQuitKeys}) {
+            SCOPED_TRACE(testing::Message() << alert.name << " " << keys.toString().toStdString());
+            const int before = quits;
+            bool pressed = false;
+            QElapsedTimer waited;
+            waited.start();
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (!modal)
+                    return;
+                if (!pressed) {
+                    pressed = true;
+                    press(modal, keys);
+                } else if (waited.elapsed() > 30000) {
+                    ADD_FAILURE() << "the key left the alert open";
+                    modal->close();
+                    if (auto* dialog = qobject_cast<QDialog*>(modal))
+                        dialog->reject();
+                }
+            });
+            poll.start(10);
+            alert.run();
+            poll.stop();
+            EXPECT_TRUE(pressed);
+            EXPECT_FALSE(reset);
+            if (keys == kQuitKeys)
+                EXPECT_TRUE(QTest::qWaitFor([&] { return quits == before + 1; }, 30000));
+            else
+                EXPECT_EQ(quits, before);
+        }
+}
+
+// The commands of a window's own menu bar act on that window, whichever window has the focus (or none does).
+TEST(QtApplicationMenu, AMenuBarsCommandsActOnItsWindow)
+{
+    AppController controller;
+    QtApplicationMenu menus(controller);
+    platform::ApplicationMenuBar::setMaker([&menus](QWidget* w) { return menus.makeMenuBar(w); });
+    QWidget window, other;
+    new QVBoxLayout(&window);
+    platform::ApplicationMenuBar::installInto(&window);
+    platform::ApplicationMenuBar::setMaker({});
+    auto* bar = qobject_cast<QMenuBar*>(window.layout()->menuBar());
+    ASSERT_NE(bar, nullptr);
+    window.show();
+    other.show();
+    for (QWidget* focused : {static_cast<QWidget*>(nullptr), &other}) {
+        SCOPED_TRACE(focused ? "another window focused" : "no window focused");
+        window.show();
+        if (focused) {
+            focused->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(focused));
+        }
+        QMenu* file = bar->actions().at(1)->menu();
+        emit file->aboutToShow(); // as the user's click opens it
+        for (const char* item : {"Print...", "Close Window"})
+            EXPECT_TRUE(findAction(file, QString::fromLatin1(item))->isEnabled()) << item;
+        findAction(file, "Close Window")->trigger();
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_TRUE(other.isVisible());
+    }
 }

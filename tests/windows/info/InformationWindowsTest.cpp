@@ -12,6 +12,8 @@
 #include "app/model/ControllerLookups.h"
 #include "app/model/TEVGauge.h"
 #include "framework/TEVTimeUtilities.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 #include "sensors/SensorLimitsManager.h"
@@ -29,7 +31,11 @@
 
 #include <QDialog>
 #include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTest>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -152,6 +158,63 @@ TEST(SensorOverview, LimitTextsAndTheDetailsLine)
     lookups.gauges.clear();
     overview.updateContents();
     EXPECT_EQ(overview.sensorTable()->rowCount(), 0);
+}
+
+// The details panel follows its sensor tick after tick, opens beside its overview, goes with it, and
+// answers the keys a window with the menu bar would.
+TEST(SensorOverview, TheDetailsPanelFollowsItsSensorAndItsOverview)
+{
+    auto source = std::make_shared<kt::FakeMonitoringClient>(MonitorConnectionInfo::createForLocalMachine(QStringLiteral("Kelvaro")));
+    source->becomeReady();
+    const auto temperature = TEVGauge::createForSensorIdentifierConnectingToClient(QStringLiteral("TC0D"), source);
+    ASSERT_TRUE(temperature);
+    Lookups lookups;
+    lookups.gauges = {temperature};
+    // The overview's menu bar has its own Ctrl+W and Ctrl+Q.
+    platform::ApplicationMenuBar::setMaker([](QWidget* owner) {
+        auto* bar = new QMenuBar(owner);
+        QMenu* file = bar->addMenu(QStringLiteral("File"));
+        file->addAction(QStringLiteral("Close Window"), QKeySequence(Qt::CTRL | Qt::Key_W), owner, [owner] { owner->close(); });
+        file->addAction(QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), owner, [] { platform::PanelKeys::quit(); });
+        return bar;
+    });
+    SensorOverview overview(source, QStringLiteral("Sensor Overview"));
+    platform::ApplicationMenuBar::setMaker({});
+    overview.setApplicationController(&lookups);
+    QWidget* window = overview.window();
+    window->setGeometry(20, 20, 300, 200);
+    int quits = 0;
+    platform::PanelKeys::setQuitHandler([&quits] { ++quits; });
+    const auto restore = qScopeGuard([] { platform::PanelKeys::setQuitHandler({}); });
+
+    const QKeySequence keys[] = {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_Q)};
+    for (const QKeySequence& key : keys) {
+        SCOPED_TRACE(key.toString().toStdString());
+        source->raw[QStringLiteral("TC0D")] = 3000; // 30 °C
+        overview.openWindow();
+        overview.selectSensor(0);
+        QWidget* panel = overview.sensorInfoPanel();
+        ASSERT_TRUE(panel->isVisible());
+        EXPECT_FALSE(panel->frameGeometry().intersects(window->frameGeometry())) << "beside, not over it";
+        EXPECT_LE(std::abs(panel->frameGeometry().left() - window->frameGeometry().right()), 20);
+        const QString before = overview.sensorInfoField(7)->text();
+        source->raw[QStringLiteral("TC0D")] = 3100;
+        overview.updateContents();
+        EXPECT_NE(overview.sensorInfoField(7)->text(), before);
+        EXPECT_EQ(overview.sensorInfoField(7)->text(), temperature->localizedValue());
+        EXPECT_EQ(overview.sensorInfoField(7)->text(), overview.objectValueForTableColumn(QStringLiteral("Value"), 0));
+
+        panel->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+        const QKeyCombination combination = key[0];
+        QTest::keyClick(panel, combination.key(), combination.keyboardModifiers());
+        if (combination.key() == Qt::Key_Q) {
+            EXPECT_EQ(quits, 1);
+            // Closed with its overview.
+            overview.closeWindow();
+        }
+        EXPECT_FALSE(panel->isVisible());
+    }
 }
 
 TEST(SmartBatteryInfoDisplay, FillsTheFirstBatteryAndItsCells)
