@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRegion>
 #include <QWidget>
 
 class QTextDocument;
@@ -27,8 +28,11 @@ public:
     void setContent(QTextDocument& document, const QSize& size);
     // The content as drawn (shadow and text over transparency), as a compositor would show it.
     QImage contentImage() const { return content_; }
+    // The pixels that belong to the window without translucency; empty with it.
+    QRegion shape() const { return shape_; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -39,6 +43,7 @@ private:
 
     QImage text_;
     QImage content_;
+    QRegion shape_; // of the drawn pixels, without translucency
     QPoint initialLocation_;
     bool translucent_;
     bool backdrop_ = false;
