@@ -149,8 +149,8 @@ QList<QRect> shownWindowFrames(const QWidget* except)
         return frames;
     for (const QWidget* w : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = w->windowType();
-        // Tray icons are windows too, docked into the tray's.
-        if (w == except || !w->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool) ||
+        // Alerts come and go and stay in front; tray icons are windows too, docked into the tray's.
+        if (w == except || !w->isVisible() || (type != Qt::Window && type != Qt::Tool) ||
             w->inherits("QSystemTrayIconSys"))
             continue;
         frames.append(w->frameGeometry());

@@ -1,5 +1,6 @@
 #include "platform/desktop/widgets/QtAlertPresenter.h"
 
+#include "platform/desktop/widgets/AlertsInFront.h"
 #include "platform/foundation/Log.h"
 
 #include <QApplication>
@@ -41,6 +42,7 @@ int QtAlertPresenter::runModal(const Alert& alert)
         buttons.append(box.addButton(titles.at(i), role));
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    const AlertInFront inFront(&box);
     box.exec();
     const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
     return chosen < 0 ? 0 : chosen;
