@@ -111,13 +111,9 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
         ys << bottomOf(r) + kGap << r.y() - size.height() - kGap << r.y();
     }
     struct Score {
-        qint64 hidden = 0; // of the shown windows
-        qint64 lost = 0;   // of the window's own size
+        qint64 lost = 0; // of the window's own size
         qint64 distance = 0;
-        bool operator<(const Score& o) const
-        {
-            return std::tie(hidden, lost, distance) < std::tie(o.hidden, o.lost, o.distance);
-        }
+        bool operator<(const Score& o) const { return std::tie(lost, distance) < std::tie(o.lost, o.distance); }
     };
     QRect best;
     Score bestScore;
@@ -126,11 +122,9 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
             const int x = std::clamp(wantedX, area.x(), rightOf(area) - least.width());
             const int y = std::clamp(wantedY, area.y(), bottomOf(area) - least.height());
             const QRect place(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
+            if (std::any_of(shown.cbegin(), shown.cend(), [&place](const QRect& r) { return r.intersects(place); }))
+                continue;
             Score score;
-            for (const QRect& r : shown) {
-                const QRect common = r.intersected(place);
-                score.hidden += common.isEmpty() ? 0 : qint64(common.width()) * common.height();
-            }
             score.lost = qint64(frame.width()) * frame.height() - qint64(place.width()) * place.height();
             const qint64 dx = x - frame.x(), dy = y - frame.y();
             score.distance = dx * dx + dy * dy;
@@ -139,6 +133,9 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
                 bestScore = score;
             }
         }
+    // Nowhere free: a smaller window in a corner would hide as much; it opens where it wanted to.
+    if (best.isNull())
+        return bringOntoScreen(QRect(frame.topLeft(), size), screens);
     return best;
 }
 
