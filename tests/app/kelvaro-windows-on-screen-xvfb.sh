@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every window of a start lies within its screen, and the screen display shows all its values: for the
 # simulated COMPUTER, a first start on 1600x1000 (no window over another), a start with the screen display
-# showing every value, then the same on a 1280x800 screen with the frames saved on the larger one, and a first
-# start on 1280x800. Checks each shown window's frame and the screen display's shape (xwininfo -shape); with
-# KELVARO_SCREENSHOT_DIR set it keeps a picture of each start there.
+# showing every value, the same on a 1280x800 screen with the frames saved on the larger one, once more on
+# 1600x1000 (the sensor window as wide as before), and a first start on 1280x800. Checks each shown window's
+# frame and the screen display's shape (xwininfo -shape); with KELVARO_SCREENSHOT_DIR set it keeps a picture
+# of each start there.
 # Runs its own virtual X servers and tray host (trayer). Usage: kelvaro-windows-on-screen-xvfb.sh KELVARO COMPUTER
 set -euo pipefail
 kelvaro=$1 computer=$2
@@ -103,9 +104,16 @@ with open(sys.argv[1], "wb") as f:
 PYTHON
 }
 
+# The sensor window's width in the last start checked.
+sensor_width() { awk '$6 ~ /^Sensors/ { print $3 }' "$scratch/windows"; }
+
 check_start 1600x1000 first-1600x1000 1 0
 show_screen_display
 check_start 1600x1000 screen-display-1600x1000 0 1
+wide=$(sensor_width)
 check_start 1280x800 screen-display-1280x800 0 1
+# Back on the larger screen, the sensor window that the smaller one cut is as wide as before.
+check_start 1600x1000 screen-display-1600x1000-again 0 1
+[ "$(sensor_width)" = "$wide" ] || fail "the sensor window came back $(sensor_width) pixels wide on 1600x1000, not $wide"
 rm -f "$domain"
 check_start 1280x800 first-1280x800 1 0
