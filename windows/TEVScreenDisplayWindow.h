@@ -28,8 +28,6 @@ public:
     void setContent(QTextDocument& document, const QSize& size);
     // The content as drawn (shadow and text over transparency), as a compositor would show it.
     QImage contentImage() const { return content_; }
-    // The pixels that belong to the window without translucency; empty with it.
-    QRegion shape() const { return shape_; }
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,6 +1,6 @@
 #include "platform/desktop/widgets/QtAlertPresenter.h"
 
-#include "platform/desktop/widgets/AlertsInFront.h"
+#include "platform/desktop/widgets/AlertInFront.h"
 #include "platform/foundation/Log.h"
 
 #include <QApplication>

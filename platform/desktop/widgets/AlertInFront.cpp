@@ -1,4 +1,4 @@
-#include "platform/desktop/widgets/AlertsInFront.h"
+#include "platform/desktop/widgets/AlertInFront.h"
 
 #include <QApplication>
 #include <QEvent>
