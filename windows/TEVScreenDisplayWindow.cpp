@@ -1,5 +1,6 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
+#include "platform/desktop/widgets/WindowShape.h"
 #include "windows/WindowPlacement.h"
 
 #include <QBitmap>
@@ -91,9 +92,18 @@ void TEVScreenDisplayWindow::reshape()
         const QImage alpha = content_.createAlphaMask(Qt::ThresholdAlphaDither);
         const QRegion shape(QBitmap::fromImage(alpha));
         // An empty mask would mean no mask at all: the whole rectangle, black.
-        setMask(shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape);
+        shape_ = shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape;
+        platform::setWindowShape(this, shape_);
     }
     update();
+}
+
+void TEVScreenDisplayWindow::showEvent(QShowEvent* event)
+{
+    // A window made anew (new flags make one) has lost the shape its predecessor had.
+    if (!translucent_ && !shape_.isEmpty())
+        platform::setWindowShape(this, shape_);
+    QWidget::showEvent(event);
 }
 
 void TEVScreenDisplayWindow::paintEvent(QPaintEvent*)

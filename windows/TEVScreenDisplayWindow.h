@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRegion>
 #include <QWidget>
 
 class QTextDocument;
@@ -29,6 +30,7 @@ public:
     QImage contentImage() const { return content_; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -39,6 +41,7 @@ private:
 
     QImage text_;
     QImage content_;
+    QRegion shape_; // of the drawn pixels, without translucency
     QPoint initialLocation_;
     bool translucent_;
     bool backdrop_ = false;

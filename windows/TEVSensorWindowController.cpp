@@ -139,17 +139,26 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
     } else {
         suppressWindowResizing_ = false;
     }
+    // Without a record of its own the window finds a free place once its size is known.
+    awaitsPlace_ = autosaveName_.isEmpty() || !defaults_ ||
+                   (defaults_->stringForKey(kPositionRecordPrefix + autosaveName_).isNull() &&
+                    defaults_->stringForKey(kFrameRecordPrefix + autosaveName_).isNull());
     window_->move(preferredPositionForWindow());
-    // Saved on a screen that is gone or was larger: the window comes back where it can be reached, and the
-    // first layout fits it as it would any window.
+    // Saved on a screen that is gone or smaller: the window comes back whole within this one, and the first
+    // layout fits it as it would any window.
     const auto screens = WindowPlacement::currentScreens();
-    if (!screens.geometries.isEmpty() && !WindowPlacement::showsEnoughOfFrame(window_->frameGeometry(), screens)) {
-        const QSize decoration = decorationSize();
-        const QRect fitted = WindowPlacement::bringOntoScreen(window_->frameGeometry(), screens);
-        window_->move(fitted.topLeft());
-        window_->resize(fitted.size() - decoration);
-        suppressWindowResizing_ = false;
+    if (!screens.geometries.isEmpty()) {
+        const QRect frame = window_->frameGeometry();
+        const QRect fitted = WindowPlacement::bringOntoScreen(frame, screens);
+        if (fitted != frame) {
+            window_->move(fitted.topLeft());
+            window_->resize(fitted.size() - decorationSize());
+            suppressWindowResizing_ = false;
+        }
     }
+    // A size that a smaller screen cut is not the user's: the text takes the room this screen has.
+    if (defaults_ && !autosaveName_.isEmpty() && defaults_->boolForKey(kCutRecordPrefix + autosaveName_))
+        suppressWindowResizing_ = false;
 }
 
 TEVSensorWindowController::~TEVSensorWindowController()
@@ -242,6 +251,8 @@ void TEVSensorWindowController::showWindow()
 {
     if (!window_)
         return;
+    if (awaitsPlace_ && !lastDisplayedTextSize_.isEmpty())
+        placeFreely();
     window_->show();
     window_->raise();
     if (!screenWindow_)
@@ -311,6 +322,35 @@ void TEVSensorWindowController::saveFrame() const
     const QSize s = window_->size();
     defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
                          kFrameRecordPrefix + autosaveName_);
+    if (screenWindow_)
+        return;
+    // Smaller than its text and at the right or bottom edge of its screen: the screen cut it.
+    const QRect area = availableAreaForWindow();
+    const QRect frame = window_->frameGeometry();
+    const QSize maximum = window_->maximumSize();
+    const bool cut = !area.isEmpty() && ((s.width() < maximum.width() && frame.x() + frame.width() >= area.x() + area.width()) ||
+                                         (s.height() < maximum.height() && frame.y() + frame.height() >= area.y() + area.height()));
+    if (cut)
+        defaults_->setBool(true, kCutRecordPrefix + autosaveName_);
+    else if (defaults_->objectForKey(kCutRecordPrefix + autosaveName_).isValid())
+        defaults_->removeObjectForKey(kCutRecordPrefix + autosaveName_);
+}
+
+void TEVSensorWindowController::placeFreely()
+{
+    awaitsPlace_ = false;
+    const auto screens = WindowPlacement::currentScreens();
+    if (screens.geometries.isEmpty())
+        return;
+    // The screen display keeps the size of its text; the sensor window may scroll down to its smallest size.
+    const QSize decoration = decorationSize();
+    const QSize wanted = screenWindow_ ? window_->size() : window_->maximumSize();
+    const QSize least = screenWindow_ ? wanted : window_->minimumSize();
+    const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), least + decoration,
+                                                   WindowPlacement::shownWindowFrames(window_), screens);
+    window_->move(place.topLeft());
+    if (place.size() - decoration != window_->size())
+        window_->resize(place.size() - decoration);
 }
 
 bool TEVSensorWindowController::isWindowOnAnyScreen() const
@@ -780,8 +820,20 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     const auto screens = WindowPlacement::currentScreens();
     if (screenWindow_) {
         window_->resize(ceilSize(maximum));
-        if (!screens.geometries.isEmpty() && !WindowPlacement::isOnAnyScreen(window_->frameGeometry(), screens))
+        if (screens.geometries.isEmpty())
+            return;
+        if (!WindowPlacement::isOnAnyScreen(window_->frameGeometry(), screens))
             window_->move(WindowPlacement::offScreenFallbackTopLeft(screens));
+        if (awaitsPlace_ && window_->isVisible()) {
+            placeFreely();
+            return;
+        }
+        // Its text was laid out to fit the screen; the window moves so that all of it shows.
+        const QRect frame = window_->frameGeometry();
+        const QRect within = WindowPlacement::bringOntoScreen(frame, screens);
+        window_->move(within.topLeft());
+        if (within.size() != frame.size())
+            window_->resize(within.size() - decorationSize());
         return;
     }
     const int frame = 2 * sensorText_->frameWidth();
@@ -800,6 +852,10 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     suppressWindowResizing_ = false;
     if (suppress || screens.geometries.isEmpty())
         return;
+    if (awaitsPlace_ && window_->isVisible()) {
+        placeFreely();
+        return;
+    }
     const QSize decoration = decorationSize();
     const QRect fitted = WindowPlacement::fitFrameToScreen(window_->frameGeometry(), minContent + decoration,
                                                            maxContent + decoration, screens);

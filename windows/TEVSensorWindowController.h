@@ -33,6 +33,9 @@ public:
     static inline const QString kPositionRecordPrefix = QStringLiteral("TEVSpecialAutosave-");
     // The frame the window system keeps per autosave name: "x y width height", top-left first.
     static inline const QString kFrameRecordPrefix = QStringLiteral("TEVWindowFrame-");
+    // Set while the standard window is smaller than its text because its screen is: a larger screen gives
+    // it the size of its text again.
+    static inline const QString kCutRecordPrefix = QStringLiteral("TEVWindowFrameCut-");
     static constexpr QPoint kDefaultPosition{300, 300};
 
     // `defaults` holds the position and frame records; null: the program's standard defaults. The screen
@@ -93,6 +96,8 @@ public:
 private:
     void restoreFrame();
     void saveFrame() const;
+    // The first place of a window without a record: free of the program's other windows, within its screen.
+    void placeFreely();
     void buildVertical(const std::optional<QFont>& labelFont);
     void buildGrid(const std::optional<QFont>& labelFont, qsizetype columns, qsizetype rows);
     // The cells of the values in `base` laid out within `area` (unbounded when empty).
@@ -123,6 +128,7 @@ private:
     QSizeF lastDisplayedTextSize_;
     QSizeF cellSize_;
     bool suppressWindowResizing_ = false;
+    bool awaitsPlace_ = false;
     QString autosaveName_;
     std::shared_ptr<platform::UserDefaults> defaults_;
     TEVTextAttributeProcessor builder_;

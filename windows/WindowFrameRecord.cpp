@@ -38,6 +38,40 @@ private:
     std::shared_ptr<platform::UserDefaults> defaults_;
 };
 
+// Gives a window that has no recorded place a free one when it first shows, once its size is known.
+class FirstPlacer final : public QObject {
+public:
+    explicit FirstPlacer(QWidget* window)
+        : QObject(window)
+        , window_(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Sent before the window maps: it appears at its place.
+        if (watched != window_ || event->type() != QEvent::Show || event->spontaneous())
+            return false;
+        window_->removeEventFilter(this);
+        const auto screens = WindowPlacement::currentScreens();
+        if (!screens.geometries.isEmpty()) {
+            const QSize decoration = window_->frameGeometry().size() - window_->size();
+            const QSize minimum = window_->minimumSizeHint().expandedTo(window_->minimumSize()) + decoration;
+            const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), window_->size() + decoration), minimum,
+                                                           WindowPlacement::shownWindowFrames(window_), screens);
+            window_->move(place.topLeft());
+            window_->resize(place.size() - decoration);
+        }
+        deleteLater();
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
 } // namespace
 
 namespace WindowFrameRecord {
@@ -68,14 +102,14 @@ void attach(QWidget* window, const QString& name, const QPoint& fallback, std::s
     const QString key = kPrefix + name;
     const auto frame = defaults ? parse(defaults->stringForKey(key)) : std::nullopt;
     if (frame) {
-        // Saved on a screen that is gone or was larger: brought back where it can be reached.
+        // Saved on a screen that is gone or was larger: brought back whole within this one.
         const auto screens = WindowPlacement::currentScreens();
-        const bool reachable = screens.geometries.isEmpty() || WindowPlacement::showsEnoughOfFrame(*frame, screens);
-        const QRect shown = reachable ? *frame : WindowPlacement::bringOntoScreen(*frame, screens);
+        const QRect shown = screens.geometries.isEmpty() ? *frame : WindowPlacement::bringOntoScreen(*frame, screens);
         window->resize(shown.size());
         window->move(shown.topLeft());
     } else {
         window->move(fallback);
+        new FirstPlacer(window);
     }
     if (defaults)
         new FrameRecorder(window, key, std::move(defaults));

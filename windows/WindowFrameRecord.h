@@ -22,9 +22,9 @@ inline const QString kPrefix = QStringLiteral("TEVWindowFrame-");
 // Nothing for a record that is not four integers with a positive size.
 std::optional<QRect> parse(const QString& record);
 
-// Gives `window` its recorded frame, brought onto a screen when that frame leaves too little of the window on
-// every screen; without a record the window goes to `fallback` at its own size. From then on the record
-// follows the window. Null `defaults`: the program's standard defaults (none outside a program: no record).
+// Gives `window` its recorded frame, brought whole within the available area of its screen; without a record
+// the window opens at `fallback`, or where it first shows at the free place nearest it (see
+// WindowPlacement::freePlace). From then on the record follows the window. Null `defaults`: the program's standard defaults (none outside a program: no record).
 void attach(QWidget* window, const QString& name, const QPoint& fallback,
             std::shared_ptr<platform::UserDefaults> defaults = nullptr);
 

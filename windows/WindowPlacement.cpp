@@ -1,9 +1,12 @@
 #include "windows/WindowPlacement.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
 
 #include <algorithm>
+#include <tuple>
 
 namespace WindowPlacement {
 
@@ -89,6 +92,67 @@ QRect bringOntoScreen(const QRect& frame, const Screens& screens)
     const int x = std::clamp(frame.x(), visible.x(), rightOf(visible) - size.width());
     const int y = std::clamp(frame.y(), visible.y(), bottomOf(visible) - size.height());
     return QRect(QPoint(x, y), size);
+}
+
+QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens)
+{
+    const qsizetype index = screenIndexForFrame(frame, screens);
+    const QRect area = index >= 0 ? screens.available.value(index) : screens.primaryAvailable();
+    if (area.isEmpty())
+        return frame;
+    constexpr int kGap = 10; // between windows side by side
+    const QSize size = frame.size().boundedTo(area.size());
+    const QSize least = minimum.boundedTo(size);
+    // Candidate edges: the wanted place, the area's edges, and beside, above and below each shown window.
+    QList<int> xs{frame.x(), area.x(), rightOf(area) - size.width()};
+    QList<int> ys{frame.y(), area.y(), bottomOf(area) - size.height()};
+    for (const QRect& r : shown) {
+        xs << rightOf(r) + kGap << r.x() - size.width() - kGap << r.x();
+        ys << bottomOf(r) + kGap << r.y() - size.height() - kGap << r.y();
+    }
+    struct Score {
+        qint64 lost = 0; // of the window's own size
+        qint64 distance = 0;
+        bool operator<(const Score& o) const { return std::tie(lost, distance) < std::tie(o.lost, o.distance); }
+    };
+    QRect best;
+    Score bestScore;
+    for (const int wantedX : std::as_const(xs))
+        for (const int wantedY : std::as_const(ys)) {
+            const int x = std::clamp(wantedX, area.x(), rightOf(area) - least.width());
+            const int y = std::clamp(wantedY, area.y(), bottomOf(area) - least.height());
+            const QRect place(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
+            if (std::any_of(shown.cbegin(), shown.cend(), [&place](const QRect& r) { return r.intersects(place); }))
+                continue;
+            Score score;
+            score.lost = qint64(frame.width()) * frame.height() - qint64(place.width()) * place.height();
+            const qint64 dx = x - frame.x(), dy = y - frame.y();
+            score.distance = dx * dx + dy * dy;
+            if (best.isNull() || score < bestScore) {
+                best = place;
+                bestScore = score;
+            }
+        }
+    // Nowhere free: a smaller window in a corner would hide as much; it opens where it wanted to.
+    if (best.isNull())
+        return bringOntoScreen(QRect(frame.topLeft(), size), screens);
+    return best;
+}
+
+QList<QRect> shownWindowFrames(const QWidget* except)
+{
+    QList<QRect> frames;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return frames;
+    for (const QWidget* w : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = w->windowType();
+        // Alerts come and go and stay in front; tray icons are windows too, docked into the tray's.
+        if (w == except || !w->isVisible() || (type != Qt::Window && type != Qt::Tool) ||
+            w->inherits("QSystemTrayIconSys"))
+            continue;
+        frames.append(w->frameGeometry());
+    }
+    return frames;
 }
 
 QPoint cascadeTopLeft(int slot, const Screens& screens)

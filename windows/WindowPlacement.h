@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QSize>
 
+class QWidget;
+
 namespace WindowPlacement {
 
 // The screens as the window system reports them; `primary` indexes both lists.
@@ -37,6 +39,15 @@ QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& ma
 // A frame restored from an earlier session moved (and shrunk, where it is larger) into the available area of
 // the screen that holds most of it, or of the primary screen when it lies on none.
 QRect bringOntoScreen(const QRect& frame, const Screens& screens);
+
+// A window of `frame`'s size that opens without a recorded place, where it hides none of the `shown` frames:
+// at `frame` when that is free, else at the free place nearest it beside, above or below them, or at the
+// edges of the available area of its screen; it keeps its size where it can and shrinks (to no less than
+// `minimum`) where only a smaller window fits. Where no place is free it opens at `frame`. Always within the
+// available area.
+QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens);
+// The frames of the program's shown windows but `except`: what a window opening without a place avoids.
+QList<QRect> shownWindowFrames(const QWidget* except);
 
 // Where the windows open that have no recorded place, so that no two open on top of one another: slot 0 is
 // the sensor window's (300, 300), each further slot 30 pixels down and right of it, starting again near the

@@ -5,6 +5,7 @@
 #include "app/model/TEVGauge.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/TEVScreenDisplayWindow.h"
+#include "windows/WindowFrameRecord.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -27,6 +28,11 @@
 #include <functional>
 
 namespace {
+
+std::string text(const QRect& r)
+{
+    return QStringLiteral("%1x%2+%3+%4").arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y()).toStdString();
+}
 
 std::shared_ptr<TEVGauge> gauge(const QString& name, bool alerting = false)
 {
@@ -384,10 +390,12 @@ TEST_F(SensorWindowTest, PositionRecordRoundTripAndFallbacks)
         const char* record;
         const char* frame;
         QPoint expected;
+        QPoint shown; // within the screen
     } rows[] = {
-        {nullptr, nullptr, {300, 300}}, {"12 34", nullptr, {12, 34}}, {" -5 40 trailing", nullptr, {-5, 40}},
-        {"abc", "40 50 200 100", {300, 300}}, {"7", nullptr, {300, 300}}, {nullptr, "40 50 200 100", {40, 50}},
-        {"99999999999 1", nullptr, {300, 300}},
+        {nullptr, nullptr, {300, 300}, {300, 300}}, {"12 34", nullptr, {12, 34}, {12, 34}},
+        {" -5 40 trailing", nullptr, {-5, 40}, {0, 40}}, {"abc", "40 50 200 100", {300, 300}, {300, 300}},
+        {"7", nullptr, {300, 300}, {300, 300}}, {nullptr, "40 50 200 100", {40, 50}, {40, 50}},
+        {"99999999999 1", nullptr, {300, 300}, {300, 300}},
     };
     for (const Row& row : rows) {
         defaults_->removeObjectForKey(record);
@@ -398,7 +406,7 @@ TEST_F(SensorWindowTest, PositionRecordRoundTripAndFallbacks)
             defaults_->setObject(QString::fromUtf8(row.frame), frame);
         auto window = make(0);
         EXPECT_EQ(window->preferredPositionForWindow(), row.expected) << (row.record ? row.record : "-");
-        EXPECT_EQ(window->sensorWindow()->pos(), row.expected) << (row.record ? row.record : "-");
+        EXPECT_EQ(window->sensorWindow()->pos(), row.shown) << (row.record ? row.record : "-");
         // A restored frame survives the first layout; without one the window takes its text's size at once.
         EXPECT_EQ(window->suppressesWindowResizing(), row.frame != nullptr);
     }
@@ -519,4 +527,95 @@ TEST_F(SensorWindowTest, AWindowSavedBeyondASmallerScreenComesBackOntoIt)
         ASSERT_EQ(saved.size(), 2);
         EXPECT_TRUE(screen.contains(QPoint(saved.at(0).toInt(), saved.at(1).toInt()))) << saved.join(' ').toStdString();
     }
+}
+
+TEST_F(SensorWindowTest, TheScreenDisplayLiesWithinItsScreen)
+{
+    // The offscreen screen is 800 × 600: a server's worth of values fills it, from wherever the display was.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString name = QStringLiteral("FloatingWindow");
+    struct Row {
+        const char* record; // "x y width height"
+        int values;
+    } rows[] = {{nullptr, 57}, {nullptr, 3}, {"700 500 300 120", 3}, {"1300 860 300 120", 57}, {"-40 -30 900 700", 57}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.record ? row.record : "no record");
+        SCOPED_TRACE(row.values);
+        defaults_->removeObjectForKey(TEVSensorWindowController::kPositionRecordPrefix + name);
+        defaults_->removeObjectForKey(TEVSensorWindowController::kFrameRecordPrefix + name);
+        if (row.record)
+            defaults_->setObject(QString::fromUtf8(row.record), TEVSensorWindowController::kFrameRecordPrefix + name);
+        auto window = make(1, name);
+        MachinePreferences::Font font;
+        font.size = 36;
+        window->setBaseFont(font);
+        window->showWindow();
+        fill(*window, row.values);
+        EXPECT_TRUE(area.contains(window->sensorWindow()->frameGeometry())) << text(window->sensorWindow()->frameGeometry());
+        const auto saved = WindowFrameRecord::parse(defaults_->stringForKey(TEVSensorWindowController::kFrameRecordPrefix + name));
+        ASSERT_TRUE(saved);
+        EXPECT_TRUE(area.contains(*saved)) << text(*saved);
+    }
+}
+
+TEST_F(SensorWindowTest, ASensorWindowComesBackWholeAndRegainsTheWidthAScreenCut)
+{
+    // Twelve values need more than the 800-pixel offscreen screen.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString name = QStringLiteral("StandardWindow");
+    const QString cutKey = TEVSensorWindowController::kCutRecordPrefix + name;
+    struct Row {
+        const char* what;
+        const char* record;
+        bool cut;        // as saved
+        bool screenWide; // after the first layout; else as recorded
+        bool cutAfter;
+    } rows[] = {
+        {"narrowed by its user", "0 300 400 103", false, false, false},
+        {"cut by a smaller screen", "0 300 400 103", true, true, true},
+        {"a 1300-pixel row saved on a larger screen", "300 300 1300 103", false, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        defaults_->removeObjectForKey(TEVSensorWindowController::kPositionRecordPrefix + name);
+        defaults_->setObject(QString::fromUtf8(row.record), TEVSensorWindowController::kFrameRecordPrefix + name);
+        if (row.cut)
+            defaults_->setBool(true, cutKey);
+        else
+            defaults_->removeObjectForKey(cutKey);
+        auto window = make(0, name);
+        EXPECT_TRUE(area.contains(window->sensorWindow()->frameGeometry())) << text(window->sensorWindow()->frameGeometry());
+        window->showWindow();
+        fill(*window, 12);
+        if (row.screenWide)
+            EXPECT_EQ(window->sensorWindow()->frameGeometry().width(), area.width());
+        else
+            EXPECT_EQ(window->sensorWindow()->width(), 400);
+        EXPECT_TRUE(area.contains(window->sensorWindow()->frameGeometry())) << text(window->sensorWindow()->frameGeometry());
+        EXPECT_EQ(defaults_->boolForKey(cutKey), row.cutAfter);
+    }
+}
+
+TEST_F(SensorWindowTest, WithoutARecordTheWindowsOpenBesideOneAnother)
+{
+    // A first start: the sensor window, the screen display and a window of another kind hide none of one another.
+    auto standard = make(0, QStringLiteral("StandardWindow"));
+    standard->showWindow();
+    fill(*standard, 3);
+    auto display = make(1, QStringLiteral("FloatingWindow"));
+    display->showWindow();
+    fill(*display, 3);
+    QWidget overview;
+    overview.resize(300, 200);
+    WindowFrameRecord::attach(&overview, QStringLiteral("Overview"), QPoint(360, 360), defaults_);
+    overview.show();
+    const QList<QRect> frames{standard->sensorWindow()->frameGeometry(), display->sensorWindow()->frameGeometry(),
+                              overview.frameGeometry()};
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        EXPECT_TRUE(area.contains(frames.at(i))) << text(frames.at(i));
+        for (qsizetype j = i + 1; j < frames.size(); ++j)
+            EXPECT_FALSE(frames.at(i).intersects(frames.at(j))) << text(frames.at(i)) << " " << text(frames.at(j));
+    }
+    EXPECT_EQ(standard->sensorWindow()->pos(), TEVSensorWindowController::kDefaultPosition);
 }

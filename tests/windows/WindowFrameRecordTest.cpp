@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(WindowFrameRecord, RestoresAReachableFrameFitsAnUnreachableOneAndFollowsTheWindow)
+TEST(WindowFrameRecord, RestoresAFrameWholeWithinTheScreenAndFollowsTheWindow)
 {
     QTemporaryDir dir;
     auto defaults = std::make_shared<platform::UserDefaults>(dir.path() + QStringLiteral("/standard.plist"));
@@ -28,10 +28,13 @@ TEST(WindowFrameRecord, RestoresAReachableFrameFitsAnUnreachableOneAndFollowsThe
         {"40 50 320 240", {40, 50}, {320, 240}},
         // Saved on a larger screen beyond this one: back where it can be reached, at its size.
         {"1300 860 320 240", WindowPlacement::bringOntoScreen({1300, 860, 320, 240}, WindowPlacement::currentScreens()).topLeft(), {320, 240}},
+        // Partly beyond the screen's right edge, though enough of it shows to take hold of: back whole.
+        {"700 300 320 240", {screen.x() + screen.width() - 320, 300}, {320, 240}},
         {"40 50 0 240", fallback, {200, 100}},
         {"forty 50 320 240", fallback, {200, 100}},
     };
     ASSERT_LT(screen.right(), 1300);
+    ASSERT_TRUE(screen.contains(QRect(700, 300, 50, 240)) && screen.right() < 1019);
     ASSERT_TRUE(screen.contains(rows[2].place));
     for (const Row& row : rows) {
         if (row.record)

@@ -13,6 +13,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "windows/HistoryTimeScale.h"
 #include "windows/WindowFrameRecord.h"
+#include "windows/WindowPlacement.h"
 #include "windows/history/GraphLabelView.h"
 #include "windows/history/HistoryGraphRules.h"
 #include "windows/history/HistoryWindowSupport.h"
@@ -465,8 +466,11 @@ void HistoryWindowController::setFrameAutosaveName(const QString& name)
         saveFrame();
         return;
     }
-    window_->move(frame->topLeft());
-    window_->resize(frame->size());
+    // Saved on a screen that is gone or larger: it comes back whole within this one.
+    const auto screens = WindowPlacement::currentScreens();
+    const QRect shown = screens.geometries.isEmpty() ? *frame : WindowPlacement::bringOntoScreen(*frame, screens);
+    window_->move(shown.topLeft());
+    window_->resize(shown.size());
 }
 
 void HistoryWindowController::saveFrame() const

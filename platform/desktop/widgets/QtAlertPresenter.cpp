@@ -1,5 +1,6 @@
 #include "platform/desktop/widgets/QtAlertPresenter.h"
 
+#include "platform/desktop/widgets/AlertInFront.h"
 #include "platform/desktop/widgets/PanelKeys.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -61,6 +62,7 @@ int QtAlertPresenter::runModal(const Alert& alert)
     QAbstractButton* escape = buttons.at(escapeButtonIndex(titles));
     box.setEscapeButton(escape);
     PanelKeys::installInto(&box, [escape] { escape->click(); });
+    const AlertInFront inFront(&box);
     box.exec();
     const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
     return chosen < 0 ? 0 : chosen;

@@ -5,6 +5,8 @@
 #include "windows/history/HistoryWindowSupport.h"
 
 #include <QButtonGroup>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSlider>
 
 using namespace historytest;
@@ -160,7 +162,7 @@ TEST_F(WindowTest, StateGoesBackToThePreferencesAndTheFrameIsKeptPerName)
     window->toggleFeature(window->rulerSwitch());
     window->toggleFeature(window->labelSwitch());
     window->toggleFeature(nullptr);
-    window->window()->move(300, 200);
+    window->window()->move(100, 50);
     window->syncWindowStateToPreferences();
     const auto& prefs = *window->preferences();
     EXPECT_TRUE(prefs.opensAtLaunchTime());
@@ -178,11 +180,31 @@ TEST_F(WindowTest, StateGoesBackToThePreferencesAndTheFrameIsKeptPerName)
     auto again = std::make_shared<HistoryOverlayWindowController>(defaults_);
     auto stored = HistoryWindowPreferences::createWithPreferenceDictionary(prefs.preferenceProperties());
     again->bindToApplicationController(&controller_, &controller_, stored);
-    EXPECT_EQ(again->window()->pos(), QPoint(300, 200));
+    EXPECT_EQ(again->window()->pos(), QPoint(100, 50));
     EXPECT_TRUE(again->hasAutosavedPosition());
     EXPECT_EQ(again->window()->windowTitle(), "Kept");
     EXPECT_TRUE(again->isInLongTermMode());
     EXPECT_TRUE(again->isInRulerMode());
     EXPECT_EQ(again->modeSwitches()->checkedId(), 1);
     EXPECT_DOUBLE_EQ(again->displayedTimeInterval(), 6 * 3600);
+}
+
+TEST_F(WindowTest, AFrameSavedOnALargerScreenComesBackWhole)
+{
+    // The offscreen screen is smaller than 1300 × 1000.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_LT(area.width(), 1300);
+    addGauge("t", "T", 1, "C", values({40}));
+    struct Row {
+        const char* record;
+        QRect expected;
+    } rows[] = {{"100 80 500 300", {100, 80, 500, 300}},
+                {"1300 860 500 300", {area.x() + area.width() - 500, area.y() + area.height() - 300, 500, 300}},
+                {"-50 20 1300 300", {area.x(), 20, area.width(), 300}}};
+    for (const Row& row : rows) {
+        defaults_->setObject(QString::fromUtf8(row.record), HistoryWindowController::kFrameRecordPrefix + "HistoryWindow-Far");
+        controller_.windows.clear();
+        auto window = makeWindow("Far", {"t"});
+        EXPECT_EQ(QRect(window->window()->pos(), window->window()->size()), row.expected) << row.record;
+    }
 }

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The start-up alerts stay in front of the windows that open while they wait: a first start on a computer
+# without sensors (COMPUTER) asks twice (not an Apple computer, no sensors) while the sensor window and the
+# overview open; both alerts, answered by nobody, must lie over every other window of the program.
+# Runs under its own virtual X server and tray host. Usage: kelvaro-alerts-in-front-xvfb.sh KELVARO COMPUTER
+set -euo pipefail
+kelvaro=$1 computer=$2
+. "$(dirname "$0")/../support/session-lib.sh"
+. "$(dirname "$0")/../support/tray-xvfb-lib.sh"
+command -v xwininfo >/dev/null && command -v xprop >/dev/null || { echo "SKIP: x11-utils is not installed"; exit 77; }
+command -v trayer >/dev/null || { echo "SKIP: trayer is not installed"; exit 77; }
+# The alerts wait for an answer.
+unset KELVARO_NONINTERACTIVE
+
+# The program's shown windows from the top of the stack down, one line each: "alert" or "window", and the
+# title.
+stacked_windows() {
+  local id title kind
+  # xwininfo lists the children of the root from the top down.
+  for id in $(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) .*("Kelvaro" "Kelvaro").*/\1/p'); do
+    xwininfo -id "$id" | grep -q "Map State: IsViewable" || continue
+    title=$(xwininfo -id "$id" | sed -n 's/^xwininfo: Window id: [^"]*"\(.*\)"$/\1/p')
+    kind=window
+    xprop -id "$id" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG && kind=alert
+    echo "$kind $title"
+  done
+}
+
+start_x_server 1280x800
+start_tray_host
+start_ready Kelvaro kelvaro "$kelvaro"
+pid=$started
+# Both alerts, the sensor window and the overview shown (a minute at most).
+for _ in $(seq 1 300); do
+  stacked_windows >"$scratch/stack"
+  [ "$(grep -c '^alert' "$scratch/stack")" -ge 2 ] && grep -q '^window Sensors' "$scratch/stack" &&
+    grep -q '^window Sensor Overview' "$scratch/stack" && break
+  sleep 0.2
+done
+[ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/alerts-in-front.png" || true
+[ "$(grep -c '^alert' "$scratch/stack")" -ge 2 ] || fail "two alerts were not shown:"$'\n'"$(cat "$scratch/stack")"
+grep -q '^window Sensor Overview' "$scratch/stack" || fail "the overview was not shown:"$'\n'"$(cat "$scratch/stack")"
+# From the top: the alerts first, then the windows.
+awk '/^window/ { seen = 1 } /^alert/ && seen { exit 1 }' "$scratch/stack" ||
+  fail "an alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
+cat "$scratch/stack"
+quit_cleanly "$pid" Kelvaro
