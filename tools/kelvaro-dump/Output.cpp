@@ -1,5 +1,6 @@
 #include "tools/kelvaro-dump/Commands.h"
 
+#include "platform/foundation/Log.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
@@ -12,7 +13,7 @@ namespace dump {
 
 void printError(const QString& text)
 {
-    std::fputs(qPrintable(QStringLiteral("kelvaro-dump: ") + text + QLatin1Char('\n')), stderr);
+    std::fputs(qPrintable(QStringLiteral("kelvaro-dump: ") + escapeControlCharacters(text) + QLatin1Char('\n')), stderr);
 }
 
 bool simulatedComputerFailedToLoad()
@@ -40,9 +41,11 @@ QVariant printable(const QVariant& value)
         QVariantMap out;
         const QVariantMap in = value.toMap();
         for (auto it = in.cbegin(); it != in.cend(); ++it)
-            out.insert(it.key(), printable(it.value()));
+            out.insert(escapeControlCharacters(it.key()), printable(it.value()));
         return out;
     }
+    case values::Kind::String:
+        return escapeControlCharacters(value.toString());
     default:
         return value;
     }
