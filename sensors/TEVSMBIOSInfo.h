@@ -13,8 +13,8 @@
 class TEVSMBIOSInfo {
 public:
     // The largest table read. An SMBIOS 2 table cannot be larger (its length is 16 bits), and the SMBIOS 3
-    // tables of real computers stay far below it (a few KiB on a Mac). Each structure costs a few hundred
-    // bytes of dictionaries however short it is, so the cap, not the decoding, bounds a forged table's cost.
+    // tables of real computers stay far below it (a few KiB on a Mac). A structure with decoded fields costs
+    // a few hundred bytes of dictionaries however short it is, so the cap bounds what a forged table costs.
     static constexpr qsizetype kMaximumTableBytes = 64 * 1024;
 
     // Null (and a log line) for null data or a table larger than kMaximumTableBytes; any other bytes give a
