@@ -1,10 +1,12 @@
 #include "lcd/TEVIOWarriorDevice.h"
 
+#include "platform/foundation/Log.h"
 #include "platform/lcd/DeviceHotplugSource.h"
 
 #include <QObject>
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -100,20 +102,44 @@ bool TEVIOWarriorDevice::sendOutputReportWithID(quint8 reportID, const quint8* b
     return writeToInterfaceBytesAt(report.data(), qsizetype(report.size()));
 }
 
+bool TEVIOWarriorDevice::openInterface()
+{
+    if (transport_)
+        return true;
+    transport_ = opener_ ? opener_() : nullptr;
+    if (!transport_) {
+        logFailureOnce(QStringLiteral("cannot open"));
+        return false;
+    }
+    ++connectionCount_;
+    return true;
+}
+
 bool TEVIOWarriorDevice::writeToInterfaceBytesAt(const quint8* bytes, qsizetype count)
 {
-    if (!bytes)
+    if (!bytes || !openInterface())
         return false;
-    if (!transport_) {
-        transport_ = opener_ ? opener_() : nullptr;
-        if (!transport_)
-            return false;
-    }
-    if (transport_->writeReport(bytes, count))
+    if (transport_->writeReport(bytes, count)) {
+        if (std::exchange(failureLogged_, false))
+            platform::log(className(), QStringLiteral("%1 (serial number '%2', interface %3) answers again")
+                                           .arg(devicePresentationName(), serialNumber())
+                                           .arg(interfaceNumber_));
         return true;
+    }
     // A failed report closes the interface; the next one opens it again (the chip may have been re-plugged).
     transport_.reset();
+    logFailureOnce(QStringLiteral("a report failed on"));
     return false;
+}
+
+void TEVIOWarriorDevice::logFailureOnce(const QString& what)
+{
+    if (std::exchange(failureLogged_, true))
+        return;
+    platform::log(className(), QStringLiteral("%1 %2 (serial number '%3', interface %4); it is tried again with "
+                                              "every report, and set up again once it answers")
+                                   .arg(what, devicePresentationName(), serialNumber())
+                                   .arg(interfaceNumber_));
 }
 
 QString TEVIOWarriorDevice::devicePresentationName() const

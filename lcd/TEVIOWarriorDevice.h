@@ -1,7 +1,8 @@
 #pragma once
 // TEVIOWarriorDevice: one interface of an IO-Warrior 24 or 40 USB chip. Its LCD special-mode interface
 // (number 1) takes the 8-byte output reports that drive an HD44780 display. The interface is opened on the
-// first report, closed after a failed one and opened again by the next. Main thread.
+// first report, closed after a failed one and opened again by the next; one failure is logged until it
+// answers again. Main thread.
 
 #include "lcd/TEVLCDController.h"
 
@@ -41,6 +42,11 @@ public:
     qint64 interfaceNumber() const { return interfaceNumber_; }
     bool isIOWarrior40() const { return isIOWarrior40_; }
     bool hasOpenInterface() const { return transport_ != nullptr; }
+    // Opens a closed interface; YES when it is open.
+    bool openInterface();
+    // Counts the successful openings: the chip behind an interface opened again may have lost power, and
+    // its module with it the set-up.
+    quint64 connectionCount() const { return connectionCount_; }
 
     // Report ID and seven data bytes make one 8-byte report.
     bool sendOutputReportWithID(quint8 reportID, const quint8* bytes);
@@ -56,9 +62,13 @@ protected:
 
 private:
     TEVIOWarriorDevice(QString serialNumber, qint64 interfaceNumber, bool isIOWarrior40, Opener opener);
+    void logFailureOnce(const QString& what);
 
     qint64 interfaceNumber_ = -1;
     bool isIOWarrior40_ = false;
     Opener opener_;
     std::unique_ptr<platform::IoWarriorTransport> transport_;
+    quint64 connectionCount_ = 0;
+    // Every frame would repeat it: one line until the interface answers again.
+    bool failureLogged_ = false;
 };

@@ -72,9 +72,11 @@ std::shared_ptr<TEVLCDHD44780> TEVLCDHD44780::createForLCDController(std::shared
                           .arg(QLatin1String(controller->className())));
         return nullptr;
     }
-    display->setFeature8Bit(true, true, false);
-    display->setDisplay(true, false, false);
-    display->executeClearDisplay();
+    // LCD mode went on with the enabling; a report that failed there closed the interface.
+    TEVIOWarriorDevice* device = display->ioWarrior();
+    const quint64 connection = device->connectionCount();
+    if (device->hasOpenInterface() && display->setUpModule() && device->connectionCount() != connection)
+        display->setUpConnection_ = 0;
     return display;
 }
 
@@ -143,6 +145,18 @@ bool TEVLCDHD44780::sendInstruction(quint8 instruction)
     return sendRawLCDData(&instruction, 1, true);
 }
 
+bool TEVLCDHD44780::setUpModule()
+{
+    TEVIOWarriorDevice* device = ioWarrior();
+    setUpConnection_ = 0;
+    if (!device)
+        return false;
+    if (!setFeature8Bit(true, true, false) || !setDisplay(true, false, false) || !executeClearDisplay())
+        return false;
+    setUpConnection_ = device->connectionCount();
+    return true;
+}
+
 bool TEVLCDHD44780::executeClearDisplay()
 {
     return sendInstruction(0x01);
@@ -206,6 +220,15 @@ bool TEVLCDHD44780::setDisplayData(const QByteArray& data)
     const int columns = numberOfColumns();
     if (data.size() != qsizetype(lines) * columns)
         return false;
+    TEVIOWarriorDevice* device = ioWarrior();
+    if (!device || !device->openInterface())
+        return false;
+    if (setUpConnection_ != device->connectionCount()) {
+        // A module that lost power with its chip starts in its reset state, blank and out of LCD mode.
+        const quint8 mode[7] = {quint8(isDisplayEnabled() ? 0x01 : 0x00)};
+        if (!device->sendOutputReportWithID(LcdModeReport, mode) || !setUpModule())
+            return false;
+    }
     // A failed report means the chip is gone or stalled, each further one would wait out its time-out
     // again: the frame stops at the first, and the next frame tries afresh.
     if (!executeReturnHome())

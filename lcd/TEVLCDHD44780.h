@@ -1,7 +1,8 @@
 #pragma once
 // TEVLCDHD44780: an HD44780 character module on an IO-Warrior's LCD special-mode interface. Every
 // instruction and every run of up to six data bytes is one 8-byte report. Lines start at their DDRAM
-// addresses; a line without one (beyond the fourth) is not sent. Main thread.
+// addresses; a line without one (beyond the fourth) is not sent. A chip opened again (re-plugged, or powered
+// up again) gets the set-up again before its next text. Main thread.
 
 #include "lcd/TEVLCDDisplay.h"
 
@@ -39,7 +40,8 @@ public:
     bool setCursorToLine(quint8 line, quint8 column);
     // One LCD write report of 1 to 6 bytes, as data or as instructions.
     bool sendRawLCDData(const quint8* bytes, qsizetype count, bool instruction);
-    // A buffer of exactly lines × columns codes: return home, then each line from its start address.
+    // A buffer of exactly lines × columns codes: return home, then each line from its start address. The
+    // set-up goes first when the chip was opened again since the module was last set up.
     bool setDisplayData(const QByteArray& data);
 
     const std::array<quint8, 4>& lineStartAddresses() const { return lineStartAddresses_; }
@@ -51,7 +53,10 @@ private:
     TEVLCDHD44780() = default;
     TEVIOWarriorDevice* ioWarrior() const;
     bool sendInstruction(quint8 instruction);
+    // 8-bit, two lines, 5 × 8 dots, display on without cursor, cleared; remembers the connection on success.
+    bool setUpModule();
 
     std::array<quint8, 4> lineStartAddresses_{0x00, 0x40, 0x00, 0x00};
     bool reportedMissingAddresses_ = false;
+    quint64 setUpConnection_ = 0; // the chip's connection the module was set up on; 0: none
 };

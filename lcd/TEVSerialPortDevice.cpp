@@ -33,7 +33,14 @@ TEVSerialPortDevice::TEVSerialPortDevice(const platform::SerialPortEntry& entry,
 
 TEVSerialPortDevice::~TEVSerialPortDevice()
 {
-    port_.reset(); // drains, puts back the settings found and closes
+    closePort(); // drains, puts back the settings found and closes
+}
+
+void TEVSerialPortDevice::closePort()
+{
+    settleTimer_.invalidate();
+    held_.clear();
+    port_.reset();
 }
 
 std::shared_ptr<TEVSerialPortDevice> TEVSerialPortDevice::createWithIORegistryEntry(
@@ -118,8 +125,9 @@ bool TEVSerialPortDevice::configureSerialPort()
         logLine(QStringLiteral("port %1 is open again").arg(path));
     port_ = std::move(opening.port);
     ++connectionCount_;
-    // The module needs a moment after the lines come up before it takes commands.
-    platform::SerialPort::pause(std::chrono::seconds(1));
+    // A flapping port would stall the program at every retry if this waited here. The timer holds no
+    // reference: the object invalidates it before it goes.
+    settleTimer_ = platform::Scheduler::shared()->after(SettleTime, [this] { sendHeldData(); });
     return true;
 }
 
@@ -138,7 +146,7 @@ bool TEVSerialPortDevice::restorePortConfiguration()
         logLine(QStringLiteral("cannot restore port configuration because port is not open"));
         return false;
     }
-    port_.reset();
+    closePort();
     restored_ = true;
     return true;
 }
@@ -147,13 +155,38 @@ bool TEVSerialPortDevice::sendData(const QByteArray& data)
 {
     if (data.isEmpty() || !openPortIfDue())
         return false;
+    if (isSettling()) {
+        qsizetype held = 0;
+        for (const QByteArray& bytes : std::as_const(held_))
+            held += bytes.size();
+        if (held + data.size() > MaximumHeldBytes)
+            return false;
+        held_.append(data);
+        return true;
+    }
+    return write(data);
+}
+
+void TEVSerialPortDevice::sendHeldData()
+{
+    settleTimer_.invalidate();
+    const QByteArrayList held = std::exchange(held_, {});
+    for (const QByteArray& bytes : held) {
+        if (!port_)
+            break;
+        write(bytes);
+    }
+}
+
+bool TEVSerialPortDevice::write(const QByteArray& data)
+{
     if (port_->write(data))
         return true;
     if (port_->hasFailed()) {
         // Unplugged, most likely: it is opened again when it is back.
         if (!std::exchange(failureLogged_, true))
             logLine(QStringLiteral("lost port %1 (tried again every %2 s)").arg(entry_.devicePath).arg(RetryInterval.count()));
-        port_.reset();
+        closePort();
         lastAttempt_ = platform::monotonicNow();
     }
     return false;

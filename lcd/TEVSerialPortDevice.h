@@ -1,14 +1,18 @@
 #pragma once
 // TEVSerialPortDevice: a serial port with a Crystalfontz module on it. The display opens and sets up the
-// port when it is created (19200 baud, 8N1, raw, DTR and RTS on, then a settle time of 1 s); a port that
-// could not be opened, or was lost, is tried again by later sends, at most once per RetryInterval. Writes
-// never wait for the module. The port's settings are put back when the object goes. Main thread.
+// port when it is created (19200 baud, 8N1, raw, DTR and RTS on); what is sent in the settle time after an
+// opening waits for a Scheduler timer, never on the main thread. A port that could not be opened, or was
+// lost, is tried again by later sends, at most once per RetryInterval. Writes never wait for the module.
+// The port's settings are put back when the object goes. Main thread.
 
 #include "lcd/TEVLCDController.h"
 
+#include "platform/desktop/Scheduler.h"
 #include "platform/foundation/HostRoot.h"
 #include "platform/lcd/SerialPort.h"
 #include "platform/lcd/SerialPorts.h"
+
+#include <QByteArrayList>
 
 #include <chrono>
 #include <functional>
@@ -23,6 +27,10 @@ public:
     using List = std::vector<std::shared_ptr<TEVSerialPortDevice>>;
 
     static constexpr std::chrono::seconds RetryInterval{5};
+    // The module needs a moment after the lines come up before it takes commands.
+    static constexpr std::chrono::seconds SettleTime{1};
+    // What waits for the settle time at most; a send beyond it is dropped like one the port cannot take.
+    static constexpr qsizetype MaximumHeldBytes = 4096;
 
     // On Linux the registry entry is the port's sysfs record: its stable name is the serial number and
     // presentation name, its device path the callout device. No entry, or one without name or path, gives
@@ -41,9 +49,11 @@ public:
     bool configureSerialPort();
     bool restorePortConfiguration();
     // One frame or command, written whole; NO for no bytes, a closed port (opened again first when due) or
-    // a frame the port cannot take now, which is dropped.
+    // a frame the port cannot take now, which is dropped. In the settle time it is held and sent, in order,
+    // when that ends.
     bool sendData(const QByteArray& data);
     bool isPortOpen() const { return port_ != nullptr; }
+    bool isSettling() const { return settleTimer_.isValid(); }
     // Opens a closed port when RetryInterval has passed since the last attempt; YES when the port is open.
     bool openPortIfDue();
     // Counts the successful openings: a module behind a port opened again may need setting up again.
@@ -60,10 +70,15 @@ protected:
 
 private:
     TEVSerialPortDevice(const platform::SerialPortEntry& entry, Opener opener);
+    bool write(const QByteArray& data);
+    void sendHeldData();
+    void closePort();
 
     platform::SerialPortEntry entry_;
     Opener opener_;
     std::unique_ptr<platform::SerialTransport> port_;
+    platform::Scheduler::Handle settleTimer_;
+    QByteArrayList held_; // sent in the settle time
     std::optional<platform::Clock::Duration> lastAttempt_;
     // One failure is logged until the port works again: the retries would repeat it every few seconds.
     bool failureLogged_ = false;

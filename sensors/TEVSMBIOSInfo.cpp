@@ -7,6 +7,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QtEndian>
 
@@ -170,6 +171,19 @@ const Decoder* decoderForType(quint8 type)
     return nullptr;
 }
 
+// Field keys made once for the process: every structure's dictionary shares their text.
+const QString& fieldKey(const Field& field)
+{
+    static const QHash<const char*, QString> keys = [] {
+        QHash<const char*, QString> made;
+        for (const Decoder& decoder : kDecoders)
+            for (const Field& f : decoder.fields)
+                made.insert(f.key, QString::fromLatin1(f.key));
+        return made;
+    }();
+    return *keys.find(field.key);
+}
+
 QString localized(const char* text)
 {
     const QString key = QString::fromLatin1(text);
@@ -242,13 +256,28 @@ std::shared_ptr<const TEVSMBIOSInfo> TEVSMBIOSInfo::systemManagementBIOSInformat
     return shared;
 }
 
+// What the structures of one table share while it is decoded: the localised names, and the whole
+// dictionary of a structure that decodes to its name alone (the same for every one of its type).
+struct TEVSMBIOSInfo::Shared {
+    std::array<QString, kDecoders.size() + 2> names; // each decoder's, then the OEM and the unknown one
+    std::array<QVariantMap, 256> nameOnly;
+
+    const QString& name(std::size_t index, const char* text)
+    {
+        if (names[index].isNull())
+            names[index] = localized(text);
+        return names[index];
+    }
+};
+
 TEVSMBIOSInfo::TEVSMBIOSInfo(const QByteArray& data)
     : data_(data), parserPosition_(0), endPosition_(data.size())
 {
     structures_.reserve(14);
+    const auto shared = std::make_unique<Shared>();
     while (parserPosition_ < endPosition_) {
         const qsizetype before = parserPosition_;
-        if (auto structure = currentStructureDescription())
+        if (auto structure = currentStructureDescription(*shared))
             structures_.append(*structure);
         if (parserPosition_ <= before)
             break; // never loop on a structure that did not move the position
@@ -275,7 +304,7 @@ QString TEVSMBIOSInfo::description() const
     return QStringLiteral("SMBIOS: ") + platform::describePropertyList(platform::values::fromArray(structures_)) + QLatin1Char('\n');
 }
 
-std::optional<QVariantMap> TEVSMBIOSInfo::currentStructureDescription()
+std::optional<QVariantMap> TEVSMBIOSInfo::currentStructureDescription(Shared& shared)
 {
     if (parserPosition_ >= endPosition_)
         return std::nullopt;
@@ -303,29 +332,32 @@ std::optional<QVariantMap> TEVSMBIOSInfo::currentStructureDescription()
     parserPosition_ = start + length;
     const std::optional<QStringList> strings = currentStringArray();
 
-    QVariantMap description;
-    description.insert(QStringLiteral("TypeCode"), platform::values::fromUnsigned(type));
-
+    const auto nameOnly = [&](const QString& name) {
+        QVariantMap& description = shared.nameOnly[type];
+        if (description.isEmpty()) {
+            description.insert(QStringLiteral("TypeCode"), platform::values::fromUnsigned(type));
+            description.insert(QStringLiteral("Contents"), QVariantMap{{QStringLiteral("StructureName"), name}});
+        }
+        return description;
+    };
     const Decoder* decoder = decoderForType(type);
     if (!decoder) {
-        const char* name = type >= 128 ? "Proprietary OEM SMBIOS structure - specification unknown"
-                                       : "Unknown or unimplemented SMBIOS structure";
-        description.insert(QStringLiteral("Contents"),
-                           QVariantMap{{QStringLiteral("StructureName"), localized(name)}});
-        return description;
+        return type >= 128 ? nameOnly(shared.name(kDecoders.size(), "Proprietary OEM SMBIOS structure - specification unknown"))
+                           : nameOnly(shared.name(kDecoders.size() + 1, "Unknown or unimplemented SMBIOS structure"));
     }
+    const QString& structureName = shared.name(std::size_t(decoder - kDecoders.data()), decoder->structureName);
     const bool alwaysAnswers = decoder->fields.empty();
     if (!strings && !alwaysAnswers) {
         platform::log(kClassName,
                       QStringLiteral("detected error in type %1 information record of this machine's SMBIOS, ignoring...")
                           .arg(type));
-        return description;
+        return QVariantMap{{QStringLiteral("TypeCode"), platform::values::fromUnsigned(type)}};
     }
 
     QVariantMap contents;
-    contents.insert(QStringLiteral("StructureName"), localized(decoder->structureName));
+    contents.insert(QStringLiteral("StructureName"), structureName);
     for (const Field& field : decoder->fields) {
-        const QString key = QString::fromLatin1(field.key);
+        const QString& key = fieldKey(field);
         if (field.form == Form::StringList) {
             QVariantList list;
             for (const QString& text : *strings)
@@ -363,6 +395,10 @@ std::optional<QVariantMap> TEVSMBIOSInfo::currentStructureDescription()
             break;
         }
     }
+    if (contents.size() == 1)
+        return nameOnly(structureName);
+    QVariantMap description;
+    description.insert(QStringLiteral("TypeCode"), platform::values::fromUnsigned(type));
     description.insert(QStringLiteral("Contents"), contents);
     return description;
 }

@@ -12,9 +12,10 @@
 
 class TEVSMBIOSInfo {
 public:
-    // The largest table read. SMBIOS 2 tables end at 64 KiB and the largest servers' SMBIOS 3 tables stay
-    // well below this; decoding costs time and memory in proportion to the table.
-    static constexpr qsizetype kMaximumTableBytes = 1024 * 1024;
+    // The largest table read. An SMBIOS 2 table cannot be larger (its length is 16 bits), and the SMBIOS 3
+    // tables of real computers stay far below it (a few KiB on a Mac). A structure with decoded fields costs
+    // a few hundred bytes of dictionaries however short it is, so the cap bounds what a forged table costs.
+    static constexpr qsizetype kMaximumTableBytes = 64 * 1024;
 
     // Null (and a log line) for null data or a table larger than kMaximumTableBytes; any other bytes give a
     // reader, however damaged the table.
@@ -37,7 +38,8 @@ public:
     explicit TEVSMBIOSInfo(const QByteArray& data); // use createWithData
 
 private:
-    std::optional<QVariantMap> currentStructureDescription();
+    struct Shared;
+    std::optional<QVariantMap> currentStructureDescription(Shared& shared);
     std::optional<QStringList> currentStringArray();
     std::optional<QString> currentString();
     static void fillDescription(QVariantMap& description, quint8 index, const QStringList& strings,

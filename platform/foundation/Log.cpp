@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <syslog.h>
@@ -21,10 +22,31 @@ std::shared_ptr<LogSink>& currentSink()
     return sink;
 }
 
+bool isEscaped(char16_t unit)
+{
+    return (unit < 0x20 && unit != u'\t' && unit != u'\n') || (unit >= 0x7F && unit <= 0x9F);
+}
+
 } // namespace
 
-void log(const QString& text)
+QString escapeControlCharacters(const QString& text)
 {
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isEscaped(c.unicode()); }))
+        return text;
+    QString escaped;
+    escaped.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (isEscaped(c.unicode()))
+            escaped += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+void log(const QString& rawText)
+{
+    const QString text = escapeControlCharacters(rawText);
     std::shared_ptr<LogSink> sink;
     {
         std::lock_guard lock(sinkMutex());

@@ -14,10 +14,15 @@ public:
     virtual void write(const QString& text) = 0; // one complete entry, with its line feed
 };
 
-// Writes `text` exactly as given (the caller adds the class name, colon and line feed).
+// Writes `text` as given (the caller adds the class name, colon and line feed), its control characters
+// escaped.
 void log(const QString& text);
 // Convenience: "<className>: <message>\n".
 void log(const char* className, const QString& message);
+
+// `text` with every control character but tab and line feed written as "\xHH" (C0, DEL and C1): text read
+// from files and devices must not drive the terminal it is shown on. Other characters stay as they are.
+QString escapeControlCharacters(const QString& text);
 
 // Replaces the destination; null restores stderr + syslog. Returns the previous sink.
 std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink);

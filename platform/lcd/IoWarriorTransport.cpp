@@ -22,7 +22,9 @@ std::unique_ptr<IoWarriorTransport> IoWarriorTransport::open(const IoWarriorInte
 
 std::unique_ptr<IoWarriorCharDevice> IoWarriorCharDevice::open(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    // Without waiting: a node that is no device (a FIFO without reader) must not hold the main thread. The
+    // driver sends the special-mode interface's reports synchronously all the same.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     return std::unique_ptr<IoWarriorCharDevice>(new IoWarriorCharDevice(fd));
@@ -38,6 +40,7 @@ bool IoWarriorCharDevice::writeReport(const quint8* bytes, qsizetype count)
     if (!bytes || count <= 0)
         return false;
     // The driver takes a report whole or not at all; anything shorter is a failure, not a part to continue.
+    // A node whose reader has gone fails with EPIPE (SIGPIPE is ignored by the programs).
     ssize_t written;
     do {
         written = ::write(fd_, bytes, size_t(count));

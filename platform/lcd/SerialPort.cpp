@@ -137,13 +137,4 @@ bool SerialPort::write(const QByteArray& bytes)
     return false;
 }
 
-void SerialPort::pause(Clock::Duration duration)
-{
-    const std::shared_ptr<Clock> clock = Clock::shared();
-    if (auto manual = std::dynamic_pointer_cast<ManualClock>(clock))
-        manual->advance(duration);
-    else
-        std::this_thread::sleep_for(duration);
-}
-
 } // namespace platform

@@ -4,8 +4,6 @@
 // program's time. It puts back the settings it found and closes when destroyed, after draining for at most
 // DrainLimit. One thread at a time.
 
-#include "platform/foundation/Clock.h"
-
 #include <QByteArray>
 #include <QString>
 
@@ -54,9 +52,6 @@ public:
     // an earlier one still waiting) is dropped: false. An error other than an interruption fails the port.
     bool write(const QByteArray& bytes) override;
     bool hasFailed() const override { return failed_; }
-
-    // Blocks for `duration` of the shared clock: a manual clock is moved on instead of waiting.
-    static void pause(Clock::Duration duration);
 
 private:
     SerialPort() = default;

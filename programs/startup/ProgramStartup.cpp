@@ -130,6 +130,7 @@ std::optional<ProgramStartup::Options> ProgramStartup::parseOptions(QStringList 
 
 std::optional<int> ProgramStartup::begin(QApplication& app)
 {
+    TerminationSignals::ignoreBrokenPipes();
     QCoreApplication::setApplicationName(program_);
     const auto options = parseOptions(app.arguments().mid(1), takesOutputCache_);
     if (!options) {

@@ -35,6 +35,14 @@ TerminationSignals::~TerminationSignals()
     ::close(pipe_[1]);
 }
 
+void TerminationSignals::ignoreBrokenPipes()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
 bool TerminationSignals::install()
 {
     if (pipe_[0] >= 0)

@@ -17,6 +17,9 @@ public:
 
     // False (and the default dispositions kept) when the pipe or a handler cannot be set up.
     bool install();
+    // A write to a pipe, FIFO or socket whose reader has gone then fails with EPIPE instead of ending the
+    // process. For the whole process, from its start; nothing puts it back.
+    static void ignoreBrokenPipes();
 
 private:
     static void handler(int signal);

@@ -418,3 +418,39 @@ TEST(TEVSMBIOSInfo, SharedReaderComesFromTheRegistryOfTheSelectedComputer)
 }
 
 } // namespace
+
+TEST(TEVSMBIOSInfo, ATableAtTheCapCostsItsStructuresNotTheirTexts)
+{
+    // The cheapest structures a forged table can hold: one without strings per 6 bytes, of types with and
+    // without decoder (a type 0 of length 4 decodes to its name alone), between memory devices.
+    const QByteArray memory = structure(17, QByteArray(0x18, '\x01'), {"DIMM0", "BANK 0"});
+    const QByteArray unit = memory + structure(5, {}) + structure(0, {}) + structure(200, {}) + structure(127, {});
+    const qsizetype units = TEVSMBIOSInfo::kMaximumTableBytes / unit.size();
+    const auto info = TEVSMBIOSInfo::createWithData(unit.repeated(units));
+    ASSERT_TRUE(info);
+    const QVariantList& structures = info->systemManagementStructures();
+    ASSERT_EQ(structures.size(), units * 5);
+
+    // Each kind shares one dictionary (or, decoded, its name and keys) with the first of its kind: what a
+    // structure adds is its list entry and the values of its own fields.
+    for (qsizetype kind = 0; kind < 5; ++kind) {
+        SCOPED_TRACE(kind);
+        const QVariantMap first = structures.at(kind).toMap();
+        const QVariantMap contents = first.value("Contents").toMap();
+        for (qsizetype at = kind + 5; at < structures.size(); at += 5 * 97) {
+            const QVariantMap other = structures.at(at).toMap();
+            const QVariantMap otherContents = other.value("Contents").toMap();
+            ASSERT_EQ(other, first) << at;
+            if (kind > 0) {
+                EXPECT_TRUE(other.isSharedWith(first)) << at;
+                continue;
+            }
+            EXPECT_FALSE(other.isSharedWith(first)) << "decoded fields are its own";
+            EXPECT_EQ(otherContents.value("StructureName").toString().constData(),
+                      contents.value("StructureName").toString().constData());
+            for (auto key = otherContents.keyBegin(); key != otherContents.keyEnd(); ++key)
+                EXPECT_EQ(key->constData(), contents.find(*key).key().constData()) << key->toStdString();
+        }
+    }
+    EXPECT_EQ(contentsOfType(*info, 0).first().size(), 1) << "a type 0 of length 4 has its name only";
+}

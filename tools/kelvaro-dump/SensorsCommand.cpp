@@ -1,5 +1,7 @@
 #include "tools/kelvaro-dump/Commands.h"
 
+#include "platform/foundation/Log.h"
+
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVArtificialSensor.h"
@@ -69,7 +71,7 @@ int sensorsCommand(const QStringList& arguments)
                                   sensor->locationIdentifier(), sensor->sensorName(), QString::number(raw),
                                   QString::fromLatin1(physical)};
         const QString line = columns.join(QLatin1Char('\t')) + QLatin1Char('\n');
-        std::fputs(line.toUtf8().constData(), stdout);
+        std::fputs(platform::escapeControlCharacters(line).toUtf8().constData(), stdout);
     }
     return 0;
 }

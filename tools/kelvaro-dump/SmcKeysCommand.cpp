@@ -98,7 +98,7 @@ int smcKeysCommand(const QStringList& arguments)
             complete = false;
             columns << failureText(logged);
         }
-        std::fputs(qPrintable(columns.join(QLatin1Char('\t')) + QLatin1Char('\n')), stdout);
+        std::fputs(qPrintable(platform::escapeControlCharacters(columns.join(QLatin1Char('\t')) + QLatin1Char('\n'))), stdout);
     }
     return complete ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "tools/kelvaro-dump/Commands.h"
 
+#include "platform/foundation/Log.h"
+
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/TEVCaptureThread.h"
 #include "acquisition/TEVMonitoringClient.h"
@@ -53,7 +55,7 @@ void printTick(int tick, double elapsed, const QList<Row>& rows, TEVMonitoringCl
                                   row.description ? row.description->sensorName() : QString(), QString::number(raw),
                                   QString::fromLatin1(physical)};
         const QString line = columns.join(QLatin1Char('\t')) + QLatin1Char('\n');
-        std::fputs(line.toUtf8().constData(), stdout);
+        std::fputs(platform::escapeControlCharacters(line).toUtf8().constData(), stdout);
     }
     std::fflush(stdout);
 }

@@ -21,9 +21,16 @@
 #include <QLabel>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -181,4 +188,29 @@ TEST(TerminationSignals, HandsEachSignalToTheMainThreadInOrderAndRestoresTheDefa
         ASSERT_EQ(sigaction(signal, nullptr, &current), 0);
         EXPECT_EQ(current.sa_handler, SIG_DFL) << signal;
     }
+}
+
+TEST(TerminationSignals, AWriteToAFifoWhoseReaderHasGoneFailsWithoutEndingTheProgram)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("node"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // In a child, as a program starts: the test's own process keeps its dispositions.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TerminationSignals::ignoreBrokenPipes();
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (reader < 0 || writer < 0)
+            ::_exit(2);
+        ::close(reader);
+        const char report[8] = {0x04, 0x01};
+        const bool failedAsAWrite = ::write(writer, report, sizeof report) < 0 && errno == EPIPE;
+        ::_exit(failedAsAWrite ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

@@ -398,6 +398,8 @@ TEST_F(LCDModuleManagerTest, CrystalfontzOnAPseudoTerminalShowsAPortableSensorAn
     const QVariantMap item{{"ItemType", v::fromSigned(9)}, {"Association", gauge->sensorIdentifier()},
                            {"MaxLength", 8}, {"DisplaysUnit", false}};
     manager->setLCDModulePreferences({{"Serial-pts", module(0, 180, {textItem("Fan"), QVariantMap{{"ItemType", 1}}, item})}});
+    kt::clock()->advance(TEVSerialPortDevice::SettleTime);
+    ASSERT_TRUE(kt::waitFor([&] { return !port->isSettling(); }));
     read(); // the module's set-up
 
     // Each tick as the controller runs it: the cache refilled, then the modules fed.
