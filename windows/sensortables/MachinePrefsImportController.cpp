@@ -85,7 +85,7 @@ MachinePrefsImportController::MachinePrefsImportController()
     // quit is no answer (as a termination signal is not): the offer comes again at the next start.
     auto* quit = new QAction(panel_.get());
     quit->setObjectName(QStringLiteral("quitAction"));
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // as the menu's Quit
     quit->setShortcutContext(Qt::WindowShortcut);
     QObject::connect(quit, &QAction::triggered, panel_.get(), [] { QCoreApplication::exit(0); });
     panel_->addAction(quit);
