@@ -255,7 +255,7 @@ void AppController::tellOfResetPreferences()
     const QString title = notices_.constFirst().first;
     notices_.clear();
     const QString text = texts.join(QStringLiteral("\n\n"));
-    platform::log("Kelvaro", QStringLiteral("told the user: %1").arg(text));
+    platform::log("Kelvaro", QStringLiteral("told the user: %1").arg(text.simplified()));
     windows_.alertPanel->showNotice(title, text);
 }
 

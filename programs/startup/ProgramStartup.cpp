@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -195,6 +196,9 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
                                                 .arg(instance_->runningProcess()));
         return 1;
     }
+    // A write beyond the file-size limit fails (EFBIG) and is reported as a failed write, like a full disk,
+    // rather than ending the process with the session unsaved.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Read lazily by every backend, so it must be set before the first sensor class loads.
     if (!options_.simulatedComputer.isEmpty())
         qputenv("KELVARO_SIMULATED_COMPUTER", QFile::encodeName(options_.simulatedComputer));

@@ -7,6 +7,8 @@
 #   preferences  the preference window opened (Ctrl+,) and closed (Escape)
 #   remote       a remembered remote computer, given by host name (localhost), connected (needs PEER)
 #   import       the "Import Preferences" offer still open: nothing of this computer is filed
+#   full         a file-size limit (as a full disk, and binding root too) stops the history file: the logout
+#                logs why, and the next start tells the user
 # Usage: kelvaro-display-lost.sh KELVARO KELVARO-DUMP COMPUTER SCENARIO [PEER PEER-COMPUTER]
 set -euo pipefail
 kelvaro=$1 dump=$2 computer=$3 scenario=${4:-fresh} peer=${5:-} peer_computer=${6:-}
@@ -80,10 +82,17 @@ esac
 [ -e "$(preferences_file)" ] && cp "$(preferences_file)" "$scratch/stored.plist"
 
 start_x_server 1280x800
-start kelvaro "$kelvaro"
+if [ "$scenario" = full ]; then
+  # Room for the preferences (some KiB), not for the histories (MiB).
+  (ulimit -f 256 && exec "$kelvaro" --simulate "$computer") >"$scratch/kelvaro.out" 2>"$scratch/kelvaro.err" &
+  started=$!
+  pids+=("$started")
+else
+  start kelvaro "$kelvaro"
+fi
 pid=$started
 case "$scenario" in
-  fresh)
+  fresh | full)
     wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
     # A tick of the default 2 s interval, so that there is history to keep.
     sleep 2.5
@@ -131,6 +140,23 @@ status=0
 wait "$pid" || status=$?
 forget "$pid"
 [ "$status" -eq 1 ] || fail "Kelvaro ended with status $status after its X server went away, not 1"
+
+if [ "$scenario" = full ]; then
+  grep -q 'saved at the display.s end: preferences written to .*; long-term histories not written (.*File too large' \
+    "$scratch/kelvaro.err" || fail "Kelvaro did not log why the histories were not written"
+  [ "$(preferences_file)" -nt "$scratch/before-the-end" ] || fail "no preferences written after the X server went away"
+  # The next start tells the user, once.
+  mv "$scratch/kelvaro.err" "$scratch/first-run.log"
+  start_x_server 1280x800
+  start_ready Kelvaro kelvaro "$kelvaro"
+  wait_line "$scratch/kelvaro.err" 'told the user: .*sensor histories could not be saved.*File too large' "notice of the failed save"
+  quit_cleanly "$started" Kelvaro
+  start_ready Kelvaro kelvaro "$kelvaro"
+  quit_cleanly "$started" Kelvaro
+  grep -q 'told the user' "$scratch/kelvaro.err" && fail "the failed save was told twice"
+  echo "Kelvaro lost its X server with no room for its histories, and the next start said so"
+  exit 0
+fi
 
 history="$XDG_DATA_HOME/Kelvaro/SensorHistory.tevshf"
 [ "$history" -nt "$scratch/before-the-end" ] || fail "no history file written after the X server went away"
