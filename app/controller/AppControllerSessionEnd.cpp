@@ -71,8 +71,8 @@ void AppController::saveForLostDisplay()
         failures.append(TEVStringFormat::withObjects(localized(QStringLiteral("The sensor histories could not be saved: %@.")),
                                                      {*histories}));
     }
-    if (!localSetDecided() && localPreferences_)
-        result += QStringLiteral("; this computer's undecided settings were not filed");
+    if (!localSetDecided() && isReady(localClient_))
+        result += QStringLiteral("; nothing of this computer filed (its settings are undecided)");
     platform::log("Kelvaro", QStringLiteral("saved at the display's end: %1").arg(result));
     tellOfFailedWrites(failures, true);
 }

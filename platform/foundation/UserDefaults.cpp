@@ -322,11 +322,9 @@ QVariantMap UserDefaults::dictionaryRepresentation() const
 bool UserDefaults::synchronize()
 {
     std::lock_guard lock(mutex_);
-    lastWriteError_.clear();
+    lastWriteError_ = QString();
     const bool written = synchronizeLocked();
-    if (written)
-        lastWriteError_ = QString();
-    else if (lastWriteError_.isEmpty())
+    if (!written && lastWriteError_.isEmpty())
         lastWriteError_ = QStringLiteral("cannot write %1").arg(path_);
     return written;
 }

@@ -140,6 +140,8 @@ status=0
 wait "$pid" || status=$?
 forget "$pid"
 [ "$status" -eq 1 ] || fail "Kelvaro ended with status $status after its X server went away, not 1"
+# A sanitizer build reports a crash with status 1 too.
+grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch/kelvaro.err" && fail "Kelvaro crashed at the end of its display"
 
 if [ "$scenario" = full ]; then
   grep -q 'saved at the display.s end: preferences written to .*; long-term histories not written (.*File too large' \
