@@ -80,7 +80,7 @@ void raiseWindows(const char* program)
 // broke ..." on the main thread and calls exit(1) right after. The saving runs inside that warning, before
 // exit() has destroyed a single static object, and the process then ends with the same status without the
 // exit handlers: they would destroy, newest first, objects that the threads still running use.
-QtMessageHandler g_previousMessageHandler = nullptr;
+std::atomic<QtMessageHandler> g_previousMessageHandler{nullptr};
 QLoggingCategory::CategoryFilter g_previousCategoryFilter = nullptr;
 // Whether the rules in force show the default category's warnings. Ours are always on, so that the display
 // warning reaches us; those the rules hide are not passed on.
@@ -110,8 +110,10 @@ void keepDefaultWarnings(QLoggingCategory* category)
 
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (type != QtWarningMsg || !isDefaultCategory(context.category) || g_defaultWarningsShown)
-        g_previousMessageHandler(type, context, message);
+    // Null only while the handler is being installed.
+    if (const QtMessageHandler previous = g_previousMessageHandler;
+        previous && (type != QtWarningMsg || !isDefaultCategory(context.category) || g_defaultWarningsShown))
+        previous(type, context, message);
     const auto* application = QCoreApplication::instance();
     // On another thread (an Xlib call) the controller cannot be reached: the plugin ends the process.
     if (!isLostDisplayWarning(type, message) || !application || QThread::currentThread() != application->thread())
