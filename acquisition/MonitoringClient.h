@@ -43,6 +43,8 @@ public:
 
     virtual bool run() = 0;
     virtual void shutdown() = 0;
+    // Stops the sampling and keeps the client's other operations working (a last save of its histories).
+    virtual void pauseCapturing() {}
     // Why a remote computer failed, once it has; None otherwise. Never waits.
     virtual RemoteFailure remoteFailure() const { return RemoteFailure::None; }
 

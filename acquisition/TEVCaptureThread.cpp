@@ -94,6 +94,10 @@ void TEVCaptureThread::addOwnHandlers()
         stopCapturing();
         return QVariant();
     });
+    addHandler(pauseCapturingSelector, [this] {
+        pauseCapturing();
+        return QVariant();
+    });
     addHandler(setMainUpdateIntervalSelector, [this](const QVariant& seconds) {
         setMainUpdateInterval(values::toReal(seconds).value_or(0));
         return QVariant();
@@ -393,6 +397,12 @@ void TEVCaptureThread::stopCapturing()
     if (const auto centre = dataCenter_; centre && local)
         centre->stop();
     dropDataCenter();
+}
+
+void TEVCaptureThread::pauseCapturing()
+{
+    mainTimer_.invalidate();
+    mainTimer_ = {};
 }
 
 bool TEVCaptureThread::isCapturing() const

@@ -56,6 +56,7 @@ public:
         QStringLiteral("connectToRemoteAcquisitionCenterUsingInfo:");
     static inline const QString startCapturingSelector = QStringLiteral("startCapturing");
     static inline const QString stopCapturingSelector = QStringLiteral("stopCapturing");
+    static inline const QString pauseCapturingSelector = QStringLiteral("pauseCapturing");
     static inline const QString setMainUpdateIntervalSelector = QStringLiteral("setMainUpdateInterval:");
     static inline const QString mainUpdateIntervalSelector = QStringLiteral("mainUpdateInterval");
     static inline const QString rawShortTermHistoryDataSelector =
@@ -135,7 +136,10 @@ public:
     bool createLocalAcquisitionCenterForApplicationNamed(const QString& applicationName);
     bool connectToRemoteAcquisitionCenterUsingInfo(const std::shared_ptr<const MonitorConnectionInfo>& info);
     void startCapturing();
+    // Stops the sampling and drops the centre.
     void stopCapturing();
+    // Stops the sampling only: the centre goes on answering (a last save of its histories).
+    void pauseCapturing();
     // Seconds; below the minimum or equal to the current value it is ignored.
     void setMainUpdateInterval(double seconds);
     double mainUpdateInterval() const { return mainUpdateInterval_; }

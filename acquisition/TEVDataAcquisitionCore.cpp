@@ -28,6 +28,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <limits>
 #include <thread>
 
@@ -455,17 +456,40 @@ std::unique_ptr<TEVSensorHistoryFile> TEVDataAcquisitionCore::historyFile() cons
     return std::make_unique<TEVSensorHistoryFile>(path);
 }
 
+namespace {
+
+std::mutex g_historySaveFailureMutex;
+QString g_historySaveFailure; // guarded by g_historySaveFailureMutex
+
+void setHistorySaveFailure(const QString& failure)
+{
+    std::lock_guard lock(g_historySaveFailureMutex);
+    g_historySaveFailure = failure;
+}
+
+} // namespace
+
+QString TEVDataAcquisitionCore::lastHistorySaveFailure()
+{
+    std::lock_guard lock(g_historySaveFailureMutex);
+    return g_historySaveFailure;
+}
+
 bool TEVDataAcquisitionCore::saveLongTermHistoryBuffers()
 {
     const auto file = historyFile();
-    if (!file)
+    if (!file) {
+        setHistorySaveFailure(QStringLiteral("no file to save the sensor histories in"));
         return false;
+    }
     const QString folder = QFileInfo(file->path()).absolutePath();
     if (!QDir().mkpath(folder)) {
+        setHistorySaveFailure(QStringLiteral("cannot create the folder %1").arg(folder));
         logMessage(QStringLiteral("Could not create the folder %1 for the sensor histories").arg(folder));
         return false;
     }
     const auto written = file->saveEntry(machineInfo_->systemSerialNumber(), historyBuffers_);
+    setHistorySaveFailure(written ? QString() : written.error);
     if (!written)
         logMessage(QStringLiteral("Could not save the sensor histories: %1").arg(written.error));
     return bool(written);

@@ -59,6 +59,10 @@ public:
     void setLongTermHistoryUpdateInterval(double seconds) override;
     void setHistoryAutosaveTimeInterval(quint64 minutes) override;
     bool saveLongTermHistoryBuffers() override;
+    // Why the last save of the local histories in this process wrote nothing (the file and the reason);
+    // null after one that succeeded. Any thread: the main thread reads it after a failed save call, which
+    // the protocol answers only with NO.
+    static QString lastHistorySaveFailure();
     quint64 numberOfAvailableSensors() const override { return quint64(sensorDictionary_.size()); }
     void disableLocalAccess(bool disable, const QString& identifier) override;
     QStringList availableSensorIdentifiers() const override { return sensorDictionary_.keys(); }

@@ -182,6 +182,12 @@ bool TEVMonitoringClient::run()
     return true;
 }
 
+void TEVMonitoringClient::pauseCapturing()
+{
+    if (call(TEVCaptureThread::pauseCapturingSelector, kVoid))
+        capturing_ = false;
+}
+
 void TEVMonitoringClient::shutdown()
 {
     configurationTimer_.invalidate();

@@ -106,6 +106,8 @@ public:
     bool run() override;
     // Stops capturing, then the capture thread, and drops it.
     void shutdown() override;
+    // One call: once it returns, no tick runs until run().
+    void pauseCapturing() override;
     // Stops the capture thread; its deregistration drops it later on the main thread.
     void handleConnectionProblem();
     // What the capture thread found wrong with the remote computer, or no answer in time.

@@ -92,6 +92,24 @@ bool TEVUserDefaultsProxy::synchronize()
     return defaults && defaults->synchronize();
 }
 
+QString TEVUserDefaultsProxy::filePath() const
+{
+    const auto defaults = target();
+    return defaults ? defaults->filePath() : QString();
+}
+
+QString TEVUserDefaultsProxy::lastWriteError() const
+{
+    const auto defaults = target();
+    return defaults ? defaults->lastWriteError() : QStringLiteral("no preferences domain");
+}
+
+QString TEVUserDefaultsProxy::unreadableReason() const
+{
+    const auto defaults = target();
+    return defaults ? defaults->unreadableReason() : QString();
+}
+
 QString TEVUserDefaultsProxy::setAsideBadFile()
 {
     const auto defaults = target();

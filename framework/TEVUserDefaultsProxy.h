@@ -33,6 +33,11 @@ public:
     void setFloat(float value, const QString& key);
     void removeObjectForKey(const QString& key);
     bool synchronize();
+    // The file written, why the last synchronize failed (null when it did not), and why the stored file
+    // could not be read (null when it could, or is missing): see platform::UserDefaults.
+    QString filePath() const;
+    QString lastWriteError() const;
+    QString unreadableReason() const;
     // Where a stored file that could not be read went (see platform::UserDefaults); null when it was fine.
     QString setAsideBadFile();
 

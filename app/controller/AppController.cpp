@@ -158,6 +158,7 @@ void AppController::applicationDidFinishLaunching()
 {
     monitorPreferences_->readPreferences();
     setAsideUnreadablePreferences();
+    takeNoticeOfLastEnd();
     if (!monitorPreferences_->suppressesSplashWindow())
         createAndOpenLocalSplashWindow();
     monitorClients_.clear();
@@ -217,20 +218,45 @@ void AppController::applicationDidFinishLaunching()
 
 void AppController::setAsideUnreadablePreferences()
 {
+    TEVUserDefaultsProxy defaults = TEVUserDefaultsProxy::standardUserDefaults();
+    // A file that exists but cannot be opened may be intact: it stays, and nothing is written over it.
+    if (const QString unreadable = defaults.unreadableReason(); !unreadable.isNull()) {
+        toldFailures_.insert(unreadable);
+        queueNotice(localized(QStringLiteral("Settings Not Read")),
+                    fill(localized(QStringLiteral("The stored settings could not be read (%@), so the application "
+                                                  "runs with its default settings. The file is left as it is, and "
+                                                  "changed settings cannot be saved while it cannot be read.")),
+                         {unreadable}));
+        return;
+    }
     // Told once: the unreadable file is out of the way from now on.
-    const QString aside = TEVUserDefaultsProxy::standardUserDefaults().setAsideBadFile();
+    const QString aside = defaults.setAsideBadFile();
     if (aside.isNull())
         return;
-    resetNotice_ = fill(localized(QStringLiteral("The stored settings could not be read, so the application started "
-                                                 "with its default settings. The unreadable file was kept as \"%@\".")),
-                        {aside});
+    queueNotice(localized(QStringLiteral("Settings Reset")),
+                fill(localized(QStringLiteral("The stored settings could not be read, so the application started "
+                                              "with its default settings. The unreadable file was kept as \"%@\".")),
+                     {aside}));
+}
+
+void AppController::queueNotice(const QString& title, const QString& text)
+{
+    notices_.append({title, text});
 }
 
 void AppController::tellOfResetPreferences()
 {
-    if (resetNotice_.isNull())
+    if (notices_.isEmpty())
         return;
-    windows_.alertPanel->showNotice(localized(QStringLiteral("Settings Reset")), std::exchange(resetNotice_, QString()));
+    // One panel: a second notice would replace the first.
+    QStringList texts;
+    for (const auto& notice : std::as_const(notices_))
+        texts.append(notice.second);
+    const QString title = notices_.constFirst().first;
+    notices_.clear();
+    const QString text = texts.join(QStringLiteral("\n\n"));
+    platform::log("Kelvaro", QStringLiteral("told the user: %1").arg(text.simplified()));
+    windows_.alertPanel->showNotice(title, text);
 }
 
 void AppController::showModelSupportNotice()
@@ -379,6 +405,9 @@ void AppController::completeInitializationOfLocalClient()
     if (localPreferences_)
         return;
     readOrCreateLocalMachinePreferences();
+    // Named now, while the network is there: a write at logout must not look the name up.
+    if (localClient_)
+        monitorPreferences_->nameLocalComputer(localClient_->machineSerialNumber());
     windows_.preferenceWindow->selectPreferencePaneAtIndex(0);
     minMaxWindowController_->bindToApplicationController(this);
     localLCDManager_ = windows_.lcdManager;
@@ -428,7 +457,12 @@ void AppController::readOrCreateLocalMachinePreferences()
 void AppController::preferenceWindowWillClose()
 {
     takeBackPanePreferences();
-    windows_.preferenceWindow->runWithWaitSheet([this] { writePreferences(); });
+    MonitorPreferences::WriteResult written;
+    windows_.preferenceWindow->runWithWaitSheet([this, &written] { written = writePreferences(); });
+    if (!written.written())
+        tellOfFailedWrites({fill(localized(QStringLiteral("The settings could not be saved to \"%@\": %@.")),
+                                 {written.path, written.failure})},
+                           false);
 }
 
 void AppController::takeBackPanePreferences()
@@ -440,17 +474,16 @@ void AppController::takeBackPanePreferences()
         localPreferences_->setLCDModuleDescriptions(localLCDManager_->lcdModulePreferences());
 }
 
-void AppController::writePreferences()
+MonitorPreferences::WriteResult AppController::writePreferences()
 {
     // A local set the user has not decided on is not stored, nor is this computer listed as seen: the offer
     // to import comes again at the next start.
-    if (localPreferencesUndecided_) {
+    if (!localSetDecided()) {
         ClientList remotes = monitorClients_;
         remotes.removeAll(localClient_);
-        monitorPreferences_->writePreferencesUsingMonitoringClients(remotes, nullptr);
-        return;
+        return monitorPreferences_->writePreferencesUsingMonitoringClients(remotes, nullptr);
     }
-    monitorPreferences_->writePreferencesUsingMonitoringClients(monitorClients_, localClient_);
+    return monitorPreferences_->writePreferencesUsingMonitoringClients(monitorClients_, localClient_);
 }
 
 void AppController::showPreferenceWindow()
@@ -492,9 +525,15 @@ void AppController::applicationWillTerminate()
     takeBackPanePreferences();
     if (localLCDManager_)
         localLCDManager_->shutdownAllDisplays();
-    writePreferences();
-    if (!localClient_ || !localClient_->saveLongTermHistoryBuffers())
-        platform::log(QStringLiteral("WARNING: local client could not save long-term history buffers to persistent storage!\n"));
+    const MonitorPreferences::WriteResult preferences = writePreferences();
+    const std::optional<QString> histories = saveLongTermHistories();
+    QStringList failures;
+    if (!preferences.written())
+        failures.append(fill(localized(QStringLiteral("The settings could not be saved to \"%@\": %@.")),
+                             {preferences.path, preferences.failure}));
+    if (histories && !histories->isNull())
+        failures.append(fill(localized(QStringLiteral("The sensor histories could not be saved: %@.")), {*histories}));
+    tellOfFailedWrites(failures, true);
     // Nothing more runs: a client's end, reported from here on, is the quit, not a failure to answer.
     stopForTermination();
     for (const auto& client : clientsSnapshot())

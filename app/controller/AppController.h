@@ -5,10 +5,15 @@
 // order with the preferences and long-term histories written. Made once by the program's entry; main thread.
 
 #include "app/controller/ControllerCore.h"
+#include "app/model/MonitorPreferences.h"
 
 #include <QImage>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
+
+#include <optional>
+#include <utility>
 
 class AppController : public ControllerCore, public HistoryWindowRegistry {
 public:
@@ -35,8 +40,11 @@ public:
     void preferenceWindowWillClose();
     void showPreferenceWindow();
     // The saving steps of termination when the process ends without a quit (the display went away): the
-    // preferences and the long-term histories are written; no window or display is touched.
+    // local computer's sampling stops, the preferences and the long-term histories are written and the
+    // result is logged; no window, display, remote computer or name lookup is asked anything.
     void saveForLostDisplay();
+    // Where a failure to save at quit or at the display's end is kept, to be told at the next start.
+    static QStringList notSavedNoticePaths();
 
     // --- Clients and the update cycle -----------------------------------------------------------------
     void removeClient(const ClientPtr& client) override;
@@ -188,7 +196,19 @@ private:
     void refuseLocalClient();
     // The probe and LCD panes' settings, back into the local computer's set before it is written.
     void takeBackPanePreferences();
-    void writePreferences();
+    // The local computer's set is stored, and the computer listed as seen, only once the set is decided:
+    // not before the local client's first completion, nor while the import offer is open or after it ended
+    // unanswered.
+    bool localSetDecided() const { return localPreferences_ && !localPreferencesUndecided_; }
+    MonitorPreferences::WriteResult writePreferences();
+    // Saves the local computer's long-term histories when there are any to keep (the local client is ready
+    // and connected): nothing when none were due, else null when saved or why not.
+    std::optional<QString> saveLongTermHistories();
+    // The user hears of each failed write once: at once while running, at the next start for one at the
+    // end (`atEnd`).
+    void tellOfFailedWrites(const QStringList& failures, bool atEnd);
+    void takeNoticeOfLastEnd();
+    void queueNotice(const QString& title, const QString& text);
     static QImage applicationIcon();
     // Removes the stored gauges of no connected client that `withdrawn` names; then the clients resync.
     void removeDisconnectedGauges(const std::function<bool(const QString&)>& withdrawn);
@@ -222,7 +242,10 @@ private:
     // The import offer ended unanswered (the program quit while it was open): the local set is not stored.
     bool localPreferencesUndecided_ = false;
     bool monitoringReported_ = false;
-    QString resetNotice_; // null: nothing to tell
+    // Notices for the user once the local computer is monitored: title and text each.
+    QList<std::pair<QString, QString>> notices_;
+    // Failures told already (or known to the user otherwise), by their text.
+    QSet<QString> toldFailures_;
     bool updating_ = false;
     // The cacheKey() of the icon image last installed: an unchanged tile is not sent to every window again.
     qint64 installedDockImage_ = 0;

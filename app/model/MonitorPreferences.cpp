@@ -222,14 +222,14 @@ void MonitorPreferences::importVersion1Preferences()
     firstLaunch_ = true;
 }
 
-void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList& clients,
-                                                                const std::shared_ptr<MonitoringClient>& localClient)
+MonitorPreferences::WriteResult MonitorPreferences::writePreferencesUsingMonitoringClients(
+    const ClientList& clients, const std::shared_ptr<MonitoringClient>& localClient)
 {
+    TEVUserDefaultsProxy defaults = TEVUserDefaultsProxy::standardUserDefaults();
     if (storedVersionIsNewer_) {
         platform::log(kClassName, QStringLiteral("preferences not written: the stored ones are of a newer version"));
-        return;
+        return {defaults.filePath(), QStringLiteral("the stored preferences are of a newer version")};
     }
-    TEVUserDefaultsProxy defaults = TEVUserDefaultsProxy::standardUserDefaults();
 
     defaults.setInteger(preferencesVersion, kVersionKey);
     for (const Setting& setting : MonitorPreferencesSettings::table()) {
@@ -258,14 +258,20 @@ void MonitorPreferences::writePreferencesUsingMonitoringClients(const ClientList
     }
     defaults.setObject(values::fromArray(rememberedRemoteConnections()), kActiveRemoteConnectionsKey);
 
-    if (!defaults.synchronize())
-        platform::log(kClassName, QStringLiteral("could not write the preferences"));
+    WriteResult result{defaults.filePath(), QString()};
+    if (!defaults.synchronize()) {
+        result.failure = defaults.lastWriteError();
+        if (result.failure.isNull())
+            result.failure = QStringLiteral("unknown error");
+        platform::log(kClassName, QStringLiteral("could not write the preferences: %1").arg(result.failure));
+    }
 
     const auto bundle = platform::Bundle::main();
     platform::DistributedNotificationCenter& center =
         notificationCenter_ ? *notificationCenter_ : platform::DistributedNotificationCenter::defaultCenter();
     if (!center.post(userDefaultsDidChangeNotification, bundle ? bundle->identifier() : QString()))
         platform::log(kClassName, QStringLiteral("could not announce the changed preferences"));
+    return result;
 }
 
 // What could not be read goes back as it came, unless this run has made a set or a connection of its own
@@ -306,7 +312,7 @@ void MonitorPreferences::writeSeenModels(const std::shared_ptr<MonitoringClient>
     const QString serial = localClient->machineSerialNumber();
     if (model.isEmpty() || serial.isEmpty())
         return;
-    const auto local = MachineSpecifier::createWithSerialNumber(serial);
+    const auto local = localComputer(serial);
     if (!local)
         return;
     TEVUserDefaultsProxy defaults = TEVUserDefaultsProxy::standardUserDefaults();
@@ -321,6 +327,18 @@ void MonitorPreferences::writeSeenModels(const std::shared_ptr<MonitoringClient>
         seen.insert(model, QVariantList{local->dictionaryRepresentation()});
     }
     defaults.setObject(values::fromDictionary(seen), kSeenModelsKey);
+}
+
+void MonitorPreferences::nameLocalComputer(const QString& serialNumber)
+{
+    localComputer(serialNumber);
+}
+
+std::shared_ptr<MachineSpecifier> MonitorPreferences::localComputer(const QString& serialNumber)
+{
+    if (!localComputer_ || localComputer_->serialNumber() != serialNumber)
+        localComputer_ = MachineSpecifier::createWithSerialNumber(serialNumber);
+    return localComputer_;
 }
 
 std::shared_ptr<MachinePreferences> MonitorPreferences::preferencesForMachineWithSerialNumber(const QString& serialNumber) const

@@ -14,6 +14,7 @@
 #include <optional>
 
 class MachinePreferences;
+class MachineSpecifier;
 class MonitorConnectionInfo;
 class MonitoringClient;
 class TEVUserDefaultsProxy;
@@ -37,11 +38,21 @@ public:
     void readPreferences();
     // True when no set of a known version was found, or a version 1 set was imported.
     bool isFirstLaunchOfApplication() const { return firstLaunch_; }
+
+    // What a write did: the file, and why nothing was written (null when it was).
+    struct WriteResult {
+        QString path;
+        QString failure;
+        bool written() const { return failure.isNull(); }
+    };
     // `localClient` is one of `clients`, which may hold remote ones too. Without it (before its first ready,
     // or while it is relaunched) "SeenModels" stays as stored and every client counts as remote. Writes
     // nothing over a set of a newer version, which this program could not read.
-    void writePreferencesUsingMonitoringClients(const ClientList& clients,
-                                                const std::shared_ptr<MonitoringClient>& localClient);
+    WriteResult writePreferencesUsingMonitoringClients(const ClientList& clients,
+                                                       const std::shared_ptr<MonitoringClient>& localClient);
+    // Names the local computer as "SeenModels" lists it, once: the name comes from a host-name lookup, which
+    // a write at logout (the network may be gone) must not make. Later writes use this name.
+    void nameLocalComputer(const QString& serialNumber);
     // The settings of the first program generation, filed under the local computer's serial number.
     void importVersion1Preferences();
 
@@ -127,11 +138,13 @@ private:
     void readSettings();
     void readKnownConnections();
     void writeSeenModels(const std::shared_ptr<MonitoringClient>& localClient);
+    std::shared_ptr<MachineSpecifier> localComputer(const QString& serialNumber);
     // Starts from the stored list on first use.
     QVariantList& rememberedRemoteConnections();
     void writeConnectionsAndMachines(TEVUserDefaultsProxy& defaults);
 
     QMap<QString, std::shared_ptr<MachinePreferences>> preferencesByMachine_; // serial number → set
+    std::shared_ptr<MachineSpecifier> localComputer_; // named once, see nameLocalComputer
     qint64 temperatureOutputUnit_ = 0;
     bool suppressesSplashWindow_ = false;
     bool graphsZoomValueRange_ = false;

@@ -172,6 +172,8 @@ UserDefaults::UserDefaults(const QString& filePath, const QString& domain)
         log("UserDefaults", error + QStringLiteral("; using the registered defaults"));
         reportedBadFile_ = true;
     }
+    if (state == FileState::Unreadable)
+        unreadableReason_ = error;
 }
 
 UserDefaults::~UserDefaults()
@@ -320,7 +322,23 @@ QVariantMap UserDefaults::dictionaryRepresentation() const
 bool UserDefaults::synchronize()
 {
     std::lock_guard lock(mutex_);
-    return synchronizeLocked();
+    lastWriteError_ = QString();
+    const bool written = synchronizeLocked();
+    if (!written && lastWriteError_.isEmpty())
+        lastWriteError_ = QStringLiteral("cannot write %1").arg(path_);
+    return written;
+}
+
+QString UserDefaults::lastWriteError() const
+{
+    std::lock_guard lock(mutex_);
+    return lastWriteError_;
+}
+
+QString UserDefaults::unreadableReason() const
+{
+    std::lock_guard lock(mutex_);
+    return unreadableReason_;
 }
 
 QString UserDefaults::moveBadFileAside()
@@ -359,7 +377,8 @@ bool UserDefaults::synchronizeLocked()
 {
     const QString folder = QFileInfo(path_).absolutePath();
     if (!changed_.isEmpty() && !QDir().mkpath(folder)) {
-        log("UserDefaults", QStringLiteral("cannot create %1").arg(folder));
+        lastWriteError_ = QStringLiteral("cannot create the folder %1").arg(folder);
+        log("UserDefaults", lastWriteError_);
         return false;
     }
     FileLock fileLock(path_);
@@ -368,12 +387,14 @@ bool UserDefaults::synchronizeLocked()
     QString error;
     const FileState state = readFile(&file, &error);
     QVariantMap merged;
+    unreadableReason_ = state == FileState::Unreadable ? error : QString();
     if (state == FileState::Unreadable) {
         // The file may be intact: never replace it with only the values known here. Changes wait for the
         // next synchronize.
         if (!reportedBadFile_)
             log("UserDefaults", error);
         reportedBadFile_ = true;
+        lastWriteError_ = error;
         return changed_.isEmpty();
     }
     if (state == FileState::Bad) {
@@ -384,8 +405,10 @@ bool UserDefaults::synchronizeLocked()
         if (changed_.isEmpty())
             return true;
         // Keep the bad file for whoever wants to rescue it; never write over it.
-        if (moveBadFileAside().isNull())
+        if (moveBadFileAside().isNull()) {
+            lastWriteError_ = QStringLiteral("cannot move the unreadable %1 aside").arg(path_);
             return false;
+        }
         merged = stored_;
     } else {
         reportedBadFile_ = false;
@@ -410,11 +433,13 @@ bool UserDefaults::synchronizeLocked()
 
     const QByteArray bytes = writePropertyList(values::fromDictionary(merged), PlistFormat::Xml);
     if (bytes.isNull()) {
-        log("UserDefaults", QStringLiteral("cannot encode the values of %1").arg(path_));
+        lastWriteError_ = QStringLiteral("cannot encode the values of %1").arg(path_);
+        log("UserDefaults", lastWriteError_);
         return false;
     }
     const FileWriteResult written = Paths::writeFileSafely(path_, bytes, 0600);
     if (!written) {
+        lastWriteError_ = written.error;
         log("UserDefaults", written.error);
         return false;
     }

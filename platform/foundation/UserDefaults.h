@@ -78,6 +78,13 @@ public:
 
     // False when the file could not be written; the changes are kept for the next attempt.
     bool synchronize();
+    // Why the last synchronize wrote nothing ("cannot create ...: Read-only file system"); null after one
+    // that succeeded.
+    QString lastWriteError() const;
+    // Why the file, which exists, could not be read when last looked at (permissions, an I/O error): the
+    // values are then the registered ones, and nothing is ever written over it. Null while it is readable,
+    // missing, or only no property list (that one is moved aside instead).
+    QString unreadableReason() const;
 
     // A file that is no property-list dictionary, moved aside now rather than at the first synchronize, so
     // that the program can say where it went. Answers that place once, also when synchronize moved it
@@ -100,6 +107,8 @@ private:
     QSet<QString> changed_; // set or removed since the last successful synchronize
     bool reportedBadFile_ = false;
     QString movedAsideTo_;
+    QString lastWriteError_;
+    QString unreadableReason_;
 };
 
 } // namespace platform

@@ -20,6 +20,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QPixmap>
 #include <QStandardPaths>
 #include <QThread>
@@ -27,8 +28,11 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <malloc.h>
 #include <utility>
 
@@ -72,28 +76,65 @@ void raiseWindows(const char* program)
     }
 }
 
-// The saving at an exit past the event loop. Qt's display plugin calls exit() when the X connection breaks;
-// the objects of main() are still alive then, as exit() does not unwind the stack.
-std::function<void()> g_saveAtExit;
+// The end of the display. Qt's xcb plugin, once it finds its X connection broken, warns "The X11 connection
+// broke ..." on the main thread and calls exit(1) right after. The saving runs inside that warning, before
+// exit() has destroyed a single static object, and the process then ends with the same status without the
+// exit handlers: they would destroy, newest first, objects that the threads still running use.
+std::atomic<QtMessageHandler> g_previousMessageHandler{nullptr};
+QLoggingCategory::CategoryFilter g_previousCategoryFilter = nullptr;
+// Whether the rules in force show the default category's warnings. Ours are always on, so that the display
+// warning reaches us; those the rules hide are not passed on.
+std::atomic<bool> g_defaultWarningsShown{true};
+QByteArray g_logName;
+std::function<void()> g_saveForLostDisplay; // main thread only; empty until launched and after a quit
 
-void saveAtExit()
+bool isLostDisplayWarning(QtMsgType type, const QString& message)
 {
-    auto save = std::exchange(g_saveAtExit, {});
-    const auto* application = QCoreApplication::instance();
-    // Only on the main thread: the controller lives there.
-    if (!save || !application || QThread::currentThread() != application->thread())
-        return;
-    save();
+    return type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke"));
 }
 
-void armSaveAtExit(const QByteArray& program, std::function<void()> save)
+bool isDefaultCategory(const char* category)
 {
-    static const bool registered = std::atexit(&saveAtExit) == 0;
-    if (registered)
-        g_saveAtExit = [program, save = std::move(save)] {
-            platform::log(program.constData(), QStringLiteral("ending without a quit; saving the preferences and histories"));
-            save();
-        };
+    return !category || std::strcmp(category, "default") == 0;
+}
+
+void keepDefaultWarnings(QLoggingCategory* category)
+{
+    if (g_previousCategoryFilter)
+        g_previousCategoryFilter(category);
+    if (!isDefaultCategory(category->categoryName()))
+        return;
+    g_defaultWarningsShown = category->isWarningEnabled();
+    category->setEnabled(QtWarningMsg, true);
+}
+
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    // Null only while the handler is being installed.
+    if (const QtMessageHandler previous = g_previousMessageHandler;
+        previous && (type != QtWarningMsg || !isDefaultCategory(context.category) || g_defaultWarningsShown))
+        previous(type, context, message);
+    const auto* application = QCoreApplication::instance();
+    // On another thread (an Xlib call) the controller cannot be reached: the plugin ends the process.
+    if (!isLostDisplayWarning(type, message) || !application || QThread::currentThread() != application->thread())
+        return;
+    if (auto save = std::exchange(g_saveForLostDisplay, {})) {
+        platform::log(g_logName.constData(), QStringLiteral("ending without a quit: the X server went away"));
+        save();
+    }
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+void watchForLostDisplay(const QByteArray& logName)
+{
+    static const bool installed = [&] {
+        g_logName = logName;
+        g_previousMessageHandler = qInstallMessageHandler(&handleMessage);
+        g_previousCategoryFilter = QLoggingCategory::installFilter(&keepDefaultWarnings);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 } // namespace
@@ -158,6 +199,9 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
                                                 .arg(instance_->runningProcess()));
         return 1;
     }
+    // A write beyond the file-size limit fails (EFBIG) and is reported as a failed write, like a full disk,
+    // rather than ending the process with the session unsaved.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Read lazily by every backend, so it must be set before the first sensor class loads.
     if (!options_.simulatedComputer.isEmpty())
         qputenv("KELVARO_SIMULATED_COMPUTER", QFile::encodeName(options_.simulatedComputer));
@@ -218,17 +262,17 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
         });
 
     bool launched = false;
+    watchForLostDisplay(logName_);
     lifecycle.willFinishLaunching();
     QTimer::singleShot(0, &app, [&] {
         launched = true;
-        // From here on a quit writes the preferences, and so does an exit without one.
-        if (lifecycle.saveAtExit)
-            armSaveAtExit(logName_, lifecycle.saveAtExit);
+        // From here on a quit writes the preferences, and so does the loss of the display.
+        g_saveForLostDisplay = lifecycle.saveForLostDisplay;
         lifecycle.didFinishLaunching();
     });
     const auto quitting = QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
         // A quit before the first turn has read no preferences: writing them would replace the stored ones.
-        g_saveAtExit = {};
+        g_saveForLostDisplay = {};
         if (!launched)
             return;
         launched = false;
@@ -243,7 +287,7 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
 
     const int status = app.exec();
     *running = false;
-    g_saveAtExit = {};
+    g_saveForLostDisplay = {};
     QObject::disconnect(quitting);
     platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);
     return status;

@@ -2,7 +2,7 @@
 // ProgramStartup: what both programs do around their application controller: the command line, the one
 // running copy per user, the bundle, the sensor classes and the application icon, the termination signals,
 // the line scripts wait for once the local computer is monitored, the launch and quit sequence (and the
-// saving at an exit without a quit), the output-cache print and the wait for the capture threads. One per
+// saving when the display goes), the output-cache print and the wait for the capture threads. One per
 // process, made by main() after the application object; main thread.
 
 #include <QByteArray>
@@ -34,9 +34,10 @@ public:
         std::function<void()> willFinishLaunching;
         std::function<void()> didFinishLaunching;
         std::function<void()> willTerminate;
-        // At an exit past the event loop (the X server gone): what must be saved, with no display call.
-        // Runs at most once, and never after willTerminate. Optional.
-        std::function<void()> saveAtExit;
+        // When the X server goes away under the program (a logout): what must be saved, with no display
+        // call, before the process ends with status 1. Runs on the main thread inside the display plugin's
+        // warning, at most once, and never after willTerminate. Optional.
+        std::function<void()> saveForLostDisplay;
         // The controller logs "monitoring ..." itself, once the import offer is answered.
         bool controllerReportsMonitoring = false;
     };

@@ -1,19 +1,134 @@
 #!/usr/bin/env bash
 # A logout as the X server sees it: Kelvaro runs on a virtual X server of its own with a private HOME, and
-# the server is killed under it. The display plugin ends the process; the preferences (one gauge per sensor of
-# the computer) and the history file are written all the same.
-# Usage: kelvaro-display-lost.sh KELVARO KELVARO-DUMP COMPUTER
+# the server is killed under it. The process ends with status 1 (not a signal), and after the kill it has
+# written the preferences (one gauge per sensor of the computer) and a history file that decodes, and logged
+# what it saved. SCENARIO is what the session did before the logout:
+#   fresh        nothing (2.5 s after the start)
+#   preferences  the preference window opened (Ctrl+,) and closed (Escape)
+#   remote       a remembered remote computer, given by host name (localhost), connected (needs PEER)
+#   import       the "Import Preferences" offer still open: nothing of this computer is filed
+#   full         a file-size limit (as a full disk, and binding root too) stops the history file: the logout
+#                logs why, and the next start tells the user
+# Usage: kelvaro-display-lost.sh KELVARO KELVARO-DUMP COMPUTER SCENARIO [PEER PEER-COMPUTER]
 set -euo pipefail
-kelvaro=$1 dump=$2 computer=$3
+kelvaro=$1 dump=$2 computer=$3 scenario=${4:-fresh} peer=${5:-} peer_computer=${6:-}
 . "$(dirname "$0")/../support/session-lib.sh"
+case "$scenario" in
+  preferences | import) command -v xdotool >/dev/null || { echo "SKIP: xdotool is not installed"; exit 77; } ;;
+esac
+
+"$dump" --simulate "$computer" machine >"$scratch/machine.plist"
+serial=$(python3 -c 'import plistlib,sys; print(plistlib.load(open(sys.argv[1],"rb"))["systemSerialNumber"])' "$scratch/machine.plist")
+model=$(python3 -c 'import plistlib,sys; print(plistlib.load(open(sys.argv[1],"rb"))["systemModelCode"])' "$scratch/machine.plist")
+
+# Stored preferences of the scenario. Usage: store_preferences PYTHON-DICT
+store_preferences() {
+  mkdir -p "$(dirname "$(preferences_file)")"
+  python3 -c 'import plistlib,sys; plistlib.dump(eval(sys.argv[2]), open(sys.argv[1],"wb"))' "$(preferences_file)" "$1"
+}
+
+# Waits (a minute at most) until a viewable window of PID is named NAME; $window is it. Usage: wait_window PID NAME
+wait_window() {
+  local id
+  for _ in $(seq 1 600); do
+    for id in $(xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null || true); do
+      window=$id
+      return 0
+    done
+    kill -0 "$1" 2>/dev/null || fail "Kelvaro ended before it showed \"$2\""
+    sleep 0.1
+  done
+  fail "Kelvaro showed no window \"$2\" within 60 s"
+}
+# Waits until no viewable window of PID is named NAME. Usage: wait_window_gone PID NAME
+wait_window_gone() {
+  for _ in $(seq 1 600); do
+    [ -z "$(xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null || true)" ] && return 0
+    sleep 0.1
+  done
+  fail "the window \"$2\" was still shown 60 s after it was closed"
+}
+# Waits until FILE holds a line matching PATTERN. Usage: wait_line FILE PATTERN WHAT
+wait_line() {
+  for _ in $(seq 1 600); do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "no $3 within 60 s"
+}
+
+case "$scenario" in
+  remote)
+    [ -n "$peer" ] || fail "the remote scenario needs a peer program"
+    "$peer" "$peer_computer" >"$scratch/peer.out" 2>"$scratch/peer.err" &
+    pids+=("$!")
+    wait_line "$scratch/peer.out" '^listening on ' "peer listening"
+    port=$(sed -n 's/^listening on //p' "$scratch/peer.out")
+    remote_serial=$("$dump" --simulate "$peer_computer" machine |
+      python3 -c 'import plistlib,sys; print(plistlib.loads(sys.stdin.buffer.read())["systemSerialNumber"])')
+    store_preferences "{'PreferencesVersion': 3, 'ActiveRemoteConnections': ['$remote_serial'],
+      'KnownRemoteConnections3': {'$remote_serial': {'ConnectionSpecifier': 'Manual', 'ServiceName': 'localhost',
+                                                     'ServicePort': $port}}}"
+    ;;
+  preferences)
+    # A window to type into: the sensor window opens at the start.
+    store_preferences "{'PreferencesVersion': 3, 'SensorWindowOpen': True}"
+    ;;
+  import)
+    store_preferences "{'PreferencesVersion': 3,
+      'SeenModels': {'$model': [{'HostOrComputerName': 'old-board', 'SerialNumber': 'OLDBOARD1'}]}}"
+    ;;
+esac
+[ -e "$(preferences_file)" ] && cp "$(preferences_file)" "$scratch/stored.plist"
 
 start_x_server 1280x800
-start_ready Kelvaro kelvaro "$kelvaro"
+if [ "$scenario" = full ]; then
+  # Room for the preferences (some KiB), not for the histories (MiB).
+  (ulimit -f 256 && exec "$kelvaro" --simulate "$computer") >"$scratch/kelvaro.out" 2>"$scratch/kelvaro.err" &
+  started=$!
+  pids+=("$started")
+else
+  start kelvaro "$kelvaro"
+fi
 pid=$started
-# A tick of the default 2 s interval, so that there is history to keep.
-sleep 2.5
-[ ! -e "$(preferences_file)" ] || fail "preferences were written before the end"
+case "$scenario" in
+  fresh | full)
+    wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+    # A tick of the default 2 s interval, so that there is history to keep.
+    sleep 2.5
+    [ ! -e "$(preferences_file)" ] || fail "preferences were written before the end"
+    ;;
+  preferences)
+    wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+    wait_window "$pid" Sensors
+    xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+comma
+    wait_window "$pid" 'Kelvaro Preferences: .*'
+    xdotool windowfocus --sync "$window" key --clearmodifiers Escape
+    wait_window_gone "$pid" 'Kelvaro Preferences: .*'
+    # The closed window wrote the preferences; the logout must write them again.
+    for _ in $(seq 1 600); do [ "$(preferences_file)" -nt "$scratch/stored.plist" ] && break; sleep 0.1; done
+    [ "$(preferences_file)" -nt "$scratch/stored.plist" ] || fail "closing the preference window wrote no preferences"
+    ;;
+  remote)
+    wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
+    # Sampled on the remote computer's ticks: it is connected and running.
+    for _ in $(seq 1 600); do
+      [ "$(grep -c 'request invoke currentRawValues' "$scratch/peer.out" || true)" -ge 3 ] && break
+      kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before the remote computer was sampled"
+      sleep 0.1
+    done
+    [ "$(grep -c 'request invoke currentRawValues' "$scratch/peer.out" || true)" -ge 3 ] ||
+      fail "the remote computer at localhost was not sampled within 60 s"
+    ;;
+  import)
+    wait_window "$pid" "Import Preferences"
+    ;;
+  *) fail "unknown scenario $scenario" ;;
+esac
 
+history="$XDG_DATA_HOME/Kelvaro/SensorHistory.tevshf"
+# Nothing writes the history before the end (autosave is off): one that exists afterwards was written by it.
+[ ! -e "$history" ] || fail "a history file was written before the end"
 kill -KILL "$x_pid"
 stop_x_server
 for _ in $(seq 1 300); do
@@ -21,34 +136,71 @@ for _ in $(seq 1 300); do
   sleep 0.1
 done
 kill -0 "$pid" 2>/dev/null && fail "Kelvaro still runs 30 s after its X server went away"
-wait "$pid" || true
+status=0
+wait "$pid" || status=$?
 forget "$pid"
+[ "$status" -eq 1 ] || fail "Kelvaro ended with status $status after its X server went away, not 1"
+# A sanitizer build reports a crash with status 1 too.
+grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch/kelvaro.err" && fail "Kelvaro crashed at the end of its display"
 
-"$dump" --simulate "$computer" machine >"$scratch/machine.plist"
+if [ "$scenario" = full ]; then
+  grep -q 'saved at the display.s end: preferences written to .*; long-term histories not written (.*File too large' \
+    "$scratch/kelvaro.err" || fail "Kelvaro did not log why the histories were not written"
+  # The next start tells the user, once.
+  mv "$scratch/kelvaro.err" "$scratch/first-run.log"
+  start_x_server 1280x800
+  start_ready Kelvaro kelvaro "$kelvaro"
+  wait_line "$scratch/kelvaro.err" 'told the user: .*sensor histories could not be saved.*File too large' "notice of the failed save"
+  quit_cleanly "$started" Kelvaro
+  start_ready Kelvaro kelvaro "$kelvaro"
+  quit_cleanly "$started" Kelvaro
+  grep -q 'told the user' "$scratch/kelvaro.err" && fail "the failed save was told twice"
+  echo "Kelvaro lost its X server with no room for its histories, and the next start said so"
+  exit 0
+fi
+
+[ -s "$history" ] || fail "no history file written after the X server went away"
+"$dump" history "$history" >"$scratch/history.txt" 2>"$scratch/dump.err" || fail "the history file does not decode"
+grep -q "$serial" "$scratch/history.txt" || fail "the history file holds nothing of $serial"
+# Written unless unchanged since the preference window's close wrote them; the log says which.
+grep -q 'saved at the display.s end: preferences written to .*; long-term histories written' "$scratch/kelvaro.err" ||
+  fail "Kelvaro did not log what it saved at the lost display"
+
 KELVARO_NONINTERACTIVE=1 "$dump" --simulate "$computer" sensors | grep -v '^artificial\.' >"$scratch/sensors" || true
 [ -s "$scratch/sensors" ] || fail "kelvaro-dump lists no sensor of $computer"
-python3 - "$scratch" "$(preferences_file)" "$XDG_DATA_HOME" <<'PYTHON' || fail "the files Kelvaro left do not hold its session"
-import os, plistlib, sys
-scratch, path, data = sys.argv[1:4]
-with open(f"{scratch}/machine.plist", "rb") as f:
-    serial = plistlib.load(f)["systemSerialNumber"]
-sensors = open(f"{scratch}/sensors", encoding="utf-8").read().splitlines()
+python3 - "$scenario" "$serial" "$model" "$scratch/sensors" "$(preferences_file)" "${remote_serial:-}" <<'PYTHON' ||
+import plistlib, sys
+scenario, serial, model, sensors, path, remote = sys.argv[1:7]
+sensors = open(sensors, encoding="utf-8").read().splitlines()
+with open(path, "rb") as f:
+    prefs = plistlib.load(f)
+machines = prefs.get("MachinePreferences", {})
+seen = [c.get("SerialNumber") for c in prefs.get("SeenModels", {}).get(model, [])]
 errors = []
-if not os.path.isfile(path):
-    errors.append("no preferences file")
+if scenario == "import":
+    # Undecided: no set of this computer, and it is not listed as seen, so the offer comes again.
+    if serial in machines:
+        errors.append(f"a set was filed for {serial} while the import offer was open")
+    if serial in seen:
+        errors.append(f"{serial} was filed as seen while the import offer was open: {seen}")
+    if "OLDBOARD1" not in seen:
+        errors.append(f"the computer offered for import is no longer listed: {seen}")
 else:
-    with open(path, "rb") as f:
-        machines = plistlib.load(f).get("MachinePreferences", {})
     if serial not in machines:
         errors.append(f"no MachinePreferences for {serial!r}: {sorted(machines)}")
-    elif len(machines[serial].get("AvailableGauges", [])) != len(sensors):
-        errors.append(f"{len(machines[serial].get('AvailableGauges', []))} gauges for {len(sensors)} sensors")
-history = f"{data}/Kelvaro/SensorHistory.tevshf"
-if not os.path.isfile(history) or os.path.getsize(history) == 0:
-    errors.append("no history file")
+    else:
+        # One gauge per sensor of this computer, and those of the remote one besides.
+        gauges = len(machines[serial].get("AvailableGauges", []))
+        if gauges < len(sensors) or (gauges > len(sensors)) != (scenario == "remote"):
+            errors.append(f"{gauges} gauges for {len(sensors)} sensors of this computer")
+    if serial not in seen:
+        errors.append(f"{serial} not listed under {model} in SeenModels: {seen}")
+if scenario == "remote" and remote not in prefs.get("ActiveRemoteConnections", []):
+    errors.append(f"the remote computer {remote} is no longer remembered: {prefs.get('ActiveRemoteConnections')}")
 for error in errors:
     print(error, file=sys.stderr)
 sys.exit(1 if errors else 0)
 PYTHON
+  fail "the files Kelvaro left do not hold its session"
 grep -q 'ending without a quit' "$scratch/kelvaro.err" || fail "Kelvaro did not say that it saved at the lost display"
-echo "Kelvaro lost its X server and left its preferences and history written"
+echo "Kelvaro lost its X server ($scenario) and left its preferences and history written"

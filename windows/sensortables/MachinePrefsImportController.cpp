@@ -6,6 +6,8 @@
 #include "ui_MachinePrefsImport.h"
 
 #include <QAbstractTableModel>
+#include <QAction>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -79,6 +81,14 @@ MachinePrefsImportController::MachinePrefsImportController()
                      [this] { selectMachine(); });
     // Emitted only when the panel was closed by a button, Escape or its title bar, not when the program quit.
     QObject::connect(panel_.get(), &QDialog::finished, panel_.get(), [this] { answered_ = true; });
+    // The panel has no menu and the tray waits behind it: the program quits from here as from its menu. A
+    // quit is no answer (as a termination signal is not): the offer comes again at the next start.
+    auto* quit = new QAction(panel_.get());
+    quit->setObjectName(QStringLiteral("quitAction"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // as the menu's Quit
+    quit->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(quit, &QAction::triggered, panel_.get(), [] { QCoreApplication::exit(0); });
+    panel_->addAction(quit);
     for (QAbstractButton* button : {static_cast<QAbstractButton*>(ui_->importButton), static_cast<QAbstractButton*>(ui_->skipButton)})
         QObject::connect(button, &QAbstractButton::clicked, panel_.get(),
                          [this, button] { closePanel(button->property("tag").toLongLong()); });

@@ -38,6 +38,8 @@
 #include <QTemporaryDir>
 
 #include <clocale>
+#include <csignal>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -474,11 +476,19 @@ TEST_F(AppControllerTest, QuitWritesWhatExistsInEveryState)
         const char* name;
         std::function<void(AppControllerTest&)> before;
         bool hasLocalSet;
+        // The failed history save is warned of only where there were histories to save.
+        bool warnsOfHistories;
     };
     const Case cases[] = {
-        {"before the first ready", [](AppControllerTest& t) { t.controller->applicationDidFinishLaunching(); }, false},
-        {"during a relaunch", [](AppControllerTest& t) { t.launchReady(); t.local()->loseConnection(); }, true},
-        {"running", [](AppControllerTest& t) { t.launchReady(); }, true},
+        {"before the first ready", [](AppControllerTest& t) { t.controller->applicationDidFinishLaunching(); }, false, false},
+        {"during a relaunch", [](AppControllerTest& t) { t.launchReady(); t.local()->loseConnection(); }, true, false},
+        {"running", [](AppControllerTest& t) { t.launchReady(); }, true, false},
+        {"running, histories not saved",
+         [](AppControllerTest& t) {
+             t.launchReady();
+             t.local()->historiesSaved = false;
+         },
+         true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -488,7 +498,9 @@ TEST_F(AppControllerTest, QuitWritesWhatExistsInEveryState)
         makeController();
         c.before(*this);
         const auto clients = made;
+        kt::log().clear();
         controller->applicationWillTerminate();
+        EXPECT_EQ(kt::log().contains("could not save long-term history buffers"), c.warnsOfHistories);
         const auto read = platform::readPropertyList(kt::readFile(platform::UserDefaults::pathForDomain(domain)));
         const auto stored = platform::values::toDictionary(read.value);
         ASSERT_TRUE(stored) << "no preferences written";
@@ -1506,4 +1518,113 @@ TEST_F(AppControllerTest, ReadingsOfSameNamedSensorsNameTheirComputers)
     const QString text = controller->fileContentsForStandardWindowUsingCSVFormat(false);
     EXPECT_TRUE(text.contains("\nCPU (Office Mac):")) << text.toStdString();
     EXPECT_TRUE(text.contains("\nCPU (" + localName + "):")) << text.toStdString();
+}
+
+// Writes that fail are told to the user once, naming the file and the reason: an alert while running, a notice
+// at the next start for what failed at quit. The failure is real: a file-size limit (which holds for root
+// too) stops the preferences file, as a full disk would, while the few lines of the notice still fit.
+TEST_F(AppControllerTest, FailedWritesAreToldOnceNamingTheFileAndTheReason)
+{
+    struct Panel final : AlertPanel {
+        QStringList notices;
+        void showNotice(const QString& title, const QString& message) override { notices.append(title + ": " + message); }
+    };
+    struct Limit {
+        rlimit saved{};
+        void (*savedHandler)(int) = nullptr;
+        explicit Limit(rlim_t bytes)
+        {
+            getrlimit(RLIMIT_FSIZE, &saved);
+            savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = saved;
+            limit.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~Limit()
+        {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, savedHandler);
+        }
+    };
+    TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.failedwritetest"));
+    const QString path = platform::UserDefaults::pathForDomain(TEVUserDefaultsProxy::overriddenDomain());
+    for (const QString& notice : AppController::notSavedNoticePaths())
+        QFile::remove(notice);
+    const auto start = [&](const std::shared_ptr<Panel>& panel) {
+        auto windows = recordingWindows(rec);
+        windows.alertPanel = panel;
+        auto real = std::make_shared<AppController>(windows);
+        real->setClientFactory(recordingClients(QStringLiteral("C02LOCAL")));
+        real->applicationDidFinishLaunching();
+        made.first()->becomeReady();
+        return real;
+    };
+
+    // Running: two closes of the preference window that both fail give one alert.
+    auto panel = std::make_shared<Panel>();
+    auto real = start(panel);
+    {
+        const Limit limit(1024);
+        real->preferenceWindowWillClose();
+        real->preferenceWindowWillClose();
+    }
+    ASSERT_EQ(alertTitles().count("Settings Not Saved"), 1);
+    const QString told = fakes.alerts->shown.at(alertTitles().indexOf("Settings Not Saved")).informativeText;
+    EXPECT_TRUE(told.contains(path) && told.contains("File too large")) << told.toStdString();
+
+    // At quit: a failure not told yet (the histories) waits for the next start; the told one is not repeated.
+    made.first()->historiesSaved = false;
+    {
+        const Limit limit(1024);
+        real->applicationWillTerminate();
+    }
+    real.reset();
+    EXPECT_FALSE(QFileInfo::exists(path));
+    for (int run = 0; run < 2; ++run) {
+        panel = std::make_shared<Panel>();
+        real = start(panel);
+        if (run == 0) {
+            ASSERT_EQ(panel->notices.size(), 1);
+            EXPECT_TRUE(panel->notices.first().startsWith("Not Saved Last Time: ")) << panel->notices.first().toStdString();
+            EXPECT_TRUE(panel->notices.first().contains("sensor histories could not be saved"));
+            EXPECT_FALSE(panel->notices.first().contains("settings could not be saved"));
+        } else {
+            EXPECT_TRUE(panel->notices.isEmpty()) << panel->notices.first().toStdString();
+        }
+        real->applicationWillTerminate();
+        real.reset();
+    }
+    EXPECT_TRUE(storedPreferences().contains("PreferencesVersion"));
+    EXPECT_EQ(alertTitles().count("Settings Not Saved"), 1);
+}
+
+// A preferences file that exists but cannot be opened may be intact: the session runs on the defaults, the
+// user is told once with the reason, and nothing is written over the file. A folder in its place cannot be
+// opened as a file by anyone, root included.
+TEST_F(AppControllerTest, AnUnopenablePreferencesFileIsToldAndNeverWrittenOver)
+{
+    struct Panel final : AlertPanel {
+        QStringList notices;
+        void showNotice(const QString& title, const QString& message) override { notices.append(title + ": " + message); }
+    };
+    const QString path = platform::UserDefaults::pathForDomain(QStringLiteral("com.tarnwell.kelvaro.unopenabletest"));
+    ASSERT_TRUE(QDir().mkpath(path));
+    TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(QStringLiteral("com.tarnwell.kelvaro.unopenabletest"));
+    auto windows = recordingWindows(rec);
+    const auto panel = std::make_shared<Panel>();
+    windows.alertPanel = panel;
+    auto real = std::make_shared<AppController>(windows);
+    real->setClientFactory(recordingClients(QStringLiteral("C02LOCAL")));
+    real->applicationDidFinishLaunching();
+    made.first()->becomeReady();
+    ASSERT_EQ(panel->notices.size(), 1);
+    EXPECT_TRUE(panel->notices.first().startsWith("Settings Not Read: ") && panel->notices.first().contains(path))
+        << panel->notices.first().toStdString();
+    real->preferenceWindowWillClose();
+    real->applicationWillTerminate();
+    EXPECT_FALSE(alertTitles().contains("Settings Not Saved")) << alertTitles().join(", ").toStdString();
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList({"*.corrupt*"}).size(), 0);
+    for (const QString& notice : AppController::notSavedNoticePaths())
+        EXPECT_FALSE(QFileInfo::exists(notice)) << notice.toStdString();
 }

@@ -283,9 +283,11 @@ TEST_F(UserDefaultsFixture, UnwrittenChangesSurviveAFailedWrite)
     defaults.setInteger(3, "key");
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_TRUE(kelvaro::test::log().contains("UserDefaults: "));
+    EXPECT_EQ(defaults.lastWriteError(), "cannot create the folder " + blocked);
 
     ASSERT_TRUE(QFile::remove(blocked));
     EXPECT_TRUE(defaults.synchronize());
+    EXPECT_TRUE(defaults.lastWriteError().isNull());
     EXPECT_EQ(readPlist(target).value("key").toLongLong(), 3);
 
     {
@@ -299,8 +301,11 @@ TEST_F(UserDefaultsFixture, UnreadableFileIsNeitherMovedAsideNorReplaced)
 {
     ASSERT_TRUE(QDir().mkpath(path())); // exists, but cannot be read as a file
     UserDefaults defaults(path());
+    // The reason names the file, for the user.
+    EXPECT_TRUE(defaults.unreadableReason().startsWith("cannot read " + path())) << defaults.unreadableReason().toStdString();
     defaults.setInteger(1, "key");
     EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(defaults.lastWriteError(), defaults.unreadableReason());
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_TRUE(QFileInfo(path()).isDir());
     EXPECT_FALSE(QFileInfo::exists(path() + ".corrupt"));
@@ -308,6 +313,7 @@ TEST_F(UserDefaultsFixture, UnreadableFileIsNeitherMovedAsideNorReplaced)
 
     ASSERT_TRUE(QDir(path()).removeRecursively());
     EXPECT_TRUE(defaults.synchronize()) << "the change waited for the file to become readable";
+    EXPECT_TRUE(defaults.unreadableReason().isNull());
     EXPECT_EQ(readPlist(path()).value("key").toLongLong(), 1);
 }
 

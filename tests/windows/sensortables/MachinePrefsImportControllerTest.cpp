@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
@@ -77,18 +78,29 @@ TEST(MachinePrefsImportController, AnswersTheSelectedComputerOnlyThroughTheImpor
 
 TEST(MachinePrefsImportController, AQuitWhileTheOfferIsOpenIsNoAnswer)
 {
+    enum class How { Signal, CtrlQ, Declined };
     const struct {
         const char* name;
-        bool quit; // else "Don't Import" with a selection
-    } cases[] = {{"quit", true}, {"declined", false}};
+        How how;
+        bool quit;
+    } cases[] = {{"termination signal", How::Signal, true}, {"Ctrl+Q in the panel", How::CtrlQ, true},
+                 {"declined", How::Declined, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto panel = MachinePrefsImportController::create();
         ASSERT_TRUE(panel);
         QTimer::singleShot(0, [&] {
             panel->machineTable()->selectRow(0);
-            if (c.quit)
+            if (c.how == How::Signal)
                 QCoreApplication::exit(0); // what a termination signal does
+            else if (c.how == How::CtrlQ) {
+                // The keys go to the active window, as the user's would.
+                panel->dialogPanel()->activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(panel->dialogPanel()));
+                QTest::keyClick(panel->machineTable(), Qt::Key_Q, Qt::ControlModifier);
+                // A hang guard: a panel that ignored the keys is closed as declined, and the test fails.
+                QTimer::singleShot(10000, panel->dialogPanel(), [&] { panel->buttonWithTag(0)->click(); });
+            }
             else
                 panel->buttonWithTag(0)->click();
         });
