@@ -29,7 +29,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -171,7 +170,7 @@ std::optional<ProgramStartup::Options> ProgramStartup::parseOptions(QStringList 
 
 std::optional<int> ProgramStartup::begin(QApplication& app)
 {
-    TerminationSignals::ignoreBrokenPipes();
+    TerminationSignals::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(program_);
     const auto options = parseOptions(app.arguments().mid(1), takesOutputCache_);
     if (!options) {
@@ -199,9 +198,6 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
                                                 .arg(instance_->runningProcess()));
         return 1;
     }
-    // A write beyond the file-size limit fails (EFBIG) and is reported as a failed write, like a full disk,
-    // rather than ending the process with the session unsaved.
-    std::signal(SIGXFSZ, SIG_IGN);
     // Read lazily by every backend, so it must be set before the first sensor class loads.
     if (!options_.simulatedComputer.isEmpty())
         qputenv("KELVARO_SIMULATED_COMPUTER", QFile::encodeName(options_.simulatedComputer));

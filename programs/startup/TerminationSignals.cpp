@@ -35,12 +35,13 @@ TerminationSignals::~TerminationSignals()
     ::close(pipe_[1]);
 }
 
-void TerminationSignals::ignoreBrokenPipes()
+void TerminationSignals::ignoreSignalsOfFailedWrites()
 {
     struct sigaction action = {};
     action.sa_handler = SIG_IGN;
     sigemptyset(&action.sa_mask);
     sigaction(SIGPIPE, &action, nullptr);
+    sigaction(SIGXFSZ, &action, nullptr);
 }
 
 bool TerminationSignals::install()

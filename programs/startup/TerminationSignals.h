@@ -17,9 +17,10 @@ public:
 
     // False (and the default dispositions kept) when the pipe or a handler cannot be set up.
     bool install();
-    // A write to a pipe, FIFO or socket whose reader has gone then fails with EPIPE instead of ending the
-    // process. For the whole process, from its start; nothing puts it back.
-    static void ignoreBrokenPipes();
+    // A write to a pipe, FIFO or socket whose reader has gone then fails with EPIPE, and one beyond the
+    // file-size limit with EFBIG (as a full disk does), instead of ending the process with the session
+    // unsaved. For the whole process, from its start; nothing puts it back.
+    static void ignoreSignalsOfFailedWrites();
 
 private:
     static void handler(int signal);

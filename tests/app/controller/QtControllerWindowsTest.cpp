@@ -199,7 +199,7 @@ TEST(TerminationSignals, AWriteToAFifoWhoseReaderHasGoneFailsWithoutEndingThePro
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        TerminationSignals::ignoreBrokenPipes();
+        TerminationSignals::ignoreSignalsOfFailedWrites();
         const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
         const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
         if (reader < 0 || writer < 0)
