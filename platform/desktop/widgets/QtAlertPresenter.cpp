@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace platform {
@@ -20,6 +21,13 @@ QMessageBox::Icon iconFor(Alert::Style style)
         break;
     }
     return QMessageBox::Warning;
+}
+
+// The alerts open now, oldest first (an alert's nested loop may open another).
+QList<QPointer<QMessageBox>>& openBoxes()
+{
+    static QList<QPointer<QMessageBox>> boxes;
+    return boxes;
 }
 
 } // namespace
@@ -41,7 +49,15 @@ int QtAlertPresenter::runModal(const Alert& alert)
         buttons.append(box.addButton(titles.at(i), role));
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    openBoxes().removeAll(nullptr);
+    if (!openBoxes().isEmpty()) {
+        const QMessageBox* under = openBoxes().last();
+        box.adjustSize();
+        box.move(under->pos() + stackOffset);
+    }
+    openBoxes().append(&box);
     box.exec();
+    openBoxes().removeAll(&box);
     const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
     return chosen < 0 ? 0 : chosen;
 }
