@@ -773,6 +773,9 @@ std::optional<QVariantMap> TEVMonitoringClient::knownMachineLimits()
 
 QVariantList TEVMonitoringClient::blockStorageDeviceDescriptions()
 {
+    if (isRemoteConnection())
+        return Unbox::array(callWithin(timeouts_.remoteCallBudget, selectorOf(Op::BlockStorageDeviceDescriptions), kArray))
+            .value_or(QVariantList());
     return Unbox::array(call(selectorOf(Op::BlockStorageDeviceDescriptions), kArray)).value_or(QVariantList());
 }
 
