@@ -257,8 +257,12 @@ void TEVCaptureThread::sendReadyMessageToCreator()
         facts.remote = dataCenterIsLocal_ ? centre->isRemote() : true;
         facts.versionCode = centre->versionCode();
         facts.hostName = centre->hostName();
-        if (!dataCenterIsLocal_)
+        if (!dataCenterIsLocal_) {
             facts.sensorIdentifiers = centre->availableSensorIdentifiers();
+            // The tick copies carry the list from now on; it changes with the sensor set.
+            if (dataCenter_ == centre)
+                sensorIdentifiers_ = facts.sensorIdentifiers;
+        }
         // A centre lost meanwhile answered nothing.
         facts.complete = dataCenter_ == centre;
     }

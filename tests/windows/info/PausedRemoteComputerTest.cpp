@@ -260,10 +260,21 @@ TEST(PausedRemoteComputer, NoCallOutsideTheTickWaitsForIt)
              client->dataForMachinePresentationIcon();
          }},
         {"the battery, display and drive windows", [&] {
+             // Each waits its budget on the shared clock, which moves by a budget every tenth of a second here.
+             std::atomic<bool> done{false};
+             std::thread stepper([&] {
+                 while (!done) {
+                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                     kt::clock()->advanceSeconds(client->timeouts().remoteCallBudget + 0.1);
+                 }
+             });
              client->numberOfAvailableBatteryUnits();
              client->batteryReadoutsAtIndex(0);
              client->displayDescriptions();
              client->blockStorageDeviceDescriptions();
+             done = true;
+             stepper.join();
+             EXPECT_TRUE(client->hasActiveConnection()) << "a late answer is no failure";
          }},
         {"the quit", [&] { client->shutdown(); }},
     };
