@@ -4,7 +4,9 @@
 // Main thread only. Every call but hasActiveConnection, clientIdentification, connectionInfo, the per-tick
 // facts (cached raw values, known limits, configuration change) and, once the client is ready, its facts
 // (serial number, name, model, remote or not) may wait for the computer; a client without a capture
-// thread answers nil, NO or 0 at once.
+// thread answers nil, NO or 0 at once. A client of a remote computer never lets the main thread wait for
+// it longer than a tick's budget: it answers from what readiness and the ticks brought, sends commands
+// without waiting, and shuts down without asking.
 //
 // Notifications about a client (ready, lost, failed, sleep, should-disconnect) carry as object the identity
 // of its MonitoringClient subobject, so observers compare it with the pointer they hold.

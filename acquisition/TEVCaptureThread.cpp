@@ -250,9 +250,28 @@ bool TEVCaptureThread::connectToRemoteAcquisitionCenterUsingInfo(const std::shar
 
 void TEVCaptureThread::sendReadyMessageToCreator()
 {
-    const QString serial = machineSerialNumber();
-    tellCaptureClient([serial](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>&) {
-        client.captureThreadHasBecomeReadyUsingSerialNumber(serial);
+    TEVCaptureReadyFacts facts;
+    facts.serialNumber = machineSerialNumber();
+    if (const auto centre = dataCenter_; centre && !facts.serialNumber.isEmpty()) {
+        // Each may be a round trip to a remote computer: asked here, the main thread only reads them.
+        facts.machineInfo = machineInfo();
+        facts.name = machineName();
+        facts.modelCode = machineModelCode();
+        // A proxy is remote by what it is; asking would only cost a round trip before readiness.
+        facts.remote = dataCenterIsLocal_ ? centre->isRemote() : true;
+        facts.versionCode = centre->versionCode();
+        facts.hostName = centre->hostName();
+        if (!dataCenterIsLocal_) {
+            facts.sensorIdentifiers = centre->availableSensorIdentifiers();
+            // The tick copies carry the list from now on; it changes with the sensor set.
+            if (dataCenter_ == centre)
+                sensorIdentifiers_ = facts.sensorIdentifiers;
+        }
+        // A centre lost meanwhile answered nothing.
+        facts.complete = dataCenter_ == centre;
+    }
+    tellCaptureClient([facts = std::move(facts)](TEVCaptureThreadClient& client, const std::shared_ptr<TEVCaptureThread>&) {
+        client.captureThreadHasBecomeReady(facts);
     });
 }
 
@@ -386,6 +405,16 @@ void TEVCaptureThread::startCapturing()
     refreshKnownMachineLimits();
     readjustMainTimer();
     updateAllReadings();
+    if (dataCenterIsLocal_ || dataCenter_ != centre)
+        return;
+    // After the first values: the sensors' descriptions and what the system window of a remote computer
+    // shows, fetched here so that the main thread never asks for them, and handed over at once.
+    refreshSensorFacts();
+    if (!systemManagement_ && dataCenter_ == centre)
+        systemManagement_ = centre->systemManagementDescription();
+    if (presentationIcon_.isNull() && dataCenter_ == centre)
+        presentationIcon_ = centre->dataForMachinePresentationIcon();
+    handOverRawValues();
 }
 
 void TEVCaptureThread::stopCapturing()
@@ -458,6 +487,7 @@ void TEVCaptureThread::updateAllReadings()
         synchronizeBuffersWithCurrentConfiguration();
         noteConfigurationChange();
         refreshKnownMachineLimits();
+        refreshSensorFacts();
     } else if (rawValues) {
         for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
             // A value that is no integer is stored as "no value", never as a reading of 0.
@@ -486,6 +516,29 @@ void TEVCaptureThread::refreshKnownMachineLimits()
     // A centre lost during the call answered nothing: the limits known before stay.
     if (dataCenter_ == centre && limits)
         knownMachineLimits_ = std::move(limits);
+}
+
+void TEVCaptureThread::refreshSensorFacts()
+{
+    const auto centre = dataCenter_;
+    if (!centre || dataCenterIsLocal_)
+        return;
+    const QStringList identifiers = centre->availableSensorIdentifiers();
+    QHash<QString, TEVCaptureSensorFacts> sensors;
+    sensors.reserve(identifiers.size());
+    for (const QString& identifier : identifiers) {
+        TEVCaptureSensorFacts known = sensorFacts_.value(identifier);
+        if (!known.description && dataCenter_ == centre)
+            known.description = centre->sensorDescriptionForIdentifier(identifier);
+        if (!known.converter && dataCenter_ == centre)
+            known.converter = centre->sensorValueConverterForIdentifier(identifier);
+        sensors.insert(identifier, std::move(known));
+    }
+    // A centre lost during the calls answered nothing: what was known before stays.
+    if (dataCenter_ != centre)
+        return;
+    sensorIdentifiers_ = identifiers;
+    sensorFacts_ = std::move(sensors);
 }
 
 void TEVCaptureThread::refreshWatchedFacts()
@@ -523,7 +576,8 @@ void TEVCaptureThread::refreshWatchedFacts()
 
 void TEVCaptureThread::handOverRawValues()
 {
-    if (!rawValueHandOver_->put(TickCopy{rawValueCache_, knownMachineLimits_, configurationChanges_, batteries_, displays_}))
+    if (!rawValueHandOver_->put(TickCopy{rawValueCache_, knownMachineLimits_, configurationChanges_, batteries_, displays_,
+                                         sensorIdentifiers_, sensorFacts_, systemManagement_, presentationIcon_}))
         return; // the client has yet to take the one before, and takes this one instead
     // Unlike the other reports this one does not hold the thread: one is queued every tick.
     if (const auto main = platform::RunLoop::main())

@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <atomic>
@@ -27,12 +28,40 @@ class TEVCaptureThread;
 class TEVDataAcquisitionProtocol;
 class TEVMachineInfo;
 class TEVRemoteKelvaroClient;
+class TEVSensorDescription;
 class TEVSensorHistory;
+class TEVSensorValueConverter;
+
+// What a remote computer tells of one sensor; it never changes while the sensor exists.
+struct TEVCaptureSensorFacts {
+    std::shared_ptr<TEVSensorDescription> description;
+    std::shared_ptr<TEVSensorValueConverter> converter;
+};
+
+// What the capture thread tells with readiness, asked on its own thread so that the main thread never waits
+// for them: the computer's facts, and for a remote computer its sensor list as it is then (the sensors'
+// descriptions follow with the first tick).
+struct TEVCaptureReadyFacts {
+    QString serialNumber; // null: none
+    QString name;
+    QString modelCode;
+    QString hostName;
+    bool remote = false;
+    quint64 versionCode = 0;
+    std::shared_ptr<const TEVMachineInfo> machineInfo;
+    QStringList sensorIdentifiers; // remote computers only
+    bool complete = false; // the centre answered all of them
+};
 
 // The client side (the monitoring client), told on the main thread through queued calls, never waited for.
 class TEVCaptureThreadClient : public TEVThreadedServerClient {
 public:
     virtual void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) = 0; // null: none
+    // What the thread sends; owners that need only the serial number keep the call above.
+    virtual void captureThreadHasBecomeReady(const TEVCaptureReadyFacts& facts)
+    {
+        captureThreadHasBecomeReadyUsingSerialNumber(facts.serialNumber);
+    }
     virtual void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>& thread) = 0;
     virtual void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) = 0;
     // A newer copy of the raw-value cache waits in the thread's rawValueHandOver().
@@ -97,6 +126,12 @@ public:
         quint64 configurationChanges = 0;
         std::optional<Batteries> batteries;   // nothing while not watched
         std::optional<QVariantList> displays; // likewise
+        // A remote computer's sensors, refreshed with the limits, and what its system window shows, fetched
+        // once; all empty for the local computer.
+        QStringList sensorIdentifiers;
+        QHash<QString, TEVCaptureSensorFacts> sensors;
+        std::optional<QVariantList> systemManagement;
+        QByteArray presentationIcon;
     };
 
     // The latest tick copy on its way to the main thread: put after every tick, taken by the client when
@@ -210,6 +245,8 @@ private:
     void handOverRawValues();
     void noteConfigurationChange();
     void refreshKnownMachineLimits();
+    // A remote centre's sensor list with each sensor's description and converter (new sensors only).
+    void refreshSensorFacts();
     void refreshWatchedFacts();
     // Why the proxy failed, for the client's alert, before the client hears of it.
     void reportFailureOf(const TEVRemoteKelvaroClient& proxy);
@@ -238,6 +275,10 @@ private:
     bool configurationDidChange_ = false;
     quint64 configurationChanges_ = 0;
     std::optional<QVariantMap> knownMachineLimits_;
+    QStringList sensorIdentifiers_;
+    QHash<QString, TEVCaptureSensorFacts> sensorFacts_;
+    std::optional<QVariantList> systemManagement_;
+    QByteArray presentationIcon_;
     int batteryWatchTicks_ = 0;
     int displayWatchTicks_ = 0;
     std::optional<Batteries> batteries_;

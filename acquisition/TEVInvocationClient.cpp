@@ -168,9 +168,19 @@ QString TEVInvocationClient::simpleRequest(const QString& word, double timeout, 
 {
     const auto keepAlive = weak_from_this().lock(); // an observer may drop us while we wait
     ensureConnectivity();
+    const bool connected = connection_ != nullptr;
     auto status = std::make_shared<TEVInvocationStatus>(kStringClass, true);
     const quint64 number = registerPendingRequestUsingStatus(status);
     sendCommandString(word);
+    if (!connected) {
+        // Nothing went out (the name does not resolve): there is no answer to wait for.
+        unregisterPendingRequestOfSequenceNumber(number);
+        if (delivered)
+            *delivered = false;
+        if (postTimeout)
+            post(ConnectionFailureNotification);
+        return {};
+    }
     platform::WaitResult how = platform::WaitResult::TimedOut;
     const std::optional<QVariant> value = waitForReply(status, timeout, &how);
     unregisterPendingRequestOfSequenceNumber(number);
@@ -224,9 +234,15 @@ QVariant TEVInvocationClient::resultOfInvocation(const std::shared_ptr<TEVServic
 
     const auto keepAlive = weak_from_this().lock();
     ensureConnectivity();
+    const bool connected = connection_ != nullptr;
     auto status = std::make_shared<TEVInvocationStatus>(invocation->returnValueClass(), false);
     const quint64 number = registerPendingRequestUsingStatus(status);
     sendData(QStringLiteral("invoke[%1]").arg(number).toUtf8() + archive);
+    if (!connected) {
+        unregisterPendingRequestOfSequenceNumber(number);
+        post(ConnectionFailureNotification);
+        return {};
+    }
     platform::WaitResult how = platform::WaitResult::TimedOut;
     const std::optional<QVariant> value = waitForReply(status, responseTimeout(), &how);
     unregisterPendingRequestOfSequenceNumber(number);

@@ -80,7 +80,7 @@ bool TEVInvocationStatus::waitInRunLoopUntilReturnValueDeliveredWithTimeout(doub
         return true;
     }
     if (lastWaitResult_ == platform::WaitResult::TimedOut)
-        platform::log(QStringLiteral("%1: timeout while waiting for server response, will disconnect.")
+        platform::log(QStringLiteral("%1: timeout while waiting for server response, will disconnect.\n")
                           .arg(QLatin1String(kClassName)));
     return false;
 }

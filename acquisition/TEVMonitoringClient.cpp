@@ -11,6 +11,7 @@
 #include "sensors/TEVSensorValueConverter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -73,9 +74,22 @@ std::optional<QVariantMap> TEVMonitoringClient::Unbox::dictionary(const std::opt
 
 // --- Result hand-over ---------------------------------------------------------------------------------
 
+quint64 TEVMonitoringClient::ResultSlot::nextCallId()
+{
+    lock_.lock();
+    awaitedId_ = ++lastCallId_;
+    lock_.unlock();
+    return lastCallId_;
+}
+
 void TEVMonitoringClient::ResultSlot::deliver(quint64 callId, const QVariant& result)
 {
     lock_.lock();
+    // A call given up on answers late: its result must not take the place of the one awaited now.
+    if (callId != awaitedId_) {
+        lock_.unlock();
+        return;
+    }
     resultId_ = callId;
     result_ = result;
     lock_.unlockWithCondition(1);
@@ -175,8 +189,15 @@ bool TEVMonitoringClient::run()
 {
     if (failed_)
         return false; // there is no centre to capture from
-    if (!call(TEVCaptureThread::startCapturingSelector, kVoid))
+    // The first reading of a remote computer is a round trip: its values come with the next hand-over.
+    if (isRemoteConnection()) {
+        // Capturing starts whether or not the first reading comes within the budget.
+        if (!captureThread_ || timedOut_)
+            return false;
+        callWithin(timeouts_.remoteCallBudget, TEVCaptureThread::startCapturingSelector, kVoid);
+    } else if (!call(TEVCaptureThread::startCapturingSelector, kVoid)) {
         return false;
+    }
     capturing_ = true;
     lastCopyTaken_ = platform::monotonicNow();
     return true;
@@ -193,7 +214,10 @@ void TEVMonitoringClient::shutdown()
     configurationTimer_.invalidate();
     if (!captureThread_)
         return;
-    call(TEVCaptureThread::stopCapturingSelector, kVoid);
+    // A thread that waits for a silent remote computer is cancelled out of its wait and stops capturing as
+    // it ends: the quit never waits for the computer.
+    if (!isRemoteConnection())
+        call(TEVCaptureThread::stopCapturingSelector, kVoid);
     if (captureThread_) {
         captureThread_->stop();
         captureThread_.reset();
@@ -254,6 +278,27 @@ void TEVMonitoringClient::deregisterThreadedServer(const std::shared_ptr<TEVThre
     post(lostConnectionNotification);
 }
 
+void TEVMonitoringClient::captureThreadHasBecomeReady(const TEVCaptureReadyFacts& facts)
+{
+    if (failed_ || timedOut_ || !captureThread_) {
+        platform::log(kClassName, QStringLiteral("readiness reported after the connection failed is ignored"));
+        return;
+    }
+    if (facts.serialNumber.isEmpty() || !facts.complete) {
+        platform::log(kClassName, facts.serialNumber.isEmpty()
+                                      ? QStringLiteral("capture thread reported readiness without a serial number")
+                                      : QStringLiteral("capture thread reported readiness but not the computer's facts"));
+        failed_ = true;
+        post(failedNotification);
+        return;
+    }
+    facts_ = Facts{facts.serialNumber, facts.name, facts.modelCode, facts.remote, facts.versionCode, facts.hostName,
+                   facts.machineInfo};
+    sensorIdentifiers_ = facts.sensorIdentifiers;
+    clientIdentification_ = clientIdentifierFromSerialNumber(facts.serialNumber);
+    post(isReadyNotification);
+}
+
 void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber)
 {
     if (failed_ || timedOut_ || !captureThread_) {
@@ -277,7 +322,7 @@ void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QSt
         post(failedNotification);
         return;
     }
-    facts_ = Facts{serialNumber, Unbox::string(name), Unbox::string(modelCode), Unbox::boolean(remote)};
+    facts_ = Facts{serialNumber, Unbox::string(name), Unbox::string(modelCode), Unbox::boolean(remote), std::nullopt, QString(), nullptr};
     clientIdentification_ = clientIdentifierFromSerialNumber(serialNumber);
     post(isReadyNotification);
 }
@@ -309,6 +354,14 @@ void TEVMonitoringClient::takeRawValues()
         configurationChanges_ = copy->configurationChanges;
         batteries_ = std::move(copy->batteries);
         displays_ = std::move(copy->displays);
+        if (isRemoteConnection()) {
+            if (sensorFacts_.isEmpty() && !copy->sensors.isEmpty())
+                ++sensorFactsArrivals_;
+            sensorIdentifiers_ = std::move(copy->sensorIdentifiers);
+            sensorFacts_ = std::move(copy->sensors);
+            systemManagement_ = std::move(copy->systemManagement);
+            presentationIcon_ = std::move(copy->presentationIcon);
+        }
     }
 }
 
@@ -337,6 +390,26 @@ void TEVMonitoringClient::initiateAcquisitionConfiguration()
     }
 }
 
+std::optional<QVariant> TEVMonitoringClient::callWithin(double budget, const QString& selector,
+                                                        const QString& returnClass, const QVariantList& arguments)
+{
+    if (!captureThread_ || timedOut_)
+        return std::nullopt;
+    auto invocation = TEVServiceInvocation::invocation(selector, returnClass);
+    for (const QVariant& argument : arguments)
+        invocation->addArgument(argument);
+    if (!invocation->validate())
+        return std::nullopt;
+    const quint64 callId = slot_->nextCallId();
+    if (!captureThread_->invoke(invocation,
+                                [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); }))
+        return std::nullopt;
+    auto result = slot_->wait(callId, platform::durationFromSeconds(std::min(budget, timeouts_.callWait)));
+    if (result)
+        takeRawValues();
+    return result;
+}
+
 std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const QString& returnClass,
                                                   const QVariantList& arguments)
 {
@@ -355,14 +428,72 @@ std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const
         return std::nullopt;
     auto result = slot_->wait(callId, platform::durationFromSeconds(timeouts_.callWait));
     if (!result) {
-        platform::log(kClassName, QStringLiteral("Timeout while waiting for server response!"));
-        timedOut_ = true;
-        handleConnectionProblem();
+        giveUpOnTimeout();
         return result;
     }
     // Every tick before the answer has handed its values over: what is read next is as new as the answer.
     takeRawValues();
     return result;
+}
+
+void TEVMonitoringClient::giveUpOnTimeout()
+{
+    platform::log(kClassName, QStringLiteral("Timeout while waiting for server response!"));
+    timedOut_ = true;
+    handleConnectionProblem();
+}
+
+bool TEVMonitoringClient::ask(const QString& selector, const QString& returnClass, const QVariantList& arguments,
+                              Answer answer)
+{
+    const auto main = platform::RunLoop::main();
+    if (!captureThread_ || timedOut_ || !main)
+        return false;
+    auto invocation = TEVServiceInvocation::invocation(selector, returnClass);
+    for (const QVariant& argument : arguments)
+        invocation->addArgument(argument);
+    if (!invocation->validate())
+        return false;
+    // Shared by the completion block, the queued answer and the time-out; whichever comes first decides.
+    struct Pending {
+        std::atomic<bool> delivered{false}; // the capture thread has answered
+        bool settled = false;               // main thread: answered or given up
+        Answer answer;
+        platform::Timer deadline;
+    };
+    const auto pending = std::make_shared<Pending>();
+    pending->answer = std::move(answer);
+    const std::weak_ptr<TEVMonitoringClient> weak = weak_from_this();
+    const auto settle = [pending](const std::shared_ptr<TEVMonitoringClient>& client, const std::optional<QVariant>& result) {
+        pending->settled = true;
+        pending->deadline.invalidate();
+        const Answer answer = std::exchange(pending->answer, {});
+        if (client && answer)
+            answer(result);
+    };
+    const bool sent = captureThread_->invoke(invocation, [main, weak, pending, settle](const QVariant& result) {
+        pending->delivered = true;
+        main->perform([weak, pending, settle, result] {
+            if (pending->settled)
+                return;
+            const auto client = weak.lock();
+            if (client)
+                client->takeRawValues();
+            settle(client, result);
+        });
+    });
+    if (!sent)
+        return false;
+    pending->deadline = main->performAfter(platform::durationFromSeconds(timeouts_.callWait), [weak, pending, settle] {
+        // An answer already on its way to this thread is taken when it arrives.
+        if (pending->settled || pending->delivered)
+            return;
+        const auto client = weak.lock();
+        if (client)
+            client->giveUpOnTimeout();
+        settle(client, std::nullopt);
+    });
+    return true;
 }
 
 // --- Facade -------------------------------------------------------------------------------------------
@@ -371,6 +502,10 @@ void TEVMonitoringClient::setMainUpdateInterval(double seconds)
 {
     if (seconds >= TEVCaptureThread::minimumMainUpdateInterval && std::isfinite(seconds))
         captureInterval_ = seconds;
+    if (isRemoteConnection()) {
+        ask(TEVCaptureThread::setMainUpdateIntervalSelector, kVoid, {values::fromReal(seconds)});
+        return;
+    }
     call(TEVCaptureThread::setMainUpdateIntervalSelector, kVoid, {values::fromReal(seconds)});
 }
 
@@ -411,6 +546,10 @@ qint64 TEVMonitoringClient::cachedRawValueWithIdentifier(const QString& identifi
 
 void TEVMonitoringClient::clearShortTermHistories()
 {
+    if (isRemoteConnection()) {
+        ask(TEVCaptureThread::clearShortTermHistoriesSelector, kVoid, {});
+        return;
+    }
     call(TEVCaptureThread::clearShortTermHistoriesSelector, kVoid);
 }
 
@@ -431,28 +570,37 @@ bool TEVMonitoringClient::hasDetectedConfigurationChange()
         if (!captureThread_ || timedOut_)
             return false;
     }
-    return configurationChanges_ != acknowledgedConfigurationChanges_;
+    return configurationChanges_ + sensorFactsArrivals_ != acknowledgedConfigurationChanges_;
 }
 
 void TEVMonitoringClient::acknowledgeConfigurationChange()
 {
-    acknowledgedConfigurationChanges_ = configurationChanges_;
+    acknowledgedConfigurationChanges_ = configurationChanges_ + sensorFactsArrivals_;
 }
 
 bool TEVMonitoringClient::isRemote()
 {
     if (facts_)
         return facts_->remote;
+    // Before readiness a remote computer has told nothing, and the main thread does not wait for it.
+    if (isRemoteConnection())
+        return false;
     return Unbox::boolean(call(selectorOf(Op::IsRemote), kNumber));
 }
 
 quint64 TEVMonitoringClient::versionCode()
 {
+    if (facts_ && facts_->versionCode)
+        return *facts_->versionCode;
+    if (isRemoteConnection())
+        return 0;
     return Unbox::unsignedInteger(call(selectorOf(Op::VersionCode), kNumber));
 }
 
 QString TEVMonitoringClient::hostName()
 {
+    if (isRemoteConnection())
+        return facts_ ? facts_->hostName : QString();
     return Unbox::string(call(selectorOf(Op::HostName), kString));
 }
 
@@ -499,17 +647,30 @@ bool TEVMonitoringClient::saveLongTermHistoryBuffers()
 
 quint64 TEVMonitoringClient::numberOfAvailableSensors()
 {
+    if (isRemoteConnection())
+        return quint64(availableSensorIdentifiers().size());
     return Unbox::unsignedInteger(call(selectorOf(Op::NumberOfAvailableSensors), kNumber));
 }
 
 void TEVMonitoringClient::disableLocalAccess(bool disable, const QString& identifier)
 {
+    if (isRemoteConnection()) {
+        ask(selectorOf(Op::DisableLocalAccessToSensorWithIdentifier), kVoid,
+            {values::fromBool(disable), values::fromString(identifier)});
+        return;
+    }
     call(selectorOf(Op::DisableLocalAccessToSensorWithIdentifier), kVoid,
          {values::fromBool(disable), values::fromString(identifier)});
 }
 
 QStringList TEVMonitoringClient::availableSensorIdentifiers()
 {
+    if (isRemoteConnection()) {
+        if (!captureThread_ || timedOut_)
+            return {};
+        takeRawValues();
+        return sensorIdentifiers_;
+    }
     QStringList identifiers;
     for (const QVariant& entry : Unbox::array(call(selectorOf(Op::AvailableSensorIdentifiers), kArray)).value_or(QVariantList())) {
         if (const auto identifier = values::toString(entry))
@@ -520,12 +681,24 @@ QStringList TEVMonitoringClient::availableSensorIdentifiers()
 
 std::shared_ptr<TEVSensorDescription> TEVMonitoringClient::sensorDescriptionForIdentifier(const QString& identifier)
 {
+    if (isRemoteConnection()) {
+        if (!captureThread_ || timedOut_)
+            return nullptr;
+        takeRawValues();
+        return sensorFacts_.value(identifier).description;
+    }
     return Unbox::object<TEVSensorDescription>(call(selectorOf(Op::SensorDescriptionForIdentifier),
                                                QStringLiteral("TEVSensorDescription"), {values::fromString(identifier)}));
 }
 
 std::shared_ptr<TEVSensorValueConverter> TEVMonitoringClient::sensorValueConverterForIdentifier(const QString& identifier)
 {
+    if (isRemoteConnection()) {
+        if (!captureThread_ || timedOut_)
+            return nullptr;
+        takeRawValues();
+        return sensorFacts_.value(identifier).converter;
+    }
     return Unbox::object<TEVSensorValueConverter>(call(selectorOf(Op::SensorValueConverterForIdentifier),
                                                   QStringLiteral("TEVSensorValueConverter"),
                                                   {values::fromString(identifier)}));
@@ -533,11 +706,17 @@ std::shared_ptr<TEVSensorValueConverter> TEVMonitoringClient::sensorValueConvert
 
 std::shared_ptr<const TEVMachineInfo> TEVMonitoringClient::machineInfo()
 {
+    if (facts_ && facts_->machineInfo)
+        return facts_->machineInfo;
+    if (isRemoteConnection())
+        return nullptr;
     return Unbox::object<const TEVMachineInfo>(call(selectorOf(Op::MachineInfo), QStringLiteral("TEVMachineInfo")));
 }
 
 QByteArray TEVMonitoringClient::dataForMachinePresentationIcon()
 {
+    if (isRemoteConnection())
+        return presentationIcon_;
     return Unbox::data(call(selectorOf(Op::DataForMachinePresentationIcon), kData));
 }
 
@@ -545,6 +724,8 @@ QString TEVMonitoringClient::machineModelCode()
 {
     if (facts_)
         return facts_->modelCode;
+    if (isRemoteConnection())
+        return {};
     return Unbox::string(call(TEVCaptureThread::machineModelCodeSelector, kString));
 }
 
@@ -552,6 +733,8 @@ QString TEVMonitoringClient::machineSerialNumber()
 {
     if (facts_)
         return facts_->serialNumber;
+    if (isRemoteConnection())
+        return {};
     return Unbox::string(call(TEVCaptureThread::machineSerialNumberSelector, kString));
 }
 
@@ -559,6 +742,8 @@ QString TEVMonitoringClient::machineName()
 {
     if (facts_)
         return facts_->name;
+    if (isRemoteConnection())
+        return {};
     return Unbox::string(call(TEVCaptureThread::machineNameSelector, kString));
 }
 
@@ -574,6 +759,8 @@ quint64 TEVMonitoringClient::currentCPUFrequency()
 
 std::optional<QVariantList> TEVMonitoringClient::systemManagementDescription()
 {
+    if (isRemoteConnection())
+        return systemManagement_;
     return Unbox::array(call(selectorOf(Op::SystemManagementDescription), kArray));
 }
 
@@ -592,6 +779,9 @@ std::optional<QVariantMap> TEVMonitoringClient::knownMachineLimits()
 
 QVariantList TEVMonitoringClient::blockStorageDeviceDescriptions()
 {
+    if (isRemoteConnection())
+        return Unbox::array(callWithin(timeouts_.remoteCallBudget, selectorOf(Op::BlockStorageDeviceDescriptions), kArray))
+            .value_or(QVariantList());
     return Unbox::array(call(selectorOf(Op::BlockStorageDeviceDescriptions), kArray)).value_or(QVariantList());
 }
 
@@ -610,6 +800,9 @@ quint64 TEVMonitoringClient::numberOfAvailableBatteryUnits()
 {
     if (watch(TEVCaptureThread::WatchBatteries))
         return batteries_->units;
+    // A remote computer's window fills in when a later tick brings the facts, if they do not come at once.
+    if (isRemoteConnection())
+        return Unbox::unsignedInteger(callWithin(timeouts_.remoteCallBudget, selectorOf(Op::NumberOfAvailableBatteryUnits), kNumber));
     return Unbox::unsignedInteger(call(selectorOf(Op::NumberOfAvailableBatteryUnits), kNumber));
 }
 
@@ -617,6 +810,9 @@ std::optional<QVariantMap> TEVMonitoringClient::batteryReadoutsAtIndex(quint64 i
 {
     if (index == 0 && watch(TEVCaptureThread::WatchBatteries))
         return batteries_->first;
+    if (isRemoteConnection())
+        return Unbox::dictionary(callWithin(timeouts_.remoteCallBudget, selectorOf(Op::BatteryReadoutsAtIndex), kDictionary,
+                                            {values::fromUnsigned(index)}));
     return Unbox::dictionary(call(selectorOf(Op::BatteryReadoutsAtIndex), kDictionary, {values::fromUnsigned(index)}));
 }
 
@@ -624,6 +820,8 @@ QVariantList TEVMonitoringClient::displayDescriptions()
 {
     if (watch(TEVCaptureThread::WatchDisplays))
         return *displays_;
+    if (isRemoteConnection())
+        return Unbox::array(callWithin(timeouts_.remoteCallBudget, selectorOf(Op::DisplayDescriptions), kArray)).value_or(QVariantList());
     return Unbox::array(call(selectorOf(Op::DisplayDescriptions), kArray)).value_or(QVariantList());
 }
 
@@ -644,6 +842,11 @@ quint64 TEVMonitoringClient::autosaveTimeInterval()
 
 void TEVMonitoringClient::rescanForSensors()
 {
+    // A remote computer's new sensors come with a later tick, as a change of its sensor set.
+    if (isRemoteConnection()) {
+        ask(selectorOf(Op::RescanForSensors), kVoid, {});
+        return;
+    }
     call(selectorOf(Op::RescanForSensors), kVoid);
 }
 

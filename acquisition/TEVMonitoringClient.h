@@ -3,7 +3,10 @@
 // main thread; owns a capture thread and forwards operations to it as invocations, waiting for the result
 // (or its time-out). Two kinds of answer need no wait: the computer's facts once the client is ready, and
 // what the update tick asks (raw values, known limits, configuration changes, the battery and display
-// facts of open windows), read from a copy the capture thread hands over every tick. Held by shared_ptr,
+// facts of open windows), read from a copy the capture thread hands over every tick. A remote computer may
+// fall silent at any time, so for it no call waits longer than a tick's budget: its sensor list, sensor
+// descriptions and system-window facts come with readiness and the tick copies, commands are sent without
+// waiting, and the few questions left wait a budget and go on without the answer. Held by shared_ptr,
 // since the capture thread refers back to it weakly.
 
 #include "acquisition/MonitorConnectionInfo.h"
@@ -24,6 +27,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -40,6 +44,8 @@ public:
     struct Timeouts {
         double callWait = 10.0;          // a synchronous call's wait for its result
         double configurationDelay = 0.5; // from the thread's registration to setting up its centre
+        // What the main thread gives a remote computer's answer before it goes on without it.
+        double remoteCallBudget = 0.5;
     };
 
     // The hand-over of results from the capture thread to the waiting main thread. Each call has its own id
@@ -47,7 +53,8 @@ public:
     // by the client and the completion blocks in flight, so a block never keeps the client alive.
     class ResultSlot {
     public:
-        quint64 nextCallId() { return ++lastCallId_; }
+        // The next call's id; only its result is taken from then on.
+        quint64 nextCallId();
         // Capture thread, inside the completion block.
         void deliver(quint64 callId, const QVariant& result);
         // Main thread. Nothing when `timeout` passed on the shared clock without this call's result.
@@ -57,6 +64,7 @@ public:
         platform::ConditionLock lock_{0}; // condition 1: a result is waiting
         quint64 lastCallId_ = 0;          // main thread only
         quint64 resultId_ = 0;            // guarded by lock_
+        quint64 awaitedId_ = 0;           // guarded by lock_
         QVariant result_;                 // guarded by lock_
     };
 
@@ -118,6 +126,7 @@ public:
     void registerThreadedServer(const std::shared_ptr<TEVThreadedServer>& server) override;
     void deregisterThreadedServer(const std::shared_ptr<TEVThreadedServer>& server) override;
     void captureThreadHasBecomeReadyUsingSerialNumber(const QString& serialNumber) override;
+    void captureThreadHasBecomeReady(const TEVCaptureReadyFacts& facts) override;
     void captureThreadHasLostConnectionToAcqusitionCenter(const std::shared_ptr<TEVCaptureThread>& thread) override;
     void captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>& thread) override;
     void captureThreadDidHandOverRawValues() override;
@@ -185,6 +194,18 @@ private:
 
     // Nothing when there is no capture thread, after a time-out, or when this call timed out.
     std::optional<QVariant> call(const QString& selector, const QString& returnClass, const QVariantList& arguments = {});
+    // A call that waits at most `budget` seconds: without an answer by then it gives nothing, and the
+    // client lives on (its capture thread finds out on its own whether the computer still answers).
+    std::optional<QVariant> callWithin(double budget, const QString& selector, const QString& returnClass,
+                                       const QVariantList& arguments = {});
+    // The same call without waiting: `answer` runs later on the main thread with the result, or with
+    // nothing at the time-out; never once the client is gone. False (and no answer) when it cannot be sent.
+    using Answer = std::function<void(const std::optional<QVariant>&)>;
+    bool ask(const QString& selector, const QString& returnClass, const QVariantList& arguments, Answer answer = {});
+    // A remote computer may fall silent: the main thread never waits for it, but asks, and reads what the
+    // capture thread hands over.
+    bool isRemoteConnection() const { return !connectionInfo_->isLocal(); }
+    void giveUpOnTimeout();
     void initiateAcquisitionConfiguration();
     void post(const QString& notification);
     void takeRawValues();
@@ -197,6 +218,9 @@ private:
         QString name;
         QString modelCode;
         bool remote = false;
+        std::optional<quint64> versionCode; // from the readiness report only
+        QString hostName;                   // likewise
+        std::shared_ptr<const TEVMachineInfo> machineInfo;
     };
 
     const std::shared_ptr<MonitorConnectionInfo> connectionInfo_;
@@ -209,7 +233,14 @@ private:
     quint64 configurationChanges_ = 0;             // likewise
     std::optional<TEVCaptureThread::Batteries> batteries_; // likewise, while watched
     std::optional<QVariantList> displays_;                 // likewise
+    QStringList sensorIdentifiers_;                        // likewise; remote computers only
+    QHash<QString, TEVCaptureSensorFacts> sensorFacts_;    // likewise
+    std::optional<QVariantList> systemManagement_;         // likewise
+    QByteArray presentationIcon_;                          // likewise
     quint64 acknowledgedConfigurationChanges_ = 0;
+    // The first descriptions of a remote computer's sensors came after readiness: the gauges that could not
+    // be formed without them are formed at this change.
+    quint64 sensorFactsArrivals_ = 0;
     // When a copy was last taken, while capturing, and the tick interval the thread was given (seconds).
     platform::Clock::Duration lastCopyTaken_{};
     bool capturing_ = false;

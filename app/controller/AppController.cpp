@@ -356,7 +356,8 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
         localLCDManager_->rebuildListOfAvailableOutputItems();
         localLCDManager_->updateContents();
     }
-    if (client->numberOfAvailableSensors() == 0) {
+    // A computer that failed meanwhile has its own alert: "no sensors" would be a second one for one failure.
+    if (client->numberOfAvailableSensors() == 0 && client->remoteFailure() == RemoteFailure::None) {
         Alert alert;
         alert.style = Alert::Style::Informational;
         alert.messageText = localized(QStringLiteral("No accessible sensors found"));

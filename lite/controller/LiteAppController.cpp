@@ -211,7 +211,8 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
     // The refresh below makes a fresh item.
     statusItem_.reset();
     handleConfigurationChangeOnClient(nullptr);
-    if (!contains(client) || !client->hasActiveConnection() || client->numberOfAvailableSensors() != 0)
+    if (!contains(client) || !client->hasActiveConnection() || client->numberOfAvailableSensors() != 0
+        || client->remoteFailure() != RemoteFailure::None)
         return;
     platform::Alert alert;
     alert.style = platform::Alert::Style::Informational;

@@ -336,6 +336,23 @@ TEST_F(RemoteCaptureThreadTest, AFailedConnectionSaysWhy)
     platform::NameResolver::setShared(nullptr);
 }
 
+// A name that does not resolve sends nothing, so there is nothing to wait for: the attempt fails at once
+// (the clock stays still), says why, and logs no time-out, and each line it logs ends its line.
+TEST_F(RemoteCaptureThreadTest, AnUnresolvableNameFailsAtOnceWithoutATimeOut)
+{
+    const auto resolver = std::make_shared<kt::FakeNameResolver>();
+    platform::NameResolver::setShared(resolver);
+    const auto before = kt::clock()->monotonic();
+    EXPECT_EQ(values::toBool(finish(startConnecting(0, QStringLiteral("nowhere.example")))), false);
+    EXPECT_EQ(kt::clock()->monotonic(), before);
+    EXPECT_EQ(thread->rawValueHandOver()->failure(), RemoteFailure::HostNotFound);
+    EXPECT_TRUE(kt::log().contains(QStringLiteral("host nowhere.example does not resolve\n")));
+    EXPECT_FALSE(kt::log().contains(QStringLiteral("timeout while waiting for server response")));
+    for (const QString& line : kt::log().lines())
+        EXPECT_TRUE(line.endsWith(QLatin1Char('\n')) && line.count(QLatin1Char('\n')) == 1) << line.toStdString();
+    platform::NameResolver::setShared(nullptr);
+}
+
 TEST_F(RemoteCaptureThreadTest, ProxyThatCannotBeMadeIsLoggedAndAnswersNo)
 {
     const auto info = MonitorConnectionInfo::createForRemoteConnection(QStringLiteral(""), 0);

@@ -149,7 +149,7 @@ TEST(TEVInvocationStatus, WrongClassIsWithheldUntilTimeOutAndNilIsADelivery)
     EXPECT_FALSE(status.waitInRunLoopUntilReturnValueDeliveredWithTimeout(3));
     EXPECT_EQ(status.lastWaitResult(), platform::WaitResult::TimedOut);
     EXPECT_TRUE(kt::log().contains(QStringLiteral("invalid return value received, expected NSDictionary but got NSString\n")));
-    EXPECT_TRUE(kt::log().contains(QStringLiteral("TEVInvocationStatus: timeout while waiting for server response, will disconnect.")));
+    EXPECT_TRUE(kt::log().contains(QStringLiteral("TEVInvocationStatus: timeout while waiting for server response, will disconnect.\n")));
 
     // Delivered from another thread, as the reply reader does.
     auto released = std::make_shared<TEVInvocationStatus>(QStringLiteral("NSDictionary"), false);

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace platform {
@@ -40,6 +41,13 @@ int escapeButtonIndex(const QStringList& titles)
     return 0;
 }
 
+// The alerts open now, oldest first (an alert's nested loop may open another).
+QList<QPointer<QMessageBox>>& openBoxes()
+{
+    static QList<QPointer<QMessageBox>> boxes;
+    return boxes;
+}
+
 } // namespace
 
 int QtAlertPresenter::runModal(const Alert& alert)
@@ -59,11 +67,19 @@ int QtAlertPresenter::runModal(const Alert& alert)
         buttons.append(box.addButton(titles.at(i), role));
     }
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    openBoxes().removeAll(nullptr);
+    if (!openBoxes().isEmpty()) {
+        const QMessageBox* under = openBoxes().last();
+        box.adjustSize();
+        box.move(under->pos() + stackOffset);
+    }
+    openBoxes().append(&box);
     QAbstractButton* escape = buttons.at(escapeButtonIndex(titles));
     box.setEscapeButton(escape);
     PanelKeys::installInto(&box, [escape] { escape->click(); });
     const AlertInFront inFront(&box);
     box.exec();
+    openBoxes().removeAll(&box);
     const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
     return chosen < 0 ? 0 : chosen;
 }

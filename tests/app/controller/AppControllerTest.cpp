@@ -451,6 +451,34 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
     }
 }
 
+// One failure, one dialog: a remote computer without sensors is told of as such, but one that failed by the
+// time it is taken up gets only the alert of its failure.
+TEST_F(AppControllerTest, AFailedRemoteComputerGetsOneDialog)
+{
+    struct Row {
+        const char* host;
+        RemoteFailure failure;
+        QStringList alerts;
+    };
+    const Row rows[] = {
+        {"10.0.0.7", RemoteFailure::None, {"No accessible sensors found"}},
+        {"10.0.0.8", RemoteFailure::NoAnswer, {"Could not contact remote computer"}},
+    };
+    launchReady();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.host);
+        fakes.alerts->shown.clear();
+        auto remote = connectRemote(row.host, false);
+        remote->sensors.clear();
+        remote->failure = row.failure;
+        remote->becomeReady();
+        if (row.failure != RemoteFailure::None)
+            remote->fail();
+        EXPECT_EQ(alertTitles(), row.alerts);
+        controller->disconnectClient(remote);
+    }
+}
+
 TEST_F(AppControllerTest, RelaunchesTheLocalClientAfterTenSecondsWhateverTheIntervalDoes)
 {
     launchReady();

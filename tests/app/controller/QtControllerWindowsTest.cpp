@@ -10,6 +10,7 @@
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/Scheduler.h"
+#include "platform/desktop/widgets/QtAlertPresenter.h"
 #include "platform/foundation/Bundle.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -19,11 +20,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProgressDialog>
 #include <QScreen>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -213,4 +217,32 @@ TEST(TerminationSignals, AWriteToAFifoWhoseReaderHasGoneFailsWithoutEndingThePro
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Two alerts at once (the first one's nested loop opens the second): the second is drawn down and to the
+// right of the first, never exactly over it where the two would read as one box with two OK buttons.
+TEST(QtAlertPresenter, ASecondAlertIsOffsetFromTheFirst)
+{
+    platform::QtAlertPresenter presenter;
+    QList<QPoint> shown;
+    const auto answerWhenShown = [&](auto&& next) {
+        QTimer::singleShot(0, [&, next] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            shown.append(box->pos());
+            next();
+            box->buttons().first()->click();
+        });
+    };
+    platform::Alert first;
+    first.messageText = QStringLiteral("No accessible sensors found");
+    platform::Alert second;
+    second.messageText = QStringLiteral("Could not contact remote computer");
+    answerWhenShown([&] {
+        answerWhenShown([] {});
+        presenter.runModal(second);
+    });
+    presenter.runModal(first);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown.at(1) - shown.at(0), platform::QtAlertPresenter::stackOffset);
 }

@@ -3,11 +3,14 @@
 // limits, battery and display facts) is answered without waiting for the computer, until the client gives
 // up on it at its time-out and says why.
 
+#include "windows/info/ConnectionWindowController.h"
 #include "windows/info/DisplayInfoDisplay.h"
 #include "windows/info/SensorOverview.h"
 #include "windows/info/SmartBatteryInfoDisplay.h"
 
 #include "acquisition/TEVMonitoringClient.h"
+#include "sensors/TEVSensorDescription.h"
+#include "sensors/TEVSensorValueConverter.h"
 #include "app/model/ControllerLookups.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SimulatedComputer.h"
@@ -185,5 +188,115 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     peer.resume();
     client->shutdown();
     ASSERT_TRUE(kt::runMainLoopUntil([&] { return !client->hasActiveConnection(); }));
+    platform::SimulatedComputer::setCurrent(nullptr);
+}
+
+// What the program asks of a remote computer outside the tick (readiness, the connection window, a change of
+// the sensor set, the menu commands, opening a window, the quit): with the agent stopped, each is answered
+// from what the client already holds, or sent without waiting, or waits no longer than a tick's budget.
+TEST(PausedRemoteComputer, NoCallOutsideTheTickWaitsForIt)
+{
+    const auto loaded = platform::SimulatedComputer::load(kt::sourcePath(QStringLiteral("fixtures/computers/portable")));
+    ASSERT_TRUE(loaded.computer) << loaded.error.toStdString();
+    platform::SimulatedComputer::setCurrent(loaded.computer);
+    TEVSensorClassLoader::loadAll();
+    kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
+    ASSERT_TRUE(peer.isListening());
+
+    std::shared_ptr<TEVMonitoringClient> client = TEVMonitoringClient::create(
+        MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("127.0.0.1"), peer.port()));
+    ASSERT_TRUE(client);
+    QStringList posted;
+    auto& centre = platform::NotificationCenter::defaultCenter();
+    QList<platform::ObserverToken> tokens;
+    for (const QString& name : {MonitoringClient::isReadyNotification, MonitoringClient::failedNotification})
+        tokens.append(centre.addObserver(name, client->notificationIdentity(),
+                                         [&](const platform::Notification& n) { posted.append(n.name); }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }, 0.25));
+    ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+    const QStringList sensors = client->availableSensorIdentifiers();
+    ASSERT_FALSE(sensors.isEmpty()) << "the sensor list comes with readiness";
+    ASSERT_TRUE(client->run());
+    // The sensors' descriptions follow the first values; the change they make forms the gauges.
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return client->sensorDescriptionForIdentifier(sensors.first()) != nullptr; }));
+    EXPECT_TRUE(client->hasDetectedConfigurationChange());
+    client->acknowledgeConfigurationChange();
+    const QString sensor = sensors.first();
+
+    ConnectionWindowController connections;
+    QList<std::shared_ptr<MonitoringClient>> clients{client};
+    connections.connectToClientList(&clients);
+    peer.pause();
+    // A tick now waits inside the capture thread for the stopped agent.
+    kt::clock()->advanceSeconds(2);
+
+    struct Row {
+        const char* what;
+        std::function<void()> ask;
+    };
+    const Row rows[] = {
+        {"the facts readiness checks", [&] {
+             EXPECT_GT(client->versionCode(), 1359u);
+             EXPECT_TRUE(client->isRemote());
+             EXPECT_FALSE(client->machineSerialNumber().isEmpty());
+         }},
+        {"the connection window", [&] {
+             connections.updateContents();
+             EXPECT_TRUE(connections.summaryField()->text().contains(QString::number(sensors.size())));
+         }},
+        {"a change of the sensor set", [&] {
+             EXPECT_EQ(client->availableSensorIdentifiers(), sensors);
+             EXPECT_EQ(client->numberOfAvailableSensors(), quint64(sensors.size()));
+             EXPECT_TRUE(client->sensorDescriptionForIdentifier(sensor));
+             EXPECT_TRUE(client->sensorValueConverterForIdentifier(sensor));
+             client->disableLocalAccess(true, sensor);
+             client->setMainUpdateInterval(3.0);
+         }},
+        {"rescan", [&] { client->rescanForSensors(); }},
+        {"clear histories", [&] { client->clearShortTermHistories(); }},
+        {"the system window", [&] {
+             EXPECT_TRUE(client->machineInfo());
+             EXPECT_TRUE(client->systemManagementDescription().has_value());
+             client->dataForMachinePresentationIcon();
+         }},
+        {"the battery, display and drive windows", [&] {
+             // Each waits its budget on the shared clock, which moves by a budget every tenth of a second here.
+             std::atomic<bool> done{false};
+             std::thread stepper([&] {
+                 while (!done) {
+                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                     kt::clock()->advanceSeconds(client->timeouts().remoteCallBudget + 0.1);
+                 }
+             });
+             client->numberOfAvailableBatteryUnits();
+             client->batteryReadoutsAtIndex(0);
+             client->displayDescriptions();
+             client->blockStorageDeviceDescriptions();
+             done = true;
+             stepper.join();
+             EXPECT_TRUE(client->hasActiveConnection()) << "a late answer is no failure";
+         }},
+        {"the quit", [&] { client->shutdown(); }},
+    };
+    HangBreaker breaker;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_LT(breaker.time(row.ask), 1000);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(client->hasActiveConnection());
+
+    // Requests sent without waiting may still be under way: the client going away meanwhile, and their
+    // time-outs passing after it, must harm nothing.
+    for (const auto& token : tokens)
+        centre.removeObserver(token);
+    const std::weak_ptr<TEVMonitoringClient> gone = client;
+    clients.clear();
+    connections.updateContents();
+    client.reset();
+    EXPECT_TRUE(gone.expired());
+    kt::clock()->advanceSeconds(60);
+    QCoreApplication::processEvents();
+    peer.resume();
     platform::SimulatedComputer::setCurrent(nullptr);
 }
