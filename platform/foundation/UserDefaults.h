@@ -31,8 +31,9 @@ namespace platform {
 
 class UserDefaults {
 public:
-    // Far above any user's settings (a few hundred KiB with dozens of computers), small enough to read in
-    // well under a second; a larger file counts as unreadable.
+    // A monitored computer's settings take some 75 KiB, so this holds those of about 55 computers, far more
+    // than anyone monitors; a larger file counts as unreadable rather than costing seconds and hundreds of
+    // MiB at every start and quit.
     static constexpr qint64 kMaximumFileBytes = 4 * 1024 * 1024;
 
     // The process's instance of `domain` ("com.tarnwell.kelvaro"); null for a domain that is empty or
