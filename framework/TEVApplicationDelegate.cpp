@@ -333,9 +333,8 @@ void TEVApplicationDelegate::contactAuthor()
     // The subject is percent-encoded by the caller already.
     const QUrl url = QUrl::fromEncoded((QStringLiteral("mailto:") + kSupportMailAddress + QStringLiteral("?subject=") + feedbackSubject()).toUtf8());
     if (!platform::Workspace::shared()->openURL(url))
-        showAddressThatCouldNotBeOpened(localized(QStringLiteral("No mail program could be opened.")),
-                                        TEVStringFormat::withObjects(localized(QStringLiteral("Please write to %@.")),
-                                                                     {kSupportMailAddress}));
+        showAddressThatCouldNotBeOpened(localized(QStringLiteral("No mail program could be opened. Please write to:")),
+                                        kSupportMailAddress);
 }
 
 void TEVApplicationDelegate::contactWebSite()
@@ -348,12 +347,12 @@ void TEVApplicationDelegate::contactWebSite()
         return;
     }
     if (!platform::Workspace::shared()->openURL(url))
-        showAddressThatCouldNotBeOpened(localized(QStringLiteral("No web browser could be opened.")),
-                                        TEVStringFormat::withObjects(localized(QStringLiteral("The web site is at %@.")), {text}));
+        showAddressThatCouldNotBeOpened(localized(QStringLiteral("No web browser could be opened. The web site is at:")),
+                                        text);
 }
 
-// Without a mail program or browser the desktop only logs its failure; the user gets the address to take
-// elsewhere.
+// Without a mail program or browser the desktop only logs its failure; the user gets the address, alone in
+// its line so that one triple click selects it, to take elsewhere.
 void TEVApplicationDelegate::showAddressThatCouldNotBeOpened(const QString& message, const QString& address) const
 {
     platform::Alert alert;
