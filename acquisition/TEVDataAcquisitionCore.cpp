@@ -7,6 +7,7 @@
 #include "platform/foundation/Values.h"
 #include "platform/host/MountTable.h"
 #include "platform/host/SystemIdentity.h"
+#include "platform/registry/PowerSupplyBatteryProvider.h"
 #include "sensors/SensorLimitsManager.h"
 #include "sensors/TEVActiveFileSystem.h"
 #include "sensors/TEVBatterySensor.h"
@@ -70,6 +71,9 @@ TEVDataAcquisitionCore::Sources TEVDataAcquisitionCore::Sources::local()
         }
         return table;
     };
+    sources.batterySignature = [] {
+        return platform::PowerSupplyBatteryProvider().changeSignature(*platform::HostRoot::current()).value_or(QByteArray());
+    };
     return sources;
 }
 
@@ -94,6 +98,8 @@ TEVDataAcquisitionCore::TEVDataAcquisitionCore(Sources sources)
     if (sources_.mountedFileSystems)
         mountDictionary_ = sources_.mountedFileSystems().value_or(MountTable{});
     previousMounts_ = mountDictionary_;
+    if (sources_.batterySignature)
+        batterySignature_ = sources_.batterySignature();
 }
 
 TEVDataAcquisitionCore::~TEVDataAcquisitionCore()
@@ -167,6 +173,14 @@ TEVDataAcquisitionCore::sensorValueConverterForIdentifier(const QString& identif
 
 QVariantMap TEVDataAcquisitionCore::currentRawValues()
 {
+    // A pack put in or taken out changes the sensor list, as a mount does, without the user asking for a
+    // rescan; the capture thread sees the new set in this tick's values.
+    if (sources_.batterySignature) {
+        if (QByteArray signature = sources_.batterySignature(); signature != batterySignature_) {
+            batterySignature_ = std::move(signature);
+            rescanForSensors();
+        }
+    }
     // The disk probes of one tick share one reading of the mount table.
     const platform::MountTable::ReadingScope mountTable;
     QVariantMap values;

@@ -41,6 +41,8 @@ public:
         std::shared_ptr<const TEVMachineInfo> machineInfo;
         std::function<std::shared_ptr<SensorLimitsManager>()> makeLimitsManager;
         MountLister mountedFileSystems; // null: mounts are not watched
+        // Changes when a battery pack comes or goes; null: batteries are not watched.
+        std::function<QByteArray()> batterySignature;
         static Sources local();
     };
 
@@ -131,6 +133,7 @@ private:
     std::shared_ptr<SensorLimitsManager> limitsManager_;
     MountTable mountDictionary_;
     MountTable previousMounts_;
+    QByteArray batterySignature_;
     QMap<QString, std::shared_ptr<TEVSensorHistory>> historyBuffers_;
     platform::Timer historyTimer_;
     quint64 historyUpdateCount_ = 0;

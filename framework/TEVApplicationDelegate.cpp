@@ -332,7 +332,9 @@ void TEVApplicationDelegate::contactAuthor()
 {
     // The subject is percent-encoded by the caller already.
     const QUrl url = QUrl::fromEncoded((QStringLiteral("mailto:") + kSupportMailAddress + QStringLiteral("?subject=") + feedbackSubject()).toUtf8());
-    platform::Workspace::shared()->openURL(url);
+    if (!platform::Workspace::shared()->openURL(url))
+        showAddressThatCouldNotBeOpened(localized(QStringLiteral("No mail program could be opened. Please write to:")),
+                                        kSupportMailAddress);
 }
 
 void TEVApplicationDelegate::contactWebSite()
@@ -344,7 +346,22 @@ void TEVApplicationDelegate::contactWebSite()
         platform::log(kClassName, QStringLiteral("no web site address in the bundle"));
         return;
     }
-    platform::Workspace::shared()->openURL(url);
+    if (!platform::Workspace::shared()->openURL(url))
+        showAddressThatCouldNotBeOpened(localized(QStringLiteral("No web browser could be opened. The web site is at:")),
+                                        text);
+}
+
+// Without a mail program or browser the desktop only logs its failure; the user gets the address, alone in
+// its line so that one triple click selects it, to take elsewhere.
+void TEVApplicationDelegate::showAddressThatCouldNotBeOpened(const QString& message, const QString& address) const
+{
+    platform::Alert alert;
+    alert.messageText = message;
+    alert.informativeText = address;
+    alert.style = platform::Alert::Style::Informational;
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    alert.selectableText = true;
+    platform::AlertPresenter::shared()->runModal(alert);
 }
 
 void TEVApplicationDelegate::terminate()

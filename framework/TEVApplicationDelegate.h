@@ -113,6 +113,7 @@ protected:
 private:
     QString localized(const QString& key) const { return localizedUIPolitenessAgnosticStringForKey(key, {}, kStringTable); }
     void logStart(const QString& line) const;
+    void showAddressThatCouldNotBeOpened(const QString& message, const QString& address) const;
     bool copyBundleTo(const QString& destination, QString* error) const;
 
     mutable std::mutex mutex_; // the string properties

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <variant>
 
 namespace values = platform::values;
@@ -108,6 +109,9 @@ void MonitorPreferences::readPreferences()
 {
     TEVUserDefaultsProxy defaults = TEVUserDefaultsProxy::standardUserDefaults();
     const qint64 version = defaults.integerForKey(kVersionKey);
+    // A version of 2^63 or more reads as no number (0), yet it is no older set.
+    const QVariant storedVersion = defaults.objectForKey(kVersionKey);
+    const bool versionBeyondSigned = values::kindOf(storedVersion) == values::Kind::Unsigned && !values::toSigned(storedVersion);
     if (version == 2 || version == 3) {
         if (const auto stored = MachinePreferences::allMachinePreferencesFromUserDefaultsWithKey(kMachinePreferencesKey)) {
             for (auto it = stored->cbegin(); it != stored->cend(); ++it)
@@ -128,10 +132,11 @@ void MonitorPreferences::readPreferences()
         importVersion1Preferences();
     } else {
         // A newer program's set stays unread; writing ours over it would drop every computer's set.
-        if (version > preferencesVersion) {
+        if (version > preferencesVersion || versionBeyondSigned) {
             storedVersionIsNewer_ = true;
             platform::log(kClassName, QStringLiteral("preferences of the newer version %1 are left unread and will not be overwritten")
-                                          .arg(version));
+                                          .arg(versionBeyondSigned ? QString::number(*values::toUnsigned(storedVersion))
+                                                                   : QString::number(version)));
         }
         firstLaunch_ = true;
     }
@@ -149,7 +154,16 @@ void MonitorPreferences::readSettings()
                     const bool absent = !defaults.objectForKey(key).isValid();
                     this->*member = setting.rule == Rule::TrueWhenAbsent && absent ? true : defaults.boolForKey(key);
                 } else {
-                    this->*member = Field(applyRule(storedInteger(defaults, key), setting.rule, setting.maximum));
+                    quint64 stored = storedInteger(defaults, key);
+                    // 2^63 and more was stored unsigned; a signed setting would read it as a negative number, so
+                    // it reads as an absent key.
+                    if (std::is_same_v<Field, qint64> && values::kindOf(defaults.objectForKey(key)) == values::Kind::Unsigned
+                        && stored > quint64(std::numeric_limits<qint64>::max())) {
+                        platform::log(kClassName, QStringLiteral("ignoring the stored \"%1\": %2 is no signed integer")
+                                                      .arg(key, QString::number(stored)));
+                        stored = 0;
+                    }
+                    this->*member = Field(applyRule(stored, setting.rule, setting.maximum));
                 }
             },
             setting.field);
@@ -239,8 +253,10 @@ MonitorPreferences::WriteResult MonitorPreferences::writePreferencesUsingMonitor
                 using Field = std::remove_reference_t<decltype(this->*member)>;
                 if constexpr (std::is_same_v<Field, bool>)
                     defaults.setBool(this->*member, key);
-                else // an unsigned value beyond 2^63 wraps, and reads back as it was
-                    defaults.setInteger(qint64(this->*member), key);
+                else if constexpr (std::is_same_v<Field, quint64>) // 2^63 and more stay unsigned in the file
+                    defaults.setObject(values::fromUnsigned(this->*member), key);
+                else
+                    defaults.setInteger(this->*member, key);
             },
             setting.field);
     }

@@ -19,6 +19,8 @@ struct Alert {
     QString informativeText;
     QStringList buttons; // first is the default; none means one "OK"
     Style style = Style::Warning;
+    // The texts can be selected and copied (an address the user has to take elsewhere).
+    bool selectableText = false;
 
     // The alert the platform shows for a failed operation: its description and one "OK".
     static Alert forError(const Error& error);

@@ -194,7 +194,13 @@ UserDefaults::FileState UserDefaults::readFile(QVariantMap* values, QString* err
         *error = QStringLiteral("cannot read %1: %2").arg(path_, file.errorString());
         return FileState::Unreadable;
     }
-    const PlistReadResult read = readPropertyList(file.readAll());
+    // One byte past the bound tells a file that is too large without reading all of it.
+    const QByteArray bytes = file.read(kMaximumFileBytes + 1);
+    if (bytes.size() > kMaximumFileBytes) {
+        *error = QStringLiteral("%1 is larger than %2 bytes, more than any settings take").arg(path_).arg(kMaximumFileBytes);
+        return FileState::Bad;
+    }
+    const PlistReadResult read = readPropertyList(bytes);
     const std::optional<QVariantMap> dict = values::toDictionary(read.value);
     if (!dict) {
         *error = QStringLiteral("%1 is no property-list dictionary%2")

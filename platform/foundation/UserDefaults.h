@@ -10,9 +10,10 @@
 // synchronizeAll()); an instance of its own (the path constructor) also writes unwritten changes when
 // destroyed. There is no timed write.
 //
-// A file that cannot be read or is no property-list dictionary is logged once and left alone while
-// nothing is set; reads then give the registered defaults. The first synchronize with changes moves it
-// aside to <file>.corrupt (or .corrupt-2, ...) and writes the values known here, so nothing is lost.
+// A file that cannot be read, is no property-list dictionary or is larger than kMaximumFileBytes is logged
+// once and left alone while nothing is set; reads then give the registered defaults. The first synchronize
+// with changes moves it aside to <file>.corrupt (or .corrupt-2, ...) and writes the values known here, so
+// nothing is lost.
 //
 // Typed readers are strict: a string never reads as a number or a boolean ("YES", "1" give NO and 0),
 // and a number never reads as a string.
@@ -30,6 +31,11 @@ namespace platform {
 
 class UserDefaults {
 public:
+    // A monitored computer's settings take some 75 KiB, so this holds those of about 55 computers, far more
+    // than anyone monitors; a larger file counts as unreadable rather than costing seconds and hundreds of
+    // MiB at every start and quit.
+    static constexpr qint64 kMaximumFileBytes = 4 * 1024 * 1024;
+
     // The process's instance of `domain` ("com.tarnwell.kelvaro"); null for a domain that is empty or
     // holds a '/'.
     static std::shared_ptr<UserDefaults> forDomain(const QString& domain);

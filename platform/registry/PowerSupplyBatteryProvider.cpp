@@ -215,8 +215,15 @@ QVariantMap PowerSupplyBatteryProvider::readProperties(const HostRoot& root, con
 
 std::optional<QByteArray> PowerSupplyBatteryProvider::changeSignature(const HostRoot& root) const
 {
-    // A supply's type never changes: the names alone tell batteries that came or went.
-    return root.listDirectory(supplyFolder).value_or(QStringList()).join(QLatin1Char('\n')).toUtf8();
+    // A supply's type never changes, so the names tell supplies that came or went; a bay whose supply stays
+    // says through "present" that its pack did.
+    QByteArray signature;
+    for (const QString& name : root.listDirectory(supplyFolder).value_or(QStringList())) {
+        signature += name.toUtf8() + ' '
+                     + root.readFile(supplyFolder + QLatin1Char('/') + name + QStringLiteral("/present"), 16).value_or(QByteArray())
+                     + '\n';
+    }
+    return signature;
 }
 
 void PowerSupplyBatteryProvider::addEntries(const HostRoot& root, IORegistry::Builder& builder) const

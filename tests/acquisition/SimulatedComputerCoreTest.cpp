@@ -212,6 +212,7 @@ TEST(SimulatedComputerCoreRescan, BatteryPacksKeepTheirNumbersAsOthersComeAndGo)
     auto sources = TEVDataAcquisitionCore::Sources::local();
     sources.machineInfo = std::make_shared<const TEVMachineInfo>(*platform::HostRoot::current(),
                                                                  platform::IORegistry::current());
+    sources.batterySignature = nullptr; // rescans only when asked
     TEVDataAcquisitionCore core(sources);
     const auto volts = [](int v) { return qint64(v) * 65536; };
 
@@ -259,4 +260,36 @@ TEST(SimulatedComputerCoreRescan, BatteryPacksKeepTheirNumbersAsOthersComeAndGo)
         EXPECT_EQ(core.batteryReadoutsAtIndex(step.batteries), std::nullopt);
     }
     TEVArtificialSensor::removeArtificialSensor(power.get());
+}
+
+// The packs' supplies are watched: one that comes or goes, or a bay whose pack does, changes the sensors at
+// the next reading without a rescan being asked for; readings with nothing changed keep the sensor objects.
+TEST(SimulatedComputerCoreRescan, PacksThatComeAndGoChangeTheSensorsAtTheNextReading)
+{
+    BatteryBays bays;
+    bays.insert(QStringLiteral("BAT0"), 12, "100");
+    TEVSensorClassLoader::loadAll();
+    auto sources = TEVDataAcquisitionCore::Sources::local();
+    sources.machineInfo = std::make_shared<const TEVMachineInfo>(*platform::HostRoot::current(),
+                                                                 platform::IORegistry::current());
+    TEVDataAcquisitionCore core(sources);
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        QSet<QString> sensors;
+    } steps[] = {
+        {"one pack", [] {}, sensorsOfPacks({0})},
+        {"a second supply appears", [&] { bays.insert(QStringLiteral("BAT1"), 11, "200"); }, sensorsOfPacks({0, 1})},
+        {"the first pack leaves its bay", [&] { bays.pull(QStringLiteral("BAT0")); }, sensorsOfPacks({1})},
+        {"a pack goes into that bay", [&] { bays.insert(QStringLiteral("BAT0"), 10, "300"); }, sensorsOfPacks({0, 1})},
+        {"the second supply goes", [&] { bays.unplug(QStringLiteral("BAT1")); }, sensorsOfPacks({0})},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        EXPECT_EQ(batteryIdentifiers(core.currentRawValues().keys()), step.sensors);
+        const auto sensor = core.sensorDictionary().value(QStringLiteral("battery.0.voltage"));
+        core.currentRawValues();
+        EXPECT_EQ(core.sensorDictionary().value(QStringLiteral("battery.0.voltage")), sensor);
+    }
 }

@@ -17,11 +17,12 @@ struct Command {
     const char* synopsis;
     const char* summary;
     int (*run)(const QStringList& arguments);
+    bool readsComputer; // fails at once when the selected simulated computer could not be loaded
 };
 
 void printError(const QString& text);
-// A simulated computer is selected but could not be loaded: says so. Its commands then fail rather than
-// print the values of a computer with nothing in it.
+// A simulated computer is selected but could not be loaded: says so. The commands that read the computer
+// then fail (status 1) rather than print the values of a computer with nothing in it.
 bool simulatedComputerFailedToLoad();
 // Property lists cannot hold nil or live objects: nil prints as "$null", an object as its class name.
 QVariant printable(const QVariant& value);

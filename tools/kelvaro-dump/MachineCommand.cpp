@@ -2,7 +2,6 @@
 
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/KeyedUnarchiver.h"
-#include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVMachineInfo.h"
 
@@ -16,10 +15,6 @@ int machineCommand(const QStringList& arguments)
 {
     if (!arguments.isEmpty())
         return 2;
-    if (SimulatedComputer::isSelected() && !SimulatedComputer::current()) {
-        printError(QStringLiteral("the simulated computer could not be loaded"));
-        return 1;
-    }
     const auto info = TEVMachineInfo::sharedMachineInfo();
     const QByteArray archive = KeyedArchiver::archivedDataWithRootObject(
         values::fromObject(std::const_pointer_cast<TEVMachineInfo>(info)));

@@ -89,8 +89,6 @@ int watchCommand(const QStringList& arguments)
     const double seconds = arguments.first().toDouble(&ok);
     if (!ok || !(seconds > 0) || seconds > 86400)
         return 2;
-    if (simulatedComputerFailedToLoad())
-        return 1;
     std::setlocale(LC_NUMERIC, "C");
     TEVSensorClassLoader::loadAll();
     for (const auto& probe : defaultProbes(TEVSensor::allSensors()))

@@ -62,6 +62,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -115,6 +116,15 @@ std::optional<double> numberInText(const QString& typed)
 std::optional<double> numberInField(const QLineEdit* field)
 {
     return numberInText(field->text());
+}
+
+// Compared as it would be stored: the text "0.1" is the minimum, though 0.1 lies below float 0.1.
+bool isTalkDelta(double typed)
+{
+    if (std::abs(typed) > double(std::numeric_limits<float>::max()))
+        return false;
+    const float stored = float(typed);
+    return stored >= PreferenceWindowController::kTalkDeltaMin && stored <= PreferenceWindowController::kTalkDeltaMax;
 }
 
 // Fields that show a stored number remember what they showed: while the user has not changed the text the
@@ -927,8 +937,11 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
     // 4. Screen.
     prefs.setScreenDisplayVertical(buttonGroup(QStringLiteral("screenWindowLayoutButtons"))->checkedId() == 1);
     prefs.setScreenDisplayHasShadow(control<QCheckBox>(QStringLiteral("shadowSwitch"))->isChecked());
-    if (auto* transparency = control<QSlider>(QStringLiteral("transparencySlider")); !isUnchanged(transparency))
+    if (auto* transparency = control<QSlider>(QStringLiteral("transparencySlider")); !isUnchanged(transparency)) {
         prefs.setScreenDisplayTransparency(float(transparency->value()) / 100.0f);
+        // What is stored now is what a later edit compares with: moved back, the slider stores again.
+        showPosition(transparency, transparency->value());
+    }
     prefs.setScreenDisplayUsesForeground(buttonGroup(QStringLiteral("screenWindowForegroundButtons"))->checkedId() == 1);
     prefs.setScreenDisplayForeground(wellColor("screenWindowForegroundColorWell", prefs.screenDisplayForeground()));
     prefs.setScreenDisplayIsBackdrop(buttonGroup(QStringLiteral("screenWindowLevelButtons"))->checkedId() == 1);
@@ -961,7 +974,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
         } else {
             beep();
             const auto before = numberInText(textBeforeEdit(delta));
-            if (before && *before >= double(kTalkDeltaMin) && *before <= double(kTalkDeltaMax))
+            if (before && isTalkDelta(*before))
                 prefs.setTalkDelta(float(*before));
             showStored(delta, plainNumber(prefs.talkDeltaValue()));
         }
@@ -1067,7 +1080,7 @@ void PreferenceWindowController::controlTextDidChange(QLineEdit* field)
         }
     } else if (name == QLatin1String("speechDifferenceField")) {
         const auto typed = numberInField(field);
-        if (prefs && typed && *typed >= double(kTalkDeltaMin) && *typed <= double(kTalkDeltaMax)) {
+        if (prefs && typed && isTalkDelta(*typed)) {
             prefs->setTalkDelta(float(*typed));
             field->setProperty(kLoadedText, field->text());
         }

@@ -6,6 +6,7 @@
 #include "platform/foundation/Log.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -59,6 +60,13 @@ int QtAlertPresenter::runModal(const Alert& alert)
     }
     QMessageBox box(iconFor(alert.style), QString(), alert.messageText);
     box.setInformativeText(alert.informativeText);
+    if (alert.selectableText) {
+        // QMessageBox offers this for its message only; the informative text is its other label.
+        const Qt::TextInteractionFlags selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+        box.setTextInteractionFlags(selectable);
+        for (QLabel* label : box.findChildren<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextInteractionFlags(selectable);
+    }
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
     QList<QAbstractButton*> buttons;
     for (int i = 0; i < titles.size(); ++i) {

@@ -7,24 +7,29 @@
 #include "app/controller/QtSplashWindow.h"
 #include "app/controller/QtWaitSheet.h"
 #include "app/controller/QtWarningPanel.h"
+#include "framework/TEVApplicationDelegate.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/AlertPresenter.h"
-#include "platform/desktop/Scheduler.h"
+#include "platform/desktop/Workspace.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
+#include "platform/desktop/Scheduler.h"
 #include "platform/foundation/Bundle.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QProgressDialog>
+#include <QScopeGuard>
 #include <QScreen>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTimer>
@@ -109,6 +114,55 @@ TEST(QtAlertPanel, NoPanelIsBuiltBeforeItsFirstMessage)
     alert.showNotice(QStringLiteral("Settings Reset"), QStringLiteral("moved aside"));
     EXPECT_TRUE(alert.panel()->isVisible());
     EXPECT_EQ(alert.panel()->windowTitle(), QStringLiteral("Settings Reset"));
+}
+
+// On a desktop with no mail program and no browser (no xdg-open, no $BROWSER) the desktop's opening fails:
+// the address is then shown in an alert whose texts can be selected and copied.
+TEST(QtAlertPresenter, FeedbackAndWebSiteShowTheirAddressWhenNothingCanOpenThem)
+{
+    QTemporaryDir emptyPath;
+    kt::ScopedEnvironment environment;
+    environment.set("PATH", QFile::encodeName(emptyPath.path()));
+    environment.unset("BROWSER");
+    environment.unset("DEFAULT_BROWSER");
+    platform::Workspace::setShared(nullptr);
+    platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
+    const auto restore = qScopeGuard([] { platform::AlertPresenter::setShared(nullptr); });
+    TEVApplicationDelegate delegate;
+
+    const struct {
+        const char* action;
+        void (TEVApplicationDelegate::*open)();
+        QString message;
+        QString address;
+    } rows[] = {
+        {"feedback", &TEVApplicationDelegate::contactAuthor, "No mail program could be opened. Please write to:",
+         "support@kelvaro.example.org"},
+        {"web site", &TEVApplicationDelegate::contactWebSite, "No web browser could be opened. The web site is at:",
+         "https://kelvaro.example.org/"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.action);
+        QStringList selectableTexts;
+        QString message;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            message = box->text();
+            for (const QLabel* label : box->findChildren<QLabel*>()) {
+                if (label->textInteractionFlags() & Qt::TextSelectableByMouse)
+                    selectableTexts.append(label->text());
+            }
+            box->buttons().first()->click();
+        });
+        poll.start(10);
+        (delegate.*row.open)();
+        poll.stop();
+        EXPECT_EQ(message, row.message);
+        EXPECT_TRUE(selectableTexts.contains(row.address)) << selectableTexts.join(QLatin1Char('|')).toStdString();
+    }
 }
 
 TEST(QtWarningPanel, ShowsCentredWithoutBlockingOtherWindowsUntilOrderedOut)

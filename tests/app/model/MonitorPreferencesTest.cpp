@@ -278,6 +278,57 @@ TEST(MonitorPreferencesFile, AnIntegerBeyondSixtyFourBitsIsNoNumberOfTheSettings
     EXPECT_EQ(kt::readFile(path + QStringLiteral(".corrupt")), bytes);
 }
 
+// Integers from 2^63 to 2^64-1 are stored unsigned. After a read and a write an unsigned setting keeps the
+// number (or its cap); a signed one reads it as absent; no key comes back as a negative number, and a
+// version that high leaves the file alone.
+TEST(MonitorPreferencesFile, IntegersFromTwoToTheSixtyThreeKeepTheirValueOrAreRefused)
+{
+    const QByteArray twoTo63 = "9223372036854775808", max = "18446744073709551615";
+    const struct {
+        const char* key;
+        QByteArray stored;
+        QByteArray written; // null: the file is not written
+    } rows[] = {
+        {"NoX86DialogVersionCode", twoTo63, twoTo63},
+        {"NoX86DialogVersionCode", max, max},
+        {"UpdateInterval", max, "3600"},
+        {"TemperatureUnit", twoTo63, "0"},
+        {"VoiceMode", max, "0"},
+        {"SMCSensorAccessPolicy", twoTo63, "0"},
+        {"PreferencesVersion", twoTo63, QByteArray()},
+    };
+    static int counter = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.key) + " = " + row.stored.toStdString());
+        const QString domain = QStringLiteral("com.tarnwell.kelvaro.unsigned%1").arg(++counter);
+        const QString path = platform::UserDefaults::pathForDomain(domain);
+        QByteArray entries = "<key>" + QByteArray(row.key) + "</key><integer>" + row.stored + "</integer>";
+        if (QByteArray(row.key) != "PreferencesVersion")
+            entries.prepend("<key>PreferencesVersion</key><integer>3</integer>");
+        const QByteArray bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>" + entries
+                                 + "</dict></plist>";
+        kt::writeFile(path, bytes);
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith(domain);
+        Prefs preferences;
+        preferences.readPreferences();
+        preferences.writePreferencesUsingMonitoringClients({}, nullptr);
+        TEVUserDefaultsProxy::standardUserDefaults().synchronize();
+        TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
+
+        const QByteArray written = kt::readFile(path);
+        if (row.written.isNull()) {
+            EXPECT_EQ(written, bytes);
+            continue;
+        }
+        const QByteArray entry = "<key>" + QByteArray(row.key) + "</key>";
+        const qsizetype at = written.indexOf(entry);
+        ASSERT_GE(at, 0) << written.toStdString();
+        const qsizetype from = written.indexOf("<integer>", at) + 9;
+        EXPECT_EQ(written.mid(from, written.indexOf("</integer>", from) - from), row.written);
+        EXPECT_FALSE(written.contains("<integer>-")) << written.toStdString();
+    }
+}
+
 // Once this run makes its own connection for a computer, it takes the place of the unreadable one.
 TEST_F(MonitorPreferencesTest, ANewConnectionReplacesAnUnreadableOne)
 {

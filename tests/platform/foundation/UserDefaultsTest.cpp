@@ -353,3 +353,28 @@ TEST_F(UserDefaultsFixture, FractionsSurviveADecimalCommaLocale)
     EXPECT_EQ(kelvaro::test::readFile(path()), before);
     EXPECT_TRUE(values::strictlyEqual(values::fromDictionary(readPlist(path())), values::fromDictionary(stored)));
 }
+
+// No one's settings come near the bound: a file over it is as unreadable as a broken one (the defaults are
+// used, and it is moved aside when asked), without being read whole; a file of exactly the bound is read.
+TEST_F(UserDefaultsFixture, AFileOverTheSizeBoundIsSetAsideAndOneAtItIsRead)
+{
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                            "<key>interval</key><integer>7</integer><key>padding</key><string>";
+    const QByteArray tail = "</string></dict></plist>\n";
+    for (const qint64 size : {UserDefaults::kMaximumFileBytes, UserDefaults::kMaximumFileBytes + 1}) {
+        SCOPED_TRACE(size);
+        const QByteArray bytes = head + QByteArray(size - head.size() - tail.size(), 'x') + tail;
+        ASSERT_EQ(bytes.size(), size);
+        QDir().mkpath(QFileInfo(path()).absolutePath());
+        QFile::remove(path() + ".corrupt");
+        kelvaro::test::writeFile(path(), bytes);
+        const bool tooLarge = size > UserDefaults::kMaximumFileBytes;
+
+        UserDefaults defaults(path());
+        EXPECT_EQ(defaults.integerForKey("interval"), tooLarge ? 0 : 7);
+        const QString aside = defaults.setAsideBadFile();
+        EXPECT_EQ(aside, tooLarge ? path() + ".corrupt" : QString());
+        EXPECT_EQ(QFileInfo(tooLarge ? aside : path()).size(), size);
+        EXPECT_EQ(kelvaro::test::log().contains("is larger than 4194304 bytes"), tooLarge);
+    }
+}

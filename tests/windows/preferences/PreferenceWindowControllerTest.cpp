@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QPushButton>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -546,5 +547,69 @@ TEST_F(PreferenceWindowTest, NumberFieldsReadTheUsersLocaleAndCAndAnInvalidEditR
         EXPECT_NEAR(stored, row.stored, 1e-6) << what.toStdString();
         EXPECT_EQ(field->text(), row.shown) << what.toStdString();
         EXPECT_EQ(desktop_.alerts->beeps - before, row.beeps) << what.toStdString();
+    }
+}
+
+// Each setting the program keeps as a float, edited from a fresh set's default through its control: an edit
+// back to the default (or one that ends invalid) stores the default exactly, as a float compares, and the
+// stored set reads back the same. Text fields compare what was typed as the float it is stored as.
+TEST_F(PreferenceWindowTest, FloatSettingsEditedFromTheirDefaultsKeepThem)
+{
+    const QLocale userLocale;
+    const auto restore = qScopeGuard([&userLocale] { QLocale::setDefault(userLocale); });
+    QLocale::setDefault(QLocale::c());
+    const auto slide = [this](const char* slider, int away, int back) {
+        control<QSlider>(slider)->setValue(away);
+        control<QSlider>(slider)->setValue(back);
+        window_.changePreferenceValue();
+    };
+    const auto pickLoadedFont = [this](qint64 tag) {
+        window_.changeValueCellFont(tag);
+        auto* panel = window_.window()->findChild<QFontDialog*>();
+        ASSERT_TRUE(panel);
+        window_.changeFont(panel->currentFont());
+    };
+    using Get = float (*)(const MachinePreferences&);
+    const struct {
+        const char* what;
+        std::function<void()> edit;
+        Get stored;
+        int beeps;
+    } rows[] = {
+        {"speech delta: \"2,5\" is no C number", [this] { typeInto(control<QLineEdit>("speechDifferenceField"), "2,5"); },
+         [](const MachinePreferences& p) { return p.talkDeltaValue(); }, 1},
+        {"speech delta: typed back to its minimum while editing",
+         [this] {
+             type("speechDifferenceField", "5");
+             type("speechDifferenceField", "0.1");
+         },
+         [](const MachinePreferences& p) { return p.talkDeltaValue(); }, 0},
+        {"speech delta: its default typed", [this] { typeInto(control<QLineEdit>("speechDifferenceField"), "0.1"); },
+         [](const MachinePreferences& p) { return p.talkDeltaValue(); }, 0},
+        {"sensor window label ratio", [&] { slide("windowLabelRatioSlider", 10, 24); },
+         [](const MachinePreferences& p) { return p.standardWindowFontRatio(); }, 0},
+        {"screen display label ratio", [&] { slide("screenWindowLabelRatioSlider", 25, 24); },
+         [](const MachinePreferences& p) { return p.screenDisplayFontRatio(); }, 0},
+        {"screen display transparency", [&] { slide("transparencySlider", 5, 100); },
+         [](const MachinePreferences& p) { return p.screenDisplayTransparency(); }, 0},
+        {"sensor window font size", [&] { pickLoadedFont(0); },
+         [](const MachinePreferences& p) { return p.standardWindowFont().size; }, 0},
+        {"screen display font size", [&] { pickLoadedFont(1); },
+         [](const MachinePreferences& p) { return p.screenDisplayFont().size; }, 0},
+        {"menu bar font size", [&] { pickLoadedFont(2); }, [](const MachinePreferences& p) { return p.menuBarFont().size; }, 0},
+    };
+    const MachinePreferences defaults;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        owner_.local = std::make_shared<MachinePreferences>();
+        window_.updatePreferenceWindow();
+        window_.buttonGroup(QStringLiteral("speechModeButtons"))->button(0)->click(); // speech on change
+        const int before = desktop_.alerts->beeps;
+        row.edit();
+        EXPECT_EQ(row.stored(*owner_.local), row.stored(defaults));
+        EXPECT_EQ(desktop_.alerts->beeps - before, row.beeps);
+        const auto reread = MachinePreferences::createWithDefaultsDictionary(owner_.local->defaultsDictionary());
+        ASSERT_TRUE(reread);
+        EXPECT_EQ(row.stored(*reread), row.stored(defaults));
     }
 }
