@@ -324,12 +324,13 @@ void TEVSensorWindowController::saveFrame() const
                          kFrameRecordPrefix + autosaveName_);
     if (screenWindow_)
         return;
-    // Smaller than its text and at the right or bottom edge of its screen: the screen cut it.
+    // Smaller than its text and at the right or bottom edge of its screen: the screen cut it. The text's size,
+    // not the maximum: that leaves room for a scroll bar the whole text does not need.
     const QRect area = availableAreaForWindow();
     const QRect frame = window_->frameGeometry();
-    const QSize maximum = window_->maximumSize();
-    const bool cut = !area.isEmpty() && ((s.width() < maximum.width() && frame.x() + frame.width() >= area.x() + area.width()) ||
-                                         (s.height() < maximum.height() && frame.y() + frame.height() >= area.y() + area.height()));
+    const QSize text = textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
+    const bool cut = !area.isEmpty() && ((s.width() < text.width() && frame.x() + frame.width() >= area.x() + area.width()) ||
+                                         (s.height() < text.height() && frame.y() + frame.height() >= area.y() + area.height()));
     if (cut)
         defaults_->setBool(true, kCutRecordPrefix + autosaveName_);
     else if (defaults_->objectForKey(kCutRecordPrefix + autosaveName_).isValid())
@@ -343,11 +344,16 @@ void TEVSensorWindowController::placeFreely()
     if (screens.geometries.isEmpty())
         return;
     // The screen display keeps the size of its text; the sensor window may scroll down to its smallest size.
+    // It wants the size of its text, not its maximum: that holds a scroll bar's room it needs only when cut.
     const QSize decoration = decorationSize();
-    const QSize wanted = screenWindow_ ? window_->size() : window_->maximumSize();
+    const QSize wanted = screenWindow_ ? window_->size() : textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const QSize least = screenWindow_ ? wanted : window_->minimumSize();
-    const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), least + decoration,
-                                                   WindowPlacement::shownWindowFrames(window_), screens);
+    const QList<QRect> shown = WindowPlacement::shownWindowFrames(window_);
+    QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), least + decoration, shown, screens);
+    // Shorter than its text along the way the text runs: the bar across it gets its room where that is free.
+    const QSize inside = place.size() - decoration;
+    if (!screenWindow_ && (layoutIsVertical_ ? inside.height() < wanted.height() : inside.width() < wanted.width()))
+        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens);
     window_->move(place.topLeft());
     if (place.size() - decoration != window_->size())
         window_->resize(place.size() - decoration);
@@ -846,6 +852,8 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     // Shorter than its text along the way the text runs, the window shows a scroll bar across it, and may
     // grow by the bar's room so that the bar hides nothing.
     const QSize across = layoutIsVertical_ ? QSize(scroller, 0) : QSize(0, scroller);
+    textWindowSize_ = maxContent;
+    barRoom_ = across;
     window_->setMinimumSize(minContent);
     window_->setMaximumSize(maxContent + across);
     const bool suppress = suppressWindowResizing_;
@@ -864,4 +872,11 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
         size += across;
     window_->move(fitted.topLeft());
     window_->resize(size);
+    // Neither the bar's room nor the window's least size may take it past its screen's edge.
+    const QRect taken = window_->frameGeometry();
+    const QRect within = WindowPlacement::bringOntoScreen(taken, screens);
+    if (within.topLeft() != taken.topLeft())
+        window_->move(within.topLeft());
+    if (within.size() != taken.size())
+        window_->resize(within.size() - decoration);
 }

@@ -127,6 +127,10 @@ private:
     QList<std::shared_ptr<TEVGauge>> currentGauges_;
     QSizeF lastDisplayedTextSize_;
     QSizeF cellSize_;
+    // The standard window's size that shows all its text without scroll bars, and the room a bar across the
+    // text's direction takes: both as the last layout left them.
+    QSize textWindowSize_;
+    QSize barRoom_;
     bool suppressWindowResizing_ = false;
     bool awaitsPlace_ = false;
     QString autosaveName_;

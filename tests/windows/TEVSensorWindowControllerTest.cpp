@@ -566,7 +566,7 @@ TEST_F(SensorWindowTest, ASensorWindowComesBackWholeAndRegainsTheWidthAScreenCut
     const QString cutKey = TEVSensorWindowController::kCutRecordPrefix + name;
     struct Row {
         const char* what;
-        const char* record;
+        QString record;
         bool cut;        // as saved
         bool screenWide; // after the first layout; else as recorded
         bool cutAfter;
@@ -574,11 +574,13 @@ TEST_F(SensorWindowTest, ASensorWindowComesBackWholeAndRegainsTheWidthAScreenCut
         {"narrowed by its user", "0 300 400 103", false, false, false},
         {"cut by a smaller screen", "0 300 400 103", true, true, true},
         {"a 1300-pixel row saved on a larger screen", "300 300 1300 103", false, true, true},
+        // Cut in both directions at the screen's bottom: the room of the bar under the row stays on the screen.
+        {"cut at the bottom of a smaller screen", QStringLiteral("0 %1 400 40").arg(area.y() + area.height() - 40), true, true, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         defaults_->removeObjectForKey(TEVSensorWindowController::kPositionRecordPrefix + name);
-        defaults_->setObject(QString::fromUtf8(row.record), TEVSensorWindowController::kFrameRecordPrefix + name);
+        defaults_->setObject(row.record, TEVSensorWindowController::kFrameRecordPrefix + name);
         if (row.cut)
             defaults_->setBool(true, cutKey);
         else
@@ -593,6 +595,29 @@ TEST_F(SensorWindowTest, ASensorWindowComesBackWholeAndRegainsTheWidthAScreenCut
             EXPECT_EQ(window->sensorWindow()->width(), 400);
         EXPECT_TRUE(area.contains(window->sensorWindow()->frameGeometry())) << text(window->sensorWindow()->frameGeometry());
         EXPECT_EQ(defaults_->boolForKey(cutKey), row.cutAfter);
+    }
+}
+
+TEST_F(SensorWindowTest, AWindowShowingAllItsTextInAScreenCornerIsNotCut)
+{
+    // Its maximum holds a scroll bar's room across the text that the whole text does not need.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString cutKey = TEVSensorWindowController::kCutRecordPrefix + QStringLiteral("StandardWindow");
+    for (const bool vertical : {false, true}) {
+        SCOPED_TRACE(vertical);
+        // A first start: the window takes the size of its text.
+        defaults_->removeObjectForKey(TEVSensorWindowController::kFrameRecordPrefix + QStringLiteral("StandardWindow"));
+        auto window = make(0);
+        window->setHasVerticalLayout(vertical);
+        fill(*window, 3);
+        window->showWindow();
+        QWidget* shown = window->sensorWindow();
+        const QSize whole = shown->size();
+        shown->move(area.bottomRight() - QPoint(shown->frameGeometry().width(), shown->frameGeometry().height()) + QPoint(1, 1));
+        QApplication::processEvents();
+        ASSERT_EQ(shown->size(), whole);
+        ASSERT_EQ(shown->frameGeometry().bottomRight(), area.bottomRight());
+        EXPECT_FALSE(defaults_->boolForKey(cutKey));
     }
 }
 
