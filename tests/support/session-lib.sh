@@ -121,7 +121,7 @@ start_x_server() {
   Xvfb -displayfd "$fd" -screen 0 "$1x24" -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
   x_pid=$!
   pids+=("$x_pid")
-  read -r -t 10 -u "$fd" number || fail "Xvfb did not start"
+  read -r -t 30 -u "$fd" number || fail "Xvfb did not start within 30 s"
   exec {fd}<&-
   export DISPLAY=:$number
 }
