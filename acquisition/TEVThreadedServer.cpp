@@ -26,9 +26,11 @@ protected:
         if (!server)
             return;
         server->threadBody();
-        // The last reference should go on the main thread, where the destructor can join this thread.
+        // The last reference should go on the main thread, where the destructor can join this thread. It
+        // goes once this thread has quite finished: a call of its loop that still holds the server meanwhile
+        // would otherwise drop the last reference here, where the QThread can be neither joined nor deleted.
         if (auto main = platform::RunLoop::main())
-            main->perform([released = std::move(server)] {});
+            main->perform([released = std::move(server), thread = this] { thread->wait(); });
         platform::happensbefore::release(this);
     }
 };

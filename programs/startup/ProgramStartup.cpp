@@ -290,7 +290,9 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
 }
 
 // The capture threads hand their last reference back to the main thread when they end; the loop must turn
-// until they have, or their QThreads would be destroyed while running.
+// until they have, or their QThreads would be destroyed while running, or left behind at the exit. A loaded
+// machine can take seconds to end a thread in the middle of a reading, so the wait is long; only a thread
+// stuck for a minute is given up on.
 int ProgramStartup::finish(int status)
 {
     const auto allGone = [&] {
@@ -299,11 +301,18 @@ int ProgramStartup::finish(int status)
     };
     QTimer wake;
     wake.start(50);
-    const QDeadlineTimer deadline(5000);
-    while (!allGone() && !deadline.hasExpired())
+    const QDeadlineTimer slow(5000);
+    const QDeadlineTimer deadline(60'000);
+    bool told = false;
+    while (!allGone() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (!told && slow.hasExpired() && !allGone()) {
+            told = true;
+            platform::log(logName_.constData(), QStringLiteral("waiting for a capture thread to end"));
+        }
+    }
     if (!allGone())
-        platform::log(logName_.constData(), QStringLiteral("a capture thread did not end within 5 s"));
+        platform::log(logName_.constData(), QStringLiteral("a capture thread did not end within 60 s"));
     QCoreApplication::processEvents();
     return status;
 }

@@ -79,10 +79,10 @@ protected:
     {
         if (client) {
             client->shutdown();
-            EXPECT_TRUE(kt::runMainLoopUntil([&] { return !thread || !thread->serverThread(); }));
-            QCoreApplication::processEvents(); // the thread's last reference goes here
             client.reset();
-            thread.reset();
+            if (thread) {
+                EXPECT_TRUE(kt::waitUntilReleased(thread));
+            }
         }
         EXPECT_TRUE(kt::runMainLoopUntil([&] { return peer->openConnectionCount() == 0; }));
         peer.reset();

@@ -24,19 +24,22 @@ using kelvaro::test::PeerReply;
 using kelvaro::test::ProtocolTestPeer;
 namespace values = platform::values;
 
+// A guard against a hang only: the peer's thread may be slow to run on a loaded machine.
+constexpr int kGuardMs = 30'000;
+
 // Blocking on purpose: the peer answers from its own thread.
 class RawClient {
 public:
     explicit RawClient(const ProtocolTestPeer& peer)
     {
         socket_.connectToHost(peer.address(), peer.port());
-        EXPECT_TRUE(socket_.waitForConnected(5000));
+        EXPECT_TRUE(socket_.waitForConnected(kGuardMs));
     }
 
     void send(const QByteArray& payload)
     {
         socket_.write(TEVCommandLineConnection::transferDataForPayload(payload).value());
-        EXPECT_TRUE(socket_.waitForBytesWritten(5000));
+        EXPECT_TRUE(socket_.waitForBytesWritten(kGuardMs));
     }
 
     // The next unescaped line; nothing when none came within 5 s of real time or the peer closed.
@@ -44,7 +47,7 @@ public:
     {
         qsizetype end;
         while ((end = buffer_.indexOf('\n')) < 0) {
-            if (!socket_.waitForReadyRead(5000))
+            if (!socket_.waitForReadyRead(kGuardMs))
                 return std::nullopt;
             buffer_ += socket_.readAll();
             ++reads_;
@@ -57,7 +60,7 @@ public:
     bool closedByPeer()
     {
         while (socket_.state() == QAbstractSocket::ConnectedState) {
-            if (!socket_.waitForReadyRead(5000))
+            if (!socket_.waitForReadyRead(kGuardMs))
                 break;
             buffer_ += socket_.readAll();
         }

@@ -71,9 +71,7 @@ protected:
     {
         if (thread) {
             thread->stop();
-            EXPECT_TRUE(waitFor([&] { return !thread->serverThread(); }));
-            QCoreApplication::processEvents();
-            thread.reset();
+            EXPECT_TRUE(kt::waitUntilReleased(thread));
         }
         // The proxy went with the thread, so its connection closed.
         EXPECT_TRUE(waitFor([&] { return peer->openConnectionCount() == 0; }));

@@ -70,9 +70,7 @@ protected:
     {
         if (thread) {
             thread->stop();
-            EXPECT_TRUE(waitFor([&] { return !thread->serverThread(); }));
-            QCoreApplication::processEvents(); // the thread's last reference goes here
-            thread.reset();
+            EXPECT_TRUE(kelvaro::test::waitUntilReleased(thread));
         }
         platform::SimulatedComputer::setCurrent(nullptr);
     }

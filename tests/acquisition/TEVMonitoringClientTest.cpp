@@ -237,10 +237,11 @@ protected:
     }
     void TearDown() override
     {
-        if (client_) {
+        if (client_)
             client_->shutdown();
-            kt::runMainLoopUntil([&] { return !thread_ || !thread_->serverThread(); });
-            QCoreApplication::processEvents(); // the thread's last reference goes here
+        client_.reset();
+        if (thread_) {
+            EXPECT_TRUE(kt::waitUntilReleased(thread_));
         }
         platform::SimulatedComputer::setCurrent(nullptr);
     }

@@ -106,8 +106,7 @@ protected:
         server->nested.withdraw();
         server->stop();
         EXPECT_TRUE(!started || waitFor([&] { return !server->serverThread(); }));
-        QCoreApplication::processEvents(); // the thread's last reference goes here
-        server.reset();
+        EXPECT_TRUE(kelvaro::test::waitUntilReleased(server));
     }
 };
 

@@ -9,15 +9,19 @@ kelvaro=$1 computer=$2
 command -v xwininfo >/dev/null || { echo "SKIP: xwininfo is not installed"; exit 77; }
 domain=$(preferences_file)
 
+# The sensor window, once it is on screen: its id in $id.
+sensor_window_shown() {
+  id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)
+  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
 # Starts Kelvaro, waits until it monitors and shows its windows, writes the sensor window's
 # "x y width height" into $1 and quits.
 run() {
   start_ready Kelvaro kelvaro "$kelvaro"
   pid=$started
-  sleep 2
   local id
-  id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)
-  [ -n "$id" ] || fail "no sensor window"
+  wait_until 30 "no sensor window was shown" sensor_window_shown
   # For people: the screen as it is, when asked for.
   [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/$(basename "$1").png" || true
   xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF}

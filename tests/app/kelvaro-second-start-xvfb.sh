@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One running copy per user: a second Kelvaro started beside a running one asks it to show its windows and
-# ends with status 0 within a few seconds, leaving one Kelvaro. "bus": on a session bus of its own, where the
-# running copy owns com.tarnwell.Kelvaro; "nobus": the bus address leads nowhere.
+# ends with status 0 once answered (not at its answer time-out), leaving one Kelvaro. "bus": on a session bus
+# of its own, where the running copy owns com.tarnwell.Kelvaro; "nobus": the bus address leads nowhere.
 # Usage (under xvfb-run -a): kelvaro-second-start-xvfb.sh KELVARO COMPUTER bus|nobus
 set -euo pipefail
 kelvaro=$1 computer=$2 mode=$3
@@ -19,18 +19,17 @@ if [ "$mode" = bus ]; then
   [ "$owner" = "$first" ] || fail "com.tarnwell.Kelvaro belongs to '$owner', not to the running Kelvaro ($first)"
 fi
 
+# "Within a few seconds" is the program's own limit: a running copy that does not answer its 5 s answer
+# time-out makes the second start end with status 1 ("does not answer"). So status 0 and the line are the
+# check; the wall time is only reported, since a loaded machine takes seconds to start a sanitizer build at
+# all, and the time-out of 60 s guards against a hang.
 started=$(date +%s%N)
 status=0
-timeout 20 "$kelvaro" --simulate "$computer" 2>"$scratch/second.err" || status=$?
+timeout 60 "$kelvaro" --simulate "$computer" 2>"$scratch/second.err" || status=$?
 seconds=$(( ($(date +%s%N) - started) / 1000000000 ))
-[ "$status" -eq 0 ] || fail "the second start ended with status $status"
-[ "$seconds" -lt 5 ] || fail "the second start took $seconds s"
+[ "$status" -eq 0 ] || fail "the second start ended with status $status after $seconds s"
 grep -q "^Kelvaro: runs already (process $first)" "$scratch/second.err" || fail "the second start did not hand over"
-for _ in $(seq 1 50); do
-  grep -q '^Kelvaro: another start asked for the windows' "$scratch/first.err" && break
-  sleep 0.1
-done
-grep -q '^Kelvaro: another start asked for the windows' "$scratch/first.err" || fail "the running Kelvaro was not asked"
+wait_until 30 "the running Kelvaro was not asked" grep -q '^Kelvaro: another start asked for the windows' "$scratch/first.err"
 [ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
 
 quit_cleanly "$first" "the running Kelvaro"

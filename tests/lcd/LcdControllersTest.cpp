@@ -353,10 +353,11 @@ TEST(TEVSerialPortDevice, AModuleThatStoppedReadingCostsFramesNeverTheCallersTim
         EXPECT_EQ(received.mid(at, 4096), QByteArray(4096, received.at(at))) << at;
     EXPECT_EQ(received.right(4096), frame(99));
 
-    // Stalled again at the quit: the port is put back within the bounded drain.
+    // Stalled again at the quit: the port is put back within the bounded drain. An unbounded drain would
+    // wait for good; the margin over the limit is one a loaded machine keeps.
     while (port->sendData(frame(0))) {
     }
     timer.start();
     EXPECT_TRUE(port->restorePortConfiguration());
-    EXPECT_LT(timer.elapsed(), 2 * platform::SerialPort::DrainLimit.count());
+    EXPECT_LT(timer.elapsed(), 10 * platform::SerialPort::DrainLimit.count());
 }

@@ -19,16 +19,17 @@ open_menu() { # PID WINDOW X Y BUTTON
   local before after
   before=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
   xdotool mousemove --window "$2" "$3" "$4" click "$5"
-  for _ in $(seq 1 100); do
-    after=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
-    [ "$after" -gt "$before" ] && { sleep 0.3; return 0; }
-    sleep 0.1
-  done
-  fail "no menu opened"
+  wait_until 30 "no menu opened" more_windows_shown "$1" "$before"
+  # The menu takes the keyboard once it has seen itself mapped, a moment after.
+  sleep 0.3
 }
+more_windows_shown() { # PID COUNT
+  [ "$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l)" -gt "$2" ]
+}
+ended() { ! kill -0 "$1" 2>/dev/null; }
 
 start_tray_host
-sleep 1
+wait_until 30 "the tray host shows no panel" tray_panel_shown
 
 start_ready Kelvaro kelvaro "$kelvaro"
 kelvaro_pid=$started
@@ -36,36 +37,21 @@ start_ready KelvaroLite lite "$lite"
 lite_pid=$started
 
 # Lite's tray menu, opened on one of its icons; its last two commands are the launch and the quit.
-icon=''
-for _ in $(seq 1 50); do
-  icon=$(xdotool search --pid "$lite_pid" --class KelvaroLite 2>/dev/null | head -1) || true
-  [ -n "$icon" ] && break
-  sleep 0.2
-done
-[ -n "$icon" ] || fail "Lite shows no tray icon"
+lite_icon() { icon=$(xdotool search --pid "$lite_pid" --class KelvaroLite 2>/dev/null | head -1) && [ -n "$icon" ]; }
+wait_until 30 "Lite shows no tray icon" lite_icon
 open_menu "$lite_pid" "$icon" 8 8 3
 xdotool key Up Up Return
 
 status=0
-for _ in $(seq 1 100); do
-  kill -0 "$lite_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$lite_pid" 2>/dev/null && fail "Lite did not quit on its menu's launch command"
+wait_until 60 "Lite did not quit on its menu's launch command" ended "$lite_pid"
 wait "$lite_pid" || status=$?
 forget "$lite_pid"
 [ "$status" -eq 0 ] || fail "Lite ended with status $status"
 # The Kelvaro that Lite started writes to Lite's standard error.
-for _ in $(seq 1 100); do
-  grep -q "^Kelvaro: runs already (process $kelvaro_pid)" "$scratch/lite.err" && break
-  sleep 0.1
-done
-grep -q "^Kelvaro: runs already (process $kelvaro_pid)" "$scratch/lite.err" || fail "the Kelvaro started by Lite did not hand over"
-for _ in $(seq 1 50); do
-  [ "$(running Kelvaro)" = 1 ] && break
-  sleep 0.1
-done
-[ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
+wait_until 60 "the Kelvaro started by Lite did not hand over" \
+  grep -q "^Kelvaro: runs already (process $kelvaro_pid)" "$scratch/lite.err"
+running_copies() { [ "$(running "$1")" = "$2" ]; }
+wait_until 30 "one Kelvaro was not left" running_copies Kelvaro 1
 [ "$(running KelvaroLite)" = 0 ] || fail "Lite still runs"
 grep -q '^Kelvaro: another start asked for the windows' "$scratch/kelvaro.err" || fail "the running Kelvaro was not asked"
 
@@ -80,21 +66,14 @@ sleep 0.3
 open_menu "$kelvaro_pid" "$overview" 30 8 1
 # From the bottom of the menu: Quit, then the launch above it.
 xdotool key Up Up Return
-for _ in $(seq 1 100); do
-  kill -0 "$kelvaro_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$kelvaro_pid" 2>/dev/null && fail "Kelvaro did not quit on its menu's launch command"
+wait_until 60 "Kelvaro did not quit on its menu's launch command" ended "$kelvaro_pid"
 status=0
 wait "$kelvaro_pid" || status=$?
 forget "$kelvaro_pid"
 [ "$status" -eq 0 ] || fail "Kelvaro ended with status $status"
-for _ in $(seq 1 100); do
-  grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" && break
-  sleep 0.1
-done
-grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err" || fail "the Lite started by Kelvaro did not hand over"
-[ "$(running KelvaroLite)" = 1 ] || fail "$(running KelvaroLite) copies of Lite run"
+wait_until 60 "the Lite started by Kelvaro did not hand over" \
+  grep -q "^KelvaroLite: runs already (process $lite_pid)" "$scratch/kelvaro.err"
+wait_until 30 "one Lite was not left" running_copies KelvaroLite 1
 [ "$(running Kelvaro)" = 0 ] || fail "Kelvaro still runs"
 
 quit_cleanly "$lite_pid" Lite

@@ -36,11 +36,8 @@ wait_tray_icons 6
 # Kelvaro's quit writes its preferences and announces it: Lite shows its notice and keeps its icons.
 quit_cleanly "$kelvaro_pid" Kelvaro
 written=$(sha256sum "$prefs")
-for _ in $(seq 1 100); do
-  xwininfo -root -tree | grep -q '"Kelvaro": (' && break
-  sleep 0.1
-done
-xwininfo -root -tree | grep -q '"Kelvaro": (' || fail "Lite showed no preference notice"
+notice_shown() { xwininfo -root -tree | grep -q '"Kelvaro": ('; }
+wait_until 30 "Lite showed no preference notice" notice_shown
 wait_tray_icons 3 red green blue
 [ -z "$keep" ] || cp "$scratch/tray.png" "$keep"
 

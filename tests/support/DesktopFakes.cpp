@@ -129,10 +129,11 @@ PrivateBus::PrivateBus()
     // The address is the first line the daemon prints; it listens on a fresh socket in /tmp.
     daemon_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
                                                  QStringLiteral("--print-address=1")});
-    if (!daemon_.waitForStarted(5000))
+    // Guards only: a loaded machine may take seconds to start the daemon.
+    if (!daemon_.waitForStarted(30'000))
         return;
     QByteArray out;
-    while (!out.contains('\n') && daemon_.waitForReadyRead(5000))
+    while (!out.contains('\n') && daemon_.waitForReadyRead(30'000))
         out += daemon_.readAllStandardOutput();
     const QString line = QString::fromUtf8(out.left(out.indexOf('\n'))).trimmed();
     if (line.startsWith(QStringLiteral("unix:")))

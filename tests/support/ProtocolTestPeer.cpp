@@ -150,6 +150,7 @@ public:
             bool trickle = false;
             std::chrono::milliseconds gap{0};
             bool close = false;
+            platform::Clock::Duration clockStep{0};
         };
 
         Session(Impl& impl, int number, std::shared_ptr<TEVCommandLineConnection> connection)
@@ -214,6 +215,10 @@ public:
                     connection_->sendCommand(chunk.bytes);
                     queue_.pop_front();
                     continue;
+                }
+                if (chunk.clockStep > platform::Clock::Duration::zero()) {
+                    if (auto manual = std::dynamic_pointer_cast<platform::ManualClock>(platform::Clock::shared()))
+                        manual->advance(chunk.clockStep);
                 }
                 connection_->sendCommand(chunk.bytes.left(1));
                 chunk.bytes.remove(0, 1);
@@ -415,7 +420,7 @@ public:
             payload = reply.text;
             break;
         case PeerReply::Kind::Bytes:
-            session.enqueue({reply.text, reply.trickle, reply.trickleGap});
+            session.enqueue({reply.text, reply.trickle, reply.trickleGap, false, reply.trickleClockStep});
             return;
         case PeerReply::Kind::Error:
             if (request.sequenceNumber)
@@ -426,7 +431,7 @@ public:
             break;
         }
         if (payload && !payload->isEmpty())
-            session.enqueue({framed(*payload), reply.trickle, reply.trickleGap});
+            session.enqueue({framed(*payload), reply.trickle, reply.trickleGap, false, reply.trickleClockStep});
     }
 
     static QByteArray framed(const QByteArray& payload)

@@ -65,6 +65,9 @@ struct PeerReply {
     // Writes the reply line one byte per write, `trickleGap` of real time apart.
     bool trickle = false;
     std::chrono::milliseconds trickleGap{2};
+    // Moved on the shared manual clock before each trickled byte: the client sees the bytes this far apart
+    // on its clock however late the peer's thread runs on a loaded machine.
+    platform::Clock::Duration trickleClockStep{0};
 
     static PeerReply answer(const QVariant& value);
     static PeerReply silence();

@@ -48,4 +48,14 @@ bool waitFor(const std::function<bool()>& done, int guardMs = 10'000);
 // turn (0: not at all); a real-time guard of 10 s turns a hang into a false result.
 bool runMainLoopUntil(const std::function<bool()>& done, double step = 0);
 
+// Drops `held`, then turns the event loop until nothing else holds the object either. A server's thread
+// hands its last reference to the main loop when it ends, a moment after it reports the end: a test that
+// stopped looking before then leaves the thread behind at the exit, where the leak check finds it.
+template <typename T>
+bool waitUntilReleased(std::shared_ptr<T>& held)
+{
+    const std::weak_ptr<T> weak = std::exchange(held, nullptr);
+    return runMainLoopUntil([&] { return weak.expired(); });
+}
+
 } // namespace kelvaro::test

@@ -22,10 +22,11 @@ XvfbDisplay::XvfbDisplay()
         name_ = ":" + QByteArray::number(number);
         server_.start(QStringLiteral("Xvfb"), {QString::fromLatin1(name_), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
                                               QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("640x480x24")});
-        if (!server_.waitForStarted(5000))
+        // Guards only: a loaded machine may take seconds to start the server.
+        if (!server_.waitForStarted(30'000))
             return;
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-        running_ = waitFor([&] { return QFileInfo::exists(socket) || server_.state() == QProcess::NotRunning; }, 10'000)
+        running_ = waitFor([&] { return QFileInfo::exists(socket) || server_.state() == QProcess::NotRunning; }, 30'000)
                    && server_.state() == QProcess::Running;
     }
 }

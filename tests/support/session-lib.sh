@@ -41,15 +41,28 @@ use_folders "$scratch"
 # Kelvaro's preferences, which Lite reads too.
 preferences_file() { echo "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist"; }
 
-# Waits (a minute at most: a sanitizer build is slow) until PROGRAM, running as PID, writes into LOG that it
-# monitors its computer. Usage: wait_ready PID LOG PROGRAM
-wait_ready() {
-  for _ in $(seq 1 600); do
-    grep -q "^$3: monitoring " "$2" && return 0
-    kill -0 "$1" 2>/dev/null || fail "$3 ended before it was ready"
+# Runs COMMAND until it succeeds; fails with "WHAT within SECONDS s" when it has not by then. The limit only
+# guards against a hang: make it tens of seconds, as a loaded machine with a sanitizer build is slow.
+# Usage: wait_until SECONDS WHAT COMMAND [ARGS...]
+wait_until() {
+  local limit=$1 what=$2 until=$((SECONDS + $1))
+  shift 2
+  while ! "$@"; do
+    [ "$SECONDS" -lt "$until" ] || fail "$what within $limit s"
     sleep 0.1
   done
-  fail "$3 was not ready within 60 s"
+}
+
+# Waits (two minutes at most: a sanitizer build on a loaded machine is slow) until PROGRAM, running as PID,
+# writes into LOG that it monitors its computer; its handler of SIGTERM is in place by then.
+# Usage: wait_ready PID LOG PROGRAM
+wait_ready() {
+  local until=$((SECONDS + 120))
+  until grep -q "^$3: monitoring " "$2"; do
+    kill -0 "$1" 2>/dev/null || fail "$3 ended before it was ready"
+    [ "$SECONDS" -lt "$until" ] || fail "$3 was not ready within 120 s"
+    sleep 0.1
+  done
 }
 
 # A process that has ended and been waited for: its number may be given to another.
@@ -64,7 +77,11 @@ forget() { # PID
 start() {
   local log=$1 binary=$2
   shift 2
-  "$binary" --simulate "$computer" "$@" >"$scratch/$log.out" 2>"$scratch/$log.err" &
+  # Emptied here, not by the redirection below: that runs in the new process, maybe only after the first
+  # look for the ready line, which would then find the line of an earlier run with the same LOG.
+  : >"$scratch/$log.out"
+  : >"$scratch/$log.err"
+  "$binary" --simulate "$computer" "$@" >>"$scratch/$log.out" 2>>"$scratch/$log.err" &
   started=$!
   pids+=("$started")
 }
@@ -104,7 +121,7 @@ start_x_server() {
   Xvfb -displayfd "$fd" -screen 0 "$1x24" -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
   x_pid=$!
   pids+=("$x_pid")
-  read -r -t 10 -u "$fd" number || fail "Xvfb did not start"
+  read -r -t 30 -u "$fd" number || fail "Xvfb did not start within 30 s"
   exec {fd}<&-
   export DISPLAY=:$number
 }

@@ -9,6 +9,9 @@ start_tray_host() {
   pids+=("$tray_pid")
 }
 
+# True once the tray host's panel is on the screen.
+tray_panel_shown() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+
 stop_tray_host() {
   kill -TERM "$tray_pid" 2>/dev/null || true
   wait "$tray_pid" 2>/dev/null || true
@@ -83,9 +86,9 @@ PYTHON
 # Waits until the tray shows COUNT drawn icons; with COLOURS, also that they read so from left to right.
 # Usage: wait_tray_icons COUNT [COLOURS...]
 wait_tray_icons() {
-  local count=$1 seen=""
+  local count=$1 seen="" until=$((SECONDS + 60))
   shift
-  for _ in $(seq 1 40); do
+  while [ "$SECONDS" -lt "$until" ]; do
     seen=$(tray_icons)
     if [ "$(printf '%s' "$seen" | grep -c .)" = "$count" ]; then
       [ $# -eq 0 ] && return 0
@@ -99,20 +102,31 @@ wait_tray_icons() {
 # The size of the menu window a click with BUTTON on the icon at X opens ("WIDTHxHEIGHT"); the menu is
 # closed again. Usage: menu_of_click X BUTTON
 menu_of_click() {
-  local x=$(($1 + 8)) size="" id
+  local x=$(($1 + 8)) size="" until=$((SECONDS + 30))
   xdotool mousemove "$x" 16 click "$2"
-  for _ in $(seq 1 20); do
+  while [ -z "$size" ] && [ "$SECONDS" -lt "$until" ]; do
     sleep 0.25
-    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-      # Icons are small; a menu is a popup larger than any of them.
-      size=$(xwininfo -id "$id" | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
-        END { if (o && w > 40 && h > 40) print w "x" h }')
-      [ -n "$size" ] && break 2
-    done
+    size=$(open_menu_size)
   done
-  xdotool key Escape
-  sleep 0.5
+  # Until it is gone, so that the next click does not land on it: a menu that has not taken the keyboard yet
+  # misses the key.
+  until=$((SECONDS + 30))
+  while [ -n "$(open_menu_size)" ] && [ "$SECONDS" -lt "$until" ]; do
+    xdotool key Escape
+    sleep 0.2
+  done
   echo "$size"
+}
+
+# The size of a menu on the screen ("WIDTHxHEIGHT"), or nothing.
+open_menu_size() {
+  local id size
+  for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+    # Icons are small; a menu is a popup larger than any of them.
+    size=$(xwininfo -id "$id" 2>/dev/null | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
+      END { if (o && w > 40 && h > 40) print w "x" h }')
+    [ -n "$size" ] && { echo "$size"; return 0; }
+  done
 }
 
 # Fails unless a left and a right click on the leftmost icon open the same menu.

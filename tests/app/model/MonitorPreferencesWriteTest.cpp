@@ -54,10 +54,8 @@ protected:
             if (client)
                 client->shutdown();
         }
-        EXPECT_TRUE(kt::waitFor([&] {
-            return std::none_of(threads.cbegin(), threads.cend(), [](const auto& t) { return t->serverThread() != nullptr; });
-        }));
-        QCoreApplication::processEvents(); // the threads' last references go here
+        for (auto& thread : threads)
+            EXPECT_TRUE(kt::waitUntilReleased(thread));
         platform::SimulatedComputer::setCurrent(nullptr);
         TEVUserDefaultsProxy::overrideUserDefaultsDomainWith({});
     }
