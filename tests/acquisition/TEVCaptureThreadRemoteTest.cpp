@@ -314,7 +314,11 @@ TEST_F(RemoteCaptureThreadTest, AFailedConnectionSaysWhy)
              PeerReply silent = PeerReply::silence();
              silent.advanceClock = std::chrono::seconds(2); // past the connection check's time-out
              peer->script(silent, QStringLiteral("ping"));
-             return startConnecting();
+             const Pending connecting = startConnecting();
+             // The clock moves only once the peer holds the check: stepped earlier, the connection would
+             // time out still in the peer's backlog, and be accepted (and counted open) after the test.
+             EXPECT_TRUE(peer->waitForRequests(1));
+             return connecting;
          }, RemoteFailure::NoAnswer, true},
     };
     for (const Row& row : rows) {

@@ -124,7 +124,7 @@ public:
     int connectionCount() const;   // connections accepted so far
     int openConnectionCount() const;
     // Runs the calling thread's events until `count` requests arrived; false after `realTimeout`.
-    bool waitForRequests(qsizetype count, std::chrono::milliseconds realTimeout = std::chrono::seconds(5)) const;
+    bool waitForRequests(qsizetype count, std::chrono::milliseconds realTimeout = std::chrono::seconds(30)) const; // a hang guard
 
     class Impl;
 

@@ -105,8 +105,11 @@ bool waitFor(const std::function<bool()>& done, int guardMs)
     guard.start(guardMs);
     // No limit of the run loop's own: it would be measured on the manual clock, which the test (or a
     // clock step queued to another thread) may move by hours meanwhile; the real-time guard bounds it.
-    platform::RunLoop::main()->runUntil([&] { return done() || expired; }, platform::Clock::Duration::max());
-    return done();
+    // What was seen is the answer: asked again, a condition that holds for a moment (a count passing zero)
+    // could read otherwise.
+    bool met = false;
+    platform::RunLoop::main()->runUntil([&] { return (met = done()) || expired; }, platform::Clock::Duration::max());
+    return met;
 }
 
 bool runMainLoopUntil(const std::function<bool()>& done, double step)
