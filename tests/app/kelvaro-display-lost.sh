@@ -94,7 +94,8 @@ pid=$started
 case "$scenario" in
   fresh | full)
     wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
-    # A tick of the default 2 s interval, so that there is history to keep.
+    # Sampling through a tick of the default 2 s interval when the display goes, as in a real session.
+    # Nothing waits on the tick: what the save keeps is there from the "monitoring" line on.
     sleep 2.5
     [ ! -e "$(preferences_file)" ] || fail "preferences were written before the end"
     ;;

@@ -14,17 +14,17 @@ command -v trayer >/dev/null && command -v xdotool >/dev/null || { echo "trayer 
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 [ "$mode" = bus ] || export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-bus
 
-# Opens a menu with a click and waits until it is on screen, so that the keys that follow go to it.
+# Opens a menu with a click and waits until it is on screen; $menu is its window. Keys are sent to that
+# window, not typed: the menu takes the keyboard only a moment after it is shown, later on a busy machine.
 open_menu() { # PID WINDOW X Y BUTTON
-  local before after
-  before=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l) || true
+  local before
+  before=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort) || true
   xdotool mousemove --window "$2" "$3" "$4" click "$5"
-  wait_until 30 "no menu opened" more_windows_shown "$1" "$before"
-  # The menu takes the keyboard once it has seen itself mapped, a moment after.
-  sleep 0.3
+  wait_until 30 "no menu opened" new_window_shown "$1" "$before"
 }
-more_windows_shown() { # PID COUNT
-  [ "$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l)" -gt "$2" ]
+new_window_shown() { # PID WINDOWS-BEFORE
+  menu=$(comm -13 <(echo "$2") <(xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort) | head -1)
+  [ -n "$menu" ]
 }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
@@ -40,7 +40,7 @@ lite_pid=$started
 lite_icon() { icon=$(xdotool search --pid "$lite_pid" --class KelvaroLite 2>/dev/null | head -1) && [ -n "$icon" ]; }
 wait_until 30 "Lite shows no tray icon" lite_icon
 open_menu "$lite_pid" "$icon" 8 8 3
-xdotool key Up Up Return
+xdotool key --window "$menu" Up Up Return
 
 status=0
 wait_until 60 "Lite did not quit on its menu's launch command" ended "$lite_pid"
@@ -60,12 +60,12 @@ start_ready KelvaroLite lite2 "$lite"
 lite_pid=$started
 overview=$(xdotool search --name '^Sensor Overview' | head -1) || true
 [ -n "$overview" ] || fail "Kelvaro shows no sensor overview"
-# Windows cascade over one another: the overview's menu bar must be on top where the click goes.
+# Windows cascade over one another: the overview's menu bar must be on top where the click goes (without a
+# window manager the server raises it at once, before the click that follows).
 xdotool windowraise "$overview"
-sleep 0.3
 open_menu "$kelvaro_pid" "$overview" 30 8 1
 # From the bottom of the menu: Quit, then the launch above it.
-xdotool key Up Up Return
+xdotool key --window "$menu" Up Up Return
 wait_until 60 "Kelvaro did not quit on its menu's launch command" ended "$kelvaro_pid"
 status=0
 wait "$kelvaro_pid" || status=$?
