@@ -1,6 +1,6 @@
 #include "platform/net/TcpStreamPair.h"
 
-#include "platform/foundation/RunLoop.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QTcpServer>
@@ -48,13 +48,11 @@ TEST(TcpStreamPair, OwnerMayCloseAndDropBothStreamsInsideTheirEvent)
     pair->output->open();
     pair.reset();
 
-    const auto loop = RunLoop::current();
-    ASSERT_EQ(loop->runUntil([&] { return server.hasPendingConnections(); }, std::chrono::seconds(5)),
-              WaitResult::Delivered);
+    ASSERT_TRUE(kelvaro::test::waitFor([&] { return server.hasPendingConnections(); }));
     QTcpSocket* peer = server.nextPendingConnection();
     peer->write("x");
     peer->flush();
-    ASSERT_EQ(loop->runUntil([&] { return delegate->closed; }, std::chrono::seconds(5)), WaitResult::Delivered);
+    ASSERT_TRUE(kelvaro::test::waitFor([&] { return delegate->closed; }));
     // A later turn of the loop must not touch what was deleted (ASan reports it).
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
