@@ -339,7 +339,8 @@ TEST(TEVSerialPortDevice, AModuleThatStoppedReadingCostsFramesNeverTheCallersTim
     for (int i = 0; i < 64; ++i) {
         timer.start();
         (port->sendData(frame(i)) ? taken : dropped)++;
-        ASSERT_LT(timer.elapsed(), 500) << "send " << i << " waited for the module";
+        // A send that waited for the module would wait for good: the bound is only a loaded machine's margin.
+        ASSERT_LT(timer.elapsed(), 5000) << "send " << i << " waited for the module";
     }
     EXPECT_GT(taken, 0);
     EXPECT_GT(dropped, 0);
