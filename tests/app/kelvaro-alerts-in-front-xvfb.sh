@@ -30,18 +30,20 @@ start_x_server 1280x800
 start_tray_host
 start_ready Kelvaro kelvaro "$kelvaro"
 pid=$started
-# Both alerts, the sensor window and the overview shown (a minute at most).
+# From the top: the alerts first, then the windows.
+alerts_on_top() { awk '/^window/ { seen = 1 } /^alert/ && seen { exit 1 }' "$scratch/stack"; }
+# Both alerts, the sensor window and the overview shown, the alerts over them (a minute at most). An alert is
+# raised a turn of the event loop after a window maps, later on a busy machine: a stack taken in between
+# shows a window over it, and is looked at again; one that stays so is the fault.
 for _ in $(seq 1 300); do
   stacked_windows >"$scratch/stack"
   [ "$(grep -c '^alert' "$scratch/stack")" -ge 2 ] && grep -q '^window Sensors' "$scratch/stack" &&
-    grep -q '^window Sensor Overview' "$scratch/stack" && break
+    grep -q '^window Sensor Overview' "$scratch/stack" && alerts_on_top && break
   sleep 0.2
 done
 [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/alerts-in-front.png" || true
 [ "$(grep -c '^alert' "$scratch/stack")" -ge 2 ] || fail "two alerts were not shown:"$'\n'"$(cat "$scratch/stack")"
 grep -q '^window Sensor Overview' "$scratch/stack" || fail "the overview was not shown:"$'\n'"$(cat "$scratch/stack")"
-# From the top: the alerts first, then the windows.
-awk '/^window/ { seen = 1 } /^alert/ && seen { exit 1 }' "$scratch/stack" ||
-  fail "an alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
+alerts_on_top || fail "an alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
 cat "$scratch/stack"
 quit_cleanly "$pid" Kelvaro
