@@ -18,10 +18,10 @@ stacked_windows() {
   local id title kind
   # xwininfo lists the children of the root from the top down.
   for id in $(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) .*("Kelvaro" "Kelvaro").*/\1/p'); do
-    xwininfo -id "$id" | grep -q "Map State: IsViewable" || continue
+    xwininfo -id "$id" | grep "Map State: IsViewable" >/dev/null || continue
     title=$(xwininfo -id "$id" | sed -n 's/^xwininfo: Window id: [^"]*"\(.*\)"$/\1/p')
     kind=window
-    xprop -id "$id" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG && kind=alert
+    xprop -id "$id" _NET_WM_WINDOW_TYPE | grep _NET_WM_WINDOW_TYPE_DIALOG >/dev/null && kind=alert
     echo "$kind $title"
   done
 }

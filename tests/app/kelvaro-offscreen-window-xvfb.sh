@@ -12,7 +12,7 @@ domain=$(preferences_file)
 # The sensor window, once it is on screen: its id in $id.
 sensor_window_shown() {
   id=$(xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "Sensors[^"]*": ("Kelvaro" "Kelvaro").*/\1/p' | head -n1)
-  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'
+  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep 'Map State: IsViewable' >/dev/null
 }
 
 # Starts Kelvaro, waits until it monitors and shows its windows, writes the sensor window's

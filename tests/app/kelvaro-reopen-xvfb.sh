@@ -13,7 +13,7 @@ domain=$(preferences_file)
 shown_windows() {
   xwininfo -root -children | sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": ("Kelvaro" "Kelvaro").*/\1 \2/p' |
     while read -r id title; do
-      xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && [ "$title" != Kelvaro ] && echo "${title%% - *}"
+      xwininfo -id "$id" 2>/dev/null | grep 'Map State: IsViewable' >/dev/null && [ "$title" != Kelvaro ] && echo "${title%% - *}"
     done | sort >"$1"
   [ "$(wc -l <"$1")" -ge "$2" ]
 }

@@ -29,7 +29,6 @@ new_window_shown() { # PID WINDOWS-BEFORE
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
 start_tray_host
-wait_until 30 "the tray host shows no panel" tray_panel_shown
 
 start_ready Kelvaro kelvaro "$kelvaro"
 kelvaro_pid=$started

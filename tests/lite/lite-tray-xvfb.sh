@@ -36,7 +36,7 @@ wait_tray_icons 6
 # Kelvaro's quit writes its preferences and announces it: Lite shows its notice and keeps its icons.
 quit_cleanly "$kelvaro_pid" Kelvaro
 written=$(sha256sum "$prefs")
-notice_shown() { xwininfo -root -tree | grep -q '"Kelvaro": ('; }
+notice_shown() { xwininfo -root -tree | grep '"Kelvaro": (' >/dev/null; }
 wait_until 30 "Lite showed no preference notice" notice_shown
 wait_tray_icons 3 red green blue
 [ -z "$keep" ] || cp "$scratch/tray.png" "$keep"

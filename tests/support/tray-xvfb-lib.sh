@@ -2,15 +2,31 @@
 # (trayer), the icons it docks as seen on the screen, the colours of the three test slots, and the menu a
 # click on an icon opens.
 
+# Starts the tray host and waits until its panel is on the screen. Its standard error goes with the failure
+# output; a host that ends before its panel shows is started once more, as test equipment, not the program.
 start_tray_host() {
-  trayer --edge top --align right --widthtype request --height 32 --iconspacing 4 --tint 0x303030 \
-    --transparent true --alpha 0 >/dev/null 2>&1 &
-  tray_pid=$!
-  pids+=("$tray_pid")
+  local attempt until
+  for attempt in 1 2; do
+    trayer --edge top --align right --widthtype request --height 32 --iconspacing 4 --tint 0x303030 \
+      --transparent true --alpha 0 >/dev/null 2>>"$scratch/trayer.err" &
+    tray_pid=$!
+    pids+=("$tray_pid")
+    until=$((SECONDS + 60))
+    while ! tray_panel_shown; do
+      if ! kill -0 "$tray_pid" 2>/dev/null; then
+        echo "trayer ended before its panel showed (attempt $attempt)" >>"$scratch/trayer.err"
+        continue 2
+      fi
+      [ "$SECONDS" -lt "$until" ] || fail "the tray host shows no panel within 60 s"
+      sleep 0.1
+    done
+    return 0
+  done
+  fail "the tray host ended twice before its panel showed"
 }
 
 # True once the tray host's panel is on the screen.
-tray_panel_shown() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+tray_panel_shown() { xwininfo -root -tree | grep '"panel": ("panel" "trayer")' >/dev/null; }
 
 stop_tray_host() {
   kill -TERM "$tray_pid" 2>/dev/null || true
