@@ -393,26 +393,25 @@ void TEVMonitoringClient::initiateAcquisitionConfiguration()
 std::optional<QVariant> TEVMonitoringClient::callWithin(double budget, const QString& selector,
                                                         const QString& returnClass, const QVariantList& arguments)
 {
-    if (!captureThread_ || timedOut_)
-        return std::nullopt;
-    auto invocation = TEVServiceInvocation::invocation(selector, returnClass);
-    for (const QVariant& argument : arguments)
-        invocation->addArgument(argument);
-    if (!invocation->validate())
-        return std::nullopt;
-    const quint64 callId = slot_->nextCallId();
-    if (!captureThread_->invoke(invocation,
-                                [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); }))
-        return std::nullopt;
-    auto result = slot_->wait(callId, platform::durationFromSeconds(std::min(budget, timeouts_.callWait)));
-    if (result)
-        takeRawValues();
-    return result;
+    bool sent = false;
+    return callAndWait(std::min(budget, timeouts_.callWait), selector, returnClass, arguments, sent);
 }
 
 std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const QString& returnClass,
                                                   const QVariantList& arguments)
 {
+    bool sent = false;
+    auto result = callAndWait(timeouts_.callWait, selector, returnClass, arguments, sent);
+    if (!result && sent)
+        giveUpOnTimeout();
+    return result;
+}
+
+std::optional<QVariant> TEVMonitoringClient::callAndWait(double seconds, const QString& selector,
+                                                         const QString& returnClass, const QVariantList& arguments,
+                                                         bool& sent)
+{
+    sent = false;
     if (!captureThread_ || timedOut_)
         return std::nullopt;
     auto invocation = TEVServiceInvocation::invocation(selector, returnClass);
@@ -426,13 +425,11 @@ std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const
     if (!captureThread_->invoke(invocation,
                                 [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); }))
         return std::nullopt;
-    auto result = slot_->wait(callId, platform::durationFromSeconds(timeouts_.callWait));
-    if (!result) {
-        giveUpOnTimeout();
-        return result;
-    }
+    sent = true;
+    auto result = slot_->wait(callId, platform::durationFromSeconds(seconds));
     // Every tick before the answer has handed its values over: what is read next is as new as the answer.
-    takeRawValues();
+    if (result)
+        takeRawValues();
     return result;
 }
 

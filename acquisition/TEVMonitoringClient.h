@@ -198,6 +198,10 @@ private:
     // client lives on (its capture thread finds out on its own whether the computer still answers).
     std::optional<QVariant> callWithin(double budget, const QString& selector, const QString& returnClass,
                                        const QVariantList& arguments = {});
+    // Both: the answer within `seconds`; `sent` tells a call that went out (and so timed out without one)
+    // from one that could not be made.
+    std::optional<QVariant> callAndWait(double seconds, const QString& selector, const QString& returnClass,
+                                        const QVariantList& arguments, bool& sent);
     // The same call without waiting: `answer` runs later on the main thread with the result, or with
     // nothing at the time-out; never once the client is gone. False (and no answer) when it cannot be sent.
     using Answer = std::function<void(const std::optional<QVariant>&)>;
