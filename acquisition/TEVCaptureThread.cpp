@@ -548,6 +548,8 @@ void TEVCaptureThread::refreshWatchedFacts()
         batteryWatchTicks_ = watchedTicks;
     if (asked & WatchDisplays)
         displayWatchTicks_ = watchedTicks;
+    if (asked & WatchDrives)
+        driveWatchTicks_ = watchedTicks;
     // A centre lost during a call answered nothing: what was fetched before stays.
     const auto centre = dataCenter_;
     if (batteryWatchTicks_ > 0) {
@@ -562,21 +564,25 @@ void TEVCaptureThread::refreshWatchedFacts()
     } else {
         batteries_.reset();
     }
-    if (displayWatchTicks_ > 0) {
-        --displayWatchTicks_;
-        if (centre) {
-            QVariantList displays = centre->displayDescriptions();
-            if (dataCenter_ == centre)
-                displays_ = std::move(displays);
+    const auto refreshList = [&](int& ticks, std::optional<QVariantList>& facts, auto fetch) {
+        if (ticks <= 0) {
+            facts.reset();
+            return;
         }
-    } else {
-        displays_.reset();
-    }
+        --ticks;
+        if (centre) {
+            QVariantList list = fetch(*centre);
+            if (dataCenter_ == centre)
+                facts = std::move(list);
+        }
+    };
+    refreshList(displayWatchTicks_, displays_, [](auto& c) { return c.displayDescriptions(); });
+    refreshList(driveWatchTicks_, drives_, [](auto& c) { return c.blockStorageDeviceDescriptions(); });
 }
 
 void TEVCaptureThread::handOverRawValues()
 {
-    if (!rawValueHandOver_->put(TickCopy{rawValueCache_, knownMachineLimits_, configurationChanges_, batteries_, displays_,
+    if (!rawValueHandOver_->put(TickCopy{rawValueCache_, knownMachineLimits_, configurationChanges_, batteries_, displays_, drives_,
                                          sensorIdentifiers_, sensorFacts_, systemManagement_, presentationIcon_}))
         return; // the client has yet to take the one before, and takes this one instead
     // Unlike the other reports this one does not hold the thread: one is queued every tick.

@@ -113,7 +113,7 @@ public:
         std::optional<QVariantMap> first;
     };
     // Facts fetched on every tick only while the main thread keeps asking for them (its windows are open).
-    enum Watch : unsigned { WatchBatteries = 1, WatchDisplays = 2 };
+    enum Watch : unsigned { WatchBatteries = 1, WatchDisplays = 2, WatchDrives = 4 };
     // Ticks a watch lasts after the main thread last asked.
     static constexpr int watchedTicks = 3;
 
@@ -126,6 +126,7 @@ public:
         quint64 configurationChanges = 0;
         std::optional<Batteries> batteries;   // nothing while not watched
         std::optional<QVariantList> displays; // likewise
+        std::optional<QVariantList> drives;   // likewise
         // A remote computer's sensors, refreshed with the limits, and what its system window shows, fetched
         // once; all empty for the local computer.
         QStringList sensorIdentifiers;
@@ -281,6 +282,8 @@ private:
     QByteArray presentationIcon_;
     int batteryWatchTicks_ = 0;
     int displayWatchTicks_ = 0;
+    int driveWatchTicks_ = 0;
     std::optional<Batteries> batteries_;
     std::optional<QVariantList> displays_;
+    std::optional<QVariantList> drives_;
 };

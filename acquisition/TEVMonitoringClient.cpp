@@ -354,6 +354,7 @@ void TEVMonitoringClient::takeRawValues()
         configurationChanges_ = copy->configurationChanges;
         batteries_ = std::move(copy->batteries);
         displays_ = std::move(copy->displays);
+        drives_ = std::move(copy->drives);
         if (isRemoteConnection()) {
             if (sensorFacts_.isEmpty() && !copy->sensors.isEmpty())
                 ++sensorFactsArrivals_;
@@ -371,7 +372,12 @@ bool TEVMonitoringClient::watch(TEVCaptureThread::Watch watch)
         return false;
     rawValueHandOver_->watch(watch);
     takeRawValues();
-    return watch == TEVCaptureThread::WatchBatteries ? batteries_.has_value() : displays_.has_value();
+    switch (watch) {
+    case TEVCaptureThread::WatchBatteries: return batteries_.has_value();
+    case TEVCaptureThread::WatchDisplays: return displays_.has_value();
+    case TEVCaptureThread::WatchDrives: return drives_.has_value();
+    }
+    return false;
 }
 
 // --- Call path ----------------------------------------------------------------------------------------
@@ -776,6 +782,8 @@ std::optional<QVariantMap> TEVMonitoringClient::knownMachineLimits()
 
 QVariantList TEVMonitoringClient::blockStorageDeviceDescriptions()
 {
+    if (watch(TEVCaptureThread::WatchDrives))
+        return *drives_;
     if (isRemoteConnection())
         return Unbox::array(callWithin(timeouts_.remoteCallBudget, selectorOf(Op::BlockStorageDeviceDescriptions), kArray))
             .value_or(QVariantList());

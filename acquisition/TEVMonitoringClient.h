@@ -237,6 +237,7 @@ private:
     quint64 configurationChanges_ = 0;             // likewise
     std::optional<TEVCaptureThread::Batteries> batteries_; // likewise, while watched
     std::optional<QVariantList> displays_;                 // likewise
+    std::optional<QVariantList> drives_;                   // likewise
     QStringList sensorIdentifiers_;                        // likewise; remote computers only
     QHash<QString, TEVCaptureSensorFacts> sensorFacts_;    // likewise
     std::optional<QVariantList> systemManagement_;         // likewise

@@ -1,6 +1,6 @@
 #pragma once
 // DriveOverview: the monitored computer's drives with their connection, serial number and S.M.A.R.T. state.
-// Refreshed when opened. Main thread only.
+// Refreshed when opened and on every update while shown. Main thread only.
 
 #include "windows/info/MonitorWindowController.h"
 

@@ -5,6 +5,7 @@
 
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/info/DisplayInfoDisplay.h"
+#include "windows/info/DriveOverview.h"
 #include "windows/info/SensorOverview.h"
 #include "windows/info/SmartBatteryInfoDisplay.h"
 
@@ -24,6 +25,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTableWidget>
 
 #include <gtest/gtest.h>
 
@@ -156,6 +158,7 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     overview.setApplicationController(&lookups);
     SmartBatteryInfoDisplay battery(client, QStringLiteral("Battery Information"));
     DisplayInfoDisplay display(client, QStringLiteral("Display Information"));
+    DriveOverview drives(client, QStringLiteral("Drive Overview"));
     // What the update tick asks of a client and of the windows it refreshes.
     const auto tick = [&] {
         client->hasDetectedConfigurationChange();
@@ -164,13 +167,18 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
         overview.updateContents();
         battery.updateContents();
         display.updateContents();
+        drives.updateContents();
     };
     // Opening the windows asks the computer; a capture tick later the windows' facts come along with the
     // values. The next tick's first request shows the one before has handed its copy over.
     tick();
     const auto displaysAsked = requestsFor(peer, QStringLiteral("displayDescriptions"));
+    const auto drivesAsked = requestsFor(peer, QStringLiteral("blockStorageDeviceDescriptions"));
     kt::clock()->advanceSeconds(2);
-    ASSERT_TRUE(kt::runMainLoopUntil([&] { return requestsFor(peer, QStringLiteral("displayDescriptions")) > displaysAsked; }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] {
+        return requestsFor(peer, QStringLiteral("displayDescriptions")) > displaysAsked &&
+               requestsFor(peer, QStringLiteral("blockStorageDeviceDescriptions")) > drivesAsked;
+    }));
     const auto valuesAsked = requestsFor(peer, QStringLiteral("currentRawValues"));
     tick();
     kt::clock()->advanceSeconds(2);
@@ -182,6 +190,8 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     const QString batteryName = battery.ui().batteryNameField->text();
     EXPECT_FALSE(batteryName.isEmpty());
     EXPECT_EQ(display.ui().headlineField->text(), QStringLiteral("Display 1"));
+    const int driveRows = drives.driveTable()->rowCount();
+    EXPECT_GT(driveRows, 0);
 
     // Ticks while the capture thread waits for the stopped agent: each returns without waiting for it, on
     // the test clock (the real time a tick takes depends on the machine's load, so it is not the measure).
@@ -194,6 +204,7 @@ TEST(PausedRemoteComputer, NeverHoldsTheTick)
     }
     EXPECT_EQ(battery.ui().batteryNameField->text(), batteryName);
     EXPECT_EQ(display.ui().headlineField->text(), QStringLiteral("Display 1"));
+    EXPECT_EQ(drives.driveTable()->rowCount(), driveRows) << "the drive window keeps what the last copy brought";
     EXPECT_GE(lookups.limitsAsked, 5);
     EXPECT_TRUE(posted.size() == 1);
 
