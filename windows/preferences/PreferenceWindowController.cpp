@@ -185,6 +185,19 @@ bool isUnchanged(const QButtonGroup* group)
 {
     return group->property(kLoadedIndex).toInt() == group->checkedId();
 }
+void markStored(QComboBox* popUp) { popUp->setProperty(kLoadedIndex, popUp->currentIndex()); }
+void markStored(QSlider* slider) { slider->setProperty(kLoadedIndex, slider->value()); }
+void markStored(QButtonGroup* group) { group->setProperty(kLoadedIndex, group->checkedId()); }
+// True when the user moved the control since it was loaded or last stored; what it shows now is what the
+// next edit compares with, so a control moved back to where it was loaded stores again.
+template <typename Control>
+bool takeChange(Control* control)
+{
+    const bool changed = !isUnchanged(control);
+    markStored(control);
+    return changed;
+}
+
 void setTagChecked(QButtonGroup* group, int tag, bool on)
 {
     if (QAbstractButton* button = group->button(tag))
@@ -839,7 +852,7 @@ void PreferenceWindowController::changePreferenceValue()
     // 1. The global controls. A pop-up that still shows what was loaded keeps the stored value: a unit code
     // it has no item for, or an interval between its items, survives an edit of another control.
     const qint64 oldUnit = global->temperatureDisplayUnit();
-    if (auto* unit = control<QComboBox>(QStringLiteral("unitPopUp")); !isUnchanged(unit) && unit->currentIndex() >= 0)
+    if (auto* unit = control<QComboBox>(QStringLiteral("unitPopUp")); takeChange(unit) && unit->currentIndex() >= 0)
         global->setTemperatureDisplayUnit(unit->currentIndex());
     global->setSuppressesSplashWindow(control<QCheckBox>(QStringLiteral("splashWindowSwitch"))->isChecked());
     global->setGraphsZoomValueRange(buttonGroup(QStringLiteral("graphZoomButtons"))->checkedId() == 1);
@@ -847,7 +860,7 @@ void PreferenceWindowController::changePreferenceValue()
     QButtonGroup* connection = buttonGroup(QStringLiteral("connectionMonitoringSwitches"));
     global->setReconnectClientsOnLaunch(isTagChecked(connection, 0));
     global->setDisableSleepWarnings(isTagChecked(connection, 1));
-    if (auto* saver = control<QComboBox>(QStringLiteral("diskSaverPopUp")); !isUnchanged(saver))
+    if (auto* saver = control<QComboBox>(QStringLiteral("diskSaverPopUp")); takeChange(saver))
         global->setSMARTDiskSaverInterval(diskSaverIntervalForMenuIndex(saver->currentIndex()));
     global->setShowsPositiveBatteryCurrents(buttonGroup(QStringLiteral("batteryCurrentPolicyButtons"))->checkedId() == 0);
 
@@ -904,7 +917,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
     };
     const auto alignment = [this](const char* name, qint64 stored) {
         QButtonGroup* group = buttonGroup(QString::fromLatin1(name));
-        return isUnchanged(group) ? stored : textAlignmentForCellIndex(group->checkedId());
+        return takeChange(group) ? textAlignmentForCellIndex(group->checkedId()) : stored;
     };
     // 2. The gauge selected in the outline. A sensor without a name would have no label anywhere: an empty
     // name is refused and the one from before the edit comes back.
@@ -923,7 +936,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
         gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
         // The switch marks a deactivated sensor.
         gauge->setEnabled(!control<QCheckBox>(QStringLiteral("sensorEnableSwitch"))->isChecked());
-        if (auto* format = control<QComboBox>(QStringLiteral("sensorFormatPopUp")); !isUnchanged(format) && format->currentIndex() >= 0)
+        if (auto* format = control<QComboBox>(QStringLiteral("sensorFormatPopUp")); takeChange(format) && format->currentIndex() >= 0)
             gauge->setFormatTag(format->currentIndex());
         if (const auto color = control<ColorWell>(QStringLiteral("sensorColorWell"))->color())
             gauge->setPresentationColor(color);
@@ -937,11 +950,8 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
     // 4. Screen.
     prefs.setScreenDisplayVertical(buttonGroup(QStringLiteral("screenWindowLayoutButtons"))->checkedId() == 1);
     prefs.setScreenDisplayHasShadow(control<QCheckBox>(QStringLiteral("shadowSwitch"))->isChecked());
-    if (auto* transparency = control<QSlider>(QStringLiteral("transparencySlider")); !isUnchanged(transparency)) {
+    if (auto* transparency = control<QSlider>(QStringLiteral("transparencySlider")); takeChange(transparency))
         prefs.setScreenDisplayTransparency(float(transparency->value()) / 100.0f);
-        // What is stored now is what a later edit compares with: moved back, the slider stores again.
-        showPosition(transparency, transparency->value());
-    }
     prefs.setScreenDisplayUsesForeground(buttonGroup(QStringLiteral("screenWindowForegroundButtons"))->checkedId() == 1);
     prefs.setScreenDisplayForeground(wellColor("screenWindowForegroundColorWell", prefs.screenDisplayForeground()));
     prefs.setScreenDisplayIsBackdrop(buttonGroup(QStringLiteral("screenWindowLevelButtons"))->checkedId() == 1);

@@ -307,6 +307,49 @@ TEST_F(PreferenceWindowTest, ControlsThatCannotShowAStoredValueKeepIt)
     EXPECT_EQ(owner_.unitChanges.last(), std::make_pair(qint64(7), qint64(1)));
 }
 
+// A pop-up or button matrix chosen away from what was loaded and then back stores the value it shows again,
+// not the one it was moved away to.
+TEST_F(PreferenceWindowTest, AChoiceMovedBackToWhereItWasLoadedIsStoredAgain)
+{
+    const auto gauge = owner_.local->gaugeDictionary().value(QStringLiteral("TC0D"));
+    global_.setSMARTDiskSaverInterval(1200); // a value its pop-up shows as it is
+    const struct {
+        const char* control;
+        bool popUp;
+        std::function<qint64()> stored;
+    } rows[] = {
+        {"unitPopUp", true, [this] { return global_.temperatureDisplayUnit(); }},
+        {"diskSaverPopUp", true, [this] { return qint64(global_.smartDiskSaverInterval()); }},
+        {"sensorFormatPopUp", true, [&] { return qint64(gauge->formatTag()); }},
+        {"windowJustificationButtons", false, [this] { return owner_.local->standardWindowAlignment(); }},
+        {"screenWindowJustificationButtons", false, [this] { return owner_.local->screenDisplayAlignment(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.control);
+        window_.updatePreferenceWindow();
+        window_.sensorTables()->selectOutlineRow(1); // the gauge the format pop-up shows
+        const QString name = QString::fromLatin1(row.control);
+        QComboBox* popUp = row.popUp ? control<QComboBox>(row.control) : nullptr;
+        QButtonGroup* group = row.popUp ? nullptr : window_.buttonGroup(name);
+        ASSERT_TRUE(popUp || group);
+        const int loaded = popUp ? popUp->currentIndex() : group->checkedId();
+        const int count = popUp ? popUp->count() : int(group->buttons().size());
+        ASSERT_GE(loaded, 0);
+        const auto choose = [&](int index) {
+            if (popUp)
+                popUp->setCurrentIndex(index);
+            else
+                group->button(index)->setChecked(true);
+            window_.changePreferenceValue();
+        };
+        const qint64 before = row.stored();
+        choose((loaded + 1) % count);
+        EXPECT_NE(row.stored(), before);
+        choose(loaded);
+        EXPECT_EQ(row.stored(), before);
+    }
+}
+
 TEST_F(PreferenceWindowTest, OutOfRangeEntriesAreClampedWithABeep)
 {
     window_.updatePreferenceWindow();
