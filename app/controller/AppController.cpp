@@ -580,7 +580,7 @@ void AppController::updateAllOutputChannelsAndCache(bool refill)
     updateMenuBarDisplay();
     updateDockDisplay();
     updateHistoryWindows();
-    for (const QString& name : {kSensorOverview, kSmartBatteryInfoDisplay, kDisplayInfoDisplay}) {
+    for (const QString& name : {kSensorOverview, kSmartBatteryInfoDisplay, kDisplayInfoDisplay, kDriveOverview}) {
         const auto factory = windowFactories_.value(name);
         if (factory && factory->isWindowVisible())
             factory->updateAllWindows();

@@ -112,14 +112,8 @@ case "$scenario" in
     ;;
   remote)
     wait_ready "$pid" "$scratch/kelvaro.err" Kelvaro
-    # Sampled on the remote computer's ticks: it is connected and running.
-    for _ in $(seq 1 600); do
-      [ "$(grep -c 'request invoke currentRawValues' "$scratch/peer.out" || true)" -ge 3 ] && break
-      kill -0 "$pid" 2>/dev/null || fail "Kelvaro ended before the remote computer was sampled"
-      sleep 0.1
-    done
-    [ "$(grep -c 'request invoke currentRawValues' "$scratch/peer.out" || true)" -ge 3 ] ||
-      fail "the remote computer at localhost was not sampled within 60 s"
+    # Connected, and its sensors made gauges (once their descriptions came, a tick or more after readiness).
+    wait_line "$scratch/kelvaro.err" "sensors of '.*' added as gauges" "the remote computer's gauges"
     ;;
   import)
     wait_window "$pid" "Import Preferences"
