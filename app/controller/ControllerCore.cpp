@@ -683,11 +683,11 @@ void ControllerCore::synchronizeLocalPreferencesWithClient(const ClientPtr& clie
             gauge->connectToClient(nullptr); // gone from this computer
         }
     }
-    localPreferences_->addNewSensorsWithUniversalIdentifiers(added, client);
+    const qsizetype made = localPreferences_->addNewSensorsWithUniversalIdentifiers(added, client);
     localPreferences_->removeTypeInvalidGaugesFromHistoryWindowPreferences();
     // A remote computer's sensors become gauges only once their descriptions came: say when (scripts wait for it).
-    if (!local && !added.isEmpty())
-        platform::log(QStringLiteral("%1 sensors of '%2' added as gauges\n").arg(added.size()).arg(client->machineName()));
+    if (!local && made > 0)
+        platform::log(QStringLiteral("%1 sensors of '%2' added as gauges\n").arg(made).arg(client->machineName()));
 }
 
 void ControllerCore::synchronizeGlobalPreferencesWithClient(const ClientPtr& client)

@@ -469,11 +469,11 @@ QVariantMap MachinePreferences::defaultsDictionary()
 
 // --- Gauges -----------------------------------------------------------------------------------------------
 
-void MachinePreferences::addNewSensorsWithUniversalIdentifiers(const QStringList& identifiers,
-                                                               const std::shared_ptr<TEVSensorSource>& client)
+qsizetype MachinePreferences::addNewSensorsWithUniversalIdentifiers(const QStringList& identifiers,
+                                                                    const std::shared_ptr<TEVSensorSource>& client)
 {
     if (identifiers.isEmpty() || !client)
-        return;
+        return 0;
 
     QList<std::pair<QString, std::shared_ptr<TEVGauge>>> newGauges;
     QMap<qint64, QStringList> groups; // quantity type → universal identifiers, ascending by type
@@ -499,7 +499,7 @@ void MachinePreferences::addNewSensorsWithUniversalIdentifiers(const QStringList
         newGauges.append({universal, std::move(gauge)});
     }
     if (newGauges.isEmpty())
-        return;
+        return 0;
 
     std::stable_sort(newGauges.begin(), newGauges.end(),
                      [](const auto& a, const auto& b) { return a.second->compare(*b.second) < 0; });
@@ -549,6 +549,7 @@ void MachinePreferences::addNewSensorsWithUniversalIdentifiers(const QStringList
         std::sort(sorted.begin(), sorted.end());
         window->sensorIdentifierList().append(sorted);
     }
+    return newGauges.size();
 }
 
 void MachinePreferences::removeAllReferencesToGauge(const std::shared_ptr<TEVGauge>& gauge)

@@ -61,8 +61,9 @@ public:
 
     // Makes gauges for sensors not yet known and files them in the channel lists and history windows.
     // Identifiers that already have a gauge are passed over, so a customised gauge is never replaced.
-    void addNewSensorsWithUniversalIdentifiers(const QStringList& identifiers,
-                                               const std::shared_ptr<TEVSensorSource>& client);
+    // Returns how many gauges were made (a sensor the client cannot describe yet gets none).
+    qsizetype addNewSensorsWithUniversalIdentifiers(const QStringList& identifiers,
+                                                    const std::shared_ptr<TEVSensorSource>& client);
     // By identity: the gauge object filed in this set, with every list entry that names it.
     void removeAllReferencesToGauge(const std::shared_ptr<TEVGauge>& gauge);
     void removeTypeInvalidGaugesFromHistoryWindowPreferences();
