@@ -81,6 +81,11 @@ QString DriveOverview::objectValueForTableColumn(const QString& column, qsizetyp
 void DriveOverview::updateContents()
 {
     MonitorWindowController::updateContents();
+    // Read when the window opens; on the ticks that follow only while it shows nothing yet (a remote
+    // computer's late answer comes with a tick): each reading asks every drive for its S.M.A.R.T. status,
+    // which must not be repeated every tick.
+    if (window() && window()->isVisible() && !currentDriveList_.isEmpty())
+        return;
     currentDriveList_ = monitorClient() ? monitorClient()->blockStorageDeviceDescriptions() : QVariantList();
     driveTable_->setRowCount(int(currentDriveList_.size()));
     for (int row = 0; row < currentDriveList_.size(); ++row)

@@ -1,6 +1,6 @@
 #pragma once
 // DriveOverview: the monitored computer's drives with their connection, serial number and S.M.A.R.T. state.
-// Refreshed when opened and on every update while shown. Main thread only.
+// Read when opened, and on later updates while it shows no drive yet. Main thread only.
 
 #include "windows/info/MonitorWindowController.h"
 
