@@ -135,11 +135,14 @@ bool ControllerCore::launchSibling(const QString& executable, const QString& tit
         alert.informativeText = TEVStringFormat::withObjects(
             localized(QStringLiteral("The program '%@' was found but could not be started.")), {failure.foundAt});
     } else {
+        // One folder a line: a path broken at its slashes reads as none.
         const QString beside = failure.searched.value(0);
+        const QString path = failure.searched.size() > 1 ? failure.searched.mid(1).join(QLatin1Char('\n'))
+                                                          : localized(QStringLiteral("(none)"));
         alert.informativeText = TEVStringFormat::withObjects(
-            localized(QStringLiteral("No program named '%@' was found beside this one, in '%@', nor in the folders of "
-                                     "the search path (PATH): %@.")),
-            {executable, beside, failure.searched.mid(1).join(QStringLiteral(", "))});
+            localized(QStringLiteral("No program named '%@' was found beside this one, in\n%@\n\nnor in the folders "
+                                     "of the search path (PATH):\n%@")),
+            {executable, beside, path});
     }
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);

@@ -1041,7 +1041,7 @@ TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStartedAndTellsW
     // Told, naming the program and where it was looked for.
     ASSERT_EQ(fakes.alerts->shown.size(), 1);
     EXPECT_EQ(fakes.alerts->shown[0].messageText, "Kelvaro Lite could not be launched.");
-    for (const char* named : {"'KelvaroLite'", "'/opt/kelvaro/bin'", "PATH", "/usr/bin"})
+    for (const char* named : {"'KelvaroLite'", "\n/opt/kelvaro/bin\n", "PATH", "\n/usr/bin"})
         EXPECT_TRUE(fakes.alerts->shown[0].informativeText.contains(QLatin1String(named))) << named;
     fakes.workspace->succeed = true;
     controller->launchSmallSibling();
