@@ -141,6 +141,7 @@ std::vector<QRectF> placeLabels(const std::vector<QSizeF>& sizes, const std::vec
             if (other.isNull())
                 continue;
             xs.push_back(other.right() + kGap);
+            xs.push_back(other.left() - kGap - w);
             ys.push_back(other.bottom() + kGap);
             ys.push_back(other.top() - kGap - h);
         }
@@ -149,8 +150,8 @@ std::vector<QRectF> placeLabels(const std::vector<QSizeF>& sizes, const std::vec
                       [from](double a, double b) { return std::abs(a - from) < std::abs(b - from); });
         };
         byDistance(ys, first.y());
-        // Columns to the right, the label's own first: it stays by the start of its curve where it can.
-        std::erase_if(xs, [&](double x) { return x < first.x(); });
+        // Columns beside the labels in the way, the label's own first: it stays by the start of its curve
+        // where it can.
         byDistance(xs, first.x());
         std::optional<QRectF> found;
         for (const double x : xs) {

@@ -66,7 +66,7 @@ QRectF visibleRectForDrawingObjectRect(const QSizeF& size, const QPointF& point,
 
 // Places rectangles of `sizes` near their `anchors` (y-up), in order, none over another: each where
 // visibleRectForDrawingObjectRect puts it, else as near it as a free place inside `target` is, first
-// above or below the labels in its way, then in columns to their right. A rectangle the target has no
+// above or below the labels in its way, then in the nearest columns beside them. A rectangle the target has no
 // room left for is null: better no label than one over another.
 std::vector<QRectF> placeLabels(const std::vector<QSizeF>& sizes, const std::vector<QPointF>& anchors, double offset,
                                 const QRectF& target);

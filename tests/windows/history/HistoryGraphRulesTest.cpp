@@ -153,10 +153,16 @@ TEST(HistoryGraphRules, CurveLabelsNeverLieOverOneAnotherAndStayNearTheirCurves)
     const auto boxes = rules::placeLabels(std::vector<QSizeF>(3, label), apart, 1, target);
     for (size_t i = 0; i < apart.size(); ++i)
         EXPECT_EQ(boxes[i], rules::visibleRectForDrawingObjectRect(label, apart[i], 1, target));
-    // Moved ones stay near their start: the fourteen stacked ones lie in the first columns.
+    // Moved ones stay near their start: the fourteen stacked ones lie in the first columns, and where the
+    // curves start at the right edge, in the columns left of it.
     const auto stacked = rules::placeLabels(std::vector<QSizeF>(14, label), std::vector<QPointF>(14, QPointF(0, 100)), 1, target);
     for (const QRectF& box : stacked)
         EXPECT_LT(box.x(), 2 * (label.width() + 2));
+    const auto atTheEnd = rules::placeLabels(std::vector<QSizeF>(30, label), std::vector<QPointF>(30, QPointF(490, 100)), 1, target);
+    for (const QRectF& box : atTheEnd) {
+        ASSERT_FALSE(box.isNull()) << "the graph holds them all left of their start";
+        EXPECT_GT(box.x(), 490 - 3 * (label.width() + 2));
+    }
 }
 
 TEST(HistoryGraphRules, CurveLabelTextsTellTheCurvesApart)
