@@ -126,6 +126,9 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         sensorText_->installEventFilter(new ScrollBarKeeper(this, sensorText_));
         layout->addWidget(sensorText_);
         platform::ApplicationMenuBar::installInto(window_);
+        // As wide as its menu bar before it has a value to show, as after.
+        if (const QWidget* bar = layout->menuBar())
+            window_->setMinimumWidth(bar->sizeHint().width());
         window_->resize(100, 100);
         suppressWindowResizing_ = true;
     }
@@ -214,7 +217,10 @@ void TEVSensorWindowController::simulateDisplayOfStringValue(const QString& valu
     builder.appendString(gaugeName);
     field->setTextFormat(Qt::RichText);
     field->setText(builder.attributedString()->toHtml());
-    field->adjustSize();
+    // The field keeps the width its layout gives it and places the text in it as the window would: a field
+    // shrunk to its text would show every alignment at its left edge.
+    const Qt::Alignment horizontal = alignment == 3 ? Qt::AlignLeft : qtAlignment(alignment);
+    field->setAlignment(horizontal | Qt::AlignVCenter);
     field->update();
 }
 
@@ -845,10 +851,16 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     const int frame = 2 * sensorText_->frameWidth();
     const int scroller = sensorText_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sensorText_);
     QSize extra(frame, frame);
-    if (const QWidget* bar = window_->layout() ? window_->layout()->menuBar() : nullptr)
+    // Never narrower than its menu bar: a window of one value or none would cut its menus and its title.
+    int barWidth = 0;
+    if (const QWidget* bar = window_->layout() ? window_->layout()->menuBar() : nullptr) {
         extra.rheight() += bar->sizeHint().height();
-    const QSize minContent = ceilSize(minimum) + extra;
-    const QSize maxContent = ceilSize(maximum) + extra;
+        barWidth = bar->sizeHint().width();
+    }
+    QSize minContent = ceilSize(minimum) + extra;
+    QSize maxContent = ceilSize(maximum) + extra;
+    minContent.setWidth(std::max(minContent.width(), barWidth));
+    maxContent.setWidth(std::max(maxContent.width(), barWidth));
     // Shorter than its text along the way the text runs, the window shows a scroll bar across it, and may
     // grow by the bar's room so that the bar hides nothing.
     const QSize across = layoutIsVertical_ ? QSize(scroller, 0) : QSize(0, scroller);

@@ -10,6 +10,7 @@
 #include "framework/TEVStringFormat.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/PowerEvents.h"
+#include "platform/desktop/Workspace.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -120,6 +121,32 @@ QString ControllerCore::politeLocalized(const QString& key) const
 int ControllerCore::runAlert(const Alert& alert)
 {
     return platform::AlertPresenter::shared()->runModal(alert);
+}
+
+bool ControllerCore::launchSibling(const QString& executable, const QString& title)
+{
+    platform::Workspace::LaunchFailure failure;
+    if (platform::Workspace::shared()->launchApplication(executable, &failure))
+        return true;
+    Alert alert;
+    alert.style = Alert::Style::Warning;
+    alert.messageText = TEVStringFormat::withObjects(localized(QStringLiteral("%@ could not be launched.")), {title});
+    if (!failure.foundAt.isEmpty()) {
+        alert.informativeText = TEVStringFormat::withObjects(
+            localized(QStringLiteral("The program '%@' was found but could not be started.")), {failure.foundAt});
+    } else {
+        // One folder a line: a path broken at its slashes reads as none.
+        const QString beside = failure.searched.value(0);
+        const QString path = failure.searched.size() > 1 ? failure.searched.mid(1).join(QLatin1Char('\n'))
+                                                          : localized(QStringLiteral("(none)"));
+        alert.informativeText = TEVStringFormat::withObjects(
+            localized(QStringLiteral("No program named '%@' was found beside this one, in\n%@\n\nnor in the folders "
+                                     "of the search path (PATH):\n%@")),
+            {executable, beside, path});
+    }
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+    return false;
 }
 
 // --- Clients -------------------------------------------------------------------------------------------

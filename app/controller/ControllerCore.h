@@ -150,6 +150,9 @@ protected:
     QString politeLocalized(const QString& key) const;
     // A modal alert through the shared presenter; answers the chosen button's index.
     static int runAlert(const platform::Alert& alert);
+    // Launches the program `executable` (shown to the user as `title`) through the shared workspace; when
+    // nothing starts, an alert names it and where it was looked for. True when it started.
+    static bool launchSibling(const QString& executable, const QString& title);
     virtual const char* className() const { return "AppController"; }
 
     // A snapshot: loops over it survive clients added or removed by a handler, an alert or a nested loop.

@@ -93,6 +93,8 @@ public:
     void changeElementOption();
     void deleteElement();
     void rescanAvailableElements();
+    // Lists the controllers again, as a hot-plug event would.
+    void lookForControllersAgain();
     void changeLCDSaver();
     void openLCDSettingsSheet();
     void changeLCDSetting(bool reset = false);
@@ -144,6 +146,8 @@ private:
     std::map<QString, ModuleDescription> knownLCDDescriptions_;
     QVariantList availableOutputItems_;
     ControllerPtr selectedController_;
+    // The user picked the selected controller; until then the pane picks one.
+    bool controllerChosen_ = false;
     DisplayPtr modalDisplay_;
     quint64 lastUIIdleTimer_ = 0;
     ControllerLookups* applicationController_ = nullptr;

@@ -38,6 +38,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace rules = HistoryGraphRules;
 using historywindows::localized;
@@ -200,6 +201,8 @@ public:
             }
         } else if (object == c.extremesDrawerPanel_ && event->type() == QEvent::Close) {
             c.extremesPanelWillClose();
+        } else if (c.extremesTable_ && object == c.extremesTable_->viewport() && event->type() == QEvent::Resize) {
+            c.fitExtremesRows();
         } else if (c.graphScrollView_ && object == c.graphScrollView_->viewport() && event->type() == QEvent::Resize) {
             if (c.graphView_)
                 c.graphView_->recalculateRulerPoint();
@@ -265,6 +268,12 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     for (int column = 2; column < kExtremesColumns.size(); ++column)
         header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     extremesTable_->verticalHeader()->setDefaultSectionSize(extremesTable_->fontMetrics().height() + 6);
+    // A long name takes the lines it needs: the panel has room below its few rows, and a name cut to
+    // "SMC BATTERY ..." on several rows tells none of them apart.
+    extremesTable_->verticalHeader()->setMinimumSectionSize(extremesTable_->fontMetrics().height() + 6);
+    extremesTable_->setWordWrap(true);
+    extremesTable_->setTextElideMode(Qt::ElideNone);
+
     QObject::connect(extremesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, window_, [this] {
         const QModelIndexList rows = extremesTable_->selectionModel()->selectedRows();
         selectExtremesRow(rows.isEmpty() ? -1 : rows.first().row());
@@ -286,6 +295,7 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     window_->installEventFilter(watcher_);
     extremesDrawerPanel_->installEventFilter(watcher_);
     graphScrollView_->viewport()->installEventFilter(watcher_);
+    extremesTable_->viewport()->installEventFilter(watcher_);
     window_->move(kInitialPosition);
     initialPosition_ = window_->pos();
 }
@@ -571,6 +581,7 @@ void HistoryWindowController::activateZoomedOutTimeAxis(bool on)
 void HistoryWindowController::updateExtremesDrawerForTimeInterval(double seconds)
 {
     extremesModel_->reload();
+    fitExtremesRows();
     if (extremeSelectedIndex_ >= 0 && extremeSelectedIndex_ < numberOfExtremesRows()) {
         const QSignalBlocker blocker(extremesTable_->selectionModel());
         extremesTable_->selectRow(int(extremeSelectedIndex_));
@@ -579,6 +590,17 @@ void HistoryWindowController::updateExtremesDrawerForTimeInterval(double seconds
         seconds == 0 ? QString()
                      : TEVStringFormat::withObjects(localized(QStringLiteral("Time Interval: %@")),
                                                     {TEVTimeUtilities::localizedTextRepresentationForTimeInterval(seconds)}));
+}
+
+void HistoryWindowController::fitExtremesRows()
+{
+    // Once the columns have their new widths, which the header works out after this event.
+    if (std::exchange(extremesRowsFitting_, true))
+        return;
+    QMetaObject::invokeMethod(extremesTable_, [this] {
+        extremesRowsFitting_ = false;
+        extremesTable_->resizeRowsToContents();
+    }, Qt::QueuedConnection);
 }
 
 void HistoryWindowController::placeExtremesPanel()

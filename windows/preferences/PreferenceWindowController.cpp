@@ -934,6 +934,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
         gauge->setCustomName(name->text());
         gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
         gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
+        tables_->gaugeNamesDidChange(gauge);
         // The switch marks a deactivated sensor.
         gauge->setEnabled(!control<QCheckBox>(QStringLiteral("sensorEnableSwitch"))->isChecked());
         if (auto* format = control<QComboBox>(QStringLiteral("sensorFormatPopUp")); takeChange(format) && format->currentIndex() >= 0)
@@ -1087,6 +1088,7 @@ void PreferenceWindowController::controlTextDidChange(QLineEdit* field)
                 gauge->setCustomName(typed);
             gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
             gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
+            tables_->gaugeNamesDidChange(gauge);
         }
     } else if (name == QLatin1String("speechDifferenceField")) {
         const auto typed = numberInField(field);

@@ -1029,17 +1029,24 @@ TEST_F(AppControllerTest, ValidatesWindowItemsAgainstTheMainWindow)
     EXPECT_FALSE(controller->validateMenuItem(2020));
 }
 
-TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStarted)
+TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStartedAndTellsWhyNot)
 {
     launchReady();
     int quits = 0;
     controller->setQuitHandler([&quits] { ++quits; });
     fakes.workspace->succeed = false;
+    fakes.alerts->shown.clear();
     controller->launchSmallSibling();
     EXPECT_EQ(quits, 0);
+    // Told, naming the program and where it was looked for.
+    ASSERT_EQ(fakes.alerts->shown.size(), 1);
+    EXPECT_EQ(fakes.alerts->shown[0].messageText, "Kelvaro Lite could not be launched.");
+    for (const char* named : {"'KelvaroLite'", "\n/opt/kelvaro/bin\n", "PATH", "\n/usr/bin"})
+        EXPECT_TRUE(fakes.alerts->shown[0].informativeText.contains(QLatin1String(named))) << named;
     fakes.workspace->succeed = true;
     controller->launchSmallSibling();
     EXPECT_EQ(quits, 1);
+    EXPECT_EQ(fakes.alerts->shown.size(), 1);
     EXPECT_EQ(fakes.workspace->launched, QStringList({"KelvaroLite", "KelvaroLite"}));
 }
 

@@ -1,6 +1,6 @@
 // The LCD module manager with fake controllers and displays, a fixed idle source and the test clock: the
-// saver, stored modules, hot-plug, the pane's edits, and a Crystalfontz on a pseudo-terminal showing a
-// sensor of the simulated portable.
+// saver, stored modules, hot-plug and looking again, the pane's selection and edits, and a Crystalfontz on
+// a pseudo-terminal showing a sensor of the simulated portable.
 
 #include "lcd/manager/LCDModuleManager.h"
 
@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableView>
@@ -421,4 +422,50 @@ TEST_F(LCDModuleManagerTest, CrystalfontzOnAPseudoTerminalShowsAPortableSensorAn
     ::close(keepOpen);
     ::close(master);
     platform::SimulatedComputer::setCurrent(nullptr);
+}
+
+TEST_F(LCDModuleManagerTest, ThePaneShowsARunningModuleAndLooksForControllersAgainOnRequest)
+{
+    const auto shown = [this] {
+        auto* table = outlet<QTableView>("controllerTable");
+        const QModelIndexList rows = table->selectionModel()->selectedRows();
+        return std::pair(rows.size() == 1 ? rows.first().row() : -1, outlet<QComboBox>("displayTypePopUp")->currentText());
+    };
+    const struct { const char* what; QStringList present; QVariantMap modules; int row; qint64 type; } rows[] = {
+        {"one running module", {"A"}, {{"Fake-A", module(4, 0)}}, 0, 4},
+        {"the running module below one without", {"A", "B"}, {{"Fake-B", module(6, 0)}}, 1, 6},
+        {"no module configured", {"A", "B"}, {}, 0, -1},
+        {"no controller", {}, {{"Fake-A", module(4, 0)}}, -1, -1},
+    };
+    for (const auto& row : rows) {
+        present.clear();
+        for (const QString& serial : row.present)
+            present.push_back(controller(serial));
+        make(row.modules);
+        const auto [selected, type] = shown();
+        EXPECT_EQ(selected, row.row) << row.what;
+        if (row.row >= 0) {
+            EXPECT_EQ(type, Manager::labelForDisplayType(row.type)) << row.what;
+        }
+        manager.reset();
+    }
+
+    // Plugged in where no hot-plug event comes: found once the user looks again.
+    present.clear();
+    displaysMade = 0;
+    make({{"Fake-A", module(4, 0, {textItem("Hi")})}});
+    auto* lookAgain = outlet<QPushButton>("lookAgainButton");
+    ASSERT_TRUE(lookAgain);
+    EXPECT_TRUE(lookAgain->isEnabled());
+    present = {controller("A")};
+    advance(Manager::RescanDelay * 2);
+    EXPECT_TRUE(manager->lcdControllers().empty()) << "nothing looks by itself";
+    lookAgain->click();
+    ASSERT_EQ(manager->lcdControllers().size(), 1u);
+    EXPECT_EQ(displaysMade, 1);
+    EXPECT_EQ(shown(), std::pair(0, Manager::labelForDisplayType(4)));
+    // Looking again while it runs keeps its display.
+    lookAgain->click();
+    EXPECT_EQ(displaysMade, 1);
+    EXPECT_EQ(shown(), std::pair(0, Manager::labelForDisplayType(4)));
 }

@@ -141,6 +141,29 @@ TEST(Workspace, IconNamesAndSiblingProgramsAreFound)
     EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("../bin/sh"))) << "a name, not a path";
 }
 
+TEST(Workspace, AFailedLaunchSaysWhereTheProgramWasLookedForOrWhereItWasFound)
+{
+    QTemporaryDir first, second;
+    // Found there but not startable: a file with the execute bit that no kernel can run.
+    const QString broken = second.filePath("kelvaro-broken-program");
+    kelvaro::test::writeFile(broken, "not a program\n");
+    QFile::setPermissions(broken, QFile::ReadOwner | QFile::ExeOwner);
+    kelvaro::test::ScopedEnvironment environment;
+    environment.set("PATH", (first.path() + ":" + second.path() + "::" + first.path()).toLocal8Bit());
+    const QString beside = QCoreApplication::applicationDirPath();
+    const struct { const char* name; QString foundAt; QStringList searched; } rows[] = {
+        {"no-such-program-kelvaro", {}, {beside, first.path(), second.path()}},
+        {"kelvaro-broken-program", QFileInfo(broken).absoluteFilePath(), {}},
+    };
+    DesktopWorkspace workspace;
+    for (const auto& row : rows) {
+        Workspace::LaunchFailure failure;
+        EXPECT_FALSE(workspace.launchApplication(QString::fromLatin1(row.name), &failure)) << row.name;
+        EXPECT_EQ(failure.foundAt, row.foundAt) << row.name;
+        EXPECT_EQ(failure.searched, row.searched) << row.name;
+    }
+}
+
 TEST(Workspace, AnExecutableFileIsRunNotOpenedInAnEditor)
 {
     QTemporaryDir dir;
