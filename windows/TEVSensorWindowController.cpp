@@ -3,6 +3,7 @@
 #include "app/model/TEVGauge.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/Compositing.h"
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
@@ -343,17 +344,16 @@ void TEVSensorWindowController::placeFreely()
     const auto screens = WindowPlacement::currentScreens();
     if (screens.geometries.isEmpty())
         return;
-    // The screen display keeps the size of its text; the sensor window may scroll down to its smallest size.
-    // It wants the size of its text, not its maximum: that holds a scroll bar's room it needs only when cut.
+    // The screen display keeps the size of its text. The sensor window wants the size of its text, not its
+    // maximum: that holds a scroll bar's room it needs only when its screen cuts it.
     const QSize decoration = decorationSize();
     const QSize wanted = screenWindow_ ? window_->size() : textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
-    const QSize least = screenWindow_ ? wanted : window_->minimumSize();
     const QList<QRect> shown = WindowPlacement::shownWindowFrames(window_);
-    QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), least + decoration, shown, screens);
+    QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), shown, screens);
     // Shorter than its text along the way the text runs: the bar across it gets its room where that is free.
     const QSize inside = place.size() - decoration;
     if (!screenWindow_ && (layoutIsVertical_ ? inside.height() < wanted.height() : inside.width() < wanted.width()))
-        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens);
+        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), shown, screens);
     window_->move(place.topLeft());
     if (place.size() - decoration != window_->size())
         window_->resize(place.size() - decoration);
@@ -816,7 +816,10 @@ void TEVSensorWindowController::updateScrollBars()
 
 QSize TEVSensorWindowController::decorationSize() const
 {
-    return window_->frameGeometry().size() - window_->geometry().size();
+    // Before the window first shows, the frame the window manager will draw: the title bar and borders must
+    // fit within the screen and beside the other windows as well.
+    const QMargins frame = platform::frameMargins(window_);
+    return QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
 }
 
 void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF& minimum, const QSizeF& maximum)

@@ -1,5 +1,6 @@
 #include "windows/WindowFrameRecord.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/WindowPlacement.h"
@@ -57,9 +58,10 @@ protected:
         window_->removeEventFilter(this);
         const auto screens = WindowPlacement::currentScreens();
         if (!screens.geometries.isEmpty()) {
-            const QSize decoration = window_->frameGeometry().size() - window_->size();
-            const QSize minimum = window_->minimumSizeHint().expandedTo(window_->minimumSize()) + decoration;
-            const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), window_->size() + decoration), minimum,
+            // The frame counts: its title bar must not cover the window above, nor its border leave the screen.
+            const QMargins frame = platform::frameMargins(window_);
+            const QSize decoration(frame.left() + frame.right(), frame.top() + frame.bottom());
+            const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), window_->size() + decoration),
                                                            WindowPlacement::shownWindowFrames(window_), screens);
             window_->move(place.topLeft());
             window_->resize(place.size() - decoration);

@@ -94,15 +94,15 @@ QRect bringOntoScreen(const QRect& frame, const Screens& screens)
     return QRect(QPoint(x, y), size);
 }
 
-QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens)
+QRect freePlace(const QRect& frame, const QList<QRect>& shown, const Screens& screens)
 {
     const qsizetype index = screenIndexForFrame(frame, screens);
     const QRect area = index >= 0 ? screens.available.value(index) : screens.primaryAvailable();
     if (area.isEmpty())
         return frame;
     constexpr int kGap = 10; // between windows side by side
+    // Its own size, within the screen: a window squeezed into a strip shows less than one that overlaps.
     const QSize size = frame.size().boundedTo(area.size());
-    const QSize least = minimum.boundedTo(size);
     // Candidate edges: the wanted place, the area's edges, and beside, above and below each shown window.
     QList<int> xs{frame.x(), area.x(), rightOf(area) - size.width()};
     QList<int> ys{frame.y(), area.y(), bottomOf(area) - size.height()};
@@ -111,21 +111,22 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
         ys << bottomOf(r) + kGap << r.y() - size.height() - kGap << r.y();
     }
     struct Score {
-        qint64 lost = 0; // of the window's own size
+        qint64 hidden = 0; // of the shown windows
         qint64 distance = 0;
-        bool operator<(const Score& o) const { return std::tie(lost, distance) < std::tie(o.lost, o.distance); }
+        bool operator<(const Score& o) const { return std::tie(hidden, distance) < std::tie(o.hidden, o.distance); }
     };
     QRect best;
     Score bestScore;
     for (const int wantedX : std::as_const(xs))
         for (const int wantedY : std::as_const(ys)) {
-            const int x = std::clamp(wantedX, area.x(), rightOf(area) - least.width());
-            const int y = std::clamp(wantedY, area.y(), bottomOf(area) - least.height());
-            const QRect place(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
-            if (std::any_of(shown.cbegin(), shown.cend(), [&place](const QRect& r) { return r.intersects(place); }))
-                continue;
+            const int x = std::clamp(wantedX, area.x(), rightOf(area) - size.width());
+            const int y = std::clamp(wantedY, area.y(), bottomOf(area) - size.height());
+            const QRect place(QPoint(x, y), size);
             Score score;
-            score.lost = qint64(frame.width()) * frame.height() - qint64(place.width()) * place.height();
+            for (const QRect& r : shown) {
+                const QRect common = r.intersected(place);
+                score.hidden += common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+            }
             const qint64 dx = x - frame.x(), dy = y - frame.y();
             score.distance = dx * dx + dy * dy;
             if (best.isNull() || score < bestScore) {
@@ -133,9 +134,6 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
                 bestScore = score;
             }
         }
-    // Nowhere free: a smaller window in a corner would hide as much; it opens where it wanted to.
-    if (best.isNull())
-        return bringOntoScreen(QRect(frame.topLeft(), size), screens);
     return best;
 }
 

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Kelvaro in a real XFCE session (xfce4-session, xfwm4 compositing, xfce4-panel) on a virtual X server with a
+# session bus of its own. The first login shows the sensor window, the overview, the system information and
+# the extreme values; the screen display (Ctrl+D) takes no keyboard focus, no task bar lists it and clicks in
+# the gaps of its text reach the window below. The logout (xfce4-session-logout --logout) ends Kelvaro with
+# status 0 and every window recorded as on screen; the next login in the same home starts it again with the
+# same windows. There, once every window is closed, a second start shows the sensor window.
+# With KELVARO_SCREENSHOT_DIR set it keeps pictures of both logins there.
+# Usage: kelvaro-xfce-session.sh KELVARO COMPUTER
+set -euo pipefail
+kelvaro=$1 computer=$2
+if [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
+  command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session is not installed"; exit 77; }
+  KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/../support/session-lib.sh"
+. "$(dirname "$0")/../support/desktop-session-lib.sh"
+need_tools xfce4-session xfce4-session-logout xfwm4 xfsettingsd xfce4-panel xprop xwininfo xdotool wmctrl xev \
+  dbus-update-activation-environment
+domain=$(preferences_file)
+expected=$'Extreme Values\nSensor Overview\nSensors\nSystem Information'
+
+# The flags of the windows of the last quit, "KEY=true|false" each.
+open_flags() {
+  python3 - "$domain" <<'PYTHON'
+import plistlib, sys
+prefs = plistlib.load(open(sys.argv[1], "rb"))
+for key in ("SensorWindowOpen", "OverviewOpen", "SystemInfoOpen", "ExtremeValuesWindowOpen", "FloatingWindowOpen"):
+    print(f"{key}={str(prefs.get(key, False)).lower()}")
+PYTHON
+}
+
+start_x_server 1280x800
+share_folders_with_bus
+write_xfce_session_settings
+
+# Outside the session: the preferences of a first run, then the four windows to open.
+start_ready Kelvaro first "$kelvaro"
+quit_cleanly "$started" Kelvaro
+python3 - "$domain" <<'PYTHON'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
+            "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen"):
+    prefs[key] = key in ("SensorWindowOpen", "OverviewOpen", "SystemInfoOpen", "ExtremeValuesWindowOpen")
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+PYTHON
+
+# --- First login: Kelvaro started in the session, as from its menu -------------------------------------------
+xfce_login login1
+manager=$(xfce_session_manager)
+[ -n "$manager" ] || fail "the session gives its clients no SESSION_MANAGER"
+SESSION_MANAGER=$manager start_ready Kelvaro kelvaro "$kelvaro"
+pid=$started
+wait_until 60 "the four windows did not show" window_titles Kelvaro "$scratch/titles" 4
+[ "$(cat "$scratch/titles")" = "$expected" ] || fail "shown: $(tr '\n' ';' <"$scratch/titles")"
+sensors=$(managed_windows Kelvaro | awk '$10 ~ /^Sensors/ { print $1 }')
+
+# The screen display over the desktop, switched on from the sensor window.
+xdotool windowactivate --sync "$sensors" key ctrl+d
+display_id() { managed_windows Kelvaro | awk '$10 == "Kelvaro" && $4 > 1 { print $1 }'; }
+display_shown() { [ -n "$(display_id)" ]; }
+wait_until 30 "Ctrl+D showed no screen display" display_shown
+display=$(display_id)
+state=$(xprop -id "$display" _NET_WM_STATE)
+for wanted in _NET_WM_STATE_SKIP_TASKBAR _NET_WM_STATE_SKIP_PAGER; do
+  grep -q "$wanted" <<<"$state" || fail "the screen display lacks $wanted: $state"
+done
+# Clicks in its gaps reach a window below it: xev, under the whole display, reports the presses it gets.
+read -r _ dx dy dw dh _ <<<"$(managed_windows Kelvaro | awk -v id="$display" '$1 == id')"
+xev -geometry "${dw}x${dh}+${dx}+${dy}" -name below >"$scratch/xev.out" 2>/dev/null &
+xev_pid=$!
+pids+=("$xev_pid")
+below_shown() { xdotool search --onlyvisible --name "^below$" >/dev/null; }
+wait_until 30 "the window below did not show" below_shown
+clicks=0
+for fx in 0.1 0.3 0.5 0.7 0.9; do
+  for fy in 0.1 0.3 0.5 0.7 0.9; do
+    xdotool mousemove "$(awk -v a="$dx" -v b="$dw" -v f="$fx" 'BEGIN { printf "%d", a + b * f }')" \
+      "$(awk -v a="$dy" -v b="$dh" -v f="$fy" 'BEGIN { printf "%d", a + b * f }')" click 1
+    clicks=$((clicks + 1))
+  done
+done
+through() { [ "$(grep -c '^ButtonPress' "$scratch/xev.out" || true)" -gt 0 ]; }
+wait_until 10 "none of $clicks clicks over the screen display reached the window below it" through
+screenshot xfce-login1
+kill "$xev_pid" 2>/dev/null || true
+# The keyboard stayed with the sensor window: Ctrl+D there hides the display again.
+xdotool key ctrl+d
+display_hidden() { ! display_shown; }
+wait_until 30 "the screen display took the keyboard: a second Ctrl+D did not hide it" display_hidden
+
+# --- The logout --------------------------------------------------------------------------------------------
+xfce_logout
+status=0
+wait "$pid" || status=$?
+forget "$pid"
+[ "$status" -eq 0 ] || fail "Kelvaro ended with status $status at the logout"
+grep -q '^Kelvaro: the session manager ended the session' "$scratch/kelvaro.err" || fail "no line of the session manager's end"
+flags=$(open_flags | tr '\n' ' ')
+[ "$flags" = "SensorWindowOpen=true OverviewOpen=true SystemInfoOpen=true ExtremeValuesWindowOpen=true FloatingWindowOpen=false " ] ||
+  fail "recorded at the logout: $flags"
+grep -rqs -- "--simulate" "$XDG_CACHE_HOME/sessions" || fail "the saved session has no restart command for Kelvaro"
+
+# --- Second login: the session manager starts Kelvaro again ------------------------------------------------
+xfce_login login2
+wait_until 120 "the session did not start Kelvaro again" grep -q '^Kelvaro: monitoring ' "$scratch/login2.err"
+wait_until 60 "the four windows did not come back" window_titles Kelvaro "$scratch/titles" 4
+[ "$(cat "$scratch/titles")" = "$expected" ] || fail "came back: $(tr '\n' ';' <"$scratch/titles")"
+screenshot xfce-login2
+# Every window closed as the window manager's close button does; a second start brings the sensor window.
+for id in $(managed_windows Kelvaro | cut -d' ' -f1); do wmctrl -i -c "$id"; done
+wait_until 30 "the windows did not close" window_titles Kelvaro "$scratch/titles" 0
+status=0
+timeout 60 "$kelvaro" --simulate "$computer" 2>"$scratch/second.err" || status=$?
+[ "$status" -eq 0 ] || fail "the second start ended with status $status"
+wait_until 30 "the second start showed no sensor window" window_titles Kelvaro "$scratch/titles" 1
+[ "$(cat "$scratch/titles")" = Sensors ] || fail "the second start showed $(tr '\n' ';' <"$scratch/titles")"
+
+xfce_logout
+kelvaro_gone() { [ "$(running Kelvaro)" = 0 ]; }
+wait_until 30 "Kelvaro did not end at the second logout" kelvaro_gone
+grep -q '^Kelvaro: the session manager ended the session' "$scratch/login2.err" || fail "no line of the second end"
+flags=$(open_flags | tr '\n' ' ')
+[ "$flags" = "SensorWindowOpen=true OverviewOpen=false SystemInfoOpen=false ExtremeValuesWindowOpen=false FloatingWindowOpen=false " ] ||
+  fail "recorded at the second logout: $flags"
+echo "XFCE: logged out and in with the windows kept; the screen display lets clicks through and keeps off the task bar"
