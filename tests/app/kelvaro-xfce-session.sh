@@ -59,39 +59,7 @@ wait_until 60 "the four windows did not show" window_titles Kelvaro "$scratch/ti
 [ "$(cat "$scratch/titles")" = "$expected" ] || fail "shown: $(tr '\n' ';' <"$scratch/titles")"
 sensors=$(managed_windows Kelvaro | awk '$10 ~ /^Sensors/ { print $1 }')
 
-# The screen display over the desktop, switched on from the sensor window.
-xdotool windowactivate --sync "$sensors" key ctrl+d
-display_id() { managed_windows Kelvaro | awk '$10 == "Kelvaro" && $4 > 1 { print $1 }'; }
-display_shown() { [ -n "$(display_id)" ]; }
-wait_until 30 "Ctrl+D showed no screen display" display_shown
-display=$(display_id)
-state=$(xprop -id "$display" _NET_WM_STATE)
-for wanted in _NET_WM_STATE_SKIP_TASKBAR _NET_WM_STATE_SKIP_PAGER; do
-  grep -q "$wanted" <<<"$state" || fail "the screen display lacks $wanted: $state"
-done
-# Clicks in its gaps reach a window below it: xev, under the whole display, reports the presses it gets.
-read -r _ dx dy dw dh _ <<<"$(managed_windows Kelvaro | awk -v id="$display" '$1 == id')"
-xev -geometry "${dw}x${dh}+${dx}+${dy}" -name below >"$scratch/xev.out" 2>/dev/null &
-xev_pid=$!
-pids+=("$xev_pid")
-below_shown() { xdotool search --onlyvisible --name "^below$" >/dev/null; }
-wait_until 30 "the window below did not show" below_shown
-clicks=0
-for fx in 0.1 0.3 0.5 0.7 0.9; do
-  for fy in 0.1 0.3 0.5 0.7 0.9; do
-    xdotool mousemove "$(awk -v a="$dx" -v b="$dw" -v f="$fx" 'BEGIN { printf "%d", a + b * f }')" \
-      "$(awk -v a="$dy" -v b="$dh" -v f="$fy" 'BEGIN { printf "%d", a + b * f }')" click 1
-    clicks=$((clicks + 1))
-  done
-done
-through() { [ "$(grep -c '^ButtonPress' "$scratch/xev.out" || true)" -gt 0 ]; }
-wait_until 10 "none of $clicks clicks over the screen display reached the window below it" through
-screenshot xfce-login1
-kill "$xev_pid" 2>/dev/null || true
-# The keyboard stayed with the sensor window: Ctrl+D there hides the display again.
-xdotool key ctrl+d
-display_hidden() { ! display_shown; }
-wait_until 30 "the screen display took the keyboard: a second Ctrl+D did not hide it" display_hidden
+check_screen_display "$sensors" xfce-login1
 
 # --- The logout --------------------------------------------------------------------------------------------
 xfce_logout

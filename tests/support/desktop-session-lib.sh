@@ -82,6 +82,53 @@ screenshot() {
   [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/$1.png" || true
 }
 
+# Kelvaro's screen display on screen: its window's id, none while it is hidden.
+screen_display() { managed_windows Kelvaro | awk '$10 == "Kelvaro" && $4 > 1 { print $1 }'; }
+screen_display_shown() { [ -n "$(screen_display)" ]; }
+screen_display_hidden() { [ -z "$(screen_display)" ]; }
+
+# Ctrl+D in Kelvaro's sensor window SENSORS shows the screen display: no task bar or pager lists it, the
+# keyboard stays with the sensor window (a second Ctrl+D hides it), and clicks in the gaps of its text reach the
+# window below (xev, under the whole display, reports the presses it gets). The picture NAME is taken while it
+# shows. Usage: check_screen_display SENSORS NAME
+check_screen_display() {
+  xdotool windowactivate --sync "$1" key ctrl+d
+  wait_until 30 "Ctrl+D showed no screen display" screen_display_shown
+  local display state wanted dx dy dw dh fx fy xev_pid
+  display=$(screen_display)
+  state=$(xprop -id "$display" _NET_WM_STATE)
+  for wanted in _NET_WM_STATE_SKIP_TASKBAR _NET_WM_STATE_SKIP_PAGER; do
+    grep -q "$wanted" <<<"$state" || fail "the screen display lacks $wanted: $state"
+  done
+  # The keys go to the window with the focus.
+  xdotool key ctrl+d
+  wait_until 30 "the screen display took the keyboard: a second Ctrl+D did not hide it" screen_display_hidden
+
+  xdotool windowactivate --sync "$1" key ctrl+d
+  wait_until 30 "Ctrl+D showed no screen display again" screen_display_shown
+  display=$(screen_display)
+  read -r _ dx dy dw dh _ <<<"$(managed_windows Kelvaro | awk -v id="$display" '$1 == id')"
+  xev -geometry "${dw}x${dh}+${dx}+${dy}" -name below >"$scratch/xev.out" 2>/dev/null &
+  xev_pid=$!
+  pids+=("$xev_pid")
+  wait_until 30 "the window below the screen display did not show" below_shown
+  for fx in 0.1 0.3 0.5 0.7 0.9; do
+    for fy in 0.1 0.3 0.5 0.7 0.9; do
+      xdotool mousemove "$(awk -v a="$dx" -v b="$dw" -v f="$fx" 'BEGIN { printf "%d", a + b * f }')" \
+        "$(awk -v a="$dy" -v b="$dh" -v f="$fy" 'BEGIN { printf "%d", a + b * f }')" click 1
+    done
+  done
+  wait_until 10 "none of 25 clicks over the screen display reached the window below it" clicked_through
+  screenshot "$2"
+  kill "$xev_pid" 2>/dev/null || true
+  wait "$xev_pid" 2>/dev/null || true
+  forget "$xev_pid"
+  xdotool windowactivate --sync "$1" key ctrl+d
+  wait_until 30 "Ctrl+D did not hide the screen display" screen_display_hidden
+}
+below_shown() { xdotool search --onlyvisible --name "^below$" >/dev/null; }
+clicked_through() { grep -q '^ButtonPress' "$scratch/xev.out"; }
+
 # --- XFCE ---------------------------------------------------------------------------------------------------
 
 # The session's clients: the window manager, the settings daemon and the panel (the desktop and the file

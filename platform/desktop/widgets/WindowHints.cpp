@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QThread>
+#include <QVariant>
 #include <QWidget>
 
 #include <xcb/xcb.h>
@@ -79,7 +80,7 @@ QMargins frameMargins(QWidget* window)
         return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
                         frame.bottom() - inside.bottom());
     xcb_connection_t* connection = x11Connection();
-    if (!connection)
+    if (!connection || !window->testAttribute(Qt::WA_WState_Created))
         return {};
     const auto id = xcb_window_t(window->winId());
     const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS");
@@ -108,6 +109,39 @@ QMargins frameMargins(QWidget* window)
         QThread::msleep(5);
     } while (!deadline.hasExpired());
     return {};
+}
+
+namespace {
+
+// Set on a window that exists but has no frame yet once its position was given as its inside's.
+constexpr char kInsidePositioned[] = "kelvaroInsidePositioned";
+
+bool isFramed(const QWidget* window) { return window->frameGeometry() != window->geometry(); }
+
+} // namespace
+
+QRect expectedFrameGeometry(QWidget* window)
+{
+    if (!window || isFramed(window))
+        return window ? window->frameGeometry() : QRect();
+    const QMargins frame = frameMargins(window);
+    // Placed before it existed, its position is its frame's (Qt asks the window manager for that gravity).
+    if (!window->property(kInsidePositioned).toBool())
+        return QRect(window->pos(), window->size().grownBy(frame));
+    return window->geometry().marginsAdded(frame);
+}
+
+void moveFrameTo(QWidget* window, const QPoint& topLeft)
+{
+    if (!window)
+        return;
+    if (!window->testAttribute(Qt::WA_WState_Created) || isFramed(window)) {
+        window->move(topLeft);
+        return;
+    }
+    const QMargins frame = frameMargins(window);
+    window->setProperty(kInsidePositioned, true);
+    window->move(topLeft + QPoint(frame.left(), frame.top()));
 }
 
 void keepOutOfTaskbar(QWidget* window)

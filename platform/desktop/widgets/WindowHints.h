@@ -4,6 +4,8 @@
 // known before the window first shows. Main thread.
 
 #include <QMargins>
+#include <QPoint>
+#include <QRect>
 
 class QWidget;
 
@@ -15,9 +17,16 @@ namespace platform {
 void keepOutOfTaskbar(QWidget* window);
 
 // The frame that the window manager draws around `window` (title bar and borders): as it stands once the
-// window is framed; before that, on X11, the extents the window manager announces for it
-// (_NET_REQUEST_FRAME_EXTENTS, answered within a fraction of a second or not at all). None without a window
-// manager, for a frameless window, and where the platform does not tell.
+// window is framed; before that, for a window that exists (created, not yet shown), on X11, the extents the
+// window manager announces for it (_NET_REQUEST_FRAME_EXTENTS, answered within a fraction of a second or not
+// at all). None for a window not yet created, without a window manager, for a frameless window, and where the
+// platform does not tell.
 QMargins frameMargins(QWidget* window);
+
+// The place and size of `window` with its frame, also before the window manager has framed it.
+QRect expectedFrameGeometry(QWidget* window);
+// Moves `window` so that its frame's top-left corner is at `topLeft`. Qt takes the position of a window that
+// exists but has no frame yet as its inside's; the frame to come is added here.
+void moveFrameTo(QWidget* window, const QPoint& topLeft);
 
 } // namespace platform

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Kelvaro under openbox with tint2's task bar, on a virtual X server with a session bus of its own. A first
+# start places the sensor window and the overview with openbox's frames counted: each frame within the work
+# area tint2 leaves, neither title bar over the other window. The next start opens the system information
+# and then the extreme values without a recorded place: both frames within the work area and the extreme
+# values at their own size. The screen display (Ctrl+D) stays out of tint2's task bar, takes no keyboard focus
+# and lets clicks in its gaps through. With KELVARO_SCREENSHOT_DIR set it keeps pictures there.
+# Usage: kelvaro-openbox-tint2.sh KELVARO COMPUTER
+set -euo pipefail
+kelvaro=$1 computer=$2
+if [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
+  command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session is not installed"; exit 77; }
+  KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/../support/session-lib.sh"
+. "$(dirname "$0")/../support/desktop-session-lib.sh"
+need_tools openbox tint2 xprop xwininfo xdotool xev dbus-update-activation-environment
+domain=$(preferences_file)
+
+start_x_server 1280x800
+share_folders_with_bus
+openbox --sm-disable >"$scratch/openbox.out" 2>"$scratch/openbox.err" &
+pids+=("$!")
+wm_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_until 30 "openbox did not start" wm_runs
+tint2 >"$scratch/tint2.out" 2>"$scratch/tint2.err" &
+pids+=("$!")
+# tint2's panel takes its strip off the work area.
+panel_reserved() { [ "$(work_area | awk '{ print $4 }')" -lt 800 ] 2>/dev/null; }
+wait_until 30 "tint2's panel reserved no room" panel_reserved
+
+# Waits until the COUNT windows of a start are on screen and their frames are in place (OVERLAP=1 allows
+# frames over one another); the windows into $scratch/windows. Usage: settled COUNT OVERLAP
+settled() {
+  managed_windows Kelvaro | awk '$10 != "Kelvaro"' >"$scratch/windows"
+  [ "$(wc -l <"$scratch/windows")" -eq "$1" ] && [ -z "$(frame_problems "$scratch/windows" "$2")" ]
+}
+# Fails with what is wrong with the windows. Usage: check_start COUNT OVERLAP NAME
+check_start() {
+  local until=$((SECONDS + 60))
+  until settled "$1" "$2"; do
+    if [ "$SECONDS" -ge "$until" ]; then
+      screenshot "$3"
+      fail "$3:"$'\n'"$(frame_problems "$scratch/windows" "$2")"$'\n'"$(cat "$scratch/windows")"
+    fi
+    sleep 0.2
+  done
+  screenshot "$3"
+  echo "$3 in the work area $(work_area):"
+  sed 's/^/  /' "$scratch/windows"
+}
+
+# A first start: the sensor window and the overview.
+start_ready Kelvaro first "$kelvaro"
+pid=$started
+check_start 2 0 openbox-first-start
+sensors=$(awk '$10 ~ /^Sensors/ { print $1 }' "$scratch/windows")
+check_screen_display "$sensors" openbox-screen-display
+quit_cleanly "$pid" Kelvaro
+
+# The next start adds the system information and the extreme values, which have no place of their own yet.
+python3 - "$domain" <<'PYTHON'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+for key in ("SystemInfoOpen", "ExtremeValuesWindowOpen"):
+    prefs[key] = True
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+PYTHON
+start_ready Kelvaro second "$kelvaro"
+pid=$started
+check_start 4 1 openbox-second-start
+size=$(awk 'index($0, " Extreme Values") { print $4 "x" $5 }' "$scratch/windows")
+[ "$size" = 420x360 ] || fail "the extreme values opened at $size, not at their own 420x360"
+quit_cleanly "$pid" Kelvaro
+echo "openbox + tint2: frames within the work area, the extreme values whole, the screen display off the task bar"
