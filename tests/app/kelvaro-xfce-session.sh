@@ -5,10 +5,12 @@
 # the gaps of its text reach the window below. The logout (xfce4-session-logout --logout) ends Kelvaro with
 # status 0 and every window recorded as on screen; the next login in the same home starts it again with the
 # same windows. There, once every window is closed, a second start shows the sensor window.
+# "import": a logout while the "Import Preferences" offer is open leaves it undecided (nothing of this computer
+# filed), so that it comes again at the next start.
 # With KELVARO_SCREENSHOT_DIR set it keeps pictures of both logins there.
-# Usage: kelvaro-xfce-session.sh KELVARO COMPUTER
+# Usage: kelvaro-xfce-session.sh KELVARO COMPUTER windows|import [KELVARO-DUMP]
 set -euo pipefail
-kelvaro=$1 computer=$2
+kelvaro=$1 computer=$2 mode=${3:-windows} dump=${4:-}
 if [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
   command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session is not installed"; exit 77; }
   KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
@@ -33,6 +35,45 @@ PYTHON
 start_x_server 1280x800
 share_folders_with_bus
 write_xfce_session_settings
+
+if [ "$mode" = import ]; then
+  [ -n "$dump" ] || fail "the import scenario needs kelvaro-dump"
+  "$dump" --simulate "$computer" machine >"$scratch/machine.plist"
+  read -r serial model < <(python3 -c 'import plistlib, sys; m = plistlib.load(open(sys.argv[1], "rb"))
+print(m["systemSerialNumber"], m["systemModelCode"])' "$scratch/machine.plist")
+  # Another computer of the same model was seen: the start offers its preferences.
+  mkdir -p "$(dirname "$domain")"
+  python3 -c 'import plistlib, sys; plistlib.dump({"PreferencesVersion": 3, "SeenModels": {sys.argv[2]:
+  [{"HostOrComputerName": "old-board", "SerialNumber": "OLDBOARD1"}]}}, open(sys.argv[1], "wb"))' "$domain" "$model"
+  xfce_login login1
+  manager=$(xfce_session_manager)
+  SESSION_MANAGER=$manager start kelvaro "$kelvaro"
+  pid=$started
+  offered() { xdotool search --onlyvisible --name '^Import Preferences$' >/dev/null; }
+  wait_until 120 "the import offer did not show" offered
+  screenshot xfce-import-offer
+  xfce_logout
+  status=0
+  wait "$pid" || status=$?
+  forget "$pid"
+  [ "$status" -eq 0 ] || fail "Kelvaro ended with status $status at the logout"
+  grep -q '^Kelvaro: the session manager ended the session' "$scratch/kelvaro.err" || fail "no line of the session manager's end"
+  python3 - "$domain" "$serial" "$model" <<'PYTHON' || fail "the logout decided the import offer"
+import plistlib, sys
+path, serial, model = sys.argv[1:4]
+prefs = plistlib.load(open(path, "rb"))
+seen = [c.get("SerialNumber") for c in prefs.get("SeenModels", {}).get(model, [])]
+errors = []
+if serial in prefs.get("MachinePreferences", {}):
+    errors.append(f"a set was filed for {serial}")
+if serial in seen or "OLDBOARD1" not in seen:
+    errors.append(f"the computers seen are now {seen}")
+print("\n".join(errors), file=sys.stderr)
+sys.exit(1 if errors else 0)
+PYTHON
+  echo "XFCE: a logout left the import offer undecided"
+  exit 0
+fi
 
 # Outside the session: the preferences of a first run, then the four windows to open.
 start_ready Kelvaro first "$kelvaro"

@@ -122,8 +122,12 @@ bool isFramed(const QWidget* window) { return window->frameGeometry() != window-
 
 QRect expectedFrameGeometry(QWidget* window)
 {
-    if (!window || isFramed(window))
-        return window ? window->frameGeometry() : QRect();
+    if (!window)
+        return {};
+    // pos(), not frameGeometry()'s corner: until Qt has moved a window placed by its frame into its frame,
+    // that corner is off by the frame.
+    if (isFramed(window))
+        return QRect(window->pos(), window->frameGeometry().size());
     const QMargins frame = frameMargins(window);
     // Placed before it existed, its position is its frame's (Qt asks the window manager for that gravity).
     if (!window->property(kInsidePositioned).toBool())
