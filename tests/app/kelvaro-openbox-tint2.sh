@@ -4,7 +4,8 @@
 # area tint2 leaves, neither title bar over the other window. The next start opens the system information
 # and then the extreme values without a recorded place: both frames within the work area and the extreme
 # values at their own size. The screen display (Ctrl+D) stays out of tint2's task bar, takes no keyboard focus
-# and lets clicks in its gaps through. With KELVARO_SCREENSHOT_DIR set it keeps pictures there.
+# and lets clicks in its gaps through. With every window closed (Ctrl+W), a second start shows the sensor
+# window. With KELVARO_SCREENSHOT_DIR set it keeps pictures there.
 # Usage: kelvaro-openbox-tint2.sh KELVARO COMPUTER
 set -euo pipefail
 kelvaro=$1 computer=$2
@@ -74,5 +75,15 @@ pid=$started
 check_start 4 1 openbox-second-start
 size=$(awk 'index($0, " Extreme Values") { print $4 "x" $5 }' "$scratch/windows")
 [ "$size" = 420x360 ] || fail "the extreme values opened at $size, not at their own 420x360"
+
+# Without a session manager: every window closed with Ctrl+W, then a second start shows the sensor window.
+for id in $(cut -d' ' -f1 "$scratch/windows"); do xdotool windowactivate --sync "$id" key ctrl+w; done
+wait_until 30 "Ctrl+W did not close the windows" window_titles Kelvaro "$scratch/titles" 0
+status=0
+timeout 60 "$kelvaro" --simulate "$computer" 2>"$scratch/again.err" || status=$?
+[ "$status" -eq 0 ] || fail "the second start ended with status $status"
+wait_until 30 "the second start showed no sensor window" window_titles Kelvaro "$scratch/titles" 1
+[ "$(cat "$scratch/titles")" = Sensors ] || fail "the second start showed $(tr '\n' ';' <"$scratch/titles")"
 quit_cleanly "$pid" Kelvaro
-echo "openbox + tint2: frames within the work area, the extreme values whole, the screen display off the task bar"
+echo "openbox + tint2: frames within the work area, the extreme values whole, the screen display off the task bar," \
+  "the sensor window back at a second start"
