@@ -30,31 +30,10 @@ pids+=("$!")
 panel_reserved() { [ "$(work_area | awk '{ print $4 }')" -lt 800 ] 2>/dev/null; }
 wait_until 30 "tint2's panel reserved no room" panel_reserved
 
-# Waits until the COUNT windows of a start are on screen and their frames are in place (OVERLAP=1 allows
-# frames over one another); the windows into $scratch/windows. Usage: settled COUNT OVERLAP
-settled() {
-  managed_windows Kelvaro | awk '$10 != "Kelvaro"' >"$scratch/windows"
-  [ "$(wc -l <"$scratch/windows")" -eq "$1" ] && [ -z "$(frame_problems "$scratch/windows" "$2")" ]
-}
-# Fails with what is wrong with the windows. Usage: check_start COUNT OVERLAP NAME
-check_start() {
-  local until=$((SECONDS + 60))
-  until settled "$1" "$2"; do
-    if [ "$SECONDS" -ge "$until" ]; then
-      screenshot "$3"
-      fail "$3:"$'\n'"$(frame_problems "$scratch/windows" "$2")"$'\n'"$(cat "$scratch/windows")"
-    fi
-    sleep 0.2
-  done
-  screenshot "$3"
-  echo "$3 in the work area $(work_area):"
-  sed 's/^/  /' "$scratch/windows"
-}
-
 # A first start: the sensor window and the overview.
 start_ready Kelvaro first "$kelvaro"
 pid=$started
-check_start 2 0 openbox-first-start
+check_frames 2 0 openbox-first-start
 sensors=$(awk '$10 ~ /^Sensors/ { print $1 }' "$scratch/windows")
 check_screen_display "$sensors" openbox-screen-display
 quit_cleanly "$pid" Kelvaro
@@ -72,7 +51,7 @@ with open(sys.argv[1], "wb") as f:
 PYTHON
 start_ready Kelvaro second "$kelvaro"
 pid=$started
-check_start 4 1 openbox-second-start
+check_frames 4 1 openbox-second-start
 size=$(awk 'index($0, " Extreme Values") { print $4 "x" $5 }' "$scratch/windows")
 [ "$size" = 420x360 ] || fail "the extreme values opened at $size, not at their own 420x360"
 

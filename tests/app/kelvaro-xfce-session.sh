@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Kelvaro in a real XFCE session (xfce4-session, xfwm4 compositing, xfce4-panel) on a virtual X server with a
-# session bus of its own. The first login shows the sensor window, the overview, the system information and
-# the extreme values; the screen display (Ctrl+D) takes no keyboard focus, no task bar lists it and clicks in
+# session bus of its own. In the first login a first start places the sensor window and the overview with
+# xfwm4's frames within the work area and apart; the next start shows the sensor window, the overview, the
+# system information and the extreme values; the screen display (Ctrl+D) takes no keyboard focus, no task bar lists it and clicks in
 # the gaps of its text reach the window below. The logout (xfce4-session-logout --logout) ends Kelvaro with
 # status 0 and every window recorded as on screen; the next login in the same home starts it again with the
 # same windows. There, once every window is closed, a second start shows the sensor window.
@@ -75,9 +76,15 @@ PYTHON
   exit 0
 fi
 
-# Outside the session: the preferences of a first run, then the four windows to open.
-start_ready Kelvaro first "$kelvaro"
+# --- First login: Kelvaro started in the session, as from its menu -------------------------------------------
+xfce_login login1
+manager=$(xfce_session_manager)
+[ -n "$manager" ] || fail "the session gives its clients no SESSION_MANAGER"
+# A first start: the sensor window and the overview, framed by xfwm4 within the work area, apart.
+SESSION_MANAGER=$manager start_ready Kelvaro first "$kelvaro"
+check_frames 2 0 xfce-first-start
 quit_cleanly "$started" Kelvaro
+# The next start opens four windows.
 python3 - "$domain" <<'PYTHON'
 import plistlib, sys
 with open(sys.argv[1], "rb") as f:
@@ -89,11 +96,6 @@ for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInf
 with open(sys.argv[1], "wb") as f:
     plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
 PYTHON
-
-# --- First login: Kelvaro started in the session, as from its menu -------------------------------------------
-xfce_login login1
-manager=$(xfce_session_manager)
-[ -n "$manager" ] || fail "the session gives its clients no SESSION_MANAGER"
 SESSION_MANAGER=$manager start_ready Kelvaro kelvaro "$kelvaro"
 pid=$started
 wait_until 60 "the four windows did not show" window_titles Kelvaro "$scratch/titles" 4

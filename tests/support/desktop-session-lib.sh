@@ -77,6 +77,28 @@ print("\n".join(found))
 PYTHON
 }
 
+# Whether the COUNT windows of a start but the screen display are on screen with their frames in place
+# (OVERLAP=1 allows frames over one another); the windows into $scratch/windows. Usage: framed COUNT OVERLAP
+framed() {
+  managed_windows Kelvaro | awk '$10 != "Kelvaro"' >"$scratch/windows"
+  [ "$(wc -l <"$scratch/windows")" -eq "$1" ] && [ -z "$(frame_problems "$scratch/windows" "$2")" ]
+}
+# Waits (a minute at most) until Kelvaro's windows are framed in place, takes the picture NAME and lists them;
+# fails with what is wrong. Usage: check_frames COUNT OVERLAP NAME
+check_frames() {
+  local until=$((SECONDS + 60))
+  until framed "$1" "$2"; do
+    if [ "$SECONDS" -ge "$until" ]; then
+      screenshot "$3"
+      fail "$3:"$'\n'"$(frame_problems "$scratch/windows" "$2")"$'\n'"$(cat "$scratch/windows")"
+    fi
+    sleep 0.2
+  done
+  screenshot "$3"
+  echo "$3 in the work area $(work_area):"
+  sed 's/^/  /' "$scratch/windows"
+}
+
 # A picture of the screen into $KELVARO_SCREENSHOT_DIR/NAME.png, where that is set. Usage: screenshot NAME
 screenshot() {
   [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/$1.png" || true
