@@ -7,6 +7,21 @@
 #include <QGuiApplication>
 #include <QSessionManager>
 
+namespace {
+
+// The command that starts the program again in the session `command` names: the program by its full path (Qt
+// names it as it was started: a relative path or a bare name need not lead to it at login), then `arguments`.
+QStringList restartCommand(QStringList command, const QString& program, const QStringList& arguments)
+{
+    if (command.isEmpty())
+        command.append(program);
+    else
+        command[0] = program;
+    return command + arguments;
+}
+
+} // namespace
+
 DesktopQuit::DesktopQuit(QByteArray logName, std::function<void()> save, QStringList restartArguments, QObject* parent)
     : QObject(parent)
     , logName_(std::move(logName))
@@ -28,16 +43,6 @@ DesktopQuit::~DesktopQuit()
 {
     if (auto* app = QCoreApplication::instance())
         app->removeEventFilter(this);
-}
-
-QStringList DesktopQuit::restartCommand(QStringList restartCommand, const QString& program, const QStringList& arguments)
-{
-    // Qt names the program as it was started: a relative path or a bare name need not lead to it at login.
-    if (restartCommand.isEmpty())
-        restartCommand.append(program);
-    else
-        restartCommand[0] = program;
-    return restartCommand + arguments;
 }
 
 void DesktopQuit::commitData(QSessionManager&)

@@ -20,10 +20,6 @@ public:
     DesktopQuit(QByteArray logName, std::function<void()> save, QStringList restartArguments, QObject* parent = nullptr);
     ~DesktopQuit() override;
 
-    // The session manager's command that starts the program again in the session `restartCommand` names:
-    // the program by its full path, whatever started it, then `arguments`.
-    static QStringList restartCommand(QStringList restartCommand, const QString& program, const QStringList& arguments);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
