@@ -104,8 +104,19 @@ screenshot() {
   [ -z "${KELVARO_SCREENSHOT_DIR:-}" ] || import -window root "$KELVARO_SCREENSHOT_DIR/$1.png" || true
 }
 
+# Gives window ID the keyboard focus and types KEY there. The window manager is asked first, as a click on the
+# window would; a busy openbox may turn that down, so the focus is then set directly. Half a minute at most.
+# Usage: key_in ID KEY
+key_in() {
+  wait_until 30 "window $1 did not get the focus" focus_on "$1"
+  xdotool key "$2"
+}
+focus_on() {
+  timeout 5 xdotool windowactivate --sync "$1" >/dev/null 2>&1 || timeout 5 xdotool windowfocus --sync "$1" >/dev/null 2>&1
+}
+
 # Kelvaro's screen display on screen: its window's id, none while it is hidden.
-screen_display() { managed_windows Kelvaro | awk '$10 == "Kelvaro" && $4 > 1 { print $1 }'; }
+screen_display() { managed_windows Kelvaro | awk '$10 == "Kelvaro" && $4 > 1 { print $1; exit }'; }
 screen_display_shown() { [ -n "$(screen_display)" ]; }
 screen_display_hidden() { [ -z "$(screen_display)" ]; }
 
@@ -114,7 +125,7 @@ screen_display_hidden() { [ -z "$(screen_display)" ]; }
 # window below (xev, under the whole display, reports the presses it gets). The picture NAME is taken while it
 # shows. Usage: check_screen_display SENSORS NAME
 check_screen_display() {
-  xdotool windowactivate --sync "$1" key ctrl+d
+  key_in "$1" ctrl+d
   wait_until 30 "Ctrl+D showed no screen display" screen_display_shown
   local display state wanted dx dy dw dh fx fy xev_pid
   display=$(screen_display)
@@ -126,14 +137,15 @@ check_screen_display() {
   xdotool key ctrl+d
   wait_until 30 "the screen display took the keyboard: a second Ctrl+D did not hide it" screen_display_hidden
 
-  xdotool windowactivate --sync "$1" key ctrl+d
+  key_in "$1" ctrl+d
   wait_until 30 "Ctrl+D showed no screen display again" screen_display_shown
   display=$(screen_display)
   read -r _ dx dy dw dh _ <<<"$(managed_windows Kelvaro | awk -v id="$display" '$1 == id')"
-  xev -geometry "${dw}x${dh}+${dx}+${dy}" -name below >"$scratch/xev.out" 2>/dev/null &
+  [ -n "$dh" ] || fail "the screen display $display has no place: $(managed_windows Kelvaro)"
+  xev -geometry "${dw}x${dh}+${dx}+${dy}" -name below >"$scratch/xev.out" 2>"$scratch/xev.err" &
   xev_pid=$!
   pids+=("$xev_pid")
-  wait_until 30 "the window below the screen display did not show" below_shown
+  wait_until 30 "the window below the screen display ${dw}x${dh}+${dx}+${dy} did not show" below_shown
   for fx in 0.1 0.3 0.5 0.7 0.9; do
     for fy in 0.1 0.3 0.5 0.7 0.9; do
       xdotool mousemove "$(awk -v a="$dx" -v b="$dw" -v f="$fx" 'BEGIN { printf "%d", a + b * f }')" \
@@ -145,7 +157,7 @@ check_screen_display() {
   kill "$xev_pid" 2>/dev/null || true
   wait "$xev_pid" 2>/dev/null || true
   forget "$xev_pid"
-  xdotool windowactivate --sync "$1" key ctrl+d
+  key_in "$1" ctrl+d
   wait_until 30 "Ctrl+D did not hide the screen display" screen_display_hidden
 }
 below_shown() { xdotool search --onlyvisible --name "^below$" >/dev/null; }
@@ -206,8 +218,8 @@ xfce_login() {
   xfce4-session >"$scratch/$1.out" 2>"$scratch/$1.err" &
   session_pid=$!
   pids+=("$session_pid")
-  wait_until 60 "xfwm4 did not composite" xfwm4_composites
-  wait_until 60 "the panel did not show" xfce_panel_shown
+  wait_until 120 "xfwm4 did not composite" xfwm4_composites
+  wait_until 120 "the panel did not show" xfce_panel_shown
 }
 xfce_panel_shown() { managed_windows xfce4-panel | grep -q .; }
 

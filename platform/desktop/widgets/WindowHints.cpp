@@ -102,7 +102,7 @@ QMargins frameMargins(QWidget* window)
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
     // No window manager answers nothing: the window opens without a frame counted, as it would have.
-    const QDeadlineTimer deadline(250);
+    const QDeadlineTimer deadline(1000);
     do {
         if (const auto answered = frameExtents(connection, id, extents))
             return *answered;
