@@ -91,8 +91,11 @@ QMargins frameMargins(QWidget* window)
         return *known;
     // Asked of the window manager through the root window; it sets the property on the unmapped window.
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    if (!screen || !isSupported(connection, screen->root, request))
+    // A window manager that did not answer once (stopped, say) is not waited for again for this window.
+    constexpr char kAsked[] = "kelvaroFrameExtentsAsked";
+    if (!screen || window->property(kAsked).toBool() || !isSupported(connection, screen->root, request))
         return {};
+    window->setProperty(kAsked, true);
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;

@@ -18,8 +18,8 @@ void keepOutOfTaskbar(QWidget* window);
 
 // The frame that the window manager draws around `window` (title bar and borders): as it stands once the
 // window is framed; before that, for a window that exists (created, not yet shown), on X11, the extents the
-// window manager announces for it (_NET_REQUEST_FRAME_EXTENTS, waited for a second at most, once per call
-// while unanswered). None for a window not yet created, without a window manager, for a frameless window, and where the
+// window manager announces for it (_NET_REQUEST_FRAME_EXTENTS, waited for a second at most, once per
+// window). None for a window not yet created, without a window manager, for a frameless window, and where the
 // platform does not tell.
 QMargins frameMargins(QWidget* window);
 
