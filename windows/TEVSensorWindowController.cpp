@@ -3,6 +3,7 @@
 #include "app/model/TEVGauge.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/Compositing.h"
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
@@ -257,8 +258,11 @@ void TEVSensorWindowController::showWindow()
 {
     if (!window_)
         return;
-    if (awaitsPlace_ && !lastDisplayedTextSize_.isEmpty())
+    if (awaitsPlace_ && !lastDisplayedTextSize_.isEmpty()) {
+        // Made before it is placed, so that the window manager tells the frame it will draw around it.
+        window_->winId();
         placeFreely();
+    }
     window_->show();
     window_->raise();
     if (!screenWindow_)
@@ -307,7 +311,7 @@ void TEVSensorWindowController::saveSpecialPositionPreferences()
 {
     if (autosaveName_.isEmpty() || !defaults_ || !window_)
         return;
-    const QPoint topLeft = window_->pos();
+    const QPoint topLeft = platform::expectedFrameGeometry(window_).topLeft();
     defaults_->setObject(QStringLiteral("%1 %2").arg(topLeft.x()).arg(topLeft.y()), kPositionRecordPrefix + autosaveName_);
 }
 
@@ -324,7 +328,7 @@ void TEVSensorWindowController::saveFrame() const
 {
     if (!defaults_ || !window_ || autosaveName_.isEmpty())
         return;
-    const QPoint p = window_->pos();
+    const QPoint p = platform::expectedFrameGeometry(window_).topLeft();
     const QSize s = window_->size();
     defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
                          kFrameRecordPrefix + autosaveName_);
@@ -333,7 +337,7 @@ void TEVSensorWindowController::saveFrame() const
     // Smaller than its text and at the right or bottom edge of its screen: the screen cut it. The text's size,
     // not the maximum: that leaves room for a scroll bar the whole text does not need.
     const QRect area = availableAreaForWindow();
-    const QRect frame = window_->frameGeometry();
+    const QRect frame = platform::expectedFrameGeometry(window_);
     const QSize text = textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const bool cut = !area.isEmpty() && ((s.width() < text.width() && frame.x() + frame.width() >= area.x() + area.width()) ||
                                          (s.height() < text.height() && frame.y() + frame.height() >= area.y() + area.height()));
@@ -355,12 +359,13 @@ void TEVSensorWindowController::placeFreely()
     const QSize wanted = screenWindow_ ? window_->size() : textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const QSize least = screenWindow_ ? wanted : window_->minimumSize();
     const QList<QRect> shown = WindowPlacement::shownWindowFrames(window_);
-    QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), least + decoration, shown, screens);
+    QRect place = WindowPlacement::freePlace(QRect(platform::expectedFrameGeometry(window_).topLeft(), wanted + decoration),
+                                             least + decoration, shown, screens);
     // Shorter than its text along the way the text runs: the bar across it gets its room where that is free.
     const QSize inside = place.size() - decoration;
     if (!screenWindow_ && (layoutIsVertical_ ? inside.height() < wanted.height() : inside.width() < wanted.width()))
         place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens);
-    window_->move(place.topLeft());
+    platform::moveFrameTo(window_, place.topLeft());
     if (place.size() - decoration != window_->size())
         window_->resize(place.size() - decoration);
 }
@@ -822,7 +827,10 @@ void TEVSensorWindowController::updateScrollBars()
 
 QSize TEVSensorWindowController::decorationSize() const
 {
-    return window_->frameGeometry().size() - window_->geometry().size();
+    // Before the window first shows, the frame the window manager will draw: the title bar and borders must
+    // fit within the screen and beside the other windows as well.
+    const QMargins frame = platform::frameMargins(window_);
+    return QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
 }
 
 void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF& minimum, const QSizeF& maximum)
@@ -834,16 +842,16 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
         window_->resize(ceilSize(maximum));
         if (screens.geometries.isEmpty())
             return;
-        if (!WindowPlacement::isOnAnyScreen(window_->frameGeometry(), screens))
-            window_->move(WindowPlacement::offScreenFallbackTopLeft(screens));
+        if (!WindowPlacement::isOnAnyScreen(platform::expectedFrameGeometry(window_), screens))
+            platform::moveFrameTo(window_, WindowPlacement::offScreenFallbackTopLeft(screens));
         if (awaitsPlace_ && window_->isVisible()) {
             placeFreely();
             return;
         }
         // Its text was laid out to fit the screen; the window moves so that all of it shows.
-        const QRect frame = window_->frameGeometry();
+        const QRect frame = platform::expectedFrameGeometry(window_);
         const QRect within = WindowPlacement::bringOntoScreen(frame, screens);
-        window_->move(within.topLeft());
+        platform::moveFrameTo(window_, within.topLeft());
         if (within.size() != frame.size())
             window_->resize(within.size() - decorationSize());
         return;
@@ -877,18 +885,18 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
         return;
     }
     const QSize decoration = decorationSize();
-    const QRect fitted = WindowPlacement::fitFrameToScreen(window_->frameGeometry(), minContent + decoration,
+    const QRect fitted = WindowPlacement::fitFrameToScreen(platform::expectedFrameGeometry(window_), minContent + decoration,
                                                            maxContent + decoration, screens);
     QSize size = fitted.size() - decoration;
     if (layoutIsVertical_ ? size.height() < maxContent.height() : size.width() < maxContent.width())
         size += across;
-    window_->move(fitted.topLeft());
+    platform::moveFrameTo(window_, fitted.topLeft());
     window_->resize(size);
     // Neither the bar's room nor the window's least size may take it past its screen's edge.
-    const QRect taken = window_->frameGeometry();
+    const QRect taken = platform::expectedFrameGeometry(window_);
     const QRect within = WindowPlacement::bringOntoScreen(taken, screens);
     if (within.topLeft() != taken.topLeft())
-        window_->move(within.topLeft());
+        platform::moveFrameTo(window_, within.topLeft());
     if (within.size() != taken.size())
         window_->resize(within.size() - decoration);
 }

@@ -1,5 +1,6 @@
 #include "windows/WindowFrameRecord.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/WindowPlacement.h"
@@ -25,7 +26,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            const QPoint p = window_->pos();
+            // The frame's corner, as a window placed before the window manager framed it will have it.
+            const QPoint p = platform::expectedFrameGeometry(window_).topLeft();
             const QSize s = window_->size();
             defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()), key_);
         }
@@ -57,11 +59,13 @@ protected:
         window_->removeEventFilter(this);
         const auto screens = WindowPlacement::currentScreens();
         if (!screens.geometries.isEmpty()) {
-            const QSize decoration = window_->frameGeometry().size() - window_->size();
+            // The frame counts: its title bar must not cover the window above, nor its border leave the screen.
+            const QMargins frame = platform::frameMargins(window_);
+            const QSize decoration(frame.left() + frame.right(), frame.top() + frame.bottom());
             const QSize minimum = window_->minimumSizeHint().expandedTo(window_->minimumSize()) + decoration;
             const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), window_->size() + decoration), minimum,
                                                            WindowPlacement::shownWindowFrames(window_), screens);
-            window_->move(place.topLeft());
+            platform::moveFrameTo(window_, place.topLeft());
             window_->resize(place.size() - decoration);
         }
         deleteLater();

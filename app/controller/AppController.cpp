@@ -502,25 +502,7 @@ void AppController::applicationWillTerminate()
     if (screenDisplayController_)
         screenDisplayController_->saveSpecialPositionPreferences();
 
-    MonitorPreferences& prefs = *monitorPreferences_;
-    // Until the windows of the last quit were opened, what is visible says nothing of what the user wants:
-    // the stored choice stays.
-    if (preferredChannelsOpened_) {
-        const auto factoryVisible = [this](const QString& name) {
-            const auto factory = windowFactories_.value(name);
-            return factory && factory->isWindowVisible();
-        };
-        prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
-        prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
-        prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
-        prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
-        prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
-        prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
-        prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
-        prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
-        for (const auto& history : std::as_const(historyWindowControllers_))
-            history->syncWindowStateToPreferences();
-    }
+    recordOpenWindows();
     // Before the first completion (or while the local client is relaunched) some of these are absent: what
     // exists is still written.
     takeBackPanePreferences();
@@ -541,6 +523,29 @@ void AppController::applicationWillTerminate()
         client->shutdown();
     windows_.dockTile->restoreApplicationIcon();
     installedDockImage_ = 0;
+}
+
+void AppController::recordOpenWindows()
+{
+    MonitorPreferences& prefs = *monitorPreferences_;
+    // Until the windows of the last quit were opened, what is visible says nothing of what the user wants:
+    // the stored choice stays.
+    if (preferredChannelsOpened_) {
+        const auto factoryVisible = [this](const QString& name) {
+            const auto factory = windowFactories_.value(name);
+            return factory && factory->isWindowVisible();
+        };
+        prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
+        prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
+        prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
+        prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
+        prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
+        prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
+        prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
+        prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
+        for (const auto& history : std::as_const(historyWindowControllers_))
+            history->syncWindowStateToPreferences();
+    }
 }
 
 // --- Clients and the update cycle ----------------------------------------------------------------------

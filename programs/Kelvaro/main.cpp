@@ -110,7 +110,9 @@ int main(int argc, char** argv)
                                      [&] { controller->applicationDidFinishLaunching(); },
                                      [&] { controller->applicationWillTerminate(); },
                                      [&] { controller->saveForLostDisplay(); },
-                                     /*controllerReportsMonitoring=*/true});
+                                     /*controllerReportsMonitoring=*/true,
+                                     [&] { controller->saveForSessionManager(); },
+                                     [&] { controller->openSensorWindow(); }});
     // Gone before the capture threads end: each end reports a lost connection, which the controller would
     // answer with a relaunch of the local client.
     TEVApplicationDelegate::setApplicationDelegate(nullptr);

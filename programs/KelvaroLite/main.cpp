@@ -62,7 +62,11 @@ int main(int argc, char** argv)
                                     {[&] { controller->applicationWillFinishLaunching(); },
                                      [&] { controller->applicationDidFinishLaunching(); },
                                      [&] { controller->applicationWillTerminate(); },
-                                     // Nothing to save: the preferences are Kelvaro's.
+                                     // Nothing to save: the preferences are Kelvaro's. Nor a window to show:
+                                     // the tray is Lite's.
+                                     {},
+                                     false,
+                                     {},
                                      {}});
     TEVApplicationDelegate::setApplicationDelegate(nullptr);
     controller.reset();

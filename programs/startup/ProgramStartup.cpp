@@ -13,6 +13,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Values.h"
+#include "programs/startup/DesktopQuit.h"
 #include "programs/startup/TerminationSignals.h"
 #include "sensors/TEVSensorClassLoader.h"
 
@@ -58,21 +59,6 @@ void printOutputCache(const ControllerCore& controller)
     }
     std::fputs(text.toUtf8().constData(), stdout);
     std::fflush(stdout);
-}
-
-// A later start of the program asks for the windows: those on screen come to the front.
-void raiseWindows(const char* program)
-{
-    platform::log(program, QStringLiteral("another start asked for the windows"));
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        const Qt::WindowType type = window->windowType();
-        if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
-            continue;
-        if (window->isMinimized())
-            window->showNormal();
-        window->raise();
-        window->activateWindow();
-    }
 }
 
 // The end of the display. Qt's xcb plugin, once it finds its X connection broken, warns "The X11 connection
@@ -186,7 +172,7 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
     instance_ = std::make_unique<platform::SessionSingleInstance>(
         QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), QDBusConnection::sessionBus());
     const auto claim = instance_->claim(QStringLiteral("com.tarnwell.") + program_,
-                                        [name = logName_] { raiseWindows(name.constData()); });
+                                        [this] { raiseWindows(); });
     if (claim == platform::SingleInstance::Claim::HandedOver) {
         platform::log(logName_.constData(), QStringLiteral("runs already (process %1): asked it to show its windows")
                                                 .arg(instance_->runningProcess()));
@@ -221,6 +207,35 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
     if (!terminationSignals_->install())
         platform::log(logName_.constData(), QStringLiteral("could not watch for termination signals; only the menu quits"));
     return std::nullopt;
+}
+
+// A later start of the program asks for the windows: those on screen come to the front, and where none is
+// (all closed, or a start by the session manager after a quit with none open) the main window shows.
+void ProgramStartup::raiseWindows()
+{
+    platform::log(logName_.constData(), QStringLiteral("another start asked for the windows"));
+    bool shown = false;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
+            continue;
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+        // Tray icons and the screen display are frameless: nothing a user could bring forward and work in.
+        shown = shown || !(window->windowFlags() & Qt::FramelessWindowHint);
+    }
+    if (!shown && showMainWindow_)
+        showMainWindow_();
+}
+
+QStringList ProgramStartup::restartArguments() const
+{
+    QStringList arguments;
+    if (!options_.simulatedComputer.isEmpty())
+        arguments << QStringLiteral("--simulate") << options_.simulatedComputer;
+    return arguments;
 }
 
 // Start-up leaves freed holes in the heaps (the machine description read whole, the sensor scan, the first
@@ -262,6 +277,8 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     lifecycle.willFinishLaunching();
     QTimer::singleShot(0, &app, [&] {
         launched = true;
+        showMainWindow_ = lifecycle.showMainWindow;
+        desktopQuit_ = std::make_unique<DesktopQuit>(logName_, lifecycle.saveForSessionManager, restartArguments());
         // From here on a quit writes the preferences, and so does the loss of the display.
         g_saveForLostDisplay = lifecycle.saveForLostDisplay;
         lifecycle.didFinishLaunching();
@@ -269,6 +286,8 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     const auto quitting = QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
         // A quit before the first turn has read no preferences: writing them would replace the stored ones.
         g_saveForLostDisplay = {};
+        showMainWindow_ = {};
+        desktopQuit_.reset();
         if (!launched)
             return;
         launched = false;
@@ -284,6 +303,8 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     const int status = app.exec();
     *running = false;
     g_saveForLostDisplay = {};
+    showMainWindow_ = {};
+    desktopQuit_.reset();
     QObject::disconnect(quitting);
     platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);
     return status;
