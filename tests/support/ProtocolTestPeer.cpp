@@ -283,7 +283,7 @@ public:
                 centre_ = options_.makeCentre();
             server_ = std::make_unique<PeerServer>();
             server_->accepted = [this](platform::StreamPair pair) { accept(std::move(pair)); };
-            const bool listening = server_->listen(QHostAddress(QHostAddress::LocalHost), 0);
+            const bool listening = server_->listen(QHostAddress(QHostAddress::LocalHost), options_.port);
             std::lock_guard lock(mutex_);
             listening_ = listening;
             port_ = listening ? server_->serverPort() : 0;

@@ -83,6 +83,7 @@ struct PeerOptions {
     PeerCentreFactory makeCentre; // null: every invocation gets the empty result of its operation
     QByteArray version = "Kelvaro test peer 1.0"; // the "hello" reply
     QByteArray pingText = "pong";
+    quint16 port = 0; // 0: an ephemeral port
 };
 
 class ProtocolTestPeer {
