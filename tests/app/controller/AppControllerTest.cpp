@@ -378,7 +378,9 @@ TEST_F(AppControllerTest, AcceptsOnlyIdentifiedUniqueClientsOfARecentVersion)
         controller->disconnectClient(remote);
     }
 
-    // A second client of the same computer is refused without disconnecting the first one's gauges.
+    // A second client of the same computer is refused without disconnecting the first one's gauges, and the
+    // user is told; so is a remote computer that is this one.
+    fakes.alerts->shown.clear();
     auto first = connectRemote("tower");
     auto second = connectRemote("tower.local", false);
     second->serial = first->serial;
@@ -389,6 +391,17 @@ TEST_F(AppControllerTest, AcceptsOnlyIdentifiedUniqueClientsOfARecentVersion)
         connected += gauge->connectedMonitoringClient().get() == static_cast<TEVSensorSource*>(first.get());
     EXPECT_EQ(connected, 2);
     EXPECT_EQ(controller->clientForSerialNumber("tower"), first);
+    ASSERT_EQ(alertTitles(), QStringList{"Computer monitored already"});
+    EXPECT_FALSE(fakes.alerts->shown.first().informativeText.contains("this computer"));
+
+    fakes.alerts->shown.clear();
+    auto itself = connectRemote("127.0.0.1", false);
+    itself->serial = local()->serial;
+    itself->becomeReady();
+    EXPECT_FALSE(controller->monitorClients().contains(itself));
+    EXPECT_TRUE(controller->monitorClients().contains(local()));
+    ASSERT_EQ(alertTitles(), QStringList{"Computer monitored already"});
+    EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains("is this computer")) << fakes.alerts->shown.first().informativeText.toStdString();
 }
 
 TEST_F(AppControllerTest, LostAndFailedClients)
@@ -448,6 +461,8 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
         EXPECT_TRUE(text.startsWith(QStringLiteral("It was not possible to contact '%1' to get sensor readouts. ").arg(row.name)))
             << text.toStdString();
         EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
+        // The log says why as well, on the one line of the failure.
+        EXPECT_EQ(kt::log().count(QStringLiteral("has failed. ") + QLatin1String(row.reason)), 1);
     }
 }
 
