@@ -315,19 +315,33 @@ TEST_F(AppControllerTest, ConnectsAreStaggeredOneSecondApart)
     EXPECT_TRUE(controller->reconnectingClients().isEmpty()); // not quietly
 
     // Sleep disconnects the ready remote computers, releasing sleep only after; wake reconnects them quietly.
-    for (int i = before; i < made.size(); ++i)
+    // Each step is logged, and so are the gauges of each computer again once it is back.
+    for (int i = before; i < made.size(); ++i) {
+        made[i]->serial = QStringLiteral("SLEEPER%1").arg(i);
         made[i]->becomeReady();
+    }
+    const QString gaugesLine = QStringLiteral("sensors of 'Fake computer' added as gauges");
+    const int gaugesBefore = kt::log().count(gaugesLine);
+    EXPECT_EQ(gaugesBefore, 3);
     power->onAllow = [&] { return int(std::count_if(made.cbegin(), made.cend(), [](const auto& c) { return c->shutdowns > 0; })); };
     emit power->systemWillSleep();
     EXPECT_EQ(power->allowed, std::vector<int>{3});
     EXPECT_EQ(controller->monitorClients().size(), 1);
+    EXPECT_EQ(kt::log().count(QStringLiteral("The system goes to sleep: 3 remote computers are disconnected.")), 1);
     const double wake = now();
     emit power->systemHasPoweredOn();
+    EXPECT_EQ(kt::log().count(QStringLiteral("The system has woken: 3 remote computers are reconnected in 8 s.")), 1);
     advance(12);
+    EXPECT_EQ(kt::log().count(QStringLiteral("Reconnecting 3 remote computers after the wake.")), 1);
     ASSERT_EQ(made.size(), before + 6);
     for (int i = 0; i < 3; ++i)
         EXPECT_DOUBLE_EQ(madeAt[before + 3 + i] - wake, 9.0 + i);
     EXPECT_EQ(controller->reconnectingClients().size(), 3);
+    for (int i = before + 3; i < made.size(); ++i) {
+        made[i]->serial = made[i - 3]->serial;
+        made[i]->becomeReady();
+    }
+    EXPECT_EQ(kt::log().count(gaugesLine), gaugesBefore + 3) << "a computer back after the wake has its gauges again";
 }
 
 TEST_F(AppControllerTest, ReconnectsKnownComputersSkippingThoseWithoutADescriptor)
