@@ -154,3 +154,57 @@ TEST_F(RemoteMonitoringClient, ConnectingToATricklingComputerNeverHoldsTheMainTh
     EXPECT_GE(took, 3000) << "the greeting trickled for less time than the test assumes";
     EXPECT_LT(longestGap, took / 2) << "the main loop stood still for " << longestGap << " of " << took << " ms";
 }
+
+// The computer's sensor set changes while it is monitored (a sensor goes, then comes back): the client sees a
+// configuration change on the next tick and its sensor list follows, so the gauges do.
+TEST_F(RemoteMonitoringClient, ASensorSetThatChangesIsFollowed)
+{
+    kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
+    ASSERT_TRUE(peer.isListening());
+    connect(peer);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }));
+    ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+    ASSERT_TRUE(client->run());
+    const QStringList sensors = client->availableSensorIdentifiers();
+    ASSERT_GT(sensors.size(), 2);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return client->sensorDescriptionForIdentifier(sensors.last()) != nullptr; }));
+    client->hasDetectedConfigurationChange();
+    client->acknowledgeConfigurationChange();
+
+    const QString values = selectorOf(Op::CurrentRawValues);
+    const QString identifiers = selectorOf(Op::AvailableSensorIdentifiers);
+    const auto serve = [&](const QStringList& set) {
+        QVariantMap raw;
+        QVariantList list;
+        for (const QString& sensor : set) {
+            raw.insert(sensor, platform::values::fromSigned(40));
+            list.append(platform::values::fromString(sensor));
+        }
+        peer.answerSelector(values, platform::values::fromDictionary(raw));
+        peer.answerSelector(identifiers, platform::values::fromArray(list));
+    };
+    // A tick at a time, until the client has seen the change.
+    const auto tickUntilChanged = [&] {
+        return kt::runMainLoopUntil([&] {
+            const auto read = requestsFor(peer, values);
+            kt::clock()->advanceSeconds(2);
+            kt::runMainLoopUntil([&] { return requestsFor(peer, values) > read; });
+            return client->hasDetectedConfigurationChange();
+        });
+    };
+
+    QStringList fewer = sensors;
+    const QString gone = fewer.takeLast();
+    serve(fewer);
+    ASSERT_TRUE(tickUntilChanged());
+    client->acknowledgeConfigurationChange();
+    EXPECT_EQ(client->availableSensorIdentifiers(), fewer);
+
+    serve(sensors);
+    ASSERT_TRUE(tickUntilChanged());
+    client->acknowledgeConfigurationChange();
+    EXPECT_EQ(client->availableSensorIdentifiers(), sensors);
+    EXPECT_NE(client->sensorDescriptionForIdentifier(gone), nullptr);
+    EXPECT_EQ(client->cachedRawValueWithIdentifier(gone), 40);
+    EXPECT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+}
