@@ -4,9 +4,10 @@
 // (or its time-out). Two kinds of answer need no wait: the computer's facts once the client is ready, and
 // what the update tick asks (raw values, known limits, configuration changes, the battery and display
 // facts of open windows), read from a copy the capture thread hands over every tick. A remote computer may
-// fall silent at any time, so for it no call waits longer than a tick's budget: its sensor list, sensor
-// descriptions and system-window facts come with readiness and the tick copies, commands are sent without
-// waiting, and the few questions left wait a budget and go on without the answer. Held by shared_ptr,
+// fall silent at any time, so for it no call waits longer than a tick's budget: the connection is made on the
+// capture thread, its sensor list, sensor descriptions and system-window facts come with readiness and the
+// tick copies, commands are sent without waiting, and the few questions left wait a budget and go on without
+// the answer. Held by shared_ptr,
 // since the capture thread refers back to it weakly.
 
 #include "acquisition/MonitorConnectionInfo.h"

@@ -35,10 +35,7 @@ QString selectorOf(Op operation)
 
 qsizetype requestsFor(const kt::ProtocolTestPeer& peer, const QString& selector)
 {
-    qsizetype count = 0;
-    for (const auto& request : peer.requests())
-        count += request.selector == selector || (request.selector.isEmpty() && request.command == selector);
-    return count;
+    return peer.requestCount(selector);
 }
 
 class RemoteMonitoringClient : public ::testing::Test {
