@@ -7,6 +7,10 @@
 # Usage (under xvfb-run -a): kelvaro-remote-handover-xvfb.sh KELVARO PEER COMPUTER REMOTE-COMPUTER
 set -euo pipefail
 kelvaro=$1 peer=$2 computer=$3 remote=$4
+# A session bus of its own: the programs each start hand over to the copy that owns the bus name.
+if [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
+  KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
 . "$(dirname "$0")/../support/session-lib.sh"
 . "$(dirname "$0")/../support/remote-peers-lib.sh"
 command -v trayer >/dev/null && command -v xdotool >/dev/null || { echo "SKIP: trayer or xdotool missing"; exit 77; }
