@@ -62,7 +62,6 @@ QString descriptorNameOf(const ControllerCore::ClientPtr& client)
     return info->hostSpecifier();
 }
 
-// The sentence that says which way contacting a remote computer went wrong; empty when unknown.
 // Why a remote computer failed, in the log's words (the alert's, untranslated); null when nothing is known.
 QString failureReason(RemoteFailure failure)
 {
@@ -81,6 +80,7 @@ QString failureReason(RemoteFailure failure)
     return {};
 }
 
+// The sentence that says which way contacting a remote computer went wrong; empty when unknown.
 QString failureSentence(RemoteFailure failure)
 {
     const QString reason = failureReason(failure);
