@@ -293,6 +293,23 @@ void AppController::refuseLocalClient()
     showLocalClientFailureAlert();
 }
 
+void AppController::showAlreadyMonitoredAlert(const QString& name, bool thisComputer)
+{
+    Alert alert;
+    alert.style = Alert::Style::Informational;
+    alert.messageText = localized(QStringLiteral("Computer monitored already"));
+    alert.informativeText =
+        thisComputer
+            ? fill(localized(QStringLiteral("The computer '%@' is this computer, which is monitored already. The new "
+                                            "connection to it was closed.")),
+                   {name})
+            : fill(localized(QStringLiteral("The computer '%@' is monitored already. The new connection to it was "
+                                            "closed.")),
+                   {name});
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
 void AppController::clientHasBecomeReady(const ClientPtr& client)
 {
     if (!contains(client))
@@ -304,8 +321,15 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
             refuseLocalClient();
             return;
         }
-        // Only this client's gauges: those of an accepted client of the same computer stay connected.
+        // Only this client's gauges and windows: those of the monitored computer stay as they are.
+        const QString name = client->machineName();
+        const bool identified = !client->clientIdentification().isEmpty();
+        const auto own = localClient();
+        const bool thisComputer = own && own != client && own->clientIdentification() == client->clientIdentification();
+        reconnectingClients_.removeAll(client);
         disconnectClient(client);
+        if (identified)
+            showAlreadyMonitoredAlert(name, thisComputer);
         return;
     }
     if (!isServerVersionAcceptable(client->versionCode())) {

@@ -34,6 +34,8 @@ public:
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     void clientHasBecomeReady(const ClientPtr& client) override;
+    // A remote computer refused because it is monitored already (`thisComputer`: it is the local one).
+    void showAlreadyMonitoredAlert(const QString& name, bool thisComputer);
     void completeInitializationOfLocalClient();
     void readOrCreateLocalMachinePreferences();
     void createAndOpenLocalSplashWindow();

@@ -15,6 +15,7 @@
 #include <QMetaType>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -190,6 +191,8 @@ protected:
     PendingAlerts pendingAlerts_;
     quint64 speechSlotCounter_ = 0;
     ClientList reconnectingClients_;
+    // Remote clients whose gauges were logged as connected, so that each connection is logged once.
+    QSet<const MonitoringClient*> announcedClients_;
     QList<ConnectionInfoPtr> sleepingHosts_;
     std::shared_ptr<WarningPanel> warningPanel_ = std::make_shared<WarningPanel>();
     std::shared_ptr<RemoteConnectWindow> remoteConnectPanel_;

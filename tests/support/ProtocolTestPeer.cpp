@@ -283,7 +283,7 @@ public:
                 centre_ = options_.makeCentre();
             server_ = std::make_unique<PeerServer>();
             server_->accepted = [this](platform::StreamPair pair) { accept(std::move(pair)); };
-            const bool listening = server_->listen(QHostAddress(QHostAddress::LocalHost), 0);
+            const bool listening = server_->listen(QHostAddress(QHostAddress::LocalHost), options_.port);
             std::lock_guard lock(mutex_);
             listening_ = listening;
             port_ = listening ? server_->serverPort() : 0;
@@ -589,6 +589,15 @@ QList<PeerRequest> ProtocolTestPeer::requests() const
 {
     std::lock_guard lock(impl_->mutex_);
     return impl_->requests_;
+}
+
+qsizetype ProtocolTestPeer::requestCount(const QString& match) const
+{
+    std::lock_guard lock(impl_->mutex_);
+    qsizetype count = 0;
+    for (const PeerRequest& request : std::as_const(impl_->requests_))
+        count += request.command == match || (request.decoded && request.selector == match);
+    return count;
 }
 
 int ProtocolTestPeer::connectionCount() const
