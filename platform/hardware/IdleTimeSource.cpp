@@ -1,6 +1,7 @@
 #include "platform/hardware/IdleTimeSource.h"
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <utility>
 
 namespace platform {
 
@@ -104,7 +106,10 @@ struct LogindIdleTimeSource::State {
     std::optional<QDBusPendingCall> pending;
     Clock::Duration lastRequest{};
     bool requested = false;
-    // From the last good reply: whether the seat is idle and since when, in CLOCK_MONOTONIC microseconds.
+    // Whether the last reply told the hint; from it, whether the seat is idle and since when, in
+    // CLOCK_MONOTONIC microseconds.
+    bool answered = false;
+    bool toldUnknown = false;
     bool idle = false;
     quint64 idleSinceMicroseconds = 0;
 };
@@ -126,15 +131,22 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         const QDBusMessage reply = s.pending->reply();
         s.pending.reset();
         s.idle = false;
+        s.answered = false;
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             const QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
             const QVariant hint = properties.value(QStringLiteral("IdleHint"));
             const QVariant since = properties.value(QStringLiteral("IdleSinceHintMonotonic"));
             if (hint.typeId() == QMetaType::Bool && since.canConvert<quint64>()) {
+                s.answered = true;
                 s.idle = hint.toBool();
                 s.idleSinceMicroseconds = since.toULongLong();
             }
         }
+        if (!s.answered && !std::exchange(s.toldUnknown, true))
+            log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (logind: %1); the LCD saver "
+                                                       "neither blanks nor wakes a module")
+                                            .arg(reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage()
+                                                                                             : QStringLiteral("no idle hint")));
     }
 
     const Clock::Duration now = monotonicNow();
@@ -144,6 +156,9 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         // The system bus needs an application object; without one (or without a bus) nothing is known.
         if (!s.connection && QCoreApplication::instance())
             s.connection = QDBusConnection::systemBus();
+        if (!(s.connection && s.connection->isConnected()) && !std::exchange(s.toldUnknown, true))
+            log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (no system bus); the LCD saver "
+                                                       "neither blanks nor wakes a module"));
         if (s.connection && s.connection->isConnected()) {
             QDBusMessage call = QDBusMessage::createMethodCall(
                 QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
@@ -153,7 +168,12 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         }
     }
 
-    if (!s.idle || s.idleSinceMicroseconds == 0)
+    if (!s.answered)
+        return std::nullopt;
+    // Not idle: the user is active now. logind only says since when the hint holds, which is no idle time.
+    if (!s.idle)
+        return 0;
+    if (s.idleSinceMicroseconds == 0)
         return std::nullopt;
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

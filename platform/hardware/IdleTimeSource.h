@@ -65,7 +65,7 @@ private:
 // logind's aggregate idle hint (org.freedesktop.login1.Manager IdleHint / IdleSinceHintMonotonic) on the
 // system bus. The properties are fetched asynchronously at most once a second of the shared clock; a
 // reading answers from the last reply, so it never waits for the bus. While the seat is not idle the idle
-// time is unknown (logind only says when the hint last changed).
+// time is 0 (the user is active); it is unknown only without an answer, which is logged once.
 class LogindIdleTimeSource final : public IdleTimeSource {
 public:
     // Null `connection`: the system bus.
