@@ -1,5 +1,6 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/desktop/widgets/WindowShape.h"
 #include "windows/WindowPlacement.h"
 
@@ -36,6 +37,10 @@ void TEVScreenDisplayWindow::applyWindowFlags()
     const bool visible = isVisible();
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint;
     flags |= backdrop_ ? Qt::WindowStaysOnBottomHint : Qt::WindowStaysOnTopHint;
+    // Where no window can be kept below the others it comes up over them: the clicks at least go through
+    // it, to the alert or window it covers.
+    if (backdrop_ && !platform::platformStacksWindows())
+        flags |= Qt::WindowTransparentForInput;
     setWindowFlags(flags);
     // New flags hide the window.
     if (visible)

@@ -1,5 +1,6 @@
 #include "windows/WindowFrameRecord.h"
 
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/WindowPlacement.h"
@@ -25,9 +26,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            const QPoint p = window_->pos();
-            const QSize s = window_->size();
-            defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()), key_);
+            const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(key_));
+            if (!record.isNull())
+                defaults_->setObject(record, key_);
         }
         return false;
     }
