@@ -46,6 +46,7 @@ const char kUsage[] =
 
 int main(int argc, char** argv)
 {
+    ProgramStartup::preferXWayland();
     QApplication app(argc, argv);
     ProgramStartup startup(QStringLiteral("Kelvaro"), kUsage, true);
     if (const auto status = startup.begin(app))
