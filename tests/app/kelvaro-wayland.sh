@@ -7,6 +7,8 @@
 #   positions   (native) no client can tell where its window is: the sensor window's stored place survives a
 #               start and a quit, the size follows the window
 #   alerts      the two start-up alerts of a computer without sensors lie over the windows opened meanwhile
+#   platform    (xwayland) in a Wayland session that offers XWayland, with no platform chosen, the programs'
+#               windows are X11 windows
 #   second      a second start (with and without a session bus) hands its activation token to the running
 #               copy, which activates with it, and ends with status 0
 # Usage: kelvaro-wayland.sh KELVARO KELVARO-DUMP KELVARO-LITE FIXTURES MODE SCENARIO
@@ -95,6 +97,21 @@ case "$scenario" in
     [ "$(grep -cx Kelvaro "$scratch/stack")" -ge 2 ] || fail "two alerts were not shown:"$'\n'"$(cat "$scratch/stack")"
     grep -q '^Sensor Overview' "$scratch/stack" || fail "the overview was not shown:"$'\n'"$(cat "$scratch/stack")"
     alerts_on_top || fail "an alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    quit_cleanly "$started" Kelvaro
+    ;;
+  platform)
+    [ "$mode" = xwayland ] || fail "the platform scenario is for a session with XWayland"
+    unset QT_QPA_PLATFORM
+    export XDG_SESSION_TYPE=wayland
+    start_ready Kelvaro kelvaro "$kelvaro"
+    x11_windows() {
+      timeout 10 weston-debug scene-graph 2>/dev/null | grep "top-level window" >"$scratch/views" || true
+      grep -q "top-level window 'Sensors'" "$scratch/views"
+    }
+    wait_until 60 "the sensor window was not shown" x11_windows
+    # Weston names the role of its own clients' surfaces; its X server's have none.
+    grep "top-level window 'Sensors'" "$scratch/views" | grep -q 'role (null)' ||
+      fail "the sensor window is no X11 window:"$'\n'"$(cat "$scratch/views")"
     quit_cleanly "$started" Kelvaro
     ;;
   second)
