@@ -26,18 +26,19 @@ void raiseOpenAlerts()
             alert->raise();
 }
 
-// Where no client can raise a window, the alerts are shown anew, the first given to `window`: the desktop
-// keeps a window over the one it belongs to, and each later alert belongs to the one before it.
+// Where no client can raise a window, the alerts are shown anew, mapped after `window` and so over it; the
+// first belongs to it from then on (a transient parent of its platform window only: the alert stays the child
+// of the widget it had, which a window that goes would otherwise take with it).
 void showOpenAlertsOver(QWidget* window)
 {
     openAlerts().removeAll(nullptr);
-    if (openAlerts().isEmpty() || openAlerts().constFirst()->parentWidget() == window)
+    if (openAlerts().isEmpty())
         return;
     const QList<QPointer<QWidget>> alerts = openAlerts();
     for (auto it = alerts.crbegin(); it != alerts.crend(); ++it)
         (*it)->hide();
-    QWidget* first = alerts.constFirst();
-    first->setParent(window, first->windowFlags());
+    if (QWindow* first = alerts.constFirst()->windowHandle())
+        first->setTransientParent(window->windowHandle());
     for (const QPointer<QWidget>& alert : alerts)
         if (alert)
             alert->show();
