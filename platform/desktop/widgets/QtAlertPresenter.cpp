@@ -2,6 +2,7 @@
 
 #include "platform/desktop/widgets/AlertInFront.h"
 #include "platform/desktop/widgets/PanelKeys.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 
@@ -88,9 +89,12 @@ QWidget* alertParent()
 
 // Windows shown just before an alert map a turn or more later. Asked before then, the alert would map first
 // and lie under them where the desktop stacks by the order of mapping and no client can raise a window
-// (Wayland). The wait is bounded: a desktop that never maps a window must not keep the question away.
+// (Wayland); elsewhere it is raised over them once they map. The wait is bounded: a desktop that never maps
+// a window must not keep the question away.
 void waitUntilShownWindowsAreMapped()
 {
+    if (platformStacksWindows())
+        return;
     // An open alert is not waited for: one opened over it belongs to it.
     const auto unmapped = [] {
         for (QWidget* window : QApplication::topLevelWidgets())
