@@ -71,6 +71,9 @@ std::shared_ptr<const IdleTimeSource> IdleTimeSource::live(const QByteArray& dis
         if (auto x = XScreenSaverIdleTimeSource::create(display))
             return x;
     }
+    if (waylandSession)
+        return std::make_shared<FirstReadingIdleTimeSource>(std::vector<std::shared_ptr<const IdleTimeSource>>{
+            std::make_shared<MutterIdleTimeSource>(), std::make_shared<LogindIdleTimeSource>()});
     return std::make_shared<LogindIdleTimeSource>();
 }
 
@@ -181,6 +184,66 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
     if (nowMicroseconds < s.idleSinceMicroseconds)
         return std::nullopt;
     return (nowMicroseconds - s.idleSinceMicroseconds) * 1000u;
+}
+
+struct MutterIdleTimeSource::State {
+    std::mutex mutex;
+    std::optional<QDBusConnection> connection;
+    std::optional<QDBusPendingCall> pending;
+    Clock::Duration lastRequest{};
+    bool requested = false;
+    std::optional<quint64> milliseconds; // from the last good reply
+};
+
+MutterIdleTimeSource::MutterIdleTimeSource(const QDBusConnection* connection) : state_(std::make_unique<State>())
+{
+    if (connection)
+        state_->connection = *connection;
+}
+
+MutterIdleTimeSource::~MutterIdleTimeSource() = default;
+
+std::optional<quint64> MutterIdleTimeSource::idleNanoseconds() const
+{
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    if (s.pending && s.pending->isFinished()) {
+        const QDBusMessage reply = s.pending->reply();
+        s.pending.reset();
+        s.milliseconds.reset();
+        if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1 &&
+            reply.arguments().constFirst().typeId() == QMetaType::ULongLong)
+            s.milliseconds = reply.arguments().constFirst().toULongLong();
+    }
+    const Clock::Duration now = monotonicNow();
+    if (!s.pending && (!s.requested || now - s.lastRequest >= std::chrono::seconds(1))) {
+        s.requested = true;
+        s.lastRequest = now;
+        if (!s.connection && QCoreApplication::instance())
+            s.connection = QDBusConnection::sessionBus();
+        if (s.connection && s.connection->isConnected()) {
+            const QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+            s.pending = s.connection->asyncCall(call, 2000);
+        }
+    }
+    if (!s.milliseconds || *s.milliseconds >= 18'000'000'000'000u)
+        return std::nullopt;
+    return *s.milliseconds * 1'000'000u;
+}
+
+FirstReadingIdleTimeSource::FirstReadingIdleTimeSource(std::vector<std::shared_ptr<const IdleTimeSource>> sources)
+    : sources_(std::move(sources))
+{
+}
+
+std::optional<quint64> FirstReadingIdleTimeSource::idleNanoseconds() const
+{
+    for (const auto& source : sources_)
+        if (const auto reading = source->idleNanoseconds())
+            return reading;
+    return std::nullopt;
 }
 
 } // namespace platform

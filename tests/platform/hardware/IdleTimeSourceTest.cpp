@@ -35,7 +35,10 @@ TEST(IdleTimeSource, TheLiveSourceIsTheXServersWhereThereIsAnXDisplay)
         const auto source = IdleTimeSource::live(row.display, row.wayland);
         ASSERT_TRUE(source);
         EXPECT_EQ(dynamic_cast<const XScreenSaverIdleTimeSource*>(source.get()) != nullptr, row.fromX) << row.display.constData();
-        EXPECT_EQ(dynamic_cast<const LogindIdleTimeSource*>(source.get()) != nullptr, !row.fromX) << row.display.constData();
+        // A Wayland session asks the desktop's idle monitor first, then logind.
+        EXPECT_EQ(dynamic_cast<const LogindIdleTimeSource*>(source.get()) != nullptr, !row.fromX && !row.wayland)
+            << row.display.constData();
+        EXPECT_EQ(dynamic_cast<const FirstReadingIdleTimeSource*>(source.get()) != nullptr, row.wayland) << row.display.constData();
     }
 }
 
@@ -80,7 +83,54 @@ quint64 monotonicMicroseconds()
     return quint64(ts.tv_sec) * 1000000u + quint64(ts.tv_nsec) / 1000u;
 }
 
+// GNOME Shell's idle monitor, on a private bus.
+class FakeMutterIdleMonitor final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.IdleMonitor")
+
+public:
+    quint64 idleMilliseconds = 0;
+
+public Q_SLOTS:
+    quint64 GetIdletime() { return idleMilliseconds; }
+};
+
 } // namespace
+
+// The desktop's idle monitor tells the idle time as it changes; where none runs, the next source answers.
+TEST(MutterIdleTimeSource, TellsTheDesktopsIdleTimeAndGivesWayToTheNextSourceWhereNoneRuns)
+{
+    kelvaro::test::PrivateBus bus;
+    if (!bus.isRunning())
+        GTEST_SKIP() << "no dbus-daemon";
+    QDBusConnection server = bus.connect(QStringLiteral("mutter"));
+    FakeMutterIdleMonitor monitor;
+    ASSERT_TRUE(server.registerObject(QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"), &monitor, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(server.registerService(QStringLiteral("org.gnome.Mutter.IdleMonitor")));
+    const QDBusConnection client = bus.connect(QStringLiteral("mutter client"));
+    const auto logind = std::make_shared<FixedIdleTimeSource>(std::nullopt);
+    const auto mutter = std::make_shared<MutterIdleTimeSource>(&client);
+    const FirstReadingIdleTimeSource session({mutter, logind});
+
+    for (const quint64 milliseconds : {quint64(250'000), quint64(0), quint64(1500)}) {
+        monitor.idleMilliseconds = milliseconds;
+        // Asked again once a second has passed.
+        kt::clock()->advanceSeconds(1.0);
+        EXPECT_TRUE(kt::waitFor([&] { return session.idleNanoseconds() == milliseconds * 1'000'000u; })) << milliseconds;
+    }
+
+    // No idle monitor on this bus: logind's reading, or none.
+    kelvaro::test::PrivateBus other;
+    ASSERT_TRUE(other.isRunning());
+    const QDBusConnection elsewhere = other.connect(QStringLiteral("client without mutter"));
+    const FirstReadingIdleTimeSource withoutMutter({std::make_shared<MutterIdleTimeSource>(&elsewhere), logind});
+    EXPECT_FALSE(withoutMutter.idleNanoseconds());
+    logind->setIdleSeconds(42);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(withoutMutter.idleNanoseconds(), quint64(42'000'000'000u));
+        kt::clock()->advanceSeconds(1.0);
+    }
+}
 
 // "Not idle" is an active user (0), not an unknown time; an idle seat counts from the hint's time; without an
 // answer the time is unknown, and that is logged once.
