@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QWindow>
 
-#include <memory>
-
 namespace platform {
 namespace {
 
