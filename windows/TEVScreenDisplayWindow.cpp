@@ -1,6 +1,7 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
 #include "platform/desktop/widgets/WindowHints.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/desktop/widgets/WindowShape.h"
 #include "windows/WindowPlacement.h"
 
@@ -38,6 +39,10 @@ void TEVScreenDisplayWindow::applyWindowFlags()
     // A display over the desktop: it takes no keyboard focus from the window being worked in.
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus;
     flags |= backdrop_ ? Qt::WindowStaysOnBottomHint : Qt::WindowStaysOnTopHint;
+    // Where no window can be kept below the others it comes up over them: the clicks at least go through
+    // it, to the alert or window it covers.
+    if (backdrop_ && !platform::platformStacksWindows())
+        flags |= Qt::WindowTransparentForInput;
     setWindowFlags(flags);
     // New flags hide the window.
     if (visible)

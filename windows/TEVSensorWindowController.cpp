@@ -4,6 +4,7 @@
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/Compositing.h"
 #include "platform/desktop/widgets/WindowHints.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
@@ -309,7 +310,8 @@ QPoint TEVSensorWindowController::preferredPositionForWindow() const
 
 void TEVSensorWindowController::saveSpecialPositionPreferences()
 {
-    if (autosaveName_.isEmpty() || !defaults_ || !window_)
+    // Where the platform cannot tell the place, the stored one stays.
+    if (autosaveName_.isEmpty() || !defaults_ || !window_ || !platform::platformKnowsWindowPositions())
         return;
     const QPoint topLeft = platform::expectedFrameGeometry(window_).topLeft();
     defaults_->setObject(QStringLiteral("%1 %2").arg(topLeft.x()).arg(topLeft.y()), kPositionRecordPrefix + autosaveName_);
@@ -328,10 +330,10 @@ void TEVSensorWindowController::saveFrame() const
 {
     if (!defaults_ || !window_ || autosaveName_.isEmpty())
         return;
-    const QPoint p = platform::expectedFrameGeometry(window_).topLeft();
     const QSize s = window_->size();
-    defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
-                         kFrameRecordPrefix + autosaveName_);
+    const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(kFrameRecordPrefix + autosaveName_));
+    if (!record.isNull())
+        defaults_->setObject(record, kFrameRecordPrefix + autosaveName_);
     if (screenWindow_)
         return;
     // Smaller than its text and at the right or bottom edge of its screen: the screen cut it. The text's size,
@@ -839,6 +841,12 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
         return;
     const auto screens = WindowPlacement::currentScreens();
     if (screenWindow_) {
+        // Where the compositor alone places windows there is no place to mend: the size of its text, fixed,
+        // which makes a tiling compositor float it as it floats a dialog.
+        if (!platform::platformKnowsWindowPositions()) {
+            window_->setFixedSize(ceilSize(maximum));
+            return;
+        }
         window_->resize(ceilSize(maximum));
         if (screens.geometries.isEmpty())
             return;

@@ -1,6 +1,7 @@
 #include "windows/WindowFrameRecord.h"
 
 #include "platform/desktop/widgets/WindowHints.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/WindowPlacement.h"
@@ -26,10 +27,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            // The frame's corner, as a window placed before the window manager framed it will have it.
-            const QPoint p = platform::expectedFrameGeometry(window_).topLeft();
-            const QSize s = window_->size();
-            defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()), key_);
+            const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(key_));
+            if (!record.isNull())
+                defaults_->setObject(record, key_);
         }
         return false;
     }

@@ -517,7 +517,7 @@ void LCDModuleManager::updateAllDisplaysUsingOutputCache(const ControllerLookups
     // Without a module there is nothing to blank or light: no idle reading (a bus request) on every tick.
     // The first reading once one is plugged in only records again.
     if (displaysByController_.empty()) {
-        lastUIIdleTimer_ = 0;
+        lastUIIdleTimer_.reset();
         return;
     }
     updateSleepStateOfAllControllers();
@@ -629,11 +629,13 @@ void LCDModuleManager::updateHardwareSettingsForDisplay(TEVLCDDisplay& display, 
 
 void LCDModuleManager::updateSleepStateOfAllControllers()
 {
-    const quint64 idle = platform::IdleTimeSource::shared()->idleNanoseconds().value_or(0);
-    if (idle == 0)
+    // No reading changes nothing; 0 is one (the user is active right now), and wakes a blanked module.
+    const std::optional<quint64> reading = platform::IdleTimeSource::shared()->idleNanoseconds();
+    if (!reading)
         return;
-    if (lastUIIdleTimer_ != 0) {
-        if (idle < lastUIIdleTimer_) {
+    const quint64 idle = *reading;
+    if (lastUIIdleTimer_) {
+        if (idle < *lastUIIdleTimer_) {
             for (auto& [specifier, description] : knownLCDDescriptions_) {
                 if (isSleeping(description))
                     setModuleSleeping(specifier, false);

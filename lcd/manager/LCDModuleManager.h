@@ -149,7 +149,7 @@ private:
     // The user picked the selected controller; until then the pane picks one.
     bool controllerChosen_ = false;
     DisplayPtr modalDisplay_;
-    quint64 lastUIIdleTimer_ = 0;
+    std::optional<quint64> lastUIIdleTimer_; // the last reading; none before the first
     ControllerLookups* applicationController_ = nullptr;
     QPointer<QWidget> preferenceWindow_;
     // Controller classes that reported a removal since the last rescan: their present controllers are

@@ -48,6 +48,11 @@ public:
         std::function<void()> showMainWindow;
     };
 
+    // Before the application object: in a Wayland session that offers XWayland the programs run as its X11
+    // clients (Wayland, natively, only when XWayland fails), since only there their windows open where the
+    // user left them. A platform the user chose (QT_QPA_PLATFORM) stays.
+    static void preferXWayland();
+
     // `usage` is printed for --help and for arguments not understood; --print-output-cache is an option
     // only where `takesOutputCache`.
     ProgramStartup(QString program, const char* usage, bool takesOutputCache);
@@ -71,7 +76,7 @@ public:
 
 private:
     void returnStartUpMemoryOnce(QApplication& app);
-    void raiseWindows();
+    void raiseWindows(const QString& activationToken);
     // What a start by the session manager needs besides its session: the computer monitored.
     QStringList restartArguments() const;
 

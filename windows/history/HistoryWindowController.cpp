@@ -8,6 +8,7 @@
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/UserDefaults.h"
@@ -487,10 +488,9 @@ void HistoryWindowController::saveFrame() const
 {
     if (!defaults_ || !window_ || frameAutosaveName_.isEmpty())
         return;
-    const QPoint p = window_->pos();
-    const QSize s = window_->size();
-    defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
-                         kFrameRecordPrefix + frameAutosaveName_);
+    const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(kFrameRecordPrefix + frameAutosaveName_));
+    if (!record.isNull())
+        defaults_->setObject(record, kFrameRecordPrefix + frameAutosaveName_);
 }
 
 void HistoryWindowController::updateGraph()

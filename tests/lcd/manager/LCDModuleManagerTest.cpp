@@ -120,21 +120,28 @@ TEST_F(LCDModuleManagerTest, SaverBlanksAfterIdleTimeAndWakesOnTheFirstShorterRe
     take("A");
     take("B");
     struct Tick {
-        double idleSeconds;
+        std::optional<double> idleSeconds; // none: the platform cannot tell
         QStringList sentToA;
     } ticks[] = {
-        {200, {"Hi"}},       // the first reading only records
-        {0, {"Hi"}},         // no reading: nothing changes, not even the stored one
-        {190, {"Hi"}},       // shorter than 200: the user was active
-        {250, {"off"}},      // past 180 s: blanked, and no text while asleep
+        {200, {"Hi"}},         // the first reading only records
+        {std::nullopt, {"Hi"}}, // no reading: nothing changes, not even the stored one
+        {190, {"Hi"}},         // shorter than 200: the user was active
+        {250, {"off"}},        // past 180 s: blanked, and no text while asleep
         {260, {}},
-        {0, {}},
-        {5, {"on", "Hi"}},   // woken, its text in the same tick
+        {std::nullopt, {}},    // still no word of the user: stays dark
+        {0, {"on", "Hi"}},     // the user is active now (logind's "not idle"): woken, its text in the same tick
+        {0, {"Hi"}},           // and stays lit while active
+        {5, {"Hi"}},
+        {200, {"off"}},
+        {7, {"on", "Hi"}},     // woken by any shorter reading
     };
     for (const Tick& tick : ticks) {
-        idle->setIdleSeconds(tick.idleSeconds);
+        if (tick.idleSeconds)
+            idle->setIdleSeconds(*tick.idleSeconds);
+        else
+            idle->setIdleNanoseconds(std::nullopt);
         manager->updateAllDisplaysUsingOutputCache({});
-        EXPECT_EQ(take("A"), tick.sentToA) << tick.idleSeconds;
+        EXPECT_EQ(take("A"), tick.sentToA) << tick.idleSeconds.value_or(-1);
         EXPECT_EQ(take("B"), QStringList{"Ho"}) << "a saver of 0 never blanks";
     }
 }
