@@ -4,8 +4,6 @@
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 
-#include <QFile>
-
 namespace dump {
 
 // serial number → sensor identifier → {ValueCount, TimeDelta, NewestTime, NewestValue}, as stored: a
@@ -26,12 +24,11 @@ int historyCommand(const QStringList& arguments)
         printError(QStringLiteral("%1: %2").arg(path, read.error));
         return 1;
     }
-    QFile file(path);
+    // Read again (the same bounds and checks) for the fields as stored.
+    const auto file = TEVSensorHistoryFile::readBytes(path);
     platform::UnarchiveOptions generic;
     generic.generic = true;
-    const QVariantMap stored = file.open(QIODevice::ReadOnly)
-        ? platform::SequentialUnarchiver::unarchiveObjectWithData(file.readAll(), generic).toMap()
-        : QVariantMap{};
+    const QVariantMap stored = platform::SequentialUnarchiver::unarchiveObjectWithData(file.bytes, generic).toMap();
 
     namespace values = platform::values;
     QVariantMap computers;
