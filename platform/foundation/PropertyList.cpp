@@ -10,6 +10,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -1103,6 +1104,49 @@ void describe(const QVariant& value, int depth, QString& text)
 }
 
 } // namespace
+
+namespace {
+
+// The rule of Writer::text: what XML 1.0 holds, U+0000 aside (refused in both formats).
+bool xmlHoldsText(const QString& string)
+{
+    const qsizetype n = string.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = string.at(i).unicode();
+        if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD) || c == 0)
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(string.at(i + 1).unicode())) {
+            ++i;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool xmlHoldsEveryCharacter(const QVariant& value)
+{
+    switch (values::kindOf(value)) {
+    case values::Kind::String:
+        return xmlHoldsText(value.toString());
+    case values::Kind::Array: {
+        const QVariantList list = value.toList();
+        return std::all_of(list.cbegin(), list.cend(), [](const QVariant& element) { return xmlHoldsEveryCharacter(element); });
+    }
+    case values::Kind::Dictionary: {
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (!xmlHoldsText(it.key()) || !xmlHoldsEveryCharacter(it.value()))
+                return false;
+        }
+        return true;
+    }
+    default:
+        return true;
+    }
+}
 
 QString describePropertyList(const QVariant& value)
 {

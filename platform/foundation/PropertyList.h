@@ -47,6 +47,8 @@ PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& lim
 // hold (control characters other than tab, line feed and carriage return, U+FFFE, U+FFFF, lone
 // surrogates) become U+FFFD; in binary, lone surrogates do.
 QByteArray writePropertyList(const QVariant& value, PlistFormat format);
+// No string or key of `value` holds a character that the XML form would replace.
+bool xmlHoldsEveryCharacter(const QVariant& value);
 // Old-style property-list text for descriptions: arrays in parentheses, dictionaries in braces, data in
 // angle brackets, strings quoted unless plain, nesting indented by four spaces.
 QString describePropertyList(const QVariant& value);
