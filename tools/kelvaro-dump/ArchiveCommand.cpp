@@ -39,21 +39,20 @@ std::optional<QVariant> decodeArchive(const QString& path)
         }
         return printable(root);
     }
-    const PlistReadResult plist = readPropertyList(bytes);
-    const auto envelope = values::toDictionary(plist.value);
-    if (!envelope || !envelope->contains(QStringLiteral("$archiver"))) {
-        printError(QStringLiteral("%1: not an archive%2").arg(path, plist.error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(plist.error)));
-        return std::nullopt;
-    }
+    // One reading of the list: a large archive costs its size once.
     const auto unarchiver = KeyedUnarchiver::create(bytes, options);
-    const auto topKeys = values::toDictionary(envelope->value(QStringLiteral("$top")));
-    if (!unarchiver || !topKeys) {
-        printError(QStringLiteral("%1: not a readable keyed archive").arg(path));
+    if (!unarchiver) {
+        const PlistReadResult plist = readPropertyList(bytes);
+        const auto envelope = values::toDictionary(plist.value);
+        if (!envelope || !envelope->contains(QStringLiteral("$archiver")))
+            printError(QStringLiteral("%1: not an archive%2").arg(path, plist.error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(plist.error)));
+        else
+            printError(QStringLiteral("%1: not a readable keyed archive").arg(path));
         return std::nullopt;
     }
     QVariantMap top;
-    for (auto it = topKeys->cbegin(); it != topKeys->cend(); ++it)
-        top.insert(it.key(), unarchiver->decodeObjectForKey(it.key()));
+    for (const QString& key : unarchiver->topLevelKeys())
+        top.insert(key, unarchiver->decodeObjectForKey(key));
     if (unarchiver->hasFailed()) {
         printError(QStringLiteral("%1: not a readable keyed archive").arg(path));
         return std::nullopt;
