@@ -56,9 +56,9 @@ void AppController::saveForLostDisplay()
     const std::optional<QString> histories = saveLongTermHistories();
 
     QStringList failures;
-    QString result = preferences.written()
-                         ? QStringLiteral("preferences written to %1").arg(preferences.path)
-                         : QStringLiteral("preferences not written (%1)").arg(preferences.failure);
+    QString result = !preferences.written() ? QStringLiteral("preferences not written (%1)").arg(preferences.failure)
+                     : preferences.changed  ? QStringLiteral("preferences written to %1").arg(preferences.path)
+                                            : QStringLiteral("preferences unchanged in %1").arg(preferences.path);
     if (!preferences.written())
         failures.append(TEVStringFormat::withObjects(localized(QStringLiteral("The settings could not be saved to \"%@\": %@.")),
                                                      {preferences.path, preferences.failure}));

@@ -13,9 +13,11 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/Values.h"
 #include "programs/startup/DesktopQuit.h"
 #include "programs/startup/TerminationSignals.h"
+#include "sensors/TEVBatteryInfo.h"
 #include "sensors/TEVSensorClassLoader.h"
 
 #include <QApplication>
@@ -231,6 +233,10 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
         QCoreApplication::setApplicationVersion(
             platform::values::toString(bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")))
                 .value_or(QString()));
+    // Beside the histories, which both programs share: a pack keeps its number across starts, so stored
+    // gauges and alerts go on watching the same pack.
+    TEVBatteryInfo::setNumberStorePath(platform::Paths::applicationSupportDirectory(QStringLiteral("Kelvaro"))
+                                       + QStringLiteral("BatteryNumbers.plist"));
     TEVSensorClassLoader::loadAll();
     QGuiApplication::setWindowIcon(applicationIcon());
     // Windows come and go (the splash, the tray's); the program runs until it is told to quit.
