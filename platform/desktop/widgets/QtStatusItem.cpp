@@ -1,5 +1,6 @@
 #include "platform/desktop/widgets/QtStatusItem.h"
 
+#include "platform/desktop/widgets/StatusNotifierItem.h"
 #include "platform/foundation/Log.h"
 
 #include <QAction>
@@ -13,6 +14,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +26,8 @@ namespace platform {
 namespace {
 
 constexpr int kSmallestPixelSize = 6;
+// How long the hosts' reading of newly registered icons must have paused before they are put in order.
+constexpr int kSettleMs = 500;
 
 bool& loggedMissingTray()
 {
@@ -162,20 +167,45 @@ private:
 
 } // namespace
 
-QtStatusItem::QtStatusItem()
-    // On X a tray host may start later and Qt docks the icons then; elsewhere the tray is there now or never.
-    : canDock_(QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
+QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new QMenu)
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable() || std::exchange(loggedMissingTray(), true))
-        return;
-    log("StatusItem", canDock_ ? QStringLiteral("no system tray yet; the values show in the tray once one starts")
-                               : QStringLiteral("no system tray is available; the values are not shown in the tray"));
+    menu_->setTitle(QStringLiteral("UNTITLED"));
+    settle_ = new QTimer(context_.get());
+    settle_->setSingleShot(true);
+    settle_->setInterval(kSettleMs);
+    QObject::connect(settle_, &QTimer::timeout, context_.get(), [this] {
+        ordering_ = false;
+        orderItems();
+    });
+    // Whether a StatusNotifierWatcher runs is known only once the bus has answered; until then nothing shows.
+    QObject::connect(&StatusNotifierWatch::shared(), &StatusNotifierWatch::changed, context_.get(), [this] { chooseTray(); });
+    chooseTray();
 }
 
 QtStatusItem::~QtStatusItem()
 {
-    for (const Slot& slot : std::as_const(icons_))
-        delete slot.icon;
+    context_.reset();
+    // Hidden and taken off the bus now; destroyed once the calls the bus already handed over are done (or at
+    // once when no event loop runs any more), the menu after the icons that show it.
+    const bool later = QThread::currentThread()->loopLevel() > 0;
+    const auto dispose = [later](QObject* object) {
+        if (object && later)
+            object->deleteLater();
+        else
+            delete object;
+    };
+    for (Slot& slot : slots_) {
+        if (slot.xembed)
+            slot.xembed->hide();
+        dispose(slot.xembed);
+        if (slot.item)
+            slot.item->unregister();
+        dispose(slot.item);
+    }
+    if (exporter_)
+        exporter_->unregister();
+    dispose(exporter_);
+    dispose(menu_);
 }
 
 QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFont& font, QSize size)
@@ -251,7 +281,7 @@ void QtStatusItem::setTitle(const Title& title, const QFont& font)
     if (title == title_ && font == font_)
         return;
     if (font != font_)
-        for (Slot& slot : icons_)
+        for (Slot& slot : slots_)
             slot.shown.reset();
     font_ = font;
     title_ = title;
@@ -263,63 +293,190 @@ void QtStatusItem::setImage(const QImage& image)
     if (image == image_)
         return;
     image_ = image;
-    for (Slot& slot : icons_)
+    for (Slot& slot : slots_)
         slot.shown.reset();
     showIcons();
 }
 
-void QtStatusItem::makeIcons(qsizetype count)
+void QtStatusItem::chooseTray()
 {
-    for (const Slot& slot : std::as_const(icons_))
-        delete slot.icon;
-    icons_.clear();
-    icons_.resize(count);
-    for (Slot& slot : icons_) {
-        slot.icon = new QSystemTrayIcon;
-        slot.icon->setContextMenu(menu_.get());
-        QObject::connect(slot.icon, &QSystemTrayIcon::activated, slot.icon,
-                         [this](QSystemTrayIcon::ActivationReason reason) {
-                             if (reason == QSystemTrayIcon::Trigger)
-                                 popUpMenu();
-                         });
+    const StatusNotifierWatch& watch = StatusNotifierWatch::shared();
+    Tray tray = Tray::None;
+    if (watch.state() == StatusNotifierWatch::State::Present)
+        tray = Tray::StatusNotifier;
+    else if (watch.state() == StatusNotifierWatch::State::Absent &&
+             QGuiApplication::platformName() == QLatin1String("xcb"))
+        tray = Tray::XEmbed;
+    const bool newWatcher = tray == Tray::StatusNotifier && watch.generation() != watcherGeneration_;
+    watcherGeneration_ = watch.generation();
+    if (tray == tray_ && !newWatcher)
+        return;
+
+    if (tray_ == Tray::XEmbed && tray != Tray::XEmbed) {
+        for (Slot& slot : slots_) {
+            if (slot.xembed) {
+                slot.xembed->hide();
+                slot.xembed->deleteLater();
+            }
+        }
     }
+    if (tray_ == Tray::StatusNotifier && tray != Tray::StatusNotifier)
+        for (Slot& slot : slots_)
+            if (slot.item)
+                slot.item->setActive(false);
+    if (tray == Tray::None && watch.state() != StatusNotifierWatch::State::Unknown &&
+        !std::exchange(loggedMissingTray(), true))
+        log("StatusItem", QStringLiteral("no system tray yet; the values show in the tray once one starts"));
+    if (tray != tray_)
+        shownCount_ = 0;
+    tray_ = tray;
+
+    if (tray_ == Tray::StatusNotifier) {
+        // A new watcher knows nothing of the items: all of them again, the last slot first, as hosts put each
+        // new icon left of those before it.
+        bool any = false;
+        for (qsizetype i = slots_.size() - 1; i >= 0; --i) {
+            if (!slots_.at(i).item)
+                continue;
+            slots_.at(i).item->registerWithWatcher();
+            any = true;
+        }
+        if (any)
+            orderOnceRead();
+    }
+    showIcons();
+}
+
+QSystemTrayIcon* QtStatusItem::makeXEmbedIcon()
+{
+    auto* icon = new QSystemTrayIcon;
+    icon->setContextMenu(menu_);
+    QObject::connect(icon, &QSystemTrayIcon::activated, context_.get(), [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            popUpMenu(QCursor::pos());
+    });
+    return icon;
+}
+
+StatusNotifierIcon* QtStatusItem::makeItem()
+{
+    static quint64 number = 0;
+    if (!exporter_)
+        exporter_ = new DBusMenuExporter(menu_, QStringLiteral("/StatusNotifierMenu/%1").arg(++number));
+    const QPointer<QObject> context = context_.get();
+    // Paths never used twice in a process: a host's late read of a gone icon finds nothing.
+    auto* item = new StatusNotifierIcon(
+        QStringLiteral("/StatusNotifierItem/%1").arg(++number), exporter_->path(),
+        [this, context](QPoint at) {
+            if (context)
+                popUpMenu(at);
+        },
+        [this, context](StatusNotifierIcon*) {
+            if (context && ordering_)
+                settle_->start();
+        });
+    return item;
+}
+
+void QtStatusItem::orderOnceRead()
+{
+    ordering_ = true;
+    settle_->start();
+}
+
+void QtStatusItem::orderItems()
+{
+    // Shown again the last first: each host puts it left of those before it, whatever order it took them in.
+    QList<StatusNotifierIcon*> shown;
+    for (qsizetype i = 0; i < shownCount_ && i < slots_.size(); ++i)
+        if (slots_.at(i).item)
+            shown.append(slots_.at(i).item);
+    for (StatusNotifierIcon* item : std::as_const(shown))
+        item->setActive(false);
+    for (qsizetype i = shown.size() - 1; i >= 0; --i)
+        shown.at(i)->setActive(true);
 }
 
 void QtStatusItem::showIcons()
 {
-    if (!canDock_)
-        return;
     const bool showsImage = title_.isEmpty() && !image_.isNull();
-    const qsizetype count = showsImage ? 1 : title_.size();
-    if (count != icons_.size())
-        makeIcons(count);
+    const qsizetype count = tray_ == Tray::None ? 0 : showsImage ? 1 : title_.size();
+    while (slots_.size() < count)
+        slots_.append(Slot{});
     QString toolTip;
     for (const Run& run : std::as_const(title_))
         toolTip += run.text;
     toolTip = showsImage ? QCoreApplication::applicationName() : toolTip.trimmed();
-    const bool newToolTip = toolTip != toolTip_;
-    toolTip_ = toolTip;
+
     for (qsizetype i = 0; i < count; ++i) {
-        Slot& slot = icons_[i];
+        Slot& slot = slots_[i];
         const Run run = showsImage ? Run{} : title_.at(i);
+        bool drawn = false;
         if (slot.shown != run) {
             slot.shown = run;
-            slot.icon->setIcon(QIcon(new SlotIconEngine(run, font_, showsImage ? image_ : QImage())));
+            slot.icon = QIcon(new SlotIconEngine(run, font_, showsImage ? image_ : QImage()));
+            drawn = true;
         }
-        if (newToolTip || slot.icon->toolTip().isEmpty())
-            slot.icon->setToolTip(toolTip);
+        if (tray_ == Tray::XEmbed) {
+            if (!slot.xembed) {
+                slot.xembed = makeXEmbedIcon();
+                drawn = true;
+            }
+            if (drawn)
+                slot.xembed->setIcon(slot.icon);
+            if (slot.xembed->toolTip() != toolTip)
+                slot.xembed->setToolTip(toolTip);
+        } else if (tray_ == Tray::StatusNotifier) {
+            if (!slot.item) {
+                slot.item = makeItem();
+                drawn = true;
+            }
+            if (drawn)
+                slot.item->setIcon(slot.icon);
+            slot.item->setToolTip(toolTip);
+            slot.item->setActive(true);
+        }
     }
-    // A tray host puts each icon it docks left of those before it, and docks them again in the order they
-    // were first shown when it restarts: the last slot goes first, so the icons read as the title does.
-    for (qsizetype i = count - 1; i >= 0; --i)
-        if (!icons_.at(i).icon->isVisible())
-            icons_.at(i).icon->show();
+    // Slots beyond the count hidden and kept: a host may still read them, and a later count shows them again.
+    for (qsizetype i = count; i < slots_.size(); ++i) {
+        if (slots_.at(i).xembed && slots_.at(i).xembed->isVisible())
+            slots_.at(i).xembed->hide();
+        if (slots_.at(i).item)
+            slots_.at(i).item->setActive(false);
+    }
+    const bool more = count > shownCount_;
+    const qsizetype before = shownCount_;
+    shownCount_ = count;
+    if (!more)
+        return;
+    if (tray_ == Tray::XEmbed) {
+        // A tray host puts each icon it docks left of those before it, and docks them again in the order they
+        // were first shown when it restarts: all again, the last slot first, so the icons read as the title does.
+        for (qsizetype i = 0; i < count; ++i)
+            if (slots_.at(i).xembed->isVisible())
+                slots_.at(i).xembed->hide();
+        for (qsizetype i = count - 1; i >= 0; --i)
+            slots_.at(i).xembed->show();
+    } else if (tray_ == Tray::StatusNotifier) {
+        // New ones registered once their pixels are there, the last first.
+        bool registered = false;
+        for (qsizetype i = count - 1; i >= before; --i) {
+            if (slots_.at(i).item->isRegisteredWithWatcher())
+                continue;
+            slots_.at(i).item->registerWithWatcher();
+            registered = true;
+        }
+        if (registered)
+            orderOnceRead();
+        else if (!ordering_)
+            orderItems();
+    }
 }
 
-void QtStatusItem::popUpMenu()
+void QtStatusItem::popUpMenu(QPoint at)
 {
     if (menu_ && !menu_->isVisible())
-        menu_->popup(QCursor::pos());
+        menu_->popup(at);
 }
 
 qsizetype QtStatusItem::menuItemCount() const
@@ -329,6 +486,14 @@ qsizetype QtStatusItem::menuItemCount() const
 
 void QtStatusItem::setMenuItems(const QStringList& titles)
 {
+    if (titles == items_)
+        return;
+    if (titles.size() == items_.size()) {
+        // The same items with other titles: changed in place, as a host may be showing the menu.
+        for (qsizetype i = 0; i < titles.size(); ++i)
+            setMenuItemTitle(i, titles.at(i));
+        return;
+    }
     items_ = titles;
     rebuildMenu();
 }
@@ -338,20 +503,15 @@ void QtStatusItem::setMenuItemTitle(qsizetype index, const QString& title)
     if (index < 0 || index >= items_.size())
         return;
     items_[index] = title;
-    if (index < itemActions_.size())
+    if (index < itemActions_.size() && itemActions_.at(index)->text() != title)
         itemActions_.at(index)->setText(title);
 }
 
 void QtStatusItem::rebuildMenu()
 {
-    for (const Slot& slot : std::as_const(icons_))
-        slot.icon->setContextMenu(nullptr);
+    // The one menu stays where the icons and the hosts know it; only its items change.
+    menu_->clear();
     itemActions_.clear();
-    menu_.reset();
-    if (items_.isEmpty() && trailing_.isEmpty())
-        return;
-    menu_ = std::make_unique<QMenu>();
-    menu_->setTitle(QStringLiteral("UNTITLED"));
     for (const QString& title : std::as_const(items_))
         itemActions_.append(menu_->addAction(title));
     if (!trailing_.isEmpty()) {
@@ -359,8 +519,6 @@ void QtStatusItem::rebuildMenu()
             menu_->addSeparator();
         menu_->addActions(trailing_);
     }
-    for (const Slot& slot : std::as_const(icons_))
-        slot.icon->setContextMenu(menu_.get());
 }
 
 } // namespace platform

@@ -1,0 +1,137 @@
+#pragma once
+// The tray of StatusNotifierItem hosts (XFCE's panel, KDE, GNOME's AppIndicator, waybar, swaybar): each icon
+// an object on the session bus, the menu exported as com.canonical.dbusmenu so that the host shows it itself
+// wherever its tray is, registered with org.kde.StatusNotifierWatcher whenever one appears. Nothing here
+// waits on the bus: a host that stops answering holds no call. Made and owned by QtStatusItem; main thread.
+
+#include <QDBusConnection>
+#include <QDBusVirtualObject>
+#include <QHash>
+#include <QIcon>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QDBusMessage;
+class QDBusServiceWatcher;
+class QMenu;
+class QTimer;
+
+namespace platform {
+
+// Whether a StatusNotifierWatcher owns its name on the session bus, followed through its ownership changes:
+// asked once without waiting for the answer, so that no start waits on a tray host. One per process.
+class StatusNotifierWatch final : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Unknown, Absent, Present };
+    static StatusNotifierWatch& shared();
+
+    State state() const { return state_; }
+    // Changes with every new owner: a restarted tray host wants the icons registered again.
+    quint64 generation() const { return generation_; }
+
+signals:
+    void changed();
+
+private:
+    StatusNotifierWatch();
+    void setOwner(const QString& owner);
+
+    State state_ = State::Unknown;
+    QString owner_;
+    quint64 generation_ = 0;
+    bool ownerChangeSeen_ = false;
+    QDBusServiceWatcher* watcher_ = nullptr;
+};
+
+// A menu exported over com.canonical.dbusmenu: its actions, their submenus and every later change of them,
+// read by the host whenever it likes. Holds the menu weakly.
+class DBusMenuExporter final : public QDBusVirtualObject {
+public:
+    DBusMenuExporter(QMenu* menu, QString path);
+    ~DBusMenuExporter() override;
+
+    QString path() const { return path_; }
+    void unregister();
+
+    QString introspect(const QString& path) const override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int idOf(QAction* action);
+    QMenu* menuOf(int id) const;
+    QVariantMap propertiesOf(QAction* action) const;
+    void watchMenu(QMenu* menu);
+    void scheduleFlush();
+    void flush();
+    void activate(int id);
+
+    QPointer<QMenu> menu_;
+    QString path_;
+    QDBusConnection bus_;
+    bool registered_ = false;
+    uint revision_ = 1;
+    int nextId_ = 1;
+    QHash<QAction*, int> ids_;
+    QHash<int, QPointer<QAction>> actions_;
+    QSet<QMenu*> watched_;
+    bool layoutDirty_ = false;
+    QSet<int> changed_;
+    QTimer* flushTimer_ = nullptr;
+};
+
+// One icon of the tray. Its status (Active or Passive) shows or hides it; the host reads the pixels, drawn at
+// the sizes hosts ask most, whenever it likes.
+class StatusNotifierIcon final : public QDBusVirtualObject {
+public:
+    // popUp shows the program's own menu at the point a host without a menu of its own passes; read tells
+    // each time a host reads the icon.
+    StatusNotifierIcon(QString path, QString menuPath, std::function<void(QPoint)> popUp,
+                       std::function<void(StatusNotifierIcon*)> read);
+    ~StatusNotifierIcon() override;
+
+    QString path() const { return path_; }
+    void setIcon(const QIcon& icon);
+    void setToolTip(const QString& toolTip);
+    void setActive(bool active);
+    bool isActive() const { return active_; }
+    // Asks the watcher to show it to its hosts; the answer is not waited for.
+    void registerWithWatcher();
+    bool isRegisteredWithWatcher() const { return registeredWithWatcher_; }
+    void unregister();
+
+    // The pixels hosts read at a size: ARGB32 in network byte order.
+    static QByteArray argbBytes(const QImage& image);
+
+    QString introspect(const QString& path) const override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+private:
+    QVariant property(const QString& name) const;
+    QVariantMap properties() const;
+    void emitSignal(const QString& name, const QVariantList& arguments = {});
+
+    QString path_;
+    QString menuPath_;
+    std::function<void(QPoint)> popUp_;
+    std::function<void(StatusNotifierIcon*)> read_;
+    QDBusConnection bus_;
+    bool registered_ = false;
+    bool registeredWithWatcher_ = false;
+    QIcon icon_;
+    QString toolTip_;
+    bool active_ = false;
+};
+
+} // namespace platform
