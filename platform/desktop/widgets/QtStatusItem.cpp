@@ -29,6 +29,31 @@ constexpr int kSmallestPixelSize = 6;
 // How long the hosts' reading of newly registered icons must have paused before they are put in order.
 constexpr int kSettleMs = 500;
 
+// Icons of items gone, hidden and kept while the program runs: a host may read them at any time, and takes
+// them back when the next item shows them. Deleted as the event loop ends.
+struct Spares {
+    QList<QPointer<StatusNotifierIcon>> items;
+    QPointer<DBusMenuExporter> exporter;
+};
+
+Spares& spares()
+{
+    static Spares kept;
+    static const bool flushed = [] {
+        if (QCoreApplication::instance())
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                             &StatusNotifierWatch::shared(), [] {
+                                 for (const QPointer<StatusNotifierIcon>& item : std::as_const(kept.items))
+                                     delete item;
+                                 kept.items.clear();
+                                 delete kept.exporter;
+                             });
+        return true;
+    }();
+    (void)flushed;
+    return kept;
+}
+
 bool& loggedMissingTray()
 {
     static bool logged = false;
@@ -185,11 +210,12 @@ QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new 
 QtStatusItem::~QtStatusItem()
 {
     context_.reset();
-    // Hidden and taken off the bus now; destroyed once the calls the bus already handed over are done (or at
-    // once when no event loop runs any more), the menu after the icons that show it.
-    const bool later = QThread::currentThread()->loopLevel() > 0;
-    const auto dispose = [later](QObject* object) {
-        if (object && later)
+    // While the program runs a host may read an icon at any time: StatusNotifierItems are hidden and kept for
+    // the next item, XEmbed icons destroyed once the calls already handed over are done, the menu after the
+    // icons that show it. Once no event loop runs any more, all go at once.
+    const bool running = QThread::currentThread()->loopLevel() > 0 && !QCoreApplication::closingDown();
+    const auto dispose = [running](QObject* object) {
+        if (object && running)
             object->deleteLater();
         else
             delete object;
@@ -198,13 +224,22 @@ QtStatusItem::~QtStatusItem()
         if (slot.xembed)
             slot.xembed->hide();
         dispose(slot.xembed);
-        if (slot.item)
-            slot.item->unregister();
-        dispose(slot.item);
+        if (!slot.item)
+            continue;
+        if (running) {
+            slot.item->setActive(false);
+            slot.item->setOwner(slot.item->menuPath(), {}, {});
+            spares().items.append(slot.item);
+        } else {
+            delete slot.item;
+        }
     }
-    if (exporter_)
-        exporter_->unregister();
-    dispose(exporter_);
+    if (exporter_ && running) {
+        exporter_->setMenu(nullptr);
+        spares().exporter = exporter_;
+    } else {
+        delete exporter_;
+    }
     dispose(menu_);
 }
 
@@ -361,21 +396,30 @@ QSystemTrayIcon* QtStatusItem::makeXEmbedIcon()
 StatusNotifierIcon* QtStatusItem::makeItem()
 {
     static quint64 number = 0;
+    Spares& kept = spares();
+    if (!exporter_ && kept.exporter) {
+        exporter_ = kept.exporter;
+        kept.exporter.clear();
+        exporter_->setMenu(menu_);
+    }
     if (!exporter_)
         exporter_ = new DBusMenuExporter(menu_, QStringLiteral("/StatusNotifierMenu/%1").arg(++number));
     const QPointer<QObject> context = context_.get();
-    // Paths never used twice in a process: a host's late read of a gone icon finds nothing.
-    auto* item = new StatusNotifierIcon(
-        QStringLiteral("/StatusNotifierItem/%1").arg(++number), exporter_->path(),
-        [this, context](QPoint at) {
-            if (context)
-                popUpMenu(at);
-        },
-        [this, context](StatusNotifierIcon*) {
-            if (context && ordering_)
-                settle_->start();
-        });
-    return item;
+    const auto popUp = [this, context](QPoint at) {
+        if (context)
+            popUpMenu(at);
+    };
+    const auto read = [this, context](StatusNotifierIcon*) {
+        if (context && ordering_)
+            settle_->start();
+    };
+    kept.items.removeAll(nullptr);
+    if (!kept.items.isEmpty()) {
+        StatusNotifierIcon* item = kept.items.takeFirst();
+        item->setOwner(exporter_->path(), popUp, read);
+        return item;
+    }
+    return new StatusNotifierIcon(QStringLiteral("/StatusNotifierItem/%1").arg(++number), exporter_->path(), popUp, read);
 }
 
 void QtStatusItem::orderOnceRead()

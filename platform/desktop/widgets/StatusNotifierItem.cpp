@@ -321,6 +321,16 @@ DBusMenuExporter::~DBusMenuExporter()
     unregister();
 }
 
+void DBusMenuExporter::setMenu(QMenu* menu)
+{
+    if (menu == menu_)
+        return;
+    menu_ = menu;
+    watchMenu(menu);
+    layoutDirty_ = true;
+    scheduleFlush();
+}
+
 void DBusMenuExporter::unregister()
 {
     if (std::exchange(registered_, false))
@@ -529,15 +539,21 @@ bool DBusMenuExporter::handleMessage(const QDBusMessage& message, const QDBusCon
     if (member == QLatin1String("GetGroupProperties") && !args.isEmpty()) {
         const QList<int> ids = qdbus_cast<QList<int>>(args.at(0));
         sni::MenuPropertiesList list;
-        for (const int id : ids)
-            if (QAction* action = actions_.value(id))
+        for (const int id : ids) {
+            if (id == 0)
+                list.append({0, {{QStringLiteral("children-display"), QStringLiteral("submenu")}}});
+            else if (QAction* action = actions_.value(id))
                 list.append({id, propertiesOf(action)});
+        }
         reply(connection, message, {QVariant::fromValue(list)});
         return true;
     }
     if (member == QLatin1String("GetProperty") && args.size() == 2) {
-        QAction* action = actions_.value(args.at(0).toInt());
-        const QVariantMap properties = action ? propertiesOf(action) : QVariantMap();
+        const int id = args.at(0).toInt();
+        QAction* action = actions_.value(id);
+        const QVariantMap properties = action ? propertiesOf(action)
+                                       : id == 0 ? QVariantMap{{QStringLiteral("children-display"), QStringLiteral("submenu")}}
+                                                 : QVariantMap();
         reply(connection, message, {QVariant::fromValue(QDBusVariant(properties.value(args.at(1).toString())))});
         return true;
     }
@@ -618,7 +634,24 @@ void StatusNotifierIcon::registerWithWatcher()
     // An object path names this object on the program's own connection.
     call << path_;
     call.setAutoStartService(false);
-    registeredWithWatcher_ = bus_.send(call);
+    if (bus_.send(call))
+        registeredWith_ = StatusNotifierWatch::shared().generation();
+}
+
+bool StatusNotifierIcon::isRegisteredWithWatcher() const
+{
+    return registeredWith_ != 0 && registeredWith_ == StatusNotifierWatch::shared().generation();
+}
+
+void StatusNotifierIcon::setOwner(QString menuPath, std::function<void(QPoint)> popUp,
+                                  std::function<void(StatusNotifierIcon*)> read)
+{
+    const bool newMenu = menuPath != menuPath_;
+    menuPath_ = std::move(menuPath);
+    popUp_ = std::move(popUp);
+    read_ = std::move(read);
+    if (newMenu)
+        emitSignal(QStringLiteral("NewMenu"));
 }
 
 void StatusNotifierIcon::setIcon(const QIcon& icon)

@@ -60,6 +60,8 @@ public:
     ~DBusMenuExporter() override;
 
     QString path() const { return path_; }
+    // Exports another menu at the same path, for a host that keeps the path.
+    void setMenu(QMenu* menu);
     void unregister();
 
     QString introspect(const QString& path) const override;
@@ -102,13 +104,17 @@ public:
     ~StatusNotifierIcon() override;
 
     QString path() const { return path_; }
+    QString menuPath() const { return menuPath_; }
+    // Hands the icon to another owner, as a kept icon is used again.
+    void setOwner(QString menuPath, std::function<void(QPoint)> popUp, std::function<void(StatusNotifierIcon*)> read);
     void setIcon(const QIcon& icon);
     void setToolTip(const QString& toolTip);
     void setActive(bool active);
     bool isActive() const { return active_; }
     // Asks the watcher to show it to its hosts; the answer is not waited for.
     void registerWithWatcher();
-    bool isRegisteredWithWatcher() const { return registeredWithWatcher_; }
+    // Registered with the watcher that runs now.
+    bool isRegisteredWithWatcher() const;
     void unregister();
 
     // The pixels hosts read at a size: ARGB32 in network byte order.
@@ -128,7 +134,8 @@ private:
     std::function<void(StatusNotifierIcon*)> read_;
     QDBusConnection bus_;
     bool registered_ = false;
-    bool registeredWithWatcher_ = false;
+    // The watcher's generation it was registered with (StatusNotifierWatch::generation), 0 for none.
+    quint64 registeredWith_ = 0;
     QIcon icon_;
     QString toolTip_;
     bool active_ = false;
