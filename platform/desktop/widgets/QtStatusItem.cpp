@@ -405,8 +405,10 @@ StatusNotifierIcon* QtStatusItem::makeItem()
     if (!exporter_)
         exporter_ = new DBusMenuExporter(menu_, QStringLiteral("/StatusNotifierMenu/%1").arg(++number));
     const QPointer<QObject> context = context_.get();
-    const auto popUp = [this, context](QPoint at) {
-        if (context)
+    const auto popUp = [this, context](QPoint at, bool contextMenu) {
+        // Off X a menu without a window of the program's own opens as a window by itself, wherever the
+        // compositor puts it: only for a host that asks for the context menu, having none of its own.
+        if (context && (contextMenu || QGuiApplication::platformName() == QLatin1String("xcb")))
             popUpMenu(at);
     };
     const auto read = [this, context](StatusNotifierIcon*) {

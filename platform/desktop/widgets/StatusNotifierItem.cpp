@@ -597,7 +597,7 @@ bool DBusMenuExporter::handleMessage(const QDBusMessage& message, const QDBusCon
 
 // --- StatusNotifierIcon -------------------------------------------------------------------------------------
 
-StatusNotifierIcon::StatusNotifierIcon(QString path, QString menuPath, std::function<void(QPoint)> popUp,
+StatusNotifierIcon::StatusNotifierIcon(QString path, QString menuPath, PopUp popUp,
                                        std::function<void(StatusNotifierIcon*)> read)
     : path_(std::move(path)),
       menuPath_(std::move(menuPath)),
@@ -643,8 +643,7 @@ bool StatusNotifierIcon::isRegisteredWithWatcher() const
     return registeredWith_ != 0 && registeredWith_ == StatusNotifierWatch::shared().generation();
 }
 
-void StatusNotifierIcon::setOwner(QString menuPath, std::function<void(QPoint)> popUp,
-                                  std::function<void(StatusNotifierIcon*)> read)
+void StatusNotifierIcon::setOwner(QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read)
 {
     const bool newMenu = menuPath != menuPath_;
     menuPath_ = std::move(menuPath);
@@ -811,8 +810,12 @@ bool StatusNotifierIcon::handleMessage(const QDBusMessage& message, const QDBusC
         reply(connection, message);
         if (args.size() == 2 && popUp_) {
             const QPoint at(args.at(0).toInt(), args.at(1).toInt());
+            const bool context = member == QLatin1String("ContextMenu");
             // After the reply: a menu is no business of the bus's call.
-            QTimer::singleShot(0, this, [this, at] { popUp_(at); });
+            QTimer::singleShot(0, this, [this, at, context] {
+                if (popUp_)
+                    popUp_(at, context);
+            });
         }
         return true;
     }

@@ -97,16 +97,16 @@ private:
 // the sizes hosts ask most, whenever it likes.
 class StatusNotifierIcon final : public QDBusVirtualObject {
 public:
-    // popUp shows the program's own menu at the point a host without a menu of its own passes; read tells
-    // each time a host reads the icon.
-    StatusNotifierIcon(QString path, QString menuPath, std::function<void(QPoint)> popUp,
-                       std::function<void(StatusNotifierIcon*)> read);
+    // popUp shows the program's own menu at the point a host without a menu of its own passes, with whether it
+    // asked for the context menu (else the icon was activated); read tells each time a host reads the icon.
+    using PopUp = std::function<void(QPoint, bool)>;
+    StatusNotifierIcon(QString path, QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read);
     ~StatusNotifierIcon() override;
 
     QString path() const { return path_; }
     QString menuPath() const { return menuPath_; }
     // Hands the icon to another owner, as a kept icon is used again.
-    void setOwner(QString menuPath, std::function<void(QPoint)> popUp, std::function<void(StatusNotifierIcon*)> read);
+    void setOwner(QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read);
     void setIcon(const QIcon& icon);
     void setToolTip(const QString& toolTip);
     void setActive(bool active);
@@ -130,7 +130,7 @@ private:
 
     QString path_;
     QString menuPath_;
-    std::function<void(QPoint)> popUp_;
+    PopUp popUp_;
     std::function<void(StatusNotifierIcon*)> read_;
     QDBusConnection bus_;
     bool registered_ = false;
