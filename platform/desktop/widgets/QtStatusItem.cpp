@@ -229,6 +229,8 @@ QtStatusItem::~QtStatusItem()
         if (running) {
             slot.item->setActive(false);
             slot.item->setOwner(slot.item->menuPath(), {}, {});
+            // Goes with the application object at the latest.
+            slot.item->setParent(&StatusNotifierWatch::shared());
             spares().items.append(slot.item);
         } else {
             delete slot.item;
@@ -236,6 +238,7 @@ QtStatusItem::~QtStatusItem()
     }
     if (exporter_ && running) {
         exporter_->setMenu(nullptr);
+        exporter_->setParent(&StatusNotifierWatch::shared());
         spares().exporter = exporter_;
     } else {
         delete exporter_;
@@ -400,6 +403,7 @@ StatusNotifierIcon* QtStatusItem::makeItem()
     if (!exporter_ && kept.exporter) {
         exporter_ = kept.exporter;
         kept.exporter.clear();
+        exporter_->setParent(nullptr);
         exporter_->setMenu(menu_);
     }
     if (!exporter_)
@@ -418,6 +422,7 @@ StatusNotifierIcon* QtStatusItem::makeItem()
     kept.items.removeAll(nullptr);
     if (!kept.items.isEmpty()) {
         StatusNotifierIcon* item = kept.items.takeFirst();
+        item->setParent(nullptr);
         item->setOwner(exporter_->path(), popUp, read);
         return item;
     }
