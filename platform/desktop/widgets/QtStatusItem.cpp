@@ -478,11 +478,10 @@ void QtStatusItem::showIcons()
             if (slot.xembed->toolTip() != toolTip)
                 slot.xembed->setToolTip(toolTip);
         } else if (tray_ == Tray::StatusNotifier) {
-            if (!slot.item) {
+            if (!slot.item)
                 slot.item = makeItem();
-                drawn = true;
-            }
-            if (drawn)
+            // Also what changed while another tray showed the slot.
+            if (drawn || slot.item->icon().cacheKey() != slot.icon.cacheKey())
                 slot.item->setIcon(slot.icon);
             slot.item->setToolTip(toolTip);
             slot.item->setActive(true);

@@ -363,11 +363,11 @@ bool DBusMenuExporter::eventFilter(QObject* watched, QEvent* event)
             // A submenu set or taken changes the layout; any other change only the item.
             if (action->menu())
                 watchMenu(action->menu());
-            if (const auto id = ids_.constFind(action); id != ids_.cend())
+            // An item no host has read yet needs no word.
+            if (const auto id = ids_.constFind(action); id != ids_.cend()) {
                 changed_.insert(*id);
-            else
-                layoutDirty_ = true;
-            scheduleFlush();
+                scheduleFlush();
+            }
         }
         break;
     default:

@@ -108,6 +108,7 @@ public:
     // Hands the icon to another owner, as a kept icon is used again.
     void setOwner(QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read);
     void setIcon(const QIcon& icon);
+    QIcon icon() const { return icon_; }
     void setToolTip(const QString& toolTip);
     void setActive(bool active);
     bool isActive() const { return active_; }
