@@ -31,6 +31,8 @@ pid=$started
 wait_tray_icons 3 red green blue
 [ -z "$keep" ] || cp "$scratch/tray.png" "$keep/lite-xfce.png"
 expect_either_button_opens_the_menu
+# The pointer off the icons: a hovered icon's button is drawn lighter.
+xdotool mousemove 0 799
 
 # Ticks go on with the panel stopped: Lite's icons answer a host's reading; the continued panel shows them.
 signal_xfce_panel STOP
