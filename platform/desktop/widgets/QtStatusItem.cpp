@@ -26,8 +26,11 @@ namespace platform {
 namespace {
 
 constexpr int kSmallestPixelSize = 6;
-// How long the hosts' reading of newly registered icons must have paused before they are put in order.
+// How long the hosts' reading of newly registered icons must have paused before they are put in order, and
+// how often a host that goes on reading them (a slow one, or one that reads again at each change of status)
+// sees them put in order again.
 constexpr int kSettleMs = 500;
+constexpr int kOrderings = 3;
 
 // Icons of items gone, hidden and kept while the program runs: a host may read them at any time, and takes
 // them back when the next item shows them. Deleted as the event loop ends.
@@ -199,7 +202,7 @@ QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new 
     settle_->setSingleShot(true);
     settle_->setInterval(kSettleMs);
     QObject::connect(settle_, &QTimer::timeout, context_.get(), [this] {
-        ordering_ = false;
+        --orderingsLeft_;
         orderItems();
     });
     // Whether a StatusNotifierWatcher runs is known only once the bus has answered; until then nothing shows.
@@ -416,7 +419,7 @@ StatusNotifierIcon* QtStatusItem::makeItem()
             popUpMenu(at);
     };
     const auto read = [this, context](StatusNotifierIcon*) {
-        if (context && ordering_)
+        if (context && orderingsLeft_ > 0)
             settle_->start();
     };
     kept.items.removeAll(nullptr);
@@ -431,7 +434,7 @@ StatusNotifierIcon* QtStatusItem::makeItem()
 
 void QtStatusItem::orderOnceRead()
 {
-    ordering_ = true;
+    orderingsLeft_ = kOrderings;
     settle_->start();
 }
 
@@ -518,7 +521,7 @@ void QtStatusItem::showIcons()
         }
         if (registered)
             orderOnceRead();
-        else if (!ordering_)
+        else if (!settle_->isActive())
             orderItems();
     }
 }

@@ -90,9 +90,10 @@ private:
     QList<Slot> slots_;
     qsizetype shownCount_ = 0;
     // Icons registered with a watcher are shown again in order once its hosts stopped reading them for a
-    // moment, which puts them in order on hosts that took them in any.
+    // moment, which puts them in order on hosts that took them in any; a host that reads on gets them in
+    // order again, a few times at most.
     QTimer* settle_ = nullptr;
-    bool ordering_ = false;
+    int orderingsLeft_ = 0;
     QMenu* menu_ = nullptr;
     DBusMenuExporter* exporter_ = nullptr;
     QStringList items_;
