@@ -119,10 +119,12 @@ wait_tray_icons() {
 # The size of the menu window a click with BUTTON on the icon at X opens ("WIDTHxHEIGHT"); the menu is
 # closed again. Usage: menu_of_click X BUTTON
 menu_of_click() {
-  local x=$(($1 + 8)) size="" until=$((SECONDS + 30))
+  local x=$(($1 + 8)) size="" last="" until=$((SECONDS + 30))
   xdotool mousemove "$x" 16 click "$2"
-  while [ -z "$size" ] && [ "$SECONDS" -lt "$until" ]; do
+  # Until it keeps its size: a tray host that shows the menu itself fills it as the items come over the bus.
+  while { [ -z "$size" ] || [ "$size" != "$last" ]; } && [ "$SECONDS" -lt "$until" ]; do
     sleep 0.25
+    last=$size
     size=$(open_menu_size)
   done
   # Until it is gone, so that the next click does not land on it: a menu that has not taken the keyboard yet
