@@ -361,10 +361,13 @@ void QtStatusItem::chooseTray()
             }
         }
     }
-    if (tray_ == Tray::StatusNotifier && tray != Tray::StatusNotifier)
+    if (tray_ == Tray::StatusNotifier && tray != Tray::StatusNotifier) {
+        settle_->stop();
+        orderingsLeft_ = 0;
         for (Slot& slot : slots_)
             if (slot.item)
                 slot.item->setActive(false);
+    }
     if (tray == Tray::None && watch.state() != StatusNotifierWatch::State::Unknown &&
         !std::exchange(loggedMissingTray(), true))
         log("StatusItem", QStringLiteral("no system tray yet; the values show in the tray once one starts"));
@@ -418,8 +421,10 @@ StatusNotifierIcon* QtStatusItem::makeItem()
         if (context && (contextMenu || QGuiApplication::platformName() == QLatin1String("xcb")))
             popUpMenu(at);
     };
-    const auto read = [this, context](StatusNotifierIcon*) {
-        if (context && orderingsLeft_ > 0)
+    const auto read = [this, context](const QString& reader) {
+        // Only the watcher's own reads count: a host in its process (XFCE's) reads on as it takes the icons in,
+        // while anyone else's are no sign of that.
+        if (context && orderingsLeft_ > 0 && reader == StatusNotifierWatch::shared().owner())
             settle_->start();
     };
     kept.items.removeAll(nullptr);
@@ -440,6 +445,8 @@ void QtStatusItem::orderOnceRead()
 
 void QtStatusItem::orderItems()
 {
+    if (tray_ != Tray::StatusNotifier)
+        return;
     // Shown again the last first: each host puts it left of those before it, whatever order it took them in.
     QList<StatusNotifierIcon*> shown;
     for (qsizetype i = 0; i < shownCount_ && i < slots_.size(); ++i)

@@ -596,7 +596,7 @@ bool DBusMenuExporter::handleMessage(const QDBusMessage& message, const QDBusCon
 // --- StatusNotifierIcon -------------------------------------------------------------------------------------
 
 StatusNotifierIcon::StatusNotifierIcon(QString path, QString menuPath, PopUp popUp,
-                                       std::function<void(StatusNotifierIcon*)> read)
+                                       Read read)
     : path_(std::move(path)),
       menuPath_(std::move(menuPath)),
       popUp_(std::move(popUp)),
@@ -641,7 +641,7 @@ bool StatusNotifierIcon::isRegisteredWithWatcher() const
     return registeredWith_ != 0 && registeredWith_ == StatusNotifierWatch::shared().generation();
 }
 
-void StatusNotifierIcon::setOwner(QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read)
+void StatusNotifierIcon::setOwner(QString menuPath, PopUp popUp, Read read)
 {
     const bool newMenu = menuPath != menuPath_;
     menuPath_ = std::move(menuPath);
@@ -798,7 +798,7 @@ bool StatusNotifierIcon::handleMessage(const QDBusMessage& message, const QDBusC
             return true;
         }
         if (read_)
-            read_(this);
+            read_(message.service());
         return true;
     }
     if (!message.interface().isEmpty() && message.interface() != kItemInterface)

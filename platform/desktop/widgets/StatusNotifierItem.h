@@ -35,6 +35,8 @@ public:
     static StatusNotifierWatch& shared();
 
     State state() const { return state_; }
+    // The watcher's unique bus name; empty while there is none.
+    QString owner() const { return owner_; }
     // Changes with every new owner: a restarted tray host wants the icons registered again.
     quint64 generation() const { return generation_; }
 
@@ -98,15 +100,17 @@ private:
 class StatusNotifierIcon final : public QDBusVirtualObject {
 public:
     // popUp shows the program's own menu at the point a host without a menu of its own passes, with whether it
-    // asked for the context menu (else the icon was activated); read tells each time a host reads the icon.
+    // asked for the context menu (else the icon was activated); read tells each time anyone reads the icon.
     using PopUp = std::function<void(QPoint, bool)>;
-    StatusNotifierIcon(QString path, QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read);
+    // With the bus name of the reader.
+    using Read = std::function<void(const QString&)>;
+    StatusNotifierIcon(QString path, QString menuPath, PopUp popUp, Read read);
     ~StatusNotifierIcon() override;
 
     QString path() const { return path_; }
     QString menuPath() const { return menuPath_; }
     // Hands the icon to another owner, as a kept icon is used again.
-    void setOwner(QString menuPath, PopUp popUp, std::function<void(StatusNotifierIcon*)> read);
+    void setOwner(QString menuPath, PopUp popUp, Read read);
     void setIcon(const QIcon& icon);
     QIcon icon() const { return icon_; }
     void setToolTip(const QString& toolTip);
@@ -132,7 +136,7 @@ private:
     QString path_;
     QString menuPath_;
     PopUp popUp_;
-    std::function<void(StatusNotifierIcon*)> read_;
+    Read read_;
     QDBusConnection bus_;
     bool registered_ = false;
     // The watcher's generation it was registered with (StatusNotifierWatch::generation), 0 for none.
