@@ -654,6 +654,7 @@ void StatusNotifierIcon::setOwner(QString menuPath, PopUp popUp, Read read)
 void StatusNotifierIcon::setIcon(const QIcon& icon)
 {
     icon_ = icon;
+    pixmaps_.clear();
     emitSignal(QStringLiteral("NewIcon"));
 }
 
@@ -712,14 +713,18 @@ QVariant StatusNotifierIcon::property(const QString& name) const
         name == QLatin1String("IconThemePath"))
         return QString();
     if (name == QLatin1String("IconPixmap")) {
-        sni::Images images;
-        if (!icon_.isNull())
-            for (const int size : kIconSizes) {
-                const QImage image = icon_.pixmap(QSize(size, size)).toImage();
-                if (!image.isNull())
-                    images.append({image.width(), image.height(), argbBytes(image)});
-            }
-        return QVariant::fromValue(images);
+        // Drawn once per icon, however often the hosts read it.
+        if (!pixmaps_.isValid()) {
+            sni::Images images;
+            if (!icon_.isNull())
+                for (const int size : kIconSizes) {
+                    const QImage image = icon_.pixmap(QSize(size, size)).toImage();
+                    if (!image.isNull())
+                        images.append({image.width(), image.height(), argbBytes(image)});
+                }
+            pixmaps_ = QVariant::fromValue(images);
+        }
+        return pixmaps_;
     }
     if (name == QLatin1String("OverlayIconPixmap") || name == QLatin1String("AttentionIconPixmap"))
         return QVariant::fromValue(sni::Images());

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QVariant>
 
 #include <functional>
 
@@ -142,6 +143,8 @@ private:
     // The watcher's generation it was registered with (StatusNotifierWatch::generation), 0 for none.
     quint64 registeredWith_ = 0;
     QIcon icon_;
+    // IconPixmap of icon_, drawn on the first read.
+    mutable QVariant pixmaps_;
     QString toolTip_;
     bool active_ = false;
 };
