@@ -18,6 +18,7 @@ command -v xdotool >/dev/null && command -v xwininfo >/dev/null || { echo "SKIP:
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 . "$(dirname "$0")/../support/xfce-panel-lib.sh"
 [ "$platform" = xcb ] || export QT_QPA_PLATFORM=$platform
+keep_bus_services_in_the_folders
 
 start_ready Kelvaro kelvaro "$kelvaro"
 quit_cleanly "$started" "the first run of Kelvaro"

@@ -45,12 +45,18 @@ bus_name_owned() { # NAME
 watcher_owned() { bus_name_owned org.kde.StatusNotifierWatcher; }
 watcher_gone() { ! watcher_owned; }
 
-# The panel's configuration, also for a settings daemon the bus starts on its own when a program asks for
-# one: the bus starts it in the script's folders. Call before anything runs in the session.
+# Services the bus starts when a program asks for one (a notification daemon, the settings daemon) run in the
+# script's folders, not the user's.
+keep_bus_services_in_the_folders() {
+  dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
+    ${DISPLAY:+DISPLAY} || fail "the bus took no environment"
+}
+
+# The panel's configuration, also for a settings daemon the bus starts on its own. Call before anything runs
+# in the session.
 prepare_xfce_session() {
   write_xfce_panel_config
-  dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR DISPLAY \
-    || fail "the bus took no environment"
+  keep_bus_services_in_the_folders
 }
 
 # Starts the panel (and, the first time, its settings daemon) and waits until its tray watches for items.
