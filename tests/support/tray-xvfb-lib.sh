@@ -137,15 +137,15 @@ menu_of_click() {
   echo "$size"
 }
 
-# The size of a menu on the screen ("WIDTHxHEIGHT"), or nothing.
+# The size of the menu on the screen ("WIDTHxHEIGHT"), or nothing: the tallest popup over 100 px. Icons are
+# small, and the tooltip the pointer raises over an icon (a popup too) is a line or two of text, while the
+# tray's menu holds a dozen items or more.
 open_menu_size() {
-  local id size
+  local id
   for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-    # Icons are small; a menu is a popup larger than any of them.
-    size=$(xwininfo -id "$id" 2>/dev/null | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
-      END { if (o && w > 40 && h > 40) print w "x" h }')
-    [ -n "$size" ] && { echo "$size"; return 0; }
-  done
+    xwininfo -id "$id" 2>/dev/null | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
+      END { if (o && w > 40 && h > 100) print h, w "x" h }'
+  done | sort -n | tail -n 1 | cut -d' ' -f2
 }
 
 # Fails unless a left and a right click on the leftmost icon open the same menu.
