@@ -1,6 +1,7 @@
 #include "acquisition/TEVMonitoringClient.h"
 
 #include "acquisition/AcquisitionSelectors.h"
+#include "acquisition/TEVInvocationClient.h"
 #include "acquisition/TEVServiceInvocation.h"
 
 #include "platform/foundation/Log.h"
@@ -82,7 +83,7 @@ quint64 TEVMonitoringClient::ResultSlot::nextCallId()
     return lastCallId_;
 }
 
-void TEVMonitoringClient::ResultSlot::deliver(quint64 callId, const QVariant& result)
+void TEVMonitoringClient::ResultSlot::deliver(quint64 callId, const std::optional<QVariant>& result)
 {
     lock_.lock();
     // A call given up on answers late: its result must not take the place of the one awaited now.
@@ -95,8 +96,10 @@ void TEVMonitoringClient::ResultSlot::deliver(quint64 callId, const QVariant& re
     lock_.unlockWithCondition(1);
 }
 
-std::optional<QVariant> TEVMonitoringClient::ResultSlot::wait(quint64 callId, platform::Clock::Duration timeout)
+std::optional<QVariant> TEVMonitoringClient::ResultSlot::wait(quint64 callId, platform::Clock::Duration timeout,
+                                                              bool& performed)
 {
+    performed = true;
     const auto clock = platform::Clock::shared();
     // Capped so that the deadline cannot overflow; a century is "never" here.
     timeout = std::clamp<platform::Clock::Duration>(timeout, {}, std::chrono::hours(24 * 365 * 100));
@@ -106,10 +109,12 @@ std::optional<QVariant> TEVMonitoringClient::ResultSlot::wait(quint64 callId, pl
         if (!lock_.lockWhenCondition(1, deadline > now ? deadline - now : platform::Clock::Duration::zero()))
             return std::nullopt;
         const bool mine = resultId_ == callId;
-        QVariant result = std::exchange(result_, QVariant());
+        std::optional<QVariant> result = std::exchange(result_, std::nullopt);
         lock_.unlockWithCondition(0);
-        if (mine)
+        if (mine) {
+            performed = result.has_value();
             return result;
+        }
         // A result of a call that gave up earlier: dropped, and the wait goes on for this call's own.
     }
 }
@@ -386,14 +391,42 @@ void TEVMonitoringClient::initiateAcquisitionConfiguration()
 {
     if (!captureThread_ || failed_)
         return;
-    const std::optional<QVariant> created =
-        connectionInfo_->isLocal()
-            ? call(TEVCaptureThread::createLocalAcquisitionCenterSelector, kNumber, {values::fromString(connectionInfo_->applicationName())})
-            : call(TEVCaptureThread::connectToRemoteAcquisitionCenterSelector, kNumber, {values::fromObject(connectionInfo_)});
-    if (!Unbox::boolean(created)) {
-        failed_ = true;
-        post(failedNotification);
+    if (connectionInfo_->isLocal()) {
+        const auto created = call(TEVCaptureThread::createLocalAcquisitionCenterSelector, kNumber,
+                                  {values::fromString(connectionInfo_->applicationName())});
+        if (!Unbox::boolean(created))
+            connectionHasFailed();
+        return;
     }
+    // A remote computer may take its time to connect (or trickle its greeting): the thread connects on its
+    // own, bounded by its own time-outs, and the main thread only hears how it went.
+    const double deadline = connectionDeadline();
+    const bool sent = ask(TEVCaptureThread::connectToRemoteAcquisitionCenterSelector, kNumber,
+                          {values::fromObject(connectionInfo_)},
+                          [weak = weak_from_this()](const std::optional<QVariant>& connected) {
+                              const auto client = weak.lock();
+                              if (client && !Unbox::boolean(connected) && !client->failed_)
+                                  client->connectionHasFailed();
+                          },
+                          deadline);
+    if (!sent)
+        connectionHasFailed();
+}
+
+double TEVMonitoringClient::connectionDeadline() const
+{
+    // The thread's own waits (the connectivity check, then the greeting within its total deadline) end the
+    // attempt before this; it only guards against a thread that never answers.
+    const double own = captureThread_ ? TEVCaptureThread::connectivityCheckTimeout +
+                                            captureThread_->remoteResponseTimeout() * TEVInvocationClient::TotalDeadlineInTimeouts
+                                      : 0.0;
+    return own + timeouts_.callWait;
+}
+
+void TEVMonitoringClient::connectionHasFailed()
+{
+    failed_ = true;
+    post(failedNotification);
 }
 
 std::optional<QVariant> TEVMonitoringClient::callWithin(double budget, const QString& selector,
@@ -428,11 +461,14 @@ std::optional<QVariant> TEVMonitoringClient::callAndWait(double seconds, const Q
         return std::nullopt;
     const quint64 callId = slot_->nextCallId();
     // A thread that is stopping performs nothing more: such a call fails at once, not by time-out.
-    if (!captureThread_->invoke(invocation,
-                                [slot = slot_, callId](const QVariant& result) { slot->deliver(callId, result); }))
+    if (!captureThread_->invoke(invocation, [slot = slot_, callId](const std::optional<QVariant>& result) {
+            slot->deliver(callId, result);
+        }))
         return std::nullopt;
-    sent = true;
-    auto result = slot_->wait(callId, platform::durationFromSeconds(seconds));
+    bool performed = true;
+    auto result = slot_->wait(callId, platform::durationFromSeconds(seconds), performed);
+    // A call the thread ended without performing failed at once: no time-out to report.
+    sent = performed;
     // Every tick before the answer has handed its values over: what is read next is as new as the answer.
     if (result)
         takeRawValues();
@@ -441,13 +477,16 @@ std::optional<QVariant> TEVMonitoringClient::callAndWait(double seconds, const Q
 
 void TEVMonitoringClient::giveUpOnTimeout()
 {
+    // Every call still waiting runs into its deadline after the first: the computer is given up on once.
+    if (timedOut_)
+        return;
     platform::log(kClassName, QStringLiteral("Timeout while waiting for server response!"));
     timedOut_ = true;
     handleConnectionProblem();
 }
 
 bool TEVMonitoringClient::ask(const QString& selector, const QString& returnClass, const QVariantList& arguments,
-                              Answer answer)
+                              Answer answer, std::optional<double> ownDeadline)
 {
     const auto main = platform::RunLoop::main();
     if (!captureThread_ || timedOut_ || !main)
@@ -474,7 +513,7 @@ bool TEVMonitoringClient::ask(const QString& selector, const QString& returnClas
         if (client && answer)
             answer(result);
     };
-    const bool sent = captureThread_->invoke(invocation, [main, weak, pending, settle](const QVariant& result) {
+    const bool sent = captureThread_->invoke(invocation, [main, weak, pending, settle](const std::optional<QVariant>& result) {
         pending->delivered = true;
         main->perform([weak, pending, settle, result] {
             if (pending->settled)
@@ -487,12 +526,14 @@ bool TEVMonitoringClient::ask(const QString& selector, const QString& returnClas
     });
     if (!sent)
         return false;
-    pending->deadline = main->performAfter(platform::durationFromSeconds(timeouts_.callWait), [weak, pending, settle] {
+    const bool givesUp = !ownDeadline;
+    pending->deadline = main->performAfter(platform::durationFromSeconds(ownDeadline.value_or(timeouts_.callWait)),
+                                           [weak, pending, settle, givesUp] {
         // An answer already on its way to this thread is taken when it arrives.
         if (pending->settled || pending->delivered)
             return;
         const auto client = weak.lock();
-        if (client)
+        if (client && givesUp)
             client->giveUpOnTimeout();
         settle(client, std::nullopt);
     });

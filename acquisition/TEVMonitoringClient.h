@@ -4,9 +4,10 @@
 // (or its time-out). Two kinds of answer need no wait: the computer's facts once the client is ready, and
 // what the update tick asks (raw values, known limits, configuration changes, the battery and display
 // facts of open windows), read from a copy the capture thread hands over every tick. A remote computer may
-// fall silent at any time, so for it no call waits longer than a tick's budget: its sensor list, sensor
-// descriptions and system-window facts come with readiness and the tick copies, commands are sent without
-// waiting, and the few questions left wait a budget and go on without the answer. Held by shared_ptr,
+// fall silent at any time, so for it no call waits longer than a tick's budget: the connection is made on the
+// capture thread, its sensor list, sensor descriptions and system-window facts come with readiness and the
+// tick copies, commands are sent without waiting, and the few questions left wait a budget and go on without
+// the answer. Held by shared_ptr,
 // since the capture thread refers back to it weakly.
 
 #include "acquisition/MonitorConnectionInfo.h"
@@ -55,17 +56,23 @@ public:
     public:
         // The next call's id; only its result is taken from then on.
         quint64 nextCallId();
-        // Capture thread, inside the completion block.
-        void deliver(quint64 callId, const QVariant& result);
-        // Main thread. Nothing when `timeout` passed on the shared clock without this call's result.
-        std::optional<QVariant> wait(quint64 callId, platform::Clock::Duration timeout);
+        // Capture thread, inside the completion block; nothing for a call that was never performed.
+        void deliver(quint64 callId, const std::optional<QVariant>& result);
+        // Main thread. Nothing when `timeout` passed on the shared clock without this call's result, or when
+        // the call was never performed (`performed` false then).
+        std::optional<QVariant> wait(quint64 callId, platform::Clock::Duration timeout, bool& performed);
+        std::optional<QVariant> wait(quint64 callId, platform::Clock::Duration timeout)
+        {
+            bool performed = true;
+            return wait(callId, timeout, performed);
+        }
 
     private:
         platform::ConditionLock lock_{0}; // condition 1: a result is waiting
         quint64 lastCallId_ = 0;          // main thread only
         quint64 resultId_ = 0;            // guarded by lock_
         quint64 awaitedId_ = 0;           // guarded by lock_
-        QVariant result_;                 // guarded by lock_
+        std::optional<QVariant> result_;  // guarded by lock_
     };
 
     // Reading a call's result: nothing (no or a failed call), or a value of another kind than expected,
@@ -205,12 +212,17 @@ private:
     // The same call without waiting: `answer` runs later on the main thread with the result, or with
     // nothing at the time-out; never once the client is gone. False (and no answer) when it cannot be sent.
     using Answer = std::function<void(const std::optional<QVariant>&)>;
-    bool ask(const QString& selector, const QString& returnClass, const QVariantList& arguments, Answer answer = {});
+    // With `ownDeadline` (seconds) the call answers nothing at that deadline and leaves the client as it is;
+    // without, it answers nothing at the call wait and the client gives up on the computer.
+    bool ask(const QString& selector, const QString& returnClass, const QVariantList& arguments, Answer answer = {},
+             std::optional<double> ownDeadline = std::nullopt);
     // A remote computer may fall silent: the main thread never waits for it, but asks, and reads what the
     // capture thread hands over.
     bool isRemoteConnection() const { return !connectionInfo_->isLocal(); }
     void giveUpOnTimeout();
     void initiateAcquisitionConfiguration();
+    double connectionDeadline() const;
+    void connectionHasFailed();
     void post(const QString& notification);
     void takeRawValues();
     // Asks for the facts in the next ticks' copies; true when the copy in hand has them.

@@ -173,25 +173,27 @@ TEVSensorHistoryFile::ReadResult TEVSensorHistoryFile::decode(const QByteArray& 
     return result;
 }
 
+TEVSensorHistoryFile::FileBytes TEVSensorHistoryFile::readBytes(const QString& path)
+{
+    using Read = platform::FileReadResult::Status;
+    platform::FileReadResult file = platform::Paths::readRegularFile(path, maximumFileBytes);
+    FileBytes result;
+    result.status = file.status == Read::Read ? Status::Read : file.status == Read::Missing ? Status::Missing : Status::Unreadable;
+    result.bytes = std::move(file.bytes);
+    result.error = file.error;
+    return result;
+}
+
 TEVSensorHistoryFile::ReadResult TEVSensorHistoryFile::read() const
 {
-    QFile file(path_);
-    if (!file.exists())
-        return {};
-    if (!file.open(QIODevice::ReadOnly)) {
+    const FileBytes file = readBytes(path_);
+    if (file.status != Status::Read) {
         ReadResult result;
-        result.status = Status::Unreadable;
-        result.error = file.errorString();
+        result.status = file.status;
+        result.error = file.error;
         return result;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        ReadResult result;
-        result.status = Status::Unreadable;
-        result.error = file.errorString();
-        return result;
-    }
-    return decode(data);
+    return decode(file.bytes);
 }
 
 platform::FileWriteResult TEVSensorHistoryFile::saveEntry(const QString& serialNumber, const Histories& histories)

@@ -5,6 +5,7 @@
 // processes are serialised by a lock file beside it.
 
 #include "acquisition/TEVSensorHistory.h"
+#include "platform/foundation/ArchiveOptions.h"
 #include "platform/foundation/Paths.h"
 
 #include <QByteArray>
@@ -34,6 +35,17 @@ public:
         int skipped = 0; // values that were not sound histories
         QString error;   // why the status is not Missing or Read
     };
+
+    // Larger than the archive decoder takes, a file cannot be a history file.
+    static constexpr qsizetype maximumFileBytes = platform::ArchiveLimits{}.maxInputBytes;
+    // The file's bytes, opened without waiting: what is not a regular file (a FIFO, a device, a link to
+    // one) or is larger than maximumFileBytes is Unreadable, with why, and never read.
+    struct FileBytes {
+        ReadResult::Status status = ReadResult::Status::Missing; // Missing, Read or Unreadable
+        QByteArray bytes;
+        QString error;
+    };
+    static FileBytes readBytes(const QString& path);
 
     explicit TEVSensorHistoryFile(QString path);
     const QString& path() const { return path_; }

@@ -62,6 +62,8 @@ TEVThreadedServer::~TEVThreadedServer()
     }
     thread_->quit();
     thread_->wait();
+    // Calls handed to a server whose thread never ran.
+    failQueuedCalls();
     // What the worker wrote (its members, the run loop's teardown) is ordered before the delete by the
     // wait, through Qt's own state.
     platform::happensbefore::acquire(thread_);
@@ -110,7 +112,7 @@ void TEVThreadedServer::threadBody()
     }
     if (scheduled) {
         tellClient(true);
-        // A call handed over before the loop existed found no loop to wake. Only such a call is performed
+        // Calls handed over before the loop existed found no loop to wake. Only such calls are performed
         // here: an empty wake-up must not end a cancelled loop before the call that shutdown waits for.
         loop->perform([weak = weak_from_this()] {
             auto server = weak.lock();
@@ -119,13 +121,18 @@ void TEVThreadedServer::threadBody()
             bool pending = false;
             {
                 std::lock_guard lock(server->invocationLock_);
-                pending = bool(server->slot_.invocation);
+                pending = !server->queue_.empty();
             }
             if (pending)
                 server->runLoopSourceHasFired();
         });
         thread_->enterLoop();
     }
+    {
+        std::lock_guard lock(stateMutex_);
+        closed_ = true;
+    }
+    failQueuedCalls();
     threadWillEnd();
     if (invalidateSource())
         tellClient(false);
@@ -162,19 +169,17 @@ bool TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invo
                           .arg(className(), invocation->selector()));
         return false;
     }
-    {
-        std::lock_guard lock(stateMutex_);
-        if (stopRequested_ || ended_)
-            return false;
-    }
-    Slot replaced;
-    {
-        std::lock_guard lock(invocationLock_);
-        replaced = std::exchange(slot_, Slot{invocation, std::move(block)});
-    }
     std::shared_ptr<platform::RunLoop> loop;
     {
+        // Queued under the state lock, so that a call is either refused here or still found by the thread's
+        // end, which fails what is left.
         std::lock_guard lock(stateMutex_);
+        if (stopRequested_ || ended_ || closed_)
+            return false;
+        {
+            std::lock_guard queueLock(invocationLock_);
+            queue_.push_back(Slot{invocation, std::move(block)});
+        }
         if (sourceValid_)
             loop = runLoop_;
     }
@@ -188,14 +193,36 @@ bool TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invo
 
 void TEVThreadedServer::runLoopSourceHasFired()
 {
-    // Invocation and block leave the slot together, so a call queued meanwhile keeps its own block and
-    // can never receive this call's result.
-    Slot taken;
-    {
-        std::lock_guard lock(invocationLock_);
-        taken = std::exchange(slot_, Slot{});
-    }
-    if (taken.invocation && taken.invocation->validate()) {
+    performQueuedCalls();
+    if (auto loop = platform::RunLoop::current(); loop && loop->isCancelled())
+        thread_->quit();
+}
+
+void TEVThreadedServer::performQueuedCalls()
+{
+    for (;;) {
+        {
+            // A stopped server performs nothing more: what is left fails as the thread ends.
+            std::lock_guard lock(stateMutex_);
+            if (stopRequested_)
+                return;
+        }
+        // Invocation and block leave the queue together, so a call can never receive another's result.
+        Slot taken;
+        {
+            std::lock_guard lock(invocationLock_);
+            if (queue_.empty())
+                return;
+            taken = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        if (!taken.invocation->validate()) {
+            // Checked when queued: a call that changed meanwhile is answered, not left to its time-out.
+            std::lock_guard lock(invocationLock_);
+            if (taken.block)
+                taken.block(std::nullopt);
+            continue;
+        }
         const QVariant result = taken.invocation->invokeWithTarget(this);
         if (!taken.invocation->isOneWay()) {
             std::lock_guard lock(invocationLock_);
@@ -207,8 +234,20 @@ void TEVThreadedServer::runLoopSourceHasFired()
                                   .arg(className(), taken.invocation->selector()));
         }
     }
-    if (auto loop = platform::RunLoop::current(); loop && loop->isCancelled())
-        thread_->quit();
+}
+
+void TEVThreadedServer::failQueuedCalls()
+{
+    std::deque<Slot> left;
+    {
+        std::lock_guard lock(invocationLock_);
+        left.swap(queue_);
+    }
+    for (Slot& slot : left) {
+        std::lock_guard lock(invocationLock_);
+        if (slot.block)
+            slot.block(std::nullopt);
+    }
 }
 
 void TEVThreadedServer::stop()

@@ -1,7 +1,7 @@
 #pragma once
-// TEVThreadedServer: a worker thread with its own run loop that performs, one at a time, invocations handed
-// to it from another thread (in practice the main thread), on itself as target, and passes each result to
-// the call's completion block. Owned by its client (shared_ptr) and, while it runs, by its own thread;
+// TEVThreadedServer: a worker thread with its own run loop that performs, one at a time and in the order
+// given, invocations handed to it from another thread (in practice the main thread), on itself as target,
+// and passes each result to the call's completion block. Owned by its client (shared_ptr) and, while it runs, by its own thread;
 // the client hears of readiness and loss on the main thread.
 
 #include "acquisition/TEVInvocationTarget.h"
@@ -11,9 +11,11 @@
 
 #include <QVariant>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QThread;
 class TEVThreadedServer;
@@ -28,8 +30,9 @@ public:
 
 class TEVThreadedServer : public TEVInvocationTarget, public std::enable_shared_from_this<TEVThreadedServer> {
 public:
-    // Called on the worker thread with invocationLock held: it must only hand the result over.
-    using CompletionBlock = std::function<void(const QVariant& result)>;
+    // Called once per call, with invocationLock held: it must only hand the result over. The result is
+    // nothing when the call was never performed (the thread ended first); then it may run on any thread.
+    using CompletionBlock = std::function<void(const std::optional<QVariant>& result)>;
 
     static inline const QString pingSelector = QStringLiteral("ping");
     static inline const QString simulateFailureSelector = QStringLiteral("simulateFailureForTimeInterval:");
@@ -44,10 +47,10 @@ public:
 
     // Starts the worker thread unless it runs or has run.
     void run();
-    // Any thread. A two-way invocation needs a block, a one-way one must have none; the call replaces
-    // whatever waits in the slot (the replaced call's block is never called). A call made before the
-    // thread runs is performed once it does. False when the call will never be performed: refused, or
-    // the server is stopping or has ended.
+    // Any thread. A two-way invocation needs a block, a one-way one must have none. Calls wait in a queue
+    // and are performed in the order given, each once; one still queued when the thread ends has its block
+    // called with nothing. A call made before the thread runs is performed once it does. False (and no
+    // block call) when the call will never be performed: refused, or the server is stopping or has ended.
     bool invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block);
     // Ends the worker thread: the client is told deregisterThreadedServer once, waits on the worker end.
     void stop();
@@ -81,6 +84,10 @@ private:
 
     void threadBody();
     void runLoopSourceHasFired();
+    // Performs the queued calls until none is left; a nested wait inside one may perform later ones.
+    void performQueuedCalls();
+    // The calls that will never be performed get their blocks called with nothing.
+    void failQueuedCalls();
     // Stands for the run-loop source's cancel routine: true for the one call that invalidated it.
     bool invalidateSource();
     void tellClient(bool registered);
@@ -95,8 +102,10 @@ private:
     bool ended_ = false;
     bool stopRequested_ = false;
     bool sourceValid_ = false;
+    bool closed_ = false; // the loop has ended: no call is queued any more
 
-    // invocationLock: guards the slot and is held while a completion block runs.
+    // invocationLock: guards the queue and is held while a completion block runs. Taken after stateMutex_
+    // where both are held.
     std::mutex invocationLock_;
-    Slot slot_;
+    std::deque<Slot> queue_;
 };

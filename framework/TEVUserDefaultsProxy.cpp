@@ -104,6 +104,12 @@ QString TEVUserDefaultsProxy::lastWriteError() const
     return defaults ? defaults->lastWriteError() : QStringLiteral("no preferences domain");
 }
 
+bool TEVUserDefaultsProxy::lastSynchronizeWroteFile() const
+{
+    const auto defaults = target();
+    return defaults && defaults->lastSynchronizeWroteFile();
+}
+
 QString TEVUserDefaultsProxy::unreadableReason() const
 {
     const auto defaults = target();

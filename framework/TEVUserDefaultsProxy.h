@@ -37,6 +37,7 @@ public:
     // could not be read (null when it could, or is missing): see platform::UserDefaults.
     QString filePath() const;
     QString lastWriteError() const;
+    bool lastSynchronizeWroteFile() const;
     QString unreadableReason() const;
     // Where a stored file that could not be read went (see platform::UserDefaults); null when it was fine.
     QString setAsideBadFile();

@@ -1,6 +1,7 @@
 #include "sensors/TEVActiveFileSystem.h"
 
 #include "platform/foundation/Log.h"
+#include "platform/host/FileSystemSpace.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -245,7 +246,9 @@ QString TEVActiveFileSystem::mountPathForAutoFSMapWithName(const QString& mapNam
 
 double TEVActiveFileSystem::percentageFree() const
 {
-    return stats_.blocks ? double(stats_.availableBlocks) / double(stats_.blocks) * 100.0 : 0.0;
+    // The complement of the disk probe's used share, so both tell the same of a volume.
+    const auto used = platform::FileSystemSpace::percentageUsed(stats_.blocks, stats_.freeBlocks, stats_.availableBlocks);
+    return used ? 100.0 - *used : 0.0;
 }
 
 QString TEVActiveFileSystem::arbitrationUUID() const

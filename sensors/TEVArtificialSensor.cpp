@@ -584,14 +584,13 @@ double TEVArtificialSensor::computedValue(bool* noValue) const
         result = cpuLoad_ ? cpuLoad_->totalCPULoad() : 0.0;
         break;
     case DiskCapacity: {
-        // df's "Use%": the used share of what users can have, reserved blocks left out.
         const auto s = space();
         if (waiting)
             break;
         if (!s)
             result = 0.0;
-        else if (s->usedBytes() + s->availableBytes() > 0)
-            result = 100.0 * double(s->usedBytes()) / (double(s->usedBytes()) + double(s->availableBytes()));
+        else
+            result = s->percentageUsed();
         break;
     }
     case DiskFree: {
@@ -640,10 +639,9 @@ double TEVArtificialSensor::computedValue(bool* noValue) const
         break;
     }
     case RemainingBattery: {
-        if (!battery_) {
-            result = 0.0;
+        // No pack of that number is no reading: 0 % would look like an empty battery and raise its alerts.
+        if (!battery_)
             break;
-        }
         // A capacity that is missing or negative (battery pulled, a failed read) is no reading.
         const auto battery = battery_->snapshot();
         const double total = battery->totalCapacity();

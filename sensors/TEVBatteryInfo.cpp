@@ -2,10 +2,14 @@
 
 #include "framework/CDP.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
 #include "sensors/TEVSmartBatteryInfo.h"
 
 #include <QChar>
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -55,12 +59,68 @@ TEVBatteryInfo::BatteryList TEVBatteryInfo::allBatteries(TEVIORegistryEntry::Reg
     return TEVSmartBatteryInfo::allBatteries(std::move(registry));
 }
 
+namespace {
+
+// The numbers of the packs of the previous listing, by pack key, and the file that keeps them across starts.
+struct Numbering {
+    std::mutex mutex;
+    QHash<QString, quint64> previous;
+    QString storePath;
+    bool loaded = true;
+};
+
+Numbering& numbering()
+{
+    static Numbering state;
+    return state;
+}
+
+QHash<QString, quint64> readNumbers(const QString& path)
+{
+    QHash<QString, quint64> numbers;
+    // Small: a few packs. Anything else is no store of ours and starts the numbering afresh.
+    const auto file = platform::Paths::readRegularFile(path, 64 * 1024);
+    if (file.status != platform::FileReadResult::Status::Read)
+        return numbers;
+    const auto stored = values::toDictionary(platform::readPropertyList(file.bytes).value);
+    if (!stored)
+        return numbers;
+    QSet<quint64> taken;
+    for (auto it = stored->cbegin(); it != stored->cend(); ++it) {
+        const auto number = values::toSigned(it.value());
+        if (number && *number >= 0 && *number < 1024 && !taken.contains(quint64(*number))) {
+            numbers.insert(it.key(), quint64(*number));
+            taken.insert(quint64(*number));
+        }
+    }
+    return numbers;
+}
+
+void writeNumbers(const QString& path, const QHash<QString, quint64>& numbers)
+{
+    QVariantMap stored;
+    for (auto it = numbers.cbegin(); it != numbers.cend(); ++it)
+        stored.insert(it.key(), values::fromSigned(qint64(it.value())));
+    const QByteArray bytes = platform::writePropertyList(values::fromDictionary(stored), platform::PlistFormat::Binary);
+    if (bytes.isNull() || !QDir().mkpath(QFileInfo(path).absolutePath()))
+        return;
+    if (const auto written = platform::Paths::writeFileSafely(path, bytes, 0600); !written)
+        platform::log("TEVBatteryInfo", QStringLiteral("could not keep the battery numbers: %1").arg(written.error));
+}
+
+} // namespace
+
+void TEVBatteryInfo::setNumberStorePath(const QString& path)
+{
+    Numbering& state = numbering();
+    std::lock_guard lock(state.mutex);
+    state.storePath = path;
+    state.previous.clear();
+    state.loaded = path.isEmpty();
+}
+
 QList<TEVBatteryInfo::NumberedBattery> TEVBatteryInfo::numberedBatteries(TEVIORegistryEntry::Registry registry)
 {
-    // The numbers of the packs of the previous listing, by pack key.
-    static std::mutex mutex;
-    static QHash<QString, quint64> previous;
-
     const BatteryList batteries = allBatteries(std::move(registry));
     // Two entries alike in every published detail are told apart by their order.
     QStringList keys;
@@ -70,11 +130,16 @@ QList<TEVBatteryInfo::NumberedBattery> TEVBatteryInfo::numberedBatteries(TEVIORe
         keys.append(key + QLatin1Char('#') + QString::number(seen[key]++));
     }
 
-    std::lock_guard lock(mutex);
+    Numbering& state = numbering();
+    std::lock_guard lock(state.mutex);
+    if (!state.loaded) {
+        state.previous = readNumbers(state.storePath);
+        state.loaded = true;
+    }
     QHash<QString, quint64> numbers;
     QSet<quint64> taken;
     for (const QString& key : std::as_const(keys)) {
-        if (const auto known = previous.constFind(key); known != previous.cend()) {
+        if (const auto known = state.previous.constFind(key); known != state.previous.cend()) {
             numbers.insert(key, *known);
             taken.insert(*known);
         }
@@ -88,7 +153,9 @@ QList<TEVBatteryInfo::NumberedBattery> TEVBatteryInfo::numberedBatteries(TEVIORe
         numbers.insert(key, next);
         taken.insert(next);
     }
-    previous = numbers;
+    if (numbers != state.previous && !state.storePath.isEmpty())
+        writeNumbers(state.storePath, numbers);
+    state.previous = numbers;
 
     QList<NumberedBattery> numbered;
     for (qsizetype i = 0; i < batteries.size(); ++i)

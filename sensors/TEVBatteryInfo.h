@@ -31,8 +31,13 @@ public:
     // The batteries of allBatteries in number order. A pack keeps its number while it stays, whatever other
     // packs come or go; a pack not seen in the previous listing takes the lowest number no present pack
     // holds, so the first listing numbers in registry order and a single pack is always number 0.
-    // Process-wide and thread-safe.
+    // Process-wide and thread-safe. With a number store the numbers outlast the process: a start numbers the
+    // packs it finds as the last listing of the previous run did, so stored gauges and alerts watch the
+    // same pack whatever order the packs are found in.
     static QList<NumberedBattery> numberedBatteries(TEVIORegistryEntry::Registry registry = nullptr);
+    // The file that keeps the numbers (a small property list, written when they change); empty: none.
+    // Setting it starts the numbering afresh from what the file holds, as a new process does.
+    static void setNumberStorePath(const QString& path);
     static void setEnforcesAbsoluteBatteryCurrents(bool enforces);
     static bool enforcesAbsoluteBatteryCurrents();
     // One "• <status>\n" line per set flag of the table, in table order; the localised "normal" alone when

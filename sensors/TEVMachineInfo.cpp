@@ -112,6 +112,12 @@ QString formatLocalized(const char* english, const QStringList& arguments)
 
 QString number(quint64 value) { return QString::number(value); }
 
+// A size of 0 is one the host did not tell (a virtual machine, a kernel without cache folders).
+QString cacheSizeText(quint64 bytes)
+{
+    return bytes == 0 ? localized("unknown") : CDP::displayTextForMemorySize(bytes);
+}
+
 // The locale's medium date style: its long format without the weekday and with abbreviated month names
 // ("Oct 15, 2018", "15. Okt. 2018").
 QString mediumDateText(const QDateTime& date)
@@ -744,18 +750,19 @@ QString TEVMachineInfo::localizedClockFrequencyDescription() const
 
 QString TEVMachineInfo::localizedL1CacheDescription() const
 {
-    return formatLocalized("I: %@, D: %@", {CDP::displayTextForMemorySize(sizeL1InstructionCache_),
-                                            CDP::displayTextForMemorySize(sizeL1DataCache_)});
+    if (sizeL1InstructionCache_ == 0 && sizeL1DataCache_ == 0)
+        return localized("unknown");
+    return formatLocalized("I: %@, D: %@", {cacheSizeText(sizeL1InstructionCache_), cacheSizeText(sizeL1DataCache_)});
 }
 
 QString TEVMachineInfo::localizedL2CacheDescription() const
 {
-    return CDP::displayTextForMemorySize(sizeL2Cache_);
+    return cacheSizeText(sizeL2Cache_);
 }
 
 QString TEVMachineInfo::localizedL3CacheDescription() const
 {
-    return CDP::displayTextForMemorySize(sizeL3Cache_);
+    return cacheSizeText(sizeL3Cache_);
 }
 
 QString TEVMachineInfo::localizedPhysicalMemoryDescription() const

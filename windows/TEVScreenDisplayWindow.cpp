@@ -1,5 +1,7 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/desktop/widgets/WindowShape.h"
 #include "windows/WindowPlacement.h"
 
@@ -34,8 +36,13 @@ TEVScreenDisplayWindow::TEVScreenDisplayWindow(bool translucent)
 void TEVScreenDisplayWindow::applyWindowFlags()
 {
     const bool visible = isVisible();
-    Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint;
+    // A display over the desktop: it takes no keyboard focus from the window being worked in.
+    Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus;
     flags |= backdrop_ ? Qt::WindowStaysOnBottomHint : Qt::WindowStaysOnTopHint;
+    // Where no window can be kept below the others it comes up over them: the clicks at least go through
+    // it, to the alert or window it covers.
+    if (backdrop_ && !platform::platformStacksWindows())
+        flags |= Qt::WindowTransparentForInput;
     setWindowFlags(flags);
     // New flags hide the window.
     if (visible)
@@ -87,23 +94,32 @@ void TEVScreenDisplayWindow::reshape()
     }
     painter.drawImage(0, 0, text_);
     painter.end();
-    if (!translucent_) {
-        // Only the drawn pixels belong to the window; the rest of its rectangle is the desktop.
-        const QImage alpha = content_.createAlphaMask(Qt::ThresholdAlphaDither);
-        const QRegion shape(QBitmap::fromImage(alpha));
-        // An empty mask would mean no mask at all: the whole rectangle, black.
-        shape_ = shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape;
-        platform::setWindowShape(this, shape_);
-    }
+    // Only the drawn pixels belong to the window; the rest of its rectangle is the desktop. Translucent, it
+    // draws its whole rectangle but takes clicks only on them, so the gaps reach the windows below.
+    const QImage alpha = content_.createAlphaMask(Qt::ThresholdAlphaDither);
+    const QRegion shape(QBitmap::fromImage(alpha));
+    // An empty mask would mean no mask at all: the whole rectangle, black.
+    shape_ = shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape;
+    applyShape();
     update();
 }
 
 void TEVScreenDisplayWindow::showEvent(QShowEvent* event)
 {
-    // A window made anew (new flags make one) has lost the shape its predecessor had.
-    if (!translucent_ && !shape_.isEmpty())
-        platform::setWindowShape(this, shape_);
+    // A window made anew (new flags make one) has lost the shape and states its predecessor had.
+    applyShape();
+    platform::keepOutOfTaskbar(this);
     QWidget::showEvent(event);
+}
+
+void TEVScreenDisplayWindow::applyShape()
+{
+    if (shape_.isEmpty())
+        return;
+    if (translucent_)
+        platform::setWindowInputShape(this, shape_);
+    else
+        platform::setWindowShape(this, shape_);
 }
 
 void TEVScreenDisplayWindow::paintEvent(QPaintEvent*)

@@ -1,8 +1,9 @@
 #pragma once
 // TEVScreenDisplayWindow: the borderless floating display of the sensor values, above every window or (in
 // backdrop mode) below them, dragged by its text unless fixed. Translucent where a compositor runs; without
-// one it is shaped to its text, so the desktop shows around the values instead of a black box. Owned by
-// its TEVSensorWindowController; main thread.
+// one it is shaped to its text, so the desktop shows around the values instead of a black box. Either way
+// only its text takes clicks; it takes no keyboard focus and no task bar lists it. Owned by its
+// TEVSensorWindowController; main thread.
 
 #include <QImage>
 #include <QPoint>
@@ -38,6 +39,7 @@ protected:
 private:
     void applyWindowFlags();
     void reshape();
+    void applyShape();
 
     QImage text_;
     QImage content_;

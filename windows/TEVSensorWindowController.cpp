@@ -3,6 +3,8 @@
 #include "app/model/TEVGauge.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/desktop/widgets/Compositing.h"
+#include "platform/desktop/widgets/WindowHints.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
@@ -126,6 +128,9 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         sensorText_->installEventFilter(new ScrollBarKeeper(this, sensorText_));
         layout->addWidget(sensorText_);
         platform::ApplicationMenuBar::installInto(window_);
+        // As wide as its menu bar before it has a value to show, as after.
+        if (const QWidget* bar = layout->menuBar())
+            window_->setMinimumWidth(bar->sizeHint().width());
         window_->resize(100, 100);
         suppressWindowResizing_ = true;
     }
@@ -214,7 +219,10 @@ void TEVSensorWindowController::simulateDisplayOfStringValue(const QString& valu
     builder.appendString(gaugeName);
     field->setTextFormat(Qt::RichText);
     field->setText(builder.attributedString()->toHtml());
-    field->adjustSize();
+    // The field keeps the width its layout gives it and places the text in it as the window would: a field
+    // shrunk to its text would show every alignment at its left edge.
+    const Qt::Alignment horizontal = alignment == 3 ? Qt::AlignLeft : qtAlignment(alignment);
+    field->setAlignment(horizontal | Qt::AlignVCenter);
     field->update();
 }
 
@@ -251,8 +259,11 @@ void TEVSensorWindowController::showWindow()
 {
     if (!window_)
         return;
-    if (awaitsPlace_ && !lastDisplayedTextSize_.isEmpty())
+    if (awaitsPlace_ && !lastDisplayedTextSize_.isEmpty()) {
+        // Made before it is placed, so that the window manager tells the frame it will draw around it.
+        window_->winId();
         placeFreely();
+    }
     window_->show();
     window_->raise();
     if (!screenWindow_)
@@ -299,9 +310,10 @@ QPoint TEVSensorWindowController::preferredPositionForWindow() const
 
 void TEVSensorWindowController::saveSpecialPositionPreferences()
 {
-    if (autosaveName_.isEmpty() || !defaults_ || !window_)
+    // Where the platform cannot tell the place, the stored one stays.
+    if (autosaveName_.isEmpty() || !defaults_ || !window_ || !platform::platformKnowsWindowPositions())
         return;
-    const QPoint topLeft = window_->pos();
+    const QPoint topLeft = platform::expectedFrameGeometry(window_).topLeft();
     defaults_->setObject(QStringLiteral("%1 %2").arg(topLeft.x()).arg(topLeft.y()), kPositionRecordPrefix + autosaveName_);
 }
 
@@ -318,16 +330,16 @@ void TEVSensorWindowController::saveFrame() const
 {
     if (!defaults_ || !window_ || autosaveName_.isEmpty())
         return;
-    const QPoint p = window_->pos();
     const QSize s = window_->size();
-    defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
-                         kFrameRecordPrefix + autosaveName_);
+    const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(kFrameRecordPrefix + autosaveName_));
+    if (!record.isNull())
+        defaults_->setObject(record, kFrameRecordPrefix + autosaveName_);
     if (screenWindow_)
         return;
     // Smaller than its text and at the right or bottom edge of its screen: the screen cut it. The text's size,
     // not the maximum: that leaves room for a scroll bar the whole text does not need.
     const QRect area = availableAreaForWindow();
-    const QRect frame = window_->frameGeometry();
+    const QRect frame = platform::expectedFrameGeometry(window_);
     const QSize text = textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const bool cut = !area.isEmpty() && ((s.width() < text.width() && frame.x() + frame.width() >= area.x() + area.width()) ||
                                          (s.height() < text.height() && frame.y() + frame.height() >= area.y() + area.height()));
@@ -349,12 +361,13 @@ void TEVSensorWindowController::placeFreely()
     const QSize wanted = screenWindow_ ? window_->size() : textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const QSize least = screenWindow_ ? wanted : window_->minimumSize();
     const QList<QRect> shown = WindowPlacement::shownWindowFrames(window_);
-    QRect place = WindowPlacement::freePlace(QRect(window_->pos(), wanted + decoration), least + decoration, shown, screens);
+    QRect place = WindowPlacement::freePlace(QRect(platform::expectedFrameGeometry(window_).topLeft(), wanted + decoration),
+                                             least + decoration, shown, screens);
     // Shorter than its text along the way the text runs: the bar across it gets its room where that is free.
     const QSize inside = place.size() - decoration;
     if (!screenWindow_ && (layoutIsVertical_ ? inside.height() < wanted.height() : inside.width() < wanted.width()))
         place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens);
-    window_->move(place.topLeft());
+    platform::moveFrameTo(window_, place.topLeft());
     if (place.size() - decoration != window_->size())
         window_->resize(place.size() - decoration);
 }
@@ -816,7 +829,10 @@ void TEVSensorWindowController::updateScrollBars()
 
 QSize TEVSensorWindowController::decorationSize() const
 {
-    return window_->frameGeometry().size() - window_->geometry().size();
+    // Before the window first shows, the frame the window manager will draw: the title bar and borders must
+    // fit within the screen and beside the other windows as well.
+    const QMargins frame = platform::frameMargins(window_);
+    return QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
 }
 
 void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF& minimum, const QSizeF& maximum)
@@ -825,19 +841,25 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
         return;
     const auto screens = WindowPlacement::currentScreens();
     if (screenWindow_) {
+        // Where the compositor alone places windows there is no place to mend: the size of its text, fixed,
+        // which makes a tiling compositor float it as it floats a dialog.
+        if (!platform::platformKnowsWindowPositions()) {
+            window_->setFixedSize(ceilSize(maximum));
+            return;
+        }
         window_->resize(ceilSize(maximum));
         if (screens.geometries.isEmpty())
             return;
-        if (!WindowPlacement::isOnAnyScreen(window_->frameGeometry(), screens))
-            window_->move(WindowPlacement::offScreenFallbackTopLeft(screens));
+        if (!WindowPlacement::isOnAnyScreen(platform::expectedFrameGeometry(window_), screens))
+            platform::moveFrameTo(window_, WindowPlacement::offScreenFallbackTopLeft(screens));
         if (awaitsPlace_ && window_->isVisible()) {
             placeFreely();
             return;
         }
         // Its text was laid out to fit the screen; the window moves so that all of it shows.
-        const QRect frame = window_->frameGeometry();
+        const QRect frame = platform::expectedFrameGeometry(window_);
         const QRect within = WindowPlacement::bringOntoScreen(frame, screens);
-        window_->move(within.topLeft());
+        platform::moveFrameTo(window_, within.topLeft());
         if (within.size() != frame.size())
             window_->resize(within.size() - decorationSize());
         return;
@@ -845,10 +867,16 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     const int frame = 2 * sensorText_->frameWidth();
     const int scroller = sensorText_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sensorText_);
     QSize extra(frame, frame);
-    if (const QWidget* bar = window_->layout() ? window_->layout()->menuBar() : nullptr)
+    // Never narrower than its menu bar: a window of one value or none would cut its menus and its title.
+    int barWidth = 0;
+    if (const QWidget* bar = window_->layout() ? window_->layout()->menuBar() : nullptr) {
         extra.rheight() += bar->sizeHint().height();
-    const QSize minContent = ceilSize(minimum) + extra;
-    const QSize maxContent = ceilSize(maximum) + extra;
+        barWidth = bar->sizeHint().width();
+    }
+    QSize minContent = ceilSize(minimum) + extra;
+    QSize maxContent = ceilSize(maximum) + extra;
+    minContent.setWidth(std::max(minContent.width(), barWidth));
+    maxContent.setWidth(std::max(maxContent.width(), barWidth));
     // Shorter than its text along the way the text runs, the window shows a scroll bar across it, and may
     // grow by the bar's room so that the bar hides nothing.
     const QSize across = layoutIsVertical_ ? QSize(scroller, 0) : QSize(0, scroller);
@@ -865,18 +893,18 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
         return;
     }
     const QSize decoration = decorationSize();
-    const QRect fitted = WindowPlacement::fitFrameToScreen(window_->frameGeometry(), minContent + decoration,
+    const QRect fitted = WindowPlacement::fitFrameToScreen(platform::expectedFrameGeometry(window_), minContent + decoration,
                                                            maxContent + decoration, screens);
     QSize size = fitted.size() - decoration;
     if (layoutIsVertical_ ? size.height() < maxContent.height() : size.width() < maxContent.width())
         size += across;
-    window_->move(fitted.topLeft());
+    platform::moveFrameTo(window_, fitted.topLeft());
     window_->resize(size);
     // Neither the bar's room nor the window's least size may take it past its screen's edge.
-    const QRect taken = window_->frameGeometry();
+    const QRect taken = platform::expectedFrameGeometry(window_);
     const QRect within = WindowPlacement::bringOntoScreen(taken, screens);
     if (within.topLeft() != taken.topLeft())
-        window_->move(within.topLeft());
+        platform::moveFrameTo(window_, within.topLeft());
     if (within.size() != taken.size())
         window_->resize(within.size() - decoration);
 }

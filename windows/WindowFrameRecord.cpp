@@ -1,5 +1,7 @@
 #include "windows/WindowFrameRecord.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/WindowPlacement.h"
@@ -25,9 +27,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            const QPoint p = window_->pos();
-            const QSize s = window_->size();
-            defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()), key_);
+            const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(key_));
+            if (!record.isNull())
+                defaults_->setObject(record, key_);
         }
         return false;
     }
@@ -57,11 +59,13 @@ protected:
         window_->removeEventFilter(this);
         const auto screens = WindowPlacement::currentScreens();
         if (!screens.geometries.isEmpty()) {
-            const QSize decoration = window_->frameGeometry().size() - window_->size();
+            // The frame counts: its title bar must not cover the window above, nor its border leave the screen.
+            const QMargins frame = platform::frameMargins(window_);
+            const QSize decoration(frame.left() + frame.right(), frame.top() + frame.bottom());
             const QSize minimum = window_->minimumSizeHint().expandedTo(window_->minimumSize()) + decoration;
             const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), window_->size() + decoration), minimum,
                                                            WindowPlacement::shownWindowFrames(window_), screens);
-            window_->move(place.topLeft());
+            platform::moveFrameTo(window_, place.topLeft());
             window_->resize(place.size() - decoration);
         }
         deleteLater();

@@ -1,5 +1,7 @@
 #include "windows/WindowPlacement.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
@@ -102,7 +104,8 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
         return frame;
     constexpr int kGap = 10; // between windows side by side
     const QSize size = frame.size().boundedTo(area.size());
-    const QSize least = minimum.boundedTo(size);
+    // A free place may cut a window a little, never squeeze it: two thirds of each side stay.
+    const QSize least = minimum.expandedTo(QSize((size.width() * 2 + 2) / 3, (size.height() * 2 + 2) / 3)).boundedTo(size);
     // Candidate edges: the wanted place, the area's edges, and beside, above and below each shown window.
     QList<int> xs{frame.x(), area.x(), rightOf(area) - size.width()};
     QList<int> ys{frame.y(), area.y(), bottomOf(area) - size.height()};
@@ -110,33 +113,47 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
         xs << rightOf(r) + kGap << r.x() - size.width() - kGap << r.x();
         ys << bottomOf(r) + kGap << r.y() - size.height() - kGap << r.y();
     }
+    const auto hiddenBy = [&shown](const QRect& place) {
+        qint64 hidden = 0;
+        for (const QRect& r : shown) {
+            const QRect common = r.intersected(place);
+            hidden += common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        }
+        return hidden;
+    };
     struct Score {
-        qint64 lost = 0; // of the window's own size
+        qint64 lost = 0; // of the window's own size where it is free; of the others' where it cannot be
         qint64 distance = 0;
         bool operator<(const Score& o) const { return std::tie(lost, distance) < std::tie(o.lost, o.distance); }
     };
-    QRect best;
-    Score bestScore;
+    QRect best, whole;
+    Score bestScore, wholeScore;
     for (const int wantedX : std::as_const(xs))
         for (const int wantedY : std::as_const(ys)) {
+            const qint64 dx = std::clamp(wantedX, area.x(), rightOf(area) - size.width()) - frame.x();
+            const qint64 dy = std::clamp(wantedY, area.y(), bottomOf(area) - size.height()) - frame.y();
+            // The whole window, for where no place is free: it hides as little of the others as it can.
+            const QRect entire(QPoint(frame.x() + int(dx), frame.y() + int(dy)), size);
+            const Score entireScore{hiddenBy(entire), dx * dx + dy * dy};
+            if (whole.isNull() || entireScore < wholeScore) {
+                whole = entire;
+                wholeScore = entireScore;
+            }
             const int x = std::clamp(wantedX, area.x(), rightOf(area) - least.width());
             const int y = std::clamp(wantedY, area.y(), bottomOf(area) - least.height());
             const QRect place(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
-            if (std::any_of(shown.cbegin(), shown.cend(), [&place](const QRect& r) { return r.intersects(place); }))
+            if (hiddenBy(place) > 0)
                 continue;
             Score score;
             score.lost = qint64(frame.width()) * frame.height() - qint64(place.width()) * place.height();
-            const qint64 dx = x - frame.x(), dy = y - frame.y();
-            score.distance = dx * dx + dy * dy;
+            const qint64 px = x - frame.x(), py = y - frame.y();
+            score.distance = px * px + py * py;
             if (best.isNull() || score < bestScore) {
                 best = place;
                 bestScore = score;
             }
         }
-    // Nowhere free: a smaller window in a corner would hide as much; it opens where it wanted to.
-    if (best.isNull())
-        return bringOntoScreen(QRect(frame.topLeft(), size), screens);
-    return best;
+    return best.isNull() ? whole : best;
 }
 
 QList<QRect> shownWindowFrames(const QWidget* except)
@@ -144,13 +161,14 @@ QList<QRect> shownWindowFrames(const QWidget* except)
     QList<QRect> frames;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return frames;
-    for (const QWidget* w : QApplication::topLevelWidgets()) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = w->windowType();
         // Alerts come and go and stay in front; tray icons are windows too, docked into the tray's.
         if (w == except || !w->isVisible() || (type != Qt::Window && type != Qt::Tool) ||
             w->inherits("QSystemTrayIconSys"))
             continue;
-        frames.append(w->frameGeometry());
+        // A window just shown may not have its frame yet: the one it is getting counts.
+        frames.append(platform::expectedFrameGeometry(w));
     }
     return frames;
 }

@@ -40,11 +40,12 @@ QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& ma
 // the screen that holds most of it, or of the primary screen when it lies on none.
 QRect bringOntoScreen(const QRect& frame, const Screens& screens);
 
-// A window of `frame`'s size that opens without a recorded place, where it hides none of the `shown` frames:
-// at `frame` when that is free, else at the free place nearest it beside, above or below them, or at the
-// edges of the available area of its screen; it keeps its size where it can and shrinks (to no less than
-// `minimum`) where only a smaller window fits. Where no place is free it opens at `frame`. Always within the
-// available area.
+// A window of `frame`'s size (its frame included) that opens without a recorded place, where it hides none of
+// the `shown` frames: at `frame` when that is free, else at the free place nearest it beside, above or below
+// them, or at the edges of the available area of its screen. It keeps its size where it can and is cut (to no
+// less than `minimum`, nor than two thirds of each side) where only a smaller window fits; where no place is
+// free it keeps its size and goes where it hides least of the others, the nearest such place. Always within
+// the available area.
 QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens);
 // The frames of the program's shown windows but `except`: what a window opening without a place avoids.
 QList<QRect> shownWindowFrames(const QWidget* except);

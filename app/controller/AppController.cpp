@@ -293,6 +293,23 @@ void AppController::refuseLocalClient()
     showLocalClientFailureAlert();
 }
 
+void AppController::showAlreadyMonitoredAlert(const QString& name, bool thisComputer)
+{
+    Alert alert;
+    alert.style = Alert::Style::Informational;
+    alert.messageText = localized(QStringLiteral("Computer monitored already"));
+    alert.informativeText =
+        thisComputer
+            ? fill(localized(QStringLiteral("The computer '%@' is this computer, which is monitored already. The new "
+                                            "connection to it was closed.")),
+                   {name})
+            : fill(localized(QStringLiteral("The computer '%@' is monitored already. The new connection to it was "
+                                            "closed.")),
+                   {name});
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+}
+
 void AppController::clientHasBecomeReady(const ClientPtr& client)
 {
     if (!contains(client))
@@ -304,8 +321,15 @@ void AppController::clientHasBecomeReady(const ClientPtr& client)
             refuseLocalClient();
             return;
         }
-        // Only this client's gauges: those of an accepted client of the same computer stay connected.
+        // Only this client's gauges and windows: those of the monitored computer stay as they are.
+        const QString name = client->machineName();
+        const bool identified = !client->clientIdentification().isEmpty();
+        const auto own = localClient();
+        const bool thisComputer = own && own != client && own->clientIdentification() == client->clientIdentification();
+        reconnectingClients_.removeAll(client);
         disconnectClient(client);
+        if (identified)
+            showAlreadyMonitoredAlert(name, thisComputer);
         return;
     }
     if (!isServerVersionAcceptable(client->versionCode())) {
@@ -502,25 +526,7 @@ void AppController::applicationWillTerminate()
     if (screenDisplayController_)
         screenDisplayController_->saveSpecialPositionPreferences();
 
-    MonitorPreferences& prefs = *monitorPreferences_;
-    // Until the windows of the last quit were opened, what is visible says nothing of what the user wants:
-    // the stored choice stays.
-    if (preferredChannelsOpened_) {
-        const auto factoryVisible = [this](const QString& name) {
-            const auto factory = windowFactories_.value(name);
-            return factory && factory->isWindowVisible();
-        };
-        prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
-        prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
-        prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
-        prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
-        prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
-        prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
-        prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
-        prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
-        for (const auto& history : std::as_const(historyWindowControllers_))
-            history->syncWindowStateToPreferences();
-    }
+    recordOpenWindows();
     // Before the first completion (or while the local client is relaunched) some of these are absent: what
     // exists is still written.
     takeBackPanePreferences();
@@ -541,6 +547,29 @@ void AppController::applicationWillTerminate()
         client->shutdown();
     windows_.dockTile->restoreApplicationIcon();
     installedDockImage_ = 0;
+}
+
+void AppController::recordOpenWindows()
+{
+    MonitorPreferences& prefs = *monitorPreferences_;
+    // Until the windows of the last quit were opened, what is visible says nothing of what the user wants:
+    // the stored choice stays.
+    if (preferredChannelsOpened_) {
+        const auto factoryVisible = [this](const QString& name) {
+            const auto factory = windowFactories_.value(name);
+            return factory && factory->isWindowVisible();
+        };
+        prefs.setStandardWindowShouldOpen(standardWindowController_ && standardWindowController_->isWindowVisible());
+        prefs.setScreenDisplayShouldOpen(screenDisplayController_ && screenDisplayController_->isWindowVisible());
+        prefs.setOverviewShouldOpen(factoryVisible(kSensorOverview));
+        prefs.setSystemInfoShouldOpen(factoryVisible(kSystemInfoDisplay));
+        prefs.setBatteryInfoShouldOpen(factoryVisible(kSmartBatteryInfoDisplay));
+        prefs.setDisplayInfoShouldOpen(factoryVisible(kDisplayInfoDisplay));
+        prefs.setHistoryWindowsShouldOpen(hasHistoryWindowOpen());
+        prefs.setMinMaxWindowShouldOpen(minMaxWindowController_ && minMaxWindowController_->isWindowVisible());
+        for (const auto& history : std::as_const(historyWindowControllers_))
+            history->syncWindowStateToPreferences();
+    }
 }
 
 // --- Clients and the update cycle ----------------------------------------------------------------------

@@ -34,6 +34,8 @@ public:
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     void clientHasBecomeReady(const ClientPtr& client) override;
+    // A remote computer refused because it is monitored already (`thisComputer`: it is the local one).
+    void showAlreadyMonitoredAlert(const QString& name, bool thisComputer);
     void completeInitializationOfLocalClient();
     void readOrCreateLocalMachinePreferences();
     void createAndOpenLocalSplashWindow();
@@ -43,6 +45,9 @@ public:
     // local computer's sampling stops, the preferences and the long-term histories are written and the
     // result is logged; no window, display, remote computer or name lookup is asked anything.
     void saveForLostDisplay();
+    // When the session manager asks to save, before it ends the program: the windows as they are on screen
+    // and the preferences written, so that a start at the next login finds them even if no quit follows.
+    void saveForSessionManager();
     // Where a failure to save at quit or at the display's end is kept, to be told at the next start.
     static QStringList notSavedNoticePaths();
 
@@ -196,6 +201,8 @@ private:
     void refuseLocalClient();
     // The probe and LCD panes' settings, back into the local computer's set before it is written.
     void takeBackPanePreferences();
+    // The "...Open" flags set from the windows on screen.
+    void recordOpenWindows();
     // The local computer's set is stored, and the computer listed as seen, only once the set is decided:
     // not before the local client's first completion, nor while the import offer is open or after it ended
     // unanswered.

@@ -8,7 +8,6 @@
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "platform/desktop/AlertPresenter.h"
-#include "platform/desktop/Workspace.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -300,8 +299,8 @@ void AppController::openRemoteConnectionWindow()
 
 void AppController::launchSmallSibling()
 {
-    // A failed launch is silent: this program keeps running.
-    if (platform::Workspace::shared()->launchApplication(QStringLiteral("KelvaroLite")))
+    // A failed launch is told; this program keeps running.
+    if (launchSibling(QStringLiteral("KelvaroLite"), localized(QStringLiteral("Kelvaro Lite"))))
         quit();
 }
 

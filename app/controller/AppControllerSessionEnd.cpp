@@ -56,9 +56,9 @@ void AppController::saveForLostDisplay()
     const std::optional<QString> histories = saveLongTermHistories();
 
     QStringList failures;
-    QString result = preferences.written()
-                         ? QStringLiteral("preferences written to %1").arg(preferences.path)
-                         : QStringLiteral("preferences not written (%1)").arg(preferences.failure);
+    QString result = !preferences.written() ? QStringLiteral("preferences not written (%1)").arg(preferences.failure)
+                     : preferences.changed  ? QStringLiteral("preferences written to %1").arg(preferences.path)
+                                            : QStringLiteral("preferences unchanged in %1").arg(preferences.path);
     if (!preferences.written())
         failures.append(TEVStringFormat::withObjects(localized(QStringLiteral("The settings could not be saved to \"%@\": %@.")),
                                                      {preferences.path, preferences.failure}));
@@ -75,6 +75,19 @@ void AppController::saveForLostDisplay()
         result += QStringLiteral("; nothing of this computer filed (its settings are undecided)");
     platform::log("Kelvaro", QStringLiteral("saved at the display's end: %1").arg(result));
     tellOfFailedWrites(failures, true);
+}
+
+void AppController::saveForSessionManager()
+{
+    // The quit that follows records the same; a session manager that never sends it still finds them.
+    if (standardWindowController_)
+        standardWindowController_->saveSpecialPositionPreferences();
+    if (screenDisplayController_)
+        screenDisplayController_->saveSpecialPositionPreferences();
+    recordOpenWindows();
+    const MonitorPreferences::WriteResult preferences = writePreferences();
+    platform::log("Kelvaro", preferences.written() ? QStringLiteral("saved for the session manager: preferences written to %1").arg(preferences.path)
+                                                   : QStringLiteral("saved for the session manager: preferences not written (%1)").arg(preferences.failure));
 }
 
 void AppController::tellOfFailedWrites(const QStringList& failures, bool atEnd)

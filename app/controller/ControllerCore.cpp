@@ -10,6 +10,7 @@
 #include "framework/TEVStringFormat.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/PowerEvents.h"
+#include "platform/desktop/Workspace.h"
 #include "platform/foundation/Assert.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -62,22 +63,36 @@ QString descriptorNameOf(const ControllerCore::ClientPtr& client)
     return info->hostSpecifier();
 }
 
-// The sentence that says which way contacting a remote computer went wrong; empty when unknown.
-QString failureSentence(RemoteFailure failure)
+// Why a remote computer failed, in the log's words (the alert's, untranslated); null when nothing is known.
+QString failureReason(RemoteFailure failure)
 {
     switch (failure) {
     case RemoteFailure::HostNotFound:
-        return ControllerCore::localized(QStringLiteral("Its name could not be found on the network."));
+        return QStringLiteral("Its name could not be found on the network.");
     case RemoteFailure::ConnectionRefused:
-        return ControllerCore::localized(QStringLiteral("It refused the connection: no monitoring service answers at its port."));
+        return QStringLiteral("It refused the connection: no monitoring service answers at its port.");
     case RemoteFailure::NoAnswer:
-        return ControllerCore::localized(QStringLiteral("It did not answer in time."));
+        return QStringLiteral("It did not answer in time.");
     case RemoteFailure::ConnectionClosed:
-        return ControllerCore::localized(QStringLiteral("It closed the connection or sent a reply that could not be read."));
+        return QStringLiteral("It closed the connection or sent a reply that could not be read.");
     case RemoteFailure::None:
         break;
     }
     return {};
+}
+
+// The sentence that says which way contacting a remote computer went wrong; empty when unknown.
+QString failureSentence(RemoteFailure failure)
+{
+    const QString reason = failureReason(failure);
+    return reason.isNull() ? QString() : ControllerCore::localized(reason);
+}
+
+// " REASON" for a log line, or nothing.
+QString loggedReason(RemoteFailure failure)
+{
+    const QString reason = failureReason(failure);
+    return reason.isNull() ? QString() : QLatin1Char(' ') + reason;
 }
 
 } // namespace
@@ -120,6 +135,32 @@ QString ControllerCore::politeLocalized(const QString& key) const
 int ControllerCore::runAlert(const Alert& alert)
 {
     return platform::AlertPresenter::shared()->runModal(alert);
+}
+
+bool ControllerCore::launchSibling(const QString& executable, const QString& title)
+{
+    platform::Workspace::LaunchFailure failure;
+    if (platform::Workspace::shared()->launchApplication(executable, &failure))
+        return true;
+    Alert alert;
+    alert.style = Alert::Style::Warning;
+    alert.messageText = TEVStringFormat::withObjects(localized(QStringLiteral("%@ could not be launched.")), {title});
+    if (!failure.foundAt.isEmpty()) {
+        alert.informativeText = TEVStringFormat::withObjects(
+            localized(QStringLiteral("The program '%@' was found but could not be started.")), {failure.foundAt});
+    } else {
+        // One folder a line: a path broken at its slashes reads as none.
+        const QString beside = failure.searched.value(0);
+        const QString path = failure.searched.size() > 1 ? failure.searched.mid(1).join(QLatin1Char('\n'))
+                                                          : localized(QStringLiteral("(none)"));
+        alert.informativeText = TEVStringFormat::withObjects(
+            localized(QStringLiteral("No program named '%@' was found beside this one, in\n%@\n\nnor in the folders "
+                                     "of the search path (PATH):\n%@")),
+            {executable, beside, path});
+    }
+    alert.buttons = {localized(QStringLiteral("OK"))};
+    runAlert(alert);
+    return false;
 }
 
 // --- Clients -------------------------------------------------------------------------------------------
@@ -192,6 +233,7 @@ void ControllerCore::removeClient(const ClientPtr& client)
 {
     if (!client)
         return;
+    announcedClients_.remove(client.get());
     forgetClientObservers(client);
     monitorClients_.removeAll(client);
 }
@@ -376,8 +418,8 @@ void ControllerCore::clientHasLostConnection(const ClientPtr& client)
     removeClient(client);
     handleConfigurationChangeOnClient(nullptr);
     const QString serial = serialOf(client);
-    platform::log(QStringLiteral("The monitoring client %1 (S/N %2) has lost connection.\n")
-                      .arg(pointerText(client.get()), serial));
+    platform::log(QStringLiteral("The monitoring client %1 (S/N %2) has lost connection.%3\n")
+                      .arg(pointerText(client.get()), serial, loggedReason(client->remoteFailure())));
     if (reconnectingClients_.removeAll(client) > 0)
         return;
     const QVariantList parameters{QVariant::fromValue(client), values::fromString(serial.isEmpty() ? QStringLiteral("?") : serial)};
@@ -423,7 +465,8 @@ void ControllerCore::clientHasFailed(const ClientPtr& client)
     removeClient(client);
     if (!local)
         handleConfigurationChangeOnClient(nullptr);
-    platform::log(QStringLiteral("The monitoring client %1 (%2) has failed.\n").arg(pointerText(client.get()), name));
+    platform::log(QStringLiteral("The monitoring client %1 (%2) has failed.%3\n")
+                      .arg(pointerText(client.get()), name, local ? QString() : loggedReason(client->remoteFailure())));
     if (reconnectingClients_.removeAll(client) > 0)
         return;
     if (local) {
@@ -457,6 +500,8 @@ void ControllerCore::clientDidEnterSleepMode(const ClientPtr& client)
 {
     if (!contains(client))
         return;
+    platform::log(QStringLiteral("The monitored computer %1 (S/N %2) has entered sleep mode and is disconnected.\n")
+                      .arg(readableRepresentationForClientWithSerialNumber(serialOf(client)), serialOf(client)));
     client->shutdown();
     removeClient(client);
     handleConfigurationChangeOnClient(nullptr);
@@ -532,6 +577,9 @@ void ControllerCore::systemWillSleep()
 void ControllerCore::processPowerEventNewStateIsSleeping(bool sleeping)
 {
     if (!sleeping) {
+        platform::log(QStringLiteral("The system has woken: %1 remote computers are reconnected in %2 s.\n")
+                          .arg(sleepingHosts_.size())
+                          .arg(plainNumber(kReconnectAfterWake)));
         Scheduler::shared()->afterSeconds(kReconnectAfterWake, guarded([this] { reconnectSleepingClientConnections(); }),
                                           ModalPolicy::WaitWhileModal);
         return;
@@ -544,12 +592,14 @@ void ControllerCore::processPowerEventNewStateIsSleeping(bool sleeping)
             remote.append(client);
         }
     }
+    platform::log(QStringLiteral("The system goes to sleep: %1 remote computers are disconnected.\n").arg(remote.size()));
     for (const auto& client : remote)
         disconnectClient(client);
 }
 
 void ControllerCore::reconnectSleepingClientConnections()
 {
+    platform::log(QStringLiteral("Reconnecting %1 remote computers after the wake.\n").arg(sleepingHosts_.size()));
     reconnectingClients_.clear();
     scheduleStaggeredConnects(sleepingHosts_, true);
 }
@@ -685,9 +735,21 @@ void ControllerCore::synchronizeLocalPreferencesWithClient(const ClientPtr& clie
     }
     const qsizetype made = localPreferences_->addNewSensorsWithUniversalIdentifiers(added, client);
     localPreferences_->removeTypeInvalidGaugesFromHistoryWindowPreferences();
-    // A remote computer's sensors become gauges only once their descriptions came: say when (scripts wait for it).
-    if (!local && made > 0)
-        platform::log(QStringLiteral("%1 sensors of '%2' added as gauges\n").arg(made).arg(client->machineName()));
+    // A remote computer's sensors become gauges only once their descriptions came: say when (scripts wait for
+    // it), for a computer connected again (after a wake, a loss) also when its gauges were there already.
+    if (local)
+        return;
+    qsizetype connected = 0;
+    if (!announcedClients_.contains(client.get()))
+        for (const auto& gauge : std::as_const(gauges))
+            if (gauge && gauge->connectedMonitoringClient().get() == static_cast<const TEVSensorSource*>(client.get()))
+                ++connected;
+    if (made > 0 || connected > 0) {
+        announcedClients_.insert(client.get());
+        platform::log(QStringLiteral("%1 sensors of '%2' added as gauges\n")
+                          .arg(made > 0 ? made : connected)
+                          .arg(client->machineName()));
+    }
 }
 
 void ControllerCore::synchronizeGlobalPreferencesWithClient(const ClientPtr& client)

@@ -15,6 +15,7 @@
 #include <QMetaType>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -150,6 +151,9 @@ protected:
     QString politeLocalized(const QString& key) const;
     // A modal alert through the shared presenter; answers the chosen button's index.
     static int runAlert(const platform::Alert& alert);
+    // Launches the program `executable` (shown to the user as `title`) through the shared workspace; when
+    // nothing starts, an alert names it and where it was looked for. True when it started.
+    static bool launchSibling(const QString& executable, const QString& title);
     virtual const char* className() const { return "AppController"; }
 
     // A snapshot: loops over it survive clients added or removed by a handler, an alert or a nested loop.
@@ -187,6 +191,8 @@ protected:
     PendingAlerts pendingAlerts_;
     quint64 speechSlotCounter_ = 0;
     ClientList reconnectingClients_;
+    // Remote clients whose gauges were logged as connected, so that each connection is logged once.
+    QSet<const MonitoringClient*> announcedClients_;
     QList<ConnectionInfoPtr> sleepingHosts_;
     std::shared_ptr<WarningPanel> warningPanel_ = std::make_shared<WarningPanel>();
     std::shared_ptr<RemoteConnectWindow> remoteConnectPanel_;

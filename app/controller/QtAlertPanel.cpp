@@ -1,5 +1,6 @@
 #include "app/controller/QtAlertPanel.h"
 
+#include "platform/desktop/widgets/QtAlertPresenter.h"
 #include "platform/foundation/Bundle.h"
 
 #include <QDialog>
@@ -67,6 +68,7 @@ void QtAlertPanel::showNotice(const QString& title, const QString& message)
     panel_->setWindowTitle(title);
     message_->setText(message);
     panel_->adjustSize();
+    platform::QtAlertPresenter::setTransientParentOf(panel_.get());
     panel_->show();
     panel_->raise();
 }

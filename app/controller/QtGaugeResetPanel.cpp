@@ -3,6 +3,7 @@
 #include "app/controller/ControllerCore.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/widgets/PanelKeys.h"
+#include "platform/desktop/widgets/QtAlertPresenter.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -64,6 +65,7 @@ std::optional<GaugeResetChoice> QtGaugeResetPanel::run()
     std::unique_ptr<QDialog> panel(make([&answer](std::optional<GaugeResetChoice> choice) { answer = choice; }));
     // Counted as a modal alert: the tick and delayed work wait until the panel is closed.
     const platform::AlertPresenter::ModalScope modal;
+    platform::QtAlertPresenter::setTransientParentOf(panel.get());
     panel->exec();
     return answer;
 }

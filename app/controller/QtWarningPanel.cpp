@@ -1,5 +1,6 @@
 #include "app/controller/QtWarningPanel.h"
 
+#include "platform/desktop/widgets/QtAlertPresenter.h"
 #include "platform/foundation/Bundle.h"
 
 #include <QDialog>
@@ -86,6 +87,7 @@ void QtWarningPanel::centerAndShow()
 {
     ensurePanel();
     // Placed once shown: the wrapped text's height is known only after the style has polished the labels.
+    platform::QtAlertPresenter::setTransientParentOf(panel_.get());
     panel_->show();
     panel_->adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -275,7 +275,9 @@ MonitorPreferences::WriteResult MonitorPreferences::writePreferencesUsingMonitor
     defaults.setObject(values::fromArray(rememberedRemoteConnections()), kActiveRemoteConnectionsKey);
 
     WriteResult result{defaults.filePath(), QString()};
-    if (!defaults.synchronize()) {
+    if (defaults.synchronize()) {
+        result.changed = defaults.lastSynchronizeWroteFile();
+    } else {
         result.failure = defaults.lastWriteError();
         if (result.failure.isNull())
             result.failure = QStringLiteral("unknown error");

@@ -43,6 +43,7 @@ public:
     struct WriteResult {
         QString path;
         QString failure;
+        bool changed = false; // the file was replaced; false when it already held these settings
         bool written() const { return failure.isNull(); }
     };
     // `localClient` is one of `clients`, which may hold remote ones too. Without it (before its first ready,

@@ -234,6 +234,7 @@ LCDModuleManager::LCDModuleManager(Hardware hardware)
     availableOutputItems_.reserve(60);
     setupPane();
     lcdControllers_ = hardware_.listControllers();
+    updateContents();
     if (hardware_.observeHotplug) {
         TEVIOWarriorDevice::setupConnectionNotifications();
         TEVSerialPortDevice::setupConnectionNotifications();
@@ -325,6 +326,7 @@ void LCDModuleManager::setupPane()
     QObject::connect(pane.textField, &QLineEdit::textEdited, context, [this] { changeElementOption(); });
     QObject::connect(pane.elementDeleteButton, &QPushButton::clicked, context, [this] { deleteElement(); });
     QObject::connect(pane.rescanButton, &QPushButton::clicked, context, [this] { rescanAvailableElements(); });
+    QObject::connect(pane.lookAgainButton, &QPushButton::clicked, context, [this] { lookForControllersAgain(); });
     QObject::connect(pane.lcdSaverSlider, &QSlider::valueChanged, context, [this] { changeLCDSaver(); });
     QObject::connect(pane.lcdSettingsButton, &QPushButton::clicked, context, [this] { openLCDSettingsSheet(); });
     QObject::connect(pane.testButton, &QPushButton::clicked, context, [this] { enterTestMode(); });
@@ -450,6 +452,7 @@ void LCDModuleManager::setLCDModulePreferences(const QVariantMap& preferences)
             knownLCDDescriptions_[it.key()] = lcdModuleDescriptionForPreferenceEntry(*entry);
     }
     synchronizeModulesWithDescriptions();
+    updateContents();
 }
 
 std::optional<QVariantMap> LCDModuleManager::lcdModulePreferences() const
@@ -514,7 +517,7 @@ void LCDModuleManager::updateAllDisplaysUsingOutputCache(const ControllerLookups
     // Without a module there is nothing to blank or light: no idle reading (a bus request) on every tick.
     // The first reading once one is plugged in only records again.
     if (displaysByController_.empty()) {
-        lastUIIdleTimer_ = 0;
+        lastUIIdleTimer_.reset();
         return;
     }
     updateSleepStateOfAllControllers();
@@ -626,11 +629,13 @@ void LCDModuleManager::updateHardwareSettingsForDisplay(TEVLCDDisplay& display, 
 
 void LCDModuleManager::updateSleepStateOfAllControllers()
 {
-    const quint64 idle = platform::IdleTimeSource::shared()->idleNanoseconds().value_or(0);
-    if (idle == 0)
+    // No reading changes nothing; 0 is one (the user is active right now), and wakes a blanked module.
+    const std::optional<quint64> reading = platform::IdleTimeSource::shared()->idleNanoseconds();
+    if (!reading)
         return;
-    if (lastUIIdleTimer_ != 0) {
-        if (idle < lastUIIdleTimer_) {
+    const quint64 idle = *reading;
+    if (lastUIIdleTimer_) {
+        if (idle < *lastUIIdleTimer_) {
             for (auto& [specifier, description] : knownLCDDescriptions_) {
                 if (isSleeping(description))
                     setModuleSleeping(specifier, false);
@@ -741,7 +746,17 @@ void LCDModuleManager::updateContents()
     const Refreshing guard(refreshing_);
     auto& pane = ui_->pane;
     controllerModel_->reload();
-    const auto row = std::find(lcdControllers_.begin(), lcdControllers_.end(), selectedController_);
+    auto row = std::find(lcdControllers_.begin(), lcdControllers_.end(), selectedController_);
+    // A controller is always selected where there is one, until the user chooses the first running module
+    // by preference: with none the pane would read "- not configured -" beside a module that runs.
+    if ((row == lcdControllers_.end() || !controllerChosen_) && !lcdControllers_.empty()) {
+        row = std::find_if(lcdControllers_.begin(), lcdControllers_.end(), [this](const ControllerPtr& controller) {
+            return displayForSpecifier(controller->uniqueDeviceSpecifier()) != nullptr;
+        });
+        if (row == lcdControllers_.end())
+            row = lcdControllers_.begin();
+        selectedController_ = *row;
+    }
     if (selectedController_ && row != lcdControllers_.end())
         pane.controllerTable->selectRow(int(row - lcdControllers_.begin()));
 
@@ -818,6 +833,7 @@ void LCDModuleManager::selectController()
     const int row = selectedRow(ui_->pane.controllerTable);
     if (row >= 0 && size_t(row) < lcdControllers_.size()) {
         selectedController_ = lcdControllers_[size_t(row)];
+        controllerChosen_ = true;
         updateContents();
     } else {
         selectedController_.reset();
@@ -919,6 +935,13 @@ void LCDModuleManager::deleteElement()
 void LCDModuleManager::rescanAvailableElements()
 {
     rebuildListOfAvailableOutputItems();
+}
+
+void LCDModuleManager::lookForControllersAgain()
+{
+    // Where udev sends no events (a container, no udev at all) this is the only way a module plugged in
+    // later is found. A controller held is taken as present again: a running module keeps its display.
+    processChangeInLCDConfiguration();
 }
 
 void LCDModuleManager::changeLCDSaver()

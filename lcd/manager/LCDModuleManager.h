@@ -93,6 +93,8 @@ public:
     void changeElementOption();
     void deleteElement();
     void rescanAvailableElements();
+    // Lists the controllers again, as a hot-plug event would.
+    void lookForControllersAgain();
     void changeLCDSaver();
     void openLCDSettingsSheet();
     void changeLCDSetting(bool reset = false);
@@ -144,8 +146,10 @@ private:
     std::map<QString, ModuleDescription> knownLCDDescriptions_;
     QVariantList availableOutputItems_;
     ControllerPtr selectedController_;
+    // The user picked the selected controller; until then the pane picks one.
+    bool controllerChosen_ = false;
     DisplayPtr modalDisplay_;
-    quint64 lastUIIdleTimer_ = 0;
+    std::optional<quint64> lastUIIdleTimer_; // the last reading; none before the first
     ControllerLookups* applicationController_ = nullptr;
     QPointer<QWidget> preferenceWindow_;
     // Controller classes that reported a removal since the last rescan: their present controllers are

@@ -58,7 +58,8 @@ AppController::AppController(LiteWindows windows)
         std::fflush(nullptr);
         std::exit(status);
     };
-    quit_ = [] { QCoreApplication::quit(); };
+    // exit(), not quit(): a quit request to the application is the desktop's (see DesktopQuit).
+    quit_ = [] { QCoreApplication::exit(0); };
 }
 
 AppController::~AppController()

@@ -146,8 +146,8 @@ void AppController::raiseAlertForSensorWithIdentifier(const QString& identifier,
 
 void AppController::launchBigSibling()
 {
-    // A failed launch is silent: the Lite edition keeps running.
-    if (platform::Workspace::shared()->launchApplication(kBigSibling))
+    // A failed launch is told; the Lite edition keeps running.
+    if (launchSibling(kBigSibling, localized(kBigSibling)))
         quit_();
 }
 

@@ -24,9 +24,18 @@ namespace {
 
 constexpr char kClassName[] = "SingleInstance";
 const QString kApplicationInterface = QStringLiteral("org.freedesktop.Application");
-// One line each way on the socket.
-constexpr char kRequest[] = "raise\n";
+// One line each way on the socket: "raise", a space and the activation token when there is one.
+constexpr char kRequest[] = "raise";
 constexpr char kAnswer[] = "ok\n";
+
+// A token is printable ASCII without spaces (the desktops' are); anything else is not passed on.
+QString checkedToken(const QByteArray& token)
+{
+    for (const char c : token)
+        if (c <= ' ' || c > '~')
+            return QString();
+    return QString::fromLatin1(token.left(256));
+}
 
 // The object path of a bus name, as desktops derive it: "com.tarnwell.Kelvaro" → "/com/tarnwell/Kelvaro".
 QString objectPathOf(const QString& name)
@@ -41,13 +50,14 @@ QString errorText()
 
 } // namespace
 
-// The running copy on the session bus: Activate raises its windows.
+// The running copy on the session bus: Activate raises its windows, with the activation token of the
+// platform data ("activation-token", or the X11 "desktop-startup-id").
 class ApplicationObject final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 
 public:
-    explicit ApplicationObject(std::function<void()> raise)
+    explicit ApplicationObject(SingleInstance::Raise raise)
         : raise_(std::move(raise))
     {
     }
@@ -55,13 +65,15 @@ public:
 public Q_SLOTS:
     void Activate(const QVariantMap& platformData)
     {
-        Q_UNUSED(platformData);
+        QString token = platformData.value(QStringLiteral("activation-token")).toString();
+        if (token.isEmpty())
+            token = platformData.value(QStringLiteral("desktop-startup-id")).toString();
         if (raise_)
-            raise_();
+            raise_(checkedToken(token.toLatin1()));
     }
 
 private:
-    std::function<void()> raise_;
+    SingleInstance::Raise raise_;
 };
 
 SessionSingleInstance::SessionSingleInstance(QString runtimeFolder, QDBusConnection bus,
@@ -84,7 +96,7 @@ SessionSingleInstance::~SessionSingleInstance()
         ::close(lockFd_);
 }
 
-SingleInstance::Claim SessionSingleInstance::claim(const QString& name, std::function<void()> raise)
+SingleInstance::Claim SessionSingleInstance::claim(const QString& name, Raise raise, const QString& activationToken)
 {
     raise_ = std::move(raise);
     if (folder_.isEmpty()) {
@@ -120,12 +132,12 @@ SingleInstance::Claim SessionSingleInstance::claim(const QString& name, std::fun
     char text[32] = {};
     if (::pread(lockFd_, text, sizeof text - 1, 0) > 0)
         runningProcess_ = QByteArray(text).trimmed().toLongLong();
-    if (askThroughBus(name))
+    if (askThroughBus(name, activationToken))
         return Claim::HandedOver;
     const QString socketPath = base + QStringLiteral(".socket");
     const QDeadlineTimer deadline(answerTimeout_);
     do {
-        if (askThroughSocket(socketPath, deadline))
+        if (askThroughSocket(socketPath, activationToken, deadline))
             return Claim::HandedOver;
         // The running copy may just have ended; or it holds the lock and is about to listen.
         if (takeLock())
@@ -151,12 +163,14 @@ bool SessionSingleInstance::listen(const QString& socketPath)
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
                 if (!socket->canReadLine())
                     return;
-                const bool asked = socket->readLine(64) == kRequest;
+                const QByteArray line = socket->readLine(320).chopped(1);
+                // An earlier version's "raise" carries no token.
+                const bool asked = line == kRequest || line.startsWith(QByteArray(kRequest) + ' ');
                 if (asked)
                     socket->write(kAnswer);
                 socket->disconnectFromServer();
                 if (asked && raise_)
-                    raise_();
+                    raise_(checkedToken(line.mid(sizeof kRequest)));
             });
         }
     });
@@ -167,9 +181,9 @@ void SessionSingleInstance::ownBusName(const QString& name)
 {
     if (!bus_.isConnected() || !bus_.interface())
         return;
-    auto object = std::make_unique<ApplicationObject>([this] {
+    auto object = std::make_unique<ApplicationObject>([this](const QString& token) {
         if (raise_)
-            raise_();
+            raise_(token);
     });
     const QString path = objectPathOf(name);
     if (!bus_.registerObject(path, object.get(), QDBusConnection::ExportAllSlots)) {
@@ -188,7 +202,7 @@ void SessionSingleInstance::ownBusName(const QString& name)
     busPath_ = path;
 }
 
-bool SessionSingleInstance::askThroughBus(const QString& name)
+bool SessionSingleInstance::askThroughBus(const QString& name, const QString& activationToken)
 {
     // Only the lock's holder counts: another session's copy may own the name on a bus shared with this one.
     if (runningProcess_ <= 0 || !bus_.isConnected() || !bus_.interface())
@@ -197,18 +211,27 @@ bool SessionSingleInstance::askThroughBus(const QString& name)
     if (!owner.isValid() || qint64(owner.value()) != runningProcess_)
         return false;
     auto call = QDBusMessage::createMethodCall(name, objectPathOf(name), kApplicationInterface, QStringLiteral("Activate"));
-    call << QVariantMap();
+    QVariantMap platformData;
+    if (!activationToken.isEmpty()) {
+        platformData.insert(QStringLiteral("activation-token"), activationToken);
+        platformData.insert(QStringLiteral("desktop-startup-id"), activationToken);
+    }
+    call << platformData;
     const QDBusMessage reply = bus_.call(call, QDBus::Block, int(answerTimeout_.count()));
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-bool SessionSingleInstance::askThroughSocket(const QString& socketPath, const QDeadlineTimer& deadline)
+bool SessionSingleInstance::askThroughSocket(const QString& socketPath, const QString& activationToken,
+                                             const QDeadlineTimer& deadline)
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
-    socket.write(kRequest);
+    QByteArray request = kRequest;
+    if (const QString token = checkedToken(activationToken.toLatin1()); !token.isEmpty())
+        request += ' ' + token.toLatin1();
+    socket.write(request + '\n');
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return false;
     while (!socket.canReadLine() && socket.waitForReadyRead(int(deadline.remainingTime()))) {

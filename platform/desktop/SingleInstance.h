@@ -1,6 +1,7 @@
 #pragma once
 // SingleInstance: one running copy of a program per user. The first start claims the program's name; a later
-// start finds the running copy, asks it to raise its windows and ends. One per process, claimed by main()
+// start finds the running copy, asks it to raise its windows (handing over the activation token the desktop
+// gave it, without which a Wayland compositor does not let the running copy take the focus) and ends. One per process, claimed by main()
 // before anything costly; main thread.
 
 #include <QDBusConnection>
@@ -23,11 +24,21 @@ public:
         Unanswered, // another copy runs but did not answer
     };
 
+    // What a later start hands over: the desktop's activation token of that start, empty without one.
+    using Raise = std::function<void(const QString& activationToken)>;
+
     virtual ~SingleInstance() = default;
 
     // Claims `name` ("com.tarnwell.Kelvaro") for this process. While it is the running copy, `raise` runs on
-    // the main thread whenever a later start asks.
-    virtual Claim claim(const QString& name, std::function<void()> raise) = 0;
+    // the main thread whenever a later start asks. A later start hands over `activationToken`.
+    virtual Claim claim(const QString& name, Raise raise, const QString& activationToken = QString()) = 0;
+    Claim claim(const QString& name, std::function<void()> raise)
+    {
+        return claim(name, Raise([raise = std::move(raise)](const QString&) {
+                         if (raise)
+                             raise();
+                     }));
+    }
     // The process id of the running copy once a claim found one; 0 when unknown.
     virtual qint64 runningProcess() const = 0;
 };
@@ -43,19 +54,20 @@ public:
                           std::chrono::milliseconds answerTimeout = std::chrono::seconds(5));
     ~SessionSingleInstance() override;
 
-    Claim claim(const QString& name, std::function<void()> raise) override;
+    using SingleInstance::claim;
+    Claim claim(const QString& name, Raise raise, const QString& activationToken = QString()) override;
     qint64 runningProcess() const override { return runningProcess_; }
 
 private:
     bool listen(const QString& socketPath);
     void ownBusName(const QString& name);
-    bool askThroughBus(const QString& name);
-    bool askThroughSocket(const QString& socketPath, const QDeadlineTimer& deadline);
+    bool askThroughBus(const QString& name, const QString& activationToken);
+    bool askThroughSocket(const QString& socketPath, const QString& activationToken, const QDeadlineTimer& deadline);
 
     QString folder_;
     QDBusConnection bus_;
     std::chrono::milliseconds answerTimeout_;
-    std::function<void()> raise_;
+    Raise raise_;
     int lockFd_ = -1;
     qint64 runningProcess_ = 0;
     std::unique_ptr<QLocalServer> server_;

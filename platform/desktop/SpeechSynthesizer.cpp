@@ -202,7 +202,11 @@ bool EspeakSpeechSynthesizer::startSpeaking(const QString& text, const QString& 
         const QString error = firstLine(process->readAllStandardError());
         if (const auto state = weakState.lock()) {
             state->forget(process);
-            if (status == QProcess::NormalExit && (exitCode != 0 || !error.isEmpty()))
+            // Its status then says nothing: the error output is the failure, and no "exit code 0" is told.
+            if (status == QProcess::NormalExit && exitCode == 0 && !error.isEmpty())
+                state->reportOnce(QStringLiteral("failed"),
+                                  QStringLiteral("espeak-ng could not speak: %1; speech is not available").arg(error));
+            else if (status == QProcess::NormalExit && exitCode != 0)
                 state->reportOnce(QStringLiteral("failed"),
                                   QStringLiteral("espeak-ng could not speak (exit code %1): %2; speech is not available")
                                       .arg(exitCode)

@@ -79,14 +79,29 @@ std::optional<QString> DesktopWorkspace::pathOfApplication(const QString& name)
     return std::nullopt;
 }
 
-bool DesktopWorkspace::launchApplication(const QString& name)
+QStringList DesktopWorkspace::foldersSearchedForApplications()
+{
+    QStringList folders{QCoreApplication::applicationDirPath()};
+    for (const QString& folder : qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (!folders.contains(folder))
+            folders.append(folder);
+    return folders;
+}
+
+bool DesktopWorkspace::launchApplication(const QString& name, LaunchFailure* failure)
 {
     const auto path = pathOfApplication(name);
     if (!path) {
         log("DesktopWorkspace", QStringLiteral("no program named '%1'").arg(name));
+        if (failure)
+            *failure = {{}, foldersSearchedForApplications()};
         return false;
     }
-    return launchApplicationAtPath(*path);
+    if (launchApplicationAtPath(*path))
+        return true;
+    if (failure)
+        *failure = {*path, {}};
+    return false;
 }
 
 bool DesktopWorkspace::launchApplicationAtPath(const QString& path)

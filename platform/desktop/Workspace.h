@@ -17,8 +17,14 @@ public:
     // False when nothing could take it.
     virtual bool openURL(const QUrl& url) = 0;
     virtual bool openFile(const QString& path) = 0;
+    // Why a program was not launched: where it was found (empty when nowhere) and the folders looked in.
+    struct LaunchFailure {
+        QString foundAt;
+        QStringList searched;
+    };
     // A program beside the running one ("KelvaroLite" next to "Kelvaro"), else one on the PATH; detached.
-    virtual bool launchApplication(const QString& name) = 0;
+    // False when nothing started; `failure` then says why.
+    virtual bool launchApplication(const QString& name, LaunchFailure* failure = nullptr) = 0;
     // The executable at `path`, detached, as a new instance.
     virtual bool launchApplicationAtPath(const QString& path) = 0;
     // Null icon when the theme has none for its type.
@@ -37,12 +43,14 @@ class DesktopWorkspace final : public Workspace {
 public:
     bool openURL(const QUrl& url) override;
     bool openFile(const QString& path) override;
-    bool launchApplication(const QString& name) override;
+    bool launchApplication(const QString& name, LaunchFailure* failure = nullptr) override;
     bool launchApplicationAtPath(const QString& path) override;
     QIcon iconForFile(const QString& path) override;
 
     // Where launchApplication finds `name`; nothing when neither beside us nor on the PATH.
     static std::optional<QString> pathOfApplication(const QString& name);
+    // The folders pathOfApplication looks in, in its order: the running program's, then the PATH's.
+    static QStringList foldersSearchedForApplications();
 };
 
 } // namespace platform

@@ -67,6 +67,11 @@ QVariant KeyedUnarchiver::unarchiveObjectWithData(const QByteArray& data, const 
     return unarchiver->hasFailed() ? QVariant() : value;
 }
 
+QStringList KeyedUnarchiver::topLevelKeys() const
+{
+    return frames_.isEmpty() ? QStringList() : frames_.first().values.keys();
+}
+
 void KeyedUnarchiver::failWithReason(const QString& reason)
 {
     if (failed_)

@@ -26,6 +26,9 @@ public:
 
     ~KeyedUnarchiver() override;
 
+    // The keys of $top, for a reader that decodes every one.
+    QStringList topLevelKeys() const;
+
     bool allowsKeyedCoding() const override { return true; }
     bool isDecoding() const override { return true; }
 

@@ -22,9 +22,13 @@ std::shared_ptr<LogSink>& currentSink()
     return sink;
 }
 
+// C0 but tab and line feed, DEL, C1; and the invisible marks that reorder or split what a terminal shows:
+// bidirectional embeddings, overrides and isolates (U+202E makes "gpj.exe" read "exe.jpg"), the direction
+// marks, and the line and paragraph separators.
 bool isEscaped(char16_t unit)
 {
-    return (unit < 0x20 && unit != u'\t' && unit != u'\n') || (unit >= 0x7F && unit <= 0x9F);
+    return (unit < 0x20 && unit != u'\t' && unit != u'\n') || (unit >= 0x7F && unit <= 0x9F) || unit == 0x061C
+        || unit == 0x200E || unit == 0x200F || (unit >= 0x2028 && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
 }
 
 } // namespace
@@ -36,10 +40,12 @@ QString escapeControlCharacters(const QString& text)
     QString escaped;
     escaped.reserve(text.size() + 16);
     for (const QChar c : text) {
-        if (isEscaped(c.unicode()))
-            escaped += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        else
+        if (!isEscaped(c.unicode()))
             escaped += c;
+        else if (c.unicode() > 0xFF)
+            escaped += QStringLiteral("\\u") + QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+        else
+            escaped += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
     }
     return escaped;
 }

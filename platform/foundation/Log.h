@@ -20,8 +20,9 @@ void log(const QString& text);
 // Convenience: "<className>: <message>\n".
 void log(const char* className, const QString& message);
 
-// `text` with every control character but tab and line feed written as "\xHH" (C0, DEL and C1): text read
-// from files and devices must not drive the terminal it is shown on. Other characters stay as they are.
+// `text` with every control character but tab and line feed written as "\xHH" (C0, DEL and C1), and the
+// bidirectional and separator marks (U+202E, U+2066..., U+2028) as "\uHHHH": text read from files and
+// devices must neither drive nor reorder the terminal it is shown on. Other characters stay as they are.
 QString escapeControlCharacters(const QString& text);
 
 // Replaces the destination; null restores stderr + syslog. Returns the previous sink.

@@ -183,4 +183,63 @@ QByteArray Paths::readAtMost(QIODevice& device, qint64 maxBytes)
     return bytes;
 }
 
+FileReadResult Paths::readRegularFile(const QString& path, qint64 maxBytes)
+{
+    FileReadResult result;
+    // Non-blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            result.status = FileReadResult::Status::Refused;
+            result.error = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        return result;
+    }
+    const auto refused = [&](const QString& error) {
+        ::close(fd);
+        result.status = FileReadResult::Status::Refused;
+        result.bytes.clear();
+        result.error = error;
+        return result;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return refused(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(st.st_mode)) {
+        const char* kind = S_ISFIFO(st.st_mode) ? "a FIFO"
+                         : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                         : S_ISSOCK(st.st_mode) ? "a socket"
+                         : S_ISDIR(st.st_mode) ? "a folder" : "no regular file";
+        return refused(QStringLiteral("it is %1, not a file").arg(QLatin1String(kind)));
+    }
+    const qint64 limit = std::max<qint64>(maxBytes, 0);
+    const QString tooLarge = QStringLiteral("it is larger than %1 bytes").arg(limit);
+    if (st.st_size > limit)
+        return refused(tooLarge);
+    // The file may grow while it is read: one byte past the bound tells.
+    result.bytes.resize(qsizetype(st.st_size) + 1);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == result.bytes.size()) {
+            if (filled > limit)
+                return refused(tooLarge);
+            result.bytes.resize(qsizetype(std::min<qint64>(qint64(filled) * 2, limit + 1)));
+        }
+        const ssize_t n = ::read(fd, result.bytes.data() + filled, size_t(result.bytes.size() - filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return refused(QString::fromLocal8Bit(std::strerror(errno)));
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    ::close(fd);
+    if (filled > limit)
+        return refused(tooLarge);
+    result.bytes.truncate(filled);
+    result.status = FileReadResult::Status::Read;
+    return result;
+}
+
 } // namespace platform

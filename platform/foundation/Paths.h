@@ -17,6 +17,14 @@ struct FileWriteResult {
     explicit operator bool() const { return ok; }
 };
 
+// A whole regular file, or why not.
+struct FileReadResult {
+    enum class Status { Missing, Read, Refused };
+    Status status = Status::Missing;
+    QByteArray bytes;
+    QString error; // why Refused: the system's reason, "it is a FIFO, not a file", "it is larger than ..."
+};
+
 class Paths {
 public:
     // $HOME, else the password database's home folder. No trailing slash.
@@ -40,6 +48,9 @@ public:
     // Up to maxBytes + 1 bytes from the device's position, so that the caller can tell a file over the limit
     // by its size; memory grows with what is read, not with the limit.
     static QByteArray readAtMost(QIODevice& device, qint64 maxBytes);
+    // The file at `path` (links followed), opened without waiting: what is no regular file (a FIFO, a device
+    // such as /dev/zero, a folder) or holds more than maxBytes is refused unread. Memory grows with the file.
+    static FileReadResult readRegularFile(const QString& path, qint64 maxBytes);
 };
 
 } // namespace platform

@@ -10,6 +10,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +93,7 @@ public:
             return QStringLiteral("binary property list has a bad offset table");
         if (top >= count)
             return QStringLiteral("binary property list has a bad top object");
+        top_ = top;
         offsets_.resize(count);
         for (quint64 i = 0; i < count; ++i) {
             offsets_[i] = readBigEndian(tableOffset_ + i * offsetSize_, offsetSize_);
@@ -282,9 +284,130 @@ private:
         return true;
     }
 
+public:
+    // The value of the checked list, read straight from its bytes: libplist would first build a tree of
+    // its own nodes, several times the size of the values. An object referred to again is the same
+    // (implicitly shared) value, not a copy. Call after check() succeeded.
+    QVariant read(QString* error)
+    {
+        converted_.assign(offsets_.size(), QVariant());
+        const QVariant value = convert(top_);
+        *error = error_;
+        converted_.clear();
+        return error_.isEmpty() ? value : QVariant();
+    }
+
+private:
+    QVariant convert(quint64 index)
+    {
+        if (converted_[index].isValid())
+            return converted_[index];
+        Extent ext;
+        if (!extent(index, &ext))
+            return {};
+        const quint64 at = offsets_[index];
+        const int info = data_[at] & 0x0f;
+        QVariant value;
+        switch (ext.type) {
+        case 0x0:
+            if (info != 0x8 && info != 0x9) {
+                fail(QStringLiteral("binary property list is malformed"));
+                return {};
+            }
+            value = values::fromBool(info == 0x9);
+            break;
+        case 0x1: {
+            const int width = 1 << info;
+            const quint64 v = readBigEndian(at + 1 + quint64(width > 8 ? width - 8 : 0), std::min(width, 8));
+            // 1, 2 and 4 bytes hold unsigned values, 8 a signed one, 16 an unsigned 64-bit one.
+            value = width == 16 && v > quint64(std::numeric_limits<qint64>::max()) ? values::fromUnsigned(v)
+                                                                                   : values::fromSigned(qint64(v));
+            break;
+        }
+        case 0x2:
+            if (info == 2) {
+                const quint32 bits = quint32(readBigEndian(at + 1, 4));
+                float f = 0;
+                std::memcpy(&f, &bits, sizeof f);
+                value = values::fromReal(double(f));
+            } else {
+                const quint64 bits = readBigEndian(at + 1, 8);
+                double d = 0;
+                std::memcpy(&d, &bits, sizeof d);
+                value = values::fromReal(d);
+            }
+            break;
+        case 0x3: {
+            const quint64 bits = readBigEndian(at + 1, 8);
+            double seconds = 0;
+            std::memcpy(&seconds, &bits, sizeof seconds);
+            if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds) {
+                fail(QStringLiteral("property list holds a date out of range"));
+                return {};
+            }
+            const qint64 msecs = qint64(std::llround(seconds * 1000.0)) + kReferenceDateMSecs;
+            value = values::fromDate(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC));
+            break;
+        }
+        case 0x4:
+            value = values::fromData(QByteArray(reinterpret_cast<const char*>(data_ + ext.refStart), qsizetype(ext.payload)));
+            break;
+        case 0x5:
+            value = values::fromString(QString::fromUtf8(reinterpret_cast<const char*>(data_ + ext.refStart), qsizetype(ext.payload)));
+            break;
+        case 0x6: {
+            QString text(qsizetype(ext.payload / 2), Qt::Uninitialized);
+            for (qsizetype i = 0; i < text.size(); ++i)
+                text[i] = QChar(char16_t(readBigEndian(ext.refStart + quint64(i) * 2, 2)));
+            // As a conversion to UTF-8 would: a lone surrogate is no character.
+            value = values::fromString(QString::fromUtf8(text.toUtf8()));
+            break;
+        }
+        case 0x8:
+            value = QVariant::fromValue(PlistUid{readBigEndian(at + 1, info + 1)});
+            break;
+        case 0xA:
+        case 0xC: {
+            QVariantList list;
+            list.reserve(qsizetype(ext.refs));
+            for (quint64 r = 0; r < ext.refs; ++r) {
+                list.append(convert(readBigEndian(ext.refStart + r * quint64(refSize_), refSize_)));
+                if (!error_.isEmpty())
+                    return {};
+            }
+            value = values::fromArray(list);
+            break;
+        }
+        case 0xD: {
+            QVariantMap map;
+            const quint64 keys = ext.refs / 2;
+            for (quint64 r = 0; r < keys; ++r) {
+                const QVariant key = convert(readBigEndian(ext.refStart + r * quint64(refSize_), refSize_));
+                const QVariant item = convert(readBigEndian(ext.refStart + (keys + r) * quint64(refSize_), refSize_));
+                if (!error_.isEmpty())
+                    return {};
+                if (values::kindOf(key) != values::Kind::String) {
+                    fail(QStringLiteral("binary property list is malformed"));
+                    return {};
+                }
+                map.insert(key.toString(), item);
+            }
+            value = values::fromDictionary(map);
+            break;
+        }
+        default:
+            fail(QStringLiteral("binary property list is malformed"));
+            return {};
+        }
+        converted_[index] = value;
+        return value;
+    }
+
     const uchar* data_;
     quint64 size_;
     const PlistLimits& limits_;
+    quint64 top_ = 0;
+    std::vector<QVariant> converted_;
     int offsetSize_ = 0;
     int refSize_ = 0;
     quint64 tableOffset_ = 0;
@@ -418,6 +541,323 @@ QString checkXml(const QByteArray& bytes, const PlistLimits& limits)
     return {};
 }
 
+// --- XML -> QVariant --------------------------------------------------------------------------------
+// Straight from the text, after checkXml: libplist would first build a tree of its own nodes, several
+// times the size of the values, and a general XML reader costs twice the time. Its readings are kept:
+// integers as checkXmlInteger allows them, reals as atof reads them, dates to the whole second, base64
+// with anything else skipped, a dictionary of the one key "CF$UID" with an integer as a UID. Comments,
+// processing instructions, a document type, CDATA and the XML character references are understood.
+class XmlReader {
+public:
+    XmlReader(const QByteArray& bytes, const PlistLimits& limits)
+        : p_(bytes.constData()), end_(bytes.constData() + bytes.size()), limits_(limits)
+    {
+    }
+
+    QVariant read(QString* error)
+    {
+        QVariant value;
+        QByteArray name;
+        bool selfClosing = false;
+        if (!startTag(&name, &selfClosing)) {
+            failed();
+        } else if (name == "plist") {
+            if (selfClosing || !startTag(&name, &selfClosing))
+                failed();
+            else
+                value = readValue(name, selfClosing, 0);
+        } else {
+            value = readValue(name, selfClosing, 0);
+        }
+        *error = error_;
+        return error_.isEmpty() ? value : QVariant();
+    }
+
+private:
+    bool startsWith(const char* token) const
+    {
+        const size_t n = std::strlen(token);
+        return size_t(end_ - p_) >= n && std::memcmp(p_, token, n) == 0;
+    }
+
+    bool skipPast(const char* token)
+    {
+        const size_t n = std::strlen(token);
+        for (; size_t(end_ - p_) >= n; ++p_) {
+            if (std::memcmp(p_, token, n) == 0) {
+                p_ += n;
+                return true;
+            }
+        }
+        p_ = end_;
+        return false;
+    }
+
+    // Past white space, comments, processing instructions and a document type, to the next '<' of a tag.
+    bool skipToTag()
+    {
+        for (;;) {
+            while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r'))
+                ++p_;
+            if (p_ >= end_ || *p_ != '<')
+                return false;
+            if (startsWith("<!--")) {
+                if (!skipPast("-->"))
+                    return false;
+            } else if (startsWith("<?")) {
+                if (!skipPast("?>"))
+                    return false;
+            } else if (startsWith("<!DOCTYPE")) {
+                // An internal subset in brackets may hold '>'.
+                const char* close = static_cast<const char*>(std::memchr(p_, '>', size_t(end_ - p_)));
+                const char* open = static_cast<const char*>(std::memchr(p_, '[', size_t(end_ - p_)));
+                if (open && close && open < close && !skipPast("]"))
+                    return false;
+                if (!skipPast(">"))
+                    return false;
+            } else {
+                return true;
+            }
+        }
+    }
+
+    // The next start tag at this level; false at an end tag (left unread), the end, or anything else.
+    bool startTag(QByteArray* name, bool* selfClosing)
+    {
+        if (!skipToTag() || startsWith("</"))
+            return false;
+        const char* at = ++p_;
+        while (p_ < end_ && *p_ != '>' && *p_ != '/' && *p_ != ' ' && *p_ != '\t' && *p_ != '\n' && *p_ != '\r')
+            ++p_;
+        *name = QByteArray(at, p_ - at);
+        const char* close = static_cast<const char*>(std::memchr(p_, '>', size_t(end_ - p_)));
+        if (!close || name->isEmpty())
+            return false;
+        *selfClosing = close[-1] == '/';
+        p_ = close + 1;
+        return true;
+    }
+
+    // Consumes "</name>" (white space before '>' allowed).
+    bool endTag(const QByteArray& name)
+    {
+        if (!skipToTag() || !startsWith("</"))
+            return false;
+        p_ += 2;
+        if (size_t(end_ - p_) < size_t(name.size()) || std::memcmp(p_, name.constData(), size_t(name.size())) != 0)
+            return false;
+        p_ += name.size();
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r'))
+            ++p_;
+        if (p_ >= end_ || *p_ != '>')
+            return false;
+        ++p_;
+        return true;
+    }
+
+    QVariant failed(const QString& reason = QStringLiteral("not an XML property list"))
+    {
+        if (error_.isEmpty())
+            error_ = reason;
+        return {};
+    }
+
+    // The text of an element up to its end tag, its references resolved, as UTF-8.
+    std::optional<QByteArray> text(const QByteArray& name, bool selfClosing)
+    {
+        QByteArray content;
+        if (selfClosing)
+            return content;
+        for (;;) {
+            const char* lt = static_cast<const char*>(std::memchr(p_, '<', size_t(end_ - p_)));
+            if (!lt)
+                return std::nullopt;
+            if (!appendResolved(content, p_, lt))
+                return std::nullopt;
+            p_ = lt;
+            if (startsWith("<![CDATA[")) {
+                const char* from = p_ + 9;
+                if (!skipPast("]]>"))
+                    return std::nullopt;
+                content.append(from, p_ - 3 - from);
+            } else if (startsWith("<!--")) {
+                if (!skipPast("-->"))
+                    return std::nullopt;
+            } else if (startsWith("</")) {
+                if (!endTag(name))
+                    return std::nullopt;
+                return content;
+            } else {
+                return std::nullopt;
+            }
+        }
+    }
+
+    static bool appendResolved(QByteArray& out, const char* from, const char* to)
+    {
+        for (const char* amp; (amp = static_cast<const char*>(std::memchr(from, '&', size_t(to - from))));) {
+            out.append(from, amp - from);
+            const char* semicolon = static_cast<const char*>(std::memchr(amp, ';', size_t(to - amp)));
+            if (!semicolon)
+                return false;
+            const QByteArrayView entity(amp + 1, semicolon - amp - 1);
+            if (entity == "lt")
+                out += '<';
+            else if (entity == "gt")
+                out += '>';
+            else if (entity == "amp")
+                out += '&';
+            else if (entity == "quot")
+                out += '"';
+            else if (entity == "apos")
+                out += '\'';
+            else if (entity.startsWith('#')) {
+                bool ok = false;
+                const bool hex = entity.size() > 1 && (entity[1] == 'x' || entity[1] == 'X');
+                const uint code = entity.sliced(hex ? 2 : 1).toByteArray().toUInt(&ok, hex ? 16 : 10);
+                if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+                    return false;
+                const char32_t c = code;
+                out += QString::fromUcs4(&c, 1).toUtf8();
+            } else {
+                return false;
+            }
+            from = semicolon + 1;
+        }
+        out.append(from, to - from);
+        return true;
+    }
+
+    QVariant readValue(const QByteArray& name, bool selfClosing, int depth)
+    {
+        if (name == "dict" || name == "array") {
+            if (depth + 1 > limits_.maxDepth)
+                return failed(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
+            if (selfClosing)
+                return name == "dict" ? values::fromDictionary({}) : values::fromArray({});
+            return name == "dict" ? readDictionary(depth + 1) : readArray(depth + 1);
+        }
+        const std::optional<QByteArray> content = text(name, selfClosing);
+        if (!content)
+            return failed();
+        if (name == "string")
+            return values::fromString(QString::fromUtf8(*content));
+        if (name == "integer")
+            return readInteger(content->trimmed());
+        if (name == "real")
+            return values::fromReal(std::strtod(content->trimmed().constData(), nullptr));
+        if (name == "true" || name == "false")
+            return values::fromBool(name == "true");
+        if (name == "date")
+            return readDate(QString::fromUtf8(content->trimmed()));
+        if (name == "data")
+            return values::fromData(QByteArray::fromBase64(*content));
+        return failed();
+    }
+
+    // Where the container being read lies: "Registry[1].Properties" (built only for a message).
+    QString path() const
+    {
+        QString text;
+        for (const Frame& frame : frames_) {
+            if (frame.dictionary)
+                text += (text.isEmpty() ? QString() : QStringLiteral(".")) + frame.key;
+            else
+                text += QStringLiteral("[%1]").arg(frame.index);
+        }
+        return text;
+    }
+
+    QVariant readArray(int depth)
+    {
+        QVariantList list;
+        QByteArray name;
+        bool selfClosing = false;
+        frames_.push_back({false, {}, 0});
+        while (error_.isEmpty() && startTag(&name, &selfClosing)) {
+            frames_.back().index = list.size();
+            list.append(readValue(name, selfClosing, depth));
+        }
+        frames_.pop_back();
+        if (!error_.isEmpty() || !endTag("array"))
+            return failed();
+        return values::fromArray(list);
+    }
+
+    QVariant readDictionary(int depth)
+    {
+        QVariantMap map;
+        QByteArray name;
+        bool selfClosing = false;
+        bool integerValue = false;
+        while (error_.isEmpty() && startTag(&name, &selfClosing)) {
+            if (name != "key")
+                return failed();
+            const std::optional<QByteArray> utf8 = text(name, selfClosing);
+            if (!utf8 || !startTag(&name, &selfClosing))
+                return failed();
+            const QString key = QString::fromUtf8(*utf8);
+            if (limits_.refuseDuplicateKeys && map.contains(key)) {
+                const QString where = path();
+                return failed((where.isEmpty() ? key : where + QLatin1Char('.') + key) + QStringLiteral(": key given twice"));
+            }
+            integerValue = name == "integer";
+            frames_.push_back({true, key, 0});
+            map.insert(key, readValue(name, selfClosing, depth));
+            frames_.pop_back();
+        }
+        if (!error_.isEmpty() || !endTag("dict"))
+            return failed();
+        if (map.size() == 1 && integerValue && map.contains(QStringLiteral("CF$UID"))) {
+            const QVariant n = map.first();
+            return QVariant::fromValue(PlistUid{values::kindOf(n) == values::Kind::Unsigned ? n.toULongLong() : quint64(n.toLongLong())});
+        }
+        return values::fromDictionary(map);
+    }
+
+    QVariant readInteger(const QByteArray& digits)
+    {
+        if (const QString problem = checkXmlInteger(digits); !problem.isEmpty())
+            return failed(problem);
+        QByteArrayView rest(digits);
+        const bool negative = rest.startsWith('-');
+        if (negative || rest.startsWith('+'))
+            rest = rest.sliced(1);
+        const bool hex = rest.size() > 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X');
+        bool ok = false;
+        const quint64 magnitude = (hex ? rest.sliced(2) : rest).toByteArray().toULongLong(&ok, hex ? 16 : 10);
+        if (!ok)
+            return failed(QStringLiteral("property list holds an integer that is no whole number"));
+        if (negative)
+            return values::fromSigned(qint64(0 - magnitude));
+        return magnitude > quint64(std::numeric_limits<qint64>::max()) ? values::fromUnsigned(magnitude)
+                                                                         : values::fromSigned(qint64(magnitude));
+    }
+
+    QVariant readDate(const QString& content)
+    {
+        const QDateTime date = QDateTime::fromString(content, Qt::ISODate);
+        if (!date.isValid())
+            return failed(QStringLiteral("property list holds a date that cannot be read"));
+        const qint64 seconds = date.toSecsSinceEpoch();
+        if (std::fabs(double(seconds) - double(kReferenceDateMSecs / 1000)) > kMaxDateSeconds)
+            return failed(QStringLiteral("property list holds a date out of range"));
+        return values::fromDate(QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC));
+    }
+
+    struct Frame {
+        bool dictionary;
+        QString key;
+        qsizetype index;
+    };
+
+    const char* p_;
+    const char* const end_;
+    const PlistLimits& limits_;
+    std::vector<Frame> frames_;
+    QString error_;
+};
+
 // A one-object binary property list, for the values that libplist 2.2 can only make by parsing: integers
 // of 2^63 and more (the 16-byte form marks them unsigned) and dates as an exact real.
 PlistPtr nodeFromSingleObject(const QByteArray& object)
@@ -436,162 +876,6 @@ PlistPtr nodeFromSingleObject(const QByteArray& object)
     return PlistPtr(node);
 }
 
-// A lone node written as a binary list, from its marker byte on (the top object comes first), where libplist 2.2 keeps facts its
-// getters drop: the 16-byte integer form, and a date's full range and sign of its fraction.
-QByteArray singleObjectBytes(plist_t node)
-{
-    PlistPtr copy(plist_copy(node));
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(copy.get(), &bytes, &length);
-    QByteArray result;
-    if (bytes && length > uint32_t(kBinaryMagic.size()))
-        result = QByteArray(bytes + kBinaryMagic.size(), qsizetype(length) - kBinaryMagic.size());
-    std::free(bytes);
-    return result;
-}
-
-// --- libplist -> QVariant ---------------------------------------------------------------------------
-class Reader {
-public:
-    Reader(const PlistLimits& limits, bool xml) : limits_(limits), xml_(xml) {}
-
-    QString error;
-
-    QVariant convert(plist_t node, int depth)
-    {
-        switch (plist_get_node_type(node)) {
-        case PLIST_BOOLEAN: {
-            uint8_t v = 0;
-            plist_get_bool_val(node, &v);
-            return values::fromBool(v != 0);
-        }
-        case PLIST_UINT: {
-            uint64_t v = 0;
-            plist_get_uint_val(node, &v);
-            if (v <= uint64_t(std::numeric_limits<qint64>::max()))
-                return values::fromSigned(qint64(v));
-            const QByteArray object = singleObjectBytes(node);
-            if (!object.isEmpty() && uchar(object[0]) == 0x14)
-                return values::fromUnsigned(v);
-            return values::fromSigned(qint64(v)); // the 8-byte form: a negative number
-        }
-        case PLIST_REAL: {
-            double v = 0;
-            plist_get_real_val(node, &v);
-            return values::fromReal(v);
-        }
-        case PLIST_STRING: {
-            uint64_t length = 0;
-            const char* text = plist_get_string_ptr(node, &length);
-            return values::fromString(QString::fromUtf8(text, qsizetype(length)));
-        }
-        case PLIST_DATA: {
-            uint64_t length = 0;
-            const char* bytes = plist_get_data_ptr(node, &length);
-            return values::fromData(QByteArray(bytes ? bytes : "", qsizetype(length)));
-        }
-        case PLIST_DATE:
-            return convertDate(node);
-        case PLIST_UID: {
-            uint64_t v = 0;
-            plist_get_uid_val(node, &v);
-            return QVariant::fromValue(PlistUid{v});
-        }
-        case PLIST_ARRAY:
-            return convertArray(node, depth + 1);
-        case PLIST_DICT:
-            return convertDictionary(node, depth + 1);
-        default:
-            return failed(QStringLiteral("property list holds a value of unknown type"));
-        }
-    }
-
-private:
-    QVariant failed(const QString& reason)
-    {
-        if (error.isEmpty())
-            error = reason;
-        return {};
-    }
-
-    QVariant convertDate(plist_t node)
-    {
-        const QByteArray object = singleObjectBytes(node);
-        if (object.size() < 9 || uchar(object[0]) != 0x33)
-            return failed(QStringLiteral("property list holds a date that cannot be read"));
-        const double seconds = qFromBigEndian<double>(object.constData() + 1);
-        if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
-            return failed(QStringLiteral("property list holds a date out of range"));
-        const qint64 msecs = qint64(std::llround(seconds * 1000.0)) + kReferenceDateMSecs;
-        return values::fromDate(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC));
-    }
-
-    QVariant convertArray(plist_t node, int depth)
-    {
-        if (depth > limits_.maxDepth)
-            return failed(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
-        // plist_array_get_item walks the list from its start: iterate, or a long array costs its square.
-        QVariantList list;
-        list.reserve(qsizetype(plist_array_get_size(node)));
-        plist_array_iter it = nullptr;
-        plist_array_new_iter(node, &it);
-        for (;;) {
-            plist_t child = nullptr;
-            plist_array_next_item(node, it, &child);
-            if (!child)
-                break;
-            QVariant item = convert(child, depth);
-            if (!error.isEmpty()) {
-                std::free(it);
-                return {};
-            }
-            list.append(std::move(item));
-        }
-        std::free(it);
-        return values::fromArray(list);
-    }
-
-    QVariant convertDictionary(plist_t node, int depth)
-    {
-        if (depth > limits_.maxDepth)
-            return failed(QStringLiteral("property list nests deeper than %1").arg(limits_.maxDepth));
-        // XML has no UID element; keyed archives write {"CF$UID": n} instead.
-        if (xml_ && plist_dict_get_size(node) == 1) {
-            plist_t uid = plist_dict_get_item(node, "CF$UID");
-            if (uid && plist_get_node_type(uid) == PLIST_UINT) {
-                uint64_t v = 0;
-                plist_get_uint_val(uid, &v);
-                return QVariant::fromValue(PlistUid{v});
-            }
-        }
-        QVariantMap map;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, it, &key, &value);
-            if (!value) {
-                std::free(key);
-                break;
-            }
-            const QString name = QString::fromUtf8(key);
-            std::free(key);
-            QVariant item = convert(value, depth);
-            if (!error.isEmpty()) {
-                std::free(it);
-                return {};
-            }
-            map.insert(name, std::move(item));
-        }
-        std::free(it);
-        return values::fromDictionary(map);
-    }
-
-    const PlistLimits& limits_;
-    bool xml_;
-};
 
 // --- QVariant -> libplist (XML) ---------------------------------------------------------------------
 class Writer {
@@ -992,30 +1276,23 @@ PlistReadResult readPropertyList(const QByteArray& bytes, const PlistLimits& lim
     if (bytes.size() > limits.maxInputBytes || quint64(bytes.size()) > std::numeric_limits<uint32_t>::max())
         return failed(QStringLiteral("property list is larger than %1 bytes").arg(limits.maxInputBytes));
 
-    plist_t root = nullptr;
-    const CLocaleScope cLocale;
+    QString error;
+    QVariant value;
     if (result.format == PlistFormat::Binary) {
         if (!bytes.startsWith(kBinaryMagic))
             return failed(QStringLiteral("binary property list of an unknown version"));
-        const QString problem = BinaryPlistScanner(bytes, limits).check();
-        if (!problem.isEmpty())
-            return failed(problem);
-        plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &root);
+        BinaryPlistScanner scanner(bytes, limits);
+        error = scanner.check();
+        if (error.isEmpty())
+            value = scanner.read(&error);
     } else {
-        const QString problem = checkXml(bytes, limits);
-        if (!problem.isEmpty())
-            return failed(problem);
-        plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &root);
+        const CLocaleScope cLocale; // for the reals
+        error = checkXml(bytes, limits);
+        if (error.isEmpty())
+            value = XmlReader(bytes, limits).read(&error);
     }
-    PlistPtr owned(root);
-    if (!root) {
-        return failed(result.format == PlistFormat::Binary ? QStringLiteral("binary property list is malformed")
-                                                           : QStringLiteral("not an XML property list"));
-    }
-    Reader reader(limits, result.format == PlistFormat::Xml);
-    QVariant value = reader.convert(root, 0);
-    if (!reader.error.isEmpty())
-        return failed(reader.error);
+    if (!error.isEmpty())
+        return failed(error);
     result.value = std::move(value);
     return result;
 }
@@ -1103,6 +1380,49 @@ void describe(const QVariant& value, int depth, QString& text)
 }
 
 } // namespace
+
+namespace {
+
+// The rule of Writer::text: what XML 1.0 holds, U+0000 aside (refused in both formats).
+bool xmlHoldsText(const QString& string)
+{
+    const qsizetype n = string.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = string.at(i).unicode();
+        if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD) || c == 0)
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(string.at(i + 1).unicode())) {
+            ++i;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool xmlHoldsEveryCharacter(const QVariant& value)
+{
+    switch (values::kindOf(value)) {
+    case values::Kind::String:
+        return xmlHoldsText(value.toString());
+    case values::Kind::Array: {
+        const QVariantList list = value.toList();
+        return std::all_of(list.cbegin(), list.cend(), [](const QVariant& element) { return xmlHoldsEveryCharacter(element); });
+    }
+    case values::Kind::Dictionary: {
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (!xmlHoldsText(it.key()) || !xmlHoldsEveryCharacter(it.value()))
+                return false;
+        }
+        return true;
+    }
+    default:
+        return true;
+    }
+}
 
 QString describePropertyList(const QVariant& value)
 {

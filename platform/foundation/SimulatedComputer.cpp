@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
-#include <QXmlStreamReader>
 
 #include <mutex>
 #include <vector>
@@ -56,57 +54,6 @@ QString wrongType(const QString& path, Kind expected, const QVariant& value)
         .arg(path, QLatin1String(expectedName(expected)), QLatin1String(values::kindName(values::kindOf(value))));
 }
 
-// The property-list reader keeps the last of two equal keys in a dictionary; a fixture that says a thing
-// twice is a mistake, so the XML is scanned for that first. Returns the error or nothing.
-QString findDuplicateKey(const QByteArray& xml)
-{
-    struct Frame {
-        bool isDictionary;
-        QString path;
-        QSet<QString> keys;
-        QString key;  // the key whose value comes next
-        int index = 0; // the next element of an array
-    };
-    std::vector<Frame> stack;
-    const auto childPath = [&stack]() -> QString {
-        if (stack.empty())
-            return {};
-        Frame& parent = stack.back();
-        if (parent.isDictionary)
-            return parent.path.isEmpty() ? parent.key : parent.path + QLatin1Char('.') + parent.key;
-        return parent.path + QStringLiteral("[%1]").arg(parent.index++);
-    };
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            const QStringView name = reader.name();
-            if (name == QLatin1String("dict") || name == QLatin1String("array")) {
-                const QString path = childPath();
-                stack.push_back({name == QLatin1String("dict"), path, {}, {}, 0});
-            } else if (name == QLatin1String("key")) {
-                const QString key = reader.readElementText();
-                if (stack.empty() || !stack.back().isDictionary)
-                    continue;
-                Frame& frame = stack.back();
-                if (frame.keys.contains(key))
-                    return QStringLiteral("%1: key given twice")
-                        .arg(frame.path.isEmpty() ? key : frame.path + QLatin1Char('.') + key);
-                frame.keys.insert(key);
-                frame.key = key;
-            } else if (name != QLatin1String("plist")) {
-                childPath();
-                reader.skipCurrentElement();
-            }
-        } else if (token == QXmlStreamReader::EndElement) {
-            const QStringView name = reader.name();
-            if ((name == QLatin1String("dict") || name == QLatin1String("array")) && !stack.empty())
-                stack.pop_back();
-        }
-    }
-    return {}; // malformed XML is the property-list reader's to report
-}
-
 struct Selection {
     std::mutex mutex;
     bool resolved = false;
@@ -138,13 +85,12 @@ SimulatedComputer::LoadResult SimulatedComputer::load(const QString& directory)
     const QByteArray bytes = Paths::readAtMost(f, kMaximumPlistBytes);
     if (bytes.size() > kMaximumPlistBytes)
         return {nullptr, QStringLiteral("%1: larger than the %2 bytes a simulated computer may have").arg(file).arg(kMaximumPlistBytes)};
-    if (!bytes.startsWith("bplist00")) {
-        const QString duplicate = findDuplicateKey(bytes);
-        if (!duplicate.isEmpty())
-            return {nullptr, QStringLiteral("%1: %2").arg(file, duplicate)};
-    }
     PlistLimits limits;
     limits.maxInputBytes = kMaximumPlistBytes;
+    limits.refuseDuplicateKeys = true;
+    // A computer's description holds some thousands of values; a million is far beyond any, and held as
+    // values it stays some tens of MB.
+    limits.maxValues = kMaximumValues;
     const PlistReadResult read = readPropertyList(bytes, limits);
     if (!read.value.isValid())
         return {nullptr, QStringLiteral("%1: %2").arg(file, read.error)};

@@ -22,6 +22,7 @@ public:
     // The largest computer.plist read: ours are a few hundred KiB, a real machine's registry, SMC table and
     // drive pages together stay far below this.
     static constexpr qsizetype kMaximumPlistBytes = 8 * 1024 * 1024;
+    static constexpr qsizetype kMaximumValues = 1000 * 1000;
 
     // Reads <directory>/computer.plist (at most kMaximumPlistBytes) and requires <directory>/root/ to be a
     // folder. Every top-level key is optional; an unknown key, a value of the wrong type or a key given twice

@@ -16,6 +16,7 @@
 #include <limits>
 #include <map>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -329,6 +330,7 @@ bool UserDefaults::synchronize()
 {
     std::lock_guard lock(mutex_);
     lastWriteError_ = QString();
+    wroteFile_ = false;
     const bool written = synchronizeLocked();
     if (!written && lastWriteError_.isEmpty())
         lastWriteError_ = QStringLiteral("cannot write %1").arg(path_);
@@ -339,6 +341,12 @@ QString UserDefaults::lastWriteError() const
 {
     std::lock_guard lock(mutex_);
     return lastWriteError_;
+}
+
+bool UserDefaults::lastSynchronizeWroteFile() const
+{
+    std::lock_guard lock(mutex_);
+    return wroteFile_;
 }
 
 QString UserDefaults::unreadableReason() const
@@ -410,11 +418,6 @@ bool UserDefaults::synchronizeLocked()
         }
         if (changed_.isEmpty())
             return true;
-        // Keep the bad file for whoever wants to rescue it; never write over it.
-        if (moveBadFileAside().isNull()) {
-            lastWriteError_ = QStringLiteral("cannot move the unreadable %1 aside").arg(path_);
-            return false;
-        }
         merged = stored_;
     } else {
         reportedBadFile_ = false;
@@ -437,10 +440,36 @@ bool UserDefaults::synchronizeLocked()
         }
     }
 
-    const QByteArray bytes = writePropertyList(values::fromDictionary(merged), PlistFormat::Xml);
+    // A value XML cannot hold (a control character in a key kept as read from a binary file) would come
+    // back changed: such settings are written in the binary form, which both readers take.
+    const QVariant all = values::fromDictionary(merged);
+    const QByteArray bytes = writePropertyList(all, xmlHoldsEveryCharacter(all) ? PlistFormat::Xml : PlistFormat::Binary);
     if (bytes.isNull()) {
         lastWriteError_ = QStringLiteral("cannot encode the values of %1").arg(path_);
         log("UserDefaults", lastWriteError_);
+        return false;
+    }
+    // The next start would refuse a larger file and run on the defaults: the file read last stays instead.
+    if (bytes.size() > kMaximumFileBytes) {
+        lastWriteError_ = QStringLiteral("the settings take %1 bytes, more than the %2 bytes %3 may hold")
+                              .arg(bytes.size()).arg(kMaximumFileBytes).arg(path_);
+        log("UserDefaults", lastWriteError_);
+        return false;
+    }
+    // A file its owner made read-only is kept, also where the folder would let us replace it (and for root,
+    // whom the mode does not stop).
+    if (struct stat st {}; ::stat(QFile::encodeName(path_).constData(), &st) == 0 && S_ISREG(st.st_mode)
+        && ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(QFile::encodeName(path_).constData(), W_OK) != 0)) {
+        lastWriteError_ = QStringLiteral("%1 is read-only").arg(path_);
+        if (!reportedReadOnly_)
+            log("UserDefaults", lastWriteError_ + QStringLiteral("; it is kept as it is"));
+        reportedReadOnly_ = true;
+        return false;
+    }
+    reportedReadOnly_ = false;
+    // Keep the bad file for whoever wants to rescue it; never write over it.
+    if (state == FileState::Bad && moveBadFileAside().isNull()) {
+        lastWriteError_ = QStringLiteral("cannot move the unreadable %1 aside").arg(path_);
         return false;
     }
     const FileWriteResult written = Paths::writeFileSafely(path_, bytes, 0600);
@@ -450,6 +479,7 @@ bool UserDefaults::synchronizeLocked()
         return false;
     }
     changed_.clear();
+    wroteFile_ = true;
     return true;
 }
 

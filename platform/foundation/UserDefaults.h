@@ -10,10 +10,16 @@
 // synchronizeAll()); an instance of its own (the path constructor) also writes unwritten changes when
 // destroyed. There is no timed write.
 //
+// Nothing larger than kMaximumFileBytes is written, nor over a file without write permission (mode 400):
+// synchronize fails, tells why in lastWriteError, and keeps the changes.
+//
 // A file that cannot be read, is no property-list dictionary or is larger than kMaximumFileBytes is logged
 // once and left alone while nothing is set; reads then give the registered defaults. The first synchronize
 // with changes moves it aside to <file>.corrupt (or .corrupt-2, ...) and writes the values known here, so
 // nothing is lost.
+//
+// The file is written as XML, or in the binary form where a string or key holds a character XML cannot
+// (a control character), so that every value reads back as it was.
 //
 // Typed readers are strict: a string never reads as a number or a boolean ("YES", "1" give NO and 0),
 // and a number never reads as a string.
@@ -87,6 +93,8 @@ public:
     // Why the last synchronize wrote nothing ("cannot create ...: Read-only file system"); null after one
     // that succeeded.
     QString lastWriteError() const;
+    // The last synchronize replaced the file; false when it had nothing to write or failed.
+    bool lastSynchronizeWroteFile() const;
     // Why the file, which exists, could not be read when last looked at (permissions, an I/O error): the
     // values are then the registered ones, and nothing is ever written over it. Null while it is readable,
     // missing, or only no property list (that one is moved aside instead).
@@ -114,6 +122,8 @@ private:
     bool reportedBadFile_ = false;
     QString movedAsideTo_;
     QString lastWriteError_;
+    bool wroteFile_ = false;
+    bool reportedReadOnly_ = false;
     QString unreadableReason_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/hardware/IdleTimeSource.h"
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
 
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <utility>
 
 namespace platform {
 
@@ -69,6 +71,9 @@ std::shared_ptr<const IdleTimeSource> IdleTimeSource::live(const QByteArray& dis
         if (auto x = XScreenSaverIdleTimeSource::create(display))
             return x;
     }
+    if (waylandSession)
+        return std::make_shared<FirstReadingIdleTimeSource>(std::vector<std::shared_ptr<const IdleTimeSource>>{
+            std::make_shared<MutterIdleTimeSource>(), std::make_shared<LogindIdleTimeSource>()});
     return std::make_shared<LogindIdleTimeSource>();
 }
 
@@ -104,7 +109,10 @@ struct LogindIdleTimeSource::State {
     std::optional<QDBusPendingCall> pending;
     Clock::Duration lastRequest{};
     bool requested = false;
-    // From the last good reply: whether the seat is idle and since when, in CLOCK_MONOTONIC microseconds.
+    // Whether the last reply told the hint; from it, whether the seat is idle and since when, in
+    // CLOCK_MONOTONIC microseconds.
+    bool answered = false;
+    bool toldUnknown = false;
     bool idle = false;
     quint64 idleSinceMicroseconds = 0;
 };
@@ -126,15 +134,22 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         const QDBusMessage reply = s.pending->reply();
         s.pending.reset();
         s.idle = false;
+        s.answered = false;
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             const QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
             const QVariant hint = properties.value(QStringLiteral("IdleHint"));
             const QVariant since = properties.value(QStringLiteral("IdleSinceHintMonotonic"));
             if (hint.typeId() == QMetaType::Bool && since.canConvert<quint64>()) {
+                s.answered = true;
                 s.idle = hint.toBool();
                 s.idleSinceMicroseconds = since.toULongLong();
             }
         }
+        if (!s.answered && !std::exchange(s.toldUnknown, true))
+            log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (logind: %1); the LCD saver "
+                                                       "neither blanks nor wakes a module")
+                                            .arg(reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage()
+                                                                                             : QStringLiteral("no idle hint")));
     }
 
     const Clock::Duration now = monotonicNow();
@@ -144,6 +159,9 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         // The system bus needs an application object; without one (or without a bus) nothing is known.
         if (!s.connection && QCoreApplication::instance())
             s.connection = QDBusConnection::systemBus();
+        if (!(s.connection && s.connection->isConnected()) && !std::exchange(s.toldUnknown, true))
+            log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (no system bus); the LCD saver "
+                                                       "neither blanks nor wakes a module"));
         if (s.connection && s.connection->isConnected()) {
             QDBusMessage call = QDBusMessage::createMethodCall(
                 QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
@@ -153,7 +171,12 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         }
     }
 
-    if (!s.idle || s.idleSinceMicroseconds == 0)
+    if (!s.answered)
+        return std::nullopt;
+    // Not idle: the user is active now. logind only says since when the hint holds, which is no idle time.
+    if (!s.idle)
+        return 0;
+    if (s.idleSinceMicroseconds == 0)
         return std::nullopt;
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -161,6 +184,66 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
     if (nowMicroseconds < s.idleSinceMicroseconds)
         return std::nullopt;
     return (nowMicroseconds - s.idleSinceMicroseconds) * 1000u;
+}
+
+struct MutterIdleTimeSource::State {
+    std::mutex mutex;
+    std::optional<QDBusConnection> connection;
+    std::optional<QDBusPendingCall> pending;
+    Clock::Duration lastRequest{};
+    bool requested = false;
+    std::optional<quint64> milliseconds; // from the last good reply
+};
+
+MutterIdleTimeSource::MutterIdleTimeSource(const QDBusConnection* connection) : state_(std::make_unique<State>())
+{
+    if (connection)
+        state_->connection = *connection;
+}
+
+MutterIdleTimeSource::~MutterIdleTimeSource() = default;
+
+std::optional<quint64> MutterIdleTimeSource::idleNanoseconds() const
+{
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    if (s.pending && s.pending->isFinished()) {
+        const QDBusMessage reply = s.pending->reply();
+        s.pending.reset();
+        s.milliseconds.reset();
+        if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1 &&
+            reply.arguments().constFirst().typeId() == QMetaType::ULongLong)
+            s.milliseconds = reply.arguments().constFirst().toULongLong();
+    }
+    const Clock::Duration now = monotonicNow();
+    if (!s.pending && (!s.requested || now - s.lastRequest >= std::chrono::seconds(1))) {
+        s.requested = true;
+        s.lastRequest = now;
+        if (!s.connection && QCoreApplication::instance())
+            s.connection = QDBusConnection::sessionBus();
+        if (s.connection && s.connection->isConnected()) {
+            const QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+            s.pending = s.connection->asyncCall(call, 2000);
+        }
+    }
+    if (!s.milliseconds || *s.milliseconds >= 18'000'000'000'000u)
+        return std::nullopt;
+    return *s.milliseconds * 1'000'000u;
+}
+
+FirstReadingIdleTimeSource::FirstReadingIdleTimeSource(std::vector<std::shared_ptr<const IdleTimeSource>> sources)
+    : sources_(std::move(sources))
+{
+}
+
+std::optional<quint64> FirstReadingIdleTimeSource::idleNanoseconds() const
+{
+    for (const auto& source : sources_)
+        if (const auto reading = source->idleNanoseconds())
+            return reading;
+    return std::nullopt;
 }
 
 } // namespace platform

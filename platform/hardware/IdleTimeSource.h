@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QDBusConnection;
 
@@ -25,7 +26,8 @@ public:
     // else the live source of $DISPLAY. Never null.
     static std::shared_ptr<const IdleTimeSource> shared();
     // The X screen-saver source of `display` when it can be opened and a Wayland session does not own the
-    // seat (there the X server sees only its own clients' input), else logind's.
+    // seat (there the X server sees only its own clients' input); in a Wayland session the desktop's idle
+    // monitor, else logind's; elsewhere logind's.
     static std::shared_ptr<const IdleTimeSource> live(const QByteArray& display, bool waylandSession);
     // Null returns to the automatic choice.
     static void setShared(std::shared_ptr<const IdleTimeSource> source);
@@ -65,7 +67,7 @@ private:
 // logind's aggregate idle hint (org.freedesktop.login1.Manager IdleHint / IdleSinceHintMonotonic) on the
 // system bus. The properties are fetched asynchronously at most once a second of the shared clock; a
 // reading answers from the last reply, so it never waits for the bus. While the seat is not idle the idle
-// time is unknown (logind only says when the hint last changed).
+// time is 0 (the user is active); it is unknown only without an answer, which is logged once.
 class LogindIdleTimeSource final : public IdleTimeSource {
 public:
     // Null `connection`: the system bus.
@@ -76,6 +78,32 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+};
+
+// GNOME Shell's idle monitor (org.gnome.Mutter.IdleMonitor GetIdletime at /org/gnome/Mutter/IdleMonitor/Core
+// on the session bus: milliseconds since the last input), which the compositor itself keeps. Asked
+// asynchronously at most once a second of the shared clock; a reading answers from the last reply, nothing
+// before the first or where no such monitor runs.
+class MutterIdleTimeSource final : public IdleTimeSource {
+public:
+    // Null `connection`: the session bus.
+    explicit MutterIdleTimeSource(const QDBusConnection* connection = nullptr);
+    ~MutterIdleTimeSource() override;
+    std::optional<quint64> idleNanoseconds() const override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The first of its sources that gives a reading; the later ones are asked only while the earlier give none.
+class FirstReadingIdleTimeSource final : public IdleTimeSource {
+public:
+    explicit FirstReadingIdleTimeSource(std::vector<std::shared_ptr<const IdleTimeSource>> sources);
+    std::optional<quint64> idleNanoseconds() const override;
+
+private:
+    std::vector<std::shared_ptr<const IdleTimeSource>> sources_;
 };
 
 } // namespace platform

@@ -74,4 +74,13 @@ std::optional<FileSystemSpace> FileSystemSpace::parseFixture(const QByteArray& t
     return best;
 }
 
+std::optional<double> FileSystemSpace::percentageUsed(quint64 blocks, quint64 freeBlocks, quint64 availableBlocks)
+{
+    const double used = blocks > freeBlocks ? double(blocks - freeBlocks) : 0.0;
+    const double available = double(availableBlocks);
+    if (used + available <= 0.0)
+        return std::nullopt;
+    return 100.0 * used / (used + available);
+}
+
 } // namespace platform

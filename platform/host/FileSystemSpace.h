@@ -33,6 +33,10 @@ struct FileSystemSpace {
     quint64 availableBytes() const { return availableBlocks * blockSize; }
     // As df counts "Used": everything not free, reserved blocks excluded.
     quint64 usedBytes() const { return blocks > freeBlocks ? (blocks - freeBlocks) * blockSize : 0; }
+    // df's "Use%": the used share of what users can have (used plus available), reserved blocks left out.
+    // Nothing when both are 0. Every used or free percentage of a volume comes from here, so they agree.
+    static std::optional<double> percentageUsed(quint64 blocks, quint64 freeBlocks, quint64 availableBlocks);
+    std::optional<double> percentageUsed() const { return percentageUsed(blocks, freeBlocks, availableBlocks); }
 
     // Nothing for an empty or relative path, or when the query fails (no such path).
     static std::optional<FileSystemSpace> query(const HostRoot& root, const QString& path);

@@ -46,12 +46,20 @@ const char kUsage[] =
 
 int main(int argc, char** argv)
 {
+    ProgramStartup::preferXWayland();
     QApplication app(argc, argv);
     ProgramStartup startup(QStringLiteral("Kelvaro"), kUsage, true);
     if (const auto status = startup.begin(app))
         return *status;
     if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1")) {
         platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
+        // An alert the user did not bring about in a window of their own belongs to the sensor window.
+        platform::QtAlertPresenter::setFallbackParent([]() -> QWidget* {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (window->objectName() == QLatin1String("sensorWindow") && window->windowType() == Qt::Window)
+                    return window;
+            return nullptr;
+        });
         platform::OpenPanel::setShared(std::make_shared<platform::QtOpenPanel>());
         platform::SavePanel::setShared(std::make_shared<platform::QtSavePanel>());
     }
@@ -110,7 +118,9 @@ int main(int argc, char** argv)
                                      [&] { controller->applicationDidFinishLaunching(); },
                                      [&] { controller->applicationWillTerminate(); },
                                      [&] { controller->saveForLostDisplay(); },
-                                     /*controllerReportsMonitoring=*/true});
+                                     /*controllerReportsMonitoring=*/true,
+                                     [&] { controller->saveForSessionManager(); },
+                                     [&] { controller->openSensorWindow(); }});
     // Gone before the capture threads end: each end reports a lost connection, which the controller would
     // answer with a relaunch of the local client.
     TEVApplicationDelegate::setApplicationDelegate(nullptr);

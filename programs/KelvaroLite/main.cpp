@@ -8,6 +8,7 @@
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/widgets/QtAlertPresenter.h"
 #include "platform/desktop/widgets/QtStatusItem.h"
+#include "platform/foundation/Log.h"
 #include "programs/startup/ProgramStartup.h"
 #include "windows/info/ConnectionWindowController.h"
 #include "windows/remote/RemoteConnectPanel.h"
@@ -27,6 +28,7 @@ const char kUsage[] =
 
 int main(int argc, char** argv)
 {
+    ProgramStartup::preferXWayland();
     QApplication app(argc, argv);
     ProgramStartup startup(QStringLiteral("KelvaroLite"), kUsage, false);
     if (const auto status = startup.begin(app))
@@ -62,7 +64,15 @@ int main(int argc, char** argv)
                                     {[&] { controller->applicationWillFinishLaunching(); },
                                      [&] { controller->applicationDidFinishLaunching(); },
                                      [&] { controller->applicationWillTerminate(); },
-                                     // Nothing to save: the preferences are Kelvaro's.
+                                     // Nothing to save: the preferences are Kelvaro's. Said, as Kelvaro
+                                     // says what it saved, so that a logout reads the same in both logs.
+                                     [] {
+                                         platform::log("KelvaroLite", QStringLiteral("saved at the display's end: "
+                                                                                     "nothing to write (the preferences are Kelvaro's)"));
+                                     },
+                                     false,
+                                     // Nor a window to show: the tray is Lite's.
+                                     {},
                                      {}});
     TEVApplicationDelegate::setApplicationDelegate(nullptr);
     controller.reset();

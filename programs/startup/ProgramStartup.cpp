@@ -9,11 +9,15 @@
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/BundleImage.h"
 #include "platform/desktop/SingleInstance.h"
+#include "platform/desktop/widgets/WindowActivation.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/Values.h"
+#include "programs/startup/DesktopQuit.h"
 #include "programs/startup/TerminationSignals.h"
+#include "sensors/TEVBatteryInfo.h"
 #include "sensors/TEVSensorClassLoader.h"
 
 #include <QApplication>
@@ -60,24 +64,10 @@ void printOutputCache(const ControllerCore& controller)
     std::fflush(stdout);
 }
 
-// A later start of the program asks for the windows: those on screen come to the front.
-void raiseWindows(const char* program)
-{
-    platform::log(program, QStringLiteral("another start asked for the windows"));
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        const Qt::WindowType type = window->windowType();
-        if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
-            continue;
-        if (window->isMinimized())
-            window->showNormal();
-        window->raise();
-        window->activateWindow();
-    }
-}
-
 // The end of the display. Qt's xcb plugin, once it finds its X connection broken, warns "The X11 connection
-// broke ..." on the main thread and calls exit(1) right after. The saving runs inside that warning, before
-// exit() has destroyed a single static object, and the process then ends with the same status without the
+// broke ..." on the main thread and calls exit(1) right after; its Wayland plugin warns "The Wayland connection
+// broke ..." (or "... experienced a fatal error") and ends the same way. The saving runs inside that warning,
+// before exit() has destroyed a single static object, and the process then ends with status 1 without the
 // exit handlers: they would destroy, newest first, objects that the threads still running use.
 std::atomic<QtMessageHandler> g_previousMessageHandler{nullptr};
 QLoggingCategory::CategoryFilter g_previousCategoryFilter = nullptr;
@@ -86,10 +76,19 @@ QLoggingCategory::CategoryFilter g_previousCategoryFilter = nullptr;
 std::atomic<bool> g_defaultWarningsShown{true};
 QByteArray g_logName;
 std::function<void()> g_saveForLostDisplay; // main thread only; empty until launched and after a quit
+std::atomic<bool> g_saveArmed{false};       // whether g_saveForLostDisplay holds a save, for other threads
 
-bool isLostDisplayWarning(QtMsgType type, const QString& message)
+// What went away, for the log; null for any other message.
+const char* lostDisplayOf(QtMsgType type, const QString& message)
 {
-    return type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke"));
+    if (type != QtWarningMsg)
+        return nullptr;
+    if (message.startsWith(QLatin1String("The X11 connection broke")))
+        return "the X server";
+    if (message.startsWith(QLatin1String("The Wayland connection broke")) ||
+        message.startsWith(QLatin1String("The Wayland connection experienced a fatal error")))
+        return "the Wayland compositor";
+    return nullptr;
 }
 
 bool isDefaultCategory(const char* category)
@@ -107,22 +106,38 @@ void keepDefaultWarnings(QLoggingCategory* category)
     category->setEnabled(QtWarningMsg, true);
 }
 
+// Saves what the program keeps and ends the process with status 1; main thread.
+[[noreturn]] void endForLostDisplay(const char* lost)
+{
+    if (auto save = std::exchange(g_saveForLostDisplay, {})) {
+        g_saveArmed = false;
+        platform::log(g_logName.constData(), QStringLiteral("ending without a quit: %1 went away").arg(QLatin1String(lost)));
+        save();
+    }
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     // Null only while the handler is being installed.
     if (const QtMessageHandler previous = g_previousMessageHandler;
         previous && (type != QtWarningMsg || !isDefaultCategory(context.category) || g_defaultWarningsShown))
         previous(type, context, message);
-    const auto* application = QCoreApplication::instance();
-    // On another thread (an Xlib call) the controller cannot be reached: the plugin ends the process.
-    if (!isLostDisplayWarning(type, message) || !application || QThread::currentThread() != application->thread())
+    auto* application = QCoreApplication::instance();
+    const char* lost = lostDisplayOf(type, message);
+    if (!lost || !application)
         return;
-    if (auto save = std::exchange(g_saveForLostDisplay, {})) {
-        platform::log(g_logName.constData(), QStringLiteral("ending without a quit: the X server went away"));
-        save();
-    }
-    std::fflush(nullptr);
-    std::_Exit(1);
+    if (QThread::currentThread() == application->thread())
+        endForLostDisplay(lost);
+    // Qt's Wayland plugin reads the connection on a thread of its own, which finds it broken first: the saving
+    // is handed to the main thread, and this thread holds back the plugin's exit for a while, as long as a
+    // save may take. A main thread stuck in a display call never takes it up, and the plugin then ends the
+    // process unsaved; on an Xlib thread as well.
+    if (!g_saveArmed)
+        return;
+    QMetaObject::invokeMethod(application, [lost] { endForLostDisplay(lost); }, Qt::QueuedConnection);
+    QThread::sleep(30);
 }
 
 void watchForLostDisplay(const QByteArray& logName)
@@ -147,6 +162,15 @@ ProgramStartup::ProgramStartup(QString program, const char* usage, bool takesOut
 }
 
 ProgramStartup::~ProgramStartup() = default;
+
+void ProgramStartup::preferXWayland()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    // A list: Qt takes the first platform that starts.
+    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
 
 std::optional<ProgramStartup::Options> ProgramStartup::parseOptions(QStringList args, bool takesOutputCache)
 {
@@ -185,8 +209,10 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
 
     instance_ = std::make_unique<platform::SessionSingleInstance>(
         QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), QDBusConnection::sessionBus());
-    const auto claim = instance_->claim(QStringLiteral("com.tarnwell.") + program_,
-                                        [name = logName_] { raiseWindows(name.constData()); });
+    const auto claim = instance_->claim(
+        QStringLiteral("com.tarnwell.") + program_,
+        platform::SingleInstance::Raise([this](const QString& token) { raiseWindows(token); }),
+        platform::activationTokenOfThisStart());
     if (claim == platform::SingleInstance::Claim::HandedOver) {
         platform::log(logName_.constData(), QStringLiteral("runs already (process %1): asked it to show its windows")
                                                 .arg(instance_->runningProcess()));
@@ -207,6 +233,10 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
         QCoreApplication::setApplicationVersion(
             platform::values::toString(bundle->objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")))
                 .value_or(QString()));
+    // Beside the histories, which both programs share: a pack keeps its number across starts, so stored
+    // gauges and alerts go on watching the same pack.
+    TEVBatteryInfo::setNumberStorePath(platform::Paths::applicationSupportDirectory(QStringLiteral("Kelvaro"))
+                                       + QStringLiteral("BatteryNumbers.plist"));
     TEVSensorClassLoader::loadAll();
     QGuiApplication::setWindowIcon(applicationIcon());
     // Windows come and go (the splash, the tray's); the program runs until it is told to quit.
@@ -221,6 +251,51 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
     if (!terminationSignals_->install())
         platform::log(logName_.constData(), QStringLiteral("could not watch for termination signals; only the menu quits"));
     return std::nullopt;
+}
+
+// A later start of the program asks for the windows: those on screen come to the front, activated with the
+// later start's token, and where none is (all closed, or a start by the session manager after a quit with none
+// open) the main window shows.
+void ProgramStartup::raiseWindows(const QString& activationToken)
+{
+    platform::log(logName_.constData(), activationToken.isEmpty()
+                                            ? QStringLiteral("another start asked for the windows")
+                                            : QStringLiteral("another start asked for the windows (activation token %1)").arg(activationToken));
+    bool shown = false;
+    QWidget* first = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
+            continue;
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        // Tray icons and the screen display are frameless: nothing a user could bring forward and work in.
+        if (window->windowFlags() & Qt::FramelessWindowHint)
+            continue;
+        shown = true;
+        if (!first || window->isActiveWindow())
+            first = window;
+    }
+    if (!shown && showMainWindow_) {
+        showMainWindow_();
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && !(window->windowFlags() & Qt::FramelessWindowHint) && window->windowType() == Qt::Window) {
+                first = window;
+                break;
+            }
+    }
+    // One activation: the token is good for one, and it goes to the window the user last worked in.
+    if (first)
+        platform::activateWindowWithToken(first, activationToken);
+}
+
+QStringList ProgramStartup::restartArguments() const
+{
+    QStringList arguments;
+    if (!options_.simulatedComputer.isEmpty())
+        arguments << QStringLiteral("--simulate") << options_.simulatedComputer;
+    return arguments;
 }
 
 // Start-up leaves freed holes in the heaps (the machine description read whole, the sensor scan, the first
@@ -262,13 +337,19 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     lifecycle.willFinishLaunching();
     QTimer::singleShot(0, &app, [&] {
         launched = true;
+        showMainWindow_ = lifecycle.showMainWindow;
+        desktopQuit_ = std::make_unique<DesktopQuit>(logName_, lifecycle.saveForSessionManager, restartArguments());
         // From here on a quit writes the preferences, and so does the loss of the display.
         g_saveForLostDisplay = lifecycle.saveForLostDisplay;
+        g_saveArmed = bool(g_saveForLostDisplay);
         lifecycle.didFinishLaunching();
     });
     const auto quitting = QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
         // A quit before the first turn has read no preferences: writing them would replace the stored ones.
         g_saveForLostDisplay = {};
+        showMainWindow_ = {};
+        desktopQuit_.reset();
+        g_saveArmed = false;
         if (!launched)
             return;
         launched = false;
@@ -284,6 +365,9 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
     const int status = app.exec();
     *running = false;
     g_saveForLostDisplay = {};
+    showMainWindow_ = {};
+    desktopQuit_.reset();
+    g_saveArmed = false;
     QObject::disconnect(quitting);
     platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);
     return status;

@@ -20,6 +20,7 @@ class SingleInstance;
 }
 class QApplication;
 class TEVCaptureThread;
+class DesktopQuit;
 class TerminationSignals;
 
 class ProgramStartup {
@@ -40,7 +41,17 @@ public:
         std::function<void()> saveForLostDisplay;
         // The controller logs "monitoring ..." itself, once the import offer is answered.
         bool controllerReportsMonitoring = false;
+        // When the session manager asks the program to save (a logout, before its end): what a later start
+        // must find, as the windows are now. Optional.
+        std::function<void()> saveForSessionManager;
+        // When another start asks for the windows and none of the program's windows is on screen. Optional.
+        std::function<void()> showMainWindow;
     };
+
+    // Before the application object: in a Wayland session that offers XWayland the programs run as its X11
+    // clients (Wayland, natively, only when XWayland fails), since only there their windows open where the
+    // user left them. A platform the user chose (QT_QPA_PLATFORM) stays.
+    static void preferXWayland();
 
     // `usage` is printed for --help and for arguments not understood; --print-output-cache is an option
     // only where `takesOutputCache`.
@@ -65,6 +76,9 @@ public:
 
 private:
     void returnStartUpMemoryOnce(QApplication& app);
+    void raiseWindows(const QString& activationToken);
+    // What a start by the session manager needs besides its session: the computer monitored.
+    QStringList restartArguments() const;
 
     QString program_;
     QByteArray logName_;
@@ -74,6 +88,8 @@ private:
     // Held on main()'s stack: an exit past the event loop leaves it to the kernel, not to a bus gone by then.
     std::unique_ptr<platform::SingleInstance> instance_;
     std::unique_ptr<TerminationSignals> terminationSignals_;
+    std::unique_ptr<DesktopQuit> desktopQuit_;
+    std::function<void()> showMainWindow_; // set while the event loop turns
     std::vector<std::weak_ptr<TEVCaptureThread>> captureThreads_;
     bool startUpMemoryReturned_ = false;
 };

@@ -8,6 +8,7 @@
 #include "platform/foundation/Values.h"
 #include "platform/registry/IORegistry.h"
 #include "sensors/TEVArtificialSensor.h"
+#include "sensors/TEVBatteryInfo.h"
 #include "sensors/TEVMachineInfo.h"
 #include "sensors/TEVSensorClassLoader.h"
 #include "tests/acquisition/AcquisitionTestSupport.h"
@@ -260,6 +261,61 @@ TEST(SimulatedComputerCoreRescan, BatteryPacksKeepTheirNumbersAsOthersComeAndGo)
         EXPECT_EQ(core.batteryReadoutsAtIndex(step.batteries), std::nullopt);
     }
     TEVArtificialSensor::removeArtificialSensor(power.get());
+}
+
+// A pack put in while another runs takes the next number; at the next start, where the registry lists it
+// first, it must keep that number, or stored gauges and alerts would watch the other pack.
+TEST(SimulatedComputerCoreRescan, BatteryPacksKeepTheirNumbersAcrossARestart)
+{
+    QTemporaryDir store;
+    const QString numbers = store.filePath(QStringLiteral("Kelvaro/BatteryNumbers.plist"));
+    BatteryBays bays;
+    TEVSensorClassLoader::loadAll();
+    const auto start = [&] {
+        auto sources = TEVDataAcquisitionCore::Sources::local();
+        sources.machineInfo = std::make_shared<const TEVMachineInfo>(*platform::HostRoot::current(),
+                                                                     platform::IORegistry::current());
+        sources.batterySignature = nullptr;
+        return std::make_unique<TEVDataAcquisitionCore>(sources);
+    };
+    const auto voltsOf = [](TEVDataAcquisitionCore& core) {
+        QMap<QString, qint64> volts;
+        const QVariantMap raw = core.currentRawValues();
+        for (auto it = raw.cbegin(); it != raw.cend(); ++it)
+            if (it.key().endsWith(QLatin1String(".voltage")))
+                volts.insert(it.key(), platform::values::toSigned(it.value()).value_or(-1) / 65536);
+        return volts;
+    };
+    using Volts = QMap<QString, qint64>;
+
+    TEVBatteryInfo::setNumberStorePath(numbers);
+    bays.insert(QStringLiteral("BAT1"), 11, "200");
+    auto core = start();
+    EXPECT_EQ(voltsOf(*core), (Volts{{"battery.0.voltage", 11}})) << "a single pack is Battery 1";
+    bays.insert(QStringLiteral("BAT0"), 12, "100");
+    core->rescanForSensors();
+    const Volts running{{"battery.0.voltage", 11}, {"battery.1.voltage", 12}};
+    EXPECT_EQ(voltsOf(*core), running) << "the new pack takes the free number";
+    core.reset();
+
+    struct Restart {
+        const char* what;
+        QString store;
+        Volts volts;
+    } restarts[] = {
+        {"the next start, registry order BAT0, BAT1", numbers, running},
+        {"and the one after", numbers, running},
+        {"a start on a computer never seen, numbered in registry order", store.filePath(QStringLiteral("other.plist")),
+         Volts{{"battery.0.voltage", 12}, {"battery.1.voltage", 11}}},
+    };
+    for (const Restart& restart : restarts) {
+        SCOPED_TRACE(restart.what);
+        TEVBatteryInfo::setNumberStorePath(restart.store); // as a new process
+        core = start();
+        EXPECT_EQ(voltsOf(*core), restart.volts);
+        core.reset();
+    }
+    TEVBatteryInfo::setNumberStorePath({});
 }
 
 // The packs' supplies are watched: one that comes or goes, or a bay whose pack does, changes the sensors at

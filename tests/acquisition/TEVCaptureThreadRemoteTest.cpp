@@ -91,8 +91,8 @@ protected:
         for (const QVariant& argument : arguments)
             invocation->addArgument(argument);
         Pending pending;
-        thread->invoke(invocation, [done = pending.done, result = pending.result](const QVariant& value) {
-            *result = value;
+        thread->invoke(invocation, [done = pending.done, result = pending.result](const std::optional<QVariant>& value) {
+            *result = value.value_or(QVariant());
             done->deliver();
         });
         return pending;

@@ -91,8 +91,8 @@ protected:
             invocation->addArgument(argument);
         auto done = std::make_shared<WaitSource>();
         auto result = std::make_shared<QVariant>();
-        thread->invoke(invocation, [done, result, results = client->results](const QVariant& value) {
-            *result = value;
+        thread->invoke(invocation, [done, result, results = client->results](const std::optional<QVariant>& value) {
+            *result = value.value_or(QVariant());
             ++*results;
             done->deliver();
         });

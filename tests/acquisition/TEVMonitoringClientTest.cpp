@@ -162,6 +162,17 @@ TEST(TEVMonitoringClientResultSlot, WaitsPastALateResultForItsOwn)
     EXPECT_TRUE(values::strictlyEqual(*result, values::fromSigned(2)));
 }
 
+TEST(TEVMonitoringClientResultSlot, ACallNeverPerformedEndsItsWaitAtOnceAndIsNoTimeOut)
+{
+    Client::ResultSlot slot;
+    const quint64 id = slot.nextCallId();
+    std::thread capture([&] { slot.deliver(id, std::nullopt); });
+    bool performed = true;
+    EXPECT_FALSE(slot.wait(id, std::chrono::hours(1), performed).has_value()); // the manual clock does not move
+    capture.join();
+    EXPECT_FALSE(performed);
+}
+
 TEST(TEVMonitoringClientResultSlot, TimesOutOnTheSharedClock)
 {
     Client::ResultSlot slot;

@@ -13,7 +13,10 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <functional>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -304,4 +307,44 @@ TEST(TEVSensorHistoryFile, FreshReaderReadsBackWhatASaveWrote)
     EXPECT_EQ(back->valueCount(), 30u);
     EXPECT_EQ(back->currentTime(), history->currentTime());
     EXPECT_EQ(newest(read, "A"), -12345);
+}
+
+TEST(TEVSensorHistoryFile, WhatIsNoFileOrLargerThanAnyHistoryIsRefusedUnreadAndKept)
+{
+    // The FIFO comes first: a reader that waits for its writer hangs there, before /dev/zero could fill memory.
+    struct Row {
+        const char* what;
+        std::function<bool(const QString& path)> make;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"a FIFO without a writer", [](const QString& path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; },
+         "it is a FIFO, not a file"},
+        {"a link to /dev/zero", [](const QString& path) { return QFile::link(QStringLiteral("/dev/zero"), path); },
+         "it is a device, not a file"},
+        {"a folder", [](const QString& path) { return QDir().mkpath(path); }, "it is a folder, not a file"},
+        {"a sparse file past the bound",
+         [](const QString& path) {
+             QFile file(path);
+             return file.open(QIODevice::WriteOnly) && file.resize(TEVSensorHistoryFile::maximumFileBytes + 1);
+         },
+         "it is larger than 536870912 bytes"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("SensorHistory.tevshf"));
+        ASSERT_TRUE(row.make(path));
+        const QFileInfo before(path);
+        TEVSensorHistoryFile file(path);
+        const auto read = file.read();
+        EXPECT_EQ(read.status, Status::Unreadable);
+        EXPECT_EQ(read.error, QLatin1String(row.reason));
+        const auto refused = file.saveEntry(QStringLiteral("A"), histories(1));
+        EXPECT_FALSE(refused);
+        EXPECT_TRUE(refused.error.contains(QLatin1String(row.reason))) << refused.error.toStdString();
+        EXPECT_EQ(QFileInfo(path).isSymLink(), before.isSymLink());
+        EXPECT_EQ(QFileInfo(path).isDir(), before.isDir());
+        EXPECT_EQ(QFileInfo(path).size(), before.size());
+    }
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <vector>
 
 namespace kt = kelvaro::test;
 namespace values = platform::values;
@@ -65,16 +66,24 @@ public:
     }
 };
 
-// One call's completion, filled on the worker and read on the main thread.
+// One call's completion, filled on the worker and read on the main thread. `performed` is false for a call
+// answered with nothing (never performed); `order` records the completions of several calls.
 struct Call {
     std::shared_ptr<WaitSource> done = std::make_shared<WaitSource>();
     std::shared_ptr<QVariant> result = std::make_shared<QVariant>();
     std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<bool>> performed = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::vector<int>> order; // guarded by the server's invocation lock
+    int tag = 0;
 
     TEVThreadedServer::CompletionBlock block() const
     {
-        return [done = done, result = result, calls = calls](const QVariant& value) {
-            *result = value;
+        return [done = done, result = result, calls = calls, performed = performed, order = order,
+                tag = tag](const std::optional<QVariant>& value) {
+            *result = value.value_or(QVariant());
+            *performed = value.has_value();
+            if (order)
+                order->push_back(tag);
             ++*calls;
             done->deliver();
         };
@@ -154,7 +163,7 @@ TEST_F(TEVThreadedServerTest, MismatchedBlocksAreLoggedAndNeverPerformed)
     start();
     auto oneWay = TEVServiceInvocation::voidOneWayInvocation(QStringLiteral("echo:"));
     oneWay->addArgument(values::fromSigned(1));
-    server->invoke(oneWay, [](const QVariant&) {});
+    server->invoke(oneWay, [](const std::optional<QVariant>&) {});
     auto twoWay = TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(2));
     server->invoke(twoWay, nullptr);
     EXPECT_EQ(kt::log().count(QStringLiteral("mismatch between oneway invocation and completion block detected, "
@@ -165,23 +174,81 @@ TEST_F(TEVThreadedServerTest, MismatchedBlocksAreLoggedAndNeverPerformed)
     EXPECT_EQ(server->echoed, 0);
 }
 
-TEST_F(TEVThreadedServerTest, CallsQueuedDuringACallReplaceEachOtherAndKeepTheirOwnBlocks)
+TEST_F(TEVThreadedServerTest, EveryCallOfABurstIsPerformedAndCompletedOnceInOrder)
 {
+    // A burst handed over before the thread runs, and one handed over while the thread is held in a call:
+    // each call keeps its own block and none replaces another.
+    const auto order = std::make_shared<std::vector<int>>();
+    std::vector<Call> calls(60);
+    const auto echo = [](int n) {
+        return TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(n));
+    };
+    for (int n = 0; n < 20; ++n) {
+        calls[n].order = order;
+        calls[n].tag = n;
+        ASSERT_TRUE(server->invoke(echo(n), calls[n].block()));
+    }
     start();
-    Call hold, first, second;
+    Call hold;
+    hold.order = order;
+    hold.tag = -1;
     server->invoke(call("hold"), hold.block());
     ASSERT_TRUE(waitFor([&] { return server->entered.load(); }));
-    server->invoke(TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(1)),
-                   first.block());
-    server->invoke(TEVServiceInvocation::invocation(QStringLiteral("echo:"), QStringLiteral("NSNumber"), values::fromSigned(2)),
-                   second.block());
+    for (int n = 20; n < 60; ++n) {
+        calls[n].order = order;
+        calls[n].tag = n;
+        ASSERT_TRUE(server->invoke(echo(n), calls[n].block()));
+    }
+    server->open();
+    for (int n = 0; n < 60; ++n) {
+        ASSERT_TRUE(calls[n].finished()) << n;
+        EXPECT_TRUE(*calls[n].performed) << n;
+        EXPECT_TRUE(values::strictlyEqual(*calls[n].result, values::fromSigned(n))) << n;
+    }
+    ASSERT_TRUE(hold.finished());
+    EXPECT_TRUE(values::strictlyEqual(*hold.result, values::fromString("held")));
+    QCoreApplication::processEvents();
+    for (const Call& c : calls)
+        EXPECT_EQ(*c.calls, 1);
+    EXPECT_EQ(server->echoed, 60);
+    std::vector<int> expected;
+    for (int n = 0; n < 20; ++n)
+        expected.push_back(n);
+    expected.push_back(-1);
+    for (int n = 20; n < 60; ++n)
+        expected.push_back(n);
+    EXPECT_EQ(*order, expected);
+}
+
+TEST_F(TEVThreadedServerTest, CallsThatCannotBePerformedFailAtOnce)
+{
+    // Queued behind a call when the server stops: answered with nothing as the thread ends, not left to a
+    // caller's time-out; handed over after the stop: refused at once.
+    start();
+    Call hold, queued, late;
+    server->invoke(call("hold"), hold.block());
+    ASSERT_TRUE(waitFor([&] { return server->entered.load(); }));
+    ASSERT_TRUE(server->invoke(call("ping", QStringLiteral("NSString")), queued.block()));
+    server->stop();
+    EXPECT_FALSE(server->invoke(call("ping", QStringLiteral("NSString")), late.block()));
     server->open();
     ASSERT_TRUE(hold.finished());
-    ASSERT_TRUE(second.finished());
-    EXPECT_TRUE(values::strictlyEqual(*hold.result, values::fromString("held")));
-    EXPECT_TRUE(values::strictlyEqual(*second.result, values::fromSigned(2)));
-    EXPECT_EQ(*first.calls, 0);
-    EXPECT_EQ(server->echoed, 1);
+    EXPECT_TRUE(*hold.performed);
+    ASSERT_TRUE(queued.finished());
+    EXPECT_FALSE(*queued.performed);
+    EXPECT_EQ(*queued.calls, 1);
+    ASSERT_TRUE(waitFor([&] { return !server->serverThread(); }));
+    EXPECT_FALSE(server->invoke(call("ping", QStringLiteral("NSString")), late.block()));
+    EXPECT_EQ(*late.calls, 0);
+
+    // A server whose thread never ran answers its calls with nothing when it goes.
+    Call never;
+    {
+        auto idle = std::make_shared<TestServer>(client);
+        ASSERT_TRUE(idle->invoke(call("ping", QStringLiteral("NSString")), never.block()));
+    }
+    ASSERT_TRUE(never.finished());
+    EXPECT_FALSE(*never.performed);
 }
 
 TEST_F(TEVThreadedServerTest, NilResultStillCallsTheBlock)

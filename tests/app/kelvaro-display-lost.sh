@@ -158,7 +158,7 @@ fi
 "$dump" history "$history" >"$scratch/history.txt" 2>"$scratch/dump.err" || fail "the history file does not decode"
 grep -q "$serial" "$scratch/history.txt" || fail "the history file holds nothing of $serial"
 # Written unless unchanged since the preference window's close wrote them; the log says which.
-grep -q 'saved at the display.s end: preferences written to .*; long-term histories written' "$scratch/kelvaro.err" ||
+grep -q 'saved at the display.s end: preferences \(written to\|unchanged in\) .*; long-term histories written' "$scratch/kelvaro.err" ||
   fail "Kelvaro did not log what it saved at the lost display"
 
 KELVARO_NONINTERACTIVE=1 "$dump" --simulate "$computer" sensors | grep -v '^artificial\.' >"$scratch/sensors" || true

@@ -23,7 +23,7 @@ class RecordingWorkspace final : public platform::Workspace {
 public:
     bool openURL(const QUrl& url) override { opened.append(url); return true; }
     bool openFile(const QString&) override { return true; }
-    bool launchApplication(const QString&) override { return true; }
+    bool launchApplication(const QString&, LaunchFailure* = nullptr) override { return true; }
     bool launchApplicationAtPath(const QString&) override { return true; }
     QIcon iconForFile(const QString&) override { return {}; }
     QList<QUrl> opened;

@@ -472,8 +472,13 @@ TEST_F(LiteTest, HandsOverToKelvaroAndQuitsOnlyWhenItStarted)
         c.trigger();
         EXPECT_EQ(fakes.workspace->launched, QStringList{"Kelvaro"});
         EXPECT_EQ(rec.quits, c.launches ? 1 : 0);
+        // A failed launch is told, naming the program and where it was looked for.
+        const bool told = std::any_of(fakes.alerts->shown.cbegin(), fakes.alerts->shown.cend(), [](const platform::Alert& a) {
+            return a.messageText == "Kelvaro could not be launched." && a.informativeText.contains("'Kelvaro'")
+                   && a.informativeText.contains("/opt/kelvaro/bin") && a.informativeText.contains("/usr/bin");
+        });
+        EXPECT_EQ(told, !c.launches);
     }
-    EXPECT_TRUE(fakes.alerts->shown.size() == 1); // a failed launch says nothing
 }
 
 TEST_F(LiteTest, ARunLeavesKelvarosDomainFileByteForByte)

@@ -126,7 +126,7 @@ TEST(TEVArtificialSensor, IdentitiesOfTheKinds)
     const auto battery = Probe::createAsBatterySensorForIndex(0);
     EXPECT_EQ(battery->locationIdentifier(), QStringLiteral("Remaining Capacity Battery 1"));
     EXPECT_EQ(battery->localizedDescriptionForAssociatedObjectAtIndex(0), QStringLiteral("Battery 1"));
-    EXPECT_EQ(battery->rawValue(), 0); // no battery here: unbound
+    EXPECT_EQ(battery->rawValue(), -1); // no battery here: unbound, no value rather than an empty battery
 
     const auto net = Probe::createAsNetworkInterfaceSensorWithType(Probe::NetOutBytes, QStringLiteral("en0"), QStringLiteral("Ethernet"));
     EXPECT_EQ(net->uniqueIdentifier(), QStringLiteral("artificial.network.obytes.en0"));

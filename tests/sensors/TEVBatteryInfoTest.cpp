@@ -365,13 +365,15 @@ struct LinuxBattery {
 
 } // namespace
 
-TEST(TEVArtificialSensor, BatteryProbeHasNoValueWhenACapacityIsMissingOrNegative)
+TEST(TEVArtificialSensor, BatteryProbeHasNoValueWhenACapacityIsMissingOrNegativeOrItHasNoPack)
 {
     struct Row {
         const char* what;
         QStringList removed;
         QList<QPair<QString, QByteArray>> written;
         qint64 raw;
+        qint64 index = 0;
+        bool rebound = false; // bound again after the change, as at a rescan
     };
     const Row rows[] = {
         {"both capacities", {}, {}, qint64(4380.0 / 5480.0 * 100.0 * 65536.0)},
@@ -379,16 +381,22 @@ TEST(TEVArtificialSensor, BatteryProbeHasNoValueWhenACapacityIsMissingOrNegative
         {"no capacity at all", {"charge_full", "charge_now"}, {}, -1},
         {"negative charge", {}, {{"charge_now", "-5000"}}, -1},
         {"battery pulled", {"."}, {}, -1},
+        {"battery pulled, probe bound again", {"."}, {}, -1, 0, true},
+        {"no pack of that number", {}, {}, -1, 3},
         {"empty battery of zero size", {}, {{"charge_full", "0"}}, 0},
     };
     for (const Row& row : rows) {
         LinuxBattery battery;
-        const auto probe = TEVArtificialSensor::createAsBatterySensorForIndex(0);
-        ASSERT_TRUE(probe->isBound()) << row.what;
+        const auto probe = TEVArtificialSensor::createAsBatterySensorForIndex(row.index);
+        ASSERT_EQ(probe->isBound(), row.index == 0) << row.what;
         for (const QString& file : row.removed)
             ASSERT_TRUE(file == "." ? QDir(battery.folder).removeRecursively() : QFile::remove(battery.folder + file));
         for (const auto& [file, text] : row.written)
             battery.set(file, text);
+        if (row.rebound) {
+            probe->resolveObjectDependenciesUsingSensorList(nullptr);
+            EXPECT_FALSE(probe->isBound()) << row.what;
+        }
         EXPECT_EQ(probe->rawValue(), row.raw) << row.what;
     }
 }

@@ -2,6 +2,8 @@
 
 #include "platform/registry/FixtureIORegistry.h"
 #include "sensors/TEVActiveFileSystem.h"
+#include "sensors/TEVArtificialSensor.h"
+#include "sensors/TEVSensorValueConverter.h"
 #include "sensors/TEVLocalCPULoadProbe.h"
 #include "sensors/TEVLocalMemoryProbe.h"
 #include "sensors/TEVLocalNetworkProbe.h"
@@ -160,6 +162,36 @@ TEST(TEVSoftwareRAIDDevice, ReadsCurrentAndLegacyLayouts)
     EXPECT_FALSE(TEVSoftwareRAIDDevice::softwareRAIDDeviceWithIdentifier(QStringLiteral("M-1"), IORegistry::empty()));
 }
 
+TEST(TEVActiveFileSystem, FreeShareOfAVolumeIsWhatTheDiskProbeDoesNotCountUsed)
+{
+    struct Row {
+        const char* what;
+        const char* statvfs;
+        double percentageFree;
+    } rows[] = {
+        {"5 % reserved for root", "/ 4096 1000 350 300 10 5\n", 100.0 * 300.0 / 950.0},
+        {"nothing reserved", "/ 4096 1000 250 250 10 5\n", 25.0},
+        {"full to the reserve", "/ 4096 1000 50 0 10 5\n", 0.0},
+        {"an empty file system", "/ 4096 0 0 0 0 0\n", 0.0},
+    };
+    for (const Row& row : rows) {
+        MutableRoot host;
+        host.write("proc/self/mountinfo", "25 1 8:2 / / rw - ext4 /dev/sda2 rw\n");
+        host.write("run/kelvaro/statvfs", row.statvfs);
+        HostRoot::setCurrent(host.root);
+        const auto mounts = TEVActiveFileSystem::mountedFileSystemsEnforcingUpdate(true, *host.root);
+        ASSERT_EQ(mounts.size(), 1) << row.what;
+        EXPECT_NEAR(mounts[0]->percentageFree(), row.percentageFree, 1e-9) << row.what;
+        const auto used = TEVArtificialSensor::createAsStorageSensorForPath(QStringLiteral("/"), TEVArtificialSensor::DiskCapacity);
+        const qint64 raw = used->rawValue();
+        if (mounts[0]->blockCount() == 0)
+            EXPECT_EQ(raw, -1) << row.what;
+        else
+            EXPECT_NEAR(mounts[0]->percentageFree() + used->valueConverter()->valueForRawSensorValue(raw), 100.0, 1e-4) << row.what;
+        HostRoot::setCurrent(nullptr);
+    }
+}
+
 TEST(TEVActiveFileSystem, ListsMountsWithIdentifiersFlagsAndVolumeNames)
 {
     MutableRoot host;
@@ -181,7 +213,7 @@ TEST(TEVActiveFileSystem, ListsMountsWithIdentifiersFlagsAndVolumeNames)
     EXPECT_EQ(all[0]->mountFlagsDescription(), QStringLiteral("local, quota, root, journaled, noatime"));
     EXPECT_EQ(all[0]->arbitrationUUID(), QStringLiteral("3F1C2A9E-58D4-4C39-9B0E-6A7E2D1F0C55"));
     EXPECT_EQ(all[0]->volumeName(), QStringLiteral("Main Disk"));
-    EXPECT_DOUBLE_EQ(all[0]->percentageFree(), 30.0);
+    EXPECT_DOUBLE_EQ(all[0]->percentageFree(), 100.0 * 300.0 / 900.0); // 100 reserved blocks are neither
     EXPECT_TRUE(all[3]->isAutomounted());
     EXPECT_FALSE(all[3]->mountFlags() & TEVActiveFileSystem::Local);
     EXPECT_EQ(all[4]->fileSystemID(), 0xFFFFFFFF80000001ull); // the high half survives a "negative" low half

@@ -495,6 +495,10 @@ TEST_F(PresentationFixture, TextsInEnglishAndGerman)
         {"de", [&] { return chipless->localizedSMTSupportDescription(); }, "nein"},
         {"en", [&] { return info->localizedL1CacheDescription(); }, "I: 32 KB, D: 64 KB"},
         {"de", [&] { return info->localizedL1CacheDescription(); }, "B: 32 KB, D: 64 KB"},
+        // A cache the host does not tell is unknown, not "0  B".
+        {"en", [&] { return info->localizedL2CacheDescription(); }, "unknown"},
+        {"de", [&] { return info->localizedL3CacheDescription(); }, "unbekannt"},
+        {"en", [&] { return chipless->localizedL1CacheDescription(); }, "unknown"},
         {"en", [&] { return info->localizedPhysicalMemoryDescription(); }, "32 GB, optimum free 1.5 GB"},
         {"de", [&] { return info->localizedPhysicalMemoryDescription(); }, "32 GB, optimal frei 1,5 GB"},
         {"en", [&] { return info->localizedAddressableMemoryDescription(); }, "64 TB physical memory, 256 TB virtual memory"},

@@ -33,9 +33,11 @@ bool FakeWorkspace::openFile(const QString& path)
     return succeed;
 }
 
-bool FakeWorkspace::launchApplication(const QString& name)
+bool FakeWorkspace::launchApplication(const QString& name, LaunchFailure* failure)
 {
     launched.append(name);
+    if (!succeed && failure)
+        *failure = {{}, {QStringLiteral("/opt/kelvaro/bin"), QStringLiteral("/usr/bin")}};
     return succeed;
 }
 

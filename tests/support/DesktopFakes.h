@@ -62,7 +62,7 @@ public:
     bool succeed = true;
     bool openURL(const QUrl& url) override;
     bool openFile(const QString& path) override;
-    bool launchApplication(const QString& name) override;
+    bool launchApplication(const QString& name, LaunchFailure* failure = nullptr) override;
     bool launchApplicationAtPath(const QString& path) override;
     QIcon iconForFile(const QString&) override { return {}; }
 };

@@ -1,6 +1,7 @@
-// kelvaro-protocol-peer COMPUTER [PORT]: the loopback test peer as a process of its own, serving the simulated
-// computer in the folder COMPUTER as a remote agent does, on PORT when given (a peer restarted where the
-// program knows it), else on an ephemeral port. Prints "listening on PORT" once it accepts
+// kelvaro-protocol-peer COMPUTER [PORT [trickle-hello]]: the loopback test peer as a process of its own, serving
+// the simulated computer in the folder COMPUTER as a remote agent does, at PORT unless it is 0 (a peer restarted
+// where it was), else at an ephemeral port; "trickle-hello" sends the greeting of its first connection a byte a
+// second, longer than a minute in all. Prints "listening on PORT" once it accepts
 // connections on 127.0.0.1, then one line per request it answers ("request invoke currentRawValues"), and
 // serves until it is killed. For the scripts that run a program with a remote computer: they wait for a line.
 
@@ -15,21 +16,31 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    bool portGiven = argc == 3;
-    const uint port = portGiven ? QByteArray(argv[2]).toUInt(&portGiven) : 0;
-    if ((argc != 2 && !portGiven) || port > 65535) {
-        std::fputs("usage: kelvaro-protocol-peer COMPUTER [PORT]\n", stderr);
+    bool portIsNumber = true;
+    const quint16 port = argc >= 3 ? QByteArray(argv[2]).toUShort(&portIsNumber) : 0;
+    const bool trickleHello = argc == 4 && QByteArray(argv[3]) == "trickle-hello";
+    if (argc < 2 || argc > 4 || !portIsNumber || (argc == 4 && !trickleHello)) {
+        std::fputs("usage: kelvaro-protocol-peer COMPUTER [PORT [trickle-hello]]\n", stderr);
         return 2;
     }
     // Read lazily by every backend: set before the first sensor class loads.
     qputenv("KELVARO_SIMULATED_COMPUTER", argv[1]);
     TEVSensorClassLoader::loadAll();
-    kelvaro::test::ProtocolTestPeer::Options options{kelvaro::test::ProtocolTestPeer::simulatedComputerCore()};
-    options.port = quint16(port);
-    kelvaro::test::ProtocolTestPeer peer(options);
+    kelvaro::test::ProtocolTestPeer::Options options;
+    options.makeCentre = kelvaro::test::ProtocolTestPeer::simulatedComputerCore();
+    options.port = port;
+    if (trickleHello)
+        options.version += " (greeting a byte a second)" + QByteArray(40, '.');
+    kelvaro::test::ProtocolTestPeer peer(std::move(options));
     if (!peer.isListening()) {
-        std::fprintf(stderr, "kelvaro-protocol-peer: cannot listen on 127.0.0.1:%u\n", port);
+        std::fputs("kelvaro-protocol-peer: cannot listen on 127.0.0.1\n", stderr);
         return 1;
+    }
+    if (trickleHello) {
+        kelvaro::test::PeerReply trickled;
+        trickled.trickle = true;
+        trickled.trickleGap = std::chrono::seconds(1);
+        peer.script(trickled, QStringLiteral("hello"));
     }
     std::printf("listening on %u\n", unsigned(peer.port()));
     std::fflush(stdout);

@@ -591,6 +591,15 @@ QList<PeerRequest> ProtocolTestPeer::requests() const
     return impl_->requests_;
 }
 
+qsizetype ProtocolTestPeer::requestCount(const QString& match) const
+{
+    std::lock_guard lock(impl_->mutex_);
+    qsizetype count = 0;
+    for (const PeerRequest& request : std::as_const(impl_->requests_))
+        count += request.command == match || (request.decoded && request.selector == match);
+    return count;
+}
+
 int ProtocolTestPeer::connectionCount() const
 {
     std::lock_guard lock(impl_->mutex_);

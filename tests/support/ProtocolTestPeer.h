@@ -83,7 +83,7 @@ struct PeerOptions {
     PeerCentreFactory makeCentre; // null: every invocation gets the empty result of its operation
     QByteArray version = "Kelvaro test peer 1.0"; // the "hello" reply
     QByteArray pingText = "pong";
-    quint16 port = 0; // 0: an ephemeral one; a peer restarted on its port passes the old one
+    quint16 port = 0; // 0: an ephemeral port
 };
 
 class ProtocolTestPeer {
@@ -122,6 +122,9 @@ public:
     void resume();
 
     QList<PeerRequest> requests() const;
+    // The requests so far whose command word or invocation selector is `match`, counted on the peer's side: a
+    // test that polls while the peer answers copies no list the peer's thread appends to.
+    qsizetype requestCount(const QString& match) const;
     int connectionCount() const;   // connections accepted so far
     int openConnectionCount() const;
     // Runs the calling thread's events until `count` requests arrived; false after `realTimeout`.

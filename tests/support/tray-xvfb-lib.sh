@@ -1,6 +1,7 @@
 # Shared by the tray scripts under Xvfb (sourced; needs $scratch, fail() and a display): a real tray host
 # (trayer), the icons it docks as seen on the screen, the colours of the three test slots, and the menu a
-# click on an icon opens.
+# click on an icon opens. $tray_window is the host's panel as xwininfo names it (xfce-panel-lib.sh sets it).
+tray_window='"panel": ("panel" "trayer")'
 
 # Starts the tray host and waits until its panel is on the screen. Its standard error goes with the failure
 # output; a host that ends before its panel shows is started once more, as test equipment, not the program.
@@ -26,21 +27,21 @@ start_tray_host() {
 }
 
 # True once the tray host's panel is on the screen.
-tray_panel_shown() { xwininfo -root -tree | grep '"panel": ("panel" "trayer")' >/dev/null; }
+tray_panel_shown() { xwininfo -root -tree | grep -F "$tray_window" >/dev/null; }
 
 stop_tray_host() {
   kill -TERM "$tray_pid" 2>/dev/null || true
   wait "$tray_pid" 2>/dev/null || true
 }
 
-# Shows three values, the first three of the tray list in red, green and blue: the icons tell their slot by
-# their colour. Usage: show_three_coloured_values PREFERENCES-PLIST
+# Shows three values (or COUNT), the first three of the tray list in red, green and blue: the icons tell their
+# slot by their colour. Usage: show_three_coloured_values PREFERENCES-PLIST [COUNT]
 show_three_coloured_values() {
-  python3 - "$1" <<'PYTHON' || fail "no preferences to change"
+  python3 - "$1" "${2:-3}" <<'PYTHON' || fail "no preferences to change"
 import plistlib, struct, sys
 with open(sys.argv[1], "rb") as f:
     prefs = plistlib.load(f)
-prefs["MenuBarValueMode"] = 3
+prefs["MenuBarValueMode"] = int(sys.argv[2])
 # An archived colour: calibrated RGB and alpha, each a float (0 and 1 stored as one byte).
 head = (b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x07NSColor\x00\x84\x84\x08NSObject\x00\x85"
         b"\x84\x01c\x01\x84\x04ffff")
@@ -60,7 +61,7 @@ PYTHON
 tray_icons() {
   import -window root "$scratch/screen.png"
   local geometry
-  geometry=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ { print $5; exit }')
+  geometry=$(xwininfo -root -tree | awk -v w="$tray_window" 'index($0, w) { print $5; exit }')
   [ -n "$geometry" ] || return 0
   local w h x y
   read -r w h x y <<<"$(echo "$geometry" | sed 's/[x+]/ /g')"
@@ -118,10 +119,12 @@ wait_tray_icons() {
 # The size of the menu window a click with BUTTON on the icon at X opens ("WIDTHxHEIGHT"); the menu is
 # closed again. Usage: menu_of_click X BUTTON
 menu_of_click() {
-  local x=$(($1 + 8)) size="" until=$((SECONDS + 30))
+  local x=$(($1 + 8)) size="" last="" until=$((SECONDS + 30))
   xdotool mousemove "$x" 16 click "$2"
-  while [ -z "$size" ] && [ "$SECONDS" -lt "$until" ]; do
+  # Until it keeps its size: a tray host that shows the menu itself fills it as the items come over the bus.
+  while { [ -z "$size" ] || [ "$size" != "$last" ]; } && [ "$SECONDS" -lt "$until" ]; do
     sleep 0.25
+    last=$size
     size=$(open_menu_size)
   done
   # Until it is gone, so that the next click does not land on it: a menu that has not taken the keyboard yet
@@ -134,15 +137,15 @@ menu_of_click() {
   echo "$size"
 }
 
-# The size of a menu on the screen ("WIDTHxHEIGHT"), or nothing.
+# The size of the menu on the screen ("WIDTHxHEIGHT"), or nothing: the tallest popup over 100 px. Icons are
+# small, and the tooltip the pointer raises over an icon (a popup too) is a line or two of text, while the
+# tray's menu holds a dozen items or more.
 open_menu_size() {
-  local id size
+  local id
   for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-    # Icons are small; a menu is a popup larger than any of them.
-    size=$(xwininfo -id "$id" 2>/dev/null | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
-      END { if (o && w > 40 && h > 40) print w "x" h }')
-    [ -n "$size" ] && { echo "$size"; return 0; }
-  done
+    xwininfo -id "$id" 2>/dev/null | awk '/Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } /Height:/ { h = $2 }
+      END { if (o && w > 40 && h > 100) print h, w "x" h }'
+  done | sort -n | tail -n 1 | cut -d' ' -f2
 }
 
 # Fails unless a left and a right click on the leftmost icon open the same menu.

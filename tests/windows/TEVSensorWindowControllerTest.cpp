@@ -3,6 +3,7 @@
 #include "windows/TEVSensorWindowController.h"
 
 #include "app/model/TEVGauge.h"
+#include "platform/desktop/widgets/ApplicationMenuBar.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/TEVScreenDisplayWindow.h"
 #include "windows/WindowFrameRecord.h"
@@ -13,11 +14,15 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -643,4 +648,39 @@ TEST_F(SensorWindowTest, WithoutARecordTheWindowsOpenBesideOneAnother)
             EXPECT_FALSE(frames.at(i).intersects(frames.at(j))) << text(frames.at(i)) << " " << text(frames.at(j));
     }
     EXPECT_EQ(standard->sensorWindow()->pos(), TEVSensorWindowController::kDefaultPosition);
+}
+
+TEST_F(SensorWindowTest, AWindowOfFewValuesIsAsWideAsItsMenuBar)
+{
+    // The program's five menus.
+    platform::ApplicationMenuBar::setMaker([](QWidget* window) {
+        auto* bar = new QMenuBar(window);
+        for (const char* title : {"Kelvaro", "File", "Sensors", "Display", "Window"})
+            bar->addMenu(QString::fromLatin1(title))->addAction(QStringLiteral("Item"));
+        return bar;
+    });
+    const auto noMaker = qScopeGuard([] { platform::ApplicationMenuBar::setMaker({}); });
+    const struct { int values; bool vertical; bool record; } rows[] = {
+        {0, false, false}, {1, false, false}, {1, true, false}, {2, false, false}, {0, false, true}, {1, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.values << " values" << (row.vertical ? ", vertical" : "")
+                                        << (row.record ? ", a narrow frame recorded" : ""));
+        if (row.record)
+            defaults_->setObject(QStringLiteral("100 100 90 110"), TEVSensorWindowController::kFrameRecordPrefix + QStringLiteral("Narrow"));
+        auto window = make(0, row.record ? QStringLiteral("Narrow") : QString());
+        window->setHasVerticalLayout(row.vertical);
+        fill(*window, row.values);
+        window->showWindow();
+        QWidget* shown = window->sensorWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+        auto* bar = shown->findChild<QMenuBar*>();
+        ASSERT_TRUE(bar);
+        EXPECT_GE(shown->width(), bar->sizeHint().width());
+        // Every menu has its place in the bar: none went into the overflow button.
+        for (QAction* menu : bar->actions())
+            EXPECT_TRUE(bar->rect().contains(bar->actionGeometry(menu))) << menu->text().toStdString();
+        window.reset();
+        defaults_->removeObjectForKey(TEVSensorWindowController::kFrameRecordPrefix + QStringLiteral("Narrow"));
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "windows/WindowFrameRecord.h"
 
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/UserDefaults.h"
 #include "windows/MinMaxWindowController.h"
 #include "windows/WindowPlacement.h"
@@ -57,4 +58,35 @@ TEST(WindowFrameRecord, TheExtremeValuesWindowOpensAtItsOwnPlace)
 {
     MinMaxWindowController extremes;
     EXPECT_EQ(extremes.window()->pos(), WindowPlacement::cascadeTopLeft(WindowPlacement::ExtremeValuesSlot, WindowPlacement::currentScreens()));
+}
+
+// Where the platform cannot tell a window its place (Wayland), the record takes the window's size and keeps the
+// stored place: the constant a Wayland client reads as its position must never replace it.
+TEST(WindowFrameRecord, KeepsTheStoredPlaceWhereThePlatformCannotTellIt)
+{
+    QWidget window;
+    window.move(-3, -30);
+    window.resize(800, 105);
+    struct Row {
+        bool positionsKnown;
+        const char* stored;
+        const char* record; // null: nothing to write
+    } rows[] = {
+        {true, nullptr, "-3 -30 800 105"},
+        {true, "40 50 320 240", "-3 -30 800 105"},
+        {false, "40 50 320 240", "40 50 800 105"},
+        // The sensor window's own record holds the place alone.
+        {false, "1200 16", "1200 16 800 105"},
+        {false, "-1500 200 320 240", "-1500 200 800 105"},
+        {false, nullptr, nullptr},
+        {false, "", nullptr},
+        {false, "forty 50 320 240", nullptr},
+    };
+    for (const Row& row : rows) {
+        const QString stored = row.stored ? QString::fromUtf8(row.stored) : QString();
+        const QString record = platform::windowFrameRecord(&window, stored, row.positionsKnown);
+        EXPECT_EQ(record, row.record ? QString::fromUtf8(row.record) : QString())
+            << row.positionsKnown << " " << (row.stored ? row.stored : "-");
+        EXPECT_EQ(record.isNull(), row.record == nullptr) << (row.stored ? row.stored : "-");
+    }
 }

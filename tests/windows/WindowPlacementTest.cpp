@@ -138,15 +138,23 @@ TEST(WindowPlacement, AWindowWithoutAPlaceOpensWhereItHidesNoOther)
         {"the overview below the sensor window", large, overview, least, {sensorsLarge}, {360, 413, 520, 420}},
         {"shortened to the room below on a smaller screen", oneScreen(), overview, least, {sensorsSmall}, {360, 413, 520, 387}},
         {"beside a window with no room below it", oneScreen(), overview, least, {{300, 300, 400, 480}}, {710, 360, 520, 420}},
-        {"narrowed into the room beside two windows", oneScreen(), overview, least, {sensorsSmall, {330, 413, 600, 300}},
-         {940, 413, 340, 387}},
+        {"narrowed by no more than a third beside two windows", oneScreen(), overview, least, {sensorsSmall, {330, 413, 600, 300}},
+         {933, 413, 347, 387}},
         {"a screen display that cannot shrink goes below", oneScreen(), {330, 330, 600, 300}, {600, 300}, {sensorsSmall},
          {330, 413, 600, 300}},
+        // Framed: the sensor window with its title bar, the system information below it.
+        {"the extreme values cut a little beside the system information", oneScreen(), {390, 390, 422, 385}, least,
+         {{0, 300, 1280, 128}, {300, 438, 560, 340}}, {870, 438, 410, 362}},
+        {"the extreme values whole where they hide least, not squeezed into a strip", oneScreen(), {390, 390, 422, 385},
+         least, {{0, 250, 1280, 128}, {200, 388, 1080, 340}}, {0, 24, 422, 385}},
         {"no free place: where it wanted to be", oneScreen(), overview, least, {{0, 24, 1280, 776}}, overview},
     };
     for (const Row& row : rows) {
         const QRect place = WindowPlacement::freePlace(row.wanted, row.minimum, row.shown, row.screens);
         EXPECT_EQ(place, row.expected) << row.what;
         EXPECT_TRUE(row.screens.primaryAvailable().contains(place)) << row.what;
+        // Cut by no more than a third, if at all.
+        EXPECT_GE(place.width() * 3, row.wanted.width() * 2) << row.what;
+        EXPECT_GE(place.height() * 3, row.wanted.height() * 2) << row.what;
     }
 }

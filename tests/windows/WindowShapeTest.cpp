@@ -1,5 +1,5 @@
 // Window shapes on a real X server (Xvfb): every rectangle of a region arrives, also where there are more
-// than one request can carry.
+// than one request can carry, for the shape drawn and for the one that takes clicks.
 
 #include "platform/desktop/widgets/WindowShape.h"
 
@@ -18,8 +18,8 @@ namespace {
 
 xcb_extension_t shapeExtension = {"SHAPE", 0};
 
-// The bounding shape of `window` as the server has it (ShapeGetRectangles).
-QRegion boundingShape(xcb_connection_t* connection, xcb_window_t window)
+// The bounding (or input) shape of `window` as the server has it (ShapeGetRectangles).
+QRegion shapeOf(xcb_connection_t* connection, xcb_window_t window, platform::x11::ShapeKind which)
 {
     struct {
         std::uint8_t majorOpcode, minorOpcode;
@@ -28,6 +28,7 @@ QRegion boundingShape(xcb_connection_t* connection, xcb_window_t window)
         std::uint8_t kind, pad[3];
     } out{};
     out.window = window;
+    out.kind = which == platform::x11::ShapeKind::Input ? 2 : 0;
     static const xcb_protocol_request_t request = {2, &shapeExtension, 8, 0};
     iovec parts[4];
     parts[2].iov_base = &out;
@@ -84,13 +85,23 @@ TEST(WindowShape, EveryRectangleOfTheRegionShapesTheWindow)
         {"fewer again", QRegion(5, 5, 10, 10)},
     };
     ASSERT_GT(rows[1].region.rectCount(), 2 * platform::x11::kRectanglesPerRequest);
-    for (const Row& row : rows) {
-        ASSERT_TRUE(platform::x11::setWindowShape(connection, window, row.region)) << row.what;
-        const QRegion shown = boundingShape(connection, window);
-        EXPECT_TRUE(shown == row.region) << row.what << ": " << shown.rectCount() << " of " << row.region.rectCount() << " rectangles";
+    using platform::x11::ShapeKind;
+    for (const ShapeKind kind : {ShapeKind::Bounding, ShapeKind::Input}) {
+        const ShapeKind other = kind == ShapeKind::Input ? ShapeKind::Bounding : ShapeKind::Input;
+        const char* name = kind == ShapeKind::Input ? "input" : "bounding";
+        for (const Row& row : rows) {
+            ASSERT_TRUE(platform::x11::setWindowShape(connection, window, row.region, kind)) << row.what;
+            const QRegion shown = shapeOf(connection, window, kind);
+            EXPECT_TRUE(shown == row.region) << name << ", " << row.what << ": " << shown.rectCount() << " of "
+                                             << row.region.rectCount() << " rectangles";
+            // A window that takes clicks only on its text still draws all of it.
+            if (kind == ShapeKind::Input) {
+                EXPECT_TRUE(shapeOf(connection, window, other) == QRegion(0, 0, 600, 400)) << row.what;
+            }
+        }
+        // No shape: the window's own rectangle.
+        ASSERT_TRUE(platform::x11::setWindowShape(connection, window, QRegion(), kind));
+        EXPECT_TRUE(shapeOf(connection, window, kind) == QRegion(0, 0, 600, 400)) << name;
     }
-    // No shape: the window's own rectangle.
-    ASSERT_TRUE(platform::x11::setWindowShape(connection, window, QRegion()));
-    EXPECT_TRUE(boundingShape(connection, window) == QRegion(0, 0, 600, 400));
     xcb_disconnect(connection);
 }

@@ -2,11 +2,10 @@
 
 #include "platform/foundation/ArchiveOptions.h"
 #include "platform/foundation/KeyedUnarchiver.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
-
-#include <QFile>
 
 #include <optional>
 
@@ -24,13 +23,13 @@ bool isSequentialArchive(const QByteArray& bytes)
 
 std::optional<QVariant> decodeArchive(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        printError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    UnarchiveOptions options;
+    const FileReadResult file = Paths::readRegularFile(path, options.limits.maxInputBytes);
+    if (file.status != FileReadResult::Status::Read) {
+        printError(QStringLiteral("%1: %2").arg(path, file.status == FileReadResult::Status::Missing ? QStringLiteral("no such file") : file.error));
         return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
-    UnarchiveOptions options;
+    const QByteArray& bytes = file.bytes;
     options.generic = true;
     if (isSequentialArchive(bytes)) {
         const QVariant root = SequentialUnarchiver::unarchiveObjectWithData(bytes, options);
@@ -40,21 +39,20 @@ std::optional<QVariant> decodeArchive(const QString& path)
         }
         return printable(root);
     }
-    const PlistReadResult plist = readPropertyList(bytes);
-    const auto envelope = values::toDictionary(plist.value);
-    if (!envelope || !envelope->contains(QStringLiteral("$archiver"))) {
-        printError(QStringLiteral("%1: not an archive%2").arg(path, plist.error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(plist.error)));
-        return std::nullopt;
-    }
+    // One reading of the list: a large archive costs its size once.
     const auto unarchiver = KeyedUnarchiver::create(bytes, options);
-    const auto topKeys = values::toDictionary(envelope->value(QStringLiteral("$top")));
-    if (!unarchiver || !topKeys) {
-        printError(QStringLiteral("%1: not a readable keyed archive").arg(path));
+    if (!unarchiver) {
+        const PlistReadResult plist = readPropertyList(bytes);
+        const auto envelope = values::toDictionary(plist.value);
+        if (!envelope || !envelope->contains(QStringLiteral("$archiver")))
+            printError(QStringLiteral("%1: not an archive%2").arg(path, plist.error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(plist.error)));
+        else
+            printError(QStringLiteral("%1: not a readable keyed archive").arg(path));
         return std::nullopt;
     }
     QVariantMap top;
-    for (auto it = topKeys->cbegin(); it != topKeys->cend(); ++it)
-        top.insert(it.key(), unarchiver->decodeObjectForKey(it.key()));
+    for (const QString& key : unarchiver->topLevelKeys())
+        top.insert(key, unarchiver->decodeObjectForKey(key));
     if (unarchiver->hasFailed()) {
         printError(QStringLiteral("%1: not a readable keyed archive").arg(path));
         return std::nullopt;
@@ -76,11 +74,14 @@ int archiveCommand(const QStringList& files)
     for (const QString& path : files) {
         const auto tree = decodeArchive(path);
         allRead = allRead && tree.has_value();
-        results.append(tree.value_or(QVariant(QVariantMap{})));
+        if (allRead)
+            results.append(*tree);
     }
-    const QVariant output = files.size() == 1 ? results.first() : QVariant(results);
-    printPropertyList(output);
-    return allRead ? 0 : 1;
+    // A failure prints no document: a partial one would read as the archive's contents.
+    if (!allRead)
+        return 1;
+    printPropertyList(files.size() == 1 ? results.first() : QVariant(results));
+    return 0;
 }
 
 } // namespace dump

@@ -4,8 +4,6 @@
 #include "platform/foundation/SequentialUnarchiver.h"
 #include "platform/foundation/Values.h"
 
-#include <QFile>
-
 namespace dump {
 
 // serial number → sensor identifier → {ValueCount, TimeDelta, NewestTime, NewestValue}, as stored: a
@@ -16,22 +14,25 @@ int historyCommand(const QStringList& arguments)
     if (arguments.size() != 1)
         return 2;
     const QString path = arguments.first();
-    const auto read = TEVSensorHistoryFile(path).read();
     using Status = TEVSensorHistoryFile::ReadResult::Status;
-    if (read.status == Status::Missing) {
+    // Read once, as the program reads it: a FIFO or a device is refused, never waited on.
+    const auto file = TEVSensorHistoryFile::readBytes(path);
+    if (file.status == Status::Missing) {
         printError(QStringLiteral("%1: no such file").arg(path));
         return 1;
     }
-    if (read.status == Status::Unreadable || read.status == Status::Corrupt) {
+    if (file.status == Status::Unreadable) {
+        printError(QStringLiteral("%1: %2").arg(path, file.error));
+        return 1;
+    }
+    const auto read = TEVSensorHistoryFile::decode(file.bytes);
+    if (read.status == Status::Corrupt) {
         printError(QStringLiteral("%1: %2").arg(path, read.error));
         return 1;
     }
-    QFile file(path);
     platform::UnarchiveOptions generic;
     generic.generic = true;
-    const QVariantMap stored = file.open(QIODevice::ReadOnly)
-        ? platform::SequentialUnarchiver::unarchiveObjectWithData(file.readAll(), generic).toMap()
-        : QVariantMap{};
+    const QVariantMap stored = platform::SequentialUnarchiver::unarchiveObjectWithData(file.bytes, generic).toMap();
 
     namespace values = platform::values;
     QVariantMap computers;

@@ -1,7 +1,11 @@
 #include "windows/history/HistoryGraphRules.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <optional>
 
 namespace HistoryGraphRules {
 
@@ -107,6 +111,88 @@ QRectF visibleRectForDrawingObjectRect(const QSizeF& size, const QPointF& p, dou
             break;
     }
     return rect;
+}
+
+std::vector<QRectF> placeLabels(const std::vector<QSizeF>& sizes, const std::vector<QPointF>& anchors, double offset,
+                                const QRectF& target)
+{
+    constexpr double kGap = 1;
+    std::vector<QRectF> placed;
+    placed.reserve(sizes.size());
+    const auto isFree = [&](const QRectF& rect) {
+        if (!target.contains(rect))
+            return false;
+        return std::none_of(placed.cbegin(), placed.cend(), [&](const QRectF& other) {
+            return !other.isNull() && rect.intersects(other.adjusted(-kGap / 2, -kGap / 2, kGap / 2, kGap / 2));
+        });
+    };
+    for (size_t i = 0; i < sizes.size() && i < anchors.size(); ++i) {
+        const QRectF first = visibleRectForDrawingObjectRect(sizes[i], anchors[i], offset, target);
+        if (isFree(first)) {
+            placed.push_back(first);
+            continue;
+        }
+        // A free place touches a placed label or the target's edge: only those positions need trying, the
+        // nearest first.
+        const double w = first.width(), h = first.height();
+        std::vector<double> xs{first.x()};
+        std::vector<double> ys{first.y(), target.top(), target.bottom() - h};
+        for (const QRectF& other : placed) {
+            if (other.isNull())
+                continue;
+            xs.push_back(other.right() + kGap);
+            xs.push_back(other.left() - kGap - w);
+            ys.push_back(other.bottom() + kGap);
+            ys.push_back(other.top() - kGap - h);
+        }
+        const auto byDistance = [](std::vector<double>& values, double from) {
+            std::sort(values.begin(), values.end(),
+                      [from](double a, double b) { return std::abs(a - from) < std::abs(b - from); });
+        };
+        byDistance(ys, first.y());
+        // Columns beside the labels in the way, the label's own first: it stays by the start of its curve
+        // where it can.
+        byDistance(xs, first.x());
+        std::optional<QRectF> found;
+        for (const double x : xs) {
+            for (const double y : ys)
+                if (const QRectF rect(x, y, w, h); isFree(rect)) {
+                    found = rect;
+                    break;
+                }
+            if (found)
+                break;
+        }
+        placed.push_back(found.value_or(QRectF()));
+    }
+    return placed;
+}
+
+QStringList distinctLabelTexts(const std::vector<CurveNames>& curves)
+{
+    QStringList texts;
+    for (const CurveNames& curve : curves)
+        texts.append(curve.shortName.isEmpty() ? curve.name : curve.shortName);
+    const auto shared = [&texts](qsizetype i) { return texts.count(texts[i]) > 1; };
+    const auto widen = [&](const std::function<QString(qsizetype)>& text) {
+        QList<bool> widened;
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            widened.append(shared(i));
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            if (widened[i])
+                texts[i] = text(i);
+    };
+    widen([&](qsizetype i) { return curves[size_t(i)].name; });
+    widen([&](qsizetype i) {
+        const CurveNames& c = curves[size_t(i)];
+        return c.computer.isEmpty() ? c.name : QStringLiteral("%1 (%2)").arg(c.name, c.computer);
+    });
+    QHash<QString, int> numbers;
+    const QStringList before = texts;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        if (before.count(before[i]) > 1)
+            texts[i] = QStringLiteral("%1 %2").arg(before[i]).arg(++numbers[before[i]]);
+    return texts;
 }
 
 SampleSteps sampleSteps(quint64 samples, double boundsWidth, bool zoomedOut)

@@ -1,12 +1,14 @@
 #pragma once
 // HistoryGraphRules: the arithmetic of the history windows as pure functions: the value range of a graph,
-// the zoom button, the side of the extremes panel, the placement of a floating rectangle, the sample and x
-// steps, the pages, the value-label formats and the extremes of a curve. Graph geometry is in y-up
+// the zoom button, the side of the extremes panel, the placement of a floating rectangle and of the curve
+// labels with their texts, the sample and x steps, the pages, the value-label formats and the extremes of a curve. Graph geometry is in y-up
 // terms (the graph draws inside a flipped painter); window geometry is in Qt's top-left terms.
 
 #include <QRect>
 #include <QRectF>
 #include <QSizeF>
+#include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -61,6 +63,23 @@ QRect extremesPanelFrame(const QRect& windowFrame, int panelWidth, const QRect& 
 // A `size` rectangle near `point` (y-up): above right, below right, below left, above left of it, `offset`
 // away; the first that lies wholly inside `target`, else the last.
 QRectF visibleRectForDrawingObjectRect(const QSizeF& size, const QPointF& point, double offset, const QRectF& target);
+
+// Places rectangles of `sizes` near their `anchors` (y-up), in order, none over another: each where
+// visibleRectForDrawingObjectRect puts it, else as near it as a free place inside `target` is, first
+// above or below the labels in its way, then in the nearest columns beside them. A rectangle the target has no
+// room left for is null: better no label than one over another.
+std::vector<QRectF> placeLabels(const std::vector<QSizeF>& sizes, const std::vector<QPointF>& anchors, double offset,
+                                const QRectF& target);
+
+// The texts of the curve labels, one per curve of (short name, name, computer): the short name, but where
+// curves share one, their names; where those are shared too, with the computer's name; and where even
+// that is shared, numbered.
+struct CurveNames {
+    QString shortName;
+    QString name;
+    QString computer;
+};
+QStringList distinctLabelTexts(const std::vector<CurveNames>& curves);
 
 // How far the sample position and x advance per drawn point: a zoomed-out graph shows every n-th sample
 // (n = samples / width, not an average), an unzoomed one every sample at least one point apart.

@@ -8,6 +8,7 @@
 #include "framework/TEVStringFormat.h"
 #include "framework/TEVTimeUtilities.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/UserDefaults.h"
@@ -38,6 +39,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace rules = HistoryGraphRules;
 using historywindows::localized;
@@ -200,6 +202,8 @@ public:
             }
         } else if (object == c.extremesDrawerPanel_ && event->type() == QEvent::Close) {
             c.extremesPanelWillClose();
+        } else if (c.extremesTable_ && object == c.extremesTable_->viewport() && event->type() == QEvent::Resize) {
+            c.fitExtremesRows();
         } else if (c.graphScrollView_ && object == c.graphScrollView_->viewport() && event->type() == QEvent::Resize) {
             if (c.graphView_)
                 c.graphView_->recalculateRulerPoint();
@@ -265,6 +269,12 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     for (int column = 2; column < kExtremesColumns.size(); ++column)
         header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     extremesTable_->verticalHeader()->setDefaultSectionSize(extremesTable_->fontMetrics().height() + 6);
+    // A long name takes the lines it needs: the panel has room below its few rows, and a name cut to
+    // "SMC BATTERY ..." on several rows tells none of them apart.
+    extremesTable_->verticalHeader()->setMinimumSectionSize(extremesTable_->fontMetrics().height() + 6);
+    extremesTable_->setWordWrap(true);
+    extremesTable_->setTextElideMode(Qt::ElideNone);
+
     QObject::connect(extremesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, window_, [this] {
         const QModelIndexList rows = extremesTable_->selectionModel()->selectedRows();
         selectExtremesRow(rows.isEmpty() ? -1 : rows.first().row());
@@ -286,6 +296,7 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     window_->installEventFilter(watcher_);
     extremesDrawerPanel_->installEventFilter(watcher_);
     graphScrollView_->viewport()->installEventFilter(watcher_);
+    extremesTable_->viewport()->installEventFilter(watcher_);
     window_->move(kInitialPosition);
     initialPosition_ = window_->pos();
 }
@@ -477,10 +488,9 @@ void HistoryWindowController::saveFrame() const
 {
     if (!defaults_ || !window_ || frameAutosaveName_.isEmpty())
         return;
-    const QPoint p = window_->pos();
-    const QSize s = window_->size();
-    defaults_->setObject(QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(s.width()).arg(s.height()),
-                         kFrameRecordPrefix + frameAutosaveName_);
+    const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(kFrameRecordPrefix + frameAutosaveName_));
+    if (!record.isNull())
+        defaults_->setObject(record, kFrameRecordPrefix + frameAutosaveName_);
 }
 
 void HistoryWindowController::updateGraph()
@@ -571,6 +581,7 @@ void HistoryWindowController::activateZoomedOutTimeAxis(bool on)
 void HistoryWindowController::updateExtremesDrawerForTimeInterval(double seconds)
 {
     extremesModel_->reload();
+    fitExtremesRows();
     if (extremeSelectedIndex_ >= 0 && extremeSelectedIndex_ < numberOfExtremesRows()) {
         const QSignalBlocker blocker(extremesTable_->selectionModel());
         extremesTable_->selectRow(int(extremeSelectedIndex_));
@@ -579,6 +590,17 @@ void HistoryWindowController::updateExtremesDrawerForTimeInterval(double seconds
         seconds == 0 ? QString()
                      : TEVStringFormat::withObjects(localized(QStringLiteral("Time Interval: %@")),
                                                     {TEVTimeUtilities::localizedTextRepresentationForTimeInterval(seconds)}));
+}
+
+void HistoryWindowController::fitExtremesRows()
+{
+    // Once the columns have their new widths, which the header works out after this event.
+    if (std::exchange(extremesRowsFitting_, true))
+        return;
+    QMetaObject::invokeMethod(extremesTable_, [this] {
+        extremesRowsFitting_ = false;
+        extremesTable_->resizeRowsToContents();
+    }, Qt::QueuedConnection);
 }
 
 void HistoryWindowController::placeExtremesPanel()

@@ -156,6 +156,8 @@ private:
     class ExtremesModel;
     class WindowWatcher;
     void placeExtremesPanel();
+    // Each row of the extremes table as high as its name wrapped at the column's width.
+    void fitExtremesRows();
     void setFrameAutosaveName(const QString& name);
     void saveFrame() const;
     QDateTime now() const;
@@ -171,6 +173,7 @@ private:
     qint64 extremeSelectedIndex_ = -1;
     // The panel is asked for while the window is closed: it opens with the window.
     bool extremesPanelPending_ = false;
+    bool extremesRowsFitting_ = false;
     QPoint initialPosition_;
     QString frameAutosaveName_;
     QString tableAutosaveName_;

@@ -284,15 +284,6 @@ void TEVHistoryGraph::drawCurves(QPainter& painter, const QRectF& b, const QRect
             *value = curve.values[size_t(index)];
             return true;
         };
-        if (curveLabelMode_) {
-            double v = 0;
-            for (qint64 j = 0; j < points; ++j)
-                if (valueAtPoint(j, &v)) {
-                    const QPointF point(b.x() + double(j) * steps.xStep, (v - minimumValue_) * k + b.y());
-                    drawCurveLabelForSpecifier(painter, curve, point, b);
-                    break;
-                }
-        }
         // A line 2 points wide as three antialiased 1-point passes, half a point above, below and right of
         // it: Qt strokes wide antialiased lines at a few microseconds a segment, many times what its
         // thin-line path takes, and a week of ten curves must paint within a frame. At this width it looks
@@ -322,6 +313,59 @@ void TEVHistoryGraph::drawCurves(QPainter& painter, const QRectF& b, const QRect
         flush();
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
+    // Over every curve, so that no line crosses a label.
+    for (const CurveLabel& label : curveLabels())
+        drawCurveLabel(painter, curves_[label.curve], label);
+}
+
+QFont TEVHistoryGraph::curveLabelFont(const QFont& base)
+{
+    QFont font = base;
+    font.setPointSizeF(10);
+    return font;
+}
+
+std::vector<TEVHistoryGraph::CurveLabel> TEVHistoryGraph::curveLabels() const
+{
+    std::vector<CurveLabel> labels;
+    const QRectF b = graphBounds();
+    if (!curveLabelMode_ || numberOfSamples_ == 0 || !(valueRange_ > 0) || !(b.width() > 0) || !(b.height() > 0))
+        return labels;
+    const auto steps = rules::sampleSteps(numberOfSamples_, b.width(), zoomedOutXAxis_);
+    const double k = b.height() / valueRange_;
+    const qint64 points = qint64(std::ceil(double(numberOfSamples_) / steps.sampleStep));
+    const QFontMetricsF metrics(curveLabelFont(font()));
+    std::vector<rules::CurveNames> names;
+    std::vector<QPointF> anchors;
+    for (size_t i = 0; i < curves_.size(); ++i) {
+        const HistoryCurve& curve = curves_[i];
+        const auto gauge = curve.specifier.associatedGauge();
+        const qint64 count = qint64(curve.values.size());
+        if (!gauge || count == 0)
+            continue;
+        // At the curve's first value.
+        const qint64 offset = std::max<qint64>(0, qint64(numberOfSamples_) - count);
+        for (qint64 j = 0; j < points; ++j) {
+            const qint64 index = qint64(double(j) * steps.sampleStep) - offset;
+            if (index < 0 || index >= count || std::isnan(curve.values[size_t(index)]))
+                continue;
+            labels.push_back({i, {}, {}});
+            names.push_back({gauge->shortName(), gauge->customName(), gauge->machineName()});
+            anchors.emplace_back(b.x() + double(j) * steps.xStep, (curve.values[size_t(index)] - minimumValue_) * k + b.y());
+            break;
+        }
+    }
+    const QStringList texts = rules::distinctLabelTexts(names);
+    std::vector<QSizeF> sizes;
+    for (const QString& text : texts)
+        sizes.emplace_back(metrics.horizontalAdvance(text) + 6, metrics.height() + 4);
+    const std::vector<QRectF> boxes = rules::placeLabels(sizes, anchors, 1, b);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        labels[i].text = texts[qsizetype(i)];
+        labels[i].box = boxes[i];
+    }
+    std::erase_if(labels, [](const CurveLabel& label) { return label.box.isNull(); });
+    return labels;
 }
 
 void TEVHistoryGraph::drawRuler(QPainter& painter, const QRectF& b) const
@@ -371,18 +415,14 @@ void TEVHistoryGraph::drawExtremes(QPainter& painter, const QRectF& b) const
     drawImage(maxImage, QPointF(xOf(s.maximumSampleIndex()) - maxImage.width() / 2.0, b.y() + yMax));
 }
 
-void TEVHistoryGraph::drawCurveLabelForSpecifier(QPainter& painter, const HistoryCurve& curve, const QPointF& point,
-                                                 const QRectF& b) const
+void TEVHistoryGraph::drawCurveLabel(QPainter& painter, const HistoryCurve& curve, const CurveLabel& label) const
 {
     const auto gauge = curve.specifier.associatedGauge();
     if (!gauge)
         return;
-    QFont font = this->font();
-    font.setPointSizeF(10);
-    const QString text = gauge->shortName();
-    const QFontMetricsF metrics(font);
-    const QSizeF size(metrics.horizontalAdvance(text) + 6, metrics.height() + 4);
-    const QRectF box = rules::visibleRectForDrawingObjectRect(size, point, 1, b);
+    const QFont font = curveLabelFont(this->font());
+    const QString& text = label.text;
+    const QRectF& box = label.box;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     QColor fill = historywindows::toQColor(gauge->presentationColor(), Qt::gray);

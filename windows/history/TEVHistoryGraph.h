@@ -71,6 +71,14 @@ public:
     QString labelForXPosition(double x) const;
     // Where the ruler read-out goes (y-up), for tests.
     QRectF rulerReadoutRect() const;
+    // The curve labels as they are drawn: each curve's text and its box (y-up), none over another; a
+    // curve whose label finds no room has none. Empty without labels or nothing to scale by.
+    struct CurveLabel {
+        size_t curve = 0;
+        QString text;
+        QRectF box;
+    };
+    std::vector<CurveLabel> curveLabels() const;
 
     // In y-up points; the images are drawn by the graph itself.
     static QImage minimumMarker();
@@ -86,8 +94,8 @@ private:
     void drawCurves(QPainter& painter, const QRectF& bounds, const QRectF& exposed) const;
     void drawRuler(QPainter& painter, const QRectF& bounds) const;
     void drawExtremes(QPainter& painter, const QRectF& bounds) const;
-    void drawCurveLabelForSpecifier(QPainter& painter, const HistoryCurve& curve, const QPointF& point,
-                                    const QRectF& bounds) const;
+    void drawCurveLabel(QPainter& painter, const HistoryCurve& curve, const CurveLabel& label) const;
+    static QFont curveLabelFont(const QFont& base);
     // `origin` is the bottom-left of the text in y-up coordinates.
     void drawTextAt(QPainter& painter, const QString& text, const QPointF& origin, const QFont& font,
                     const QColor& color) const;

@@ -113,9 +113,10 @@ void QtMonitorWindowFactory::removeMonitoringClient(const ClientPtr& client)
 {
     if (!client)
         return;
-    const QString key = client->clientIdentification();
+    // By client, not by identification: a refused second client of a computer (or a remote computer that
+    // turns out to be this one) must leave the windows of the monitored one open.
     for (auto it = windowControllers_.begin(); it != windowControllers_.end(); ++it) {
-        if (it->first != key)
+        if (it->second->monitorClient() != client)
             continue;
         auto controller = std::move(it->second);
         windowControllers_.erase(it);

@@ -92,7 +92,15 @@ void SystemInfoDisplay::fillFields()
     set(ui.systemVendorField, systemVendor_);
     set(ui.mainboardSerialNumberField, mainboardSerialNumber_);
     set(ui.uuidField, info ? info->systemUUIDString() : QString());
-    set(ui.processorField, info ? info->localizedProcessorTypeSummary() : QString());
+    // The processor's name (cpuinfo's "model name") tells more than its family numbers; both are shown.
+    QString processor;
+    if (info) {
+        const QString brand = info->processorBrand().simplified();
+        processor = info->localizedProcessorTypeSummary();
+        if (!brand.isEmpty())
+            processor = brand + QLatin1Char('\n') + processor;
+    }
+    set(ui.processorField, processor);
     set(ui.processorCountField, info ? info->localizedProcessorCountSummary() : QString());
     set(ui.clockField, info ? info->localizedClockFrequencyDescription() : QString());
     set(ui.l1CacheField, info ? info->localizedL1CacheDescription() : QString());

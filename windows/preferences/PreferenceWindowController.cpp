@@ -12,6 +12,7 @@
 #include "platform/desktop/OpenPanel.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "sensors/TEVBatteryInfo.h"
@@ -53,6 +54,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStyle>
@@ -464,6 +466,12 @@ PreferenceWindowController::PreferenceWindowController()
         identifiers_.append(QString::number(quint64(i)));
     if (auto* field = control<QLineEdit>(QStringLiteral("historyAutosaveField")))
         field->setAlignment(Qt::AlignRight);
+    // The choice is kept for the desktops that can do it, and says what it does here.
+    if (auto* below = control<QRadioButton>(QStringLiteral("screenBackdropButton")); below && !platform::platformStacksWindows()) {
+        below->setText(localized(QStringLiteral("On the desktop (not available here)")));
+        below->setToolTip(localized(QStringLiteral("This desktop cannot keep a window below the others: the screen display "
+                                                   "stays over them and lets the clicks through to what it covers.")));
+    }
     buildToolbar();
     connectControls();
     tablesHost_ = std::make_unique<TablesHost>(*this);
@@ -934,6 +942,7 @@ void PreferenceWindowController::storeMachineControls(MachinePreferences& prefs,
         gauge->setCustomName(name->text());
         gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
         gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
+        tables_->gaugeNamesDidChange(gauge);
         // The switch marks a deactivated sensor.
         gauge->setEnabled(!control<QCheckBox>(QStringLiteral("sensorEnableSwitch"))->isChecked());
         if (auto* format = control<QComboBox>(QStringLiteral("sensorFormatPopUp")); takeChange(format) && format->currentIndex() >= 0)
@@ -1087,6 +1096,7 @@ void PreferenceWindowController::controlTextDidChange(QLineEdit* field)
                 gauge->setCustomName(typed);
             gauge->setShortName(control<QLineEdit>(QStringLiteral("sensorShortNameField"))->text());
             gauge->setSpokenName(control<QLineEdit>(QStringLiteral("sensorSpeechNameField"))->text());
+            tables_->gaugeNamesDidChange(gauge);
         }
     } else if (name == QLatin1String("speechDifferenceField")) {
         const auto typed = numberInField(field);

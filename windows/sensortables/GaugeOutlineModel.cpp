@@ -42,8 +42,8 @@ std::shared_ptr<TEVGauge> GaugeOutlineModel::gaugeAt(const QModelIndex& index) c
 QString GaugeOutlineModel::objectValueForItem(const QModelIndex& index) const
 {
     if (const auto gauge = gaugeAt(index)) {
-        const QString location = gauge->localizedLocation();
-        return location.isEmpty() ? gauge->customName() : location;
+        const QString name = gauge->customName();
+        return name.isEmpty() ? gauge->localizedLocation() : name;
     }
     return computerAt(index);
 }
@@ -52,6 +52,18 @@ void GaugeOutlineModel::reloadData()
 {
     beginResetModel();
     endResetModel();
+}
+
+void GaugeOutlineModel::gaugeDidChange(const std::shared_ptr<TEVGauge>& gauge)
+{
+    if (!gauge)
+        return;
+    for (int computer = 0; computer < rowCount(); ++computer) {
+        const QModelIndex parent = index(computer, 0);
+        for (int row = 0; row < rowCount(parent); ++row)
+            if (const QModelIndex item = index(row, 0, parent); gaugeAt(item) == gauge)
+                Q_EMIT dataChanged(item, item);
+    }
 }
 
 QModelIndex GaugeOutlineModel::index(int row, int column, const QModelIndex& parent) const
@@ -101,6 +113,11 @@ QVariant GaugeOutlineModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return objectValueForItem(index);
+    case Qt::ToolTipRole:
+        // A renamed sensor still tells where it measures.
+        if (gauge && gauge->localizedLocation() != gauge->customName())
+            return gauge->localizedLocation();
+        return {};
     case Qt::FontRole: {
         QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
         font.setPointSizeF(kOutlineFontSize);

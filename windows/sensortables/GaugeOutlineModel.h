@@ -19,9 +19,12 @@ public:
     QString computerAt(const QModelIndex& index) const;
     // The gauge of a child item; null for any other index.
     std::shared_ptr<TEVGauge> gaugeAt(const QModelIndex& index) const;
-    // The text of an item: a computer's string, a gauge's location (its custom name when that is empty).
+    // The text of an item: a computer's string, a gauge's name as the user gave it (its location when that
+    // is empty), so that a rename shows here as in every window.
     QString objectValueForItem(const QModelIndex& index) const;
     void reloadData();
+    // The rows of `gauge` show its names again.
+    void gaugeDidChange(const std::shared_ptr<TEVGauge>& gauge);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;

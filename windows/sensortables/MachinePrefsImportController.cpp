@@ -1,6 +1,7 @@
 #include "windows/sensortables/MachinePrefsImportController.h"
 
 #include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/widgets/QtAlertPresenter.h"
 #include "windows/sensortables/SensorTablesText.h"
 
 #include "ui_MachinePrefsImport.h"
@@ -127,6 +128,7 @@ QString MachinePrefsImportController::runDialogPanelForMachineSpecifiers(const s
     answered_ = false;
     {
         const platform::AlertPresenter::ModalScope modal;
+        platform::QtAlertPresenter::setTransientParentOf(panel_.get());
         response = panel_->exec();
     }
     panel_->hide();

@@ -426,6 +426,11 @@ void SensorTablesController::reloadGaugeOutline()
     }
 }
 
+void SensorTablesController::gaugeNamesDidChange(const std::shared_ptr<TEVGauge>& gauge)
+{
+    outlineModel_->gaugeDidChange(gauge);
+}
+
 // --- Sensor tables -----------------------------------------------------------------------------------------
 
 void SensorTablesController::updateNavigationButtons(Table table)

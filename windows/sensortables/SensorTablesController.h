@@ -75,6 +75,8 @@ public:
     // Every table, the history window list and the outline (its expanded computers stay expanded).
     void reloadData();
     void reloadGaugeOutline();
+    // The outline rows of `gauge` show its names as they are now.
+    void gaugeNamesDidChange(const std::shared_ptr<TEVGauge>& gauge);
 
     // --- Actions -------------------------------------------------------------------------------------------
     // A navigation button: tag 0 opens the drawer, any other removes the selected rows from the list. A

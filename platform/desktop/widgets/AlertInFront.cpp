@@ -1,9 +1,13 @@
 #include "platform/desktop/widgets/AlertInFront.h"
 
+#include "platform/desktop/widgets/WindowPosition.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace platform {
 namespace {
@@ -20,6 +24,42 @@ void raiseOpenAlerts()
     for (const QPointer<QWidget>& alert : std::as_const(openAlerts()))
         if (alert && alert->isVisible())
             alert->raise();
+}
+
+// Where no client can raise a window, the alerts are shown anew, mapped after `window` and so over it; the
+// first belongs to it from then on (a transient parent of its platform window only: the alert stays the child
+// of the widget it had, which a window that goes would otherwise take with it).
+void showOpenAlertsOver(QWidget* window)
+{
+    openAlerts().removeAll(nullptr);
+    if (openAlerts().isEmpty())
+        return;
+    const QList<QPointer<QWidget>> alerts = openAlerts();
+    for (auto it = alerts.crbegin(); it != alerts.crend(); ++it)
+        (*it)->hide();
+    if (QWindow* first = alerts.constFirst()->windowHandle())
+        first->setTransientParent(window->windowHandle());
+    for (const QPointer<QWidget>& alert : alerts)
+        if (alert)
+            alert->show();
+}
+
+// Once `window` has mapped (its first frame a turn or more after its show event), the alerts go over it; a
+// window that never maps within some seconds is given up on.
+void bringOpenAlertsOver(const QPointer<QWidget>& window, int triesLeft)
+{
+    if (!window || !window->isVisible() || openAlerts().isEmpty())
+        return;
+    if (platformStacksWindows()) {
+        raiseOpenAlerts();
+        return;
+    }
+    if (!(window->windowHandle() && window->windowHandle()->isExposed())) {
+        if (triesLeft > 0)
+            QTimer::singleShot(20, window, [window, triesLeft] { bringOpenAlertsOver(window, triesLeft - 1); });
+        return;
+    }
+    showOpenAlertsOver(window);
 }
 
 } // namespace
@@ -48,7 +88,8 @@ bool AlertInFront::eventFilter(QObject* watched, QEvent* event)
         (window->windowType() != Qt::Window && window->windowType() != Qt::Tool && window->windowType() != Qt::Dialog))
         return false;
     // The window maps only after its show event: the alerts go over it once it has.
-    QMetaObject::invokeMethod(this, &raiseOpenAlerts, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [window = QPointer<QWidget>(window)] { bringOpenAlertsOver(window, 150); }, Qt::QueuedConnection);
     return false;
 }
 

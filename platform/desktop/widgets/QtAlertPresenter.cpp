@@ -2,14 +2,18 @@
 
 #include "platform/desktop/widgets/AlertInFront.h"
 #include "platform/desktop/widgets/PanelKeys.h"
+#include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QWindow>
 
 namespace platform {
 namespace {
@@ -49,7 +53,77 @@ QList<QPointer<QMessageBox>>& openBoxes()
     return boxes;
 }
 
+std::function<QWidget*()>& fallbackParentLookup()
+{
+    static std::function<QWidget*()> lookup;
+    return lookup;
+}
+
+bool isProgramWindow(const QWidget* window)
+{
+    if (!window || !window->isWindow() || !window->isVisible() || window->isMinimized())
+        return false;
+    const Qt::WindowType type = window->windowType();
+    return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
+}
+
+// The window an alert concerns: the one the user acts in (an open alert, for an alert opened over it), else
+// the program's main window, else any window it shows.
+QWidget* alertParent()
+{
+    openBoxes().removeAll(nullptr);
+    if (!openBoxes().isEmpty())
+        return openBoxes().last();
+    if (QWidget* active = QApplication::activeWindow(); isProgramWindow(active))
+        return active;
+    if (const auto& lookup = fallbackParentLookup())
+        if (QWidget* window = lookup(); isProgramWindow(window))
+            return window;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (isProgramWindow(window) && window->windowType() != Qt::Tool)
+            return window;
+    return nullptr;
+}
+
+// Windows shown just before an alert map a turn or more later. Asked before then, the alert would map first
+// and lie under them where the desktop stacks by the order of mapping and no client can raise a window
+// (Wayland); elsewhere it is raised over them once they map. The wait is bounded: a desktop that never maps
+// a window must not keep the question away.
+void waitUntilShownWindowsAreMapped()
+{
+    if (platformStacksWindows())
+        return;
+    // An open alert is not waited for: one opened over it belongs to it.
+    const auto unmapped = [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (isProgramWindow(window) && !openBoxes().contains(window) && window->windowHandle() &&
+                !window->windowHandle()->isExposed())
+                return true;
+        return false;
+    };
+    const QDeadlineTimer deadline(3000);
+    while (unmapped() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
 } // namespace
+
+void QtAlertPresenter::setFallbackParent(std::function<QWidget*()> lookup)
+{
+    fallbackParentLookup() = std::move(lookup);
+}
+
+void QtAlertPresenter::setTransientParentOf(QWidget* panel)
+{
+    if (!panel || panel->isVisible())
+        return;
+    QWidget* owner = alertParent();
+    if (owner == panel || (owner && owner->window() == panel))
+        owner = nullptr;
+    panel->winId(); // a window of its own to attach to
+    if (QWindow* window = panel->windowHandle())
+        window->setTransientParent(owner ? owner->window()->windowHandle() : nullptr);
+}
 
 int QtAlertPresenter::runModal(const Alert& alert)
 {
@@ -58,13 +132,16 @@ int QtAlertPresenter::runModal(const Alert& alert)
         log("QtAlertPresenter", QStringLiteral("no widget application; \"%1\" answered with its default button").arg(alert.messageText));
         return 0;
     }
-    QMessageBox box(iconFor(alert.style), QString(), alert.messageText);
-    box.setInformativeText(alert.informativeText);
+    waitUntilShownWindowsAreMapped();
+    // On the heap: the window it is given to may go while the alert waits, and takes its children with it.
+    const QPointer<QMessageBox> box = new QMessageBox(iconFor(alert.style), QString(), alert.messageText,
+                                                      QMessageBox::NoButton, alertParent());
+    box->setInformativeText(alert.informativeText);
     if (alert.selectableText) {
         // QMessageBox offers this for its message only; the informative text is its other label.
         const Qt::TextInteractionFlags selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
-        box.setTextInteractionFlags(selectable);
-        for (QLabel* label : box.findChildren<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        box->setTextInteractionFlags(selectable);
+        for (QLabel* label : box->findChildren<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
             label->setTextInteractionFlags(selectable);
     }
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
@@ -72,23 +149,38 @@ int QtAlertPresenter::runModal(const Alert& alert)
     for (int i = 0; i < titles.size(); ++i) {
         // The first button is the default; the rest keep their order to the left of it.
         const auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::ActionRole;
-        buttons.append(box.addButton(titles.at(i), role));
+        buttons.append(box->addButton(titles.at(i), role));
     }
-    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    box->setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
     openBoxes().removeAll(nullptr);
     if (!openBoxes().isEmpty()) {
         const QMessageBox* under = openBoxes().last();
-        box.adjustSize();
-        box.move(under->pos() + stackOffset);
+        box->adjustSize();
+        box->move(under->pos() + stackOffset);
     }
-    openBoxes().append(&box);
+    openBoxes().append(box);
     QAbstractButton* escape = buttons.at(escapeButtonIndex(titles));
-    box.setEscapeButton(escape);
-    PanelKeys::installInto(&box, [escape] { escape->click(); });
-    const AlertInFront inFront(&box);
-    box.exec();
-    openBoxes().removeAll(&box);
-    const int chosen = static_cast<int>(buttons.indexOf(box.clickedButton()));
+    box->setEscapeButton(escape);
+    PanelKeys::installInto(box, [escape] { escape->click(); });
+    // A loop of our own rather than exec(): where no client can raise a window, the alert is shown anew over
+    // a window that maps after it, and exec() would take that hiding for the end of the alert.
+    QAbstractButton* clicked = nullptr;
+    {
+        const AlertInFront inFront(box);
+        QEventLoop loop;
+        QObject::connect(box, &QDialog::finished, &loop, [&] {
+            clicked = box->clickedButton();
+            loop.quit();
+        });
+        QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
+        box->setWindowModality(Qt::ApplicationModal);
+        box->show();
+        loop.exec(QEventLoop::DialogExec);
+    }
+    openBoxes().removeAll(box);
+    openBoxes().removeAll(nullptr);
+    delete box.data();
+    const int chosen = static_cast<int>(buttons.indexOf(clicked));
     return chosen < 0 ? 0 : chosen;
 }
 

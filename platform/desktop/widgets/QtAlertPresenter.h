@@ -6,6 +6,10 @@
 
 #include <QPoint>
 
+#include <functional>
+
+class QWidget;
+
 namespace platform {
 
 class QtAlertPresenter final : public AlertPresenter {
@@ -16,6 +20,13 @@ public:
     // Where an alert opened over another one goes: moved down and right of it, so that the two never read
     // as one box.
     static constexpr QPoint stackOffset{32, 32};
+
+    // The window an alert is given to when the user acts in none of the program's windows (the sensor
+    // window); each alert has one where the program shows a window, so that the desktop keeps it over it.
+    static void setFallbackParent(std::function<QWidget*()> lookup);
+    // Gives a non-modal alert panel of its own (no widget parent) the window an alert would have as its
+    // transient parent, before it shows; keeps the one it has while it is shown.
+    static void setTransientParentOf(QWidget* panel);
 };
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/desktop/widgets/QtStatusItem.h"
 
+#include "platform/desktop/widgets/StatusNotifierItem.h"
 #include "platform/foundation/Log.h"
 
 #include <QAction>
@@ -13,6 +14,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +26,36 @@ namespace platform {
 namespace {
 
 constexpr int kSmallestPixelSize = 6;
+// How long the hosts' reading of newly registered icons must have paused before they are put in order, and
+// how often a host that goes on reading them (a slow one, or one that reads again at each change of status)
+// sees them put in order again.
+constexpr int kSettleMs = 500;
+constexpr int kOrderings = 3;
+
+// Icons of items gone, hidden and kept while the program runs: a host may read them at any time, and takes
+// them back when the next item shows them. Deleted as the event loop ends.
+struct Spares {
+    QList<QPointer<StatusNotifierIcon>> items;
+    QPointer<DBusMenuExporter> exporter;
+};
+
+Spares& spares()
+{
+    static Spares kept;
+    static const bool flushed = [] {
+        if (QCoreApplication::instance())
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                             &StatusNotifierWatch::shared(), [] {
+                                 for (const QPointer<StatusNotifierIcon>& item : std::as_const(kept.items))
+                                     delete item;
+                                 kept.items.clear();
+                                 delete kept.exporter;
+                             });
+        return true;
+    }();
+    (void)flushed;
+    return kept;
+}
 
 bool& loggedMissingTray()
 {
@@ -162,20 +195,58 @@ private:
 
 } // namespace
 
-QtStatusItem::QtStatusItem()
-    // On X a tray host may start later and Qt docks the icons then; elsewhere the tray is there now or never.
-    : canDock_(QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
+QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new QMenu)
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable() || std::exchange(loggedMissingTray(), true))
-        return;
-    log("StatusItem", canDock_ ? QStringLiteral("no system tray yet; the values show in the tray once one starts")
-                               : QStringLiteral("no system tray is available; the values are not shown in the tray"));
+    menu_->setTitle(QStringLiteral("UNTITLED"));
+    settle_ = new QTimer(context_.get());
+    settle_->setSingleShot(true);
+    settle_->setInterval(kSettleMs);
+    QObject::connect(settle_, &QTimer::timeout, context_.get(), [this] {
+        --orderingsLeft_;
+        orderItems();
+    });
+    // Whether a StatusNotifierWatcher runs is known only once the bus has answered; until then nothing shows.
+    QObject::connect(&StatusNotifierWatch::shared(), &StatusNotifierWatch::changed, context_.get(), [this] { chooseTray(); });
+    chooseTray();
 }
 
 QtStatusItem::~QtStatusItem()
 {
-    for (const Slot& slot : std::as_const(icons_))
-        delete slot.icon;
+    context_.reset();
+    // While the program runs a host may read an icon at any time: StatusNotifierItems are hidden and kept for
+    // the next item, XEmbed icons destroyed once the calls already handed over are done, the menu after the
+    // icons that show it. Once no event loop runs any more, all go at once.
+    const bool running = QThread::currentThread()->loopLevel() > 0 && !QCoreApplication::closingDown();
+    const auto dispose = [running](QObject* object) {
+        if (object && running)
+            object->deleteLater();
+        else
+            delete object;
+    };
+    for (Slot& slot : slots_) {
+        if (slot.xembed)
+            slot.xembed->hide();
+        dispose(slot.xembed);
+        if (!slot.item)
+            continue;
+        if (running) {
+            slot.item->setActive(false);
+            slot.item->setOwner(slot.item->menuPath(), {}, {});
+            // Goes with the application object at the latest.
+            slot.item->setParent(&StatusNotifierWatch::shared());
+            spares().items.append(slot.item);
+        } else {
+            delete slot.item;
+        }
+    }
+    if (exporter_ && running) {
+        exporter_->setMenu(nullptr);
+        exporter_->setParent(&StatusNotifierWatch::shared());
+        spares().exporter = exporter_;
+    } else {
+        delete exporter_;
+    }
+    dispose(menu_);
 }
 
 QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFont& font, QSize size)
@@ -251,7 +322,7 @@ void QtStatusItem::setTitle(const Title& title, const QFont& font)
     if (title == title_ && font == font_)
         return;
     if (font != font_)
-        for (Slot& slot : icons_)
+        for (Slot& slot : slots_)
             slot.shown.reset();
     font_ = font;
     title_ = title;
@@ -263,63 +334,209 @@ void QtStatusItem::setImage(const QImage& image)
     if (image == image_)
         return;
     image_ = image;
-    for (Slot& slot : icons_)
+    for (Slot& slot : slots_)
         slot.shown.reset();
     showIcons();
 }
 
-void QtStatusItem::makeIcons(qsizetype count)
+void QtStatusItem::chooseTray()
 {
-    for (const Slot& slot : std::as_const(icons_))
-        delete slot.icon;
-    icons_.clear();
-    icons_.resize(count);
-    for (Slot& slot : icons_) {
-        slot.icon = new QSystemTrayIcon;
-        slot.icon->setContextMenu(menu_.get());
-        QObject::connect(slot.icon, &QSystemTrayIcon::activated, slot.icon,
-                         [this](QSystemTrayIcon::ActivationReason reason) {
-                             if (reason == QSystemTrayIcon::Trigger)
-                                 popUpMenu();
-                         });
+    const StatusNotifierWatch& watch = StatusNotifierWatch::shared();
+    Tray tray = Tray::None;
+    if (watch.state() == StatusNotifierWatch::State::Present)
+        tray = Tray::StatusNotifier;
+    else if (watch.state() == StatusNotifierWatch::State::Absent &&
+             QGuiApplication::platformName() == QLatin1String("xcb"))
+        tray = Tray::XEmbed;
+    const bool newWatcher = tray == Tray::StatusNotifier && watch.generation() != watcherGeneration_;
+    watcherGeneration_ = watch.generation();
+    if (tray == tray_ && !newWatcher)
+        return;
+
+    if (tray_ == Tray::XEmbed && tray != Tray::XEmbed) {
+        for (Slot& slot : slots_) {
+            if (slot.xembed) {
+                slot.xembed->hide();
+                slot.xembed->deleteLater();
+            }
+        }
     }
+    if (tray_ == Tray::StatusNotifier && tray != Tray::StatusNotifier) {
+        settle_->stop();
+        orderingsLeft_ = 0;
+        for (Slot& slot : slots_)
+            if (slot.item)
+                slot.item->setActive(false);
+    }
+    if (tray == Tray::None && watch.state() != StatusNotifierWatch::State::Unknown &&
+        !std::exchange(loggedMissingTray(), true))
+        log("StatusItem", QStringLiteral("no system tray yet; the values show in the tray once one starts"));
+    if (tray != tray_)
+        shownCount_ = 0;
+    tray_ = tray;
+
+    if (tray_ == Tray::StatusNotifier) {
+        // A new watcher knows nothing of the items: all of them again, the last slot first, as hosts put each
+        // new icon left of those before it.
+        bool any = false;
+        for (qsizetype i = slots_.size() - 1; i >= 0; --i) {
+            if (!slots_.at(i).item)
+                continue;
+            slots_.at(i).item->registerWithWatcher();
+            any = true;
+        }
+        if (any)
+            orderOnceRead();
+    }
+    showIcons();
+}
+
+QSystemTrayIcon* QtStatusItem::makeXEmbedIcon()
+{
+    auto* icon = new QSystemTrayIcon;
+    icon->setContextMenu(menu_);
+    QObject::connect(icon, &QSystemTrayIcon::activated, context_.get(), [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            popUpMenu(QCursor::pos());
+    });
+    return icon;
+}
+
+StatusNotifierIcon* QtStatusItem::makeItem()
+{
+    static quint64 number = 0;
+    Spares& kept = spares();
+    if (!exporter_ && kept.exporter) {
+        exporter_ = kept.exporter;
+        kept.exporter.clear();
+        exporter_->setParent(nullptr);
+        exporter_->setMenu(menu_);
+    }
+    if (!exporter_)
+        exporter_ = new DBusMenuExporter(menu_, QStringLiteral("/StatusNotifierMenu/%1").arg(++number));
+    const QPointer<QObject> context = context_.get();
+    const auto popUp = [this, context](QPoint at, bool contextMenu) {
+        // Off X a menu without a window of the program's own opens as a window by itself, wherever the
+        // compositor puts it: only for a host that asks for the context menu, having none of its own.
+        if (context && (contextMenu || QGuiApplication::platformName() == QLatin1String("xcb")))
+            popUpMenu(at);
+    };
+    const auto read = [this, context](const QString& reader) {
+        // Only the watcher's own reads count: a host in its process (XFCE's) reads on as it takes the icons in,
+        // while anyone else's are no sign of that.
+        if (context && orderingsLeft_ > 0 && reader == StatusNotifierWatch::shared().owner())
+            settle_->start();
+    };
+    kept.items.removeAll(nullptr);
+    if (!kept.items.isEmpty()) {
+        StatusNotifierIcon* item = kept.items.takeFirst();
+        item->setParent(nullptr);
+        item->setOwner(exporter_->path(), popUp, read);
+        return item;
+    }
+    return new StatusNotifierIcon(QStringLiteral("/StatusNotifierItem/%1").arg(++number), exporter_->path(), popUp, read);
+}
+
+void QtStatusItem::orderOnceRead()
+{
+    orderingsLeft_ = kOrderings;
+    settle_->start();
+}
+
+void QtStatusItem::orderItems()
+{
+    if (tray_ != Tray::StatusNotifier)
+        return;
+    // Shown again the last first: each host puts it left of those before it, whatever order it took them in.
+    QList<StatusNotifierIcon*> shown;
+    for (qsizetype i = 0; i < shownCount_ && i < slots_.size(); ++i)
+        if (slots_.at(i).item)
+            shown.append(slots_.at(i).item);
+    for (StatusNotifierIcon* item : std::as_const(shown))
+        item->setActive(false);
+    for (qsizetype i = shown.size() - 1; i >= 0; --i)
+        shown.at(i)->setActive(true);
 }
 
 void QtStatusItem::showIcons()
 {
-    if (!canDock_)
-        return;
     const bool showsImage = title_.isEmpty() && !image_.isNull();
-    const qsizetype count = showsImage ? 1 : title_.size();
-    if (count != icons_.size())
-        makeIcons(count);
+    const qsizetype count = tray_ == Tray::None ? 0 : showsImage ? 1 : title_.size();
+    while (slots_.size() < count)
+        slots_.append(Slot{});
     QString toolTip;
     for (const Run& run : std::as_const(title_))
         toolTip += run.text;
     toolTip = showsImage ? QCoreApplication::applicationName() : toolTip.trimmed();
-    const bool newToolTip = toolTip != toolTip_;
-    toolTip_ = toolTip;
+
     for (qsizetype i = 0; i < count; ++i) {
-        Slot& slot = icons_[i];
+        Slot& slot = slots_[i];
         const Run run = showsImage ? Run{} : title_.at(i);
+        bool drawn = false;
         if (slot.shown != run) {
             slot.shown = run;
-            slot.icon->setIcon(QIcon(new SlotIconEngine(run, font_, showsImage ? image_ : QImage())));
+            slot.icon = QIcon(new SlotIconEngine(run, font_, showsImage ? image_ : QImage()));
+            drawn = true;
         }
-        if (newToolTip || slot.icon->toolTip().isEmpty())
-            slot.icon->setToolTip(toolTip);
+        if (tray_ == Tray::XEmbed) {
+            if (!slot.xembed) {
+                slot.xembed = makeXEmbedIcon();
+                drawn = true;
+            }
+            if (drawn)
+                slot.xembed->setIcon(slot.icon);
+            if (slot.xembed->toolTip() != toolTip)
+                slot.xembed->setToolTip(toolTip);
+        } else if (tray_ == Tray::StatusNotifier) {
+            if (!slot.item)
+                slot.item = makeItem();
+            // Also what changed while another tray showed the slot.
+            if (drawn || slot.item->icon().cacheKey() != slot.icon.cacheKey())
+                slot.item->setIcon(slot.icon);
+            slot.item->setToolTip(toolTip);
+            slot.item->setActive(true);
+        }
     }
-    // A tray host puts each icon it docks left of those before it, and docks them again in the order they
-    // were first shown when it restarts: the last slot goes first, so the icons read as the title does.
-    for (qsizetype i = count - 1; i >= 0; --i)
-        if (!icons_.at(i).icon->isVisible())
-            icons_.at(i).icon->show();
+    // Slots beyond the count hidden and kept: a host may still read them, and a later count shows them again.
+    for (qsizetype i = count; i < slots_.size(); ++i) {
+        if (slots_.at(i).xembed && slots_.at(i).xembed->isVisible())
+            slots_.at(i).xembed->hide();
+        if (slots_.at(i).item)
+            slots_.at(i).item->setActive(false);
+    }
+    const bool more = count > shownCount_;
+    const qsizetype before = shownCount_;
+    shownCount_ = count;
+    if (!more)
+        return;
+    if (tray_ == Tray::XEmbed) {
+        // A tray host puts each icon it docks left of those before it, and docks them again in the order they
+        // were first shown when it restarts: all again, the last slot first, so the icons read as the title does.
+        for (qsizetype i = 0; i < count; ++i)
+            if (slots_.at(i).xembed->isVisible())
+                slots_.at(i).xembed->hide();
+        for (qsizetype i = count - 1; i >= 0; --i)
+            slots_.at(i).xembed->show();
+    } else if (tray_ == Tray::StatusNotifier) {
+        // New ones registered once their pixels are there, the last first.
+        bool registered = false;
+        for (qsizetype i = count - 1; i >= before; --i) {
+            if (slots_.at(i).item->isRegisteredWithWatcher())
+                continue;
+            slots_.at(i).item->registerWithWatcher();
+            registered = true;
+        }
+        if (registered)
+            orderOnceRead();
+        else if (!settle_->isActive())
+            orderItems();
+    }
 }
 
-void QtStatusItem::popUpMenu()
+void QtStatusItem::popUpMenu(QPoint at)
 {
     if (menu_ && !menu_->isVisible())
-        menu_->popup(QCursor::pos());
+        menu_->popup(at);
 }
 
 qsizetype QtStatusItem::menuItemCount() const
@@ -329,6 +546,14 @@ qsizetype QtStatusItem::menuItemCount() const
 
 void QtStatusItem::setMenuItems(const QStringList& titles)
 {
+    if (titles == items_)
+        return;
+    if (titles.size() == items_.size()) {
+        // The same items with other titles: changed in place, as a host may be showing the menu.
+        for (qsizetype i = 0; i < titles.size(); ++i)
+            setMenuItemTitle(i, titles.at(i));
+        return;
+    }
     items_ = titles;
     rebuildMenu();
 }
@@ -338,20 +563,15 @@ void QtStatusItem::setMenuItemTitle(qsizetype index, const QString& title)
     if (index < 0 || index >= items_.size())
         return;
     items_[index] = title;
-    if (index < itemActions_.size())
+    if (index < itemActions_.size() && itemActions_.at(index)->text() != title)
         itemActions_.at(index)->setText(title);
 }
 
 void QtStatusItem::rebuildMenu()
 {
-    for (const Slot& slot : std::as_const(icons_))
-        slot.icon->setContextMenu(nullptr);
+    // The one menu stays where the icons and the hosts know it; only its items change.
+    menu_->clear();
     itemActions_.clear();
-    menu_.reset();
-    if (items_.isEmpty() && trailing_.isEmpty())
-        return;
-    menu_ = std::make_unique<QMenu>();
-    menu_->setTitle(QStringLiteral("UNTITLED"));
     for (const QString& title : std::as_const(items_))
         itemActions_.append(menu_->addAction(title));
     if (!trailing_.isEmpty()) {
@@ -359,8 +579,6 @@ void QtStatusItem::rebuildMenu()
             menu_->addSeparator();
         menu_->addActions(trailing_);
     }
-    for (const Slot& slot : std::as_const(icons_))
-        slot.icon->setContextMenu(menu_.get());
 }
 
 } // namespace platform

@@ -35,17 +35,18 @@ constexpr std::uint8_t kShapeMask = 2;
 constexpr std::uint8_t kOperationSet = 0;
 constexpr std::uint8_t kOperationUnion = 1;
 constexpr std::uint8_t kBounding = 0;
+constexpr std::uint8_t kInput = 2;
 constexpr std::uint8_t kUnsorted = 0;
 
 xcb_extension_t shapeExtension = {"SHAPE", 0};
 
-void sendRectangles(xcb_connection_t* connection, std::uint32_t window, std::uint8_t operation, const xcb_rectangle_t* rectangles,
-                    qsizetype count)
+void sendRectangles(xcb_connection_t* connection, std::uint32_t window, std::uint8_t kind, std::uint8_t operation,
+                    const xcb_rectangle_t* rectangles, qsizetype count)
 {
     static const xcb_protocol_request_t request = {4, &shapeExtension, kShapeRectangles, 1};
     ShapeRectanglesRequest out{};
     out.operation = operation;
-    out.destinationKind = kBounding;
+    out.destinationKind = kind;
     out.ordering = kUnsorted;
     out.destinationWindow = window;
     iovec parts[6];
@@ -60,7 +61,7 @@ void sendRectangles(xcb_connection_t* connection, std::uint32_t window, std::uin
     xcb_send_request(connection, 0, parts + 2, &request);
 }
 
-void removeShape(xcb_connection_t* connection, std::uint32_t window)
+void removeShape(xcb_connection_t* connection, std::uint32_t window, std::uint8_t kind)
 {
     // ShapeMask with no pixmap: the window's own rectangle again.
     struct {
@@ -74,7 +75,7 @@ void removeShape(xcb_connection_t* connection, std::uint32_t window)
     } out{};
     static_assert(sizeof(out) == 20);
     out.operation = kOperationSet;
-    out.destinationKind = kBounding;
+    out.destinationKind = kind;
     out.destinationWindow = window;
     static const xcb_protocol_request_t request = {2, &shapeExtension, kShapeMask, 1};
     iovec parts[4];
@@ -115,15 +116,24 @@ void setWindowShape(QWidget* window, const QRegion& shape)
         x11::setWindowShape(connection, std::uint32_t(window->winId()), shape);
 }
 
+void setWindowInputShape(QWidget* window, const QRegion& shape)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!window || !connection || !window->windowHandle() || !window->testAttribute(Qt::WA_WState_Created))
+        return;
+    x11::setWindowShape(connection, std::uint32_t(window->winId()), shape, x11::ShapeKind::Input);
+}
+
 namespace x11 {
 
-bool setWindowShape(xcb_connection_t* connection, std::uint32_t window, const QRegion& shape)
+bool setWindowShape(xcb_connection_t* connection, std::uint32_t window, const QRegion& shape, ShapeKind which)
 {
+    const std::uint8_t kind = which == ShapeKind::Input ? kInput : kBounding;
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &shapeExtension);
     if (!extension || !extension->present)
         return false;
     if (shape.isEmpty()) {
-        removeShape(connection, window);
+        removeShape(connection, window, kind);
         xcb_flush(connection);
         return true;
     }
@@ -134,7 +144,7 @@ bool setWindowShape(xcb_connection_t* connection, std::uint32_t window, const QR
     // The first part replaces the old shape; the others add to it.
     for (qsizetype start = 0; start < rectangles.size(); start += kRectanglesPerRequest) {
         const qsizetype count = std::min<qsizetype>(kRectanglesPerRequest, rectangles.size() - start);
-        sendRectangles(connection, window, start == 0 ? kOperationSet : kOperationUnion, rectangles.constData() + start, count);
+        sendRectangles(connection, window, kind, start == 0 ? kOperationSet : kOperationUnion, rectangles.constData() + start, count);
     }
     xcb_flush(connection);
     return true;

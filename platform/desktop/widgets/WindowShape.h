@@ -16,14 +16,21 @@ namespace platform {
 // rectangles goes to the server in several requests; call again after the window was created anew (its
 // show event does), since the server forgets a shape with its window.
 void setWindowShape(QWidget* window, const QRegion& shape);
+// Gives `window`, once created, the input shape `shape` (empty: the whole rectangle): clicks outside it reach
+// the windows below, while the window still draws its whole rectangle (a translucent one, where a compositor
+// runs). X11 only; call again after the window was created anew.
+void setWindowInputShape(QWidget* window, const QRegion& shape);
 
 namespace x11 {
 
 // The rectangles one shape request carries: well below the 65535-word limit of a request that is not big.
 constexpr int kRectanglesPerRequest = 16000;
 
-// Sets the bounding shape of the X window `window` to `shape`, in parts; false without the shape extension.
-bool setWindowShape(xcb_connection_t* connection, std::uint32_t window, const QRegion& shape);
+enum class ShapeKind { Bounding, Input };
+// Sets the bounding (or input) shape of the X window `window` to `shape`, in parts; false without the shape
+// extension.
+bool setWindowShape(xcb_connection_t* connection, std::uint32_t window, const QRegion& shape,
+                    ShapeKind which = ShapeKind::Bounding);
 
 } // namespace x11
 } // namespace platform

@@ -315,19 +315,33 @@ TEST_F(AppControllerTest, ConnectsAreStaggeredOneSecondApart)
     EXPECT_TRUE(controller->reconnectingClients().isEmpty()); // not quietly
 
     // Sleep disconnects the ready remote computers, releasing sleep only after; wake reconnects them quietly.
-    for (int i = before; i < made.size(); ++i)
+    // Each step is logged, and so are the gauges of each computer again once it is back.
+    for (int i = before; i < made.size(); ++i) {
+        made[i]->serial = QStringLiteral("SLEEPER%1").arg(i);
         made[i]->becomeReady();
+    }
+    const QString gaugesLine = QStringLiteral("sensors of 'Fake computer' added as gauges");
+    const int gaugesBefore = kt::log().count(gaugesLine);
+    EXPECT_EQ(gaugesBefore, 3);
     power->onAllow = [&] { return int(std::count_if(made.cbegin(), made.cend(), [](const auto& c) { return c->shutdowns > 0; })); };
     emit power->systemWillSleep();
     EXPECT_EQ(power->allowed, std::vector<int>{3});
     EXPECT_EQ(controller->monitorClients().size(), 1);
+    EXPECT_EQ(kt::log().count(QStringLiteral("The system goes to sleep: 3 remote computers are disconnected.")), 1);
     const double wake = now();
     emit power->systemHasPoweredOn();
+    EXPECT_EQ(kt::log().count(QStringLiteral("The system has woken: 3 remote computers are reconnected in 8 s.")), 1);
     advance(12);
+    EXPECT_EQ(kt::log().count(QStringLiteral("Reconnecting 3 remote computers after the wake.")), 1);
     ASSERT_EQ(made.size(), before + 6);
     for (int i = 0; i < 3; ++i)
         EXPECT_DOUBLE_EQ(madeAt[before + 3 + i] - wake, 9.0 + i);
     EXPECT_EQ(controller->reconnectingClients().size(), 3);
+    for (int i = before + 3; i < made.size(); ++i) {
+        made[i]->serial = made[i - 3]->serial;
+        made[i]->becomeReady();
+    }
+    EXPECT_EQ(kt::log().count(gaugesLine), gaugesBefore + 3) << "a computer back after the wake has its gauges again";
 }
 
 TEST_F(AppControllerTest, ReconnectsKnownComputersSkippingThoseWithoutADescriptor)
@@ -378,7 +392,9 @@ TEST_F(AppControllerTest, AcceptsOnlyIdentifiedUniqueClientsOfARecentVersion)
         controller->disconnectClient(remote);
     }
 
-    // A second client of the same computer is refused without disconnecting the first one's gauges.
+    // A second client of the same computer is refused without disconnecting the first one's gauges, and the
+    // user is told; so is a remote computer that is this one.
+    fakes.alerts->shown.clear();
     auto first = connectRemote("tower");
     auto second = connectRemote("tower.local", false);
     second->serial = first->serial;
@@ -389,6 +405,17 @@ TEST_F(AppControllerTest, AcceptsOnlyIdentifiedUniqueClientsOfARecentVersion)
         connected += gauge->connectedMonitoringClient().get() == static_cast<TEVSensorSource*>(first.get());
     EXPECT_EQ(connected, 2);
     EXPECT_EQ(controller->clientForSerialNumber("tower"), first);
+    ASSERT_EQ(alertTitles(), QStringList{"Computer monitored already"});
+    EXPECT_FALSE(fakes.alerts->shown.first().informativeText.contains("this computer"));
+
+    fakes.alerts->shown.clear();
+    auto itself = connectRemote("127.0.0.1", false);
+    itself->serial = local()->serial;
+    itself->becomeReady();
+    EXPECT_FALSE(controller->monitorClients().contains(itself));
+    EXPECT_TRUE(controller->monitorClients().contains(local()));
+    ASSERT_EQ(alertTitles(), QStringList{"Computer monitored already"});
+    EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains("is this computer")) << fakes.alerts->shown.first().informativeText.toStdString();
 }
 
 TEST_F(AppControllerTest, LostAndFailedClients)
@@ -448,6 +475,8 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
         EXPECT_TRUE(text.startsWith(QStringLiteral("It was not possible to contact '%1' to get sensor readouts. ").arg(row.name)))
             << text.toStdString();
         EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
+        // The log says why as well, on the one line of the failure.
+        EXPECT_EQ(kt::log().count(QStringLiteral("has failed. ") + QLatin1String(row.reason)), 1);
     }
 }
 
@@ -1029,17 +1058,24 @@ TEST_F(AppControllerTest, ValidatesWindowItemsAgainstTheMainWindow)
     EXPECT_FALSE(controller->validateMenuItem(2020));
 }
 
-TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStarted)
+TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStartedAndTellsWhyNot)
 {
     launchReady();
     int quits = 0;
     controller->setQuitHandler([&quits] { ++quits; });
     fakes.workspace->succeed = false;
+    fakes.alerts->shown.clear();
     controller->launchSmallSibling();
     EXPECT_EQ(quits, 0);
+    // Told, naming the program and where it was looked for.
+    ASSERT_EQ(fakes.alerts->shown.size(), 1);
+    EXPECT_EQ(fakes.alerts->shown[0].messageText, "Kelvaro Lite could not be launched.");
+    for (const char* named : {"'KelvaroLite'", "\n/opt/kelvaro/bin\n", "PATH", "\n/usr/bin"})
+        EXPECT_TRUE(fakes.alerts->shown[0].informativeText.contains(QLatin1String(named))) << named;
     fakes.workspace->succeed = true;
     controller->launchSmallSibling();
     EXPECT_EQ(quits, 1);
+    EXPECT_EQ(fakes.alerts->shown.size(), 1);
     EXPECT_EQ(fakes.workspace->launched, QStringList({"KelvaroLite", "KelvaroLite"}));
 }
 

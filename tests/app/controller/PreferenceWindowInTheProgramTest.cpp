@@ -1,6 +1,6 @@
 // The preference window as the program puts it together (controller, menus, window), driven by keys and
-// clicks offscreen: it closes from the keyboard, writing the preferences, and its "Default" buttons reset
-// what they stand beside.
+// clicks offscreen: it closes from the keyboard, writing the preferences, its "Default" buttons reset
+// what they stand beside, and a rename shows in the outline.
 
 #include "app/controller/AppController.h"
 #include "app/controller/QtApplicationMenu.h"
@@ -15,6 +15,7 @@
 #include "tests/app/controller/FakeMonitoringClient.h"
 #include "tests/support/DesktopFakes.h"
 #include "windows/preferences/PreferenceWindowController.h"
+#include "windows/sensortables/SensorTablesController.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -23,14 +24,18 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFontDialog>
+#include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPalette>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -215,4 +220,95 @@ TEST_F(PreferenceWindowInTheProgram, ThresholdsShowTheirUnitAndPaneTextsNameMenu
             << match.captured(1).toStdString();
     }
     EXPECT_FALSE(window_->control<QLabel>(QStringLiteral("dockMessageField"))->text().contains(QStringLiteral("Monitor")));
+}
+
+TEST_F(PreferenceWindowInTheProgram, ARenamedSensorShowsItsNewNameInTheOutline)
+{
+    showWindow();
+    const auto gauge = controller_->localPreferences()->gaugeDictionary().value(QStringLiteral("TC0D"));
+    ASSERT_TRUE(gauge && !gauge->localizedLocation().isEmpty());
+    QTreeView* outline = window_->sensorTables()->sensorOutlineView();
+    QAbstractItemModel* model = outline->model();
+    int row = 0;
+    QModelIndex item;
+    for (QModelIndex index = model->index(0, 0); index.isValid(); index = outline->indexBelow(index), ++row)
+        if (model->data(index).toString() == gauge->customName() && index.parent().isValid()) {
+            item = index;
+            break;
+        }
+    ASSERT_TRUE(item.isValid());
+    window_->sensorTables()->selectOutlineRow(row);
+    ASSERT_EQ(window_->sensorTables()->selectedGauge(), gauge);
+
+    auto* field = window_->control<QLineEdit>(QStringLiteral("sensorNameField"));
+    const struct { const char* what; QString name; bool returnKey; } rows[] = {
+        {"typed", QStringLiteral("Room"), false},
+        {"ended with Return", QStringLiteral("Room air"), true},
+    };
+    for (const auto& r : rows) {
+        QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, r.name);
+        if (r.returnKey)
+            QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(gauge->customName(), r.name) << r.what;
+        EXPECT_EQ(model->data(item).toString(), r.name) << r.what;
+        EXPECT_FALSE(changed.isEmpty()) << r.what << ": the view is told";
+        // The place it measures stays at hand.
+        EXPECT_EQ(model->data(item, Qt::ToolTipRole).toString(), gauge->localizedLocation()) << r.what;
+    }
+}
+
+TEST_F(PreferenceWindowInTheProgram, TheDisplaySampleStandsWhereItsAlignmentSays)
+{
+    showWindow();
+    // The inked columns of `field`, in its parent's terms: where the user sees the sample in the pane.
+    const auto inkedColumns = [](QLabel* field) {
+        const QImage image = field->grab().toImage();
+        QHash<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                ++counts[image.pixel(x, y)];
+        QRgb background = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > counts.value(background))
+                background = it.key();
+        int left = image.width(), right = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAbs(qGray(image.pixel(x, y)) - qGray(background)) > 64) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        return std::pair(field->x() + left, field->x() + right);
+    };
+    const struct { int pane; const char* prefix; const char* field; } panes[] = {
+        {2, "windowJustify", "windowSampleField"},
+        {3, "screenWindowJustify", "screenWindowSampleField"},
+    };
+    for (const auto& pane : panes) {
+        window_->selectPreferencePaneAtIndex(pane.pane);
+        auto* field = window_->control<QLabel>(QString::fromLatin1(pane.field));
+        ASSERT_TRUE(field);
+        for (const char* alignment : {"Right", "Left", "Center", "Right"}) {
+            const QString name = QString::fromLatin1(pane.prefix) + QString::fromLatin1(alignment);
+            auto* button = window_->control<QAbstractButton>(name);
+            ASSERT_TRUE(button) << name.toStdString();
+            QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+            ASSERT_TRUE(button->isChecked()) << name.toStdString();
+            QApplication::processEvents();
+            const auto [left, right] = inkedColumns(field);
+            ASSERT_GE(right, left) << name.toStdString() << ": a sample is drawn";
+            // The room the sample has is the width of the pane's group around it.
+            const int room = field->parentWidget()->width();
+            const int before = left, after = room - 1 - right;
+            if (QLatin1String(alignment) == QLatin1String("Right"))
+                EXPECT_LT(after, before / 4) << name.toStdString() << ": " << before << " px left, " << after << " px right";
+            else if (QLatin1String(alignment) == QLatin1String("Left"))
+                EXPECT_LT(before, after / 4) << name.toStdString() << ": " << before << " px left, " << after << " px right";
+            else
+                EXPECT_LT(qAbs(before - after), room / 10) << name.toStdString() << ": " << before << " px left, " << after << " px right";
+        }
+    }
 }

@@ -136,8 +136,12 @@ TEST_F(MonitorPreferencesWriting, SeenModelsListTheLocalComputerOnceAfterTheOthe
         QVariantMap{{model, QVariantList{other, "kept as it is"}}, {"Another,1", QVariantList{}}}, "SeenModels");
 
     MonitorPreferences preferences;
-    preferences.writePreferencesUsingMonitoringClients({local_}, local_);
-    preferences.writePreferencesUsingMonitoringClients({local_}, local_);
+    const auto first = preferences.writePreferencesUsingMonitoringClients({local_}, local_);
+    const auto second = preferences.writePreferencesUsingMonitoringClients({local_}, local_);
+    // The second write finds the file as it would write it: it says so rather than "written".
+    EXPECT_TRUE(first.written() && first.changed);
+    EXPECT_TRUE(second.written());
+    EXPECT_FALSE(second.changed);
 
     const auto seen = preferences.machineSpecifiersOfKnownSystems();
     ASSERT_TRUE(seen);

@@ -1,6 +1,6 @@
 // The LCD module manager with fake controllers and displays, a fixed idle source and the test clock: the
-// saver, stored modules, hot-plug, the pane's edits, and a Crystalfontz on a pseudo-terminal showing a
-// sensor of the simulated portable.
+// saver, stored modules, hot-plug and looking again, the pane's selection and edits, and a Crystalfontz on
+// a pseudo-terminal showing a sensor of the simulated portable.
 
 #include "lcd/manager/LCDModuleManager.h"
 
@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableView>
@@ -119,21 +120,28 @@ TEST_F(LCDModuleManagerTest, SaverBlanksAfterIdleTimeAndWakesOnTheFirstShorterRe
     take("A");
     take("B");
     struct Tick {
-        double idleSeconds;
+        std::optional<double> idleSeconds; // none: the platform cannot tell
         QStringList sentToA;
     } ticks[] = {
-        {200, {"Hi"}},       // the first reading only records
-        {0, {"Hi"}},         // no reading: nothing changes, not even the stored one
-        {190, {"Hi"}},       // shorter than 200: the user was active
-        {250, {"off"}},      // past 180 s: blanked, and no text while asleep
+        {200, {"Hi"}},         // the first reading only records
+        {std::nullopt, {"Hi"}}, // no reading: nothing changes, not even the stored one
+        {190, {"Hi"}},         // shorter than 200: the user was active
+        {250, {"off"}},        // past 180 s: blanked, and no text while asleep
         {260, {}},
-        {0, {}},
-        {5, {"on", "Hi"}},   // woken, its text in the same tick
+        {std::nullopt, {}},    // still no word of the user: stays dark
+        {0, {"on", "Hi"}},     // the user is active now (logind's "not idle"): woken, its text in the same tick
+        {0, {"Hi"}},           // and stays lit while active
+        {5, {"Hi"}},
+        {200, {"off"}},
+        {7, {"on", "Hi"}},     // woken by any shorter reading
     };
     for (const Tick& tick : ticks) {
-        idle->setIdleSeconds(tick.idleSeconds);
+        if (tick.idleSeconds)
+            idle->setIdleSeconds(*tick.idleSeconds);
+        else
+            idle->setIdleNanoseconds(std::nullopt);
         manager->updateAllDisplaysUsingOutputCache({});
-        EXPECT_EQ(take("A"), tick.sentToA) << tick.idleSeconds;
+        EXPECT_EQ(take("A"), tick.sentToA) << tick.idleSeconds.value_or(-1);
         EXPECT_EQ(take("B"), QStringList{"Ho"}) << "a saver of 0 never blanks";
     }
 }
@@ -421,4 +429,50 @@ TEST_F(LCDModuleManagerTest, CrystalfontzOnAPseudoTerminalShowsAPortableSensorAn
     ::close(keepOpen);
     ::close(master);
     platform::SimulatedComputer::setCurrent(nullptr);
+}
+
+TEST_F(LCDModuleManagerTest, ThePaneShowsARunningModuleAndLooksForControllersAgainOnRequest)
+{
+    const auto shown = [this] {
+        auto* table = outlet<QTableView>("controllerTable");
+        const QModelIndexList rows = table->selectionModel()->selectedRows();
+        return std::pair(rows.size() == 1 ? rows.first().row() : -1, outlet<QComboBox>("displayTypePopUp")->currentText());
+    };
+    const struct { const char* what; QStringList present; QVariantMap modules; int row; qint64 type; } rows[] = {
+        {"one running module", {"A"}, {{"Fake-A", module(4, 0)}}, 0, 4},
+        {"the running module below one without", {"A", "B"}, {{"Fake-B", module(6, 0)}}, 1, 6},
+        {"no module configured", {"A", "B"}, {}, 0, -1},
+        {"no controller", {}, {{"Fake-A", module(4, 0)}}, -1, -1},
+    };
+    for (const auto& row : rows) {
+        present.clear();
+        for (const QString& serial : row.present)
+            present.push_back(controller(serial));
+        make(row.modules);
+        const auto [selected, type] = shown();
+        EXPECT_EQ(selected, row.row) << row.what;
+        if (row.row >= 0) {
+            EXPECT_EQ(type, Manager::labelForDisplayType(row.type)) << row.what;
+        }
+        manager.reset();
+    }
+
+    // Plugged in where no hot-plug event comes: found once the user looks again.
+    present.clear();
+    displaysMade = 0;
+    make({{"Fake-A", module(4, 0, {textItem("Hi")})}});
+    auto* lookAgain = outlet<QPushButton>("lookAgainButton");
+    ASSERT_TRUE(lookAgain);
+    EXPECT_TRUE(lookAgain->isEnabled());
+    present = {controller("A")};
+    advance(Manager::RescanDelay * 2);
+    EXPECT_TRUE(manager->lcdControllers().empty()) << "nothing looks by itself";
+    lookAgain->click();
+    ASSERT_EQ(manager->lcdControllers().size(), 1u);
+    EXPECT_EQ(displaysMade, 1);
+    EXPECT_EQ(shown(), std::pair(0, Manager::labelForDisplayType(4)));
+    // Looking again while it runs keeps its display.
+    lookAgain->click();
+    EXPECT_EQ(displaysMade, 1);
+    EXPECT_EQ(shown(), std::pair(0, Manager::labelForDisplayType(4)));
 }

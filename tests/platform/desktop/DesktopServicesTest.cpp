@@ -141,6 +141,29 @@ TEST(Workspace, IconNamesAndSiblingProgramsAreFound)
     EXPECT_FALSE(DesktopWorkspace::pathOfApplication(QStringLiteral("../bin/sh"))) << "a name, not a path";
 }
 
+TEST(Workspace, AFailedLaunchSaysWhereTheProgramWasLookedForOrWhereItWasFound)
+{
+    QTemporaryDir first, second;
+    // Found there but not startable: a file with the execute bit that no kernel can run.
+    const QString broken = second.filePath("kelvaro-broken-program");
+    kelvaro::test::writeFile(broken, "not a program\n");
+    QFile::setPermissions(broken, QFile::ReadOwner | QFile::ExeOwner);
+    kelvaro::test::ScopedEnvironment environment;
+    environment.set("PATH", (first.path() + ":" + second.path() + "::" + first.path()).toLocal8Bit());
+    const QString beside = QCoreApplication::applicationDirPath();
+    const struct { const char* name; QString foundAt; QStringList searched; } rows[] = {
+        {"no-such-program-kelvaro", {}, {beside, first.path(), second.path()}},
+        {"kelvaro-broken-program", QFileInfo(broken).absoluteFilePath(), {}},
+    };
+    DesktopWorkspace workspace;
+    for (const auto& row : rows) {
+        Workspace::LaunchFailure failure;
+        EXPECT_FALSE(workspace.launchApplication(QString::fromLatin1(row.name), &failure)) << row.name;
+        EXPECT_EQ(failure.foundAt, row.foundAt) << row.name;
+        EXPECT_EQ(failure.searched, row.searched) << row.name;
+    }
+}
+
 TEST(Workspace, AnExecutableFileIsRunNotOpenedInAnEditor)
 {
     QTemporaryDir dir;
@@ -216,17 +239,27 @@ TEST(EspeakSpeechSynthesizer, SaysOnceWhySpeechIsNotAvailable)
         EXPECT_EQ(kt::log().count("speech is not available"), 1) << row.what;
     }
 
-    // Without a sound device espeak-ng exits 0 and says so only on its error output.
-    kt::log().clear();
-    EspeakSpeechSynthesizer speech(fakeEspeak(
-        dir, "echo \"ALSA lib confmisc.c:855:(parse_card) cannot find card '0'\" >&2\necho 'error: No such file or directory' >&2\nexit 0"));
-    ASSERT_EQ(speech.defaultVoice(), EspeakSpeechSynthesizer::kDefaultVoice);
-    ASSERT_TRUE(speech.startSpeaking(QStringLiteral("one"), speech.defaultVoice()));
-    ASSERT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
-    ASSERT_TRUE(speech.startSpeaking(QStringLiteral("two"), speech.defaultVoice()));
-    ASSERT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
-    EXPECT_EQ(kt::log().count("espeak-ng could not speak (exit code 0): ALSA lib confmisc.c:855:(parse_card) cannot find card '0'"), 1)
-        << kt::log().lines().join("").toStdString();
+    // Without a sound device espeak-ng exits 0 and says so only on its error output: told without an exit code.
+    const struct {
+        const char* speaking;
+        const char* told;
+    } failures[] = {
+        {"echo \"ALSA lib confmisc.c:855:(parse_card) cannot find card '0'\" >&2\necho 'error: No such file or directory' >&2\nexit 0",
+         "espeak-ng could not speak: ALSA lib confmisc.c:855:(parse_card) cannot find card '0'; speech is not available"},
+        {"echo 'no voice data' >&2\nexit 3", "espeak-ng could not speak (exit code 3): no voice data; speech is not available"},
+        {"exit 2", "espeak-ng could not speak (exit code 2): no message; speech is not available"},
+    };
+    for (const auto& failure : failures) {
+        kt::log().clear();
+        EspeakSpeechSynthesizer speech(fakeEspeak(dir, failure.speaking));
+        ASSERT_EQ(speech.defaultVoice(), EspeakSpeechSynthesizer::kDefaultVoice);
+        ASSERT_TRUE(speech.startSpeaking(QStringLiteral("one"), speech.defaultVoice()));
+        ASSERT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
+        ASSERT_TRUE(speech.startSpeaking(QStringLiteral("two"), speech.defaultVoice()));
+        ASSERT_TRUE(kt::waitFor([&] { return speech.runningUtterances() == 0; }));
+        EXPECT_EQ(kt::log().count(failure.told), 1) << kt::log().lines().join("").toStdString();
+        EXPECT_EQ(kt::log().count("exit code 0"), 0);
+    }
 }
 
 TEST(EspeakSpeechSynthesizer, AHungEspeakIsEndedAndNeverPilesUp)

@@ -51,22 +51,36 @@ QDBusConnection noBus()
     return QDBusConnection(QStringLiteral("no bus"));
 }
 
+// The later start's activation token reaches the running copy either way; one that could break the socket's
+// line (a space, a line feed) or is no printable text is not passed on.
 TEST(SessionSingleInstance, SecondStartAsksTheRunningCopyToRaiseItsWindows)
 {
     struct Row {
         const char* name;
         bool bus;
+        QString token;
+        QString received;
     };
-    // With a bus the socket is removed first: only the bus can carry the request.
-    for (const Row row : {Row{"through the session bus", true}, Row{"through the runtime folder", false}}) {
+    const QString token = QStringLiteral("kelvaro-test_TIME4242");
+    for (const Row& row : {Row{"through the session bus", true, token, token},
+                           Row{"through the runtime folder", false, token, token},
+                           Row{"without a token, by bus", true, {}, {}},
+                           Row{"without a token, by socket", false, {}, {}},
+                           Row{"a token with a space, by bus", true, QStringLiteral("a b"), {}},
+                           Row{"a token with a line feed, by socket", false, QStringLiteral("a\nraise"), {}}}) {
         SCOPED_TRACE(row.name);
         QTemporaryDir runtime;
         kelvaro::test::PrivateBus bus;
         if (row.bus && !bus.isRunning())
             GTEST_SKIP() << "no dbus-daemon";
         int raised = 0;
+        QString received = QStringLiteral("(none)");
         SessionSingleInstance running(runtime.path(), row.bus ? bus.connect(QStringLiteral("running")) : noBus());
-        ASSERT_EQ(running.claim(kName, [&] { ++raised; }), Claim::Running);
+        ASSERT_EQ(running.claim(kName, platform::SingleInstance::Raise([&](const QString& given) {
+                                    ++raised;
+                                    received = given;
+                                })),
+                  Claim::Running);
         EXPECT_EQ(running.runningProcess(), ::getpid());
         if (row.bus) {
             const auto owner = bus.connect(QStringLiteral("observer")).interface()->servicePid(kName);
@@ -78,7 +92,7 @@ TEST(SessionSingleInstance, SecondStartAsksTheRunningCopyToRaiseItsWindows)
         qint64 found = 0;
         const Claim second = claimElsewhere([&] {
             SessionSingleInstance instance(runtime.path(), secondBus, 3s);
-            const Claim claim = instance.claim(kName, [] {});
+            const Claim claim = instance.claim(kName, platform::SingleInstance::Raise(), row.token);
             found = instance.runningProcess();
             return claim;
         });
@@ -86,6 +100,7 @@ TEST(SessionSingleInstance, SecondStartAsksTheRunningCopyToRaiseItsWindows)
         EXPECT_EQ(found, ::getpid());
         QCoreApplication::processEvents();
         EXPECT_EQ(raised, 1);
+        EXPECT_EQ(received, row.received);
     }
 }
 

@@ -475,3 +475,54 @@ TEST(PropertyList, XmlIntegersReadExactlyOrNotAtAll)
     EXPECT_EQ(kindOf(topValue), Kind::Unsigned);
     EXPECT_EQ(toUnsigned(topValue), std::numeric_limits<quint64>::max());
 }
+
+TEST(PropertyList, XmlTextIsReadAsXmlMeansIt)
+{
+    struct Row {
+        const char* what;
+        const char* xml;
+        std::optional<QVariant> value; // nothing: refused
+    };
+    const Row rows[] = {
+        {"references", "<plist><string>a &lt;b&gt; &amp; &quot;c&apos; &#233;&#x20AC;</string></plist>",
+         fromString(QStringLiteral("a <b> & \"c' \u00e9\u20ac"))},
+        {"CDATA and a comment", "<plist><string><![CDATA[<raw> & ]]><!-- gone -->x</string></plist>", fromString("<raw> & x")},
+        {"document type and instruction", "<?xml version=\"1.0\"?><!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\"><plist version=\"1.0\"><true/></plist>",
+         fromBool(true)},
+        {"empty containers and text", "<plist><array><dict/><array/><string/><data></data></array></plist>",
+         fromArray({fromDictionary({}), fromArray({}), fromString(""), fromData(QByteArray())})},
+        {"base64 over lines", "<plist><data>\n\tAAEC\n\tAw==\n</data></plist>", fromData(QByteArray("\0\1\2\3", 4))},
+        {"a UID as XML writes one", "<plist><dict><key>CF$UID</key><integer>7</integer></dict></plist>", QVariant::fromValue(PlistUid{7})},
+        {"CF$UID with a string is a dictionary", "<plist><dict><key>CF$UID</key><string>7</string></dict></plist>",
+         fromDictionary({{"CF$UID", fromString("7")}})},
+        {"the later of two equal keys", "<plist><dict><key>a</key><integer>1</integer><key>a</key><integer>2</integer></dict></plist>",
+         fromDictionary({{"a", fromSigned(2)}})},
+        {"a date to the second", "<plist><date>2001-01-01T00:00:05Z</date></plist>", fromDate(QDateTime::fromSecsSinceEpoch(978307205, Qt::UTC))},
+        {"an unknown reference", "<plist><string>&nbsp;</string></plist>", std::nullopt},
+        {"a reference to U+0000", "<plist><string>&#0;</string></plist>", std::nullopt},
+        {"an element inside a string", "<plist><string>a<b/></string></plist>", std::nullopt},
+        {"a value without its key", "<plist><dict><integer>1</integer></dict></plist>", std::nullopt},
+        {"a key without its value", "<plist><dict><key>a</key></dict></plist>", std::nullopt},
+        {"a mismatched end", "<plist><array><true/></dict></plist>", std::nullopt},
+        {"a date that is none", "<plist><date>yesterday</date></plist>", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const PlistReadResult result = readPropertyList(row.xml);
+        if (row.value) {
+            EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
+            EXPECT_TRUE(strictlyEqual(result.value, *row.value));
+        } else {
+            EXPECT_FALSE(result.value.isValid());
+            EXPECT_FALSE(result.error.isEmpty());
+        }
+    }
+    // Asked to, a reader refuses a key given twice and says where.
+    PlistLimits strict;
+    strict.refuseDuplicateKeys = true;
+    const PlistReadResult twice = readPropertyList(
+        "<plist><dict><key>Registry</key><array><dict/><dict><key>A</key><true/><key>A</key><false/></dict></array></dict></plist>", strict);
+    EXPECT_FALSE(twice.value.isValid());
+    EXPECT_EQ(twice.error, QStringLiteral("Registry[1].A: key given twice"));
+}

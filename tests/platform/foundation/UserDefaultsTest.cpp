@@ -378,3 +378,99 @@ TEST_F(UserDefaultsFixture, AFileOverTheSizeBoundIsSetAsideAndOneAtItIsRead)
         EXPECT_EQ(kelvaro::test::log().contains("is larger than 4194304 bytes"), tooLarge);
     }
 }
+
+TEST_F(UserDefaultsFixture, WhatTheNextStartWouldRefuseOrAReadOnlyFileIsNeverWritten)
+{
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                            "<key>interval</key><integer>7</integer><key>padding</key><string>";
+    const QByteArray tail = "</string></dict></plist>\n";
+    struct Row {
+        const char* what;
+        qint64 fileBytes; // 0: no file
+        mode_t mode;
+        qint64 valueBytes; // the size of the value set
+        const char* error;
+        int logged; // lines for two attempts
+    };
+    const Row rows[] = {
+        // Written back with indentation and a new key, a file just under the bound grows over it.
+        {"a file just under the bound", UserDefaults::kMaximumFileBytes - 19, 0600, 1, "more than the 4194304 bytes", 2},
+        {"no file, a value over the bound", 0, 0600, UserDefaults::kMaximumFileBytes, "more than the 4194304 bytes", 2},
+        {"a read-only file (mode 400)", 1000, 0400, 1, "is read-only", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        kelvaro::test::log().clear();
+        QDir().mkpath(QFileInfo(path()).absolutePath());
+        QFile::remove(path());
+        QByteArray before;
+        if (row.fileBytes > 0) {
+            before = head + QByteArray(row.fileBytes - head.size() - tail.size(), 'x') + tail;
+            kelvaro::test::writeFile(path(), before);
+            ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), row.mode), 0);
+        }
+        UserDefaults defaults(path());
+        defaults.setObject(QString(int(row.valueBytes), QLatin1Char('y')), "added");
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_FALSE(defaults.synchronize());
+            EXPECT_FALSE(defaults.lastSynchronizeWroteFile());
+            EXPECT_TRUE(defaults.lastWriteError().contains(QLatin1String(row.error))) << defaults.lastWriteError().toStdString();
+        }
+        EXPECT_EQ(kelvaro::test::log().count(QLatin1String(row.error)), row.logged);
+        if (row.fileBytes > 0) {
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, row.mode);
+            EXPECT_EQ(kelvaro::test::readFile(path()), before);
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(path()));
+        }
+        EXPECT_FALSE(QFileInfo::exists(path() + ".corrupt"));
+        defaults.removeObjectForKey("added");
+        EXPECT_TRUE(defaults.synchronize()) << "nothing left to write once the change is undone";
+    }
+}
+
+TEST_F(UserDefaultsFixture, ASynchronizeTellsWhetherItWroteTheFile)
+{
+    UserDefaults defaults(path());
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_FALSE(defaults.lastSynchronizeWroteFile()) << "nothing to write";
+    defaults.setInteger(4, "key");
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_TRUE(defaults.lastSynchronizeWroteFile());
+    defaults.setInteger(4, "key");
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_FALSE(defaults.lastSynchronizeWroteFile()) << "the same value again";
+}
+
+TEST_F(UserDefaultsFixture, KeysAndTextsWithControlCharactersComeBackAsTheyWere)
+{
+    struct Row {
+        const char* what;
+        QString key;
+        QVariant value;
+        platform::PlistFormat written;
+    };
+    const Row rows[] = {
+        {"plain", "Plain", QString("text"), platform::PlistFormat::Xml},
+        {"a control character in a key", QString("SERIAL\x01" "A"), QString("kept"), platform::PlistFormat::Binary},
+        {"an escape sequence in a text", "Name", QString("\x1b[31mred"), platform::PlistFormat::Binary},
+        {"a nested key", "Machines", QVariantMap{{QString("C\x7f\x02"), QVariantList{QString("x\x0b")}}}, platform::PlistFormat::Binary},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir().mkpath(QFileInfo(path()).absolutePath());
+        // As a binary file (another program's) holds it.
+        kelvaro::test::writeFile(path(), platform::writePropertyList(QVariantMap{{row.key, row.value}}, platform::PlistFormat::Binary));
+        {
+            UserDefaults defaults(path());
+            defaults.setInteger(1, "Changed");
+            ASSERT_TRUE(defaults.synchronize());
+        }
+        const auto read = platform::readPropertyList(kelvaro::test::readFile(path()));
+        EXPECT_EQ(read.format, row.written);
+        EXPECT_TRUE(values::strictlyEqual(read.value.toMap().value(row.key), row.value));
+        EXPECT_TRUE(UserDefaults(path()).objectForKey(row.key).isValid());
+    }
+}

@@ -3,9 +3,12 @@
 #include "windows/HistoryTimeScale.h"
 #include "windows/history/HistoryGraphRules.h"
 
+#include <QSet>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace rules = HistoryGraphRules;
 
@@ -102,6 +105,90 @@ TEST(HistoryGraphRules, FloatingRectangleTakesTheFirstCandidateInside)
     EXPECT_EQ(rules::visibleRectForDrawingObjectRect(size, {10, 310}, 2, target), QRectF(12, 288, 100, 20));
     // Nothing fits: the last candidate, above left.
     EXPECT_EQ(rules::visibleRectForDrawingObjectRect(QSizeF(600, 20), {10, 100}, 2, target), QRectF(-592, 102, 600, 20));
+}
+
+TEST(HistoryGraphRules, CurveLabelsNeverLieOverOneAnotherAndStayNearTheirCurves)
+{
+    const QRectF target(0, 20, 500, 300); // y-up: 20 to 320
+    const QSizeF label(48, 19);
+    struct Row {
+        const char* what;
+        std::vector<QPointF> anchors;
+        QRectF target;
+        bool allFit; // else a label without room is left out (null)
+    };
+    const Row rows[] = {
+        {"apart", {{10, 40}, {200, 200}, {400, 60}}, target, true},
+        // Fourteen curves starting where their histories begin, most at nearly the same value.
+        {"fourteen at one start", std::vector<QPointF>(14, QPointF(0, 100)), target, true},
+        {"fourteen near the top", std::vector<QPointF>(14, QPointF(0, 318)), target, true},
+        {"two close", {{100, 100}, {102, 104}}, target, true},
+        {"more than the graph holds", std::vector<QPointF>(40, QPointF(0, 30)), QRectF(0, 20, 100, 60), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<QSizeF> sizes(row.anchors.size(), label);
+        const std::vector<QRectF> boxes = rules::placeLabels(sizes, row.anchors, 1, row.target);
+        ASSERT_EQ(boxes.size(), row.anchors.size());
+        int placed = 0;
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            if (boxes[i].isNull())
+                continue;
+            ++placed;
+            EXPECT_EQ(boxes[i].size(), label) << i;
+            EXPECT_TRUE(row.target.contains(boxes[i])) << i;
+            for (size_t j = 0; j < i; ++j)
+                EXPECT_FALSE(boxes[i].intersects(boxes[j])) << i << " over " << j;
+        }
+        // The small graph has room for two columns of two beside the first label's place at least.
+        if (row.allFit)
+            EXPECT_EQ(placed, int(boxes.size()));
+        else
+            EXPECT_GE(placed, 4);
+        // The first label goes where a lone label would.
+        EXPECT_EQ(boxes[0], rules::visibleRectForDrawingObjectRect(label, row.anchors[0], 1, row.target));
+    }
+    // Where labels are apart, each stays where it would go alone.
+    const std::vector<QPointF> apart{{10, 40}, {200, 200}, {400, 60}};
+    const auto boxes = rules::placeLabels(std::vector<QSizeF>(3, label), apart, 1, target);
+    for (size_t i = 0; i < apart.size(); ++i)
+        EXPECT_EQ(boxes[i], rules::visibleRectForDrawingObjectRect(label, apart[i], 1, target));
+    // Moved ones stay near their start: the fourteen stacked ones lie in the first columns, and where the
+    // curves start at the right edge, in the columns left of it.
+    const auto stacked = rules::placeLabels(std::vector<QSizeF>(14, label), std::vector<QPointF>(14, QPointF(0, 100)), 1, target);
+    for (const QRectF& box : stacked)
+        EXPECT_LT(box.x(), 2 * (label.width() + 2));
+    const auto atTheEnd = rules::placeLabels(std::vector<QSizeF>(30, label), std::vector<QPointF>(30, QPointF(490, 100)), 1, target);
+    for (const QRectF& box : atTheEnd) {
+        ASSERT_FALSE(box.isNull()) << "the graph holds them all left of their start";
+        EXPECT_GT(box.x(), 490 - 3 * (label.width() + 2));
+    }
+}
+
+TEST(HistoryGraphRules, CurveLabelTextsTellTheCurvesApart)
+{
+    using C = rules::CurveNames;
+    const struct {
+        const char* what;
+        std::vector<C> curves;
+        QStringList texts;
+    } rows[] = {
+        {"distinct short names", {{"CPU", "CPU die", "mac"}, {"FAN", "Exhaust", "mac"}}, {"CPU", "FAN"}},
+        {"no short name", {{"", "CPU die", "mac"}}, {"CPU die"}},
+        {"shared short names take the names",
+         {{"SMC B", "SMC BATTERY 1", "mac"}, {"SMC B", "SMC BATTERY 2", "mac"}, {"SMC S", "SMC SSD", "mac"},
+          {"SMC S", "SMC SKIN", "mac"}, {"CPU", "CPU die", "mac"}},
+         {"SMC BATTERY 1", "SMC BATTERY 2", "SMC SSD", "SMC SKIN", "CPU"}},
+        {"shared names take the computer",
+         {{"CPU", "CPU die", "mac"}, {"CPU", "CPU die", "server"}}, {"CPU die (mac)", "CPU die (server)"}},
+        {"all shared are numbered", {{"CPU", "CPU die", "mac"}, {"CPU", "CPU die", "mac"}}, {"CPU die (mac) 1", "CPU die (mac) 2"}},
+        {"a short name like another's name", {{"Fan", "Fan", ""}, {"Fan", "Fan 2", ""}}, {"Fan", "Fan 2"}},
+    };
+    for (const auto& row : rows) {
+        const QStringList texts = rules::distinctLabelTexts(row.curves);
+        EXPECT_EQ(texts, row.texts) << row.what;
+        EXPECT_EQ(QSet<QString>(texts.cbegin(), texts.cend()).size(), texts.size()) << row.what;
+    }
 }
 
 TEST(HistoryGraphRules, SampleStepsPagesLabelsAndTimes)

@@ -1,13 +1,17 @@
-// One history window with a fake controller: spans, the value range, the curves and their extremes,
-// the extremes table and panel, the state written back and the frame kept per window name.
+// One history window with a fake controller: spans, the value range, the curves, their labels and their
+// extremes, the extremes table and panel, the state written back and the frame kept per window name.
 
 #include "tests/windows/history/HistoryTestSupport.h"
 #include "windows/history/HistoryWindowSupport.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSet>
 #include <QSlider>
+#include <QTableView>
 
 using namespace historytest;
 
@@ -206,5 +210,69 @@ TEST_F(WindowTest, AFrameSavedOnALargerScreenComesBackWhole)
         controller_.windows.clear();
         auto window = makeWindow("Far", {"t"});
         EXPECT_EQ(QRect(window->window()->pos(), window->window()->size()), row.expected) << row.record;
+    }
+}
+
+TEST_F(WindowTest, FourteenCurveLabelsTellTheSensorsApartAndLieApart)
+{
+    // The portable's temperatures: many names begin alike, and their histories begin together.
+    const QStringList names = {"SMC BATTERY 1", "SMC BATTERY 2", "SMC SKIN LEFT", "SMC SKIN RIGHT", "CPU DIE", "CPU PROXIMITY",
+                               "GPU DIE", "GPU PROXIMITY", "MEMORY BANK A", "MEMORY BANK B", "HEATSINK 1", "HEATSINK 2",
+                               "AIRPORT", "NORTHBRIDGE"};
+    QStringList identifiers;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        identifiers.append(QStringLiteral("t%1").arg(i));
+        addGauge(identifiers.last(), names[i], 1, "C", values({40.0 + double(i % 3), 41.0 + double(i % 3), 42.0}));
+    }
+    auto window = makeWindow("W", identifiers);
+    window->openWindow();
+    window->labelSwitch()->click();
+    ASSERT_TRUE(window->graphView()->areCurveLabelsEnabled());
+    const auto labels = window->graphView()->curveLabels();
+    ASSERT_EQ(labels.size(), size_t(names.size()));
+    QSet<QString> texts;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        texts.insert(labels[i].text);
+        EXPECT_TRUE(window->graphView()->graphBounds().contains(labels[i].box)) << labels[i].text.toStdString();
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_FALSE(labels[i].box.intersects(labels[j].box))
+                << labels[i].text.toStdString() << " over " << labels[j].text.toStdString();
+    }
+    EXPECT_EQ(texts.size(), names.size()) << "no two labels read alike";
+    EXPECT_TRUE(texts.contains("SMC BATTERY 1") && texts.contains("CPU D")) << "a short name stays where it is unique";
+}
+
+TEST_F(WindowTest, TheExtremesPanelShowsLongNamesWholeOnMoreLines)
+{
+    const QStringList names = {"SMC BATTERY CHARGER PROXIMITY", "SMC BATTERY POSITION 2 TEMPERATURE", "SMC BATTERY GAS GAUGE"};
+    QStringList identifiers;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        identifiers.append(QStringLiteral("b%1").arg(i));
+        addGauge(identifiers.last(), names[i], 1, "C", values({30, 31}));
+    }
+    auto window = makeWindow("W", identifiers);
+    window->activateExtremesPanel(true);
+    window->openWindow();
+    QWidget* panel = window->extremesDrawerPanel();
+    ASSERT_TRUE(panel->isVisible());
+    auto* table = panel->findChild<QTableView*>(QStringLiteral("extremesTable"));
+    ASSERT_TRUE(table);
+    for (const int width : {375, 330}) {
+        panel->resize(width, panel->height());
+        // The resize, then the rows fitted to the columns it gave.
+        QApplication::processEvents();
+        QApplication::processEvents();
+        for (int row = 0; row < int(names.size()); ++row) {
+            const QRect cell = table->visualRect(table->model()->index(row, 1));
+            const QString name = table->model()->index(row, 1).data().toString();
+            EXPECT_EQ(name, names[row]);
+            // The whole name fits its cell, on as many lines as it takes.
+            const QRect needed = table->fontMetrics().boundingRect(QRect(0, 0, cell.width() - 8, 10000),
+                                                                   Qt::TextWordWrap, name);
+            EXPECT_LE(needed.height(), cell.height()) << width << ": " << name.toStdString();
+            EXPECT_LE(cell.bottom(), table->viewport()->height()) << "all rows in view";
+        }
+        // The panel is narrower than the longest name on one line: the test holds wrapped names.
+        EXPECT_GT(table->fontMetrics().horizontalAdvance(names[1]), table->columnWidth(1)) << width;
     }
 }

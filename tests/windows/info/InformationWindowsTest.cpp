@@ -412,6 +412,7 @@ namespace {
 struct Expected {
     const char* computer;
     const char* model;
+    const char* processor; // /proc/cpuinfo's "model name"
     bool hasBattery;
     bool hasDisplay;
 };
@@ -463,7 +464,8 @@ TEST_P(SimulatedComputerWindows, FillLocallyAndThroughTheRemoteAgent)
     const QStringList texts = fill(local);
     EXPECT_EQ(texts[0], QLatin1String(expected.model));
     EXPECT_FALSE(texts[1].isEmpty());
-    EXPECT_FALSE(texts[2].isEmpty());
+    EXPECT_TRUE(texts[2].startsWith(QLatin1String(expected.processor) + QLatin1Char('\n'))) << texts[2].toStdString();
+    EXPECT_TRUE(texts[2].contains(QLatin1String("Family "))) << texts[2].toStdString();
     EXPECT_FALSE(texts[3].isEmpty());
     EXPECT_EQ(texts[4], QStringLiteral("Apple Inc."));
     EXPECT_NE(texts[5], QStringLiteral("0")) << "memory devices in the SMBIOS sheet";
@@ -485,7 +487,7 @@ TEST_P(SimulatedComputerWindows, FillLocallyAndThroughTheRemoteAgent)
 }
 
 INSTANTIATE_TEST_SUITE_P(Computers, SimulatedComputerWindows,
-                         ::testing::Values(Expected{"portable", "MacBookPro11,1", true, true},
-                                           Expected{"tower", "MacPro6,1", false, true},
-                                           Expected{"server", "MacPro7,1", false, false}),
+                         ::testing::Values(Expected{"portable", "MacBookPro11,1", "Intel(R) Core(TM) i5-4258U CPU @ 2.40GHz", true, true},
+                                           Expected{"tower", "MacPro6,1", "Intel(R) Xeon(R) CPU E5-1650 v2 @ 3.50GHz", false, true},
+                                           Expected{"server", "MacPro7,1", "Intel(R) Xeon(R) W-3245 CPU @ 3.20GHz", false, false}),
                          [](const auto& info) { return std::string(info.param.computer); });

@@ -142,6 +142,13 @@ TEST(MonitorWindowFactory, RemovalClosesAndDropsOnlyThatClientsWindow)
     EXPECT_TRUE(factory->windowControllerForClient(b)->window()->isVisible());
     factory->removeMonitoringClient(a); // no longer there: ignored
     EXPECT_EQ(factory->windowControllerCount(), 1);
+
+    // A second client of computer B (refused, or B turned out to be another connection to it) was never
+    // added: its removal leaves B's window open.
+    const auto sameAsB = client(QStringLiteral("B"));
+    factory->removeMonitoringClient(sameAsB);
+    EXPECT_EQ(factory->windowControllerCount(), 1);
+    EXPECT_TRUE(factory->windowControllerForClient(b)->window()->isVisible());
 }
 
 TEST(MonitorWindowFactory, AWindowThatCannotBeMadeRegistersNothing)

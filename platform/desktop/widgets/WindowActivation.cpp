@@ -1,0 +1,101 @@
+#include "platform/desktop/widgets/WindowActivation.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// The environment as the process started with it: a variable the platform plugin took out is still there.
+QString startEnvironment(const char* name)
+{
+    QFile environ(QStringLiteral("/proc/self/environ"));
+    if (!environ.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray prefix = QByteArray(name) + '=';
+    for (const QByteArray& entry : environ.readAll().split('\0'))
+        if (entry.startsWith(prefix))
+            return QString::fromLocal8Bit(entry.mid(prefix.size()));
+    return QString();
+}
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    const auto cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// _NET_ACTIVE_WINDOW from an application (source 1) at the time of the user's action: a window manager that
+// prevents focus stealing compares that time with the user's last action elsewhere.
+void requestX11Activation(QWidget* window, quint32 userTime)
+{
+    const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    const auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
+    if (!screens.rem)
+        return;
+    xcb_client_message_event_t event = {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = xcb_window_t(window->winId());
+    event.type = atom(connection, "_NET_ACTIVE_WINDOW");
+    event.data.data32[0] = 1;
+    event.data.data32[1] = userTime;
+    event.data.data32[2] = XCB_NONE;
+    xcb_send_event(connection, 0, screens.data->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+}
+
+} // namespace
+
+QString activationTokenOfThisStart()
+{
+    for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+        if (const QString token = qEnvironmentVariable(name); !token.isEmpty())
+            return token;
+        if (const QString token = startEnvironment(name); !token.isEmpty())
+            return token;
+    }
+    return QString();
+}
+
+quint32 userTimeOfStartupId(const QString& startupId)
+{
+    const qsizetype at = startupId.lastIndexOf(QLatin1String("_TIME"));
+    if (at < 0)
+        return 0;
+    bool ok = false;
+    const quint32 time = startupId.mid(at + 5).toUInt(&ok);
+    return ok ? time : 0;
+}
+
+void activateWindowWithToken(QWidget* window, const QString& token)
+{
+    if (!window)
+        return;
+    const QString platform = QGuiApplication::platformName();
+    // Qt's Wayland plugin activates with the token it finds there, then clears it: the token is good for one.
+    if (platform.startsWith(QLatin1String("wayland")) && !token.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", token.toLatin1());
+    window->activateWindow();
+    if (platform == QLatin1String("xcb") && window->isVisible())
+        if (const quint32 time = userTimeOfStartupId(token))
+            requestX11Activation(window, time);
+}
+
+} // namespace platform

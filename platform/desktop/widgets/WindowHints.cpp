@@ -1,0 +1,180 @@
+#include "platform/desktop/widgets/WindowHints.h"
+
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QThread>
+#include <QVariant>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace platform {
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+{
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+xcb_connection_t* x11Connection()
+{
+    const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    const auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+// _NET_FRAME_EXTENTS of `window`: left, right, top, bottom.
+std::optional<QMargins> frameExtents(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t extents)
+{
+    const xcb_get_property_cookie_t cookie = xcb_get_property(connection, 0, window, extents, XCB_ATOM_CARDINAL, 0, 4);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+    std::optional<QMargins> margins;
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_CARDINAL && xcb_get_property_value_length(reply) == 16) {
+        const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        // A frame wider than a screen is no frame: a confused window manager.
+        if (v[0] < 1000 && v[1] < 1000 && v[2] < 1000 && v[3] < 1000)
+            margins = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+    }
+    std::free(reply);
+    return margins;
+}
+
+// Whether the window manager running lists `atom` in _NET_SUPPORTED.
+bool isSupported(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t atom)
+{
+    const xcb_atom_t supported = internAtom(connection, "_NET_SUPPORTED");
+    if (supported == XCB_ATOM_NONE)
+        return false;
+    const xcb_get_property_cookie_t cookie = xcb_get_property(connection, 0, root, supported, XCB_ATOM_ATOM, 0, 4096);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+    bool found = false;
+    if (reply && reply->format == 32) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / int(sizeof(xcb_atom_t));
+        for (int i = 0; i < count && !found; ++i)
+            found = atoms[i] == atom;
+    }
+    std::free(reply);
+    return found;
+}
+
+} // namespace
+
+QMargins frameMargins(QWidget* window)
+{
+    if (!window || !window->isWindow() || (window->windowFlags() & Qt::FramelessWindowHint))
+        return {};
+    const QRect frame = window->frameGeometry(), inside = window->geometry();
+    if (frame != inside)
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                        frame.bottom() - inside.bottom());
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !window->testAttribute(Qt::WA_WState_Created))
+        return {};
+    const auto id = xcb_window_t(window->winId());
+    const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS");
+    const xcb_atom_t request = internAtom(connection, "_NET_REQUEST_FRAME_EXTENTS");
+    if (extents == XCB_ATOM_NONE || request == XCB_ATOM_NONE)
+        return {};
+    if (const auto known = frameExtents(connection, id, extents))
+        return *known;
+    // Asked of the window manager through the root window; it sets the property on the unmapped window.
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    // A window manager that did not answer once (stopped, say) is not waited for again for this window.
+    constexpr char kAsked[] = "kelvaroFrameExtentsAsked";
+    if (!screen || window->property(kAsked).toBool() || !isSupported(connection, screen->root, request))
+        return {};
+    window->setProperty(kAsked, true);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id;
+    message.type = request;
+    xcb_send_event(connection, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+    // No window manager answers nothing: the window opens without a frame counted, as it would have.
+    const QDeadlineTimer deadline(1000);
+    do {
+        if (const auto answered = frameExtents(connection, id, extents))
+            return *answered;
+        QThread::msleep(5);
+    } while (!deadline.hasExpired());
+    return {};
+}
+
+namespace {
+
+// Set on a window that exists but has no frame yet once its position was given as its inside's.
+constexpr char kInsidePositioned[] = "kelvaroInsidePositioned";
+
+bool isFramed(const QWidget* window) { return window->frameGeometry() != window->geometry(); }
+
+} // namespace
+
+QRect expectedFrameGeometry(QWidget* window)
+{
+    if (!window)
+        return {};
+    // pos(), not frameGeometry()'s corner: until Qt has moved a window placed by its frame into its frame,
+    // that corner is off by the frame.
+    if (isFramed(window))
+        return QRect(window->pos(), window->frameGeometry().size());
+    const QMargins frame = frameMargins(window);
+    // Placed before it existed, its position is its frame's (Qt asks the window manager for that gravity).
+    if (!window->property(kInsidePositioned).toBool())
+        return QRect(window->pos(), window->size().grownBy(frame));
+    return window->geometry().marginsAdded(frame);
+}
+
+void moveFrameTo(QWidget* window, const QPoint& topLeft)
+{
+    if (!window)
+        return;
+    if (!window->testAttribute(Qt::WA_WState_Created) || isFramed(window)) {
+        window->move(topLeft);
+        return;
+    }
+    const QMargins frame = frameMargins(window);
+    window->setProperty(kInsidePositioned, true);
+    window->move(topLeft + QPoint(frame.left(), frame.top()));
+}
+
+void keepOutOfTaskbar(QWidget* window)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!window || !connection || !window->testAttribute(Qt::WA_WState_Created))
+        return;
+    const auto id = xcb_window_t(window->winId());
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t wanted[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)
+        return;
+    // Added to what the window has, once each: a window shown again keeps its earlier states.
+    const xcb_get_property_cookie_t cookie = xcb_get_property(connection, 0, id, state, XCB_ATOM_ATOM, 0, 1024);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+    const auto* have = reply && reply->format == 32 ? static_cast<const xcb_atom_t*>(xcb_get_property_value(reply)) : nullptr;
+    const int count = have ? xcb_get_property_value_length(reply) / int(sizeof(xcb_atom_t)) : 0;
+    for (const xcb_atom_t atom : wanted) {
+        bool present = false;
+        for (int i = 0; i < count; ++i)
+            present = present || have[i] == atom;
+        if (!present)
+            xcb_change_property(connection, XCB_PROP_MODE_APPEND, id, state, XCB_ATOM_ATOM, 32, 1, &atom);
+    }
+    std::free(reply);
+    xcb_flush(connection);
+}
+
+} // namespace platform

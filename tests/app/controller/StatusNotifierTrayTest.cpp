@@ -1,0 +1,224 @@
+// The tray on a StatusNotifier host, over a session bus of this test process alone: a watcher of the test's own
+// (on a connection of its own, as a tray host is another process) takes the registrations, and reads icons and
+// menu as a host does.
+
+#include "platform/desktop/widgets/QtStatusItem.h"
+#include "tests/support/DesktopFakes.h"
+
+#include <QAction>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QEventLoop>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
+
+using platform::QtStatusItem;
+
+namespace {
+
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// A watcher is one per bus, and the tests of all processes share one: the tray of this process runs on a bus
+// of its own, set as the session bus before anything connects to one. A process that ran other tests first
+// (all of them in one) keeps the bus they connected to, which no other process shares then.
+bool usePrivateSessionBus()
+{
+    static const bool ready = [] {
+        if (QDBusConnection(QStringLiteral("qt_default_session_bus")).isConnected())
+            return true;
+        static kelvaro::test::PrivateBus bus;
+        if (!bus.isRunning())
+            return false;
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+        return true;
+    }();
+    return ready && QDBusConnection::sessionBus().isConnected();
+}
+
+// Takes RegisterStatusNotifierItem calls and keeps what they name, in order.
+class TestWatcher final : public QDBusVirtualObject {
+public:
+    QStringList registered;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("RegisterStatusNotifierItem"))
+            return false;
+        registered.append(message.service() + message.arguments().value(0).toString());
+        connection.send(message.createReply());
+        return true;
+    }
+};
+
+struct Host {
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("test-tray-host"));
+    TestWatcher watcher;
+
+    Host()
+    {
+        bus.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), &watcher);
+        bus.registerService(kWatcher);
+    }
+    ~Host()
+    {
+        bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+        bus.unregisterService(kWatcher);
+        QDBusConnection::disconnectFromBus(QStringLiteral("test-tray-host"));
+    }
+
+    // A call into this process's own main thread: answered while the test's event loop runs.
+    QDBusMessage call(const QString& entry, const QString& interface, const QString& member, const QVariantList& args)
+    {
+        const qsizetype slash = entry.indexOf(QLatin1Char('/'));
+        QDBusMessage message = QDBusMessage::createMethodCall(entry.left(slash), entry.mid(slash), interface, member);
+        message.setArguments(args);
+        QDBusPendingCall pending = bus.asyncCall(message, 10000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pending.isFinished(); }, 15000));
+        return pending.reply();
+    }
+    QVariant property(const QString& entry, const QString& name)
+    {
+        const QDBusMessage reply = call(entry, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                                        {QStringLiteral("org.kde.StatusNotifierItem"), name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    // The items' statuses, in the order they were first registered.
+    QStringList statuses()
+    {
+        QStringList result;
+        for (const QString& entry : unique())
+            result.append(property(entry, QStringLiteral("Status")).toString());
+        return result;
+    }
+    QStringList unique() const
+    {
+        QStringList entries = watcher.registered;
+        entries.removeDuplicates();
+        return entries;
+    }
+    // The labels of the menu's top level, separators as "-", and the revision it came with.
+    std::pair<uint, QStringList> menu(const QString& entry)
+    {
+        const QString path = property(entry, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+        const QDBusMessage reply = call(entry.left(entry.indexOf(QLatin1Char('/'))) + path,
+                                        QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"),
+                                        {0, -1, QStringList()});
+        QStringList labels;
+        const QDBusArgument layout = reply.arguments().value(1).value<QDBusArgument>();
+        int id = 0;
+        QVariantMap properties;
+        layout.beginStructure();
+        layout >> id >> properties;
+        layout.beginArray();
+        while (!layout.atEnd()) {
+            QDBusVariant child;
+            layout >> child;
+            const QDBusArgument node = child.variant().value<QDBusArgument>();
+            int childId = 0;
+            QVariantMap childProperties;
+            node.beginStructure();
+            node >> childId >> childProperties;
+            node.beginArray();
+            while (!node.atEnd()) {
+                QDBusVariant grandchild;
+                node >> grandchild;
+            }
+            node.endArray();
+            node.endStructure();
+            labels.append(childProperties.value(QStringLiteral("type")).toString() == QLatin1String("separator")
+                              ? QStringLiteral("-")
+                              : childProperties.value(QStringLiteral("label")).toString());
+        }
+        layout.endArray();
+        layout.endStructure();
+        return {reply.arguments().value(0).toUInt(), labels};
+    }
+};
+
+QtStatusItem::Title title(int count)
+{
+    QtStatusItem::Title runs;
+    for (int i = 0; i < count; ++i)
+        runs.append({QStringLiteral(" %1°C").arg(40 + i), QColor(Qt::red), false});
+    return runs;
+}
+
+} // namespace
+
+TEST(StatusNotifierTray, IconsComeAndGoByDifferenceAndAreKeptForTheNextItem)
+{
+    ASSERT_TRUE(usePrivateSessionBus()) << "no bus of this test's own";
+    Host host;
+    QAction quit(QStringLiteral("Quit"));
+    auto item = std::make_unique<QtStatusItem>();
+    item->setTrailingActions({&quit});
+
+    // Each count as the Display menu gives it: hidden icons stay registered and come back, none is made anew.
+    const struct {
+        int count;
+        int registered;
+    } rows[] = {{1, 1}, {3, 3}, {2, 3}, {3, 3}, {1, 3}};
+    for (const auto& row : rows) {
+        item->setTitle(title(row.count), QFont());
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            const QStringList seen = host.statuses();
+            return seen.size() == row.registered && seen.count(QStringLiteral("Active")) == row.count;
+        }, 15000)) << row.count << ": " << host.statuses().join(' ').toStdString();
+    }
+    ASSERT_EQ(host.unique().size(), 3);
+    for (const QString& entry : host.unique())
+        EXPECT_TRUE(host.property(entry, QStringLiteral("ItemIsMenu")).toBool());
+
+    // The next item (Lite makes one when its computer is ready) shows the kept icons again. Items go on a
+    // tick, inside the event loop, where a host may still read their icons.
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+        item.reset();
+        loop.quit();
+    });
+    loop.exec();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !host.statuses().contains(QStringLiteral("Active")); }, 15000));
+    item = std::make_unique<QtStatusItem>();
+    item->setTitle(title(2), QFont());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.statuses().count(QStringLiteral("Active")) == 2; }, 15000))
+        << host.statuses().join(' ').toStdString();
+    EXPECT_EQ(host.unique().size(), 3);
+}
+
+TEST(StatusNotifierTray, TheMenuChangesInPlaceAndIsRebuiltOnlyForOtherItems)
+{
+    ASSERT_TRUE(usePrivateSessionBus()) << "no bus of this test's own";
+    Host host;
+    QAction quit(QStringLiteral("Quit"));
+    QtStatusItem item;
+    item.setTrailingActions({&quit});
+    item.setTitle(title(1), QFont());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.unique().isEmpty(); }, 15000));
+    const QString entry = host.unique().first();
+
+    item.setMenuItems({QStringLiteral("CPU: 40°C"), QStringLiteral("GPU: 50°C")});
+    const auto [revision, labels] = host.menu(entry);
+    EXPECT_EQ(labels, (QStringList{"CPU: 40°C", "GPU: 50°C", "-", "Quit"}));
+
+    // The same items with new values: the layout stays, only the labels change.
+    item.setMenuItems({QStringLiteral("CPU: 41°C"), QStringLiteral("GPU: 51°C")});
+    const auto [sameRevision, newLabels] = host.menu(entry);
+    EXPECT_EQ(sameRevision, revision);
+    EXPECT_EQ(newLabels, (QStringList{"CPU: 41°C", "GPU: 51°C", "-", "Quit"}));
+
+    // Another number of items: a new layout at the same path.
+    item.setMenuItems({QStringLiteral("CPU: 41°C")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.menu(entry).first != revision; }, 15000));
+    EXPECT_EQ(host.menu(entry).second, (QStringList{"CPU: 41°C", "-", "Quit"}));
+}

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The programs in a Wayland session: weston (headless, desktop shell) of the script's own, MODE "native"
+# (Wayland clients) or "xwayland" (X11 clients of weston's X server). SCENARIO:
+#   lost        the compositor killed under Kelvaro (a logout): status 1, preferences and a history that
+#               decodes written, what was saved logged
+#   lost-lite   the same under KelvaroLite: status 1, and it says that it had nothing to write
+#   positions   (native) no client can tell where its window is: the sensor window's stored place survives a
+#               start and a quit, the size follows the window
+#   alerts      the two start-up alerts of a computer without sensors lie over the windows opened meanwhile
+#   platform    (xwayland) in a Wayland session that offers XWayland, with no platform chosen, the programs'
+#               windows are X11 windows
+#   second      a second start (with and without a session bus) hands its activation token to the running
+#               copy, which activates with it, and ends with status 0
+# Usage: kelvaro-wayland.sh KELVARO KELVARO-DUMP KELVARO-LITE FIXTURES MODE SCENARIO
+set -euo pipefail
+kelvaro=$1 dump=$2 lite=$3 fixtures=$4 mode=$5 scenario=$6
+if [ "$scenario" = second ] && [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
+  KELVARO_TEST_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/../support/session-lib.sh"
+. "$(dirname "$0")/../support/weston-lib.sh"
+computer=$fixtures/portable
+
+# Stored preferences. Usage: store_preferences PYTHON-DICT
+store_preferences() {
+  mkdir -p "$(dirname "$(preferences_file)")"
+  python3 -c 'import plistlib,sys; plistlib.dump(eval(sys.argv[2]), open(sys.argv[1],"wb"))' "$(preferences_file)" "$1"
+}
+# A stored preference's value, empty when unset. Usage: stored KEY
+stored() {
+  python3 -c 'import plistlib,sys; print(plistlib.load(open(sys.argv[1],"rb")).get(sys.argv[2], ""))' "$(preferences_file)" "$1"
+}
+# Ends PID after its compositor is killed; fails unless it ends with status 1. Usage: lose_compositor PID WHAT
+lose_compositor() {
+  kill_weston
+  local status=0
+  for _ in $(seq 1 300); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$1" 2>/dev/null && fail "$2 still runs 30 s after its compositor went away"
+  wait "$1" || status=$?
+  forget "$1"
+  [ "$status" -eq 1 ] || fail "$2 ended with status $status after its compositor went away, not 1"
+  grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch"/*.err && fail "$2 crashed at the end of its compositor"
+  return 0
+}
+
+start_weston "$mode"
+case "$scenario" in
+  lost)
+    start_ready Kelvaro kelvaro "$kelvaro"
+    pid=$started
+    screenshot "wayland-$mode-lost"
+    [ ! -e "$(preferences_file)" ] || fail "preferences were written before the end"
+    lose_compositor "$pid" Kelvaro
+    history="$XDG_DATA_HOME/Kelvaro/SensorHistory.tevshf"
+    [ -s "$(preferences_file)" ] || fail "no preferences written after the compositor went away"
+    [ -s "$history" ] || fail "no history file written after the compositor went away"
+    "$dump" history "$history" >/dev/null 2>"$scratch/dump.err" || fail "the history file does not decode"
+    grep -q 'ending without a quit' "$scratch/kelvaro.err" || fail "Kelvaro did not say that the display went away"
+    grep -q "saved at the display.s end: preferences written to .*; long-term histories written" "$scratch/kelvaro.err" ||
+      fail "Kelvaro did not log what it saved"
+    ;;
+  lost-lite)
+    start_ready KelvaroLite lite "$lite"
+    lose_compositor "$started" KelvaroLite
+    grep -q "^KelvaroLite: saved at the display.s end" "$scratch/lite.err" || fail "KelvaroLite did not log the end of its display"
+    ;;
+  positions)
+    [ "$mode" = native ] || fail "the positions scenario is for native Wayland clients"
+    store_preferences "{'PreferencesVersion': 3, 'SensorWindowOpen': True,
+      'TEVWindowFrame-StandardWindow': '210 230 640 140', 'TEVSpecialAutosave-StandardWindow': '210 230'}"
+    start_ready Kelvaro kelvaro "$kelvaro"
+    sensor_window_shown() { stacked_titles | grep -qx Sensors; }
+    wait_until 60 "the sensor window was not shown" sensor_window_shown
+    screenshot "wayland-$mode-positions"
+    quit_cleanly "$started" Kelvaro
+    frame=$(stored TEVWindowFrame-StandardWindow) place=$(stored TEVSpecialAutosave-StandardWindow)
+    echo "stored: frame '$frame', place '$place'"
+    [ "$place" = "210 230" ] || fail "the sensor window's stored place became '$place'"
+    case "$frame" in "210 230 "*) ;; *) fail "the sensor window's stored frame became '$frame'" ;; esac
+    ;;
+  alerts)
+    # The alerts wait for an answer.
+    unset KELVARO_NONINTERACTIVE
+    computer=$fixtures/vm
+    start_ready Kelvaro kelvaro "$kelvaro"
+    # Top first: every alert (titled after the program) over every other window. A window that maps is on
+    # top until the alerts are shown over it again, a turn or more later: a stack taken in between is looked
+    # at again; one that stays so is the fault.
+    alerts_on_top() { awk '$0 != "Kelvaro" { seen = 1 } $0 == "Kelvaro" && seen { exit 1 }' "$scratch/stack"; }
+    for _ in $(seq 1 300); do
+      stacked_titles >"$scratch/stack"
+      [ "$(grep -cx Kelvaro "$scratch/stack")" -ge 2 ] && grep -qx Sensors "$scratch/stack" &&
+        grep -q '^Sensor Overview' "$scratch/stack" && alerts_on_top && break
+      sleep 0.2
+    done
+    screenshot "wayland-$mode-alerts"
+    [ "$(grep -cx Kelvaro "$scratch/stack")" -ge 2 ] || fail "two alerts were not shown:"$'\n'"$(cat "$scratch/stack")"
+    grep -q '^Sensor Overview' "$scratch/stack" || fail "the overview was not shown:"$'\n'"$(cat "$scratch/stack")"
+    alerts_on_top || fail "an alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    quit_cleanly "$started" Kelvaro
+    ;;
+  platform)
+    [ "$mode" = xwayland ] || fail "the platform scenario is for a session with XWayland"
+    unset QT_QPA_PLATFORM
+    export XDG_SESSION_TYPE=wayland
+    start_ready Kelvaro kelvaro "$kelvaro"
+    x11_windows() {
+      timeout 10 weston-debug scene-graph 2>/dev/null | grep "top-level window" >"$scratch/views" || true
+      grep -q "top-level window 'Sensors'" "$scratch/views"
+    }
+    wait_until 60 "the sensor window was not shown" x11_windows
+    # Weston names the role of its own clients' surfaces; its X server's have none.
+    grep "top-level window 'Sensors'" "$scratch/views" | grep -q 'role (null)' ||
+      fail "the sensor window is no X11 window:"$'\n'"$(cat "$scratch/views")"
+    quit_cleanly "$started" Kelvaro
+    ;;
+  second)
+    start_ready Kelvaro first "$kelvaro"
+    first=$started
+    token=kelvaro-test-token-$$
+    # The desktop gives each start its own token: Wayland's in XDG_ACTIVATION_TOKEN, X11's start-up id.
+    for bus in bus nobus; do
+      if [ "$mode" = native ]; then given=(XDG_ACTIVATION_TOKEN="$token-$bus"); else given=(DESKTOP_STARTUP_ID="$token-${bus}_TIME4242"); fi
+      # Without a bus the request goes through the socket in the runtime folder.
+      [ "$bus" = bus ] || given+=(DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus")
+      status=0
+      env "${given[@]}" timeout 60 "$kelvaro" --simulate "$computer" 2>"$scratch/second.err" || status=$?
+      [ "$status" -eq 0 ] || fail "the second start ($bus) ended with status $status"
+      grep -q "^Kelvaro: runs already (process $first)" "$scratch/second.err" || fail "the second start ($bus) did not hand over"
+      wait_until 30 "the running Kelvaro was not given the activation token of the start ($bus)" \
+        grep -q "^Kelvaro: another start asked for the windows (activation token $token-$bus" "$scratch/first.err"
+    done
+    [ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
+    quit_cleanly "$first" "the running Kelvaro"
+    ;;
+  *) fail "unknown scenario $scenario" ;;
+esac
+echo "$scenario on weston ($mode): passed"
