@@ -259,4 +259,7 @@ TEST(StatusNotifierTray, MenuCallsOfTheWrongShapeAreRefused)
         EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << reply.signature().toStdString();
     }
     EXPECT_EQ(host.menu(entry).second, (QStringList{"CPU: 40°C", "-", "Quit"}));
+    const QDBusMessage group = host.call(menu, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetGroupProperties"),
+                                         {QVariant::fromValue(QList<int>{0}), QStringList()});
+    EXPECT_EQ(group.type(), QDBusMessage::ReplyMessage) << group.errorMessage().toStdString();
 }
