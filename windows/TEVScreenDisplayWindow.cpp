@@ -44,9 +44,12 @@ void TEVScreenDisplayWindow::applyWindowFlags()
     if (backdrop_ && !platform::platformStacksWindows())
         flags |= Qt::WindowTransparentForInput;
     setWindowFlags(flags);
-    // New flags hide the window.
-    if (visible)
+    // New flags hide the window. Shown again it is another X window than the one its show event saw.
+    if (visible) {
         show();
+        applyShape();
+        platform::keepOutOfTaskbar(this);
+    }
 }
 
 void TEVScreenDisplayWindow::enableBackdropMode(bool enable)
@@ -116,10 +119,11 @@ void TEVScreenDisplayWindow::applyShape()
 {
     if (shape_.isEmpty())
         return;
-    if (translucent_)
-        platform::setWindowInputShape(this, shape_);
-    else
+    if (!translucent_)
         platform::setWindowShape(this, shape_);
+    // Clicks that go through the whole window have no shape to keep to.
+    else if (!windowFlags().testFlag(Qt::WindowTransparentForInput))
+        platform::setWindowInputShape(this, shape_);
 }
 
 void TEVScreenDisplayWindow::paintEvent(QPaintEvent*)

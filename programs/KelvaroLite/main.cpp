@@ -71,8 +71,9 @@ int main(int argc, char** argv)
                                                                                      "nothing to write (the preferences are Kelvaro's)"));
                                      },
                                      false,
-                                     // Nor a window to show: the tray is Lite's.
+                                     // Nothing for the session manager either,
                                      {},
+                                     // nor a window to show: the tray is Lite's.
                                      {}});
     TEVApplicationDelegate::setApplicationDelegate(nullptr);
     controller.reset();

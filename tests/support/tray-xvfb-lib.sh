@@ -119,13 +119,18 @@ wait_tray_icons() {
 # The size of the menu window a click with BUTTON on the icon at X opens ("WIDTHxHEIGHT"); the menu is
 # closed again. Usage: menu_of_click X BUTTON
 menu_of_click() {
-  local x=$(($1 + 8)) size="" last="" until=$((SECONDS + 30))
+  local x=$(($1 + 8)) size="" last="" until=$((SECONDS + 30)) again=$((SECONDS + 10))
   xdotool mousemove "$x" 16 click "$2"
   # Until it keeps its size: a tray host that shows the menu itself fills it as the items come over the bus.
   while { [ -z "$size" ] || [ "$size" != "$last" ]; } && [ "$SECONDS" -lt "$until" ]; do
     sleep 0.25
     last=$size
     size=$(open_menu_size)
+    # A click that came while the host still held the pointer for the menu before is lost: once more.
+    if [ -z "$size" ] && [ "$SECONDS" -ge "$again" ]; then
+      xdotool mousemove "$x" 16 click "$2"
+      again=$((SECONDS + 10))
+    fi
   done
   # Until it is gone, so that the next click does not land on it: a menu that has not taken the keyboard yet
   # misses the key.

@@ -159,7 +159,8 @@ int QtAlertPresenter::runModal(const Alert& alert)
         box->move(under->pos() + stackOffset);
     }
     openBoxes().append(box);
-    QAbstractButton* escape = buttons.at(escapeButtonIndex(titles));
+    const int escapeIndex = escapeButtonIndex(titles);
+    QAbstractButton* escape = buttons.at(escapeIndex);
     box->setEscapeButton(escape);
     PanelKeys::installInto(box, [escape] { escape->click(); });
     // A loop of our own rather than exec(): where no client can raise a window, the alert is shown anew over
@@ -179,6 +180,9 @@ int QtAlertPresenter::runModal(const Alert& alert)
     }
     openBoxes().removeAll(box);
     openBoxes().removeAll(nullptr);
+    // Gone with the window it was given to: nobody chose, which is the dismissal's answer, not the default's.
+    if (!box)
+        return escapeIndex;
     delete box.data();
     const int chosen = static_cast<int>(buttons.indexOf(clicked));
     return chosen < 0 ? 0 : chosen;

@@ -196,6 +196,13 @@ void registerTypes()
     (void)registered;
 }
 
+// Whether a caller's argument came as `signature`: QtDBus reads a structure or an array out of an argument of
+// any shape, and one read so from a plain value crashes in libdbus.
+bool hasSignature(const QVariant& value, QLatin1String signature)
+{
+    return value.canConvert<QDBusArgument>() && value.value<QDBusArgument>().currentSignature() == signature;
+}
+
 template<typename T>
 QList<T> demarshalled(const QVariant& value)
 {
@@ -507,6 +514,13 @@ bool DBusMenuExporter::handleMessage(const QDBusMessage& message, const QDBusCon
     }
     if (!message.interface().isEmpty() && message.interface() != kMenuInterface)
         return false;
+    if ((member == QLatin1String("GetGroupProperties") || member == QLatin1String("AboutToShowGroup") ||
+         member == QLatin1String("EventGroup")) &&
+        (args.isEmpty() || !hasSignature(args.at(0), member == QLatin1String("EventGroup") ? QLatin1String("a(isvu)") : QLatin1String("ai")))) {
+        replyError(connection, message, QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                   QStringLiteral("arguments of another type expected"));
+        return true;
+    }
 
     if (member == QLatin1String("GetLayout") && args.size() >= 2) {
         const int parent = args.at(0).toInt();

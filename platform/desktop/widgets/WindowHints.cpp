@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QVariant>
 #include <QWidget>
+#include <QWindow>
 
 #include <xcb/xcb.h>
 
@@ -32,6 +33,12 @@ xcb_connection_t* x11Connection()
         return nullptr;
     const auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
+}
+
+// The X window of `window` now: QWidget::winId() keeps naming the one that new window flags replaced.
+xcb_window_t x11WindowOf(QWidget* window)
+{
+    return xcb_window_t(window->windowHandle() ? window->windowHandle()->winId() : window->winId());
 }
 
 // _NET_FRAME_EXTENTS of `window`: left, right, top, bottom.
@@ -82,7 +89,7 @@ QMargins frameMargins(QWidget* window)
     xcb_connection_t* connection = x11Connection();
     if (!connection || !window->testAttribute(Qt::WA_WState_Created))
         return {};
-    const auto id = xcb_window_t(window->winId());
+    const auto id = x11WindowOf(window);
     const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS");
     const xcb_atom_t request = internAtom(connection, "_NET_REQUEST_FRAME_EXTENTS");
     if (extents == XCB_ATOM_NONE || request == XCB_ATOM_NONE)
@@ -156,7 +163,7 @@ void keepOutOfTaskbar(QWidget* window)
     xcb_connection_t* connection = x11Connection();
     if (!window || !connection || !window->testAttribute(Qt::WA_WState_Created))
         return;
-    const auto id = xcb_window_t(window->winId());
+    const auto id = x11WindowOf(window);
     const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
     const xcb_atom_t wanted[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
     if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)

@@ -86,6 +86,12 @@ void removeShape(xcb_connection_t* connection, std::uint32_t window, std::uint8_
     xcb_send_request(connection, 0, parts + 2, &request);
 }
 
+// The X window of `window` now: QWidget::winId() keeps naming the one that new window flags replaced.
+std::uint32_t x11WindowOf(QWidget* window)
+{
+    return std::uint32_t(window->windowHandle()->winId());
+}
+
 xcb_connection_t* x11Connection()
 {
     const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
@@ -113,7 +119,7 @@ void setWindowShape(QWidget* window, const QRegion& shape)
     // Qt's own mask would come back over ours whenever it sends it again.
     window->clearMask();
     if (window->windowHandle() && window->testAttribute(Qt::WA_WState_Created))
-        x11::setWindowShape(connection, std::uint32_t(window->winId()), shape);
+        x11::setWindowShape(connection, x11WindowOf(window), shape);
 }
 
 void setWindowInputShape(QWidget* window, const QRegion& shape)
@@ -121,7 +127,7 @@ void setWindowInputShape(QWidget* window, const QRegion& shape)
     xcb_connection_t* connection = x11Connection();
     if (!window || !connection || !window->windowHandle() || !window->testAttribute(Qt::WA_WState_Created))
         return;
-    x11::setWindowShape(connection, std::uint32_t(window->winId()), shape, x11::ShapeKind::Input);
+    x11::setWindowShape(connection, x11WindowOf(window), shape, x11::ShapeKind::Input);
 }
 
 namespace x11 {

@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QScopeGuard>
 #include <QScreen>
@@ -163,6 +164,36 @@ TEST(QtAlertPresenter, FeedbackAndWebSiteShowTheirAddressWhenNothingCanOpenThem)
         EXPECT_EQ(message, row.message);
         EXPECT_TRUE(selectableTexts.contains(row.address)) << selectableTexts.join(QLatin1Char('|')).toStdString();
     }
+}
+
+// An alert belongs to a window of the program; that window may go while the alert waits (its computer's
+// windows close) and take the alert with it. Nobody chose then: the answer is the one for a dismissed alert,
+// never the default button's.
+TEST(QtAlertPresenter, AlertTakenAwayWithItsWindowIsAnsweredAsDismissed)
+{
+    platform::QtAlertPresenter presenter;
+    auto* window = new QWidget;
+    window->setObjectName(QStringLiteral("sensorWindow"));
+    window->show();
+    platform::QtAlertPresenter::setFallbackParent([window = QPointer<QWidget>(window)]() -> QWidget* { return window; });
+    const auto restore = qScopeGuard([] { platform::QtAlertPresenter::setFallbackParent({}); });
+    bool wasChild = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        wasChild = box->parentWidget() == window;
+        delete window;
+    });
+    poll.start(10);
+    platform::Alert alert;
+    alert.messageText = QStringLiteral("Reconnect to the computer?");
+    alert.buttons = {QStringLiteral("Reconnect"), QStringLiteral("Cancel")};
+    const int answer = presenter.runModal(alert);
+    ASSERT_TRUE(wasChild);
+    EXPECT_EQ(answer, 1);
 }
 
 TEST(QtWarningPanel, ShowsCentredWithoutBlockingOtherWindowsUntilOrderedOut)

@@ -222,3 +222,44 @@ TEST(StatusNotifierTray, TheMenuChangesInPlaceAndIsRebuiltOnlyForOtherItems)
     EXPECT_TRUE(QTest::qWaitFor([&] { return host.menu(entry).first != revision; }, 15000));
     EXPECT_EQ(host.menu(entry).second, (QStringList{"CPU: 41°C", "-", "Quit"}));
 }
+
+// Any client on the session bus may call the menu, with arguments of any shape: one that does not match the
+// interface is refused with an error, and the menu goes on answering the host.
+TEST(StatusNotifierTray, MenuCallsOfTheWrongShapeAreRefused)
+{
+    ASSERT_TRUE(usePrivateSessionBus()) << "no bus of this test's own";
+    Host host;
+    QAction quit(QStringLiteral("Quit"));
+    QtStatusItem item;
+    item.setTrailingActions({&quit});
+    item.setTitle(title(1), QFont());
+    item.setMenuItems({QStringLiteral("CPU: 40°C")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.unique().isEmpty(); }, 15000));
+    const QString entry = host.unique().first();
+    const QString menu = entry.left(entry.indexOf(QLatin1Char('/'))) +
+                         host.property(entry, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+    ASSERT_EQ(host.menu(entry).second, (QStringList{"CPU: 40°C", "-", "Quit"}));
+
+    // A structure of one string where the calls take arrays of structures or of numbers.
+    QDBusArgument wrong;
+    wrong.beginStructure();
+    wrong << QStringLiteral("clicked");
+    wrong.endStructure();
+    const struct {
+        const char* member;
+        QVariantList args;
+    } rows[] = {
+        {"EventGroup", {QVariant::fromValue(wrong)}},
+        {"GetGroupProperties", {QVariant::fromValue(wrong), QStringList()}},
+        {"AboutToShowGroup", {QVariant::fromValue(wrong)}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.member);
+        const QDBusMessage reply = host.call(menu, QStringLiteral("com.canonical.dbusmenu"), QLatin1String(row.member), row.args);
+        EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << reply.signature().toStdString();
+    }
+    EXPECT_EQ(host.menu(entry).second, (QStringList{"CPU: 40°C", "-", "Quit"}));
+    const QDBusMessage group = host.call(menu, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetGroupProperties"),
+                                         {QVariant::fromValue(QList<int>{0}), QStringList()});
+    EXPECT_EQ(group.type(), QDBusMessage::ReplyMessage) << group.errorMessage().toStdString();
+}
