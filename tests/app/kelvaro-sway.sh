@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Kelvaro on sway (headless), a tiling compositor, MODE "native" (a Wayland client) or "xwayland" (an X11
 # client of sway's X server): the start-up alerts of a computer without sensors, its empty screen display, and
-# the "Sensor Alert" panel of a sensor over its limit float over the tiles instead of becoming tiles. Sway
-# refuses to run as root: it and the program run as the unprivileged user "nobody", in the script's folders.
+# the "Sensor Alert" panel of a sensor over its limit float over the tiles instead of becoming tiles, and so
+# does the tray's menu that swaybar (a tray host without menus of its own) asks for with ContextMenu. Sway
+# refuses to run as root: it, its session bus and the program run as the unprivileged user "nobody", in the
+# script's folders.
 # Usage: kelvaro-sway.sh KELVARO FIXTURES MODE
 set -euo pipefail
 kelvaro=$1 fixtures=$2 mode=$3
@@ -22,13 +24,20 @@ user=$(id -u nobody) group=$(id -g nobody)
 as_user=(setpriv --reuid="$user" --regid="$group" --clear-groups)
 chown -R "$user:$group" "$scratch"
 "${as_user[@]}" test -w "$XDG_RUNTIME_DIR" || { echo "SKIP: nobody cannot use the script's folders"; exit 77; }
-# No session bus of the user's: none is started for it either.
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus"
 unset DISPLAY WAYLAND_DISPLAY
+# The user's session bus, for swaybar's tray.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+"${as_user[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >"$scratch/bus.log" 2>&1 &
+pids+=($!)
+wait_until 30 "the session bus did not start" test -S "$XDG_RUNTIME_DIR/bus"
 
 cat >"$scratch/sway.config" <<EOF
 output HEADLESS-1 resolution 1600x1000
 xwayland $([ "$mode" = xwayland ] && echo enable || echo disable)
+bar {
+  position top
+  tray_output *
+}
 EOF
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman "${as_user[@]}" sway -c "$scratch/sway.config" \
   >"$scratch/sway.log" 2>&1 &
@@ -114,6 +123,7 @@ machine = next(m for m in prefs["MachinePreferences"].values() if m.get("Availab
 gauge_id, gauge = next((i, g) for i, g in machine["AvailableGauges"].items() if g.get("SensorEnabled", True))
 gauge.update(HighTriggerEnabled=True, HighThreshold=-1000.0)
 machine.update(Triggers=[gauge_id], AlertOpensPanel=True, AlertPlaySound=False, AlertUsesVoice=False, AlertSendsGrowl=False)
+prefs["MenuBarValueMode"] = 1
 plistlib.dump(prefs, open(sys.argv[1], "wb"))
 EOF
 start_kelvaro panel
@@ -121,5 +131,29 @@ panel_shown() { windows >"$scratch/windows"; grep -q ' Sensor Alert$' "$scratch/
 wait_until 60 "the Sensor Alert panel and the screen display were not shown" panel_shown
 screenshot panel
 all_float "the Sensor Alert panel or the screen display"
+
+# Swaybar has no menus of its own: either button calls ContextMenu with the place of the click, as here (a
+# headless sway has no pointer to click with).
+items() {
+  "${as_user[@]}" dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+    org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems 2>/dev/null |
+    sed -n 's/.*string "\(:[0-9.]*\)\(\/.*\)"/\1 \2/p' >"$scratch/items" || true
+  [ -s "$scratch/items" ]
+}
+wait_until 60 "no tray icon was registered with swaybar" items
+# Natively the menu is a window of its own, in sway's tree; on XWayland a popup, a visible X window of the
+# program's that sway leaves out of its tree.
+x_windows() { "${as_user[@]}" xdotool search --onlyvisible --pid "$started" 2>/dev/null | wc -l; }
+shown_now() {
+  if [ "$mode" = native ]; then windows | grep -c ' Kelvaro$' || true; else x_windows; fi
+}
+before=$(shown_now)
+read -r service path <"$scratch/items"
+"${as_user[@]}" dbus-send --session --print-reply --dest="$service" "$path" org.kde.StatusNotifierItem.ContextMenu \
+  int32:1585 int32:10 >/dev/null || fail "ContextMenu was not answered"
+menu_shown() { [ "$(shown_now)" -gt "$before" ]; }
+wait_until 60 "the tray's menu was not shown" menu_shown
+screenshot menu
+all_float "the tray's menu"
 quit_cleanly "$started" Kelvaro
-echo "alerts, screen display and Sensor Alert panel float on sway ($mode): passed"
+echo "alerts, screen display, Sensor Alert panel and the tray's menu float on sway ($mode): passed"
