@@ -111,6 +111,10 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         screenWindow_ = new TEVScreenDisplayWindow(translucent.value_or(platform::isCompositingManagerRunning()));
         screenWindow_->enableBackdropMode(style == 2);
         window_ = screenWindow_.data();
+        // Fixed from the start, also while it has no text to take its size from: a tiling compositor would
+        // make it a tile.
+        if (!platform::platformKnowsWindowPositions())
+            window_->setFixedSize(window_->size());
     } else {
         window_ = new QWidget;
         window_->setObjectName(QStringLiteral("sensorWindow"));

@@ -31,6 +31,9 @@ void QtAlertPanel::ensurePanel()
     panel_->setWindowTitle(localized(QStringLiteral("Sensor Alert")));
     panel_->setModal(false);
     auto* layout = new QVBoxLayout(panel_.get());
+    // The size of its message, fixed: a tiling compositor floats a window of one size as it does a dialog,
+    // where one that may grow becomes a tile the height of the screen.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     message_ = new QLabel(panel_.get());
     message_->setObjectName(QStringLiteral("alertPanelMessage"));
     message_->setTextFormat(Qt::PlainText); // the message holds names the user typed

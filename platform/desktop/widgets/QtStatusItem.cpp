@@ -16,6 +16,7 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -535,8 +536,20 @@ void QtStatusItem::showIcons()
 
 void QtStatusItem::popUpMenu(QPoint at)
 {
-    if (menu_ && !menu_->isVisible())
-        menu_->popup(at);
+    if (!menu_ || menu_->isVisible())
+        return;
+    // A Wayland client's menu that none of its windows opened is a window of its own, which a tiling compositor
+    // makes a tile the size of the screen: of one size, it floats. The window's limits only: the menu's own
+    // would lay its items out in one column, off the screen.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        menu_->winId();
+        if (QWindow* window = menu_->windowHandle()) {
+            const QSize size = menu_->sizeHint();
+            window->setMinimumSize(size);
+            window->setMaximumSize(size);
+        }
+    }
+    menu_->popup(at);
 }
 
 qsizetype QtStatusItem::menuItemCount() const

@@ -76,7 +76,44 @@ bool isSupported(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t ato
     return found;
 }
 
+// The window manager's own window named by _NET_SUPPORTING_WM_CHECK on `root`, when one runs.
+std::optional<xcb_window_t> supportingWindowManager(xcb_connection_t* connection, xcb_window_t root)
+{
+    const xcb_atom_t check = internAtom(connection, "_NET_SUPPORTING_WM_CHECK");
+    if (check == XCB_ATOM_NONE)
+        return std::nullopt;
+    const auto checked = [&](xcb_window_t window) -> std::optional<xcb_window_t> {
+        const xcb_get_property_cookie_t cookie = xcb_get_property(connection, 0, window, check, XCB_ATOM_WINDOW, 0, 1);
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+        std::optional<xcb_window_t> named;
+        if (reply && reply->format == 32 && reply->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(reply) == 4)
+            named = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+        std::free(reply);
+        return named;
+    };
+    // A window manager that ended leaves the root's property naming a window that is gone or names no one.
+    const auto named = checked(root);
+    if (!named || checked(*named) != named)
+        return std::nullopt;
+    return named;
+}
+
 } // namespace
+
+bool windowManagerTellsPlaces()
+{
+    xcb_connection_t* connection = x11Connection();
+    return !connection || x11::windowManagerTellsPlaces(connection);
+}
+
+bool x11::windowManagerTellsPlaces(xcb_connection_t* connection)
+{
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (!screen || !supportingWindowManager(connection, screen->root))
+        return true;
+    const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS");
+    return extents != XCB_ATOM_NONE && isSupported(connection, screen->root, extents);
+}
 
 QMargins frameMargins(QWidget* window)
 {

@@ -8,6 +8,7 @@
 #include <QRect>
 
 class QWidget;
+struct xcb_connection_t;
 
 namespace platform {
 
@@ -25,8 +26,20 @@ QMargins frameMargins(QWidget* window);
 
 // The place and size of `window` with its frame, also before the window manager has framed it.
 QRect expectedFrameGeometry(QWidget* window);
+// Whether the X11 window manager running tells where it framed and put a window: it publishes its frames
+// (_NET_FRAME_EXTENTS in _NET_SUPPORTED). One that does not (weston's XWayland window manager) draws a frame
+// with an invisible margin Qt counts, moves windows without telling them and ignores moves before the map, so
+// a position read back is not where the window shows. True without a window manager and off X11.
+bool windowManagerTellsPlaces();
+
 // Moves `window` so that its frame's top-left corner is at `topLeft`. Qt takes the position of a window that
 // exists but has no frame yet as its inside's; the frame to come is added here.
 void moveFrameTo(QWidget* window, const QPoint& topLeft);
 
+namespace x11 {
+
+// windowManagerTellsPlaces() for the X server of `connection`.
+bool windowManagerTellsPlaces(xcb_connection_t* connection);
+
+} // namespace x11
 } // namespace platform

@@ -10,7 +10,7 @@ namespace platform {
 
 bool platformKnowsWindowPositions()
 {
-    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowManagerTellsPlaces();
 }
 
 bool platformStacksWindows()

@@ -9,7 +9,8 @@ class QWidget;
 
 namespace platform {
 
-// Whether the platform tells a window its position and lets it choose one: not on Wayland.
+// Whether the platform tells a window its position and lets it choose one: not on Wayland, nor under an X11
+// window manager that does not tell where it put a window (see windowManagerTellsPlaces).
 bool platformKnowsWindowPositions();
 // Whether a window can raise itself, or stay above or below the others: not on Wayland, nor on its XWayland.
 bool platformStacksWindows();
