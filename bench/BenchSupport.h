@@ -1,7 +1,7 @@
 #pragma once
-// What the benchmarks share: the processor time of a thread or of the process, the median of samples, the
-// simulated portable as the computer the program runs on, and the main() of those that need only an
-// application object.
+// What the benchmarks share: the processor time of a thread or of the process, the process's peak memory, the
+// median of samples, the simulated portable as the computer the program runs on, and the main() of those that
+// need only an application object.
 
 #include "platform/foundation/SimulatedComputer.h"
 #include "sensors/TEVSensorClassLoader.h"
@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -24,6 +25,15 @@ inline double cpuMicroseconds(clockid_t clock = CLOCK_THREAD_CPUTIME_ID)
     timespec t{};
     clock_gettime(clock, &t);
     return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+// The process's peak resident memory so far, in megabytes: run one benchmark per process for it to be that
+// benchmark's.
+inline double peakRssMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
 }
 
 inline double median(std::vector<double> samples)

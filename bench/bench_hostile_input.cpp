@@ -3,6 +3,7 @@
 // values (4000 references to an array of 4000 references) must be refused in well under 100 ms and
 // 100 MB. Run one benchmark per process (--benchmark_filter) for a meaningful peak RSS.
 
+#include "bench/BenchSupport.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
@@ -11,7 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
 
 using namespace platform;
 
@@ -111,13 +111,6 @@ QByteArray archiveLevelBomb()
     });
 }
 
-double peakRssMegabytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
-
 void DecodeBinaryArray(benchmark::State& state)
 {
     QVariantList items;
@@ -162,7 +155,7 @@ void RefuseSharedReferenceBomb(benchmark::State& state, QByteArray (*make)())
             state.SkipWithError("a bomb was decoded");
     }
     state.counters["archive_bytes"] = double(archive.size());
-    state.counters["peak_rss_MB"] = peakRssMegabytes();
+    state.counters["peak_rss_MB"] = bench::peakRssMegabytes();
 }
 BENCHMARK_CAPTURE(RefuseSharedReferenceBomb, plist_references, &plistLevelBomb)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RefuseSharedReferenceBomb, archive_references, &archiveLevelBomb)->Unit(benchmark::kMillisecond);
