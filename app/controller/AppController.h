@@ -133,7 +133,8 @@ public:
     void enforceUpdateOfReadings();
     void rescanForSensors();
     void clearShortTermHistory();
-    void openSensorWindow();
+    // The sensor window shown, or null.
+    QWidget* openSensorWindow();
     void toggleScreenWindow();
     void repositionScreenWindow();
     void openMinMaxWindow();

@@ -240,12 +240,13 @@ void AppController::clearShortTermHistory()
 
 // --- Windows ----------------------------------------------------------------------------------------------
 
-void AppController::openSensorWindow()
+QWidget* AppController::openSensorWindow()
 {
     if (!standardWindowController_)
-        return;
+        return nullptr;
     standardWindowController_->showWindow();
     updateStandardWindow();
+    return standardWindowController_->window();
 }
 
 void AppController::toggleScreenWindow()
