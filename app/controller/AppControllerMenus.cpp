@@ -300,7 +300,9 @@ void AppController::openRemoteConnectionWindow()
 
 void AppController::launchSmallSibling()
 {
+    // Lite reads the preferences as it starts, maybe before this program's quit has written them: written first.
     // A failed launch is told; this program keeps running.
+    writePreferences();
     if (launchSibling(QStringLiteral("KelvaroLite"), localized(QStringLiteral("Kelvaro Lite"))))
         quit();
 }
