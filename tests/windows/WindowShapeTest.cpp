@@ -2,6 +2,7 @@
 // than one request can carry, for the shape drawn and for the one that takes clicks; the screen display's
 // shapes as the program sets them, on the X11 platform.
 
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/desktop/widgets/WindowShape.h"
 #include "windows/TEVScreenDisplayWindow.h"
 
@@ -21,9 +22,10 @@
 #include <sys/uio.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include <gtest/gtest.h>
+
+using platform::x11::internAtom;
 
 namespace {
 
@@ -63,19 +65,10 @@ QRegion shapeOf(xcb_connection_t* connection, xcb_window_t window, platform::x11
     return shape;
 }
 
-xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name)
-{
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
 // Whether `window`'s _NET_WM_STATE holds the state `name`.
 bool hasState(xcb_connection_t* connection, xcb_window_t window, const char* name)
 {
-    const xcb_atom_t state = atomNamed(connection, "_NET_WM_STATE"), wanted = atomNamed(connection, name);
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE"), wanted = internAtom(connection, name);
     xcb_get_property_reply_t* reply =
         xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 64), nullptr);
     bool found = false;

@@ -1,13 +1,12 @@
 #include "platform/desktop/widgets/WindowActivation.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QWidget>
 
 #include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
 
 namespace platform {
 namespace {
@@ -23,15 +22,6 @@ QString startEnvironment(const char* name)
         if (entry.startsWith(prefix))
             return QString::fromLocal8Bit(entry.mid(prefix.size()));
     return QString();
-}
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
 }
 
 // _NET_ACTIVE_WINDOW from an application (source 1) at the time of the user's action: a window manager that
@@ -51,7 +41,7 @@ void requestX11Activation(QWidget* window, quint32 userTime)
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = xcb_window_t(window->winId());
-    event.type = atom(connection, "_NET_ACTIVE_WINDOW");
+    event.type = x11::internAtom(connection, "_NET_ACTIVE_WINDOW");
     event.data.data32[0] = 1;
     event.data.data32[1] = userTime;
     event.data.data32[2] = XCB_NONE;

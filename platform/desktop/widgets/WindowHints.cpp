@@ -15,9 +15,8 @@
 #include <optional>
 
 namespace platform {
-namespace {
 
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+quint32 x11::internAtom(xcb_connection_t* connection, const char* name)
 {
     const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
@@ -25,6 +24,9 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
     std::free(reply);
     return atom;
 }
+
+namespace {
+using x11::internAtom;
 
 xcb_connection_t* x11Connection()
 {

@@ -40,6 +40,8 @@ namespace x11 {
 
 // windowManagerTellsPlaces() for the X server of `connection`.
 bool windowManagerTellsPlaces(xcb_connection_t* connection);
+// The atom `name` of the X server of `connection`, made if new; XCB_ATOM_NONE (0) without an answer.
+quint32 internAtom(xcb_connection_t* connection, const char* name);
 
 } // namespace x11
 } // namespace platform
