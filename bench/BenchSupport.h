@@ -1,13 +1,16 @@
 #pragma once
 // What the benchmarks share: the processor time of a thread or of the process, the process's peak memory, the
-// median of samples, the simulated portable as the computer the program runs on, and the main() of those that
-// need only an application object.
+// median of samples, binary property lists of raw objects, the simulated portable as the computer the program
+// runs on, and the main() of those that need only an application object.
 
 #include "platform/foundation/SimulatedComputer.h"
 #include "sensors/TEVSensorClassLoader.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
+#include <QtEndian>
 
 #include <benchmark/benchmark.h>
 
@@ -42,6 +45,29 @@ inline double median(std::vector<double> samples)
         return 0;
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
+}
+
+// A binary property list of raw objects with 1-byte references; object 0 is the top.
+inline QByteArray bplist(const QList<QByteArray>& objects)
+{
+    QByteArray bytes("bplist00");
+    QList<quint32> offsets;
+    for (const QByteArray& object : objects) {
+        offsets.append(quint32(bytes.size()));
+        bytes += object;
+    }
+    const quint64 table = quint64(bytes.size());
+    for (quint32 offset : offsets) {
+        char be[4];
+        qToBigEndian(offset, be);
+        bytes.append(be, 4);
+    }
+    QByteArray trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 1;
+    qToBigEndian<quint64>(quint64(objects.size()), trailer.data() + 8);
+    qToBigEndian<quint64>(table, trailer.data() + 24);
+    return bytes + trailer;
 }
 
 // Makes the simulated portable of fixtures/ the current computer, with the sensor classes loaded; null, or

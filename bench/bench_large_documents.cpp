@@ -136,24 +136,7 @@ void LoadBinaryComputerOfSharedReferences(benchmark::State& state)
     array.append(count, 4);
     array.append(QByteArray(references, '\x05'));
     objects.append(array);
-    QByteArray bytes("bplist00");
-    QList<quint32> offsets;
-    for (const QByteArray& object : objects) {
-        offsets.append(quint32(bytes.size()));
-        bytes += object;
-    }
-    const quint64 table = quint64(bytes.size());
-    for (const quint32 offset : offsets) {
-        char be[4];
-        qToBigEndian(offset, be);
-        bytes.append(be, 4);
-    }
-    QByteArray trailer(32, '\0');
-    trailer[6] = 4;
-    trailer[7] = 1;
-    qToBigEndian<quint64>(quint64(objects.size()), trailer.data() + 8);
-    qToBigEndian<quint64>(table, trailer.data() + 24);
-    LoadSimulatedComputer(state, bytes + trailer);
+    LoadSimulatedComputer(state, bench::bplist(objects));
 }
 BENCHMARK(LoadBinaryComputerOfSharedReferences)->Unit(benchmark::kMillisecond)->Iterations(3);
 
