@@ -18,9 +18,7 @@ TEST(WindowManagerTellsPlaces, OnlyAWindowManagerThatDoesNotPublishItsFramesHide
     kelvaro::test::XvfbDisplay x;
     if (!x.isRunning())
         GTEST_SKIP() << "no Xvfb";
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(x.name().constData(), &screenNumber);
-    ASSERT_FALSE(xcb_connection_has_error(connection));
+    xcb_connection_t* connection = x.connection();
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     const xcb_atom_t check = internAtom(connection, "_NET_SUPPORTING_WM_CHECK"), supported = internAtom(connection, "_NET_SUPPORTED");
     const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS"), state = internAtom(connection, "_NET_WM_STATE");
@@ -56,5 +54,4 @@ TEST(WindowManagerTellsPlaces, OnlyAWindowManagerThatDoesNotPublishItsFramesHide
                             std::uint32_t(row.supported.size()), row.supported.data());
         EXPECT_EQ(platform::x11::windowManagerTellsPlaces(connection), row.tellsPlaces) << row.what;
     }
-    xcb_disconnect(connection);
 }

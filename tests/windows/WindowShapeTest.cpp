@@ -100,9 +100,7 @@ TEST(WindowShape, EveryRectangleOfTheRegionShapesTheWindow)
     kelvaro::test::XvfbDisplay x;
     if (!x.isRunning())
         GTEST_SKIP() << "no Xvfb";
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(x.name().constData(), &screenNumber);
-    ASSERT_FALSE(xcb_connection_has_error(connection));
+    xcb_connection_t* connection = x.connection();
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_window_t window = xcb_generate_id(connection);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 600, 400, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -134,7 +132,6 @@ TEST(WindowShape, EveryRectangleOfTheRegionShapesTheWindow)
         ASSERT_TRUE(platform::x11::setWindowShape(connection, window, QRegion(), kind));
         EXPECT_TRUE(shapeOf(connection, window, kind) == QRegion(0, 0, 600, 400)) << name;
     }
-    xcb_disconnect(connection);
 }
 
 // Run by the next test in a process of its own on the X11 platform: this binary's application is offscreen.

@@ -28,9 +28,7 @@ QString startEnvironment(const char* name)
 // prevents focus stealing compares that time with the user's last action elsewhere.
 void requestX11Activation(QWidget* window, quint32 userTime)
 {
-    const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    const auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* connection = x11::applicationConnection();
     if (!connection)
         return;
     const xcb_setup_t* setup = xcb_get_setup(connection);
