@@ -18,14 +18,27 @@ end_session() {
 }
 trap end_session EXIT
 
+# Logs of which a failure shows the last lines too (a peer's requests, say), beside every standard error.
+fail_tails=()
 fail() {
   echo "FAIL: $*" >&2
-  local f
+  local f lines kept
   for f in "$scratch"/*.err; do
     [ -e "$f" ] || continue
-    echo "--- $(basename "$f" .err):" >&2
-    cat "$f" >&2
+    lines=$(wc -l <"$f")
+    echo "--- $(basename "$f" .err)$([ "$lines" -le 300 ] || echo " (its last 300 of $lines lines)"):" >&2
+    tail -n 300 "$f" >&2
   done
+  for f in "${fail_tails[@]}"; do
+    [ -e "$f" ] || continue
+    echo "--- $(basename "$f") (its last 20 of $(wc -l <"$f") lines):" >&2
+    tail -n 20 "$f" >&2
+  done
+  # The whole logs outlive the session's folder.
+  if kept=$(mktemp -d "${TMPDIR:-/tmp}/kelvaro-failed-$(basename "$0" .sh).XXXXXX"); then
+    cp "$scratch"/*.err "$scratch"/*.out "$scratch"/*.log "$kept" 2>/dev/null || true
+    echo "--- the logs are kept in $kept" >&2
+  fi
   exit 1
 }
 
@@ -93,22 +106,45 @@ start_ready() {
   wait_ready "$started" "$scratch/$1.err" "$program"
 }
 
-# Sends SIGTERM to PID and waits for it; fails unless it ends with status 0. Usage: quit_cleanly PID WHAT
-quit_cleanly() {
-  kill -TERM "$1"
+# Waits for PID, a process of this script's; fails unless it ends with status 0. Usage: ended_cleanly PID WHAT [WHEN]
+ended_cleanly() {
   local status=0
   wait "$1" || status=$?
   forget "$1"
-  [ "$status" -eq 0 ] || fail "$2 ended with status $status after SIGTERM"
+  [ "$status" -eq 0 ] || fail "$2 ended with status $status${3:+ $3}"
+}
+# Sends SIGTERM to PID and waits for it; fails unless it ends with status 0. Usage: quit_cleanly PID WHAT
+quit_cleanly() {
+  kill -TERM "$1"
+  ended_cleanly "$1" "$2" "after SIGTERM"
 }
 
-# Copies of PROGRAM in this session. Usage: running PROGRAM
-running() {
-  local n=0 p
+# The processes of PROGRAM in this session, one a line. Usage: copies_of PROGRAM
+copies_of() {
+  local p
   for p in $(pgrep -x "$1" || true); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" && n=$((n + 1))
+    if { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR"; then
+      echo "$p"
+    fi
   done
-  echo "$n"
+}
+# How many copies of PROGRAM run in this session. Usage: running PROGRAM
+running() { copies_of "$1" | grep -c . || true; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# Each tool a script needs, or SKIP. Usage: need_tools TOOL...
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+
+# Services the bus starts when a program asks for one (xfconfd, a notification daemon) run in the script's
+# folders, not the caller's.
+share_folders_with_bus() {
+  dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
+    ${DISPLAY:+DISPLAY} || fail "could not hand the folders to the session bus"
 }
 
 # A virtual X server of SIZE (WIDTHxHEIGHT) of this script's own: DISPLAY names it, $x_pid is its process.
