@@ -54,10 +54,7 @@ print(m["systemSerialNumber"], m["systemModelCode"])' "$scratch/machine.plist")
   wait_until 120 "the import offer did not show" offered
   screenshot xfce-import-offer
   xfce_logout
-  status=0
-  wait "$pid" || status=$?
-  forget "$pid"
-  [ "$status" -eq 0 ] || fail "Kelvaro ended with status $status at the logout"
+  ended_cleanly "$pid" Kelvaro "at the logout"
   grep -q '^Kelvaro: the session manager ended the session' "$scratch/kelvaro.err" || fail "no line of the session manager's end"
   python3 - "$domain" "$serial" "$model" <<'PYTHON' || fail "the logout decided the import offer"
 import plistlib, sys
@@ -106,10 +103,7 @@ check_screen_display "$sensors" xfce-login1
 
 # --- The logout --------------------------------------------------------------------------------------------
 xfce_logout
-status=0
-wait "$pid" || status=$?
-forget "$pid"
-[ "$status" -eq 0 ] || fail "Kelvaro ended with status $status at the logout"
+ended_cleanly "$pid" Kelvaro "at the logout"
 grep -q '^Kelvaro: the session manager ended the session' "$scratch/kelvaro.err" || fail "no line of the session manager's end"
 flags=$(open_flags | tr '\n' ' ')
 [ "$flags" = "SensorWindowOpen=true OverviewOpen=true SystemInfoOpen=true ExtremeValuesWindowOpen=true FloatingWindowOpen=false " ] ||
