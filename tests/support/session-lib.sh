@@ -16,11 +16,27 @@ end_session() {
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
-trap end_session EXIT
+# A command that fails outside fail() ends the script too (set -e): it is named, with the logs.
+failed_command='' fail_reported=''
+set -o errtrace
+trap 'failed_command="$BASH_COMMAND (line $LINENO)"' ERR
+end_script() {
+  local status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -ne 77 ] && [ -z "$fail_reported" ]; then
+    report_failure "the script ended with status $status at ${failed_command:-an unknown command}"
+  fi
+  end_session
+}
+trap end_script EXIT
 
 # Logs of which a failure shows the last lines too (a peer's requests, say), beside every standard error.
 fail_tails=()
 fail() {
+  report_failure "$@"
+  exit 1
+}
+report_failure() {
+  fail_reported=1
   echo "FAIL: $*" >&2
   local f lines kept
   for f in "$scratch"/*.err; do
@@ -39,7 +55,6 @@ fail() {
     cp "$scratch"/*.err "$scratch"/*.out "$scratch"/*.log "$kept" 2>/dev/null || true
     echo "--- the logs are kept in $kept" >&2
   fi
-  exit 1
 }
 
 # A user of their own under DIR: HOME, its XDG folders and a private runtime folder (which also tells this
@@ -130,7 +145,9 @@ copies_of() {
 }
 # How many copies of PROGRAM run in this session. Usage: running PROGRAM
 running() { copies_of "$1" | grep -c . || true; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
+# Also a process that exited and that its parent has not collected yet: Lite, started by Kelvaro, is none of
+# the script's children.
+ended() { ! kill -0 "$1" 2>/dev/null || [ "$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)" = Z ]; }
 
 # Each tool a script needs, or SKIP. Usage: need_tools TOOL...
 need_tools() {
