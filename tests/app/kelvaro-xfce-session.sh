@@ -82,17 +82,7 @@ SESSION_MANAGER=$manager start_ready Kelvaro first "$kelvaro"
 check_frames 2 0 xfce-first-start
 quit_cleanly "$started" Kelvaro
 # The next start opens four windows.
-python3 - "$domain" <<'PYTHON'
-import plistlib, sys
-with open(sys.argv[1], "rb") as f:
-    data = f.read()
-prefs = plistlib.loads(data)
-for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
-            "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen"):
-    prefs[key] = key in ("SensorWindowOpen", "OverviewOpen", "SystemInfoOpen", "ExtremeValuesWindowOpen")
-with open(sys.argv[1], "wb") as f:
-    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
-PYTHON
+open_at_next_start SensorWindowOpen OverviewOpen SystemInfoOpen ExtremeValuesWindowOpen
 SESSION_MANAGER=$manager start_ready Kelvaro kelvaro "$kelvaro"
 pid=$started
 wait_until 60 "the four windows did not show" window_titles Kelvaro "$scratch/titles" 4

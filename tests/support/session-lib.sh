@@ -68,6 +68,21 @@ use_folders() {
 use_folders "$scratch"
 # Kelvaro's preferences, which Lite reads too.
 preferences_file() { echo "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist"; }
+# Sets the stored preferences so that the next start opens the windows of KEYS ("SensorWindowOpen",
+# "OverviewOpen", ...) and no others. Usage: open_at_next_start KEY...
+open_at_next_start() {
+  python3 - "$(preferences_file)" "$@" <<'PYTHON' || fail "no preferences to change"
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
+            "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen"):
+    prefs[key] = key in sys.argv[2:]
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+PYTHON
+}
 
 # Runs COMMAND until it succeeds; fails with "WHAT within SECONDS s" when it has not by then. The limit only
 # guards against a hang: make it tens of seconds, as a loaded machine with a sanitizer build is slow.
