@@ -8,9 +8,7 @@
 set -euo pipefail
 kelvaro=$1 computer=$2
 . "$(dirname "$0")/../support/session-lib.sh"
-for tool in xdotool xwininfo import python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+need_tools xdotool xwininfo import python3
 start_x_server 1600x1000
 domain=$(preferences_file)
 
