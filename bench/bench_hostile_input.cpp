@@ -3,6 +3,7 @@
 // values (4000 references to an array of 4000 references) must be refused in well under 100 ms and
 // 100 MB. Run one benchmark per process (--benchmark_filter) for a meaningful peak RSS.
 
+#include "bench/BenchSupport.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Values.h"
@@ -11,34 +12,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
 
 using namespace platform;
 
 namespace {
-
-// A binary property list of raw objects with 1-byte references; object 0 is the top.
-QByteArray bplist(const QList<QByteArray>& objects)
-{
-    QByteArray bytes("bplist00");
-    QList<quint32> offsets;
-    for (const QByteArray& object : objects) {
-        offsets.append(quint32(bytes.size()));
-        bytes += object;
-    }
-    const quint64 table = quint64(bytes.size());
-    for (quint32 offset : offsets) {
-        char be[4];
-        qToBigEndian(offset, be);
-        bytes.append(be, 4);
-    }
-    QByteArray trailer(32, '\0');
-    trailer[6] = 4;
-    trailer[7] = 1;
-    qToBigEndian<quint64>(quint64(objects.size()), trailer.data() + 8);
-    qToBigEndian<quint64>(table, trailer.data() + 24);
-    return bytes + trailer;
-}
 
 QByteArray ascii(const char* text)
 {
@@ -72,7 +49,7 @@ QByteArray sharedArray(int count, int ref)
 // array of 4000 references to UID 2, "x", the NSArray class]: libplist alone would copy 16 million nodes.
 QByteArray plistLevelBomb()
 {
-    return bplist({
+    return bench::bplist({
         container(0xD0, {1, 2, 3, 4, 5, 6, 7, 8}),            // 0: top
         ascii("$archiver"), ascii("$version"), ascii("$top"), ascii("$objects"),
         ascii("NSKeyedArchiver"), QByteArray("\x12\x00\x01\x86\xa0", 5), // 6: 100000
@@ -93,7 +70,7 @@ QByteArray plistLevelBomb()
 // ("x") 4000 times. Shared objects decode once, but the value is 16 million to any walk.
 QByteArray archiveLevelBomb()
 {
-    return bplist({
+    return bench::bplist({
         container(0xD0, {1, 2, 3, 4, 5, 6, 7, 8}),
         ascii("$archiver"), ascii("$version"), ascii("$top"), ascii("$objects"),
         ascii("NSKeyedArchiver"), QByteArray("\x12\x00\x01\x86\xa0", 5),
@@ -109,13 +86,6 @@ QByteArray archiveLevelBomb()
         ascii("$classname"), ascii("NSArray"), ascii("$classes"), container(0xA0, {23}),
         uid(2),
     });
-}
-
-double peakRssMegabytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
 }
 
 void DecodeBinaryArray(benchmark::State& state)
@@ -162,7 +132,7 @@ void RefuseSharedReferenceBomb(benchmark::State& state, QByteArray (*make)())
             state.SkipWithError("a bomb was decoded");
     }
     state.counters["archive_bytes"] = double(archive.size());
-    state.counters["peak_rss_MB"] = peakRssMegabytes();
+    state.counters["peak_rss_MB"] = bench::peakRssMegabytes();
 }
 BENCHMARK_CAPTURE(RefuseSharedReferenceBomb, plist_references, &plistLevelBomb)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RefuseSharedReferenceBomb, archive_references, &archiveLevelBomb)->Unit(benchmark::kMillisecond);

@@ -4,6 +4,7 @@
 // is under 1 s and 100 MB. Run one benchmark per process (--benchmark_filter=NAME) for a meaningful peak RSS;
 // the counters give the document's size and the process's peak.
 
+#include "bench/BenchSupport.h"
 #include "platform/foundation/ArchiveOptions.h"
 #include "platform/foundation/KeyedUnarchiver.h"
 #include "platform/foundation/PropertyList.h"
@@ -17,18 +18,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
 
 using namespace platform;
 
 namespace {
-
-double peakRssMegabytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
 
 constexpr int kChain = 100000;
 
@@ -80,7 +73,7 @@ void DecodeDeepKeyedArchive(benchmark::State& state, PlistFormat format)
             state.SkipWithError("the archive was not refused at its depth");
     }
     state.counters["document_MB"] = double(bytes.size()) / 1048576.0;
-    state.counters["peak_rss_MB"] = peakRssMegabytes();
+    state.counters["peak_rss_MB"] = bench::peakRssMegabytes();
 }
 BENCHMARK_CAPTURE(DecodeDeepKeyedArchive, binary, PlistFormat::Binary)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(DecodeDeepKeyedArchive, xml, PlistFormat::Xml)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -101,7 +94,7 @@ void LoadSimulatedComputer(benchmark::State& state, const QByteArray& bytes)
         benchmark::DoNotOptimize(loaded);
     }
     state.counters["document_MB"] = double(bytes.size()) / 1048576.0;
-    state.counters["peak_rss_MB"] = peakRssMegabytes();
+    state.counters["peak_rss_MB"] = bench::peakRssMegabytes();
 }
 
 QByteArray xmlComputerAround(const QByteArray& element)
@@ -143,24 +136,7 @@ void LoadBinaryComputerOfSharedReferences(benchmark::State& state)
     array.append(count, 4);
     array.append(QByteArray(references, '\x05'));
     objects.append(array);
-    QByteArray bytes("bplist00");
-    QList<quint32> offsets;
-    for (const QByteArray& object : objects) {
-        offsets.append(quint32(bytes.size()));
-        bytes += object;
-    }
-    const quint64 table = quint64(bytes.size());
-    for (const quint32 offset : offsets) {
-        char be[4];
-        qToBigEndian(offset, be);
-        bytes.append(be, 4);
-    }
-    QByteArray trailer(32, '\0');
-    trailer[6] = 4;
-    trailer[7] = 1;
-    qToBigEndian<quint64>(quint64(objects.size()), trailer.data() + 8);
-    qToBigEndian<quint64>(table, trailer.data() + 24);
-    LoadSimulatedComputer(state, bytes + trailer);
+    LoadSimulatedComputer(state, bench::bplist(objects));
 }
 BENCHMARK(LoadBinaryComputerOfSharedReferences)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -3,12 +3,12 @@
 // in proportion; the counter gives the decoded list's bytes per table byte, which must stay a small
 // multiple. Run one benchmark per process (--benchmark_filter) for a meaningful peak RSS.
 
+#include "bench/BenchSupport.h"
 #include "sensors/TEVSMBIOSInfo.h"
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
-#include <sys/resource.h>
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
@@ -54,9 +54,7 @@ void DecodeTable(benchmark::State& state, bool withFields)
     state.SetComplexityN(state.range(0));
     state.SetBytesProcessed(state.iterations() * state.range(0));
     state.counters["held_per_table_byte"] = heldBytes / double(bytes.size());
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
+    state.counters["peak_rss_MB"] = bench::peakRssMegabytes();
 }
 BENCHMARK_CAPTURE(DecodeTable, names_only, false)->RangeMultiplier(2)->Range(8 << 10, 64 << 10)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeTable, with_fields, true)->RangeMultiplier(2)->Range(8 << 10, 64 << 10)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);

@@ -521,12 +521,7 @@ void AppController::showPreferenceWindow()
 void AppController::applicationWillTerminate()
 {
     windows_.preferenceWindow->setWillCloseHandler({});
-    if (standardWindowController_)
-        standardWindowController_->saveSpecialPositionPreferences();
-    if (screenDisplayController_)
-        screenDisplayController_->saveSpecialPositionPreferences();
-
-    recordOpenWindows();
+    recordWindows();
     // Before the first completion (or while the local client is relaunched) some of these are absent: what
     // exists is still written.
     takeBackPanePreferences();
@@ -549,8 +544,12 @@ void AppController::applicationWillTerminate()
     installedDockImage_ = 0;
 }
 
-void AppController::recordOpenWindows()
+void AppController::recordWindows()
 {
+    if (standardWindowController_)
+        standardWindowController_->saveSpecialPositionPreferences();
+    if (screenDisplayController_)
+        screenDisplayController_->saveSpecialPositionPreferences();
     MonitorPreferences& prefs = *monitorPreferences_;
     // Until the windows of the last quit were opened, what is visible says nothing of what the user wants:
     // the stored choice stays.

@@ -133,7 +133,8 @@ public:
     void enforceUpdateOfReadings();
     void rescanForSensors();
     void clearShortTermHistory();
-    void openSensorWindow();
+    // The sensor window shown, or null.
+    QWidget* openSensorWindow();
     void toggleScreenWindow();
     void repositionScreenWindow();
     void openMinMaxWindow();
@@ -201,8 +202,9 @@ private:
     void refuseLocalClient();
     // The probe and LCD panes' settings, back into the local computer's set before it is written.
     void takeBackPanePreferences();
-    // The "...Open" flags set from the windows on screen.
-    void recordOpenWindows();
+    // The sensor window's and the screen display's places, and the "...Open" flags set from the windows on
+    // screen.
+    void recordWindows();
     // The local computer's set is stored, and the computer listed as seen, only once the set is decided:
     // not before the local client's first completion, nor while the import offer is open or after it ended
     // unanswered.

@@ -240,12 +240,13 @@ void AppController::clearShortTermHistory()
 
 // --- Windows ----------------------------------------------------------------------------------------------
 
-void AppController::openSensorWindow()
+QWidget* AppController::openSensorWindow()
 {
     if (!standardWindowController_)
-        return;
+        return nullptr;
     standardWindowController_->showWindow();
     updateStandardWindow();
+    return standardWindowController_->window();
 }
 
 void AppController::toggleScreenWindow()
@@ -299,7 +300,9 @@ void AppController::openRemoteConnectionWindow()
 
 void AppController::launchSmallSibling()
 {
+    // Lite reads the preferences as it starts, maybe before this program's quit has written them: written first.
     // A failed launch is told; this program keeps running.
+    writePreferences();
     if (launchSibling(QStringLiteral("KelvaroLite"), localized(QStringLiteral("Kelvaro Lite"))))
         quit();
 }

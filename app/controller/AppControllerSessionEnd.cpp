@@ -80,11 +80,7 @@ void AppController::saveForLostDisplay()
 void AppController::saveForSessionManager()
 {
     // The quit that follows records the same; a session manager that never sends it still finds them.
-    if (standardWindowController_)
-        standardWindowController_->saveSpecialPositionPreferences();
-    if (screenDisplayController_)
-        screenDisplayController_->saveSpecialPositionPreferences();
-    recordOpenWindows();
+    recordWindows();
     const MonitorPreferences::WriteResult preferences = writePreferences();
     platform::log("Kelvaro", preferences.written() ? QStringLiteral("saved for the session manager: preferences written to %1").arg(preferences.path)
                                                    : QStringLiteral("saved for the session manager: preferences not written (%1)").arg(preferences.failure));

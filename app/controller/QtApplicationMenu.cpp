@@ -92,7 +92,7 @@ QList<QtApplicationMenu::Menu> QtApplicationMenu::menuBar() const
                 fn();
         };
     };
-    const auto member = [&c](void (AppController::*fn)()) { return [&c, fn](qint64) { (c.*fn)(); }; };
+    const auto member = [&c](auto fn) { return [&c, fn](qint64) { (c.*fn)(); }; };
     const auto openAll = [&c](const QString& className) { return [&c, className](qint64) { c.openMonitorWindows(className); }; };
     const Item separator;
 
@@ -264,7 +264,7 @@ QList<QAction*> QtApplicationMenu::dockMenuActions()
 {
     if (!dockMenu_) {
         AppController& c = controller_;
-        const auto member = [&c](void (AppController::*fn)()) { return [&c, fn](qint64) { (c.*fn)(); }; };
+        const auto member = [&c](auto fn) { return [&c, fn](qint64) { (c.*fn)(); }; };
         Item screen{menuText("Show Screen Display"), 0, member(&AppController::toggleScreenWindow)};
         screen.isScreenWindowItem = true;
         Item icon;

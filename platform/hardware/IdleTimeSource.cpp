@@ -34,6 +34,57 @@ SharedSelection& selection()
     return s;
 }
 
+// A D-Bus call asked at most once a second of the shared clock and never waited for, on the connection given,
+// else on `bus()` once an application object exists. Guarded by its source's mutex.
+struct PolledCall {
+    std::optional<QDBusConnection> connection;
+    std::optional<QDBusPendingCall> pending;
+    Clock::Duration lastRequest{};
+    bool requested = false;
+
+    // The reply that came since the last look.
+    std::optional<QDBusMessage> takeReply()
+    {
+        if (!pending || !pending->isFinished())
+            return std::nullopt;
+        const QDBusMessage reply = pending->reply();
+        pending.reset();
+        return reply;
+    }
+    // Asks again once a second has passed with no call pending; false when it was time to ask and there is
+    // no bus.
+    bool askWhenDue(QDBusConnection (*bus)(), QDBusMessage (*makeCall)())
+    {
+        const Clock::Duration now = monotonicNow();
+        if (pending || (requested && now - lastRequest < std::chrono::seconds(1)))
+            return true;
+        requested = true;
+        lastRequest = now;
+        if (!connection && QCoreApplication::instance())
+            connection = bus();
+        if (!connection || !connection->isConnected())
+            return false;
+        pending = connection->asyncCall(makeCall(), 2000);
+        return true;
+    }
+};
+
+QDBusMessage logindIdleHintCall()
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    call << QStringLiteral("org.freedesktop.login1.Manager");
+    return call;
+}
+
+QDBusMessage mutterIdleTimeCall()
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Mutter.IdleMonitor"),
+                                          QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+                                          QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+}
+
 std::optional<quint64> nanosecondsFromSeconds(double seconds)
 {
     if (!std::isfinite(seconds) || seconds < 0 || seconds >= 1.8e10)
@@ -105,10 +156,7 @@ void FixedIdleTimeSource::setIdleSeconds(double seconds)
 
 struct LogindIdleTimeSource::State {
     std::mutex mutex;
-    std::optional<QDBusConnection> connection;
-    std::optional<QDBusPendingCall> pending;
-    Clock::Duration lastRequest{};
-    bool requested = false;
+    PolledCall call;
     // Whether the last reply told the hint; from it, whether the seat is idle and since when, in
     // CLOCK_MONOTONIC microseconds.
     bool answered = false;
@@ -120,7 +168,7 @@ struct LogindIdleTimeSource::State {
 LogindIdleTimeSource::LogindIdleTimeSource(const QDBusConnection* connection) : state_(std::make_unique<State>())
 {
     if (connection)
-        state_->connection = *connection;
+        state_->call.connection = *connection;
 }
 
 LogindIdleTimeSource::~LogindIdleTimeSource() = default;
@@ -130,13 +178,11 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
     State& s = *state_;
     std::lock_guard lock(s.mutex);
 
-    if (s.pending && s.pending->isFinished()) {
-        const QDBusMessage reply = s.pending->reply();
-        s.pending.reset();
+    if (const auto reply = s.call.takeReply()) {
         s.idle = false;
         s.answered = false;
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-            const QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+        if (reply->type() == QDBusMessage::ReplyMessage && !reply->arguments().isEmpty()) {
+            const QVariantMap properties = qdbus_cast<QVariantMap>(reply->arguments().constFirst());
             const QVariant hint = properties.value(QStringLiteral("IdleHint"));
             const QVariant since = properties.value(QStringLiteral("IdleSinceHintMonotonic"));
             if (hint.typeId() == QMetaType::Bool && since.canConvert<quint64>()) {
@@ -148,28 +194,14 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
         if (!s.answered && !std::exchange(s.toldUnknown, true))
             log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (logind: %1); the LCD saver "
                                                        "neither blanks nor wakes a module")
-                                            .arg(reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage()
+                                            .arg(reply->type() == QDBusMessage::ErrorMessage ? reply->errorMessage()
                                                                                              : QStringLiteral("no idle hint")));
     }
 
-    const Clock::Duration now = monotonicNow();
-    if (!s.pending && (!s.requested || now - s.lastRequest >= std::chrono::seconds(1))) {
-        s.requested = true;
-        s.lastRequest = now;
-        // The system bus needs an application object; without one (or without a bus) nothing is known.
-        if (!s.connection && QCoreApplication::instance())
-            s.connection = QDBusConnection::systemBus();
-        if (!(s.connection && s.connection->isConnected()) && !std::exchange(s.toldUnknown, true))
-            log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (no system bus); the LCD saver "
-                                                       "neither blanks nor wakes a module"));
-        if (s.connection && s.connection->isConnected()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(
-                QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
-            call << QStringLiteral("org.freedesktop.login1.Manager");
-            s.pending = s.connection->asyncCall(call, 2000);
-        }
-    }
+    // The system bus needs an application object; without one (or without a bus) nothing is known.
+    if (!s.call.askWhenDue(&QDBusConnection::systemBus, &logindIdleHintCall) && !std::exchange(s.toldUnknown, true))
+        log("LogindIdleTimeSource", QStringLiteral("no source tells the idle time (no system bus); the LCD saver "
+                                                   "neither blanks nor wakes a module"));
 
     if (!s.answered)
         return std::nullopt;
@@ -188,17 +220,14 @@ std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
 
 struct MutterIdleTimeSource::State {
     std::mutex mutex;
-    std::optional<QDBusConnection> connection;
-    std::optional<QDBusPendingCall> pending;
-    Clock::Duration lastRequest{};
-    bool requested = false;
+    PolledCall call;
     std::optional<quint64> milliseconds; // from the last good reply
 };
 
 MutterIdleTimeSource::MutterIdleTimeSource(const QDBusConnection* connection) : state_(std::make_unique<State>())
 {
     if (connection)
-        state_->connection = *connection;
+        state_->call.connection = *connection;
 }
 
 MutterIdleTimeSource::~MutterIdleTimeSource() = default;
@@ -207,27 +236,13 @@ std::optional<quint64> MutterIdleTimeSource::idleNanoseconds() const
 {
     State& s = *state_;
     std::lock_guard lock(s.mutex);
-    if (s.pending && s.pending->isFinished()) {
-        const QDBusMessage reply = s.pending->reply();
-        s.pending.reset();
+    if (const auto reply = s.call.takeReply()) {
         s.milliseconds.reset();
-        if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1 &&
-            reply.arguments().constFirst().typeId() == QMetaType::ULongLong)
-            s.milliseconds = reply.arguments().constFirst().toULongLong();
+        if (reply->type() == QDBusMessage::ReplyMessage && reply->arguments().size() == 1 &&
+            reply->arguments().constFirst().typeId() == QMetaType::ULongLong)
+            s.milliseconds = reply->arguments().constFirst().toULongLong();
     }
-    const Clock::Duration now = monotonicNow();
-    if (!s.pending && (!s.requested || now - s.lastRequest >= std::chrono::seconds(1))) {
-        s.requested = true;
-        s.lastRequest = now;
-        if (!s.connection && QCoreApplication::instance())
-            s.connection = QDBusConnection::sessionBus();
-        if (s.connection && s.connection->isConnected()) {
-            const QDBusMessage call = QDBusMessage::createMethodCall(
-                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
-                QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
-            s.pending = s.connection->asyncCall(call, 2000);
-        }
-    }
+    s.call.askWhenDue(&QDBusConnection::sessionBus, &mutterIdleTimeCall);
     if (!s.milliseconds || *s.milliseconds >= 18'000'000'000'000u)
         return std::nullopt;
     return *s.milliseconds * 1'000'000u;

@@ -120,7 +120,7 @@ int main(int argc, char** argv)
                                      [&] { controller->saveForLostDisplay(); },
                                      /*controllerReportsMonitoring=*/true,
                                      [&] { controller->saveForSessionManager(); },
-                                     [&] { controller->openSensorWindow(); }});
+                                     [&] { return controller->openSensorWindow(); }});
     // Gone before the capture threads end: each end reports a lost connection, which the controller would
     // answer with a relaunch of the local client.
     TEVApplicationDelegate::setApplicationDelegate(nullptr);

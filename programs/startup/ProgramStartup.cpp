@@ -278,12 +278,9 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
             first = window;
     }
     if (!shown && showMainWindow_) {
-        showMainWindow_();
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->isVisible() && !(window->windowFlags() & Qt::FramelessWindowHint) && window->windowType() == Qt::Window) {
-                first = window;
-                break;
-            }
+        QWidget* window = showMainWindow_();
+        if (window && window->isVisible() && !(window->windowFlags() & Qt::FramelessWindowHint))
+            first = window;
     }
     // One activation: the token is good for one, and it goes to the window the user last worked in.
     if (first)

@@ -19,6 +19,7 @@ namespace platform {
 class SingleInstance;
 }
 class QApplication;
+class QWidget;
 class TEVCaptureThread;
 class DesktopQuit;
 class TerminationSignals;
@@ -44,8 +45,9 @@ public:
         // When the session manager asks the program to save (a logout, before its end): what a later start
         // must find, as the windows are now. Optional.
         std::function<void()> saveForSessionManager;
-        // When another start asks for the windows and none of the program's windows is on screen. Optional.
-        std::function<void()> showMainWindow;
+        // When another start asks for the windows and none of the program's windows is on screen; the window
+        // it showed, if any. Optional.
+        std::function<QWidget*()> showMainWindow;
     };
 
     // Before the application object: in a Wayland session that offers XWayland the programs run as its X11
@@ -89,7 +91,7 @@ private:
     std::unique_ptr<platform::SingleInstance> instance_;
     std::unique_ptr<TerminationSignals> terminationSignals_;
     std::unique_ptr<DesktopQuit> desktopQuit_;
-    std::function<void()> showMainWindow_; // set while the event loop turns
+    std::function<QWidget*()> showMainWindow_; // set while the event loop turns
     std::vector<std::weak_ptr<TEVCaptureThread>> captureThreads_;
     bool startUpMemoryReturned_ = false;
 };

@@ -33,11 +33,6 @@ QString selectorOf(Op operation)
     return QString::fromLatin1(acquisitionselectors::selectorOf(operation));
 }
 
-qsizetype requestsFor(const kt::ProtocolTestPeer& peer, const QString& selector)
-{
-    return peer.requestCount(selector);
-}
-
 class RemoteMonitoringClient : public ::testing::Test {
 protected:
     void SetUp() override
@@ -76,7 +71,19 @@ protected:
                                              [this](const platform::Notification& n) { posted.append(n.name); }));
     }
 
+    // Connected and ready, the client monitors the peer's computer; `sensors` are what it offers.
+    void monitor(const kt::ProtocolTestPeer& peer)
+    {
+        ASSERT_TRUE(peer.isListening());
+        connect(peer);
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }));
+        ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+        ASSERT_TRUE(client->run());
+        sensors = client->availableSensorIdentifiers();
+    }
+
     std::shared_ptr<TEVMonitoringClient> client;
+    QStringList sensors;
     QStringList posted;
     QList<platform::ObserverToken> tokens;
 };
@@ -86,12 +93,7 @@ protected:
 TEST_F(RemoteMonitoringClient, EveryCommandOfABurstIsAnsweredAndTheComputerStaysPastThreeDeadlines)
 {
     kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
-    ASSERT_TRUE(peer.isListening());
-    connect(peer);
-    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }));
-    ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
-    ASSERT_TRUE(client->run());
-    const QStringList sensors = client->availableSensorIdentifiers();
+    ASSERT_NO_FATAL_FAILURE(monitor(peer));
     ASSERT_GT(sensors.size(), 10);
 
     // What the controller sends when the gauges are made, back to back, none waiting for the one before. The
@@ -103,15 +105,15 @@ TEST_F(RemoteMonitoringClient, EveryCommandOfABurstIsAnsweredAndTheComputerStays
     client->setMainUpdateInterval(2.0);
     client->clearShortTermHistories();
     client->rescanForSensors();
-    ASSERT_TRUE(kt::runMainLoopUntil([&] { return requestsFor(peer, rescan) == 1; }));
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return peer.requestCount(rescan) == 1; }));
 
     // Past three deadlines of the test clock, a tick at a time: each tick's reading reaches the computer
     // before the clock moves on, so no reading can run into its own time-out.
     for (int tick = 0; tick < 18; ++tick) {
         SCOPED_TRACE(tick);
-        const auto read = requestsFor(peer, selectorOf(Op::CurrentRawValues));
+        const auto read = peer.requestCount(selectorOf(Op::CurrentRawValues));
         kt::clock()->advanceSeconds(2);
-        ASSERT_TRUE(kt::runMainLoopUntil([&] { return requestsFor(peer, selectorOf(Op::CurrentRawValues)) > read; }));
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return peer.requestCount(selectorOf(Op::CurrentRawValues)) > read; }));
         client->hasDetectedConfigurationChange();
     }
     EXPECT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
@@ -157,12 +159,7 @@ TEST_F(RemoteMonitoringClient, ConnectingToATricklingComputerNeverHoldsTheMainTh
 TEST_F(RemoteMonitoringClient, ASensorSetThatChangesIsFollowed)
 {
     kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
-    ASSERT_TRUE(peer.isListening());
-    connect(peer);
-    ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }));
-    ASSERT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
-    ASSERT_TRUE(client->run());
-    const QStringList sensors = client->availableSensorIdentifiers();
+    ASSERT_NO_FATAL_FAILURE(monitor(peer));
     ASSERT_GT(sensors.size(), 2);
     ASSERT_TRUE(kt::runMainLoopUntil([&] { return client->sensorDescriptionForIdentifier(sensors.last()) != nullptr; }));
     client->hasDetectedConfigurationChange();
@@ -183,9 +180,9 @@ TEST_F(RemoteMonitoringClient, ASensorSetThatChangesIsFollowed)
     // A tick at a time, until the client has seen the change.
     const auto tickUntilChanged = [&] {
         return kt::runMainLoopUntil([&] {
-            const auto read = requestsFor(peer, values);
+            const auto read = peer.requestCount(values);
             kt::clock()->advanceSeconds(2);
-            kt::runMainLoopUntil([&] { return requestsFor(peer, values) > read; });
+            kt::runMainLoopUntil([&] { return peer.requestCount(values) > read; });
             return client->hasDetectedConfigurationChange();
         });
     };

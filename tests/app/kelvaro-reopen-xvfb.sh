@@ -32,17 +32,7 @@ run() {
 run "$scratch/first" 0
 [ -f "$domain" ] || fail "no preferences written"
 # The next run opens the sensor window, the system information and the extreme values, and nothing else.
-python3 - "$domain" <<'PYTHON'
-import plistlib, sys
-with open(sys.argv[1], "rb") as f:
-    data = f.read()
-prefs = plistlib.loads(data)
-for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
-            "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen"):
-    prefs[key] = key in ("SensorWindowOpen", "SystemInfoOpen", "ExtremeValuesWindowOpen")
-with open(sys.argv[1], "wb") as f:
-    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
-PYTHON
+open_at_next_start SensorWindowOpen SystemInfoOpen ExtremeValuesWindowOpen
 run "$scratch/second" 3
 run "$scratch/third" 3
 [ "$(wc -l <"$scratch/second")" -eq 3 ] || fail "three windows expected, shown: $(tr '\n' ';' <"$scratch/second")"

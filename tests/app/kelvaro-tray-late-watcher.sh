@@ -14,15 +14,13 @@ fi
 kelvaro=$1 computer=$2 platform=$3
 . "$(dirname "$0")/../support/session-lib.sh"
 /usr/bin/python3 -c 'import dbus, gi' 2>/dev/null || { echo "SKIP: python3-dbus or python3-gi missing"; exit 77; }
-command -v xdotool >/dev/null && command -v xwininfo >/dev/null || { echo "SKIP: xdotool or xwininfo missing"; exit 77; }
+need_tools xdotool xwininfo
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 . "$(dirname "$0")/../support/xfce-panel-lib.sh"
 [ "$platform" = xcb ] || export QT_QPA_PLATFORM=$platform
-keep_bus_services_in_the_folders
+share_folders_with_bus
 
-start_ready Kelvaro kelvaro "$kelvaro"
-quit_cleanly "$started" "the first run of Kelvaro"
-show_three_coloured_values "$(preferences_file)"
+first_run_with_coloured_values "$kelvaro"
 
 start_watcher() {
   : >"$scratch/watcher.out"

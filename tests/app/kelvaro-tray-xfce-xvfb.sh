@@ -13,19 +13,13 @@ if [ -z "${KELVARO_TRAY_BUS:-}" ]; then
 fi
 kelvaro=$1 computer=$2 keep=${3:-}
 . "$(dirname "$0")/../support/session-lib.sh"
-for tool in xfce4-panel import xdotool xwininfo dbus-send; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-/usr/bin/python3 -c 'import dbus' 2>/dev/null || { echo "SKIP: python3-dbus missing"; exit 77; }
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 . "$(dirname "$0")/../support/xfce-panel-lib.sh"
 prepare_xfce_session
 shot() { [ -z "$keep" ] || cp "$scratch/tray.png" "$keep/$1.png"; }
 
 # A first run writes the preferences of the computer; the next one starts with one value, in red.
-start_ready Kelvaro kelvaro "$kelvaro"
-quit_cleanly "$started" "the first run of Kelvaro"
-show_three_coloured_values "$(preferences_file)" 1
+first_run_with_coloured_values "$kelvaro" 1
 
 start_xfce_panel
 start_ready Kelvaro kelvaro "$kelvaro"

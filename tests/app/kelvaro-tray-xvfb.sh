@@ -6,15 +6,11 @@
 set -euo pipefail
 kelvaro=$1 computer=$2 keep=${3:-}
 . "$(dirname "$0")/../support/session-lib.sh"
-command -v trayer >/dev/null && command -v import >/dev/null && command -v xdotool >/dev/null \
-  || { echo "trayer, ImageMagick or xdotool missing"; exit 77; }
+need_tools trayer import xdotool
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 
 # A first run writes the preferences of the computer; the next ones show three values in the tray.
-start_ready Kelvaro kelvaro "$kelvaro"
-pid=$started
-quit_cleanly "$pid" "the first run of Kelvaro"
-show_three_coloured_values "$(preferences_file)"
+first_run_with_coloured_values "$kelvaro"
 
 # At login the tray host often comes after the program: here 12 s after it.
 start kelvaro "$kelvaro"

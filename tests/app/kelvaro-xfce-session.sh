@@ -54,10 +54,7 @@ print(m["systemSerialNumber"], m["systemModelCode"])' "$scratch/machine.plist")
   wait_until 120 "the import offer did not show" offered
   screenshot xfce-import-offer
   xfce_logout
-  status=0
-  wait "$pid" || status=$?
-  forget "$pid"
-  [ "$status" -eq 0 ] || fail "Kelvaro ended with status $status at the logout"
+  ended_cleanly "$pid" Kelvaro "at the logout"
   grep -q '^Kelvaro: the session manager ended the session' "$scratch/kelvaro.err" || fail "no line of the session manager's end"
   python3 - "$domain" "$serial" "$model" <<'PYTHON' || fail "the logout decided the import offer"
 import plistlib, sys
@@ -85,17 +82,7 @@ SESSION_MANAGER=$manager start_ready Kelvaro first "$kelvaro"
 check_frames 2 0 xfce-first-start
 quit_cleanly "$started" Kelvaro
 # The next start opens four windows.
-python3 - "$domain" <<'PYTHON'
-import plistlib, sys
-with open(sys.argv[1], "rb") as f:
-    data = f.read()
-prefs = plistlib.loads(data)
-for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
-            "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen"):
-    prefs[key] = key in ("SensorWindowOpen", "OverviewOpen", "SystemInfoOpen", "ExtremeValuesWindowOpen")
-with open(sys.argv[1], "wb") as f:
-    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
-PYTHON
+open_at_next_start SensorWindowOpen OverviewOpen SystemInfoOpen ExtremeValuesWindowOpen
 SESSION_MANAGER=$manager start_ready Kelvaro kelvaro "$kelvaro"
 pid=$started
 wait_until 60 "the four windows did not show" window_titles Kelvaro "$scratch/titles" 4
@@ -106,10 +93,7 @@ check_screen_display "$sensors" xfce-login1
 
 # --- The logout --------------------------------------------------------------------------------------------
 xfce_logout
-status=0
-wait "$pid" || status=$?
-forget "$pid"
-[ "$status" -eq 0 ] || fail "Kelvaro ended with status $status at the logout"
+ended_cleanly "$pid" Kelvaro "at the logout"
 grep -q '^Kelvaro: the session manager ended the session' "$scratch/kelvaro.err" || fail "no line of the session manager's end"
 flags=$(open_flags | tr '\n' ' ')
 [ "$flags" = "SensorWindowOpen=true OverviewOpen=true SystemInfoOpen=true ExtremeValuesWindowOpen=true FloatingWindowOpen=false " ] ||

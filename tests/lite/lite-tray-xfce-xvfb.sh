@@ -12,18 +12,12 @@ if [ -z "${KELVARO_TRAY_BUS:-}" ]; then
 fi
 kelvaro=$1 lite=$2 computer=$3 keep=${4:-}
 . "$(dirname "$0")/../support/session-lib.sh"
-for tool in xfce4-panel import xdotool xwininfo dbus-send; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-/usr/bin/python3 -c 'import dbus' 2>/dev/null || { echo "SKIP: python3-dbus missing"; exit 77; }
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 . "$(dirname "$0")/../support/xfce-panel-lib.sh"
 prepare_xfce_session
 
 # Kelvaro's first run writes the computer's preferences, which Lite reads: three values.
-start_ready Kelvaro kelvaro "$kelvaro"
-quit_cleanly "$started" "the first run of Kelvaro"
-show_three_coloured_values "$(preferences_file)"
+first_run_with_coloured_values "$kelvaro"
 
 start_xfce_panel
 start_ready KelvaroLite lite "$lite"

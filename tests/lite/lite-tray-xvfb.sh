@@ -10,16 +10,12 @@ if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
 fi
 kelvaro=$1 lite=$2 computer=$3 keep=${4:-}
 . "$(dirname "$0")/../support/session-lib.sh"
-command -v trayer >/dev/null && command -v import >/dev/null && command -v xwininfo >/dev/null \
-  && command -v xdotool >/dev/null || { echo "trayer, ImageMagick, xwininfo or xdotool missing"; exit 77; }
+need_tools trayer import xwininfo xdotool
 . "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 prefs=$(preferences_file)
 
 # A first run of Kelvaro writes the computer's preferences; then both programs show three values.
-start_ready Kelvaro kelvaro "$kelvaro"
-pid=$started
-quit_cleanly "$pid" "the first run of Kelvaro"
-show_three_coloured_values "$prefs"
+first_run_with_coloured_values "$kelvaro"
 
 # Both start before the tray host, which comes 12 s later, as it may at login.
 start kelvaro "$kelvaro"

@@ -36,6 +36,8 @@ bool FakeWorkspace::openFile(const QString& path)
 bool FakeWorkspace::launchApplication(const QString& name, LaunchFailure* failure)
 {
     launched.append(name);
+    if (onLaunch)
+        onLaunch();
     if (!succeed && failure)
         *failure = {{}, {QStringLiteral("/opt/kelvaro/bin"), QStringLiteral("/usr/bin")}};
     return succeed;

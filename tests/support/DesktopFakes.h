@@ -60,6 +60,7 @@ public:
     QStringList openedFiles;
     QStringList launched;
     bool succeed = true;
+    std::function<void()> onLaunch; // as a program is launched
     bool openURL(const QUrl& url) override;
     bool openFile(const QString& path) override;
     bool launchApplication(const QString& name, LaunchFailure* failure = nullptr) override;

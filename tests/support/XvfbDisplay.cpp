@@ -7,6 +7,9 @@
 #include <QStandardPaths>
 
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
 
 namespace kelvaro::test {
 
@@ -33,7 +36,18 @@ XvfbDisplay::XvfbDisplay()
 
 XvfbDisplay::~XvfbDisplay()
 {
+    if (connection_)
+        xcb_disconnect(connection_);
     kill();
+}
+
+xcb_connection_t* XvfbDisplay::connection()
+{
+    if (!connection_) {
+        connection_ = xcb_connect(name_.constData(), nullptr);
+        EXPECT_FALSE(xcb_connection_has_error(connection_)) << name_.constData();
+    }
+    return connection_;
 }
 
 bool XvfbDisplay::simulateUserInput() const

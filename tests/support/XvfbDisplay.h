@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QProcess>
 
+struct xcb_connection_t;
+
 namespace kelvaro::test {
 
 class XvfbDisplay {
@@ -17,6 +19,9 @@ public:
     // False when the server did not come up (not installed, or no free display).
     bool isRunning() const { return running_; }
     QByteArray name() const { return name_; } // ":NNN"
+    // A connection of the test's own to the server, opened at the first call and closed with this object; the
+    // test fails where it cannot be opened.
+    xcb_connection_t* connection();
     // What a key press does to the server's idle time (a screen-saver reset, from a client of its own).
     bool simulateUserInput() const;
     // The server ends as at a logout.
@@ -26,6 +31,7 @@ private:
     QProcess server_;
     QByteArray name_;
     bool running_ = false;
+    xcb_connection_t* connection_ = nullptr;
 };
 
 } // namespace kelvaro::test

@@ -2,20 +2,6 @@
 # display): an XFCE session (xfce4-session with xfwm4 compositing and xfce4-panel) that logs out and logs in
 # again, openbox with tint2, and what the window manager shows of the program's windows.
 
-# Each tool a script needs, or SKIP. Usage: need_tools TOOL...
-need_tools() {
-  local tool
-  for tool in "$@"; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-  done
-}
-
-# The bus's activated services (xfconfd) read the folders of this script's user, not the caller's.
-share_folders_with_bus() {
-  dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR DISPLAY ||
-    fail "could not hand the folders to the session bus"
-}
-
 # The window manager's frame around client window ID: "left right top bottom" (zeros without one).
 frame_extents() {
   local e

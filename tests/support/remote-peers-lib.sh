@@ -32,6 +32,7 @@ start_peer() {
   "$program" "$served" "$@" >>"$scratch/$name.out" 2>"$scratch/$name.err" &
   peer_pid=$!
   pids+=("$peer_pid")
+  [[ " ${fail_tails[*]} " == *" $scratch/$name.out "* ]] || fail_tails+=("$scratch/$name.out")
   wait_until 60 "the peer $name did not listen" grep -q '^listening on ' "$scratch/$name.out"
   peer_port=$(sed -n 's/^listening on //p' "$scratch/$name.out")
 }

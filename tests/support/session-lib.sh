@@ -16,17 +16,45 @@ end_session() {
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
-trap end_session EXIT
+# A command that fails outside fail() ends the script too (set -e): it is named, with the logs.
+failed_command='' fail_reported=''
+set -o errtrace
+trap 'failed_command="$BASH_COMMAND (line $LINENO)"' ERR
+end_script() {
+  local status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -ne 77 ] && [ -z "$fail_reported" ]; then
+    report_failure "the script ended with status $status at ${failed_command:-an unknown command}"
+  fi
+  end_session
+}
+trap end_script EXIT
 
+# Logs of which a failure shows the last lines too (a peer's requests, say), beside every standard error.
+fail_tails=()
 fail() {
+  report_failure "$@"
+  exit 1
+}
+report_failure() {
+  fail_reported=1
   echo "FAIL: $*" >&2
-  local f
+  local f lines kept
   for f in "$scratch"/*.err; do
     [ -e "$f" ] || continue
-    echo "--- $(basename "$f" .err):" >&2
-    cat "$f" >&2
+    lines=$(wc -l <"$f")
+    echo "--- $(basename "$f" .err)$([ "$lines" -le 300 ] || echo " (its last 300 of $lines lines)"):" >&2
+    tail -n 300 "$f" >&2
   done
-  exit 1
+  for f in "${fail_tails[@]}"; do
+    [ -e "$f" ] || continue
+    echo "--- $(basename "$f") (its last 20 of $(wc -l <"$f") lines):" >&2
+    tail -n 20 "$f" >&2
+  done
+  # The whole logs outlive the session's folder.
+  if kept=$(mktemp -d "${TMPDIR:-/tmp}/kelvaro-failed-$(basename "$0" .sh).XXXXXX"); then
+    cp "$scratch"/*.err "$scratch"/*.out "$scratch"/*.log "$kept" 2>/dev/null || true
+    echo "--- the logs are kept in $kept" >&2
+  fi
 }
 
 # A user of their own under DIR: HOME, its XDG folders and a private runtime folder (which also tells this
@@ -40,6 +68,21 @@ use_folders() {
 use_folders "$scratch"
 # Kelvaro's preferences, which Lite reads too.
 preferences_file() { echo "$XDG_CONFIG_HOME/kelvaro/com.tarnwell.kelvaro.plist"; }
+# Sets the stored preferences so that the next start opens the windows of KEYS ("SensorWindowOpen",
+# "OverviewOpen", ...) and no others. Usage: open_at_next_start KEY...
+open_at_next_start() {
+  python3 - "$(preferences_file)" "$@" <<'PYTHON' || fail "no preferences to change"
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+for key in ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
+            "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen"):
+    prefs[key] = key in sys.argv[2:]
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+PYTHON
+}
 
 # Runs COMMAND until it succeeds; fails with "WHAT within SECONDS s" when it has not by then. The limit only
 # guards against a hang: make it tens of seconds, as a loaded machine with a sanitizer build is slow.
@@ -93,22 +136,47 @@ start_ready() {
   wait_ready "$started" "$scratch/$1.err" "$program"
 }
 
-# Sends SIGTERM to PID and waits for it; fails unless it ends with status 0. Usage: quit_cleanly PID WHAT
-quit_cleanly() {
-  kill -TERM "$1"
+# Waits for PID, a process of this script's; fails unless it ends with status 0. Usage: ended_cleanly PID WHAT [WHEN]
+ended_cleanly() {
   local status=0
   wait "$1" || status=$?
   forget "$1"
-  [ "$status" -eq 0 ] || fail "$2 ended with status $status after SIGTERM"
+  [ "$status" -eq 0 ] || fail "$2 ended with status $status${3:+ $3}"
+}
+# Sends SIGTERM to PID and waits for it; fails unless it ends with status 0. Usage: quit_cleanly PID WHAT
+quit_cleanly() {
+  kill -TERM "$1"
+  ended_cleanly "$1" "$2" "after SIGTERM"
 }
 
-# Copies of PROGRAM in this session. Usage: running PROGRAM
-running() {
-  local n=0 p
+# The processes of PROGRAM in this session, one a line. Usage: copies_of PROGRAM
+copies_of() {
+  local p
   for p in $(pgrep -x "$1" || true); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" && n=$((n + 1))
+    if { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR"; then
+      echo "$p"
+    fi
   done
-  echo "$n"
+}
+# How many copies of PROGRAM run in this session. Usage: running PROGRAM
+running() { copies_of "$1" | grep -c . || true; }
+# Also a process that exited and that its parent has not collected yet: Lite, started by Kelvaro, is none of
+# the script's children.
+ended() { ! kill -0 "$1" 2>/dev/null || [ "$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)" = Z ]; }
+
+# Each tool a script needs, or SKIP. Usage: need_tools TOOL...
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+
+# Services the bus starts when a program asks for one (xfconfd, a notification daemon) run in the script's
+# folders, not the caller's.
+share_folders_with_bus() {
+  dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
+    ${DISPLAY:+DISPLAY} || fail "could not hand the folders to the session bus"
 }
 
 # A virtual X server of SIZE (WIDTHxHEIGHT) of this script's own: DISPLAY names it, $x_pid is its process.

@@ -45,18 +45,13 @@ bus_name_owned() { # NAME
 watcher_owned() { bus_name_owned org.kde.StatusNotifierWatcher; }
 watcher_gone() { ! watcher_owned; }
 
-# Services the bus starts when a program asks for one (a notification daemon, the settings daemon) run in the
-# script's folders, not the user's.
-keep_bus_services_in_the_folders() {
-  dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
-    ${DISPLAY:+DISPLAY} || fail "the bus took no environment"
-}
-
-# The panel's configuration, also for a settings daemon the bus starts on its own. Call before anything runs
-# in the session.
+# SKIP where the panel or a tool to read its tray is missing; else the panel's configuration, also for a
+# settings daemon the bus starts on its own. Call before anything runs in the session.
 prepare_xfce_session() {
+  need_tools xfce4-panel import xdotool xwininfo dbus-send
+  /usr/bin/python3 -c 'import dbus' 2>/dev/null || { echo "SKIP: python3-dbus missing"; exit 77; }
   write_xfce_panel_config
-  keep_bus_services_in_the_folders
+  share_folders_with_bus
 }
 
 # Starts the panel (and, the first time, its settings daemon) and waits until its tray watches for items.

@@ -7,36 +7,21 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
-
-} // namespace
+using platform::x11::internAtom;
 
 TEST(WindowManagerTellsPlaces, OnlyAWindowManagerThatDoesNotPublishItsFramesHidesThePlaces)
 {
     kelvaro::test::XvfbDisplay x;
     if (!x.isRunning())
         GTEST_SKIP() << "no Xvfb";
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(x.name().constData(), &screenNumber);
-    ASSERT_FALSE(xcb_connection_has_error(connection));
+    xcb_connection_t* connection = x.connection();
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    const xcb_atom_t check = atom(connection, "_NET_SUPPORTING_WM_CHECK"), supported = atom(connection, "_NET_SUPPORTED");
-    const xcb_atom_t extents = atom(connection, "_NET_FRAME_EXTENTS"), state = atom(connection, "_NET_WM_STATE");
+    const xcb_atom_t check = internAtom(connection, "_NET_SUPPORTING_WM_CHECK"), supported = internAtom(connection, "_NET_SUPPORTED");
+    const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS"), state = internAtom(connection, "_NET_WM_STATE");
     const auto newWindow = [&] {
         const xcb_window_t window = xcb_generate_id(connection);
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, -100, -100, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
@@ -69,5 +54,4 @@ TEST(WindowManagerTellsPlaces, OnlyAWindowManagerThatDoesNotPublishItsFramesHide
                             std::uint32_t(row.supported.size()), row.supported.data());
         EXPECT_EQ(platform::x11::windowManagerTellsPlaces(connection), row.tellsPlaces) << row.what;
     }
-    xcb_disconnect(connection);
 }

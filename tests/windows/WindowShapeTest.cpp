@@ -2,6 +2,7 @@
 // than one request can carry, for the shape drawn and for the one that takes clicks; the screen display's
 // shapes as the program sets them, on the X11 platform.
 
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/desktop/widgets/WindowShape.h"
 #include "windows/TEVScreenDisplayWindow.h"
 
@@ -21,9 +22,10 @@
 #include <sys/uio.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include <gtest/gtest.h>
+
+using platform::x11::internAtom;
 
 namespace {
 
@@ -63,19 +65,10 @@ QRegion shapeOf(xcb_connection_t* connection, xcb_window_t window, platform::x11
     return shape;
 }
 
-xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name)
-{
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
 // Whether `window`'s _NET_WM_STATE holds the state `name`.
 bool hasState(xcb_connection_t* connection, xcb_window_t window, const char* name)
 {
-    const xcb_atom_t state = atomNamed(connection, "_NET_WM_STATE"), wanted = atomNamed(connection, name);
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE"), wanted = internAtom(connection, name);
     xcb_get_property_reply_t* reply =
         xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 64), nullptr);
     bool found = false;
@@ -107,9 +100,7 @@ TEST(WindowShape, EveryRectangleOfTheRegionShapesTheWindow)
     kelvaro::test::XvfbDisplay x;
     if (!x.isRunning())
         GTEST_SKIP() << "no Xvfb";
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(x.name().constData(), &screenNumber);
-    ASSERT_FALSE(xcb_connection_has_error(connection));
+    xcb_connection_t* connection = x.connection();
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_window_t window = xcb_generate_id(connection);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 600, 400, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -141,7 +132,6 @@ TEST(WindowShape, EveryRectangleOfTheRegionShapesTheWindow)
         ASSERT_TRUE(platform::x11::setWindowShape(connection, window, QRegion(), kind));
         EXPECT_TRUE(shapeOf(connection, window, kind) == QRegion(0, 0, 600, 400)) << name;
     }
-    xcb_disconnect(connection);
 }
 
 // Run by the next test in a process of its own on the X11 platform: this binary's application is offscreen.

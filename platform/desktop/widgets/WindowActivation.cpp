@@ -1,13 +1,12 @@
 #include "platform/desktop/widgets/WindowActivation.h"
 
+#include "platform/desktop/widgets/WindowHints.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QWidget>
 
 #include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
 
 namespace platform {
 namespace {
@@ -25,22 +24,11 @@ QString startEnvironment(const char* name)
     return QString();
 }
 
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
 // _NET_ACTIVE_WINDOW from an application (source 1) at the time of the user's action: a window manager that
 // prevents focus stealing compares that time with the user's last action elsewhere.
 void requestX11Activation(QWidget* window, quint32 userTime)
 {
-    const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    const auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* connection = x11::applicationConnection();
     if (!connection)
         return;
     const xcb_setup_t* setup = xcb_get_setup(connection);
@@ -51,7 +39,7 @@ void requestX11Activation(QWidget* window, quint32 userTime)
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = xcb_window_t(window->winId());
-    event.type = atom(connection, "_NET_ACTIVE_WINDOW");
+    event.type = x11::internAtom(connection, "_NET_ACTIVE_WINDOW");
     event.data.data32[0] = 1;
     event.data.data32[1] = userTime;
     event.data.data32[2] = XCB_NONE;

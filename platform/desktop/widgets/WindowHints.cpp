@@ -15,9 +15,8 @@
 #include <optional>
 
 namespace platform {
-namespace {
 
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+quint32 x11::internAtom(xcb_connection_t* connection, const char* name)
 {
     const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
@@ -26,7 +25,7 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
     return atom;
 }
 
-xcb_connection_t* x11Connection()
+xcb_connection_t* x11::applicationConnection()
 {
     const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
@@ -35,11 +34,13 @@ xcb_connection_t* x11Connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-// The X window of `window` now: QWidget::winId() keeps naming the one that new window flags replaced.
-xcb_window_t x11WindowOf(QWidget* window)
+quint32 x11::windowOf(QWidget* window)
 {
     return xcb_window_t(window->windowHandle() ? window->windowHandle()->winId() : window->winId());
 }
+
+namespace {
+using x11::internAtom;
 
 // _NET_FRAME_EXTENTS of `window`: left, right, top, bottom.
 std::optional<QMargins> frameExtents(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t extents)
@@ -102,7 +103,7 @@ std::optional<xcb_window_t> supportingWindowManager(xcb_connection_t* connection
 
 bool windowManagerTellsPlaces()
 {
-    xcb_connection_t* connection = x11Connection();
+    xcb_connection_t* connection = x11::applicationConnection();
     return !connection || x11::windowManagerTellsPlaces(connection);
 }
 
@@ -123,10 +124,10 @@ QMargins frameMargins(QWidget* window)
     if (frame != inside)
         return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
                         frame.bottom() - inside.bottom());
-    xcb_connection_t* connection = x11Connection();
+    xcb_connection_t* connection = x11::applicationConnection();
     if (!connection || !window->testAttribute(Qt::WA_WState_Created))
         return {};
-    const auto id = x11WindowOf(window);
+    const auto id = x11::windowOf(window);
     const xcb_atom_t extents = internAtom(connection, "_NET_FRAME_EXTENTS");
     const xcb_atom_t request = internAtom(connection, "_NET_REQUEST_FRAME_EXTENTS");
     if (extents == XCB_ATOM_NONE || request == XCB_ATOM_NONE)
@@ -197,10 +198,10 @@ void moveFrameTo(QWidget* window, const QPoint& topLeft)
 
 void keepOutOfTaskbar(QWidget* window)
 {
-    xcb_connection_t* connection = x11Connection();
+    xcb_connection_t* connection = x11::applicationConnection();
     if (!window || !connection || !window->testAttribute(Qt::WA_WState_Created))
         return;
-    const auto id = x11WindowOf(window);
+    const auto id = x11::windowOf(window);
     const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
     const xcb_atom_t wanted[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
     if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)

@@ -40,6 +40,12 @@ namespace x11 {
 
 // windowManagerTellsPlaces() for the X server of `connection`.
 bool windowManagerTellsPlaces(xcb_connection_t* connection);
+// The atom `name` of the X server of `connection`, made if new; XCB_ATOM_NONE (0) without an answer.
+quint32 internAtom(xcb_connection_t* connection, const char* name);
+// The application's connection to its X server; null off X11.
+xcb_connection_t* applicationConnection();
+// The X window of `window` now: QWidget::winId() keeps naming the one that new window flags replaced.
+quint32 windowOf(QWidget* window);
 
 } // namespace x11
 } // namespace platform

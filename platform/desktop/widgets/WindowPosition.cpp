@@ -22,14 +22,14 @@ bool platformStacksWindows()
            !(platform == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
 }
 
-QString windowFrameRecord(const QWidget* window, const QString& stored, bool positionsKnown)
+QString windowFrameRecord(QWidget* window, const QString& stored, bool positionsKnown)
 {
     if (!window)
         return {};
     const QSize size = window->size();
     if (positionsKnown) {
         // The frame's corner, as a window placed before the window manager framed it will have it.
-        const QPoint p = expectedFrameGeometry(const_cast<QWidget*>(window)).topLeft();
+        const QPoint p = expectedFrameGeometry(window).topLeft();
         return QStringLiteral("%1 %2 %3 %4").arg(p.x()).arg(p.y()).arg(size.width()).arg(size.height());
     }
     static const QRegularExpression place(QStringLiteral("^\\s*([-+]?\\d+)\\s+([-+]?\\d+)(\\s|$)"));

@@ -17,7 +17,8 @@ bool platformStacksWindows();
 
 // The "x y width height" record of `window`'s client area. Where positions are not known, the place is taken
 // from `stored` (a record of the same form, or "x y"), and without one the record holds no place at all
-// (a null string): a size alone is no record.
-QString windowFrameRecord(const QWidget* window, const QString& stored, bool positionsKnown = platformKnowsWindowPositions());
+// (a null string): a size alone is no record. Not const: a window not yet framed is asked its frame of the
+// window manager, once.
+QString windowFrameRecord(QWidget* window, const QString& stored, bool positionsKnown = platformKnowsWindowPositions());
 
 } // namespace platform

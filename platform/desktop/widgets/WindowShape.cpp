@@ -1,6 +1,7 @@
 #include "platform/desktop/widgets/WindowShape.h"
 
-#include <QGuiApplication>
+#include "platform/desktop/widgets/WindowHints.h"
+
 #include <QVector>
 #include <QWidget>
 #include <QWindow>
@@ -86,28 +87,13 @@ void removeShape(xcb_connection_t* connection, std::uint32_t window, std::uint8_
     xcb_send_request(connection, 0, parts + 2, &request);
 }
 
-// The X window of `window` now: QWidget::winId() keeps naming the one that new window flags replaced.
-std::uint32_t x11WindowOf(QWidget* window)
-{
-    return std::uint32_t(window->windowHandle()->winId());
-}
-
-xcb_connection_t* x11Connection()
-{
-    const auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    const auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
 } // namespace
 
 void setWindowShape(QWidget* window, const QRegion& shape)
 {
     if (!window)
         return;
-    xcb_connection_t* connection = x11Connection();
+    xcb_connection_t* connection = x11::applicationConnection();
     // Qt sends a region in one request: right for a few rectangles, and for other window systems.
     if (!connection || shape.rectCount() <= x11::kRectanglesPerRequest) {
         if (shape.isEmpty())
@@ -119,15 +105,15 @@ void setWindowShape(QWidget* window, const QRegion& shape)
     // Qt's own mask would come back over ours whenever it sends it again.
     window->clearMask();
     if (window->windowHandle() && window->testAttribute(Qt::WA_WState_Created))
-        x11::setWindowShape(connection, x11WindowOf(window), shape);
+        x11::setWindowShape(connection, x11::windowOf(window), shape);
 }
 
 void setWindowInputShape(QWidget* window, const QRegion& shape)
 {
-    xcb_connection_t* connection = x11Connection();
+    xcb_connection_t* connection = x11::applicationConnection();
     if (!window || !connection || !window->windowHandle() || !window->testAttribute(Qt::WA_WState_Created))
         return;
-    x11::setWindowShape(connection, x11WindowOf(window), shape, x11::ShapeKind::Input);
+    x11::setWindowShape(connection, x11::windowOf(window), shape, x11::ShapeKind::Input);
 }
 
 namespace x11 {

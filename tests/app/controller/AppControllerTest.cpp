@@ -69,6 +69,13 @@ void advance(double seconds)
     }
 }
 
+// The stored preferences of the test's domain, as the file holds them.
+QVariantMap storedPreferences()
+{
+    const QString path = platform::UserDefaults::pathForDomain(TEVUserDefaultsProxy::overriddenDomain());
+    return platform::values::toDictionary(platform::readPropertyList(kt::readFile(path)).value).value_or(QVariantMap());
+}
+
 class FakePowerEvents final : public platform::PowerEvents {
 public:
     bool registerForSystemPower() override { return true; }
@@ -1072,11 +1079,15 @@ TEST_F(AppControllerTest, LaunchingTheLiteEditionQuitsOnlyWhenItStartedAndTellsW
     EXPECT_EQ(fakes.alerts->shown[0].messageText, "Kelvaro Lite could not be launched.");
     for (const char* named : {"'KelvaroLite'", "\n/opt/kelvaro/bin\n", "PATH", "\n/usr/bin"})
         EXPECT_TRUE(fakes.alerts->shown[0].informativeText.contains(QLatin1String(named))) << named;
+    // Lite reads this computer's set as it starts: stored by then, not only at the quit that follows.
     fakes.workspace->succeed = true;
+    QVariantMap storedAtLaunch;
+    fakes.workspace->onLaunch = [&] { storedAtLaunch = storedPreferences(); };
     controller->launchSmallSibling();
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(fakes.alerts->shown.size(), 1);
     EXPECT_EQ(fakes.workspace->launched, QStringList({"KelvaroLite", "KelvaroLite"}));
+    EXPECT_TRUE(platform::values::toDictionary(storedAtLaunch.value("MachinePreferences")).value_or(QVariantMap()).contains("C02LOCAL"));
 }
 
 // --- Start-up checks and exports --------------------------------------------------------------------------
@@ -1335,13 +1346,6 @@ TEST_F(AppControllerTest, HistoryBackgroundResetNeedsExactlyOneSelectedWindow)
 // --- What a session leaves for the next one ----------------------------------------------------------------
 
 namespace {
-
-// The stored preferences of the test's domain, as the file holds them.
-QVariantMap storedPreferences()
-{
-    const QString path = platform::UserDefaults::pathForDomain(TEVUserDefaultsProxy::overriddenDomain());
-    return platform::values::toDictionary(platform::readPropertyList(kt::readFile(path)).value).value_or(QVariantMap());
-}
 
 // Offers the computers it is given; answers as scripted, and reports what the log said meanwhile.
 struct ScriptedImportPanel final : PreferenceImportPanel {

@@ -107,42 +107,46 @@ struct Host {
         entries.removeDuplicates();
         return entries;
     }
+    // The menu's object, as "service/path".
+    QString menuOf(const QString& entry)
+    {
+        return entry.left(entry.indexOf(QLatin1Char('/'))) +
+               property(entry, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+    }
     // The labels of the menu's top level, separators as "-", and the revision it came with.
     std::pair<uint, QStringList> menu(const QString& entry)
     {
-        const QString path = property(entry, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
-        const QDBusMessage reply = call(entry.left(entry.indexOf(QLatin1Char('/'))) + path,
-                                        QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"),
+        const QDBusMessage reply = call(menuOf(entry), QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"),
                                         {0, -1, QStringList()});
         QStringList labels;
-        const QDBusArgument layout = reply.arguments().value(1).value<QDBusArgument>();
-        int id = 0;
+        for (const QDBusArgument& child : readNode(reply.arguments().value(1).value<QDBusArgument>()).children) {
+            const QVariantMap properties = readNode(child).properties;
+            labels.append(properties.value(QStringLiteral("type")).toString() == QLatin1String("separator")
+                              ? QStringLiteral("-")
+                              : properties.value(QStringLiteral("label")).toString());
+        }
+        return {reply.arguments().value(0).toUInt(), labels};
+    }
+    // One node of a menu layout: its properties, and its children still to be read.
+    struct Node {
         QVariantMap properties;
+        QList<QDBusArgument> children;
+    };
+    static Node readNode(const QDBusArgument& layout)
+    {
+        Node node;
+        int id = 0;
         layout.beginStructure();
-        layout >> id >> properties;
+        layout >> id >> node.properties;
         layout.beginArray();
         while (!layout.atEnd()) {
             QDBusVariant child;
             layout >> child;
-            const QDBusArgument node = child.variant().value<QDBusArgument>();
-            int childId = 0;
-            QVariantMap childProperties;
-            node.beginStructure();
-            node >> childId >> childProperties;
-            node.beginArray();
-            while (!node.atEnd()) {
-                QDBusVariant grandchild;
-                node >> grandchild;
-            }
-            node.endArray();
-            node.endStructure();
-            labels.append(childProperties.value(QStringLiteral("type")).toString() == QLatin1String("separator")
-                              ? QStringLiteral("-")
-                              : childProperties.value(QStringLiteral("label")).toString());
+            node.children.append(child.variant().value<QDBusArgument>());
         }
         layout.endArray();
         layout.endStructure();
-        return {reply.arguments().value(0).toUInt(), labels};
+        return node;
     }
 };
 
@@ -236,8 +240,7 @@ TEST(StatusNotifierTray, MenuCallsOfTheWrongShapeAreRefused)
     item.setMenuItems({QStringLiteral("CPU: 40°C")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !host.unique().isEmpty(); }, 15000));
     const QString entry = host.unique().first();
-    const QString menu = entry.left(entry.indexOf(QLatin1Char('/'))) +
-                         host.property(entry, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+    const QString menu = host.menuOf(entry);
     ASSERT_EQ(host.menu(entry).second, (QStringList{"CPU: 40°C", "-", "Quit"}));
 
     // A structure of one string where the calls take arrays of structures or of numbers.

@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <ctime>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -97,92 +98,83 @@ public Q_SLOTS:
 
 } // namespace
 
-// The desktop's idle monitor tells the idle time as it changes; where none runs, the next source answers.
-TEST(MutterIdleTimeSource, TellsTheDesktopsIdleTimeAndGivesWayToTheNextSourceWhereNoneRuns)
+// The desktop's idle services, each on a private bus with the source asked again once a second has passed:
+// logind's "not idle" is an active user (0), not an unknown time, and an idle seat counts from the hint's time;
+// GNOME Shell's idle monitor tells the time as it changes. Where the service does not run, or there is no bus,
+// the source gives no reading, so the next source answers; logind's says once that nothing tells the time.
+TEST(DesktopIdleTimeSource, FollowsTheServiceAndGivesWayToTheNextSourceWhereNoneRuns)
 {
-    kelvaro::test::PrivateBus bus;
-    if (!bus.isRunning())
+    kelvaro::test::PrivateBus bus, empty;
+    if (!bus.isRunning() || !empty.isRunning())
         GTEST_SKIP() << "no dbus-daemon";
-    QDBusConnection server = bus.connect(QStringLiteral("mutter"));
-    FakeMutterIdleMonitor monitor;
-    ASSERT_TRUE(server.registerObject(QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"), &monitor, QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(server.registerService(QStringLiteral("org.gnome.Mutter.IdleMonitor")));
-    const QDBusConnection client = bus.connect(QStringLiteral("mutter client"));
-    const auto logind = std::make_shared<FixedIdleTimeSource>(std::nullopt);
-    const auto mutter = std::make_shared<MutterIdleTimeSource>(&client);
-    const FirstReadingIdleTimeSource session({mutter, logind});
-
-    for (const quint64 milliseconds : {quint64(250'000), quint64(0), quint64(1500)}) {
-        monitor.idleMilliseconds = milliseconds;
-        // Asked again once a second has passed.
-        kt::clock()->advanceSeconds(1.0);
-        EXPECT_TRUE(kt::waitFor([&] { return session.idleNanoseconds() == milliseconds * 1'000'000u; })) << milliseconds;
-    }
-
-    // No idle monitor on this bus: logind's reading, or none.
-    kelvaro::test::PrivateBus other;
-    ASSERT_TRUE(other.isRunning());
-    const QDBusConnection elsewhere = other.connect(QStringLiteral("client without mutter"));
-    const FirstReadingIdleTimeSource withoutMutter({std::make_shared<MutterIdleTimeSource>(&elsewhere), logind});
-    EXPECT_FALSE(withoutMutter.idleNanoseconds());
-    logind->setIdleSeconds(42);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(withoutMutter.idleNanoseconds(), quint64(42'000'000'000u));
-        kt::clock()->advanceSeconds(1.0);
-    }
-}
-
-// "Not idle" is an active user (0), not an unknown time; an idle seat counts from the hint's time; without an
-// answer the time is unknown, and that is logged once.
-TEST(LogindIdleTimeSource, NotIdleIsAnActiveUserAndNoAnswerIsUnknownAndLoggedOnce)
-{
-    kelvaro::test::PrivateBus bus;
-    if (!bus.isRunning())
-        GTEST_SKIP() << "no dbus-daemon";
-    QDBusConnection server = bus.connect(QStringLiteral("logind"));
     FakeIdleHint login;
-    ASSERT_TRUE(server.registerObject(QStringLiteral("/org/freedesktop/login1"), &login, QDBusConnection::ExportAllProperties));
-    ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.login1")));
-    const QDBusConnection client = bus.connect(QStringLiteral("client"));
-    kt::CapturingLog& log = kt::log();
-    log.clear();
-
-    struct Row {
-        bool idle;
-        double idleForSeconds;
-        std::optional<double> atLeast, below; // seconds; both empty: no reading
-    } rows[] = {
-        {false, 0, 0.0, 0.001},
-        {true, 120, 120.0, 3600.0},
-        {false, 0, 0.0, 0.001},
+    FakeMutterIdleMonitor monitor;
+    constexpr quint64 kSecond = 1'000'000'000u;
+    struct Reading {
+        double idleSeconds; // negative: not idle
+        quint64 atLeast, below; // nanoseconds
     };
-    for (const Row& row : rows) {
-        login.idleHint = row.idle;
-        login.idleSince = row.idle ? monotonicMicroseconds() - quint64(row.idleForSeconds * 1e6) : 0;
-        // A fresh source asks at once and answers from the reply once it came.
-        LogindIdleTimeSource source(&client);
-        std::optional<quint64> reading;
-        ASSERT_TRUE(kt::waitFor([&] { return (reading = source.idleNanoseconds()).has_value(); })) << row.idle;
-        EXPECT_GE(double(*reading) / 1e9, *row.atLeast) << row.idle;
-        EXPECT_LT(double(*reading) / 1e9, *row.below) << row.idle;
-    }
-    EXPECT_FALSE(log.contains(QStringLiteral("no source tells the idle time")));
-
-    // A bus without logind, and no bus at all: no reading, and one line each however often it is asked.
-    kelvaro::test::PrivateBus empty;
-    ASSERT_TRUE(empty.isRunning());
-    const QDBusConnection withoutLogind = empty.connect(QStringLiteral("client without logind"));
+    struct Service {
+        QString name, path;
+        QObject* object;
+        QDBusConnection::RegisterOption exported;
+        std::function<void(double)> tell;
+        std::function<std::shared_ptr<const IdleTimeSource>(const QDBusConnection*)> source;
+        std::vector<Reading> readings;
+        bool logsUnknown;
+    } services[] = {
+        {"org.freedesktop.login1", "/org/freedesktop/login1", &login, QDBusConnection::ExportAllProperties,
+         [&](double seconds) {
+             login.idleHint = seconds >= 0;
+             login.idleSince = seconds >= 0 ? monotonicMicroseconds() - quint64(seconds * 1e6) : 0;
+         },
+         [](const QDBusConnection* c) { return std::make_shared<LogindIdleTimeSource>(c); },
+         {{-1, 0, 1'000'000}, {120, 120 * kSecond, 3600 * kSecond}, {-1, 0, 1'000'000}},
+         true},
+        {"org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core", &monitor, QDBusConnection::ExportAllSlots,
+         [&](double seconds) { monitor.idleMilliseconds = quint64(seconds * 1000); },
+         [](const QDBusConnection* c) { return std::make_shared<MutterIdleTimeSource>(c); },
+         {{250, 250 * kSecond, 250 * kSecond + 1}, {0, 0, 1}, {1.5, 1'500'000'000, 1'500'000'001}},
+         false},
+    };
+    kt::CapturingLog& log = kt::log();
+    const QDBusConnection withoutService = empty.connect(QStringLiteral("client without the service"));
     const QDBusConnection none(QStringLiteral("no bus"));
-    for (const QDBusConnection* connection : {&withoutLogind, &none}) {
+    for (const Service& service : services) {
+        SCOPED_TRACE(service.name.toStdString());
         log.clear();
-        LogindIdleTimeSource source(connection);
-        ASSERT_TRUE(kt::waitFor([&] {
-            EXPECT_FALSE(source.idleNanoseconds());
-            return log.contains(QStringLiteral("no source tells the idle time"));
-        })) << connection->name().toStdString();
-        for (int i = 0; i < 3; ++i)
-            EXPECT_FALSE(source.idleNanoseconds());
-        EXPECT_EQ(log.count(QStringLiteral("no source tells the idle time")), 1) << connection->name().toStdString();
+        QDBusConnection server = bus.connect(service.name);
+        ASSERT_TRUE(server.registerObject(service.path, service.object, service.exported));
+        ASSERT_TRUE(server.registerService(service.name));
+        const QDBusConnection client = bus.connect(service.name + QStringLiteral(" client"));
+        const FirstReadingIdleTimeSource session({service.source(&client), std::make_shared<FixedIdleTimeSource>()});
+        for (const Reading& row : service.readings) {
+            service.tell(row.idleSeconds);
+            kt::clock()->advanceSeconds(1.0);
+            std::optional<quint64> reading;
+            EXPECT_TRUE(kt::waitFor([&] {
+                reading = session.idleNanoseconds();
+                return reading && *reading >= row.atLeast && *reading < row.below;
+            })) << row.idleSeconds << " s idle, read " << reading.value_or(0) << " ns";
+        }
+        EXPECT_FALSE(log.contains(QStringLiteral("no source tells the idle time")));
+
+        for (const QDBusConnection* connection : {&withoutService, &none}) {
+            SCOPED_TRACE(connection->name().toStdString());
+            log.clear();
+            const auto next = std::make_shared<FixedIdleTimeSource>();
+            const FirstReadingIdleTimeSource withoutIt({service.source(connection), next});
+            ASSERT_TRUE(kt::waitFor([&] {
+                EXPECT_FALSE(withoutIt.idleNanoseconds());
+                return !service.logsUnknown || log.contains(QStringLiteral("no source tells the idle time"));
+            }));
+            next->setIdleSeconds(42);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(withoutIt.idleNanoseconds(), 42 * kSecond);
+                kt::clock()->advanceSeconds(1.0);
+            }
+            EXPECT_EQ(log.count(QStringLiteral("no source tells the idle time")), service.logsUnknown ? 1 : 0);
+        }
     }
 }
 
