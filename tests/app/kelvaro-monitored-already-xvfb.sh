@@ -34,7 +34,7 @@ wait_until 60 "the other computer's gauges" gauges_made
 
 # This computer's information windows are still on the screen.
 name=$(sed -n "s/^Kelvaro: monitoring '\(.*\)' with .*/\1/p" "$scratch/kelvaro.err")
-shown() { xdotool search --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
+shown() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
 for title in "Sensor Overview" "System Information" "Battery Information" "Display Information"; do
   [ -n "$(shown "^$title.*$name")" ] || fail "the $title window of '$name' was closed"
 done

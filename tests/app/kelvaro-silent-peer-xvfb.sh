@@ -49,7 +49,7 @@ wait_line "$scratch/peer.out" '^request invoke currentRawValues$' "Kelvaro did n
 # last menu, its second item from the end).
 window=
 for _ in $(seq 1 600); do
-  window=$(xdotool search --onlyvisible --pid "$pid" --name '^Sensors$' 2>/dev/null | head -n 1 || true)
+  window=$(xdotool search --all --onlyvisible --pid "$pid" --name '^Sensors$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.1
 done

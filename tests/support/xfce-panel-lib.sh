@@ -149,7 +149,7 @@ active_colours() { tray_items "$@" | awk '$2 == "Active" { print $3 }' | xargs; 
 # does. Usage: pick_menu_bar_values KELVARO-PID COUNT
 pick_menu_bar_values() {
   local window i
-  window=$(xdotool search --onlyvisible --pid "$1" --name '^Sensors' 2>/dev/null | head -1)
+  window=$(xdotool search --all --onlyvisible --pid "$1" --name '^Sensors' 2>/dev/null | head -1)
   [ -n "$window" ] || fail "no sensor window to pick the tray's value count in"
   # Alt alone puts the keys into the menu bar: Kelvaro, File, Sensors, Display; the first item of Display is
   # the Menu Bar submenu (no other menu starts with one), whose items run from No Values down. The window
