@@ -88,32 +88,50 @@ new_window_shown() { # PID WINDOWS-BEFORE
 # Kelvaro > Launch Kelvaro Lite in the menu bar of the sensor overview of Kelvaro (PID, a process of this
 # script's); fails unless Kelvaro ends with status 0. Usage: launch_lite_from_kelvaro PID
 launch_lite_from_kelvaro() {
-  wait_until 60 "Kelvaro's sensor overview opened no menu" choose_launch_in_overview "$1"
+  wait_until 300 "Kelvaro's sensor overview opened no menu" choose_launch_in_overview "$1"
   wait_until 60 "Kelvaro did not quit on its menu's launch command" ended "$1"
   ended_cleanly "$1" Kelvaro
 }
+# One attempt, as choose_launch_in_tray: the Return ends Kelvaro, which can take its menu with it.
 choose_launch_in_overview() { # PID
+  ended "$1" && return 0
   local overview
   overview=$(xdotool search --onlyvisible --name '^Sensor Overview' 2>/dev/null | head -1) || true
   [ -n "$overview" ] || return 1
   # Windows cascade over one another: the overview's menu bar must be on top where the click goes (without a
   # window manager the server raises it at once, before the click that follows). From the bottom of the
   # menu: Quit, then the launch above it.
-  xdotool windowraise "$overview" 2>/dev/null && open_menu "$1" "$overview" 30 8 1 &&
-    xdotool key --window "$menu" Up Up Return 2>/dev/null
+  xdotool windowraise "$overview" 2>/dev/null && open_menu "$1" "$overview" 30 8 1 || return 1
+  xdotool key --window "$menu" Up Up Return 2>/dev/null || true
+  ends_within 60 "$1"
 }
 
 # "Launch Kelvaro and Quit Lite Version" in the tray menu of Lite (PID), its second last command; waits until
 # Lite has ended. Usage: launch_kelvaro_from_lite PID
 launch_kelvaro_from_lite() {
-  wait_until 60 "Lite's tray icon opened no menu" choose_launch_in_tray "$1"
+  wait_until 300 "Lite's tray icon opened no menu" choose_launch_in_tray "$1"
   wait_until 60 "Lite did not quit on its menu's launch command" ended "$1"
 }
+# One attempt; true once Lite has ended. The Return ends Lite, which can take its menu (and its icon) away
+# before xdotool is done, so xdotool's status says nothing: the attempt waits for the end, and only a Lite
+# still running a minute later (its menu replaced before the keys reached it) is asked again.
 choose_launch_in_tray() { # PID
-  lite_icon "$1" && open_menu "$1" "$icon" 8 8 3 && xdotool key --window "$menu" Up Up Return 2>/dev/null
+  ended "$1" && return 0
+  lite_icon "$1" && open_menu "$1" "$icon" 8 8 3 || return 1
+  xdotool key --window "$menu" Up Up Return 2>/dev/null || true
+  ends_within 60 "$1"
 }
-# Lite's tray icon is $icon. Usage: lite_icon PID
-lite_icon() { icon=$(xdotool search --pid "$1" --class KelvaroLite 2>/dev/null | head -1) && [ -n "$icon" ]; }
+# Lite's tray icon is $icon: of Lite's windows the small one on screen, as its tooltip (and an alert) are
+# Lite's windows too and may come first. Usage: lite_icon PID
+lite_icon() {
+  local id w h
+  icon=''
+  for id in $(xdotool search --onlyvisible --pid "$1" --class KelvaroLite 2>/dev/null); do
+    read -r w h <<<"$(xwininfo -id "$id" 2>/dev/null | awk '/^  Width:/ { w = $2 } /^  Height:/ { h = $2 } END { print w + 0, h + 0 }')"
+    [ "$w" -gt 0 ] && [ "$w" -le 64 ] && [ "$h" -le 64 ] && { icon=$id; return 0; }
+  done
+  return 1
+}
 
 # The drawn icons in the tray panel, left to right, one line each: "X WIDTH COLOUR" with X on the screen and
 # COLOUR the slot colour most of its pixels have (red, green, blue or other).
