@@ -1,0 +1,107 @@
+"""Kelvaro on a virtual X server of its own with remote computers of the test peer over loopback TCP: faulty
+ones fail alone, once, with their reason, and never hold the main thread."""
+
+import re
+import socket
+
+import pytest
+
+from kelvaro_desktop.peers import Peer, copy_computer, remote_preferences, start_remote_computers
+from kelvaro_desktop.waits import wait_until
+
+LOST = re.compile(r"has lost connection|has failed")
+
+
+def count(process, pattern):
+    return sum(1 for line in process.log().splitlines() if re.search(pattern, line))
+
+
+def gauges_made(process):
+    return count(process, r"sensors of '.*' added as gauges")
+
+
+def has_value_at_quit(process, serial):
+    """A gauge of the computer SERIAL had a value in the output cache printed at the quit."""
+    return re.search(rf"^remote\.{serial}\.[^\t]*\t[^\t]", process.output(), re.MULTILINE) is not None
+
+
+def start_kelvaro(session, programs, *arguments):
+    kelvaro = session.start("kelvaro", programs.kelvaro, "--simulate", programs.computer("portable"), *arguments)
+    kelvaro.wait_ready("Kelvaro")
+    return kelvaro
+
+
+def test_an_agent_killed_and_started_again_on_its_port(programs, session, x_server):
+    """That computer is lost once, logged with the reason, while the other is read on; it stays among the
+    computers reconnected at launch, so once its agent listens again the next start monitors it again."""
+    peers = start_remote_computers(session, programs, programs.computer("tower"), 2)
+    session.write_preferences(remote_preferences(peers))
+    kelvaro = start_kelvaro(session, programs, "--print-output-cache")
+    wait_until(lambda: gauges_made(kelvaro) >= 2, "gauges of both remote computers", 120)
+
+    peers[0].kill()
+    wait_until(lambda: count(kelvaro, LOST) >= 1, "the computer whose agent was killed was not given up")
+    assert count(kelvaro, r"(has lost connection|has failed)\. It closed the connection") >= 1, \
+        f"the loss was logged without its reason: {[l for l in kelvaro.log().splitlines() if LOST.search(l)]}"
+    before = peers[1].requests("currentRawValues")
+    wait_until(lambda: peers[1].requests("currentRawValues") >= before + 3, "the other computer was not read on")
+    assert count(kelvaro, LOST) == 1, f"the loss was logged {count(kelvaro, LOST)} times"
+    assert count(kelvaro, "Timeout while waiting") == 0, "time-outs logged after a closed connection"
+    kelvaro.quit_cleanly("Kelvaro")
+    assert has_value_at_quit(kelvaro, peers[1].serial), "the other computer's gauges had no value at the quit"
+
+    # Its agent again, on the same port: the next start reconnects it and reads it.
+    again = Peer(session, programs.peer, peers[0].computer, "remote1", peers[0].serial, port=peers[0].port)
+    assert again.port == peers[0].port, f"the agent listens on {again.port}, not on {peers[0].port}"
+    kelvaro = start_kelvaro(session, programs, "--print-output-cache")
+    wait_until(lambda: gauges_made(kelvaro) >= 2, "gauges of both remote computers after the restart", 120)
+    wait_until(lambda: again.requests("currentRawValues") >= 2, "the restarted computer was not read")
+    kelvaro.quit_cleanly("Kelvaro")
+    assert has_value_at_quit(kelvaro, again.serial), "the restarted computer's gauges had no value"
+
+
+@pytest.fixture
+def trickling(programs, session, x_server):
+    """Kelvaro connecting, at its start, a healthy computer and one that greets a byte a second."""
+    tower = programs.computer("tower")
+    healthy = Peer(session, programs.peer, copy_computer(tower, session.folder / "healthy", "KVREMOTE0001"),
+                   "remote1", "KVREMOTE0001")
+    slow = Peer(session, programs.peer, copy_computer(tower, session.folder / "trickling", "KVREMOTE0002"),
+                "remote2", "KVREMOTE0002", mode="trickle-hello")
+    session.write_preferences(remote_preferences([healthy, slow]))
+    kelvaro = start_kelvaro(session, programs)
+    wait_until(lambda: slow.has_request("request hello"), "Kelvaro did not greet the trickling computer")
+    return kelvaro, healthy
+
+
+def given_up(kelvaro):
+    return count(kelvaro, "has failed") > 0
+
+
+def test_a_trickling_computer_never_holds_the_main_thread(session, trickling):
+    """A request on the single-instance socket (served on the main thread) is answered while the greeting
+    still trickles; the trickling computer then fails alone, once, with the reason; the healthy one is read
+    on."""
+    kelvaro, healthy = trickling
+    with socket.socket(socket.AF_UNIX) as s:
+        s.settimeout(60)
+        s.connect(f"{session.environment['XDG_RUNTIME_DIR']}/com.tarnwell.Kelvaro.socket")
+        s.sendall(b"raise\n")
+        assert s.makefile("rb").readline() == b"ok\n", "the main thread did not answer"
+    assert not given_up(kelvaro), \
+        "the main thread answered only after the trickling computer's connection was given up"
+
+    wait_until(lambda: given_up(kelvaro), "the trickling computer was not given up")
+    assert count(kelvaro, "has failed") == 1, "the failure was logged more than once"
+    assert count(kelvaro, r"has failed\. It did not answer in time\.") == 1, "the failure was logged without its reason"
+    wait_until(lambda: gauges_made(kelvaro) >= 1, "the healthy computer's gauges")
+    before = healthy.requests("currentRawValues")
+    wait_until(lambda: healthy.requests("currentRawValues") >= before + 2, "the healthy computer was not read on")
+    assert count(kelvaro, "Timeout while waiting|has lost connection") == 0, "the healthy computer was given up"
+    kelvaro.quit_cleanly("Kelvaro")
+
+
+def test_sigterm_during_a_trickled_greeting_ends_at_once(trickling):
+    kelvaro, _ = trickling
+    kelvaro.quit_cleanly("Kelvaro")
+    assert not given_up(kelvaro), "Kelvaro waited for the trickling computer's connection before it ended"
