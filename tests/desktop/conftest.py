@@ -33,6 +33,7 @@ class Programs:
     lite: Path
     dump: Path
     peer: Path
+    fake_logind: Path
 
     @staticmethod
     def computer(name):
@@ -46,7 +47,8 @@ def programs(request):
     if not build.is_absolute():
         build = ROOT / build
     found = Programs(kelvaro=build / "app/Kelvaro", lite=build / "app/KelvaroLite",
-                     dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer")
+                     dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer",
+                     fake_logind=build / "tests/kelvaro-fake-logind")
     assert found.kelvaro.exists(), f"no Kelvaro in {build}: build it first"
     return found
 

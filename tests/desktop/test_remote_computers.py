@@ -2,12 +2,14 @@
 ones fail alone, once, with their reason, and never hold the main thread."""
 
 import re
+import shutil
 import socket
 
 import pytest
 
 from kelvaro_desktop.peers import Peer, copy_computer, remote_preferences, start_remote_computers
 from kelvaro_desktop.waits import wait_until
+from kelvaro_desktop.x11 import XServer
 
 LOST = re.compile(r"has lost connection|has failed")
 
@@ -105,3 +107,56 @@ def test_sigterm_during_a_trickled_greeting_ends_at_once(trickling):
     kelvaro, _ = trickling
     kelvaro.quit_cleanly("Kelvaro")
     assert not given_up(kelvaro), "Kelvaro waited for the trickling computer's connection before it ended"
+
+
+class FakeLoginManager:
+    """The project's fake login manager on a system bus of its own, which the session's programs use; it
+    announces a sleep or the wake when told."""
+
+    def __init__(self, session, program):
+        if not shutil.which("dbus-daemon"):
+            pytest.skip("dbus-daemon is missing")
+        self.process = session.start("login", program, stdin=True)
+        bus = wait_until(lambda: next((line[4:] for line in self.process.output().splitlines()
+                                       if line.startswith("bus ")), None), "the fake login manager did not serve")
+        session.environment["DBUS_SYSTEM_BUS_ADDRESS"] = bus
+
+    def tell(self, command):
+        self.process.popen.stdin.write(f"{command}\n".encode())
+        self.process.popen.stdin.flush()
+
+    def said(self, line):
+        return line in self.process.output().splitlines()
+
+
+def test_remote_computers_come_back_after_a_wake(programs, session):
+    """The login manager announces a sleep, then the wake: the sleep goes on only once the remote computers
+    are disconnected, and after the wake each is connected, its gauges made and its values read again, with
+    no failure or alert."""
+    login = FakeLoginManager(session, programs.fake_logind)
+    XServer(session)
+    peers = start_remote_computers(session, programs, programs.computer("tower"), 2)
+    session.write_preferences(remote_preferences(peers))
+    kelvaro = start_kelvaro(session, programs)
+    wait_until(lambda: gauges_made(kelvaro) >= 2, "gauges of both remote computers", 120)
+    assert count(kelvaro, "could not register for power event notifications") == 0, \
+        "Kelvaro did not find the login manager"
+
+    login.tell("sleep")
+    wait_until(lambda: login.said("slept"), "Kelvaro did not let the sleep go on")
+    assert count(kelvaro, r"The system goes to sleep: 2 remote computers are disconnected\.") == 1, \
+        "the sleep was not logged"
+    before = [p.requests("currentRawValues") for p in peers]
+
+    login.tell("wake")
+    wait_until(lambda: count(kelvaro, r"The system has woken: 2 remote computers are reconnected in 8 s\.") > 0,
+               "the wake was not logged")
+    wait_until(lambda: count(kelvaro, r"Reconnecting 2 remote computers after the wake\.") > 0,
+               "the reconnection was not logged")
+    wait_until(lambda: gauges_made(kelvaro) >= 4, "both computers' gauges after the wake", 120)
+    wait_until(lambda: all(p.requests("currentRawValues") >= b + 2 for p, b in zip(peers, before)),
+               "both computers read after the wake")
+    failures = [l for l in kelvaro.log().splitlines()
+                if re.search("has failed|has lost connection|Timeout while waiting|Lost connection", l)]
+    assert not failures, f"a remote computer failed around the sleep: {failures}"
+    kelvaro.quit_cleanly("Kelvaro")

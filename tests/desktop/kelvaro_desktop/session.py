@@ -141,16 +141,17 @@ class Session:
 
     # --- Processes ---
 
-    def start(self, name, *command, environment=None, pass_fds=()):
+    def start(self, name, *command, environment=None, pass_fds=(), stdin=False):
         """Starts COMMAND with its output in NAME.out and NAME.err (emptied first: a wait for a line must not
-        find that of an earlier run of the same name)."""
+        find that of an earlier run of the same name); with `stdin`, its standard input is the process's
+        `popen.stdin`."""
         out = open(self.folder / f"{name}.out", "wb")
         err = open(self.folder / f"{name}.err", "wb")
         env = dict(self.environment)
         env.update(environment or {})
         try:
             popen = subprocess.Popen([str(c) for c in command], stdout=out, stderr=err, env=env,
-                                     stdin=subprocess.DEVNULL, pass_fds=pass_fds)
+                                     stdin=subprocess.PIPE if stdin else subprocess.DEVNULL, pass_fds=pass_fds)
         finally:
             out.close()
             err.close()
