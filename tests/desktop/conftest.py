@@ -13,7 +13,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from kelvaro_desktop.session import Session  # noqa: E402
+from kelvaro_desktop.session import Session, SessionBus  # noqa: E402
 from kelvaro_desktop.x11 import XServer  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -75,6 +75,12 @@ def session(request, tmp_path):
 def x_server(session):
     """A virtual X server of 1280x800 of the test's own, the session's DISPLAY."""
     return XServer(session)
+
+
+@pytest.fixture
+def session_bus(session):
+    """A session bus of the test's own, the session's DBUS_SESSION_BUS_ADDRESS."""
+    return SessionBus(session)
 
 
 def pytest_sessionfinish(session, exitstatus):

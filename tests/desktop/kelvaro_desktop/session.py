@@ -7,6 +7,7 @@ what it checks; the fixture keeps the logs of a failed test and shows their last
 
 import os
 import plistlib
+import select
 import shutil
 import signal
 import subprocess
@@ -48,9 +49,13 @@ class Process:
     def output(self):
         return self.out.read_text(encoding="utf-8", errors="replace") if self.out.exists() else ""
 
-    def wait_logged(self, text, what=None, timeout=120):
-        """Waits until a line of its standard error holds `text`; fails at once when it ends first."""
-        return wait_until(lambda: text in self.log(), what or f"{self.name} did not log {text!r}", timeout,
+    def has_logged(self, start):
+        """Whether a line of its standard error starts with START."""
+        return any(line.startswith(start) for line in self.log().splitlines())
+
+    def wait_logged(self, start, what=None, timeout=120):
+        """Waits until a line of its standard error starts with START; fails at once when it ends first."""
+        return wait_until(lambda: self.has_logged(start), what or f"{self.name} did not log {start!r}", timeout,
                           abort=lambda: None if self.running() else f"{self.name} ended ({self.status()})")
 
     def wait_ready(self, program, timeout=120):
@@ -159,6 +164,23 @@ class Session:
         self.processes.append(process)
         return process
 
+    def copies_of(self, program):
+        """The processes named PROGRAM in this session (their runtime folder is the session's), started by
+        the test or by another program."""
+        wanted = f"XDG_RUNTIME_DIR={self.environment['XDG_RUNTIME_DIR']}".encode()
+        found = []
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                if (entry / "comm").read_text().strip() != program[:15]:
+                    continue
+                if wanted in (entry / "environ").read_bytes().split(b"\0"):
+                    found.append(int(entry.name))
+            except OSError:
+                continue
+        return found
+
     def end(self):
         for process in reversed(self.processes):
             process.kill()
@@ -179,3 +201,30 @@ class Session:
                 shutil.copy(path, kept)
         parts.append(f"--- the logs are kept in {kept}")
         return "\n".join(parts)
+
+
+class SessionBus:
+    """A D-Bus session bus of the session's own (dbus-daemon, as dbus-run-session starts it): the programs'
+    single-copy names and the bus-activated services of one test never meet another's."""
+
+    def __init__(self, session):
+        read_end, write_end = os.pipe()
+        try:
+            self.process = session.start("session-bus", "dbus-daemon", "--session", "--nofork",
+                                         f"--print-address={write_end}", pass_fds=(write_end,))
+        finally:
+            os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            ready, _, _ = select.select([pipe], [], [], 60)
+            address = pipe.readline().strip() if ready else ""
+        assert address, f"the session bus did not start within 60 s: {self.process.log()[-500:]}"
+        self.address = address
+        session.environment["DBUS_SESSION_BUS_ADDRESS"] = address
+
+    def owner_of(self, name, session):
+        """The process that owns NAME on this bus, or None."""
+        reply = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.freedesktop.DBus",
+                                "/", "org.freedesktop.DBus.GetConnectionUnixProcessID", f"string:{name}"],
+                               capture_output=True, text=True, env=session.environment)
+        fields = reply.stdout.split()
+        return int(fields[1]) if reply.returncode == 0 and len(fields) > 1 else None
