@@ -9,7 +9,7 @@ import pytest
 
 from kelvaro_desktop.peers import Peer, copy_computer, remote_preferences, start_remote_computers
 from kelvaro_desktop.waits import wait_until
-from kelvaro_desktop.x11 import XServer
+from kelvaro_desktop.x11 import XServer, need_tools, shown_windows
 
 LOST = re.compile(r"has lost connection|has failed")
 
@@ -160,3 +160,35 @@ def test_remote_computers_come_back_after_a_wake(programs, session):
                 if re.search("has failed|has lost connection|Timeout while waiting|Lost connection", l)]
     assert not failures, f"a remote computer failed around the sleep: {failures}"
     kelvaro.quit_cleanly("Kelvaro")
+
+
+def test_computers_monitored_already_are_refused_and_the_windows_stay(programs, session):
+    """Three remote computers at the start: this computer itself (the peer serves the same simulated computer)
+    and two connections to one other. The computer itself and the second connection are refused, each with an
+    alert that says it is monitored already; this computer's information windows stay open and are stored
+    open at the quit, and the other computer stays monitored."""
+    need_tools("xdotool")
+    XServer(session, "1600x1000")
+    itself = Peer(session, programs.peer, programs.computer("portable"), "itself", "KVREMOTEXXXX")
+    other = copy_computer(programs.computer("tower"), session.folder / "other", "KVREMOTE0001")
+    first = Peer(session, programs.peer, other, "remote1", "KVREMOTE0001")
+    second = Peer(session, programs.peer, other, "remote2", "KVREMOTE0002")
+    windows = ("OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen", "DisplayInfoOpen")
+    session.write_preferences(remote_preferences([first, second, itself], **{key: True for key in windows}))
+    kelvaro = start_kelvaro(session, programs)
+
+    wait_until(lambda: count(kelvaro, "Computer monitored already") >= 2,
+               "the two connections to computers monitored already were not refused", 120)
+    wait_until(lambda: gauges_made(kelvaro) >= 1, "the other computer's gauges")
+    # This computer's information windows are still on the screen.
+    name = re.search(r"^Kelvaro: monitoring '(.*)' with ", kelvaro.log(), re.MULTILINE).group(1)
+    for title in ("Sensor Overview", "System Information", "Battery Information", "Display Information"):
+        assert shown_windows(session, f"^{title}.*{re.escape(name)}", kelvaro.pid), \
+            f"the {title} window of '{name}' was closed"
+    before = first.requests("currentRawValues")
+    wait_until(lambda: first.requests("currentRawValues") >= before + 2, "the other computer was not read on")
+
+    kelvaro.quit_cleanly("Kelvaro")
+    stored = session.read_preferences()
+    closed = [key for key in windows if stored.get(key) is not True]
+    assert not closed, f"the information windows were stored closed: {closed}"

@@ -2,9 +2,17 @@
 
 import os
 import select
+import subprocess
 import shutil
 
 import pytest
+
+
+def need_tools(*tools):
+    """Skips the test where one of TOOLS is not installed."""
+    for tool in tools:
+        if not shutil.which(tool):
+            pytest.skip(f"{tool} is not installed")
 
 
 class XServer:
@@ -29,3 +37,21 @@ class XServer:
 
     def stop(self):
         self.process.kill()
+
+
+def xdotool(session, *arguments):
+    """xdotool's output lines on the session's display; none where it found nothing."""
+    done = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True,
+                          env=session.environment)
+    return done.stdout.split() if done.returncode == 0 else []
+
+
+def shown_windows(session, name, pid=None):
+    """The viewable windows whose title matches the regular expression NAME, of PID if given."""
+    return xdotool(session, "search", "--all", "--onlyvisible", *(["--pid", pid] if pid else []), "--name", name)
+
+
+def geometry(session, window):
+    """(x, y, width, height) of WINDOW on the screen."""
+    fields = dict(line.split("=", 1) for line in xdotool(session, "getwindowgeometry", "--shell", window))
+    return tuple(int(fields[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
