@@ -163,14 +163,6 @@ running() { copies_of "$1" | grep -c . || true; }
 # Also a process that exited and that its parent has not collected yet: Lite, started by Kelvaro, is none of
 # the script's children.
 ended() { ! kill -0 "$1" 2>/dev/null || [ "$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)" = Z ]; }
-# True once PID has ended; false when it still runs after SECONDS. Usage: ends_within SECONDS PID
-ends_within() {
-  local until=$((SECONDS + $1))
-  until ended "$2"; do
-    [ "$SECONDS" -lt "$until" ] || return 1
-    sleep 0.1
-  done
-}
 
 # Each tool a script needs, or SKIP. Usage: need_tools TOOL...
 need_tools() {

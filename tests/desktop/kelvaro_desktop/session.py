@@ -23,6 +23,16 @@ WINDOW_KEYS = ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "System
                "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen")
 
 
+def pid_ended(pid):
+    """Whether PID has ended: gone, or exited and not yet collected by its parent (a program another one
+    started is none of the test's children)."""
+    try:
+        stat = Path(f"/proc/{pid}/stat").read_text()
+    except OSError:
+        return True
+    return stat.rsplit(")", 1)[1].split()[0] == "Z"
+
+
 class Process:
     """A program the session started, its output in NAME.out and NAME.err of the session's folder."""
 

@@ -7,6 +7,8 @@ import shutil
 
 import pytest
 
+from .waits import wait_until
+
 
 def need_tools(*tools):
     """Skips the test where one of TOOLS is not installed."""
@@ -55,3 +57,26 @@ def geometry(session, window):
     """(x, y, width, height) of WINDOW on the screen."""
     fields = dict(line.split("=", 1) for line in xdotool(session, "getwindowgeometry", "--shell", window))
     return tuple(int(fields[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
+
+
+def height(session, window):
+    info = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True,
+                          env=session.environment).stdout
+    return next((int(l.split()[1]) for l in info.splitlines() if l.strip().startswith("Height:")), 0)
+
+
+def open_menu(session, pid, window, x, y, button):
+    """Opens a menu with a click into WINDOW of PID and waits until it is on screen; returns its window. Keys
+    are sent to that window, not typed: the menu takes the keyboard only a moment after it is shown, later on
+    a busy machine. None where WINDOW went before the click (one its program replaced: a busy machine shows
+    that)."""
+    def shown():
+        return set(xdotool(session, "search", "--onlyvisible", "--pid", pid))
+    before = shown()
+    done = subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", str(button)],
+                          capture_output=True, env=session.environment)
+    if done.returncode != 0:
+        return None
+    # Taller than the tooltip the pointer raises over an icon.
+    return wait_until(lambda: next((w for w in shown() - before if height(session, w) > 40), None),
+                      "no menu opened", 30)
