@@ -487,6 +487,42 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
     }
 }
 
+// Identical computers of a rack share a name: each computer's overview has its own gauges once, and the
+// outline names each computer apart by where it is reached, the stored gauges keyed as ever.
+TEST_F(AppControllerTest, ComputersOfOneNameKeepTheirOwnGaugesAndAreNamedApart)
+{
+    launchReady();
+    QList<std::shared_ptr<FakeMonitoringClient>> remotes;
+    for (const char* host : {"10.0.0.7", "10.0.0.8", "10.0.0.9"}) {
+        auto remote = connectRemote(QLatin1String(host), false);
+        remote->name = QStringLiteral("Studio Mac Pro");
+        remote->becomeReady();
+        remotes.append(remote);
+    }
+    for (const auto& remote : remotes) {
+        SCOPED_TRACE(remote->serial.toStdString());
+        const auto gauges = controller->activeGaugesForConnectedClient(remote);
+        ASSERT_EQ(gauges.size(), remote->sensors.size());
+        for (const auto& gauge : gauges)
+            EXPECT_EQ(gauge->connectedMonitoringClient().get(), static_cast<const TEVSensorSource*>(remote.get()));
+    }
+    EXPECT_EQ(controller->activeGaugesForConnectedClient(local()).size(), local()->sensors.size());
+    EXPECT_EQ(controller->localGaugeComputers(),
+              (QStringList{"Fake computer", "Studio Mac Pro (10.0.0.7:37037)", "Studio Mac Pro (10.0.0.8:37037)",
+                           "Studio Mac Pro (10.0.0.9:37037)"}));
+    for (const QString& computer : controller->localGaugeComputers())
+        EXPECT_EQ(controller->gaugesByComputer().value(computer).size(), 2) << computer.toStdString();
+    EXPECT_TRUE(controller->localPreferences()->gaugeDictionary().contains(QStringLiteral("remote.10\\D0\\D0\\D8.TC0D")));
+
+    // Gone, a computer keeps its gauges under its stored place; the last one of the name left is its name alone.
+    controller->disconnectClient(remotes[0]);
+    controller->disconnectClient(remotes[1]);
+    controller->handleConfigurationChangeOnClient(nullptr);
+    EXPECT_EQ(controller->localGaugeComputers(),
+              (QStringList{"10.0.0.7", "10.0.0.8", "Fake computer", "Studio Mac Pro"}));
+    EXPECT_EQ(controller->activeGaugesForConnectedClient(remotes[2]).size(), 2);
+}
+
 // One failure, one dialog: a remote computer without sensors is told of as such, but one that failed by the
 // time it is taken up gets only the alert of its failure.
 TEST_F(AppControllerTest, AFailedRemoteComputerGetsOneDialog)
