@@ -451,8 +451,9 @@ TEST_F(AppControllerTest, LostAndFailedClients)
     EXPECT_EQ(alertTitles(), QStringList{"The application could not complete its startup within the expected time."});
 }
 
-// A remote computer that fails is named as it named itself or, never ready, by how it was reached; the
-// alert says which way contacting it went wrong.
+// A remote computer that fails is named as it named itself or, never ready, by how it was reached (its host
+// and port: several computers may share a host); the alert says which way contacting it went wrong, and the
+// log line names the computer, not the client object.
 TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
 {
     struct Row {
@@ -460,13 +461,19 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
         bool ready;
         RemoteFailure failure;
         const char* name;
+        const char* logged;
         const char* reason;
     };
     const Row rows[] = {
-        {"10.0.0.7", true, RemoteFailure::NoAnswer, "Studio Mac", "It did not answer in time."},
-        {"10.0.0.8", true, RemoteFailure::ConnectionClosed, "Studio Mac", "It closed the connection"},
-        {"10.0.0.9", false, RemoteFailure::ConnectionRefused, "10.0.0.9", "It refused the connection"},
-        {"nowhere.example", false, RemoteFailure::HostNotFound, "nowhere.example", "Its name could not be found"},
+        {"10.0.0.7", true, RemoteFailure::NoAnswer, "Studio Mac", "'Studio Mac' at 10.0.0.7:37037", "It did not answer in time."},
+        {"10.0.0.8", true, RemoteFailure::ConnectionClosed, "Studio Mac", "'Studio Mac' at 10.0.0.8:37037", "It closed the connection"},
+        {"10.0.0.9", false, RemoteFailure::ConnectionRefused, "10.0.0.9:37037", "10.0.0.9:37037", "It refused the connection"},
+        {"nowhere.example", false, RemoteFailure::HostNotFound, "nowhere.example:37037", "nowhere.example:37037",
+         "Its name could not be found"},
+        {"10.0.0.10", false, RemoteFailure::NotMonitoring, "10.0.0.10:37037", "10.0.0.10:37037",
+         "It answers at its port, but it is no monitoring service: it did not describe its computer."},
+        {"10.0.0.11", false, RemoteFailure::NoSerialNumber, "10.0.0.11:37037", "10.0.0.11:37037",
+         "It sent no serial number, by which alone it could be told apart from other computers."},
     };
     launchReady();
     for (const Row& row : rows) {
@@ -482,8 +489,43 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
         EXPECT_TRUE(text.startsWith(QStringLiteral("It was not possible to contact '%1' to get sensor readouts. ").arg(row.name)))
             << text.toStdString();
         EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
-        // The log says why as well, on the one line of the failure.
-        EXPECT_EQ(kt::log().count(QStringLiteral("has failed. ") + QLatin1String(row.reason)), 1);
+        // The log says who and why as well, on the one line of the failure.
+        EXPECT_EQ(kt::log().count(QStringLiteral("The monitoring client of %1 has failed. %2").arg(row.logged, row.reason)), 1)
+            << kt::log().lines().join(QString()).toStdString();
+    }
+}
+
+// A remote computer that says it sleeps before it has said who it is is named by its host and port in the
+// log and the alert; one that has, by its name.
+TEST_F(AppControllerTest, ARemoteComputerAsleepIsNamedEvenBeforeItIdentifiedItself)
+{
+    struct Row {
+        const char* host;
+        bool ready;
+        const char* name;
+        const char* logged;
+    };
+    const Row rows[] = {
+        {"10.0.0.7", false, "10.0.0.7:37037", "The monitored computer at 10.0.0.7:37037 has entered sleep mode before it "
+                                              "identified itself and is disconnected.\n"},
+        {"10.0.0.8", true, "Studio Mac", "The monitored computer 'Studio Mac' at 10.0.0.8:37037 (S/N 10.0.0.8) has entered "
+                                         "sleep mode and is disconnected.\n"},
+    };
+    launchReady();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.host);
+        fakes.alerts->shown.clear();
+        auto remote = connectRemote(row.host, false);
+        remote->name = QStringLiteral("Studio Mac");
+        if (row.ready)
+            remote->becomeReady();
+        fakes.alerts->shown.clear();
+        remote->enterSleepMode();
+        EXPECT_FALSE(controller->monitorClients().contains(remote));
+        EXPECT_EQ(kt::log().count(QLatin1String(row.logged)), 1) << kt::log().lines().join(QString()).toStdString();
+        ASSERT_EQ(alertTitles(), QStringList{"Sensors on remote computer have powered down"});
+        EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains(QStringLiteral("from computer '%1' because").arg(row.name)))
+            << fakes.alerts->shown.first().informativeText.toStdString();
     }
 }
 
