@@ -166,7 +166,7 @@ ResolvedFile Paths::resolveFileLinks(const QString& path)
         if (!real) {
             const QString why = errno == ENOENT ? QStringLiteral("which does not exist")
                                                 : QStringLiteral("which cannot be reached: %1").arg(systemError(errno));
-            return {path, QStringLiteral("%1 is a link into the folder %2, %3").arg(path, folder, why)};
+            return {path, QStringLiteral("%1 is a link into the folder %2, %3").arg(path, QDir::cleanPath(folder), why)};
         }
         const QString realFolder = QFile::decodeName(real);
         std::free(real);
