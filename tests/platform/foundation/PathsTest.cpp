@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 using platform::Paths;
@@ -150,23 +152,23 @@ TEST_F(PathsFixture, WriteThroughLinksReplacesTheTargetAndKeepsEveryLink)
         std::vector<Link> links;
         const char* existing; // holds "old" before the write; null: none
         const char* written;  // where the new content lands; null: the write fails and changes nothing
-        const char* error;    // part of the failure's reason
+        QString error;        // part of the failure's reason
     };
     const Row rows[] = {
-        {"plain file", {}, "config/prefs.plist", "config/prefs.plist", nullptr},
-        {"absolute link", {{"config/prefs.plist", "@/sync/prefs.plist"}}, "sync/prefs.plist", "sync/prefs.plist", nullptr},
-        {"relative link", {{"config/prefs.plist", "../sync/prefs.plist"}}, "sync/prefs.plist", "sync/prefs.plist", nullptr},
+        {"plain file", {}, "config/prefs.plist", "config/prefs.plist", {}},
+        {"absolute link", {{"config/prefs.plist", "@/sync/prefs.plist"}}, "sync/prefs.plist", "sync/prefs.plist", {}},
+        {"relative link", {{"config/prefs.plist", "../sync/prefs.plist"}}, "sync/prefs.plist", "sync/prefs.plist", {}},
         // Taken as text, "config/../../sync" would lead out of the row's folder.
         {"relative link in a linked folder",
          {{"config", "deep/config"}, {"deep/config/prefs.plist", "../../sync/prefs.plist"}},
-         "sync/prefs.plist", "sync/prefs.plist", nullptr},
+         "sync/prefs.plist", "sync/prefs.plist", {}},
         {"chain", {{"config/prefs.plist", "../sync/next"}, {"sync/next", "@/sync/prefs.plist"}}, "sync/prefs.plist",
-         "sync/prefs.plist", nullptr},
-        {"dangling link", {{"config/prefs.plist", "../sync/prefs.plist"}}, nullptr, "sync/prefs.plist", nullptr},
+         "sync/prefs.plist", {}},
+        {"dangling link", {{"config/prefs.plist", "../sync/prefs.plist"}}, nullptr, "sync/prefs.plist", {}},
         {"link into a folder that does not exist", {{"config/prefs.plist", "../unmounted/prefs.plist"}}, nullptr,
          nullptr, "which does not exist"},
         {"loop", {{"config/prefs.plist", "loop"}, {"config/loop", "prefs.plist"}}, nullptr, nullptr,
-         "symbolic links"},
+         QString::fromLocal8Bit(std::strerror(ELOOP))},
         {"link to a folder", {{"config/prefs.plist", "../sync/"}}, nullptr, nullptr, "not to a file"},
         {"link to a folder by its name", {{"config/prefs.plist", "../sync"}}, nullptr, nullptr, "is a folder, not a file"},
         // As a link to /dev/null would be: never renamed over.
