@@ -1,7 +1,7 @@
 #pragma once
 // Paths: the user's folders as the XDG base-directory and user-dirs conventions place them, and the safe
-// replacement of a file: the user's own, through the links the user made, or one at a fixed path. Stateless; every call reads the environment afresh, so tests can
-// point the folders elsewhere. Thread-safe.
+// replacement of a file: the user's own, through the links the user made, or one at a fixed path.
+// Stateless; every call reads the environment afresh, so tests can point the folders elsewhere. Thread-safe.
 
 #include <QByteArray>
 #include <QString>

@@ -188,7 +188,7 @@ UserDefaults::FileState UserDefaults::readFile(QVariantMap* values, QString* err
 {
     QFile file(path_);
     // Also a link to a file not made yet, which Qt takes for an existing file.
-    if (struct stat st {}; ::stat(QFile::encodeName(path_).constData(), &st) != 0 && errno == ENOENT) {
+    if (struct stat st {}; ::stat(QFile::encodeName(path_).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         values->clear();
         return FileState::Missing;
     }
