@@ -42,7 +42,7 @@ public:
 
     // Seconds of the shared clock.
     struct Timeouts {
-        double callWait = 10.0;          // a synchronous call's wait for its result
+        double callWait = 10.0;          // a call's deadline, from when the capture thread starts it
         double configurationDelay = 0.5; // from the thread's registration to setting up its centre
         // What the main thread gives a remote computer's answer before it goes on without it.
         double remoteCallBudget = 0.5;
