@@ -82,13 +82,14 @@ TEVThreadedServer::CallState::Outcome TEVThreadedServer::CallState::wait(std::op
     const bool manual = clock->isManual();
     // A manual clock moves only when told; its listener wakes this wait to look at the deadline again. It
     // takes the mutex before notifying, so a move between a reading and the wait is not lost.
-    const int listener = manual ? clock->addListener([weak = weak_from_this()] {
-        if (const auto self = weak.lock()) {
-            std::lock_guard lock(self->mutex_);
-            self->changed_.notify_all();
-        }
-    })
-                                : 0;
+    int listener = 0;
+    if (manual)
+        listener = clock->addListener([weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                std::lock_guard lock(self->mutex_);
+                self->changed_.notify_all();
+            }
+        });
     Outcome outcome = Outcome::TimedOut;
     {
         std::unique_lock lock(mutex_);

@@ -5,7 +5,7 @@
 // the client hears of readiness and loss on the main thread.
 //
 // The rules of the queue:
-// - invoke() may be called from any thread, a completion block's included. Calls start in the order they
+// - invoke() may be called from any thread, from a completion block too. Calls start in the order they
 //   were handed over, on the worker thread. A call that waits in a nested run loop (for a remote computer's
 //   answer) lets the calls after it start inside that wait; they complete before it does.
 // - Every call handed over is answered exactly once: with its result once performed, with nothing when it
@@ -69,8 +69,8 @@ public:
         // When its caller stops waiting: the start plus the call's deadline once the worker performs it, its
         // wait bound until then. It moves only at the start.
         platform::Clock::Duration deadline() const;
-        // Blocks until the call is answered or deadline() has passed on the shared clock, or `giveUpAt` has
-        // where that comes first.
+        // Blocks until the call is answered or the shared clock has reached deadline(), or `giveUpAt` where
+        // that comes first.
         Outcome wait(std::optional<platform::Clock::Duration> giveUpAt = std::nullopt) const;
         // Nothing until answered, and for a call never performed.
         std::optional<QVariant> result() const;
@@ -174,5 +174,4 @@ private:
     std::mutex invocationLock_;
     std::deque<QueuedCall> queue_;
     std::vector<std::shared_ptr<CallState>> performing_; // innermost last: nested waits start calls inside
-
 };
