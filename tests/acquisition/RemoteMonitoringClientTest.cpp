@@ -251,3 +251,34 @@ TEST_F(RemoteMonitoringClient, AComputerThatDoesNotSayWhoItIsFailsWithWhatItDid)
             platform::NotificationCenter::defaultCenter().removeObserver(token);
     }
 }
+
+// A command the controller sends while the capture thread performs another caller's long call, one within its
+// own deadline, waits for that call without running into its own deadline: the computer stays.
+TEST_F(RemoteMonitoringClient, ACommandQueuedBehindASlowCallKeepsItsWholeDeadline)
+{
+    kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
+    ASSERT_NO_FATAL_FAILURE(monitor(peer));
+    const auto thread = client->captureThread();
+    auto slow = TEVServiceInvocation::invocation(TEVThreadedServer::simulateFailureSelector, QString());
+    slow->addArgument(platform::values::fromReal(12));
+    auto slowDone = std::make_shared<std::atomic<bool>>(false);
+    const auto slowCall = thread->invoke(slow, [slowDone](const std::optional<QVariant>&) { *slowDone = true; },
+                                         std::chrono::seconds(30));
+    ASSERT_TRUE(slowCall);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return slowCall->hasStarted(); }));
+    client->setMainUpdateInterval(3.0); // sent without waiting; given up on at the client's call wait (10 s)
+    for (int second = 1; second <= 12; ++second) {
+        kt::clock()->advanceSeconds(1);
+        QCoreApplication::processEvents(); // the main loop's timers due by now
+        EXPECT_EQ(kt::log().count(kTimeoutLine), 0) << second;
+    }
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return slowDone->load(); }));
+    // The thread ticks again and reaches the computer.
+    const auto read = peer.requestCount(selectorOf(Op::CurrentRawValues));
+    kt::clock()->advanceSeconds(3);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return peer.requestCount(selectorOf(Op::CurrentRawValues)) > read; }));
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+    EXPECT_TRUE(client->hasActiveConnection());
+    EXPECT_EQ(client->remoteFailure(), RemoteFailure::None);
+    EXPECT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+}
