@@ -92,7 +92,10 @@ class Trayer:
             coords, rest = row.split(":", 1)
             px, py = map(int, coords.split(","))
             pixels[(px, py)] = rest.split("#")[1][:6]
-        if (0, h // 2) not in pixels:
+        # What import gave: less than the panel where the panel moved or grew between the two looks.
+        w = 1 + max((px for px, _ in pixels), default=-1)
+        h = 1 + max((py for _, py in pixels), default=-1)
+        if len(pixels) != w * h or (0, h // 2) not in pixels:
             return []
         background = pixels[(0, h // 2)]
         columns = [any(pixels.get((px, py)) != background for py in range(h)) for px in range(w)]
