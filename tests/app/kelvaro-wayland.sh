@@ -12,6 +12,10 @@
 #               windows are X11 windows
 #   second      a second start (with and without a session bus) hands its activation token to the running
 #               copy, which activates with it, and ends with status 0
+#   backdrop    (xwayland) the screen display meant to lie on the desktop, where nothing can be kept below the
+#               windows: the start-up question lies above it, and so does a window opened after it
+#   environment (xwayland, no platform chosen, started with an activation token) the programs Kelvaro starts
+#               (an alert's program, and xdg-open for an alert's document) get no QT_QPA_PLATFORM and no token
 # Usage: kelvaro-wayland.sh KELVARO KELVARO-DUMP KELVARO-LITE FIXTURES MODE SCENARIO
 set -euo pipefail
 kelvaro=$1 dump=$2 lite=$3 fixtures=$4 mode=$5 scenario=$6
@@ -158,6 +162,104 @@ for k in ("TEVWindowFrame-StandardWindow", "TEVSpecialAutosave-StandardWindow", 
     done
     [ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
     quit_cleanly "$first" "the running Kelvaro"
+    ;;
+  backdrop)
+    [ "$mode" = xwayland ] || fail "the backdrop scenario is for a session with XWayland"
+    need_tools xdotool
+    unset QT_QPA_PLATFORM
+    start_ready Kelvaro first "$kelvaro"
+    quit_cleanly "$started" Kelvaro
+    open_at_next_start SensorWindowOpen OverviewOpen FloatingWindowOpen
+    python3 - "$(preferences_file)" <<'PYTHON'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+for machine in prefs["MachinePreferences"].values():
+    machine["ScreenWindowIsBackdrop"] = True
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+PYTHON
+    # The colour question waits for an answer.
+    unset KELVARO_NONINTERACTIVE
+    start_ready Kelvaro kelvaro "$kelvaro"
+    pid=$started
+    # Top first, "WIDTHxHEIGHT TITLE". The screen display is the widest of the windows titled after the program
+    # (the portable's values span over 1000 px), or untitled ("-"); the question a narrower one so titled.
+    views_now() { stacked_views >"$scratch/stack"; }
+    display_line() { awk '{ split($1, size, "x") } ($2 == "Kelvaro" || $2 == "-") && NF == 2 && size[1] >= 1000 { print NR; exit }' "$scratch/stack"; }
+    question_line() { awk '{ split($1, size, "x") } $2 == "Kelvaro" && NF == 2 && size[1] < 1000 { print NR; exit }' "$scratch/stack"; }
+    shown() { views_now; [ -n "$(question_line)" ] && [ -n "$(display_line)" ] && grep -q ' Sensors$' "$scratch/stack"; }
+    wait_until 60 "the colour question, the screen display and the sensor window were not shown" shown
+    # A window mapped after the question lies over it until the question is shown anew over it: a stack that
+    # stays so is the fault.
+    question_over_display() { views_now; [ -n "$(question_line)" ] && { [ -z "$(display_line)" ] || [ "$(question_line)" -lt "$(display_line)" ]; }; }
+    for _ in $(seq 1 50); do question_over_display && break; sleep 0.2; done
+    screenshot "wayland-$mode-backdrop-question"
+    echo "while the question waits, from the top down:"; cat "$scratch/stack"
+    question_over_display || fail "the screen display lies over the colour question, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    # Answered (No), then a window opened (the preferences, Ctrl+,): it lies over the display.
+    # Keys go to the X window with the focus, set here: weston's window manager takes no activation requests.
+    question=$(for id in $(xdotool search --onlyvisible --pid "$pid" --name '^Kelvaro$' 2>/dev/null); do
+      xprop -id "$id" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG && echo "$id"; done | head -1)
+    [ -n "$question" ] || fail "no X window of the question"
+    xdotool windowfocus "$question" key Escape
+    # Gone when no window of its size is left: the splash, titled so too, may still be closing.
+    question_size=$(sed -n "$(question_line)s/ .*//p" "$scratch/stack")
+    question_gone() { views_now; ! grep -qx "$question_size Kelvaro" "$scratch/stack"; }
+    for _ in $(seq 1 300); do question_gone && break; sleep 0.2; done
+    question_gone || fail "the question was not answered, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    xdotool search --onlyvisible --pid "$pid" --name '^Sensors$' windowfocus key ctrl+comma
+    preferences_shown() { views_now; grep -q ' Kelvaro Preferences' "$scratch/stack"; }
+    wait_until 60 "no preference window opened" preferences_shown
+    screenshot "wayland-$mode-backdrop-preferences"
+    echo "with the preferences open, from the top down:"; cat "$scratch/stack"
+    preferences=$(grep -n ' Kelvaro Preferences' "$scratch/stack" | head -1 | cut -d: -f1)
+    [ -n "$(display_line)" ] || fail "the screen display went"
+    [ "$preferences" -lt "$(display_line)" ] ||
+      fail "the screen display lies over the window opened after it:"$'\n'"$(cat "$scratch/stack")"
+    quit_cleanly "$pid" Kelvaro
+    ;;
+  environment)
+    [ "$mode" = xwayland ] || fail "the environment scenario is for a session with XWayland"
+    unset QT_QPA_PLATFORM
+    # What the desktop gave Kelvaro's own start, which Kelvaro uses.
+    export XDG_ACTIVATION_TOKEN=launcher-token-77 KELVARO_TEST_MARK=kept
+    # Each started program writes its environment into $scratch/NAME.env.
+    mkdir -p "$scratch/bin"
+    cat >"$scratch/bin/xdg-open" <<EOF
+#!/bin/sh
+{ env; echo "ARGUMENTS=\$*"; } >"$scratch/\$(basename "\$0").env.new" && mv "$scratch/\$(basename "\$0").env.new" "$scratch/\$(basename "\$0").env"
+EOF
+    cp "$scratch/bin/xdg-open" "$scratch/on-alert"
+    chmod +x "$scratch/bin/xdg-open" "$scratch/on-alert"
+    echo "a document" >"$scratch/alert-document.txt"
+    export PATH=$scratch/bin:$PATH
+    start_ready Kelvaro gauges "$kelvaro"
+    quit_cleanly "$started" Kelvaro
+    # A sensor over its limit opens the program, then the document (through the desktop's handler).
+    for object in on-alert alert-document.txt; do
+      python3 - "$(preferences_file)" "$scratch/$object" <<'PYTHON'
+import plistlib, sys
+prefs = plistlib.load(open(sys.argv[1], "rb"))
+machine = next(m for m in prefs["MachinePreferences"].values() if m.get("AvailableGauges"))
+gauge_id, gauge = next((i, g) for i, g in machine["AvailableGauges"].items() if g.get("SensorEnabled", True))
+gauge.update(HighTriggerEnabled=True, HighThreshold=-1000.0)
+machine.update(Triggers=[gauge_id], AlertOpensObject=True, AlertObjectPath=sys.argv[2], AlertOpensPanel=False,
+               AlertPlaySound=False, AlertUsesVoice=False, AlertSendsGrowl=False)
+plistlib.dump(prefs, open(sys.argv[1], "wb"))
+PYTHON
+      started_program=$([ "$object" = on-alert ] && echo on-alert || echo xdg-open)
+      rm -f "$scratch/$started_program.env"
+      start_ready Kelvaro "alert-$started_program" "$kelvaro"
+      wait_until 60 "the alert did not start $started_program" test -s "$scratch/$started_program.env"
+      quit_cleanly "$started" Kelvaro
+      grep -q "^KELVARO_TEST_MARK=kept$" "$scratch/$started_program.env" || fail "$started_program did not get the session's environment"
+      grep "^QT_QPA_PLATFORM=\|^XDG_ACTIVATION_TOKEN=\|^DESKTOP_STARTUP_ID=" "$scratch/$started_program.env" >&2 &&
+        fail "$started_program got the platform Kelvaro chose for itself or the token of Kelvaro's start"
+      echo "$started_program: no QT_QPA_PLATFORM, no activation token"
+    done
+    grep -qx "ARGUMENTS=file://$scratch/alert-document.txt" "$scratch/xdg-open.env" || fail "xdg-open was not given the document"
     ;;
   *) fail "unknown scenario $scenario" ;;
 esac
