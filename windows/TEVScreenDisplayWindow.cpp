@@ -1,5 +1,6 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
+#include "platform/desktop/widgets/AlertInFront.h"
 #include "platform/desktop/widgets/WindowHints.h"
 #include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/desktop/widgets/WindowShape.h"
@@ -50,6 +51,8 @@ void TEVScreenDisplayWindow::applyWindowFlags()
         flags |= Qt::Window;
     }
     setWindowFlags(flags);
+    // Out of sight while an alert waits: a press where it lies would bring it over the question.
+    platform::stepAsideForAlerts(this, aside);
     // New flags hide the window. Shown again it is another X window than the one its show event saw.
     if (visible) {
         show();
