@@ -9,6 +9,7 @@
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/BundleImage.h"
 #include "platform/desktop/SingleInstance.h"
+#include "platform/desktop/StartedPrograms.h"
 #include "platform/desktop/widgets/WindowActivation.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -241,8 +242,9 @@ void ProgramStartup::preferXWayland()
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
         qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
-    // A list: Qt takes the first platform that starts.
-    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+    // A list: Qt takes the first platform that starts. For this program alone: a Qt program it starts chooses
+    // for itself, as the desktop would have it.
+    platform::setEnvironmentVariableForThisProcess("QT_QPA_PLATFORM", "xcb;wayland");
 }
 
 std::optional<ProgramStartup::Options> ProgramStartup::parseOptions(QStringList args, bool takesOutputCache)

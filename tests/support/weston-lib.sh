@@ -66,6 +66,27 @@ stacked_titles() {
   timeout 10 weston-debug scene-graph 2>/dev/null | sed -n "s/.*top-level window '\(.*\)'\( of .*\)\?, 0x[0-9a-f]*):\$/\1/p"
 }
 
+# The clients' views on the screen, across weston's layers, top first, one a line: "WIDTHxHEIGHT TITLE" (the
+# title "-" where weston has none), weston's own panel and background left out. Weston names its X server,
+# not the X client, as a view's process.
+stacked_views() {
+  timeout 10 weston-debug scene-graph 2>/dev/null | python3 -c '
+import re, sys
+view = None
+for line in sys.stdin:
+    m = re.match(r"\s*View \d+ \(role [^,]*, PID \d+, surface ID \d+, (.*), 0x[0-9a-f]+\):$", line)
+    if m:
+        view = m.group(1)
+        continue
+    m = re.match(r"\s*position: \((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)", line)
+    if m and view is not None:
+        if not re.match(r"(panel|background) for output ", view):
+            t = re.match(r"top-level window \x27(.*)\x27( of .*)?$", view)
+            x1, y1, x2, y2 = map(int, m.groups())
+            print("%dx%d %s" % (x2 - x1, y2 - y1, t.group(1) if t else "-"))
+        view = None'
+}
+
 # A screenshot into $KELVARO_SCREENSHOT_DIR/NAME.png, when asked for. Usage: screenshot NAME
 screenshot() {
   [ -n "${KELVARO_SCREENSHOT_DIR:-}" ] || return 0
