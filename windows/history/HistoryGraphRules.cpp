@@ -208,55 +208,70 @@ std::optional<std::vector<double>> stackColumn(const std::vector<QRectF>& boxes,
     return best;
 }
 
-// Lays out one group of labels in each other's way into `placed`: in one column, else in more, first clear
-// of the read-out, then over it; while nothing fits, the label of the last curve goes.
+// Lays out one group of labels in each other's way into `placed`: in as few columns as lose no label, each
+// column stacked at the labels' levels, clear of the read-out where it has room, and each label of a further
+// column beside those of the columns before at its height. What counts as lost is a label with no room
+// inside the graph (left out) or one under the read-out.
 void placeGroup(std::vector<size_t> members, const std::vector<QRectF>& wanted, const QRectF& target,
                 const QRectF& keepClear, std::vector<QRectF>& placed)
 {
     const auto middle = [&](size_t i) { return wanted[i].y() + wanted[i].height() / 2; };
     std::stable_sort(members.begin(), members.end(), [&](size_t a, size_t b) { return middle(a) < middle(b); });
-    while (!members.empty()) {
-        double widest = 0, left = target.right(), right = target.left();
-        for (const size_t i : members) {
-            widest = std::max(widest, wanted[i].width());
-            left = std::min(left, wanted[i].x());
-            right = std::max(right, wanted[i].x() + wanted[i].width());
-        }
-        // Further columns away from the nearer edge of the graph.
-        const double step = ((left + right) / 2 < target.center().x() ? 1 : -1) * (widest + kLabelGap);
-        for (const bool clear : {true, false}) {
-            if (!clear && keepClear.isNull())
-                continue;
-            for (size_t columns = 1; columns <= members.size(); ++columns) {
-                std::vector<QRectF> boxes(members.size());
-                bool inside = true;
-                for (size_t k = 0; k < members.size(); ++k) {
-                    boxes[k] = wanted[members[k]].translated(double(k % columns) * step, 0);
-                    inside = inside && boxes[k].left() >= target.left() && boxes[k].right() <= target.right();
+    double left = target.right(), right = target.left();
+    for (const size_t i : members) {
+        left = std::min(left, wanted[i].x());
+        right = std::max(right, wanted[i].x() + wanted[i].width());
+    }
+    // Further columns away from the nearer edge of the graph.
+    const bool leftwards = (left + right) / 2 >= target.center().x();
+    struct Layout {
+        std::vector<QRectF> boxes;
+        size_t lost = 0;
+    };
+    std::optional<Layout> best;
+    for (size_t columns = 1; columns <= members.size(); ++columns) {
+        Layout layout{std::vector<QRectF>(members.size()), 0};
+        bool stacked = true;
+        for (size_t column = 0; column < columns && stacked; ++column) {
+            std::vector<QRectF> stack;
+            for (size_t k = column; k < members.size(); k += columns)
+                stack.push_back(wanted[members[k]]);
+            auto bottoms = stackColumn(stack, target, keepClear);
+            if (!bottoms)
+                bottoms = stackColumn(stack, target, QRectF());
+            stacked = bottoms.has_value();
+            for (size_t k = column, j = 0; stacked && k < members.size(); k += columns, ++j) {
+                QRectF box = stack[j];
+                box.moveTop((*bottoms)[j]);
+                // Sideways past the labels of the columns before that stand at its height.
+                for (bool moved = true; moved && column > 0;) {
+                    moved = false;
+                    for (size_t other = 0; other < members.size(); ++other) {
+                        const QRectF& o = layout.boxes[other];
+                        if (other % columns >= column || o.isNull()
+                            || !box.intersects(o.adjusted(-kLabelGap, -kLabelGap, kLabelGap, kLabelGap)))
+                            continue;
+                        box.moveLeft(leftwards ? o.left() - kLabelGap - box.width() : o.right() + kLabelGap);
+                        moved = true;
+                    }
                 }
-                if (!inside)
-                    break;
-                bool fits = true;
-                for (size_t column = 0; column < columns && fits; ++column) {
-                    std::vector<QRectF> stack;
-                    for (size_t k = column; k < members.size(); k += columns)
-                        stack.push_back(boxes[k]);
-                    const auto bottoms = stackColumn(stack, target, clear ? keepClear : QRectF());
-                    fits = bottoms.has_value();
-                    for (size_t k = column, j = 0; fits && k < members.size(); k += columns, ++j)
-                        boxes[k].moveTop((*bottoms)[j]);
-                }
-                if (!fits)
+                if (box.left() < target.left() - 1e-9 || box.right() > target.right() + 1e-9) {
+                    ++layout.lost;
                     continue;
-                for (size_t k = 0; k < members.size(); ++k)
-                    placed[members[k]] = boxes[k];
-                return;
+                }
+                layout.lost += !keepClear.isNull() && box.intersects(keepClear);
+                layout.boxes[k] = box;
             }
         }
-        const auto last = std::max_element(members.begin(), members.end());
-        placed[*last] = QRectF();
-        members.erase(last);
+        if (!stacked)
+            continue;
+        if (!best || layout.lost < best->lost)
+            best = std::move(layout);
+        if (best->lost == 0)
+            break;
     }
+    for (size_t k = 0; k < members.size(); ++k)
+        placed[members[k]] = best ? best->boxes[k] : QRectF();
 }
 
 } // namespace

@@ -67,8 +67,9 @@ QRectF visibleRectForDrawingObjectRect(const QSizeF& size, const QPointF& point,
 // Lays out the curve labels of a graph and its overlays as one set. Each box keeps its x and size and goes
 // as near its `wanted` y as it can: labels in each other's way stand in a column centred on their levels,
 // each moved no further than it must, within `target` and clear of `keepClear` (the ruler's read-out; null:
-// none). Where a column cannot hold them, further columns stand beside it, away from the nearer edge; where
-// even those cannot, the read-out is covered; a label with no room left is null.
+// none). Where one column cannot hold them, they take turns in more, each label of a further column beside
+// those before it at its height, away from the nearer edge; as few columns as lose no label. Only where
+// nothing else holds them does a label lie under the read-out; a label with no room left is null.
 std::vector<QRectF> placeLabels(const std::vector<QRectF>& wanted, const QRectF& target, const QRectF& keepClear);
 
 // The texts of the curve labels, one per curve of (short name, name, computer): the short name, but where
