@@ -7,7 +7,10 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeySequence>
+#include <QLabel>
 #include <QSet>
+#include <QTest>
 
 using namespace historytest;
 
@@ -258,3 +261,39 @@ TEST_F(OverlayTest, InspectorDropsAWindowThatIsRemoved)
     EXPECT_EQ(inspector_->selectedController(), nullptr);
     inspector_->deactivateAllOverlays();
 }
+
+TEST_F(OverlayTest, TheInspectorClosesOnEscapeAndCtrlWAndWithTheLastHistoryWindow)
+{
+    QWidget* panel = inspector_->inspectorPanel();
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::CTRL | Qt::Key_W)}) {
+        SCOPED_TRACE(QKeySequence(keys).toString().toStdString());
+        inspector_->openInspector();
+        ASSERT_TRUE(panel->isVisible());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(panel)) << "opened without taking the keyboard";
+        QTest::keyClick(panel, keys.key(), keys.keyboardModifiers());
+        EXPECT_FALSE(panel->isVisible());
+    }
+
+    // Attached, an overlay's window is hidden while its master is shown: there is still something to combine.
+    other_->openWindow();
+    inspector_->openInspector();
+    attach(master_, {idOf(overlay_)});
+    EXPECT_TRUE(panel->isVisible());
+    // The history windows closed one by one, as Window > Close History Windows does: the last shown one takes
+    // the panel.
+    other_->closeWindow();
+    EXPECT_TRUE(panel->isVisible());
+    master_->closeWindow();
+    EXPECT_FALSE(panel->isVisible());
+    // Opened with none, it says so.
+    inspector_->openInspector();
+    EXPECT_EQ(inspector_->windowNameMessage()->text(), "- no history window open -");
+    master_->openWindow();
+    EXPECT_EQ(inspector_->windowNameMessage()->text(), "- no window selected -");
+    // The last history window leaving the controller's list takes it too.
+    for (const auto& window : {master_, overlay_, other_})
+        platform::NotificationCenter::defaultCenter().post(HistoryWindow::willBeRemovedNotification,
+                                                           static_cast<const HistoryWindow*>(window.get()));
+    EXPECT_FALSE(panel->isVisible());
+}
+
