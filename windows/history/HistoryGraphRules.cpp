@@ -228,19 +228,43 @@ void placeGroup(std::vector<size_t> members, const std::vector<QRectF>& wanted, 
         std::vector<QRectF> boxes;
         size_t lost = 0;
     };
+    // No more columns than the narrowest label leaves room for side by side.
+    double narrowest = target.width();
+    for (const size_t i : members)
+        narrowest = std::min(narrowest, wanted[i].width());
+    const size_t most = std::clamp<size_t>(size_t((target.width() + kLabelGap) / (narrowest + kLabelGap)), 1, members.size());
     std::optional<Layout> best;
-    for (size_t columns = 1; columns <= members.size(); ++columns) {
+    size_t worse = 0;
+    for (size_t columns = 1; columns <= most; ++columns) {
         Layout layout{std::vector<QRectF>(members.size()), 0};
-        bool stacked = true;
-        for (size_t column = 0; column < columns && stacked; ++column) {
-            std::vector<QRectF> stack;
+        for (size_t column = 0; column < columns; ++column) {
+            std::vector<size_t> ks;
             for (size_t k = column; k < members.size(); k += columns)
+                ks.push_back(k);
+            std::vector<QRectF> stack;
+            std::optional<std::vector<double>> bottoms;
+            // A column higher than the graph lets go of its last curves' labels until the graph holds it.
+            const auto height = [&] {
+                double total = -kLabelGap;
+                for (const size_t k : ks)
+                    total += wanted[members[k]].height() + kLabelGap;
+                return total;
+            };
+            while (ks.size() > 1 && height() > target.height()) {
+                ks.erase(std::max_element(ks.begin(), ks.end(), [&](size_t a, size_t b) { return members[a] < members[b]; }));
+                ++layout.lost;
+            }
+            for (const size_t k : ks)
                 stack.push_back(wanted[members[k]]);
-            auto bottoms = stackColumn(stack, target, keepClear);
+            bottoms = stackColumn(stack, target, keepClear);
             if (!bottoms)
                 bottoms = stackColumn(stack, target, QRectF());
-            stacked = bottoms.has_value();
-            for (size_t k = column, j = 0; stacked && k < members.size(); k += columns, ++j) {
+            if (!bottoms) {
+                layout.lost += ks.size();
+                continue;
+            }
+            for (size_t j = 0; j < ks.size(); ++j) {
+                const size_t k = ks[j];
                 QRectF box = stack[j];
                 box.moveTop((*bottoms)[j]);
                 // Sideways past the labels of the columns before that stand at its height.
@@ -263,11 +287,11 @@ void placeGroup(std::vector<size_t> members, const std::vector<QRectF>& wanted, 
                 layout.boxes[k] = box;
             }
         }
-        if (!stacked)
-            continue;
+        // More columns lose more once they stop losing fewer.
+        worse = best && layout.lost >= best->lost ? worse + 1 : 0;
         if (!best || layout.lost < best->lost)
             best = std::move(layout);
-        if (best->lost == 0)
+        if (best->lost == 0 || worse >= 2)
             break;
     }
     for (size_t k = 0; k < members.size(); ++k)
