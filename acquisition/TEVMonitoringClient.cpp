@@ -283,6 +283,18 @@ void TEVMonitoringClient::deregisterThreadedServer(const std::shared_ptr<TEVThre
     post(lostConnectionNotification);
 }
 
+QString TEVMonitoringClient::withoutSerialNumberText() const
+{
+    switch (remoteFailure()) {
+    case RemoteFailure::NotMonitoring:
+        return connectionInfo_->description() + QStringLiteral(": it describes no computer, so it is no monitoring service");
+    case RemoteFailure::NoSerialNumber:
+        return connectionInfo_->description() + QStringLiteral(": the computer sent no serial number");
+    default:
+        return connectionInfo_->description() + QStringLiteral(": the computer could not tell its serial number");
+    }
+}
+
 void TEVMonitoringClient::captureThreadHasBecomeReady(const TEVCaptureReadyFacts& facts)
 {
     if (failed_ || timedOut_ || !captureThread_) {
@@ -290,9 +302,8 @@ void TEVMonitoringClient::captureThreadHasBecomeReady(const TEVCaptureReadyFacts
         return;
     }
     if (facts.serialNumber.isEmpty() || !facts.complete) {
-        platform::log(kClassName, facts.serialNumber.isEmpty()
-                                      ? QStringLiteral("capture thread reported readiness without a serial number")
-                                      : QStringLiteral("capture thread reported readiness but not the computer's facts"));
+        platform::log(kClassName, facts.serialNumber.isEmpty() ? withoutSerialNumberText()
+                                                               : QStringLiteral("capture thread reported readiness but not the computer's facts"));
         failed_ = true;
         post(failedNotification);
         return;
@@ -312,7 +323,7 @@ void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QSt
     }
     if (serialNumber.isEmpty()) {
         // Without a serial number there is no identification to name the computer by.
-        platform::log(kClassName, QStringLiteral("capture thread reported readiness without a serial number"));
+        platform::log(kClassName, withoutSerialNumberText());
         failed_ = true;
         post(failedNotification);
         return;

@@ -198,6 +198,8 @@ public:
 
 private:
     TEVMonitoringClient(std::shared_ptr<MonitorConnectionInfo> connectionInfo, Timeouts timeouts);
+    // The log's words for a computer that gave no serial number, by what the capture thread found.
+    QString withoutSerialNumberText() const;
 
     // Nothing when there is no capture thread, after a time-out, or when this call timed out.
     std::optional<QVariant> call(const QString& selector, const QString& returnClass, const QVariantList& arguments = {});

@@ -105,7 +105,7 @@ void writeNumbers(const QString& path, const QHash<QString, quint64>& numbers)
     const QByteArray bytes = platform::writePropertyList(values::fromDictionary(stored), platform::PlistFormat::Binary);
     if (bytes.isNull() || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return;
-    if (const auto written = platform::Paths::writeFileSafely(path, bytes, 0600); !written)
+    if (const auto written = platform::Paths::writeFileThroughLinks(path, bytes, 0600); !written)
         platform::log("TEVBatteryInfo", QStringLiteral("could not keep the battery numbers: %1").arg(written.error));
 }
 

@@ -163,39 +163,8 @@ grep -q 'saved at the display.s end: preferences \(written to\|unchanged in\) .*
 
 KELVARO_NONINTERACTIVE=1 "$dump" --simulate "$computer" sensors | grep -v '^artificial\.' >"$scratch/sensors" || true
 [ -s "$scratch/sensors" ] || fail "kelvaro-dump lists no sensor of $computer"
-python3 - "$scenario" "$serial" "$model" "$scratch/sensors" "$(preferences_file)" "${remote_serial:-}" <<'PYTHON' ||
-import plistlib, sys
-scenario, serial, model, sensors, path, remote = sys.argv[1:7]
-sensors = open(sensors, encoding="utf-8").read().splitlines()
-with open(path, "rb") as f:
-    prefs = plistlib.load(f)
-machines = prefs.get("MachinePreferences", {})
-seen = [c.get("SerialNumber") for c in prefs.get("SeenModels", {}).get(model, [])]
-errors = []
-if scenario == "import":
-    # Undecided: no set of this computer, and it is not listed as seen, so the offer comes again.
-    if serial in machines:
-        errors.append(f"a set was filed for {serial} while the import offer was open")
-    if serial in seen:
-        errors.append(f"{serial} was filed as seen while the import offer was open: {seen}")
-    if "OLDBOARD1" not in seen:
-        errors.append(f"the computer offered for import is no longer listed: {seen}")
-else:
-    if serial not in machines:
-        errors.append(f"no MachinePreferences for {serial!r}: {sorted(machines)}")
-    else:
-        # One gauge per sensor of this computer, and those of the remote one besides.
-        gauges = len(machines[serial].get("AvailableGauges", []))
-        if gauges < len(sensors) or (gauges > len(sensors)) != (scenario == "remote"):
-            errors.append(f"{gauges} gauges for {len(sensors)} sensors of this computer")
-    if serial not in seen:
-        errors.append(f"{serial} not listed under {model} in SeenModels: {seen}")
-if scenario == "remote" and remote not in prefs.get("ActiveRemoteConnections", []):
-    errors.append(f"the remote computer {remote} is no longer remembered: {prefs.get('ActiveRemoteConnections')}")
-for error in errors:
-    print(error, file=sys.stderr)
-sys.exit(1 if errors else 0)
-PYTHON
+python3 "$(dirname "$0")/../support/saved-preferences.py" "$scenario" "$serial" "$model" "$scratch/sensors" \
+  "$(preferences_file)" "${remote_serial:-}" ||
   fail "the files Kelvaro left do not hold its session"
 grep -q 'ending without a quit' "$scratch/kelvaro.err" || fail "Kelvaro did not say that it saved at the lost display"
 echo "Kelvaro lost its X server ($scenario) and left its preferences and history written"

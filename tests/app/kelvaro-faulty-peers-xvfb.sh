@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Faulty remote computers among healthy ones: Kelvaro, on a virtual X server of its own, connects at its start
 # two healthy computers, a third that is later stopped (SIGSTOP, then SIGCONT), two services of another kind
-# (one greets with an SSH banner and answers every line with another, one answers with an overlong line) and a
-# port nothing listens at. Each faulty one fails alone and is logged once with its reason; the healthy ones are
-# read on every tick meanwhile and are never given up.
+# (one greets with an SSH banner and answers every line with another, one answers with an overlong line), a
+# port nothing listens at, and three agents that greet but do not say who they are (one describes no computer,
+# one a computer without a serial number, one says it sleeps first). Each faulty one fails alone and is logged
+# once with its reason and its host and port; the healthy ones are read on every tick meanwhile and are never
+# given up.
 # Usage: kelvaro-faulty-peers-xvfb.sh KELVARO PEER COMPUTER REMOTE-COMPUTER
 set -euo pipefail
 kelvaro=$1 peer=$2 computer=$3 remote=$4
@@ -45,6 +47,14 @@ remote_serials+=(KVREMOTE0005)
 # A port nothing listens at: taken from the system, then let go.
 remote_serials+=(KVREMOTE0006)
 remote_ports+=("$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')")
+# Agents that do not say which computer they serve. Usage: unnamed_agent MODE SERIAL
+unnamed_agent() {
+  start_peer "$peer" "$remote" "$1" 0 "$1"
+  remote_serials+=("$2") remote_ports+=("$peer_port")
+}
+unnamed_agent no-description KVREMOTE0007
+unnamed_agent no-serial-number KVREMOTE0008
+unnamed_agent sleeps-at-once KVREMOTE0009
 write_remote_preferences
 start_ready Kelvaro kelvaro "$kelvaro"
 pid=$started
@@ -52,8 +62,20 @@ pid=$started
 failures() { grep -cE "has failed|has lost connection" "$scratch/kelvaro.err" || true; }
 gauges_made() { [ "$(grep -c "sensors of '.*' added as gauges" "$scratch/kelvaro.err")" -ge 3 ]; }
 wait_until 120 "gauges of the three computers that answer" gauges_made
-failed_thrice() { [ "$(failures)" -ge 3 ]; }
-wait_until 60 "the services of another kind and the closed port were not given up" failed_thrice
+failed_five_times() { [ "$(failures)" -ge 5 ]; }
+wait_until 60 "the services of another kind, the closed port and the unnamed agents were not given up" failed_five_times
+# Each named by its host and port, never by the client's address in memory.
+for i in 3 4 5 6 7; do
+  grep -q "The monitoring client of 127.0.0.1:${remote_ports[i]} has failed\. " "$scratch/kelvaro.err" ||
+    fail "the failure at port ${remote_ports[i]} was not logged by its host and port: $(grep -E 'has failed' "$scratch/kelvaro.err")"
+done
+grep -qE "monitoring client (of )?0x" "$scratch/kelvaro.err" && fail "a client was named by its address: $(grep -E 'client (of )?0x' "$scratch/kelvaro.err")"
+grep -q "has failed. It answers at its port, but it is no monitoring service: it did not describe its computer." "$scratch/kelvaro.err" ||
+  fail "the agent without a description was given up without its reason: $(grep -E 'has failed' "$scratch/kelvaro.err")"
+grep -q "has failed. It sent no serial number, by which alone it could be told apart from other computers." "$scratch/kelvaro.err" ||
+  fail "the agent without a serial number was given up without its reason: $(grep -E 'has failed' "$scratch/kelvaro.err")"
+slept() { grep -q "The monitored computer at 127.0.0.1:${remote_ports[8]} has entered sleep mode before it identified itself" "$scratch/kelvaro.err"; }
+wait_until 60 "the agent that sleeps at once was not told asleep by its host and port" slept
 [ "$(grep -c "has failed. It closed the connection or sent a reply that could not be read." "$scratch/kelvaro.err")" -eq 2 ] ||
   fail "the services of another kind were given up without their reason: $(grep -E 'has failed' "$scratch/kelvaro.err")"
 grep -q "has failed. It refused the connection: no monitoring service answers at its port." "$scratch/kelvaro.err" ||
@@ -64,8 +86,8 @@ declare -a before
 for i in 1 2; do before[$i]=$(peer_requests "remote$i" currentRawValues); done
 kill -STOP "${remote_pids[2]}"
 stopped_at=$SECONDS
-failed_four_times() { [ "$(failures)" -ge 4 ]; }
-wait_until 60 "the stopped computer was not given up" failed_four_times
+failed_six_times() { [ "$(failures)" -ge 6 ]; }
+wait_until 60 "the stopped computer was not given up" failed_six_times
 took=$((SECONDS - stopped_at))
 grep -qE "(has failed|has lost connection)\. It did not answer in time\." "$scratch/kelvaro.err" ||
   fail "the stopped computer was given up without its reason: $(grep -E 'has failed|has lost' "$scratch/kelvaro.err")"
@@ -84,7 +106,7 @@ read_on() {
   for i in 1 2; do [ "$(peer_requests "remote$i" currentRawValues)" -ge $((after[i] + 3)) ] || return 1; done
 }
 wait_until 60 "the healthy computers were not read on" read_on
-[ "$(failures)" -eq 4 ] || fail "$(failures) failures logged, not 4: $(grep -E 'has failed|has lost' "$scratch/kelvaro.err")"
+[ "$(failures)" -eq 6 ] || fail "$(failures) failures logged, not 6: $(grep -E 'has failed|has lost' "$scratch/kelvaro.err")"
 [ "$(grep -c "Timeout while waiting" "$scratch/kelvaro.err" || true)" -le 1 ] || fail "time-outs logged once per call"
 quit_cleanly "$pid" Kelvaro
-echo "two services of another kind, a closed port and a stopped computer ($took s) failed alone, each once with its reason"
+echo "two services of another kind, a closed port, three unnamed agents and a stopped computer ($took s) failed alone, each once with its reason"

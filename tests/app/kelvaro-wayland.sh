@@ -31,18 +31,6 @@ store_preferences() {
 stored() {
   python3 -c 'import plistlib,sys; print(plistlib.load(open(sys.argv[1],"rb")).get(sys.argv[2], ""))' "$(preferences_file)" "$1"
 }
-# Ends PID after its compositor is killed; fails unless it ends with status 1. Usage: lose_compositor PID WHAT
-lose_compositor() {
-  kill_weston
-  local status=0
-  for _ in $(seq 1 300); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$1" 2>/dev/null && fail "$2 still runs 30 s after its compositor went away"
-  wait "$1" || status=$?
-  forget "$1"
-  [ "$status" -eq 1 ] || fail "$2 ended with status $status after its compositor went away, not 1"
-  grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch"/*.err && fail "$2 crashed at the end of its compositor"
-  return 0
-}
 
 start_weston "$mode"
 case "$scenario" in

@@ -207,7 +207,8 @@ xfce_login() {
   wait_until 120 "xfwm4 did not composite" xfwm4_composites
   wait_until 120 "the panel did not show" xfce_panel_shown
 }
-xfce_panel_shown() { managed_windows xfce4-panel | grep -q .; }
+# Read whole: `grep -q` would end the pipe at the first of XFCE's two panels, a failure under pipefail.
+xfce_panel_shown() { [ -n "$(managed_windows xfce4-panel)" ]; }
 
 # The environment xfce4-session gives its clients: what a program started in the session finds.
 xfce_session_manager() {

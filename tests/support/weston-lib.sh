@@ -16,6 +16,8 @@ start_weston() {
   ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 ||
     { echo "SKIP: qt6-wayland is not installed"; exit 77; }
   export WAYLAND_DISPLAY=kelvaro-test-$$
+  # A weston killed before left its socket, which the wait below would take for this one's.
+  rm -f "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY.lock"
   weston --backend=headless-backend.so --use-pixman --socket="$WAYLAND_DISPLAY" --width=1600 --height=1000 \
     --idle-time=0 --debug "${extra[@]}" >"$scratch/weston.log" 2>&1 &
   weston_pid=$!
@@ -44,6 +46,19 @@ kill_weston() {
   kill -KILL "$weston_pid" 2>/dev/null || true
   wait "$weston_pid" 2>/dev/null || true
   forget "$weston_pid"
+}
+
+# Ends PID after its compositor is killed; fails unless it ends with status 1. Usage: lose_compositor PID WHAT
+lose_compositor() {
+  kill_weston
+  local status=0
+  for _ in $(seq 1 300); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$1" 2>/dev/null && fail "$2 still runs 30 s after its compositor went away"
+  wait "$1" || status=$?
+  forget "$1"
+  [ "$status" -eq 1 ] || fail "$2 ended with status $status after its compositor went away, not 1"
+  grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch"/*.err && fail "$2 crashed at the end of its compositor"
+  return 0
 }
 
 # The top-level windows on the screen, top first, one title a line.
