@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 
 namespace HistoryGraphRules {
 
@@ -122,7 +123,7 @@ constexpr double kLabelGap = 1;
 // The bottoms (y-up) of boxes of `heights` that want the bottoms `wanted`, stacked in this order within
 // [low, high] as near those as the order allows: the least squares of the moves, by pooling neighbours that
 // would cross. None when they do not fit; `cost` is the sum of the squared moves.
-std::optional<std::vector<double>> stackInOrder(const std::vector<double>& wanted, const std::vector<double>& heights,
+std::optional<std::vector<double>> stackInOrder(std::span<const double> wanted, std::span<const double> heights,
                                                 double low, double high, double* cost)
 {
     const size_t n = wanted.size();
@@ -189,16 +190,13 @@ std::optional<std::vector<double>> stackColumn(const std::vector<QRectF>& boxes,
     const double belowTop = keepClear.y() - kLabelGap, aboveBottom = keepClear.y() + keepClear.height() + kLabelGap;
     std::optional<std::vector<double>> best;
     double bestCost = std::numeric_limits<double>::infinity();
+    const std::span<const double> wants(wanted), sizes(heights);
     for (size_t split = 0; split <= boxes.size(); ++split) {
-        const auto part = [&](std::vector<double>& v, size_t from, size_t to) {
-            return std::vector<double>(v.begin() + qsizetype(from), v.begin() + qsizetype(to));
-        };
         double below = 0, above = 0;
-        const auto low = stackInOrder(part(wanted, 0, split), part(heights, 0, split), bottom, belowTop, &below);
+        const auto low = stackInOrder(wants.first(split), sizes.first(split), bottom, belowTop, &below);
         if (!low)
             continue;
-        const auto high = stackInOrder(part(wanted, split, boxes.size()), part(heights, split, boxes.size()),
-                                       aboveBottom, top, &above);
+        const auto high = stackInOrder(wants.subspan(split), sizes.subspan(split), aboveBottom, top, &above);
         if (!high || below + above >= bestCost)
             continue;
         bestCost = below + above;
