@@ -3,11 +3,18 @@ ones fail alone, once, with their reason, and never hold the main thread."""
 
 import re
 import shutil
+import signal
 import socket
+import subprocess
+import sys
+import time
+from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
-from kelvaro_desktop.peers import Peer, copy_computer, remote_preferences, start_remote_computers
+from kelvaro_desktop.peers import Listener, Peer, copy_computer, remote_preferences, start_remote_computers
+from kelvaro_desktop.session import TESTS
 from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.x11 import XServer, need_tools, shown_windows
 
@@ -192,3 +199,165 @@ def test_computers_monitored_already_are_refused_and_the_windows_stay(programs, 
     stored = session.read_preferences()
     closed = [key for key in windows if stored.get(key) is not True]
     assert not closed, f"the information windows were stored closed: {closed}"
+
+
+def failures(kelvaro):
+    return count(kelvaro, "has failed|has lost connection")
+
+
+def failure_lines(kelvaro):
+    return [l for l in kelvaro.log().splitlines() if re.search("has failed|has lost", l)]
+
+
+def test_faulty_remote_computers_fail_alone_each_once_with_its_reason(programs, session, x_server):
+    """Among two healthy computers: a third later stopped (SIGSTOP, then SIGCONT), two services of another kind
+    (an SSH banner, an overlong line), a port nothing listens at, and three agents that greet but do not say
+    who they are (no description, no serial number, asleep first). Each faulty one fails alone and is logged
+    once with its reason and its host and port; the healthy ones are read on every tick meanwhile and are
+    never given up."""
+    tower = programs.computer("tower")
+    places = start_remote_computers(session, programs, tower, 3)
+    service = Path(__file__).resolve().parent / "kelvaro_desktop/other_service.py"
+    for mode, serial in (("banner", "KVREMOTE0004"), ("overlong", "KVREMOTE0005")):
+        other = Listener(session, mode, sys.executable, service, mode)
+        other.serial = serial
+        places.append(other)
+    # A port nothing listens at: taken from the system, then let go.
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        places.append(SimpleNamespace(serial="KVREMOTE0006", port=s.getsockname()[1]))
+    for mode, serial in (("no-description", "KVREMOTE0007"), ("no-serial-number", "KVREMOTE0008"),
+                         ("sleeps-at-once", "KVREMOTE0009")):
+        places.append(Peer(session, programs.peer, tower, mode, serial, mode=mode))
+    session.write_preferences(remote_preferences(places))
+    kelvaro = start_kelvaro(session, programs)
+
+    wait_until(lambda: gauges_made(kelvaro) >= 3, "gauges of the three computers that answer", 120)
+    wait_until(lambda: failures(kelvaro) >= 5,
+               "the services of another kind, the closed port and the unnamed agents were not given up")
+    # Each named by its host and port, never by the client's address in memory.
+    for place in places[3:8]:
+        assert count(kelvaro, rf"The monitoring client of 127\.0\.0\.1:{place.port} has failed\. ") >= 1, \
+            f"the failure at port {place.port} was not logged by its host and port: {failure_lines(kelvaro)}"
+    assert count(kelvaro, r"monitoring client (of )?0x") == 0, "a client was named by its address"
+    reasons = {
+        "the agent without a description": (
+            r"has failed\. It answers at its port, but it is no monitoring service: it did not describe its computer\.", 1),
+        "the agent without a serial number": (
+            r"has failed\. It sent no serial number, by which alone it could be told apart from other computers\.", 1),
+        "the services of another kind": (
+            r"has failed\. It closed the connection or sent a reply that could not be read\.", 2),
+        "the closed port": (r"has failed\. It refused the connection: no monitoring service answers at its port\.", 1),
+    }
+    for what, (pattern, times) in reasons.items():
+        found = count(kelvaro, pattern)
+        assert found == times if times > 1 else found >= 1, \
+            f"{what} given up without the reason ({found} times): {failure_lines(kelvaro)}"
+    asleep = places[8].port
+    wait_until(lambda: count(kelvaro, rf"The monitored computer at 127\.0\.0\.1:{asleep} has entered sleep mode "
+                                      "before it identified itself") > 0,
+               "the agent that sleeps at once was not told asleep by its host and port")
+
+    # Stopped while it is read: given up at its deadline, once; the others are read on every tick meanwhile.
+    healthy, stopped = places[0:2], places[2]
+    before = [p.requests("currentRawValues") for p in healthy]
+    stopped.process.popen.send_signal(signal.SIGSTOP)
+    stopped_at = time.monotonic()
+    wait_until(lambda: failures(kelvaro) >= 6, "the stopped computer was not given up")
+    took = time.monotonic() - stopped_at
+    assert count(kelvaro, r"(has failed|has lost connection)\. It did not answer in time\.") >= 1, \
+        f"the stopped computer was given up without its reason: {failure_lines(kelvaro)}"
+    for peer, b in zip(healthy, before):
+        read = peer.requests("currentRawValues") - b
+        # A reading every 2 s; one tick of slack at each end.
+        assert read >= int(took) // 2 - 2, f"{peer.name} was read {read} times in the {took:.0f} s the stopped one took"
+    stopped.process.popen.send_signal(signal.SIGCONT)
+
+    # Read on afterwards, and no further failure, no time-out line per call.
+    after = [p.requests("currentRawValues") for p in healthy]
+    wait_until(lambda: all(p.requests("currentRawValues") >= a + 3 for p, a in zip(healthy, after)),
+               "the healthy computers were not read on")
+    assert failures(kelvaro) == 6, f"{failures(kelvaro)} failures logged, not 6: {failure_lines(kelvaro)}"
+    assert count(kelvaro, "Timeout while waiting") <= 1, "time-outs logged once per call"
+    kelvaro.quit_cleanly("Kelvaro")
+
+
+# Three call deadlines of 10 s, and a margin.
+STAY = 35
+
+
+def test_remote_computers_stay_monitored_past_their_call_deadlines(programs, session, x_server, computers=3):
+    """Three remote computers connected at the start and kept past three call deadlines. Right after their
+    gauges are made the controller sends each a burst of commands (one per gauge): every one is answered, so
+    no call runs into its time-out. They are still read in the last ticks, no time-out or loss is logged, and
+    at the quit every remote gauge has a value."""
+    peers = start_remote_computers(session, programs, programs.computer("tower"), computers)
+    session.write_preferences(remote_preferences(peers))
+    kelvaro = start_kelvaro(session, programs, "--print-output-cache")
+    wait_until(lambda: gauges_made(kelvaro) >= computers, f"gauges of {computers} remote computers", 120)
+    made_at = time.monotonic()
+    lost = "Timeout while waiting|has lost connection|has failed|Lost connection"
+
+    # The run lasts past the deadlines of the first commands (a span of the session, not a wait for a
+    # condition); what is looked at meanwhile is the log.
+    while time.monotonic() - made_at < STAY:
+        assert kelvaro.running(), "Kelvaro ended while monitoring its remote computers"
+        assert count(kelvaro, lost) == 0, f"a remote computer was given up: {failure_lines(kelvaro)[:3]}"
+        time.sleep(1)
+    # The last ticks: every computer is read again after the deadlines.
+    before = [p.requests("currentRawValues") for p in peers]
+    wait_until(lambda: all(p.requests("currentRawValues") >= b + 2 for p, b in zip(peers, before)),
+               f"every remote computer read twice after {STAY} s")
+    assert count(kelvaro, lost) == 0, f"a remote computer was given up: {failure_lines(kelvaro)[:3]}"
+
+    kelvaro.quit_cleanly("Kelvaro")
+    for peer in peers:
+        gauges = re.findall(rf"^remote\.{peer.serial}\.[^\t]*\t([^\t]*)\t", kelvaro.output(), re.MULTILINE)
+        assert gauges, f"no gauge of {peer.serial} at the quit"
+        assert any(gauges), f"none of the {len(gauges)} gauges of {peer.serial} has a value at the quit"
+
+
+def accessible(session, *arguments):
+    """What a screen reader finds of the windows (tests/support/accessible-windows.py); None where it fails."""
+    done = subprocess.run(["/usr/bin/python3", TESTS / "support/accessible-windows.py", *arguments],
+                          capture_output=True, text=True, env=session.environment)
+    return done.stdout if done.returncode == 0 else None
+
+
+def test_computers_of_one_name_are_told_apart(programs, session, session_bus):
+    """Three copies of the simulated tower, each with a serial number of its own, all named "Studio Mac Pro":
+    read as a screen reader reads them (AT-SPI), each computer's sensor overview lists its sensors once, and
+    the titles tell the three apart by where each is reached."""
+    try:
+        import gi
+        gi.require_version("Atspi", "2.0")
+    except (ImportError, ValueError):
+        pytest.skip("python3-gi or gir1.2-atspi-2.0 missing")
+    # Qt offers its widgets to assistive tools only when asked to.
+    session.environment["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+    XServer(session, "1600x1000")
+    session_bus.share_folders(session)
+    peers = start_remote_computers(session, programs, programs.computer("tower"), 3)
+    session.write_preferences(remote_preferences(peers))
+    session.open_at_next_start("SensorWindowOpen")
+    kelvaro = start_kelvaro(session, programs)
+    made = r"^(\d+) sensors of 'Studio Mac Pro' added as gauges$"
+    wait_until(lambda: len(re.findall(made, kelvaro.log(), re.MULTILINE)) >= 3,
+               "gauges of the three computers named alike", 120)
+    counts = set(re.findall(made, kelvaro.log(), re.MULTILINE))
+    assert len(counts) == 1, f"the copies of one computer got gauges of different counts: {counts}"
+    sensors = counts.pop()
+
+    wait_until(lambda: accessible(session, "press", "Kelvaro", "Window", "Overview") is not None,
+               "Window > Overview could not be pressed")
+    # Title, rows and rows alike another, one line per overview of the three.
+    def each_once():
+        found = accessible(session, "tables", "Kelvaro", "^Sensor Overview - Studio Mac Pro")
+        rows = [line.split("\t") for line in (found or "").splitlines()]
+        return rows if len(rows) == 3 and all(r[1] == sensors and r[2] == "0" for r in rows) else None
+    overviews = wait_until(each_once, f"three overviews of Studio Mac Pro, each of its {sensors} sensors once")
+    titles = {row[0] for row in overviews}
+    for peer in peers:
+        assert f"Sensor Overview - Studio Mac Pro (127.0.0.1:{peer.port})" in titles, \
+            f"no overview titled by the computer at 127.0.0.1:{peer.port}: {sorted(titles)}"
+    kelvaro.quit_cleanly("Kelvaro")

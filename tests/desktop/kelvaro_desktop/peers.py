@@ -25,21 +25,30 @@ def copy_computer(source, destination, serial):
     return destination
 
 
-class Peer:
-    """The test peer serving one computer; `port` once it listens. Its standard output lists the requests it
-    answered ("request invoke SELECTOR")."""
+class Listener:
+    """A process of the session's that prints "listening on PORT"; `port` once it does."""
 
-    def __init__(self, session, program, computer, name, serial=None, port=0, mode=None):
-        self.session, self.name, self.computer, self.serial = session, name, computer, serial
-        arguments = [computer] + ([str(port)] if port or mode else []) + ([mode] if mode else [])
-        self.process = session.start(name, program, *arguments)
-        self.port = int(wait_until(lambda: self._listening(), f"the peer {name} did not listen"))
+    def __init__(self, session, name, *command):
+        self.name = name
+        self.process = session.start(name, *command)
+        self.port = int(wait_until(self._listening, f"{name} did not listen",
+                                   abort=lambda: None if self.process.running() else f"{name} ended"))
 
     def _listening(self):
         for line in self.process.output().splitlines():
             if line.startswith("listening on "):
                 return line[len("listening on "):]
         return None
+
+
+class Peer(Listener):
+    """The test peer serving one computer; `port` once it listens. Its standard output lists the requests it
+    answered ("request invoke SELECTOR")."""
+
+    def __init__(self, session, program, computer, name, serial=None, port=0, mode=None):
+        self.session, self.computer, self.serial = session, computer, serial
+        arguments = [computer] + ([str(port)] if port or mode else []) + ([mode] if mode else [])
+        super().__init__(session, name, program, *arguments)
 
     def requests(self, selector):
         """Invocations of SELECTOR answered so far."""
@@ -64,7 +73,8 @@ def start_remote_computers(session, programs, source, count, first=1):
 
 
 def remote_preferences(peers, **more):
-    """Kelvaro's preferences that connect every computer of PEERS at its start, with MORE keys."""
+    """Kelvaro's preferences that connect every computer of PEERS (with a serial and a port each) at its start,
+    with MORE keys."""
     return {"PreferencesVersion": 3, "ReconnectClientsAtLaunchTime": True,
             "KnownRemoteConnections": {p.serial: ["127.0.0.1", p.port] for p in peers},
             "ActiveRemoteConnections": [p.serial for p in peers], **more}

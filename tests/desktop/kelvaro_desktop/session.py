@@ -231,6 +231,14 @@ class SessionBus:
         self.address = address
         session.environment["DBUS_SESSION_BUS_ADDRESS"] = address
 
+    def share_folders(self, session):
+        """Services the bus starts when a program asks for one (the accessibility bus, a notification daemon)
+        run in the session's folders and on its display, not the caller's."""
+        names = ["HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"]
+        names += [n for n in ("DISPLAY", "WAYLAND_DISPLAY") if n in session.environment]
+        subprocess.run(["dbus-update-activation-environment", *names], env=session.environment, check=True,
+                       capture_output=True)
+
     def owner_of(self, name, session):
         """The process that owns NAME on this bus, or None."""
         reply = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.freedesktop.DBus",
