@@ -7,6 +7,7 @@ what it checks; the fixture keeps the logs of a failed test and shows their last
 
 import os
 import plistlib
+import resource
 import select
 import shutil
 import signal
@@ -156,17 +157,20 @@ class Session:
 
     # --- Processes ---
 
-    def start(self, name, *command, environment=None, pass_fds=(), stdin=False):
+    def start(self, name, *command, environment=None, pass_fds=(), stdin=False, file_size_limit=None):
         """Starts COMMAND with its output in NAME.out and NAME.err (emptied first: a wait for a line must not
         find that of an earlier run of the same name); with `stdin`, its standard input is the process's
-        `popen.stdin`."""
+        `popen.stdin`; with `file_size_limit`, no file it writes grows beyond so many bytes (as on a full
+        disk)."""
         out = open(self.folder / f"{name}.out", "wb")
         err = open(self.folder / f"{name}.err", "wb")
         env = dict(self.environment)
         env.update(environment or {})
         try:
             popen = subprocess.Popen([str(c) for c in command], stdout=out, stderr=err, env=env,
-                                     stdin=subprocess.PIPE if stdin else subprocess.DEVNULL, pass_fds=pass_fds)
+                                     stdin=subprocess.PIPE if stdin else subprocess.DEVNULL, pass_fds=pass_fds,
+                                     preexec_fn=None if file_size_limit is None else lambda: resource.setrlimit(
+                                         resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit)))
         finally:
             out.close()
             err.close()
