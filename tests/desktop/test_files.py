@@ -3,10 +3,12 @@
 import os
 import plistlib
 import re
+import stat
 import subprocess
 
 import pytest
 
+from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.x11 import XServer
 
 
@@ -72,3 +74,50 @@ def test_files_kept_through_links_stay_links_and_their_targets_are_written(progr
     assert sorted(os.listdir(home / "sync")) == ["kelvaro.plist"], f"beside the preferences' target: {os.listdir(home / 'sync')}"
     assert sorted(os.listdir(home / "dotfiles")) == ["SensorHistory.tevshf"], \
         f"beside the history's target: {os.listdir(home / 'dotfiles')}"
+
+
+def test_files_it_must_not_replace_are_kept_and_told(programs, session, x_server):
+    """A preferences file made read-only (mode 400, in a folder it could write) stays as it is, and a history
+    file that is a FIFO neither holds up the start nor is replaced; each quit that could not save says why,
+    and the next start tells the user."""
+    computer = programs.computer("portable")
+
+    def run(name):
+        kelvaro = session.start(name, programs.kelvaro, "--simulate", computer)
+        kelvaro.wait_ready("Kelvaro")
+        return kelvaro
+
+    # A first session leaves its preferences; one key removed from them makes the next quit want to write.
+    run("first").quit_cleanly("Kelvaro")
+    prefs = session.preferences_file
+    assert prefs.exists() and prefs.stat().st_size > 0, "the first session wrote no preferences"
+    stored = plistlib.loads(prefs.read_bytes())
+    stored.pop("ActiveRemoteConnections", None)
+    prefs.write_bytes(plistlib.dumps(stored))
+    prefs.chmod(0o400)
+    kept = prefs.read_bytes()
+    history = session.history_file
+    if history.exists():
+        history.unlink()
+    os.mkfifo(history)
+
+    # Ready with its sensors although nobody writes into the FIFO.
+    kelvaro = run("kelvaro")
+    assert re.search(r"^Kelvaro: monitoring '.*' with [1-9][0-9]* sensors", kelvaro.log(), re.MULTILINE), \
+        "no sensors monitored"
+    kelvaro.quit_cleanly("Kelvaro")
+    assert prefs.read_bytes() == kept, "the read-only preferences were changed"
+    assert stat.S_IMODE(prefs.stat().st_mode) == 0o400, f"the read-only preferences are now mode {prefs.stat().st_mode:o}"
+    assert stat.S_ISFIFO(history.stat().st_mode), "the history FIFO was replaced"
+    log = kelvaro.log()
+    assert "is read-only" in log, "the quit did not say the preferences are read-only"
+    assert re.search("the next start tells: The settings could not be saved .*is read-only", log) and \
+        re.search("^The sensor histories could not be saved: .*it is a FIFO, not a file", log, re.MULTILINE), \
+        "the quit kept no notice of what it could not save"
+
+    kelvaro = run("again")
+    wait_until(lambda: re.search("told the user: .*is read-only.*it is a FIFO, not a file", kelvaro.log()),
+               "the notice of the files not saved")
+    kelvaro.quit_cleanly("Kelvaro")
+    assert prefs.read_bytes() == kept, "the read-only preferences were changed by the last session"
+    assert stat.S_ISFIFO(history.stat().st_mode), "the history FIFO was replaced by the last session"

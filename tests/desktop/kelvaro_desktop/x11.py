@@ -80,3 +80,18 @@ def open_menu(session, pid, window, x, y, button):
     # Taller than the tooltip the pointer raises over an icon.
     return wait_until(lambda: next((w for w in shown() - before if height(session, w) > 40), None),
                       "no menu opened", 30)
+
+
+def screenshot(session, name):
+    """The screen into $KELVARO_SCREENSHOT_DIR/NAME.png, when asked for: pictures for people to look at."""
+    folder = os.environ.get("KELVARO_SCREENSHOT_DIR")
+    if folder:
+        subprocess.run(["import", "-window", "root", f"{folder}/{name}.png"], env=session.environment,
+                       capture_output=True)
+
+
+def window_info(session, window):
+    """xwininfo's fields of WINDOW: "Absolute upper-left X", "Width", "Map State", ..."""
+    info = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True,
+                          env=session.environment).stdout
+    return dict(line.strip().split(": ", 1) for line in info.splitlines() if ": " in line)
