@@ -1,11 +1,12 @@
 """Kelvaro's windows on a virtual X server, as a next start brings them back."""
 
+import hashlib
 import plistlib
 import re
 import subprocess
 
-from kelvaro_desktop.waits import wait_until
-from kelvaro_desktop.x11 import XServer, need_tools, screenshot, window_info
+from kelvaro_desktop.waits import WaitTimeout, wait_until
+from kelvaro_desktop.x11 import XServer, need_tools, screenshot, shown_windows, window_info, xdotool
 
 
 def shown_titles(session):
@@ -104,3 +105,153 @@ def test_a_window_saved_beyond_a_smaller_screen_comes_back_onto_it(programs, ses
         f"the sensor window at {x},{y} ({w}x{h}) shows {visible_w}x{visible_h} pixels of itself on the 800x600 screen"
     rx, ry = (int(v) for v in session.read_preferences()["TEVSpecialAutosave-StandardWindow"].split()[:2])
     assert 0 <= rx < 800 - 50 and 0 <= ry < 600 - 30, f"the quit on the small screen recorded {rx}, {ry}"
+
+
+class Screen:
+    """The program's windows on the X display as a user meets them: found by title, looked at, clicked."""
+
+    def __init__(self, session, pid):
+        self.session, self.pid = session, pid
+
+    def titled(self, pattern):
+        return next(iter(shown_windows(self.session, pattern, self.pid)), None)
+
+    def wait_titled(self, pattern, what, timeout=60):
+        return wait_until(lambda: self.titled(pattern), what, timeout)
+
+    def shown(self):
+        return xdotool(self.session, "search", "--all", "--onlyvisible", "--pid", self.pid, "--class", "Kelvaro")
+
+    def viewable(self, window):
+        return window_info(self.session, window).get("Map State") == "IsViewable"
+
+    def picture(self, window):
+        return hashlib.md5(subprocess.run(["import", "-window", window, "rgb:-"], capture_output=True,
+                                          env=self.session.environment).stdout).hexdigest()
+
+    def wait_redrawn(self, window, what):
+        """Until WINDOW looks other than it does now (a tick drew it anew)."""
+        before = self.picture(window)
+        wait_until(lambda: self.picture(window) != before, what)
+
+    def focused_on(self, window):
+        return xdotool(self.session, "getwindowfocus") == [window]
+
+    def focus(self, window, what):
+        def taken():
+            xdotool(self.session, "windowfocus", window)
+            return self.focused_on(window)
+        wait_until(taken, what, 20)
+
+    def keys(self, *keys):
+        # A user's typing pace: a menu takes each key after it has drawn the last one.
+        xdotool(self.session, "key", "--delay", "200", *keys)
+
+    def click(self, window, x, y, *more):
+        xdotool(self.session, "mousemove", "--window", window, x, y, "click", *more, "1")
+
+    def kept(self, step, *windows):
+        """Each window is still there and viewable."""
+        for window in windows:
+            assert self.viewable(window), f"the X window {window} went or was hidden (at the {step})"
+
+    def window_menu(self, sensors, *keys):
+        """The Window menu of the sensor window, the item reached by KEYS: the menu bar's first title opened by
+        a click, then Left wraps to the last one, Window."""
+        self.focus(sensors, "the sensor window did not take the focus")
+        before = len(self.shown())
+        self.click(sensors, 20, 8)
+        wait_until(lambda: len(self.shown()) > before, "no menu opened on a click on the menu bar", 20)
+        self.keys("Left", *keys)
+
+
+def test_the_overview_and_its_details_panel_keep_their_windows(programs, session):
+    """A user's first minutes with the overview, with no window manager on a 1600x1000 screen: the colours
+    question answered Yes, the preference window's colour choice changed twice and closed with Ctrl+W, the
+    overview's details panel opened on one row, left open for some ticks, closed with Escape and opened on
+    another row. Every window keeps its X window through it, and the Window menu then opens the overview,
+    the system information and the extreme values, which are recorded open at the quit."""
+    need_tools("xdotool", "xwininfo", "import")
+    XServer(session, "1600x1000")
+    computer = programs.computer("portable")
+    first = session.start("first", programs.kelvaro, "--simulate", computer)
+    first.wait_ready("Kelvaro")
+    first.quit_cleanly("first")
+
+    # The second start asks for the sensors' colours; answered with the key of its default button, Yes.
+    session.environment.pop("KELVARO_NONINTERACTIVE", None)
+    kelvaro = session.start("second", programs.kelvaro, "--simulate", computer)
+    kelvaro.wait_ready("Kelvaro")
+    screen = Screen(session, kelvaro.pid)
+    overview = screen.wait_titled("^Sensor Overview", "no sensor window and overview")
+    sensors = screen.titled("^Sensors$")
+    # The question has no title of its own (only _NET_WM_NAME): the third window.
+    question = wait_until(lambda: next((w for w in reversed(screen.shown()) if w not in (sensors, overview)), None),
+                          "no colours question")
+    # A click on its text gives it the keyboard as a user's would.
+    screen.click(question, 250, 20)
+    wait_until(lambda: screen.focused_on(question), "the question did not take the focus", 20)
+    screen.keys("Return")
+    wait_until(lambda: not screen.viewable(question), "the question was not answered", 30)
+
+    step = "preference window"
+    screen.focus(sensors, "the sensor window did not take the focus")
+    screen.keys("ctrl+comma")
+    prefs = screen.wait_titled("^Kelvaro Preferences: ", "Ctrl+, opened no preference window")
+
+    def window_pane():
+        # A click that came before the toolbar took it is made again.
+        screen.click(prefs, 165, 50)
+        return wait_until(lambda: screen.titled("^Kelvaro Preferences: Window$"), "the Window pane", 2)
+    wait_until(lambda: _try(window_pane), "the preference window's Window pane", 30)
+    # "In sensor colours", then "In one colour": each shown in the sensor window at its next tick.
+    for x in (252, 535):
+        before = screen.picture(sensors)
+        screen.click(prefs, x, 184)
+        wait_until(lambda: screen.picture(sensors) != before,
+                   "the sensor window was not drawn again after a colour choice")
+    screen.keys("ctrl+w")
+    wait_until(lambda: not screen.viewable(prefs), "Ctrl+W did not close the preference window")
+    screen.kept(step, sensors, overview)
+
+    step = "details panel"
+    screen.click(overview, 56, 92, "--repeat", "2", "--delay", "80")
+    panel = screen.wait_titled("^Sensor Information$", "a double click on a row opened no details panel")
+    # Left open while the ticks go on.
+    for _ in range(6):
+        screen.wait_redrawn(overview, "the overview was not drawn again")
+        screen.kept(step, sensors, overview, panel)
+    screen.focus(panel, "the details panel did not take the focus")
+    screen.keys("Escape")
+    wait_until(lambda: not screen.viewable(panel), "Escape did not close the details panel", 30)
+    screen.kept(step, sensors, overview)
+    screen.click(overview, 56, 152, "--repeat", "2", "--delay", "80")
+    screen.wait_titled("^Sensor Information$", "a double click on a row two below opened no details panel")
+    screen.kept(step, sensors, overview)
+
+    step = "Window menu"
+    # System Information (the seventh item from the end), then the overview closed and opened again (eighth).
+    screen.window_menu(sensors, *["Up"] * 6, "Return")
+    screen.wait_titled("^System Information", "Window > System Information opened no window")
+    screen.focus(overview, "the overview did not take the focus")
+    screen.keys("ctrl+w")
+    wait_until(lambda: not screen.viewable(overview), "Ctrl+W did not close the overview", 30)
+    screen.window_menu(sensors, *["Up"] * 7, "Return")
+    overview = screen.wait_titled("^Sensor Overview", "Window > Overview opened no window")
+    screen.window_menu(sensors, "Home", "Down", "Down", "Down", "Return")
+    screen.wait_titled("^Extreme Values", "Window > Extreme Values opened no window")
+    screen.kept(step, sensors, overview, screen.titled("^System Information"), screen.titled("^Extreme Values"))
+
+    kelvaro.quit_cleanly("Kelvaro")
+    stored = session.read_preferences()
+    closed = [k for k in ("SensorWindowOpen", "OverviewOpen", "SystemInfoOpen", "ExtremeValuesWindowOpen")
+              if not stored.get(k)]
+    assert not closed, f"the open windows were not recorded open: {closed}"
+
+
+def _try(attempt):
+    """An attempt's result, or None where its own wait ran out: to be made again."""
+    try:
+        return attempt()
+    except WaitTimeout:
+        return None
