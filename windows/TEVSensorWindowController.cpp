@@ -132,6 +132,7 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         sensorText_->installEventFilter(new ScrollBarKeeper(this, sensorText_));
         layout->addWidget(sensorText_);
         platform::ApplicationMenuBar::installInto(window_);
+        WindowPlacement::keepMenuBarClear(window_);
         // As wide as its menu bar before it has a value to show, as after.
         if (const QWidget* bar = layout->menuBar())
             window_->setMinimumWidth(bar->sizeHint().width());
@@ -364,13 +365,15 @@ void TEVSensorWindowController::placeFreely()
     const QSize decoration = decorationSize();
     const QSize wanted = screenWindow_ ? window_->size() : textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const QSize least = screenWindow_ ? wanted : window_->minimumSize();
-    const QList<QRect> shown = WindowPlacement::shownWindowFrames(window_);
+    const auto shown = WindowPlacement::shownWindowFrames(window_);
+    const int titleBar = platform::frameMargins(window_).top();
     QRect place = WindowPlacement::freePlace(QRect(platform::expectedFrameGeometry(window_).topLeft(), wanted + decoration),
-                                             least + decoration, shown, screens);
+                                             least + decoration, shown, screens, titleBar);
     // Shorter than its text along the way the text runs: the bar across it gets its room where that is free.
     const QSize inside = place.size() - decoration;
     if (!screenWindow_ && (layoutIsVertical_ ? inside.height() < wanted.height() : inside.width() < wanted.width()))
-        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens);
+        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens,
+                                           titleBar);
     platform::moveFrameTo(window_, place.topLeft());
     if (place.size() - decoration != window_->size())
         window_->resize(place.size() - decoration);
