@@ -26,7 +26,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        if (watched == window_ && platform::changesFrameRecord(event)) {
             const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(key_));
             if (!record.isNull())
                 defaults_->setObject(record, key_);

@@ -196,19 +196,7 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<ShownFrame
     const auto cut = [&](int wantedX, int wantedY, const QSize& smallest) {
         const int x = std::clamp(wantedX, area.x(), rightOf(area) - smallest.width());
         const int y = std::clamp(wantedY, area.y(), bottomOf(area) - smallest.height());
-        QRect place(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
-        // Short of a window in its way, across or down, whichever keeps more of it.
-        for (const QRect& r : std::as_const(frames)) {
-            if (!r.intersects(place))
-                continue;
-            const int across = r.x() - kGap - place.x(), down = r.y() - kGap - place.y();
-            const bool acrossFits = across >= smallest.width(), downFits = down >= smallest.height();
-            if (acrossFits && (!downFits || qint64(across) * place.height() >= qint64(down) * place.width()))
-                place.setWidth(std::min(place.width(), across));
-            else if (downFits)
-                place.setHeight(std::min(place.height(), down));
-        }
-        return place;
+        return QRect(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
     };
     const qint64 own = areaOf(QRect(QPoint(), frame.size()));
     for (const int wantedX : std::as_const(xs))

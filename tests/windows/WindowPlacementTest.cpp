@@ -178,12 +178,12 @@ TEST(WindowPlacement, AWindowWithoutAPlaceLeavesEveryTitleBarAndTheSensorMenuBar
     } rows[] = {
         {"too tall for the room below the sensor window: whole, its lower edge off the screen", wide, systemInformation,
          systemInformationLeast, {sensorsWide, overviewWide}, {900, 447, 562, 594}},
-        {"cut short of the window beside it", wide, extremeValues, extremeValuesLeast,
-         {sensorsWide, overviewWide, {{900, 447, 562, 594}, 29, 0}}, {0, 510, 350, 394}},
+        {"no free place: over the overview's body at the bottom, its title bar held", wide, extremeValues, extremeValuesLeast,
+         {sensorsWide, overviewWide, {{900, 447, 562, 594}, 29, 0}}, {0, 606, 430, 394}},
         {"no free place: over the overview's body, the title bars of both held", small, systemInformation,
          systemInformationLeast, {sensorsSmall, overviewSmall}, {718, 447, 562, 594}},
-        {"then the extreme values cut into the corner left", small, extremeValues, extremeValuesLeast,
-         {sensorsSmall, overviewSmall, {{718, 447, 562, 594}, 29, 0}}, {0, 447, 350, 353}},
+        {"then the extreme values at the left, the lower edge off the screen", small, extremeValues, extremeValuesLeast,
+         {sensorsSmall, overviewSmall, {{718, 447, 562, 594}, 29, 0}}, {0, 447, 430, 394}},
         {"below the sensor window over the other one, not over the menu bar where it would hide least", oneScreen(), {390, 390, 422, 385}, {200, 150},
          {{{0, 250, 1280, 128}, 28, 50}, {{200, 388, 1080, 340}, 28, 0}}, {0, 415, 422, 385}},
     };
