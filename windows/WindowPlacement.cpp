@@ -139,34 +139,38 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<ShownFrame
     // Candidate edges: the wanted place, the area's edges, and beside, above and below each shown window.
     QList<int> xs{frame.x(), area.x(), rightOf(area) - size.width()};
     QList<int> ys{frame.y(), area.y(), bottomOf(area) - size.height()};
-    QList<QRect> frames;
+    QList<QRect> frames, solid;
     for (const ShownFrame& s : shown) {
         const QRect& r = s.frame;
         frames << r;
+        if (!s.yields)
+            solid << r;
         xs << rightOf(r) + kGap << r.x() - size.width() - kGap << r.x() << rightOf(r) - size.width();
         ys << bottomOf(r) + kGap << r.y() - size.height() - kGap << r.y();
     }
     // Only what shows counts: a lower edge off the area hides nothing there.
-    const auto hiddenBy = [&](const QRect& place) {
+    const auto hiddenOf = [&](const QList<QRect>& others, const QRect& place) {
         qint64 hidden = 0;
-        for (const QRect& r : std::as_const(frames))
+        for (const QRect& r : others)
             hidden += areaOf(r.intersected(place).intersected(area));
         return hidden;
     };
+    const auto hiddenBy = [&](const QRect& place) { return hiddenOf(frames, place); };
     // No head covered, no title bar of its own in another frame, none of the others' taken out of hold.
     const auto leavesHeads = [&](const QRect& place) {
         const QRect own(place.x(), place.y(), place.width(), titleBar);
-        if (titleBar > 0 && clearRun(own, frames) < holdOf(place.width()))
+        if (titleBar > 0 && clearRun(own, solid) < holdOf(place.width()))
             return false;
-        for (qsizetype i = 0; i < shown.size(); ++i) {
-            const ShownFrame& s = shown.at(i);
+        for (const ShownFrame& s : shown) {
             if (s.keptClear > 0 && place.intersects(QRect(s.frame.x(), s.frame.y(), s.frame.width(), s.keptClear)))
                 return false;
-            if (s.titleBar <= 0)
+            if (s.titleBar <= 0 || s.yields)
                 continue;
             const QRect strip = QRect(s.frame.x(), s.frame.y(), s.frame.width(), s.titleBar).intersected(area);
-            QList<QRect> others = frames;
-            others.removeAt(i);
+            QList<QRect> others;
+            for (const ShownFrame& o : shown)
+                if (&o != &s && !o.yields)
+                    others << o.frame;
             // Held before: it must stay held. A bar that others hid already is not this window's to mend.
             const int before = clearRun(strip, others);
             others << place;
@@ -211,8 +215,8 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<ShownFrame
                 offer(1, lowered, below);
             for (const QRect& place : {entire, lowered})
                 if (leavesHeads(place))
-                    offer(2, place, hiddenBy(place) + areaOf(place) - areaOf(place.intersected(area)));
-            offer(3, entire, hiddenBy(entire));
+                    offer(2, place, hiddenOf(solid, place) + areaOf(place) - areaOf(place.intersected(area)));
+            offer(3, entire, hiddenOf(solid, entire));
         }
     for (const QRect& place : best)
         if (!place.isNull())
@@ -224,7 +228,7 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
 {
     QList<ShownFrame> frames;
     for (const QRect& r : shown)
-        frames.append({r, 0, 0});
+        frames.append({r, 0, 0, false});
     return freePlace(frame, minimum, frames, screens);
 }
 
@@ -245,13 +249,14 @@ QList<ShownFrame> shownWindowFrames(const QWidget* except)
         return frames;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = w->windowType();
-        // Alerts come and go and stay in front; tray icons are windows too, docked into the tray's. The screen
-        // display, frameless, is the desktop's: it lies below the windows, or lets their clicks through.
+        // Alerts come and go and stay in front; tray icons are windows too, docked into the tray's.
         if (w == except || !w->isVisible() || (type != Qt::Window && type != Qt::Tool) ||
-            w->inherits("QSystemTrayIconSys") || w->windowFlags().testFlag(Qt::FramelessWindowHint))
+            w->inherits("QSystemTrayIconSys"))
             continue;
-        // A window just shown may not have its frame yet: the one it is getting counts.
-        ShownFrame shown{platform::expectedFrameGeometry(w), platform::frameMargins(w).top(), 0};
+        // A window just shown may not have its frame yet: the one it is getting counts. The screen display,
+        // frameless, is the desktop's: it lies below the windows, or lets their clicks through.
+        ShownFrame shown{platform::expectedFrameGeometry(w), platform::frameMargins(w).top(), 0,
+                         w->windowFlags().testFlag(Qt::FramelessWindowHint)};
         if (w->property(kMenuBarKeptClear).toBool()) {
             const QWidget* bar = w->layout() ? w->layout()->menuBar() : nullptr;
             shown.keptClear = shown.titleBar + (bar ? std::max(bar->height(), bar->sizeHint().height()) : 0);

@@ -46,6 +46,7 @@ struct ShownFrame {
     QRect frame;
     int titleBar = 0;  // of which a third (at least 100 pixels) must stay clear to take hold of it
     int keptClear = 0; // the strip that nothing may cover at all
+    bool yields = false; // the screen display: kept clear of where there is room, else covered as the desktop
 };
 
 // A window of `frame`'s size (its frame included, `titleBar` the height of its title bar) that opens without a
