@@ -56,9 +56,10 @@ protected:
         if (watched != window_)
             return false;
         // A window manager keeps a window it maps within the screen: one placed with its lower edge off it is
-        // moved there again once framed, as a window the user moved there would stay.
-        if (wanted_ && event->type() == QEvent::Move && event->spontaneous() &&
-            window_->frameGeometry() != window_->geometry()) {
+        // moved there again once framed (by its first paint, which follows the map), as a window the user moved
+        // there would stay.
+        const bool framed = window_->frameGeometry() != window_->geometry();
+        if (wanted_ && framed && ((event->type() == QEvent::Move && event->spontaneous()) || event->type() == QEvent::Paint)) {
             if (platform::expectedFrameGeometry(window_).topLeft() != *wanted_)
                 platform::moveFrameTo(window_, *wanted_);
             deleteLater();
