@@ -9,4 +9,6 @@ enum class RemoteFailure {
     ConnectionRefused, // nothing listens at the computer's port
     NoAnswer,          // connected, but no complete reply came in time
     ConnectionClosed,  // the computer ended the connection or sent what cannot be read
+    NotMonitoring,     // it answers the protocol's greeting, but describes no computer: no monitoring service
+    NoSerialNumber,    // it describes a computer without a serial number, by which alone computers are told apart
 };

@@ -252,6 +252,14 @@ void TEVCaptureThread::sendReadyMessageToCreator()
 {
     TEVCaptureReadyFacts facts;
     facts.serialNumber = machineSerialNumber();
+    if (facts.serialNumber.isEmpty())
+        if (const auto proxy = std::dynamic_pointer_cast<TEVRemoteKelvaroClient>(dataCenter_)) {
+            // Told before the readiness: the client reads why it could not take the computer up.
+            const RemoteFailure failure = proxy->failure();
+            rawValueHandOver_->setFailure(failure != RemoteFailure::None ? failure
+                                          : machineInfo()                ? RemoteFailure::NoSerialNumber
+                                                                         : RemoteFailure::NotMonitoring);
+        }
     if (const auto centre = dataCenter_; centre && !facts.serialNumber.isEmpty()) {
         // Each may be a round trip to a remote computer: asked here, the main thread only reads them.
         facts.machineInfo = machineInfo();

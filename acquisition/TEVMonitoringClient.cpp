@@ -73,52 +73,6 @@ std::optional<QVariantMap> TEVMonitoringClient::Unbox::dictionary(const std::opt
     return v ? values::toDictionary(*v) : std::nullopt;
 }
 
-// --- Result hand-over ---------------------------------------------------------------------------------
-
-quint64 TEVMonitoringClient::ResultSlot::nextCallId()
-{
-    lock_.lock();
-    awaitedId_ = ++lastCallId_;
-    lock_.unlock();
-    return lastCallId_;
-}
-
-void TEVMonitoringClient::ResultSlot::deliver(quint64 callId, const std::optional<QVariant>& result)
-{
-    lock_.lock();
-    // A call given up on answers late: its result must not take the place of the one awaited now.
-    if (callId != awaitedId_) {
-        lock_.unlock();
-        return;
-    }
-    resultId_ = callId;
-    result_ = result;
-    lock_.unlockWithCondition(1);
-}
-
-std::optional<QVariant> TEVMonitoringClient::ResultSlot::wait(quint64 callId, platform::Clock::Duration timeout,
-                                                              bool& performed)
-{
-    performed = true;
-    const auto clock = platform::Clock::shared();
-    // Capped so that the deadline cannot overflow; a century is "never" here.
-    timeout = std::clamp<platform::Clock::Duration>(timeout, {}, std::chrono::hours(24 * 365 * 100));
-    const auto deadline = clock->monotonic() + timeout;
-    for (;;) {
-        const auto now = clock->monotonic();
-        if (!lock_.lockWhenCondition(1, deadline > now ? deadline - now : platform::Clock::Duration::zero()))
-            return std::nullopt;
-        const bool mine = resultId_ == callId;
-        std::optional<QVariant> result = std::exchange(result_, std::nullopt);
-        lock_.unlockWithCondition(0);
-        if (mine) {
-            performed = result.has_value();
-            return result;
-        }
-        // A result of a call that gave up earlier: dropped, and the wait goes on for this call's own.
-    }
-}
-
 // --- Creation and life ----------------------------------------------------------------------------------
 
 std::shared_ptr<TEVMonitoringClient> TEVMonitoringClient::create(const std::shared_ptr<MonitorConnectionInfo>& connectionInfo,
@@ -283,6 +237,18 @@ void TEVMonitoringClient::deregisterThreadedServer(const std::shared_ptr<TEVThre
     post(lostConnectionNotification);
 }
 
+QString TEVMonitoringClient::withoutSerialNumberText() const
+{
+    switch (remoteFailure()) {
+    case RemoteFailure::NotMonitoring:
+        return connectionInfo_->description() + QStringLiteral(": it describes no computer, so it is no monitoring service");
+    case RemoteFailure::NoSerialNumber:
+        return connectionInfo_->description() + QStringLiteral(": the computer sent no serial number");
+    default:
+        return connectionInfo_->description() + QStringLiteral(": the computer could not tell its serial number");
+    }
+}
+
 void TEVMonitoringClient::captureThreadHasBecomeReady(const TEVCaptureReadyFacts& facts)
 {
     if (failed_ || timedOut_ || !captureThread_) {
@@ -290,9 +256,8 @@ void TEVMonitoringClient::captureThreadHasBecomeReady(const TEVCaptureReadyFacts
         return;
     }
     if (facts.serialNumber.isEmpty() || !facts.complete) {
-        platform::log(kClassName, facts.serialNumber.isEmpty()
-                                      ? QStringLiteral("capture thread reported readiness without a serial number")
-                                      : QStringLiteral("capture thread reported readiness but not the computer's facts"));
+        platform::log(kClassName, facts.serialNumber.isEmpty() ? withoutSerialNumberText()
+                                                               : QStringLiteral("capture thread reported readiness but not the computer's facts"));
         failed_ = true;
         post(failedNotification);
         return;
@@ -312,7 +277,7 @@ void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QSt
     }
     if (serialNumber.isEmpty()) {
         // Without a serial number there is no identification to name the computer by.
-        platform::log(kClassName, QStringLiteral("capture thread reported readiness without a serial number"));
+        platform::log(kClassName, withoutSerialNumberText());
         failed_ = true;
         post(failedNotification);
         return;
@@ -433,23 +398,25 @@ std::optional<QVariant> TEVMonitoringClient::callWithin(double budget, const QSt
                                                         const QString& returnClass, const QVariantList& arguments)
 {
     bool sent = false;
-    return callAndWait(std::min(budget, timeouts_.callWait), selector, returnClass, arguments, sent);
+    // The budget bounds the main thread's wait, however long the call waited in the queue.
+    return callAndWait(std::min(budget, timeouts_.callWait), budget, selector, returnClass, arguments, sent);
 }
 
 std::optional<QVariant> TEVMonitoringClient::call(const QString& selector, const QString& returnClass,
                                                   const QVariantList& arguments)
 {
     bool sent = false;
-    auto result = callAndWait(timeouts_.callWait, selector, returnClass, arguments, sent);
+    auto result = callAndWait(timeouts_.callWait, std::nullopt, selector, returnClass, arguments, sent);
     if (!result && sent)
         giveUpOnTimeout();
     return result;
 }
 
-std::optional<QVariant> TEVMonitoringClient::callAndWait(double seconds, const QString& selector,
-                                                         const QString& returnClass, const QVariantList& arguments,
-                                                         bool& sent)
+std::optional<QVariant> TEVMonitoringClient::callAndWait(double deadline, std::optional<double> longest,
+                                                         const QString& selector, const QString& returnClass,
+                                                         const QVariantList& arguments, bool& sent)
 {
+    using Outcome = TEVThreadedServer::CallState::Outcome;
     sent = false;
     if (!captureThread_ || timedOut_)
         return std::nullopt;
@@ -459,20 +426,21 @@ std::optional<QVariant> TEVMonitoringClient::callAndWait(double seconds, const Q
     // The server drops an invalid invocation silently; waiting for it would only run into the time-out.
     if (!invocation->validate())
         return std::nullopt;
-    const quint64 callId = slot_->nextCallId();
-    // A thread that is stopping performs nothing more: such a call fails at once, not by time-out.
-    if (!captureThread_->invoke(invocation, [slot = slot_, callId](const std::optional<QVariant>& result) {
-            slot->deliver(callId, result);
-        }))
+    // A thread that is stopping performs nothing more: such a call fails at once, not by time-out. The
+    // answer is read from the call's state, so the block has nothing to hand over.
+    const auto state = captureThread_->invoke(invocation, [](const std::optional<QVariant>&) {},
+                                              platform::durationFromSeconds(deadline));
+    if (!state)
         return std::nullopt;
-    bool performed = true;
-    auto result = slot_->wait(callId, platform::durationFromSeconds(seconds), performed);
+    const Outcome outcome = state->wait(
+        longest ? std::optional(platform::monotonicNow() + platform::durationFromSeconds(*longest)) : std::nullopt);
     // A call the thread ended without performing failed at once: no time-out to report.
-    sent = performed;
+    sent = outcome != Outcome::NeverPerformed;
+    if (outcome != Outcome::Answered)
+        return std::nullopt;
     // Every tick before the answer has handed its values over: what is read next is as new as the answer.
-    if (result)
-        takeRawValues();
-    return result;
+    takeRawValues();
+    return state->result();
 }
 
 void TEVMonitoringClient::giveUpOnTimeout()
@@ -496,47 +464,62 @@ bool TEVMonitoringClient::ask(const QString& selector, const QString& returnClas
         invocation->addArgument(argument);
     if (!invocation->validate())
         return false;
-    // Shared by the completion block, the queued answer and the time-out; whichever comes first decides.
+    // Shared by the completion block, the queued answer and the deadline; whichever comes first decides. The
+    // deadline's timer holds it weakly: the block, which is called once whatever happens, keeps it alive.
     struct Pending {
-        std::atomic<bool> delivered{false}; // the capture thread has answered
-        bool settled = false;               // main thread: answered or given up
+        std::shared_ptr<const TEVThreadedServer::CallState> call;
+        bool settled = false; // main thread: answered or given up
         Answer answer;
         platform::Timer deadline;
+        std::function<void(const std::shared_ptr<Pending>&)> expire;
     };
     const auto pending = std::make_shared<Pending>();
     pending->answer = std::move(answer);
     const std::weak_ptr<TEVMonitoringClient> weak = weak_from_this();
-    const auto settle = [pending](const std::shared_ptr<TEVMonitoringClient>& client, const std::optional<QVariant>& result) {
-        pending->settled = true;
-        pending->deadline.invalidate();
-        const Answer answer = std::exchange(pending->answer, {});
+    const auto settle = [](Pending& pending, const std::shared_ptr<TEVMonitoringClient>& client,
+                           const std::optional<QVariant>& result) {
+        pending.settled = true;
+        pending.deadline.invalidate();
+        const Answer answer = std::exchange(pending.answer, {});
         if (client && answer)
             answer(result);
     };
-    const bool sent = captureThread_->invoke(invocation, [main, weak, pending, settle](const std::optional<QVariant>& result) {
-        pending->delivered = true;
-        main->perform([weak, pending, settle, result] {
-            if (pending->settled)
-                return;
-            const auto client = weak.lock();
-            if (client)
-                client->takeRawValues();
-            settle(client, result);
-        });
-    });
-    if (!sent)
+    pending->call = captureThread_->invoke(
+        invocation,
+        [main, weak, pending, settle](const std::optional<QVariant>& result) {
+            main->perform([weak, pending, settle, result] {
+                if (pending->settled)
+                    return;
+                const auto client = weak.lock();
+                if (client)
+                    client->takeRawValues();
+                settle(*pending, client, result);
+            });
+        },
+        platform::durationFromSeconds(ownDeadline.value_or(timeouts_.callWait)));
+    if (!pending->call)
         return false;
     const bool givesUp = !ownDeadline;
-    pending->deadline = main->performAfter(platform::durationFromSeconds(ownDeadline.value_or(timeouts_.callWait)),
-                                           [weak, pending, settle, givesUp] {
+    // Looks at the call when its deadline as it stood comes: one still queued, or started since, has a
+    // later one, and the timer waits again.
+    pending->expire = [main, weak, settle, givesUp](const std::shared_ptr<Pending>& p) {
         // An answer already on its way to this thread is taken when it arrives.
-        if (pending->settled || pending->delivered)
+        if (p->settled || p->call->isAnswered())
             return;
+        const auto left = p->call->deadline() - platform::monotonicNow();
+        if (left > platform::Clock::Duration::zero()) {
+            p->deadline = main->performAfter(left, [held = std::weak_ptr<Pending>(p)] {
+                if (const auto p = held.lock())
+                    p->expire(p);
+            });
+            return;
+        }
         const auto client = weak.lock();
         if (client && givesUp)
             client->giveUpOnTimeout();
-        settle(client, std::nullopt);
-    });
+        settle(*p, client, std::nullopt);
+    };
+    pending->expire(pending);
     return true;
 }
 

@@ -14,7 +14,6 @@
 #include "acquisition/TEVCaptureThread.h"
 #include "acquisition/MonitoringClient.h"
 
-#include "platform/foundation/ConditionLock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Values.h"
 
@@ -43,36 +42,10 @@ public:
 
     // Seconds of the shared clock.
     struct Timeouts {
-        double callWait = 10.0;          // a synchronous call's wait for its result
+        double callWait = 10.0;          // a call's deadline, from when the capture thread starts it
         double configurationDelay = 0.5; // from the thread's registration to setting up its centre
         // What the main thread gives a remote computer's answer before it goes on without it.
         double remoteCallBudget = 0.5;
-    };
-
-    // The hand-over of results from the capture thread to the waiting main thread. Each call has its own id
-    // and takes only a result carrying it; a result that comes after its caller gave up is dropped. Shared
-    // by the client and the completion blocks in flight, so a block never keeps the client alive.
-    class ResultSlot {
-    public:
-        // The next call's id; only its result is taken from then on.
-        quint64 nextCallId();
-        // Capture thread, inside the completion block; nothing for a call that was never performed.
-        void deliver(quint64 callId, const std::optional<QVariant>& result);
-        // Main thread. Nothing when `timeout` passed on the shared clock without this call's result, or when
-        // the call was never performed (`performed` false then).
-        std::optional<QVariant> wait(quint64 callId, platform::Clock::Duration timeout, bool& performed);
-        std::optional<QVariant> wait(quint64 callId, platform::Clock::Duration timeout)
-        {
-            bool performed = true;
-            return wait(callId, timeout, performed);
-        }
-
-    private:
-        platform::ConditionLock lock_{0}; // condition 1: a result is waiting
-        quint64 lastCallId_ = 0;          // main thread only
-        quint64 resultId_ = 0;            // guarded by lock_
-        quint64 awaitedId_ = 0;           // guarded by lock_
-        std::optional<QVariant> result_;  // guarded by lock_
     };
 
     // Reading a call's result: nothing (no or a failed call), or a value of another kind than expected,
@@ -198,6 +171,8 @@ public:
 
 private:
     TEVMonitoringClient(std::shared_ptr<MonitorConnectionInfo> connectionInfo, Timeouts timeouts);
+    // The log's words for a computer that gave no serial number, by what the capture thread found.
+    QString withoutSerialNumberText() const;
 
     // Nothing when there is no capture thread, after a time-out, or when this call timed out.
     std::optional<QVariant> call(const QString& selector, const QString& returnClass, const QVariantList& arguments = {});
@@ -205,15 +180,18 @@ private:
     // client lives on (its capture thread finds out on its own whether the computer still answers).
     std::optional<QVariant> callWithin(double budget, const QString& selector, const QString& returnClass,
                                        const QVariantList& arguments = {});
-    // Both: the answer within `seconds`; `sent` tells a call that went out (and so timed out without one)
-    // from one that could not be made.
-    std::optional<QVariant> callAndWait(double seconds, const QString& selector, const QString& returnClass,
-                                        const QVariantList& arguments, bool& sent);
+    // Both: the answer within `deadline` seconds from when the capture thread starts the call (a call
+    // queued behind others waits for them as their deadlines allow), and within `longest` seconds from now
+    // where given. `sent` tells a call that went out (and so timed out without one) from one that could
+    // not be made or was never performed.
+    std::optional<QVariant> callAndWait(double deadline, std::optional<double> longest, const QString& selector,
+                                        const QString& returnClass, const QVariantList& arguments, bool& sent);
     // The same call without waiting: `answer` runs later on the main thread with the result, or with
     // nothing at the time-out; never once the client is gone. False (and no answer) when it cannot be sent.
     using Answer = std::function<void(const std::optional<QVariant>&)>;
     // With `ownDeadline` (seconds) the call answers nothing at that deadline and leaves the client as it is;
-    // without, it answers nothing at the call wait and the client gives up on the computer.
+    // without, it answers nothing at the call wait and the client gives up on the computer. Either counts
+    // from when the capture thread starts the call.
     bool ask(const QString& selector, const QString& returnClass, const QVariantList& arguments, Answer answer = {},
              std::optional<double> ownDeadline = std::nullopt);
     // A remote computer may fall silent: the main thread never waits for it, but asks, and reads what the
@@ -263,7 +241,6 @@ private:
     bool capturing_ = false;
     double captureInterval_ = TEVCaptureThread::defaultMainUpdateInterval;
     std::optional<Facts> facts_;       // from readiness on
-    const std::shared_ptr<ResultSlot> slot_ = std::make_shared<ResultSlot>();
     platform::Timer configurationTimer_;
     bool failed_ = false;   // "failed" was posted: a later readiness report is ignored
     bool timedOut_ = false; // a call timed out: every later call fails at once

@@ -202,20 +202,25 @@ platform::FileWriteResult TEVSensorHistoryFile::saveEntry(const QString& serialN
     if (!lock.isLocked())
         return {false, lock.error()};
 
+    // A file kept elsewhere through a link is replaced, moved aside and cleaned up after where it lives; the
+    // link stays.
+    const platform::ResolvedFile file = platform::Paths::resolveFileLinks(path_);
+    if (!file)
+        return {false, file.error};
     ReadResult current = read();
     if (current.status == Status::Unreadable)
         return {false, QStringLiteral("cannot read %1 (%2); it is left as it is").arg(path_, current.error)};
-    removeTemporaryFiles();
+    removeTemporaryFiles(file.path);
     if (current.status == Status::Salvaged || current.status == Status::Corrupt) {
         // Kept aside, never overwritten: a later damaged file gets a name of its own.
         const QString stamp = platform::currentDate().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-        QString backup = path_ + QStringLiteral(".unreadable-") + stamp;
+        QString backup = file.path + QStringLiteral(".unreadable-") + stamp;
         for (int n = 2; QFileInfo::exists(backup); ++n)
-            backup = path_ + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
-        if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(backup).constData()) != 0)
-            return {false, QStringLiteral("cannot move the damaged %1 aside: %2").arg(path_, systemError(errno))};
+            backup = file.path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
+        if (::rename(QFile::encodeName(file.path).constData(), QFile::encodeName(backup).constData()) != 0)
+            return {false, QStringLiteral("cannot move the damaged %1 aside: %2").arg(file.path, systemError(errno))};
         platform::log(kClassName, QStringLiteral("the damaged %1 (%2) was moved to %3; %4 computers' histories kept")
-                                      .arg(path_, current.error, QFileInfo(backup).fileName())
+                                      .arg(file.path, current.error, QFileInfo(backup).fileName())
                                       .arg(current.entries.size()));
     }
 
@@ -223,14 +228,14 @@ platform::FileWriteResult TEVSensorHistoryFile::saveEntry(const QString& serialN
     const QByteArray bytes = encode(current.entries);
     if (bytes.isNull())
         return {false, QStringLiteral("the histories could not be archived")};
-    return writer_ ? writer_(path_, bytes) : platform::Paths::writeFileSafely(path_, bytes, 0644);
+    return writer_ ? writer_(file.path, bytes) : platform::Paths::writeFileSafely(file.path, bytes, 0644);
 }
 
-int TEVSensorHistoryFile::removeTemporaryFiles() const
+int TEVSensorHistoryFile::removeTemporaryFiles(const QString& file) const
 {
     // Paths::writeFileSafely writes ".<name>.<random>" and renames it over the file; a save killed in
     // between leaves it behind. Called under the lock, so no save is writing one now.
-    const QFileInfo info(path_);
+    const QFileInfo info(file);
     const QString prefix = QStringLiteral(".") + info.fileName() + QLatin1Char('.');
     const QString lockName = prefix + QStringLiteral("lock");
     QDir folder = info.absoluteDir();
@@ -250,5 +255,8 @@ int TEVSensorHistoryFile::removeStaleTemporaryFiles() const
     // Without waiting: while another save holds the lock its temporary file is not stale, and the next
     // save removes what is.
     const LockFile lock(path_, 0);
-    return lock.isLocked() ? removeTemporaryFiles() : 0;
+    if (!lock.isLocked())
+        return 0;
+    const platform::ResolvedFile file = platform::Paths::resolveFileLinks(path_);
+    return file ? removeTemporaryFiles(file.path) : 0;
 }

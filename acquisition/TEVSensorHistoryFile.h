@@ -53,9 +53,10 @@ public:
     // Reads the file. Never changes it.
     ReadResult read() const;
     // Puts `histories` under `serialNumber` and keeps every other computer's entry, as one read-modify-write
-    // under the lock file; the file is replaced atomically. A damaged or corrupt file is first moved aside
-    // (to "<name>.unreadable-<UTC time>", logged) so that nothing it held is lost; a file that cannot be read
-    // at all is left alone and the save fails. Temporary files of interrupted saves are removed.
+    // under the lock file; the file is replaced atomically (a link at its target, and the link stays). A
+    // damaged or corrupt file is first moved aside (to "<name>.unreadable-<UTC time>", logged) so that
+    // nothing it held is lost; a file that cannot be read at all is left alone and the save fails. Temporary
+    // files of interrupted saves are removed.
     platform::FileWriteResult saveEntry(const QString& serialNumber, const Histories& histories);
     // Removes the temporary files of interrupted saves unless a save runs now; how many went.
     int removeStaleTemporaryFiles() const;
@@ -72,7 +73,8 @@ public:
     void setWriter(Writer writer) { writer_ = std::move(writer); }
 
 private:
-    int removeTemporaryFiles() const;
+    // Those beside `file`, the history file where it really lives.
+    int removeTemporaryFiles(const QString& file) const;
 
     QString path_;
     double lockTimeout_ = 10.0;

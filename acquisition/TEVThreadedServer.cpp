@@ -7,10 +7,114 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 namespace values = platform::values;
+using Duration = platform::Clock::Duration;
 
 namespace {
 constexpr auto kClassName = "TEVThreadedServer";
+
+// Longer waits are "never" here; capped so that adding deadlines cannot overflow.
+constexpr Duration kCentury = std::chrono::hours(24 * 365 * 100);
+
+Duration capped(Duration duration)
+{
+    return std::clamp(duration, Duration::zero(), kCentury);
+}
+} // namespace
+
+// --- One call's state ---------------------------------------------------------------------------------
+
+TEVThreadedServer::CallState::CallState(Duration deadline, Duration waitBound)
+    : runDeadline_(deadline)
+    , waitBound_(waitBound)
+{
+}
+
+bool TEVThreadedServer::CallState::hasStarted() const
+{
+    std::lock_guard lock(mutex_);
+    return startedAt_.has_value();
+}
+
+bool TEVThreadedServer::CallState::isAnswered() const
+{
+    std::lock_guard lock(mutex_);
+    return answered_;
+}
+
+Duration TEVThreadedServer::CallState::deadline() const
+{
+    std::lock_guard lock(mutex_);
+    return startedAt_ ? *startedAt_ + runDeadline_ : waitBound_;
+}
+
+std::optional<QVariant> TEVThreadedServer::CallState::result() const
+{
+    std::lock_guard lock(mutex_);
+    return result_;
+}
+
+void TEVThreadedServer::CallState::start(Duration now)
+{
+    {
+        std::lock_guard lock(mutex_);
+        startedAt_ = now;
+    }
+    // A waiter looks at its deadline again.
+    changed_.notify_all();
+}
+
+void TEVThreadedServer::CallState::answer(const std::optional<QVariant>& result)
+{
+    {
+        std::lock_guard lock(mutex_);
+        answered_ = true;
+        result_ = result;
+    }
+    changed_.notify_all();
+}
+
+TEVThreadedServer::CallState::Outcome TEVThreadedServer::CallState::wait(std::optional<Duration> giveUpAt) const
+{
+    const auto clock = platform::Clock::shared();
+    const bool manual = clock->isManual();
+    // A manual clock moves only when told; its listener wakes this wait to look at the deadline again. It
+    // takes the mutex before notifying, so a move between a reading and the wait is not lost.
+    int listener = 0;
+    if (manual)
+        listener = clock->addListener([weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                std::lock_guard lock(self->mutex_);
+                self->changed_.notify_all();
+            }
+        });
+    Outcome outcome = Outcome::TimedOut;
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (answered_) {
+                outcome = result_ ? Outcome::Answered : Outcome::NeverPerformed;
+                break;
+            }
+            // Read again on every turn: the start moves the deadline.
+            Duration end = startedAt_ ? *startedAt_ + runDeadline_ : waitBound_;
+            if (giveUpAt)
+                end = std::min(end, *giveUpAt);
+            const Duration now = clock->monotonic();
+            if (now >= end)
+                break;
+            if (manual)
+                changed_.wait(lock);
+            else
+                // The system clock's monotonic reading is steady_clock's.
+                changed_.wait_until(lock, std::chrono::steady_clock::now() + (end - now));
+        }
+    }
+    if (manual)
+        clock->removeListener(listener);
+    return outcome;
 }
 
 // The worker: its event loop is the server's run loop. It holds the server while it runs.
@@ -62,6 +166,10 @@ TEVThreadedServer::~TEVThreadedServer()
     }
     thread_->quit();
     thread_->wait();
+    {
+        std::lock_guard lock(stateMutex_);
+        closed_ = true;
+    }
     // Calls handed to a server whose thread never ran.
     failQueuedCalls();
     // What the worker wrote (its members, the run loop's teardown) is ordered before the delete by the
@@ -159,26 +267,38 @@ void TEVThreadedServer::tellClient(bool registered)
     });
 }
 
-bool TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block)
+std::shared_ptr<const TEVThreadedServer::CallState> TEVThreadedServer::invoke(
+    const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block, Duration deadline)
 {
     if (!invocation || !invocation->validate())
-        return false;
+        return nullptr;
     if (invocation->isOneWay() == bool(block)) {
         platform::log(QStringLiteral("%1: mismatch between oneway invocation and completion block detected, will "
                                      "not invoke '%2'!\n")
                           .arg(className(), invocation->selector()));
-        return false;
+        return nullptr;
     }
+    deadline = capped(deadline);
+    std::shared_ptr<CallState> state;
     std::shared_ptr<platform::RunLoop> loop;
     {
         // Queued under the state lock, so that a call is either refused here or still found by the thread's
         // end, which fails what is left.
         std::lock_guard lock(stateMutex_);
         if (stopRequested_ || ended_ || closed_)
-            return false;
+            return nullptr;
         {
             std::lock_guard queueLock(invocationLock_);
-            queue_.push_back(Slot{invocation, std::move(block)});
+            // The calls ahead should all be answered by the latest of their deadlines; this one waits for
+            // them and then has its own.
+            const Duration now = platform::monotonicNow();
+            Duration ahead = now;
+            for (const auto& performing : performing_)
+                ahead = std::max(ahead, performing->deadline());
+            for (const QueuedCall& queued : queue_)
+                ahead = std::max(ahead, queued.state->deadline());
+            state.reset(new CallState(deadline, std::min(ahead, now + kCentury) + deadline));
+            queue_.push_back(QueuedCall{invocation, std::move(block), state});
         }
         if (sourceValid_)
             loop = runLoop_;
@@ -188,7 +308,7 @@ bool TEVThreadedServer::invoke(const std::shared_ptr<TEVServiceInvocation>& invo
             if (auto server = weak.lock())
                 server->runLoopSourceHasFired();
         });
-    return true;
+    return state;
 }
 
 void TEVThreadedServer::runLoopSourceHasFired()
@@ -207,46 +327,55 @@ void TEVThreadedServer::performQueuedCalls()
             if (stopRequested_)
                 return;
         }
-        // Invocation and block leave the queue together, so a call can never receive another's result.
-        Slot taken;
+        // Invocation, block and state leave the queue together, so a call can never receive another's result.
+        QueuedCall taken;
         {
             std::lock_guard lock(invocationLock_);
             if (queue_.empty())
                 return;
             taken = std::move(queue_.front());
             queue_.pop_front();
+            performing_.push_back(taken.state);
         }
-        if (!taken.invocation->validate()) {
-            // Checked when queued: a call that changed meanwhile is answered, not left to its time-out.
+        std::optional<QVariant> result;
+        // Checked when queued: a call that changed meanwhile is answered, not left to its time-out.
+        if (taken.invocation->validate()) {
+            taken.state->start(platform::monotonicNow());
+            result = taken.invocation->invokeWithTarget(this);
+        }
+        {
             std::lock_guard lock(invocationLock_);
-            if (taken.block)
-                taken.block(std::nullopt);
-            continue;
+            // Calls started inside this one's nested waits have ended before it.
+            performing_.pop_back();
         }
-        const QVariant result = taken.invocation->invokeWithTarget(this);
-        if (!taken.invocation->isOneWay()) {
-            std::lock_guard lock(invocationLock_);
-            if (taken.block)
-                taken.block(result);
-            else
-                platform::log(QStringLiteral("%1: possible failure and deadlock - completion block for the "
-                                             "invocation '%2' is nil!\n")
-                                  .arg(className(), taken.invocation->selector()));
-        }
+        answer(taken, result);
     }
+}
+
+void TEVThreadedServer::answer(QueuedCall& call, const std::optional<QVariant>& result)
+{
+    call.state->answer(result);
+    if (call.block)
+        call.block(result);
+    else if (!call.invocation->isOneWay())
+        platform::log(QStringLiteral("%1: possible failure and deadlock - completion block for the "
+                                     "invocation '%2' is nil!\n")
+                          .arg(className(), call.invocation->selector()));
 }
 
 void TEVThreadedServer::failQueuedCalls()
 {
-    std::deque<Slot> left;
-    {
-        std::lock_guard lock(invocationLock_);
-        left.swap(queue_);
-    }
-    for (Slot& slot : left) {
-        std::lock_guard lock(invocationLock_);
-        if (slot.block)
-            slot.block(std::nullopt);
+    // In the order given. Nothing joins the queue meanwhile: it is closed, so a block's invoke() is refused.
+    for (;;) {
+        QueuedCall left;
+        {
+            std::lock_guard lock(invocationLock_);
+            if (queue_.empty())
+                return;
+            left = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        answer(left, std::nullopt);
     }
 }
 

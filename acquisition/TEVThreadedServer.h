@@ -3,6 +3,21 @@
 // given, invocations handed to it from another thread (in practice the main thread), on itself as target,
 // and passes each result to the call's completion block. Owned by its client (shared_ptr) and, while it runs, by its own thread;
 // the client hears of readiness and loss on the main thread.
+//
+// The rules of the queue:
+// - invoke() may be called from any thread, from a completion block too. Calls start in the order they
+//   were handed over, on the worker thread. A call that waits in a nested run loop (for a remote computer's
+//   answer) lets the calls after it start inside that wait; they complete before it does.
+// - Every call handed over is answered exactly once: with its result once performed, with nothing when it
+//   never will be (the server stopped, the thread ended, or the invocation no longer validates). Calls left
+//   when the thread ends are answered in the order given.
+// - Completion blocks run one at a time, on the worker thread, or for a server whose thread never ran on the
+//   one that destroys it; no lock of the server is held while a block or an invocation runs.
+// - A call's deadline runs from when the worker starts performing it: time spent queued does not count. So
+//   that no caller waits for good (a thread held by work that is no call, a call that overran), a queued
+//   call also has a wait bound: its own deadline added to the latest end of the calls handed over before
+//   it, as their deadlines allow. The server only keeps the times; the caller decides what a passed
+//   deadline means.
 
 #include "acquisition/TEVInvocationTarget.h"
 #include "acquisition/TEVServiceInvocation.h"
@@ -11,11 +26,13 @@
 
 #include <QVariant>
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QThread;
 class TEVThreadedServer;
@@ -30,9 +47,51 @@ public:
 
 class TEVThreadedServer : public TEVInvocationTarget, public std::enable_shared_from_this<TEVThreadedServer> {
 public:
-    // Called once per call, with invocationLock held: it must only hand the result over. The result is
-    // nothing when the call was never performed (the thread ended first); then it may run on any thread.
+    // Called once per call, with no lock of the server held: it may hand the result on, call invoke() or
+    // stop(). The result is nothing when the call was never performed.
     using CompletionBlock = std::function<void(const std::optional<QVariant>& result)>;
+
+    // What the caller holds of one call it handed over: queued, then performed, then answered, each once.
+    // Shared by the server and the caller; every member may be used from any thread. Times are readings of
+    // the shared clock's monotonic().
+    class CallState : public std::enable_shared_from_this<CallState> {
+    public:
+        enum class Outcome {
+            Answered,       // performed: result() holds what it returned
+            NeverPerformed, // answered with nothing
+            TimedOut,       // deadline() passed first
+        };
+        CallState(const CallState&) = delete;
+        CallState& operator=(const CallState&) = delete;
+
+        bool hasStarted() const;
+        bool isAnswered() const;
+        // When its caller stops waiting: the start plus the call's deadline once the worker performs it, its
+        // wait bound until then. It moves only at the start.
+        platform::Clock::Duration deadline() const;
+        // Blocks until the call is answered or the shared clock has reached deadline(), or `giveUpAt` where
+        // that comes first.
+        Outcome wait(std::optional<platform::Clock::Duration> giveUpAt = std::nullopt) const;
+        // Nothing until answered, and for a call never performed.
+        std::optional<QVariant> result() const;
+
+    private:
+        friend class TEVThreadedServer;
+        CallState(platform::Clock::Duration deadline, platform::Clock::Duration waitBound);
+        void start(platform::Clock::Duration now);
+        void answer(const std::optional<QVariant>& result);
+
+        mutable std::mutex mutex_;
+        mutable std::condition_variable changed_;
+        const platform::Clock::Duration runDeadline_;
+        const platform::Clock::Duration waitBound_;
+        std::optional<platform::Clock::Duration> startedAt_; // guarded by mutex_
+        bool answered_ = false;                              // likewise
+        std::optional<QVariant> result_;                     // likewise
+    };
+
+    // A call's deadline where its caller gives none: as long as the main thread may be held by one call.
+    static constexpr platform::Clock::Duration defaultCallDeadline{std::chrono::seconds(10)};
 
     static inline const QString pingSelector = QStringLiteral("ping");
     static inline const QString simulateFailureSelector = QStringLiteral("simulateFailureForTimeInterval:");
@@ -49,9 +108,12 @@ public:
     void run();
     // Any thread. A two-way invocation needs a block, a one-way one must have none. Calls wait in a queue
     // and are performed in the order given, each once; one still queued when the thread ends has its block
-    // called with nothing. A call made before the thread runs is performed once it does. False (and no
-    // block call) when the call will never be performed: refused, or the server is stopping or has ended.
-    bool invoke(const std::shared_ptr<TEVServiceInvocation>& invocation, CompletionBlock block);
+    // called with nothing. A call made before the thread runs is performed once it does. `deadline` is how
+    // long the call may run once started. Null (and no block call) when the call will never be performed:
+    // refused, or the server is stopping or has ended.
+    std::shared_ptr<const CallState> invoke(const std::shared_ptr<TEVServiceInvocation>& invocation,
+                                            CompletionBlock block,
+                                            platform::Clock::Duration deadline = defaultCallDeadline);
     // Ends the worker thread: the client is told deregisterThreadedServer once, waits on the worker end.
     void stop();
     // Marks the thread cancelled without stopping it: nested waits end, and its loop ends after the call
@@ -77,9 +139,10 @@ protected:
 private:
     class Thread;
     friend class Thread;
-    struct Slot {
+    struct QueuedCall {
         std::shared_ptr<TEVServiceInvocation> invocation;
         CompletionBlock block;
+        std::shared_ptr<CallState> state;
     };
 
     void threadBody();
@@ -88,6 +151,8 @@ private:
     void performQueuedCalls();
     // The calls that will never be performed get their blocks called with nothing.
     void failQueuedCalls();
+    // The call's state first, so that a caller that sees it answered knows its block is called next.
+    void answer(QueuedCall& call, const std::optional<QVariant>& result);
     // Stands for the run-loop source's cancel routine: true for the one call that invalidated it.
     bool invalidateSource();
     void tellClient(bool registered);
@@ -104,8 +169,9 @@ private:
     bool sourceValid_ = false;
     bool closed_ = false; // the loop has ended: no call is queued any more
 
-    // invocationLock: guards the queue and is held while a completion block runs. Taken after stateMutex_
-    // where both are held.
+    // Guards the queue and the calls being performed; never held while calling out. Taken after
+    // stateMutex_ where both are held.
     std::mutex invocationLock_;
-    std::deque<Slot> queue_;
+    std::deque<QueuedCall> queue_;
+    std::vector<std::shared_ptr<CallState>> performing_; // innermost last: nested waits start calls inside
 };

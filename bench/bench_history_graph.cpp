@@ -1,7 +1,7 @@
 // The history windows' costs: painting a long-term graph of 10 curves × 10080 samples into a window's
 // graph area (zoomed out, and unzoomed scrolled to now: a frame should take well under 16 ms), and one
 // short-term update tick of 10 open history windows (the curves recomputed from the histories, then
-// painted). Offscreen Qt platform; a fake controller serves the histories.
+// painted), and the curve labels' layout. Offscreen Qt platform; a fake controller serves the histories.
 
 #include "app/model/HistoryWindowPreferences.h"
 #include "app/model/MonitorPreferences.h"
@@ -10,6 +10,7 @@
 #include "sensors/TEVSensorDescription.h"
 #include "sensors/TEVSensorValueConverter.h"
 #include "tests/support/FakeSensorSource.h"
+#include "windows/history/HistoryGraphRules.h"
 #include "windows/history/HistoryOverlayWindowController.h"
 
 #include <QApplication>
@@ -144,6 +145,24 @@ void BM_ShortTermTickOfTenWindows(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ShortTermTickOfTenWindows)->Unit(benchmark::kMillisecond);
+
+// The curve labels' layout, run at every paint with labels on: the portable's 14 temperatures with two
+// overlays (23 labels, all starting at the right edge of a short-term graph, two columns), and 60 labels, more
+// than the graph holds.
+void BM_CurveLabelLayout(benchmark::State& state)
+{
+    const QRectF bounds(0, 20, 568, 250);
+    std::vector<QRectF> wanted;
+    for (int i = 0; i < state.range(0); ++i) {
+        const double level = 20 + std::fmod(i * 37.0, 230.0);
+        const QSizeF size(60 + (i * 53) % 240, 19);
+        wanted.push_back(HistoryGraphRules::visibleRectForDrawingObjectRect(size, QPointF(560, level), 1, bounds));
+    }
+    const QRectF readout(300, 150, 140, 16);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(HistoryGraphRules::placeLabels(wanted, bounds, readout));
+}
+BENCHMARK(BM_CurveLabelLayout)->Arg(23)->Arg(60)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -66,6 +66,7 @@ struct Numbering {
     std::mutex mutex;
     QHash<QString, quint64> previous;
     QString storePath;
+    bool writes = true;
     bool loaded = true;
 };
 
@@ -104,17 +105,18 @@ void writeNumbers(const QString& path, const QHash<QString, quint64>& numbers)
     const QByteArray bytes = platform::writePropertyList(values::fromDictionary(stored), platform::PlistFormat::Binary);
     if (bytes.isNull() || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return;
-    if (const auto written = platform::Paths::writeFileSafely(path, bytes, 0600); !written)
+    if (const auto written = platform::Paths::writeFileThroughLinks(path, bytes, 0600); !written)
         platform::log("TEVBatteryInfo", QStringLiteral("could not keep the battery numbers: %1").arg(written.error));
 }
 
 } // namespace
 
-void TEVBatteryInfo::setNumberStorePath(const QString& path)
+void TEVBatteryInfo::setNumberStorePath(const QString& path, bool writes)
 {
     Numbering& state = numbering();
     std::lock_guard lock(state.mutex);
     state.storePath = path;
+    state.writes = writes;
     state.previous.clear();
     state.loaded = path.isEmpty();
 }
@@ -153,7 +155,7 @@ QList<TEVBatteryInfo::NumberedBattery> TEVBatteryInfo::numberedBatteries(TEVIORe
         numbers.insert(key, next);
         taken.insert(next);
     }
-    if (numbers != state.previous && !state.storePath.isEmpty())
+    if (numbers != state.previous && !state.storePath.isEmpty() && state.writes)
         writeNumbers(state.storePath, numbers);
     state.previous = numbers;
 

@@ -35,9 +35,10 @@ public:
     // packs it finds as the last listing of the previous run did, so stored gauges and alerts watch the
     // same pack whatever order the packs are found in.
     static QList<NumberedBattery> numberedBatteries(TEVIORegistryEntry::Registry registry = nullptr);
-    // The file that keeps the numbers (a small property list, written when they change); empty: none.
-    // Setting it starts the numbering afresh from what the file holds, as a new process does.
-    static void setNumberStorePath(const QString& path);
+    // The file that keeps the numbers (a small property list, written when they change unless `writes` is
+    // off, as for a tool that only reads what the program numbered); empty: none. Setting it starts the
+    // numbering afresh from what the file holds, as a new process does.
+    static void setNumberStorePath(const QString& path, bool writes = true);
     static void setEnforcesAbsoluteBatteryCurrents(bool enforces);
     static bool enforcesAbsoluteBatteryCurrents();
     // One "• <status>\n" line per set flag of the table, in table order; the localised "normal" alone when

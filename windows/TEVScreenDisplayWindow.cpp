@@ -1,5 +1,6 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
+#include "platform/desktop/widgets/AlertInFront.h"
 #include "platform/desktop/widgets/WindowHints.h"
 #include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/desktop/widgets/WindowShape.h"
@@ -39,11 +40,19 @@ void TEVScreenDisplayWindow::applyWindowFlags()
     // A display over the desktop: it takes no keyboard focus from the window being worked in.
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus;
     flags |= backdrop_ ? Qt::WindowStaysOnBottomHint : Qt::WindowStaysOnTopHint;
-    // Where no window can be kept below the others it comes up over them: the clicks at least go through
-    // it, to the alert or window it covers.
-    if (backdrop_ && !platform::platformStacksWindows())
+    const bool aside = backdrop_ && !platform::platformStacksWindows();
+    if (aside) {
+        // Where no window can be kept below the others it comes up over them: the clicks at least go through
+        // it, to the alert or window it covers. A plain window, not a tool: weston's X window manager keeps a
+        // tool window of the program's over all its other windows, which a window opened later then could not
+        // cover.
         flags |= Qt::WindowTransparentForInput;
+        flags.setFlag(Qt::Tool, false);
+        flags |= Qt::Window;
+    }
     setWindowFlags(flags);
+    // Out of sight while an alert waits: a press where it lies would bring it over the question.
+    platform::stepAsideForAlerts(this, aside);
     // New flags hide the window. Shown again it is another X window than the one its show event saw.
     if (visible) {
         show();

@@ -2,7 +2,10 @@
 
 #include "app/controller/MainWindowFocus.h"
 
+#include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/MonitoringClient.h"
+#include "acquisition/TEVMonitoringClient.h"
+#include "app/model/ComputerNames.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MachineSpecifier.h"
 #include "app/model/MonitorPreferences.h"
@@ -636,16 +639,42 @@ void AppController::updateAllOutputChannelsAndCache(bool refill)
 void AppController::rebuildGaugeOutlineRepresentations()
 {
     gaugesByComputer_.clear();
+    gaugesByIdentification_.clear();
+    // A gauge belongs to the computer its identifier names, whatever that computer calls itself.
     if (localPreferences_) {
         const auto& gauges = localPreferences_->gaugeDictionary();
         for (auto it = gauges.cbegin(); it != gauges.cend(); ++it) {
-            const QString computer = readableRepresentationForClientBelongingToUniversalGaugeIdentifier(it.key());
-            if (!computer.isNull() && it.value())
-                gaugesByComputer_[computer].append(it.value());
+            if (!it.value())
+                continue;
+            QString serial;
+            const bool remote = TEVGauge::getSensorIdentifier(nullptr, &serial, it.key());
+            gaugesByIdentification_[remote ? TEVMonitoringClient::clientIdentifierFromSerialNumber(serial) : QString()].append(it.value());
         }
     }
-    for (auto& list : gaugesByComputer_)
-        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a->compare(*b) < 0; });
+    QList<computernames::Computer> computers;
+    QList<const QList<std::shared_ptr<TEVGauge>>*> lists;
+    for (auto it = gaugesByIdentification_.begin(); it != gaugesByIdentification_.end(); ++it) {
+        std::stable_sort(it->begin(), it->end(), [](const auto& a, const auto& b) { return a->compare(*b) < 0; });
+        const bool local = it.key().isEmpty();
+        const QString identification = local ? (localClient_ ? localClient_->clientIdentification() : QString()) : it.key();
+        const QString serial = TEVMonitoringClient::serialNumberFromClientIdentifier(identification);
+        const QString name = local ? (localClient_ ? localClient_->machineName() : QString())
+                                   : readableRepresentationForClientWithSerialNumber(serial);
+        if (name.isNull())
+            continue;
+        std::shared_ptr<MonitorConnectionInfo> place;
+        if (local)
+            place = localClient_->connectionInfo();
+        else if (const auto client = clientForClientIdentifier(it.key()))
+            place = client->connectionInfo();
+        else
+            place = monitorPreferences_->infoToConnectMachineWithSerialNumber(serial);
+        computers.append({name, computernames::placeOf(place.get()), serial});
+        lists.append(&it.value());
+    }
+    const QStringList names = computernames::distinctNames(computers);
+    for (qsizetype i = 0; i < names.size(); ++i)
+        gaugesByComputer_.insert(names[i], *lists[i]);
     localGaugeComputers_ = gaugesByComputer_.keys();
     std::stable_sort(localGaugeComputers_.begin(), localGaugeComputers_.end(),
                      [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
@@ -656,7 +685,11 @@ QList<std::shared_ptr<TEVGauge>> AppController::activeGaugesForConnectedClient(c
     QList<std::shared_ptr<TEVGauge>> active;
     if (!client)
         return active;
-    for (const auto& gauge : gaugesByComputer_.value(client->machineName()))
+    const bool local = isLocal(client);
+    const QString identification = client->clientIdentification();
+    if (!local && identification.isEmpty())
+        return active;
+    for (const auto& gauge : gaugesByIdentification_.value(local ? QString() : identification))
         if (gauge->isReadyAndConnected())
             active.append(gauge);
     return active;

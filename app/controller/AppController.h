@@ -8,6 +8,7 @@
 #include "app/model/MonitorPreferences.h"
 
 #include <QImage>
+#include <QHash>
 #include <QMap>
 #include <QPointer>
 #include <QSet>
@@ -231,8 +232,11 @@ private:
     std::unique_ptr<PreferenceOwner> preferenceOwner_;
     std::shared_ptr<SplashWindow> splash_;
     QMap<QString, std::shared_ptr<MonitorWindowFactory>> windowFactories_;
+    // By the outline's names of the computers, which differ where the computers' own names are alike.
     QMap<QString, QList<std::shared_ptr<TEVGauge>>> gaugesByComputer_;
     QStringList localGaugeComputers_;
+    // By the computer's identification in the gauge's identifier; the local computer's under an empty key.
+    QHash<QString, QList<std::shared_ptr<TEVGauge>>> gaugesByIdentification_;
     qint64 lastSelectedFont_ = -1;
     QStringList prefPaneIdentifiers_;
     std::shared_ptr<SensorWindow> standardWindowController_;

@@ -37,7 +37,7 @@ QString csvField(const QString& field)
 
 bool writeUTF8(const QString& path, const QString& contents)
 {
-    const auto written = platform::Paths::writeFileSafely(path, contents.toUtf8());
+    const auto written = platform::Paths::writeFileThroughLinks(path, contents.toUtf8());
     if (!written)
         platform::log(QStringLiteral("WARNING: could not write %1: %2\n").arg(path, written.error));
     return bool(written);

@@ -133,7 +133,9 @@ void AppController::takeNoticeOfLastEnd()
         // A few lines at most; a larger file is no notice of ours.
         const QString text = QString::fromUtf8(file.read(16 * 1024)).trimmed();
         file.close();
-        QFile::remove(path);
+        // Its target, where it is a link: the link stays for the next notice.
+        const platform::ResolvedFile notice = platform::Paths::resolveFileLinks(path);
+        QFile::remove(notice ? notice.path : path);
         if (!text.isEmpty())
             lines.append(text);
     }

@@ -3,6 +3,7 @@
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/MonitoringClient.h"
 #include "acquisition/TEVMonitoringClient.h"
+#include "app/model/ComputerNames.h"
 #include "app/model/MachinePreferences.h"
 #include "app/model/MonitorPreferences.h"
 #include "app/model/OutputCacheEntry.h"
@@ -52,15 +53,23 @@ QString ownNameOf(const ControllerCore::ClientPtr& client)
     return name.isEmpty() ? QString() : name;
 }
 
-// How the computer was to be reached: its service name or its host.
+// How the computer was to be reached: its service's name, or its host and port (several computers may
+// share a host through tunnels or forwarded ports).
 QString descriptorNameOf(const ControllerCore::ClientPtr& client)
 {
+    return client ? computernames::placeOf(client->connectionInfo().get()) : QString();
+}
+
+// A client as the log names it: by its computer's name when known, and where it is reached.
+QString loggedClient(const ControllerCore::ClientPtr& client, const QString& name)
+{
     const auto& info = client ? client->connectionInfo() : nullptr;
-    if (!info)
-        return {};
-    if (info->netService())
-        return info->netService()->name();
-    return info->hostSpecifier();
+    if (info && info->isLocal())
+        return name.isEmpty() ? QStringLiteral("this computer") : QStringLiteral("'%1' (this computer)").arg(name);
+    const QString place = descriptorNameOf(client);
+    if (name.isEmpty())
+        return place.isEmpty() ? QStringLiteral("an unknown computer") : place;
+    return place.isEmpty() ? QStringLiteral("'%1'").arg(name) : QStringLiteral("'%1' at %2").arg(name, place);
 }
 
 // Why a remote computer failed, in the log's words (the alert's, untranslated); null when nothing is known.
@@ -75,6 +84,10 @@ QString failureReason(RemoteFailure failure)
         return QStringLiteral("It did not answer in time.");
     case RemoteFailure::ConnectionClosed:
         return QStringLiteral("It closed the connection or sent a reply that could not be read.");
+    case RemoteFailure::NotMonitoring:
+        return QStringLiteral("It answers at its port, but it is no monitoring service: it did not describe its computer.");
+    case RemoteFailure::NoSerialNumber:
+        return QStringLiteral("It sent no serial number, by which alone it could be told apart from other computers.");
     case RemoteFailure::None:
         break;
     }
@@ -369,7 +382,7 @@ bool ControllerCore::isClientAcceptableForNewConnection(const ClientPtr& client)
         return false;
     const QString identification = client->clientIdentification();
     if (identification.isEmpty()) {
-        platform::log(QStringLiteral("WARNING: client %1 could not identify itself.\n").arg(pointerText(client.get())));
+        platform::log(QStringLiteral("WARNING: the client of %1 could not identify itself.\n").arg(loggedClient(client, {})));
         return false;
     }
     for (const auto& other : monitorClients_) {
@@ -418,8 +431,8 @@ void ControllerCore::clientHasLostConnection(const ClientPtr& client)
     removeClient(client);
     handleConfigurationChangeOnClient(nullptr);
     const QString serial = serialOf(client);
-    platform::log(QStringLiteral("The monitoring client %1 (S/N %2) has lost connection.%3\n")
-                      .arg(pointerText(client.get()), serial, loggedReason(client->remoteFailure())));
+    platform::log(QStringLiteral("The monitoring client of %1 (S/N %2) has lost connection.%3\n")
+                      .arg(loggedClient(client, ownNameOf(client)), serial, loggedReason(client->remoteFailure())));
     if (reconnectingClients_.removeAll(client) > 0)
         return;
     const QVariantList parameters{QVariant::fromValue(client), values::fromString(serial.isEmpty() ? QStringLiteral("?") : serial)};
@@ -457,6 +470,7 @@ void ControllerCore::clientHasFailed(const ClientPtr& client)
     QString name = ownNameOf(client);
     if (name.isEmpty() && !serial.isEmpty())
         name = readableRepresentationForClientWithSerialNumber(serial);
+    const QString logged = loggedClient(client, name);
     if (name.isEmpty() && !local)
         name = descriptorNameOf(client);
     if (name.isEmpty())
@@ -465,8 +479,8 @@ void ControllerCore::clientHasFailed(const ClientPtr& client)
     removeClient(client);
     if (!local)
         handleConfigurationChangeOnClient(nullptr);
-    platform::log(QStringLiteral("The monitoring client %1 (%2) has failed.%3\n")
-                      .arg(pointerText(client.get()), name, local ? QString() : loggedReason(client->remoteFailure())));
+    platform::log(QStringLiteral("The monitoring client of %1 has failed.%2\n")
+                      .arg(logged, local ? QString() : loggedReason(client->remoteFailure())));
     if (reconnectingClients_.removeAll(client) > 0)
         return;
     if (local) {
@@ -500,8 +514,20 @@ void ControllerCore::clientDidEnterSleepMode(const ClientPtr& client)
 {
     if (!contains(client))
         return;
-    platform::log(QStringLiteral("The monitored computer %1 (S/N %2) has entered sleep mode and is disconnected.\n")
-                      .arg(readableRepresentationForClientWithSerialNumber(serialOf(client)), serialOf(client)));
+    // A computer may say it sleeps before it has told who it is: then it is known only by where it is.
+    const QString serial = serialOf(client);
+    QString name = ownNameOf(client);
+    if (name.isEmpty() && !serial.isEmpty())
+        name = readableRepresentationForClientWithSerialNumber(serial);
+    if (serial.isEmpty())
+        platform::log(QStringLiteral("The monitored computer at %1 has entered sleep mode before it identified itself and "
+                                     "is disconnected.\n")
+                          .arg(descriptorNameOf(client)));
+    else
+        platform::log(QStringLiteral("The monitored computer %1 (S/N %2) has entered sleep mode and is disconnected.\n")
+                          .arg(loggedClient(client, name), serial));
+    if (name.isEmpty())
+        name = descriptorNameOf(client);
     client->shutdown();
     removeClient(client);
     handleConfigurationChangeOnClient(nullptr);
@@ -514,8 +540,7 @@ void ControllerCore::clientDidEnterSleepMode(const ClientPtr& client)
             "It is no longer possible to get readouts from computer '%@' because its sensors have been powered down. The "
             "system has entered sleep mode.\n\nIf you don't like to be informed in such cases, you can disable this warning "
             "in the General pane of the Preferences window."));
-    alert.informativeText = TEVStringFormat::withObjects(alert.informativeText,
-                                                         {readableRepresentationForClientWithSerialNumber(serialOf(client))});
+    alert.informativeText = TEVStringFormat::withObjects(alert.informativeText, {name});
     alert.buttons = {localized(QStringLiteral("OK"))};
     runAlert(alert);
 }

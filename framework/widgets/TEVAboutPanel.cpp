@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
@@ -28,6 +29,49 @@ namespace {
 constexpr int kIconSize = 128;
 constexpr int kReflectionHeight = 48;
 constexpr int kCreditsPadding = 8; // line feeds before and after the credits, so they scroll in and out
+// The scrolling credits fade in and out over this many points at their edges, and keep this much room from
+// the link below, so no half-cut line seems to run into the texts around them.
+constexpr int kCreditsFade = 14;
+constexpr int kCreditsGap = 10;
+
+// Over the credits: the backdrop's colour at their top and bottom edges, clear between.
+class CreditsFade final : public QWidget {
+public:
+    explicit CreditsFade(QWidget* credits)
+        : QWidget(credits)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        credits->installEventFilter(this);
+        setGeometry(credits->rect());
+        raise();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == parent() && event->type() == QEvent::Resize) {
+            setGeometry(parentWidget()->rect());
+            raise();
+        }
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        QColor solid = window()->palette().color(QPalette::Base);
+        QColor clear = solid;
+        clear.setAlpha(0);
+        const int fade = std::min(kCreditsFade, height() / 3);
+        QLinearGradient top(0, 0, 0, fade);
+        top.setColorAt(0, solid);
+        top.setColorAt(1, clear);
+        painter.fillRect(QRect(0, 0, width(), fade), top);
+        QLinearGradient bottom(0, height() - fade, 0, height());
+        bottom.setColorAt(0, clear);
+        bottom.setColorAt(1, solid);
+        painter.fillRect(QRect(0, height() - fade, width(), fade), bottom);
+    }
+};
 
 // The localised information dictionary (InfoPlist.strings) first, then Info.plist.
 std::optional<QString> infoString(const platform::Bundle& bundle, const QString& key)
@@ -97,6 +141,7 @@ TEVAboutPanel::TEVAboutPanel(QWidget* parent)
     creditsText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     creditsText_->viewport()->setAutoFillBackground(false);
     creditsText_->setAttribute(Qt::WA_TranslucentBackground);
+    new CreditsFade(creditsText_);
     sloganLinkField_ = new TEVLinkTextField(this);
 
     auto* iconColumn = new QVBoxLayout;
@@ -115,6 +160,7 @@ TEVAboutPanel::TEVAboutPanel(QWidget* parent)
     top->addLayout(textColumn, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
+    layout->addSpacing(kCreditsGap);
     layout->addWidget(sloganLinkField_, 0, Qt::AlignHCenter);
     resize(520, 320);
     // Also the only way to close it where no window manager draws a title bar.

@@ -1,6 +1,7 @@
 #include "platform/desktop/SpeechSynthesizer.h"
 
 #include "platform/desktop/Scheduler.h"
+#include "platform/desktop/StartedPrograms.h"
 #include "platform/foundation/Log.h"
 
 #include <QCoreApplication>
@@ -136,6 +137,7 @@ const QList<EspeakSpeechSynthesizer::Voice>& EspeakSpeechSynthesizer::voices()
     if (program.isEmpty())
         return voices_;
     QProcess process;
+    process.setProcessEnvironment(environmentForStartedPrograms());
     process.start(program, {QStringLiteral("--voices")});
     if (!process.waitForFinished(voiceListTimeoutMs_) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         const bool hung = process.state() != QProcess::NotRunning;
@@ -221,6 +223,7 @@ bool EspeakSpeechSynthesizer::startSpeaking(const QString& text, const QString& 
             state->forget(process);
         process->deleteLater();
     });
+    process->setProcessEnvironment(environmentForStartedPrograms());
     process->start(program, arguments);
     if (!process->waitForStarted(5000)) {
         state_->reportOnce(QStringLiteral("start"), QStringLiteral("could not start %1: %2").arg(program, process->errorString()));

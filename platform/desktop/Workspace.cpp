@@ -1,12 +1,12 @@
 #include "platform/desktop/Workspace.h"
 
+#include "platform/desktop/StartedPrograms.h"
 #include "platform/foundation/Log.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <mutex>
@@ -17,6 +17,17 @@ namespace {
 
 std::mutex g_mutex;
 std::shared_ptr<Workspace> g_workspace;
+
+// Through xdg-open, the desktop's handler that Qt's own opening chooses first, so that the program opened gets
+// the environment of the programs this one starts; Qt's, which would pass on this process's own, only where
+// there is none.
+bool openWithDesktopHandler(const QUrl& url)
+{
+    const QString handler = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (handler.isEmpty())
+        return QDesktopServices::openUrl(url);
+    return startProgramDetached(handler, {QString::fromLatin1(url.toEncoded())});
+}
 
 } // namespace
 
@@ -49,7 +60,7 @@ bool DesktopWorkspace::openURL(const QUrl& url)
         log("DesktopWorkspace", QStringLiteral("invalid URL '%1'").arg(url.toString()));
         return false;
     }
-    return QDesktopServices::openUrl(url);
+    return openWithDesktopHandler(url);
 }
 
 bool DesktopWorkspace::openFile(const QString& path)
@@ -62,8 +73,8 @@ bool DesktopWorkspace::openFile(const QString& path)
     // it in an editor instead.
     const QFileInfo info(path);
     if (info.isFile() && info.isExecutable())
-        return QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath());
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        return startProgramDetached(info.absoluteFilePath(), {}, info.absolutePath());
+    return openWithDesktopHandler(QUrl::fromLocalFile(path));
 }
 
 std::optional<QString> DesktopWorkspace::pathOfApplication(const QString& name)
@@ -106,7 +117,7 @@ bool DesktopWorkspace::launchApplication(const QString& name, LaunchFailure* fai
 
 bool DesktopWorkspace::launchApplicationAtPath(const QString& path)
 {
-    if (!QProcess::startDetached(path, {})) {
+    if (!startProgramDetached(path, {})) {
         log("DesktopWorkspace", QStringLiteral("could not start '%1'").arg(path));
         return false;
     }

@@ -38,7 +38,7 @@ public:
     static void setShared(std::shared_ptr<Workspace> workspace);
 };
 
-// Through QDesktopServices and QProcess.
+// Through the desktop's handler (xdg-open) and programs started with the session's environment (StartedPrograms.h).
 class DesktopWorkspace final : public Workspace {
 public:
     bool openURL(const QUrl& url) override;

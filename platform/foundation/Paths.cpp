@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
@@ -55,6 +57,15 @@ QString userDirFromFile(const QString& file, const QString& key, const QString& 
         result = QDir::cleanPath(value); // the last assignment wins, as in a shell
     }
     return result;
+}
+
+// What a name holds that is no regular file, as "it is ..., not a file" tells it.
+const char* kindOfNonFile(mode_t mode)
+{
+    return S_ISFIFO(mode) ? "a FIFO"
+         : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+         : S_ISSOCK(mode) ? "a socket"
+         : S_ISDIR(mode) ? "a folder" : "no regular file";
 }
 
 bool writeAll(int fd, const QByteArray& bytes, int* error)
@@ -117,6 +128,58 @@ QString Paths::desktopDirectory()
 QString Paths::applicationSupportDirectory(const QString& applicationName)
 {
     return dataHome() + QLatin1Char('/') + applicationName + QLatin1Char('/');
+}
+
+ResolvedFile Paths::resolveFileLinks(const QString& path)
+{
+    // The system's own bound on the links of one path.
+    constexpr int kMaximumLinks = 40;
+    QString current = path;
+    for (int links = 0;; ++links) {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(QFile::encodeName(current).constData(), buffer, sizeof buffer);
+        if (n < 0 && (errno == EINVAL || errno == ENOENT || errno == ENOTDIR)) {
+            // Where a link leads, only a file is replaced or moved aside: never a device or a folder.
+            struct stat st {};
+            if (links > 0 && ::stat(QFile::encodeName(current).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+                return {path, QStringLiteral("%1 is a link to %2: it is %3, not a file")
+                                  .arg(path, current, QLatin1String(kindOfNonFile(st.st_mode)))};
+            return {current, {}}; // a file, a missing name, or what a write of a name given as it is reports
+        }
+        if (n < 0)
+            return {path, QStringLiteral("cannot follow the link %1: %2").arg(current, systemError(errno))};
+        if (size_t(n) == sizeof buffer)
+            return {path, QStringLiteral("cannot follow the link %1: %2").arg(current, systemError(ENAMETOOLONG))};
+        if (links == kMaximumLinks)
+            return {path, QStringLiteral("cannot follow the link %1: %2").arg(path, systemError(ELOOP))};
+
+        QString target = QFile::decodeName(QByteArray(buffer, n));
+        if (!target.startsWith(QLatin1Char('/')))
+            target = QFileInfo(current).path() + QLatin1Char('/') + target;
+        const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+        const QString folder = slash == 0 ? QStringLiteral("/") : target.left(slash);
+        const QString name = target.mid(slash + 1);
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+            return {path, QStringLiteral("%1 is a link to the folder %2, not to a file").arg(path, target)};
+        // Not cleaned as text: ".." after a linked folder leads where the system takes it.
+        char* real = ::realpath(QFile::encodeName(folder).constData(), nullptr);
+        if (!real) {
+            const QString why = errno == ENOENT ? QStringLiteral("which does not exist")
+                                                : QStringLiteral("which cannot be reached: %1").arg(systemError(errno));
+            return {path, QStringLiteral("%1 is a link into the folder %2, %3").arg(path, QDir::cleanPath(folder), why)};
+        }
+        const QString realFolder = QFile::decodeName(real);
+        std::free(real);
+        current = (realFolder == QLatin1String("/") ? QString() : realFolder) + QLatin1Char('/') + name;
+    }
+}
+
+FileWriteResult Paths::writeFileThroughLinks(const QString& path, const QByteArray& bytes, int mode)
+{
+    const ResolvedFile file = resolveFileLinks(path);
+    if (!file)
+        return {false, file.error};
+    return writeFileSafely(file.path, bytes, mode);
 }
 
 FileWriteResult Paths::writeFileSafely(const QString& path, const QByteArray& bytes, int mode)
@@ -205,13 +268,8 @@ FileReadResult Paths::readRegularFile(const QString& path, qint64 maxBytes)
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return refused(QString::fromLocal8Bit(std::strerror(errno)));
-    if (!S_ISREG(st.st_mode)) {
-        const char* kind = S_ISFIFO(st.st_mode) ? "a FIFO"
-                         : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-                         : S_ISSOCK(st.st_mode) ? "a socket"
-                         : S_ISDIR(st.st_mode) ? "a folder" : "no regular file";
-        return refused(QStringLiteral("it is %1, not a file").arg(QLatin1String(kind)));
-    }
+    if (!S_ISREG(st.st_mode))
+        return refused(QStringLiteral("it is %1, not a file").arg(QLatin1String(kindOfNonFile(st.st_mode))));
     const qint64 limit = std::max<qint64>(maxBytes, 0);
     const QString tooLarge = QStringLiteral("it is larger than %1 bytes").arg(limit);
     if (st.st_size > limit)

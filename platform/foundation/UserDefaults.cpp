@@ -187,7 +187,8 @@ UserDefaults::~UserDefaults()
 UserDefaults::FileState UserDefaults::readFile(QVariantMap* values, QString* error) const
 {
     QFile file(path_);
-    if (!file.exists()) {
+    // Also a link to a file not made yet, which Qt takes for an existing file.
+    if (struct stat st {}; ::stat(QFile::encodeName(path_).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         values->clear();
         return FileState::Missing;
     }
@@ -357,14 +358,20 @@ QString UserDefaults::unreadableReason() const
 
 QString UserDefaults::moveBadFileAside()
 {
-    QString aside = path_ + QStringLiteral(".corrupt");
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = path_ + QStringLiteral(".corrupt-%1").arg(n);
-    if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0) {
-        log("UserDefaults", QStringLiteral("cannot move %1 aside: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+    // A link stays, to the good file written next; what it pointed to is moved aside beside itself.
+    const ResolvedFile file = Paths::resolveFileLinks(path_);
+    if (!file) {
+        log("UserDefaults", QStringLiteral("cannot move %1 aside: %2").arg(path_, file.error));
         return {};
     }
-    log("UserDefaults", QStringLiteral("moved the unreadable %1 to %2").arg(path_, aside));
+    QString aside = file.path + QStringLiteral(".corrupt");
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = file.path + QStringLiteral(".corrupt-%1").arg(n);
+    if (::rename(QFile::encodeName(file.path).constData(), QFile::encodeName(aside).constData()) != 0) {
+        log("UserDefaults", QStringLiteral("cannot move %1 aside: %2").arg(file.path, QString::fromLocal8Bit(std::strerror(errno))));
+        return {};
+    }
+    log("UserDefaults", QStringLiteral("moved the unreadable %1 to %2").arg(file.path, aside));
     movedAsideTo_ = aside;
     return aside;
 }
@@ -472,7 +479,7 @@ bool UserDefaults::synchronizeLocked()
         lastWriteError_ = QStringLiteral("cannot move the unreadable %1 aside").arg(path_);
         return false;
     }
-    const FileWriteResult written = Paths::writeFileSafely(path_, bytes, 0600);
+    const FileWriteResult written = Paths::writeFileThroughLinks(path_, bytes, 0600);
     if (!written) {
         lastWriteError_ = written.error;
         log("UserDefaults", written.error);

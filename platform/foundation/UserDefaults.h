@@ -6,7 +6,8 @@
 // Writing: set/remove change memory only; synchronize() writes. It re-reads the file under an advisory
 // lock, keeps the keys set or removed here since the last synchronize, takes every other key from the file
 // (so another process's writes to other keys survive, and show up here), and replaces the file atomically
-// only when that changes it. Call it after a batch of changes (the preference code does, at quit too, via
+// only when that changes it; a file kept elsewhere through a symbolic link is replaced at the link's target,
+// and the link stays. Call it after a batch of changes (the preference code does, at quit too, via
 // synchronizeAll()); an instance of its own (the path constructor) also writes unwritten changes when
 // destroyed. There is no timed write.
 //
@@ -15,8 +16,8 @@
 //
 // A file that cannot be read, is no property-list dictionary or is larger than kMaximumFileBytes is logged
 // once and left alone while nothing is set; reads then give the registered defaults. The first synchronize
-// with changes moves it aside to <file>.corrupt (or .corrupt-2, ...) and writes the values known here, so
-// nothing is lost.
+// with changes moves it (a link's target) aside to <file>.corrupt (or .corrupt-2, ...) and writes the
+// values known here, so nothing is lost.
 //
 // The file is written as XML, or in the binary form where a string or key holds a character XML cannot
 // (a control character), so that every value reads back as it was.

@@ -9,6 +9,7 @@
 #include "platform/desktop/ApplicationEvents.h"
 #include "platform/desktop/BundleImage.h"
 #include "platform/desktop/SingleInstance.h"
+#include "platform/desktop/StartedPrograms.h"
 #include "platform/desktop/widgets/WindowActivation.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -33,10 +34,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -66,17 +70,106 @@ void printOutputCache(const ControllerCore& controller)
 
 // The end of the display. Qt's xcb plugin, once it finds its X connection broken, warns "The X11 connection
 // broke ..." on the main thread and calls exit(1) right after; its Wayland plugin warns "The Wayland connection
-// broke ..." (or "... experienced a fatal error") and ends the same way. The saving runs inside that warning,
-// before exit() has destroyed a single static object, and the process then ends with status 1 without the
-// exit handlers: they would destroy, newest first, objects that the threads still running use.
+// broke ..." (or "... experienced a fatal error") and calls _exit(1), on the main thread and on its threads
+// that read the connection, often on more than one. The saving runs inside that warning, before exit() has
+// destroyed a single static object, and the process then ends with status 1 without the exit handlers: they
+// would destroy, newest first, objects that the threads still running use.
 std::atomic<QtMessageHandler> g_previousMessageHandler{nullptr};
 QLoggingCategory::CategoryFilter g_previousCategoryFilter = nullptr;
 // Whether the rules in force show the default category's warnings. Ours are always on, so that the display
 // warning reaches us; those the rules hide are not passed on.
 std::atomic<bool> g_defaultWarningsShown{true};
 QByteArray g_logName;
-std::function<void()> g_saveForLostDisplay; // main thread only; empty until launched and after a quit
-std::atomic<bool> g_saveArmed{false};       // whether g_saveForLostDisplay holds a save, for other threads
+
+// The one save at the display's end, which every report of the loss waits for, on whichever thread: a report
+// that returned would let the plugin end the process in the middle of it.
+class LostDisplaySave {
+public:
+    // Never destroyed: a reporting thread may still wait here while the process ends.
+    static LostDisplaySave& shared()
+    {
+        static auto* save = new LostDisplaySave;
+        return *save;
+    }
+
+    // Main thread. From the launch on, with `save`; empty at the quit.
+    void arm(std::function<void()> save)
+    {
+        const std::lock_guard lock(mutex_);
+        if (state_ != State::NotArmed && state_ != State::Armed)
+            return;
+        save_ = std::move(save);
+        state_ = save_ ? State::Armed : State::NotArmed;
+    }
+
+    // Main thread: saves unless done or under way, then ends the process.
+    [[noreturn]] void endOnMainThread(const char* lost)
+    {
+        std::unique_lock lock(mutex_);
+        if (state_ == State::Armed) {
+            state_ = State::Saving;
+            const auto save = std::exchange(save_, {});
+            lock.unlock();
+            platform::log(g_logName.constData(), QStringLiteral("ending without a quit: %1 went away").arg(QLatin1String(lost)));
+            // A failure is recorded by the save itself, for the next start.
+            save();
+            lock.lock();
+            state_ = State::Saved;
+            changed_.notify_all();
+        } else if (state_ == State::Saving) {
+            // Only the save runs on this thread meanwhile: a display call of its own met the broken connection.
+            lock.unlock();
+            platform::log(g_logName.constData(), QStringLiteral("the save at the display's end made a display call: ending unsaved"));
+        }
+        end();
+    }
+
+    // Another thread: the save is handed to the main thread, and this one ends the process once it is done.
+    // A main thread that never takes it up (stuck in a display call) is given a minute.
+    [[noreturn]] void endOnOtherThread(QCoreApplication* application, const char* lost)
+    {
+        std::unique_lock lock(mutex_);
+        if (state_ != State::Saved && !std::exchange(handedOver_, true)) {
+            lock.unlock();
+            QMetaObject::invokeMethod(application, [lost] { shared().endOnMainThread(lost); }, Qt::QueuedConnection);
+            lock.lock();
+        }
+        if (!changed_.wait_for(lock, kGuardTime, [this] { return state_ == State::Saved; })) {
+            const bool begun = state_ == State::Saving;
+            lock.unlock();
+            platform::log(g_logName.constData(),
+                          begun ? QStringLiteral("the save at the display's end did not finish within %1 s: ending")
+                                      .arg(kGuardTime.count())
+                                : QStringLiteral("the main thread did not take up the display's end within %1 s: ending "
+                                                 "unsaved")
+                                      .arg(kGuardTime.count()));
+        }
+        end();
+    }
+
+private:
+    enum class State {
+        NotArmed, // before the launch and from the quit on: nothing to save
+        Armed,
+        Saving, // on the main thread
+        Saved,  // or failed, and the failure recorded
+    };
+    static constexpr std::chrono::seconds kGuardTime{60};
+
+    LostDisplaySave() = default;
+
+    [[noreturn]] static void end()
+    {
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = State::NotArmed;
+    bool handedOver_ = false;     // the end is queued on the main thread
+    std::function<void()> save_;  // taken on the main thread
+};
 
 // What went away, for the log; null for any other message.
 const char* lostDisplayOf(QtMsgType type, const QString& message)
@@ -106,18 +199,6 @@ void keepDefaultWarnings(QLoggingCategory* category)
     category->setEnabled(QtWarningMsg, true);
 }
 
-// Saves what the program keeps and ends the process with status 1; main thread.
-[[noreturn]] void endForLostDisplay(const char* lost)
-{
-    if (auto save = std::exchange(g_saveForLostDisplay, {})) {
-        g_saveArmed = false;
-        platform::log(g_logName.constData(), QStringLiteral("ending without a quit: %1 went away").arg(QLatin1String(lost)));
-        save();
-    }
-    std::fflush(nullptr);
-    std::_Exit(1);
-}
-
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     // Null only while the handler is being installed.
@@ -129,15 +210,8 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     if (!lost || !application)
         return;
     if (QThread::currentThread() == application->thread())
-        endForLostDisplay(lost);
-    // Qt's Wayland plugin reads the connection on a thread of its own, which finds it broken first: the saving
-    // is handed to the main thread, and this thread holds back the plugin's exit for a while, as long as a
-    // save may take. A main thread stuck in a display call never takes it up, and the plugin then ends the
-    // process unsaved; on an Xlib thread as well.
-    if (!g_saveArmed)
-        return;
-    QMetaObject::invokeMethod(application, [lost] { endForLostDisplay(lost); }, Qt::QueuedConnection);
-    QThread::sleep(30);
+        LostDisplaySave::shared().endOnMainThread(lost);
+    LostDisplaySave::shared().endOnOtherThread(application, lost);
 }
 
 void watchForLostDisplay(const QByteArray& logName)
@@ -168,8 +242,9 @@ void ProgramStartup::preferXWayland()
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
         qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
-    // A list: Qt takes the first platform that starts.
-    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+    // A list: Qt takes the first platform that starts. For this program alone: a Qt program it starts chooses
+    // for itself, as the desktop would have it.
+    platform::setEnvironmentVariableForThisProcess("QT_QPA_PLATFORM", "xcb;wayland");
 }
 
 std::optional<ProgramStartup::Options> ProgramStartup::parseOptions(QStringList args, bool takesOutputCache)
@@ -337,16 +412,14 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
         showMainWindow_ = lifecycle.showMainWindow;
         desktopQuit_ = std::make_unique<DesktopQuit>(logName_, lifecycle.saveForSessionManager, restartArguments());
         // From here on a quit writes the preferences, and so does the loss of the display.
-        g_saveForLostDisplay = lifecycle.saveForLostDisplay;
-        g_saveArmed = bool(g_saveForLostDisplay);
+        LostDisplaySave::shared().arm(lifecycle.saveForLostDisplay);
         lifecycle.didFinishLaunching();
     });
     const auto quitting = QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
         // A quit before the first turn has read no preferences: writing them would replace the stored ones.
-        g_saveForLostDisplay = {};
+        LostDisplaySave::shared().arm({});
         showMainWindow_ = {};
         desktopQuit_.reset();
-        g_saveArmed = false;
         if (!launched)
             return;
         launched = false;
@@ -361,10 +434,9 @@ int ProgramStartup::exec(QApplication& app, ControllerCore& controller, Lifecycl
 
     const int status = app.exec();
     *running = false;
-    g_saveForLostDisplay = {};
+    LostDisplaySave::shared().arm({});
     showMainWindow_ = {};
     desktopQuit_.reset();
-    g_saveArmed = false;
     QObject::disconnect(quitting);
     platform::NotificationCenter::defaultCenter().removeObserver(readyObserver);
     return status;

@@ -1,8 +1,8 @@
 // A monitoring client of a remote computer against the loopback test peer serving the simulated portable,
 // over a real socket: the burst of commands the controller sends once a computer's gauges are made (one per
 // gauge, then the interval, a history reset and a rescan) is answered in full, so the computer stays past
-// three call deadlines; and the connection to a computer that trickles its greeting never holds the main
-// thread.
+// three call deadlines; the connection to a computer that trickles its greeting never holds the main
+// thread; and a computer that does not say who it is fails with what it did.
 
 #include "acquisition/AcquisitionSelectors.h"
 #include "acquisition/TEVMonitoringClient.h"
@@ -66,7 +66,7 @@ protected:
         ASSERT_TRUE(client);
         auto& centre = platform::NotificationCenter::defaultCenter();
         for (const QString& name : {MonitoringClient::isReadyNotification, MonitoringClient::failedNotification,
-                                    MonitoringClient::lostConnectionNotification})
+                                    MonitoringClient::lostConnectionNotification, MonitoringClient::enteredSleepModeNotification})
             tokens.append(centre.addObserver(name, client->notificationIdentity(),
                                              [this](const platform::Notification& n) { posted.append(n.name); }));
     }
@@ -200,5 +200,85 @@ TEST_F(RemoteMonitoringClient, ASensorSetThatChangesIsFollowed)
     EXPECT_EQ(client->availableSensorIdentifiers(), sensors);
     EXPECT_NE(client->sensorDescriptionForIdentifier(gone), nullptr);
     EXPECT_EQ(client->cachedRawValueWithIdentifier(gone), 40);
+    EXPECT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
+}
+
+// An agent that greets but does not say which computer it serves fails at once with what it did (no
+// description: no monitoring service; a description without a serial number), not as one that did not answer;
+// one that says it sleeps before it did is told as asleep.
+TEST_F(RemoteMonitoringClient, AComputerThatDoesNotSayWhoItIsFailsWithWhatItDid)
+{
+    struct Row {
+        const char* name;
+        kt::PeerIdentity identity;
+        QString notification;
+        RemoteFailure failure;
+        QString logged;
+    };
+    const Row rows[] = {
+        {"no description", kt::PeerIdentity::None, MonitoringClient::failedNotification, RemoteFailure::NotMonitoring,
+         QStringLiteral(": it describes no computer, so it is no monitoring service")},
+        {"no serial number", kt::PeerIdentity::NoSerialNumber, MonitoringClient::failedNotification,
+         RemoteFailure::NoSerialNumber, QStringLiteral(": the computer sent no serial number")},
+        {"asleep first", kt::PeerIdentity::SleepsFirst, MonitoringClient::enteredSleepModeNotification, RemoteFailure::None,
+         QString()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
+        ASSERT_TRUE(peer.isListening());
+        peer.identifyAs(row.identity);
+        kt::log().clear();
+        posted.clear();
+        connect(peer);
+        ASSERT_TRUE(kt::runMainLoopUntil([&] { return !posted.isEmpty(); }));
+        EXPECT_EQ(posted.first(), row.notification);
+        EXPECT_TRUE(client->clientIdentification().isEmpty());
+        EXPECT_EQ(client->remoteFailure(), row.failure);
+        if (!row.logged.isEmpty()) {
+            const QString line = QStringLiteral("TEVMonitoringClient: remote connection to host '127.0.0.1' port %1%2\n")
+                                     .arg(peer.port())
+                                     .arg(row.logged);
+            EXPECT_EQ(kt::log().count(line), 1) << kt::log().lines().join(QString()).toStdString();
+        }
+        // Before the client could have timed out: the clock stood still.
+        EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+        auto thread = client->captureThread();
+        client->shutdown();
+        ASSERT_TRUE(kt::waitUntilReleased(thread));
+        ASSERT_TRUE(kt::waitUntilReleased(client));
+        for (const auto& token : std::exchange(tokens, {}))
+            platform::NotificationCenter::defaultCenter().removeObserver(token);
+    }
+}
+
+// A command the controller sends while the capture thread performs another caller's long call, one within its
+// own deadline, waits for that call without running into its own deadline: the computer stays.
+TEST_F(RemoteMonitoringClient, ACommandQueuedBehindASlowCallKeepsItsWholeDeadline)
+{
+    kt::ProtocolTestPeer peer(kt::PeerOptions{kt::ProtocolTestPeer::simulatedComputerCore()});
+    ASSERT_NO_FATAL_FAILURE(monitor(peer));
+    const auto thread = client->captureThread();
+    auto slow = TEVServiceInvocation::invocation(TEVThreadedServer::simulateFailureSelector, QString());
+    slow->addArgument(platform::values::fromReal(12));
+    auto slowDone = std::make_shared<std::atomic<bool>>(false);
+    const auto slowCall = thread->invoke(slow, [slowDone](const std::optional<QVariant>&) { *slowDone = true; },
+                                         std::chrono::seconds(30));
+    ASSERT_TRUE(slowCall);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return slowCall->hasStarted(); }));
+    client->setMainUpdateInterval(3.0); // sent without waiting; given up on at the client's call wait (10 s)
+    for (int second = 1; second <= 12; ++second) {
+        kt::clock()->advanceSeconds(1);
+        QCoreApplication::processEvents(); // the main loop's timers due by now
+        EXPECT_EQ(kt::log().count(kTimeoutLine), 0) << second;
+    }
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return slowDone->load(); }));
+    // The thread ticks again and reaches the computer.
+    const auto read = peer.requestCount(selectorOf(Op::CurrentRawValues));
+    kt::clock()->advanceSeconds(3);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return peer.requestCount(selectorOf(Op::CurrentRawValues)) > read; }));
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+    EXPECT_TRUE(client->hasActiveConnection());
+    EXPECT_EQ(client->remoteFailure(), RemoteFailure::None);
     EXPECT_EQ(posted, QStringList{MonitoringClient::isReadyNotification});
 }

@@ -1,4 +1,4 @@
-// The monitoring client: identification escaping, the result hand-over, and a local client on the simulated
+// The monitoring client: identification escaping, and a local client on the simulated
 // portable through configuration, capture, a sensor that appears, and a capture thread that stops answering
 // while the facts and raw values are answered without it.
 
@@ -130,56 +130,7 @@ TEST(TEVMonitoringClientIdentification, ABackslashBeforeAnythingButDOrBackslashG
         EXPECT_TRUE(Client::serialNumberFromClientIdentifier(QString::fromLatin1(text)).isNull()) << text;
 }
 
-// --- Result hand-over and unboxing ---------------------------------------------------------------------
-
-TEST(TEVMonitoringClientResultSlot, DropsALateResultOfAnEarlierCall)
-{
-    Client::ResultSlot slot;
-    const quint64 gaveUp = slot.nextCallId();
-    const quint64 current = slot.nextCallId();
-    slot.deliver(gaveUp, values::fromString("late"));
-    EXPECT_FALSE(slot.wait(current, {}).has_value());
-
-    slot.deliver(current, values::fromString("mine"));
-    const auto result = slot.wait(current, {});
-    ASSERT_TRUE(result.has_value());
-    EXPECT_TRUE(values::strictlyEqual(*result, values::fromString("mine")));
-    EXPECT_FALSE(slot.wait(current, {}).has_value()); // taken once
-}
-
-TEST(TEVMonitoringClientResultSlot, WaitsPastALateResultForItsOwn)
-{
-    Client::ResultSlot slot;
-    const quint64 gaveUp = slot.nextCallId();
-    const quint64 current = slot.nextCallId();
-    std::thread capture([&] {
-        slot.deliver(gaveUp, values::fromSigned(1));
-        slot.deliver(current, values::fromSigned(2));
-    });
-    const auto result = slot.wait(current, std::chrono::hours(1)); // the manual clock does not move
-    capture.join();
-    ASSERT_TRUE(result.has_value());
-    EXPECT_TRUE(values::strictlyEqual(*result, values::fromSigned(2)));
-}
-
-TEST(TEVMonitoringClientResultSlot, ACallNeverPerformedEndsItsWaitAtOnceAndIsNoTimeOut)
-{
-    Client::ResultSlot slot;
-    const quint64 id = slot.nextCallId();
-    std::thread capture([&] { slot.deliver(id, std::nullopt); });
-    bool performed = true;
-    EXPECT_FALSE(slot.wait(id, std::chrono::hours(1), performed).has_value()); // the manual clock does not move
-    capture.join();
-    EXPECT_FALSE(performed);
-}
-
-TEST(TEVMonitoringClientResultSlot, TimesOutOnTheSharedClock)
-{
-    Client::ResultSlot slot;
-    const quint64 id = slot.nextCallId();
-    ClockMover mover(1e6, 0);
-    EXPECT_FALSE(slot.wait(id, std::chrono::seconds(10)).has_value());
-}
+// --- Unboxing -------------------------------------------------------------------------------------------
 
 TEST(TEVMonitoringClientUnbox, AResultOfTheWrongKindReadsAsZeroNoOrNil)
 {
@@ -422,6 +373,32 @@ TEST_F(LocalClient, RunThatTimesOutAnswersNoAndLaterCallsReturnAtOnce)
     EXPECT_EQ(kt::log().count(kTimeoutLine), 1);
     EXPECT_EQ(recorder.names, (QStringList{Client::isReadyNotification, Client::lostConnectionNotification}));
     EXPECT_EQ(client->clientIdentification(), QStringLiteral("C02M51K3FH00")); // survives the failure
+}
+
+// A call handed to the capture thread ahead of the client's (another caller's, one that may take long) runs
+// past the client's call wait; the client's own call, once started, answers at once: it has its whole wait
+// from its start, so the computer is not given up on.
+TEST_F(LocalClient, ACallQueuedBehindASlowOneKeepsItsWholeDeadline)
+{
+    auto client = makeClient({.callWait = 1.0, .configurationDelay = 0.5});
+    Recorder recorder(client);
+    ASSERT_TRUE(becomeReady(recorder));
+    ASSERT_TRUE(client->run());
+    auto slow = TEVServiceInvocation::invocation(TEVThreadedServer::simulateFailureSelector, QString());
+    slow->addArgument(values::fromReal(3));
+    auto slowDone = std::make_shared<std::atomic<bool>>(false);
+    const auto slowCall = thread_->invoke(slow, [slowDone](const std::optional<QVariant>&) { *slowDone = true; });
+    ASSERT_TRUE(slowCall);
+    ASSERT_TRUE(kt::runMainLoopUntil([&] { return slowCall->hasStarted(); }));
+    {
+        // The clock stops half a second past the slow call's end: within the client's wait from its start.
+        ClockMover mover(3.5, 0);
+        EXPECT_EQ(client->mainUpdateInterval(), 2.0);
+        EXPECT_TRUE(slowDone->load());
+    }
+    EXPECT_EQ(kt::log().count(kTimeoutLine), 0);
+    EXPECT_TRUE(client->hasActiveConnection());
+    EXPECT_EQ(recorder.names, QStringList{Client::isReadyNotification});
 }
 
 // The tick reads copies and asks the capture thread nothing, but a thread that stopped handing copies over

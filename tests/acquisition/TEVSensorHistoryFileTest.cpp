@@ -348,3 +348,60 @@ TEST(TEVSensorHistoryFile, WhatIsNoFileOrLargerThanAnyHistoryIsRefusedUnreadAndK
         EXPECT_EQ(QFileInfo(path).size(), before.size());
     }
 }
+
+TEST(TEVSensorHistoryFile, AFileKeptThroughALinkIsSavedSetAsideAndCleanedUpWhereTheLinkLeads)
+{
+    const QByteArray kept = TEVSensorHistoryFile::encode({{QStringLiteral("B"), histories(8)}});
+    const QByteArray damaged = platform::SequentialArchiver::archivedDataWithRootObject(QVariantMap{
+        {QStringLiteral("B"), QVariantMap{{QStringLiteral("cpu"), values::fromObject(histories(8).value(QStringLiteral("cpu")))},
+                                          {QStringLiteral("bad"), values::fromObject(unsoundHistory())}}}});
+    struct Row {
+        const char* what;
+        const char* target; // the link's, from the data folder
+        QByteArray before;  // the target's; null: none
+        bool aside;         // a damaged target kept beside it
+        const char* error;  // why the save fails; null: it succeeds
+    };
+    const Row rows[] = {
+        {"a file in another folder", "../sync/history", kept, false, nullptr},
+        {"a missing file", "../sync/history", {}, false, nullptr},
+        {"a damaged file", "../sync/history", damaged, true, nullptr},
+        {"a folder that does not exist", "../unmounted/history", {}, false, "which does not exist"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir root;
+        const QString link = root.filePath(QStringLiteral("Kelvaro/SensorHistory.tevshf"));
+        const QString target = QFileInfo(root.filePath(QStringLiteral("Kelvaro/")) + QString::fromUtf8(row.target)).absoluteFilePath();
+        ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("Kelvaro"))) && QDir().mkpath(root.filePath(QStringLiteral("sync"))));
+        ASSERT_TRUE(QFile::link(QString::fromUtf8(row.target), link));
+        if (!row.before.isNull())
+            kelvaro::test::writeFile(target, row.before);
+        // What a save killed before its rename left beside the target.
+        const QString left = root.filePath(QStringLiteral("sync/.history.k1ll3d"));
+        kelvaro::test::writeFile(left, "partial");
+
+        TEVSensorHistoryFile file(link);
+        const platform::FileWriteResult saved = file.saveEntry(QStringLiteral("A"), histories(1));
+        EXPECT_EQ(QFile::symLinkTarget(link), target) << "the link stays as it was";
+        if (row.error) {
+            EXPECT_FALSE(saved);
+            EXPECT_TRUE(saved.error.contains(QLatin1String(row.error))) << saved.error.toStdString();
+            EXPECT_TRUE(QFile::exists(left));
+            continue;
+        }
+        ASSERT_TRUE(saved) << saved.error.toStdString();
+        const auto read = TEVSensorHistoryFile(target).read();
+        EXPECT_EQ(read.status, Status::Read);
+        EXPECT_EQ(newest(read, "A"), 1);
+        EXPECT_EQ(newest(read, "B"), row.before.isNull() ? -2 : 8) << "the other computer's entry is kept";
+        EXPECT_FALSE(QFile::exists(left));
+        const QStringList backups = QDir(root.filePath(QStringLiteral("sync"))).entryList({QStringLiteral("history.unreadable-*")}, QDir::Files);
+        EXPECT_EQ(backups.size(), row.aside ? 1 : 0);
+        if (row.aside && !backups.isEmpty()) {
+            EXPECT_EQ(kelvaro::test::readFile(root.filePath(QStringLiteral("sync/")) + backups.first()), row.before);
+        }
+        EXPECT_EQ(QDir(root.filePath(QStringLiteral("Kelvaro"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  (QStringList{".SensorHistory.tevshf.lock", "SensorHistory.tevshf"}));
+    }
+}

@@ -5,7 +5,8 @@
 # and then the extreme values without a recorded place: every title bar within the work area and clear of the
 # other frames (a lower edge may leave it), and the extreme values at their own size. The screen display (Ctrl+D) stays out of tint2's task bar, takes no keyboard focus
 # and lets clicks in its gaps through. With every window closed (Ctrl+W), a second start shows the sensor
-# window. With KELVARO_SCREENSHOT_DIR set it keeps pictures there.
+# window. The two start-up alerts of a computer without sensors come one after the other. With
+# KELVARO_SCREENSHOT_DIR set it keeps pictures there.
 # Usage: kelvaro-openbox-tint2.sh KELVARO COMPUTER
 set -euo pipefail
 kelvaro=$1 computer=$2
@@ -71,5 +72,9 @@ timeout 60 "$kelvaro" --simulate "$computer" 2>"$scratch/again.err" || status=$?
 wait_until 30 "the second start showed no sensor window" window_titles Kelvaro "$scratch/titles" 1
 [ "$(cat "$scratch/titles")" = Sensors ] || fail "the second start showed $(tr '\n' ';' <"$scratch/titles")"
 quit_cleanly "$pid" Kelvaro
+
+# A first start on a computer without sensors asks twice: one question after the other.
+rm -rf "$XDG_CONFIG_HOME/kelvaro"
+check_alerts_one_after_the_other "$(dirname "$computer")/vm" openbox-alerts
 echo "openbox + tint2: frames within the work area, the extreme values whole, the screen display off the task bar," \
-  "the sensor window back at a second start"
+  "the sensor window back at a second start, the start-up alerts one after the other"

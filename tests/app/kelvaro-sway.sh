@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Kelvaro on sway (headless), a tiling compositor, MODE "native" (a Wayland client) or "xwayland" (an X11
-# client of sway's X server): the start-up alerts of a computer without sensors, its empty screen display, and
+# client of sway's X server): the start-up alerts of a computer without sensors (one after the other), its
+# empty screen display, and
 # the "Sensor Alert" panel of a sensor over its limit float over the tiles instead of becoming tiles, and so
-# does the tray's menu that swaybar (a tray host without menus of its own) asks for with ContextMenu. Sway
+# does the tray's menu that swaybar (a tray host without menus of its own) asks for with ContextMenu; the
+# colour question lies over the screen display on the desktop, also after a press where the display lies. Sway
 # refuses to run as root: it, its session bus and the program run as the unprivileged user "nobody", in the
 # script's folders. The sensor window and the overview become tiles, whose sizes are not stored as theirs.
 # Usage: kelvaro-sway.sh KELVARO FIXTURES MODE
@@ -72,6 +74,19 @@ def walk(node, floating):
     for child in node.get("floating_nodes", []): walk(child, True)
 walk(json.load(sys.stdin), False)' || true
 }
+# The start-up alerts on sway, one a line: "CON_ID WIDTHxHEIGHT". The alerts are titled after the program, as
+# the screen display is, which keeps the 100 px square of a display without a text here.
+alerts() {
+  "${as_user[@]}" swaymsg -t get_tree 2>/dev/null | python3 -c '
+import json, sys
+def walk(node):
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        rect = child.get("window_rect") or child.get("rect")
+        if child.get("name") == "Kelvaro" and not child.get("nodes") and rect["width"] > 100:
+            print(child["id"], "%dx%d" % (rect["width"], rect["height"]))
+        walk(child)
+walk(json.load(sys.stdin))' || true
+}
 screenshot() {
   [ -n "${KELVARO_SCREENSHOT_DIR:-}" ] || return 0
   "${as_user[@]}" grim "$scratch/shot.png" 2>/dev/null && cp "$scratch/shot.png" "$KELVARO_SCREENSHOT_DIR/sway-$mode-$1.png" || true
@@ -105,11 +120,22 @@ unset KELVARO_NONINTERACTIVE
 start_kelvaro alerts
 export KELVARO_NONINTERACTIVE=1
 pid=$started
-# The screen display is titled after the program, as the alerts are.
-three_shown() { windows >"$scratch/windows"; [ "$(grep -c ' Kelvaro$' "$scratch/windows")" -ge 3 ] && grep -qx '.* Sensors' "$scratch/windows"; }
-wait_until 60 "the two alerts and the screen display were not shown" three_shown
+# An alert and the screen display, both titled after the program, and the sensor window.
+shown() { windows >"$scratch/windows"; [ "$(grep -c ' Kelvaro$' "$scratch/windows")" -ge 2 ] && grep -qx '.* Sensors' "$scratch/windows"; }
+wait_until 60 "an alert and the screen display were not shown" shown
 screenshot alerts
 all_float "an alert or the empty screen display"
+# The two alerts one after the other: sway floats each at the centre, where the second would hide the first.
+# Closed (as its close button does), the first is answered and the second shows.
+alerts >"$scratch/alerts"
+[ "$(wc -l <"$scratch/alerts")" -eq 1 ] || fail "not one alert at a time, but:"$'\n'"$(cat "$scratch/alerts")"
+read -r first _ <"$scratch/alerts"
+"${as_user[@]}" swaymsg -q "[con_id=$first] kill" || fail "sway did not close the first alert"
+next_shown() { alerts >"$scratch/alerts"; [ -s "$scratch/alerts" ] && ! grep -q "^$first " "$scratch/alerts"; }
+wait_until 60 "the second alert did not follow the first" next_shown
+screenshot second-alert
+[ "$(wc -l <"$scratch/alerts")" -eq 1 ] || fail "not one alert at a time, but:"$'\n'"$(cat "$scratch/alerts")"
+all_float "the second alert"
 quit_cleanly "$pid" Kelvaro
 
 # A sensor over the limit it has an alert for, once the program has written its gauges.
@@ -156,6 +182,58 @@ wait_until 60 "the tray's menu was not shown" menu_shown
 screenshot menu
 all_float "the tray's menu"
 quit_cleanly "$started" Kelvaro
+
+# The screen display on the desktop, where sway keeps nothing below the windows: the colour question of a start
+# lies over it, also after a press where the display lies (sway raises a floating window that takes it).
+rm -rf "$XDG_CONFIG_HOME/kelvaro"
+start_kelvaro first
+quit_cleanly "$started" Kelvaro
+python3 - "$(preferences_file)" <<'EOF2'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+prefs.update(SensorWindowOpen=True, FloatingWindowOpen=True, OverviewOpen=False)
+for machine in prefs["MachinePreferences"].values():
+    machine["ScreenWindowIsBackdrop"] = True
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+EOF2
+chown -R "$user:$group" "$XDG_CONFIG_HOME"
+# The floating windows titled after the program, from the top down: "CON_ID X Y WIDTH HEIGHT".
+floating_kelvaro() {
+  "${as_user[@]}" swaymsg -t get_tree 2>/dev/null | python3 -c '
+import json, sys
+found = []
+def walk(node):
+    for child in node.get("floating_nodes", []):
+        if child.get("name") == "Kelvaro":
+            r = child["rect"]
+            found.append("%d %d %d %d %d" % (child["id"], r["x"], r["y"], r["width"], r["height"]))
+    for child in node.get("nodes", []): walk(child)
+walk(json.load(sys.stdin))
+print("\n".join(reversed(found)))' || true
+}
+unset KELVARO_NONINTERACTIVE
+start_kelvaro backdrop
+export KELVARO_NONINTERACTIVE=1
+# The display spans the portable's values (over 1000 px), the question is narrower.
+question_on_top() { floating_kelvaro >"$scratch/floating"; [ -s "$scratch/floating" ] && [ "$(head -1 "$scratch/floating" | cut -d' ' -f4)" -lt 1000 ]; }
+question_shown() { question_on_top && windows | grep -qx 'tiled Sensors'; }
+wait_until 60 "the colour question was not shown over the screen display" question_shown
+# A press where the display lies, outside the question (a headless sway moves its own pointer).
+for command in "cursor set 100 100" "cursor press button1" "cursor release button1"; do
+  "${as_user[@]}" swaymsg -q "seat seat0 $command" || fail "sway did not take '$command'"
+done
+screenshot backdrop-press
+question_on_top || fail "a press raised the screen display over the question, from the top down:"$'\n'"$(cat "$scratch/floating")"
+read -r question _ <"$scratch/floating"
+"${as_user[@]}" swaymsg -q "[con_id=$question] kill" || fail "sway did not close the question"
+display_back() { floating_kelvaro >"$scratch/floating"; [ "$(head -1 "$scratch/floating" | cut -d' ' -f4)" -ge 1000 ] 2>/dev/null; }
+wait_until 60 "the screen display did not come back once the question was answered" display_back
+screenshot backdrop-answered
+quit_cleanly "$started" Kelvaro
+
 # The sensor window and the overview become tiles: the sizes sway gives them are not stored as the user's.
 store_preferences "{'PreferencesVersion': 3, 'SensorWindowOpen': True, 'OverviewOpen': True,
   'TEVWindowFrame-StandardWindow': '210 230 640 140', 'TEVSpecialAutosave-StandardWindow': '210 230',
@@ -182,4 +260,5 @@ frames=$(python3 -c 'import plistlib,sys; p = plistlib.load(open(sys.argv[1],"rb
 print(p.get("TEVWindowFrame-StandardWindow"), "/", p.get("TEVWindowFrame-SensorOverview"))' "$(preferences_file)")
 echo "tiles: $(tr '\n' ';' <"$scratch/tiles") stored: $frames"
 case "$frames" in "210 230 640 "*" / 700 150 520 420") ;; *) fail "the tiles' sizes were stored: $frames" ;; esac
-echo "alerts, screen display, Sensor Alert panel and the tray's menu float on sway ($mode), tile sizes are not stored: passed"
+echo "alerts one after the other, screen display, Sensor Alert panel and the tray's menu float on sway ($mode)," \
+  "the question over the display on the desktop, tile sizes are not stored: passed"

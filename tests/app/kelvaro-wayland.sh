@@ -7,11 +7,17 @@
 #   positions   no client can tell where its window is (natively), weston's window manager does not tell it
 #               (XWayland): the stored places of the sensor window and the overview survive starts and quits,
 #               a first start stores none of "0 0", no window opens past the output, and a stored size stays
-#   alerts      the two start-up alerts of a computer without sensors lie over the windows opened meanwhile
+#   alerts      the two start-up alerts of a computer without sensors, one after the other, lie over the
+#               windows opened meanwhile (the second, after the first is answered, on XWayland)
 #   platform    (xwayland) in a Wayland session that offers XWayland, with no platform chosen, the programs'
 #               windows are X11 windows
 #   second      a second start (with and without a session bus) hands its activation token to the running
 #               copy, which activates with it, and ends with status 0
+#   backdrop    (xwayland) the screen display meant to lie on the desktop, where nothing can be kept below the
+#               windows: the start-up question lies above it (or it is out of sight while the question waits),
+#               and so does a window opened after it
+#   environment (xwayland, no platform chosen, started with an activation token) the programs Kelvaro starts
+#               (an alert's program, and xdg-open for an alert's document) get no QT_QPA_PLATFORM and no token
 # Usage: kelvaro-wayland.sh KELVARO KELVARO-DUMP KELVARO-LITE FIXTURES MODE SCENARIO
 set -euo pipefail
 kelvaro=$1 dump=$2 lite=$3 fixtures=$4 mode=$5 scenario=$6
@@ -30,18 +36,6 @@ store_preferences() {
 # A stored preference's value, empty when unset. Usage: stored KEY
 stored() {
   python3 -c 'import plistlib,sys; print(plistlib.load(open(sys.argv[1],"rb")).get(sys.argv[2], ""))' "$(preferences_file)" "$1"
-}
-# Ends PID after its compositor is killed; fails unless it ends with status 1. Usage: lose_compositor PID WHAT
-lose_compositor() {
-  kill_weston
-  local status=0
-  for _ in $(seq 1 300); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$1" 2>/dev/null && fail "$2 still runs 30 s after its compositor went away"
-  wait "$1" || status=$?
-  forget "$1"
-  [ "$status" -eq 1 ] || fail "$2 ended with status $status after its compositor went away, not 1"
-  grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch"/*.err && fail "$2 crashed at the end of its compositor"
-  return 0
 }
 
 start_weston "$mode"
@@ -140,20 +134,36 @@ plistlib.dump(p, open(sys.argv[1],"wb"))' "$(preferences_file)"
     unset KELVARO_NONINTERACTIVE
     computer=$fixtures/vm
     start_ready Kelvaro kelvaro "$kelvaro"
-    # Top first: every alert (titled after the program) over every other window. A window that maps is on
-    # top until the alerts are shown over it again, a turn or more later: a stack taken in between is looked
-    # at again; one that stays so is the fault.
+    pid=$started
+    # Top first: the alert (titled after the program; one at a time, the second waits for the answer to the
+    # first) over every other window. A window that maps is on top until the alert is shown anew over it, a
+    # turn or more later: a stack taken in between is looked at again; one that stays so is the fault.
     alerts_on_top() { awk '$0 != "Kelvaro" { seen = 1 } $0 == "Kelvaro" && seen { exit 1 }' "$scratch/stack"; }
-    for _ in $(seq 1 300); do
-      stacked_titles >"$scratch/stack"
-      [ "$(grep -cx Kelvaro "$scratch/stack")" -ge 2 ] && grep -qx Sensors "$scratch/stack" &&
-        grep -q '^Sensor Overview' "$scratch/stack" && alerts_on_top && break
-      sleep 0.2
-    done
-    screenshot "wayland-$mode-alerts"
-    [ "$(grep -cx Kelvaro "$scratch/stack")" -ge 2 ] || fail "two alerts were not shown:"$'\n'"$(cat "$scratch/stack")"
-    grep -q '^Sensor Overview' "$scratch/stack" || fail "the overview was not shown:"$'\n'"$(cat "$scratch/stack")"
-    alerts_on_top || fail "an alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    alert_in_front() {
+      for _ in $(seq 1 300); do
+        stacked_titles >"$scratch/stack"
+        [ "$(grep -cx Kelvaro "$scratch/stack")" -eq 1 ] && grep -qx Sensors "$scratch/stack" &&
+          grep -q '^Sensor Overview' "$scratch/stack" && alerts_on_top && break
+        sleep 0.2
+      done
+      screenshot "wayland-$mode-alerts-$1"
+      [ "$(grep -cx Kelvaro "$scratch/stack")" -eq 1 ] || fail "not one alert ($1):"$'\n'"$(cat "$scratch/stack")"
+      grep -q '^Sensor Overview' "$scratch/stack" || fail "the overview was not shown:"$'\n'"$(cat "$scratch/stack")"
+      alerts_on_top || fail "the $1 alert lies behind a window, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    }
+    alert_in_front first
+    if [ "$mode" = xwayland ]; then
+      # Answered (Escape), the second follows, in front as well. Weston's window manager may give the focus
+      # back to another window before the key: it is pressed again then.
+      need_tools xdotool
+      alert=$(for id in $(xdotool search --onlyvisible --pid "$pid" --name '^Kelvaro$' 2>/dev/null); do
+        if xprop -id "$id" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG; then echo "$id"; fi; done | head -1)
+      [ -n "$alert" ] || fail "no X window of the first alert"
+      first_gone() { ! xwininfo -id "$alert" 2>/dev/null | grep -q IsViewable; }
+      answer() { xdotool windowfocus "$alert" key Escape 2>/dev/null || true; for _ in $(seq 1 25); do first_gone && return; sleep 0.2; done; return 1; }
+      wait_until 60 "the first alert was not answered" answer
+      alert_in_front second
+    fi
     quit_cleanly "$started" Kelvaro
     ;;
   platform)
@@ -189,6 +199,110 @@ plistlib.dump(p, open(sys.argv[1],"wb"))' "$(preferences_file)"
     done
     [ "$(running Kelvaro)" = 1 ] || fail "$(running Kelvaro) copies of Kelvaro run"
     quit_cleanly "$first" "the running Kelvaro"
+    ;;
+  backdrop)
+    [ "$mode" = xwayland ] || fail "the backdrop scenario is for a session with XWayland"
+    need_tools xdotool
+    unset QT_QPA_PLATFORM
+    start_ready Kelvaro first "$kelvaro"
+    quit_cleanly "$started" Kelvaro
+    open_at_next_start SensorWindowOpen OverviewOpen FloatingWindowOpen
+    python3 - "$(preferences_file)" <<'PYTHON'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read()
+prefs = plistlib.loads(data)
+for machine in prefs["MachinePreferences"].values():
+    machine["ScreenWindowIsBackdrop"] = True
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML)
+PYTHON
+    # The colour question waits for an answer.
+    unset KELVARO_NONINTERACTIVE
+    start_ready Kelvaro kelvaro "$kelvaro"
+    pid=$started
+    # Top first, "WIDTHxHEIGHT TITLE". The screen display is the widest of the windows titled after the program
+    # (the portable's values span over 1000 px), or untitled ("-"); the question a narrower one so titled.
+    views_now() { stacked_views >"$scratch/stack"; }
+    display_line() { awk '{ split($1, size, "x") } ($2 == "Kelvaro" || $2 == "-") && NF == 2 && size[1] >= 1000 { print NR; exit }' "$scratch/stack"; }
+    question_line() { awk '{ split($1, size, "x") } $2 == "Kelvaro" && NF == 2 && size[1] < 1000 { print NR; exit }' "$scratch/stack"; }
+    shown() { views_now; [ -n "$(question_line)" ] && grep -q ' Sensors$' "$scratch/stack"; }
+    wait_until 60 "the colour question and the sensor window were not shown" shown
+    # A window mapped after the question lies over it until the question is shown anew over it: a stack that
+    # stays so is the fault.
+    question_over_display() { views_now; [ -n "$(question_line)" ] && { [ -z "$(display_line)" ] || [ "$(question_line)" -lt "$(display_line)" ]; }; }
+    for _ in $(seq 1 50); do question_over_display && break; sleep 0.2; done
+    screenshot "wayland-$mode-backdrop-question"
+    echo "while the question waits, from the top down:"; cat "$scratch/stack"
+    question_over_display || fail "the screen display lies over the colour question, from the top down:"$'\n'"$(cat "$scratch/stack")"
+    # Answered (No), then a window opened (the preferences, Ctrl+,): it lies over the display.
+    # Keys go to the X window with the focus, set here: weston's window manager takes no activation requests.
+    question=$(for id in $(xdotool search --onlyvisible --pid "$pid" --name '^Kelvaro$' 2>/dev/null); do
+      xprop -id "$id" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG && echo "$id"; done | head -1)
+    [ -n "$question" ] || fail "no X window of the question"
+    # Gone when no window of its size is left: the splash, titled so too, may still be closing. Weston's window
+    # manager may give the focus back to another window before the key: it is pressed again then.
+    question_size=$(sed -n "$(question_line)s/ .*//p" "$scratch/stack")
+    question_gone() { views_now; ! grep -qx "$question_size Kelvaro" "$scratch/stack"; }
+    answer() { xdotool windowfocus "$question" key Escape 2>/dev/null || true; for _ in $(seq 1 25); do question_gone && return; sleep 0.2; done; return 1; }
+    wait_until 60 "the question was not answered" answer
+    preferences_shown() { views_now; grep -q ' Kelvaro Preferences' "$scratch/stack"; }
+    open_preferences() {
+      xdotool search --onlyvisible --pid "$pid" --name '^Sensors$' windowfocus key ctrl+comma 2>/dev/null || true
+      for _ in $(seq 1 25); do preferences_shown && return; sleep 0.2; done
+      return 1
+    }
+    display_shown() { views_now; [ -n "$(display_line)" ]; }
+    wait_until 60 "the screen display did not come back once the question was answered" display_shown
+    wait_until 60 "no preference window opened" open_preferences
+    screenshot "wayland-$mode-backdrop-preferences"
+    echo "with the preferences open, from the top down:"; cat "$scratch/stack"
+    preferences=$(grep -n ' Kelvaro Preferences' "$scratch/stack" | head -1 | cut -d: -f1)
+    [ -n "$(display_line)" ] || fail "the screen display went"
+    [ "$preferences" -lt "$(display_line)" ] ||
+      fail "the screen display lies over the window opened after it:"$'\n'"$(cat "$scratch/stack")"
+    quit_cleanly "$pid" Kelvaro
+    ;;
+  environment)
+    [ "$mode" = xwayland ] || fail "the environment scenario is for a session with XWayland"
+    unset QT_QPA_PLATFORM
+    # What the desktop gave Kelvaro's own start, which Kelvaro uses.
+    export XDG_ACTIVATION_TOKEN=launcher-token-77 KELVARO_TEST_MARK=kept
+    # Each started program writes its environment into $scratch/NAME.env.
+    mkdir -p "$scratch/bin"
+    cat >"$scratch/bin/xdg-open" <<EOF
+#!/bin/sh
+{ env; echo "ARGUMENTS=\$*"; } >"$scratch/\$(basename "\$0").env.new" && mv "$scratch/\$(basename "\$0").env.new" "$scratch/\$(basename "\$0").env"
+EOF
+    cp "$scratch/bin/xdg-open" "$scratch/on-alert"
+    chmod +x "$scratch/bin/xdg-open" "$scratch/on-alert"
+    echo "a document" >"$scratch/alert-document.txt"
+    export PATH=$scratch/bin:$PATH
+    start_ready Kelvaro gauges "$kelvaro"
+    quit_cleanly "$started" Kelvaro
+    # A sensor over its limit opens the program, then the document (through the desktop's handler).
+    for object in on-alert alert-document.txt; do
+      python3 - "$(preferences_file)" "$scratch/$object" <<'PYTHON'
+import plistlib, sys
+prefs = plistlib.load(open(sys.argv[1], "rb"))
+machine = next(m for m in prefs["MachinePreferences"].values() if m.get("AvailableGauges"))
+gauge_id, gauge = next((i, g) for i, g in machine["AvailableGauges"].items() if g.get("SensorEnabled", True))
+gauge.update(HighTriggerEnabled=True, HighThreshold=-1000.0)
+machine.update(Triggers=[gauge_id], AlertOpensObject=True, AlertObjectPath=sys.argv[2], AlertOpensPanel=False,
+               AlertPlaySound=False, AlertUsesVoice=False, AlertSendsGrowl=False)
+plistlib.dump(prefs, open(sys.argv[1], "wb"))
+PYTHON
+      started_program=$([ "$object" = on-alert ] && echo on-alert || echo xdg-open)
+      rm -f "$scratch/$started_program.env"
+      start_ready Kelvaro "alert-$started_program" "$kelvaro"
+      wait_until 60 "the alert did not start $started_program" test -s "$scratch/$started_program.env"
+      quit_cleanly "$started" Kelvaro
+      grep -q "^KELVARO_TEST_MARK=kept$" "$scratch/$started_program.env" || fail "$started_program did not get the session's environment"
+      grep "^QT_QPA_PLATFORM=\|^XDG_ACTIVATION_TOKEN=\|^DESKTOP_STARTUP_ID=" "$scratch/$started_program.env" >&2 &&
+        fail "$started_program got the platform Kelvaro chose for itself or the token of Kelvaro's start"
+      echo "$started_program: no QT_QPA_PLATFORM, no activation token"
+    done
+    grep -qx "ARGUMENTS=file://$scratch/alert-document.txt" "$scratch/xdg-open.env" || fail "xdg-open was not given the document"
     ;;
   *) fail "unknown scenario $scenario" ;;
 esac

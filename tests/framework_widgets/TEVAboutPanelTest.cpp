@@ -107,6 +107,31 @@ TEST_F(TEVAboutPanelTest, CreditsScrollOnePixelPerStepAndRestartAtTheEnd)
     }
 }
 
+TEST_F(TEVAboutPanelTest, ScrollingCreditsFadeAtTheirEdgesAndKeepClearOfTheLink)
+{
+    TEVAboutPanel panel;
+    panel.show();
+    panel.setCreditsString(*lines(60));
+    QApplication::processEvents();
+    const QColor base = panel.palette().color(QPalette::Base);
+    const QRect credits = panel.creditsText()->geometry();
+    const QRect link = panel.sloganLinkField()->geometry();
+    EXPECT_GE(link.top() - credits.bottom() - 1, 8) << "room between the credits and the link";
+    const int end = panel.creditsText()->verticalScrollBar()->maximum();
+    ASSERT_GT(end, 100);
+    // At every offset no half-cut line shows at the credits' edges: they hold the backdrop, nearly alone.
+    for (int offset = 0; offset <= end; offset += 2) {
+        panel.setCreditsScrollOffset(offset);
+        QImage image(panel.size(), QImage::Format_ARGB32);
+        panel.render(&image);
+        int text = 0;
+        for (const int y : {credits.top(), credits.top() + 1, credits.bottom() - 1, credits.bottom()})
+            for (int x = credits.left(); x <= credits.right(); ++x)
+                text += qGray(image.pixel(x, y)) < qGray(base.rgb()) - 40;
+        ASSERT_EQ(text, 0) << "text at the credits' edge at offset " << offset;
+    }
+}
+
 TEST_F(TEVAboutPanelTest, OpeningTwiceRunsOneTimer)
 {
     TEVAboutPanel panel;

@@ -5,6 +5,7 @@
 #include "acquisition/TEVCommandLineConnection.h"
 #include "acquisition/TEVDataAcquisitionCore.h"
 #include "acquisition/TEVServiceInvocation.h"
+#include "platform/foundation/Coder.h"
 #include "platform/foundation/HostRoot.h"
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/KeyedUnarchiver.h"
@@ -546,6 +547,41 @@ void ProtocolTestPeer::answerSelector(const QString& selector, const QVariant& v
 {
     std::lock_guard lock(impl_->mutex_);
     impl_->fixedAnswers_.insert(selector, value);
+}
+
+namespace {
+
+// A description that the client's decoder takes for a computer's: a name, and no serial number.
+class NamelessMachineInfo final : public platform::Archivable {
+public:
+    QString className() const override { return QStringLiteral("TEVMachineInfo"); }
+    void encodeWithCoder(platform::Coder& coder) const override
+    {
+        coder.encodeObject(platform::values::fromString(kNamelessComputer), QStringLiteral("computerName"));
+    }
+};
+
+} // namespace
+
+void ProtocolTestPeer::identifyAs(PeerIdentity identity)
+{
+    const QString selector = QString::fromLatin1(acquisitionselectors::selectorOf(AcquisitionOperation::MachineInfo));
+    switch (identity) {
+    case PeerIdentity::Own:
+        break;
+    case PeerIdentity::None:
+        answerSelector(selector, QVariant());
+        break;
+    case PeerIdentity::NoSerialNumber:
+        answerSelector(selector, platform::values::fromObject(std::make_shared<NamelessMachineInfo>()));
+        break;
+    case PeerIdentity::SleepsFirst: {
+        PeerReply reply;
+        reply.linesBefore = {QByteArrayLiteral("*[*]zzz")};
+        script(reply, selector);
+        break;
+    }
+    }
 }
 
 void ProtocolTestPeer::sendLine(const QByteArray& payload)

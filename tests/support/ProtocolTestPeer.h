@@ -79,6 +79,15 @@ struct PeerReply {
 // Called on the peer's thread; the centre is used and destroyed there only.
 using PeerCentreFactory = std::function<std::unique_ptr<TEVDataAcquisitionProtocol>()>;
 
+// How the peer answers the question which computer it serves, as agents that are broken or are none do.
+enum class PeerIdentity {
+    Own,            // the served computer's description
+    None,           // an archived null object: no description at all
+    NoSerialNumber, // a description of a computer (named kNamelessComputer) without a serial number
+    SleepsFirst,    // "*[*]zzz" before the served computer's description
+};
+inline const QString kNamelessComputer = QStringLiteral("Computer without serial number");
+
 struct PeerOptions {
     PeerCentreFactory makeCentre; // null: every invocation gets the empty result of its operation
     QByteArray version = "Kelvaro test peer 1.0"; // the "hello" reply
@@ -111,6 +120,8 @@ public:
     void script(PeerReply reply, const QString& match = {});
     // Every later invocation of `selector` is answered with `value` (invalid = nil) instead of the centre.
     void answerSelector(const QString& selector, const QVariant& value);
+    // From the next question on, the served computer is described as `identity` says.
+    void identifyAs(PeerIdentity identity);
 
     // Act on the newest connection from the peer's thread, in the order called.
     void sendLine(const QByteArray& payload);  // framed and escaped

@@ -64,57 +64,6 @@ first_run_with_coloured_values() {
   show_three_coloured_values "$(preferences_file)" "${2:-3}"
 }
 
-# Opens a menu with a click into WINDOW of PID and waits until it is on screen; $menu is its window. Keys are
-# sent to that window, not typed: the menu takes the keyboard only a moment after it is shown, later on a busy
-# machine. False where WINDOW went before the click (one that its program replaced: a busy machine shows
-# that). Usage: open_menu PID WINDOW X Y BUTTON
-open_menu() {
-  local before
-  before=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort) || true
-  xdotool mousemove --window "$2" "$3" "$4" click "$5" 2>/dev/null || return 1
-  wait_until 30 "no menu opened" new_window_shown "$1" "$before"
-}
-# A menu of PID that was not on screen before: taller than the tooltip the pointer raises over an icon.
-new_window_shown() { # PID WINDOWS-BEFORE
-  local id
-  for id in $(comm -13 <(echo "$2") <(xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort)); do
-    [ "$(xwininfo -id "$id" 2>/dev/null | awk '/Height:/ { print $2 }')" -gt 40 ] 2>/dev/null || continue
-    menu=$id
-    return 0
-  done
-  return 1
-}
-
-# Kelvaro > Launch Kelvaro Lite in the menu bar of the sensor overview of Kelvaro (PID, a process of this
-# script's); fails unless Kelvaro ends with status 0. Usage: launch_lite_from_kelvaro PID
-launch_lite_from_kelvaro() {
-  wait_until 60 "Kelvaro's sensor overview opened no menu" choose_launch_in_overview "$1"
-  wait_until 60 "Kelvaro did not quit on its menu's launch command" ended "$1"
-  ended_cleanly "$1" Kelvaro
-}
-choose_launch_in_overview() { # PID
-  local overview
-  overview=$(xdotool search --onlyvisible --name '^Sensor Overview' 2>/dev/null | head -1) || true
-  [ -n "$overview" ] || return 1
-  # Windows cascade over one another: the overview's menu bar must be on top where the click goes (without a
-  # window manager the server raises it at once, before the click that follows). From the bottom of the
-  # menu: Quit, then the launch above it.
-  xdotool windowraise "$overview" 2>/dev/null && open_menu "$1" "$overview" 30 8 1 &&
-    xdotool key --window "$menu" Up Up Return 2>/dev/null
-}
-
-# "Launch Kelvaro and Quit Lite Version" in the tray menu of Lite (PID), its second last command; waits until
-# Lite has ended. Usage: launch_kelvaro_from_lite PID
-launch_kelvaro_from_lite() {
-  wait_until 60 "Lite's tray icon opened no menu" choose_launch_in_tray "$1"
-  wait_until 60 "Lite did not quit on its menu's launch command" ended "$1"
-}
-choose_launch_in_tray() { # PID
-  lite_icon "$1" && open_menu "$1" "$icon" 8 8 3 && xdotool key --window "$menu" Up Up Return 2>/dev/null
-}
-# Lite's tray icon is $icon. Usage: lite_icon PID
-lite_icon() { icon=$(xdotool search --pid "$1" --class KelvaroLite 2>/dev/null | head -1) && [ -n "$icon" ]; }
-
 # The drawn icons in the tray panel, left to right, one line each: "X WIDTH COLOUR" with X on the screen and
 # COLOUR the slot colour most of its pixels have (red, green, blue or other).
 tray_icons() {

@@ -16,6 +16,8 @@ start_weston() {
   ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 ||
     { echo "SKIP: qt6-wayland is not installed"; exit 77; }
   export WAYLAND_DISPLAY=kelvaro-test-$$
+  # A weston killed before left its socket, which the wait below would take for this one's.
+  rm -f "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY.lock"
   weston --backend=headless-backend.so --use-pixman --socket="$WAYLAND_DISPLAY" --width=1600 --height=1000 \
     --idle-time=0 --debug "${extra[@]}" >"$scratch/weston.log" 2>&1 &
   weston_pid=$!
@@ -46,9 +48,43 @@ kill_weston() {
   forget "$weston_pid"
 }
 
+# Ends PID after its compositor is killed; fails unless it ends with status 1. Usage: lose_compositor PID WHAT
+lose_compositor() {
+  kill_weston
+  local status=0
+  for _ in $(seq 1 300); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$1" 2>/dev/null && fail "$2 still runs 30 s after its compositor went away"
+  wait "$1" || status=$?
+  forget "$1"
+  [ "$status" -eq 1 ] || fail "$2 ended with status $status after its compositor went away, not 1"
+  grep -q 'ERROR: AddressSanitizer\|runtime error:' "$scratch"/*.err && fail "$2 crashed at the end of its compositor"
+  return 0
+}
+
 # The top-level windows on the screen, top first, one title a line.
 stacked_titles() {
   timeout 10 weston-debug scene-graph 2>/dev/null | sed -n "s/.*top-level window '\(.*\)'\( of .*\)\?, 0x[0-9a-f]*):\$/\1/p"
+}
+
+# The clients' views on the screen, across weston's layers, top first, one a line: "WIDTHxHEIGHT TITLE" (the
+# title "-" where weston has none), weston's own panel and background left out. Weston names its X server,
+# not the X client, as a view's process.
+stacked_views() {
+  timeout 10 weston-debug scene-graph 2>/dev/null | python3 -c '
+import re, sys
+view = None
+for line in sys.stdin:
+    m = re.match(r"\s*View \d+ \(role [^,]*, PID \d+, surface ID \d+, (.*), 0x[0-9a-f]+\):$", line)
+    if m:
+        view = m.group(1)
+        continue
+    m = re.match(r"\s*position: \((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)", line)
+    if m and view is not None:
+        if not re.match(r"(panel|background) for output ", view):
+            t = re.match(r"top-level window \x27(.*)\x27( of .*)?$", view)
+            x1, y1, x2, y2 = map(int, m.groups())
+            print("%dx%d %s" % (x2 - x1, y2 - y1, t.group(1) if t else "-"))
+        view = None'
 }
 
 # A screenshot into $KELVARO_SCREENSHOT_DIR/NAME.png, when asked for. Usage: screenshot NAME

@@ -2,6 +2,9 @@
 
 #include "tools/kelvaro-dump/Commands.h"
 
+#include "platform/foundation/Paths.h"
+#include "sensors/TEVBatteryInfo.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -80,6 +83,10 @@ int main(int argc, char** argv)
             // Every reader of the computer would find nothing and print that as if it were the computer.
             if (command.readsComputer && dump::simulatedComputerFailedToLoad())
                 return 1;
+            // Battery packs by the numbers the program gave them, which the listing leaves as they are.
+            TEVBatteryInfo::setNumberStorePath(platform::Paths::applicationSupportDirectory(QStringLiteral("Kelvaro"))
+                                                   + QStringLiteral("BatteryNumbers.plist"),
+                                               false);
             const int status = command.run(args);
             return status == 2 ? usage() : status;
         }

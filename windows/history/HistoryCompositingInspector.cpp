@@ -2,6 +2,7 @@
 
 #include "app/model/HistoryWindowPreferences.h"
 #include "windows/history/HistoryOverlayWindowController.h"
+#include "platform/desktop/widgets/PanelKeys.h"
 #include "windows/history/HistoryWindowSupport.h"
 
 #include "ui_HistoryCompositingInspector.h"
@@ -81,6 +82,8 @@ public:
             inspector_.windowBecameMain(window);
         else if (event->type() == QEvent::Hide || event->type() == QEvent::Close)
             inspector_.windowWentAway(window);
+        else if (event->type() == QEvent::Show)
+            inspector_.updateContents();
         return false;
     }
 
@@ -113,6 +116,7 @@ HistoryCompositingInspector::HistoryCompositingInspector()
     overlayTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     QObject::connect(ui.deactivateAllButton, &QPushButton::clicked, inspectorPanel_, [this] { deactivateAllOverlays(); });
     watcher_ = new ActivationWatcher(*this, inspectorPanel_);
+    platform::PanelKeys::installInto(inspectorPanel_);
 
     auto& center = platform::NotificationCenter::defaultCenter();
     addedObserver_ = center.addObserver(HistoryWindow::wasAddedNotification, {},
@@ -145,6 +149,8 @@ void HistoryCompositingInspector::openInspector()
     updateForSelectedHistoryWindow();
     inspectorPanel_->show();
     inspectorPanel_->raise();
+    // Its keys work at once, also where no window manager hands out the focus.
+    inspectorPanel_->activateWindow();
 }
 
 void HistoryCompositingInspector::deactivateAllOverlays()
@@ -185,6 +191,7 @@ void HistoryCompositingInspector::historyWindowWillBeRemoved(const platform::Not
     // It is still in the controller's list: it must not be offered while it goes.
     removing_ = controller;
     updateForSelectedHistoryWindow();
+    closeWithoutHistoryWindows();
     removing_ = nullptr;
 }
 
@@ -198,10 +205,30 @@ void HistoryCompositingInspector::windowBecameMain(QWidget* window)
 
 void HistoryCompositingInspector::windowWentAway(QWidget* window)
 {
-    if (window != selectedHistoryWindow_)
-        return;
-    selectedHistoryWindow_ = nullptr;
-    updateForSelectedHistoryWindow();
+    if (window == selectedHistoryWindow_) {
+        selectedHistoryWindow_ = nullptr;
+        updateForSelectedHistoryWindow();
+    }
+    closeWithoutHistoryWindows();
+}
+
+bool HistoryCompositingInspector::isAnyHistoryWindowShown() const
+{
+    if (!registry_)
+        return false;
+    // An attached overlay's window is hidden, but its master is shown.
+    for (const auto& window : registry_->historyWindowControllers())
+        if (auto* controller = dynamic_cast<HistoryOverlayWindowController*>(window.get());
+            controller && controller != removing_ && controller->window() && controller->window()->isVisible())
+            return true;
+    return false;
+}
+
+void HistoryCompositingInspector::closeWithoutHistoryWindows()
+{
+    // Nothing left to combine: the panel goes with the last history window.
+    if (inspectorPanel_->isVisible() && !isAnyHistoryWindowShown())
+        inspectorPanel_->close();
 }
 
 void HistoryCompositingInspector::updateForSelectedHistoryWindow()
@@ -232,7 +259,8 @@ void HistoryCompositingInspector::updateForSelectedHistoryWindow()
 void HistoryCompositingInspector::updateContents()
 {
     windowNameMessage_->setText(selectedHistoryWindow_ ? selectedHistoryWindow_->windowTitle()
-                                                       : localized(QStringLiteral("- no window selected -")));
+                                : isAnyHistoryWindowShown() ? localized(QStringLiteral("- no window selected -"))
+                                                            : localized(QStringLiteral("- no history window open -")));
     model_->reload();
 }
 

@@ -2,7 +2,8 @@
 // HistoryCompositingInspector: the panel that lists, for the history window last activated, the other
 // history windows it can take as overlays, each with a check box that attaches or detaches it. It keeps
 // its window while the panel itself is used (clicking it deactivates the history window) and lets it go
-// when the window hides, closes or leaves the controller's list. One per process; main thread.
+// when the window hides, closes or leaves the controller's list. Escape and Ctrl+W close it, and it goes
+// when the last history window does. One per process; main thread.
 
 #include "app/model/ApplicationWindows.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -62,6 +63,8 @@ private:
     HistoryOverlayWindowController* controllerForObject(const platform::ObjectIdentity& object) const;
     void windowBecameMain(QWidget* window);
     void windowWentAway(QWidget* window);
+    bool isAnyHistoryWindowShown() const;
+    void closeWithoutHistoryWindows();
 
     HistoryWindowRegistry* registry_ = nullptr;
     QPointer<QWidget> selectedHistoryWindow_;

@@ -64,12 +64,13 @@ QRect extremesPanelFrame(const QRect& windowFrame, int panelWidth, const QRect& 
 // away; the first that lies wholly inside `target`, else the last.
 QRectF visibleRectForDrawingObjectRect(const QSizeF& size, const QPointF& point, double offset, const QRectF& target);
 
-// Places rectangles of `sizes` near their `anchors` (y-up), in order, none over another: each where
-// visibleRectForDrawingObjectRect puts it, else as near it as a free place inside `target` is, first
-// above or below the labels in its way, then in the nearest columns beside them. A rectangle the target has no
-// room left for is null: better no label than one over another.
-std::vector<QRectF> placeLabels(const std::vector<QSizeF>& sizes, const std::vector<QPointF>& anchors, double offset,
-                                const QRectF& target);
+// Lays out the curve labels of a graph and its overlays as one set. Each box keeps its x and size and goes
+// as near its `wanted` y as it can: labels in each other's way stand in a column centred on their levels,
+// each moved no further than it must, within `target` and clear of `keepClear` (the ruler's read-out; null:
+// none). Where one column cannot hold them, they take turns in more, each label of a further column beside
+// those before it at its height, away from the nearer edge; as few columns as lose no label. Only where
+// nothing else holds them does a label lie under the read-out; a label with no room left is null.
+std::vector<QRectF> placeLabels(const std::vector<QRectF>& wanted, const QRectF& target, const QRectF& keepClear);
 
 // The texts of the curve labels, one per curve of (short name, name, computer): the short name, but where
 // curves share one, their names; where those are shared too, with the computer's name; and where even

@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -40,11 +41,40 @@ QImage markerImage(bool pointsUp, const QColor& color)
 
 } // namespace
 
+// Covers its graph, above the overlays laid on it, and leaves the mouse to the graph.
+class TEVHistoryGraph::LabelLayer final : public QWidget {
+public:
+    explicit LabelLayer(TEVHistoryGraph* graph)
+        : QWidget(graph)
+        , graph_(*graph)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setObjectName(QStringLiteral("graphLabelLayer"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        graph_.paintLabelLayer(painter);
+    }
+
+private:
+    TEVHistoryGraph& graph_;
+};
+
 TEVHistoryGraph::TEVHistoryGraph(QWidget* parent)
     : QWidget(parent)
     , backgroundColor_(palette().color(QPalette::Window))
 {
     setObjectName(QStringLiteral("graphView"));
+    labelLayer_ = new LabelLayer(this);
+}
+
+void TEVHistoryGraph::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    labelLayer_->setGeometry(rect());
 }
 
 int TEVHistoryGraph::numberOfYAxisMarks()
@@ -102,8 +132,11 @@ void TEVHistoryGraph::setOverlayMasterGraph(TEVHistoryGraph* master)
     overlayMaster_ = master;
     // Laid over the master, it shows the master through it and leaves the mouse to it.
     setAttribute(Qt::WA_TransparentForMouseEvents, master != nullptr);
-    if (master)
+    if (master) {
         setAutoFillBackground(false);
+        master->labelLayer_->raise();
+        master->update();
+    }
 }
 
 void TEVHistoryGraph::enableRulers(bool enable)
@@ -215,13 +248,18 @@ void TEVHistoryGraph::paintEvent(QPaintEvent* event)
     if (!overlayMaster_)
         drawTimeLabels(painter, b, pages);
 
-    // Without a span, samples or range there is nothing to scale by.
-    if (numberOfSamples_ == 0 || !(valueRange_ > 0) || !(timeInterval_ > 0) || !(b.width() > 0) || !(b.height() > 0))
+    if (!canScale(b))
         return;
     drawCurves(painter, b, exposedUp);
     if (rulerMode_ && !overlayMaster_)
         drawRuler(painter, b);
     drawExtremes(painter, b);
+}
+
+bool TEVHistoryGraph::canScale(const QRectF& b) const
+{
+    // Without a span, samples or range there is nothing to scale by.
+    return numberOfSamples_ != 0 && valueRange_ > 0 && timeInterval_ > 0 && b.width() > 0 && b.height() > 0;
 }
 
 void TEVHistoryGraph::drawTextAt(QPainter& painter, const QString& text, const QPointF& origin, const QFont& font,
@@ -313,9 +351,6 @@ void TEVHistoryGraph::drawCurves(QPainter& painter, const QRectF& b, const QRect
         flush();
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
-    // Over every curve, so that no line crosses a label.
-    for (const CurveLabel& label : curveLabels())
-        drawCurveLabel(painter, curves_[label.curve], label);
 }
 
 QFont TEVHistoryGraph::curveLabelFont(const QFont& base)
@@ -325,47 +360,105 @@ QFont TEVHistoryGraph::curveLabelFont(const QFont& base)
     return font;
 }
 
-std::vector<TEVHistoryGraph::CurveLabel> TEVHistoryGraph::curveLabels() const
+std::vector<const TEVHistoryGraph*> TEVHistoryGraph::overlayGraphs() const
 {
-    std::vector<CurveLabel> labels;
+    std::vector<const TEVHistoryGraph*> overlays;
+    for (const TEVHistoryGraph* child : findChildren<TEVHistoryGraph*>(Qt::FindDirectChildrenOnly))
+        if (child->overlayMaster_ == this)
+            overlays.push_back(child);
+    return overlays;
+}
+
+void TEVHistoryGraph::appendCurveLabelAnchors(std::vector<CurveLabel>& labels, std::vector<rules::CurveNames>& names) const
+{
     const QRectF b = graphBounds();
-    if (!curveLabelMode_ || numberOfSamples_ == 0 || !(valueRange_ > 0) || !(b.width() > 0) || !(b.height() > 0))
-        return labels;
+    if (!curveLabelMode_ || !canScale(b))
+        return;
     const auto steps = rules::sampleSteps(numberOfSamples_, b.width(), zoomedOutXAxis_);
     const double k = b.height() / valueRange_;
     const qint64 points = qint64(std::ceil(double(numberOfSamples_) / steps.sampleStep));
-    const QFontMetricsF metrics(curveLabelFont(font()));
-    std::vector<rules::CurveNames> names;
-    std::vector<QPointF> anchors;
     for (size_t i = 0; i < curves_.size(); ++i) {
         const HistoryCurve& curve = curves_[i];
         const auto gauge = curve.specifier.associatedGauge();
         const qint64 count = qint64(curve.values.size());
         if (!gauge || count == 0)
             continue;
-        // At the curve's first value.
+        // At the curve's first value, on this graph's own scale.
         const qint64 offset = std::max<qint64>(0, qint64(numberOfSamples_) - count);
-        for (qint64 j = 0; j < points; ++j) {
+        for (qint64 j = std::max<qint64>(0, qint64(std::floor(double(offset) / steps.sampleStep))); j < points; ++j) {
             const qint64 index = qint64(double(j) * steps.sampleStep) - offset;
-            if (index < 0 || index >= count || std::isnan(curve.values[size_t(index)]))
+            if (index < 0)
                 continue;
-            labels.push_back({i, {}, {}});
+            if (index >= count)
+                break;
+            if (std::isnan(curve.values[size_t(index)]))
+                continue;
+            CurveLabel label;
+            label.graph = this;
+            label.curve = i;
+            label.anchor = QPointF(b.x() + double(j) * steps.xStep, (curve.values[size_t(index)] - minimumValue_) * k + b.y());
+            labels.push_back(label);
             names.push_back({gauge->shortName(), gauge->customName(), gauge->machineName()});
-            anchors.emplace_back(b.x() + double(j) * steps.xStep, (curve.values[size_t(index)] - minimumValue_) * k + b.y());
             break;
         }
     }
+}
+
+std::vector<TEVHistoryGraph::CurveLabel> TEVHistoryGraph::curveLabels() const
+{
+    std::vector<CurveLabel> labels;
+    if (overlayMaster_)
+        return labels;
+    std::vector<rules::CurveNames> names;
+    appendCurveLabelAnchors(labels, names);
+    for (const TEVHistoryGraph* overlay : overlayGraphs())
+        overlay->appendCurveLabelAnchors(labels, names);
+    if (labels.empty())
+        return labels;
+    const QRectF b = graphBounds();
     const QStringList texts = rules::distinctLabelTexts(names);
-    std::vector<QSizeF> sizes;
-    for (const QString& text : texts)
-        sizes.emplace_back(metrics.horizontalAdvance(text) + 6, metrics.height() + 4);
-    const std::vector<QRectF> boxes = rules::placeLabels(sizes, anchors, 1, b);
+    const QFontMetricsF metrics(curveLabelFont(font()));
+    std::vector<QRectF> wanted;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const QSizeF size(metrics.horizontalAdvance(texts[qsizetype(i)]) + 6, metrics.height() + 4);
+        wanted.push_back(rules::visibleRectForDrawingObjectRect(size, labels[i].anchor, 1, b));
+    }
+    const QRectF readout = rulerMode_ && canScale(b) ? rulerReadoutRect() : QRectF();
+    const std::vector<QRectF> boxes = rules::placeLabels(wanted, b, readout);
     for (size_t i = 0; i < labels.size(); ++i) {
         labels[i].text = texts[qsizetype(i)];
         labels[i].box = boxes[i];
+        labels[i].moved = std::abs(boxes[i].x() - wanted[i].x()) > 0.5 || std::abs(boxes[i].y() - wanted[i].y()) > 0.5;
     }
     std::erase_if(labels, [](const CurveLabel& label) { return label.box.isNull(); });
     return labels;
+}
+
+void TEVHistoryGraph::paintLabelLayer(QPainter& painter) const
+{
+    if (overlayMaster_ || !canScale(graphBounds()))
+        return;
+    painter.translate(0, height());
+    painter.scale(1, -1);
+    const std::vector<CurveLabel> labels = curveLabels();
+    // A moved label's line first: its end lies under the label.
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const CurveLabel& label : labels) {
+        const auto gauge = label.graph->curves_[label.curve].specifier.associatedGauge();
+        if (!label.moved || !gauge)
+            continue;
+        const QPointF end(label.anchor.x() <= label.box.center().x() ? label.box.left() : label.box.right(),
+                          label.box.center().y());
+        QPen pen(historywindows::toQColor(gauge->presentationColor(), Qt::gray), 1);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        painter.drawLine(label.anchor, end);
+    }
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (const CurveLabel& label : labels)
+        drawCurveLabel(painter, label.graph->curves_[label.curve], label);
+    if (rulerMode_)
+        drawRulerReadout(painter);
 }
 
 void TEVHistoryGraph::drawRuler(QPainter& painter, const QRectF& b) const
@@ -376,7 +469,15 @@ void TEVHistoryGraph::drawRuler(QPainter& painter, const QRectF& b) const
     const QPointF p = rulerPoint_ + QPointF(0.5, 0.5);
     painter.drawLine(QPointF(b.x(), p.y()), QPointF(b.x() + b.width() - 1, p.y()));
     painter.drawLine(QPointF(p.x(), b.y()), QPointF(p.x(), b.y() + b.height() - 1));
+}
+
+void TEVHistoryGraph::drawRulerReadout(QPainter& painter) const
+{
     const QRectF box = rulerReadoutRect();
+    // Readable over the curves of every graph laid on this one.
+    QColor behind = backgroundColor_;
+    behind.setAlphaF(0.85f);
+    painter.fillRect(box, behind);
     drawTextAt(painter, rulerReadoutText(), box.topLeft(), font(), palette().color(QPalette::WindowText));
 }
 

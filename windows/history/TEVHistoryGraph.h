@@ -1,11 +1,13 @@
 #pragma once
 // TEVHistoryGraph: the graph of a history window inside its horizontally scrolling view: grid and page
 // lines, time labels, the curves (broken where a value is missing), the ruler with its read-out, curve
-// labels and the extreme markers of one curve. Laid over a master graph it draws only its grid and curves.
+// labels and the extreme markers of one curve. Laid over a master graph it draws only its grid and curves;
+// the master draws every label of both, and its read-out, over them all.
 // The geometry is y-up from the bottom left: drawing happens inside a flipped painter, text unflipped. Paints only
 // the exposed part. Owned by its window (or, attached, by the master graph); main thread.
 
 #include "app/model/TEVGraphSpecifier.h"
+#include "windows/history/HistoryGraphRules.h"
 
 #include <QColor>
 #include <QImage>
@@ -71,12 +73,17 @@ public:
     QString labelForXPosition(double x) const;
     // Where the ruler read-out goes (y-up), for tests.
     QRectF rulerReadoutRect() const;
-    // The curve labels as they are drawn: each curve's text and its box (y-up), none over another; a
-    // curve whose label finds no room has none. Empty without labels or nothing to scale by.
+    // The curve labels as they are drawn, of this graph and the overlays laid on it as one set: each by its
+    // curve's first value (`anchor`, y-up) or moved from there as little as keeps it off the others and the
+    // ruler's read-out (`moved`: then a thin line joins them); none over another. A curve whose label finds no
+    // room has none. Empty without labels or nothing to scale by, and for a graph laid on another.
     struct CurveLabel {
+        const TEVHistoryGraph* graph = nullptr;
         size_t curve = 0;
         QString text;
         QRectF box;
+        QPointF anchor;
+        bool moved = false;
     };
     std::vector<CurveLabel> curveLabels() const;
 
@@ -88,11 +95,21 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    class LabelLayer;
+    // The graphs laid on this one.
+    std::vector<const TEVHistoryGraph*> overlayGraphs() const;
+    // This graph's curves' label anchors and names, when it shows labels and has a scale.
+    void appendCurveLabelAnchors(std::vector<CurveLabel>& labels, std::vector<HistoryGraphRules::CurveNames>& names) const;
+    // Over every curve of this graph and its overlays: the labels, then the read-out.
+    void paintLabelLayer(QPainter& painter) const;
+    bool canScale(const QRectF& bounds) const;
     void drawTimeLabels(QPainter& painter, const QRectF& bounds, qint64 pages) const;
     void drawCurves(QPainter& painter, const QRectF& bounds, const QRectF& exposed) const;
     void drawRuler(QPainter& painter, const QRectF& bounds) const;
+    void drawRulerReadout(QPainter& painter) const;
     void drawExtremes(QPainter& painter, const QRectF& bounds) const;
     void drawCurveLabel(QPainter& painter, const HistoryCurve& curve, const CurveLabel& label) const;
     static QFont curveLabelFont(const QFont& base);
@@ -119,4 +136,5 @@ private:
     bool zoomedOutXAxis_ = false;
     qint64 extremeGaugeIndex_ = -1;
     QPointer<TEVHistoryGraph> overlayMaster_;
+    LabelLayer* labelLayer_ = nullptr; // a child, above the overlays
 };

@@ -58,8 +58,22 @@ void MonitorWindowController::closeWindow()
 
 void MonitorWindowController::updateContents()
 {
+    showTitle();
+}
+
+void MonitorWindowController::setComputerName(const QString& name)
+{
+    if (name == computerName_)
+        return;
+    computerName_ = name;
+    // At once: the kinds a tick does not refresh, and hidden windows, show it too.
+    showTitle();
+}
+
+void MonitorWindowController::showTitle()
+{
     if (!window_ || !monitorClient_)
         return;
-    window_->setWindowTitle(infowindows::withObjects(infowindows::localized(QStringLiteral("%@ - %@")),
-                                                     {defaultWindowTitle_, monitorClient_->machineName()}));
+    const QString name = computerName_.isNull() ? monitorClient_->machineName() : computerName_;
+    window_->setWindowTitle(infowindows::withObjects(infowindows::localized(QStringLiteral("%@ - %@")), {defaultWindowTitle_, name}));
 }

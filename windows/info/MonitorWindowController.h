@@ -1,6 +1,7 @@
 #pragma once
 // MonitorWindowController: one window that shows one aspect of one monitored computer. Its title is the
-// kind's title and the computer's name; subclasses fill the window from the client in updateContents.
+// kind's title and the computer's name (as its factory tells it apart from the other computers of that name);
+// subclasses fill the window from the client in updateContents.
 // Main thread only.
 
 #include <QString>
@@ -31,6 +32,8 @@ public:
     QWidget* window() const { return window_.get(); }
     // Sets the title; every override calls this first.
     virtual void updateContents();
+    // The computer as the title names it; until set, its own name.
+    void setComputerName(const QString& name);
 
     const ClientPtr& monitorClient() const { return monitorClient_; }
     const QString& defaultWindowTitle() const { return defaultWindowTitle_; }
@@ -40,8 +43,11 @@ protected:
     void setWindow(std::unique_ptr<QWidget> window);
 
 private:
+    void showTitle();
+
     ClientPtr monitorClient_;
     QString defaultWindowTitle_;
+    QString computerName_;
     std::unique_ptr<QWidget> window_;
 };
 

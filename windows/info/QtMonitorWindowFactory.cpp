@@ -1,6 +1,8 @@
 #include "windows/info/QtMonitorWindowFactory.h"
 
 #include "acquisition/MonitoringClient.h"
+#include "acquisition/TEVMonitoringClient.h"
+#include "app/model/ComputerNames.h"
 #include "platform/foundation/Log.h"
 #include "windows/WindowFrameRecord.h"
 #include "windows/WindowPlacement.h"
@@ -107,6 +109,20 @@ void QtMonitorWindowFactory::addMonitoringClient(const ClientPtr& client, Contro
             WindowFrameRecord::attach(window, frameName_, WindowPlacement::cascadeTopLeft(slot_, WindowPlacement::currentScreens()));
     }
     windowControllers_.emplace_back(key, std::move(controller));
+    nameComputers();
+}
+
+void QtMonitorWindowFactory::nameComputers()
+{
+    QList<computernames::Computer> computers;
+    for (const auto& [identification, controller] : windowControllers_) {
+        const auto& client = controller->monitorClient();
+        computers.append({client->machineName(), computernames::placeOf(client->connectionInfo().get()),
+                          TEVMonitoringClient::serialNumberFromClientIdentifier(identification)});
+    }
+    const QStringList names = computernames::distinctNames(computers);
+    for (size_t i = 0; i < windowControllers_.size(); ++i)
+        windowControllers_[i].second->setComputerName(names[qsizetype(i)]);
 }
 
 void QtMonitorWindowFactory::removeMonitoringClient(const ClientPtr& client)
@@ -121,6 +137,7 @@ void QtMonitorWindowFactory::removeMonitoringClient(const ClientPtr& client)
         auto controller = std::move(it->second);
         windowControllers_.erase(it);
         controller->closeWindow();
+        nameComputers();
         return;
     }
 }

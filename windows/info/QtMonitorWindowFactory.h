@@ -1,7 +1,8 @@
 #pragma once
 // QtMonitorWindowFactory: the windows of one kind, one per monitored computer, keyed by the client's
 // identification in the order the clients came. It makes a client's window when the client is added and
-// closes and drops it when the client goes. Main thread only.
+// closes and drops it when the client goes; computers of one name are told apart in their titles by where each
+// is reached. Main thread only.
 
 #include "app/model/ApplicationWindows.h"
 
@@ -48,6 +49,8 @@ public:
 
 private:
     MonitorWindowController* controllerForKey(const QString& key) const;
+    // Names every window's computer anew: a computer added or gone may make or end a name shared.
+    void nameComputers();
 
     Maker maker_;
     QString defaultWindowTitle_;

@@ -13,6 +13,8 @@
 #include <optional>
 
 class QDialog;
+class QLabel;
+class QTabWidget;
 class QTableWidget;
 class QWidget;
 
@@ -117,4 +119,6 @@ private:
     int cacheSelection_ = -1;
     std::unique_ptr<QDialog> window_;
     QList<QTableWidget*> tables_;
+    QLabel* noTableMessage_ = nullptr;   // owned by the window
+    QTabWidget* groupTabs_ = nullptr;    // owned by the window
 };

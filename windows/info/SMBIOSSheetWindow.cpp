@@ -1,4 +1,5 @@
-// The sheet's window: one tab per group, each a read-only table that follows the groups.
+// The sheet's window: one tab per group, each a read-only table that follows the groups, or, without
+// structures, a line that says so.
 
 #include "windows/info/SMBIOSSheetController.h"
 
@@ -6,9 +7,12 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -131,6 +135,20 @@ void fillSections(QTableWidget* table, const QList<std::pair<QString, const std:
     table->resizeColumnToContents(0);
 }
 
+// Room for each column's whole contents: the table asks for as much width as its columns take, as far as
+// the screen has room; where it has not, the last column keeps its own width and the table scrolls to it.
+void fitColumns(QTableWidget* table, int room)
+{
+    QHeaderView* header = table->horizontalHeader();
+    header->setStretchLastSection(false);
+    table->resizeColumnsToContents();
+    int total = 2 * table->frameWidth() + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table);
+    for (int c = 0; c < table->columnCount(); ++c)
+        total += table->columnWidth(c);
+    header->setStretchLastSection(total <= room);
+    table->setMinimumWidth(std::min(total, room));
+}
+
 enum Tab { System, Processors, Caches, Memory, Slots, Connectors, Devices, Jumpers, TabCount };
 
 } // namespace
@@ -152,7 +170,14 @@ QDialog* SMBIOSSheetController::window()
     window_->resize(760, 460);
     window_->setMinimumSize(560, 320);
     auto* layout = new QVBoxLayout(window_.get());
+    noTableMessage_ = new QLabel(localized("No SMBIOS table: the computer provides none, or it could not be read."),
+                                 window_.get());
+    noTableMessage_->setObjectName(QStringLiteral("noTableMessage"));
+    noTableMessage_->setAlignment(Qt::AlignCenter);
+    noTableMessage_->setWordWrap(true);
+    layout->addWidget(noTableMessage_, 1);
     auto* tabs = new QTabWidget(window_.get());
+    groupTabs_ = tabs;
     tabs->setObjectName(QStringLiteral("groupTabs"));
     const std::pair<const char*, const char*> pages[TabCount] = {
         {"systemTable", "System"},         {"processorsTable", "Processors"}, {"cachesTable", "Caches"},
@@ -180,6 +205,9 @@ void SMBIOSSheetController::reloadTables()
 {
     if (!window_)
         return;
+    const bool none = !managementRecords_ || managementRecords_->isEmpty();
+    noTableMessage_->setVisible(none);
+    groupTabs_->setVisible(!none);
     fillSections(tables_[System],
                  {{localized("Firmware"), &firmwareDescription_},
                   {localized("Computer"), &computerDescription_},
@@ -196,6 +224,11 @@ void SMBIOSSheetController::reloadTables()
     fillRows(tables_[Connectors], connectors_, kConnectorColumns);
     fillRows(tables_[Devices], devices_, kDeviceColumns);
     fillRows(tables_[Jumpers], jumpers_, kJumperColumns);
+    const QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
+    // Less what the sheet draws around its tables.
+    const int room = (screen ? screen->availableGeometry().width() : 1024) - 48;
+    for (QTableWidget* table : std::as_const(tables_))
+        fitColumns(table, room);
     if (processorSelection_ >= 0)
         tables_[Processors]->selectRow(processorSelection_);
     if (cacheSelection_ >= 0)

@@ -50,6 +50,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMainWindow>
+#include <QPainter>
 #include <QProgressBar>
 #include <QSet>
 #include <QShortcut>
@@ -364,15 +365,60 @@ QString PreferenceWindowController::iconNameForPreferencePaneAtIndex(quint64 ind
     return index < quint64(kNumberOfPanes) ? QString::fromLatin1(kPanes[index].icon) : QString();
 }
 
+namespace {
+
+// The side of the toolbar's icons, and how much of it a picture fills.
+constexpr int kToolbarIconSide = 28;
+constexpr double kToolbarPictureShare = 0.86;
+
+// A picture as large as the others: the style's pictures come in very different sizes and margins, and an
+// icon is never drawn larger than its picture, so some would stand tiny beside the rest. Its largest
+// version less its clear margins, fitted into the square, at one and two device pixels a point.
+QIcon uniformToolbarIcon(const QIcon& source)
+{
+    QSize largest;
+    for (const QSize& size : source.availableSizes())
+        if (size.width() * size.height() > largest.width() * largest.height())
+            largest = size;
+    QImage picture = source.pixmap(largest.isEmpty() ? QSize(128, 128) : largest).toImage().convertToFormat(QImage::Format_ARGB32);
+    QRect drawn;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (qAlpha(picture.pixel(x, y)) > 16)
+                drawn |= QRect(x, y, 1, 1);
+    if (drawn.isEmpty())
+        return source;
+    picture = picture.copy(drawn);
+    QIcon icon;
+    for (const int scale : {1, 2}) {
+        const int side = kToolbarIconSide * scale;
+        const int room = int(std::lround(side * kToolbarPictureShare));
+        const QImage fitted = picture.scaled(room, room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QImage square(side, side, QImage::Format_ARGB32_Premultiplied);
+        square.fill(Qt::transparent);
+        QPainter painter(&square);
+        painter.drawImage((side - fitted.width()) / 2, (side - fitted.height()) / 2, fitted);
+        painter.end();
+        icon.addPixmap(QPixmap::fromImage(square));
+    }
+    return icon;
+}
+
+} // namespace
+
 QIcon PreferenceWindowController::iconForPreferencePaneAtIndex(quint64 index)
 {
     if (index >= quint64(kNumberOfPanes))
         return {};
-    if (const QImage image = platform::bundleImage(platform::Bundle::main().get(), iconNameForPreferencePaneAtIndex(index));
-        !image.isNull())
-        return QIcon(QPixmap::fromImage(image));
-    // Until the bundle has the pane images: the style's nearest picture.
-    return QApplication::style()->standardIcon(kPanes[index].fallback);
+    const auto bundle = platform::Bundle::main();
+    if (const QImage image = platform::bundleImage(bundle.get(), iconNameForPreferencePaneAtIndex(index)); !image.isNull())
+        return uniformToolbarIcon(QIcon(QPixmap::fromImage(image)));
+    // Until the bundle has the pane images: the program's own icon for the Dock pane (the application icon
+    // stands for the Dock here), else the style's nearest picture.
+    if (QString::fromLatin1(kPanes[index].icon) == QLatin1String("PDock"))
+        if (const QImage image = platform::bundleImage(bundle.get(), QStringLiteral("NSApplicationIcon")); !image.isNull())
+            return uniformToolbarIcon(QIcon(QPixmap::fromImage(image)));
+    return uniformToolbarIcon(QApplication::style()->standardIcon(kPanes[index].fallback));
 }
 
 QString PreferenceWindowController::dockCountMessage(quint64 count)
@@ -516,7 +562,7 @@ void PreferenceWindowController::buildToolbar()
     toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
     toolbar_->toggleViewAction()->setEnabled(false);
     toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    toolbar_->setIconSize(QSize(28, 28));
+    toolbar_->setIconSize(QSize(kToolbarIconSide, kToolbarIconSide));
     auto* items = new QActionGroup(toolbar_);
     items->setExclusive(true);
     for (qint64 i = 0; i < kNumberOfPanes; ++i) {

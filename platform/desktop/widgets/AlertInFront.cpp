@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QEvent>
 #include <QList>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+
+#include <utility>
 
 namespace platform {
 namespace {
@@ -17,6 +20,48 @@ QList<QPointer<QWidget>>& openAlerts()
 {
     static QList<QPointer<QWidget>> alerts;
     return alerts;
+}
+
+// The windows that step aside while an alert waits, and whether each was hidden for one.
+struct AsideWindow {
+    QPointer<QWidget> window;
+    bool hidden = false;
+};
+QList<AsideWindow>& asideWindows()
+{
+    static QList<AsideWindow> windows;
+    return windows;
+}
+bool g_hidingAside = false;
+
+void hideAsideWindows()
+{
+    if (platformStacksWindows())
+        return;
+    asideWindows().removeIf([](const AsideWindow& aside) { return !aside.window; });
+    for (AsideWindow& aside : asideWindows()) {
+        if (!aside.window->isVisible())
+            continue;
+        aside.hidden = true;
+        const QScopedValueRollback hiding(g_hidingAside, true);
+        aside.window->hide();
+    }
+}
+
+void showAsideWindows()
+{
+    asideWindows().removeIf([](const AsideWindow& aside) { return !aside.window; });
+    for (AsideWindow& aside : asideWindows())
+        if (std::exchange(aside.hidden, false))
+            aside.window->show();
+}
+
+AsideWindow* asideWindowOf(QObject* object)
+{
+    for (AsideWindow& aside : asideWindows())
+        if (aside.window == object)
+            return &aside;
+    return nullptr;
 }
 
 void raiseOpenAlerts()
@@ -64,9 +109,31 @@ void bringOpenAlertsOver(const QPointer<QWidget>& window, int triesLeft)
 
 } // namespace
 
+void stepAsideForAlerts(QWidget* window, bool stepsAside)
+{
+    if (AsideWindow* aside = asideWindowOf(window)) {
+        if (!stepsAside) {
+            const bool hidden = aside->hidden;
+            asideWindows().removeIf([window](const AsideWindow& other) { return other.window == window; });
+            if (hidden)
+                window->show();
+        }
+        return;
+    }
+    if (!stepsAside || !window)
+        return;
+    asideWindows().append({window});
+    openAlerts().removeAll(nullptr);
+    if (!openAlerts().isEmpty())
+        hideAsideWindows();
+}
+
 AlertInFront::AlertInFront(QWidget* alert)
     : alert_(alert)
 {
+    openAlerts().removeAll(nullptr);
+    if (openAlerts().isEmpty())
+        hideAsideWindows();
     openAlerts().append(alert_);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
@@ -76,12 +143,26 @@ AlertInFront::~AlertInFront()
 {
     openAlerts().removeAll(alert_);
     openAlerts().removeAll(nullptr);
+    if (openAlerts().isEmpty())
+        showAsideWindows();
 }
 
 bool AlertInFront::eventFilter(QObject* watched, QEvent* event)
 {
     // One filter answers for all: the one of the alert opened last.
-    if (event->type() != QEvent::Show || openAlerts().isEmpty() || openAlerts().constLast() != alert_)
+    if ((event->type() != QEvent::Show && event->type() != QEvent::Hide) || openAlerts().isEmpty() ||
+        openAlerts().constLast() != alert_)
+        return false;
+    if (AsideWindow* aside = asideWindowOf(watched)) {
+        // Shown by its owner while an alert waits: out of sight again until the alerts are answered. Hidden by
+        // its owner: it stays so.
+        if (event->type() == QEvent::Show)
+            QMetaObject::invokeMethod(this, [] { hideAsideWindows(); }, Qt::QueuedConnection);
+        else if (!g_hidingAside)
+            aside->hidden = false;
+        return false;
+    }
+    if (event->type() != QEvent::Show)
         return false;
     auto* window = qobject_cast<QWidget*>(watched);
     if (!window || !window->isWindow() || openAlerts().contains(window) ||

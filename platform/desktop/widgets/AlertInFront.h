@@ -10,6 +10,12 @@ class QWidget;
 
 namespace platform {
 
+// Keeps `window`, a display meant to lie below every other window, out of sight while an alert waits, where
+// the platform cannot keep it below (platformStacksWindows): a compositor that raises it at a press where it
+// lies (sway) would put it over the question. Shown again once the last alert is answered. `stepsAside` false
+// lets it stay.
+void stepAsideForAlerts(QWidget* window, bool stepsAside);
+
 class AlertInFront final : public QObject {
 public:
     // For as long as the object lives, `alert` comes back in front after any other window shows.

@@ -15,6 +15,10 @@
 #include <QPushButton>
 #include <QWindow>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
 namespace platform {
 namespace {
 
@@ -53,6 +57,33 @@ QList<QPointer<QMessageBox>>& openBoxes()
     return boxes;
 }
 
+// Alerts asked for while another waits for its answer, each shown once those before it are answered: shown at
+// once they would lie on top of each other (many desktops put every alert at the same place), the later
+// covering the question of the earlier.
+struct WaitingAlert {
+    QPointer<QMessageBox> box;
+    std::function<void()> show;
+};
+QList<WaitingAlert>& waitingAlerts()
+{
+    static QList<WaitingAlert> waiting;
+    return waiting;
+}
+bool g_alertShown = false;
+
+void showNextWaitingAlert()
+{
+    g_alertShown = false;
+    while (!waitingAlerts().isEmpty()) {
+        const WaitingAlert next = waitingAlerts().takeFirst();
+        if (next.box) {
+            g_alertShown = true;
+            next.show();
+            return;
+        }
+    }
+}
+
 std::function<QWidget*()>& fallbackParentLookup()
 {
     static std::function<QWidget*()> lookup;
@@ -67,20 +98,21 @@ bool isProgramWindow(const QWidget* window)
     return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
 }
 
-// The window an alert concerns: the one the user acts in (an open alert, for an alert opened over it), else
-// the program's main window, else any window it shows.
+// The window an alert concerns: the one the user acts in (not an alert: the next waits until it is answered),
+// else the program's main window, else any window it shows.
 QWidget* alertParent()
 {
     openBoxes().removeAll(nullptr);
-    if (!openBoxes().isEmpty())
-        return openBoxes().last();
-    if (QWidget* active = QApplication::activeWindow(); isProgramWindow(active))
+    const auto isOpenAlert = [](const QWidget* window) {
+        return std::any_of(openBoxes().cbegin(), openBoxes().cend(), [window](const QPointer<QMessageBox>& box) { return box == window; });
+    };
+    if (QWidget* active = QApplication::activeWindow(); isProgramWindow(active) && !isOpenAlert(active))
         return active;
     if (const auto& lookup = fallbackParentLookup())
         if (QWidget* window = lookup(); isProgramWindow(window))
             return window;
     for (QWidget* window : QApplication::topLevelWidgets())
-        if (isProgramWindow(window) && window->windowType() != Qt::Tool)
+        if (isProgramWindow(window) && window->windowType() != Qt::Tool && !isOpenAlert(window))
             return window;
     return nullptr;
 }
@@ -153,11 +185,6 @@ int QtAlertPresenter::runModal(const Alert& alert)
     }
     box->setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
     openBoxes().removeAll(nullptr);
-    if (!openBoxes().isEmpty()) {
-        const QMessageBox* under = openBoxes().last();
-        box->adjustSize();
-        box->move(under->pos() + stackOffset);
-    }
     openBoxes().append(box);
     const int escapeIndex = escapeButtonIndex(titles);
     QAbstractButton* escape = buttons.at(escapeIndex);
@@ -167,16 +194,34 @@ int QtAlertPresenter::runModal(const Alert& alert)
     // a window that maps after it, and exec() would take that hiding for the end of the alert.
     QAbstractButton* clicked = nullptr;
     {
-        const AlertInFront inFront(box);
+        std::optional<AlertInFront> inFront;
         QEventLoop loop;
+        bool shown = false;
+        const auto show = [&] {
+            shown = true;
+            inFront.emplace(box);
+            box->setWindowModality(Qt::ApplicationModal);
+            box->show();
+        };
+        const auto answered = [&] {
+            loop.quit();
+            // Its loop ends only after those of the alerts opened in it: the next is shown now.
+            if (std::exchange(shown, false))
+                showNextWaitingAlert();
+        };
         QObject::connect(box, &QDialog::finished, &loop, [&] {
             clicked = box->clickedButton();
-            loop.quit();
+            answered();
         });
-        QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
-        box->setWindowModality(Qt::ApplicationModal);
-        box->show();
+        QObject::connect(box, &QObject::destroyed, &loop, answered);
+        if (g_alertShown) {
+            waitingAlerts().append({box, show});
+        } else {
+            g_alertShown = true;
+            show();
+        }
         loop.exec(QEventLoop::DialogExec);
+        waitingAlerts().removeIf([&](const WaitingAlert& waiting) { return waiting.box == box || !waiting.box; });
     }
     openBoxes().removeAll(box);
     openBoxes().removeAll(nullptr);

@@ -1,10 +1,9 @@
 #pragma once
-// The alert presenter of programs with widgets: a QMessageBox. Installed by the program at start-up with
-// AlertPresenter::setShared; main thread only.
+// The alert presenter of programs with widgets: a QMessageBox. An alert asked for while another waits is shown
+// once that one is answered. Installed by the program at start-up with AlertPresenter::setShared; main thread
+// only.
 
 #include "platform/desktop/AlertPresenter.h"
-
-#include <QPoint>
 
 #include <functional>
 
@@ -16,10 +15,6 @@ class QtAlertPresenter final : public AlertPresenter {
 public:
     int runModal(const Alert& alert) override;
     void beep() override;
-
-    // Where an alert opened over another one goes: moved down and right of it, so that the two never read
-    // as one box.
-    static constexpr QPoint stackOffset{32, 32};
 
     // The window an alert is given to when the user acts in none of the program's windows (the sensor
     // window); each alert has one where the program shows a window, so that the desktop keeps it over it.

@@ -3,9 +3,23 @@
 #include "platform/foundation/Log.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace platform {
+
+namespace {
+
+// Where a panel without a folder of its own opens: where the last one was confirmed, at first the home
+// folder. Never the program's working folder, which the user did not choose and may not even know.
+QString& lastDirectory()
+{
+    static QString directory;
+    return directory;
+}
+
+} // namespace
 
 std::optional<SavePanelResult> QtSavePanel::runModal(const SavePanelOptions& options)
 {
@@ -26,6 +40,8 @@ std::optional<SavePanelResult> QtSavePanel::runModal(const SavePanelOptions& opt
         dialog.setLabelText(QFileDialog::Accept, options.prompt);
     if (!options.directory.isEmpty())
         dialog.setDirectory(options.directory);
+    else
+        dialog.setDirectory(QFileInfo(lastDirectory()).isDir() ? lastDirectory() : QDir::homePath());
 
     QStringList filters;
     for (const auto& type : options.fileTypes)
@@ -49,6 +65,7 @@ std::optional<SavePanelResult> QtSavePanel::runModal(const SavePanelOptions& opt
         return std::nullopt;
     SavePanelResult result;
     result.path = dialog.selectedFiles().first();
+    lastDirectory() = QFileInfo(result.path).absolutePath();
     result.fileType = std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter()));
     return result;
 }

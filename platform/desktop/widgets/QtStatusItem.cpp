@@ -1,11 +1,12 @@
 #include "platform/desktop/widgets/QtStatusItem.h"
 
-#include "platform/desktop/widgets/StatusNotifierItem.h"
+#include "platform/desktop/widgets/StatusNotifierTray.h"
+#include "platform/desktop/widgets/StatusNotifierWatch.h"
+#include "platform/desktop/widgets/XEmbedTray.h"
 #include "platform/foundation/Log.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QIcon>
@@ -13,9 +14,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
-#include <QSystemTrayIcon>
 #include <QThread>
-#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -27,36 +26,6 @@ namespace platform {
 namespace {
 
 constexpr int kSmallestPixelSize = 6;
-// How long the hosts' reading of newly registered icons must have paused before they are put in order, and
-// how often a host that goes on reading them (a slow one, or one that reads again at each change of status)
-// sees them put in order again.
-constexpr int kSettleMs = 500;
-constexpr int kOrderings = 3;
-
-// Icons of items gone, hidden and kept while the program runs: a host may read them at any time, and takes
-// them back when the next item shows them. Deleted as the event loop ends.
-struct Spares {
-    QList<QPointer<StatusNotifierIcon>> items;
-    QPointer<DBusMenuExporter> exporter;
-};
-
-Spares& spares()
-{
-    static Spares kept;
-    static const bool flushed = [] {
-        if (QCoreApplication::instance())
-            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                             &StatusNotifierWatch::shared(), [] {
-                                 for (const QPointer<StatusNotifierIcon>& item : std::as_const(kept.items))
-                                     delete item;
-                                 kept.items.clear();
-                                 delete kept.exporter;
-                             });
-        return true;
-    }();
-    (void)flushed;
-    return kept;
-}
 
 bool& loggedMissingTray()
 {
@@ -199,13 +168,9 @@ private:
 QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new QMenu)
 {
     menu_->setTitle(QStringLiteral("UNTITLED"));
-    settle_ = new QTimer(context_.get());
-    settle_->setSingleShot(true);
-    settle_->setInterval(kSettleMs);
-    QObject::connect(settle_, &QTimer::timeout, context_.get(), [this] {
-        --orderingsLeft_;
-        orderItems();
-    });
+    const auto popUp = [this](QPoint at) { popUpMenu(at); };
+    xembed_ = std::make_unique<XEmbedTray>(menu_, popUp);
+    statusNotifier_ = std::make_unique<StatusNotifierTray>(menu_, popUp);
     // Whether a StatusNotifierWatcher runs is known only once the bus has answered; until then nothing shows.
     QObject::connect(&StatusNotifierWatch::shared(), &StatusNotifierWatch::changed, context_.get(), [this] { chooseTray(); });
     chooseTray();
@@ -214,40 +179,15 @@ QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new 
 QtStatusItem::~QtStatusItem()
 {
     context_.reset();
-    // While the program runs a host may read an icon at any time: StatusNotifierItems are hidden and kept for
-    // the next item, XEmbed icons destroyed once the calls already handed over are done, the menu after the
-    // icons that show it. Once no event loop runs any more, all go at once.
+    // The icons go first, each as its transport lets them go while a host may still read them; then the menu
+    // they show, once the calls already handed over are done.
+    xembed_.reset();
+    statusNotifier_.reset();
     const bool running = QThread::currentThread()->loopLevel() > 0 && !QCoreApplication::closingDown();
-    const auto dispose = [running](QObject* object) {
-        if (object && running)
-            object->deleteLater();
-        else
-            delete object;
-    };
-    for (Slot& slot : slots_) {
-        if (slot.xembed)
-            slot.xembed->hide();
-        dispose(slot.xembed);
-        if (!slot.item)
-            continue;
-        if (running) {
-            slot.item->setActive(false);
-            slot.item->setOwner(slot.item->menuPath(), {}, {});
-            // Goes with the application object at the latest.
-            slot.item->setParent(&StatusNotifierWatch::shared());
-            spares().items.append(slot.item);
-        } else {
-            delete slot.item;
-        }
-    }
-    if (exporter_ && running) {
-        exporter_->setMenu(nullptr);
-        exporter_->setParent(&StatusNotifierWatch::shared());
-        spares().exporter = exporter_;
-    } else {
-        delete exporter_;
-    }
-    dispose(menu_);
+    if (running)
+        menu_->deleteLater();
+    else
+        delete menu_;
 }
 
 QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFont& font, QSize size)
@@ -354,109 +294,31 @@ void QtStatusItem::chooseTray()
     if (tray == tray_ && !newWatcher)
         return;
 
-    if (tray_ == Tray::XEmbed && tray != Tray::XEmbed) {
-        for (Slot& slot : slots_) {
-            if (slot.xembed) {
-                slot.xembed->hide();
-                slot.xembed->deleteLater();
-            }
-        }
-    }
-    if (tray_ == Tray::StatusNotifier && tray != Tray::StatusNotifier) {
-        settle_->stop();
-        orderingsLeft_ = 0;
-        for (Slot& slot : slots_)
-            if (slot.item)
-                slot.item->setActive(false);
-    }
+    if (tray != tray_)
+        if (TrayTransport* left = transport(tray_))
+            left->leave();
     if (tray == Tray::None && watch.state() != StatusNotifierWatch::State::Unknown &&
         !std::exchange(loggedMissingTray(), true))
         log("StatusItem", QStringLiteral("no system tray yet; the values show in the tray once one starts"));
     if (tray != tray_)
         shownCount_ = 0;
     tray_ = tray;
-
-    if (tray_ == Tray::StatusNotifier) {
-        // A new watcher knows nothing of the items: all of them again, the last slot first, as hosts put each
-        // new icon left of those before it.
-        bool any = false;
-        for (qsizetype i = slots_.size() - 1; i >= 0; --i) {
-            if (!slots_.at(i).item)
-                continue;
-            slots_.at(i).item->registerWithWatcher();
-            any = true;
-        }
-        if (any)
-            orderOnceRead();
-    }
+    if (TrayTransport* entered = transport(tray_))
+        entered->enter();
     showIcons();
 }
 
-QSystemTrayIcon* QtStatusItem::makeXEmbedIcon()
+TrayTransport* QtStatusItem::transport(Tray tray) const
 {
-    auto* icon = new QSystemTrayIcon;
-    icon->setContextMenu(menu_);
-    QObject::connect(icon, &QSystemTrayIcon::activated, context_.get(), [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            popUpMenu(QCursor::pos());
-    });
-    return icon;
-}
-
-StatusNotifierIcon* QtStatusItem::makeItem()
-{
-    static quint64 number = 0;
-    Spares& kept = spares();
-    if (!exporter_ && kept.exporter) {
-        exporter_ = kept.exporter;
-        kept.exporter.clear();
-        exporter_->setParent(nullptr);
-        exporter_->setMenu(menu_);
+    switch (tray) {
+    case Tray::XEmbed:
+        return xembed_.get();
+    case Tray::StatusNotifier:
+        return statusNotifier_.get();
+    case Tray::None:
+        break;
     }
-    if (!exporter_)
-        exporter_ = new DBusMenuExporter(menu_, QStringLiteral("/StatusNotifierMenu/%1").arg(++number));
-    const QPointer<QObject> context = context_.get();
-    const auto popUp = [this, context](QPoint at, bool contextMenu) {
-        // Off X a menu without a window of the program's own opens as a window by itself, wherever the
-        // compositor puts it: only for a host that asks for the context menu, having none of its own.
-        if (context && (contextMenu || QGuiApplication::platformName() == QLatin1String("xcb")))
-            popUpMenu(at);
-    };
-    const auto read = [this, context](const QString& reader) {
-        // Only the watcher's own reads count: a host in its process (XFCE's) reads on as it takes the icons in,
-        // while anyone else's are no sign of that.
-        if (context && orderingsLeft_ > 0 && reader == StatusNotifierWatch::shared().owner())
-            settle_->start();
-    };
-    kept.items.removeAll(nullptr);
-    if (!kept.items.isEmpty()) {
-        StatusNotifierIcon* item = kept.items.takeFirst();
-        item->setParent(nullptr);
-        item->setOwner(exporter_->path(), popUp, read);
-        return item;
-    }
-    return new StatusNotifierIcon(QStringLiteral("/StatusNotifierItem/%1").arg(++number), exporter_->path(), popUp, read);
-}
-
-void QtStatusItem::orderOnceRead()
-{
-    orderingsLeft_ = kOrderings;
-    settle_->start();
-}
-
-void QtStatusItem::orderItems()
-{
-    if (tray_ != Tray::StatusNotifier)
-        return;
-    // Shown again the last first: each host puts it left of those before it, whatever order it took them in.
-    QList<StatusNotifierIcon*> shown;
-    for (qsizetype i = 0; i < shownCount_ && i < slots_.size(); ++i)
-        if (slots_.at(i).item)
-            shown.append(slots_.at(i).item);
-    for (StatusNotifierIcon* item : std::as_const(shown))
-        item->setActive(false);
-    for (qsizetype i = shown.size() - 1; i >= 0; --i)
-        shown.at(i)->setActive(true);
+    return nullptr;
 }
 
 void QtStatusItem::showIcons()
@@ -470,6 +332,7 @@ void QtStatusItem::showIcons()
         toolTip += run.text;
     toolTip = showsImage ? QCoreApplication::applicationName() : toolTip.trimmed();
 
+    TrayTransport* const shownBy = transport(tray_);
     for (qsizetype i = 0; i < count; ++i) {
         Slot& slot = slots_[i];
         const Run run = showsImage ? Run{} : title_.at(i);
@@ -479,59 +342,17 @@ void QtStatusItem::showIcons()
             slot.icon = QIcon(new SlotIconEngine(run, font_, showsImage ? image_ : QImage()));
             drawn = true;
         }
-        if (tray_ == Tray::XEmbed) {
-            if (!slot.xembed) {
-                slot.xembed = makeXEmbedIcon();
-                drawn = true;
-            }
-            if (drawn)
-                slot.xembed->setIcon(slot.icon);
-            if (slot.xembed->toolTip() != toolTip)
-                slot.xembed->setToolTip(toolTip);
-        } else if (tray_ == Tray::StatusNotifier) {
-            if (!slot.item)
-                slot.item = makeItem();
-            // Also what changed while another tray showed the slot.
-            if (drawn || slot.item->icon().cacheKey() != slot.icon.cacheKey())
-                slot.item->setIcon(slot.icon);
-            slot.item->setToolTip(toolTip);
-            slot.item->setActive(true);
-        }
+        if (shownBy)
+            shownBy->showSlot(i, slot.icon, drawn, toolTip);
     }
     // Slots beyond the count hidden and kept: a host may still read them, and a later count shows them again.
-    for (qsizetype i = count; i < slots_.size(); ++i) {
-        if (slots_.at(i).xembed && slots_.at(i).xembed->isVisible())
-            slots_.at(i).xembed->hide();
-        if (slots_.at(i).item)
-            slots_.at(i).item->setActive(false);
-    }
+    if (shownBy)
+        shownBy->hideSlotsFrom(count);
     const bool more = count > shownCount_;
     const qsizetype before = shownCount_;
     shownCount_ = count;
-    if (!more)
-        return;
-    if (tray_ == Tray::XEmbed) {
-        // A tray host puts each icon it docks left of those before it, and docks them again in the order they
-        // were first shown when it restarts: all again, the last slot first, so the icons read as the title does.
-        for (qsizetype i = 0; i < count; ++i)
-            if (slots_.at(i).xembed->isVisible())
-                slots_.at(i).xembed->hide();
-        for (qsizetype i = count - 1; i >= 0; --i)
-            slots_.at(i).xembed->show();
-    } else if (tray_ == Tray::StatusNotifier) {
-        // New ones registered once their pixels are there, the last first.
-        bool registered = false;
-        for (qsizetype i = count - 1; i >= before; --i) {
-            if (slots_.at(i).item->isRegisteredWithWatcher())
-                continue;
-            slots_.at(i).item->registerWithWatcher();
-            registered = true;
-        }
-        if (registered)
-            orderOnceRead();
-        else if (!settle_->isActive())
-            orderItems();
-    }
+    if (more && shownBy)
+        shownBy->showMore(before, count);
 }
 
 void QtStatusItem::popUpMenu(QPoint at)

@@ -1,12 +1,11 @@
 #pragma once
 // The tray backend of StatusItem: one tray icon per title slot, each a plate with the slot's text drawn at
 // the size the tray host gives it, in the slot's colour (inverted: that colour as the plate), the whole title
-// as tooltip and the drop-down as the menu of either mouse button. Where a StatusNotifierWatcher owns its
-// name on the session bus the icons are StatusNotifierItems (StatusNotifierItem.h), registered again whenever
-// a watcher appears; elsewhere on X they are XEmbed icons, shown whether or not a tray host runs and docked by
-// Qt when one starts. A host reads icons and menu whenever it likes: icons come and go by difference, are
-// hidden and kept for reuse, and are destroyed only with the item, after the bus let go of them; the one menu
-// changes its items in place. Made by the program for the application controller; main thread only.
+// as tooltip and the drop-down as the menu of either mouse button. The icons reach the tray through one of two
+// transports (TrayTransport.h): StatusNotifierItems where a StatusNotifierWatcher owns its name on the session
+// bus, registered again whenever a watcher appears; elsewhere on X, XEmbed icons, shown whether or not a tray
+// host runs. A slot is drawn only when it reads differently; the one menu changes its items in place. Made by
+// the program for the application controller; main thread only.
 
 #include "platform/desktop/StatusItem.h"
 
@@ -23,13 +22,12 @@
 class QAction;
 class QMenu;
 class QObject;
-class QSystemTrayIcon;
-class QTimer;
 
 namespace platform {
 
-class DBusMenuExporter;
-class StatusNotifierIcon;
+class StatusNotifierTray;
+class TrayTransport;
+class XEmbedTray;
 
 class QtStatusItem final : public StatusItem {
 public:
@@ -67,20 +65,16 @@ private:
         std::optional<Run> shown;
         QIcon icon;
         QString toolTip;
-        QPointer<QSystemTrayIcon> xembed;
-        QPointer<StatusNotifierIcon> item;
     };
 
     void rebuildMenu();
     void showIcons();
     void chooseTray();
-    QSystemTrayIcon* makeXEmbedIcon();
-    StatusNotifierIcon* makeItem();
-    void orderOnceRead();
-    void orderItems();
+    // The transport of `tray`; null for none.
+    TrayTransport* transport(Tray tray) const;
     void popUpMenu(QPoint at);
 
-    // Lives as long as the item: the context of its connections to the watch and the icons.
+    // Lives as long as the item: the context of its connections to the watch.
     std::unique_ptr<QObject> context_;
     Tray tray_ = Tray::None;
     quint64 watcherGeneration_ = 0;
@@ -89,13 +83,9 @@ private:
     QImage image_;
     QList<Slot> slots_;
     qsizetype shownCount_ = 0;
-    // Icons registered with a watcher are shown again in order once its hosts stopped reading them for a
-    // moment, which puts them in order on hosts that took them in any; a host that reads on gets them in
-    // order again, a few times at most.
-    QTimer* settle_ = nullptr;
-    int orderingsLeft_ = 0;
+    std::unique_ptr<XEmbedTray> xembed_;
+    std::unique_ptr<StatusNotifierTray> statusNotifier_;
     QMenu* menu_ = nullptr;
-    DBusMenuExporter* exporter_ = nullptr;
     QStringList items_;
     QList<QAction*> itemActions_;
     QList<QAction*> trailing_;

@@ -451,8 +451,9 @@ TEST_F(AppControllerTest, LostAndFailedClients)
     EXPECT_EQ(alertTitles(), QStringList{"The application could not complete its startup within the expected time."});
 }
 
-// A remote computer that fails is named as it named itself or, never ready, by how it was reached; the
-// alert says which way contacting it went wrong.
+// A remote computer that fails is named as it named itself or, never ready, by how it was reached (its host
+// and port: several computers may share a host); the alert says which way contacting it went wrong, and the
+// log line names the computer, not the client object.
 TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
 {
     struct Row {
@@ -460,13 +461,19 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
         bool ready;
         RemoteFailure failure;
         const char* name;
+        const char* logged;
         const char* reason;
     };
     const Row rows[] = {
-        {"10.0.0.7", true, RemoteFailure::NoAnswer, "Studio Mac", "It did not answer in time."},
-        {"10.0.0.8", true, RemoteFailure::ConnectionClosed, "Studio Mac", "It closed the connection"},
-        {"10.0.0.9", false, RemoteFailure::ConnectionRefused, "10.0.0.9", "It refused the connection"},
-        {"nowhere.example", false, RemoteFailure::HostNotFound, "nowhere.example", "Its name could not be found"},
+        {"10.0.0.7", true, RemoteFailure::NoAnswer, "Studio Mac", "'Studio Mac' at 10.0.0.7:37037", "It did not answer in time."},
+        {"10.0.0.8", true, RemoteFailure::ConnectionClosed, "Studio Mac", "'Studio Mac' at 10.0.0.8:37037", "It closed the connection"},
+        {"10.0.0.9", false, RemoteFailure::ConnectionRefused, "10.0.0.9:37037", "10.0.0.9:37037", "It refused the connection"},
+        {"nowhere.example", false, RemoteFailure::HostNotFound, "nowhere.example:37037", "nowhere.example:37037",
+         "Its name could not be found"},
+        {"10.0.0.10", false, RemoteFailure::NotMonitoring, "10.0.0.10:37037", "10.0.0.10:37037",
+         "It answers at its port, but it is no monitoring service: it did not describe its computer."},
+        {"10.0.0.11", false, RemoteFailure::NoSerialNumber, "10.0.0.11:37037", "10.0.0.11:37037",
+         "It sent no serial number, by which alone it could be told apart from other computers."},
     };
     launchReady();
     for (const Row& row : rows) {
@@ -482,9 +489,80 @@ TEST_F(AppControllerTest, FailedRemoteComputerIsNamedWithTheReason)
         EXPECT_TRUE(text.startsWith(QStringLiteral("It was not possible to contact '%1' to get sensor readouts. ").arg(row.name)))
             << text.toStdString();
         EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
-        // The log says why as well, on the one line of the failure.
-        EXPECT_EQ(kt::log().count(QStringLiteral("has failed. ") + QLatin1String(row.reason)), 1);
+        // The log says who and why as well, on the one line of the failure.
+        EXPECT_EQ(kt::log().count(QStringLiteral("The monitoring client of %1 has failed. %2").arg(row.logged, row.reason)), 1)
+            << kt::log().lines().join(QString()).toStdString();
     }
+}
+
+// A remote computer that says it sleeps before it has said who it is is named by its host and port in the
+// log and the alert; one that has, by its name.
+TEST_F(AppControllerTest, ARemoteComputerAsleepIsNamedEvenBeforeItIdentifiedItself)
+{
+    struct Row {
+        const char* host;
+        bool ready;
+        const char* name;
+        const char* logged;
+    };
+    const Row rows[] = {
+        {"10.0.0.7", false, "10.0.0.7:37037", "The monitored computer at 10.0.0.7:37037 has entered sleep mode before it "
+                                              "identified itself and is disconnected.\n"},
+        {"10.0.0.8", true, "Studio Mac", "The monitored computer 'Studio Mac' at 10.0.0.8:37037 (S/N 10.0.0.8) has entered "
+                                         "sleep mode and is disconnected.\n"},
+    };
+    launchReady();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.host);
+        fakes.alerts->shown.clear();
+        auto remote = connectRemote(row.host, false);
+        remote->name = QStringLiteral("Studio Mac");
+        if (row.ready)
+            remote->becomeReady();
+        fakes.alerts->shown.clear();
+        remote->enterSleepMode();
+        EXPECT_FALSE(controller->monitorClients().contains(remote));
+        EXPECT_EQ(kt::log().count(QLatin1String(row.logged)), 1) << kt::log().lines().join(QString()).toStdString();
+        ASSERT_EQ(alertTitles(), QStringList{"Sensors on remote computer have powered down"});
+        EXPECT_TRUE(fakes.alerts->shown.first().informativeText.contains(QStringLiteral("from computer '%1' because").arg(row.name)))
+            << fakes.alerts->shown.first().informativeText.toStdString();
+    }
+}
+
+// Identical computers of a rack share a name: each computer's overview has its own gauges once, and the
+// outline names each computer apart by where it is reached, the stored gauges keyed as ever.
+TEST_F(AppControllerTest, ComputersOfOneNameKeepTheirOwnGaugesAndAreNamedApart)
+{
+    launchReady();
+    QList<std::shared_ptr<FakeMonitoringClient>> remotes;
+    for (const char* host : {"10.0.0.7", "10.0.0.8", "10.0.0.9"}) {
+        auto remote = connectRemote(QLatin1String(host), false);
+        remote->name = QStringLiteral("Studio Mac Pro");
+        remote->becomeReady();
+        remotes.append(remote);
+    }
+    for (const auto& remote : remotes) {
+        SCOPED_TRACE(remote->serial.toStdString());
+        const auto gauges = controller->activeGaugesForConnectedClient(remote);
+        ASSERT_EQ(gauges.size(), remote->sensors.size());
+        for (const auto& gauge : gauges)
+            EXPECT_EQ(gauge->connectedMonitoringClient().get(), static_cast<const TEVSensorSource*>(remote.get()));
+    }
+    EXPECT_EQ(controller->activeGaugesForConnectedClient(local()).size(), local()->sensors.size());
+    EXPECT_EQ(controller->localGaugeComputers(),
+              (QStringList{"Fake computer", "Studio Mac Pro (10.0.0.7:37037)", "Studio Mac Pro (10.0.0.8:37037)",
+                           "Studio Mac Pro (10.0.0.9:37037)"}));
+    for (const QString& computer : controller->localGaugeComputers())
+        EXPECT_EQ(controller->gaugesByComputer().value(computer).size(), 2) << computer.toStdString();
+    EXPECT_TRUE(controller->localPreferences()->gaugeDictionary().contains(QStringLiteral("remote.10\\D0\\D0\\D8.TC0D")));
+
+    // Gone, a computer keeps its gauges under its stored place; the last one of the name left is its name alone.
+    controller->disconnectClient(remotes[0]);
+    controller->disconnectClient(remotes[1]);
+    controller->handleConfigurationChangeOnClient(nullptr);
+    EXPECT_EQ(controller->localGaugeComputers(),
+              (QStringList{"10.0.0.7", "10.0.0.8", "Fake computer", "Studio Mac Pro"}));
+    EXPECT_EQ(controller->activeGaugesForConnectedClient(remotes[2]).size(), 2);
 }
 
 // One failure, one dialog: a remote computer without sensors is told of as such, but one that failed by the

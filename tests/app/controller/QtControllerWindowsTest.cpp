@@ -304,30 +304,51 @@ TEST(TerminationSignals, AWriteToAFifoWhoseReaderHasGoneFailsWithoutEndingThePro
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// Two alerts at once (the first one's nested loop opens the second): the second is drawn down and to the
-// right of the first, never exactly over it where the two would read as one box with two OK buttons.
-TEST(QtAlertPresenter, ASecondAlertIsOffsetFromTheFirst)
+// Two alerts at once (the first one's nested loop asks the second): the second waits, hidden, until the first
+// is answered, as shown together many desktops put it at the same place, over the question of the first. Each
+// answer goes to its own alert.
+TEST(QtAlertPresenter, ASecondAlertWaitsUntilTheFirstIsAnswered)
 {
     platform::QtAlertPresenter presenter;
-    QList<QPoint> shown;
-    const auto answerWhenShown = [&](auto&& next) {
-        QTimer::singleShot(0, [&, next] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_TRUE(box);
-            shown.append(box->pos());
-            next();
-            box->buttons().first()->click();
-        });
+    const auto shownBoxes = [] {
+        QStringList texts;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                texts.append(box->text());
+        return texts;
+    };
+    const auto click = [](const QString& title) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == title)
+                return button->click();
+        FAIL() << "no button " << title.toStdString();
     };
     platform::Alert first;
-    first.messageText = QStringLiteral("No accessible sensors found");
+    first.messageText = QStringLiteral("The model of this computer is not known");
+    first.buttons = {QStringLiteral("OK"), QStringLiteral("Cancel")};
     platform::Alert second;
-    second.messageText = QStringLiteral("Could not contact remote computer");
-    answerWhenShown([&] {
-        answerWhenShown([] {});
-        presenter.runModal(second);
+    second.messageText = QStringLiteral("No accessible sensors found");
+    second.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    QList<QStringList> seen;
+    int secondAnswer = -1;
+    QTimer::singleShot(0, [&] {
+        seen.append(shownBoxes());
+        QTimer::singleShot(0, [&] {
+            seen.append(shownBoxes());
+            click(QStringLiteral("Cancel"));
+            QTimer::singleShot(0, [&] {
+                seen.append(shownBoxes());
+                click(QStringLiteral("No"));
+            });
+        });
+        secondAnswer = presenter.runModal(second);
     });
-    presenter.runModal(first);
-    ASSERT_EQ(shown.size(), 2);
-    EXPECT_EQ(shown.at(1) - shown.at(0), platform::QtAlertPresenter::stackOffset);
+    const int firstAnswer = presenter.runModal(first);
+    const QList<QStringList> expected{{first.messageText}, {first.messageText}, {second.messageText}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(firstAnswer, 1);
+    EXPECT_EQ(secondAnswer, 1);
+    EXPECT_TRUE(shownBoxes().isEmpty());
 }

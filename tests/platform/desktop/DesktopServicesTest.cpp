@@ -3,6 +3,7 @@
 #include "platform/desktop/ProcessTable.h"
 #include "platform/desktop/Sandbox.h"
 #include "platform/desktop/SpeechSynthesizer.h"
+#include "platform/desktop/StartedPrograms.h"
 #include "platform/desktop/Workspace.h"
 
 #include "platform/desktop/Scheduler.h"
@@ -14,11 +15,16 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+#include <QHash>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
 
 #include <unistd.h>
 
@@ -174,6 +180,70 @@ TEST(Workspace, AnExecutableFileIsRunNotOpenedInAnEditor)
     ASSERT_TRUE(workspace.openFile(script));
     EXPECT_TRUE(kelvaro::test::waitFor([&] { return QFileInfo::exists(dir.filePath("marker")); }));
     EXPECT_FALSE(workspace.openFile(dir.filePath("missing")));
+}
+
+// A program started from here (an alert's program, the desktop's handler for a document or an address, one
+// launched by its path) gets the session's environment: the platform as the user had it (none where none was
+// set), whatever this process chose for itself, and no activation token, which this process's start used.
+TEST(Workspace, StartedProgramsGetTheSessionsEnvironmentWithoutTheUsedTokens)
+{
+    QTemporaryDir dir;
+    // Each program writes its environment and its arguments into PROGRAM.env beside it.
+    const QByteArray recorder = "#!/bin/sh\n{ env; echo \"ARGUMENTS=$*\"; } >\"$0.env.new\" && mv \"$0.env.new\" \"$0.env\"\n";
+    for (const char* name : {"on-alert", "xdg-open"}) {
+        kelvaro::test::writeFile(dir.filePath(name), recorder);
+        QFile::setPermissions(dir.filePath(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QString document = dir.filePath("notes.txt");
+    kelvaro::test::writeFile(document, "notes\n");
+    const struct {
+        const char* start;
+        std::function<bool(DesktopWorkspace&)> run;
+        const char* program;
+        QString arguments;
+    } starts[] = {
+        {"an alert's program", [&](DesktopWorkspace& w) { return w.openFile(dir.filePath("on-alert")); }, "on-alert", {}},
+        {"a program by its path", [&](DesktopWorkspace& w) { return w.launchApplicationAtPath(dir.filePath("on-alert")); }, "on-alert", {}},
+        {"a document", [&](DesktopWorkspace& w) { return w.openFile(document); }, "xdg-open", "file://" + document},
+        {"a web site", [](DesktopWorkspace& w) { return w.openURL(QUrl(QStringLiteral("https://kelvaro.example.org/"))); },
+         "xdg-open", "https://kelvaro.example.org/"},
+    };
+    for (const std::optional<QByteArray>& usersPlatform : {std::optional<QByteArray>(), std::optional<QByteArray>("wayland")}) {
+        kelvaro::test::ScopedEnvironment environment;
+        environment.set("PATH", QFile::encodeName(dir.path()) + ":" + qgetenv("PATH"));
+        if (usersPlatform)
+            environment.set("QT_QPA_PLATFORM", *usersPlatform);
+        else
+            environment.unset("QT_QPA_PLATFORM");
+        environment.set("XDG_ACTIVATION_TOKEN", "launcher-token-77");
+        environment.set("DESKTOP_STARTUP_ID", "launcher-id-77_TIME4242");
+        environment.set("KELVARO_TEST_SESSION", "kept");
+        setEnvironmentVariableForThisProcess("QT_QPA_PLATFORM", "xcb;wayland");
+        DesktopWorkspace workspace;
+        for (const auto& start : starts) {
+            SCOPED_TRACE(std::string(start.start) + ", the user's platform " + (usersPlatform ? usersPlatform->constData() : "none"));
+            const QString record = dir.filePath(QString::fromLatin1(start.program) + ".env");
+            QFile::remove(record);
+            ASSERT_TRUE(start.run(workspace));
+            ASSERT_TRUE(kelvaro::test::waitFor([&] { return QFileInfo::exists(record); }, 20'000));
+            QHash<QString, QString> got;
+            for (const QString& line : QString::fromLocal8Bit(kelvaro::test::readFile(record)).split(QLatin1Char('\n')))
+                if (const qsizetype equals = line.indexOf(QLatin1Char('=')); equals > 0)
+                    got.insert(line.left(equals), line.mid(equals + 1));
+            EXPECT_EQ(got.contains("QT_QPA_PLATFORM"), usersPlatform.has_value());
+            if (usersPlatform) {
+                EXPECT_EQ(got.value("QT_QPA_PLATFORM"), QString::fromLatin1(*usersPlatform));
+            }
+            EXPECT_FALSE(got.contains("XDG_ACTIVATION_TOKEN")) << got.value("XDG_ACTIVATION_TOKEN").toStdString();
+            EXPECT_FALSE(got.contains("DESKTOP_STARTUP_ID")) << got.value("DESKTOP_STARTUP_ID").toStdString();
+            EXPECT_EQ(got.value("KELVARO_TEST_SESSION"), "kept");
+            EXPECT_EQ(got.value("ARGUMENTS"), start.arguments);
+        }
+        // This process keeps what it chose.
+        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb;wayland");
+    }
+    // The tests after this one start programs in the environment they run in.
+    setEnvironmentVariableForThisProcess("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM"));
 }
 
 TEST(EspeakSpeechSynthesizer, SpeaksIntoAWaveFile)

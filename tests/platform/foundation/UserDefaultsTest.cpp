@@ -474,3 +474,54 @@ TEST_F(UserDefaultsFixture, KeysAndTextsWithControlCharactersComeBackAsTheyWere)
         EXPECT_TRUE(UserDefaults(path()).objectForKey(row.key).isValid());
     }
 }
+
+TEST_F(UserDefaultsFixture, AFileKeptThroughALinkIsWrittenAndSetAsideWhereTheLinkLeads)
+{
+    const QByteArray stored = platform::writePropertyList(QVariantMap{{"other", 1}}, platform::PlistFormat::Xml);
+    struct Row {
+        const char* what;
+        const char* target; // the link's, from the preferences folder
+        QByteArray before;  // the target's; null: none
+        const char* aside;  // where a bad target goes, from the temporary folder; null: nowhere
+        const char* error;  // why the first synchronize fails; null: it succeeds
+    };
+    const Row rows[] = {
+        {"a file in another folder", "../sync/prefs.plist", stored, nullptr, nullptr},
+        {"a missing file", "../sync/prefs.plist", {}, nullptr, nullptr},
+        {"a damaged file", "../sync/prefs.plist", "<plist><dict><key>Trunc", "sync/prefs.plist.corrupt", nullptr},
+        {"a folder that does not exist", "../unmounted/prefs.plist", {}, nullptr, "which does not exist"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir root;
+        const QString link = root.path() + "/kelvaro/com.example.test.plist";
+        ASSERT_TRUE(QDir().mkpath(root.path() + "/kelvaro") && QDir().mkpath(root.path() + "/sync"));
+        ASSERT_TRUE(QFile::link(row.target, link));
+        if (!row.before.isNull())
+            kelvaro::test::writeFile(root.path() + "/sync/prefs.plist", row.before);
+
+        UserDefaults defaults(link);
+        defaults.setInteger(2, "key");
+        if (row.error) {
+            EXPECT_FALSE(defaults.synchronize());
+            EXPECT_TRUE(defaults.lastWriteError().contains(row.error)) << defaults.lastWriteError().toStdString();
+            EXPECT_EQ(QFile::symLinkTarget(link), QFileInfo(root.path() + "/kelvaro/" + row.target).absoluteFilePath());
+            // The folder back (a disk mounted again): the change was kept for it.
+            ASSERT_TRUE(QDir().mkpath(root.path() + "/unmounted"));
+        }
+        ASSERT_TRUE(defaults.synchronize()) << defaults.lastWriteError().toStdString();
+
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        const QString target = QFileInfo(root.path() + "/kelvaro/" + row.target).absoluteFilePath();
+        EXPECT_EQ(QFile::symLinkTarget(link), target);
+        const QVariantMap written = readPlist(target);
+        EXPECT_EQ(written.value("key").toLongLong(), 2);
+        EXPECT_EQ(written.contains("other"), row.before == stored) << "the target's other keys are kept";
+        if (row.aside) {
+            EXPECT_EQ(kelvaro::test::readFile(root.path() + '/' + row.aside), row.before);
+        }
+        EXPECT_EQ(QDir(root.path() + "/kelvaro").entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  (QStringList{".com.example.test.plist.lock", "com.example.test.plist"}));
+        EXPECT_EQ(UserDefaults(link).integerForKey("key"), 2) << "a next start reads it through the link";
+    }
+}

@@ -111,58 +111,97 @@ TEST(HistoryGraphRules, CurveLabelsNeverLieOverOneAnotherAndStayNearTheirCurves)
 {
     const QRectF target(0, 20, 500, 300); // y-up: 20 to 320
     const QSizeF label(48, 19);
+    // Boxes where a lone label goes at each curve's first point.
+    const auto at = [&](const std::vector<QPointF>& anchors, const QRectF& in) {
+        std::vector<QRectF> wanted;
+        for (const QPointF& anchor : anchors)
+            wanted.push_back(rules::visibleRectForDrawingObjectRect(label, anchor, 1, in));
+        return wanted;
+    };
+    // The simulated portable at a first start: fourteen temperatures between 27 and 58 °C, on a scale of 0 to
+    // 64, all starting at the right edge of a graph 230 points high.
+    const QRectF portable(0, 20, 600, 230);
+    std::vector<QPointF> temperatures;
+    for (const double t : {58.0, 47.0, 44.0, 40.0, 39.0, 39.5, 35.0, 33.0, 31.0, 30.0, 29.5, 28.0, 27.5, 27.0})
+        temperatures.emplace_back(597, 20 + t / 64 * 230);
+    const std::vector<QPointF> stacked(14, QPointF(0, 160));
+    const QRectF readout(150, 150, 140, 16);
     struct Row {
         const char* what;
-        std::vector<QPointF> anchors;
+        std::vector<QRectF> wanted;
         QRectF target;
-        bool allFit; // else a label without room is left out (null)
+        QRectF readout;
+        bool readoutClear; // else there is no room but over it
+        int columns;       // side by side; 0: more than the graph holds, some left out
     };
     const Row rows[] = {
-        {"apart", {{10, 40}, {200, 200}, {400, 60}}, target, true},
-        // Fourteen curves starting where their histories begin, most at nearly the same value.
-        {"fourteen at one start", std::vector<QPointF>(14, QPointF(0, 100)), target, true},
-        {"fourteen near the top", std::vector<QPointF>(14, QPointF(0, 318)), target, true},
-        {"two close", {{100, 100}, {102, 104}}, target, true},
-        {"more than the graph holds", std::vector<QPointF>(40, QPointF(0, 30)), QRectF(0, 20, 100, 60), false},
+        {"apart", at({{10, 40}, {200, 200}, {400, 60}}, target), target, {}, true, 1},
+        {"fourteen from one level", at(stacked, target), target, {}, true, 1},
+        {"fourteen near the top", at(std::vector<QPointF>(14, QPointF(0, 318)), target), target, {}, true, 1},
+        {"two close", at({{100, 100}, {102, 104}}, target), target, {}, true, 1},
+        {"the portable's fourteen at the right edge", at(temperatures, portable), portable, {}, true, 2},
+        {"master's and overlays' labels on one level",
+         at({{30, 100}, {30, 100}, {30, 101}, {31, 99}, {30, 140}}, target), target, {}, true, 1},
+        {"the read-out in their way", at({{140, 150}, {141, 152}, {142, 149}, {400, 150}}, target), target, readout, true, 1},
+        {"a column beside where one cannot hold them", at(std::vector<QPointF>(30, QPointF(490, 100)), target), target, {},
+         true, 2},
+        {"over the read-out where nothing else holds them", at(std::vector<QPointF>(3, QPointF(0, 30)), QRectF(0, 20, 100, 60)),
+         QRectF(0, 20, 100, 60), QRectF(0, 30, 100, 40), false, 1},
+        {"more than the graph holds", at(std::vector<QPointF>(40, QPointF(0, 30)), QRectF(0, 20, 100, 60)),
+         QRectF(0, 20, 100, 60), {}, true, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const std::vector<QSizeF> sizes(row.anchors.size(), label);
-        const std::vector<QRectF> boxes = rules::placeLabels(sizes, row.anchors, 1, row.target);
-        ASSERT_EQ(boxes.size(), row.anchors.size());
+        const std::vector<QRectF> boxes = rules::placeLabels(row.wanted, row.target, row.readout);
+        ASSERT_EQ(boxes.size(), row.wanted.size());
+        const auto inTheWay = [&](const QRectF& box, size_t self) {
+            if (!row.target.contains(box) || (row.readoutClear && box.intersects(row.readout)))
+                return true;
+            for (size_t j = 0; j < boxes.size(); ++j)
+                if (j != self && !boxes[j].isNull() && box.intersects(boxes[j]))
+                    return true;
+            return false;
+        };
         int placed = 0;
+        QSet<double> columns;
         for (size_t i = 0; i < boxes.size(); ++i) {
             if (boxes[i].isNull())
                 continue;
             ++placed;
+            columns.insert(boxes[i].x() - row.wanted[i].x());
             EXPECT_EQ(boxes[i].size(), label) << i;
-            EXPECT_TRUE(row.target.contains(boxes[i])) << i;
-            for (size_t j = 0; j < i; ++j)
-                EXPECT_FALSE(boxes[i].intersects(boxes[j])) << i << " over " << j;
+            EXPECT_FALSE(inTheWay(boxes[i], i)) << i << " lies out of the graph, over the read-out or over another";
+            // Moved only as far as it must: a step back towards its curve's level runs into something.
+            const double back = row.wanted[i].y() - boxes[i].y();
+            if (std::abs(back) > 0.5) {
+                EXPECT_TRUE(inTheWay(boxes[i].translated(0, std::copysign(1.5, back)), i)) << i << " moved further than it must";
+            } else if (row.columns == 1) {
+                EXPECT_EQ(boxes[i].x(), row.wanted[i].x()) << i << " moved sideways with room in its column";
+            }
         }
-        // The small graph has room for two columns of two beside the first label's place at least.
-        if (row.allFit)
+        if (row.columns == 0) {
+            EXPECT_LT(placed, int(boxes.size()));
+            EXPECT_GE(placed, 4) << "two columns of two at least";
+        } else {
             EXPECT_EQ(placed, int(boxes.size()));
-        else
-            EXPECT_GE(placed, 4);
-        // The first label goes where a lone label would.
-        EXPECT_EQ(boxes[0], rules::visibleRectForDrawingObjectRect(label, row.anchors[0], 1, row.target));
+            EXPECT_EQ(int(columns.size()), row.columns);
+        }
     }
-    // Where labels are apart, each stays where it would go alone.
-    const std::vector<QPointF> apart{{10, 40}, {200, 200}, {400, 60}};
-    const auto boxes = rules::placeLabels(std::vector<QSizeF>(3, label), apart, 1, target);
-    for (size_t i = 0; i < apart.size(); ++i)
-        EXPECT_EQ(boxes[i], rules::visibleRectForDrawingObjectRect(label, apart[i], 1, target));
-    // Moved ones stay near their start: the fourteen stacked ones lie in the first columns, and where the
-    // curves start at the right edge, in the columns left of it.
-    const auto stacked = rules::placeLabels(std::vector<QSizeF>(14, label), std::vector<QPointF>(14, QPointF(0, 100)), 1, target);
-    for (const QRectF& box : stacked)
-        EXPECT_LT(box.x(), 2 * (label.width() + 2));
-    const auto atTheEnd = rules::placeLabels(std::vector<QSizeF>(30, label), std::vector<QPointF>(30, QPointF(490, 100)), 1, target);
-    for (const QRectF& box : atTheEnd) {
-        ASSERT_FALSE(box.isNull()) << "the graph holds them all left of their start";
-        EXPECT_GT(box.x(), 490 - 3 * (label.width() + 2));
-    }
+    // Apart, each stays where it would go alone; fourteen from one level stand centred on it.
+    const auto apart = at({{10, 40}, {200, 200}, {400, 60}}, target);
+    EXPECT_EQ(rules::placeLabels(apart, target, {}), apart);
+    const auto column = rules::placeLabels(at(stacked, target), target, {});
+    double middles = 0;
+    for (const QRectF& box : column)
+        middles += box.center().y() / double(column.size());
+    EXPECT_NEAR(middles, at(stacked, target)[0].center().y(), 0.01);
+    // Further columns go away from the nearer edge: left of labels at the right edge.
+    for (const QRectF& box : rules::placeLabels(at(std::vector<QPointF>(30, QPointF(490, 100)), target), target, {}))
+        EXPECT_LE(box.right(), 490);
+    // The read-out splits the labels in its way, the nearer below, the others above.
+    const auto split = rules::placeLabels(at({{140, 150}, {141, 152}, {142, 149}}, target), target, readout);
+    for (const QRectF& box : split)
+        EXPECT_TRUE(box.top() >= readout.bottom() || box.bottom() <= readout.top()) << box.y();
 }
 
 TEST(HistoryGraphRules, CurveLabelTextsTellTheCurvesApart)

@@ -6,6 +6,11 @@
 #include "windows/history/HistoryCompositingInspector.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QKeySequence>
+#include <QLabel>
+#include <QSet>
+#include <QTest>
 
 using namespace historytest;
 
@@ -130,8 +135,78 @@ TEST_F(OverlayTest, RemovingAMasterOrAnOverlayLetsTheOthersGoFirst)
     overlay_.reset();
     EXPECT_TRUE(other_->overlayControllers().isEmpty());
     EXPECT_TRUE(other_->preferences()->overlayReferences().isEmpty());
-    EXPECT_TRUE(other_->historyGraph()->children().isEmpty());
+    EXPECT_TRUE(other_->historyGraph()->findChildren<TEVHistoryGraph*>().isEmpty()) << "no overlay graph left on it";
     other_->updateWindow();
+}
+
+TEST_F(OverlayTest, CurveLabelsOfAMasterAndItsOverlaysAreOneSetClearOfTheReadout)
+{
+    // Temperatures on a scale of 0 to 52 and voltages of 0 to 13.2 whose curves start at one height.
+    QStringList temperatures, voltages;
+    for (int i = 0; i < 5; ++i) {
+        temperatures.append(QStringLiteral("temp%1").arg(i));
+        addGauge(temperatures.last(), QStringLiteral("SMC TEMP %1").arg(i), 1, "C", values({40.0 + i * 0.2, 47}));
+        voltages.append(QStringLiteral("volt%1").arg(i));
+        addGauge(voltages.last(), QStringLiteral("SMC VOLT %1").arg(i), 2, "V", values({10.0 + i * 0.05, 12}));
+    }
+    auto master = makeWindow("Temperature", temperatures);
+    auto overlay = makeWindow("Voltage", voltages);
+    overlay->openWindow();
+    master->openWindow();
+    master->activateLabelMode(true);
+    master->activateRulerMode(true);
+    attach(master, {idOf(overlay)});
+    ASSERT_TRUE(overlay->isInOverlayMode());
+    TEVHistoryGraph* graph = master->historyGraph();
+    TEVHistoryGraph* laid = overlay->historyGraph();
+    const QRectF b = graph->graphBounds();
+    // The ruler where the labels want to be: its read-out lies in their way.
+    const double level = 40.0 / graph->valueRange() * b.height() + b.y();
+    graph->setRulerPoint(QPointF(b.x() + 20, level - 30));
+    const QRectF readout = graph->rulerReadoutRect();
+
+    EXPECT_TRUE(laid->curveLabels().empty()) << "an overlay's labels are among its master's";
+    const auto labels = graph->curveLabels();
+    ASSERT_EQ(labels.size(), size_t(10));
+    int ofOverlay = 0, moved = 0;
+    QSet<QString> texts;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const auto& label = labels[i];
+        SCOPED_TRACE(label.text.toStdString());
+        texts.insert(label.text);
+        ASSERT_TRUE(label.graph == graph || label.graph == laid);
+        ofOverlay += label.graph == laid;
+        moved += label.moved;
+        // At its own curve's first value, on its own graph's scale.
+        const double first = label.graph->graphSpecifiers()[label.curve].values.front();
+        EXPECT_NEAR(label.anchor.y(), (first - label.graph->minimumValue()) / label.graph->valueRange() * b.height() + b.y(), 1e-6);
+        if (!label.moved) {
+            EXPECT_EQ(label.box, HistoryGraphRules::visibleRectForDrawingObjectRect(label.box.size(), label.anchor, 1, b));
+        }
+        // Within the column that ten labels of one level make.
+        EXPECT_LT(std::abs(label.box.center().y() - label.anchor.y()), 10 * (label.box.height() + 1)) << "near its level";
+        EXPECT_TRUE(b.contains(label.box));
+        EXPECT_FALSE(label.box.intersects(readout)) << "over the read-out";
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_FALSE(label.box.intersects(labels[j].box)) << "over " << labels[j].text.toStdString();
+    }
+    EXPECT_EQ(ofOverlay, 5);
+    EXPECT_GT(moved, 0);
+    EXPECT_EQ(texts.size(), 10) << "no two labels read alike";
+
+    // Drawn over every curve of both graphs: no curve's red shows through the read-out's text box.
+    const QImage picture = graph->grab().toImage();
+    const QRect box(int(readout.x()) + 1, int(graph->height() - readout.y() - readout.height()) + 1, int(readout.width()) - 2,
+                    int(readout.height()) - 2);
+    int red = 0, dark = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x) {
+            const QColor c = picture.pixelColor(x, y);
+            red += c.red() > 150 && c.green() < 100;
+            dark += c.lightness() < 100;
+        }
+    EXPECT_EQ(red, 0);
+    EXPECT_GT(dark, 20) << "the read-out's text";
 }
 
 TEST_F(OverlayTest, DestroyingAMasterWithAttachedOverlaysLeavesNothingDangling)
@@ -186,3 +261,39 @@ TEST_F(OverlayTest, InspectorDropsAWindowThatIsRemoved)
     EXPECT_EQ(inspector_->selectedController(), nullptr);
     inspector_->deactivateAllOverlays();
 }
+
+TEST_F(OverlayTest, TheInspectorClosesOnEscapeAndCtrlWAndWithTheLastHistoryWindow)
+{
+    QWidget* panel = inspector_->inspectorPanel();
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::CTRL | Qt::Key_W)}) {
+        SCOPED_TRACE(QKeySequence(keys).toString().toStdString());
+        inspector_->openInspector();
+        ASSERT_TRUE(panel->isVisible());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(panel)) << "opened without taking the keyboard";
+        QTest::keyClick(panel, keys.key(), keys.keyboardModifiers());
+        EXPECT_FALSE(panel->isVisible());
+    }
+
+    // Attached, an overlay's window is hidden while its master is shown: there is still something to combine.
+    other_->openWindow();
+    inspector_->openInspector();
+    attach(master_, {idOf(overlay_)});
+    EXPECT_TRUE(panel->isVisible());
+    // The history windows closed one by one, as Window > Close History Windows does: the last shown one takes
+    // the panel.
+    other_->closeWindow();
+    EXPECT_TRUE(panel->isVisible());
+    master_->closeWindow();
+    EXPECT_FALSE(panel->isVisible());
+    // Opened with none, it says so.
+    inspector_->openInspector();
+    EXPECT_EQ(inspector_->windowNameMessage()->text(), "- no history window open -");
+    master_->openWindow();
+    EXPECT_EQ(inspector_->windowNameMessage()->text(), "- no window selected -");
+    // The last history window leaving the controller's list takes it too.
+    for (const auto& window : {master_, overlay_, other_})
+        platform::NotificationCenter::defaultCenter().post(HistoryWindow::willBeRemovedNotification,
+                                                           static_cast<const HistoryWindow*>(window.get()));
+    EXPECT_FALSE(panel->isVisible());
+}
+

@@ -68,6 +68,35 @@ TEST(MonitorWindowFactory, ADuplicateAddLeavesOneWindowAndOneLogLine)
     EXPECT_EQ(factory->windowControllerForClient(first)->window()->windowTitle(), QStringLiteral("Drive Overview - Computer A"));
 }
 
+// Computers of one name (identical machines of a rack) are told apart in their windows' titles by where each
+// is reached, hidden windows too; a computer alone with its name again is named by it alone.
+TEST(MonitorWindowFactory, TitlesTellComputersOfOneNameApart)
+{
+    const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("SensorOverview"), QStringLiteral("Sensor Overview"));
+    QList<std::shared_ptr<ScriptedInfoClient>> clients;
+    for (quint16 port : {4001, 4002, 4003}) {
+        auto c = std::make_shared<ScriptedInfoClient>(QStringLiteral("KVREMOTE%1").arg(port), true,
+                                                      MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("127.0.0.1"), port));
+        c->name = QStringLiteral("Studio Mac Pro");
+        clients.append(c);
+    }
+    const auto title = [&](const std::shared_ptr<ScriptedInfoClient>& c) {
+        return factory->windowControllerForClient(c)->window()->windowTitle();
+    };
+    factory->addMonitoringClient(clients[0], nullptr);
+    factory->openWindowForMonitoringClient(clients[0]);
+    EXPECT_EQ(title(clients[0]), QStringLiteral("Sensor Overview - Studio Mac Pro"));
+    factory->addMonitoringClient(clients[1], nullptr);
+    factory->addMonitoringClient(clients[2], nullptr);
+    for (const auto& c : clients)
+        EXPECT_EQ(title(c), QStringLiteral("Sensor Overview - Studio Mac Pro (127.0.0.1:%1)").arg(c->connectionInfo()->portNumber()));
+    factory->updateAllWindows();
+    EXPECT_EQ(title(clients[0]), QStringLiteral("Sensor Overview - Studio Mac Pro (127.0.0.1:4001)"));
+    factory->removeMonitoringClient(clients[0]);
+    factory->removeMonitoringClient(clients[1]);
+    EXPECT_EQ(title(clients[2]), QStringLiteral("Sensor Overview - Studio Mac Pro"));
+}
+
 TEST(MonitorWindowFactory, ATickRefreshesOnlyTheOpenWindows)
 {
     const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drives"));

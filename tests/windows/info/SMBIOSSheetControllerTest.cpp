@@ -9,7 +9,14 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
 #include <QDialog>
+#include <QTabWidget>
+#include <QScrollBar>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtEndian>
@@ -372,5 +379,56 @@ TEST(SMBIOSSheet, PresentsTheRealTablesCleanly)
                                    &sheet.enclosureDescription()})
             if (*single)
                 expectCleanTexts(**single, c.file);
+    }
+}
+
+TEST(SMBIOSSheet, SaysWhyWithoutATableAndCutsNoColumn)
+{
+    const QByteArray table = tableFromDump(kelvaro::test::readFile(kelvaro::test::testDataPath(QStringLiteral("smbios/SuperMicro-X9DBL.bin"))));
+    const auto info = TEVSMBIOSInfo::createWithData(table);
+    ASSERT_TRUE(info);
+    const struct {
+        const char* what;
+        std::optional<QVariantList> records;
+    } rows[] = {{"no table", std::nullopt}, {"an empty table", QVariantList()}, {"a server's", info->systemManagementStructures()}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Sheet sheet;
+        sheet.setManagementRecords(row.records);
+        QDialog* window = sheet.window();
+        window->show();
+        auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("groupTabs"));
+        auto* message = window->findChild<QLabel*>(QStringLiteral("noTableMessage"));
+        ASSERT_TRUE(tabs);
+        const bool none = !row.records || row.records->isEmpty();
+        EXPECT_TRUE(message) << "no line to say why";
+        if (message) {
+            EXPECT_EQ(message->isVisible(), none);
+            EXPECT_EQ(tabs->isVisible(), !none) << "tabs with nothing in them";
+            EXPECT_TRUE(message->text().contains(QLatin1String("SMBIOS table")));
+        }
+        // Each column of every tab as wide as its title and its texts: all in view where the screen has room,
+        // else the table scrolls to the last one whole.
+        const int screen = QGuiApplication::primaryScreen()->availableGeometry().width();
+        for (int t = 0; t < tabs->count(); ++t) {
+            tabs->setCurrentIndex(t);
+            QApplication::processEvents();
+            auto* view = qobject_cast<QTableWidget*>(tabs->widget(t));
+            ASSERT_TRUE(view);
+            SCOPED_TRACE(view->objectName().toStdString());
+            int total = 0;
+            for (int c = 0; c < view->columnCount(); ++c) {
+                total += view->columnWidth(c);
+                EXPECT_GE(view->columnWidth(c), view->horizontalHeader()->sectionSizeHint(c)) << "column " << c;
+                for (int r = 0; r < view->rowCount(); ++r) {
+                    if (const QTableWidgetItem* cell = view->item(r, c); cell && view->columnSpan(r, c) == 1) {
+                        EXPECT_GE(view->columnWidth(c), view->fontMetrics().horizontalAdvance(cell->text())) << r << "," << c;
+                    }
+                }
+            }
+            if (view->minimumWidth() < screen - 48) {
+                EXPECT_LE(total, view->viewport()->width()) << "the table scrolls though the screen has room";
+            }
+        }
     }
 }

@@ -10,8 +10,10 @@ namespace kelvaro::test {
 
 class ScriptedInfoClient final : public QuietMonitoringClient {
 public:
-    explicit ScriptedInfoClient(QString serial = QStringLiteral("C02INFO"), bool isRemote = false)
-        : serial(std::move(serial))
+    explicit ScriptedInfoClient(QString serial = QStringLiteral("C02INFO"), bool isRemote = false,
+                                std::shared_ptr<MonitorConnectionInfo> info = MonitorConnectionInfo::createForLocalMachine(QStringLiteral("Kelvaro")))
+        : QuietMonitoringClient(std::move(info))
+        , serial(std::move(serial))
         , remote(isRemote)
     {
     }

@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QToolBar>
 #include <QTableView>
 #include <QScopeGuard>
 #include <QTest>
@@ -430,6 +431,28 @@ TEST_F(PreferenceWindowTest, PanesSwitchWithTheToolbar)
         EXPECT_EQ(window_.paneView(i)->objectName(), QStringLiteral("prefWindow%1").arg(i));
     probes.setParent(nullptr);
     lcd.setParent(nullptr);
+}
+
+TEST_F(PreferenceWindowTest, EveryToolbarIconFillsTheSameSquare)
+{
+    auto* toolbar = window_.window()->findChild<QToolBar*>(QStringLiteral("PreferencesToolbar"));
+    ASSERT_TRUE(toolbar);
+    const QSize side = toolbar->iconSize();
+    const QList<QAction*> items = toolbar->actions();
+    ASSERT_EQ(items.size(), 11);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(items[i]->text().toStdString());
+        const QImage picture = items[i]->icon().pixmap(side).toImage().convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(picture.size(), side);
+        // What the picture draws, without its clear margins: as large as any other's in its longer direction.
+        QRect drawn;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (qAlpha(picture.pixel(x, y)) > 16)
+                    drawn |= QRect(x, y, 1, 1);
+        EXPECT_GE(std::max(drawn.width(), drawn.height()), side.width() * 3 / 4) << drawn.width() << "x" << drawn.height();
+        EXPECT_LE(std::max(drawn.width(), drawn.height()), side.width());
+    }
 }
 
 TEST_F(PreferenceWindowTest, FontPanelEditsTheChosenFontWithinSixTo128Points)

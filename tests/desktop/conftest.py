@@ -1,0 +1,91 @@
+"""Fixtures of the desktop tests: the programs of a build, a session of each test's own, and the desktops.
+
+CTest runs one test function at a time (tests/desktop/CMakeLists.txt); by hand:
+    /usr/bin/python3 -m pytest tests/desktop --build-dir build-test
+"""
+
+import os
+import sys
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from kelvaro_desktop.session import Session, SessionBus  # noqa: E402
+from kelvaro_desktop.x11 import XServer  # noqa: E402
+
+ROOT = Path(__file__).resolve().parents[2]
+
+# What CTest reads as "skipped": every collected test was skipped (a desktop not installed).
+SKIPPED_STATUS = 77
+
+
+def pytest_addoption(parser):
+    parser.addoption("--build-dir", default=os.environ.get("KELVARO_TEST_BUILD_DIR", "build-test"),
+                     help="the build whose programs run (default: $KELVARO_TEST_BUILD_DIR, else build-test)")
+
+
+@dataclass(frozen=True)
+class Programs:
+    kelvaro: Path
+    lite: Path
+    dump: Path
+    peer: Path
+    fake_logind: Path
+
+    @staticmethod
+    def computer(name):
+        """A simulated computer of fixtures/computers."""
+        return ROOT / "fixtures/computers" / name
+
+
+@pytest.fixture(scope="session")
+def programs(request):
+    build = Path(request.config.getoption("--build-dir"))
+    if not build.is_absolute():
+        build = ROOT / build
+    found = Programs(kelvaro=build / "app/Kelvaro", lite=build / "app/KelvaroLite",
+                     dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer",
+                     fake_logind=build / "tests/kelvaro-fake-logind")
+    assert found.kelvaro.exists(), f"no Kelvaro in {build}: build it first"
+    return found
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    outcome = yield
+    report = outcome.get_result()
+    session = getattr(item, "kelvaro_session", None)
+    if report.failed and session is not None and report.when in ("setup", "call"):
+        report.sections.append(("the programs' logs", session.report()))
+
+
+@pytest.fixture
+def session(request, tmp_path):
+    """A private home, runtime folder and process list; every process it started ends with the test."""
+    started = Session(tmp_path)
+    request.node.kelvaro_session = started
+    yield started
+    started.end()
+
+
+@pytest.fixture
+def x_server(session):
+    """A virtual X server of 1280x800 of the test's own, the session's DISPLAY."""
+    return XServer(session)
+
+
+@pytest.fixture
+def session_bus(session):
+    """A session bus of the test's own, the session's DBUS_SESSION_BUS_ADDRESS."""
+    return SessionBus(session)
+
+
+def pytest_sessionfinish(session, exitstatus):
+    reporter = session.config.pluginmanager.get_plugin("terminalreporter")
+    if reporter is None or exitstatus != 0 or session.testscollected == 0:
+        return
+    if len(reporter.stats.get("skipped", [])) == session.testscollected:
+        session.exitstatus = SKIPPED_STATUS

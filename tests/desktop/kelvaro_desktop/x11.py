@@ -1,0 +1,82 @@
+"""Virtual X servers of a test's own."""
+
+import os
+import select
+import subprocess
+import shutil
+
+import pytest
+
+from .waits import wait_until
+
+
+def need_tools(*tools):
+    """Skips the test where one of TOOLS is not installed."""
+    for tool in tools:
+        if not shutil.which(tool):
+            pytest.skip(f"{tool} is not installed")
+
+
+class XServer:
+    """Xvfb on a display it picks itself; DISPLAY of the session names it once it accepts clients."""
+
+    def __init__(self, session, size="1280x800", name="xvfb"):
+        if not shutil.which("Xvfb"):
+            pytest.skip("Xvfb is not installed")
+        read_end, write_end = os.pipe()
+        try:
+            # Xvfb writes the display's number into the pipe once it accepts clients.
+            self.process = session.start(name, "Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                         f"{size}x24", "-nolisten", "tcp", pass_fds=(write_end,))
+        finally:
+            os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            ready, _, _ = select.select([pipe], [], [], 60)
+            number = pipe.readline().strip() if ready else ""
+        assert number, f"Xvfb did not start within 60 s: {self.process.log()[-500:]}"
+        self.display = f":{number}"
+        session.environment["DISPLAY"] = self.display
+
+    def stop(self):
+        self.process.kill()
+
+
+def xdotool(session, *arguments):
+    """xdotool's output lines on the session's display; none where it found nothing."""
+    done = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True,
+                          env=session.environment)
+    return done.stdout.split() if done.returncode == 0 else []
+
+
+def shown_windows(session, name, pid=None):
+    """The viewable windows whose title matches the regular expression NAME, of PID if given."""
+    return xdotool(session, "search", "--all", "--onlyvisible", *(["--pid", pid] if pid else []), "--name", name)
+
+
+def geometry(session, window):
+    """(x, y, width, height) of WINDOW on the screen."""
+    fields = dict(line.split("=", 1) for line in xdotool(session, "getwindowgeometry", "--shell", window))
+    return tuple(int(fields[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
+
+
+def height(session, window):
+    info = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True,
+                          env=session.environment).stdout
+    return next((int(l.split()[1]) for l in info.splitlines() if l.strip().startswith("Height:")), 0)
+
+
+def open_menu(session, pid, window, x, y, button):
+    """Opens a menu with a click into WINDOW of PID and waits until it is on screen; returns its window. Keys
+    are sent to that window, not typed: the menu takes the keyboard only a moment after it is shown, later on
+    a busy machine. None where WINDOW went before the click (one its program replaced: a busy machine shows
+    that)."""
+    def shown():
+        return set(xdotool(session, "search", "--onlyvisible", "--pid", pid))
+    before = shown()
+    done = subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", str(button)],
+                          capture_output=True, env=session.environment)
+    if done.returncode != 0:
+        return None
+    # Taller than the tooltip the pointer raises over an icon.
+    return wait_until(lambda: next((w for w in shown() - before if height(session, w) > 40), None),
+                      "no menu opened", 30)
