@@ -18,7 +18,6 @@ if [ -z "${KELVARO_TEST_OWN_BUS:-}" ]; then
 fi
 . "$(dirname "$0")/../support/session-lib.sh"
 . "$(dirname "$0")/../support/desktop-session-lib.sh"
-. "$(dirname "$0")/../support/tray-xvfb-lib.sh"
 need_tools xfce4-session xfwm4 xfsettingsd xfce4-panel xprop xwininfo xdotool dbus-update-activation-environment
 
 # Chooses the item COUNT up from the bottom of the Window menu of the sensor window (of PID): the menu bar's
@@ -36,13 +35,19 @@ window_menu_item() {
   menu_within "$1" "$before" || { xdotool key Escape; return 1; }
   xdotool key --window "$menu" "${keys[@]}" Return 2>/dev/null
 }
-# Whether a menu of PID not among WINDOWS-BEFORE shows within five seconds. Usage: menu_within PID WINDOWS-BEFORE
+# Whether a menu of PID not among WINDOWS-BEFORE (a window taller than a tooltip) shows within five seconds;
+# $menu is its window. Usage: menu_within PID WINDOWS-BEFORE
 menu_within() {
-  local until=$((SECONDS + 5))
-  until new_window_shown "$1" "$2"; do
-    [ "$SECONDS" -lt "$until" ] || return 1
+  local until=$((SECONDS + 5)) id
+  while [ "$SECONDS" -lt "$until" ]; do
+    for id in $(comm -13 <(echo "$2") <(xdotool search --onlyvisible --pid "$1" 2>/dev/null | sort)); do
+      [ "$(xwininfo -id "$id" 2>/dev/null | awk '/Height:/ { print $2 }')" -gt 40 ] 2>/dev/null || continue
+      menu=$id
+      return 0
+    done
     sleep 0.1
   done
+  return 1
 }
 # The sensor window's id.
 sensor_window() { managed_windows Kelvaro | awk '$10 == "Sensors" { print $1; exit }'; }
