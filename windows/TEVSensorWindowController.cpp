@@ -67,7 +67,7 @@ public:
     }
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+        if (platform::changesFrameRecord(event))
             controller_->saveFrame();
         return false;
     }
@@ -132,6 +132,7 @@ TEVSensorWindowController::TEVSensorWindowController(qint64 style, const QString
         sensorText_->installEventFilter(new ScrollBarKeeper(this, sensorText_));
         layout->addWidget(sensorText_);
         platform::ApplicationMenuBar::installInto(window_);
+        WindowPlacement::keepMenuBarClear(window_);
         // As wide as its menu bar before it has a value to show, as after.
         if (const QWidget* bar = layout->menuBar())
             window_->setMinimumWidth(bar->sizeHint().width());
@@ -345,6 +346,9 @@ void TEVSensorWindowController::saveFrame() const
     const QRect area = availableAreaForWindow();
     const QRect frame = platform::expectedFrameGeometry(window_);
     const QSize text = textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
+    // Where positions are not known, neither is whether an edge cut it.
+    if (!platform::platformKnowsWindowPositions())
+        return;
     const bool cut = !area.isEmpty() && ((s.width() < text.width() && frame.x() + frame.width() >= area.x() + area.width()) ||
                                          (s.height() < text.height() && frame.y() + frame.height() >= area.y() + area.height()));
     if (cut)
@@ -364,13 +368,15 @@ void TEVSensorWindowController::placeFreely()
     const QSize decoration = decorationSize();
     const QSize wanted = screenWindow_ ? window_->size() : textWindowSize_.isValid() ? textWindowSize_ : window_->maximumSize();
     const QSize least = screenWindow_ ? wanted : window_->minimumSize();
-    const QList<QRect> shown = WindowPlacement::shownWindowFrames(window_);
+    const auto shown = WindowPlacement::shownWindowFrames(window_);
+    const int titleBar = platform::frameMargins(window_).top();
     QRect place = WindowPlacement::freePlace(QRect(platform::expectedFrameGeometry(window_).topLeft(), wanted + decoration),
-                                             least + decoration, shown, screens);
+                                             least + decoration, shown, screens, titleBar);
     // Shorter than its text along the way the text runs: the bar across it gets its room where that is free.
     const QSize inside = place.size() - decoration;
     if (!screenWindow_ && (layoutIsVertical_ ? inside.height() < wanted.height() : inside.width() < wanted.width()))
-        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens);
+        place = WindowPlacement::freePlace(QRect(place.topLeft(), place.size() + barRoom_), least + decoration, shown, screens,
+                                           titleBar);
     platform::moveFrameTo(window_, place.topLeft());
     if (place.size() - decoration != window_->size())
         window_->resize(place.size() - decoration);
@@ -892,7 +898,8 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     suppressWindowResizing_ = false;
     if (suppress || screens.geometries.isEmpty())
         return;
-    if (awaitsPlace_ && window_->isVisible()) {
+    // A shown window that cannot move keeps the place it opened at: only its size is fitted there.
+    if (awaitsPlace_ && window_->isVisible() && platform::platformKnowsWindowPositions()) {
         placeFreely();
         return;
     }
@@ -906,6 +913,18 @@ void TEVSensorWindowController::resizeWindowUsingContentMinimumSize(const QSizeF
     window_->resize(size);
     // Neither the bar's room nor the window's least size may take it past its screen's edge.
     const QRect taken = platform::expectedFrameGeometry(window_);
+    if (!platform::platformKnowsWindowPositions()) {
+        // It stays where it opened, where the window manager put its frame (asked before the map, the place
+        // Qt holds is the frame's: it does not hear where the frame went): what would pass the area's edges is
+        // taken off its size.
+        const QMargins drawn = platform::x11::drawnFrameMargins(window_).value_or(QMargins());
+        const QSize frame = window_->size().grownBy(drawn);
+        const QRect area = availableAreaForWindow();
+        const QSize room(area.x() + area.width() - taken.x(), area.y() + area.height() - taken.y());
+        if (!area.isEmpty() && frame.boundedTo(room) != frame && !frame.boundedTo(room).shrunkBy(drawn).isEmpty())
+            window_->resize(frame.boundedTo(room).shrunkBy(drawn));
+        return;
+    }
     const QRect within = WindowPlacement::bringOntoScreen(taken, screens);
     if (within.topLeft() != taken.topLeft())
         platform::moveFrameTo(window_, within.topLeft());

@@ -26,7 +26,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        if (watched == window_ && platform::changesFrameRecord(event)) {
             const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(key_));
             if (!record.isNull())
                 defaults_->setObject(record, key_);
@@ -53,10 +53,22 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        // Sent before the window maps: it appears at its place.
-        if (watched != window_ || event->type() != QEvent::Show || event->spontaneous())
+        if (watched != window_)
             return false;
-        window_->removeEventFilter(this);
+        // A window manager keeps a window it maps within the screen: one placed with its lower edge off it is
+        // moved there again once framed (by its first paint, which follows the map), as a window the user moved
+        // there would stay.
+        const bool framed = window_->frameGeometry() != window_->geometry();
+        if (wanted_ && framed && ((event->type() == QEvent::Move && event->spontaneous()) || event->type() == QEvent::Paint)) {
+            if (platform::expectedFrameGeometry(window_).topLeft() != *wanted_)
+                platform::moveFrameTo(window_, *wanted_);
+            deleteLater();
+            return false;
+        }
+        // Sent before the window maps: it appears at its place.
+        if (placed_ || event->type() != QEvent::Show || event->spontaneous())
+            return false;
+        placed_ = true;
         const auto screens = WindowPlacement::currentScreens();
         if (!screens.geometries.isEmpty()) {
             // The frame counts: its title bar must not cover the window above, nor its border leave the screen.
@@ -64,16 +76,25 @@ protected:
             const QSize decoration(frame.left() + frame.right(), frame.top() + frame.bottom());
             const QSize minimum = window_->minimumSizeHint().expandedTo(window_->minimumSize()) + decoration;
             const QRect place = WindowPlacement::freePlace(QRect(window_->pos(), window_->size() + decoration), minimum,
-                                                           WindowPlacement::shownWindowFrames(window_), screens);
+                                                           WindowPlacement::shownWindowFrames(window_), screens, frame.top());
             platform::moveFrameTo(window_, place.topLeft());
             window_->resize(place.size() - decoration);
+            const qsizetype index = WindowPlacement::screenIndexForFrame(place, screens);
+            const QRect area = screens.available.value(index < 0 ? screens.primary : index);
+            if (place.y() + place.height() > area.y() + area.height() && platform::platformKnowsWindowPositions()) {
+                wanted_ = place.topLeft();
+                return false;
+            }
         }
+        window_->removeEventFilter(this);
         deleteLater();
         return false;
     }
 
 private:
     QWidget* window_;
+    bool placed_ = false;
+    std::optional<QPoint> wanted_;
 };
 
 } // namespace

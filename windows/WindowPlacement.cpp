@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QWidget>
 
@@ -96,7 +97,34 @@ QRect bringOntoScreen(const QRect& frame, const Screens& screens)
     return QRect(QPoint(x, y), size);
 }
 
-QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens)
+namespace {
+
+qint64 areaOf(const QRect& r) { return r.isEmpty() ? 0 : qint64(r.width()) * r.height(); }
+
+// The longest run of `strip`'s width that none of `over` covers.
+int clearRun(const QRect& strip, const QList<QRect>& over)
+{
+    QList<std::pair<int, int>> covered;
+    for (const QRect& r : over) {
+        const QRect common = r.intersected(strip);
+        if (!common.isEmpty())
+            covered.append({common.x(), rightOf(common)});
+    }
+    std::sort(covered.begin(), covered.end());
+    int longest = 0, from = strip.x();
+    for (const auto& [left, right] : std::as_const(covered)) {
+        longest = std::max(longest, left - from);
+        from = std::max(from, right);
+    }
+    return std::max(longest, rightOf(strip) - from);
+}
+
+// How much of a title bar `width` wide must stay clear to take hold of it.
+int holdOf(int width) { return std::min(width, std::max(100, width / 3)); }
+
+} // namespace
+
+QRect freePlace(const QRect& frame, const QSize& minimum, const QList<ShownFrame>& shown, const Screens& screens, int titleBar)
 {
     const qsizetype index = screenIndexForFrame(frame, screens);
     const QRect area = index >= 0 ? screens.available.value(index) : screens.primaryAvailable();
@@ -106,59 +134,117 @@ QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& sh
     const QSize size = frame.size().boundedTo(area.size());
     // A free place may cut a window a little, never squeeze it: two thirds of each side stay.
     const QSize least = minimum.expandedTo(QSize((size.width() * 2 + 2) / 3, (size.height() * 2 + 2) / 3)).boundedTo(size);
+    // A window whose lower edge leaves the area still shows a third of itself, its title bar first.
+    const int showing = std::min(size.height(), std::max(titleBar + 1, (size.height() + 2) / 3));
     // Candidate edges: the wanted place, the area's edges, and beside, above and below each shown window.
     QList<int> xs{frame.x(), area.x(), rightOf(area) - size.width()};
     QList<int> ys{frame.y(), area.y(), bottomOf(area) - size.height()};
-    for (const QRect& r : shown) {
-        xs << rightOf(r) + kGap << r.x() - size.width() - kGap << r.x();
+    QList<QRect> frames, solid;
+    for (const ShownFrame& s : shown) {
+        const QRect& r = s.frame;
+        frames << r;
+        if (!s.yields)
+            solid << r;
+        xs << rightOf(r) + kGap << r.x() - size.width() - kGap << r.x() << rightOf(r) - size.width();
         ys << bottomOf(r) + kGap << r.y() - size.height() - kGap << r.y();
     }
-    const auto hiddenBy = [&shown](const QRect& place) {
+    // Only what shows counts: a lower edge off the area hides nothing there.
+    const auto hiddenOf = [&](const QList<QRect>& others, const QRect& place) {
         qint64 hidden = 0;
-        for (const QRect& r : shown) {
-            const QRect common = r.intersected(place);
-            hidden += common.isEmpty() ? 0 : qint64(common.width()) * common.height();
-        }
+        for (const QRect& r : others)
+            hidden += areaOf(r.intersected(place).intersected(area));
         return hidden;
     };
+    const auto hiddenBy = [&](const QRect& place) { return hiddenOf(frames, place); };
+    // No head covered, no title bar of its own in another frame, none of the others' taken out of hold.
+    const auto leavesHeads = [&](const QRect& place) {
+        const QRect own(place.x(), place.y(), place.width(), titleBar);
+        if (titleBar > 0 && clearRun(own, solid) < holdOf(place.width()))
+            return false;
+        for (const ShownFrame& s : shown) {
+            if (s.keptClear > 0 && place.intersects(QRect(s.frame.x(), s.frame.y(), s.frame.width(), s.keptClear)))
+                return false;
+            if (s.titleBar <= 0 || s.yields)
+                continue;
+            const QRect strip = QRect(s.frame.x(), s.frame.y(), s.frame.width(), s.titleBar).intersected(area);
+            QList<QRect> others;
+            for (const ShownFrame& o : shown)
+                if (&o != &s && !o.yields)
+                    others << o.frame;
+            // Held before: it must stay held. A bar that others hid already is not this window's to mend.
+            const int before = clearRun(strip, others);
+            others << place;
+            if (clearRun(strip, others) < std::min(before, holdOf(strip.width())))
+                return false;
+        }
+        return true;
+    };
     struct Score {
-        qint64 lost = 0; // of the window's own size where it is free; of the others' where it cannot be
+        qint64 lost = 0; // of the window's own size, or of the others' and off the area
         qint64 distance = 0;
         bool operator<(const Score& o) const { return std::tie(lost, distance) < std::tie(o.lost, o.distance); }
     };
-    QRect best, whole;
-    Score bestScore, wholeScore;
+    // Tiers in turn: free and cut by a third at most; free and whole, lower edge off the area; over the others'
+    // bodies only; wherever it hides least.
+    constexpr int kTiers = 4;
+    QRect best[kTiers];
+    Score scores[kTiers];
+    const auto offer = [&](int tier, const QRect& place, qint64 lost) {
+        const qint64 px = place.x() - frame.x(), py = place.y() - frame.y();
+        const Score score{lost, px * px + py * py};
+        if (best[tier].isNull() || score < scores[tier]) {
+            best[tier] = place;
+            scores[tier] = score;
+        }
+    };
+    const auto cut = [&](int wantedX, int wantedY, const QSize& smallest) {
+        const int x = std::clamp(wantedX, area.x(), rightOf(area) - smallest.width());
+        const int y = std::clamp(wantedY, area.y(), bottomOf(area) - smallest.height());
+        return QRect(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
+    };
+    const qint64 own = areaOf(QRect(QPoint(), frame.size()));
     for (const int wantedX : std::as_const(xs))
         for (const int wantedY : std::as_const(ys)) {
-            const qint64 dx = std::clamp(wantedX, area.x(), rightOf(area) - size.width()) - frame.x();
-            const qint64 dy = std::clamp(wantedY, area.y(), bottomOf(area) - size.height()) - frame.y();
-            // The whole window, for where no place is free: it hides as little of the others as it can.
-            const QRect entire(QPoint(frame.x() + int(dx), frame.y() + int(dy)), size);
-            const Score entireScore{hiddenBy(entire), dx * dx + dy * dy};
-            if (whole.isNull() || entireScore < wholeScore) {
-                whole = entire;
-                wholeScore = entireScore;
-            }
-            const int x = std::clamp(wantedX, area.x(), rightOf(area) - least.width());
-            const int y = std::clamp(wantedY, area.y(), bottomOf(area) - least.height());
-            const QRect place(x, y, std::min(size.width(), rightOf(area) - x), std::min(size.height(), bottomOf(area) - y));
-            if (hiddenBy(place) > 0)
-                continue;
-            Score score;
-            score.lost = qint64(frame.width()) * frame.height() - qint64(place.width()) * place.height();
-            const qint64 px = x - frame.x(), py = y - frame.y();
-            score.distance = px * px + py * py;
-            if (best.isNull() || score < bestScore) {
-                best = place;
-                bestScore = score;
-            }
+            const int x = std::clamp(wantedX, area.x(), rightOf(area) - size.width());
+            const QRect entire(QPoint(x, std::clamp(wantedY, area.y(), bottomOf(area) - size.height())), size);
+            const QRect lowered(QPoint(x, std::clamp(wantedY, area.y(), bottomOf(area) - showing)), size);
+            const qint64 below = areaOf(lowered) - areaOf(lowered.intersected(area));
+            if (const QRect place = cut(wantedX, wantedY, least); hiddenBy(place) == 0)
+                offer(0, place, own - areaOf(place));
+            if (hiddenBy(lowered) == 0)
+                offer(1, lowered, below);
+            for (const QRect& place : {entire, lowered})
+                if (leavesHeads(place))
+                    offer(2, place, hiddenOf(solid, place) + areaOf(place) - areaOf(place.intersected(area)));
+            offer(3, entire, hiddenOf(solid, entire));
         }
-    return best.isNull() ? whole : best;
+    for (const QRect& place : best)
+        if (!place.isNull())
+            return place;
+    return frame;
 }
 
-QList<QRect> shownWindowFrames(const QWidget* except)
+QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens)
 {
-    QList<QRect> frames;
+    QList<ShownFrame> frames;
+    for (const QRect& r : shown)
+        frames.append({r, 0, 0, false});
+    return freePlace(frame, minimum, frames, screens);
+}
+
+namespace {
+constexpr char kMenuBarKeptClear[] = "kelvaroMenuBarKeptClear";
+}
+
+void keepMenuBarClear(QWidget* window)
+{
+    if (window)
+        window->setProperty(kMenuBarKeptClear, true);
+}
+
+QList<ShownFrame> shownWindowFrames(const QWidget* except)
+{
+    QList<ShownFrame> frames;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return frames;
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -167,8 +253,15 @@ QList<QRect> shownWindowFrames(const QWidget* except)
         if (w == except || !w->isVisible() || (type != Qt::Window && type != Qt::Tool) ||
             w->inherits("QSystemTrayIconSys"))
             continue;
-        // A window just shown may not have its frame yet: the one it is getting counts.
-        frames.append(platform::expectedFrameGeometry(w));
+        // A window just shown may not have its frame yet: the one it is getting counts. The screen display,
+        // frameless, is the desktop's: it lies below the windows, or lets their clicks through.
+        ShownFrame shown{platform::expectedFrameGeometry(w), platform::frameMargins(w).top(), 0,
+                         w->windowFlags().testFlag(Qt::FramelessWindowHint)};
+        if (w->property(kMenuBarKeptClear).toBool()) {
+            const QWidget* bar = w->layout() ? w->layout()->menuBar() : nullptr;
+            shown.keptClear = shown.titleBar + (bar ? std::max(bar->height(), bar->sizeHint().height()) : 0);
+        }
+        frames.append(shown);
     }
     return frames;
 }

@@ -40,15 +40,31 @@ QRect fitFrameToScreen(const QRect& frame, const QSize& minimum, const QSize& ma
 // the screen that holds most of it, or of the primary screen when it lies on none.
 QRect bringOntoScreen(const QRect& frame, const Screens& screens);
 
-// A window of `frame`'s size (its frame included) that opens without a recorded place, where it hides none of
-// the `shown` frames: at `frame` when that is free, else at the free place nearest it beside, above or below
-// them, or at the edges of the available area of its screen. It keeps its size where it can and is cut (to no
-// less than `minimum`, nor than two thirds of each side) where only a smaller window fits; where no place is
-// free it keeps its size and goes where it hides least of the others, the nearest such place. Always within
-// the available area.
+// A shown window as a window opening beside it sees it: its frame and the heads at its top, its title bar and,
+// for the sensor window, the menu bar below it.
+struct ShownFrame {
+    QRect frame;
+    int titleBar = 0;  // of which a third (at least 100 pixels) must stay clear to take hold of it
+    int keptClear = 0; // the strip that nothing may cover at all
+    bool yields = false; // the screen display: kept clear of where there is room, else covered as the desktop
+};
+
+// A window of `frame`'s size (its frame included, `titleBar` the height of its title bar) that opens without a
+// recorded place, where it hides none of the `shown` frames: at `frame` when that is free, else at the free
+// place nearest it beside, above or below them, or at the edges of the available area of its screen. It keeps
+// its size where it can and is cut (to no less than `minimum`, nor than two thirds of each side) where only a
+// smaller window fits; one that cannot be cut so far goes whole where its lower edge leaves the area (a third
+// of it showing). Where no place is free it hides the others' bodies but never a head: its title bar and each
+// other's keep a third clear (100 pixels at least), and no kept-clear strip is covered; as little as it can,
+// its lower edge off the area if need be. Only where even that is impossible it goes where it hides least,
+// within the area.
+QRect freePlace(const QRect& frame, const QSize& minimum, const QList<ShownFrame>& shown, const Screens& screens,
+                int titleBar = 0);
 QRect freePlace(const QRect& frame, const QSize& minimum, const QList<QRect>& shown, const Screens& screens);
 // The frames of the program's shown windows but `except`: what a window opening without a place avoids.
-QList<QRect> shownWindowFrames(const QWidget* except);
+QList<ShownFrame> shownWindowFrames(const QWidget* except);
+// Marks `window` as the program's main window: a window opening beside it leaves its menu bar clear too.
+void keepMenuBarClear(QWidget* window);
 
 // Where the windows open that have no recorded place, so that no two open on top of one another: slot 0 is
 // the sensor window's (300, 300), each further slot 30 pixels down and right of it, starting again near the

@@ -1,5 +1,7 @@
 #include "app/controller/AppController.h"
 
+#include "app/controller/MainWindowFocus.h"
+
 #include "acquisition/MonitorConnectionInfo.h"
 #include "acquisition/MonitoringClient.h"
 #include "acquisition/TEVMonitoringClient.h"
@@ -426,6 +428,9 @@ void AppController::openPreferredDisplayChannels()
         openMonitorWindows(kSmartBatteryInfoDisplay);
     if (prefs.displayInfoShouldOpen())
         openMonitorWindows(kDisplayInfoDisplay);
+    // The sensor window is the main one: it keeps the focus, not the window opened last.
+    if (prefs.standardWindowShouldOpen() && standardWindowController_)
+        MainWindowFocus::activateOnceMapped(standardWindowController_->window());
 }
 
 void AppController::completeInitializationOfLocalClient()

@@ -2,8 +2,8 @@
 # Kelvaro under openbox with tint2's task bar, on a virtual X server with a session bus of its own. A first
 # start places the sensor window and the overview with openbox's frames counted: each frame within the work
 # area tint2 leaves, neither title bar over the other window. The next start opens the system information
-# and then the extreme values without a recorded place: both frames within the work area and the extreme
-# values at their own size. The screen display (Ctrl+D) stays out of tint2's task bar, takes no keyboard focus
+# and then the extreme values without a recorded place: every title bar within the work area and clear of the
+# other frames (a lower edge may leave it), and the extreme values at their own size. The screen display (Ctrl+D) stays out of tint2's task bar, takes no keyboard focus
 # and lets clicks in its gaps through. With every window closed (Ctrl+W), a second start shows the sensor
 # window. The two start-up alerts of a computer without sensors come one after the other. With
 # KELVARO_SCREENSHOT_DIR set it keeps pictures there.
@@ -52,7 +52,7 @@ with open(sys.argv[1], "wb") as f:
 PYTHON
 start_ready Kelvaro second "$kelvaro"
 pid=$started
-check_frames 4 1 openbox-second-start
+check_frames 4 heads openbox-second-start
 size=$(awk 'index($0, " Extreme Values") { print $4 "x" $5 }' "$scratch/windows")
 [ "$size" = 420x360 ] || fail "the extreme values opened at $size, not at their own 420x360"
 

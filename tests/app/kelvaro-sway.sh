@@ -6,7 +6,7 @@
 # does the tray's menu that swaybar (a tray host without menus of its own) asks for with ContextMenu; the
 # colour question lies over the screen display on the desktop, also after a press where the display lies. Sway
 # refuses to run as root: it, its session bus and the program run as the unprivileged user "nobody", in the
-# script's folders.
+# script's folders. The sensor window and the overview become tiles, whose sizes are not stored as theirs.
 # Usage: kelvaro-sway.sh KELVARO FIXTURES MODE
 set -euo pipefail
 kelvaro=$1 fixtures=$2 mode=$3
@@ -233,5 +233,32 @@ display_back() { floating_kelvaro >"$scratch/floating"; [ "$(head -1 "$scratch/f
 wait_until 60 "the screen display did not come back once the question was answered" display_back
 screenshot backdrop-answered
 quit_cleanly "$started" Kelvaro
+
+# The sensor window and the overview become tiles: the sizes sway gives them are not stored as the user's.
+store_preferences "{'PreferencesVersion': 3, 'SensorWindowOpen': True, 'OverviewOpen': True,
+  'TEVWindowFrame-StandardWindow': '210 230 640 140', 'TEVSpecialAutosave-StandardWindow': '210 230',
+  'TEVWindowFrame-SensorOverview': '700 150 520 420'}"
+start_kelvaro tiles
+tiled() { windows >"$scratch/windows"; grep -qx 'tiled Sensors' "$scratch/windows" && grep -q '^tiled Sensor Overview' "$scratch/windows"; }
+wait_until 60 "the sensor window and the overview did not become tiles" tiled
+# Until sway has given both their tiles' sizes.
+tile_sizes() {
+  "${as_user[@]}" swaymsg -t get_tree 2>/dev/null | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("name") in ("Sensors",) or str(node.get("name", "")).startswith("Sensor Overview"):
+        r = node["window_rect"]
+        print(node["name"].split(" - ")[0], r["width"], r["height"])
+    for child in node.get("nodes", []) + node.get("floating_nodes", []): walk(child)
+walk(json.load(sys.stdin))' >"$scratch/tiles" || true
+  [ "$(grep -c . "$scratch/tiles")" -ge 2 ] && ! grep -q ' 520 420$' "$scratch/tiles"
+}
+wait_until 60 "sway did not size the tiles" tile_sizes
+screenshot tiles
+quit_cleanly "$started" Kelvaro
+frames=$(python3 -c 'import plistlib,sys; p = plistlib.load(open(sys.argv[1],"rb"))
+print(p.get("TEVWindowFrame-StandardWindow"), "/", p.get("TEVWindowFrame-SensorOverview"))' "$(preferences_file)")
+echo "tiles: $(tr '\n' ';' <"$scratch/tiles") stored: $frames"
+case "$frames" in "210 230 640 "*" / 700 150 520 420") ;; *) fail "the tiles' sizes were stored: $frames" ;; esac
 echo "alerts one after the other, screen display, Sensor Alert panel and the tray's menu float on sway ($mode)," \
-  "the question over the display on the desktop: passed"
+  "the question over the display on the desktop, tile sizes are not stored: passed"

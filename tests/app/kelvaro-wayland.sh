@@ -6,7 +6,7 @@
 #   lost-lite   the same under KelvaroLite: status 1, and it says that it had nothing to write
 #   positions   no client can tell where its window is (natively), weston's window manager does not tell it
 #               (XWayland): the stored places of the sensor window and the overview survive starts and quits,
-#               a first start stores none of "0 0"
+#               a first start stores none of "0 0", no window opens past the output, and a stored size stays
 #   alerts      the two start-up alerts of a computer without sensors, one after the other, lie over the
 #               windows opened meanwhile (the second, after the first is answered, on XWayland)
 #   platform    (xwayland) in a Wayland session that offers XWayland, with no platform chosen, the programs'
@@ -64,11 +64,33 @@ case "$scenario" in
     # (weston's, for its X server: its frame's invisible margin counted, windows moved without a word), the
     # stored places stay as they were however often the programs start: never the margin off, never "0 0".
     sensor_windows_shown() { stacked_titles >"$scratch/stack"; grep -qx Sensors "$scratch/stack" && grep -q '^Sensor Overview' "$scratch/stack"; }
+    # Views past the 1600x1000 output, but for weston's invisible 32-pixel margin around an X11 window's frame:
+    # a window fitted to its text keeps within the output from where it opened, as on X11.
+    views_past_output() {
+      timeout 10 weston-debug scene-graph 2>/dev/null | python3 -c '
+import re, sys
+margin = 32 if sys.argv[1] == "xwayland" else 0
+title = None
+for line in sys.stdin:
+    m = re.search(r"top-level window .(Sensors|Sensor Overview)", line)
+    if m:
+        title = m.group(1)
+        continue
+    m = re.search(r"position: \((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)", line)
+    if m and title:
+        x1, y1, x2, y2 = map(int, m.groups())
+        if x1 + margin < 0 or y1 + margin < 0 or x2 - margin > 1600 or y2 - margin > 1000:
+            print(f"{title}: {x1},{y1} -> {x2},{y2}")
+        title = None' "$mode"
+    }
     # One start and quit with the sensor window and the overview open. Usage: start_and_quit NAME
     start_and_quit() {
       start_ready Kelvaro kelvaro "$kelvaro"
       wait_until 60 "the sensor window and the overview were not shown" sensor_windows_shown
+      local until=$((SECONDS + 10))
+      while [ -n "$(views_past_output)" ] && [ "$SECONDS" -lt "$until" ]; do sleep 0.2; done
       screenshot "wayland-$mode-positions-$1"
+      [ -z "$(views_past_output)" ] || fail "a window opened past the output at start $1: $(views_past_output)"
       quit_cleanly "$started" Kelvaro
     }
     places() {
@@ -84,6 +106,15 @@ for k in ("TEVWindowFrame-StandardWindow", "TEVSpecialAutosave-StandardWindow", 
     start_and_quit again
     places >"$scratch/again"
     diff "$scratch/first" "$scratch/again" >&2 || fail "the stored places changed at the second start"
+    # A place and size stored on X, say, put into what these starts wrote: the size stays the user's, not one
+    # of a cut the program could not see here.
+    python3 -c 'import plistlib,sys; p = plistlib.load(open(sys.argv[1],"rb"))
+p.update({"TEVWindowFrame-StandardWindow": "210 230 640 140", "TEVSpecialAutosave-StandardWindow": "210 230"})
+plistlib.dump(p, open(sys.argv[1],"wb"))' "$(preferences_file)"
+    start_and_quit kept
+    frame=$(stored TEVWindowFrame-StandardWindow)
+    echo "stored after a start with the window's record put in: '$frame'"
+    case "$frame" in "210 230 640 "*) ;; *) fail "the sensor window's stored frame '210 230 640 140' became '$frame'" ;; esac
     # Places stored before, on X, say.
     store_preferences "{'PreferencesVersion': 3, 'SensorWindowOpen': True, 'OverviewOpen': True,
       'TEVWindowFrame-StandardWindow': '210 230 640 140', 'TEVSpecialAutosave-StandardWindow': '210 230',

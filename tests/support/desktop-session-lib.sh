@@ -38,33 +38,59 @@ work_area() {
 }
 
 # Problems of the frames of the windows listed in FILE (as managed_windows prints them) in the work area, none
-# when all is well: a frame past the work area's edge, and with OVERLAP=0 two frames over one another.
+# when all is well: a frame past the work area's edge, and with OVERLAP=0 two frames over one another. OVERLAP
+# "heads" lets frames overlap and a lower edge leave the work area, but no title bar may lie within the other
+# windows' frames (a third of it, 100 pixels at least, stays clear to take hold of), nor anything lie over the
+# sensor window's title and menu bar (the first 24 pixels of its client).
 # Usage: frame_problems FILE OVERLAP
 frame_problems() {
   python3 - "$1" "$2" $(work_area) <<'PYTHON'
 import sys
-path, overlap_ok = sys.argv[1], sys.argv[2] == "1"
+path, mode = sys.argv[1], sys.argv[2]
+overlap_ok = mode != "0"
 ax, ay, aw, ah = map(int, sys.argv[3:7])
 frames = []
 for line in open(path):
     parts = line.rstrip("\n").split(" ", 9)
     x, y, w, h, l, r, t, b = map(int, parts[1:9])
-    frames.append((x - l, y - t, w + l + r, h + t + b, parts[9]))
+    frames.append((x - l, y - t, w + l + r, h + t + b, parts[9], t + (24 if parts[9] == "Sensors" else 0)))
 found = []
-for x, y, w, h, title in frames:
-    if x < ax or y < ay or x + w > ax + aw or y + h > ay + ah:
+for x, y, w, h, title, head in frames:
+    bottom = y + (head if mode == "heads" else h)
+    if x < ax or y < ay or x + w > ax + aw or bottom > ay + ah:
         found.append(f"'{title}' framed {w}x{h}+{x}+{y} runs past the work area {aw}x{ah}+{ax}+{ay}")
+def meet(a, c):
+    return a[0] < c[0] + c[2] and c[0] < a[0] + a[2] and a[1] < c[1] + c[3] and c[1] < a[1] + a[3]
+def clear_run(x, width, over):
+    covered = sorted((max(c[0], x), min(c[0] + c[2], x + width)) for c in over)
+    longest, start = 0, x
+    for left, right in covered:
+        if left < right:
+            longest, start = max(longest, left - start), max(start, right)
+    return max(longest, x + width - start)
+if mode == "heads":
+    for a in frames:
+        others = [c for c in frames if c is not a]
+        if a[4] == "Sensors":
+            for c in others:
+                if meet((a[0], a[1], a[2], a[5]), c):
+                    found.append(f"'{c[4]}' framed {c[2]}x{c[3]}+{c[0]}+{c[1]} lies over the title or menu bar of 'Sensors' framed {a[2]}x{a[3]}+{a[0]}+{a[1]}")
+        bar = (a[0], a[1], a[2], a[5] - (24 if a[4] == "Sensors" else 0))
+        over = [c for c in others if meet(bar, c)]
+        if bar[3] > 0 and clear_run(a[0], a[2], over) < min(a[2], max(100, a[2] // 3)):
+            found.append(f"the title bar of '{a[4]}' framed {a[2]}x{a[3]}+{a[0]}+{a[1]} lies within " +
+                         ", ".join(f"'{c[4]}' framed {c[2]}x{c[3]}+{c[0]}+{c[1]}" for c in over))
 if not overlap_ok:
     for i, a in enumerate(frames):
         for c in frames[i + 1:]:
-            if a[0] < c[0] + c[2] and c[0] < a[0] + a[2] and a[1] < c[1] + c[3] and c[1] < a[1] + a[3]:
+            if meet(a, c):
                 found.append(f"'{a[4]}' framed {a[2]}x{a[3]}+{a[0]}+{a[1]} and '{c[4]}' {c[2]}x{c[3]}+{c[0]}+{c[1]} overlap")
 print("\n".join(found))
 PYTHON
 }
 
 # Whether the COUNT windows of a start but the screen display are on screen with their frames in place
-# (OVERLAP=1 allows frames over one another); the windows into $scratch/windows. Usage: framed COUNT OVERLAP
+# (OVERLAP as frame_problems takes it); the windows into $scratch/windows. Usage: framed COUNT OVERLAP
 framed() {
   managed_windows Kelvaro | awk '$10 != "Kelvaro"' >"$scratch/windows"
   [ "$(wc -l <"$scratch/windows")" -eq "$1" ] && [ -z "$(frame_problems "$scratch/windows" "$2")" ]

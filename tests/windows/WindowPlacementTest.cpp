@@ -158,3 +158,43 @@ TEST(WindowPlacement, AWindowWithoutAPlaceOpensWhereItHidesNoOther)
         EXPECT_GE(place.height() * 3, row.wanted.height() * 2) << row.what;
     }
 }
+
+TEST(WindowPlacement, AWindowWithoutAPlaceLeavesEveryTitleBarAndTheSensorMenuBarClear)
+{
+    // As xfwm4 frames them: title bars 29 pixels, the sensor window's menu bar 24 below its title bar.
+    const Screens wide{{QRect(0, 0, 1600, 1000)}, {QRect(0, 27, 1600, 973)}, 0};
+    const Screens small{{QRect(0, 0, 1280, 800)}, {QRect(0, 27, 1280, 773)}, 0};
+    const WindowPlacement::ShownFrame sensorsWide{{0, 300, 1600, 137}, 29, 53}, sensorsSmall{{0, 300, 1280, 137}, 29, 53};
+    const WindowPlacement::ShownFrame overviewWide{{360, 447, 530, 454}, 29, 0}, overviewSmall{{360, 447, 530, 353}, 29, 0};
+    const QRect systemInformation(390, 390, 562, 594), extremeValues(510, 510, 430, 394);
+    const QSize systemInformationLeast(562, 593), extremeValuesLeast(245, 186);
+    struct Row {
+        const char* what;
+        Screens screens;
+        QRect wanted;
+        QSize minimum;
+        QList<WindowPlacement::ShownFrame> shown;
+        QRect expected;
+    } rows[] = {
+        {"too tall for the room below the sensor window: whole, its lower edge off the screen", wide, systemInformation,
+         systemInformationLeast, {sensorsWide, overviewWide}, {900, 447, 562, 594}},
+        {"no free place: over the overview's body at the bottom, its title bar held", wide, extremeValues, extremeValuesLeast,
+         {sensorsWide, overviewWide, {{900, 447, 562, 594}, 29, 0}}, {0, 606, 430, 394}},
+        {"no free place: over the overview's body, the title bars of both held", small, systemInformation,
+         systemInformationLeast, {sensorsSmall, overviewSmall}, {718, 447, 562, 594}},
+        {"then the extreme values at the left, the lower edge off the screen", small, extremeValues, extremeValuesLeast,
+         {sensorsSmall, overviewSmall, {{718, 447, 562, 594}, 29, 0}}, {0, 447, 430, 394}},
+        {"below the sensor window over the other one, not over the menu bar where it would hide least", oneScreen(), {390, 390, 422, 385}, {200, 150},
+         {{{0, 250, 1280, 128}, 28, 50}, {{200, 388, 1080, 340}, 28, 0}}, {0, 415, 422, 385}},
+    };
+    for (const Row& row : rows) {
+        const QRect place = WindowPlacement::freePlace(row.wanted, row.minimum, row.shown, row.screens, 29);
+        EXPECT_EQ(place, row.expected) << row.what;
+        const QRect area = row.screens.primaryAvailable();
+        EXPECT_TRUE(area.contains(QRect(place.topLeft(), QSize(place.width(), 29)))) << row.what;
+        EXPECT_GE(place.left(), area.left()) << row.what;
+        EXPECT_LE(place.right(), area.right()) << row.what;
+        for (const auto& shown : row.shown)
+            EXPECT_FALSE(place.intersects(QRect(shown.frame.topLeft(), QSize(shown.frame.width(), shown.keptClear)))) << row.what;
+    }
+}

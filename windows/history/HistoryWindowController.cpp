@@ -180,7 +180,8 @@ public:
             switch (event->type()) {
             case QEvent::Move:
             case QEvent::Resize:
-                c.saveFrame();
+                if (platform::changesFrameRecord(event))
+                    c.saveFrame();
                 if (c.extremesDrawerPanel_ && c.extremesDrawerPanel_->isVisible())
                     c.placeExtremesPanel();
                 break;

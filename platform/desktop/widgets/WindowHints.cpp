@@ -39,6 +39,29 @@ quint32 x11::windowOf(QWidget* window)
     return xcb_window_t(window->windowHandle() ? window->windowHandle()->winId() : window->winId());
 }
 
+std::optional<QMargins> x11::drawnFrameMargins(QWidget* window)
+{
+    xcb_connection_t* connection = applicationConnection();
+    if (!connection || !window || !window->testAttribute(Qt::WA_WState_Created))
+        return std::nullopt;
+    const xcb_window_t client = windowOf(window);
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, client), nullptr);
+    const xcb_window_t parent = tree ? tree->parent : xcb_window_t(XCB_WINDOW_NONE);
+    const xcb_window_t root = tree ? tree->root : xcb_window_t(XCB_WINDOW_NONE);
+    std::free(tree);
+    if (parent == XCB_WINDOW_NONE || parent == root)
+        return std::nullopt;
+    xcb_get_geometry_reply_t* inner = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, client), nullptr);
+    xcb_get_geometry_reply_t* outer = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, parent), nullptr);
+    std::optional<QMargins> margins;
+    // The client's x and y are its offset in the frame.
+    if (inner && outer)
+        margins = QMargins(inner->x, inner->y, outer->width - inner->width - inner->x, outer->height - inner->height - inner->y);
+    std::free(inner);
+    std::free(outer);
+    return margins;
+}
+
 namespace {
 using x11::internAtom;
 

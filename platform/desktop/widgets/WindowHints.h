@@ -7,6 +7,8 @@
 #include <QPoint>
 #include <QRect>
 
+#include <optional>
+
 class QWidget;
 struct xcb_connection_t;
 
@@ -46,6 +48,10 @@ quint32 internAtom(xcb_connection_t* connection, const char* name);
 xcb_connection_t* applicationConnection();
 // The X window of `window` now: QWidget::winId() keeps naming the one that new window flags replaced.
 quint32 windowOf(QWidget* window);
+// Where a window manager does not tell it: the room its frame takes around `window` as the X server has them,
+// invisible margins included, as the client's offset and the frame's size over the client's. None before the
+// window manager framed it, without one, and off X11.
+std::optional<QMargins> drawnFrameMargins(QWidget* window);
 
 } // namespace x11
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/desktop/widgets/WindowHints.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QWidget>
@@ -20,6 +21,13 @@ bool platformStacksWindows()
     const QString platform = QGuiApplication::platformName();
     return !platform.startsWith(QLatin1String("wayland")) &&
            !(platform == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+}
+
+bool changesFrameRecord(const QEvent* event, bool positionsKnown)
+{
+    if (!event || (event->type() != QEvent::Move && event->type() != QEvent::Resize))
+        return false;
+    return positionsKnown || (event->type() == QEvent::Resize && !event->spontaneous());
 }
 
 QString windowFrameRecord(QWidget* window, const QString& stored, bool positionsKnown)

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QEvent;
 class QWidget;
 
 namespace platform {
@@ -14,6 +15,11 @@ namespace platform {
 bool platformKnowsWindowPositions();
 // Whether a window can raise itself, or stay above or below the others: not on Wayland, nor on its XWayland.
 bool platformStacksWindows();
+
+// Whether `event` of a window changes what its frame record holds: a move or a resize, but where positions are
+// not known only a size the program set. There the window system's own (a tiling compositor's tile, say)
+// comes spontaneously and is not the user's.
+bool changesFrameRecord(const QEvent* event, bool positionsKnown = platformKnowsWindowPositions());
 
 // The "x y width height" record of `window`'s client area. Where positions are not known, the place is taken
 // from `stored` (a record of the same form, or "x y"), and without one the record holds no place at all
