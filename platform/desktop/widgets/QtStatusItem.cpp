@@ -6,6 +6,7 @@
 #include "platform/foundation/Log.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -14,6 +15,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QThread>
 #include <QWindow>
 
@@ -26,6 +29,19 @@ namespace platform {
 namespace {
 
 constexpr int kSmallestPixelSize = 6;
+
+// The application's style, for a menu that keeps a panel's worth of the screen clear at either edge: Qt's menu
+// starts its next column there.
+class PanelClearMenuStyle final : public QProxyStyle {
+public:
+    PanelClearMenuStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        const int base = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_MenuDesktopFrameWidth ? std::max(base, QtStatusItem::menuPanelAllowance) : base;
+    }
+};
 
 bool& loggedMissingTray()
 {
@@ -168,6 +184,8 @@ private:
 QtStatusItem::QtStatusItem() : context_(std::make_unique<QObject>()), menu_(new QMenu)
 {
     menu_->setTitle(QStringLiteral("UNTITLED"));
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        keepClearOfPanels(menu_);
     const auto popUp = [this](QPoint at) { popUpMenu(at); };
     xembed_ = std::make_unique<XEmbedTray>(menu_, popUp);
     statusNotifier_ = std::make_unique<StatusNotifierTray>(menu_, popUp);
@@ -188,6 +206,13 @@ QtStatusItem::~QtStatusItem()
         menu_->deleteLater();
     else
         delete menu_;
+}
+
+void QtStatusItem::keepClearOfPanels(QMenu* menu)
+{
+    auto* style = new PanelClearMenuStyle;
+    style->setParent(menu);
+    menu->setStyle(style);
 }
 
 QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFont& font, QSize size)

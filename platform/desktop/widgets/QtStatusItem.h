@@ -50,6 +50,12 @@ public:
     };
     static Layout layoutForText(const QString& text, const QFont& font, QSize size);
 
+    // Where a client knows neither the desktop's panels nor where its menu's window goes, only its screen's
+    // size (Wayland), the menu leaves this much of the screen clear at the top and at the bottom, a panel at
+    // either edge or one twice as tall at one, and lays its items out in more columns instead.
+    static constexpr int menuPanelAllowance = 32;
+    static void keepClearOfPanels(QMenu* menu);
+
     // Commands appended below the values of the menu (the application's own); the menu shows them at once,
     // even while it has no values.
     void setTrailingActions(const QList<QAction*>& actions)
