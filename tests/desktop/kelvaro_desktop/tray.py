@@ -51,37 +51,15 @@ def root_tree(session):
                           env=session.environment).stdout
 
 
-class Trayer:
-    """trayer at the top right edge. A host that ends before its panel shows is started once more: it is test
-    equipment, not the program under test."""
-
-    def __init__(self, session):
-        self.session = session
-        self.start()
-
-    def start(self):
-        for attempt in (1, 2):
-            self.process = self.session.start(
-                f"trayer-{attempt}", "trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                "--height", "32", "--iconspacing", "4", "--tint", "0x303030", "--transparent", "true",
-                "--alpha", "0")
-            try:
-                wait_until(lambda: TRAYER_PANEL in root_tree(self.session), "the tray host shows no panel",
-                           abort=lambda: None if self.process.running() else "trayer ended")
-                return
-            except WaitTimeout:
-                if self.process.running():
-                    raise
-        raise AssertionError("the tray host ended twice before its panel showed")
-
-    def stop(self):
-        self.process.popen.terminate()
-        self.process.wait_ended("trayer did not end")
+class TrayPanel:
+    """A tray host's panel on the screen, as xwininfo names it (`PANEL`): the icons it docks as drawn."""
+    PANEL = ""
+    session = None
 
     def icons(self):
         """The drawn icons in the panel, left to right: (x on the screen, width, colour), the colour the slot
         colour most of its pixels have (red, green, blue or other)."""
-        line = next((l for l in root_tree(self.session).splitlines() if TRAYER_PANEL in l), None)
+        line = next((l for l in root_tree(self.session).splitlines() if self.PANEL in l), None)
         if line is None:
             return []
         w, h, x, y = (int(v) for v in line.split()[-2].replace("x", " ").replace("+", " ").split()[:4])
@@ -135,6 +113,34 @@ class Trayer:
             raise AssertionError(f"the tray shows, left to right: {[c for _, _, c in seen]} "
                                  f"(expected {count} icons{': ' + ' '.join(colours) if colours else ''})") from None
         return seen
+
+class Trayer(TrayPanel):
+    """trayer at the top right edge. A host that ends before its panel shows is started once more: it is test
+    equipment, not the program under test."""
+    PANEL = TRAYER_PANEL
+
+    def __init__(self, session):
+        self.session = session
+        self.start()
+
+    def start(self):
+        for attempt in (1, 2):
+            self.process = self.session.start(
+                f"trayer-{attempt}", "trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                "--height", "32", "--iconspacing", "4", "--tint", "0x303030", "--transparent", "true",
+                "--alpha", "0")
+            try:
+                wait_until(lambda: self.PANEL in root_tree(self.session), "the tray host shows no panel",
+                           abort=lambda: None if self.process.running() else "trayer ended")
+                return
+            except WaitTimeout:
+                if self.process.running():
+                    raise
+        raise AssertionError("the tray host ended twice before its panel showed")
+
+    def stop(self):
+        self.process.popen.terminate()
+        self.process.wait_ended("trayer did not end")
 
 
 def open_menu_size(session):

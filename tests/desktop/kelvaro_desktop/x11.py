@@ -42,10 +42,12 @@ class XServer:
 
 
 def xdotool(session, *arguments):
-    """xdotool's output lines on the session's display; none where it found nothing."""
+    """xdotool's output on the session's display, a word each; none where it found nothing. What it printed
+    counts whatever its status: a search ends in an error where a window went while it looked (a tray host
+    killed takes its windows), after it printed those it found."""
     done = subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True,
                           env=session.environment)
-    return done.stdout.split() if done.returncode == 0 else []
+    return done.stdout.split()
 
 
 def shown_windows(session, name, pid=None):
