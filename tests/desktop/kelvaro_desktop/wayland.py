@@ -67,14 +67,43 @@ class Weston:
         """At once, as a compositor that dies under its clients."""
         self.process.kill()
 
+    def scene_graph(self):
+        """Weston's scene graph as weston-debug prints it; empty when it does not answer."""
+        try:
+            return subprocess.run(["weston-debug", "scene-graph"], capture_output=True, text=True, timeout=10,
+                                  env=self.session.environment).stdout
+        except subprocess.TimeoutExpired:
+            return ""
+
     def stacked_titles(self):
         """The top-level windows on the screen, top first."""
-        try:
-            graph = subprocess.run(["weston-debug", "scene-graph"], capture_output=True, text=True, timeout=10,
-                                   env=self.session.environment).stdout
-        except subprocess.TimeoutExpired:
-            return []
+        graph = self.scene_graph()
         return re.findall(r"top-level window '(.*?)'(?: of .*)?, 0x[0-9a-f]*\):$", graph, re.MULTILINE)
+
+    def windows(self):
+        """The top-level windows on the screen, top first: (title, (x1, y1, x2, y2)) of each, as weston placed
+        it, the right and lower edges exclusive."""
+        graph = self.scene_graph()
+        return [(title, tuple(map(int, edges))) for title, *edges in re.findall(
+            r"top-level window '(.*?)'(?: of .*)?, 0x[0-9a-f]*\):\n\s*position: \((-?\d+), (-?\d+)\) -> "
+            r"\((-?\d+), (-?\d+)\)", graph)]
+
+    def screenshot(self, name):
+        """The output into $KELVARO_SCREENSHOT_DIR/NAME.png, when asked for: pictures for people to look at."""
+        folder = os.environ.get("KELVARO_SCREENSHOT_DIR")
+        if not folder:
+            return
+        shots = self.session.folder / "screenshots"
+        shots.mkdir(exist_ok=True)
+        for old in shots.glob("wayland-screenshot-*.png"):
+            old.unlink()
+        try:
+            subprocess.run(["weston-screenshooter"], cwd=shots, capture_output=True, timeout=10,
+                           env=self.session.environment)
+        except subprocess.TimeoutExpired:
+            return
+        for shot in shots.glob("wayland-screenshot-*.png"):
+            shutil.move(shot, f"{folder}/{name}.png")
 
 
 def lose_compositor(weston, process, what):
