@@ -5,6 +5,9 @@ import plistlib
 import re
 import subprocess
 
+import pytest
+
+from kelvaro_desktop.tray import Trayer
 from kelvaro_desktop.waits import WaitTimeout, wait_until
 from kelvaro_desktop.x11 import XServer, need_tools, screenshot, shown_windows, window_info, xdotool
 
@@ -255,3 +258,107 @@ def _try(attempt):
         return attempt()
     except WaitTimeout:
         return None
+
+
+def shown_frames(session):
+    """The program's shown top-level windows: (x, y, width, height, shape extents or "-", title)."""
+    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
+                          env=session.environment).stdout
+    shown = []
+    for line in tree.splitlines():
+        if '("Kelvaro" "Kelvaro")' not in line:
+            continue
+        window = line.split()[0]
+        out = subprocess.run(["xwininfo", "-id", window, "-shape"], capture_output=True, text=True,
+                             env=session.environment).stdout
+        info = dict(l.strip().split(": ", 1) for l in out.splitlines() if ": " in l)
+        if info.get("Map State") != "IsViewable":
+            continue
+        title = next((l.split('"', 1)[1].rsplit('"', 1)[0] for l in out.splitlines()
+                      if l.startswith("xwininfo: Window id:") and '"' in l), "")
+        shape = next((l.split()[-1] for l in out.splitlines() if "Window shape extents" in l), "-")
+        shown.append((int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"]), int(info["Width"]),
+                      int(info["Height"]), shape, title))
+    return shown
+
+
+def frame_problems(windows, width, height, first, display):
+    """What is wrong with the shown windows on a WIDTHxHEIGHT screen: a window beyond the screen, a screen
+    display whose shape misses its text, at a FIRST start two windows that overlap, and windows missing."""
+    found = []
+    titles = [t for *_, t in windows]
+    if not any(t.startswith("Sensors") for t in titles):
+        found.append("no sensor window")
+    if not any(t.startswith("Sensor Overview") for t in titles):
+        found.append("no overview")
+    screen = [w for w in windows if w[5] == "Kelvaro" and w[2] > 1]
+    if display and not screen:
+        found.append("no screen display")
+    for x, y, w, h, _, title in windows:
+        if x < 0 or y < 0 or x + w > width or y + h > height:
+            found.append(f"'{title}' {w}x{h}+{x}+{y} runs past the {width}x{height} screen")
+    for x, y, w, h, shape, _ in screen:
+        m = re.fullmatch(r"(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", shape)
+        sw, sh, sx, sy = map(int, m.groups()) if m else (0, 0, 0, 0)
+        # The text fills the window but for its margins: its shape spans most of it.
+        if sw < 0.75 * w or sh < 0.75 * h or sx < 0 or sy < 0 or sx + sw > w or sy + sh > h:
+            found.append(f"the screen display {w}x{h} has the shape {shape}: its values do not show")
+    if first:
+        for i, a in enumerate(windows):
+            for b in windows[i + 1:]:
+                if a[0] < b[0] + b[2] and b[0] < a[0] + a[2] and a[1] < b[1] + b[3] and b[1] < a[1] + a[3]:
+                    found.append(f"'{a[5]}' {a[2]}x{a[3]}+{a[0]}+{a[1]} and '{b[5]}' {b[2]}x{b[3]}+{b[0]}+{b[1]} overlap")
+    return found
+
+
+@pytest.mark.parametrize("computer", ["portable", "server", "tower"])
+def test_every_window_of_a_start_lies_within_its_screen(programs, session, computer):
+    """A first start on 1600x1000 (no window over another), a start with the screen display showing every
+    value, the same on a 1280x800 screen with the frames saved on the larger one, once more on 1600x1000 (the
+    sensor window as wide as before), and a first start on 1280x800: each shown window's frame within the
+    screen and the screen display's shape over its values."""
+    need_tools("xwininfo", "trayer")
+    simulated = programs.computer(computer)
+
+    def check_start(size, name, first, display):
+        width, height = (int(v) for v in size.split("x"))
+        x_server = XServer(session, size, name=f"xvfb-{name}")
+        tray = Trayer(session)
+        kelvaro = session.start(name, programs.kelvaro, "--simulate", simulated)
+        kelvaro.wait_ready("Kelvaro")
+        seen = []
+
+        def well():
+            seen[:] = shown_frames(session)
+            return not frame_problems(seen, width, height, first, display)
+        try:
+            wait_until(well, "windows within the screen", 60, interval=0.2)
+        except WaitTimeout:
+            pass
+        screenshot(session, f"{computer}-{name}")
+        found = frame_problems(seen, width, height, first, display)
+        assert not found, f"{computer} {name} on {size}: {found}; shown: {seen}"
+        kelvaro.quit_cleanly("Kelvaro")
+        tray.stop()
+        x_server.stop()
+        return seen
+
+    def sensor_width(windows):
+        return next(w for _, _, w, _, _, t in windows if t.startswith("Sensors"))
+
+    check_start("1600x1000", "first-1600x1000", True, False)
+    # The screen display opens at the next start with every value of the computer.
+    data = session.preferences_file.read_bytes()
+    prefs = plistlib.loads(data)
+    prefs["FloatingWindowOpen"] = True
+    for machine in prefs["MachinePreferences"].values():
+        machine["FloatingWindowSensors"] = list(machine["AvailableGauges"].keys())
+    session.preferences_file.write_bytes(
+        plistlib.dumps(prefs, fmt=plistlib.FMT_BINARY if data.startswith(b"bplist") else plistlib.FMT_XML))
+    wide = sensor_width(check_start("1600x1000", "screen-display-1600x1000", False, True))
+    check_start("1280x800", "screen-display-1280x800", False, True)
+    # Back on the larger screen, the sensor window that the smaller one cut is as wide as before.
+    again = sensor_width(check_start("1600x1000", "screen-display-1600x1000-again", False, True))
+    assert again == wide, f"the sensor window came back {again} pixels wide on 1600x1000, not {wide}"
+    session.preferences_file.unlink()
+    check_start("1280x800", "first-1280x800", True, False)
