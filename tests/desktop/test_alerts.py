@@ -5,25 +5,13 @@ import subprocess
 
 from kelvaro_desktop.tray import Trayer
 from kelvaro_desktop.waits import WaitTimeout, wait_until
-from kelvaro_desktop.x11 import XServer, need_tools, screenshot, window_info, xdotool
+from kelvaro_desktop.x11 import XServer, need_tools, screenshot, top_level_windows, window_info, xdotool
 
 
 def stacked_windows(session):
     """The program's shown windows from the top of the stack down: ("alert" or "window", title, id)."""
-    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
-                          env=session.environment).stdout
     stack = []
-    # xwininfo lists the children of the root from the top down.
-    for line in tree.splitlines():
-        if '("Kelvaro" "Kelvaro")' not in line:
-            continue
-        window = line.split()[0]
-        info = subprocess.run(["xwininfo", "-id", window], capture_output=True, text=True,
-                              env=session.environment).stdout
-        if "Map State: IsViewable" not in info:
-            continue
-        title = next((l.split('"', 1)[1].rsplit('"', 1)[0] for l in info.splitlines()
-                      if l.startswith("xwininfo: Window id:") and '"' in l), "")
+    for window, title, _ in top_level_windows(session):
         kind = subprocess.run(["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"], capture_output=True, text=True,
                               env=session.environment).stdout
         stack.append(("alert" if "_NET_WM_WINDOW_TYPE_DIALOG" in kind else "window", title, window))

@@ -9,25 +9,14 @@ import pytest
 
 from kelvaro_desktop.tray import Trayer
 from kelvaro_desktop.waits import WaitTimeout, wait_until
-from kelvaro_desktop.x11 import XServer, need_tools, screenshot, shown_windows, window_info, xdotool
+from kelvaro_desktop.x11 import (XServer, need_tools, screenshot, shown_windows, top_level_windows, window_info,
+                                 xdotool)
 
 
 def shown_titles(session):
     """The titles of the program's viewable top-level windows (tray icons and the untitled screen display left
     out), sorted, each without its " - COMPUTER" part."""
-    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
-                          env=session.environment).stdout
-    titles = []
-    for line in tree.splitlines():
-        if '("Kelvaro" "Kelvaro")' not in line:
-            continue
-        window, rest = line.split(None, 1)
-        title = rest.split('": (', 1)[0].lstrip('"')
-        info = subprocess.run(["xwininfo", "-id", window], capture_output=True, text=True,
-                              env=session.environment).stdout
-        if "Map State: IsViewable" in info and title != "Kelvaro":
-            titles.append(title.split(" - ")[0])
-    return sorted(titles)
+    return sorted(title.split(" - ")[0] for _, title, _ in top_level_windows(session) if title != "Kelvaro")
 
 
 def run(session, programs, count):
@@ -62,14 +51,7 @@ def sensor_window_place(session, kelvaro, name):
     """Waits until the sensor window is shown; (x, y, width, height) of it, the screen kept in a picture NAME
     where asked for."""
     def shown():
-        tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
-                              env=session.environment).stdout
-        for line in tree.splitlines():
-            if re.search(r'"Sensors[^"]*": \("Kelvaro" "Kelvaro"\)', line):
-                info = window_info(session, line.split()[0])
-                if info.get("Map State") == "IsViewable":
-                    return info
-        return None
+        return next((info for _, title, info in top_level_windows(session) if title.startswith("Sensors")), None)
     info = wait_until(shown, "no sensor window was shown", 30)
     screenshot(session, name)
     return tuple(int(info[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
@@ -262,24 +244,9 @@ def _try(attempt):
 
 def shown_frames(session):
     """The program's shown top-level windows: (x, y, width, height, shape extents or "-", title)."""
-    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
-                          env=session.environment).stdout
-    shown = []
-    for line in tree.splitlines():
-        if '("Kelvaro" "Kelvaro")' not in line:
-            continue
-        window = line.split()[0]
-        out = subprocess.run(["xwininfo", "-id", window, "-shape"], capture_output=True, text=True,
-                             env=session.environment).stdout
-        info = dict(l.strip().split(": ", 1) for l in out.splitlines() if ": " in l)
-        if info.get("Map State") != "IsViewable":
-            continue
-        title = next((l.split('"', 1)[1].rsplit('"', 1)[0] for l in out.splitlines()
-                      if l.startswith("xwininfo: Window id:") and '"' in l), "")
-        shape = next((l.split()[-1] for l in out.splitlines() if "Window shape extents" in l), "-")
-        shown.append((int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"]), int(info["Width"]),
-                      int(info["Height"]), shape, title))
-    return shown
+    return [(int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"]), int(info["Width"]),
+             int(info["Height"]), info.get("Window shape extents", "-"), title)
+            for _, title, info in top_level_windows(session, shape=True)]
 
 
 def frame_problems(windows, width, height, first, display):

@@ -178,6 +178,21 @@ class Session:
         self.processes.append(process)
         return process
 
+    def start_announcing(self, name, *command, what, timeout=60):
+        """Starts COMMAND, in which "{fd}" stands for a descriptor it writes a line into once it is ready
+        (Xvfb's -displayfd, dbus-daemon's --print-address); the process and that line."""
+        read_end, write_end = os.pipe()
+        try:
+            process = self.start(name, *(str(c).replace("{fd}", str(write_end)) for c in command),
+                                 pass_fds=(write_end,))
+        finally:
+            os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            ready, _, _ = select.select([pipe], [], [], timeout)
+            line = pipe.readline().strip() if ready else ""
+        assert line, f"{what} did not start within {timeout} s: {process.log()[-500:]}"
+        return process, line
+
     def copies_of(self, program):
         """The processes named PROGRAM in this session (their runtime folder is the session's), started by
         the test or by another program."""
@@ -222,18 +237,9 @@ class SessionBus:
     single-copy names and the bus-activated services of one test never meet another's."""
 
     def __init__(self, session):
-        read_end, write_end = os.pipe()
-        try:
-            self.process = session.start("session-bus", "dbus-daemon", "--session", "--nofork",
-                                         f"--print-address={write_end}", pass_fds=(write_end,))
-        finally:
-            os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            ready, _, _ = select.select([pipe], [], [], 60)
-            address = pipe.readline().strip() if ready else ""
-        assert address, f"the session bus did not start within 60 s: {self.process.log()[-500:]}"
-        self.address = address
-        session.environment["DBUS_SESSION_BUS_ADDRESS"] = address
+        self.process, self.address = session.start_announcing(
+            "session-bus", "dbus-daemon", "--session", "--nofork", "--print-address={fd}", what="the session bus")
+        session.environment["DBUS_SESSION_BUS_ADDRESS"] = self.address
 
     def share_folders(self, session):
         """Services the bus starts when a program asks for one (the accessibility bus, a notification daemon)

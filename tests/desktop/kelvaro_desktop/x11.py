@@ -1,7 +1,6 @@
 """Virtual X servers of a test's own."""
 
 import os
-import select
 import subprocess
 import shutil
 
@@ -23,17 +22,9 @@ class XServer:
     def __init__(self, session, size="1280x800", name="xvfb"):
         if not shutil.which("Xvfb"):
             pytest.skip("Xvfb is not installed")
-        read_end, write_end = os.pipe()
-        try:
-            # Xvfb writes the display's number into the pipe once it accepts clients.
-            self.process = session.start(name, "Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                         f"{size}x24", "-nolisten", "tcp", pass_fds=(write_end,))
-        finally:
-            os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            ready, _, _ = select.select([pipe], [], [], 60)
-            number = pipe.readline().strip() if ready else ""
-        assert number, f"Xvfb did not start within 60 s: {self.process.log()[-500:]}"
+        # Xvfb writes the display's number once it accepts clients.
+        self.process, number = session.start_announcing(name, "Xvfb", "-displayfd", "{fd}", "-screen", "0",
+                                                        f"{size}x24", "-nolisten", "tcp", what="Xvfb")
         self.display = f":{number}"
         session.environment["DISPLAY"] = self.display
 
@@ -97,3 +88,24 @@ def window_info(session, window):
     info = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True,
                           env=session.environment).stdout
     return dict(line.strip().split(": ", 1) for line in info.splitlines() if ": " in line)
+
+
+def top_level_windows(session, klass="Kelvaro", shape=False):
+    """The viewable top-level windows of the program of WM_CLASS KLASS, from the top of the stack down (as
+    xwininfo lists the root's children): (window, title, xwininfo's fields) each."""
+    tree = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True,
+                          env=session.environment).stdout
+    found = []
+    for line in tree.splitlines():
+        if f'("{klass}" "{klass}")' not in line:
+            continue
+        window = line.split()[0]
+        out = subprocess.run(["xwininfo", "-id", window, *(["-shape"] if shape else [])], capture_output=True,
+                             text=True, env=session.environment).stdout
+        info = {k: v.strip() for k, v in (l.strip().split(": ", 1) for l in out.splitlines() if ": " in l)}
+        if info.get("Map State") != "IsViewable":
+            continue
+        title = next((l.split('"', 1)[1].rsplit('"', 1)[0] for l in out.splitlines()
+                      if l.startswith("xwininfo: Window id:") and '"' in l), "")
+        found.append((window, title, info))
+    return found
