@@ -1,6 +1,5 @@
 """One running copy per program and user: a second start hands over to the running one."""
 
-import subprocess
 import time
 
 import pytest
