@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from kelvaro_desktop.session import TESTS
+from kelvaro_desktop.saved import session_problems
 from kelvaro_desktop.wayland import Weston, lose_compositor
 
 GONE = {"native": "the Wayland compositor", "xwayland": "the X server"}
@@ -20,8 +20,7 @@ def describe(programs, session, computer):
                                             capture_output=True, env=session.environment, check=True).stdout)
     listed = subprocess.run([programs.dump, "--simulate", computer, "sensors"], capture_output=True, text=True,
                             env=session.environment, check=True).stdout.splitlines()
-    sensors = session.folder / "sensors"
-    sensors.write_text("".join(line + "\n" for line in listed if line and not line.startswith("artificial.")))
+    sensors = [line.split("\t")[0] for line in listed if line and not line.startswith("artificial.")]
     return machine["systemSerialNumber"], machine["systemModelCode"], sensors
 
 
@@ -45,9 +44,8 @@ def unsaved(programs, session, process, program, mode, killed, serial, model, se
         return "the history does not decode"
     if serial not in history.stdout:
         return f"the history holds nothing of {serial}"
-    checked = subprocess.run(["python3", TESTS / "support/saved-preferences.py", "fresh", serial, model, sensors,
-                              session.preferences_file], capture_output=True, text=True)
-    return None if checked.returncode == 0 else f"the preferences do not hold the session: {checked.stderr.strip()}"
+    problems = session_problems("fresh", serial, model, sensors, session.preferences_file)
+    return f"the preferences do not hold the session: {problems}" if problems else None
 
 
 @pytest.mark.parametrize("mode,program,rounds", [pytest.param("native", "Kelvaro", 20, id="Kelvaro"),

@@ -9,7 +9,7 @@ import time
 import pytest
 
 from kelvaro_desktop.peers import Peer
-from kelvaro_desktop.session import TESTS
+from kelvaro_desktop.saved import session_problems
 from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.x11 import XServer, need_tools, shown_windows, xdotool
 
@@ -108,11 +108,9 @@ def test_the_lost_display_saves_the_session(programs, session, scenario):
                      "written", kelvaro.log()), "Kelvaro did not log what it saved at the lost display"
     listed = subprocess.run([programs.dump, "--simulate", computer, "sensors"], capture_output=True, text=True,
                             env=session.environment, check=True).stdout.splitlines()
-    sensors = session.folder / "sensors"
-    sensors.write_text("".join(l + "\n" for l in listed if l and not l.startswith("artificial.")))
-    checked = subprocess.run(["python3", TESTS / "support/saved-preferences.py", scenario, serial, model, sensors,
-                              session.preferences_file, remote_serial], capture_output=True, text=True)
-    assert checked.returncode == 0, f"the files Kelvaro left do not hold its session: {checked.stderr.strip()}"
+    sensors = [l.split("\t")[0] for l in listed if l and not l.startswith("artificial.")]
+    problems = session_problems(scenario, serial, model, sensors, session.preferences_file, remote_serial)
+    assert not problems, f"the files Kelvaro left do not hold its session: {problems}"
     assert "ending without a quit" in kelvaro.log(), "Kelvaro did not say that it saved at the lost display"
 
 
