@@ -400,7 +400,9 @@ class XfceSession:
         """Starts xfce4-session (its output in NAME.out and NAME.err: the programs it starts write there too)
         and waits until xfwm4 composites and the panel is on screen."""
         self.process = self.session.start(name, "xfce4-session")
-        ended = lambda: None if self.process.running() else f"xfce4-session ended ({self.process.status()})"  # noqa: E731
+
+        def ended():
+            return None if self.process.running() else f"xfce4-session ended ({self.process.status()})"
         wait_until(self.composites, "xfwm4 did not composite", 120, abort=ended)
         wait_until(lambda: managed_windows(self.session, "xfce4-panel"), "the panel did not show", 120, abort=ended)
         return self.process
