@@ -39,6 +39,8 @@ class Process:
 
     def __init__(self, session, name, popen):
         self.session, self.name, self.popen = session, name, popen
+        # How it is ended with the test: a program that must clean up after itself gets SIGTERM first.
+        self.end_signal = signal.SIGKILL
         self.out = session.folder / f"{name}.out"
         self.err = session.folder / f"{name}.err"
 
@@ -92,11 +94,15 @@ class Process:
 
     def kill(self):
         if self.running():
-            self.popen.kill()
+            self.popen.send_signal(self.end_signal)
         try:
             self.popen.wait(30)
         except subprocess.TimeoutExpired:
-            pass
+            self.popen.kill()
+            try:
+                self.popen.wait(30)
+            except subprocess.TimeoutExpired:
+                pass
 
 
 class Session:

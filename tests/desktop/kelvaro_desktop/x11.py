@@ -1,6 +1,7 @@
 """Virtual X servers of a test's own."""
 
 import os
+import signal
 import subprocess
 import shutil
 
@@ -25,6 +26,9 @@ class XServer:
         # Xvfb writes the display's number once it accepts clients.
         self.process, number = session.start_announcing(name, "Xvfb", "-displayfd", "{fd}", "-screen", "0",
                                                         f"{size}x24", "-nolisten", "tcp", what="Xvfb")
+        # Killed, Xvfb leaves its lock file, and of two servers that start meanwhile both may take that
+        # display: the socket of one then leads to the other.
+        self.process.end_signal = signal.SIGTERM
         self.display = f":{number}"
         session.environment["DISPLAY"] = self.display
 
