@@ -119,9 +119,10 @@ def menus_of(session, pid):
 def pick_menu_bar_values(session, pid, count):
     """"COUNT Values" in the Display > Menu Bar menu of Kelvaro's sensor window, with the keyboard as a user
     does."""
-    window = next(iter(xdotool(session, "search", "--all", "--onlyvisible", "--pid", pid, "--name", "^Sensors")),
-                  None)
-    assert window, "no sensor window to pick the tray's value count in"
+    # Shown a moment after the program is ready, later on a busy machine.
+    window = wait_until(lambda: next(iter(xdotool(session, "search", "--all", "--onlyvisible", "--pid", pid,
+                                                  "--name", "^Sensors")), None),
+                        "no sensor window to pick the tray's value count in", 30)
     # Alt alone puts the keys into the menu bar: Kelvaro, File, Sensors, Display; the first item of Display is
     # the Menu Bar submenu (no other menu starts with one), whose items run from No Values down. The window
     # takes Alt only once it knows itself active, which no window manager tells it here, and shows nothing for
