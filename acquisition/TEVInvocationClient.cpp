@@ -209,6 +209,22 @@ std::optional<QVariant> TEVInvocationClient::waitForReply(const std::shared_ptr<
     return status->returnValue();
 }
 
+QByteArray TEVInvocationClient::archiveOf(const std::shared_ptr<TEVServiceInvocation>& invocation)
+{
+    const auto encode = [&] { return platform::KeyedArchiver::archivedDataWithRootObject(values::fromObject(invocation)); };
+    if (!invocation->arguments().isEmpty())
+        return encode();
+    const QString key = invocation->selector() + QLatin1Char('\x1f') + invocation->returnValueClass() +
+                        (invocation->isOneWay() ? QStringLiteral("\x1f1") : QStringLiteral("\x1f0"));
+    const std::lock_guard lock(archivesLock_);
+    if (const auto known = argumentlessArchives_.constFind(key); known != argumentlessArchives_.cend())
+        return known.value();
+    const QByteArray archive = encode();
+    if (!archive.isEmpty())
+        argumentlessArchives_.insert(key, archive);
+    return archive;
+}
+
 QVariant TEVInvocationClient::resultOfInvocation(const std::shared_ptr<TEVServiceInvocation>& invocation)
 {
     if (!invocation)
@@ -225,7 +241,7 @@ QVariant TEVInvocationClient::resultOfInvocation(const std::shared_ptr<TEVServic
     }
     if (!invocation->validate())
         return {};
-    const QByteArray archive = platform::KeyedArchiver::archivedDataWithRootObject(values::fromObject(invocation));
+    const QByteArray archive = archiveOf(invocation);
     if (archive.isEmpty()) {
         platform::log(QStringLiteral("%1: invocation '%2' could not be encoded with current parameters!")
                           .arg(className(), invocation->selector()));

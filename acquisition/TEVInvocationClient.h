@@ -143,6 +143,8 @@ protected:
 
 private:
     std::optional<platform::StreamPair> streamPair();
+    // The keyed archive of `invocation`; empty when it cannot be encoded.
+    QByteArray archiveOf(const std::shared_ptr<TEVServiceInvocation>& invocation);
     // The value when delivered, nothing otherwise (with how the wait ended).
     std::optional<QVariant> waitForReply(const std::shared_ptr<TEVInvocationStatus>& status, double timeout,
                                          platform::WaitResult* how);
@@ -172,6 +174,10 @@ private:
     platform::Clock::Duration errorWindowStart_{};
     int errorLinesLogged_ = 0;
     quint64 errorLinesUnlogged_ = 0;
+
+    // The archives of the calls without arguments, made once: the same few are asked for every tick.
+    QMap<QString, QByteArray> argumentlessArchives_;
+    std::mutex archivesLock_;
 
     QStringList allowedReplyClasses_;
     StreamPairSource streamPairSource_;

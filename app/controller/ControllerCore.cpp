@@ -831,19 +831,35 @@ void ControllerCore::updateOutputCache()
     // An absent local set (the Lite edition on a computer Kelvaro never saw) has no gauges to fill.
     if (!localPreferences_)
         return;
-    for (const QString& id : std::as_const(connectedSensorNames_)) {
-        const auto gauge = localPreferences_->gaugeDictionary().value(id);
-        if (!gauge) {
-            platform::log(QStringLiteral("WARNING: found no gauge object for %1!\n").arg(id));
+    refreshTickHandles();
+    for (const TickHandle& handle : std::as_const(tickHandles_)) {
+        if (!handle.gauge) {
+            platform::log(QStringLiteral("WARNING: found no gauge object for %1!\n").arg(handle.identifier));
             continue;
         }
-        const auto entry = outputCache_.value(id);
-        if (!entry) {
-            platform::log(QStringLiteral("WARNING: found no cache entry object for %1!\n").arg(id));
+        if (!handle.entry) {
+            platform::log(QStringLiteral("WARNING: found no cache entry object for %1!\n").arg(handle.identifier));
             continue;
         }
-        entry->cacheCurrentValueFromGauge(gauge);
+        handle.entry->cacheCurrentValueFromGauge(handle.gauge);
     }
+}
+
+void ControllerCore::refreshTickHandles()
+{
+    // Looking up thousands of identifiers every tick cost more than filling the entries.
+    const auto& gauges = std::as_const(*localPreferences_).gaugeDictionary();
+    if (tickHandlePreferences_ == localPreferences_.get() && tickHandleNames_.isSharedWith(connectedSensorNames_) &&
+        tickHandleGauges_.isSharedWith(gauges) && tickHandleCache_.isSharedWith(outputCache_))
+        return;
+    tickHandlePreferences_ = localPreferences_.get();
+    tickHandleNames_ = connectedSensorNames_;
+    tickHandleGauges_ = gauges;
+    tickHandleCache_ = outputCache_;
+    tickHandles_.clear();
+    tickHandles_.reserve(connectedSensorNames_.size());
+    for (const QString& id : std::as_const(connectedSensorNames_))
+        tickHandles_.append({id, gauges.value(id), outputCache_.value(id)});
 }
 
 // --- Alerts --------------------------------------------------------------------------------------------

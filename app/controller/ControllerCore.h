@@ -220,6 +220,22 @@ private:
     void observeClient(const ClientPtr& client);
     void forgetClientObservers(const ClientPtr& client);
     void systemWillSleep();
+    // Finds each connected sensor's gauge and cache entry anew where the lists they came from have changed.
+    void refreshTickHandles();
+
+    // What a tick fills, found once by identifier: the gauge and the cache entry of each connected sensor,
+    // in the order of connectedSensorNames_. The copies of the lists they were found in share those lists'
+    // data until either list changes, which tells the handles out of date.
+    struct TickHandle {
+        QString identifier;
+        std::shared_ptr<TEVGauge> gauge;
+        std::shared_ptr<OutputCacheEntry> entry;
+    };
+    QList<TickHandle> tickHandles_;
+    QStringList tickHandleNames_;
+    MachinePreferences::GaugeMap tickHandleGauges_;
+    OutputCache tickHandleCache_;
+    const MachinePreferences* tickHandlePreferences_ = nullptr;
 
     ClientFactory clientFactory_;
     platform::Scheduler::Handle mainUpdateTimer_;

@@ -58,6 +58,7 @@ public:
     // The stored form. Drops overlay references of the history windows to windows no longer in this set.
     QVariantMap defaultsDictionary();
     GaugeMap& gaugeDictionary() { return availableGauges_; }
+    const GaugeMap& gaugeDictionary() const { return availableGauges_; }
 
     // Makes gauges for sensors not yet known and files them in the channel lists and history windows.
     // Identifiers that already have a gauge are passed over, so a customised gauge is never replaced.

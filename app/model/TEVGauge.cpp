@@ -15,7 +15,7 @@
 #include <QLocale>
 
 #include <algorithm>
-
+#include <bit>
 #include <optional>
 
 namespace {
@@ -654,6 +654,20 @@ QString TEVGauge::localizedPresentationOfPresentationValue(double value) const
 {
     if (value == missingValue || !enabled_)
         return QStringLiteral("---");
+    Presentation made{std::bit_cast<quint64>(value), formatTag_, sensorQuantityType(), preferredUnit, sensorDescription_,
+                      platform::Bundle::main(), QLocale(), QString()};
+    const Presentation& last = lastPresentation_;
+    if (!last.text.isNull() && last.valueBits == made.valueBits && last.formatTag == made.formatTag &&
+        last.quantityType == made.quantityType && last.temperatureUnit == made.temperatureUnit &&
+        last.description == made.description && last.bundle == made.bundle && last.locale == made.locale)
+        return last.text;
+    made.text = presentationText(value);
+    lastPresentation_ = std::move(made);
+    return lastPresentation_.text;
+}
+
+QString TEVGauge::presentationText(double value) const
+{
     const QByteArray format = numberFormat(formatTag_);
     const bool temperature = sensorQuantityType() == kTemperature;
     // Temperature units follow the number directly ("45.0°C"), others after one blank. A temperature under

@@ -6,6 +6,7 @@
 #include "acquisition/TEVSensorSource.h"
 #include "platform/foundation/Color.h"
 
+#include <QLocale>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -15,6 +16,9 @@
 
 class TEVSensorDescription;
 class TEVSensorValueConverter;
+namespace platform {
+class Bundle;
+}
 
 class TEVGauge {
 public:
@@ -138,6 +142,8 @@ public:
     QString description() const;
 
 private:
+    QString presentationText(double value) const;
+
     QString sensorIdentifier_;
     qint64 knownQuantityType_ = 0; // of the description last seen, or as stored
     QString machineSerial_;
@@ -155,4 +161,16 @@ private:
     double highThreshold_ = 9999.0;
     bool alertState_ = false;
     bool enabled_ = true;
+    // The last text of a value and all it was made from: most values read every tick as they did before.
+    struct Presentation {
+        quint64 valueBits = 0;
+        qint64 formatTag = 0;
+        qint64 quantityType = 0;
+        qint64 temperatureUnit = 0;
+        std::shared_ptr<TEVSensorDescription> description;
+        std::shared_ptr<const platform::Bundle> bundle;
+        QLocale locale;
+        QString text; // null: none made yet
+    };
+    mutable Presentation lastPresentation_;
 };

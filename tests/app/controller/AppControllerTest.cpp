@@ -156,6 +156,7 @@ public:
     bool opensPreferredChannels = false;
     using AppController::checkForDeactivatedGF6800Sensors, AppController::checkForOutdatedSensorDesignations,
         AppController::checkForUncoloredGauges, AppController::checkForWithdrawnSensorSupport;
+    OutputCache& cache() { return outputCache_; }
     // A supported computer unless a test says otherwise, so that no model alert joins those the tests expect.
     MachineModel model{QStringLiteral("MacBookPro11,1"), QStringLiteral("Apple Inc.")};
     MachineModel localMachineModel() const override { return model; }
@@ -284,6 +285,47 @@ TEST_F(AppControllerTest, StartsCompletesTheLocalClientOnceAndFillsTheCache)
     EXPECT_EQ(rec.splashShown, 1);
     EXPECT_EQ(controller->preferredChannelsOpened, 1);
     EXPECT_EQ(rec.probeClients.last(), made.last().get()); // the probe pane follows the new client
+}
+
+// An update reaches the gauges and cache entries it fills without looking them up again: the ones it fills
+// must still be those the lists hold, whichever list changed since the update before.
+TEST_F(AppControllerTest, EachUpdateFillsTheGaugesAndCacheEntriesFiledNow)
+{
+    launchReady();
+    controller->updateAllOutputChannelsAndCache(true);
+    auto& gauges = controller->localPreferences()->gaugeDictionary();
+    const auto value = [&](const char* id) {
+        const auto entry = controller->outputCache().value(id);
+        return entry && entry->hasValue() ? entry->currentValue() : -1.0;
+    };
+    ASSERT_DOUBLE_EQ(value("TC0D"), 42.0);
+
+    const auto refiled = TEVGauge::createForSensorIdentifierConnectingToClient(QStringLiteral("TC0D"), local());
+    gauges.insert(QStringLiteral("TC0D"), refiled);
+    local()->raw.insert(QStringLiteral("TC0D"), 5100);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_EQ(controller->outputCache().value("TC0D")->connectedGauge(), refiled) << "a gauge filed anew";
+    EXPECT_DOUBLE_EQ(value("TC0D"), 51.0);
+
+    const auto entry = std::make_shared<OutputCacheEntry>();
+    controller->cache().insert(QStringLiteral("TC0D"), entry);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_TRUE(entry->hasValue()) << "a cache entry made anew";
+    EXPECT_EQ(entry->connectedGauge(), refiled);
+
+    const QString missing = QStringLiteral("WARNING: found no gauge object for TC0D!");
+    gauges.remove(QStringLiteral("TC0D"));
+    local()->raw.insert(QStringLiteral("F0Ac"), 120000);
+    controller->updateAllOutputChannelsAndCache(true);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_EQ(kt::log().count(missing), 2) << "a gauge gone is said on every update";
+    EXPECT_DOUBLE_EQ(value("F0Ac"), 1200.0) << "and the others are still filled";
+
+    gauges.insert(QStringLiteral("TC0D"), refiled);
+    local()->raw.insert(QStringLiteral("TC0D"), 5200);
+    controller->updateAllOutputChannelsAndCache(true);
+    EXPECT_EQ(kt::log().count(missing), 2);
+    EXPECT_DOUBLE_EQ(value("TC0D"), 52.0) << "a gauge filed again";
 }
 
 TEST_F(AppControllerTest, TheRemoteConnectPanelIsMadeOnceAndHandsItsChoiceToTheController)

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 constexpr double kMissing = TEVGauge::missingValue;
@@ -263,6 +265,50 @@ TEST_F(TEVGaugeTest, ValueTextsFollowFormatTagAndDisplayUnit)
     f->setFormatTag(0);
     EXPECT_EQ(f->presentationValueForRawValue(120000), 1200.0);
     EXPECT_EQ(f->localizedPresentationOfPresentationValue(1200.0), "1200 RPM");
+}
+
+// A value read again is not formatted again: its text must still follow whatever it was made from.
+TEST_F(TEVGaugeTest, RepeatedValueTextFollowsEachChangeOfWhatMadeIt)
+{
+    const auto source = std::make_shared<FakeSource>(6, 1.0, "rpm");
+    const auto g = gauge(source);
+    g->setFormatTag(0);
+    const auto otherBundle = [this] {
+        kelvaro::test::writeFile(dir_.path() + "/other/Info.plist", platform::writePropertyList(QVariantMap(), platform::PlistFormat::Xml));
+        kelvaro::test::writeFile(dir_.path() + "/other/en.lproj/Localizable.strings",
+                                 platform::writePropertyList(QVariantMap{{"rpm", "U/min"}, {"W", "Watt"}}, platform::PlistFormat::Xml));
+        platform::Bundle::setMain(platform::Bundle::fromDirectory(dir_.path() + "/other"));
+    };
+    const struct Row {
+        const char* change;
+        std::function<void()> make;
+        double value;
+        const char* text;
+    } rows[] = {
+        {"none", [] {}, 1200.0, "1200 RPM"},
+        {"the value", [] {}, 1201.0, "1201 RPM"},
+        {"the format", [&] { g->setFormatTag(1); }, 1201.0, "1201.0 RPM"},
+        {"the locale", [] { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }, 1201.0, "1201,0 RPM"},
+        {"the string table", otherBundle, 1201.0, "1201,0 U/min"},
+        {"the sensor's description",
+         [&] {
+             source->description = FakeSource(6, 1.0, "W").description;
+             g->connectToClient(source);
+         },
+         1201.0, "1201,0 Watt"},
+        {"the enabling", [&] { g->setEnabled(false); }, 1201.0, "---"},
+        {"the enabling back", [&] { g->setEnabled(true); }, 1201.0, "1201,0 Watt"},
+    };
+    for (const Row& row : rows) {
+        row.make();
+        EXPECT_EQ(g->localizedPresentationOfPresentationValue(row.value), row.text) << "after a change of " << row.change;
+        EXPECT_EQ(g->localizedPresentationOfPresentationValue(row.value), row.text) << "again, after " << row.change;
+    }
+    // A temperature gauge's unit is the user's, which is no property of the gauge.
+    const auto t = gauge(temperature());
+    EXPECT_EQ(t->localizedPresentationOfPresentationValue(45.0), "45,0C") << "a table without the unit";
+    TEVGauge::setPreferredTemperatureDisplayUnit(3);
+    EXPECT_EQ(t->localizedPresentationOfPresentationValue(45.0), "45,0C/113.0F");
 }
 
 TEST_F(TEVGaugeTest, OnlyThePrimaryValueUsesTheUserLocale)
