@@ -86,11 +86,10 @@ def window_titles(session):
 
 
 def work_area(session):
-    """The work area of the first desktop: (x, y, width, height)."""
+    """The work area of the first desktop: (x, y, width, height); None before the window manager sets it."""
     _, _, values = xprop(session, "-root", "_NET_WORKAREA").partition(" = ")
     numbers = [int(v) for v in values.replace(",", " ").split()[:4]]
-    assert len(numbers) == 4, "the window manager set no work area"
-    return tuple(numbers)
+    return tuple(numbers) if len(numbers) == 4 else None
 
 
 def frame_problems(windows, area, mode):
@@ -155,7 +154,8 @@ def check_frames(session, count, mode, name):
     def framed():
         seen["windows"] = program_windows(session)
         seen["area"] = work_area(session)
-        seen["problems"] = frame_problems(seen["windows"], seen["area"], mode)
+        seen["problems"] = frame_problems(seen["windows"], seen["area"], mode) if seen["area"] else \
+            ["the window manager set no work area"]
         return len(seen["windows"]) == count and not seen["problems"]
     try:
         wait_until(framed, f"{count} windows framed in place", 60, interval=0.2)
@@ -333,7 +333,7 @@ class OpenboxTint2:
         wait_until(lambda: window_manager_runs(session), "openbox did not start", 30,
                    abort=lambda: None if self.openbox.running() else "openbox ended")
         self.tint2 = session.start("tint2", "tint2")
-        wait_until(lambda: work_area(session)[3] < screen_height if window_manager_runs(session) else False,
+        wait_until(lambda: (work_area(session) or (0, 0, 0, screen_height))[3] < screen_height,
                    "tint2's panel reserved no room", 30,
                    abort=lambda: None if self.tint2.running() else "tint2 ended")
 
