@@ -23,9 +23,12 @@ class XServer:
     def __init__(self, session, size="1280x800", name="xvfb"):
         if not shutil.which("Xvfb"):
             pytest.skip("Xvfb is not installed")
-        # Xvfb writes the display's number once it accepts clients.
+        # Xvfb writes the display's number once it accepts clients. Its clients come through the abstract
+        # socket alone: a server that starts meanwhile and tries the same number unlinks the socket file
+        # again as it gives up that number, which under load left clients no way in.
         self.process, number = session.start_announcing(name, "Xvfb", "-displayfd", "{fd}", "-screen", "0",
-                                                        f"{size}x24", "-nolisten", "tcp", what="Xvfb")
+                                                        f"{size}x24", "-nolisten", "tcp", "-nolisten", "unix",
+                                                        what="Xvfb")
         # Killed, Xvfb leaves its lock file, and of two servers that start meanwhile both may take that
         # display: the socket of one then leads to the other.
         self.process.end_signal = signal.SIGTERM
