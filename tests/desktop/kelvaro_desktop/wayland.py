@@ -88,6 +88,26 @@ class Weston:
             r"top-level window '(.*?)'(?: of .*)?, 0x[0-9a-f]*\):\n\s*position: \((-?\d+), (-?\d+)\) -> "
             r"\((-?\d+), (-?\d+)\)", graph)]
 
+    def views(self):
+        """The clients' views across weston's layers, top first: (width, height, title, role) each, the title
+        "-" where weston has none, weston's own panel and background left out. Weston names its X server, not
+        the X client, as a view's process, and the role of its own clients' surfaces only."""
+        found, view = [], None
+        for line in self.scene_graph().splitlines():
+            m = re.match(r"\s*View \d+ \(role ([^,]*), PID \d+, surface ID \d+, (.*), 0x[0-9a-f]+\):$", line)
+            if m:
+                view = m.groups()
+                continue
+            m = re.match(r"\s*position: \((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)", line)
+            if m and view is not None:
+                role, name = view
+                if not re.match(r"(panel|background) for output ", name):
+                    t = re.match(r"top-level window '(.*)'( of .*)?$", name)
+                    x1, y1, x2, y2 = map(int, m.groups())
+                    found.append((x2 - x1, y2 - y1, t.group(1) if t else "-", role))
+                view = None
+        return found
+
     def screenshot(self, name):
         """The output into $KELVARO_SCREENSHOT_DIR/NAME.png, when asked for: pictures for people to look at."""
         folder = os.environ.get("KELVARO_SCREENSHOT_DIR")
