@@ -9,18 +9,7 @@ from kelvaro_desktop.session import TESTS
 from kelvaro_desktop.sni import active_colours, context_menu, items, menu_labels, need_dbus
 from kelvaro_desktop.tray import first_run_with_coloured_values
 from kelvaro_desktop.waits import wait_until
-from kelvaro_desktop.x11 import XServer, need_tools, window_info, xdotool
-
-
-def menus(session, pid):
-    """The menus of PID on the screen: its override-redirect windows larger than a tooltip's 40x40."""
-    found = []
-    for window in xdotool(session, "search", "--onlyvisible", "--pid", pid, "--name", ""):
-        info = window_info(session, window)
-        if info.get("Override Redirect State") == "yes" and int(info.get("Width", 0)) > 40 and \
-                int(info.get("Height", 0)) > 40:
-            found.append(info)
-    return found
+from kelvaro_desktop.x11 import XServer, menus, need_tools, xdotool
 
 
 @pytest.mark.parametrize("platform", ["xcb", "offscreen"])

@@ -64,8 +64,8 @@ def test_stored_places_survive_where_no_one_tells_them(programs, session, mode):
 
     def past_output():
         return [f"{t}: {x1},{y1} -> {x2},{y2}" for t, (x1, y1, x2, y2) in weston.windows()
-                if t in ("Sensors",) or t.startswith("Sensor Overview")
-                if x1 + margin < 0 or y1 + margin < 0 or x2 - margin > 1600 or y2 - margin > 1000]
+                if t.startswith(("Sensors", "Sensor Overview"))
+                and (x1 + margin < 0 or y1 + margin < 0 or x2 - margin > 1600 or y2 - margin > 1000)]
 
     def start_and_quit(name):
         kelvaro = start(session, programs, "kelvaro")

@@ -116,3 +116,15 @@ def top_level_windows(session, klass="Kelvaro", shape=False):
                       if l.startswith("xwininfo: Window id:") and '"' in l), "")
         found.append((window, title, info))
     return found
+
+
+def menus(session, pid):
+    """The menus PID shows: its override-redirect windows larger than a tooltip's 40x40, xwininfo's fields of
+    each."""
+    found = []
+    for window in xdotool(session, "search", "--onlyvisible", "--pid", pid, "--name", ""):
+        info = window_info(session, window)
+        if info.get("Override Redirect State") == "yes" and int(info.get("Width", 0)) > 40 and \
+                int(info.get("Height", 0)) > 40:
+            found.append(info)
+    return found

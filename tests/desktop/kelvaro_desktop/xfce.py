@@ -12,7 +12,7 @@ import pytest
 from .sni import need_dbus
 from .tray import TrayPanel, root_tree
 from .waits import wait_until
-from .x11 import need_tools, window_info, xdotool
+from .x11 import menus, need_tools, xdotool
 
 # The panel: 32 pixels at the top, the tray at its left on a plain dark background.
 PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
@@ -106,15 +106,8 @@ class XfcePanel(TrayPanel):
 
 
 def menus_of(session, pid):
-    """How many menus PID shows: its override-redirect windows larger than a tooltip's 40x40."""
-    shown = 0
-    for window in xdotool(session, "search", "--onlyvisible", "--pid", pid, "--name", ""):
-        info = window_info(session, window)
-        if info.get("Override Redirect State") == "yes" and int(info.get("Width", 0)) > 40 and \
-                int(info.get("Height", 0)) > 40:
-            shown += 1
-    return shown
-
+    """How many menus PID shows."""
+    return len(menus(session, pid))
 
 def pick_menu_bar_values(session, pid, count):
     """"COUNT Values" in the Display > Menu Bar menu of Kelvaro's sensor window, with the keyboard as a user
