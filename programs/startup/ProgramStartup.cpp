@@ -11,6 +11,7 @@
 #include "platform/desktop/SingleInstance.h"
 #include "platform/desktop/StartedPrograms.h"
 #include "platform/desktop/widgets/WindowActivation.h"
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -271,6 +272,7 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
 {
     TerminationSignals::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(program_);
+    platform::keepContentSizeLimits();
     const auto options = parseOptions(app.arguments().mid(1), takesOutputCache_);
     if (!options) {
         std::fputs(usage_, stderr);
