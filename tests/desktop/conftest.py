@@ -13,6 +13,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from kelvaro_desktop.gnome import GnomeShell  # noqa: E402
 from kelvaro_desktop.session import Session, SessionBus  # noqa: E402
 from kelvaro_desktop.x11 import XServer  # noqa: E402
 
@@ -81,6 +82,13 @@ def x_server(session):
 def session_bus(session):
     """A session bus of the test's own, the session's DBUS_SESSION_BUS_ADDRESS."""
     return SessionBus(session)
+
+
+@pytest.fixture
+def gnome_shell(session, session_bus):
+    """GNOME Shell headless on a 1600x1000 virtual monitor with its XWayland, the AppIndicator extension its
+    tray: the session's DISPLAY and WAYLAND_DISPLAY, programs picking XWayland as in a GNOME session."""
+    return GnomeShell(session, session_bus)
 
 
 def pytest_sessionfinish(session, exitstatus):
