@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QHash>
 #include <QList>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -21,6 +22,16 @@ QList<QPointer<QWidget>>& openAlerts()
     static QList<QPointer<QWidget>> alerts;
     return alerts;
 }
+
+// The window each open alert belongs to, by the alert.
+QHash<QWidget*, std::function<QWidget*()>>& alertOwners()
+{
+    static QHash<QWidget*, std::function<QWidget*()>> owners;
+    return owners;
+}
+
+// How many of the open alerts wait for an answer: the displays step aside while one does.
+int g_waitingAlerts = 0;
 
 // The windows that step aside while an alert waits, and whether each was hidden for one.
 struct AsideWindow {
@@ -82,8 +93,15 @@ void showOpenAlertsOver(QWidget* window)
     const QList<QPointer<QWidget>> alerts = openAlerts();
     for (auto it = alerts.crbegin(); it != alerts.crend(); ++it)
         (*it)->hide();
-    if (QWindow* first = alerts.constFirst()->windowHandle())
-        first->setTransientParent(window->windowHandle());
+    // The first keeps the window it belongs to, now that it shows, whichever window mapped last: a desktop
+    // puts an alert beside and over its own window, and one given to a display that lies below the others
+    // (or shows nothing) would open at the screen's edge, under them.
+    const auto owner = alertOwners().value(alerts.constFirst());
+    QWidget* const given = owner ? owner() : nullptr;
+    if (QWindow* first = alerts.constFirst()->windowHandle();
+        first && given && given != alerts.constFirst() && given->windowHandle() && given->windowHandle()->isExposed())
+        first->setTransientParent(given->windowHandle());
+    Q_UNUSED(window);
     for (const QPointer<QWidget>& alert : alerts)
         if (alert)
             alert->show();
@@ -123,18 +141,20 @@ void stepAsideForAlerts(QWidget* window, bool stepsAside)
     if (!stepsAside || !window)
         return;
     asideWindows().append({window});
-    openAlerts().removeAll(nullptr);
-    if (!openAlerts().isEmpty())
+    if (g_waitingAlerts > 0)
         hideAsideWindows();
 }
 
-AlertInFront::AlertInFront(QWidget* alert)
+AlertInFront::AlertInFront(QWidget* alert, std::function<QWidget*()> owner, bool waitsForAnswer)
     : alert_(alert)
+    , waitsForAnswer_(waitsForAnswer)
 {
     openAlerts().removeAll(nullptr);
-    if (openAlerts().isEmpty())
+    if (waitsForAnswer_ && g_waitingAlerts++ == 0)
         hideAsideWindows();
     openAlerts().append(alert_);
+    if (owner)
+        alertOwners().insert(alert, std::move(owner));
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
 }
@@ -143,7 +163,9 @@ AlertInFront::~AlertInFront()
 {
     openAlerts().removeAll(alert_);
     openAlerts().removeAll(nullptr);
-    if (openAlerts().isEmpty())
+    for (auto it = alertOwners().begin(); it != alertOwners().end();)
+        it = openAlerts().contains(it.key()) ? std::next(it) : alertOwners().erase(it);
+    if (waitsForAnswer_ && --g_waitingAlerts == 0)
         showAsideWindows();
 }
 
@@ -156,7 +178,7 @@ bool AlertInFront::eventFilter(QObject* watched, QEvent* event)
     if (AsideWindow* aside = asideWindowOf(watched)) {
         // Shown by its owner while an alert waits: out of sight again until the alerts are answered. Hidden by
         // its owner: it stays so.
-        if (event->type() == QEvent::Show)
+        if (event->type() == QEvent::Show && g_waitingAlerts > 0)
             QMetaObject::invokeMethod(this, [] { hideAsideWindows(); }, Qt::QueuedConnection);
         else if (!g_hidingAside)
             aside->hidden = false;
