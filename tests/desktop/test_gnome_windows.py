@@ -1,6 +1,7 @@
 """The program's windows under GNOME Shell (headless, mutter's windows as it stacks them), natively
 (QT_QPA_PLATFORM=wayland, Qt drawing the title bars) and on the Shell's XWayland."""
 
+from kelvaro_desktop.desktop import alert_panel_at_start
 from kelvaro_desktop.gnome import GnomeShell
 from kelvaro_desktop.waits import WaitTimeout, wait_until
 from kelvaro_desktop.wayland import run_natively
@@ -81,20 +82,6 @@ def test_natively_the_title_bar_is_drawn_on_top_of_the_sensor_windows_contents(p
         kept_width, kept_height = (int(n) for n in now.split()[2:])
         assert kept_height >= height and kept_width >= min(width, 1600 - 20), \
             f"the stored frame '{stored}' became '{now}' at native start {run}"
-
-
-def alert_panel_at_start(session, programs):
-    """A first run's preferences, with one gauge over its limit from the start whose alert shows the Sensor
-    Alert panel and does nothing else."""
-    session.write_preferences({"PreferencesVersion": 3, "SensorWindowOpen": True, "OverviewOpen": True})
-    start(session, programs, "gauges").quit_cleanly("Kelvaro")
-    stored = session.read_preferences()
-    machine = next(m for m in stored["MachinePreferences"].values() if m.get("AvailableGauges"))
-    gauge_id, gauge = next((i, g) for i, g in machine["AvailableGauges"].items() if g.get("SensorEnabled", True))
-    gauge.update(HighTriggerEnabled=True, HighThreshold=-1000.0)
-    machine.update(Triggers=[gauge_id], AlertOpensPanel=True, AlertOpensObject=False, AlertPlaySound=False,
-                   AlertUsesVoice=False, AlertSendsGrowl=False)
-    session.write_preferences(stored)
 
 
 def alert_problems(windows, title):

@@ -41,7 +41,8 @@ for (var i = 0; i < windows.length; i++) {
         keepBelow: w.keepBelow, keepAbove: w.keepAbove, minimized: w.minimized, hidden: w.hidden,
         desktopWindow: w.desktopWindow, dock: w.dock, normalWindow: w.normalWindow, dialog: w.dialog,
         skipTaskbar: w.skipTaskbar, opacity: w.opacity, layer: w.layer === undefined ? null : w.layer,
-        x11: w.windowId !== undefined && w.windowId !== 0, windowId: w.windowId === undefined ? 0 : w.windowId}));
+        x11: w.windowId !== undefined && w.windowId !== 0, windowId: w.windowId === undefined ? 0 : w.windowId,
+        transientFor: w.transientFor ? String(w.transientFor.caption) : null}));
 }
 print("TOKEN end");
 """
@@ -133,7 +134,8 @@ class Plasma:
     def windows(self):
         """KWin's windows, top of the stack first: dicts with caption, resourceClass, pid, x, y, width, height
         (the frame's), keepBelow, keepAbove, minimized, hidden, dock, desktopWindow, normalWindow, dialog,
-        skipTaskbar, opacity, windowId (an X window's id, 0 for a Wayland one). Empty where KWin does not
+        skipTaskbar, opacity, windowId (an X window's id, 0 for a Wayland one), transientFor (the caption of the
+        window it belongs to, or None). Empty where KWin does not
         answer."""
         self._scripts += 1
         token = f"kelvaro-windows-{self._scripts}"
