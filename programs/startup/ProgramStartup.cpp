@@ -340,16 +340,16 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
                                             : QStringLiteral("another start asked for the windows (activation token %1)").arg(activationToken));
     bool shown = false;
     QWidget* first = nullptr;
+    QList<QWidget*> back;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = window->windowType();
         if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
             continue;
-        if (window->isMinimized())
-            window->showNormal();
         window->raise();
         // Tray icons and the screen display are frameless: nothing a user could bring forward and work in.
         if (window->windowFlags() & Qt::FramelessWindowHint)
             continue;
+        back.append(window);
         shown = true;
         if (!first || window->isActiveWindow())
             first = window;
@@ -359,9 +359,9 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
         if (window && window->isVisible() && !(window->windowFlags() & Qt::FramelessWindowHint))
             first = window;
     }
-    // One activation: the token is good for one, and it goes to the window the user last worked in.
+    // The focus ends in the window the user last worked in.
     if (first)
-        platform::activateWindowWithToken(first, activationToken);
+        platform::bringBackWindows(back, first, activationToken);
 }
 
 QStringList ProgramStartup::restartArguments() const

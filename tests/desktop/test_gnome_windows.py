@@ -1,6 +1,8 @@
 """The program's windows under GNOME Shell (headless, mutter's windows as it stacks them), natively
 (QT_QPA_PLATFORM=wayland, Qt drawing the title bars) and on the Shell's XWayland."""
 
+import pytest
+
 from kelvaro_desktop.desktop import alert_panel_at_start
 from kelvaro_desktop.gnome import GnomeShell
 from kelvaro_desktop.waits import WaitTimeout, wait_until
@@ -141,4 +143,47 @@ def test_natively_the_start_up_alerts_belong_to_the_sensor_window(programs, sess
             return False
     wait_until(answer, "the first alert was not answered")
     expect_alert(shell, kelvaro, "Kelvaro", "gnome-native-start-up-alert-2")
+    kelvaro.quit_cleanly("Kelvaro")
+
+
+LAUNCH_TOKEN_JS = """
+(() => {
+    const Gio = imports.gi.Gio;
+    const info = Gio.AppInfo.create_from_commandline('Kelvaro', 'Kelvaro', Gio.AppInfoCreateFlags.SUPPORTS_STARTUP_NOTIFICATION);
+    return global.create_app_launch_context(global.display.get_current_time_roundtrip(), -1).get_startup_notify_id(info, []);
+})()
+"""
+
+
+@pytest.mark.parametrize("mode", ("native", "xwayland"))
+def test_a_second_start_brings_back_the_minimized_windows(programs, session, session_bus, mode):
+    """The sensor window and the overview minimized, the program started again as the Shell's launcher starts
+    it (with its start-up token): both windows come back, shown and not minimized."""
+    shell = GnomeShell(session, session_bus, mode)
+    shell.plug_keyboard()
+    session.write_preferences({"PreferencesVersion": 3, "SensorWindowOpen": True, "OverviewOpen": True})
+    kelvaro = start(session, programs, "first")
+    wait_until(lambda: (lambda w: window_titled(w, "Sensors") and window_titled(w, "Sensor Overview"))(
+        mine(shell, kelvaro)), "the sensor window and the overview were not shown", 60)
+    shell.eval("global.get_window_actors().map(a => a.meta_window).filter(w => w.get_pid() === %d)"
+               ".forEach(w => w.minimize()); true" % kelvaro.pid)
+    try:
+        wait_until(lambda: not mine(shell, kelvaro), "", 60)
+    except WaitTimeout:
+        raise WaitTimeout(f"windows left after the minimize: {mine(shell, kelvaro)}") from None
+    token = shell.eval(LAUNCH_TOKEN_JS)
+    assert token, "the Shell gave no start-up token"
+    given = {"XDG_ACTIVATION_TOKEN": token} if mode == "native" else {"DESKTOP_STARTUP_ID": token}
+    second = session.start("second", programs.kelvaro, "--simulate", programs.computer("portable"),
+                           environment=given)
+    assert second.wait_ended("the second start did not end", 60) == 0, "the second start failed"
+
+    def back():
+        windows = mine(shell, kelvaro)
+        return bool(window_titled(windows, "Sensors") and window_titled(windows, "Sensor Overview")), windows, []
+    ok, windows, _ = settled(back, "the windows back")
+    shell.screenshot(f"gnome-{mode}-second-start")
+    everything = [(w["title"], "minimized" if w["minimized"] else "shown") for w in shell.windows()
+                  if w["pid"] == kelvaro.pid]
+    assert ok, f"after the second start: {everything}"
     kelvaro.quit_cleanly("Kelvaro")

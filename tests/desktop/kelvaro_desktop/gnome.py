@@ -203,6 +203,18 @@ class GnomeShell:
         its frame, minimized, client "x11" or "wayland", type, layer, focused, above, transient_for, shown)."""
         return [w for w in self.eval(WINDOWS_JS) or [] if w["pid"] != self.process.pid]
 
+    def plug_keyboard(self):
+        """A keyboard on the Shell's seat, as a session at a desk has: its clients are told of the keyboard's
+        focus. The headless Shell has none."""
+        self.eval("""
+(() => {
+    const Clutter = imports.gi.Clutter;
+    if (!global._kelvaroKeyboard)
+        global._kelvaroKeyboard = Clutter.get_default_backend().get_default_seat()
+            .create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+    return true;
+})()""")
+
     def press_key(self, pid, title, key):
         """KEY (a Clutter key name: "Escape") pressed and let go on a virtual keyboard of the Shell, the window
         TITLE of process PID focused first as a click on it would; whether there was such a window."""
