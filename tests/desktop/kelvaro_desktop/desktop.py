@@ -10,7 +10,7 @@ from pathlib import Path
 from .waits import WaitTimeout, wait_until
 from .x11 import height, need_tools, screenshot, xdotool
 
-COMPOSITOR_RUNNING = Path(__file__).resolve().parents[2] / "support/compositor-running.py"
+COMPOSITOR_RUNNING = Path(__file__).resolve().with_name("compositor_running.py")
 
 # The sensor window's menu bar, below its title bar: nothing may lie over it.
 MENU_BAR = 24
@@ -394,7 +394,8 @@ class XfceSession:
         s = self.session
         return window_manager_runs(s) and "_NET_CLIENT_LIST" in xprop(s, "-root", "_NET_CLIENT_LIST") and \
             bool(s.copies_of("xfwm4")) and \
-            subprocess.run([str(COMPOSITOR_RUNNING)], env=s.environment, capture_output=True).returncode == 0
+            subprocess.run(["/usr/bin/python3", COMPOSITOR_RUNNING], env=s.environment,
+                           capture_output=True).returncode == 0
 
     def login(self, name):
         """Starts xfce4-session (its output in NAME.out and NAME.err: the programs it starts write there too)

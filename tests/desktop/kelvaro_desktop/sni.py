@@ -3,8 +3,11 @@ registered or exports, their state, colour and menu."""
 
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
+from pathlib import Path
 
 import pytest
+
+from .waits import wait_until
 
 try:
     import dbus
@@ -15,6 +18,15 @@ except ImportError:  # skipped by need_dbus
 def need_dbus():
     if dbus is None:
         pytest.skip("python3-dbus is missing")
+
+
+def start_test_watcher(session):
+    """The test watcher (sni_watcher.py) on the session's bus, once it owns its name: a StatusNotifierWatcher
+    without a host, which prints "registered SENDER SERVICE" for each item in the order they came."""
+    watcher = session.start("watcher", "/usr/bin/python3", Path(__file__).with_name("sni_watcher.py"))
+    wait_until(lambda: "watching" in watcher.output(), "the test watcher did not start", 30,
+               abort=lambda: None if watcher.running() else f"the test watcher ended ({watcher.status()})")
+    return watcher
 
 
 @dataclass
