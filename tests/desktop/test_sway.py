@@ -3,6 +3,8 @@ tiles floats, what becomes a tile keeps the sizes the user stored."""
 
 import plistlib
 import shutil
+import tempfile
+from pathlib import Path
 
 import pytest
 
@@ -16,11 +18,14 @@ DISPLAY_WIDTH = 1000
 
 @pytest.fixture
 def sway(request, session):
-    started = Sway(session, request.param)
-    yield started
-    # The programs first: they run in the folders removed here.
-    session.end()
-    started.remove()
+    folder = Path(tempfile.mkdtemp(prefix="kelvaro-sway-"))
+
+    def remove():
+        # The programs first: they run in the folders removed here.
+        session.end()
+        shutil.rmtree(folder, ignore_errors=True)
+    request.addfinalizer(remove)
+    return Sway(session, request.param, folder)
 
 
 def start(session, sway, programs, name, computer, interactive=False):

@@ -1,7 +1,7 @@
 """Sway on its headless backend, a tiling compositor, with swaybar's tray: "native" runs the programs as
 Wayland clients, "xwayland" as X11 clients of sway's X server. Sway refuses to run as root: it, its session bus
-and the programs run as the unprivileged user "nobody", in folders of that user's under the system's temporary
-folder (a test's own folder lies where that user cannot reach)."""
+and the programs run as the unprivileged user "nobody", in folders of that user's in FOLDER, which the caller
+removes (a test's own folder lies where that user cannot reach)."""
 
 import glob
 import json
@@ -9,7 +9,6 @@ import os
 import pwd
 import shutil
 import subprocess
-import tempfile
 from pathlib import Path
 
 import pytest
@@ -23,7 +22,7 @@ USER = "nobody"
 
 
 class Sway:
-    def __init__(self, session, mode):
+    def __init__(self, session, mode, folder):
         need_tools("sway", "swaymsg", "setpriv")
         if not glob.glob("/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so"):
             pytest.skip("qt6-wayland is not installed")
@@ -36,7 +35,7 @@ class Sway:
         self.uid, self.gid = user.pw_uid, user.pw_gid
         # Not a shell: signals sent to the process reach the program itself, which setpriv becomes.
         self.as_user = ["setpriv", f"--reuid={self.uid}", f"--regid={self.gid}", "--clear-groups"]
-        self.folder = Path(tempfile.mkdtemp(prefix="kelvaro-sway-"))
+        self.folder = Path(folder)
         session.use_folders(self.folder)
         self.give_to_user()
         env = session.environment
@@ -86,9 +85,6 @@ class Sway:
             os.chown(folder, self.uid, self.gid, follow_symlinks=False)
             for name in files:
                 os.chown(os.path.join(folder, name), self.uid, self.gid, follow_symlinks=False)
-
-    def remove(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
 
     def start(self, name, *command, environment=None):
         """A process of the session's, run as the user."""
