@@ -25,7 +25,7 @@ import pytest
 
 from kelvaro_desktop import sni
 from kelvaro_desktop.desktop import (XfceSession, active_window, close_menus, close_windows, focus_on,
-                                     check_screen_display, focus_stays_on_sensor_window, managed_windows,
+                                     check_screen_display, focus_stays_on_sensor_window, key_in, managed_windows,
                                      menu_bar_menu, menu_within, program_windows, screen_display, window_manager_runs,
                                      window_menu_item, xprop)
 from kelvaro_desktop.handover import launch_from_menu
@@ -33,7 +33,7 @@ from kelvaro_desktop.peers import Peer, copy_computer
 from kelvaro_desktop.saved import archived_values, stored_positions
 from kelvaro_desktop.session import Programs, Session, SessionBus, pid_ended, sanitizer_summary
 from kelvaro_desktop.waits import WaitTimeout, wait_until
-from kelvaro_desktop.x11 import XServer, geometry
+from kelvaro_desktop.x11 import XServer, geometry, xdotool
 from kelvaro_desktop.xfce import bus_name_owned, watcher_owned
 
 
@@ -275,10 +275,6 @@ class Run:
 
     def focus(self, window):
         self.wait(lambda: focus_on(self.session, window), f"window {window:#x} did not take the focus", 20)
-
-    def key(self, window, key):
-        self.focus(window)
-        subprocess.run(["xdotool", "key", key], env=self.session.environment, capture_output=True)
 
     # --- The remote computers ---
 
@@ -594,17 +590,13 @@ class Run:
             display = menu_bar_menu(self.session, pid, sensors, 2)
             if display is None:
                 return False
-            before = set(w for w in subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
-                                                   capture_output=True, text=True,
-                                                   env=self.session.environment).stdout.split())
-            subprocess.run(["xdotool", "key", "--window", str(display), "Home", "Right"], capture_output=True,
-                           env=self.session.environment)
+            before = set(xdotool(self.session, "search", "--onlyvisible", "--pid", pid))
+            xdotool(self.session, "key", "--window", display, "Home", "Right")
             submenu = menu_within(self.session, pid, before)
             if submenu is None:
                 close_menus(self.session, pid)
                 return False
-            subprocess.run(["xdotool", "key", "--window", str(submenu), "Home", *["Down"] * count, "Return"],
-                           capture_output=True, env=self.session.environment)
+            xdotool(self.session, "key", "--window", submenu, "Home", *["Down"] * count, "Return")
             return True
         self.wait(attempt, "no menu opened on a click on the menu bar", 60)
 
@@ -670,7 +662,7 @@ class Run:
         """The preference window (Ctrl+,): each pane chosen in its toolbar by a click (the title names the pane
         shown), then closed with Escape, which writes the preferences."""
         prefix = "Kelvaro Preferences: "
-        self.key(self.sensors(), "ctrl+comma")
+        key_in(self.session, self.sensors(), "ctrl+comma")
         window = self.wait(lambda: next((w.id for w in self.windows() if w.title.startswith(prefix)), None),
                            "Ctrl+, opened no preference window", 60)
         self.focus(window)
@@ -679,8 +671,7 @@ class Run:
         # Below the menu bar: the toolbar's buttons, their labels under their icons.
         for y in (45, 55, 35, 65):
             for x in range(12, width, 16):
-                subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", "1"],
-                               capture_output=True, env=self.session.environment)
+                xdotool(self.session, "mousemove", "--window", window, x, y, "click", 1)
                 time.sleep(0.15)
                 title = next((t[len(prefix):] for t in self.titles() if t.startswith(prefix)), None)
                 if title and title not in seen:
@@ -688,7 +679,7 @@ class Run:
             if len(seen) > 1:
                 break
         closing = self.marker("panes-closing")
-        self.key(window, "Escape")
+        key_in(self.session, window, "Escape")
         self.wait(lambda: window not in [w.id for w in managed_windows(self.session)],
                   "the preference window did not close on Escape", 30)
         self.expect_alive("in the preference window")
@@ -718,7 +709,7 @@ class Run:
         sni.click_menu_item(self.session, self.kelvaro.pid, "Open History Windows")
         window = self.wait(lambda: self.window(name), f"the tray's Open History Windows showed no window '{name}'", 60)
         saves = self.kelvaro.err.mark()
-        self.key(window, "ctrl+s")
+        key_in(self.session, window, "ctrl+s")
         self.wait(lambda: self.kelvaro.err.has("^SavePanel: ", saves),
                   f"Ctrl+S in the history window '{name}' did not reach the save panel", 30)
         self.expect_alive("in the history window")
@@ -825,7 +816,7 @@ class Run:
 
     def step_screen_display(self):
         sensors = self.sensors()
-        self.key(sensors, "ctrl+d")
+        key_in(self.session, sensors, "ctrl+d")
         shown = self.wait(lambda: screen_display(self.session), "Ctrl+D showed no screen display", 30)
         # The window manager gives a new window the focus as it maps it, with its state: a display that takes
         # the focus has it by then.
@@ -836,7 +827,7 @@ class Run:
                 active = active_window(self.session)
                 raise AssertionError("the screen display took the keyboard focus from the sensor window"
                                      + (" (it has the focus)" if active == shown.id else ""))
-            self.key(sensors, "ctrl+d")
+            key_in(self.session, sensors, "ctrl+d")
             self.wait(lambda: screen_display(self.session) is None, "a second Ctrl+D did not hide the screen "
                                                                     "display", 30)
             # Shown again: no task bar lists it, the keyboard stays with the sensor window, and clicks in the
