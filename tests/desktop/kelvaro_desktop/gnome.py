@@ -63,7 +63,8 @@ MENU_JS = """
     const extents = actor => {
         const [x, y] = actor.get_transformed_position();
         const [width, height] = actor.get_transformed_size();
-        return [Math.round(x), Math.round(y), Math.round(width), Math.round(height)];
+        const box = [x, y, width, height].map(Math.round);
+        return box.every(Number.isFinite) ? box : null;
     };
     const lines = menu => menu._getMenuItems().map(item => {
         const separator = item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem;
@@ -199,7 +200,7 @@ class GnomeShell:
     def menu(self, icon, open_it=True):
         """The menu of ICON (a dict of panel_icons) as the Shell shows it, opened first with OPEN_IT: its box
         (x, y, width, height) and its lines, each a dict of label ("-" for a separator), visible, sensitive,
-        box (as on the screen, None while unmapped) and, for a submenu, its lines; None while it is closed."""
+        box (as on the screen, None while not laid out) and, for a submenu, its lines; None while it is closed."""
         script = MENU_JS % {"key": json.dumps(icon["key"]), "open": "true" if open_it else "false"}
         return self.eval(script)
 
