@@ -83,7 +83,8 @@ def test_each_icon_holds_its_text_whole_at_the_panels_size(programs, session, gn
 def test_every_command_of_the_menu_lies_on_the_screen(programs, session, gnome_shell, program):
     """The simulated portable with one value in the tray: the menu a click on the icon opens lists the other
     values and the program's commands; it lies within the 1600x1000 screen, and so does every line of it,
-    Kelvaro's "Preferences…" and the quit last among them."""
+    Kelvaro's "Preferences…" and the quit last among them; the values beyond are under "More Values", which
+    opens in place and leaves every command on the screen."""
     first_run_with_coloured_values(session, programs, 1, COLOURS)
     binary = programs.kelvaro if program == "Kelvaro" else programs.lite
     process = session.start(program, binary, "--simulate", programs.computer("portable"))
@@ -107,6 +108,23 @@ def test_every_command_of_the_menu_lies_on_the_screen(programs, session, gnome_s
                     f"screen: {off[-5:]}"
     assert y + h <= SCREEN_HEIGHT, f"{program}'s menu, {w}x{h} at ({x},{y}), reaches past the screen"
     labels = [line["label"] for line in commands]
+    # The values beyond open in place, and the commands stay on the screen.
+    more = next((line for line in menu["lines"] if "submenu" in line), None)
+    assert more is not None and more["label"] == "More Values", f"{program}'s menu holds no More Values"
+    gnome_shell.open_submenu(icon, more["label"])
+
+    def opened():
+        now = gnome_shell.menu(icon, open_it=False)
+        lines = next((line["submenu"] for line in now["lines"] if "submenu" in line), []) if now else []
+        return now if lines and all(line["box"] for line in lines) else None
+    opened_menu = wait_until(opened, f"{program}'s More Values did not open")
+    gnome_shell.screenshot(f"gnome-{program}-menu-more")
+    x, y, w, h = opened_menu["box"]
+    assert y + h <= SCREEN_HEIGHT, f"{program}'s menu with More Values open, {w}x{h} at ({x},{y}), reaches past " \
+                                   f"the screen"
+    quit_line = next(line for line in opened_menu["lines"] if line["label"].startswith("Quit"))
+    assert quit_line["box"] and quit_line["box"][1] + quit_line["box"][3] <= SCREEN_HEIGHT, \
+        f"{program}'s quit at {quit_line['box']} is off the screen with More Values open"
     if program == "Kelvaro":
         assert any(label.startswith("Preferences") for label in labels), f"no Preferences… in {labels}"
     assert any(label.startswith("Quit") for label in labels), f"no quit in {labels}"

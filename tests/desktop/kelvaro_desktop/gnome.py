@@ -204,6 +204,18 @@ class GnomeShell:
         script = MENU_JS % {"key": json.dumps(icon["key"]), "open": "true" if open_it else "false"}
         return self.eval(script)
 
+    def open_submenu(self, icon, label):
+        """Opens the submenu LABEL of ICON's open menu, as a click on its line does."""
+        found = self.eval("""(() => {
+            const icon = Main.panel.statusArea[%s];
+            const item = icon && icon.menu._getMenuItems().find(i => i.menu && i.label && i.label.text === %s);
+            if (!item)
+                return false;
+            item.setSubmenuShown(true);
+            return true;
+        })()""" % (json.dumps(icon["key"]), json.dumps(label)))
+        assert found, f"the menu has no submenu {label!r}"
+
     def close_menus(self):
         self.eval("Main.panel.menuManager.activeMenu && Main.panel.menuManager.activeMenu.close(); true")
 
