@@ -1,6 +1,8 @@
 """The tray in KDE Plasma's panel (plasmashell's system tray, kded's StatusNotifierWatcher) on KWin's virtual
 screen, the programs on its XWayland, as its user sees it."""
 
+import pytest
+
 from kelvaro_desktop.tray import SLOT_HUES, first_run_with_coloured_values, hue_colour, slot_of_pixel
 from kelvaro_desktop.waits import WaitTimeout, wait_until
 from kelvaro_desktop.xfce import pick_menu_bar_values
@@ -25,15 +27,21 @@ def wait_slots_in_order(plasma, count, name):
     return seen
 
 
-def test_the_tray_shows_the_slots_in_order_at_the_start_and_after_each_count(programs, session, plasma):
-    """Eight slot colours; three values at the start, then the count changed from Display > Menu Bar
+@pytest.mark.parametrize("program", ["Kelvaro", "KelvaroLite"])
+def test_the_tray_shows_the_slots_in_order_at_the_start_and_after_each_count(programs, session, plasma, program):
+    """Eight slot colours; three values at the start, then Kelvaro's count changed from Display > Menu Bar
     3 -> 2 -> 6 -> 8 -> 3: each time plasmashell's tray shows slot 1 leftmost and the slots in the list's order
-    left to right, though it sorts the items by its own keys."""
+    left to right, though it sorts the items by its own keys. Lite, started twice with its three values, shows
+    them in order both times."""
     first_run_with_coloured_values(session, programs, 3, COLOURS)
-    kelvaro = session.start("kelvaro", programs.kelvaro, "--simulate", programs.computer("portable"))
-    kelvaro.wait_ready("Kelvaro")
-    print("Kelvaro, start, 3 values:", wait_slots_in_order(plasma, 3, "plasma-start"))
-    for count in (2, 6, 8, 3):
-        pick_menu_bar_values(session, kelvaro.pid, count)
-        print(f"Kelvaro, {count} values:", wait_slots_in_order(plasma, count, f"plasma-{count}"))
-    kelvaro.quit_cleanly("Kelvaro")
+    binary = programs.kelvaro if program == "Kelvaro" else programs.lite
+    for start in range(1, 2 if program == "Kelvaro" else 3):
+        process = session.start(f"{program}-{start}", binary, "--simulate", programs.computer("portable"))
+        process.wait_ready(program)
+        print(f"{program}, start {start}, 3 values:",
+              wait_slots_in_order(plasma, 3, f"plasma-{program}-start-{start}"))
+        if program == "Kelvaro":
+            for count in (2, 6, 8, 3):
+                pick_menu_bar_values(session, process.pid, count)
+                print(f"{program}, {count} values:", wait_slots_in_order(plasma, count, f"plasma-{program}-{count}"))
+        process.quit_cleanly(program)
