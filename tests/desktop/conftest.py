@@ -13,6 +13,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from kelvaro_desktop.plasma import Plasma  # noqa: E402
 from kelvaro_desktop.session import Session, SessionBus  # noqa: E402
 from kelvaro_desktop.x11 import XServer  # noqa: E402
 
@@ -81,6 +82,13 @@ def x_server(session):
 def session_bus(session):
     """A session bus of the test's own, the session's DBUS_SESSION_BUS_ADDRESS."""
     return SessionBus(session)
+
+
+@pytest.fixture
+def plasma(request, session, session_bus):
+    """KDE Plasma on KWin's virtual 1600x1000 screen, its panel and tray up; the session's programs run on its
+    XWayland, or natively where the test parametrizes the fixture indirectly with "native"."""
+    return Plasma(session, session_bus, getattr(request, "param", "xwayland"))
 
 
 def pytest_sessionfinish(session, exitstatus):

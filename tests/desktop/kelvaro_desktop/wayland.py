@@ -19,6 +19,16 @@ from .waits import wait_until
 NATIVE_LEAKS = ("leak:libwayland-client.so", "leak:libQt6WaylandClient.so", "leak:__pthread_once_slow")
 
 
+def run_natively(session):
+    """The session's programs start as Wayland clients, their sanitizer told of the Wayland plugin's leaks."""
+    env = session.environment
+    env["QT_QPA_PLATFORM"] = "wayland"
+    env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0" + (f":{env['ASAN_OPTIONS']}" if env.get("ASAN_OPTIONS") else "")
+    suppressions = session.folder / "lsan.supp"
+    suppressions.write_text((TESTS / "lsan.supp").read_text() + "\n".join(NATIVE_LEAKS) + "\n")
+    env["LSAN_OPTIONS"] = f"suppressions={suppressions}:print_suppressions=0"
+
+
 class Weston:
     """MODE "native" runs the session's programs as Wayland clients (QT_QPA_PLATFORM=wayland), "xwayland" as
     X11 clients of weston's X server."""
@@ -57,11 +67,7 @@ class Weston:
             env["QT_QPA_PLATFORM"] = "xcb"
         else:
             env.pop("DISPLAY", None)
-            env["QT_QPA_PLATFORM"] = "wayland"
-            env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0" + (f":{env['ASAN_OPTIONS']}" if env.get("ASAN_OPTIONS") else "")
-            suppressions = session.folder / "lsan.supp"
-            suppressions.write_text((TESTS / "lsan.supp").read_text() + "\n".join(NATIVE_LEAKS) + "\n")
-            env["LSAN_OPTIONS"] = f"suppressions={suppressions}:print_suppressions=0"
+            run_natively(session)
 
     def kill(self):
         """At once, as a compositor that dies under its clients."""
