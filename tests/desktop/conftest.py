@@ -35,6 +35,7 @@ class Programs:
     dump: Path
     peer: Path
     fake_logind: Path
+    wayland_activity: Path
 
     @staticmethod
     def computer(name):
@@ -49,7 +50,8 @@ def programs(request):
         build = ROOT / build
     found = Programs(kelvaro=build / "app/Kelvaro", lite=build / "app/KelvaroLite",
                      dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer",
-                     fake_logind=build / "tests/kelvaro-fake-logind")
+                     fake_logind=build / "tests/kelvaro-fake-logind",
+                     wayland_activity=build / "tests/kelvaro-wayland-activity")
     assert found.kelvaro.exists(), f"no Kelvaro in {build}: build it first"
     return found
 
