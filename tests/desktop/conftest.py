@@ -13,6 +13,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from kelvaro_desktop.gnome import GnomeShell  # noqa: E402
 from kelvaro_desktop.plasma import Plasma  # noqa: E402
 from kelvaro_desktop.session import Session, SessionBus  # noqa: E402
 from kelvaro_desktop.x11 import XServer  # noqa: E402
@@ -91,6 +92,13 @@ def plasma(request, session, session_bus):
     """KDE Plasma on KWin's virtual 1600x1000 screen, its panel and tray up; the session's programs run on its
     XWayland, or natively where the test parametrizes the fixture indirectly with "native"."""
     return Plasma(session, session_bus, getattr(request, "param", "xwayland"))
+
+
+@pytest.fixture
+def gnome_shell(session, session_bus):
+    """GNOME Shell headless on a 1600x1000 virtual monitor with its XWayland, the AppIndicator extension its
+    tray: the session's DISPLAY and WAYLAND_DISPLAY, programs picking XWayland as in a GNOME session."""
+    return GnomeShell(session, session_bus)
 
 
 def pytest_sessionfinish(session, exitstatus):

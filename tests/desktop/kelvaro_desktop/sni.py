@@ -47,20 +47,34 @@ def _bus(session):
     return dbus.bus.BusConnection(session.environment["DBUS_SESSION_BUS_ADDRESS"])
 
 
+def _names_of(bus, pid):
+    daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+    names = [n for n in daemon.ListNames(dbus_interface="org.freedesktop.DBus") if n.startswith(":")]
+    mine = []
+    for name in names:
+        try:
+            if daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus") == pid:
+                mine.append(str(name))
+        except dbus.DBusException:
+            continue
+    return mine
+
+
+def bus_names(session, pid):
+    """The unique names of PID's connections to the session's bus."""
+    bus = _bus(session)
+    try:
+        return _names_of(bus, pid)
+    finally:
+        bus.close()
+
+
 def items(session, pid, own=False):
     """The items of PID: those the watcher has registered, in its order, or with OWN those PID exports on
     the bus, whether or not a watcher took them."""
     bus = _bus(session)
     try:
-        daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
-        names = [n for n in daemon.ListNames(dbus_interface="org.freedesktop.DBus") if n.startswith(":")]
-        mine = []
-        for name in names:
-            try:
-                if daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus") == pid:
-                    mine.append(str(name))
-            except dbus.DBusException:
-                continue
+        mine = _names_of(bus, pid)
         if own:
             entries = []
             for name in mine:
