@@ -151,7 +151,7 @@ std::shared_ptr<const IdleTimeSource> IdleTimeSource::live(const Session& sessio
         switch (kind) {
         case Kind::XScreenSaver:
             if (auto x = XScreenSaverIdleTimeSource::create(session.x11Display))
-                return std::make_shared<FirstReadingIdleTimeSource>(std::vector<std::shared_ptr<const IdleTimeSource>>{x});
+                sources.push_back(std::move(x));
             break;
         case Kind::MutterIdleMonitor:
             sources.push_back(std::make_shared<MutterIdleTimeSource>());

@@ -54,7 +54,7 @@ TEST(IdleTimeSource, TheLiveSourceIsTheXServersWhereThereIsAnXDisplay)
         IdleTimeSource::Session session;
         std::vector<const char*> sources; // the classes asked, in order
     } rows[] = {
-        {{x.name(), "", ""}, {"X"}},
+        {{x.name(), "", ""}, {"X", "logind"}},
         {{x.name(), "", "wayland"}, {"Mutter", "logind"}}, // X under Wayland sees only its own clients' input
         {{x.name(), "kelvaro-no-such-compositor", ""}, {"Mutter", "logind"}}, // no socket: no notifications
         {{"", "", ""}, {"logind"}},
