@@ -4,8 +4,6 @@ for its delay and lights again at the next input, as the compositor sees both.""
 import subprocess
 import time
 
-import pytest
-
 from kelvaro_desktop.lcd import LcdModule, configure_module
 from test_remote_computers import FakeLoginManager
 
