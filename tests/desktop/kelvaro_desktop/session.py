@@ -58,12 +58,14 @@ class Programs:
     dump: Path
     peer: Path
     fake_logind: Path
+    wayland_activity: Path
 
     @staticmethod
     def of(build):
         return Programs(kelvaro=build / "app/Kelvaro", lite=build / "app/KelvaroLite",
                         dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer",
-                        fake_logind=build / "tests/kelvaro-fake-logind")
+                        fake_logind=build / "tests/kelvaro-fake-logind",
+                        wayland_activity=build / "tests/kelvaro-wayland-activity")
 
     @staticmethod
     def computer(name):
