@@ -4,6 +4,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/SimulatedComputer.h"
 #include "platform/foundation/Values.h"
+#include "platform/hardware/WaylandIdleTimeSource.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -112,20 +113,59 @@ std::shared_ptr<const IdleTimeSource> IdleTimeSource::shared()
         return s.simulated;
     }
     if (!s.live)
-        s.live = live(qgetenv("DISPLAY"), !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+        s.live = live(Session::fromEnvironment());
     return s.live;
 }
 
-std::shared_ptr<const IdleTimeSource> IdleTimeSource::live(const QByteArray& display, bool waylandSession)
+IdleTimeSource::Session IdleTimeSource::Session::fromEnvironment()
 {
-    if (!display.isEmpty() && !waylandSession) {
-        if (auto x = XScreenSaverIdleTimeSource::create(display))
-            return x;
+    return {qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"), qgetenv("XDG_SESSION_TYPE")};
+}
+
+bool IdleTimeSource::Session::isWayland() const
+{
+    return !waylandDisplay.isEmpty() || sessionType == "wayland";
+}
+
+std::vector<IdleTimeSource::Kind> IdleTimeSource::candidates(const Session& session)
+{
+    std::vector<Kind> kinds;
+    if (!session.isWayland()) {
+        if (!session.x11Display.isEmpty())
+            kinds.push_back(Kind::XScreenSaver);
+    } else {
+        // GNOME Shell answers on the session bus also to a program that has only DISPLAY; the notifications
+        // need the compositor's socket.
+        kinds.push_back(Kind::MutterIdleMonitor);
+        if (!session.waylandDisplay.isEmpty())
+            kinds.push_back(Kind::WaylandIdleNotifications);
     }
-    if (waylandSession)
-        return std::make_shared<FirstReadingIdleTimeSource>(std::vector<std::shared_ptr<const IdleTimeSource>>{
-            std::make_shared<MutterIdleTimeSource>(), std::make_shared<LogindIdleTimeSource>()});
-    return std::make_shared<LogindIdleTimeSource>();
+    kinds.push_back(Kind::Logind);
+    return kinds;
+}
+
+std::shared_ptr<const IdleTimeSource> IdleTimeSource::live(const Session& session)
+{
+    std::vector<std::shared_ptr<const IdleTimeSource>> sources;
+    for (const Kind kind : candidates(session)) {
+        switch (kind) {
+        case Kind::XScreenSaver:
+            if (auto x = XScreenSaverIdleTimeSource::create(session.x11Display))
+                sources.push_back(std::move(x));
+            break;
+        case Kind::MutterIdleMonitor:
+            sources.push_back(std::make_shared<MutterIdleTimeSource>());
+            break;
+        case Kind::WaylandIdleNotifications:
+            if (auto wayland = WaylandIdleTimeSource::create(session.waylandDisplay))
+                sources.push_back(std::move(wayland));
+            break;
+        case Kind::Logind:
+            sources.push_back(std::make_shared<LogindIdleTimeSource>());
+            break;
+        }
+    }
+    return std::make_shared<FirstReadingIdleTimeSource>(std::move(sources));
 }
 
 void IdleTimeSource::setShared(std::shared_ptr<const IdleTimeSource> source)
@@ -172,6 +212,11 @@ LogindIdleTimeSource::LogindIdleTimeSource(const QDBusConnection* connection) : 
 }
 
 LogindIdleTimeSource::~LogindIdleTimeSource() = default;
+
+QString LogindIdleTimeSource::description() const
+{
+    return QStringLiteral("logind's idle hint, which reads as an active user wherever the session never sets it");
+}
 
 std::optional<quint64> LogindIdleTimeSource::idleNanoseconds() const
 {
@@ -232,6 +277,11 @@ MutterIdleTimeSource::MutterIdleTimeSource(const QDBusConnection* connection) : 
 
 MutterIdleTimeSource::~MutterIdleTimeSource() = default;
 
+QString MutterIdleTimeSource::description() const
+{
+    return QStringLiteral("GNOME Shell's idle monitor");
+}
+
 std::optional<quint64> MutterIdleTimeSource::idleNanoseconds() const
 {
     State& s = *state_;
@@ -255,10 +305,24 @@ FirstReadingIdleTimeSource::FirstReadingIdleTimeSource(std::vector<std::shared_p
 
 std::optional<quint64> FirstReadingIdleTimeSource::idleNanoseconds() const
 {
-    for (const auto& source : sources_)
-        if (const auto reading = source->idleNanoseconds())
+    for (size_t i = 0; i < sources_.size(); ++i) {
+        if (const auto reading = sources_[i]->idleNanoseconds()) {
+            std::lock_guard lock(mutex_);
+            if (answering_ != i) {
+                answering_ = i;
+                if (const QString description = sources_[i]->description(); !description.isEmpty())
+                    log("IdleTimeSource", QStringLiteral("the idle time comes from %1").arg(description));
+            }
             return reading;
+        }
+    }
     return std::nullopt;
+}
+
+QString FirstReadingIdleTimeSource::description() const
+{
+    std::lock_guard lock(mutex_);
+    return answering_ ? sources_[*answering_]->description() : QString();
 }
 
 } // namespace platform

@@ -1,10 +1,12 @@
 #pragma once
 // IdleTimeSource: how long the user has not touched keyboard or pointer, as the "IOHIDSystem" registry entry
-// publishes it. The live source asks the X server's screen-saver extension, or logind where there is no X
-// display; a simulated computer gives its fixed "IdleTime"; tests install a fake. The process-wide source is
+// publishes it. The live source asks the X server's screen-saver extension in an X session; in a Wayland
+// session GNOME Shell's idle monitor, else the compositor's idle notifications; logind where nothing else
+// tells. A simulated computer gives its fixed "IdleTime"; tests install a fake. The process-wide source is
 // replaceable and thread-safe; implementations must be too.
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <memory>
@@ -21,14 +23,29 @@ public:
     virtual ~IdleTimeSource() = default;
     // Nanoseconds since the last user input; nothing when the platform does not tell. Never blocks.
     virtual std::optional<quint64> idleNanoseconds() const = 0;
+    // Where the readings come from, for the log; empty for a fixed answer.
+    virtual QString description() const { return {}; }
+
+    // The session the program runs in, as its environment tells.
+    struct Session {
+        QByteArray x11Display;     // DISPLAY
+        QByteArray waylandDisplay; // WAYLAND_DISPLAY
+        QByteArray sessionType;    // XDG_SESSION_TYPE
+        static Session fromEnvironment();
+        // A Wayland compositor owns the seat: an X server there (XWayland) sees only its own clients' input.
+        bool isWayland() const;
+    };
+    enum class Kind { XScreenSaver, MutterIdleMonitor, WaylandIdleNotifications, Logind };
+    // The sources to ask in `session`, the first that gives a reading answering: the X server's in an X
+    // session, GNOME Shell's idle monitor and the compositor's notifications in a Wayland session, and logind
+    // last everywhere. Sources that cannot be reached at the start are left out.
+    static std::vector<Kind> candidates(const Session& session);
 
     // The source set last, else the selected simulated computer's "IdleTime" (nothing when it has none),
-    // else the live source of $DISPLAY. Never null.
+    // else the live source of the environment's session. Never null.
     static std::shared_ptr<const IdleTimeSource> shared();
-    // The X screen-saver source of `display` when it can be opened and a Wayland session does not own the
-    // seat (there the X server sees only its own clients' input); in a Wayland session the desktop's idle
-    // monitor, else logind's; elsewhere logind's.
-    static std::shared_ptr<const IdleTimeSource> live(const QByteArray& display, bool waylandSession);
+    // The candidates of `session` that can be reached, in their order.
+    static std::shared_ptr<const IdleTimeSource> live(const Session& session);
     // Null returns to the automatic choice.
     static void setShared(std::shared_ptr<const IdleTimeSource> source);
 };
@@ -56,6 +73,7 @@ public:
     static std::shared_ptr<XScreenSaverIdleTimeSource> create(const QByteArray& display);
     ~XScreenSaverIdleTimeSource() override;
     std::optional<quint64> idleNanoseconds() const override;
+    QString description() const override;
 
     struct State;
 
@@ -74,6 +92,7 @@ public:
     explicit LogindIdleTimeSource(const QDBusConnection* connection = nullptr);
     ~LogindIdleTimeSource() override;
     std::optional<quint64> idleNanoseconds() const override;
+    QString description() const override;
 
 private:
     struct State;
@@ -90,6 +109,7 @@ public:
     explicit MutterIdleTimeSource(const QDBusConnection* connection = nullptr);
     ~MutterIdleTimeSource() override;
     std::optional<quint64> idleNanoseconds() const override;
+    QString description() const override;
 
 private:
     struct State;
@@ -97,13 +117,18 @@ private:
 };
 
 // The first of its sources that gives a reading; the later ones are asked only while the earlier give none.
+// Which source answers is logged whenever it changes.
 class FirstReadingIdleTimeSource final : public IdleTimeSource {
 public:
     explicit FirstReadingIdleTimeSource(std::vector<std::shared_ptr<const IdleTimeSource>> sources);
     std::optional<quint64> idleNanoseconds() const override;
+    QString description() const override;
+    const std::vector<std::shared_ptr<const IdleTimeSource>>& sources() const { return sources_; }
 
 private:
     std::vector<std::shared_ptr<const IdleTimeSource>> sources_;
+    mutable std::mutex mutex_;
+    mutable std::optional<size_t> answering_;
 };
 
 } // namespace platform

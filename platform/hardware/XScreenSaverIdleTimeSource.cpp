@@ -38,6 +38,7 @@ struct XScreenSaverIdleTimeSource::State {
     Display* display = nullptr;
     XScreenSaverInfo* info = nullptr;
     bool broken = false;
+    QByteArray name;
 };
 
 namespace {
@@ -66,6 +67,7 @@ std::shared_ptr<XScreenSaverIdleTimeSource> XScreenSaverIdleTimeSource::create(c
     source->state_ = std::make_unique<State>();
     source->state_->display = connection;
     source->state_->info = info;
+    source->state_->name = display;
     {
         std::lock_guard lock(g_handlerMutex);
         g_ourDisplays.push_back(connection);
@@ -95,6 +97,15 @@ std::optional<quint64> XScreenSaverIdleTimeSource::idleNanoseconds() const
     if (!XScreenSaverQueryInfo(s.display, DefaultRootWindow(s.display), s.info) || s.broken)
         return std::nullopt;
     return quint64(s.info->idle) * 1000000u;
+}
+
+} // namespace platform
+
+namespace platform {
+
+QString XScreenSaverIdleTimeSource::description() const
+{
+    return QStringLiteral("the X server's screen-saver extension on %1").arg(QString::fromLocal8Bit(state_->name));
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 // and prints "bus ADDRESS" once it serves: the program under test is started with DBUS_SYSTEM_BUS_ADDRESS set
 // to it. Each line "sleep" or "wake" on its standard input announces PrepareForSleep(true / false); after
 // "sleep" it prints "slept" once every inhibitor handed out is closed (the program has allowed the sleep).
+// Its seat is never idle, as where the desktop does not set logind's idle hint.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -23,8 +24,13 @@ namespace {
 class FakeLogin final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+    Q_PROPERTY(bool IdleHint READ idleHint)
+    Q_PROPERTY(qulonglong IdleSinceHintMonotonic READ idleSince)
 
 public:
+    bool idleHint() const { return false; }
+    qulonglong idleSince() const { return 0; }
+
     // Whether every inhibitor handed out has been closed by its holder.
     bool allReleased()
     {
@@ -77,7 +83,8 @@ int main(int argc, char** argv)
     QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake-logind"));
     FakeLogin login;
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &login,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals
+                                | QDBusConnection::ExportAllProperties)
         || !bus.registerService(QStringLiteral("org.freedesktop.login1"))) {
         std::fputs("kelvaro-fake-logind: cannot own org.freedesktop.login1\n", stderr);
         return 1;

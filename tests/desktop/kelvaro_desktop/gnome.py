@@ -9,6 +9,7 @@ import json
 import os
 import re
 import signal
+import subprocess
 
 import pytest
 
@@ -33,8 +34,12 @@ PANEL_ICONS_JS = """
             const icon = Main.panel.statusArea[key];
             const indicator = icon._indicator;
             const [x, y] = child.get_transformed_position();
-            shown.push({key, visible: child.visible && icon.visible, x: Math.round(x), y: Math.round(y),
+            const drawn = icon._icon;
+            const [ix, iy] = drawn ? drawn.get_transformed_position() : [0, 0];
+            const [iw, ih] = drawn ? drawn.get_transformed_size() : [0, 0];
+            shown.push({key, visible: child.mapped && icon.visible, x: Math.round(x), y: Math.round(y),
                         width: Math.round(child.width), height: Math.round(child.height),
+                        icon_box: [Math.round(ix), Math.round(iy), Math.round(iw), Math.round(ih)],
                         bus_name: indicator ? indicator.busName : '', path: indicator ? indicator._objectPath
                             || indicator._proxy.g_object_path : '',
                         id: indicator ? indicator.id : '', title: indicator ? indicator.title : '',
@@ -58,7 +63,8 @@ MENU_JS = """
     const extents = actor => {
         const [x, y] = actor.get_transformed_position();
         const [width, height] = actor.get_transformed_size();
-        return [Math.round(x), Math.round(y), Math.round(width), Math.round(height)];
+        const box = [x, y, width, height].map(Math.round);
+        return box.every(Number.isFinite) ? box : null;
     };
     const lines = menu => menu._getMenuItems().map(item => {
         const separator = item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem;
@@ -163,9 +169,12 @@ class GnomeShell:
         return json.loads(str(result)) if result else None
 
     def panel_icons(self, shown_only=True):
-        """The AppIndicator icons in the panel, left to right: a dict each (key, visible, x, y, width, height,
-        bus_name, path, id, title, status); with SHOWN_ONLY those the user sees."""
+        """The AppIndicator icons in the panel, left to right: a dict each (key, visible, x, y, width, height
+        of its button, icon_box of its picture, bus_name, path, id, title, status); with SHOWN_ONLY those the
+        user sees."""
         icons = self.eval(PANEL_ICONS_JS) or []
+        # An icon not laid out yet has no place.
+        icons = [icon for icon in icons if icon["x"] is not None]
         icons.sort(key=lambda icon: icon["x"])
         return [icon for icon in icons if icon["visible"] or not shown_only]
 
@@ -191,9 +200,21 @@ class GnomeShell:
     def menu(self, icon, open_it=True):
         """The menu of ICON (a dict of panel_icons) as the Shell shows it, opened first with OPEN_IT: its box
         (x, y, width, height) and its lines, each a dict of label ("-" for a separator), visible, sensitive,
-        box (as on the screen, None while unmapped) and, for a submenu, its lines; None while it is closed."""
+        box (as on the screen, None while not laid out) and, for a submenu, its lines; None while it is closed."""
         script = MENU_JS % {"key": json.dumps(icon["key"]), "open": "true" if open_it else "false"}
         return self.eval(script)
+
+    def open_submenu(self, icon, label):
+        """Opens the submenu LABEL of ICON's open menu, as a click on its line does."""
+        found = self.eval("""(() => {
+            const icon = Main.panel.statusArea[%s];
+            const item = icon && icon.menu._getMenuItems().find(i => i.menu && i.label && i.label.text === %s);
+            if (!item)
+                return false;
+            item.setSubmenuShown(true);
+            return true;
+        })()""" % (json.dumps(icon["key"]), json.dumps(label)))
+        assert found, f"the menu has no submenu {label!r}"
 
     def close_menus(self):
         self.eval("Main.panel.menuManager.activeMenu && Main.panel.menuManager.activeMenu.close(); true")
@@ -246,3 +267,17 @@ class GnomeShell:
                                             timeout=30)
         assert ok, f"the Shell took no screenshot into {path}"
         return str(written)
+
+
+def pixels(png, box):
+    """The pixels of PNG within BOX (x, y, width, height): rows of (r, g, b), top to bottom."""
+    x, y, w, h = box
+    out = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8", "txt:-"],
+                         capture_output=True, text=True, check=True).stdout
+    rows = [[(0, 0, 0)] * w for _ in range(h)]
+    for line in out.splitlines()[1:]:
+        coords, rest = line.split(":", 1)
+        px, py = map(int, coords.split(","))
+        colour = rest.split("#")[1][:6]
+        rows[py][px] = tuple(int(colour[i:i + 2], 16) for i in (0, 2, 4))
+    return rows

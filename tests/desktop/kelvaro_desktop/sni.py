@@ -1,10 +1,14 @@
 """StatusNotifier items as a tray host reads them over the session bus (python3-dbus): the items a program
 registered or exports, their state, colour and menu."""
 
+import time
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
+from pathlib import Path
 
 import pytest
+
+from .waits import wait_until
 
 try:
     import dbus
@@ -15,6 +19,15 @@ except ImportError:  # skipped by need_dbus
 def need_dbus():
     if dbus is None:
         pytest.skip("python3-dbus is missing")
+
+
+def start_test_watcher(session):
+    """The test watcher (sni_watcher.py) on the session's bus, once it owns its name: a StatusNotifierWatcher
+    without a host, which prints "registered SENDER SERVICE" for each item in the order they came."""
+    watcher = session.start("watcher", "/usr/bin/python3", Path(__file__).with_name("sni_watcher.py"))
+    wait_until(lambda: "watching" in watcher.output(), "the test watcher did not start", 30,
+               abort=lambda: None if watcher.running() else f"the test watcher ended ({watcher.status()})")
+    return watcher
 
 
 @dataclass
@@ -131,5 +144,44 @@ def context_menu(session, owner, path, x, y):
     try:
         bus.get_object(owner, path, introspect=False).ContextMenu(
             dbus.Int32(x), dbus.Int32(y), dbus_interface="org.kde.StatusNotifierItem", timeout=10)
+    finally:
+        bus.close()
+
+
+def shown_items(session, pid):
+    """The items of PID a host shows: registered with the watcher and not passive (an item the program keeps
+    for later is hidden so)."""
+    return [item for item in items(session, pid) if item.status != "Passive"]
+
+
+def click_menu_item(session, pid, label):
+    """Clicks the item LABEL (mnemonics dropped) of the menu of PID's first shown item, anywhere in its tree,
+    as a StatusNotifier host does: the menu is about to be shown, then the item is clicked."""
+    found = shown_items(session, pid)
+    assert found, f"no tray item of process {pid}"
+    item = found[0]
+    assert item.menu, "the tray item exports no menu"
+    bus = _bus(session)
+    try:
+        menu = bus.get_object(item.owner, item.menu, introspect=False)
+        _, layout = menu.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface="com.canonical.dbusmenu",
+                                   timeout=10)
+
+        def walk(node):
+            ident, props, children = node
+            if str(props.get("label", "")).replace("_", "") == label:
+                return int(ident)
+            return next((found for found in map(walk, children) if found is not None), None)
+        ident = walk(layout)
+        assert ident is not None, f"the tray menu has no item '{label}'"
+        try:
+            menu.AboutToShow(dbus.Int32(0), dbus_interface="com.canonical.dbusmenu", timeout=10)
+        except dbus.DBusException:
+            pass
+        try:
+            menu.Event(dbus.Int32(ident), "clicked", dbus.String("", variant_level=1), dbus.UInt32(int(time.time())),
+                       dbus_interface="com.canonical.dbusmenu", timeout=10)
+        except dbus.DBusException as e:
+            raise AssertionError(f"the tray menu did not take the click on '{label}': {e}") from None
     finally:
         bus.close()

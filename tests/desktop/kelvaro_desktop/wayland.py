@@ -20,7 +20,7 @@ NATIVE_LEAKS = ("leak:libwayland-client.so", "leak:libQt6WaylandClient.so", "lea
 
 
 def run_natively(session):
-    """The session's programs run as Wayland clients (QT_QPA_PLATFORM=wayland), as a user asks for them."""
+    """The session's programs start as Wayland clients, their sanitizer told of the Wayland plugin's leaks."""
     env = session.environment
     env["QT_QPA_PLATFORM"] = "wayland"
     env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0" + (f":{env['ASAN_OPTIONS']}" if env.get("ASAN_OPTIONS") else "")

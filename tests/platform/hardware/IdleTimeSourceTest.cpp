@@ -17,29 +17,65 @@
 namespace kt = kelvaro::test;
 using namespace platform;
 
+// Which sources a session asks, first to last: an X server sees all input only where no Wayland compositor owns
+// the seat; GNOME Shell's monitor answers a program that has only DISPLAY too; the compositor's notifications
+// need its socket; logind, whose "not idle" is all it tells in many sessions, comes last.
+TEST(IdleTimeSource, EachSessionAsksTheSourcesThatSeeItsInputBeforeLogind)
+{
+    using K = IdleTimeSource::Kind;
+    struct Row {
+        IdleTimeSource::Session session;
+        std::vector<K> kinds;
+    } rows[] = {
+        {{":0", "", ""}, {K::XScreenSaver, K::Logind}},
+        {{":0", "", "x11"}, {K::XScreenSaver, K::Logind}},
+        {{":0", "wayland-0", "wayland"}, {K::MutterIdleMonitor, K::WaylandIdleNotifications, K::Logind}},
+        {{":0", "wayland-0", ""}, {K::MutterIdleMonitor, K::WaylandIdleNotifications, K::Logind}},
+        {{"", "wayland-0", "wayland"}, {K::MutterIdleMonitor, K::WaylandIdleNotifications, K::Logind}},
+        {{":0", "", "wayland"}, {K::MutterIdleMonitor, K::Logind}}, // XWayland without the compositor's socket
+        {{"", "", "wayland"}, {K::MutterIdleMonitor, K::Logind}},
+        {{"", "", "tty"}, {K::Logind}},
+        {{"", "", ""}, {K::Logind}},
+    };
+    for (const Row& row : rows) {
+        const auto& s = row.session;
+        EXPECT_EQ(IdleTimeSource::candidates(s), row.kinds)
+            << "DISPLAY=" << s.x11Display.constData() << " WAYLAND_DISPLAY=" << s.waylandDisplay.constData()
+            << " XDG_SESSION_TYPE=" << s.sessionType.constData();
+    }
+}
+
 TEST(IdleTimeSource, TheLiveSourceIsTheXServersWhereThereIsAnXDisplay)
 {
     kt::XvfbDisplay x;
     if (!x.isRunning())
         GTEST_SKIP() << "no Xvfb";
     struct Row {
-        QByteArray display;
-        bool wayland;
-        bool fromX;
+        IdleTimeSource::Session session;
+        std::vector<const char*> sources; // the classes asked, in order
     } rows[] = {
-        {x.name(), false, true},
-        {x.name(), true, false}, // X under Wayland sees only its own clients' input
-        {"", false, false},
-        {":4999", false, false}, // no server there
+        {{x.name(), "", ""}, {"X", "logind"}},
+        {{x.name(), "", "wayland"}, {"Mutter", "logind"}}, // X under Wayland sees only its own clients' input
+        {{x.name(), "kelvaro-no-such-compositor", ""}, {"Mutter", "logind"}}, // no socket: no notifications
+        {{"", "", ""}, {"logind"}},
+        {{":4999", "", ""}, {"logind"}}, // no server there
+    };
+    const auto className = [](const IdleTimeSource* source) {
+        if (dynamic_cast<const XScreenSaverIdleTimeSource*>(source))
+            return "X";
+        if (dynamic_cast<const MutterIdleTimeSource*>(source))
+            return "Mutter";
+        if (dynamic_cast<const LogindIdleTimeSource*>(source))
+            return "logind";
+        return "other";
     };
     for (const Row& row : rows) {
-        const auto source = IdleTimeSource::live(row.display, row.wayland);
+        const auto source = std::dynamic_pointer_cast<const FirstReadingIdleTimeSource>(IdleTimeSource::live(row.session));
         ASSERT_TRUE(source);
-        EXPECT_EQ(dynamic_cast<const XScreenSaverIdleTimeSource*>(source.get()) != nullptr, row.fromX) << row.display.constData();
-        // A Wayland session asks the desktop's idle monitor first, then logind.
-        EXPECT_EQ(dynamic_cast<const LogindIdleTimeSource*>(source.get()) != nullptr, !row.fromX && !row.wayland)
-            << row.display.constData();
-        EXPECT_EQ(dynamic_cast<const FirstReadingIdleTimeSource*>(source.get()) != nullptr, row.wayland) << row.display.constData();
+        std::vector<std::string> asked, expected(row.sources.begin(), row.sources.end());
+        for (const auto& each : source->sources())
+            asked.push_back(className(each.get()));
+        EXPECT_EQ(asked, expected) << row.session.x11Display.constData() << " " << row.session.sessionType.constData();
     }
 }
 
@@ -158,6 +194,8 @@ TEST(DesktopIdleTimeSource, FollowsTheServiceAndGivesWayToTheNextSourceWhereNone
             })) << row.idleSeconds << " s idle, read " << reading.value_or(0) << " ns";
         }
         EXPECT_FALSE(log.contains(QStringLiteral("no source tells the idle time")));
+        EXPECT_EQ(log.count(QStringLiteral("IdleTimeSource: the idle time comes from ") + session.sources()[0]->description()), 1)
+            << "the source used is told once";
 
         for (const QDBusConnection* connection : {&withoutService, &none}) {
             SCOPED_TRACE(connection->name().toStdString());
@@ -174,6 +212,7 @@ TEST(DesktopIdleTimeSource, FollowsTheServiceAndGivesWayToTheNextSourceWhereNone
                 kt::clock()->advanceSeconds(1.0);
             }
             EXPECT_EQ(log.count(QStringLiteral("no source tells the idle time")), service.logsUnknown ? 1 : 0);
+            EXPECT_FALSE(log.contains(QStringLiteral("the idle time comes from"))) << "a fixed answer is not a source";
         }
     }
 }
