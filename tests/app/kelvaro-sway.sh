@@ -230,6 +230,18 @@ question_on_top || fail "a press raised the screen display over the question, fr
 read -r question _ <"$scratch/floating"
 "${as_user[@]}" swaymsg -q "[con_id=$question] kill" || fail "sway did not close the question"
 display_back() { floating_kelvaro >"$scratch/floating"; [ "$(head -1 "$scratch/floating" | cut -d' ' -f4)" -ge 1000 ] 2>/dev/null; }
+# Natively sway offers the layer shell: the display lies in the desktop's layer, none of its windows, and its
+# red text shows on the screen.
+display_drawn() {
+  "${as_user[@]}" grim -t ppm - 2>/dev/null | python3 -c '
+import re, sys
+data = sys.stdin.buffer.read()
+header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+pixels = data[header.end():] if header else b""
+red = sum(1 for i in range(0, len(pixels) - 2, 3) if pixels[i] > 170 and pixels[i + 1] < 70 and pixels[i + 2] < 70)
+sys.exit(0 if red > 2000 else 1)'
+}
+[ "$mode" = native ] && display_back() { floating_kelvaro >"$scratch/floating"; ! grep -q . "$scratch/floating" && display_drawn; }
 wait_until 60 "the screen display did not come back once the question was answered" display_back
 screenshot backdrop-answered
 quit_cleanly "$started" Kelvaro

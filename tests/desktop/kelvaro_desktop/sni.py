@@ -119,3 +119,16 @@ def context_menu(session, owner, path, x, y):
             dbus.Int32(x), dbus.Int32(y), dbus_interface="org.kde.StatusNotifierItem", timeout=10)
     finally:
         bus.close()
+
+
+def click_menu_item(session, owner, path, label):
+    """Chooses the item LABEL of the top level of an exported menu, as a host does at a click on it."""
+    wanted = next((i for i, text in menu_labels(session, owner, path) if text == label), None)
+    assert wanted is not None, f"the menu {path} has no item {label!r}: {menu_labels(session, owner, path)}"
+    bus = _bus(session)
+    try:
+        bus.get_object(owner, path, introspect=False).Event(
+            dbus.Int32(wanted), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+            dbus_interface="com.canonical.dbusmenu", timeout=10)
+    finally:
+        bus.close()
