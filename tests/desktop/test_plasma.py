@@ -57,18 +57,18 @@ def display_problems(plasma, pid):
         return ["no screen display among KWin's windows"]
     found = []
     others = [w for w in windows if w is not display]
-    above = windows[windows.index(display) + 1:]
-    found += [f"KWin stacks {w['caption']!r} below the screen display" for w in above]
+    # Top first: those after it lie under it.
+    found += [f"KWin stacks {w['caption']!r} below the screen display" for w in windows[windows.index(display) + 1:]]
     pixels = plasma.screenshot_pixels()
     for w in others:
         # A pixel or two of red where a window has a red icon of its own; the display's text is thousands.
         if red_pixels(pixels, w) > w["width"] * w["height"] // 100:
             found.append(f"the screen display's text shows over {w['caption']!r}")
-    outside = sum(1 for x, y in ((display["x"] + display["width"] * i // 40, display["y"] + display["height"] * j // 40)
-                                 for i in range(40) for j in range(40))
-                  if 0 <= x < pixels[0] and 0 <= y < pixels[1]
-                  and not any(w["x"] <= x < w["x"] + w["width"] and w["y"] <= y < w["y"] + w["height"] for w in others))
-    if outside and red_pixels(pixels, display) < 2000:
+    # Where no window lies over it, its text shows.
+    uncovered = any(not any(w["x"] <= x < w["x"] + w["width"] and w["y"] <= y < w["y"] + w["height"] for w in others)
+                    for x in range(max(0, display["x"]), min(pixels[0], display["x"] + display["width"]), 40)
+                    for y in range(max(0, display["y"]), min(pixels[1], display["y"] + display["height"]), 40))
+    if uncovered and red_pixels(pixels, display) < 2000:
         found.append("the screen display is not painted where the windows leave the desktop")
     return found
 

@@ -36,12 +36,13 @@ var windows = workspace.stackingOrder || workspace.clientList();
 for (var i = 0; i < windows.length; i++) {
     var w = windows[i], g = w.frameGeometry;
     print(TOKEN + JSON.stringify({
-        stackingOrder: w.stackingOrder === undefined ? i : w.stackingOrder, caption: w.caption, resourceClass: String(w.resourceClass), pid: w.pid,
+        stackingOrder: w.stackingOrder === undefined ? i : w.stackingOrder,
+        caption: w.caption, resourceClass: String(w.resourceClass), pid: w.pid,
         x: g.x, y: g.y, width: g.width, height: g.height,
         keepBelow: w.keepBelow, keepAbove: w.keepAbove, minimized: w.minimized, hidden: w.hidden,
         desktopWindow: w.desktopWindow, dock: w.dock, normalWindow: w.normalWindow, dialog: w.dialog,
         skipTaskbar: w.skipTaskbar, opacity: w.opacity, layer: w.layer === undefined ? null : w.layer,
-        x11: w.windowId !== undefined && w.windowId !== 0, windowId: w.windowId === undefined ? 0 : w.windowId}));
+        windowId: w.windowId === undefined ? 0 : w.windowId}));
 }
 """
 
@@ -183,8 +184,9 @@ class Plasma:
         read_end, write_end = os.pipe()
         try:
             shot = bus.get_object("org.kde.KWin", "/org/kde/KWin/ScreenShot2", introspect=False)
-            meta = shot.CaptureWorkspace(dbus.Dictionary({"native-resolution": True}, signature="sv"), dbus.types.UnixFd(write_end),
-                                         dbus_interface="org.kde.KWin.ScreenShot2", timeout=30)
+            meta = shot.CaptureWorkspace(dbus.Dictionary({"native-resolution": True}, signature="sv"),
+                                         dbus.types.UnixFd(write_end), dbus_interface="org.kde.KWin.ScreenShot2",
+                                         timeout=30)
             os.close(write_end)
             write_end = None
             with os.fdopen(read_end, "rb") as pipe:
