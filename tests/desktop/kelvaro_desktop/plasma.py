@@ -72,12 +72,14 @@ class Plasma:
         kwin = folder / "kwin_wayland"
         shutil.copy("/usr/bin/kwin_wayland", kwin)
         # KWin starts this once its X server is up, in the environment it gives its clients; KWin ends when
-        # it ends.
+        # it ends, and it ends with KWin (whose child it is not: killed, KWin would leave it to run on).
         self._displays = folder / "kwin-displays"
+        kwin_pid = folder / "kwin.pid"
         probe = folder / "kwin-client.sh"
         probe.write_text("#!/bin/sh\nprintf '%s\\n%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$XAUTHORITY\" "
                          f"> '{self._displays}.new' && mv '{self._displays}.new' '{self._displays}'\n"
-                         "exec sleep 2147483647\n")
+                         f"while [ ! -s '{kwin_pid}' ]; do sleep 0.1; done\n"
+                         f"exec tail -f /dev/null --pid=\"$(cat '{kwin_pid}')\"\n")
         probe.chmod(0o755)
         self.socket = f"kelvaro-kwin-{os.getpid()}"
         os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
@@ -87,6 +89,7 @@ class Plasma:
             "--socket", self.socket, "--no-lockscreen", probe,
             environment={"QT_QPA_PLATFORM": "wayland", "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS": "1",
                          "QT_LOGGING_RULES": "kwin_scripting.debug=true", "DISPLAY": "", "WAYLAND_DISPLAY": ""})
+        kwin_pid.write_text(str(self.process.pid))
         wait_until(lambda: self._displays.exists(), "KWin did not start its X server", 60,
                    abort=lambda: None if self.process.running() else f"KWin ended ({self.process.status()})")
         wayland, display, xauthority = (self._displays.read_text().split("\n") + ["", "", ""])[:3]
