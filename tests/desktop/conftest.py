@@ -6,15 +6,15 @@ CTest runs one test function at a time (tests/desktop/CMakeLists.txt); by hand:
 
 import os
 import sys
-from dataclasses import dataclass
 from pathlib import Path
 
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from kelvaro_desktop.gnome import GnomeShell  # noqa: E402
 from kelvaro_desktop.plasma import Plasma  # noqa: E402
-from kelvaro_desktop.session import Session, SessionBus  # noqa: E402
+from kelvaro_desktop.session import Programs, Session, SessionBus  # noqa: E402
 from kelvaro_desktop.x11 import XServer  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -28,28 +28,12 @@ def pytest_addoption(parser):
                      help="the build whose programs run (default: $KELVARO_TEST_BUILD_DIR, else build-test)")
 
 
-@dataclass(frozen=True)
-class Programs:
-    kelvaro: Path
-    lite: Path
-    dump: Path
-    peer: Path
-    fake_logind: Path
-
-    @staticmethod
-    def computer(name):
-        """A simulated computer of fixtures/computers."""
-        return ROOT / "fixtures/computers" / name
-
-
 @pytest.fixture(scope="session")
 def programs(request):
     build = Path(request.config.getoption("--build-dir"))
     if not build.is_absolute():
         build = ROOT / build
-    found = Programs(kelvaro=build / "app/Kelvaro", lite=build / "app/KelvaroLite",
-                     dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer",
-                     fake_logind=build / "tests/kelvaro-fake-logind")
+    found = Programs.of(build)
     assert found.kelvaro.exists(), f"no Kelvaro in {build}: build it first"
     return found
 
@@ -82,6 +66,13 @@ def x_server(session):
 def session_bus(session):
     """A session bus of the test's own, the session's DBUS_SESSION_BUS_ADDRESS."""
     return SessionBus(session)
+
+
+@pytest.fixture
+def gnome_shell(session, session_bus):
+    """GNOME Shell headless on a 1600x1000 virtual monitor with its XWayland, the AppIndicator extension its
+    tray: the session's DISPLAY and WAYLAND_DISPLAY, programs picking XWayland as in a GNOME session."""
+    return GnomeShell(session, session_bus)
 
 
 @pytest.fixture

@@ -14,7 +14,6 @@ from types import SimpleNamespace
 import pytest
 
 from kelvaro_desktop.peers import Listener, Peer, copy_computer, remote_preferences, start_remote_computers
-from kelvaro_desktop.session import TESTS
 from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.x11 import XServer, need_tools, shown_windows
 
@@ -318,8 +317,9 @@ def test_remote_computers_stay_monitored_past_their_call_deadlines(programs, ses
 
 
 def accessible(session, *arguments):
-    """What a screen reader finds of the windows (tests/support/accessible-windows.py); None where it fails."""
-    done = subprocess.run(["/usr/bin/python3", TESTS / "support/accessible-windows.py", *arguments],
+    """What a screen reader finds of the windows (kelvaro_desktop/accessible_windows.py); None where it fails."""
+    program = Path(__file__).resolve().parent / "kelvaro_desktop/accessible_windows.py"
+    done = subprocess.run(["/usr/bin/python3", program, *arguments],
                           capture_output=True, text=True, env=session.environment)
     return done.stdout if done.returncode == 0 else None
 

@@ -1,8 +1,7 @@
 """The tray's menu where the program knows nothing of the desktop but its output's size: natively on weston,
 whose panel no client sees and which places the menu's window itself."""
 
-from kelvaro_desktop.session import TESTS
-from kelvaro_desktop.sni import context_menu, items, need_dbus
+from kelvaro_desktop.sni import context_menu, items, need_dbus, start_test_watcher
 from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.wayland import Weston
 
@@ -10,15 +9,14 @@ OUTPUT_WIDTH, OUTPUT_HEIGHT = 1600, 1000
 
 
 def test_the_menu_of_many_values_lies_within_the_output(programs, session, session_bus):
-    """Weston (headless, 1600x1000, its panel along the top) with the test watcher of tests/support, and
+    """Weston (headless, 1600x1000, its panel along the top) with the test watcher of the driver, and
     Kelvaro on the simulated portable, whose tray menu has a line for each of its many values before the
     program's commands. Asked for the menu as a host without menus of its own asks (ContextMenu), the menu's
     window lies within the output where weston placed it, so that every line, "Preferences…" and "Quit
     Kelvaro" last, is on the screen."""
     need_dbus()
     weston = Weston(session, "native")
-    watcher = session.start("watcher", "/usr/bin/python3", TESTS / "support/sni-watcher.py")
-    wait_until(lambda: "watching" in watcher.output(), "the test watcher did not start", 30)
+    start_test_watcher(session)
     kelvaro = session.start("kelvaro", programs.kelvaro, "--simulate", programs.computer("portable"))
     kelvaro.wait_ready("Kelvaro")
     item = wait_until(lambda: items(session, kelvaro.pid), "Kelvaro registered no item with the watcher")[0]

@@ -1,12 +1,11 @@
 """A StatusNotifierWatcher that comes after Kelvaro, as a tray does at login (the test watcher of
-tests/support/sni-watcher.py on a session bus of the test's own)."""
+kelvaro_desktop/sni_watcher.py on a session bus of the test's own)."""
 
 import signal
 
 import pytest
 
-from kelvaro_desktop.session import TESTS
-from kelvaro_desktop.sni import active_colours, context_menu, items, menu_labels, need_dbus
+from kelvaro_desktop.sni import active_colours, context_menu, items, menu_labels, need_dbus, start_test_watcher
 from kelvaro_desktop.tray import first_run_with_coloured_values
 from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.x11 import XServer, menus, need_tools, xdotool
@@ -32,8 +31,7 @@ def test_a_late_watcher_gets_the_items_in_order_and_a_stopped_one_holds_nothing(
     computer = programs.computer("portable")
     kelvaro = session.start("kelvaro", programs.kelvaro, "--simulate", computer)
     kelvaro.wait_ready("Kelvaro")
-    watcher = session.start("watcher", "/usr/bin/python3", TESTS / "support/sni-watcher.py")
-    wait_until(lambda: "watching" in watcher.output(), "the test watcher did not start", 30)
+    watcher = start_test_watcher(session)
     wait_until(lambda: len(active_colours(session, kelvaro.pid)) == 3,
                "Kelvaro registered no three items with the late watcher")
     assert active_colours(session, kelvaro.pid) == ["blue", "green", "red"], \

@@ -10,7 +10,7 @@ import pytest
 
 from kelvaro_desktop.waits import WaitTimeout, wait_until
 from kelvaro_desktop.wayland import Weston, lose_compositor
-from kelvaro_desktop.x11 import need_tools, window_info, xdotool
+from kelvaro_desktop.x11 import need_tools, shown_windows, window_info, xdotool
 
 MODES = ("native", "xwayland")
 
@@ -114,12 +114,13 @@ def test_stored_places_survive_where_no_one_tells_them(programs, session, mode):
 
 
 def x11_dialogs(session, pid, title):
-    """The program's viewable X windows titled TITLE that are dialogs."""
+    """The program's viewable X windows titled TITLE that are dialogs. Looked for by the program's windows
+    alone: Qt names a dialog in _NET_WM_NAME only, which xdotool's search by name does not read."""
     found = []
-    for window in xdotool(session, "search", "--onlyvisible", "--pid", pid, "--name", f"^{title}$"):
+    for window in xdotool(session, "search", "--all", "--onlyvisible", "--pid", pid):
         kind = subprocess.run(["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"], capture_output=True, text=True,
                               env=session.environment).stdout
-        if "_NET_WM_WINDOW_TYPE_DIALOG" in kind:
+        if "_NET_WM_WINDOW_TYPE_DIALOG" in kind and " ".join(xdotool(session, "getwindowname", window)) == title:
             found.append(window)
     return found
 
@@ -253,3 +254,89 @@ def test_started_programs_get_the_sessions_environment(programs, session):
         assert not leaked, f"{started} got the platform Kelvaro chose for itself or the token of its start: {leaked}"
     assert f"ARGUMENTS=file://{folder}/alert-document.txt" in (folder / "xdg-open.env").read_text().splitlines(), \
         "xdg-open was not given the document"
+
+
+def test_the_screen_display_on_the_desktop_lies_under_the_question_and_a_later_window(programs, session):
+    """(XWayland) The screen display meant to lie on the desktop, where nothing can be kept below the windows:
+    the start-up question lies above it (or it is out of sight while the question waits), and so does a window
+    opened after it."""
+    weston = Weston(session, "xwayland")
+    need_tools("xdotool")
+    session.environment.pop("QT_QPA_PLATFORM", None)
+    start(session, programs, "first").quit_cleanly("Kelvaro")
+    session.open_at_next_start("SensorWindowOpen", "OverviewOpen", "FloatingWindowOpen")
+    stored = session.read_preferences()
+    for machine in stored["MachinePreferences"].values():
+        machine["ScreenWindowIsBackdrop"] = True
+    session.write_preferences(stored)
+    # The colour question waits for an answer.
+    session.environment.pop("KELVARO_NONINTERACTIVE")
+    kelvaro = start(session, programs, "kelvaro")
+    stack = []
+
+    def line(is_it):
+        return next((i for i, view in enumerate(stack) if is_it(*view)), None)
+
+    def display():
+        # The widest of the views titled after the program (the portable's values span over 1000 px), or
+        # untitled.
+        return line(lambda width, _, title, __: title in ("Kelvaro", "-") and width >= 1000)
+
+    def question():
+        return line(lambda width, _, title, __: title == "Kelvaro" and width < 1000)
+
+    def question_over_display():
+        stack[:] = weston.views()
+        return question() is not None and (display() is None or question() < display())
+
+    def shown():
+        stack[:] = weston.views()
+        return question() is not None and any(title.split()[-1:] == ["Sensors"] for _, _, title, _ in stack)
+    wait_until(shown, "the colour question and the sensor window were not shown")
+    # A window mapped after the question lies over it until the question is shown anew over it: a stack that
+    # stays so is the fault.
+    try:
+        wait_until(question_over_display, "the question over the screen display", 10, interval=0.2)
+    except WaitTimeout:
+        pass
+    weston.screenshot("wayland-xwayland-backdrop-question")
+    print("while the question waits, from the top down:", stack)
+    assert question_over_display(), f"the screen display lies over the colour question, from the top down: {stack}"
+    # Answered (Escape), then a window opened (the preferences, Ctrl+,): it lies over the display.
+    window = next(iter(x11_dialogs(session, kelvaro.pid, "Kelvaro")), None)
+    assert window, "no X window of the question"
+    # Gone when no view of its size is left: the splash, titled so too, may still be closing.
+    size = stack[question()][:2]
+
+    def question_gone():
+        return not any(view[:2] == size and view[2] == "Kelvaro" for view in weston.views())
+    answer(session, window, question_gone)
+
+    def display_shown():
+        stack[:] = weston.views()
+        return display() is not None
+    wait_until(display_shown, "the screen display did not come back once the question was answered")
+    # Weston's window manager takes no activation requests and sets the X focus to the window it activated
+    # itself: a key typed (XTEST) follows that focus, away from the sensor window. The focus set here makes the
+    # sensor window the program's active one, whose shortcuts then take a key sent to the window itself.
+    sensors = wait_until(lambda: shown_windows(session, "^Sensors$", kelvaro.pid), "no X window of the sensor window")
+
+    def preferences():
+        return line(lambda _, __, title, ___: title.startswith("Kelvaro Preferences"))
+
+    def open_preferences():
+        xdotool(session, "windowfocus", sensors[0], "key", "--window", sensors[0], "ctrl+comma")
+
+        def shown():
+            stack[:] = weston.views()
+            return preferences() is not None
+        try:
+            return wait_until(shown, "the preferences", 5, interval=0.2)
+        except WaitTimeout:
+            return False
+    wait_until(open_preferences, "no preference window opened")
+    weston.screenshot("wayland-xwayland-backdrop-preferences")
+    print("with the preferences open, from the top down:", stack)
+    assert display() is not None, f"the screen display went: {stack}"
+    assert preferences() < display(), f"the screen display lies over the window opened after it: {stack}"
+    kelvaro.quit_cleanly("Kelvaro")

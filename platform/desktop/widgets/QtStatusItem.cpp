@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QThread>
 #include <QWindow>
@@ -78,8 +79,8 @@ bool isNumberPart(QChar c)
 }
 
 // The ways a slot's text can be set: "name: 42.0°C" as one line under the name, or as name, number and
-// unit; a bare "42.0°C" whole or as number over unit.
-QList<QStringList> arrangements(const QString& text)
+// unit; a bare "42.0°C" whole or as number over unit. With `named` false, those without the name.
+QList<QStringList> arrangements(const QString& text, bool named = true)
 {
     QString name;
     QString value = text.trimmed();
@@ -87,7 +88,7 @@ QList<QStringList> arrangements(const QString& text)
         name = value.left(colon).trimmed();
         value = value.mid(colon + 2).trimmed();
     }
-    const QStringList lead = name.isEmpty() ? QStringList() : QStringList{name};
+    const QStringList lead = name.isEmpty() || !named ? QStringList() : QStringList{name};
     QList<QStringList> result{lead + QStringList{value}};
     qsizetype unit = 0;
     while (unit < value.size() && isNumberPart(value.at(unit)))
@@ -217,22 +218,39 @@ void QtStatusItem::keepClearOfPanels(QMenu* menu)
 
 QtStatusItem::Layout QtStatusItem::layoutForText(const QString& text, const QFont& font, QSize size)
 {
+    // The number as large as it gets; then the smallest line as large as it gets.
+    const auto better = [](const Layout& one, const Layout& other) {
+        const int number = one.pixelSizes.at(primaryLine(one.lines));
+        const int otherNumber = other.pixelSizes.at(primaryLine(other.lines));
+        return number > otherNumber ||
+               (number == otherNumber && *std::min_element(one.pixelSizes.begin(), one.pixelSizes.end()) >
+                                             *std::min_element(other.pixelSizes.begin(), other.pixelSizes.end()));
+    };
+    // A line wider than the box even at the smallest size would be cut at both sides.
+    const auto whole = [&](const Layout& layout) {
+        for (qsizetype i = 0; i < layout.lines.size(); ++i)
+            if (ink(layout.lines.at(i), font, layout.pixelSizes.at(i)).width() > size.width())
+                return false;
+        return true;
+    };
+    // With the name where it fits whole, else the value alone; cut only where nothing fits.
     Layout best;
-    for (const QStringList& lines : arrangements(text)) {
-        QList<int> sizes = fit(lines, font, size);
-        const qsizetype primary = primaryLine(lines);
-        // No unit or name outshines the number.
-        for (int& lineSize : sizes)
-            lineSize = std::min(lineSize, sizes.at(primary));
-        const qsizetype bestPrimary = primaryLine(best.lines);
-        // The number as large as it gets; then the smallest line as large as it gets.
-        if (best.lines.isEmpty() || sizes.at(primary) > best.pixelSizes.at(bestPrimary) ||
-            (sizes.at(primary) == best.pixelSizes.at(bestPrimary) &&
-             *std::min_element(sizes.begin(), sizes.end()) >
-                 *std::min_element(best.pixelSizes.begin(), best.pixelSizes.end())))
-            best = {lines, sizes};
+    Layout cut;
+    for (const bool named : {true, false}) {
+        for (const QStringList& lines : arrangements(text, named)) {
+            Layout layout{lines, fit(lines, font, size)};
+            const qsizetype primary = primaryLine(lines);
+            // No unit or name outshines the number.
+            for (int& lineSize : layout.pixelSizes)
+                lineSize = std::min(lineSize, layout.pixelSizes.at(primary));
+            Layout& pool = whole(layout) ? best : cut;
+            if (pool.lines.isEmpty() || better(layout, pool))
+                pool = std::move(layout);
+        }
+        if (!best.lines.isEmpty())
+            return best;
     }
-    return best;
+    return cut;
 }
 
 QImage QtStatusItem::iconForRun(const Run& run, const QFont& font, QSize size)
@@ -358,6 +376,8 @@ void QtStatusItem::showIcons()
     toolTip = showsImage ? QCoreApplication::applicationName() : toolTip.trimmed();
 
     TrayTransport* const shownBy = transport(tray_);
+    if (shownBy && count > shownCount_)
+        shownBy->prepareSlots(count);
     for (qsizetype i = 0; i < count; ++i) {
         Slot& slot = slots_[i];
         const Run run = showsImage ? Run{} : title_.at(i);
@@ -426,13 +446,32 @@ void QtStatusItem::setMenuItemTitle(qsizetype index, const QString& title)
         itemActions_.at(index)->setText(title);
 }
 
+qsizetype QtStatusItem::valuesAtTopLevel(int screenHeight, qsizetype trailingLines)
+{
+    const qsizetype lines = (screenHeight - 2 * menuPanelAllowance) / hostMenuLineHeight;
+    // The separator and the submenu's line.
+    return std::max<qsizetype>(1, lines - trailingLines - 2);
+}
+
 void QtStatusItem::rebuildMenu()
 {
-    // The one menu stays where the icons and the hosts know it; only its items change.
+    // The one menu stays where the icons and the hosts know it; only its items change. Hosts that draw the
+    // menu themselves do not scroll it, nor know the screen it opens on: the values beyond what fits above the
+    // commands on this screen go into a submenu, so that every command is on the screen.
     menu_->clear();
+    if (moreValues_)
+        moreValues_->deleteLater();
     itemActions_.clear();
-    for (const QString& title : std::as_const(items_))
-        itemActions_.append(menu_->addAction(title));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qsizetype top = valuesAtTopLevel(screen ? screen->geometry().height() : 768, trailing_.size());
+    QMenu* into = menu_;
+    for (qsizetype i = 0; i < items_.size(); ++i) {
+        if (i == top && items_.size() > top + 1) {
+            moreValues_ = menu_->addMenu(QCoreApplication::translate("QtStatusItem", "More Values"));
+            into = moreValues_;
+        }
+        itemActions_.append(into->addAction(items_.at(i)));
+    }
     if (!trailing_.isEmpty()) {
         if (!items_.isEmpty())
             menu_->addSeparator();

@@ -55,6 +55,11 @@ public:
     // either edge or one twice as tall at one, and lays its items out in more columns instead.
     static constexpr int menuPanelAllowance = 32;
     static void keepClearOfPanels(QMenu* menu);
+    // A line of a menu a host draws is at most this tall (GNOME Shell's are 36 px at its usual font).
+    static constexpr int hostMenuLineHeight = 40;
+    // How many values the menu lists above the commands, the rest in a submenu, on a screen so tall with so
+    // many lines of commands after them.
+    static qsizetype valuesAtTopLevel(int screenHeight, qsizetype trailingLines);
 
     // Commands appended below the values of the menu (the application's own); the menu shows them at once,
     // even while it has no values.
@@ -92,6 +97,7 @@ private:
     std::unique_ptr<XEmbedTray> xembed_;
     std::unique_ptr<StatusNotifierTray> statusNotifier_;
     QMenu* menu_ = nullptr;
+    QPointer<QMenu> moreValues_;
     QStringList items_;
     QList<QAction*> itemActions_;
     QList<QAction*> trailing_;

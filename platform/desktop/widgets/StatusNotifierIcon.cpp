@@ -160,6 +160,14 @@ void StatusNotifierIcon::setToolTip(const QString& toolTip)
     emitSignal(QStringLiteral("NewToolTip"));
 }
 
+void StatusNotifierIcon::setTitle(const QString& title)
+{
+    if (title == title_)
+        return;
+    title_ = title;
+    emitSignal(QStringLiteral("NewTitle"));
+}
+
 void StatusNotifierIcon::setActive(bool active)
 {
     if (active == active_)
@@ -195,9 +203,11 @@ QVariant StatusNotifierIcon::property(const QString& name) const
     const QString application = QCoreApplication::applicationName();
     if (name == QLatin1String("Category"))
         return QStringLiteral("ApplicationStatus");
-    // One name for all the program's icons: hosts keep them together.
-    if (name == QLatin1String("Id") || name == QLatin1String("Title"))
+    // One id for all the program's icons: hosts keep them together.
+    if (name == QLatin1String("Id"))
         return application;
+    if (name == QLatin1String("Title"))
+        return title_.isEmpty() ? application : title_;
     if (name == QLatin1String("Status"))
         return active_ ? QStringLiteral("Active") : QStringLiteral("Passive");
     if (name == QLatin1String("WindowId"))

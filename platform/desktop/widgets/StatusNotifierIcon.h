@@ -36,6 +36,8 @@ public:
     void setIcon(const QIcon& icon);
     QIcon icon() const { return icon_; }
     void setToolTip(const QString& toolTip);
+    // The name hosts list it by; the application's until set.
+    void setTitle(const QString& title);
     void setActive(bool active);
     bool isActive() const { return active_; }
     // Asks the watcher to show it to its hosts; the answer is not waited for.
@@ -67,6 +69,7 @@ private:
     // IconPixmap of icon_, drawn on the first read.
     mutable QVariant pixmaps_;
     QString toolTip_;
+    QString title_;
     bool active_ = false;
 };
 

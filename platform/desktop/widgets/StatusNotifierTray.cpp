@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace platform {
@@ -115,7 +116,7 @@ void StatusNotifierTray::leave()
             item->setActive(false);
 }
 
-StatusNotifierIcon* StatusNotifierTray::makeItem()
+StatusNotifierIcon* StatusNotifierTray::makeItem(bool registered)
 {
     static quint64 number = 0;
     Spares& kept = spares();
@@ -141,12 +142,16 @@ StatusNotifierIcon* StatusNotifierTray::makeItem()
             settle_->start();
     };
     kept.items.removeAll(nullptr);
-    if (!kept.items.isEmpty()) {
-        StatusNotifierIcon* item = kept.items.takeFirst();
+    for (qsizetype i = 0; i < kept.items.size(); ++i) {
+        if (kept.items.at(i)->isRegisteredWithWatcher() != registered)
+            continue;
+        StatusNotifierIcon* item = kept.items.takeAt(i);
         item->setParent(nullptr);
         item->setOwner(exporter_->path(), popUp, read);
         return item;
     }
+    if (registered)
+        return nullptr;
     return new StatusNotifierIcon(QStringLiteral("/StatusNotifierItem/%1").arg(++number), exporter_->path(), popUp, read);
 }
 
@@ -171,17 +176,34 @@ void StatusNotifierTray::orderItems()
         shown.at(i)->setActive(true);
 }
 
+void StatusNotifierTray::prepareSlots(qsizetype count)
+{
+    items_.removeAll(nullptr);
+    // A kept icon the watcher has already taken stands right of this tray's icons, all newer: it serves the
+    // slots after them. Any other icon is taken anew, left of them all, so the slots before take the new
+    // icons and the icons they had move on to the slots after, keeping their places on the host.
+    QList<QPointer<StatusNotifierIcon>> fresh;
+    while (items_.size() + fresh.size() < count) {
+        if (fresh.isEmpty())
+            if (StatusNotifierIcon* kept = makeItem(true)) {
+                items_.append(kept);
+                continue;
+            }
+        fresh.append(makeItem(false));
+    }
+    items_ = fresh + items_;
+}
+
 void StatusNotifierTray::showSlot(qsizetype index, const QIcon& icon, bool drawn, const QString& toolTip)
 {
-    while (items_.size() <= index)
-        items_.append(nullptr);
+    if (items_.size() <= index)
+        prepareSlots(index + 1);
     QPointer<StatusNotifierIcon>& item = items_[index];
-    if (!item)
-        item = makeItem();
     // Also what changed while another tray showed the slot.
     if (drawn || item->icon().cacheKey() != icon.cacheKey())
         item->setIcon(icon);
     item->setToolTip(toolTip);
+    item->setTitle(QStringLiteral("%1 %2").arg(QCoreApplication::applicationName()).arg(index + 1));
     item->setActive(true);
 }
 
@@ -195,10 +217,11 @@ void StatusNotifierTray::hideSlotsFrom(qsizetype count)
 
 void StatusNotifierTray::showMore(qsizetype before, qsizetype count)
 {
-    // New ones registered once their pixels are there, the last first.
+    // New ones registered once their pixels are there, the last first; they stand before the others.
+    (void)before;
     bool registered = false;
-    for (qsizetype i = count - 1; i >= before; --i) {
-        if (items_.at(i)->isRegisteredWithWatcher())
+    for (qsizetype i = std::min(count, items_.size()) - 1; i >= 0; --i) {
+        if (!items_.at(i) || items_.at(i)->isRegisteredWithWatcher())
             continue;
         items_.at(i)->registerWithWatcher();
         registered = true;

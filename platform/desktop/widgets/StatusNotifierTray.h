@@ -32,12 +32,14 @@ public:
 
     void enter() override;
     void leave() override;
+    void prepareSlots(qsizetype count) override;
     void showSlot(qsizetype index, const QIcon& icon, bool drawn, const QString& toolTip) override;
     void hideSlotsFrom(qsizetype count) override;
     void showMore(qsizetype before, qsizetype count) override;
 
 private:
-    StatusNotifierIcon* makeItem();
+    // A kept icon or a new one; with `registered`, only one the watcher has taken already.
+    StatusNotifierIcon* makeItem(bool registered);
     void orderOnceRead();
     void orderItems();
 
@@ -46,6 +48,9 @@ private:
     QMenu* menu_;
     std::function<void(QPoint)> popUp_;
     bool entered_ = false;
+    // By slot. Hosts keep an icon where they first took it, a newer one left of those before it (GNOME's), or
+    // sort them by title (KDE's): the icons of the slots are registered with the watcher the first slot last,
+    // and each slot's icon takes the slot's title.
     QList<QPointer<StatusNotifierIcon>> items_;
     qsizetype shownCount_ = 0;
     // Icons registered with a watcher are shown again in order once its hosts stopped reading them for a

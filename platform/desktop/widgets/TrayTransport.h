@@ -21,6 +21,8 @@ public:
     virtual void enter() = 0;
     // Another transport, or none, takes over: its icons out of the tray.
     virtual void leave() = 0;
+    // Before the slots of a greater count are shown: room for `count` of them.
+    virtual void prepareSlots(qsizetype count) { (void)count; }
     // Slot `index`'s icon, shown with `toolTip`; `drawn` when the slot's icon was made anew.
     virtual void showSlot(qsizetype index, const QIcon& icon, bool drawn, const QString& toolTip) = 0;
     // Slots from `count` on hidden and kept: a host may still read them, and a later count shows them again.

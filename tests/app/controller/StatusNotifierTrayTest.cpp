@@ -6,6 +6,7 @@
 #include "tests/support/DesktopFakes.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -14,11 +15,14 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QTest>
+#include <QScreen>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -198,6 +202,67 @@ TEST(StatusNotifierTray, IconsComeAndGoByDifferenceAndAreKeptForTheNextItem)
     EXPECT_TRUE(QTest::qWaitFor([&] { return host.statuses().count(QStringLiteral("Active")) == 2; }, 15000))
         << host.statuses().join(' ').toStdString();
     EXPECT_EQ(host.unique().size(), 3);
+}
+
+// GNOME's panel keeps each icon where it first came, a newer one left of those before; KDE's tray sorts them by
+// title. At each count as the Display menu gives it, read both ways the shown icons run from slot 1.
+TEST(StatusNotifierTray, EveryCountShowsTheSlotsInOrderOnHostsThatKeepOrSortThem)
+{
+    ASSERT_TRUE(usePrivateSessionBus()) << "no bus of this test's own";
+    Host host;
+    QtStatusItem item;
+    const QString application = QCoreApplication::applicationName();
+    const auto shown = [&](bool byTitle) {
+        QStringList titles;
+        QStringList entries = host.unique();
+        std::reverse(entries.begin(), entries.end());
+        for (const QString& entry : std::as_const(entries))
+            if (host.property(entry, QStringLiteral("Status")).toString() == QLatin1String("Active"))
+                titles.append(host.property(entry, QStringLiteral("Title")).toString());
+        if (byTitle)
+            titles.sort();
+        return titles;
+    };
+    for (const int count : {1, 3, 2, 6, 8, 3}) {
+        item.setTitle(title(count), QFont());
+        QStringList expected;
+        for (int slot = 1; slot <= count; ++slot)
+            expected.append(QStringLiteral("%1 %2").arg(application).arg(slot));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown(false) == expected; }, 15000))
+            << count << ": " << shown(false).join(QLatin1String(", ")).toStdString();
+        EXPECT_EQ(shown(true), expected) << count;
+    }
+    // No more icons than the most slots shown at once.
+    EXPECT_EQ(host.unique().size(), 8);
+}
+
+// A host draws the menu itself without scrolling it: the values beyond what fits above the commands on the
+// program's screen go into a submenu, and every command stays at the top level.
+TEST(StatusNotifierTray, TheValuesBeyondTheScreenGoIntoASubmenu)
+{
+    ASSERT_TRUE(usePrivateSessionBus()) << "no bus of this test's own";
+    Host host;
+    QAction preferences(QStringLiteral("Preferences…"));
+    QAction quit(QStringLiteral("Quit"));
+    QtStatusItem item;
+    item.setTrailingActions({&preferences, &quit});
+    item.setTitle(title(1), QFont());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.unique().isEmpty(); }, 15000));
+    const QString entry = host.unique().first();
+    QStringList values;
+    for (int i = 0; i < 80; ++i)
+        values.append(QStringLiteral("SMC %1: 40°C").arg(i));
+    item.setMenuItems(values);
+    const QStringList labels = host.menu(entry).second;
+    const qsizetype top = QtStatusItem::valuesAtTopLevel(QGuiApplication::primaryScreen()->geometry().height(), 2);
+    ASSERT_LT(top, 80);
+    EXPECT_EQ(labels.mid(0, top), values.mid(0, top));
+    EXPECT_EQ(labels.mid(top), (QStringList{"More Values", "-", "Preferences…", "Quit"}));
+
+    // A few values stay at the top level.
+    item.setMenuItems(values.mid(0, 3));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.menu(entry).second.size() == 6; }, 15000));
+    EXPECT_EQ(host.menu(entry).second, (QStringList{values.mid(0, 3) + QStringList{"-", "Preferences…", "Quit"}}));
 }
 
 TEST(StatusNotifierTray, TheMenuChangesInPlaceAndIsRebuiltOnlyForOtherItems)

@@ -5,6 +5,8 @@
 #include <QFont>
 
 
+#include <QFontMetricsF>
+
 #include <gtest/gtest.h>
 
 using platform::QtStatusItem;
@@ -59,6 +61,8 @@ TEST(TrayIcon, TheValueIsSetAsLargeAsTheHostsSizeAllows)
         {" 42°C", {22, 30}, {"42", "°C"}, 13},
         {"SMC A: 38°C", {22, 30}, {"SMC A", "38", "°C"}, 11},
         {"SMC A: 38°C", {22, 22}, {"SMC A", "38°C"}, 9},
+        // GNOME's 16-px icon: the name would be cut at both sides.
+        {"SMC A: 38°C", {14, 14}, {"38", "°C"}, 6},
         {" 1250 rpm", {22, 22}, {"1250", "rpm"}, 7},
         {"12.11 V", {48, 48}, {"12.11", "V"}, 16},
         {" - ", {22, 22}, {"-"}, 14},
@@ -71,6 +75,15 @@ TEST(TrayIcon, TheValueIsSetAsLargeAsTheHostsSizeAllows)
                layout.lines.at(number) != QLatin1String("-"))
             ++number;
         EXPECT_GE(layout.pixelSizes.value(number), c.smallestNumber) << c.text << " " << c.size.width() << "x" << c.size.height();
+        // No line is cut.
+        for (qsizetype i = 0; i < layout.lines.size(); ++i) {
+            QFont line = font;
+            line.setBold(true);
+            line.setStretch(QFont::SemiCondensed);
+            line.setPixelSize(layout.pixelSizes.at(i));
+            EXPECT_LE(QFontMetricsF(line).tightBoundingRect(layout.lines.at(i)).width(), c.size.width())
+                << c.text << " " << qPrintable(layout.lines.at(i));
+        }
         // The unit and the name are never larger than the number.
         for (int size : layout.pixelSizes)
             EXPECT_LE(size, layout.pixelSizes.value(number)) << c.text;

@@ -8,9 +8,9 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from .waits import WaitTimeout, wait_until
-from .x11 import height, need_tools, screenshot, xdotool
+from .x11 import height, menus, need_tools, screenshot, xdotool
 
-COMPOSITOR_RUNNING = Path(__file__).resolve().parents[2] / "support/compositor-running.py"
+COMPOSITOR_RUNNING = Path(__file__).resolve().with_name("compositor_running.py")
 
 # The sensor window's menu bar, below its title bar: nothing may lie over it.
 MENU_BAR = 24
@@ -295,26 +295,72 @@ def menu_within(session, pid, before, timeout=5):
         return None
 
 
+def menu_bar_menu(session, pid, window, lefts=0):
+    """Opens the first menu of the menu bar of WINDOW (of PID) with a click and goes LEFTS menus to the left
+    of it with Left (1 = the last menu, Window); the menu's window. None where a menu did not open (a click the
+    window manager took to give the focus, say): the caller tries again."""
+    before = set(xdotool(session, "search", "--onlyvisible", "--pid", pid))
+    done = subprocess.run(["xdotool", "mousemove", "--window", str(window), "30", "8", "click", "1"],
+                          capture_output=True, env=session.environment)
+    if done.returncode != 0:
+        return None
+    menu = menu_within(session, pid, before)
+    for _ in range(lefts):
+        if menu is None:
+            break
+        before = set(xdotool(session, "search", "--onlyvisible", "--pid", pid))
+        xdotool(session, "key", "--window", menu, "Left")
+        menu = menu_within(session, pid, before)
+    if menu is None:
+        close_menus(session, pid)
+    return menu
+
+
+def close_menus(session, pid):
+    """Escape until PID shows no menu."""
+    def closed():
+        if not menus(session, pid):
+            return True
+        xdotool(session, "key", "Escape")
+        return False
+    wait_until(closed, "the menus did not close on Escape", 30, interval=0.2)
+
+
 def window_menu_item(session, pid, sensors, count):
     """Chooses the item COUNT up from the bottom of the Window menu of the sensor window SENSORS (of PID): the
     menu bar's first menu opened with a click, the last one (Window) reached from it with Left. False where a
-    menu did not open (a click the window manager took to give the focus, say): the caller tries again."""
-    before = set(xdotool(session, "search", "--onlyvisible", "--pid", pid))
-    done = subprocess.run(["xdotool", "mousemove", "--window", str(sensors), "30", "8", "click", "1"],
-                          capture_output=True, env=session.environment)
-    if done.returncode != 0:
-        return False
-    menu = menu_within(session, pid, before)
+    menu did not open: the caller tries again."""
+    menu = menu_bar_menu(session, pid, sensors, 1)
     if menu is None:
-        return False
-    before = set(xdotool(session, "search", "--onlyvisible", "--pid", pid))
-    xdotool(session, "key", "--window", menu, "Left")
-    menu = menu_within(session, pid, before)
-    if menu is None:
-        xdotool(session, "key", "Escape")
         return False
     xdotool(session, "key", "--window", menu, *["Up"] * count, "Return")
     return True
+
+
+def close_windows(session, titled, key="ctrl+w"):
+    """Closes every window of Kelvaro whose title TITLED (a function of the title) accepts with KEY, and waits
+    until each is gone. A window that does not close on Ctrl+W is tried with Escape (which closes the alerts)
+    before the failure is told."""
+    for _ in range(20):
+        window = next((w for w in managed_windows(session) if titled(w.title)), None)
+        if window is None:
+            return
+        key_in(session, window.id, key)
+        try:
+            wait_until(lambda: window.id not in window_ids(xprop(session, "-root", "_NET_CLIENT_LIST")),
+                       "closed", 30)
+            continue
+        except WaitTimeout:
+            if key != "ctrl+w":
+                raise AssertionError(f"the window '{window.title}' did not close on {key}") from None
+        key_in(session, window.id, "Escape")
+        try:
+            wait_until(lambda: window.id not in window_ids(xprop(session, "-root", "_NET_CLIENT_LIST")),
+                       "closed", 30)
+        except WaitTimeout:
+            raise AssertionError(f"the window '{window.title}' closed neither on Ctrl+W nor on Escape") from None
+        raise AssertionError(f"the window '{window.title}' did not close on Ctrl+W (Escape closed it)")
+    raise AssertionError("windows keep coming while they are closed")
 
 
 # --- openbox with tint2 -------------------------------------------------------------------------------------
@@ -394,7 +440,8 @@ class XfceSession:
         s = self.session
         return window_manager_runs(s) and "_NET_CLIENT_LIST" in xprop(s, "-root", "_NET_CLIENT_LIST") and \
             bool(s.copies_of("xfwm4")) and \
-            subprocess.run([str(COMPOSITOR_RUNNING)], env=s.environment, capture_output=True).returncode == 0
+            subprocess.run(["/usr/bin/python3", COMPOSITOR_RUNNING], env=s.environment,
+                           capture_output=True).returncode == 0
 
     def login(self, name):
         """Starts xfce4-session (its output in NAME.out and NAME.err: the programs it starts write there too)
@@ -419,12 +466,16 @@ class XfceSession:
                     return entry.split(b"=", 1)[1].decode()
         raise AssertionError("the session gives its clients no SESSION_MANAGER")
 
-    def logout(self):
-        """Logs out as the session's menu does; until xfce4-session has ended."""
-        done = subprocess.run(["xfce4-session-logout", "--logout"], capture_output=True, text=True,
+    def ask_logout(self, *options):
+        """Asks for the logout as the session's menu does."""
+        done = subprocess.run(["xfce4-session-logout", "--logout", *options], capture_output=True, text=True,
                               env=self.session.environment)
-        assert done.returncode == 0, f"xfce4-session-logout failed: {done.stderr}"
-        self.process.wait_ended("xfce4-session did not end after the logout", 60)
+        assert done.returncode == 0, f"xfce4-session-logout failed: {done.stdout}{done.stderr}"
+
+    def logout(self, timeout=60):
+        """Logs out as the session's menu does; until xfce4-session has ended."""
+        self.ask_logout()
+        self.process.wait_ended("xfce4-session did not end after the logout", timeout)
 
 
 def sensor_window_focused(session):

@@ -28,9 +28,9 @@ def copy_computer(source, destination, serial):
 class Listener:
     """A process of the session's that prints "listening on PORT"; `port` once it does."""
 
-    def __init__(self, session, name, *command):
+    def __init__(self, session, name, *command, stamped=False):
         self.name = name
-        self.process = session.start(name, *command)
+        self.process = session.start(name, *command, stamped=stamped)
         self.port = int(wait_until(self._listening, f"{name} did not listen",
                                    abort=lambda: None if self.process.running() else f"{name} ended"))
 
@@ -45,15 +45,21 @@ class Peer(Listener):
     """The test peer serving one computer; `port` once it listens. Its standard output lists the requests it
     answered ("request invoke SELECTOR")."""
 
-    def __init__(self, session, program, computer, name, serial=None, port=0, mode=None):
+    def __init__(self, session, program, computer, name, serial=None, port=0, mode=None, stamped=False):
+        """With `stamped`, `request_times` tells when each request came."""
         self.session, self.computer, self.serial = session, computer, serial
         arguments = [computer] + ([str(port)] if port or mode else []) + ([mode] if mode else [])
-        super().__init__(session, name, program, *arguments)
+        super().__init__(session, name, program, *arguments, stamped=stamped)
 
     def requests(self, selector):
         """Invocations of SELECTOR answered so far."""
         wanted = f"request invoke {selector}"
         return sum(1 for line in self.process.output().splitlines() if line == wanted)
+
+    def request_times(self, selector):
+        """When each invocation of SELECTOR came (seconds since the epoch), of a `stamped` peer."""
+        wanted = f"request invoke {selector}"
+        return [t for t, line in self.process.stamped_lines() if line == wanted]
 
     def has_request(self, prefix):
         return any(line.startswith(prefix) for line in self.process.output().splitlines())

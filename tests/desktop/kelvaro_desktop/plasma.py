@@ -219,11 +219,11 @@ class Plasma:
             write_png(f"{folder}/{name}.png", *pixels)
         return pixels
 
-    def tray_icons(self, pixels=None):
+    def tray_icons(self, pixels=None, colour=None):
         """The coloured icons in plasmashell's panel, left to right, as a user reads them: (x on the screen,
         width, colour) of each run of columns that differ from the panel's background, where one slot colour
         (red, green, blue, as tray.SLOT_COLOURS paints them) prevails. Plasma's own icons are grey and left
-        out."""
+        out. COLOUR, when given, names a pixel's colour ((r, g, b) to a name or None) in place of those three."""
         width, height, rows = pixels or self.screenshot_pixels()
         panel = next((w for w in self.windows() if w["dock"]), None)
         assert panel is not None, "plasmashell shows no panel"
@@ -237,11 +237,12 @@ class Plasma:
                 counts[p] = counts.get(p, 0) + 1
         background = max(counts, key=counts.get)
 
-        def colour(r, g, b):
+        def slot_colour(r, g, b):
             for name, (c, o1, o2) in (("red", (r, g, b)), ("green", (g, r, b)), ("blue", (b, r, g))):
                 if c > 100 and c > o1 + 60 and c > o2 + 60:
                     return name
             return None
+        colour = colour or slot_colour
 
         icons, start = [], None
         for i, column in enumerate(strip + [[]]):

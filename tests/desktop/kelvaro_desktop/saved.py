@@ -1,6 +1,7 @@
 """What the preferences a program left at its end must hold of its session."""
 
 import plistlib
+import re
 
 
 def session_problems(scenario, serial, model, sensors, path, remote=""):
@@ -34,3 +35,37 @@ def session_problems(scenario, serial, model, sensors, path, remote=""):
     if scenario == "remote" and remote not in prefs.get("ActiveRemoteConnections", []):
         errors.append(f"the remote computer {remote} is no longer remembered: {prefs.get('ActiveRemoteConnections')}")
     return errors
+
+
+def archived_values(preferences):
+    """The archived values (typedstreams, binary property lists) anywhere in PREFERENCES, each once."""
+    found = []
+
+    def walk(node):
+        if isinstance(node, dict):
+            for value in node.values():
+                walk(value)
+        elif isinstance(node, list):
+            for value in node:
+                walk(value)
+        elif isinstance(node, bytes) and (node.startswith(b"\x04\x0bstreamtyped") or node.startswith(b"bplist")):
+            found.append(node)
+    walk(preferences)
+    return list(dict.fromkeys(found))
+
+
+def stored_positions(preferences):
+    """Every stored window frame's position: "PATH: X Y" each, sorted."""
+    found = []
+
+    def walk(node, path):
+        if isinstance(node, dict):
+            for key, value in node.items():
+                walk(value, f"{path}/{key}")
+        elif isinstance(node, list):
+            for i, value in enumerate(node):
+                walk(value, f"{path}/{i}")
+        elif isinstance(node, str) and re.match(r"-?\d+ -?\d+", node) and ("Frame" in path or "Autosave" in path):
+            found.append(f"{path}: {' '.join(node.split()[:2])}")
+    walk(preferences, "")
+    return sorted(found)

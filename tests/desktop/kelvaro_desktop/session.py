@@ -7,21 +7,37 @@ what it checks; the fixture keeps the logs of a failed test and shows their last
 
 import os
 import plistlib
+import re
 import resource
 import select
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
+import time
+from dataclasses import dataclass
 from pathlib import Path
 
 from .waits import WaitTimeout, wait_until
 
 TESTS = Path(__file__).resolve().parents[2]
+ROOT = TESTS.parent
 
 # The windows a start opens, by their preference keys.
 WINDOW_KEYS = ("SensorWindowOpen", "FloatingWindowOpen", "OverviewOpen", "SystemInfoOpen", "BatteryInfoOpen",
                "HistoryWindowsOpen", "ExtremeValuesWindowOpen", "DisplayInfoOpen")
+
+
+def sanitizer_summary(text):
+    """The first sanitizer report in TEXT (a program's standard error) with the first frame of the project's
+    code, as one line; None when there is none."""
+    match = re.search(r"^.*(ERROR: (Address|Leak)Sanitizer|runtime error:).*$", text, re.MULTILINE)
+    if match is None:
+        return None
+    first = re.sub(r" \(pc .*", "", re.sub(r"^==\d+==", "", match.group(0)))[:90]
+    frame = re.search(r" in (\S*) \.\./\S*", text[match.start():])
+    return first + (f" in {frame.group(0)[4:]}" if frame else "")
 
 
 def pid_ended(pid):
@@ -34,6 +50,27 @@ def pid_ended(pid):
     return stat.rsplit(")", 1)[1].split()[0] == "Z"
 
 
+@dataclass(frozen=True)
+class Programs:
+    """The programs of a build that the desktop tests run."""
+    kelvaro: Path
+    lite: Path
+    dump: Path
+    peer: Path
+    fake_logind: Path
+
+    @staticmethod
+    def of(build):
+        return Programs(kelvaro=build / "app/Kelvaro", lite=build / "app/KelvaroLite",
+                        dump=build / "tools/kelvaro-dump", peer=build / "tests/kelvaro-protocol-peer",
+                        fake_logind=build / "tests/kelvaro-fake-logind")
+
+    @staticmethod
+    def computer(name):
+        """A simulated computer of fixtures/computers."""
+        return ROOT / "fixtures/computers" / name
+
+
 class Process:
     """A program the session started, its output in NAME.out and NAME.err of the session's folder."""
 
@@ -43,6 +80,7 @@ class Process:
         self.end_signal = signal.SIGKILL
         self.out = session.folder / f"{name}.out"
         self.err = session.folder / f"{name}.err"
+        self.stamped = False
 
     @property
     def pid(self):
@@ -60,7 +98,21 @@ class Process:
         return self.err.read_text(encoding="utf-8", errors="replace") if self.err.exists() else ""
 
     def output(self):
-        return self.out.read_text(encoding="utf-8", errors="replace") if self.out.exists() else ""
+        text = self.out.read_text(encoding="utf-8", errors="replace") if self.out.exists() else ""
+        if self.stamped:
+            return "".join(line.split(" ", 1)[1] if " " in line else "\n" for line in text.splitlines(True))
+        return text
+
+    def stamped_lines(self):
+        """With `stamped`: each line of its standard output with the time it came, (seconds, text)."""
+        text = self.out.read_text(encoding="utf-8", errors="replace") if self.out.exists() else ""
+        found = []
+        for line in text.splitlines(True):
+            stamp, _, rest = line.partition(" ")
+            # The last line may be on its way still.
+            if line.endswith("\n"):
+                found.append((float(stamp), rest.rstrip("\n")))
+        return found
 
     def has_logged(self, start):
         """Whether a line of its standard error starts with START."""
@@ -163,24 +215,36 @@ class Session:
 
     # --- Processes ---
 
-    def start(self, name, *command, environment=None, pass_fds=(), stdin=False, file_size_limit=None):
+    def start(self, name, *command, environment=None, unset=(), pass_fds=(), stdin=False, file_size_limit=None,
+              stamped=False):
         """Starts COMMAND with its output in NAME.out and NAME.err (emptied first: a wait for a line must not
-        find that of an earlier run of the same name); with `stdin`, its standard input is the process's
-        `popen.stdin`; with `file_size_limit`, no file it writes grows beyond so many bytes (as on a full
-        disk)."""
+        find that of an earlier run of the same name), without the variables UNSET; with `stdin`, its standard
+        input is the process's `popen.stdin`; with `file_size_limit`, no file it writes grows beyond so many
+        bytes (as on a full disk); with `stamped`, each line of its standard output is written with the time
+        it came (seconds since the epoch) before it, which `output` leaves out again."""
         out = open(self.folder / f"{name}.out", "wb")
         err = open(self.folder / f"{name}.err", "wb")
         env = dict(self.environment)
         env.update(environment or {})
+        for variable in unset:
+            env.pop(variable, None)
         try:
-            popen = subprocess.Popen([str(c) for c in command], stdout=out, stderr=err, env=env,
+            popen = subprocess.Popen([str(c) for c in command], stdout=subprocess.PIPE if stamped else out,
+                                     stderr=err, env=env,
                                      stdin=subprocess.PIPE if stdin else subprocess.DEVNULL, pass_fds=pass_fds,
                                      preexec_fn=None if file_size_limit is None else lambda: resource.setrlimit(
                                          resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit)))
-        finally:
+        except BaseException:
             out.close()
+            raise
+        finally:
             err.close()
+        if stamped:
+            threading.Thread(target=_stamp_lines, args=(popen.stdout, out), daemon=True).start()
+        else:
+            out.close()
         process = Process(self, name, popen)
+        process.stamped = stamped
         self.processes.append(process)
         return process
 
@@ -216,6 +280,22 @@ class Session:
                 continue
         return found
 
+    def strays(self):
+        """The processes of this session (their runtime folder is the session's) that are none of those it
+        started: what the started programs started in turn and left running."""
+        wanted = f"XDG_RUNTIME_DIR={self.environment['XDG_RUNTIME_DIR']}".encode()
+        own = {p.pid for p in self.processes if p.running()}
+        found = []
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit() or int(entry.name) in own or int(entry.name) == os.getpid():
+                continue
+            try:
+                if wanted in (entry / "environ").read_bytes().split(b"\0"):
+                    found.append(int(entry.name))
+            except OSError:
+                continue
+        return found
+
     def end(self):
         for process in reversed(self.processes):
             process.kill()
@@ -236,6 +316,13 @@ class Session:
                 shutil.copy(path, kept)
         parts.append(f"--- the logs are kept in {kept}")
         return "\n".join(parts)
+
+
+def _stamp_lines(pipe, out):
+    with pipe, out:
+        for line in pipe:
+            out.write(b"%.3f %s" % (time.time(), line))
+            out.flush()
 
 
 class SessionBus:

@@ -1,10 +1,14 @@
 """StatusNotifier items as a tray host reads them over the session bus (python3-dbus): the items a program
 registered or exports, their state, colour and menu."""
 
+import time
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
+from pathlib import Path
 
 import pytest
+
+from .waits import wait_until
 
 try:
     import dbus
@@ -15,6 +19,15 @@ except ImportError:  # skipped by need_dbus
 def need_dbus():
     if dbus is None:
         pytest.skip("python3-dbus is missing")
+
+
+def start_test_watcher(session):
+    """The test watcher (sni_watcher.py) on the session's bus, once it owns its name: a StatusNotifierWatcher
+    without a host, which prints "registered SENDER SERVICE" for each item in the order they came."""
+    watcher = session.start("watcher", "/usr/bin/python3", Path(__file__).with_name("sni_watcher.py"))
+    wait_until(lambda: "watching" in watcher.output(), "the test watcher did not start", 30,
+               abort=lambda: None if watcher.running() else f"the test watcher ended ({watcher.status()})")
+    return watcher
 
 
 @dataclass
@@ -47,20 +60,34 @@ def _bus(session):
     return dbus.bus.BusConnection(session.environment["DBUS_SESSION_BUS_ADDRESS"])
 
 
+def _names_of(bus, pid):
+    daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+    names = [n for n in daemon.ListNames(dbus_interface="org.freedesktop.DBus") if n.startswith(":")]
+    mine = []
+    for name in names:
+        try:
+            if daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus") == pid:
+                mine.append(str(name))
+        except dbus.DBusException:
+            continue
+    return mine
+
+
+def bus_names(session, pid):
+    """The unique names of PID's connections to the session's bus."""
+    bus = _bus(session)
+    try:
+        return _names_of(bus, pid)
+    finally:
+        bus.close()
+
+
 def items(session, pid, own=False):
     """The items of PID: those the watcher has registered, in its order, or with OWN those PID exports on
     the bus, whether or not a watcher took them."""
     bus = _bus(session)
     try:
-        daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
-        names = [n for n in daemon.ListNames(dbus_interface="org.freedesktop.DBus") if n.startswith(":")]
-        mine = []
-        for name in names:
-            try:
-                if daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus") == pid:
-                    mine.append(str(name))
-            except dbus.DBusException:
-                continue
+        mine = _names_of(bus, pid)
         if own:
             entries = []
             for name in mine:
@@ -121,14 +148,40 @@ def context_menu(session, owner, path, x, y):
         bus.close()
 
 
-def click_menu_item(session, owner, path, label):
-    """Chooses the item LABEL of the top level of an exported menu, as a host does at a click on it."""
-    wanted = next((i for i, text in menu_labels(session, owner, path) if text == label), None)
-    assert wanted is not None, f"the menu {path} has no item {label!r}: {menu_labels(session, owner, path)}"
+def shown_items(session, pid):
+    """The items of PID a host shows: registered with the watcher and not passive (an item the program keeps
+    for later is hidden so)."""
+    return [item for item in items(session, pid) if item.status != "Passive"]
+
+
+def click_menu_item(session, pid, label):
+    """Clicks the item LABEL (mnemonics dropped) of the menu of PID's first shown item, anywhere in its tree,
+    as a StatusNotifier host does: the menu is about to be shown, then the item is clicked."""
+    found = shown_items(session, pid)
+    assert found, f"no tray item of process {pid}"
+    item = found[0]
+    assert item.menu, "the tray item exports no menu"
     bus = _bus(session)
     try:
-        bus.get_object(owner, path, introspect=False).Event(
-            dbus.Int32(wanted), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0),
-            dbus_interface="com.canonical.dbusmenu", timeout=10)
+        menu = bus.get_object(item.owner, item.menu, introspect=False)
+        _, layout = menu.GetLayout(0, -1, dbus.Array([], signature="s"), dbus_interface="com.canonical.dbusmenu",
+                                   timeout=10)
+
+        def walk(node):
+            ident, props, children = node
+            if str(props.get("label", "")).replace("_", "") == label:
+                return int(ident)
+            return next((found for found in map(walk, children) if found is not None), None)
+        ident = walk(layout)
+        assert ident is not None, f"the tray menu has no item '{label}'"
+        try:
+            menu.AboutToShow(dbus.Int32(0), dbus_interface="com.canonical.dbusmenu", timeout=10)
+        except dbus.DBusException:
+            pass
+        try:
+            menu.Event(dbus.Int32(ident), "clicked", dbus.String("", variant_level=1), dbus.UInt32(int(time.time())),
+                       dbus_interface="com.canonical.dbusmenu", timeout=10)
+        except dbus.DBusException as e:
+            raise AssertionError(f"the tray menu did not take the click on '{label}': {e}") from None
     finally:
         bus.close()

@@ -1,6 +1,7 @@
 """An X11 system tray of a test's own (trayer, an XEmbed host), the icons it docks as seen on the screen, and
 the menu a click on an icon opens."""
 
+import colorsys
 import plistlib
 import struct
 import subprocess
@@ -15,6 +16,33 @@ TRAYER_PANEL = '"panel": ("panel" "trayer")'
 SLOT_COLOURS = ((0.75, 0.1, 0.1), (0.05, 0.5, 0.1), (0.1, 0.2, 0.85))
 
 
+# Eight slots told apart by hue, 45 degrees apart, each dark enough to be drawn on a light plate.
+SLOT_HUES = tuple(range(0, 360, 45))
+
+
+def hue_colour(hue):
+    """The slot colour of HUE (degrees): saturated, of middle lightness."""
+    return colorsys.hsv_to_rgb(hue / 360, 0.9, 0.8)
+
+
+def slot_of_pixel(pixel):
+    """The slot (1-based) whose hue the pixel ((r, g, b) each 0-255) has, or None for a grey one."""
+    h, s, v = colorsys.rgb_to_hsv(*(c / 255 for c in pixel))
+    if s <= 0.45 or v <= 0.3:
+        return None
+    return 1 + min(range(len(SLOT_HUES)),
+                   key=lambda i: min(abs(h * 360 - SLOT_HUES[i]), 360 - abs(h * 360 - SLOT_HUES[i])))
+
+
+def slot_of_hue(pixels):
+    """The slot (1-based) whose hue most of the coloured PIXELS have, or None."""
+    votes = [0] * (len(SLOT_HUES) + 1)
+    for pixel in pixels:
+        votes[slot_of_pixel(pixel) or 0] += 1
+    best = max(range(1, len(votes)), key=votes.__getitem__)
+    return best if votes[best] >= 3 else None
+
+
 def archived_colour(rgb):
     """An archived colour (typedstream): calibrated RGB and alpha, each a float, 0 and 1 stored as one byte."""
     head = (b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x07NSColor\x00\x84\x84\x08NSObject\x00\x85"
@@ -25,25 +53,25 @@ def archived_colour(rgb):
     return head + b"".join(map(component, tuple(rgb) + (1,))) + b"\x86"
 
 
-def show_coloured_values(session, count=3):
-    """The stored preferences show COUNT values in the tray, the first three in red, green and blue."""
+def show_coloured_values(session, count=3, colours=SLOT_COLOURS):
+    """The stored preferences show COUNT values in the tray, the first in COLOURS (red, green and blue)."""
     preferences = session.read_preferences()
     preferences["MenuBarValueMode"] = count
     for machine in preferences["MachinePreferences"].values():
         machine["MenuBarUsesColor"] = True
-        for name, rgb in zip(machine["MenuBarSensors"], SLOT_COLOURS):
+        for name, rgb in zip(machine["MenuBarSensors"], colours):
             machine["AvailableGauges"][name]["Color"] = archived_colour(rgb)
     with open(session.preferences_file, "wb") as f:
         plistlib.dump(preferences, f)
 
 
-def first_run_with_coloured_values(session, programs, count=3):
+def first_run_with_coloured_values(session, programs, count=3, colours=SLOT_COLOURS):
     """Kelvaro's first run writes the computer's preferences, which Lite reads too; then they show COUNT
     values in the slot colours."""
     kelvaro = session.start("kelvaro", programs.kelvaro, "--simulate", programs.computer("portable"))
     kelvaro.wait_ready("Kelvaro")
     kelvaro.quit_cleanly("the first run of Kelvaro")
-    show_coloured_values(session, count)
+    show_coloured_values(session, count, colours)
 
 
 def root_tree(session):

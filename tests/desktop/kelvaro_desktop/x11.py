@@ -120,11 +120,12 @@ def top_level_windows(session, klass="Kelvaro", shape=False):
 
 def menus(session, pid):
     """The menus PID shows: its override-redirect windows larger than a tooltip's 40x40, xwininfo's fields of
-    each."""
+    each. A window that shows nothing (mutter's input-only guard window over the screen) is none."""
     found = []
     for window in xdotool(session, "search", "--onlyvisible", "--pid", pid, "--name", ""):
         info = window_info(session, window)
-        if info.get("Override Redirect State") == "yes" and int(info.get("Width", 0)) > 40 and \
+        if info.get("Override Redirect State") == "yes" and info.get("Class") != "InputOnly" and \
+                int(info.get("Width", 0)) > 40 and \
                 int(info.get("Height", 0)) > 40:
             found.append(info)
     return found

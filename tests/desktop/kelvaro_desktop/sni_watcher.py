@@ -44,12 +44,17 @@ class Watcher(dbus.service.Object):
                 "IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0)}
 
 
-DBusGMainLoop(set_as_default=True)
-bus = dbus.SessionBus()
-watcher = Watcher(bus)
-name = dbus.service.BusName(NAME, bus, do_not_queue=True)
-loop = GLib.MainLoop()
-GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
-print("watching", flush=True)
-loop.run()
-sys.exit(0)
+def main():
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    watcher = Watcher(bus)
+    name = dbus.service.BusName(NAME, bus, do_not_queue=True)
+    loop = GLib.MainLoop()
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
+    print("watching", flush=True)
+    loop.run()
+    sys.exit(0 if watcher and name else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """What a screen reader finds of a program's windows, through AT-SPI on the session bus's accessibility bus.
 
-accessible-windows.py press PROGRAM MENU ITEM   presses the menu item ITEM of the menu MENU of the program's
+accessible_windows.py press PROGRAM MENU ITEM   presses the menu item ITEM of the menu MENU of the program's
                                                 first window that has one; exit 1 when there is none.
-accessible-windows.py tables PROGRAM PATTERN     one line per window whose title matches the regular expression
+accessible_windows.py tables PROGRAM PATTERN     one line per window whose title matches the regular expression
                                                 PATTERN: the title, the rows of its first table, and how many of
                                                 them are alike another row, tab-separated.
 """

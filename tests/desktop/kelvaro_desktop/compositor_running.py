@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Exit 0 when a compositing manager runs on $DISPLAY's first screen: it owns the _NET_WM_CM_S0 selection."""
+"""Exit 0 when a compositing manager runs on $DISPLAY's first screen: it owns the _NET_WM_CM_S0 selection.
+A program of its own: Xlib ends the process whose display goes away."""
 import ctypes
 import ctypes.util
 import sys
