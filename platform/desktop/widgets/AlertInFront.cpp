@@ -82,6 +82,15 @@ void raiseOpenAlerts()
             alert->raise();
 }
 
+void showAgainWhereUnmapped(const QPointer<QWidget>& alert, int triesLeft)
+{
+    if (!alert || !alert->isVisible() || !alert->windowHandle() || alert->windowHandle()->isExposed() || triesLeft <= 0)
+        return;
+    alert->hide();
+    alert->show();
+    QTimer::singleShot(1000, alert, [alert, triesLeft] { showAgainWhereUnmapped(alert, triesLeft - 1); });
+}
+
 // Where no client can raise a window, the alerts are shown anew, mapped after `window` and so over it; the
 // first belongs to it from then on (a transient parent of its platform window only: the alert stays the child
 // of the widget it had, which a window that goes would otherwise take with it).
@@ -105,6 +114,11 @@ void showOpenAlertsOver(QWidget* window)
     for (const QPointer<QWidget>& alert : alerts)
         if (alert)
             alert->show();
+    // An X11 window manager may take the withdrawal of the window hidden a moment ago for one of the window
+    // shown again (KWin does, now and then): one not mapped soon after is shown once more.
+    for (const QPointer<QWidget>& alert : alerts)
+        if (alert)
+            QTimer::singleShot(1000, alert, [alert] { showAgainWhereUnmapped(alert, 5); });
 }
 
 // Once `window` has mapped (its first frame a turn or more after its show event), the alerts go over it; a
