@@ -241,7 +241,7 @@ public:
     static void apply(QWidget* widget)
     {
         QWindow* window = widget ? widget->windowHandle() : nullptr;
-        if (!window || !window->handle() || !widget->isWindow())
+        if (!window || !window->handle() || !widget->isWindow() || widget->windowType() == Qt::Popup)
             return;
         // Known once the window shows: Qt makes its decoration then. Only the largest size: Qt holds its
         // window's contents to its least size too, which would grow them by the decoration.
@@ -249,7 +249,8 @@ public:
         const QSize most = widget->maximumSize();
         const QSize maximum(withDecoration(most.width(), frame.left() + frame.right()),
                             withDecoration(most.height(), frame.top() + frame.bottom()));
-        if (window->maximumSize() != maximum)
+        // Only as the widget gave it: a limit set on the window itself (a menu's one size) stays.
+        if (window->maximumSize() == most && maximum != most)
             window->setMaximumSize(maximum);
     }
 
