@@ -1,6 +1,7 @@
 #include "windows/TEVScreenDisplayWindow.h"
 
 #include "platform/desktop/widgets/AlertInFront.h"
+#include "platform/desktop/widgets/DesktopLayer.h"
 #include "platform/desktop/widgets/WindowHints.h"
 #include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/desktop/widgets/WindowShape.h"
@@ -40,7 +41,13 @@ void TEVScreenDisplayWindow::applyWindowFlags()
     // A display over the desktop: it takes no keyboard focus from the window being worked in.
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::Tool | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus;
     flags |= backdrop_ ? Qt::WindowStaysOnBottomHint : Qt::WindowStaysOnTopHint;
-    const bool aside = backdrop_ && !platform::platformStacksWindows();
+    // A Wayland compositor keeps no window below the others but in its layer shell's desktop layer, where
+    // the display takes no clicks: those on it reach the desktop.
+    const bool below = backdrop_ && !platform::platformStacksWindows();
+    const bool layered = platform::keepInDesktopLayer(this, below) && below;
+    if (layered)
+        flags |= Qt::BypassWindowManagerHint | Qt::WindowTransparentForInput;
+    const bool aside = below && !layered;
     if (aside) {
         // Where no window can be kept below the others it comes up over them: the clicks at least go through
         // it, to the alert or window it covers. A plain window, not a tool: weston's X window manager keeps a

@@ -2,6 +2,7 @@
 tiles floats, what becomes a tile keeps the sizes the user stored."""
 
 import plistlib
+import re
 import shutil
 import tempfile
 from pathlib import Path
@@ -60,6 +61,18 @@ def settled_alerts(sway, seen, more=lambda shown: True):
     and is out of the tree meanwhile. SEEN keeps the looks."""
     seen.append(alerts(sway))
     return len(seen) > 1 and seen[-1] and seen[-1] == seen[-2] and more(seen[-1])
+
+
+def red_on_screen(sway):
+    """How many pixels of the output are the screen display's red, in grim's picture of it."""
+    shot = sway.folder / "red.ppm"
+    if sway.run("grim", "-t", "ppm", shot).returncode != 0:
+        return 0
+    data = shot.read_bytes()
+    header = re.match(rb"P6\s+\d+\s+\d+\s+255\s", data)
+    pixels = data[header.end():] if header else b""
+    return sum(1 for i in range(0, len(pixels) - 2, 3)
+               if pixels[i] > 170 and pixels[i + 1] < 70 and pixels[i + 2] < 70)
 
 
 def floating_kelvaro(sway):
@@ -148,9 +161,9 @@ def test_what_must_float_floats_and_tiles_keep_the_stored_sizes(programs, sessio
     expect_all_float(sway, "the tray's menu")
     kelvaro.quit_cleanly("Kelvaro")
 
-    # The screen display on the desktop, where sway keeps nothing below the windows: the colour question of a
-    # start lies over it, also after a press where the display lies (sway raises a floating window that takes
-    # it).
+    # The screen display on the desktop, which sway keeps below the windows only natively (in its layer shell's
+    # desktop layer): the colour question of a start lies over it, also after a press where the display lies
+    # (sway raises a floating window that takes it).
     shutil.rmtree(session.preferences_file.parent)
     start(session, sway, programs, "first", "portable").quit_cleanly("Kelvaro")
 
@@ -173,8 +186,14 @@ def test_what_must_float_floats_and_tiles_keep_the_stored_sizes(programs, sessio
     sway.screenshot("backdrop-press")
     assert question_on_top(), f"a press raised the screen display over the question, from the top down: {floating}"
     sway.swaymsg(f"[con_id={floating[0][0]}] kill")
-    wait_until(lambda: (f := floating_kelvaro(sway)) and f[0][1] >= DISPLAY_WIDTH,
-               "the screen display did not come back once the question was answered")
+    if sway.mode == "native":
+        # Natively sway offers the layer shell: the display lies in the desktop's layer, none of its windows,
+        # and its red text shows.
+        wait_until(lambda: not floating_kelvaro(sway) and red_on_screen(sway) > 2000,
+                   "the screen display did not show in the desktop's layer once the question was answered")
+    else:
+        wait_until(lambda: (f := floating_kelvaro(sway)) and f[0][1] >= DISPLAY_WIDTH,
+                   "the screen display did not come back once the question was answered")
     sway.screenshot("backdrop-answered")
     kelvaro.quit_cleanly("Kelvaro")
 

@@ -12,6 +12,7 @@
 #include "platform/desktop/OpenPanel.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/desktop/widgets/ApplicationMenuBar.h"
+#include "platform/desktop/widgets/DesktopLayer.h"
 #include "platform/desktop/widgets/WindowPosition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -513,7 +514,7 @@ PreferenceWindowController::PreferenceWindowController()
     if (auto* field = control<QLineEdit>(QStringLiteral("historyAutosaveField")))
         field->setAlignment(Qt::AlignRight);
     // The choice is kept for the desktops that can do it, and says what it does here.
-    if (auto* below = control<QRadioButton>(QStringLiteral("screenBackdropButton")); below && !platform::platformStacksWindows()) {
+    if (auto* below = control<QRadioButton>(QStringLiteral("screenBackdropButton")); below && !platform::platformKeepsWindowsBelow()) {
         below->setText(localized(QStringLiteral("On the desktop (not available here)")));
         below->setToolTip(localized(QStringLiteral("This desktop cannot keep a window below the others: the screen display "
                                                    "stays over them and lets the clicks through to what it covers.")));

@@ -29,21 +29,21 @@ except ImportError:  # skipped by need_dbus
 
 WIDTH, HEIGHT = 1600, 1000
 
-# Prints KWin's windows, one JSON object a line after TOKEN, each with its place in the stack (0 lowest):
+# Prints KWin's windows, one JSON object a line, each with its place in the stack (0 lowest):
 # KWin 5.27's scripts have the list of clients and each one's place, later ones the stacking order as a list.
 WINDOW_LIST_SCRIPT = """
 var windows = workspace.stackingOrder || workspace.clientList();
 for (var i = 0; i < windows.length; i++) {
     var w = windows[i], g = w.frameGeometry;
-    print("TOKEN " + JSON.stringify({
-        stackingOrder: w.stackingOrder === undefined ? i : w.stackingOrder, caption: w.caption, resourceClass: String(w.resourceClass), pid: w.pid,
+    print(TOKEN + JSON.stringify({
+        stackingOrder: w.stackingOrder === undefined ? i : w.stackingOrder,
+        caption: w.caption, resourceClass: String(w.resourceClass), pid: w.pid,
         x: g.x, y: g.y, width: g.width, height: g.height,
         keepBelow: w.keepBelow, keepAbove: w.keepAbove, minimized: w.minimized, hidden: w.hidden,
         desktopWindow: w.desktopWindow, dock: w.dock, normalWindow: w.normalWindow, dialog: w.dialog,
         skipTaskbar: w.skipTaskbar, opacity: w.opacity, layer: w.layer === undefined ? null : w.layer,
-        x11: w.windowId !== undefined && w.windowId !== 0, windowId: w.windowId === undefined ? 0 : w.windowId}));
+        windowId: w.windowId === undefined ? 0 : w.windowId}));
 }
-print("TOKEN end");
 """
 
 
@@ -72,12 +72,14 @@ class Plasma:
         kwin = folder / "kwin_wayland"
         shutil.copy("/usr/bin/kwin_wayland", kwin)
         # KWin starts this once its X server is up, in the environment it gives its clients; KWin ends when
-        # it ends.
+        # it ends, and it ends with KWin (whose child it is not: killed, KWin would leave it to run on).
         self._displays = folder / "kwin-displays"
+        kwin_pid = folder / "kwin.pid"
         probe = folder / "kwin-client.sh"
         probe.write_text("#!/bin/sh\nprintf '%s\\n%s\\n%s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$XAUTHORITY\" "
                          f"> '{self._displays}.new' && mv '{self._displays}.new' '{self._displays}'\n"
-                         "exec sleep 2147483647\n")
+                         f"while [ ! -s '{kwin_pid}' ]; do sleep 0.1; done\n"
+                         f"exec tail -f /dev/null --pid=\"$(cat '{kwin_pid}')\"\n")
         probe.chmod(0o755)
         self.socket = f"kelvaro-kwin-{os.getpid()}"
         os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
@@ -87,6 +89,7 @@ class Plasma:
             "--socket", self.socket, "--no-lockscreen", probe,
             environment={"QT_QPA_PLATFORM": "wayland", "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS": "1",
                          "QT_LOGGING_RULES": "kwin_scripting.debug=true", "DISPLAY": "", "WAYLAND_DISPLAY": ""})
+        kwin_pid.write_text(str(self.process.pid))
         wait_until(lambda: self._displays.exists(), "KWin did not start its X server", 60,
                    abort=lambda: None if self.process.running() else f"KWin ended ({self.process.status()})")
         wayland, display, xauthority = (self._displays.read_text().split("\n") + ["", "", ""])[:3]
@@ -130,15 +133,13 @@ class Plasma:
 
     # --- What KWin shows ---
 
-    def windows(self):
-        """KWin's windows, top of the stack first: dicts with caption, resourceClass, pid, x, y, width, height
-        (the frame's), keepBelow, keepAbove, minimized, hidden, dock, desktopWindow, normalWindow, dialog,
-        skipTaskbar, opacity, windowId (an X window's id, 0 for a Wayland one). Empty where KWin does not
-        answer."""
+    def run_script(self, body):
+        """Runs the KWin script BODY, in which print(TOKEN + ...) prints a line; the text of those lines after
+        the token, once the script printed TOKEN + " end". None where KWin does not answer."""
         self._scripts += 1
-        token = f"kelvaro-windows-{self._scripts}"
+        token = f"kelvaro-script-{self._scripts}"
         script = self.session.folder / f"{token}.js"
-        script.write_text(WINDOW_LIST_SCRIPT.replace("TOKEN", token))
+        script.write_text(body.replace("TOKEN", f'"{token} "') + f'\nprint("{token} end");\n')
         bus = dbus.bus.BusConnection(self.session.environment["DBUS_SESSION_BUS_ADDRESS"])
         try:
             scripting = bus.get_object("org.kde.KWin", "/Scripting", introspect=False)
@@ -152,16 +153,29 @@ class Plasma:
                 except dbus.DBusException:
                     continue
             ended = f"{token} end"
-            lines = wait_until(lambda: (lambda t: t if ended in t else None)(self.process.log()),
-                               "KWin's script printed no window list", 30)
+            text = wait_until(lambda: (lambda t: t if ended in t else None)(self.process.log()),
+                              "KWin's script printed nothing", 30)
             scripting.unloadScript(token, dbus_interface="org.kde.kwin.Scripting", timeout=10)
         except dbus.DBusException:
-            return []
+            return None
         finally:
             bus.close()
             script.unlink(missing_ok=True)
-        found = [json.loads(m) for m in re.findall(rf"{token} (\{{.*\}})", lines)]
+        return [m for m in re.findall(rf"{token} (.*)", text) if m != "end"]
+
+    def windows(self):
+        """KWin's windows, top of the stack first: dicts with caption, resourceClass, pid, x, y, width, height
+        (the frame's), keepBelow, keepAbove, minimized, hidden, dock, desktopWindow, normalWindow, dialog,
+        skipTaskbar, opacity, layer (KWin's: 0 the desktop, 1 below, 2 normal, 3 docks...), windowId (an X
+        window's id, 0 for a Wayland one). Empty where KWin does not answer."""
+        lines = self.run_script(WINDOW_LIST_SCRIPT) or []
+        found = [json.loads(line) for line in lines if line.startswith("{")]
         return sorted(found, key=lambda w: -w["stackingOrder"])
+
+    def close_window(self, caption):
+        """Closes the windows titled CAPTION as their close button does."""
+        self.run_script(f"var windows = workspace.clientList();\nfor (var i = 0; i < windows.length; i++)\n"
+                        f"    if (windows[i].caption == {json.dumps(caption)}) windows[i].closeWindow();\n")
 
     def program_windows(self, pid):
         """The windows of process PID (an X client's, as KWin read its _NET_WM_PID), top first."""
@@ -173,8 +187,9 @@ class Plasma:
         read_end, write_end = os.pipe()
         try:
             shot = bus.get_object("org.kde.KWin", "/org/kde/KWin/ScreenShot2", introspect=False)
-            meta = shot.CaptureWorkspace(dbus.Dictionary({"native-resolution": True}, signature="sv"), dbus.types.UnixFd(write_end),
-                                         dbus_interface="org.kde.KWin.ScreenShot2", timeout=30)
+            meta = shot.CaptureWorkspace(dbus.Dictionary({"native-resolution": True}, signature="sv"),
+                                         dbus.types.UnixFd(write_end), dbus_interface="org.kde.KWin.ScreenShot2",
+                                         timeout=30)
             os.close(write_end)
             write_end = None
             with os.fdopen(read_end, "rb") as pipe:
