@@ -5,7 +5,7 @@ import subprocess
 import time
 
 from kelvaro_desktop.lcd import LcdModule, configure_module
-from test_remote_computers import FakeLoginManager
+from kelvaro_desktop.login import FakeLoginManager
 
 TEXT = "Kelvaro"
 SAVER = 180  # the shortest delay the saver takes

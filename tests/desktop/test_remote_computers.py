@@ -2,7 +2,6 @@
 ones fail alone, once, with their reason, and never hold the main thread."""
 
 import re
-import shutil
 import signal
 import socket
 import subprocess
@@ -13,6 +12,7 @@ from types import SimpleNamespace
 
 import pytest
 
+from kelvaro_desktop.login import FakeLoginManager
 from kelvaro_desktop.peers import Listener, Peer, copy_computer, remote_preferences, start_remote_computers
 from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.x11 import XServer, need_tools, shown_windows
@@ -113,26 +113,6 @@ def test_sigterm_during_a_trickled_greeting_ends_at_once(trickling):
     kelvaro, _ = trickling
     kelvaro.quit_cleanly("Kelvaro")
     assert not given_up(kelvaro), "Kelvaro waited for the trickling computer's connection before it ended"
-
-
-class FakeLoginManager:
-    """The project's fake login manager on a system bus of its own, which the session's programs use; it
-    announces a sleep or the wake when told."""
-
-    def __init__(self, session, program):
-        if not shutil.which("dbus-daemon"):
-            pytest.skip("dbus-daemon is missing")
-        self.process = session.start("login", program, stdin=True)
-        bus = wait_until(lambda: next((line[4:] for line in self.process.output().splitlines()
-                                       if line.startswith("bus ")), None), "the fake login manager did not serve")
-        session.environment["DBUS_SYSTEM_BUS_ADDRESS"] = bus
-
-    def tell(self, command):
-        self.process.popen.stdin.write(f"{command}\n".encode())
-        self.process.popen.stdin.flush()
-
-    def said(self, line):
-        return line in self.process.output().splitlines()
 
 
 def test_remote_computers_come_back_after_a_wake(programs, session):

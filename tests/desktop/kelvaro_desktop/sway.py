@@ -3,6 +3,7 @@ Wayland clients, "xwayland" as X11 clients of sway's X server. Sway refuses to r
 and the programs run as the unprivileged user "nobody", in folders of that user's in FOLDER, which the caller
 removes (a test's own folder lies where that user cannot reach)."""
 
+import contextlib
 import glob
 import json
 import os
@@ -80,11 +81,12 @@ class Sway:
         self.give_to_user()
 
     def give_to_user(self):
-        """What the test wrote into the user's folders (preferences, say) becomes the user's."""
+        """What the test wrote into the user's folders (preferences, say) becomes the user's. What sway's
+        clients make and remove meanwhile in its runtime folder is the user's already and may be gone."""
         for folder, _, files in os.walk(self.folder):
-            os.chown(folder, self.uid, self.gid, follow_symlinks=False)
-            for name in files:
-                os.chown(os.path.join(folder, name), self.uid, self.gid, follow_symlinks=False)
+            for path in (folder, *(os.path.join(folder, name) for name in files)):
+                with contextlib.suppress(FileNotFoundError):
+                    os.chown(path, self.uid, self.gid, follow_symlinks=False)
 
     def start(self, name, *command, environment=None):
         """A process of the session's, run as the user."""
