@@ -181,7 +181,8 @@ TEVThreadedServer::TEVThreadedServer(const std::weak_ptr<TEVThreadedServerClient
 TEVThreadedServer::~TEVThreadedServer()
 {
     if (QThread::currentThread() == thread_) {
-        // Only when the main loop was already gone: a QThread cannot be joined or deleted from inside.
+        // Only for a thread that outlived the application object's wait for it: a QThread cannot be joined or
+        // deleted from inside, so it is left behind.
         return;
     }
     thread_->quit();
