@@ -618,7 +618,7 @@ TEVSensorWindowController::Grid TEVSensorWindowController::gridFor(const QFont& 
         std::pair<QString, QString> key(currentDisplayValues_.at(i), currentGauges_.at(i)->customName());
         auto known = measured.constFind(key);
         if (known == measured.cend()) {
-            const QSizeF size = measureCell(key.first, key.second, base, labelFont);
+            const QSizeF size = cellFromLines(key.first, key.second, base, labelFont);
             known = measured.insert(std::move(key), size);
             ++measuredCount_;
         }
@@ -677,6 +677,43 @@ QSizeF TEVSensorWindowController::measureCell(const QString& value, const QStrin
     if (measuring_->isEmpty())
         return {0, 0};
     return {measuring_->idealWidth(), measuring_->size().height()};
+}
+
+QSizeF TEVSensorWindowController::lineSize(const QString& text, const QFont& font)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setLineWidth(1e6);
+    layout.endLayout();
+    return {line.naturalTextWidth(), line.height()};
+}
+
+QSizeF TEVSensorWindowController::cellFromLines(const QString& value, const QString& name, const QFont& base,
+                                                const std::optional<QFont>& labelFont)
+{
+    // An empty line takes its height from the text around it.
+    if (value.isEmpty() || name.isEmpty())
+        return measureCell(value, name, base, labelFont);
+    if (measuredLines_.size() > 8192)
+        measuredLines_.clear();
+    const QFont& label = labelFont.value_or(base);
+    const auto line = [this](const QString& text, const QFont& font) {
+        std::pair<QString, QString> key(font.toString(), text);
+        auto known = measuredLines_.constFind(key);
+        if (known == measuredLines_.cend())
+            known = measuredLines_.insert(std::move(key), lineSize(text, font));
+        return known.value();
+    };
+    const QSizeF top = line(value, base);
+    const QSizeF bottom = line(name, label);
+    // The vertical layout's cells end with a line feed: an empty line of the label font below.
+    const double below = layoutIsVertical_ ? line(QString(), label).height() : 0.0;
+    return {std::max(top.width(), bottom.width()), top.height() + bottom.height() + below};
 }
 
 bool TEVSensorWindowController::Grid::fits(const QRect& area, double padding) const

@@ -110,6 +110,19 @@ private:
     };
     Grid gridFor(const QFont& base, const QRect& area);
     QSizeF measureCell(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont);
+
+public:
+    // The size of one line of `text` in `font` as the sensor window's text lays it out (an empty text: the
+    // line's height only).
+    static QSizeF lineSize(const QString& text, const QFont& font);
+    // A cell's size from its lines' sizes, as measureCell measures the text of the cell.
+    QSizeF cellFromLines(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont);
+    QSizeF measuredCell(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont)
+    {
+        return measureCell(value, name, base, labelFont);
+    }
+
+private:
     // The available area of the screen the window is on (else the primary one); empty without screens.
     QRect availableAreaForWindow() const;
     void showDocument();
@@ -157,6 +170,8 @@ private:
     // The fonts and orientation as a key → (value, name) → size.
     QHash<QString, QHash<std::pair<QString, QString>, QSizeF>> measuredCells_;
     qsizetype measuredCount_ = 0;
+    // Line sizes by font and text: a changed value is measured alone, not in a text with its name.
+    QHash<std::pair<QString, QString>, QSizeF> measuredLines_;
     QFont layoutFont_; // the base font as laid out: smaller where the screen display would not fit its screen
     // What the last tick showed, so that an unchanged tick draws nothing.
     Frame signedFrame_;

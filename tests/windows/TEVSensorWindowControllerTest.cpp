@@ -310,6 +310,41 @@ TEST_F(SensorWindowTest, CellsLaidOutOneByOneLookAsTheTextEnginesLine)
     }
 }
 
+// A changed value is measured as a line alone; a cell must measure as the text of its value and name does.
+TEST_F(SensorWindowTest, ACellMeasuredByItsLinesIsAsLargeAsItsText)
+{
+    struct Row {
+        QString value, name;
+        double size;
+        float ratio;
+    } rows[] = {
+        {"40.5 °C", "CPU Core 1", 24, 2.4f},
+        {"1200 rpm", "Exhaust fan speed of the right side", 24, 2.4f},
+        {"8", "A", 11, 1.0f},
+        {"0.93 V", "Battery", 30, 0.5f},
+        {QString::fromUtf8("温度 40 °C"), "GPU", 24, 2.4f},
+        {QString::fromUtf8("\u0664\u0660 \u00b0\u0645"), QString::fromUtf8("حرارة"), 24, 2.4f},
+        {QString::fromUtf8("🔥 50 °C"), "Hot", 18, 2.4f},
+        {QString::fromUtf8("e\u0301 12"), "Combining", 24, 2.4f},
+        {"40.5 °C ", " padded ", 24, 2.4f},
+        {"", "No value", 24, 2.4f},
+        {"12 W", "", 24, 2.4f},
+    };
+    for (const bool vertical : {false, true})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << row.value.toStdString() << " / " << row.name.toStdString() << " " << vertical);
+            auto window = make(0, QString());
+            window->setHasVerticalLayout(vertical);
+            QFont base(QStringLiteral("DejaVu Sans"));
+            base.setPointSizeF(row.size);
+            const auto label = TEVSensorWindowController::nameFontForBaseFont(base, row.ratio);
+            const QSizeF text = window->measuredCell(row.value, row.name, base, label);
+            const QSizeF lines = window->cellFromLines(row.value, row.name, base, label);
+            EXPECT_DOUBLE_EQ(lines.width(), text.width());
+            EXPECT_DOUBLE_EQ(lines.height(), text.height());
+        }
+}
+
 TEST_F(SensorWindowTest, CellsAndTextSizeComeFromTheLargestMeasuredValue)
 {
     for (const bool vertical : {false, true}) {
