@@ -30,6 +30,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <QWidget>
 
 #include <algorithm>
@@ -338,7 +339,14 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
                                             : QStringLiteral("another start asked for the windows (activation token %1)").arg(activationToken));
     bool shown = false;
     QWidget* first = nullptr;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
+    // The windows on screen, found from the window system's windows: every widget of the program, which
+    // grows with each monitored computer's windows, would be searched for the few top-level ones.
+    for (QWindow* handle : QGuiApplication::topLevelWindows()) {
+        if (!handle->isVisible() || !handle->handle())
+            continue;
+        QWidget* window = QWidget::find(handle->winId());
+        if (!window || !window->isWindow())
+            continue;
         const Qt::WindowType type = window->windowType();
         if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
             continue;
