@@ -255,6 +255,10 @@ void TEVMonitoringClient::captureThreadHasBecomeReady(const TEVCaptureReadyFacts
         platform::log(kClassName, QStringLiteral("readiness reported after the connection failed is ignored"));
         return;
     }
+    if (asleep_) {
+        platform::log(kClassName, QStringLiteral("readiness reported after the computer went to sleep is ignored"));
+        return;
+    }
     if (facts.serialNumber.isEmpty() || !facts.complete) {
         platform::log(kClassName, facts.serialNumber.isEmpty() ? withoutSerialNumberText()
                                                                : QStringLiteral("capture thread reported readiness but not the computer's facts"));
@@ -273,6 +277,10 @@ void TEVMonitoringClient::captureThreadHasBecomeReadyUsingSerialNumber(const QSt
 {
     if (failed_ || timedOut_ || !captureThread_) {
         platform::log(kClassName, QStringLiteral("readiness reported after the connection failed is ignored"));
+        return;
+    }
+    if (asleep_) {
+        platform::log(kClassName, QStringLiteral("readiness reported after the computer went to sleep is ignored"));
         return;
     }
     if (serialNumber.isEmpty()) {
@@ -305,6 +313,7 @@ void TEVMonitoringClient::captureThreadHasLostConnectionToAcqusitionCenter(const
 
 void TEVMonitoringClient::captureThreadDidDetectSleepMode(const std::shared_ptr<TEVCaptureThread>&)
 {
+    asleep_ = true;
     post(enteredSleepModeNotification);
 }
 

@@ -243,5 +243,6 @@ private:
     std::optional<Facts> facts_;       // from readiness on
     platform::Timer configurationTimer_;
     bool failed_ = false;   // "failed" was posted: a later readiness report is ignored
+    bool asleep_ = false;   // the computer said it sleeps: what its thread reports after that is no failure
     bool timedOut_ = false; // a call timed out: every later call fails at once
 };

@@ -1,5 +1,7 @@
 #include "acquisition/TEVRemoteCommandConnection.h"
 
+#include <algorithm>
+
 #include "platform/foundation/Bundle.h"
 
 #include <cstdarg>
@@ -70,7 +72,8 @@ void TEVRemoteCommandConnection::open()
     if (outputBufferCapacity_ == 0)
         outputBufferCapacity_ = DefaultBufferCapacity;
     inputBuffer_.clear();
-    inputBuffer_.reserve(qsizetype(inputBufferCapacity_));
+    // The capacity bounds a command; the buffer grows towards it only as far as the commands read need.
+    inputBuffer_.reserve(qsizetype(std::min<quint64>(inputBufferCapacity_, DefaultBufferCapacity)));
     outputBuffer_.clear();
     outputBuffer_.reserve(qsizetype(outputBufferCapacity_));
     // Run-loop modes have no counterpart here: the streams follow their thread's event loop in every state.
@@ -169,8 +172,13 @@ void TEVRemoteCommandConnection::processInput()
         closeWithCode(InputBufferFull);
         return;
     }
-    inputBuffer_.resize(capacity); // within the reserve: no reallocation
-    const qint64 got = inputStream_->read(inputBuffer_.data() + unparsed, capacity - unparsed);
+    // Room for a read of the default size, in a buffer that at least doubles when it grows: each monitored
+    // computer's connection would otherwise keep the whole capacity.
+    qint64 room = std::max<qint64>(inputBuffer_.capacity(), std::min<qint64>(capacity, qint64(DefaultBufferCapacity)));
+    if (room - unparsed < qint64(DefaultBufferCapacity))
+        room = std::min(capacity, std::max(2 * room, unparsed + qint64(DefaultBufferCapacity)));
+    inputBuffer_.resize(room);
+    const qint64 got = inputStream_->read(inputBuffer_.data() + unparsed, room - unparsed);
     inputBuffer_.resize(unparsed + std::max<qint64>(got, 0));
     if (got == 0) {
         logWithFormat("Read EOF");

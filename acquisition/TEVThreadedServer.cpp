@@ -5,6 +5,8 @@
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Values.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <algorithm>
@@ -21,6 +23,24 @@ constexpr Duration kCentury = std::chrono::hours(24 * 365 * 100);
 Duration capped(Duration duration)
 {
     return std::clamp(duration, Duration::zero(), kCentury);
+}
+
+// As long as the program's own wait for its capture threads at the exit: only a thread stuck for a minute
+// is left behind.
+constexpr int kExitWaitMs = 60'000;
+
+// The servers whose thread was started, for the application object's end.
+struct StartedServers {
+    std::mutex mutex;
+    std::vector<std::weak_ptr<TEVThreadedServer>> servers;
+    bool routineAdded = false;
+};
+
+StartedServers& startedServers()
+{
+    // Never destroyed: a thread may start during the statics' teardown.
+    static auto* instance = new StartedServers;
+    return *instance;
 }
 } // namespace
 
@@ -161,7 +181,8 @@ TEVThreadedServer::TEVThreadedServer(const std::weak_ptr<TEVThreadedServerClient
 TEVThreadedServer::~TEVThreadedServer()
 {
     if (QThread::currentThread() == thread_) {
-        // Only when the main loop was already gone: a QThread cannot be joined or deleted from inside.
+        // Only for a thread that outlived the application object's wait for it: a QThread cannot be joined or
+        // deleted from inside, so it is left behind.
         return;
     }
     thread_->quit();
@@ -188,6 +209,34 @@ void TEVThreadedServer::run()
     }
     thread_->keepAlive = shared_from_this();
     thread_->start();
+    StartedServers& started = startedServers();
+    std::lock_guard lock(started.mutex);
+    std::erase_if(started.servers, [](const auto& weak) { return weak.expired(); });
+    started.servers.push_back(weak_from_this());
+    if (!std::exchange(started.routineAdded, true))
+        qAddPostRoutine(&TEVThreadedServer::endStartedThreads);
+}
+
+void TEVThreadedServer::endStartedThreads()
+{
+    // Called as the application object goes, on its thread, while its loop still takes calls: a thread that
+    // ends later finds no loop to hand its last reference to, drops it on itself, and its QThread, which
+    // cannot be deleted there, is left behind. Whoever stopped a server need not have waited for its end.
+    std::vector<std::shared_ptr<TEVThreadedServer>> servers;
+    {
+        StartedServers& started = startedServers();
+        std::lock_guard lock(started.mutex);
+        started.routineAdded = false;
+        for (const auto& weak : std::exchange(started.servers, {}))
+            if (auto server = weak.lock())
+                servers.push_back(std::move(server));
+    }
+    for (const auto& server : servers)
+        server->stop();
+    const QDeadlineTimer deadline(kExitWaitMs);
+    for (const auto& server : servers)
+        if (QThread::currentThread() != server->thread_ && !server->thread_->wait(deadline))
+            platform::log(kClassName, QStringLiteral("a thread did not end before the application object went"));
 }
 
 bool TEVThreadedServer::isRunning() const

@@ -2,7 +2,8 @@
 // TEVThreadedServer: a worker thread with its own run loop that performs, one at a time and in the order
 // given, invocations handed to it from another thread (in practice the main thread), on itself as target,
 // and passes each result to the call's completion block. Owned by its client (shared_ptr) and, while it runs, by its own thread;
-// the client hears of readiness and loss on the main thread.
+// the client hears of readiness and loss on the main thread. No thread outlives the application object:
+// its end stops every server still running and waits for the threads still ending.
 //
 // The rules of the queue:
 // - invoke() may be called from any thread, from a completion block too. Calls start in the order they
@@ -145,6 +146,8 @@ private:
         std::shared_ptr<CallState> state;
     };
 
+    // Stops the started servers and waits for their threads as the application object goes.
+    static void endStartedThreads();
     void threadBody();
     void runLoopSourceHasFired();
     // Performs the queued calls until none is left; a nested wait inside one may perform later ones.

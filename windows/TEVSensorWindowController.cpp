@@ -8,12 +8,14 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
+#include "windows/SensorGridLayout.h"
 #include "windows/TEVScreenDisplayWindow.h"
 #include "windows/WindowFrameRecord.h"
 #include "windows/WindowPlacement.h"
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -44,15 +46,40 @@ QColor toQColor(const std::shared_ptr<platform::Color>& color)
     return QColor::fromRgbF(color->red(), color->green(), color->blue(), color->alpha());
 }
 
-// A colour in a signature: an invalid one ("each gauge's colour") must not read as opaque black.
-QString colorKey(const QColor& color)
-{
-    return color.isValid() ? color.name(QColor::HexArgb) : QStringLiteral("none");
-}
-
 QSize ceilSize(const QSizeF& size)
 {
     return QSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
+}
+
+// Text that could make its line run from the right, where left and right stops trade places.
+bool hasRightToLeftText(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t code = text.at(i).unicode();
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            ++i;
+        }
+        switch (QChar::direction(code)) {
+        case QChar::DirR:
+        case QChar::DirAL:
+        case QChar::DirRLE:
+        case QChar::DirRLO:
+        case QChar::DirRLI:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+// A cell's text that the sensor window can lay out by itself: one that runs from the left, starts and ends
+// with no blank (blanks beside a tab would join it) and holds no tab.
+bool fitsCellByCell(const QString& text)
+{
+    return !text.isEmpty() && !text.front().isSpace() && !text.back().isSpace() && !text.contains(QLatin1Char('\t')) &&
+           !hasRightToLeftText(text);
 }
 
 } // namespace
@@ -495,25 +522,19 @@ void TEVSensorWindowController::updateWindow()
     const qsizetype n = currentDisplayValues_.size();
     if (n == 0) {
         builder_.deleteContent();
-        shownSignature_.clear();
-        shownFrame_.clear();
+        gridLayout_ = false;
+        signedFrame_ = shownFrame_ = Frame();
+        signedValues_.clear();
         showDocument();
         return;
     }
     // Unchanged values are not laid out and drawn again: most ticks change few of them, often none.
     // Everything but the values' texts: while it stays, a tick only puts new texts where the old ones stood.
-    QString frame = QString::number(quintptr(window_.data()), 16) + QLatin1Char('|') + baseFont_.toString() +
-                    QLatin1Char('|') + QString::number(labelRatio_) + (layoutIsVertical_ ? QStringLiteral("|v|") : QStringLiteral("|h|")) +
-                    colorKey(foregroundColor_) + QLatin1Char('|') + QString::number(textAlignment_);
-    for (qsizetype i = 0; i < n; ++i) {
-        const auto& gauge = currentGauges_.at(i);
-        frame += QChar(0x1e) + gauge->customName() + QChar(0x1f) + colorKey(toQColor(gauge->presentationColor())) +
-                 (gauge->isInAlertState() ? QStringLiteral("!") : QString());
-    }
-    const QString signature = frame + QChar(0x1d) + currentDisplayValues_.join(QChar(0x1e));
-    if (signature == shownSignature_)
+    const Frame frame = currentFrame();
+    if (frame == signedFrame_ && currentDisplayValues_ == signedValues_)
         return;
-    shownSignature_ = signature;
+    signedFrame_ = frame;
+    signedValues_ = currentDisplayValues_;
     const double padding = 2 * kTextPadding;
     // The screen display has no scroll bars: what does not fit its screen goes into further rows (or
     // columns), and where even that cannot hold every value, the text gets smaller until it does.
@@ -543,13 +564,40 @@ void TEVSensorWindowController::updateWindow()
     builder_.deleteContent();
     // One row of the horizontal layout is a grid of one row; one column of the vertical layout aligns its cells
     // by paragraph instead.
-    if (layoutIsVertical_ && !grid.wrapped)
+    const bool vertical = layoutIsVertical_ && !grid.wrapped;
+    // Where left and right stops could trade places, or a text does not fit a cell of its own, the text engine
+    // lays the line out itself.
+    gridLayout_ = sensorText_ && !vertical && QGuiApplication::isLeftToRight() && sensorText_->layoutDirection() == Qt::LeftToRight;
+    for (qsizetype i = 0; gridLayout_ && i < n; ++i)
+        gridLayout_ = fitsCellByCell(currentDisplayValues_.at(i)) && fitsCellByCell(currentGauges_.at(i)->customName());
+    if (vertical)
         buildVertical(labelFont);
     else
         buildGrid(labelFont, grid.columns, grid.rows);
     showDocument();
     if (resize)
         resizeWindowUsingContentMinimumSize(cellSize_, textSize);
+}
+
+TEVSensorWindowController::Frame TEVSensorWindowController::currentFrame() const
+{
+    Frame frame;
+    frame.valid = true;
+    frame.font = baseFont_;
+    frame.labelRatio = labelRatio_;
+    frame.vertical = layoutIsVertical_;
+    frame.foreground = foregroundColor_;
+    frame.alignment = textAlignment_;
+    const qsizetype n = currentGauges_.size();
+    frame.names.reserve(n);
+    frame.colors.reserve(n);
+    frame.alerts.reserve(n);
+    for (const auto& gauge : currentGauges_) {
+        frame.names.append(gauge->customName());
+        frame.colors.append(toQColor(gauge->presentationColor()));
+        frame.alerts.append(gauge->isInAlertState());
+    }
+    return frame;
 }
 
 TEVSensorWindowController::Grid TEVSensorWindowController::gridFor(const QFont& base, const QRect& area)
@@ -560,14 +608,20 @@ TEVSensorWindowController::Grid TEVSensorWindowController::gridFor(const QFont& 
     // kept for as long as the fonts and the orientation stay.
     const QString fonts = base.toString() + QLatin1Char('|') + (labelFont ? labelFont->toString() : QString()) +
                           (layoutIsVertical_ ? QStringLiteral("|v") : QStringLiteral("|h"));
-    if (measuredCells_.size() > 4096)
+    if (measuredCount_ > 4096) {
         measuredCells_.clear();
+        measuredCount_ = 0;
+    }
+    auto& measured = measuredCells_[fonts];
     QSizeF largest(0, 0);
     for (qsizetype i = 0; i < n; ++i) {
-        const QString key = fonts + QChar(0x1e) + currentDisplayValues_.at(i) + QChar(0x1f) + currentGauges_.at(i)->customName();
-        auto known = measuredCells_.constFind(key);
-        if (known == measuredCells_.cend())
-            known = measuredCells_.insert(key, measureCell(currentDisplayValues_.at(i), currentGauges_.at(i)->customName(), base, labelFont));
+        std::pair<QString, QString> key(currentDisplayValues_.at(i), currentGauges_.at(i)->customName());
+        auto known = measured.constFind(key);
+        if (known == measured.cend()) {
+            const QSizeF size = cellFromLines(key.first, key.second, base, labelFont);
+            known = measured.insert(std::move(key), size);
+            ++measuredCount_;
+        }
         largest = largest.expandedTo(known.value());
     }
     const double padding = 2 * kTextPadding;
@@ -623,6 +677,43 @@ QSizeF TEVSensorWindowController::measureCell(const QString& value, const QStrin
     if (measuring_->isEmpty())
         return {0, 0};
     return {measuring_->idealWidth(), measuring_->size().height()};
+}
+
+QSizeF TEVSensorWindowController::lineSize(const QString& text, const QFont& font)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setLineWidth(1e6);
+    layout.endLayout();
+    return {line.naturalTextWidth(), line.height()};
+}
+
+QSizeF TEVSensorWindowController::cellFromLines(const QString& value, const QString& name, const QFont& base,
+                                                const std::optional<QFont>& labelFont)
+{
+    // An empty line takes its height from the text around it.
+    if (value.isEmpty() || name.isEmpty())
+        return measureCell(value, name, base, labelFont);
+    if (measuredLines_.size() > 8192)
+        measuredLines_.clear();
+    const QFont& label = labelFont.value_or(base);
+    const auto line = [this](const QString& text, const QFont& font) {
+        std::pair<QString, QString> key(font.toString(), text);
+        auto known = measuredLines_.constFind(key);
+        if (known == measuredLines_.cend())
+            known = measuredLines_.insert(std::move(key), lineSize(text, font));
+        return known.value();
+    };
+    const QSizeF top = line(value, base);
+    const QSizeF bottom = line(name, label);
+    // The vertical layout's cells end with a line feed: an empty line of the label font below.
+    const double below = layoutIsVertical_ ? line(QString(), label).height() : 0.0;
+    return {std::max(top.width(), bottom.width()), top.height() + bottom.height() + below};
 }
 
 bool TEVSensorWindowController::Grid::fits(const QRect& area, double padding) const
@@ -734,6 +825,8 @@ void TEVSensorWindowController::showDocument()
         if (sensorText_->lineWrapColumnOrWidth() != width)
             sensorText_->setLineWrapColumnOrWidth(width);
         document->setPageSize(QSizeF(0, 0));
+        if (gridLayout_)
+            document->setDocumentLayout(new SensorGridLayout(document.get(), cellSize_.width(), tabulatorTypeForAlignment(textAlignment_)));
         // Its few paragraphs keep their shaped glyphs for the paint that follows, rather than shaping again.
         for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
             block.layout()->setCacheEnabled(true);
@@ -771,6 +864,8 @@ bool TEVSensorWindowController::editShownValues(const Grid& grid)
             continue;
         // A new text takes the look of the one it replaces, so an empty one leaves nothing to copy.
         if (shownValues_.at(i).isEmpty() || value.contains(QLatin1Char('\n')) || value.contains(QChar::ParagraphSeparator))
+            return false;
+        if (gridLayout_ && !fitsCellByCell(value))
             return false;
         order.append(i);
     }

@@ -110,11 +110,38 @@ private:
     };
     Grid gridFor(const QFont& base, const QRect& area);
     QSizeF measureCell(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont);
+
+public:
+    // The size of one line of `text` in `font` as the sensor window's text lays it out (an empty text: the
+    // line's height only).
+    static QSizeF lineSize(const QString& text, const QFont& font);
+    // A cell's size from its lines' sizes, as measureCell measures the text of the cell.
+    QSizeF cellFromLines(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont);
+    QSizeF measuredCell(const QString& value, const QString& name, const QFont& base, const std::optional<QFont>& labelFont)
+    {
+        return measureCell(value, name, base, labelFont);
+    }
+
+private:
     // The available area of the screen the window is on (else the primary one); empty without screens.
     QRect availableAreaForWindow() const;
     void showDocument();
     // Puts the current values into the shown text where only values changed; false when it must be built anew.
     bool editShownValues(const Grid& grid);
+    // Everything the shown text is built from besides the values' texts.
+    struct Frame {
+        bool valid = false;
+        QFont font;
+        float labelRatio = 0;
+        bool vertical = false;
+        QColor foreground;
+        quint64 alignment = 0;
+        QStringList names;
+        QList<QColor> colors;
+        QList<bool> alerts;
+        bool operator==(const Frame&) const = default;
+    };
+    Frame currentFrame() const;
     QSize decorationSize() const;
 
     qint64 windowStyle_ = 0;
@@ -140,13 +167,21 @@ private:
     QPointer<QWidget> window_;
     QPointer<QTextEdit> sensorText_;     // standard window only
     QPointer<TEVScreenDisplayWindow> screenWindow_; // screen display only
-    QHash<QString, QSizeF> measuredCells_; // "value\x1fname" → size, for measuredFonts_
+    // The fonts and orientation as a key → (value, name) → size.
+    QHash<QString, QHash<std::pair<QString, QString>, QSizeF>> measuredCells_;
+    qsizetype measuredCount_ = 0;
+    // Line sizes by font and text: a changed value is measured alone, not in a text with its name.
+    QHash<std::pair<QString, QString>, QSizeF> measuredLines_;
     QFont layoutFont_; // the base font as laid out: smaller where the screen display would not fit its screen
-    QString shownSignature_; // of the values shown, so that an unchanged tick draws nothing
+    // What the last tick showed, so that an unchanged tick draws nothing.
+    Frame signedFrame_;
+    QStringList signedValues_;
     // What the standard window's text was built from besides the values, and where each value stands in it.
-    QString shownFrame_;
+    Frame shownFrame_;
     QStringList shownValues_;
     QList<qsizetype> shownValueAt_;
+    // Set where the standard window's grid of cells is laid out cell by cell (SensorGridLayout).
+    bool gridLayout_ = false;
     Grid shownGrid_;
     QPointer<QTextDocument> editable_;
     std::unique_ptr<QTextDocument> measuring_;

@@ -31,6 +31,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <QWidget>
 
 #include <algorithm>
@@ -341,7 +342,14 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
     bool shown = false;
     QWidget* first = nullptr;
     QList<QWidget*> back;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
+    // The windows on screen, found from the window system's windows: every widget of the program, which
+    // grows with each monitored computer's windows, would be searched for the few top-level ones.
+    for (QWindow* handle : QGuiApplication::topLevelWindows()) {
+        if (!handle->isVisible() || !handle->handle())
+            continue;
+        QWidget* window = QWidget::find(handle->winId());
+        if (!window || !window->isWindow())
+            continue;
         const Qt::WindowType type = window->windowType();
         if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
             continue;

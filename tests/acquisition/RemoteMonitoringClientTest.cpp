@@ -205,7 +205,7 @@ TEST_F(RemoteMonitoringClient, ASensorSetThatChangesIsFollowed)
 
 // An agent that greets but does not say which computer it serves fails at once with what it did (no
 // description: no monitoring service; a description without a serial number), not as one that did not answer;
-// one that says it sleeps before it did is told as asleep.
+// one that says it sleeps before it did is told as asleep, and what its thread reports after that fails nothing.
 TEST_F(RemoteMonitoringClient, AComputerThatDoesNotSayWhoItIsFailsWithWhatItDid)
 {
     struct Row {
@@ -240,6 +240,14 @@ TEST_F(RemoteMonitoringClient, AComputerThatDoesNotSayWhoItIsFailsWithWhatItDid)
                                      .arg(peer.port())
                                      .arg(row.logged);
             EXPECT_EQ(kt::log().count(line), 1) << kt::log().lines().join(QString()).toStdString();
+        }
+        if (row.failure == RemoteFailure::None) {
+            // Its thread goes on to report readiness without the facts: that fails nothing once it said it sleeps.
+            const QString ignored =
+                QStringLiteral("TEVMonitoringClient: readiness reported after the computer went to sleep is ignored\n");
+            ASSERT_TRUE(kt::runMainLoopUntil([&] { return kt::log().count(ignored) > 0; }));
+            EXPECT_EQ(posted, QStringList{row.notification});
+            EXPECT_EQ(client->remoteFailure(), RemoteFailure::None);
         }
         // Before the client could have timed out: the clock stood still.
         EXPECT_EQ(kt::log().count(kTimeoutLine), 0);

@@ -142,6 +142,41 @@ TEST(TEVCommandLineConnection, ClosesOnALineLongerThanTheInputCapacity)
     }
 }
 
+// A large capacity bounds a line; the buffer grows only as far as the lines read need, and a line far longer
+// than a read is still read whole.
+TEST(TEVCommandLineConnection, TheInputBufferGrowsAsTheLinesNeedUpToTheCapacity)
+{
+    constexpr quint64 capacity = 2097152;
+    struct Row {
+        qint64 length; // of the line, without its end
+        bool whole;    // read as one payload; else the connection closes
+        qint64 mostKept; // the buffer's allocation afterwards at most
+    } rows[] = {
+        {10, true, 65536},
+        {16383, true, 65536},
+        {40000, true, 262144},
+        {700000, true, qint64(capacity)},
+        {qint64(capacity) - 1, true, 2 * qint64(capacity)}, // the container's own growth may add to it
+        {qint64(capacity), false, 2 * qint64(capacity)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.length);
+        Fixture f(qint64(capacity) + 16, capacity);
+        EXPECT_LE(f.connection->inputBuffer().capacity(), 65536);
+        f.peerWrites(QByteArray(row.length, 'x') + (row.whole ? QByteArray("\n") : QByteArray()));
+        runUntil([&] { return !f.recorder->payloads.isEmpty() || !f.connection->isOpen(); });
+        if (row.whole) {
+            ASSERT_EQ(f.recorder->payloads.size(), 1);
+            EXPECT_EQ(f.recorder->payloads.front().size(), row.length);
+            EXPECT_TRUE(f.connection->isOpen());
+        } else {
+            EXPECT_FALSE(f.connection->isOpen());
+            EXPECT_EQ(f.closeCode(), Code::InputCommandTooLong);
+        }
+        EXPECT_LE(f.connection->inputBuffer().capacity(), row.mostKept);
+    }
+}
+
 TEST(TEVCommandLineConnection, ReportsThePeersEndAndErrors)
 {
     {

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -568,4 +570,77 @@ TEST_F(TEVThreadedServerTest, EveryCallHandedOverIsAnsweredOnceInOrderWhicheverW
         EXPECT_EQ(*order, expected);
         EXPECT_EQ(*held.calls, row.end == End::NeverRan ? 0 : 1);
     }
+}
+
+namespace {
+
+// In a child: servers at each moment, then the application object goes. 0 when none is left behind.
+int leftBehindWhenTheApplicationGoes()
+{
+    enum class Moment { InANestedWait, StoppedBeforeItRan, StoppedWithACallQueued, ShutDownWithACallQueued };
+    struct Row {
+        const char* name;
+        Moment moment;
+    };
+    const Row rows[] = {
+        {"never stopped, in a nested wait", Moment::InANestedWait},
+        {"stopped before its thread ran", Moment::StoppedBeforeItRan},
+        {"stopped with a call queued", Moment::StoppedWithACallQueued},
+        {"shut down with a call queued", Moment::ShutDownWithACallQueued},
+    };
+    struct Left {
+        const char* name;
+        std::weak_ptr<TestServer> server;
+        std::shared_ptr<std::atomic<bool>> threadDeleted;
+    };
+    const auto client = std::make_shared<Client>();
+    const auto ignored = [](const std::optional<QVariant>&) {};
+    std::vector<Left> left;
+    for (const Row& row : rows) {
+        const auto server = std::make_shared<TestServer>(client);
+        server->run();
+        const auto deleted = std::make_shared<std::atomic<bool>>(false);
+        QObject::connect(server->serverThread(), &QObject::destroyed, [deleted] { *deleted = true; });
+        switch (row.moment) {
+        case Moment::InANestedWait:
+            server->invoke(call("waitNested"), ignored);
+            if (!waitFor([&] { return server->entered.load(); }))
+                return 2;
+            break;
+        case Moment::StoppedBeforeItRan:
+            server->stop();
+            break;
+        case Moment::StoppedWithACallQueued:
+            server->invoke(echo(1), ignored);
+            server->stop();
+            break;
+        case Moment::ShutDownWithACallQueued:
+            if (!waitFor([&] { return server->isRunning(); }))
+                return 2;
+            server->shutdown();
+            server->invoke(echo(1), ignored);
+            break;
+        }
+        left.push_back({row.name, server, deleted});
+    }
+    delete QCoreApplication::instance();
+    int count = 0;
+    for (const Left& l : left) {
+        if (!l.server.expired() || !*l.threadDeleted) {
+            std::fprintf(stderr, "left behind: %s\n", l.name);
+            ++count;
+        }
+    }
+    std::fprintf(stderr, count ? "threads left\n" : "no thread left\n");
+    return count;
+}
+
+} // namespace
+
+// Whatever its server was doing, no thread outlives the application object: one still running is stopped,
+// one still ending is waited for, and each server goes with its QThread.
+TEST(TEVThreadedServerDeathTest, NoThreadOutlivesTheApplicationObject)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(leftBehindWhenTheApplicationGoes()), ::testing::ExitedWithCode(0), "no thread left");
 }

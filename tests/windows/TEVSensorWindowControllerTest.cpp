@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
@@ -24,15 +25,23 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextLayout>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace {
+
+QSize ceilSize(const QSizeF& size)
+{
+    return QSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
+}
 
 std::string text(const QRect& r)
 {
@@ -141,6 +150,199 @@ TEST_F(SensorWindowTest, RightAlignedValuesEndAtTheirCellsInTheLaidOutText)
         end = int(text.indexOf(QLatin1Char('\t'), end)) + 1 + 7;
         EXPECT_NEAR(xAt(document, 0, end), document.documentMargin() + (t + 1) * cell, 1.0) << t;
     }
+}
+
+// Each value stands where its alignment puts it in its cell after every tick that changes its width, as in a
+// text built anew with the same values.
+TEST_F(SensorWindowTest, ValuesOfChangingWidthsStayAlignedInTheirCells)
+{
+    struct Row {
+        const char* name;
+        quint64 alignment;
+        QStringList ticks; // the values of each tick, "|" between cells
+    } rows[] = {
+        {"right, narrower and wider", 1, {"40.5 °C|41.5 °C|1200 rpm", "8 °C|41.5 °C|1200 rpm", "8 °C|141.25 °C|7 rpm"}},
+        {"centred, narrower and wider", 2, {"40.5 °C|41.5 °C|1200 rpm", "8 °C|41.5 °C|1200 rpm", "8 °C|141.25 °C|7 rpm"}},
+        {"left", 0, {"40.5 °C|41.5 °C|1200 rpm", "8 °C|141.25 °C|7 rpm"}},
+        {"equal widths", 1, {"40.5 °C|41.5 °C|1200 rpm", "42.5 °C|43.5 °C|1300 rpm"}},
+        {"right to left text and back", 1,
+         {"40.5 °C|41.5 °C|1200 rpm", QStringLiteral("40.5 °C|%1 41|1200 rpm").arg(QString::fromUtf8("מעלות")), "8 °C|41.5 °C|7 rpm"}},
+        {"centred, right to left", 2, {"40.5 °C|41.5 °C|1200 rpm", QStringLiteral("%1|41.5 °C|7 rpm").arg(QString::fromUtf8("חם"))}},
+    };
+    // Where each cell's value starts and ends in the laid-out first line, without the margin.
+    const auto places = [](const TEVSensorWindowController& window) {
+        auto* document = const_cast<QTextDocument*>(window.document());
+        const QTextBlock block = document->firstBlock();
+        document->documentLayout()->blockBoundingRect(block);
+        const QString text = block.text();
+        const auto x = [&](qsizetype position) { return block.layout()->lineForTextPosition(int(position)).cursorToX(int(position)); };
+        QList<std::pair<double, double>> found;
+        qsizetype start = 0;
+        for (const QString& part : text.split(QLatin1Char('\t'))) {
+            if (!part.isEmpty())
+                found.append({x(start), x(start + part.size())});
+            start += part.size() + 1;
+        }
+        return found;
+    };
+    // A fourth, widest value keeps the cells' size through every tick.
+    const auto show = [](TEVSensorWindowController& window, const QString& tick) {
+        window.removeAllValues();
+        const QStringList values = (tick + QStringLiteral("|0000000000")).split(QLatin1Char('|'));
+        for (qsizetype i = 0; i < values.size(); ++i)
+            window.addStringValue(values.at(i), gauge(QStringLiteral("Sensor %1").arg(i)));
+        window.updateWindow();
+    };
+    for (const Row& row : rows) {
+        auto edited = make(0, QString());
+        edited->setAlignment(row.alignment);
+        show(*edited, QStringLiteral("0000000000|0000000000|0000000000"));
+        const QSizeF cell = edited->cellSize();
+        for (qsizetype t = 0; t < row.ticks.size(); ++t) {
+            SCOPED_TRACE(testing::Message() << row.name << ", tick " << t);
+            const QTextDocument* before = edited->document();
+            show(*edited, row.ticks.at(t));
+            ASSERT_EQ(edited->cellSize(), cell);
+            const bool leftToRight = std::none_of(row.ticks.at(t).cbegin(), row.ticks.at(t).cend(),
+                                                  [](QChar c) { return c.unicode() >= 0x0590 && c.unicode() <= 0x05ff; });
+            // Edited in place, not built anew; text from the right has the whole text built again.
+            EXPECT_EQ(edited->document() == before, leftToRight);
+            auto built = make(0, QString());
+            built->setAlignment(row.alignment);
+            show(*built, row.ticks.at(t));
+            ASSERT_EQ(built->cellSize(), cell);
+            const auto shown = places(*edited);
+            const auto expected = places(*built);
+            ASSERT_EQ(shown.size(), 4);
+            ASSERT_EQ(expected.size(), 4);
+            for (int c = 0; c < 4; ++c) {
+                EXPECT_NEAR(shown.at(c).first, expected.at(c).first, 0.05) << c;
+                EXPECT_NEAR(shown.at(c).second, expected.at(c).second, 0.05) << c;
+                if (!leftToRight)
+                    continue;
+                const double end = std::max(shown.at(c).first, shown.at(c).second);
+                const double begin = std::min(shown.at(c).first, shown.at(c).second);
+                const double at = row.alignment == 0 ? begin - c * cell.width()
+                                  : row.alignment == 2 ? (begin + end) / 2 - (c + 0.5) * cell.width()
+                                                       : end - (c + 1) * cell.width();
+                EXPECT_NEAR(at, 0.0, 0.05) << c;
+            }
+        }
+    }
+}
+
+// The sensor window lays its cells out one by one; they must look, measure and answer a pointer as the text
+// engine's own layout of the same text with its tab stops.
+TEST_F(SensorWindowTest, CellsLaidOutOneByOneLookAsTheTextEnginesLine)
+{
+    using platform::Color;
+    struct Row {
+        const char* name;
+        quint64 alignment;
+        float ratio;
+        bool oneColor;
+        QStringList values;
+        bool select = false;
+        bool cellByCell = true; // false: laid out by the text engine
+    } rows[] = {
+        {"right", 1, 2.4f, false, {"40.5 °C", "8 °C", "1200 rpm", "0.93 V"}},
+        {"centred", 2, 2.4f, false, {"40.5 °C", "8 °C", "1200 rpm", "0.93 V"}},
+        {"left", 0, 2.4f, false, {"40.5 °C", "8 °C", "1200 rpm", "0.93 V"}},
+        {"names in the value font", 1, 0.5f, false, {"40.5 °C", "8 °C", "1200 rpm"}},
+        {"one colour", 2, 2.4f, true, {"40.5 °C", "8 °C", "1200 rpm"}},
+        {"blanks within values", 1, 2.4f, false, {"40.5  °C", "8 ° C", "fan 2"}},
+        {"blanks after values", 1, 2.4f, false, {"40.5 °C ", "8 °C  ", "fi ffl"}, false, false},
+        {"left, blanks after values", 0, 2.4f, false, {"40.5 °C ", "8 °C  ", "fi ffl"}, false, false},
+        {"a blank before a value", 1, 2.4f, false, {"40.5 °C", " 8 °C", "fi ffl"}, false, false},
+        {"a value of blanks", 2, 2.4f, false, {"40.5 °C", "  ", "fi ffl"}, false, false},
+        {"selected across cells", 1, 2.4f, false, {"40.5 °C", "8 °C", "1200 rpm"}, true},
+        {"left, selected", 0, 2.4f, false, {"40.5 °C", "8 °C", "1200 rpm"}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto window = make(0, QString());
+        window->setAlignment(row.alignment);
+        window->setLabelRatio(row.ratio);
+        if (row.oneColor)
+            window->setFixedForegroundColor(Color::rgb(Color::Space::DeviceRGB, 0.1f, 0.3f, 0.9f));
+        window->removeAllValues();
+        for (qsizetype i = 0; i < row.values.size(); ++i)
+            window->addStringValue(row.values.at(i), gauge(QStringLiteral("Sensor %1").arg(i), i == 1));
+        window->updateWindow();
+        auto* cells = const_cast<QTextDocument*>(window->document());
+        std::unique_ptr<QTextDocument> line(cells->clone());
+        line->setTextWidth(cells->textWidth());
+        EXPECT_EQ(cells->documentLayout()->metaObject() != line->documentLayout()->metaObject(), row.cellByCell);
+        EXPECT_EQ(cells->documentLayout()->documentSize(), line->documentLayout()->documentSize());
+        for (QTextBlock a = cells->begin(), b = line->begin(); a.isValid() && b.isValid(); a = a.next(), b = b.next())
+            EXPECT_EQ(cells->documentLayout()->blockBoundingRect(a).top(), line->documentLayout()->blockBoundingRect(b).top());
+        const QSize size = ceilSize(line->documentLayout()->documentSize());
+        const auto picture = [&](QTextDocument& document) {
+            QImage image(size, QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            QAbstractTextDocumentLayout::PaintContext context;
+            context.clip = QRectF(QPointF(0, 0), size);
+            if (row.select) {
+                QAbstractTextDocumentLayout::Selection selection;
+                selection.cursor = QTextCursor(&document);
+                selection.cursor.setPosition(3);
+                selection.cursor.setPosition(document.firstBlock().length() + 6, QTextCursor::KeepAnchor);
+                selection.format.setBackground(Qt::darkBlue);
+                selection.format.setForeground(Qt::white);
+                context.selections.append(selection);
+            }
+            document.documentLayout()->draw(&painter, context);
+            return image;
+        };
+        EXPECT_TRUE(picture(*cells) == picture(*line));
+        // A pointer on a value's text finds the same place in it.
+        const QTextBlock first = line->firstBlock();
+        const QTextLine engineLine = first.layout()->lineAt(0);
+        for (qsizetype at = 0; at < first.length() - 1; ++at) {
+            if (first.text().at(at) == QLatin1Char('\t'))
+                continue;
+            const QPointF point(line->documentMargin() + (engineLine.cursorToX(int(at)) + engineLine.cursorToX(int(at + 1))) / 2,
+                                line->documentMargin() + engineLine.height() / 2);
+            EXPECT_EQ(cells->documentLayout()->hitTest(point, Qt::FuzzyHit), line->documentLayout()->hitTest(point, Qt::FuzzyHit)) << at;
+            EXPECT_EQ(cells->documentLayout()->hitTest(point, Qt::ExactHit), line->documentLayout()->hitTest(point, Qt::ExactHit)) << at;
+        }
+    }
+}
+
+// A changed value is measured as a line alone; a cell must measure as the text of its value and name does.
+TEST_F(SensorWindowTest, ACellMeasuredByItsLinesIsAsLargeAsItsText)
+{
+    struct Row {
+        QString value, name;
+        double size;
+        float ratio;
+    } rows[] = {
+        {"40.5 °C", "CPU Core 1", 24, 2.4f},
+        {"1200 rpm", "Exhaust fan speed of the right side", 24, 2.4f},
+        {"8", "A", 11, 1.0f},
+        {"0.93 V", "Battery", 30, 0.5f},
+        {QString::fromUtf8("温度 40 °C"), "GPU", 24, 2.4f},
+        {QString::fromUtf8("\u0664\u0660 \u00b0\u0645"), QString::fromUtf8("حرارة"), 24, 2.4f},
+        {QString::fromUtf8("🔥 50 °C"), "Hot", 18, 2.4f},
+        {QString::fromUtf8("e\u0301 12"), "Combining", 24, 2.4f},
+        {"40.5 °C ", " padded ", 24, 2.4f},
+        {"", "No value", 24, 2.4f},
+        {"12 W", "", 24, 2.4f},
+    };
+    for (const bool vertical : {false, true})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << row.value.toStdString() << " / " << row.name.toStdString() << " " << vertical);
+            auto window = make(0, QString());
+            window->setHasVerticalLayout(vertical);
+            QFont base(QStringLiteral("DejaVu Sans"));
+            base.setPointSizeF(row.size);
+            const auto label = TEVSensorWindowController::nameFontForBaseFont(base, row.ratio);
+            const QSizeF text = window->measuredCell(row.value, row.name, base, label);
+            const QSizeF lines = window->cellFromLines(row.value, row.name, base, label);
+            EXPECT_DOUBLE_EQ(lines.width(), text.width());
+            EXPECT_DOUBLE_EQ(lines.height(), text.height());
+        }
 }
 
 TEST_F(SensorWindowTest, CellsAndTextSizeComeFromTheLargestMeasuredValue)
