@@ -26,10 +26,17 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == window_ && platform::changesFrameRecord(event)) {
+        if (watched != window_)
+            return false;
+        // A frame the window manager adds after the last move or resize moves the window's corner without
+        // a move event: recorded before, the place would be its contents', the frame opening that much lower
+        // at the next start.
+        const bool framed = window_->frameGeometry() != window_->geometry();
+        if (platform::changesFrameRecord(event) || (recordedUnframed_ && framed && platform::platformKnowsWindowPositions())) {
             const QString record = platform::windowFrameRecord(window_, defaults_->stringForKey(key_));
             if (!record.isNull())
                 defaults_->setObject(record, key_);
+            recordedUnframed_ = !framed;
         }
         return false;
     }
@@ -38,6 +45,7 @@ private:
     QWidget* window_;
     QString key_;
     std::shared_ptr<platform::UserDefaults> defaults_;
+    bool recordedUnframed_ = false;
 };
 
 // Gives a window that has no recorded place a free one when it first shows, once its size is known.

@@ -71,7 +71,5 @@ void QtAlertPanel::showNotice(const QString& title, const QString& message)
     panel_->setWindowTitle(title);
     message_->setText(message);
     panel_->adjustSize();
-    platform::QtAlertPresenter::setTransientParentOf(panel_.get());
-    panel_->show();
-    panel_->raise();
+    platform::QtAlertPresenter::showInFront(panel_.get());
 }

@@ -51,15 +51,18 @@ int main(int argc, char** argv)
     ProgramStartup startup(QStringLiteral("Kelvaro"), kUsage, true);
     if (const auto status = startup.begin(app))
         return *status;
+    // An alert the user did not bring about in a window of their own belongs to the sensor window, also a panel
+    // shown where no one is asked.
+    platform::QtAlertPresenter::setFallbackParent([]() -> QWidget* {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            // The screen display shares its name; frameless, it holds no alert.
+            if (window->objectName() == QLatin1String("sensorWindow") && window->windowType() == Qt::Window &&
+                !window->windowFlags().testFlag(Qt::FramelessWindowHint))
+                return window;
+        return nullptr;
+    });
     if (qEnvironmentVariable("KELVARO_NONINTERACTIVE") != QLatin1String("1")) {
         platform::AlertPresenter::setShared(std::make_shared<platform::QtAlertPresenter>());
-        // An alert the user did not bring about in a window of their own belongs to the sensor window.
-        platform::QtAlertPresenter::setFallbackParent([]() -> QWidget* {
-            for (QWidget* window : QApplication::topLevelWidgets())
-                if (window->objectName() == QLatin1String("sensorWindow") && window->windowType() == Qt::Window)
-                    return window;
-            return nullptr;
-        });
         platform::OpenPanel::setShared(std::make_shared<platform::QtOpenPanel>());
         platform::SavePanel::setShared(std::make_shared<platform::QtSavePanel>());
     }

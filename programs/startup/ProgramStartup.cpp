@@ -11,6 +11,7 @@
 #include "platform/desktop/SingleInstance.h"
 #include "platform/desktop/StartedPrograms.h"
 #include "platform/desktop/widgets/WindowActivation.h"
+#include "platform/desktop/widgets/WindowHints.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -272,6 +273,7 @@ std::optional<int> ProgramStartup::begin(QApplication& app)
 {
     TerminationSignals::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(program_);
+    platform::keepContentSizeLimits();
     const auto options = parseOptions(app.arguments().mid(1), takesOutputCache_);
     if (!options) {
         std::fputs(usage_, stderr);
@@ -339,6 +341,7 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
                                             : QStringLiteral("another start asked for the windows (activation token %1)").arg(activationToken));
     bool shown = false;
     QWidget* first = nullptr;
+    QList<QWidget*> back;
     // The windows on screen, found from the window system's windows: every widget of the program, which
     // grows with each monitored computer's windows, would be searched for the few top-level ones.
     for (QWindow* handle : QGuiApplication::topLevelWindows()) {
@@ -350,12 +353,11 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
         const Qt::WindowType type = window->windowType();
         if (!window->isVisible() || (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool))
             continue;
-        if (window->isMinimized())
-            window->showNormal();
         window->raise();
         // Tray icons and the screen display are frameless: nothing a user could bring forward and work in.
         if (window->windowFlags() & Qt::FramelessWindowHint)
             continue;
+        back.append(window);
         shown = true;
         if (!first || window->isActiveWindow())
             first = window;
@@ -365,9 +367,9 @@ void ProgramStartup::raiseWindows(const QString& activationToken)
         if (window && window->isVisible() && !(window->windowFlags() & Qt::FramelessWindowHint))
             first = window;
     }
-    // One activation: the token is good for one, and it goes to the window the user last worked in.
+    // The focus ends in the window the user last worked in.
     if (first)
-        platform::activateWindowWithToken(first, activationToken);
+        platform::bringBackWindows(back, first, activationToken);
 }
 
 QStringList ProgramStartup::restartArguments() const

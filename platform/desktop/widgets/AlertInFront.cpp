@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QHash>
 #include <QList>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -21,6 +22,16 @@ QList<QPointer<QWidget>>& openAlerts()
     static QList<QPointer<QWidget>> alerts;
     return alerts;
 }
+
+// The window each open alert belongs to, by the alert.
+QHash<QWidget*, std::function<QWidget*()>>& alertOwners()
+{
+    static QHash<QWidget*, std::function<QWidget*()>> owners;
+    return owners;
+}
+
+// How many of the open alerts wait for an answer: the displays step aside while one does.
+int g_waitingAlerts = 0;
 
 // The windows that step aside while an alert waits, and whether each was hidden for one.
 struct AsideWindow {
@@ -71,6 +82,15 @@ void raiseOpenAlerts()
             alert->raise();
 }
 
+void showAgainWhereUnmapped(const QPointer<QWidget>& alert, int triesLeft)
+{
+    if (!alert || !alert->isVisible() || !alert->windowHandle() || alert->windowHandle()->isExposed() || triesLeft <= 0)
+        return;
+    alert->hide();
+    alert->show();
+    QTimer::singleShot(1000, alert, [alert, triesLeft] { showAgainWhereUnmapped(alert, triesLeft - 1); });
+}
+
 // Where no client can raise a window, the alerts are shown anew, mapped after `window` and so over it; the
 // first belongs to it from then on (a transient parent of its platform window only: the alert stays the child
 // of the widget it had, which a window that goes would otherwise take with it).
@@ -82,11 +102,23 @@ void showOpenAlertsOver(QWidget* window)
     const QList<QPointer<QWidget>> alerts = openAlerts();
     for (auto it = alerts.crbegin(); it != alerts.crend(); ++it)
         (*it)->hide();
-    if (QWindow* first = alerts.constFirst()->windowHandle())
-        first->setTransientParent(window->windowHandle());
+    // The first keeps the window it belongs to, now that it shows, whichever window mapped last: a desktop
+    // puts an alert beside and over its own window, and one given to a display that lies below the others
+    // (or shows nothing) would open at the screen's edge, under them.
+    const auto owner = alertOwners().value(alerts.constFirst());
+    QWidget* const given = owner ? owner() : nullptr;
+    if (QWindow* first = alerts.constFirst()->windowHandle();
+        first && given && given != alerts.constFirst() && given->windowHandle() && given->windowHandle()->isExposed())
+        first->setTransientParent(given->windowHandle());
+    Q_UNUSED(window);
     for (const QPointer<QWidget>& alert : alerts)
         if (alert)
             alert->show();
+    // An X11 window manager may take the withdrawal of the window hidden a moment ago for one of the window
+    // shown again (KWin does, now and then): one not mapped soon after is shown once more.
+    for (const QPointer<QWidget>& alert : alerts)
+        if (alert)
+            QTimer::singleShot(1000, alert, [alert] { showAgainWhereUnmapped(alert, 5); });
 }
 
 // Once `window` has mapped (its first frame a turn or more after its show event), the alerts go over it; a
@@ -123,18 +155,20 @@ void stepAsideForAlerts(QWidget* window, bool stepsAside)
     if (!stepsAside || !window)
         return;
     asideWindows().append({window});
-    openAlerts().removeAll(nullptr);
-    if (!openAlerts().isEmpty())
+    if (g_waitingAlerts > 0)
         hideAsideWindows();
 }
 
-AlertInFront::AlertInFront(QWidget* alert)
+AlertInFront::AlertInFront(QWidget* alert, std::function<QWidget*()> owner, bool waitsForAnswer)
     : alert_(alert)
+    , waitsForAnswer_(waitsForAnswer)
 {
     openAlerts().removeAll(nullptr);
-    if (openAlerts().isEmpty())
+    if (waitsForAnswer_ && g_waitingAlerts++ == 0)
         hideAsideWindows();
     openAlerts().append(alert_);
+    if (owner)
+        alertOwners().insert(alert, std::move(owner));
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
 }
@@ -143,7 +177,9 @@ AlertInFront::~AlertInFront()
 {
     openAlerts().removeAll(alert_);
     openAlerts().removeAll(nullptr);
-    if (openAlerts().isEmpty())
+    for (auto it = alertOwners().begin(); it != alertOwners().end();)
+        it = openAlerts().contains(it.key()) ? std::next(it) : alertOwners().erase(it);
+    if (waitsForAnswer_ && --g_waitingAlerts == 0)
         showAsideWindows();
 }
 
@@ -156,7 +192,7 @@ bool AlertInFront::eventFilter(QObject* watched, QEvent* event)
     if (AsideWindow* aside = asideWindowOf(watched)) {
         // Shown by its owner while an alert waits: out of sight again until the alerts are answered. Hidden by
         // its owner: it stays so.
-        if (event->type() == QEvent::Show)
+        if (event->type() == QEvent::Show && g_waitingAlerts > 0)
             QMetaObject::invokeMethod(this, [] { hideAsideWindows(); }, Qt::QueuedConnection);
         else if (!g_hidingAside)
             aside->hidden = false;

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 class QWidget;
 
 namespace platform {
@@ -18,8 +20,11 @@ void stepAsideForAlerts(QWidget* window, bool stepsAside);
 
 class AlertInFront final : public QObject {
 public:
-    // For as long as the object lives, `alert` comes back in front after any other window shows.
-    explicit AlertInFront(QWidget* alert);
+    // For as long as the object lives, `alert` comes back in front after any other window shows. Where it is
+    // shown anew for that, it is given to the window `owner` names then (the window it concerns, else the
+    // main window), never to the window that just showed. A panel that stays open beside the work
+    // (`waitsForAnswer` false) lets the displays that step aside for alerts stay.
+    explicit AlertInFront(QWidget* alert, std::function<QWidget*()> owner = {}, bool waitsForAnswer = true);
     ~AlertInFront() override;
 
 protected:
@@ -27,6 +32,7 @@ protected:
 
 private:
     QPointer<QWidget> alert_;
+    bool waitsForAnswer_;
 };
 
 } // namespace platform

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
@@ -92,25 +93,52 @@ std::function<QWidget*()>& fallbackParentLookup()
 
 bool isProgramWindow(const QWidget* window)
 {
-    if (!window || !window->isWindow() || !window->isVisible() || window->isMinimized())
+    // Not a frameless display over the desktop (the screen display): nothing to hold an alert beside.
+    if (!window || !window->isWindow() || !window->isVisible() || window->isMinimized() ||
+        window->windowFlags().testFlag(Qt::FramelessWindowHint))
         return false;
     const Qt::WindowType type = window->windowType();
     return type == Qt::Window || type == Qt::Dialog || type == Qt::Tool;
 }
 
-// The window an alert concerns: the one the user acts in (not an alert: the next waits until it is answered),
-// else the program's main window, else any window it shows.
-QWidget* alertParent()
+bool isOpenAlert(const QWidget* window)
+{
+    return std::any_of(openBoxes().cbegin(), openBoxes().cend(), [window](const QPointer<QMessageBox>& box) { return box == window; });
+}
+
+// The window the user acts in, where it is one of the program's (not an alert: the next waits until it is
+// answered).
+QWidget* windowActedIn()
 {
     openBoxes().removeAll(nullptr);
-    const auto isOpenAlert = [](const QWidget* window) {
-        return std::any_of(openBoxes().cbegin(), openBoxes().cend(), [window](const QPointer<QMessageBox>& box) { return box == window; });
+    QWidget* active = QApplication::activeWindow();
+    return isProgramWindow(active) && !isOpenAlert(active) ? active : nullptr;
+}
+
+QWidget* fallbackParent()
+{
+    const auto& lookup = fallbackParentLookup();
+    QWidget* window = lookup ? lookup() : nullptr;
+    return isProgramWindow(window) ? window : nullptr;
+}
+
+// Whom an alert asked for now belongs to as it shows, also later: the window it was asked in, else the
+// program's main window (where it shows by then).
+std::function<QWidget*()> ownerOfAlert()
+{
+    return [askedIn = QPointer<QWidget>(windowActedIn())]() -> QWidget* {
+        return isProgramWindow(askedIn) ? askedIn.data() : fallbackParent();
     };
-    if (QWidget* active = QApplication::activeWindow(); isProgramWindow(active) && !isOpenAlert(active))
+}
+
+// The window an alert concerns: the one the user acts in, else the program's main window, else any window it
+// shows.
+QWidget* alertParent()
+{
+    if (QWidget* active = windowActedIn())
         return active;
-    if (const auto& lookup = fallbackParentLookup())
-        if (QWidget* window = lookup(); isProgramWindow(window))
-            return window;
+    if (QWidget* window = fallbackParent())
+        return window;
     for (QWidget* window : QApplication::topLevelWidgets())
         if (isProgramWindow(window) && window->windowType() != Qt::Tool && !isOpenAlert(window))
             return window;
@@ -138,7 +166,50 @@ void waitUntilShownWindowsAreMapped()
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
+// Keeps a shown panel in front until it hides: hidden and shown again at once to come over a window, it stays.
+class PanelInFront final : public QObject {
+public:
+    explicit PanelInFront(QWidget* panel)
+        : QObject(panel)
+        , panel_(panel)
+        , inFront_(panel, ownerOfAlert(), false)
+    {
+        panel->setProperty(kKeptInFront, true);
+        panel->installEventFilter(this);
+    }
+
+    static constexpr char kKeptInFront[] = "kelvaroKeptInFront";
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == panel_ && event->type() == QEvent::Hide)
+            QMetaObject::invokeMethod(this, [this] {
+                if (panel_ && !panel_->isVisible()) {
+                    panel_->setProperty(kKeptInFront, false);
+                    deleteLater();
+                }
+            }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    QPointer<QWidget> panel_;
+    AlertInFront inFront_;
+};
+
 } // namespace
+
+void QtAlertPresenter::showInFront(QWidget* panel)
+{
+    if (!panel)
+        return;
+    setTransientParentOf(panel);
+    panel->show();
+    panel->raise();
+    if (!panel->property(PanelInFront::kKeptInFront).toBool())
+        new PanelInFront(panel);
+}
 
 void QtAlertPresenter::setFallbackParent(std::function<QWidget*()> lookup)
 {
@@ -166,6 +237,7 @@ int QtAlertPresenter::runModal(const Alert& alert)
     }
     waitUntilShownWindowsAreMapped();
     // On the heap: the window it is given to may go while the alert waits, and takes its children with it.
+    const auto owner = ownerOfAlert();
     const QPointer<QMessageBox> box = new QMessageBox(iconFor(alert.style), QString(), alert.messageText,
                                                       QMessageBox::NoButton, alertParent());
     box->setInformativeText(alert.informativeText);
@@ -199,7 +271,7 @@ int QtAlertPresenter::runModal(const Alert& alert)
         bool shown = false;
         const auto show = [&] {
             shown = true;
-            inFront.emplace(box);
+            inFront.emplace(box, owner);
             box->setWindowModality(Qt::ApplicationModal);
             box->show();
         };

@@ -22,6 +22,10 @@ public:
     // Gives a non-modal alert panel of its own (no widget parent) the window an alert would have as its
     // transient parent, before it shows; keeps the one it has while it is shown.
     static void setTransientParentOf(QWidget* panel);
+    // Shows a non-modal alert panel of its own, given to the window an alert would be, and keeps it in front of
+    // the program's windows until it hides: one shown as the program starts would otherwise lie under the
+    // windows that open after it, where no client can raise a window.
+    static void showInFront(QWidget* panel);
 };
 
 } // namespace platform

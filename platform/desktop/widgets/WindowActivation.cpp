@@ -4,7 +4,10 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <xcb/xcb.h>
 
@@ -84,6 +87,47 @@ void activateWindowWithToken(QWidget* window, const QString& token)
     if (platform == QLatin1String("xcb") && window->isVisible())
         if (const quint32 time = userTimeOfStartupId(token))
             requestX11Activation(window, time);
+}
+
+void bringBackWindows(const QList<QWidget*>& windows, QWidget* focus, const QString& token)
+{
+    const QString platform = QGuiApplication::platformName();
+    if (platform.startsWith(QLatin1String("wayland"))) {
+        // No client can unminimize its window, nor learn that it is minimized but by the compositor no longer
+        // asking it to draw: Qt takes a window that drew in vain for a tenth of a second as not exposed. Each
+        // draws once more, and those left unexposed are mapped anew, new windows to the compositor, shown. The
+        // token is good for one activation.
+        activateWindowWithToken(focus, token);
+        QList<QPointer<QWidget>> others;
+        for (QWidget* window : windows)
+            if (window && window != focus && window->isVisible()) {
+                window->update();
+                others.append(window);
+            }
+        if (others.isEmpty())
+            return;
+        QTimer::singleShot(400, QCoreApplication::instance(), [others] {
+            QList<QWidget*> hidden;
+            for (const QPointer<QWidget>& window : others)
+                if (window && window->isVisible() && window->windowHandle() && !window->windowHandle()->isExposed())
+                    hidden.append(window);
+            for (auto it = hidden.crbegin(); it != hidden.crend(); ++it)
+                (*it)->hide();
+            for (QWidget* window : std::as_const(hidden))
+                window->show();
+        });
+        return;
+    }
+    const quint32 time = platform == QLatin1String("xcb") ? userTimeOfStartupId(token) : 0;
+    for (QWidget* window : windows) {
+        if (!window || !window->isMinimized())
+            continue;
+        window->showNormal();
+        // A window manager that keeps an iconic window so at a map (mutter) gives it back at an activation.
+        if (window != focus && time)
+            requestX11Activation(window, time);
+    }
+    activateWindowWithToken(focus, token);
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 // without it a Wayland compositor does not hand the focus over, and an X11 window manager that guards against
 // focus stealing only marks the window urgent. Main thread; needs a GUI application.
 
+#include <QList>
 #include <QString>
 
 class QWidget;
@@ -20,5 +21,12 @@ quint32 userTimeOfStartupId(const QString& startupId);
 // Activates `window` with `token` (may be empty): through xdg-activation on Wayland, with the token's user
 // time on X11.
 void activateWindowWithToken(QWidget* window, const QString& token);
+
+// Brings `windows` back, those the user minimized too, and leaves `focus` (one of them, or another shown
+// window) activated with `token`: where the window system alone unminimizes a window at an activation (an
+// X11 window manager that keeps an iconic window so when it is mapped again) each minimized one is
+// activated; on Wayland, where a token is good for one activation and a client does not even learn that its
+// window was minimized, those the compositor no longer has drawn are shown anew.
+void bringBackWindows(const QList<QWidget*>& windows, QWidget* focus, const QString& token);
 
 } // namespace platform

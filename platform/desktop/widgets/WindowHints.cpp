@@ -1,7 +1,10 @@
 #include "platform/desktop/widgets/WindowHints.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QThread>
 #include <QVariant>
 #include <QWidget>
@@ -9,6 +12,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -217,6 +221,66 @@ void moveFrameTo(QWidget* window, const QPoint& topLeft)
     const QMargins frame = frameMargins(window);
     window->setProperty(kInsidePositioned, true);
     window->move(topLeft + QPoint(frame.left(), frame.top()));
+}
+
+namespace {
+
+// The decoration's room added to a limit the widget sets; none (QWIDGETSIZE_MAX) stays none.
+int withDecoration(int limit, int decoration)
+{
+    return limit >= QWIDGETSIZE_MAX ? limit : std::min(QWIDGETSIZE_MAX, limit + decoration);
+}
+
+class ContentSizeLimits final : public QObject {
+public:
+    explicit ContentSizeLimits(QObject* parent)
+        : QObject(parent)
+    {
+    }
+
+    static void apply(QWidget* widget)
+    {
+        QWindow* window = widget ? widget->windowHandle() : nullptr;
+        if (!window || !window->handle() || !widget->isWindow() || widget->windowType() == Qt::Popup)
+            return;
+        // Known once the window shows: Qt makes its decoration then. Only the largest size: Qt holds its
+        // window's contents to its least size too, which would grow them by the decoration.
+        const QMargins frame = window->frameMargins();
+        const QSize most = widget->maximumSize();
+        const QSize maximum(withDecoration(most.width(), frame.left() + frame.right()),
+                            withDecoration(most.height(), frame.top() + frame.bottom()));
+        // Only as the widget gave it: a limit set on the window itself (a menu's one size) stays.
+        if (window->maximumSize() == most && maximum != most)
+            window->setMaximumSize(maximum);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::Show && type != QEvent::Resize && type != QEvent::LayoutRequest &&
+            type != QEvent::WindowStateChange)
+            return false;
+        if (!watched->isWidgetType() || !static_cast<QWidget*>(watched)->isWindow())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        // The widget gives its own limits to its window again whenever they change, and a show event comes
+        // before the decoration is made: both are mended once the event is through.
+        QMetaObject::invokeMethod(this, [widget = QPointer<QWidget>(widget)] { apply(widget); }, Qt::QueuedConnection);
+        return false;
+    }
+};
+
+} // namespace
+
+void keepContentSizeLimits()
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    static QPointer<QObject> installed;
+    if (!app || installed || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
+    installed = new ContentSizeLimits(app);
+    app->installEventFilter(installed);
 }
 
 void keepOutOfTaskbar(QWidget* window)

@@ -38,6 +38,12 @@ bool windowManagerTellsPlaces();
 // exists but has no frame yet as its inside's; the frame to come is added here.
 void moveFrameTo(QWidget* window, const QPoint& topLeft);
 
+// Where Qt draws a window's decoration itself (on Wayland without the compositor's), the compositor holds the
+// whole window, decoration included, to the least and largest size Qt asks for, which are those of its
+// contents: a window of one size, or at its largest, would lose the title bar's height of its contents. From
+// this call on every top-level window asks for its limits with its decoration. Main thread, GUI application.
+void keepContentSizeLimits();
+
 namespace x11 {
 
 // windowManagerTellsPlaces() for the X server of `connection`.

@@ -246,6 +246,22 @@ def check_alerts_one_after_the_other(session, programs, computer, name):
     kelvaro.quit_cleanly("Kelvaro")
 
 
+def alert_panel_at_start(session, programs, computer="portable"):
+    """A first run's preferences (the sensor window and the overview open), with one gauge over its limit from
+    the start, whose alert shows the Sensor Alert panel and does nothing else."""
+    session.write_preferences({"PreferencesVersion": 3, "SensorWindowOpen": True, "OverviewOpen": True})
+    first = session.start("gauges", programs.kelvaro, "--simulate", programs.computer(computer))
+    first.wait_ready("Kelvaro")
+    first.quit_cleanly("Kelvaro")
+    stored = session.read_preferences()
+    machine = next(m for m in stored["MachinePreferences"].values() if m.get("AvailableGauges"))
+    gauge_id, gauge = next((i, g) for i, g in machine["AvailableGauges"].items() if g.get("SensorEnabled", True))
+    gauge.update(HighTriggerEnabled=True, HighThreshold=-1000.0)
+    machine.update(Triggers=[gauge_id], AlertOpensPanel=True, AlertOpensObject=False, AlertPlaySound=False,
+                   AlertUsesVoice=False, AlertSendsGrowl=False)
+    session.write_preferences(stored)
+
+
 def screen_display(session):
     """Kelvaro's screen display on screen (its window titled as the program), None while it is hidden."""
     return next((w for w in managed_windows(session) if w.title == "Kelvaro" and w.width > 1), None)

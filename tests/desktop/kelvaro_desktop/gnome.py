@@ -85,7 +85,7 @@ WINDOWS_JS = """
     .reverse().map(w => {
         const r = w.get_frame_rect();
         const parent = w.get_transient_for();
-        return {title: w.get_title() || '', wm_class: w.get_wm_class() || '', pid: w.get_pid(),
+        return {id: w.get_id(), title: w.get_title() || '', wm_class: w.get_wm_class() || '', pid: w.get_pid(),
                 x: r.x, y: r.y, width: r.width, height: r.height, minimized: w.minimized,
                 client: w.get_client_type() === Meta.WindowClientType.X11 ? 'x11' : 'wayland',
                 type: w.get_window_type(), layer: w.get_layer(), focused: w.has_focus(),
@@ -220,9 +220,40 @@ class GnomeShell:
         self.eval("Main.panel.menuManager.activeMenu && Main.panel.menuManager.activeMenu.close(); true")
 
     def windows(self):
-        """Mutter's windows but the Shell's own, top of the stack first: a dict each (title, wm_class, pid, x, y, width, height of
+        """Mutter's windows but the Shell's own, top of the stack first: a dict each (id, title, wm_class, pid, x, y, width, height of
         its frame, minimized, client "x11" or "wayland", type, layer, focused, above, transient_for, shown)."""
         return [w for w in self.eval(WINDOWS_JS) or [] if w["pid"] != self.process.pid]
+
+    def plug_keyboard(self):
+        """A keyboard on the Shell's seat, as a session at a desk has: its clients are told of the keyboard's
+        focus. The headless Shell has none."""
+        self.eval("""
+(() => {
+    const Clutter = imports.gi.Clutter;
+    if (!global._kelvaroKeyboard)
+        global._kelvaroKeyboard = Clutter.get_default_backend().get_default_seat()
+            .create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+    return true;
+})()""")
+
+    def press_key(self, pid, title, key):
+        """KEY (a Clutter key name: "Escape") pressed and let go on a virtual keyboard of the Shell, the window
+        TITLE of process PID focused first as a click on it would; whether there was such a window."""
+        return self.eval("""
+(() => {
+    const w = global.get_window_actors().map(a => a.meta_window)
+        .find(w => w.get_pid() === %d && w.get_title() === %s);
+    if (!w)
+        return false;
+    w.activate(global.get_current_time());
+    const Clutter = imports.gi.Clutter, GLib = imports.gi.GLib;
+    const seat = Clutter.get_default_backend().get_default_seat();
+    const keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+    const now = GLib.get_monotonic_time();
+    keyboard.notify_keyval(now, Clutter.KEY_%s, Clutter.KeyState.PRESSED);
+    keyboard.notify_keyval(now + 1000, Clutter.KEY_%s, Clutter.KeyState.RELEASED);
+    return true;
+})()""" % (pid, json.dumps(title), key, key))
 
     def screenshot(self, name, folder=None):
         """The whole screen as the Shell draws it into FOLDER/NAME.png (else $KELVARO_SCREENSHOT_DIR's, when

@@ -42,7 +42,8 @@ for (var i = 0; i < windows.length; i++) {
         keepBelow: w.keepBelow, keepAbove: w.keepAbove, minimized: w.minimized, hidden: w.hidden,
         desktopWindow: w.desktopWindow, dock: w.dock, normalWindow: w.normalWindow, dialog: w.dialog,
         skipTaskbar: w.skipTaskbar, opacity: w.opacity, layer: w.layer === undefined ? null : w.layer,
-        windowId: w.windowId === undefined ? 0 : w.windowId}));
+        windowId: w.windowId === undefined ? 0 : w.windowId,
+        transientFor: w.transientFor ? String(w.transientFor.caption) : null}));
 }
 """
 
@@ -167,7 +168,8 @@ class Plasma:
         """KWin's windows, top of the stack first: dicts with caption, resourceClass, pid, x, y, width, height
         (the frame's), keepBelow, keepAbove, minimized, hidden, dock, desktopWindow, normalWindow, dialog,
         skipTaskbar, opacity, layer (KWin's: 0 the desktop, 1 below, 2 normal, 3 docks...), windowId (an X
-        window's id, 0 for a Wayland one). Empty where KWin does not answer."""
+        window's id, 0 for a Wayland one), transientFor (the caption of the window it belongs to, or None).
+        Empty where KWin does not answer."""
         lines = self.run_script(WINDOW_LIST_SCRIPT) or []
         found = [json.loads(line) for line in lines if line.startswith("{")]
         return sorted(found, key=lambda w: -w["stackingOrder"])
