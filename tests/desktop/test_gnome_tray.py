@@ -3,9 +3,10 @@ user sees it: headless on Wayland, the programs on its XWayland."""
 
 import pytest
 
+from kelvaro_desktop import tray
 from kelvaro_desktop.gnome import SCREEN_HEIGHT, SCREEN_WIDTH, pixels
 from kelvaro_desktop.tray import SLOT_HUES, first_run_with_coloured_values, hue_colour, slot_of_hue, slot_of_pixel
-from kelvaro_desktop.waits import WaitTimeout, wait_until
+from kelvaro_desktop.waits import wait_until
 from kelvaro_desktop.xfce import pick_menu_bar_values
 
 COLOURS = tuple(hue_colour(hue) for hue in SLOT_HUES)
@@ -20,17 +21,7 @@ def shown_slots(shell, pid, name):
 
 
 def wait_slots_in_order(shell, pid, count, name):
-    """Until the panel shows slots 1 to COUNT of PID left to right; what it shows then."""
-    seen = []
-
-    def in_order():
-        seen[:] = shown_slots(shell, pid, name)
-        return seen == list(range(1, count + 1))
-    try:
-        wait_until(in_order, "", 60, interval=0.5)
-    except WaitTimeout:
-        raise AssertionError(f"the panel shows the slots {seen} left to right, not 1 to {count}") from None
-    return seen
+    return tray.wait_slots_in_order(lambda: shown_slots(shell, pid, name), count, "panel")
 
 
 @pytest.mark.parametrize("program", ["Kelvaro", "KelvaroLite"])

@@ -3,28 +3,23 @@ screen, the programs on its XWayland, as its user sees it."""
 
 import pytest
 
+from kelvaro_desktop import tray
 from kelvaro_desktop.tray import SLOT_HUES, first_run_with_coloured_values, hue_colour, slot_of_pixel
-from kelvaro_desktop.waits import WaitTimeout, wait_until
 from kelvaro_desktop.xfce import pick_menu_bar_values
 
 COLOURS = tuple(hue_colour(hue) for hue in SLOT_HUES)
 
 
-def wait_slots_in_order(plasma, count, name):
-    """Until the tray shows slots 1 to COUNT left to right (each told by its colour); what it shows then."""
-    seen = []
+def shown_slots(plasma, name):
+    """The slots the tray draws left to right (each told by its colour), with a screenshot NAME."""
+    pixels = plasma.screenshot(name)
+    icons = plasma.tray_icons(pixels, lambda r, g, b: slot_of_pixel((r, g, b)))
+    # The pager's picture of the desktop, as wide as the panel is tall, shows the windows' colours too.
+    return [slot for _, width, slot in icons if width <= 24]
 
-    def in_order():
-        pixels = plasma.screenshot(name)
-        icons = plasma.tray_icons(pixels, lambda r, g, b: slot_of_pixel((r, g, b)))
-        # The pager's picture of the desktop, as wide as the panel is tall, shows the windows' colours too.
-        seen[:] = [slot for _, width, slot in icons if width <= 24]
-        return seen == list(range(1, count + 1))
-    try:
-        wait_until(in_order, "", 60, interval=0.5)
-    except WaitTimeout:
-        raise AssertionError(f"the tray shows the slots {seen} left to right, not 1 to {count}") from None
-    return seen
+
+def wait_slots_in_order(plasma, count, name):
+    return tray.wait_slots_in_order(lambda: shown_slots(plasma, name), count, "tray")
 
 
 @pytest.mark.parametrize("program", ["Kelvaro", "KelvaroLite"])

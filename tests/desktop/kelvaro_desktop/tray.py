@@ -223,3 +223,17 @@ def expect_either_button_opens_the_menu(session, tray):
     right = menu_of_click(session, first, 3)
     assert left, "a left click on a value opened no menu"
     assert left == right, f"the left click's menu ({left}) is not the right click's ({right})"
+
+
+def wait_slots_in_order(shown, count, host):
+    """Until SHOWN() (the slots a tray HOST draws, left to right) reads 1 to COUNT; what it read then."""
+    seen = []
+
+    def in_order():
+        seen[:] = shown()
+        return seen == list(range(1, count + 1))
+    try:
+        wait_until(in_order, "", 60, interval=0.5)
+    except WaitTimeout:
+        raise AssertionError(f"the {host} shows the slots {seen} left to right, not 1 to {count}") from None
+    return seen
