@@ -95,6 +95,14 @@ UserNotificationCenter::UserNotificationCenter(const QString& applicationName, c
 
 UserNotificationCenter::~UserNotificationCenter()
 {
+    // Dropping the connection closes it on the bus thread, which then disconnects every object still
+    // hooked to its signals; were we still among them, that would race with the rest of our destruction.
+    if (connected_) {
+        QDBusConnection bus(connectionName_);
+        bus.disconnect(service_, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
+        bus.disconnect(service_, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                       SLOT(onNotificationClosed(uint, uint)));
+    }
     QDBusConnection::disconnectFromBus(connectionName_);
 }
 
