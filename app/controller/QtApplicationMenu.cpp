@@ -15,6 +15,8 @@
 #include <QPrinter>
 #include <QWindow>
 
+#include <utility>
+
 namespace {
 
 QString menuText(const char* key)
@@ -187,6 +189,12 @@ QtApplicationMenu::Menu QtApplicationMenu::dockMenu(const QString& name) const
 QMenu* QtApplicationMenu::build(const Menu& description, QWidget* parent)
 {
     auto* menu = new QMenu(description.title, parent);
+    fill(menu, description);
+    return menu;
+}
+
+void QtApplicationMenu::fill(QMenu* menu, const Menu& description)
+{
     QActionGroup* group = nullptr;
     for (const Item& item : description.items) {
         if (item.submenu >= 0) {
@@ -222,7 +230,6 @@ QMenu* QtApplicationMenu::build(const Menu& description, QWidget* parent)
     // Shortcuts work before a menu was ever opened: the states are set now, and again at each opening.
     refresh(menu);
     connect(menu, &QMenu::aboutToShow, this, [this, menu] { refresh(menu); });
-    return menu;
 }
 
 void QtApplicationMenu::refresh(QMenu* menu)
@@ -252,11 +259,61 @@ void QtApplicationMenu::refreshAll()
         refresh(menu);
 }
 
+namespace {
+
+// A window's menus until it is first shown: their titles only. Every computer has several windows most
+// never open, each with a menu bar of some eighty actions; their keys work only in a shown window anyway.
+class UnbuiltMenus final : public QObject {
+public:
+    UnbuiltMenus(QWidget* window, QMenuBar* bar, std::function<void()> build)
+        : QObject(bar), window_(window), build_(std::move(build))
+    {
+        window->installEventFilter(this);
+    }
+
+    void buildNow()
+    {
+        if (!build_)
+            return;
+        window_->removeEventFilter(this);
+        const auto build = std::exchange(build_, {});
+        build();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window_ && event->type() == QEvent::Show)
+            buildNow();
+        return false;
+    }
+
+private:
+    QWidget* window_;
+    std::function<void()> build_;
+};
+
+} // namespace
+
 QMenuBar* QtApplicationMenu::makeMenuBar(QWidget* window)
 {
     auto* bar = new QMenuBar(window);
-    for (const Menu& menu : menuBar())
-        bar->addMenu(build(menu, bar));
+    QList<QPair<QPointer<QMenu>, Menu>> menus;
+    for (const Menu& description : menuBar()) {
+        auto* menu = new QMenu(description.title, bar);
+        bar->addMenu(menu);
+        menus.append({menu, description});
+    }
+    auto* unbuilt = new UnbuiltMenus(window, bar, [self = QPointer(this), menus] {
+        if (!self)
+            return;
+        for (const auto& [menu, description] : menus)
+            if (menu)
+                self->fill(menu, description);
+    });
+    // A menu opened from a window not yet shown (a command's panel, a test) gets its items first.
+    for (const auto& entry : std::as_const(menus))
+        connect(entry.first, &QMenu::aboutToShow, unbuilt, &UnbuiltMenus::buildNow);
     return bar;
 }
 

@@ -22,7 +22,8 @@ public:
     explicit QtApplicationMenu(AppController& controller, QObject* parent = nullptr);
     ~QtApplicationMenu() override;
 
-    // A menu bar for `window`, owned by it.
+    // A menu bar for `window`, owned by it: its menus' titles at once, their items when the window first shows
+    // or one of them opens.
     QMenuBar* makeMenuBar(QWidget* window);
     // What the tray's context menu ends with: the Dock menu's commands and the application's own (About,
     // update check, feedback, web site, preferences, quit); owned by this object.
@@ -56,6 +57,7 @@ private:
     QList<Menu> menuBar() const;
     Menu dockMenu(const QString& name) const;
     QMenu* build(const Menu& description, QWidget* parent);
+    void fill(QMenu* menu, const Menu& description);
     // A menu's states as they read for the window of its menu bar.
     void refresh(QMenu* menu);
     void refreshStates(QMenu* menu);

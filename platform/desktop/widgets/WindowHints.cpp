@@ -1,5 +1,6 @@
 #include "platform/desktop/widgets/WindowHints.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
@@ -128,10 +129,104 @@ std::optional<xcb_window_t> supportingWindowManager(xcb_connection_t* connection
 
 } // namespace
 
+namespace {
+
+// The application's watch, fed the events Qt reads; it goes with the application.
+class ApplicationWatch final : public QObject, public QAbstractNativeEventFilter {
+public:
+    explicit ApplicationWatch(xcb_connection_t* connection)
+        : QObject(QCoreApplication::instance()), connection_(connection), watch_(connection)
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    xcb_connection_t* connection() const { return connection_; }
+    bool tellsPlaces() { return watch_.tellsPlaces(); }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type == "xcb_generic_event_t")
+            watch_.handle(message);
+        return false;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    x11::WindowManagerWatch watch_;
+};
+
+} // namespace
+
 bool windowManagerTellsPlaces()
 {
     xcb_connection_t* connection = x11::applicationConnection();
-    return !connection || x11::windowManagerTellsPlaces(connection);
+    if (!connection)
+        return true;
+    // Every resize and move of a window asks: a round trip or six to the X server each time otherwise.
+    static QPointer<ApplicationWatch> watch;
+    if (!watch || watch->connection() != connection) {
+        delete watch.data();
+        watch = new ApplicationWatch(connection);
+    }
+    return watch->tellsPlaces();
+}
+
+x11::WindowManagerWatch::WindowManagerWatch(xcb_connection_t* connection)
+    : connection_(connection), check_(internAtom(connection, "_NET_SUPPORTING_WM_CHECK")),
+      supported_(internAtom(connection, "_NET_SUPPORTED"))
+{
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    root_ = screen ? screen->root : 0;
+    if (!root_)
+        return;
+    // The root's property changes are heard in addition to whatever this connection already hears of it.
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, root_), nullptr);
+    const std::uint32_t mask = (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    if (!attributes || attributes->your_event_mask != mask)
+        xcb_change_window_attributes(connection, root_, XCB_CW_EVENT_MASK, &mask);
+    std::free(attributes);
+}
+
+bool x11::WindowManagerWatch::tellsPlaces()
+{
+    if (answer_)
+        return *answer_;
+    if (!root_ || check_ == XCB_ATOM_NONE)
+        return *(answer_ = true);
+    const xcb_get_property_cookie_t cookie = xcb_get_property(connection_, 0, root_, check_, XCB_ATOM_WINDOW, 0, 1);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
+    manager_ = 0;
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(reply) == 4)
+        manager_ = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+    // Its end is heard from before it is asked whether it still runs: it cannot end unheard in between.
+    if (manager_) {
+        const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, manager_, XCB_CW_EVENT_MASK, &mask);
+    }
+    answer_ = windowManagerTellsPlaces(connection_);
+    return *answer_;
+}
+
+void x11::WindowManagerWatch::handle(const void* xcbGenericEvent)
+{
+    const auto* event = static_cast<const xcb_generic_event_t*>(xcbGenericEvent);
+    if (!event || !answer_)
+        return;
+    switch (event->response_type & 0x7f) {
+    case XCB_PROPERTY_NOTIFY: {
+        const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        if (notify->window == root_ && (notify->atom == check_ || notify->atom == supported_))
+            answer_.reset();
+        break;
+    }
+    case XCB_DESTROY_NOTIFY:
+        if (manager_ && reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == manager_)
+            answer_.reset();
+        break;
+    default:
+        break;
+    }
 }
 
 bool x11::windowManagerTellsPlaces(xcb_connection_t* connection)

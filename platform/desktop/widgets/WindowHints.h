@@ -31,7 +31,8 @@ QRect expectedFrameGeometry(QWidget* window);
 // Whether the X11 window manager running tells where it framed and put a window: it publishes its frames
 // (_NET_FRAME_EXTENTS in _NET_SUPPORTED). One that does not (weston's XWayland window manager) draws a frame
 // with an invisible margin Qt counts, moves windows without telling them and ignores moves before the map, so
-// a position read back is not where the window shows. True without a window manager and off X11.
+// a position read back is not where the window shows. True without a window manager and off X11. Asked of
+// the X server again only when a window manager starts, ends or changes what it announces.
 bool windowManagerTellsPlaces();
 
 // Moves `window` so that its frame's top-left corner is at `topLeft`. Qt takes the position of a window that
@@ -48,6 +49,20 @@ namespace x11 {
 
 // windowManagerTellsPlaces() for the X server of `connection`.
 bool windowManagerTellsPlaces(xcb_connection_t* connection);
+// windowManagerTellsPlaces(connection) kept until the events read from `connection` (given to handle()) say
+// the root's properties naming the window manager changed or its window went.
+class WindowManagerWatch {
+public:
+    explicit WindowManagerWatch(xcb_connection_t* connection);
+    bool tellsPlaces();
+    void handle(const void* xcbGenericEvent);
+
+private:
+    xcb_connection_t* connection_;
+    quint32 root_ = 0, check_ = 0, supported_ = 0;
+    quint32 manager_ = 0; // the window manager's window whose end is heard
+    std::optional<bool> answer_;
+};
 // The atom `name` of the X server of `connection`, made if new; XCB_ATOM_NONE (0) without an answer.
 quint32 internAtom(xcb_connection_t* connection, const char* name);
 // The application's connection to its X server; null off X11.

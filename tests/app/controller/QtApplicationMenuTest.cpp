@@ -52,6 +52,8 @@ TEST(QtApplicationMenu, EveryWindowGetsAMenuBarWhoseCommandsReachTheController)
 {
     AppController controller;
     QtApplicationMenu menus(controller);
+    int preferencesOpened = 0;
+    menus.openPreferences = [&preferencesOpened] { ++preferencesOpened; };
     platform::ApplicationMenuBar::setMaker([&menus](QWidget* window) { return menus.makeMenuBar(window); });
     QWidget window;
     new QVBoxLayout(&window);
@@ -63,6 +65,16 @@ TEST(QtApplicationMenu, EveryWindowGetsAMenuBarWhoseCommandsReachTheController)
     for (QAction* action : bar->actions())
         titles.append(action->text());
     EXPECT_EQ(titles, QStringList({"Kelvaro", "File", "Sensors", "Display", "Window"}));
+    // A window never shown carries its menus' titles (its bar is as large), their items come with the window.
+    const int widthUnshown = bar->sizeHint().width();
+    EXPECT_EQ(findAction(bar, "5 Values"), nullptr);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_EQ(bar->sizeHint().width(), widthUnshown);
+    // Its keys work before any menu was opened.
+    QTest::keyClick(window.windowHandle(), Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(preferencesOpened, 1);
 
     QAction* five = findAction(bar, "5 Values");
     ASSERT_NE(five, nullptr);
@@ -110,6 +122,8 @@ TEST(QtApplicationMenu, TheKelvaroMenuAndTheTrayOpenAboutUpdateCheckFeedbackAndW
     platform::ApplicationMenuBar::setMaker({});
     auto* bar = qobject_cast<QMenuBar*>(window.layout()->menuBar());
     ASSERT_NE(bar, nullptr);
+    // Opened from a window not yet shown, a menu has its items.
+    emit bar->actions().first()->menu()->aboutToShow();
     QMenu tray;
     tray.addActions(menus.dockMenuActions());
 
