@@ -6,6 +6,7 @@
 #include "acquisition/TEVDataAcquisitionCore.h"
 #include "acquisition/TEVRemoteKelvaroClient.h"
 #include "acquisition/TEVSensorHistory.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Values.h"
@@ -497,11 +498,12 @@ void TEVCaptureThread::updateAllReadings()
         refreshKnownMachineLimits();
         refreshSensorFacts();
     } else if (rawValues) {
+        const QDateTime now = platform::currentDate();
         for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
             // A value that is no integer is stored as "no value", never as a reading of 0.
             const qint64 raw = values::toSigned(it.value()).value_or(-1);
-            if (const auto history = shortTermBuffers_.value(it.key()))
-                history->setPresentRawValue(raw);
+            if (const auto history = shortTermBuffers_.constFind(it.key()); history != shortTermBuffers_.cend() && *history)
+                (*history)->setPresentRawValue(raw, now);
             rawValueCache_.insert(it.key(), raw);
         }
     }
