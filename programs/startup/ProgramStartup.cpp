@@ -47,6 +47,11 @@
 
 namespace {
 
+// Every remote computer has a worker thread, and glibc would give each its own heap arena, most of it
+// free space held back. The worker threads share one arena beside the main thread's: they allocate once a
+// tick each, so they seldom meet on its lock.
+[[maybe_unused]] const bool heapArenasLimited = mallopt(M_ARENA_MAX, 2) == 1;
+
 QIcon applicationIcon()
 {
     const auto bundle = platform::Bundle::main();
