@@ -47,10 +47,10 @@
 
 namespace {
 
-// Every remote computer has a worker thread, and glibc would give each its own heap arena, most of it
-// free space held back. The worker threads share one arena beside the main thread's: they allocate once a
-// tick each, so they seldom meet on its lock.
-[[maybe_unused]] const bool heapArenasLimited = mallopt(M_ARENA_MAX, 2) == 1;
+// Every remote computer has a worker thread, and glibc would give each a heap arena of its own, much of it
+// free space held back. A few arenas are shared instead: the threads' ticks fall together, and one arena
+// for all of them costs more in waits for its lock than it saves.
+[[maybe_unused]] const bool heapArenasLimited = mallopt(M_ARENA_MAX, 4) == 1;
 
 QIcon applicationIcon()
 {
