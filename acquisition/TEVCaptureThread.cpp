@@ -6,6 +6,7 @@
 #include "acquisition/TEVDataAcquisitionCore.h"
 #include "acquisition/TEVRemoteKelvaroClient.h"
 #include "acquisition/TEVSensorHistory.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Values.h"
@@ -74,6 +75,7 @@ void TEVCaptureThread::threadWillEnd()
     droppedCentres_.clear();
     longTermCache_.clear();
     shortTermBuffers_.clear();
+    tickIndex_ = {};
     machineInfoCache_.reset();
 }
 
@@ -403,6 +405,7 @@ void TEVCaptureThread::startCapturing()
         centre->run();
     const auto count = qsizetype(centre->numberOfAvailableSensors());
     shortTermBuffers_ = {};
+    tickIndex_ = {};
     shortTermBuffers_.reserve(count);
     rawValueCache_ = {};
     rawValueCache_.reserve(count);
@@ -488,20 +491,42 @@ bool TEVCaptureThread::sensorConfigurationHasChangedSinceLastUpdate(const std::o
     return false;
 }
 
+bool TEVCaptureThread::TickIndex::matches(const QVariantMap& rawValues) const
+{
+    if (!valid || rawValues.size() != identifiers.size())
+        return false;
+    qsizetype i = 0;
+    for (auto it = rawValues.cbegin(); it != rawValues.cend(); ++it, ++i) {
+        if (it.key() != identifiers[i])
+            return false;
+    }
+    return true;
+}
+
 void TEVCaptureThread::updateAllReadings()
 {
     const auto rawValues = readCurrentRawValues();
-    if (sensorConfigurationHasChangedSinceLastUpdate(rawValues)) {
+    if (rawValues && tickIndex_.matches(*rawValues)) {
+        const QDateTime now = platform::currentDate();
+        qsizetype i = 0;
+        for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it, ++i) {
+            const qint64 raw = values::toSigned(it.value()).value_or(-1);
+            if (TEVSensorHistory* history = tickIndex_.histories[size_t(i)])
+                history->setPresentRawValue(raw, now);
+            rawValueCache_.insert(it.key(), raw);
+        }
+    } else if (sensorConfigurationHasChangedSinceLastUpdate(rawValues)) {
         synchronizeBuffersWithCurrentConfiguration();
         noteConfigurationChange();
         refreshKnownMachineLimits();
         refreshSensorFacts();
     } else if (rawValues) {
+        const QDateTime now = platform::currentDate();
         for (auto it = rawValues->cbegin(); it != rawValues->cend(); ++it) {
             // A value that is no integer is stored as "no value", never as a reading of 0.
             const qint64 raw = values::toSigned(it.value()).value_or(-1);
-            if (const auto history = shortTermBuffers_.value(it.key()))
-                history->setPresentRawValue(raw);
+            if (const auto history = shortTermBuffers_.constFind(it.key()); history != shortTermBuffers_.cend() && *history)
+                (*history)->setPresentRawValue(raw, now);
             rawValueCache_.insert(it.key(), raw);
         }
     }
@@ -645,6 +670,7 @@ void TEVCaptureThread::synchronizeBuffersWithCurrentConfiguration()
     const auto makeHistory = [this] {
         return TEVSensorHistory::create(numberOfCapturedValuesForShortTermHistory, mainUpdateInterval_);
     };
+    tickIndex_ = {};
     const auto rawValues = readCurrentRawValues();
     if (!rawValues) {
         // Without a centre nothing is known to have gone: keep every sensor, with a history for each.
@@ -662,6 +688,12 @@ void TEVCaptureThread::synchronizeBuffersWithCurrentConfiguration()
     }
     TEVSensor::removeUnknownSensorEntriesFromDictionary(&rawValueCache_, &*rawValues);
     TEVSensor::removeUnknownSensorEntriesFromDictionary(&shortTermBuffers_, &*rawValues);
+    // Both now hold exactly the sensors of these values.
+    tickIndex_.identifiers = rawValues->keys();
+    tickIndex_.histories.reserve(size_t(tickIndex_.identifiers.size()));
+    for (const QString& identifier : std::as_const(tickIndex_.identifiers))
+        tickIndex_.histories.push_back(shortTermBuffers_.value(identifier).get());
+    tickIndex_.valid = true;
 }
 
 void TEVCaptureThread::setMainUpdateInterval(double seconds)
@@ -673,6 +705,7 @@ void TEVCaptureThread::setMainUpdateInterval(double seconds)
     if (sensorConfigurationHasChangedSinceLastUpdate(readCurrentRawValues()))
         noteConfigurationChange();
     shortTermBuffers_.clear();
+    tickIndex_ = {};
     synchronizeBuffersWithCurrentConfiguration();
     handOverRawValues();
     readjustMainTimer();

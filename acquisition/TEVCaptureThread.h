@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class MonitorConnectionInfo;
 class TEVCaptureThread;
@@ -266,6 +267,15 @@ private:
     bool releaseScheduled_ = false;
     std::atomic<double> remoteResponseTimeout_{defaultRemoteResponseTimeout};
     QHash<QString, std::shared_ptr<TEVSensorHistory>> shortTermBuffers_;
+    // The sensors of the last synchronisation in the order of a reading's values, with their histories: a
+    // tick whose values name the same sensors stores them without looking any up. Rebuilt with the buffers.
+    struct TickIndex {
+        bool valid = false;
+        QStringList identifiers;
+        std::vector<TEVSensorHistory*> histories; // owned by shortTermBuffers_
+        bool matches(const QVariantMap& rawValues) const;
+    };
+    TickIndex tickIndex_;
     QHash<QString, std::shared_ptr<TEVSensorHistory>> longTermCache_;
     quint64 longTermUpdateCount_ = 0;
     QHash<QString, qint64> rawValueCache_;

@@ -99,7 +99,11 @@ void TEVSensorHistory::advanceIndex()
 
 void TEVSensorHistory::setPresentRawValue(qint64 rawValue)
 {
-    const QDateTime now = platform::currentDate();
+    setPresentRawValue(rawValue, platform::currentDate());
+}
+
+void TEVSensorHistory::setPresentRawValue(qint64 rawValue, const QDateTime& now)
+{
     const double elapsed = secondsBetween(currentTime_, now);
     // A clock that went back (or a newest slot dated in the future) drops the value and changes nothing.
     if (elapsed < 0)

@@ -46,6 +46,8 @@ public:
 
     // Stores a value taken now; see the .cpp for how gaps and a clock that went back are handled.
     void setPresentRawValue(qint64 rawValue);
+    // The same with the clock read once by the caller, for a tick that stores into many histories.
+    void setPresentRawValue(qint64 rawValue, const QDateTime& now);
     // The raw values (qint64, host byte order) from `date` up to the newest slot, oldest first; a null
     // QByteArray when the date is invalid, after the newest slot or more than valueCount steps back.
     QByteArray rawValueDataBetweenNowAndDate(const QDateTime& date) const;

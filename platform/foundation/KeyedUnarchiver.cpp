@@ -195,6 +195,8 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
         return failed(QStringLiteral("object reference %1 is out of range").arg(uid));
     if (uid == 0)
         return {};
+    if (const values::Kind kind = values::kindOf(objects_[qsizetype(uid)]); kind != values::Kind::Dictionary)
+        return decodePlainValue(uid, kind);
     const auto known = decoded_.constFind(uid);
     if (known != decoded_.cend())
         return countExpansion(costs_.value(uid)) ? *known : QVariant();
@@ -204,37 +206,14 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
         return failed(QStringLiteral("objects nest deeper than %1").arg(options_.limits.maxDepth));
 
     const QVariant raw = objects_[qsizetype(uid)];
-    QVariant result;
     quint64 cost = ExpansionBudget::kCostPerValue;
-    switch (values::kindOf(raw)) {
-    case values::Kind::String:
-        if (!checkedSize(raw.toString().size() * 2, options_.limits.maxDataBytes, "string size"))
-            return {};
-        result = raw;
-        break;
-    case values::Kind::Data:
-        if (!checkedSize(raw.toByteArray().size(), options_.limits.maxDataBytes, "data size"))
-            return {};
-        result = raw;
-        break;
-    case values::Kind::Bool:
-    case values::Kind::Signed:
-    case values::Kind::Unsigned:
-    case values::Kind::Real:
-        result = raw;
-        break;
-    case values::Kind::Dictionary:
-        decoding_.insert(uid);
-        ++depth_;
-        gathering_.append(cost);
-        result = decodeObject(uid, raw.toMap());
-        cost = gathering_.takeLast();
-        --depth_;
-        decoding_.remove(uid);
-        break;
-    default:
-        return failed(QStringLiteral("object %1 is no archived object").arg(uid));
-    }
+    decoding_.insert(uid);
+    ++depth_;
+    gathering_.append(cost);
+    const QVariant result = decodeObject(uid, raw.toMap());
+    cost = gathering_.takeLast();
+    --depth_;
+    decoding_.remove(uid);
     if (failed_)
         return {};
     if (values::kindOf(result) == values::Kind::String)
@@ -246,6 +225,45 @@ QVariant KeyedUnarchiver::decodeUid(quint64 uid)
     decoded_.insert(uid, result);
     costs_.insert(uid, cost);
     return result;
+}
+
+// A plain value decodes to itself at a cost of its size alone, so it is not kept like an object: it is only
+// marked, so that a later reference is not held to the depth limit it met the first time.
+QVariant KeyedUnarchiver::decodePlainValue(quint64 uid, values::Kind kind)
+{
+    const QVariant& raw = objects_[qsizetype(uid)];
+    quint64 cost = ExpansionBudget::kCostPerValue;
+    switch (kind) {
+    case values::Kind::String:
+        cost += quint64(raw.toString().size()) * 2;
+        break;
+    case values::Kind::Data:
+        cost += quint64(raw.toByteArray().size());
+        break;
+    case values::Kind::Bool:
+    case values::Kind::Signed:
+    case values::Kind::Unsigned:
+    case values::Kind::Real:
+        break;
+    default:
+        if (depth_ >= options_.limits.maxDepth)
+            return failed(QStringLiteral("objects nest deeper than %1").arg(options_.limits.maxDepth));
+        return failed(QStringLiteral("object %1 is no archived object").arg(uid));
+    }
+    if (plainValuesSeen_.empty())
+        plainValuesSeen_.resize(size_t(objects_.size()));
+    if (!plainValuesSeen_[size_t(uid)]) {
+        if (depth_ >= options_.limits.maxDepth)
+            return failed(QStringLiteral("objects nest deeper than %1").arg(options_.limits.maxDepth));
+        if (kind == values::Kind::String && !checkedSize(raw.toString().size() * 2, options_.limits.maxDataBytes, "string size"))
+            return {};
+        if (kind == values::Kind::Data && !checkedSize(raw.toByteArray().size(), options_.limits.maxDataBytes, "data size"))
+            return {};
+    }
+    if (!countExpansion(cost))
+        return {};
+    plainValuesSeen_[size_t(uid)] = true;
+    return raw;
 }
 
 bool KeyedUnarchiver::countExpansion(quint64 cost)

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/ArchiveOptions.h"
 #include "platform/foundation/Coder.h"
+#include "platform/foundation/Values.h"
 
 #include <QHash>
 #include <QList>
@@ -12,6 +13,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <vector>
 
 namespace platform {
 
@@ -61,6 +63,8 @@ private:
     std::optional<qint64> integerForKey(const QString& key, const char* call);
     QVariant decodeReference(const QVariant& reference, const QString& key);
     QVariant decodeUid(quint64 uid);
+    // A string, data or number of $objects.
+    QVariant decodePlainValue(quint64 uid, values::Kind kind);
     // Counts a decoded object's expanded cost into the object that refers to it; false past the budget.
     bool countExpansion(quint64 cost);
     QVariant decodeObject(quint64 uid, const QVariantMap& object);
@@ -82,6 +86,7 @@ private:
     QHash<quint64, QString> classNames_;
     ExpansionBudget budget_;
     QHash<quint64, quint64> costs_;    // expanded cost of each decoded object
+    std::vector<bool> plainValuesSeen_; // by uid, once one is decoded
     QList<quint64> gathering_{0};     // cost gathered by each object being decoded; [0]: the whole archive's
     int depth_ = 0;
     bool failed_ = false;

@@ -279,8 +279,9 @@ void WaitSource::settle(State state)
         state_ = state;
         waiters = waiters_;
     }
+    // A loop settled from its own thread is inside its wait's turn, and looks again when the turn ends.
     for (const auto& weak : waiters)
-        if (auto loop = weak.lock())
+        if (auto loop = weak.lock(); loop && !loop->isCurrent())
             loop->wake();
 }
 
@@ -409,7 +410,12 @@ Timer RunLoop::schedule(Clock::Duration delay, Clock::Duration interval, std::fu
         entry->lastPass = pass_; // not before the next pass, even when created inside a firing
         timers_.push_back(entry);
     }
-    wake();
+    // On its own thread the loop needs no turn of its own to take a later timer in: setting the system
+    // timer is enough (one already due still wakes it).
+    if (isCurrent() && systemTimer_)
+        arm();
+    else
+        wake();
     Timer timer;
     timer.entry_ = std::move(entry);
     timer.loop_ = weak_from_this();

@@ -29,6 +29,7 @@ struct TcpSocket {
     bool inputClosed = false;
     bool outputClosed = false;
     int connectError = 0; // a connect that failed at once, reported when the streams open
+    bool readSinceReadable = false; // the input's reader read while told of bytes
     std::optional<Error> error;
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
@@ -134,23 +135,28 @@ void TcpSocket::ensureNotifiers()
 
 // Bytes, the end, or a failure are waiting; which one is told by a peek, so that a spurious wake-up is
 // not reported as bytes.
+// The notifier stays on while the reader reads, as it does nearly always: turning it off and on again
+// costs the thread's event loop two wake-ups a reply.
 void TcpSocket::readable()
 {
-    readNotifier->setEnabled(false);
     auto in = input.lock(); // keeps the socket alive through the delegate's call
-    if (!in || !in->isOpen())
-        return;
-    char byte;
-    ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        readNotifier->setEnabled(true);
+    if (!in || !in->isOpen()) {
+        readNotifier->setEnabled(false);
         return;
     }
+    char byte;
+    ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
     if (n < 0) {
         fail(errno);
         return;
     }
+    readSinceReadable = false;
     in->event(StreamEvent::HasBytesAvailable);
+    // A reader that left the bytes where they are is told again only once it reads.
+    if (!readSinceReadable && readNotifier)
+        readNotifier->setEnabled(false);
 }
 
 void TcpSocket::writable()
@@ -242,18 +248,23 @@ qint64 TcpInput::read(char* buffer, qint64 maxLength)
         return -1;
     ssize_t n = ::recv(socket_->fd, buffer, size_t(maxLength), MSG_DONTWAIT);
     if (n > 0) {
+        socket_->readSinceReadable = true;
         socket_->readNotifier->setEnabled(true);
         return n;
     }
     if (n == 0) {
         status_ = StreamStatus::AtEnd;
+        socket_->readNotifier->setEnabled(false);
         return 0;
     }
     error_ = posixError(errno);
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        socket_->readSinceReadable = true;
         socket_->readNotifier->setEnabled(true);
-    else
+    } else {
         status_ = StreamStatus::Error;
+        socket_->readNotifier->setEnabled(false);
+    }
     return -1;
 }
 

@@ -47,6 +47,11 @@
 
 namespace {
 
+// Every remote computer has a worker thread, and glibc would give each a heap arena of its own, much of it
+// free space held back. A few arenas are shared instead: the threads' ticks fall together, and one arena
+// for all of them costs more in waits for its lock than it saves.
+[[maybe_unused]] const bool heapArenasLimited = mallopt(M_ARENA_MAX, 4) == 1;
+
 QIcon applicationIcon()
 {
     const auto bundle = platform::Bundle::main();

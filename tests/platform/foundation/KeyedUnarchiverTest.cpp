@@ -376,6 +376,36 @@ TEST(KeyedUnarchiver, RejectsHostileArchives)
     }
 }
 
+// A value shared by a shallow and a deep reference passes the depth limit where it is met first.
+TEST(KeyedUnarchiver, ASharedValueMeetsTheDepthLimitWhereItIsFirstReferred)
+{
+    const QVariant arrayClass = classEntry("NSArray");
+    // Objects 3 and 4 are arrays nesting down to object 2, a string; the root array refers to 2 and 3.
+    const auto archive = [&](const QVariantList& rootItems) {
+        return archiveOf({fromDictionary({{"NS.objects", fromArray(rootItems)}, {"$class", uid(5)}}), fromString("shared"),
+            fromDictionary({{"NS.objects", fromArray({uid(4)})}, {"$class", uid(5)}}),
+            fromDictionary({{"NS.objects", fromArray({uid(2)})}, {"$class", uid(5)}}), arrayClass});
+    };
+    UnarchiveOptions shallow;
+    shallow.limits.maxDepth = 3;
+    const QVariant nested = fromArray({fromArray({fromString("shared")})});
+    const struct {
+        const char* name;
+        QVariantList rootItems;
+        QVariant decoded; // nil: refused
+    } rows[] = {
+        {"shallow reference first", {uid(2), uid(3)}, fromArray({fromString("shared"), nested})},
+        {"deep reference first", {uid(3), uid(2)}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kelvaro::test::log().clear();
+        const QVariant value = KeyedUnarchiver::unarchiveObjectWithData(archive(row.rootItems), shallow);
+        EXPECT_EQ(value, row.decoded);
+        EXPECT_EQ(kelvaro::test::log().lines().size(), row.decoded.isValid() ? 0 : 1);
+    }
+}
+
 TEST(KeyedUnarchiver, InstanceApiFailsForGoodAfterAFailure)
 {
     const QByteArray archive = archiveOf({fromDictionary({{"NS.objects", fromArray({uid(1)})}, {"$class", uid(2)}}), classEntry("NSArray"),
