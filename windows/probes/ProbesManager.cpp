@@ -247,7 +247,6 @@ ProbesManager::ProbesManager(Sources sources)
     , ui_(std::make_unique<Ui>())
 {
     setUpPane();
-    setUpSheets();
     updateContents();
 }
 
@@ -299,9 +298,18 @@ void ProbesManager::setUpPane()
     ui.importExportPopUp->setMenu(menu);
 }
 
+// The sheets are made when one first opens: most runs never add a probe.
+void ProbesManager::ensureSheets() const
+{
+    if (!sheetWindow_)
+        const_cast<ProbesManager*>(this)->setUpSheets();
+}
+
 void ProbesManager::setUpSheets()
 {
     sheetWindow_ = new QDialog(pane_);
+    if (preferenceWindow_)
+        sheetWindow_->setParent(preferenceWindow_, sheetWindow_->windowFlags());
     ui_->sheets.setupUi(sheetWindow_);
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     sheetWindow_->setWindowModality(Qt::WindowModal);
@@ -370,6 +378,7 @@ void ProbesManager::useLocalMonitoringClient(const std::shared_ptr<MonitoringCli
 
 QDialog* ProbesManager::sheetWindow() const
 {
+    ensureSheets();
     return sheetWindow_.data();
 }
 
@@ -492,6 +501,7 @@ void ProbesManager::addOrEditExistingBatteryProbe(const std::shared_ptr<TEVArtif
 
 void ProbesManager::openIndexSheet(const std::shared_ptr<TEVArtificialSensor>& probe, qint64 kind, qint64 maximum)
 {
+    ensureSheets();
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     ui.indexSelectionMessage->setText(localized(kind == TEVArtificialSensor::CPULoad
                                                     ? QStringLiteral("Please select the CPU core to be monitored:")
@@ -510,6 +520,7 @@ void ProbesManager::openIndexSheet(const std::shared_ptr<TEVArtificialSensor>& p
 
 void ProbesManager::changeIndex(QObject* sender)
 {
+    ensureSheets();
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     const qint64 minimum = 1;
     const qint64 maximum = std::max<qint64>(indexMaximum_, minimum);
@@ -535,6 +546,7 @@ void ProbesManager::changeIndex(QObject* sender)
 
 bool ProbesManager::updateDiskSelectionTableForRAID(bool raid)
 {
+    ensureSheets();
     diskDevices_.clear();
     if (raid) {
         diskModel_->setTitles({localized(QStringLiteral("Name")), localized(QStringLiteral("Identification"))});
@@ -575,6 +587,7 @@ void ProbesManager::addOrEditExistingRAIDProbe(const std::shared_ptr<TEVArtifici
 
 void ProbesManager::addOrEditExistingSMARTProbe(const std::shared_ptr<TEVArtificialSensor>& probe)
 {
+    ensureSheets();
     smartDevices_.clear();
     for (const auto& drive : sources_.smartDrives ? sources_.smartDrives() : QList<Sources::NamedObject>())
         smartDevices_.append({{QStringLiteral("Name"), drive.name}, {QStringLiteral("Serial"), drive.identifier}});
@@ -589,6 +602,7 @@ void ProbesManager::addOrEditExistingSMARTProbe(const std::shared_ptr<TEVArtific
 
 void ProbesManager::addOrEditExistingPowerProbe(const std::shared_ptr<TEVArtificialSensor>& probe)
 {
+    ensureSheets();
     amperageSensors_.clear();
     voltageSensors_.clear();
     const QStringList identifiers = localClient_ ? localClient_->availableSensorIdentifiers() : QStringList();
@@ -617,6 +631,7 @@ void ProbesManager::addOrEditExistingPowerProbe(const std::shared_ptr<TEVArtific
 
 void ProbesManager::addOrEditExistingNetworkProbe(const std::shared_ptr<TEVArtificialSensor>& probe, qint64 kind)
 {
+    ensureSheets();
     networkInterfaceNames_.clear();
     QStringList names = sources_.networkInterfaceNames ? sources_.networkInterfaceNames() : QStringList();
     std::sort(names.begin(), names.end());
@@ -641,6 +656,7 @@ void ProbesManager::addOrEditExistingNetworkProbe(const std::shared_ptr<TEVArtif
 
 QAbstractButton* ProbesManager::acceptButton(Sheet sheet) const
 {
+    ensureSheets();
     const Ui_ProbeSourceSheets& ui = ui_->sheets;
     QDialogButtonBox* box = nullptr;
     switch (sheet) {
@@ -662,6 +678,7 @@ int ProbesManager::selectedRow(QTableView* table) const
 
 void ProbesManager::beginSheet(Sheet sheet, const std::shared_ptr<TEVArtificialSensor>& probe, qint64 kind)
 {
+    ensureSheets();
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     QWidget* pages[] = {nullptr, ui.indexSheet, ui.diskSheet, ui.smartDriveSheet, ui.powerSheet, ui.networkSheet};
     sheet_ = sheet;
@@ -684,6 +701,7 @@ void ProbesManager::beginSheet(Sheet sheet, const std::shared_ptr<TEVArtificialS
 
 void ProbesManager::selectMonitoredObject(QTableView* sender)
 {
+    ensureSheets();
     const Ui_ProbeSourceSheets& ui = ui_->sheets;
     if (sheet_ == Sheet::Power) {
         acceptButton(sheet_)->setEnabled(selectedRow(ui.amperageSensorTable) >= 0 && selectedRow(ui.voltageSensorTable) >= 0);
@@ -694,6 +712,7 @@ void ProbesManager::selectMonitoredObject(QTableView* sender)
 
 bool ProbesManager::makeProbeFromSheet(std::shared_ptr<TEVArtificialSensor>* made)
 {
+    ensureSheets();
     const Ui_ProbeSourceSheets& ui = ui_->sheets;
     const auto chosen = [this](QTableView* table, const Rows& rows) -> std::optional<QVariantMap> {
         const int row = selectedRow(table);
@@ -760,6 +779,7 @@ void ProbesManager::closeSheet(int tag)
 {
     if (sheet_ == Sheet::None)
         return;
+    ensureSheets();
     std::shared_ptr<TEVArtificialSensor> made;
     const bool chosen = tag == 1 && makeProbeFromSheet(&made);
     const auto old = std::exchange(sheetProbe_, nullptr);

@@ -123,6 +123,7 @@ private:
     int selectedRow(QTableView* table) const;
     void setUpPane();
     void setUpSheets();
+    void ensureSheets() const;
 
     Sources sources_;
     std::shared_ptr<MonitoringClient> localClient_;
