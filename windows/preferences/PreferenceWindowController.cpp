@@ -67,6 +67,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -531,9 +532,12 @@ void PreferenceWindowController::build()
     }
     for (QWidget* pane : std::as_const(panes_))
         stack_->addWidget(pane);
-    for (qsizetype i = 0; i < hosts_.size(); ++i)
+    for (qsizetype i = 0; i < hosts_.size(); ++i) {
+        if (auto make = std::exchange(viewMakers_[i], {}))
+            hostedViews_[i] = make();
         if (QWidget* view = hostedViews_[i])
             hosts_.at(i)->layout()->addWidget(view);
+    }
     if (auto* field = control<QLineEdit>(QStringLiteral("historyAutosaveField")))
         field->setAlignment(Qt::AlignRight);
     // The choice is kept for the desktops that can do it, and says what it does here.
@@ -726,6 +730,7 @@ void PreferenceWindowController::setPaneViews(const QStringList& identifiers, co
         if (!view)
             continue;
         hostedViews_[i - 9] = view;
+        viewMakers_[i - 9] = {};
         if (!built_) {
             // Kept by the window, hidden, until its host is made.
             if (view->parentWidget() != window_)
@@ -737,6 +742,18 @@ void PreferenceWindowController::setPaneViews(const QStringList& identifiers, co
             continue;
         host->layout()->addWidget(view);
     }
+}
+
+void PreferenceWindowController::setPaneViewMakers(const QStringList& identifiers, const QList<PaneViewMaker>& makers)
+{
+    if (built_) {
+        PreferenceWindow::setPaneViewMakers(identifiers, makers);
+        return;
+    }
+    setPaneViews(identifiers, {});
+    for (qint64 i = 9; i < kNumberOfPanes && i < makers.size(); ++i)
+        if (makers.at(i))
+            viewMakers_[i - 9] = makers.at(i);
 }
 
 void PreferenceWindowController::selectPreferencePaneAtIndex(qint64 index)

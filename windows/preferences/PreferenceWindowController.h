@@ -71,6 +71,7 @@ public:
     void bindToApplicationController(PreferenceWindowOwner* owner) override { owner_ = owner; }
     void showWindow() override;
     void setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views) override;
+    void setPaneViewMakers(const QStringList& identifiers, const QList<PaneViewMaker>& makers) override;
     void selectPreferencePaneAtIndex(qint64 index) override;
     void updatePreferenceWindow() override;
     void deselectHistoryWindowTable() override;
@@ -146,6 +147,7 @@ private:
     QList<QWidget*> panes_;      // the 11 pane slots, in toolbar order
     QList<QWidget*> hosts_;      // panes 9 and 10: containers of the managers' views
     QPointer<QWidget> hostedViews_[2];
+    PaneViewMaker viewMakers_[2];
     bool built_ = false;
     QList<QAction*> toolbarItems_;
     QStringList identifiers_;

@@ -246,8 +246,16 @@ ProbesManager::ProbesManager(Sources sources)
     , context_(std::make_unique<QObject>())
     , ui_(std::make_unique<Ui>())
 {
-    setUpPane();
-    updateContents();
+}
+
+// The pane is made when the preference window makes its panes, or a test asks for it.
+void ProbesManager::ensurePane() const
+{
+    if (pane_)
+        return;
+    auto* self = const_cast<ProbesManager*>(this);
+    self->setUpPane();
+    self->updateContents();
 }
 
 ProbesManager::~ProbesManager()
@@ -307,6 +315,7 @@ void ProbesManager::ensureSheets() const
 
 void ProbesManager::setUpSheets()
 {
+    ensurePane();
     sheetWindow_ = new QDialog(pane_);
     if (preferenceWindow_)
         sheetWindow_->setParent(preferenceWindow_, sheetWindow_->windowFlags());
@@ -357,6 +366,7 @@ void ProbesManager::setUpSheets()
 
 QWidget* ProbesManager::preferencePaneView()
 {
+    ensurePane();
     return pane_.data();
 }
 
@@ -386,6 +396,7 @@ QDialog* ProbesManager::sheetWindow() const
 
 void ProbesManager::editProbeList(int tag)
 {
+    ensurePane();
     if (tag == 0) {
         editProbe(nullptr, ui_->pane.probeTypePopUp->currentData().toLongLong());
     } else if (tag == 1) {
@@ -398,6 +409,8 @@ void ProbesManager::editProbeList(int tag)
 
 void ProbesManager::updateDisplayState()
 {
+    if (!pane_)
+        return;
     ui_->pane.removeProbeButton->setEnabled(selectedRow(ui_->pane.probeTable) >= 0);
 }
 
@@ -408,6 +421,8 @@ void ProbesManager::selectProbe()
 
 void ProbesManager::updateContents()
 {
+    if (!pane_)
+        return;
     probeModel_->reload();
     // No cell looks chosen while no row is.
     ui_->pane.probeTable->setCurrentIndex({});
@@ -423,6 +438,7 @@ void ProbesManager::reflectConfigurationChange()
 
 void ProbesManager::editProbe()
 {
+    ensurePane();
     const int row = selectedRow(ui_->pane.probeTable);
     const auto probes = TEVArtificialSensor::allArtificialSensors();
     if (row >= 0 && row < probes.size())

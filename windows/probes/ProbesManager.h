@@ -124,6 +124,7 @@ private:
     void setUpPane();
     void setUpSheets();
     void ensureSheets() const;
+    void ensurePane() const;
 
     Sources sources_;
     std::shared_ptr<MonitoringClient> localClient_;

@@ -32,6 +32,7 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QTableView>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTreeView>
@@ -365,6 +366,43 @@ TEST_F(PreferenceWindowTest, AWindowMadeLateShowsWhatOneMadeAtOnceShows)
             ADD_FAILURE() << made[i].toStdString() << "\n  against  " << atOnce[i].toStdString();
             break;
         }
+}
+
+// The managers' views are asked for only when the window makes its panes, and then hosted in panes 9 and 10.
+TEST_F(PreferenceWindowTest, TheManagersViewsAreMadeWithThePanes)
+{
+    for (const bool builtFirst : {false, true}) {
+        SCOPED_TRACE(builtFirst);
+        PWC window;
+        window.bindToApplicationController(&owner_);
+        if (builtFirst) {
+            ASSERT_TRUE(window.paneView(0));
+        }
+        int made = 0;
+        QPointer<QWidget> views[2];
+        QList<PreferenceWindow::PaneViewMaker> makers(11);
+        for (int i = 0; i < 2; ++i)
+            makers[9 + i] = [&, i] {
+                ++made;
+                views[i] = new QWidget;
+                return views[i].data();
+            };
+        QStringList identifiers;
+        for (int i = 0; i < 11; ++i)
+            identifiers.append(QString::number(i));
+        window.setPaneViewMakers(identifiers, makers);
+        window.selectPreferencePaneAtIndex(10);
+        window.updatePreferenceWindow();
+        EXPECT_EQ(made, builtFirst ? 2 : 0);
+        ASSERT_TRUE(window.paneView(0));
+        EXPECT_EQ(window.paneView(9), views[0] ? views[0]->parentWidget() : nullptr);
+        EXPECT_EQ(window.paneView(10), views[1] ? views[1]->parentWidget() : nullptr);
+        EXPECT_EQ(made, 2);
+        window.showWindow();
+        EXPECT_TRUE(views[1]->isVisible());
+        EXPECT_EQ(made, 2) << "made once";
+        window.window()->hide();
+    }
 }
 
 TEST_F(PreferenceWindowTest, LoadThenStoreLeavesTheDomainFileUnchanged)
