@@ -197,21 +197,28 @@ void AppController::applicationDidFinishLaunching()
     windows_.preferenceWindow->setWillCloseHandler([this] { preferenceWindowWillClose(); });
 
     // Panes 0 to 8 are the preference window's own; 9 and 10 belong to the probe and LCD managers.
-    QList<QWidget*> views(kNumberOfPreferencePanes, nullptr);
+    // Their views are asked for when the window makes its panes.
+    QList<PreferenceWindow::PaneViewMaker> views(kNumberOfPreferencePanes);
     prefPaneIdentifiers_.clear();
     for (qint64 i = 0; i < kNumberOfPreferencePanes; ++i) {
         if (i == 9) {
-            views[i] = windows_.probesPane->preferencePaneView();
+            views[i] = [pane = std::weak_ptr(windows_.probesPane)]() -> QWidget* {
+                const auto probes = pane.lock();
+                return probes ? probes->preferencePaneView() : nullptr;
+            };
             windows_.probesPane->setPreferenceWindow(windows_.preferenceWindow->window());
             windows_.probesPane->useLocalMonitoringClient(localClient_);
         } else if (i == 10) {
-            views[i] = windows_.lcdManager->preferencePaneView();
+            views[i] = [manager = std::weak_ptr(windows_.lcdManager)]() -> QWidget* {
+                const auto lcd = manager.lock();
+                return lcd ? lcd->preferencePaneView() : nullptr;
+            };
             windows_.lcdManager->setPreferenceWindow(windows_.preferenceWindow->window());
             windows_.lcdManager->setApplicationController(this);
         }
         prefPaneIdentifiers_.append(QString::number(quint64(i)));
     }
-    windows_.preferenceWindow->setPaneViews(prefPaneIdentifiers_, views);
+    windows_.preferenceWindow->setPaneViewMakers(prefPaneIdentifiers_, views);
 
     setupPowerEventNotification();
     readjustMainUpdateTimer();

@@ -235,6 +235,15 @@ public:
     // Brings the window to the front.
     virtual void showWindow() {}
     virtual void setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views) { (void)identifiers, (void)views; }
+    // The same with makers of the views, which a window may call only when it makes its panes.
+    using PaneViewMaker = std::function<QWidget*()>;
+    virtual void setPaneViewMakers(const QStringList& identifiers, const QList<PaneViewMaker>& makers)
+    {
+        QList<QWidget*> views;
+        for (const PaneViewMaker& make : makers)
+            views.append(make ? make() : nullptr);
+        setPaneViews(identifiers, views);
+    }
     virtual void selectPreferencePaneAtIndex(qint64) {}
     virtual void updatePreferenceWindow() {}
     virtual void deselectHistoryWindowTable() {}

@@ -218,6 +218,7 @@ LCDModuleManager::LCDModuleManager()
 
 LCDModuleManager::LCDModuleManager(Hardware hardware)
     : hardware_(std::move(hardware))
+    , ui_(std::make_unique<Ui>())
 {
     if (!hardware_.listControllers)
         hardware_.listControllers = &LCDModuleManager::listOfConnectedLCDControllers;
@@ -232,7 +233,7 @@ LCDModuleManager::LCDModuleManager(Hardware hardware)
         };
     }
     availableOutputItems_.reserve(60);
-    setupPane();
+    // The pane and its sheets are made when the preference window makes its panes.
     lcdControllers_ = hardware_.listControllers();
     updateContents();
     if (hardware_.observeHotplug) {
@@ -264,9 +265,14 @@ std::shared_ptr<LCDModuleManager> LCDModuleManager::sharedLCDModuleManager()
     return manager;
 }
 
+void LCDModuleManager::ensurePane() const
+{
+    if (!dummyWindow_)
+        const_cast<LCDModuleManager*>(this)->setupPane();
+}
+
 void LCDModuleManager::setupPane()
 {
-    ui_ = std::make_unique<Ui>();
     dummyWindow_ = new QWidget;
     ui_->pane.setupUi(dummyWindow_);
     ui_->settingsSheet = new QDialog;
@@ -430,6 +436,7 @@ LCDModuleManager::ModuleDescription LCDModuleManager::lcdModuleDescriptionForPre
 
 QWidget* LCDModuleManager::preferencePaneView()
 {
+    ensurePane();
     return dummyWindow_;
 }
 
@@ -509,7 +516,8 @@ void LCDModuleManager::rebuildListOfAvailableOutputItems()
         item->setAssociatedString(identifier);
         availableOutputItems_.append(v::fromObject(item));
     }
-    sourceModel_->reload();
+    if (sourceModel_)
+        sourceModel_->reload();
 }
 
 void LCDModuleManager::updateAllDisplaysUsingOutputCache(const ControllerLookups::OutputCache& cache)
@@ -692,11 +700,13 @@ QVariantList* LCDModuleManager::selectedList()
 
 QDialog* LCDModuleManager::lcdSettingsSheet() const
 {
+    ensurePane();
     return ui_->settingsSheet;
 }
 
 QDialog* LCDModuleManager::testSheet() const
 {
+    ensurePane();
     return ui_->testSheet;
 }
 
@@ -814,6 +824,8 @@ void LCDModuleManager::setSaverControls(double seconds)
 
 std::shared_ptr<TEVLCDOutputItem> LCDModuleManager::selectedItem() const
 {
+    if (!dummyWindow_)
+        return nullptr;
     const int row = selectedRow(ui_->pane.elementTargetTable);
     const QVariantList* list = const_cast<LCDModuleManager*>(this)->selectedList();
     return list ? itemAt(*list, row) : nullptr;

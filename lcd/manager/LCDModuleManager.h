@@ -128,6 +128,7 @@ private:
     struct Ui;
 
     void setupPane();
+    void ensurePane() const;
     void controllerDidChange(const platform::Notification& notification);
     void processChangeInLCDConfiguration();
     void synchronizeModulesWithDescriptions();

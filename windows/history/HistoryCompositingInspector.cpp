@@ -103,6 +103,24 @@ std::shared_ptr<HistoryCompositingInspector> HistoryCompositingInspector::shared
 }
 
 HistoryCompositingInspector::HistoryCompositingInspector()
+    : model_(std::make_unique<Model>(*this, nullptr))
+    , watcher_(std::make_unique<ActivationWatcher>(*this, nullptr))
+{
+    auto& center = platform::NotificationCenter::defaultCenter();
+    addedObserver_ = center.addObserver(HistoryWindow::wasAddedNotification, {},
+                                        [this](const platform::Notification& n) { historyWindowWasAdded(n); });
+    removedObserver_ = center.addObserver(HistoryWindow::willBeRemovedNotification, {},
+                                          [this](const platform::Notification& n) { historyWindowWillBeRemoved(n); });
+    updateContents();
+}
+
+void HistoryCompositingInspector::ensurePanel() const
+{
+    if (!inspectorPanel_)
+        const_cast<HistoryCompositingInspector*>(this)->makePanel();
+}
+
+void HistoryCompositingInspector::makePanel()
 {
     inspectorPanel_ = new QWidget(nullptr, Qt::Tool);
     Ui::HistoryCompositingInspector ui;
@@ -111,18 +129,10 @@ HistoryCompositingInspector::HistoryCompositingInspector()
     windowNameMessage_ = ui.windowNameMessage;
     overlayTable_ = ui.overlayTable;
     ui.deactivateAllButton->setText(localized(ui.deactivateAllButton->text()));
-    model_ = new Model(*this, inspectorPanel_);
-    overlayTable_->setModel(model_);
+    overlayTable_->setModel(model_.get());
     overlayTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     QObject::connect(ui.deactivateAllButton, &QPushButton::clicked, inspectorPanel_, [this] { deactivateAllOverlays(); });
-    watcher_ = new ActivationWatcher(*this, inspectorPanel_);
     platform::PanelKeys::installInto(inspectorPanel_);
-
-    auto& center = platform::NotificationCenter::defaultCenter();
-    addedObserver_ = center.addObserver(HistoryWindow::wasAddedNotification, {},
-                                        [this](const platform::Notification& n) { historyWindowWasAdded(n); });
-    removedObserver_ = center.addObserver(HistoryWindow::willBeRemovedNotification, {},
-                                          [this](const platform::Notification& n) { historyWindowWillBeRemoved(n); });
     updateContents();
 }
 
@@ -133,7 +143,7 @@ HistoryCompositingInspector::~HistoryCompositingInspector()
     center.removeObserver(removedObserver_);
     for (const QPointer<QWidget>& window : std::as_const(observedWindows_))
         if (window)
-            window->removeEventFilter(watcher_);
+            window->removeEventFilter(watcher_.get());
     delete inspectorPanel_.data();
 }
 
@@ -147,6 +157,7 @@ void HistoryCompositingInspector::openInspector()
 {
     // The windows may have changed while the panel was closed.
     updateForSelectedHistoryWindow();
+    ensurePanel();
     inspectorPanel_->show();
     inspectorPanel_->raise();
     // Its keys work at once, also where no window manager hands out the focus.
@@ -175,7 +186,7 @@ void HistoryCompositingInspector::historyWindowWasAdded(const platform::Notifica
     HistoryOverlayWindowController* controller = controllerForObject(notification.object);
     if (!controller || !controller->window() || observedWindows_.contains(controller))
         return;
-    controller->window()->installEventFilter(watcher_);
+    controller->window()->installEventFilter(watcher_.get());
     observedWindows_.insert(controller, controller->window());
 }
 
@@ -185,7 +196,7 @@ void HistoryCompositingInspector::historyWindowWillBeRemoved(const platform::Not
     if (!controller)
         return;
     if (const QPointer<QWidget> window = observedWindows_.take(controller))
-        window->removeEventFilter(watcher_);
+        window->removeEventFilter(watcher_.get());
     if (controller == selectedController_ || controller->window() == selectedHistoryWindow_)
         selectedHistoryWindow_ = nullptr;
     // It is still in the controller's list: it must not be offered while it goes.
@@ -227,7 +238,7 @@ bool HistoryCompositingInspector::isAnyHistoryWindowShown() const
 void HistoryCompositingInspector::closeWithoutHistoryWindows()
 {
     // Nothing left to combine: the panel goes with the last history window.
-    if (inspectorPanel_->isVisible() && !isAnyHistoryWindowShown())
+    if (inspectorPanel_ && inspectorPanel_->isVisible() && !isAnyHistoryWindowShown())
         inspectorPanel_->close();
 }
 
@@ -258,9 +269,10 @@ void HistoryCompositingInspector::updateForSelectedHistoryWindow()
 
 void HistoryCompositingInspector::updateContents()
 {
-    windowNameMessage_->setText(selectedHistoryWindow_ ? selectedHistoryWindow_->windowTitle()
-                                : isAnyHistoryWindowShown() ? localized(QStringLiteral("- no window selected -"))
-                                                            : localized(QStringLiteral("- no history window open -")));
+    if (windowNameMessage_)
+        windowNameMessage_->setText(selectedHistoryWindow_ ? selectedHistoryWindow_->windowTitle()
+                                    : isAnyHistoryWindowShown() ? localized(QStringLiteral("- no window selected -"))
+                                                                : localized(QStringLiteral("- no history window open -")));
     model_->reload();
 }
 

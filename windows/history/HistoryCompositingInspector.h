@@ -51,9 +51,22 @@ public:
     HistoryOverlayWindowController* selectedController() const { return selectedController_; }
     const QStringList& availableOverlays() const { return availableOverlays_; }
     const QSet<QString>& activeOverlays() const { return activeOverlays_; }
-    QWidget* inspectorPanel() const { return inspectorPanel_.data(); }
-    QLabel* windowNameMessage() const { return windowNameMessage_.data(); }
-    QTableView* overlayTable() const { return overlayTable_.data(); }
+    // The panel is made when it first opens or is asked for.
+    QWidget* inspectorPanel() const
+    {
+        ensurePanel();
+        return inspectorPanel_.data();
+    }
+    QLabel* windowNameMessage() const
+    {
+        ensurePanel();
+        return windowNameMessage_.data();
+    }
+    QTableView* overlayTable() const
+    {
+        ensurePanel();
+        return overlayTable_.data();
+    }
 
 private:
     class Model;
@@ -65,6 +78,8 @@ private:
     void windowWentAway(QWidget* window);
     bool isAnyHistoryWindowShown() const;
     void closeWithoutHistoryWindows();
+    void ensurePanel() const;
+    void makePanel();
 
     HistoryWindowRegistry* registry_ = nullptr;
     QPointer<QWidget> selectedHistoryWindow_;
@@ -78,6 +93,6 @@ private:
     QPointer<QWidget> inspectorPanel_;
     QPointer<QLabel> windowNameMessage_;
     QPointer<QTableView> overlayTable_;
-    Model* model_ = nullptr;                  // owned by the panel
-    ActivationWatcher* watcher_ = nullptr;    // owned by the panel
+    std::unique_ptr<Model> model_;
+    std::unique_ptr<ActivationWatcher> watcher_;
 };

@@ -253,6 +253,28 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     zoomButton_->hide();
     graphLabelView_->attachToScrollView(graphScrollView_);
 
+    QObject::connect(modeSwitches_, &QButtonGroup::idClicked, window_, [this](int id) { changeMode(id); });
+    QObject::connect(timeScaleSlider_, &QSlider::valueChanged, window_, [this] { changeTimeScale(); });
+    for (QAbstractButton* toggle : {extremesSwitch_.data(), rulerSwitch_.data(), labelSwitch_.data()})
+        QObject::connect(toggle, &QAbstractButton::clicked, window_, [this, toggle] { toggleFeature(toggle); });
+    QObject::connect(zoomButton_, &QToolButton::clicked, window_, [this] { toggleXZoom(); });
+
+    watcher_ = new WindowWatcher(*this, window_);
+    window_->installEventFilter(watcher_);
+    graphScrollView_->viewport()->installEventFilter(watcher_);
+    window_->move(kInitialPosition);
+    initialPosition_ = window_->pos();
+}
+
+// The extremes panel is made when it first opens: most history windows never show it.
+void HistoryWindowController::ensureExtremesPanel() const
+{
+    if (!extremesDrawerPanel_ && window_)
+        const_cast<HistoryWindowController*>(this)->makeExtremesPanel();
+}
+
+void HistoryWindowController::makeExtremesPanel()
+{
     extremesDrawerPanel_ = new QWidget(window_, Qt::Tool);
     Ui::HistoryExtremesPanel panelUi;
     panelUi.setupUi(extremesDrawerPanel_);
@@ -287,19 +309,17 @@ HistoryWindowController::HistoryWindowController(std::shared_ptr<platform::UserD
     QObject::connect(header, &QHeaderView::sectionResized, window_, saveColumns);
     QObject::connect(header, &QHeaderView::sectionMoved, window_, saveColumns);
 
-    QObject::connect(modeSwitches_, &QButtonGroup::idClicked, window_, [this](int id) { changeMode(id); });
-    QObject::connect(timeScaleSlider_, &QSlider::valueChanged, window_, [this] { changeTimeScale(); });
-    for (QAbstractButton* toggle : {extremesSwitch_.data(), rulerSwitch_.data(), labelSwitch_.data()})
-        QObject::connect(toggle, &QAbstractButton::clicked, window_, [this, toggle] { toggleFeature(toggle); });
-    QObject::connect(zoomButton_, &QToolButton::clicked, window_, [this] { toggleXZoom(); });
-
-    watcher_ = new WindowWatcher(*this, window_);
-    window_->installEventFilter(watcher_);
     extremesDrawerPanel_->installEventFilter(watcher_);
-    graphScrollView_->viewport()->installEventFilter(watcher_);
     extremesTable_->viewport()->installEventFilter(watcher_);
-    window_->move(kInitialPosition);
-    initialPosition_ = window_->pos();
+    restoreExtremesColumns();
+}
+
+void HistoryWindowController::restoreExtremesColumns()
+{
+    if (!extremesTable_ || !defaults_ || tableAutosaveName_.isEmpty())
+        return;
+    if (const auto state = defaults_->dataForKey(kColumnsRecordPrefix + tableAutosaveName_))
+        extremesTable_->horizontalHeader()->restoreState(*state);
 }
 
 HistoryWindowController::~HistoryWindowController()
@@ -455,9 +475,7 @@ void HistoryWindowController::updateWindow()
     const QString tableName = TEVStringFormat::withObjects(QStringLiteral("%@-%@"), {QStringLiteral("HistoryExtremes"), name});
     if (tableName != tableAutosaveName_) {
         tableAutosaveName_ = tableName;
-        const auto state = defaults_ ? defaults_->dataForKey(kColumnsRecordPrefix + tableName) : std::nullopt;
-        if (state)
-            extremesTable_->horizontalHeader()->restoreState(*state);
+        restoreExtremesColumns();
     }
     if (QAbstractButton* button = modeSwitches_->button(longTermMode_ ? 1 : 0))
         button->setChecked(true);
@@ -581,6 +599,7 @@ void HistoryWindowController::activateZoomedOutTimeAxis(bool on)
 
 void HistoryWindowController::updateExtremesDrawerForTimeInterval(double seconds)
 {
+    ensureExtremesPanel();
     extremesModel_->reload();
     fitExtremesRows();
     if (extremeSelectedIndex_ >= 0 && extremeSelectedIndex_ < numberOfExtremesRows()) {
@@ -625,6 +644,7 @@ void HistoryWindowController::activateExtremesPanel(bool open)
             // It opens with its window.
             extremesPanelPending_ = true;
         } else {
+            ensureExtremesPanel();
             placeExtremesPanel();
             extremesDrawerPanel_->show();
             extremesDrawerPanel_->raise();
@@ -632,7 +652,7 @@ void HistoryWindowController::activateExtremesPanel(bool open)
         }
     } else {
         extremesPanelPending_ = false;
-        if (extremesDrawerPanel_->isVisible())
+        if (extremesDrawerPanel_ && extremesDrawerPanel_->isVisible())
             extremesDrawerPanel_->close();
         extremeSelectedIndex_ = -1;
     }

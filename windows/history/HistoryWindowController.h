@@ -133,9 +133,22 @@ public:
     GraphLabelView* graphLabelView() const { return graphLabelView_.data(); }
     QScrollArea* graphScrollView() const { return graphScrollView_.data(); }
     QWidget* displayBox() const { return displayBox_.data(); }
-    QWidget* extremesDrawerPanel() const { return extremesDrawerPanel_.data(); }
-    QTableView* extremesTable() const { return extremesTable_.data(); }
-    QLabel* extremesIntervalMessage() const { return extremesIntervalMessage_.data(); }
+    // The extremes panel and its parts: made when the panel first opens or one is asked for.
+    QWidget* extremesDrawerPanel() const
+    {
+        ensureExtremesPanel();
+        return extremesDrawerPanel_.data();
+    }
+    QTableView* extremesTable() const
+    {
+        ensureExtremesPanel();
+        return extremesTable_.data();
+    }
+    QLabel* extremesIntervalMessage() const
+    {
+        ensureExtremesPanel();
+        return extremesIntervalMessage_.data();
+    }
     QLabel* unitField() const { return unitField_.data(); }
     QSlider* timeScaleSlider() const { return timeScaleSlider_.data(); }
     QToolButton* zoomButton() const { return zoomButton_.data(); }
@@ -156,6 +169,9 @@ private:
     class ExtremesModel;
     class WindowWatcher;
     void placeExtremesPanel();
+    void ensureExtremesPanel() const;
+    void makeExtremesPanel();
+    void restoreExtremesColumns();
     // Each row of the extremes table as high as its name wrapped at the column's width.
     void fitExtremesRows();
     void setFrameAutosaveName(const QString& name);

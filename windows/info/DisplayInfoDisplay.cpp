@@ -16,15 +16,17 @@ DisplayInfoDisplay::DisplayInfoDisplay(ClientPtr client, QString defaultTitle)
     : MonitorWindowController(std::move(client), std::move(defaultTitle))
     , ui_(std::make_unique<Ui_DisplayInfo>())
 {
-    auto window = std::make_unique<QWidget>();
-    ui_->setupUi(window.get());
-    for (QLabel* label : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
-        label->setText(localized(label->text()));
-    ui_->previousButton->setToolTip(localized(QStringLiteral("Previous Display")));
-    ui_->nextButton->setToolTip(localized(QStringLiteral("Next Display")));
-    QObject::connect(ui_->previousButton, &QPushButton::clicked, window.get(), [this] { browseUnits(0); });
-    QObject::connect(ui_->nextButton, &QPushButton::clicked, window.get(), [this] { browseUnits(1); });
-    setWindow(std::move(window));
+    setWindowMaker([this] {
+        auto window = std::make_unique<QWidget>();
+        ui_->setupUi(window.get());
+        for (QLabel* label : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
+            label->setText(localized(label->text()));
+        ui_->previousButton->setToolTip(localized(QStringLiteral("Previous Display")));
+        ui_->nextButton->setToolTip(localized(QStringLiteral("Next Display")));
+        QObject::connect(ui_->previousButton, &QPushButton::clicked, window.get(), [this] { browseUnits(0); });
+        QObject::connect(ui_->nextButton, &QPushButton::clicked, window.get(), [this] { browseUnits(1); });
+        return window;
+    });
 }
 
 DisplayInfoDisplay::~DisplayInfoDisplay() = default;

@@ -19,7 +19,11 @@ public:
 
     quint64 visibleUnitIndex() const { return visibleUnitIndex_; }
     quint64 numberOfBrowsableUnits() const { return numberOfBrowsableUnits_; }
-    const Ui_DisplayInfo& ui() const { return *ui_; }
+    const Ui_DisplayInfo& ui() const
+    {
+        window();
+        return *ui_;
+    }
 
 private:
     quint64 visibleUnitIndex_ = 0;

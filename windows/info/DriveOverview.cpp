@@ -20,6 +20,11 @@ const QStringList& DriveOverview::columnIdentifiers()
 DriveOverview::DriveOverview(ClientPtr client, QString defaultTitle)
     : MonitorWindowController(std::move(client), std::move(defaultTitle))
 {
+    setWindowMaker([this] { return makeWindow(); });
+}
+
+std::unique_ptr<QWidget> DriveOverview::makeWindow()
+{
     auto window = std::make_unique<QWidget>();
     window->setObjectName(QStringLiteral("DriveOverview"));
     window->resize(640, 220);
@@ -36,7 +41,7 @@ DriveOverview::DriveOverview(ClientPtr client, QString defaultTitle)
     driveTable_->verticalHeader()->hide();
     driveTable_->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(driveTable_);
-    setWindow(std::move(window));
+    return window;
 }
 
 DriveOverview::~DriveOverview() = default;
@@ -84,7 +89,7 @@ void DriveOverview::updateContents()
     // Read when the window opens; on the ticks that follow only while it shows nothing yet (a remote
     // computer's late answer comes with a tick): each reading asks every drive for its S.M.A.R.T. status,
     // which must not be repeated every tick.
-    if (window() && window()->isVisible() && !currentDriveList_.isEmpty())
+    if (madeWindow() && madeWindow()->isVisible() && !currentDriveList_.isEmpty())
         return;
     currentDriveList_ = monitorClient() ? monitorClient()->blockStorageDeviceDescriptions() : QVariantList();
     driveTable_->setRowCount(int(currentDriveList_.size()));

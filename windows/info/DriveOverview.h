@@ -22,9 +22,15 @@ public:
 
     qsizetype numberOfRows() const { return currentDriveList_.size(); }
     QString objectValueForTableColumn(const QString& column, qsizetype row) const;
-    QTableWidget* driveTable() const { return driveTable_; }
+    QTableWidget* driveTable() const
+    {
+        window();
+        return driveTable_;
+    }
 
 private:
+    std::unique_ptr<QWidget> makeWindow();
+
     QVariantList currentDriveList_;
     QTableWidget* driveTable_ = nullptr;
 };

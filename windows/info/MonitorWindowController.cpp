@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <utility>
+
 QString infowindows::localized(const QString& key)
 {
     const auto bundle = platform::Bundle::main();
@@ -40,9 +42,32 @@ void MonitorWindowController::setWindow(std::unique_ptr<QWidget> window)
     platform::ApplicationMenuBar::installInto(window_.get());
 }
 
+QWidget* MonitorWindowController::window() const
+{
+    if (!window_ && maker_) {
+        auto* self = const_cast<MonitorWindowController*>(this);
+        self->setWindow(std::exchange(self->maker_, {})());
+        self->showTitle();
+        if (auto action = std::exchange(self->whenMade_, {}); action && window_)
+            action(window_.get());
+    }
+    return window_.get();
+}
+
+void MonitorWindowController::whenWindowMade(std::function<void(QWidget*)> action)
+{
+    if (window_ || !maker_) {
+        if (window_ && action)
+            action(window_.get());
+        return;
+    }
+    whenMade_ = std::move(action);
+}
+
 void MonitorWindowController::openWindow()
 {
     updateContents();
+    window();
     if (!window_)
         return;
     window_->show();
@@ -58,6 +83,8 @@ void MonitorWindowController::closeWindow()
 
 void MonitorWindowController::updateContents()
 {
+    // Filling needs the window.
+    window();
     showTitle();
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // MonitorWindowController: one window that shows one aspect of one monitored computer. Its title is the
 // kind's title and the computer's name (as its factory tells it apart from the other computers of that name);
-// subclasses fill the window from the client in updateContents.
-// Main thread only.
+// subclasses fill the window from the client in updateContents. A subclass may give a maker instead of its
+// window: the window is then made when first asked for, and whatever was set meanwhile (title, placement) is
+// given to it then. Main thread only.
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class ControllerLookups;
@@ -29,7 +31,12 @@ public:
     void openWindow();
     // As if the user had closed it: the controller stays and can open it again.
     void closeWindow();
-    QWidget* window() const { return window_.get(); }
+    // Made now if it is not yet.
+    QWidget* window() const;
+    // Null until made: what looks at the window without needing it.
+    QWidget* madeWindow() const { return window_.get(); }
+    // Run on the window as it is made, or at once if it is.
+    void whenWindowMade(std::function<void(QWidget*)> action);
     // Sets the title; every override calls this first.
     virtual void updateContents();
     // The computer as the title names it; until set, its own name.
@@ -41,6 +48,7 @@ public:
 protected:
     // The subclass's window, made in its constructor.
     void setWindow(std::unique_ptr<QWidget> window);
+    void setWindowMaker(std::function<std::unique_ptr<QWidget>()> maker) { maker_ = std::move(maker); }
 
 private:
     void showTitle();
@@ -48,6 +56,8 @@ private:
     ClientPtr monitorClient_;
     QString defaultWindowTitle_;
     QString computerName_;
+    std::function<std::unique_ptr<QWidget>()> maker_;
+    std::function<void(QWidget*)> whenMade_;
     std::unique_ptr<QWidget> window_;
 };
 

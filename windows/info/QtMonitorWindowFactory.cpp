@@ -101,13 +101,23 @@ void QtMonitorWindowFactory::addMonitoringClient(const ClientPtr& client, Contro
         return;
     controller->setApplicationController(applicationController);
     // The first computer's window keeps its place across launches; the others cascade from the one before.
-    if (QWidget* window = controller->window()) {
-        QWidget* previous = windowControllers_.empty() ? nullptr : windowControllers_.back().second->window();
-        if (previous)
-            window->move(previous->pos() + kCascadeOffset);
-        else if (!frameName_.isEmpty())
-            WindowFrameRecord::attach(window, frameName_, WindowPlacement::cascadeTopLeft(slot_, WindowPlacement::currentScreens()));
-    }
+    // Placed when the window is made, which for most is never.
+    const bool first = windowControllers_.empty();
+    controller->whenWindowMade([this, first, made = controller.get()](QWidget* window) {
+        if (first) {
+            if (!frameName_.isEmpty())
+                WindowFrameRecord::attach(window, frameName_, WindowPlacement::cascadeTopLeft(slot_, WindowPlacement::currentScreens()));
+            return;
+        }
+        const MonitorWindowController* previous = nullptr;
+        for (const auto& entry : windowControllers_) {
+            if (entry.second.get() == made)
+                break;
+            previous = entry.second.get();
+        }
+        if (previous && previous->window())
+            window->move(previous->window()->pos() + kCascadeOffset);
+    });
     windowControllers_.emplace_back(key, std::move(controller));
     nameComputers();
 }
@@ -145,7 +155,7 @@ void QtMonitorWindowFactory::removeMonitoringClient(const ClientPtr& client)
 bool QtMonitorWindowFactory::isWindowVisible() const
 {
     for (const auto& entry : windowControllers_)
-        if (entry.second->window() && entry.second->window()->isVisible())
+        if (entry.second->madeWindow() && entry.second->madeWindow()->isVisible())
             return true;
     return false;
 }
@@ -154,7 +164,7 @@ void QtMonitorWindowFactory::updateAllWindows()
 {
     // A hidden window is filled when it opens.
     for (const auto& entry : windowControllers_)
-        if (entry.second->window() && entry.second->window()->isVisible())
+        if (entry.second->madeWindow() && entry.second->madeWindow()->isVisible())
             entry.second->updateContents();
 }
 

@@ -17,11 +17,13 @@ SmartBatteryInfoDisplay::SmartBatteryInfoDisplay(ClientPtr client, QString defau
     : MonitorWindowController(std::move(client), std::move(defaultTitle))
     , ui_(std::make_unique<Ui_SmartBatteryInfo>())
 {
-    auto window = std::make_unique<QWidget>();
-    ui_->setupUi(window.get());
-    for (QLabel* label : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
-        label->setText(localized(label->text()));
-    setWindow(std::move(window));
+    setWindowMaker([this] {
+        auto window = std::make_unique<QWidget>();
+        ui_->setupUi(window.get());
+        for (QLabel* label : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
+            label->setText(localized(label->text()));
+        return window;
+    });
 }
 
 SmartBatteryInfoDisplay::~SmartBatteryInfoDisplay() = default;
@@ -53,6 +55,7 @@ QString SmartBatteryInfoDisplay::localizedStringForBatteryStatus(const std::opti
 
 void SmartBatteryInfoDisplay::showNoBattery()
 {
+    window();
     Ui_SmartBatteryInfo& ui = *ui_;
     ui.headlineField->setText(localized(QStringLiteral("No battery available")));
     for (QLabel* field : {ui.batteryNameField, ui.serialNumberField, ui.manufacturerField, ui.manufacturingDateField,

@@ -23,7 +23,11 @@ public:
     // A localized printf format with one number ("%03.3f V", "%4.f mAh", "%3.f %%") in the user's locale.
     static QString localizedNumberFormat(const QString& format, double value);
 
-    const Ui_SmartBatteryInfo& ui() const { return *ui_; }
+    const Ui_SmartBatteryInfo& ui() const
+    {
+        window();
+        return *ui_;
+    }
 
 private:
     void showNoBattery();

@@ -30,20 +30,22 @@ SystemInfoDisplay::SystemInfoDisplay(ClientPtr client, QString defaultTitle)
     , sheetDelegate_(std::make_shared<SheetDelegate>(this))
     , ui_(std::make_unique<Ui_SystemInfo>())
 {
-    auto window = std::make_unique<QWidget>();
-    ui_->setupUi(window.get());
-    for (QLabel* label : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
-        label->setText(localized(label->text()));
-    ui_->managementSheetButton->setText(localized(ui_->managementSheetButton->text()));
-    QObject::connect(ui_->managementSheetButton, &QPushButton::clicked, window.get(), [this] { openManagementSheet(); });
+    setWindowMaker([this] {
+        auto window = std::make_unique<QWidget>();
+        ui_->setupUi(window.get());
+        for (QLabel* label : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
+            label->setText(localized(label->text()));
+        ui_->managementSheetButton->setText(localized(ui_->managementSheetButton->text()));
+        QObject::connect(ui_->managementSheetButton, &QPushButton::clicked, window.get(), [this] { openManagementSheet(); });
+        return window;
+    });
     // Linux has no model pictures: the theme's computer, else the program's icon, until the computer sends one.
     QIcon icon = QIcon::fromTheme(QStringLiteral("computer"));
     if (icon.isNull())
         icon = QGuiApplication::windowIcon();
     systemModelImage_ = icon.pixmap(96, 96).toImage();
-    smSheetController_->window();
+    // The SMBIOS sheet is made when it first opens.
     smSheetController_->setDelegate(sheetDelegate_);
-    setWindow(std::move(window));
 }
 
 SystemInfoDisplay::~SystemInfoDisplay() = default;
@@ -82,6 +84,7 @@ void SystemInfoDisplay::updateContents()
 
 void SystemInfoDisplay::fillFields()
 {
+    window();
     Ui_SystemInfo& ui = *ui_;
     const TEVMachineInfo* info = machineInfo_.get();
     const auto set = [](QLabel* field, const QString& text) { field->setText(text); };

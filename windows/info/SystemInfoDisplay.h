@@ -29,7 +29,11 @@ public:
     QString mainboardSerialNumber() const { return mainboardSerialNumber_; }
     QImage systemModelImage() const { return systemModelImage_; }
     SMBIOSSheetController* smSheetController() const { return smSheetController_.get(); }
-    const Ui_SystemInfo& ui() const { return *ui_; }
+    const Ui_SystemInfo& ui() const
+    {
+        window();
+        return *ui_;
+    }
 
 private:
     class SheetDelegate;

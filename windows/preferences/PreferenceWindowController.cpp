@@ -67,6 +67,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -491,9 +492,31 @@ QWidget* makePane()
 
 PreferenceWindowController::PreferenceWindowController()
 {
+    // Only the bare window until it is first needed: its panes, toolbar pictures and tables are most of the
+    // program's idle heap, and most runs never open it.
     window_ = new PreferenceMainWindow(*this);
     window_->setObjectName(QStringLiteral("preferenceWindow"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    for (qint64 i = 0; i < kNumberOfPanes; ++i)
+        identifiers_.append(QString::number(quint64(i)));
+    tablesHost_ = std::make_unique<TablesHost>(*this);
+    tables_ = std::make_unique<SensorTablesController>(*tablesHost_);
+    // A drop or a removal edits a channel's list: the channels show it at once.
+    connect(tables_.get(), &SensorTablesController::sensorListChanged, this, [this] {
+        if (owner_)
+            owner_->updateAllOutputChannelsAndCache(true);
+    });
+}
+
+void PreferenceWindowController::ensureBuilt() const
+{
+    if (!built_)
+        const_cast<PreferenceWindowController*>(this)->build();
+}
+
+void PreferenceWindowController::build()
+{
+    built_ = true;
     stack_ = new QStackedWidget(window_);
     window_->setCentralWidget(stack_);
     panes_ = {makePane<Ui::PrefWindow0>(), makePane<Ui::PrefWindow1>(), makePane<Ui::PrefWindow2>(),
@@ -509,8 +532,12 @@ PreferenceWindowController::PreferenceWindowController()
     }
     for (QWidget* pane : std::as_const(panes_))
         stack_->addWidget(pane);
-    for (qint64 i = 0; i < kNumberOfPanes; ++i)
-        identifiers_.append(QString::number(quint64(i)));
+    for (qsizetype i = 0; i < hosts_.size(); ++i) {
+        if (auto make = std::exchange(viewMakers_[i], {}))
+            hostedViews_[i] = make();
+        if (QWidget* view = hostedViews_[i])
+            hosts_.at(i)->layout()->addWidget(view);
+    }
     if (auto* field = control<QLineEdit>(QStringLiteral("historyAutosaveField")))
         field->setAlignment(Qt::AlignRight);
     // The choice is kept for the desktops that can do it, and says what it does here.
@@ -521,14 +548,7 @@ PreferenceWindowController::PreferenceWindowController()
     }
     buildToolbar();
     connectControls();
-    tablesHost_ = std::make_unique<TablesHost>(*this);
-    tables_ = std::make_unique<SensorTablesController>(*tablesHost_);
     tables_->installInPreferenceWindow(window_);
-    // A drop or a removal edits a channel's list: the channels show it at once.
-    connect(tables_.get(), &SensorTablesController::sensorListChanged, this, [this] {
-        if (owner_)
-            owner_->updateAllOutputChannelsAndCache(true);
-    });
     // A file dropped on the field is its action.
     if (auto* field = control<TEVFilenameTextField>(QStringLiteral("alertApplicationField")))
         connect(field, &TEVFilenameTextField::actionTriggered, this, [this, field] {
@@ -545,6 +565,10 @@ PreferenceWindowController::PreferenceWindowController()
     connect(escape, &QShortcut::activated, window_, &QWidget::close);
     // Wide enough for the whole toolbar: an item behind its overflow menu could not be chosen.
     window_->resize(std::max(860, toolbar_->sizeHint().width() + 16), 620);
+    // What was chosen and changed meanwhile.
+    if (selectedPane_ >= 0)
+        selectPreferencePaneAtIndex(selectedPane_);
+    updatePreferenceWindow();
 }
 
 PreferenceWindowController::~PreferenceWindowController()
@@ -674,6 +698,7 @@ QWidget* PreferenceWindowController::window()
 
 void PreferenceWindowController::showWindow()
 {
+    ensureBuilt();
     // The application's menus, with their Close Window and Quit keys, as every main window has them; made
     // at the first showing because the program registers the maker after making this window.
     if (!window_->menuWidget())
@@ -688,20 +713,47 @@ void PreferenceWindowController::showWindow()
 
 QWidget* PreferenceWindowController::paneView(qint64 index) const
 {
+    ensureBuilt();
     return index >= 0 && index < panes_.size() ? panes_.at(index) : nullptr;
 }
 
 void PreferenceWindowController::setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views)
 {
-    if (identifiers.size() == kNumberOfPanes)
+    if (identifiers.size() == kNumberOfPanes) {
         identifiers_ = identifiers;
+        for (qsizetype i = 0; i < toolbarItems_.size(); ++i)
+            toolbarItems_.at(i)->setObjectName(identifiers_.at(i));
+    }
     // Panes 0 to 8 are this window's own; 9 and 10 host whatever view their manager has.
     for (qint64 i = 9; i < kNumberOfPanes && i < views.size(); ++i) {
-        QWidget* host = hosts_.at(i - 9);
-        if (!views.at(i) || views.at(i)->parentWidget() == host)
+        QWidget* view = views.at(i);
+        if (!view)
             continue;
-        host->layout()->addWidget(views.at(i));
+        hostedViews_[i - 9] = view;
+        viewMakers_[i - 9] = {};
+        if (!built_) {
+            // Kept by the window, hidden, until its host is made.
+            if (view->parentWidget() != window_)
+                view->setParent(window_);
+            continue;
+        }
+        QWidget* host = hosts_.at(i - 9);
+        if (view->parentWidget() == host)
+            continue;
+        host->layout()->addWidget(view);
     }
+}
+
+void PreferenceWindowController::setPaneViewMakers(const QStringList& identifiers, const QList<PaneViewMaker>& makers)
+{
+    if (built_) {
+        PreferenceWindow::setPaneViewMakers(identifiers, makers);
+        return;
+    }
+    setPaneViews(identifiers, {});
+    for (qint64 i = 9; i < kNumberOfPanes && i < makers.size(); ++i)
+        if (makers.at(i))
+            viewMakers_[i - 9] = makers.at(i);
 }
 
 void PreferenceWindowController::selectPreferencePaneAtIndex(qint64 index)
@@ -709,10 +761,12 @@ void PreferenceWindowController::selectPreferencePaneAtIndex(qint64 index)
     if (index < 0 || index >= kNumberOfPanes)
         return;
     selectedPane_ = index;
-    stack_->setCurrentIndex(int(index));
     window_->setWindowTitle(TEVStringFormat::withObjects(localized(QStringLiteral("%@ Preferences: %@")),
                                                          {localized(QStringLiteral("Kelvaro")),
                                                           toolbarLabelForPreferencePaneAtIndex(quint64(index))}));
+    if (!built_)
+        return;
+    stack_->setCurrentIndex(int(index));
     toolbarItems_.at(index)->setChecked(true);
 }
 
@@ -723,12 +777,16 @@ void PreferenceWindowController::selectPreferencePane(QAction* sender)
 
 void PreferenceWindowController::deselectHistoryWindowTable()
 {
+    if (!built_)
+        return;
     tables_->deselectHistoryWindowTable();
 }
 
 QList<qint64> PreferenceWindowController::selectedHistoryWindowRows() const
 {
     QList<qint64> rows;
+    if (!built_)
+        return rows;
     for (const int row : tables_->selectedHistoryWindowRows())
         rows.append(row);
     return rows;
@@ -785,8 +843,9 @@ void PreferenceWindowController::beep() const
 
 void PreferenceWindowController::updatePreferenceWindow()
 {
+    // An unmade window has nothing to show yet: it loads all of it when it is made.
     MonitorPreferences* global = monitorPreferences();
-    if (!global)
+    if (!built_ || !global)
         return;
     loading_ = true;
     loadGlobalControls(*global);
@@ -1225,6 +1284,8 @@ void PreferenceWindowController::changeFont(const QFont& font)
 
 void PreferenceWindowController::updatePreferenceWindowState()
 {
+    if (!built_)
+        return;
     // 1. The navigation buttons beside the sensor tables.
     tables_->updateNavigationButtons();
     // 2. One foreground colour only with that option.
@@ -1321,6 +1382,8 @@ void PreferenceWindowController::updateAlertApplicationIcon()
 
 void PreferenceWindowController::selectSensorTableEntry()
 {
+    if (!built_)
+        return;
     updatePreferenceWindowState();
     const auto prefs = localPreferences();
     const QList<qint64> rows = selectedRows(control<QAbstractItemView>(QStringLiteral("alertSensorTable")));
@@ -1359,6 +1422,8 @@ void PreferenceWindowController::selectSensorTableEntry()
 
 void PreferenceWindowController::selectHistoryWindowEntry()
 {
+    if (!built_)
+        return;
     const auto prefs = localPreferences();
     const QList<qint64> rows = selectedHistoryWindowRows();
     std::shared_ptr<HistoryWindowPreferences> history;
@@ -1382,6 +1447,8 @@ void PreferenceWindowController::selectHistoryWindowEntry()
 
 void PreferenceWindowController::selectGauge()
 {
+    if (!built_)
+        return;
     const auto gauge = tables_->selectedGauge();
     const QString computer = gauge ? QString() : tables_->selectedComputer();
     const bool computerDisconnected = tables_->isComputerCompletelyDisconnected(computer);

@@ -4,7 +4,8 @@
 // the views of the probe and LCD managers; the sensor tables and the gauge outline are a SensorTablesController's
 // over the owner's live lists. The controls hold no state: updatePreferenceWindow copies the
 // preferences into them, changePreferenceValue takes every control back, updatePreferenceWindowState
-// recomputes what is enabled and redraws the samples. Owned by the application controller; main thread.
+// recomputes what is enabled and redraws the samples. The panes are made when first shown or looked at; until
+// then the window is bare and only the chosen pane is kept. Owned by the application controller; main thread.
 
 #include "app/model/ApplicationWindows.h"
 
@@ -70,6 +71,7 @@ public:
     void bindToApplicationController(PreferenceWindowOwner* owner) override { owner_ = owner; }
     void showWindow() override;
     void setPaneViews(const QStringList& identifiers, const QList<QWidget*>& views) override;
+    void setPaneViewMakers(const QStringList& identifiers, const QList<PaneViewMaker>& makers) override;
     void selectPreferencePaneAtIndex(qint64 index) override;
     void updatePreferenceWindow() override;
     void deselectHistoryWindowTable() override;
@@ -106,17 +108,26 @@ public:
     QButtonGroup* buttonGroup(const QString& name) const;
     qint64 selectedPaneIndex() const { return selectedPane_; }
     qint64 lastSelectedFont() const { return lastSelectedFont_; }
-    SensorTablesController* sensorTables() const { return tables_.get(); }
+    SensorTablesController* sensorTables() const
+    {
+        ensureBuilt();
+        return tables_.get();
+    }
+    // Whether the panes are made: they are at the first showing or the first look at a pane or control.
+    bool isBuilt() const { return built_; }
 
 private:
     template <typename T>
     T* findControl(const QString& name) const
     {
+        ensureBuilt();
         for (qint64 i = 0; i < 9 && i < panes_.size(); ++i)
             if (T* found = panes_.at(i)->template findChild<T*>(name))
                 return found;
         return nullptr;
     }
+    void ensureBuilt() const;
+    void build();
     void buildToolbar();
     void connectControls();
     MonitorPreferences* monitorPreferences() const;
@@ -135,6 +146,9 @@ private:
     QStackedWidget* stack_ = nullptr;
     QList<QWidget*> panes_;      // the 11 pane slots, in toolbar order
     QList<QWidget*> hosts_;      // panes 9 and 10: containers of the managers' views
+    QPointer<QWidget> hostedViews_[2];
+    PaneViewMaker viewMakers_[2];
+    bool built_ = false;
     QList<QAction*> toolbarItems_;
     QStringList identifiers_;
     qint64 selectedPane_ = -1;

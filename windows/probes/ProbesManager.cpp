@@ -246,9 +246,16 @@ ProbesManager::ProbesManager(Sources sources)
     , context_(std::make_unique<QObject>())
     , ui_(std::make_unique<Ui>())
 {
-    setUpPane();
-    setUpSheets();
-    updateContents();
+}
+
+// The pane is made when the preference window makes its panes, or a test asks for it.
+void ProbesManager::ensurePane() const
+{
+    if (pane_)
+        return;
+    auto* self = const_cast<ProbesManager*>(this);
+    self->setUpPane();
+    self->updateContents();
 }
 
 ProbesManager::~ProbesManager()
@@ -299,9 +306,19 @@ void ProbesManager::setUpPane()
     ui.importExportPopUp->setMenu(menu);
 }
 
+// The sheets are made when one first opens: most runs never add a probe.
+void ProbesManager::ensureSheets() const
+{
+    if (!sheetWindow_)
+        const_cast<ProbesManager*>(this)->setUpSheets();
+}
+
 void ProbesManager::setUpSheets()
 {
+    ensurePane();
     sheetWindow_ = new QDialog(pane_);
+    if (preferenceWindow_)
+        sheetWindow_->setParent(preferenceWindow_, sheetWindow_->windowFlags());
     ui_->sheets.setupUi(sheetWindow_);
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     sheetWindow_->setWindowModality(Qt::WindowModal);
@@ -349,6 +366,7 @@ void ProbesManager::setUpSheets()
 
 QWidget* ProbesManager::preferencePaneView()
 {
+    ensurePane();
     return pane_.data();
 }
 
@@ -370,6 +388,7 @@ void ProbesManager::useLocalMonitoringClient(const std::shared_ptr<MonitoringCli
 
 QDialog* ProbesManager::sheetWindow() const
 {
+    ensureSheets();
     return sheetWindow_.data();
 }
 
@@ -377,6 +396,7 @@ QDialog* ProbesManager::sheetWindow() const
 
 void ProbesManager::editProbeList(int tag)
 {
+    ensurePane();
     if (tag == 0) {
         editProbe(nullptr, ui_->pane.probeTypePopUp->currentData().toLongLong());
     } else if (tag == 1) {
@@ -389,6 +409,8 @@ void ProbesManager::editProbeList(int tag)
 
 void ProbesManager::updateDisplayState()
 {
+    if (!pane_)
+        return;
     ui_->pane.removeProbeButton->setEnabled(selectedRow(ui_->pane.probeTable) >= 0);
 }
 
@@ -399,6 +421,8 @@ void ProbesManager::selectProbe()
 
 void ProbesManager::updateContents()
 {
+    if (!pane_)
+        return;
     probeModel_->reload();
     // No cell looks chosen while no row is.
     ui_->pane.probeTable->setCurrentIndex({});
@@ -414,6 +438,7 @@ void ProbesManager::reflectConfigurationChange()
 
 void ProbesManager::editProbe()
 {
+    ensurePane();
     const int row = selectedRow(ui_->pane.probeTable);
     const auto probes = TEVArtificialSensor::allArtificialSensors();
     if (row >= 0 && row < probes.size())
@@ -492,6 +517,7 @@ void ProbesManager::addOrEditExistingBatteryProbe(const std::shared_ptr<TEVArtif
 
 void ProbesManager::openIndexSheet(const std::shared_ptr<TEVArtificialSensor>& probe, qint64 kind, qint64 maximum)
 {
+    ensureSheets();
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     ui.indexSelectionMessage->setText(localized(kind == TEVArtificialSensor::CPULoad
                                                     ? QStringLiteral("Please select the CPU core to be monitored:")
@@ -510,6 +536,7 @@ void ProbesManager::openIndexSheet(const std::shared_ptr<TEVArtificialSensor>& p
 
 void ProbesManager::changeIndex(QObject* sender)
 {
+    ensureSheets();
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     const qint64 minimum = 1;
     const qint64 maximum = std::max<qint64>(indexMaximum_, minimum);
@@ -535,6 +562,7 @@ void ProbesManager::changeIndex(QObject* sender)
 
 bool ProbesManager::updateDiskSelectionTableForRAID(bool raid)
 {
+    ensureSheets();
     diskDevices_.clear();
     if (raid) {
         diskModel_->setTitles({localized(QStringLiteral("Name")), localized(QStringLiteral("Identification"))});
@@ -575,6 +603,7 @@ void ProbesManager::addOrEditExistingRAIDProbe(const std::shared_ptr<TEVArtifici
 
 void ProbesManager::addOrEditExistingSMARTProbe(const std::shared_ptr<TEVArtificialSensor>& probe)
 {
+    ensureSheets();
     smartDevices_.clear();
     for (const auto& drive : sources_.smartDrives ? sources_.smartDrives() : QList<Sources::NamedObject>())
         smartDevices_.append({{QStringLiteral("Name"), drive.name}, {QStringLiteral("Serial"), drive.identifier}});
@@ -589,6 +618,7 @@ void ProbesManager::addOrEditExistingSMARTProbe(const std::shared_ptr<TEVArtific
 
 void ProbesManager::addOrEditExistingPowerProbe(const std::shared_ptr<TEVArtificialSensor>& probe)
 {
+    ensureSheets();
     amperageSensors_.clear();
     voltageSensors_.clear();
     const QStringList identifiers = localClient_ ? localClient_->availableSensorIdentifiers() : QStringList();
@@ -617,6 +647,7 @@ void ProbesManager::addOrEditExistingPowerProbe(const std::shared_ptr<TEVArtific
 
 void ProbesManager::addOrEditExistingNetworkProbe(const std::shared_ptr<TEVArtificialSensor>& probe, qint64 kind)
 {
+    ensureSheets();
     networkInterfaceNames_.clear();
     QStringList names = sources_.networkInterfaceNames ? sources_.networkInterfaceNames() : QStringList();
     std::sort(names.begin(), names.end());
@@ -641,6 +672,7 @@ void ProbesManager::addOrEditExistingNetworkProbe(const std::shared_ptr<TEVArtif
 
 QAbstractButton* ProbesManager::acceptButton(Sheet sheet) const
 {
+    ensureSheets();
     const Ui_ProbeSourceSheets& ui = ui_->sheets;
     QDialogButtonBox* box = nullptr;
     switch (sheet) {
@@ -662,6 +694,7 @@ int ProbesManager::selectedRow(QTableView* table) const
 
 void ProbesManager::beginSheet(Sheet sheet, const std::shared_ptr<TEVArtificialSensor>& probe, qint64 kind)
 {
+    ensureSheets();
     Ui_ProbeSourceSheets& ui = ui_->sheets;
     QWidget* pages[] = {nullptr, ui.indexSheet, ui.diskSheet, ui.smartDriveSheet, ui.powerSheet, ui.networkSheet};
     sheet_ = sheet;
@@ -684,6 +717,7 @@ void ProbesManager::beginSheet(Sheet sheet, const std::shared_ptr<TEVArtificialS
 
 void ProbesManager::selectMonitoredObject(QTableView* sender)
 {
+    ensureSheets();
     const Ui_ProbeSourceSheets& ui = ui_->sheets;
     if (sheet_ == Sheet::Power) {
         acceptButton(sheet_)->setEnabled(selectedRow(ui.amperageSensorTable) >= 0 && selectedRow(ui.voltageSensorTable) >= 0);
@@ -694,6 +728,7 @@ void ProbesManager::selectMonitoredObject(QTableView* sender)
 
 bool ProbesManager::makeProbeFromSheet(std::shared_ptr<TEVArtificialSensor>* made)
 {
+    ensureSheets();
     const Ui_ProbeSourceSheets& ui = ui_->sheets;
     const auto chosen = [this](QTableView* table, const Rows& rows) -> std::optional<QVariantMap> {
         const int row = selectedRow(table);
@@ -760,6 +795,7 @@ void ProbesManager::closeSheet(int tag)
 {
     if (sheet_ == Sheet::None)
         return;
+    ensureSheets();
     std::shared_ptr<TEVArtificialSensor> made;
     const bool chosen = tag == 1 && makeProbeFromSheet(&made);
     const auto old = std::exchange(sheetProbe_, nullptr);

@@ -123,6 +123,8 @@ private:
     int selectedRow(QTableView* table) const;
     void setUpPane();
     void setUpSheets();
+    void ensureSheets() const;
+    void ensurePane() const;
 
     Sources sources_;
     std::shared_ptr<MonitoringClient> localClient_;

@@ -10,6 +10,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QSet>
+#include <QTableView>
 #include <QTest>
 
 using namespace historytest;
@@ -248,6 +249,23 @@ TEST_F(OverlayTest, InspectorOffersTheAvailableWindowsAndAttachesTheCheckedOnes)
     other_->closeWindow();
     EXPECT_EQ(inspector_->selectedController(), nullptr);
     EXPECT_TRUE(inspector_->availableOverlays().isEmpty());
+}
+
+// The panel is made at its first opening: the window chosen and the overlay attached before it shows in it.
+TEST_F(OverlayTest, AnInspectorPanelMadeLateShowsWhatWasChosenBefore)
+{
+    activate(master_->window(), true);
+    inspector_->setObjectValue(true, HistoryCompositingInspector::kActivateColumn, 0);
+    EXPECT_TRUE(overlay_->isInOverlayMode());
+    inspector_->openInspector();
+    EXPECT_EQ(inspector_->windowNameMessage()->text(), "Temperatures");
+    QAbstractItemModel* table = inspector_->overlayTable()->model();
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->index(0, 1).data().toString(), "Fans");
+    EXPECT_EQ(table->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_EQ(table->index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    inspector_->deactivateAllOverlays();
+    EXPECT_EQ(table->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
 }
 
 TEST_F(OverlayTest, InspectorDropsAWindowThatIsRemoved)

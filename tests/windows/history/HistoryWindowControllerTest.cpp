@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QScreen>
 #include <QSet>
 #include <QSlider>
@@ -153,6 +154,27 @@ TEST_F(WindowTest, ExtremesPanelOpensWithItsWindowBesideItAndKeepsItsWidth)
     EXPECT_FALSE(window->extremesSwitch()->isChecked());
     EXPECT_EQ(window->extremeSelectedIndex(), -1);
     EXPECT_EQ(window->preferences()->drawerWidth(), 420);
+}
+
+// The panel is made when it first opens: the columns kept under the window's name come back then.
+TEST_F(WindowTest, TheExtremesColumnsKeptPerNameComeBackWhenThePanelFirstOpens)
+{
+    addGauge("t", "T", 1, "C", values({40, 45}));
+    auto window = makeWindow("Columns", {"t"});
+    window->openWindow();
+    window->activateExtremesPanel(true);
+    ASSERT_TRUE(window->extremesDrawerPanel()->isVisible());
+    window->extremesTable()->horizontalHeader()->resizeSection(0, 77);
+    window->closeWindow();
+
+    controller_.windows.clear();
+    auto again = std::make_shared<HistoryOverlayWindowController>(defaults_);
+    again->bindToApplicationController(&controller_, &controller_,
+                                       HistoryWindowPreferences::createWithPreferenceDictionary(window->preferences()->preferenceProperties()));
+    again->openWindow();
+    again->activateExtremesPanel(true);
+    ASSERT_TRUE(again->extremesDrawerPanel()->isVisible());
+    EXPECT_EQ(again->extremesTable()->horizontalHeader()->sectionSize(0), 77);
 }
 
 TEST_F(WindowTest, StateGoesBackToThePreferencesAndTheFrameIsKeptPerName)

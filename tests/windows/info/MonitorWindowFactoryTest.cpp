@@ -97,6 +97,46 @@ TEST(MonitorWindowFactory, TitlesTellComputersOfOneNameApart)
     EXPECT_EQ(title(clients[2]), QStringLiteral("Sensor Overview - Studio Mac Pro"));
 }
 
+// The information windows are made when first opened: names given and computers removed meanwhile, the window
+// made late has the title and the place one made at once would have.
+TEST(MonitorWindowFactory, AWindowMadeWhenFirstOpenedHasItsTitleAndPlace)
+{
+    const std::pair<const char*, const char*> kinds[] = {{"SystemInfoDisplay", "System Information"},
+                                                         {"DriveOverview", "Drive Overview"},
+                                                         {"SmartBatteryInfoDisplay", "Battery Information"},
+                                                         {"DisplayInfoDisplay", "Display Information"}};
+    for (const auto& [kind, title] : kinds) {
+        SCOPED_TRACE(kind);
+        const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QString::fromLatin1(kind), QString::fromLatin1(title));
+        ASSERT_TRUE(factory);
+        QList<std::shared_ptr<ScriptedInfoClient>> clients;
+        for (quint16 port : {4001, 4002, 4003}) {
+            auto c = std::make_shared<ScriptedInfoClient>(QStringLiteral("KVLATE%1").arg(port), true,
+                                                          MonitorConnectionInfo::createForRemoteConnection(QStringLiteral("127.0.0.1"), port));
+            c->name = QStringLiteral("Rack");
+            clients.append(c);
+            factory->addMonitoringClient(c, nullptr);
+        }
+        factory->updateAllWindows();
+        EXPECT_FALSE(factory->isWindowVisible());
+        for (const auto& c : clients)
+            EXPECT_FALSE(factory->windowControllerForClient(c)->madeWindow());
+        factory->removeMonitoringClient(clients[1]);
+        factory->openWindowForMonitoringClient(clients[2]);
+        QWidget* window = factory->windowControllerForClient(clients[2])->window();
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("%1 - Rack (127.0.0.1:4003)").arg(QString::fromLatin1(title)));
+        // Cascaded from the window before it, made for that.
+        QWidget* before = factory->windowControllerForClient(clients[0])->madeWindow();
+        ASSERT_TRUE(before);
+        EXPECT_FALSE(before->isVisible());
+        EXPECT_EQ(window->pos(), before->pos() + QtMonitorWindowFactory::kCascadeOffset);
+        EXPECT_TRUE(factory->isWindowVisible());
+        factory->closeAllWindows();
+    }
+}
+
 TEST(MonitorWindowFactory, ATickRefreshesOnlyTheOpenWindows)
 {
     const auto factory = QtMonitorWindowFactory::monitorWindowFactoryForClass(QStringLiteral("DriveOverview"), QStringLiteral("Drives"));

@@ -15,6 +15,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/DesktopFakes.h"
 #include "tests/support/TestEnvironment.h"
+#include "windows/preferences/ColorWell.h"
 
 #include <QTemporaryDir>
 #include <QPushButton>
@@ -28,8 +29,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QStackedWidget>
 #include <QToolBar>
 #include <QTableView>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTreeView>
@@ -227,6 +230,37 @@ protected:
     PWC window_;
 };
 
+// What a window's named controls show, one line each, to compare two windows.
+QStringList shownState(QWidget* window)
+{
+    QStringList lines;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (widget->objectName().isEmpty() || widget->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        QString line = widget->objectName() + QLatin1Char(' ') + QString::fromLatin1(widget->metaObject()->className())
+                       + (widget->isEnabled() ? QStringLiteral(" enabled") : QStringLiteral(" disabled"));
+        if (const auto* field = qobject_cast<QLineEdit*>(widget))
+            line += QStringLiteral(" text=") + field->text();
+        if (const auto* label = qobject_cast<QLabel*>(widget))
+            line += QStringLiteral(" text=") + label->text();
+        if (const auto* well = qobject_cast<ColorWell*>(widget))
+            line += QStringLiteral(" color=") + ColorWell::toQColor(well->color()).name(QColor::HexArgb);
+        else if (const auto* button = qobject_cast<QAbstractButton*>(widget))
+            line += QStringLiteral(" checked=%1 text=%2").arg(button->isChecked()).arg(button->text());
+        if (const auto* popUp = qobject_cast<QComboBox*>(widget))
+            line += QStringLiteral(" item=%1").arg(popUp->currentIndex());
+        if (const auto* slider = qobject_cast<QSlider*>(widget))
+            line += QStringLiteral(" value=%1").arg(slider->value());
+        if (const auto* stack = qobject_cast<QStackedWidget*>(widget))
+            line += QStringLiteral(" page=%1").arg(stack->currentIndex());
+        if (const auto* view = qobject_cast<QAbstractItemView*>(widget); view && view->model())
+            line += QStringLiteral(" rows=%1").arg(view->model()->rowCount());
+        lines.append(line);
+    }
+    lines.sort();
+    return lines;
+}
+
 } // namespace
 
 TEST(PreferenceWindowMappings, FollowTheirTables)
@@ -265,6 +299,110 @@ TEST(PreferenceWindowMappings, FollowTheirTables)
     EXPECT_EQ(PWC::toolbarLabelForPreferencePaneAtIndex(10), QStringLiteral("LCD Module"));
     EXPECT_TRUE(PWC::toolbarLabelForPreferencePaneAtIndex(11).isNull());
     EXPECT_TRUE(PWC::iconForPreferencePaneAtIndex(11).isNull());
+}
+
+// The panes are made at the first look: what the program did to the window before, it shows as a window made
+// at once and shown all along does.
+TEST_F(PreferenceWindowTest, AWindowMadeLateShowsWhatOneMadeAtOnceShows)
+{
+    PWC late;
+    late.bindToApplicationController(&owner_);
+    ASSERT_TRUE(window_.paneView(0));
+    // Owned by the windows once given.
+    QWidget* probes[2] = {new QWidget, new QWidget};
+    QWidget* lcd[2] = {new QWidget, new QWidget};
+    QStringList identifiers;
+    for (int i = 0; i < 11; ++i)
+        identifiers.append(QStringLiteral("pane%1").arg(i));
+    const struct {
+        const char* what;
+        std::function<void(PWC&, int)> change;
+    } changes[] = {
+        {"the managers' views", [&](PWC& w, int i) {
+             w.setPaneViews(identifiers, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                          probes[i], lcd[i]});
+         }},
+        {"a pane chosen", [](PWC& w, int) { w.selectPreferencePaneAtIndex(6); }},
+        {"settings changed", [this](PWC& w, int) {
+             global_.setTemperatureDisplayUnit(3);
+             global_.setSensorUpdateInterval(60);
+             global_.setVoiceMode(1);
+             owner_.local->setStandardWindowAlignment(2);
+             owner_.local->setStandardWindowUsesForeground(true);
+             w.updatePreferenceWindow();
+         }},
+        {"the history list deselected", [](PWC& w, int) { w.deselectHistoryWindowTable(); }},
+        {"the history rows asked", [](PWC& w, int) { EXPECT_TRUE(w.selectedHistoryWindowRows().isEmpty()); }},
+        {"a write", [](PWC& w, int) {
+             bool wrote = false;
+             w.runWithWaitSheet([&] { wrote = true; });
+             EXPECT_TRUE(wrote);
+         }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.change(window_, 0);
+        change.change(late, 1);
+        EXPECT_FALSE(late.isBuilt());
+    }
+    EXPECT_EQ(late.window()->windowTitle(), window_.window()->windowTitle());
+    ASSERT_TRUE(late.paneView(0));
+    EXPECT_TRUE(late.isBuilt());
+    EXPECT_EQ(late.paneView(9), probes[1]->parentWidget());
+    EXPECT_EQ(late.paneView(10), lcd[1]->parentWidget());
+    EXPECT_EQ(late.selectedPaneIndex(), 6);
+    EXPECT_EQ(late.window()->size(), window_.window()->size());
+    QStringList toolbars[2];
+    for (int i = 0; i < 2; ++i)
+        for (QAction* item : (i ? late : window_).window()->findChild<QToolBar*>()->actions())
+            toolbars[i].append(QStringLiteral("%1 %2 %3").arg(item->objectName(), item->text()).arg(item->isChecked()));
+    EXPECT_EQ(toolbars[1], toolbars[0]);
+    EXPECT_TRUE(toolbars[1].contains(QStringLiteral("pane6 History 1"))) << toolbars[1].join(QLatin1Char('\n')).toStdString();
+    const QStringList made = shownState(late.window()), atOnce = shownState(window_.window());
+    EXPECT_GT(made.size(), 100);
+    EXPECT_EQ(made, atOnce);
+    for (qsizetype i = 0; i < std::min(made.size(), atOnce.size()); ++i)
+        if (made[i] != atOnce[i]) {
+            ADD_FAILURE() << made[i].toStdString() << "\n  against  " << atOnce[i].toStdString();
+            break;
+        }
+}
+
+// The managers' views are asked for only when the window makes its panes, and then hosted in panes 9 and 10.
+TEST_F(PreferenceWindowTest, TheManagersViewsAreMadeWithThePanes)
+{
+    for (const bool builtFirst : {false, true}) {
+        SCOPED_TRACE(builtFirst);
+        PWC window;
+        window.bindToApplicationController(&owner_);
+        if (builtFirst) {
+            ASSERT_TRUE(window.paneView(0));
+        }
+        int made = 0;
+        QPointer<QWidget> views[2];
+        QList<PreferenceWindow::PaneViewMaker> makers(11);
+        for (int i = 0; i < 2; ++i)
+            makers[9 + i] = [&, i] {
+                ++made;
+                views[i] = new QWidget;
+                return views[i].data();
+            };
+        QStringList identifiers;
+        for (int i = 0; i < 11; ++i)
+            identifiers.append(QString::number(i));
+        window.setPaneViewMakers(identifiers, makers);
+        window.selectPreferencePaneAtIndex(10);
+        window.updatePreferenceWindow();
+        EXPECT_EQ(made, builtFirst ? 2 : 0);
+        ASSERT_TRUE(window.paneView(0));
+        EXPECT_EQ(window.paneView(9), views[0] ? views[0]->parentWidget() : nullptr);
+        EXPECT_EQ(window.paneView(10), views[1] ? views[1]->parentWidget() : nullptr);
+        EXPECT_EQ(made, 2);
+        window.showWindow();
+        EXPECT_TRUE(views[1]->isVisible());
+        EXPECT_EQ(made, 2) << "made once";
+        window.window()->hide();
+    }
 }
 
 TEST_F(PreferenceWindowTest, LoadThenStoreLeavesTheDomainFileUnchanged)
@@ -435,6 +573,7 @@ TEST_F(PreferenceWindowTest, PanesSwitchWithTheToolbar)
 
 TEST_F(PreferenceWindowTest, EveryToolbarIconFillsTheSameSquare)
 {
+    ASSERT_TRUE(window_.paneView(0)); // the toolbar is made with the panes
     auto* toolbar = window_.window()->findChild<QToolBar*>(QStringLiteral("PreferencesToolbar"));
     ASSERT_TRUE(toolbar);
     const QSize side = toolbar->iconSize();

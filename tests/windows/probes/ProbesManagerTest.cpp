@@ -194,6 +194,30 @@ TEST_F(ProbePane, EachKindOpensItsSheetOrIsMadeAtOnce)
     EXPECT_EQ(manager->openSheet(), Sheet::None);
 }
 
+// The sheets are made at the first one: given the preference window before or after, they open on it.
+TEST_F(ProbePane, SheetsAreDialogsOfThePreferenceWindowWhenEverItCame)
+{
+    for (const bool windowFirst : {true, false}) {
+        SCOPED_TRACE(windowFirst);
+        makeManager(fullSources());
+        QWidget window;
+        if (windowFirst)
+            manager->setPreferenceWindow(&window);
+        add(Kind::CPULoad);
+        ASSERT_EQ(manager->openSheet(), Sheet::Index);
+        if (!windowFirst)
+            manager->setPreferenceWindow(&window);
+        QDialog* sheet = manager->sheetWindow();
+        EXPECT_EQ(sheet->parentWidget(), &window);
+        EXPECT_TRUE(sheet->isWindow());
+        EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+        EXPECT_TRUE(child<QLineEdit>("indexField"));
+        manager->closeSheet(0);
+        EXPECT_EQ(manager->openSheet(), Sheet::None);
+        manager.reset();
+    }
+}
+
 TEST_F(ProbePane, MissingEquipmentShowsTheEquipmentError)
 {
     client->batteries = 0;
